@@ -1,0 +1,56 @@
+#pragma once
+// A download record (TGetRec): one queued address with its Project, level, local names and
+// run state. Saved fields go to queue files (type code 2).
+#include <cstdio>
+#include <string>
+
+#include "store/streamable.h"
+
+namespace qm {
+
+class TDClass;
+struct TFileCategory;
+class THTTPClient;
+class TParser;
+
+class TGetRec : public TClass {
+public:
+    TGetRec();  // ConnTries from the program option "ConnRetries"
+    void Load(TAnStream& stream) override;  // the Project is found by "IID" when the queue loads it
+    void Save(TAnStream& stream) override;
+
+    // Saved fields, in the order Save writes them (after "IID", the Project's identifier).
+    TDClass* Project = nullptr;  // not owned
+    std::string URL;
+    bool Img = false;
+    int Lev = 0;
+    bool Srv = false;
+    std::string FName;  // full local path
+    std::string Temp;   // temporary file receiving the body
+    std::string Path;   // FName before its last separator
+    std::string RFile;  // FName after its last separator
+    std::string Base;
+    std::string InitWay;
+    bool JavaClass = false;
+    int Depth = 0;
+    bool IsImage = false;
+    std::string URLPsw;  // "user:password" taken out of the address
+
+    // In memory only.
+    int LoadedIID = 0;  // the "IID" read by Load, until the Project is found
+    bool Busy = false;
+    THTTPClient* Conn = nullptr;
+    std::FILE* DataFile = nullptr;
+    std::string ContentType;
+    std::string Referer;
+    std::string AnalysisSource, AnalysisTarget;
+    bool AnalysisDeletesTemp = false;
+    TParser* Parser = nullptr;
+    int ConnTries = 0;
+    TFileCategory* Category = nullptr;
+    std::string OldFName;
+    int OldDepth = 0;
+    std::string NewFName;
+};
+
+}  // namespace qm

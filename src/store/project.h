@@ -1,0 +1,73 @@
+#pragma once
+// A Project (TDClass): one start address with the settings of its download, its statistics
+// and the engine's run counters.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "store/file_category.h"
+#include "store/streamable.h"
+#include "store/string_list.h"
+
+namespace qm {
+
+class TDContainer;
+
+class TDClass : public TQVClass {
+public:
+    TDClass();  // kind 102, empty strings, zero numbers, LastStart = now, extensions of the Defaults Project
+    void Load(TAnStream& stream) override;
+    void Save(TAnStream& stream) override;
+    void Assign(const TDClass& source);
+
+    // Stored settings; the field names are the stream keys.
+    int IID = 0;
+    std::string URL;
+    std::string Img;       // "Yes" or "No"
+    int Lev = 0;
+    std::string Srv;       // "Yes" or "No"
+    std::string User;
+    std::string Psw;
+    bool ThisWay = false;
+    int When = 0, Hour = 0, Minute = 0, Weekday = 0, Day = 0, Month = 0;
+    bool LimBSize = false, LimBTSize = false, LimBNumber = false;
+    int LimSize = 0, LimTSize = 0, LimNumber = 0;
+    bool EnableScript = false, EnableJava = false;
+    double LastStart = 0;  // days since 30 December 1899
+    double LastEnd = 0;
+    bool SrvImg = false;
+    int FMGroup = 0, FM3Lev = 0;
+    bool LTranslate = false;  // true: do not translate links
+    bool Once = false;
+    int pswMethod = 0;
+    std::array<TFileCategory, kCategoryCount> Categories{};
+    int RSrvsBx = 0; std::string RSrvsIn, RSrvsEx;  // keyword lists as list text
+    int RPathBx = 0; std::string RPathIn, RPathEx;
+    int RFileBx = 0; std::string RFileIn, RFileEx;
+    int S200 = 0, S304 = 0, S400 = 0, SErr = 0, SAbr = 0;
+
+    // Runtime state, never stored.
+    std::string StatusText;
+    TDContainer* Folder = nullptr;  // the folder that holds the Project in the tree
+    int QueuedCount = 0;
+    int DoneCount = 0;
+    std::int64_t ReceivedBytes = 0;
+    int ProcessingCount = 0;
+    std::string StateText;
+    std::string ProgressText;
+    // code 1 counters changed, 2 the Project finished, 4 value body bytes received.
+    std::function<void(TDClass& sender, int code, std::int64_t value)> OnProjectChange;
+
+    // The site map: the stored files of the Project, kept in "<IID>.map" in the program folder.
+    SortedStringList& SiteMap();  // loaded on first use
+    void MarkSiteMapModified() { siteMapModified_ = true; }
+    bool SiteMapModified() const { return siteMapModified_; }
+
+private:
+    SortedStringList siteMap_;
+    bool siteMapLoaded_ = false;
+    bool siteMapModified_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,36 @@
+#pragma once
+// Lists of text lines as the program keeps them: keyword lists, extension lists, the
+// download folders, site maps. Text is 8-bit bytes; "without regard to case" is ASCII folding.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// Lines joined as list text: every line followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+// Splits list text at CR LF, LF or CR; a final line break does not make an empty last line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// ASCII case folding and comparison.
+std::string LowerCase(std::string_view text);
+int CompareNoCase(std::string_view a, std::string_view b);
+
+// A sorted list that ignores duplicates, compared without regard to case
+// (the download folders, a Project's site map).
+class SortedStringList {
+public:
+    bool Add(const std::string& item);  // false when an equal item was already there
+    bool Contains(std::string_view item) const;
+    bool Remove(std::string_view item);
+    void Clear() { items_.clear(); }
+    std::size_t Count() const { return items_.size(); }
+    bool Empty() const { return items_.empty(); }
+    const std::vector<std::string>& Items() const { return items_; }
+    std::string Text() const { return JoinLines(items_); }
+    void SetText(std::string_view text);  // replaces the items
+private:
+    std::vector<std::string> items_;
+};
+
+}  // namespace qm

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds Quillmoor and runs every test: the normal build, the sanitizer build of the
+# parser tests, and the fuzz targets (briefly, with a fixed seed). Exits non-zero on failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh
+jobs=$(nproc)
+
+echo "== build"
+scripts/build.sh build
+echo "== tests"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+
+echo "== sanitizer build (address, undefined behaviour)"
+scripts/build.sh build-asan -DQM_SANITIZE=ON -DQM_GUI=OFF -DQM_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -L sanitize
+
+echo "== fuzz targets"
+scripts/build.sh build-fuzz -DQM_FUZZ=ON -DQM_GUI=OFF -DQM_BENCH=OFF \
+  -DCMAKE_CXX_COMPILER=clang++
+ctest --test-dir build-fuzz --output-on-failure -j"$jobs" -L fuzz
