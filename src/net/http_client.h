@@ -1,0 +1,78 @@
+#pragma once
+// THTTPClient: one retrieval connection. It fetches one address at a time over HTTP/1.0
+// (directly, through an HTTP proxy or through SOCKS4), reads file:// addresses from disk,
+// and leaves room for the FTP conversation. It works only from main-thread events (socket
+// readiness, lookup answers, its timer) and reports to its owner through four events.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qm {
+
+class THTTPClient {
+public:
+    THTTPClient();
+    ~THTTPClient();
+    THTTPClient(const THTTPClient&) = delete;
+    THTTPClient& operator=(const THTTPClient&) = delete;
+
+    // Address, set by SetURL.
+    int Scheme = 0;  // 0 http, 1 ftp, 2 file
+    std::string Host;
+    int Port = 80;
+    std::string Path = "/";
+    bool PathIsDirectory = true;
+
+    // Settings, set by the owner before Start.
+    int ProxyType = 0;  // 0 none, 1 HTTP proxy, 2 SOCKS4
+    std::string ProxyHost;
+    int ProxyPort = 0;
+    int TimeOut = 0;    // milliseconds of inactivity; 0 or less: none
+    std::string UserName, Password;
+    int SizeLimit = 0;  // kilobytes; 0 or less: none
+    int Delay = 0;      // seconds before the transaction begins
+    std::string Referer;
+    std::string IfModifiedSince;
+    bool AllowResume = true;
+    std::int64_t ResumeFrom = 0;
+    std::int64_t RangeEnd = 0;
+
+    // Shared by all clients, from the program options.
+    static std::string UserAgent;
+    static std::string ProxyUser, ProxyPassword;
+
+    // Results.
+    int StatusCode = 0;
+    std::string Header;
+    std::string RegetHeader;
+    bool Complete = false;
+    std::int64_t ContentLength = 0;
+    std::int64_t Remaining = 0x0FFFFFFF;
+    std::int64_t Received = 0;
+    bool Busy = false;
+    int Index = 0;  // position in the owner's pool
+
+    // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client.
+    std::function<void(THTTPClient& sender)> OnHeader;
+    std::function<void(THTTPClient& sender, const char* buffer, std::size_t count)> OnData;
+    // Code: see the failure table (0 .. 5).
+    std::function<void(THTTPClient& sender, int code)> OnDone;
+    // Kind 0 connection, 1 progress, 2 end of the transaction, 3 protocol text.
+    std::function<void(THTTPClient& sender, const std::string& text, int kind)> OnStatus;
+
+    void SetURL(const std::string& address);
+    std::string GetURL() const;
+    bool Start(bool restart = false);
+    void Abort();
+
+    static std::string StatusText(int code);
+    static std::string Base64(const std::string& text);
+    static std::string ContentTypeOf(const std::string& fileName);
+
+private:
+    struct Impl;  // sockets, buffer, timer, lookups, state machine
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm
