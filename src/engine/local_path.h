@@ -1,0 +1,26 @@
+#pragma once
+// Where a fetched file is stored: the one mapping from addresses to local file names.
+#include <string>
+
+namespace qm {
+
+class TDClass;
+
+// Rewrites name in place. addRoot false: the escaped relative name with "/" separators;
+// addRoot true: root + name with the platform separator, DefaultDoc for a final separator.
+void MapName(std::string& name, bool addRoot, const std::string& root);
+// The Project's root folder: its tree folder's directory, else the option "PathPrefix".
+std::string RootFolder(const TDClass& project);
+// MapName(name, true, RootFolder(project)).
+std::string LocalPath(const TDClass& project, const std::string& name);
+
+// Companion of a stored document: the copy as received.
+std::string PrimaryName(const std::string& fileName);  // fileName + ".primary"
+
+// Temporary download files live in a private folder of this user (quillmoor-<uid> in the
+// system temporary folder). CreateTemporaryFile returns the new empty file's path, or empty.
+std::string TemporaryFolder();
+std::string CreateTemporaryFile();
+void CleanTemporaryFiles();
+
+}  // namespace qm

@@ -1,0 +1,20 @@
+#pragma once
+// The canonical form of every address that enters the queue, and redirect resolution.
+#include <string>
+
+namespace qm {
+
+class TGetRec;
+struct AdmissionResult;
+
+// Cleans the record's URL, splits off credentials into URLPsw, runs the Project's admission
+// filter and fills FName, Path, RFile and Depth. False: the record must not be queued.
+bool Normalise(TGetRec& record);
+// The same, telling which rule refused the address (for explanations to the user).
+bool Normalise(TGetRec& record, AdmissionResult& why);
+
+// The redirect target of a "location:" header value received while fetching url;
+// empty when there is none.
+std::string ResolveLocation(const std::string& location, const std::string& url);
+
+}  // namespace qm
