@@ -1,0 +1,31 @@
+#pragma once
+// How the queue runs document analysis without depending on the analysis library: the
+// program installs the analysis routine at start-up; until then stored files are only
+// copied to their target.
+#include <memory>
+#include <string>
+
+namespace qm {
+
+class TGetRec;
+
+// What document analysis hands back to the queue.
+class AnalysisSink {
+public:
+    virtual ~AnalysisSink() = default;
+    // A new, normalised record for a found link; the sink owns it from now on.
+    // Returns whether the record was kept (false: it was a duplicate or the queue is stopping).
+    virtual bool FoundRecord(std::unique_ptr<TGetRec> record) = 0;
+    // A message for the log; stop asks for every download to stop.
+    virtual void Report(const std::string& text, bool stop) = 0;
+};
+
+// Reads source, finds its links (each becomes a record handed to sink), and with
+// writeTarget writes the rewritten document to target.
+using AnalyseFunction = void (*)(TGetRec& record, const std::string& source,
+                                 const std::string& target, bool writeTarget, AnalysisSink& sink);
+
+void SetAnalyseFunction(AnalyseFunction fn);  // nullptr restores the copying stand-in
+AnalyseFunction CurrentAnalyseFunction();
+
+}  // namespace qm
