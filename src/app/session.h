@@ -1,0 +1,39 @@
+#pragma once
+// The program's start-up and saving as both front ends do it: the program folder, the
+// registry, the options, the Defaults Project and the Project tree store.
+#include <memory>
+#include <string>
+
+#include "store/project.h"
+#include "store/project_tree.h"
+
+namespace qm::platform { class Registry; }
+
+namespace qm::app {
+
+class Session {
+public:
+    Session();
+    ~Session();
+    // Program folder: home, else $QUILLMOOR_HOME, else ~/.local/share/quillmoor (created when
+    // missing). Loads registry.reg, the options (Options()), the Defaults Project and
+    // Orrinal.dat. False with a message when the program cannot start; a damaged file is
+    // reported in warnings, kept aside, and does not stop start-up.
+    bool Open(const std::string& home, std::string& error);
+    const std::string& Warnings() const;
+
+    // Saves the Project tree store, the options and the Defaults Project (and the site maps
+    // that changed). False with a message when a file could not be written.
+    bool Save(std::string& error);
+
+    const std::string& ProgramFolder() const;
+    ProjectTree& Tree();
+    TDClass& Defaults();
+    platform::Registry& Registry();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm::app
