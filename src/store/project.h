@@ -63,6 +63,10 @@ public:
     SortedStringList& SiteMap();  // loaded on first use
     void MarkSiteMapModified() { siteMapModified_ = true; }
     bool SiteMapModified() const { return siteMapModified_; }
+    // Writes the site map to its file now; false with error when it cannot be written.
+    bool SaveSiteMap(std::string& error);
+    // Deletes the site map file (when the Project is deleted) and empties the site map.
+    void RemoveSiteMapFile();
 
 private:
     SortedStringList siteMap_;

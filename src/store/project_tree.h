@@ -26,6 +26,26 @@ public:
     TDClass& AddProject(TDContainer& folder, std::unique_ptr<TDClass> project);
     // Takes the next identifier.
     int TakeID() { return NextID++; }
+    // The identifier rule of loading: 0 takes the counter's value, one at or above the
+    // counter moves the counter past it.
+    void ApplyLoadedID(TDClass& project);
+    // Removes project from its folder and hands it over (nullptr when it is not in the tree).
+    std::unique_ptr<TDClass> TakeProject(TDClass& project);
+    // Removes folder with its Projects (false when it is not in the tree).
+    bool RemoveFolder(TDContainer& folder);
+    // Empties the tree (the counter is kept).
+    void Clear() { Folders.clear(); }
+
+    // Tree nodes in index order as the main window numbers them: each folder, then its
+    // Projects. A node is a folder (project == nullptr) or a Project of folder.
+    struct Node {
+        TDContainer* folder = nullptr;
+        TDClass* project = nullptr;
+    };
+    int NodeCount() const;
+    Node NodeAt(int index) const;  // both nullptr when index is out of range
+    int IndexOf(const TDContainer& folder) const;  // -1 when not in the tree
+    int IndexOf(const TDClass& project) const;
 };
 
 }  // namespace qm

@@ -34,3 +34,19 @@ private:
 };
 
 }  // namespace qm
+
+namespace qm {
+
+// An extension or keyword list with its selection line: the entries, and for each whether
+// it is ticked. The selection line is a last line beginning with a space, one "x" (ticked)
+// or "o" per entry; an entry without a character counts as ticked.
+struct TickedList {
+    std::vector<std::string> Entries;
+    std::vector<bool> Ticked;  // one per entry
+};
+TickedList ParseTickedList(std::string_view text);
+// The list text as the properties dialog writes it: the entries joined by CR LF, then CR LF,
+// a space and the characters; an empty list is empty text.
+std::string FormatTickedList(const TickedList& list);
+
+}  // namespace qm

@@ -1,0 +1,143 @@
+#include "platform/program_folder.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace qm::platform {
+
+namespace {
+std::string& FolderVar() {
+    static std::string folder;
+    return folder;
+}
+}  // namespace
+
+std::string HomeDirectory() {
+    const char* h = std::getenv("HOME");
+    if (h && *h) return h;
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/";
+}
+
+std::string ResolveProgramFolder(const std::string& home, std::string& error) {
+    std::string folder = home;
+    if (folder.empty()) {
+        const char* env = std::getenv("QUILLMOOR_HOME");
+        if (env && *env) folder = env;
+    }
+    if (folder.empty()) folder = HomeDirectory() + "/.local/share/quillmoor";
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(folder), ec);
+    if (ec) {
+        error = "cannot resolve the program folder " + folder + ": " + ec.message();
+        return {};
+    }
+    p = p.lexically_normal();
+    std::string s = p.string();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    fs::create_directories(s, ec);
+    if (ec || !fs::is_directory(s)) {
+        error = "cannot create the program folder " + s + (ec ? ": " + ec.message() : "");
+        return {};
+    }
+    return s;
+}
+
+const std::string& ProgramFolder() { return FolderVar(); }
+void SetProgramFolder(const std::string& folder) { FolderVar() = folder; }
+
+std::string ProgramFile(std::string_view name) {
+    if (FolderVar().empty()) return std::string(name);
+    std::string s = FolderVar();
+    if (s.back() != '/') s += '/';
+    s += name;
+    return s;
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
+                     std::string& error) {
+    const std::string tmp = path + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0644);
+    if (fd < 0) {
+        error = "cannot create " + tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    if (ownerOnly) ::fchmod(fd, 0600);
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            error = "cannot write " + tmp + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        p += w;
+        left -= static_cast<std::size_t>(w);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        error = "cannot write " + tmp + ": " + std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    data.clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (r == 0) break;
+        data.append(buf, static_cast<std::size_t>(r));
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string KeepAside(const std::string& path, std::string& error) {
+    std::error_code ec;
+    for (int i = 1; i < 1000; ++i) {
+        std::string target = path + ".damaged" + (i == 1 ? std::string() : "-" + std::to_string(i));
+        if (fs::exists(target, ec)) continue;
+        fs::copy_file(path, target, ec);
+        if (ec) {
+            error = "cannot keep " + path + " aside as " + target + ": " + ec.message();
+            return {};
+        }
+        ::chmod(target.c_str(), 0600);
+        return target;
+    }
+    error = "cannot keep " + path + " aside: too many damaged copies";
+    return {};
+}
+
+}  // namespace qm::platform

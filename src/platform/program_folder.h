@@ -1,0 +1,36 @@
+#pragma once
+// The program folder: where the Project tree store, the site maps, the language file, the
+// plug-ins and registry.reg live. Also the atomic file writes used for the files that must
+// not be lost.
+#include <string>
+#include <string_view>
+
+namespace qm::platform {
+
+// Chooses the program folder: home when given, else $QUILLMOOR_HOME, else
+// ~/.local/share/quillmoor. Creates it when missing. Returns the absolute path without a
+// final separator, or an empty text with error set.
+std::string ResolveProgramFolder(const std::string& home, std::string& error);
+
+// The program folder of this process (set once at start-up); empty means the current
+// directory.
+const std::string& ProgramFolder();
+void SetProgramFolder(const std::string& folder);
+// folder + "/" + name (just name when the program folder is not set).
+std::string ProgramFile(std::string_view name);
+
+// The user's home directory ($HOME, else the password database).
+std::string HomeDirectory();
+
+// Writes data to path through path + ".tmp": written, flushed to disk, then renamed over
+// path, so that an interruption leaves either the old or the new file. ownerOnly creates the
+// file readable and writable by its owner only.
+bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
+                     std::string& error);
+// Reads a whole file; false with error when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
+// Copies a damaged file aside as "<path>.damaged", "<path>.damaged-2", ... and returns the
+// name used (empty with error on failure).
+std::string KeepAside(const std::string& path, std::string& error);
+
+}  // namespace qm::platform

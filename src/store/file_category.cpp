@@ -1,0 +1,11 @@
+#include "store/file_category.h"
+
+namespace qm {
+
+const std::array<const char*, kCategoryCount> kCategoryKeys = {
+    "FTText", "FTImages", "FTVideo", "FTAudio", "FTArchive", "FTUDef", "FTOther"};
+
+const std::array<const char*, kCategoryCount> kCategoryNames = {
+    "text", "images", "video", "audio", "archive", "user-defined", "other"};
+
+}  // namespace qm

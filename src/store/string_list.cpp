@@ -1,0 +1,125 @@
+#include "store/string_list.h"
+
+#include <algorithm>
+
+namespace qm {
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string out;
+    std::size_t size = 0;
+    for (const auto& l : lines) size += l.size() + 2;
+    out.reserve(size);
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text.substr(start, i - start));
+            if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+            ++i;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < n) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+static inline unsigned char Fold(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+std::string LowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+    return out;
+}
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = Fold(static_cast<unsigned char>(a[i]));
+        unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+namespace {
+struct NoCaseLess {
+    bool operator()(const std::string& a, std::string_view b) const { return CompareNoCase(a, b) < 0; }
+};
+}  // namespace
+
+bool SortedStringList::Add(const std::string& item) {
+    auto it = std::lower_bound(items_.begin(), items_.end(), std::string_view(item), NoCaseLess{});
+    if (it != items_.end() && CompareNoCase(*it, item) == 0) return false;
+    items_.insert(it, item);
+    return true;
+}
+
+bool SortedStringList::Contains(std::string_view item) const {
+    auto it = std::lower_bound(items_.begin(), items_.end(), item, NoCaseLess{});
+    return it != items_.end() && CompareNoCase(*it, item) == 0;
+}
+
+bool SortedStringList::Remove(std::string_view item) {
+    auto it = std::lower_bound(items_.begin(), items_.end(), item, NoCaseLess{});
+    if (it == items_.end() || CompareNoCase(*it, item) != 0) return false;
+    items_.erase(it);
+    return true;
+}
+
+void SortedStringList::SetText(std::string_view text) {
+    items_.clear();
+    std::vector<std::string> lines = SplitLines(text);
+    std::sort(lines.begin(), lines.end(),
+              [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
+    for (auto& l : lines)
+        if (items_.empty() || CompareNoCase(items_.back(), l) != 0) items_.push_back(std::move(l));
+}
+
+}  // namespace qm
+
+namespace qm {
+
+TickedList ParseTickedList(std::string_view text) {
+    TickedList list;
+    list.Entries = SplitLines(text);
+    std::string selection;
+    if (!list.Entries.empty() && !list.Entries.back().empty() && list.Entries.back()[0] == ' ') {
+        selection = list.Entries.back().substr(1);
+        list.Entries.pop_back();
+    }
+    list.Ticked.assign(list.Entries.size(), true);
+    for (std::size_t i = 0; i < list.Entries.size() && i < selection.size(); ++i)
+        list.Ticked[i] = selection[i] == 'x';
+    return list;
+}
+
+std::string FormatTickedList(const TickedList& list) {
+    if (list.Entries.empty()) return {};
+    std::string out;
+    for (std::size_t i = 0; i < list.Entries.size(); ++i) {
+        if (i) out += "\r\n";
+        out += list.Entries[i];
+    }
+    out += "\r\n ";
+    for (std::size_t i = 0; i < list.Entries.size(); ++i)
+        out += (i < list.Ticked.size() && !list.Ticked[i]) ? 'o' : 'x';
+    return out;
+}
+
+}  // namespace qm

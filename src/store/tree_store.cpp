@@ -1,0 +1,155 @@
+#include "store/tree_store.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "platform/clipboard.h"
+#include "platform/program_folder.h"
+#include "store/object_stream.h"
+#include "store/ui_messages.h"
+
+namespace fs = std::filesystem;
+
+namespace qm {
+
+namespace {
+std::string Join(const std::string& folder, const char* name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+TDContainer& DefaultFolder(ProjectTree& tree) {
+    if (tree.Folders.empty()) tree.AddFolder(UIMessage(0));
+    return *tree.Folders.back();
+}
+}  // namespace
+
+TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder) {
+    TreeLoadReport report;
+    tree.Clear();
+    std::error_code ec;
+    const std::string dat = Join(folder, "Orrinal.dat");
+    const std::string tmp = Join(folder, "Orrinal.$$$");
+    if (fs::exists(dat, ec)) report.file = dat;
+    else if (fs::exists(tmp, ec)) report.file = tmp;
+
+    if (!report.file.empty()) {
+        TNewStream stream(report.file, false);
+        if (stream.Failed()) {
+            report.damaged = true;
+            report.message = stream.Error();
+        }
+        TDContainer* current = nullptr;
+        while (!stream.End()) {
+            std::unique_ptr<TClass> obj;
+            if (!stream.ReadObject(obj)) {
+                report.damaged = true;
+                report.message = stream.Error();
+                break;
+            }
+            if (auto* f = dynamic_cast<TDContainer*>(obj.get())) {
+                obj.release();
+                tree.Folders.emplace_back(f);
+                current = f;
+            } else if (auto* p = dynamic_cast<TDClass*>(obj.get())) {
+                obj.release();
+                std::unique_ptr<TDClass> project(p);
+                if (!current) current = &DefaultFolder(tree);
+                tree.ApplyLoadedID(*project);
+                tree.AddProject(*current, std::move(project));
+            }
+            // Anything else is dropped with obj.
+        }
+        if (report.damaged) {
+            if (report.message.empty()) report.message = "cannot read " + report.file;
+            std::string err;
+            report.keptAsideAs = platform::KeepAside(report.file, err);
+            if (report.keptAsideAs.empty()) {
+                report.keepAsideFailed = true;
+                report.message += "; " + err;
+            }
+        }
+    }
+    if (tree.Folders.empty()) DefaultFolder(tree);
+    return report;
+}
+
+bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& error) {
+    const std::string dat = Join(folder, "Orrinal.dat");
+    const std::string tmp = Join(folder, "Orrinal.$$$");
+    std::error_code ec;
+    // A "Orrinal.$$$" without "Orrinal.dat" is the last complete store (left by an
+    // interrupted replace); make it the store before the temporary name is reused.
+    if (!fs::exists(dat, ec) && fs::exists(tmp, ec) && std::rename(tmp.c_str(), dat.c_str()) != 0) {
+        error = "cannot rename " + tmp + " to " + dat;
+        return false;
+    }
+    {
+        TNewStream stream(tmp, true);
+        stream.WriteCount(0);
+        for (auto& f : tree.Folders) {
+            if (f->Level != 0) continue;
+            stream.WriteObject(*f);
+            for (auto& p : f->Children) stream.WriteObject(*p);
+        }
+        if (!stream.Close()) {
+            error = stream.Error();
+            return false;
+        }
+    }
+    // rename replaces "Orrinal.dat" in one step; there is no moment without a readable store.
+    if (std::rename(tmp.c_str(), dat.c_str()) != 0) {
+        error = "cannot replace " + dat + " with " + tmp;
+        return false;
+    }
+    return true;
+}
+
+void CopyFolderToClipboard(TDContainer& folder) {
+    TClpStream stream(true);
+    stream.WriteObject(folder);
+    for (auto& p : folder.Children) stream.WriteObject(*p);
+}
+
+void CopyProjectToClipboard(TDClass& project) {
+    TClpStream stream(true);
+    stream.WriteObject(project);
+}
+
+bool ClipboardHoldsObjects() {
+    return platform::SystemClipboard().Text().compare(0, 8, "[Object]") == 0;
+}
+
+int PasteFromClipboard(ProjectTree& tree, TDContainer* target, std::string* error) {
+    if (!ClipboardHoldsObjects()) return 0;
+    std::set<int> used;
+    for (TDClass* p : tree.AllProjects()) used.insert(p->IID);
+    TClpStream stream(false);
+    int pasted = 0;
+    while (!stream.End()) {
+        std::unique_ptr<TClass> obj;
+        if (!stream.ReadObject(obj)) {
+            if (error) *error = stream.Error();
+            break;
+        }
+        if (auto* f = dynamic_cast<TDContainer*>(obj.get())) {
+            obj.release();
+            tree.Folders.emplace_back(f);
+            target = f;
+            ++pasted;
+        } else if (auto* p = dynamic_cast<TDClass*>(obj.get())) {
+            obj.release();
+            std::unique_ptr<TDClass> project(p);
+            if (!target) target = tree.Folders.empty() ? &DefaultFolder(tree) : tree.Folders.front().get();
+            if (project->IID != 0 && used.count(project->IID)) project->IID = tree.TakeID();
+            else tree.ApplyLoadedID(*project);
+            used.insert(project->IID);
+            tree.AddProject(*target, std::move(project));
+            ++pasted;
+        }
+    }
+    return pasted;
+}
+
+}  // namespace qm
