@@ -19,6 +19,10 @@ void Post(std::function<void()> fn);
 // thread it runs fn at once. Returns false, without running fn, when the loop has ended.
 bool SendAndWait(std::function<void()> fn);
 
+// Marks the loop as ended: later posts are dropped and SendAndWait callers (waiting or
+// new) return false. Deletes the application object when InitEventLoop created it.
+void ShutdownEventLoop();
+
 // Runs the loop until Quit; returns the code given to Quit.
 int RunLoop();
 void Quit(int code = 0);

@@ -1,0 +1,45 @@
+#pragma once
+// Socket plumbing shared by the connections and the local web server: start and end of the
+// network layer, the listening-socket routine with its fallback ports, and small text
+// helpers used across the program.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+constexpr int kNoSocket = -1;
+
+// Program start: the shared user agent becomes "Velloran/4.0". Program end: the shared
+// settings of the connections (user agent, proxy user and password) are cleared.
+void NetStartup();
+void NetShutdown();
+
+// The port most recently bound by CreateListener (0 when the system chose it).
+extern int LastListenPort;
+
+// A listening TCP socket on every local address at port (0: the system chooses). When that
+// bind fails and firstAlternative is 1 or more, firstAlternative .. firstAlternative + 2000
+// are tried in order. Backlog 5. Returns the descriptor (blocking, close-on-exec) or
+// kNoSocket.
+int CreateListener(int port, int firstAlternative);
+// The port a bound socket has, or 0.
+int BoundPort(int fd);
+
+// Descriptor helpers.
+bool SetNonBlocking(int fd);
+void CloseSocket(int& fd);  // closes when open, then sets kNoSocket
+
+// True when text begins with all of prefix (case-sensitive); an empty prefix always matches.
+bool HasPrefix(std::string_view text, std::string_view prefix);
+// The first count bytes as a string, ending early at a zero byte.
+std::string CountedToString(const char* buffer, std::size_t count);
+// Two hex digits (either case) as a byte value; 0 when either is not a hex digit or fewer
+// than two characters are given.
+int HexByte(std::string_view twoChars);
+
+// Dotted form of an IPv4 address in network byte order.
+std::string DottedAddress(std::uint32_t address);
+
+}  // namespace qm
