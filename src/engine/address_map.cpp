@@ -1,0 +1,87 @@
+// The mapping from a relative local name to a stored file name.
+#include "engine/address_rules.h"
+
+namespace qm {
+
+namespace {
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
+void MapNameWith(std::string& name, bool addRoot, const std::string& root,
+                 const std::string& defaultDoc) {
+    if (name.empty()) return;
+    if (name.size() > 2 && IsLetter(name[0]) && name[1] == ':' && IsSep(name[2])) {
+        // A drive: c:/dir/x is kept under "Local Files/dir/x".
+        name.replace(0, 2, "Local Files");
+    } else {
+        const std::size_t port = name.find(":80/");
+        if (port != std::string::npos) name.erase(port, 3);
+        // A user name left in front of the host.
+        const std::size_t at = name.find('@');
+        if (at != std::string::npos) {
+            const std::size_t slash = name.find('/');
+            if (slash == std::string::npos || slash > at) name.erase(0, at + 1);
+        }
+        for (char& c : name) {
+            switch (c) {
+            case '?': c = '@'; break;
+            case ':': c = '+'; break;
+            case '|':
+            case '%': c = '_'; break;
+            default: break;
+            }
+        }
+    }
+    if (!addRoot) return;
+
+    std::string out;
+    out.reserve(root.size() + name.size() + defaultDoc.size());
+    auto put = [&out](char c) {
+        if (IsSep(c)) {
+            if (!out.empty() && out.back() == kPathSep) return;
+            c = kPathSep;
+        }
+        out.push_back(c);
+    };
+    for (char c : root) put(c);
+    for (char c : name) put(c);
+    if (!out.empty() && out.back() == kPathSep) out += defaultDoc;
+    name.swap(out);
+}
+
+std::size_t MappedRootLength(std::string_view root) {
+    std::size_t n = 0;
+    bool lastSep = false;
+    for (char c : root) {
+        if (IsSep(c)) {
+            if (lastSep) continue;
+            lastSep = true;
+        } else {
+            lastSep = false;
+        }
+        ++n;
+    }
+    return n;
+}
+
+bool SegmentsStayInside(std::string_view path, std::size_t offset) {
+    if (offset >= path.size()) return false;
+    bool onlyDots = true;
+    std::size_t segLen = 0;
+    for (std::size_t i = offset; i <= path.size(); ++i) {
+        if (i == path.size() || IsSep(path[i])) {
+            if (segLen > 0 && onlyDots) return false;
+            onlyDots = true;
+            segLen = 0;
+        } else {
+            ++segLen;
+            if (path[i] != '.') onlyDots = false;
+        }
+    }
+    return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,97 @@
+#pragma once
+// The text rules behind addresses: cleaning an address into its canonical form, splitting it
+// into server, directory and file name, the keyword and extension lists of a Project, and
+// the mapping of a relative local name to a file name. Pure functions on 8-bit text; the
+// record-level routines (Normalise, Admit, LocalPath) are built on them.
+//
+// Every routine here runs in time linear in its input, whatever the input.
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+struct TFileCategory;
+
+// ---- cleaning ------------------------------------------------------------------------------
+
+enum class CleanStatus {
+    Ok,
+    BadScheme,   // neither http:// nor file://
+    ClimbsAbove  // a local-file address whose ".." climbs above its start
+};
+
+struct CleanedAddress {
+    bool isFile = false;          // file:// address
+    bool hasCredentials = false;  // "user[:password]@" was taken out of the host part
+    std::string credentials;      // what stood before the "@"
+};
+
+// Brings url to its canonical form in place: scheme test, backslashes before the query,
+// line breaks, "&amp;" entities, the final "/" of a bare host, the default port, credentials,
+// "/../", "/./" and doubled "/" segments. The fragment is kept (the admission filter sees it).
+CleanStatus CleanAddress(std::string& url, CleanedAddress& out);
+
+// Removes everything from the first "#" on.
+void DropFragment(std::string& url);
+
+// The relative local name of a cleaned address (without its fragment): the address without
+// "http://" or "file://"; for a local-file address without its drive and under "Local Files/".
+std::string RelativeLocalName(std::string_view url, bool isFile);
+
+// The number of "/" and "\" characters in text.
+int CountSeparators(std::string_view text);
+
+// ---- local names ---------------------------------------------------------------------------
+
+// Maps a relative local name to a file name in place (see MapName in local_path.h), with the
+// default document name given instead of taken from the program options.
+void MapNameWith(std::string& name, bool addRoot, const std::string& root,
+                 const std::string& defaultDoc);
+
+// True when no segment of path (split at "/" and "\"), from offset on, is made of dots only,
+// and the path is not empty: such a path can never step out of the folder it is joined to.
+bool SegmentsStayInside(std::string_view path, std::size_t offset = 0);
+
+// How many characters root takes at the front of MapNameWith(name, true, root, ...) for a
+// name that does not begin with a separator.
+std::size_t MappedRootLength(std::string_view root);
+
+// The platform's path separator in stored file names.
+constexpr char kPathSep = '/';
+
+// ---- address parts -------------------------------------------------------------------------
+
+struct AddressParts {
+    std::string server;     // host, with a port other than 80
+    std::string directory;  // from the first separator up to and including the last before the query
+    std::string fileName;   // the rest; the default document name when empty
+};
+
+// Splits a lower-case address (with or without its scheme) into its parts.
+void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressParts& parts);
+
+// The extension of a file name: after its last "." once cut at its first "#" or "?".
+std::string_view FileExtension(std::string_view fileName);
+
+// ---- keyword and extension lists -----------------------------------------------------------
+
+// "^" at the start anchors the keyword at the start of text, "$" at its end at the end of
+// text; otherwise it may occur anywhere. An empty keyword matches nothing.
+bool KeywordMatch(std::string_view text, std::string_view keyword);
+
+// Whether a keyword list (CR LF lines, an optional last line starting with a blank holding one
+// "x" per keyword in use) lets text through, as an include or an exclude list.
+bool ListAllows(std::string_view list, std::string_view text, bool isInclude);
+
+enum class CategoryVerdict { None, Accepted, Rejected };
+
+// How a file-type category treats an extension (compared without regard to case).
+CategoryVerdict CategoryTest(const TFileCategory& category, std::string_view extension);
+
+// ---- small text helpers --------------------------------------------------------------------
+
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+std::string AsciiLowerCopy(std::string_view text);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+}  // namespace qm

@@ -1,0 +1,96 @@
+// The admission filter of a Project: servers, directories, file names and file types.
+#include "engine/admission.h"
+
+#include "engine/address_rules.h"
+#include "engine/get_rec.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace qm {
+
+namespace {
+
+const std::string& DefaultDocName() {
+    static const std::string fallback = "default.htm";
+    const std::string& doc = Options().DefaultDoc;
+    return doc.empty() ? fallback : doc;
+}
+
+std::string_view AfterScheme(const std::string& url) {
+    return url.size() > 7 ? std::string_view(url).substr(7) : std::string_view();
+}
+
+bool Refuse(AdmissionResult& why, std::string reason) {
+    why.admitted = false;
+    why.reason = std::move(reason);
+    return false;
+}
+
+bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
+    return ListAllows(include, part, true) && ListAllows(exclude, part, false);
+}
+
+}  // namespace
+
+bool Admit(TGetRec& record) {
+    AdmissionResult why;
+    return Admit(record, why);
+}
+
+bool Admit(TGetRec& record, AdmissionResult& why) {
+    why = AdmissionResult{};
+    record.Category = nullptr;
+    TDClass* project = record.Project;
+    if (!project) {
+        why.admitted = true;
+        return true;
+    }
+    const std::string& doc = DefaultDocName();
+    AddressParts parts;
+    SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
+
+    if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
+        AddressParts start;
+        SplitAddress(AsciiLowerCopy(AfterScheme(project->URL)), doc, start);
+        if (project->RSrvsBx == 1 && parts.server != start.server) return Refuse(why, "starting server");
+        if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
+            return Refuse(why, "starting directory");
+        if (project->RFileBx == 1 && parts.fileName != start.fileName)
+            return Refuse(why, "starting file name");
+    }
+    if (project->RSrvsBx == 2 && !KeywordRule(project->RSrvsIn, project->RSrvsEx, parts.server))
+        return Refuse(why, "server keywords");
+    if (project->RPathBx == 2 && !KeywordRule(project->RPathIn, project->RPathEx, parts.directory))
+        return Refuse(why, "directory keywords");
+    if (project->RFileBx == 2 && !KeywordRule(project->RFileIn, project->RFileEx, parts.fileName))
+        return Refuse(why, "file name keywords");
+
+    const std::string_view ext = FileExtension(parts.fileName);
+    int refusedBy = -1;
+    for (int i = kCatText; i <= kCatUserDefined && refusedBy < 0; ++i) {
+        const CategoryVerdict v = CategoryTest(project->Categories[i], ext);
+        if (v == CategoryVerdict::Accepted) {
+            record.Category = &project->Categories[i];
+            why.admitted = true;
+            return true;
+        }
+        if (v == CategoryVerdict::Rejected) refusedBy = i;
+    }
+    if (refusedBy < 0) {
+        if (!project->Categories[kCatOther].Flags[0]) {
+            record.Category = &project->Categories[kCatOther];
+            why.admitted = true;
+            return true;
+        }
+        refusedBy = kCatOther;
+    }
+    // A page link is still fetched when pages are excluded, so that its links can be followed.
+    if (!record.IsImage && project->Categories[kCatText].Flags[0]) {
+        record.Category = &project->Categories[kCatText];
+        why.admitted = true;
+        return true;
+    }
+    return Refuse(why, std::string("category ") + kCategoryNames[refusedBy]);
+}
+
+}  // namespace qm

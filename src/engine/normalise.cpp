@@ -1,0 +1,91 @@
+// Normalise: the canonical form of a queued address, its admission and its local names.
+#include "engine/normalise.h"
+
+#include "engine/address_rules.h"
+#include "engine/admission.h"
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace qm {
+
+namespace {
+
+const std::string& DefaultDocName() {
+    static const std::string fallback = "default.htm";
+    const std::string& doc = Options().DefaultDoc;
+    return doc.empty() ? fallback : doc;
+}
+
+bool Refuse(AdmissionResult& why, const char* reason) {
+    why.admitted = false;
+    why.reason = reason;
+    return false;
+}
+
+}  // namespace
+
+bool Normalise(TGetRec& record) {
+    AdmissionResult why;
+    return Normalise(record, why);
+}
+
+bool Normalise(TGetRec& record, AdmissionResult& why) {
+    why = AdmissionResult{};
+    record.Img = true;
+    record.Srv = true;
+
+    CleanedAddress cleaned;
+    switch (CleanAddress(record.URL, cleaned)) {
+    case CleanStatus::BadScheme: return Refuse(why, "scheme");
+    case CleanStatus::ClimbsAbove: return Refuse(why, "root folder");
+    case CleanStatus::Ok: break;
+    }
+    if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
+
+    // The filter sees the fragment, if there is one.
+    if (!cleaned.isFile && !Admit(record, why)) return false;
+    DropFragment(record.URL);
+
+    const std::string relative = RelativeLocalName(record.URL, cleaned.isFile);
+    record.Depth = CountSeparators(relative);
+    if (relative.empty()) return Refuse(why, "root folder");
+
+    std::string root;
+    if (record.Project) root = RootFolder(*record.Project);
+    else root = Options().PathPrefix.empty() ? DefaultDownloadFolder() : Options().PathPrefix;
+    std::string full = relative;
+    MapNameWith(full, true, root, DefaultDocName());
+    // Whatever the address, its file stays under the root: no segment may be "." or "..".
+    if (!SegmentsStayInside(full, MappedRootLength(root))) return Refuse(why, "root folder");
+    record.FName = std::move(full);
+
+    const std::size_t sep = record.FName.find_last_of("/\\");
+    if (sep != std::string::npos) {
+        record.Path = record.FName.substr(0, sep);
+        record.RFile = record.FName.substr(sep + 1);
+    }
+    why.admitted = true;
+    return true;
+}
+
+std::string ResolveLocation(const std::string& location, const std::string& url) {
+    if (location.empty()) return {};
+    if (location[0] == '/') {
+        const std::size_t hostEnd = url.size() > 7 ? url.find('/', 7) : std::string::npos;
+        if (hostEnd == std::string::npos) return location;
+        return url.substr(0, hostEnd) + location;
+    }
+    if (StartsWithNoCase(location, "http://")) return location;
+    std::size_t lastSep = std::string::npos;
+    for (std::size_t i = 7; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c == '#' || c == '?') break;
+        if (c == '/' || c == '\\') lastSep = i;
+    }
+    if (lastSep != std::string::npos) return url.substr(0, lastSep + 1) + location;
+    return url + "/" + location;
+}
+
+}  // namespace qm
