@@ -16,6 +16,9 @@ class TParser;
 class TGetRec : public TClass {
 public:
     TGetRec();  // ConnTries from the program option "ConnRetries"
+    ~TGetRec() override;  // closes DataFile when still open
+    TGetRec(const TGetRec&) = delete;
+    TGetRec& operator=(const TGetRec&) = delete;
     void Load(TAnStream& stream) override;  // the Project is found by "IID" when the queue loads it
     void Save(TAnStream& stream) override;
 

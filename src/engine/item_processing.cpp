@@ -1,0 +1,222 @@
+// What happens with every response: the content check at the headers, writing the body,
+// and the completion handler that stores, analyses, retries, redirects or drops a record
+// and counts it in its Project's statistics.
+#include <cstdio>
+
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "engine/normalise.h"
+#include "engine/queue_manager.h"
+#include "engine/stored_files.h"
+#include "net/http_client.h"
+#include "store/file_category.h"
+#include "store/project.h"
+
+namespace qm {
+
+namespace {
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+bool IsDocumentType(const std::string& type) {
+    return type.empty() || Contains(type, "x-javascript") || Contains(type, "text/html");
+}
+
+void DeleteTemp(TGetRec& record) {
+    RemoveFile(record.Temp);
+    record.Temp.clear();
+}
+
+}  // namespace
+
+void TQueueManager::OnHeader(TGetRec& record, THTTPClient& conn) {
+    record.ContentType = HeaderValue(conn.Header, "content-type:");
+    if (conn.StatusCode != 200 || !record.Category) return;
+    const TFileCategory& cat = *record.Category;
+    std::int64_t length = conn.ContentLength;
+    if (length > 0 && cat.Flags[2]) {
+        if ((cat.Flags[3] && length < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
+            (cat.Flags[4] && length > static_cast<std::int64_t>(cat.MaxSize) * 1024)) {
+            conn.Abort();
+            return;
+        }
+    }
+    if (cat.Flags[0] && !Contains(record.ContentType, "text/html")) conn.Abort();
+}
+
+void TQueueManager::OnData(TGetRec& record, const char* block, std::size_t count) {
+    if (record.DataFile && count > 0) std::fwrite(block, 1, count, record.DataFile);
+    totalReceived_ += static_cast<std::int64_t>(count);
+    if (TDClass* p = record.Project) {
+        p->ReceivedBytes += static_cast<std::int64_t>(count);
+        if (p->OnProjectChange) p->OnProjectChange(*p, 4, static_cast<std::int64_t>(count));
+    }
+}
+
+void TQueueManager::FinishRecord(std::unique_ptr<TGetRec> record) {
+    if (!record) return;
+    DeleteTemp(*record);
+    if (TDClass* p = record->Project) {
+        if (p->ProcessingCount > 0) --p->ProcessingCount;
+        NotifyIfFinished(*p);
+    }
+}
+
+void TQueueManager::RetryRecord(std::unique_ptr<TGetRec> record) {
+    TDClass* p = record->Project;
+    AddRecord(std::move(record), false, true);
+    if (p) {
+        if (p->ProcessingCount > 0) --p->ProcessingCount;
+        NotifyIfFinished(*p);
+    }
+}
+
+void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
+    if (!rec.Busy) return;
+    TDClass* project = rec.Project;
+    if (project) ++project->ProcessingCount;
+    rec.Busy = false;
+    rec.Conn = nullptr;
+    bool bodyLost = false;
+    if (rec.DataFile) {
+        bodyLost = std::ferror(rec.DataFile) != 0;
+        if (std::fclose(rec.DataFile) != 0) bodyLost = true;
+        rec.DataFile = nullptr;
+    }
+    // Everything needed of the connection is read now: it takes the next record at once.
+    const int status = conn.StatusCode;
+    const std::string headers = conn.Header;
+    // A response without a length ends when the server closes; one cut off by an abort, a
+    // time-out or a failure is not complete, whatever its status line said.
+    bool complete = conn.Complete || (status > 0 && conn.ContentLength == 0 && code <= 1) ||
+                    (status > 0 && (status < 200 || status > 255));
+    if (code == 5) complete = false;
+    // A body that could not be written in full is never stored.
+    if (bodyLost && status >= 200 && status <= 255) complete = false;
+    conn.OnHeader = nullptr;
+    conn.OnData = nullptr;
+    conn.OnDone = nullptr;  // last use of the handler that runs now
+
+    std::unique_ptr<TGetRec> record = RecordFinished(rec);
+    if (!record) return;  // not ours any more (cannot happen while it was Busy)
+
+    auto retryOrGiveUp = [&](bool countS400) {
+        if (record->ConnTries == 1) {
+            if (project) {
+                if (countS400) ++project->S400;
+                else ++project->SErr;
+            }
+            FinishRecord(std::move(record));
+            return;
+        }
+        if (record->ConnTries > 1) --record->ConnTries;
+        RetryRecord(std::move(record));
+    };
+
+    if (!complete) {
+        DeleteTemp(*record);
+        if (code == 3 || code == 5) {
+            if (project) {
+                if (code == 3) ++project->SAbr;
+                else ++project->SErr;
+            }
+            FinishRecord(std::move(record));
+            return;
+        }
+        retryOrGiveUp(false);
+        return;
+    }
+
+    if (status == 200) {
+        if (project) ++project->S200;
+        const bool excluded = record->Category && record->Category->Flags[0];
+        if (excluded && Contains(record->ContentType, "text/html")) {
+            // Followed for its links, never stored.
+            std::string temp = record->Temp;
+            QueueForAnalysis(std::move(record), temp, std::string(), false);
+            return;
+        }
+        if (project) IncDone(*project);
+        MakeDirectories(record->Path);
+        const bool document = IsDocumentType(record->ContentType);
+        const std::string primary = PrimaryName(record->FName);
+        if (document) PlaceFile(record->Temp, primary);
+        else if (FileExists(primary)) RemoveFile(primary);
+        WriteDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
+                         LastModified(headers).substr(0, 30));
+        if (document || (record->JavaClass && project && project->EnableJava)) {
+            std::string temp = record->Temp, target = record->FName;
+            QueueForAnalysis(std::move(record), temp, target, true);
+            return;
+        }
+        if (PlaceFile(record->Temp, record->FName, true)) record->Temp.clear();
+        if (OnItemStored) OnItemStored(*this, *record);
+        WriteRedirectStub(*record);
+        FinishRecord(std::move(record));
+        return;
+    }
+
+    if (status == 301 || status == 302) {
+        std::string location = HeaderValue(headers, "location:");
+        if (location.empty()) {
+            FinishRecord(std::move(record));
+            return;
+        }
+        std::string target = ResolveLocation(location, record->URL);
+        record->OldFName = record->FName;
+        record->OldDepth = record->Depth;
+        record->URL = target;
+        DeleteTemp(*record);
+        if (target.empty() || !Normalise(*record)) {
+            FinishRecord(std::move(record));
+            return;
+        }
+        record->NewFName = record->FName;
+        RetryRecord(std::move(record));
+        return;
+    }
+
+    if (status == 304) {
+        if (project) {
+            ++project->S304;
+            IncDone(*project);
+        }
+        WriteRedirectStub(*record);
+        const std::string primary = PrimaryName(record->FName);
+        if (FileExists(primary)) {
+            DeleteTemp(*record);
+            std::string target = record->FName;
+            QueueForAnalysis(std::move(record), primary, target, true);
+            return;
+        }
+        if (IsDocumentType(record->ContentType) || record->JavaClass) {
+            DeleteTemp(*record);
+            std::string name = record->FName;
+            QueueForAnalysis(std::move(record), name, name, false);
+            return;
+        }
+        if (OnItemStored) OnItemStored(*this, *record);
+        FinishRecord(std::move(record));
+        return;
+    }
+
+    if (status == 400 || (status >= 500 && status <= 599)) {
+        DeleteTemp(*record);
+        retryOrGiveUp(true);
+        return;
+    }
+
+    if (status == 404) {
+        if (project) {
+            ++project->S400;
+            IncDone(*project);
+        }
+    } else if (status >= 401 && status <= 499) {
+        if (project) ++project->S400;
+    }
+    FinishRecord(std::move(record));
+}
+
+}  // namespace qm

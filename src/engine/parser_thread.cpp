@@ -1,0 +1,102 @@
+// The document-analysis thread and the bridge between the analysis routine and the queue.
+#include "engine/parser_thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+#include "engine/queue_manager.h"
+#include "engine/stored_files.h"
+#include "platform/event_loop.h"
+
+namespace qm {
+
+namespace {
+
+// What the analysis routine hands back, routed to the main thread.
+class QueueSink : public AnalysisSink {
+public:
+    explicit QueueSink(TQueueManager& queue) : queue_(queue) {}
+
+    bool FoundRecord(std::unique_ptr<TGetRec> record) override {
+        if (!record) return false;
+        if (platform::IsMainThread()) {
+            if (queue_.Stopping()) return false;
+            queue_.AddRecord(std::move(record), true, true);
+            return true;
+        }
+        // A stopping queue takes nothing: the record is dropped here, without waiting for
+        // the main thread (which may be waiting for this thread to end).
+        if (queue_.Stopping()) return false;
+        bool kept = false;
+        // The seen-address list is read and changed on the main thread only.
+        queue_.CallOnMain([&] {
+            if (queue_.Stopping() || queue_.Seen(record->URL)) return;
+            queue_.AddRecord(std::move(record), false, true);
+            kept = true;
+        });
+        return kept;
+    }
+
+    void Report(const std::string& text, bool stop) override {
+        if (stop) {
+            stopText_ = text;
+            return;
+        }
+        queue_.CallOnMain([&] { queue_.ReportMessage(text, false); });
+    }
+
+    std::string stopText_;
+
+private:
+    TQueueManager& queue_;
+};
+
+int NiceFor(int priority) {
+    switch (priority) {
+        case 1: return 19;
+        case 2: return 10;
+        case 3: return 0;
+        case 4: return -5;
+        case 5: return -10;
+        default: return 10;
+    }
+}
+
+}  // namespace
+
+std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
+    QueueSink sink(queue);
+    AnalyseFunction fn = CurrentAnalyseFunction();
+    fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, sink);
+    return sink.stopText_;
+}
+
+TParser::TParser(TQueueManager& owner, std::unique_ptr<TGetRec> record, int priority)
+    : owner_(owner), record_(std::move(record)), priority_(priority) {
+    project_ = record_ ? static_cast<const void*>(record_->Project) : nullptr;
+}
+
+TParser::~TParser() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TParser::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void TParser::Run() {
+    // Raising the priority needs privileges; a refusal leaves the thread at normal.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(priority_));
+    record_->Parser = this;
+    std::string stopText = RunAnalysis(owner_, *record_);
+    if (record_->AnalysisDeletesTemp) {
+        RemoveFile(record_->Temp);
+        record_->Temp.clear();
+    }
+    record_->Parser = nullptr;
+    owner_.AnalysisFinished(this, std::move(record_), stopText);
+    finished_.store(true);
+}
+
+}  // namespace qm

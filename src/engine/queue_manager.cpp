@@ -1,0 +1,623 @@
+// The download queue: lists, connection pool, taking order, analysis thread and stopping.
+#include "engine/queue_manager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "engine/normalise.h"
+#include "engine/parser_thread.h"
+#include "engine/stored_files.h"
+#include "net/http_client.h"
+#include "platform/event_loop.h"
+#include "store/object_stream.h"
+#include "store/options.h"
+#include "store/project.h"
+#include "store/ui_messages.h"
+
+namespace qm {
+
+const char* const kTextReady = "Ready";
+const char* const kTextDownload = "Download";
+const char* const kTextSuspend = "Suspend";
+const char* const kTextParsing = "Parsing";
+
+namespace {
+
+TQueueManager* g_instance = nullptr;
+
+void Recompute(TDClass& p) {
+    p.StateText = (p.QueuedCount > 0 || p.ProcessingCount > 0) ? DownloadingText() : IdleText();
+    p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
+}
+
+void CountersChanged(TDClass& p) {
+    Recompute(p);
+    if (p.OnProjectChange) p.OnProjectChange(p, 1, 0);
+    NotifyIfFinished(p);
+}
+
+}  // namespace
+
+std::string DownloadingText() { return UIMessage(47); }
+std::string IdleText() { return UIMessage(48); }
+
+void IncQueued(TDClass& p) {
+    ++p.QueuedCount;
+    CountersChanged(p);
+}
+
+void DecQueued(TDClass& p) {
+    if (p.QueuedCount > 0) --p.QueuedCount;
+    CountersChanged(p);
+}
+
+void IncDone(TDClass& p) {
+    ++p.DoneCount;
+    CountersChanged(p);
+}
+
+void NotifyIfFinished(TDClass& p) {
+    if (p.QueuedCount != 0 || p.ProcessingCount != 0) return;
+    Recompute(p);
+    if (p.OnProjectChange) p.OnProjectChange(p, 2, 0);
+}
+
+// A call from the analysis thread that the main thread runs.
+struct TQueueManager::PendingCall {
+    std::function<void()> fn;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+};
+
+TQueueManager* TQueueManager::Instance() { return g_instance; }
+
+TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std::atomic<bool>>(true)) {
+    platform::InitEventLoop();
+    if (connectionCount < 1) connectionCount = 1;
+    if (connectionCount > 100) connectionCount = 100;
+    for (int i = 0; i < connectionCount; ++i) AddConnection();
+    g_instance = this;
+}
+
+TQueueManager::~TQueueManager() {
+    StopAll();
+    // Threads still sending their last messages are answered until they have ended.
+    while (true) {
+        RunPendingCalls();
+        bool all = true;
+        for (auto& p : parsers_)
+            if (!p->Finished()) all = false;
+        if (all) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    parsers_.clear();
+    alive_->store(false);
+    for (auto& c : pool_) {
+        c->OnHeader = nullptr;
+        c->OnData = nullptr;
+        c->OnDone = nullptr;
+        c->OnStatus = nullptr;
+    }
+    pool_.clear();
+    retired_.clear();
+    if (g_instance == this) g_instance = nullptr;
+}
+
+THTTPClient& TQueueManager::AddConnection() {
+    auto conn = std::make_unique<THTTPClient>();
+    conn->Index = static_cast<int>(pool_.size());
+    THTTPClient& c = *conn;
+    c.OnStatus = [this](THTTPClient& sender, const std::string& text, int kind) {
+        if (OnConnStatus) OnConnStatus(*this, sender, text, kind);
+        if (OnStatus) OnStatus(*this, "HTTP" + std::to_string(sender.Index) + ": " + text, kind);
+    };
+    pool_.push_back(std::move(conn));
+    return c;
+}
+
+void TQueueManager::ClearSeen() { seen_.Clear(); }
+
+bool TQueueManager::Idle() const {
+    return queue_.empty() && analysis_.empty() && parser_.load() == nullptr;
+}
+
+std::size_t TQueueManager::BusyConnections() const {
+    std::size_t n = 0;
+    for (auto& c : pool_)
+        if (c->Busy) ++n;
+    return n;
+}
+
+void TQueueManager::RaiseStatus(const std::string& text) {
+    if (OnStatus) OnStatus(*this, text, kStatusQueue);
+}
+
+void TQueueManager::RaiseQueueState() {
+    if (suspended_) RaiseStatus(kTextSuspend);
+    else if (!queue_.empty()) RaiseStatus(kTextDownload);
+    else RaiseStatus(kTextReady);
+}
+
+TGetRec* TQueueManager::FirstWaiting() {
+    for (auto& r : queue_)
+        if (!r->Busy) return r.get();
+    return nullptr;
+}
+
+THTTPClient* TQueueManager::FirstIdle() {
+    for (auto& c : pool_)
+        if (!c->Busy) return c.get();
+    return nullptr;
+}
+
+bool TQueueManager::StartProject(TDClass& project) {
+    auto rec = std::make_unique<TGetRec>();
+    rec->URL = project.URL;
+    rec->Img = true;
+    rec->Lev = project.Lev;
+    rec->Srv = true;
+    rec->JavaClass = false;
+    rec->Project = &project;
+    rec->Busy = false;
+
+    project.ThisWay = false;
+    project.LimBSize = false;
+    project.SrvImg = true;
+    project.StateText = DownloadingText();
+    project.QueuedCount = 0;
+    project.DoneCount = 0;
+    project.ReceivedBytes = 0;
+    project.S200 = project.S304 = project.S400 = project.SErr = project.SAbr = 0;
+
+    if (!Normalise(*rec)) return false;
+    project.LastStart = NowDateTime();
+    AddRecord(std::move(rec), true, false);
+    return true;
+}
+
+void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, bool withPause) {
+    if (!record) return;
+    if (stopping_) return;  // the record is destroyed
+    if (pendingCount_ != 0) ApplyPendingCount();
+    if (checkSeen && seen_.Contains(record->URL)) {
+        record.reset();
+    } else {
+        seen_.Add(record->URL);
+        TDClass* project = record->Project;
+        queue_.push_back(std::move(record));
+        if (project) IncQueued(*project);
+        if (OnChange) OnChange(*this);
+    }
+    if (suspended_) return;
+    TGetRec* next = FirstWaiting();
+    if (!next) return;
+    if (THTTPClient* conn = FirstIdle()) {
+        conn->Delay = withPause ? Options().Pause : 0;
+        StartRecord(*next, *conn);
+    }
+    RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
+}
+
+std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (it->get() == &record) {
+            std::unique_ptr<TGetRec> owned = std::move(*it);
+            queue_.erase(it);
+            return owned;
+        }
+    }
+    return nullptr;
+}
+
+void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
+    TDClass* project = record.Project;
+    record.Busy = true;
+    record.ContentType.clear();
+    record.Base.clear();
+
+    if (project && ((project->LimBNumber && project->DoneCount >= project->LimNumber) ||
+                    (project->LimBTSize &&
+                     project->ReceivedBytes > static_cast<std::int64_t>(project->LimTSize) * 1024))) {
+        // The Project reached a limit: the record is dropped uncounted.
+        RecordFinished(record);
+        return;
+    }
+
+    conn.IfModifiedSince.clear();
+    record.Conn = &conn;
+    record.Temp = CreateTemporaryFile();
+    if (record.DataFile) std::fclose(record.DataFile);
+    record.DataFile = record.Temp.empty() ? nullptr : std::fopen(record.Temp.c_str(), "wb");
+
+    bool exists = FileExists(record.FName);
+    if (project && exists &&
+        (project->FMGroup == 2 ||
+         (project->FMGroup == 3 && project->Lev - record.Lev > project->FM3Lev))) {
+        // An existing file is taken as it is, like a "not modified" answer.
+        conn.StatusCode = 304;
+        conn.Complete = false;
+        conn.ContentLength = 0;
+        conn.Header.clear();
+        OnDone(record, conn, 3);
+        return;
+    }
+
+    std::int64_t free = FreeSpace(record.FName);
+    if (free >= 0 && free < static_cast<std::int64_t>(Options().DiskSpace) * 1048576) {
+        // The record stays queued (not busy) until the stop destroys it.
+        if (record.DataFile) {
+            std::fclose(record.DataFile);
+            record.DataFile = nullptr;
+        }
+        RemoveFile(record.Temp);
+        record.Temp.clear();
+        record.Busy = false;
+        record.Conn = nullptr;
+        ReportMessage("Not enough disk space: " + record.FName, true);
+        return;
+    }
+
+    if (project && exists && (project->FMGroup == 0 || project->FMGroup == 3)) {
+        std::string type, modified;
+        if (ReadDescription(record.Path, record.RFile, type, modified)) {
+            if (!(type == "text/html" && !FileExists(PrimaryName(record.FName))))
+                conn.IfModifiedSince = modified;
+        }
+    }
+
+    const TOptions& opt = Options();
+    conn.SetURL(record.URL);
+    conn.ProxyType = opt.ProxyType;
+    conn.ProxyHost = opt.ProxyAddr;
+    conn.ProxyPort = opt.ProxyPort;
+    conn.TimeOut = opt.TimeOut;
+    if (!record.URLPsw.empty()) {
+        std::size_t colon = record.URLPsw.find(':');
+        if (colon == std::string::npos) {
+            conn.UserName = record.URLPsw;
+            conn.Password.clear();
+        } else {
+            conn.UserName = record.URLPsw.substr(0, colon);
+            conn.Password = record.URLPsw.substr(colon + 1);
+        }
+    } else if (project) {
+        conn.UserName = project->User;
+        conn.Password = project->Psw;
+    } else {
+        conn.UserName.clear();
+        conn.Password.clear();
+    }
+
+    int limit = 0;
+    if (project && project->LimBSize) limit = project->LimSize;
+    if (record.Category && record.Category->Flags[2] && record.Category->Flags[4])
+        limit = record.Category->MaxSize;
+    conn.SizeLimit = limit;
+
+    TGetRec* rec = &record;
+    conn.OnHeader = [this, rec](THTTPClient& c) { OnHeader(*rec, c); };
+    conn.OnData = [this, rec](THTTPClient&, const char* block, std::size_t count) {
+        OnData(*rec, block, count);
+    };
+    conn.OnDone = [this, rec](THTTPClient& c, int code) { OnDone(*rec, c, code); };
+    conn.Referer = record.Referer;
+    if (!conn.Start(false)) {
+        conn.OnHeader = nullptr;
+        conn.OnData = nullptr;
+        conn.OnDone = nullptr;
+        if (record.DataFile) {
+            std::fclose(record.DataFile);
+            record.DataFile = nullptr;
+        }
+        RemoveFile(record.Temp);
+        record.Temp.clear();
+        record.Busy = false;
+        record.Conn = nullptr;
+        RecordFinished(record);
+    }
+}
+
+std::unique_ptr<TGetRec> TQueueManager::RecordFinished(TGetRec& record) {
+    // The record leaves the queue; the caller keeps it or lets it go.
+    std::unique_ptr<TGetRec> owned = TakeFromQueue(record);
+    if (record.Project) DecQueued(*record.Project);
+    StartAnalysis();
+    RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
+    if (stopping_ || suspended_) return owned;
+    if (pendingCount_ != 0) ApplyPendingCount();
+    TGetRec* next = FirstWaiting();
+    THTTPClient* conn = FirstIdle();
+    if (next && conn) {
+        conn->Delay = Options().Pause;
+        StartRecord(*next, *conn);
+    }
+    return owned;
+}
+
+void TQueueManager::FillConnections() {
+    if (OnChange) OnChange(*this);
+    for (std::size_t i = 0; i < pool_.size(); ++i) {
+        THTTPClient& conn = *pool_[i];
+        if (conn.Busy) continue;
+        TGetRec* next = FirstWaiting();
+        if (!next) break;
+        conn.Delay = Options().Pause;
+        StartRecord(*next, conn);
+    }
+    StartAnalysis();
+}
+
+void TQueueManager::ApplyPendingCount() {
+    int n = pendingCount_;
+    if (n < 1) {
+        pendingCount_ = 0;
+        return;
+    }
+    std::size_t want = static_cast<std::size_t>(n);
+    if (want > pool_.size()) {
+        while (pool_.size() < want) {
+            THTTPClient& c = AddConnection();
+            if (OnPoolChange) OnPoolChange(*this, c.Index, 1);
+        }
+        pendingCount_ = 0;
+        FillConnections();
+        return;
+    }
+    while (pool_.size() > want && !pool_.back()->Busy) {
+        RetireConnection(std::move(pool_.back()));
+        pool_.pop_back();
+        if (OnPoolChange) OnPoolChange(*this, static_cast<int>(pool_.size()), 2);
+    }
+    if (pool_.size() == want) pendingCount_ = 0;
+}
+
+void TQueueManager::RetireConnection(std::unique_ptr<THTTPClient> conn) {
+    // The connection may be reporting to us right now (its done event started this): it is
+    // destroyed once the current event is over.
+    conn->OnHeader = nullptr;
+    conn->OnData = nullptr;
+    conn->OnStatus = nullptr;
+    retired_.push_back(std::move(conn));
+    std::weak_ptr<std::atomic<bool>> alive = alive_;
+    platform::Post([this, alive] {
+        auto a = alive.lock();
+        if (a && a->load()) retired_.clear();
+    });
+}
+
+void TQueueManager::SetConnectionCount(int n) {
+    if (n < 1 || n > 100) return;
+    pendingCount_ = n;
+    if (static_cast<std::size_t>(n) == pool_.size()) pendingCount_ = 0;
+    else ApplyPendingCount();
+    StartAnalysis();
+}
+
+void TQueueManager::SetSuspended(bool flag) {
+    suspended_ = flag;
+    if (!flag) FillConnections();
+    RaiseQueueState();
+}
+
+void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
+    // The analysis thread may be waiting for a call into this thread: answer those calls
+    // while waiting, so that neither side blocks the other.
+    while (stillWaiting()) {
+        RunPendingCalls();
+        if (!stillWaiting()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void TQueueManager::StopAll() {
+    stopping_ = true;
+    for (std::size_t i = 0; i < pool_.size(); ++i)
+        if (pool_[i]->Busy) pool_[i]->Abort();
+    std::vector<std::unique_ptr<TGetRec>> left;
+    left.swap(queue_);
+    for (auto& r : left) {
+        // A record whose connection did not report back is closed here.
+        if (r->DataFile) {
+            std::fclose(r->DataFile);
+            r->DataFile = nullptr;
+        }
+        if (r->Busy) {
+            RemoveFile(r->Temp);
+            r->Temp.clear();
+        }
+        if (r->Project) DecQueued(*r->Project);
+    }
+    left.clear();
+    std::vector<std::unique_ptr<TGetRec>> pending;
+    pending.swap(analysis_);
+    for (auto& r : pending) {
+        RemoveFile(r->Temp);
+        r->Temp.clear();
+        if (r->Project) {
+            if (r->Project->ProcessingCount > 0) --r->Project->ProcessingCount;
+            NotifyIfFinished(*r->Project);
+        }
+    }
+    pending.clear();
+    WaitForParser([this] { return parser_.load() != nullptr; });
+    stopping_ = false;
+    if (pendingCount_ != 0) ApplyPendingCount();
+}
+
+void TQueueManager::StopProject(TDClass& project) {
+    stopping_ = true;
+    // Busy records of the Project: aborting their connections takes them out of the queue.
+    for (std::size_t i = 0; i < pool_.size(); ++i) {
+        THTTPClient& conn = *pool_[i];
+        if (!conn.Busy) continue;
+        for (auto& r : queue_) {
+            if (r->Busy && r->Conn == &conn && r->Project == &project) {
+                conn.Abort();
+                break;
+            }
+        }
+    }
+    std::vector<std::unique_ptr<TGetRec>> kept;
+    for (auto& r : queue_) {
+        if (r->Project != &project) {
+            kept.push_back(std::move(r));
+        } else if (r->Busy) {
+            // Its connection did not report back: close it here.
+            if (r->DataFile) {
+                std::fclose(r->DataFile);
+                r->DataFile = nullptr;
+            }
+            RemoveFile(r->Temp);
+            if (project.QueuedCount > 0) --project.QueuedCount;
+            r.reset();
+        } else {
+            if (project.QueuedCount > 0) --project.QueuedCount;
+            r.reset();
+        }
+    }
+    queue_.swap(kept);
+    std::vector<std::unique_ptr<TGetRec>> keptAnalysis;
+    for (auto& r : analysis_) {
+        if (r->Project != &project) {
+            keptAnalysis.push_back(std::move(r));
+        } else {
+            RemoveFile(r->Temp);
+            if (project.ProcessingCount > 0) --project.ProcessingCount;
+            r.reset();
+        }
+    }
+    analysis_.swap(keptAnalysis);
+    CountersChanged(project);
+    WaitForParser([this, &project] {
+        TParser* p = parser_.load();
+        return p != nullptr && p->ProjectOf() == &project;
+    });
+    stopping_ = false;
+    if (pendingCount_ != 0) ApplyPendingCount();
+    FillConnections();
+    StartAnalysis();
+}
+
+void TQueueManager::ReportMessage(const std::string& text, bool stop) {
+    if (OnStatus) OnStatus(*this, text, kStatusAnalysis);
+    if (stop) StopAll();
+}
+
+void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std::string& source,
+                                     const std::string& target, bool deleteTemp) {
+    record->AnalysisSource = source;
+    record->AnalysisTarget = target;
+    record->AnalysisDeletesTemp = deleteTemp;
+    analysis_.push_back(std::move(record));
+    StartAnalysis();
+}
+
+void TQueueManager::ReapParsers() {
+    parsers_.erase(std::remove_if(parsers_.begin(), parsers_.end(),
+                                  [](const std::unique_ptr<TParser>& p) { return p->Finished(); }),
+                   parsers_.end());
+}
+
+void TQueueManager::StartAnalysis() {
+    if (analysis_.empty() || parser_.load() != nullptr) return;
+    if (Options().LowMemory && queue_.size() >= 1000) return;
+    ReapParsers();
+    std::unique_ptr<TGetRec> record = std::move(analysis_.front());
+    analysis_.erase(analysis_.begin());
+    auto parser = std::make_unique<TParser>(*this, std::move(record), Options().Priority);
+    TParser* p = parser.get();
+    parsers_.push_back(std::move(parser));
+    parser_.store(p);
+    p->Start();
+    RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
+}
+
+void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
+    // Whatever the analysis left of the download's temporary file goes now.
+    RemoveFile(record->Temp);
+    record->Temp.clear();
+    if (TDClass* p = record->Project) {
+        if (p->ProcessingCount > 0) --p->ProcessingCount;
+        NotifyIfFinished(*p);
+    }
+    if (OnItemStored) OnItemStored(*this, *record);
+}
+
+void TQueueManager::AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
+                                     const std::string& stopText) {
+    // Runs on the analysis thread. The queue forgets this thread first, so that a main
+    // thread waiting for it to end stops waiting before the messages below are needed.
+    TParser* expected = parser;
+    parser_.compare_exchange_strong(expected, nullptr);
+    TGetRec* rec = record.release();
+    CallOnMain([this, rec] { OnAnalysedRecord(std::unique_ptr<TGetRec>(rec)); });
+    if (!stopText.empty()) CallOnMain([this, &stopText] { ReportMessage(stopText, true); });
+    CallOnMain([this] {
+        RaiseQueueState();
+        StartAnalysis();
+    });
+}
+
+void TQueueManager::FlushAnalysis() {
+    while (!analysis_.empty()) {
+        std::unique_ptr<TGetRec> record = std::move(analysis_.front());
+        analysis_.erase(analysis_.begin());
+        RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
+        std::string stopText = RunAnalysis(*this, *record);
+        if (TDClass* p = record->Project) {
+            if (p->ProcessingCount > 0) --p->ProcessingCount;
+            NotifyIfFinished(*p);
+        }
+        if (OnItemStored) OnItemStored(*this, *record);
+        RemoveFile(record->Temp);
+        record->Temp.clear();
+        record.reset();
+        if (!stopText.empty()) ReportMessage(stopText, true);
+    }
+    RaiseQueueState();
+}
+
+void TQueueManager::CallOnMain(std::function<void()> fn) {
+    if (platform::IsMainThread()) {
+        fn();
+        return;
+    }
+    auto call = std::make_shared<PendingCall>();
+    call->fn = std::move(fn);
+    {
+        std::lock_guard<std::mutex> lock(callsMutex_);
+        calls_.push_back(call);
+    }
+    std::weak_ptr<std::atomic<bool>> alive = alive_;
+    platform::Post([this, alive] {
+        auto a = alive.lock();
+        if (a && a->load()) RunPendingCalls();
+    });
+    std::unique_lock<std::mutex> lock(call->m);
+    call->cv.wait(lock, [&] { return call->done; });
+}
+
+void TQueueManager::RunPendingCalls() {
+    for (;;) {
+        std::shared_ptr<PendingCall> call;
+        {
+            std::lock_guard<std::mutex> lock(callsMutex_);
+            if (calls_.empty()) return;
+            call = calls_.front();
+            calls_.erase(calls_.begin());
+        }
+        call->fn();
+        {
+            std::lock_guard<std::mutex> lock(call->m);
+            call->done = true;
+        }
+        call->cv.notify_all();
+    }
+}
+
+}  // namespace qm

@@ -1,0 +1,147 @@
+#pragma once
+// TQueueManager: the one download queue of the program. It owns the download queue, the
+// analysis list, the seen-address list and the connection pool shared by every running
+// Project, hands records to idle connections in arrival order, decides what happens with
+// every response (item processing) and runs document analysis on one thread at a time.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "store/string_list.h"
+
+namespace qm {
+
+class TDClass;
+class TGetRec;
+class THTTPClient;
+class TParser;
+
+// Queue state texts raised with kind 101.
+extern const char* const kTextReady;
+extern const char* const kTextDownload;
+extern const char* const kTextSuspend;
+extern const char* const kTextParsing;
+
+constexpr int kStatusQueue = 101;     // queue state texts
+constexpr int kStatusAnalysis = 102;  // messages of the analysis and the queue
+
+// Counter operations on a Project; each recomputes StateText and ProgressText and raises
+// OnProjectChange code 1, and code 2 when the Project has nothing queued or in processing.
+void IncQueued(TDClass& project);
+void DecQueued(TDClass& project);
+void IncDone(TDClass& project);
+// Raises code 2 when the Project is idle (QueuedCount and ProcessingCount both 0).
+void NotifyIfFinished(TDClass& project);
+// The texts shown while a Project downloads and while it is idle.
+std::string DownloadingText();
+std::string IdleText();
+
+class TQueueManager {
+public:
+    explicit TQueueManager(int connectionCount);
+    ~TQueueManager();
+    TQueueManager(const TQueueManager&) = delete;
+    TQueueManager& operator=(const TQueueManager&) = delete;
+
+    // The queue manager of the program, or nullptr (set while one exists).
+    static TQueueManager* Instance();
+
+    // Events (sender first).
+    std::function<void(TQueueManager& sender, const std::string& text, int kind)> OnStatus;
+    std::function<void(TQueueManager& sender)> OnChange;
+    std::function<void(TQueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
+    std::function<void(TQueueManager& sender, TGetRec& record)> OnItemStored;
+    // Status lines of the connections: "HTTP" + index + ": " + text (kinds 0 to 3).
+    std::function<void(TQueueManager& sender, THTTPClient& conn, const std::string& text, int kind)>
+        OnConnStatus;
+
+    // Starting a Project: the caller empties the seen-address list first (Start command).
+    bool StartProject(TDClass& project);
+    void ClearSeen();
+
+    void AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, bool withPause);
+    void FillConnections();
+    void SetConnectionCount(int n);
+    void SetSuspended(bool flag);
+    bool Suspended() const { return suspended_; }
+    void StopAll();
+    void StopProject(TDClass& project);
+    void ReportMessage(const std::string& text, bool stop);
+    void QueueForAnalysis(std::unique_ptr<TGetRec> record, const std::string& source,
+                          const std::string& target, bool deleteTemp);
+    void StartAnalysis();
+    void FlushAnalysis();
+
+    // What the front ends show.
+    bool Stopping() const { return stopping_.load(); }
+    bool Idle() const;  // nothing queued, nothing waiting for or in analysis
+    std::size_t QueueCount() const { return queue_.size(); }
+    std::size_t AnalysisCount() const { return analysis_.size(); }
+    std::size_t PoolSize() const { return pool_.size(); }
+    int PendingCount() const { return pendingCount_; }
+    std::size_t BusyConnections() const;
+    THTTPClient& Connection(std::size_t index) { return *pool_[index]; }
+    const std::vector<std::unique_ptr<TGetRec>>& Queue() const { return queue_; }
+    bool Seen(const std::string& url) const { return seen_.Contains(url); }
+    std::int64_t TotalReceived() const { return totalReceived_; }
+
+    // Runs fn on the main thread from the analysis thread and waits for it. While the main
+    // thread waits for the analysis thread to end it keeps running these calls, so the two
+    // never wait for each other.
+    void CallOnMain(std::function<void()> fn);
+    // Runs the calls the analysis thread is waiting for (main thread only).
+    void RunPendingCalls();
+
+    // For the analysis thread.
+    void AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
+                          const std::string& stopText);
+
+private:
+    void StartRecord(TGetRec& record, THTTPClient& conn);
+    std::unique_ptr<TGetRec> RecordFinished(TGetRec& record);
+    void RetireConnection(std::unique_ptr<THTTPClient> conn);
+    std::unique_ptr<TGetRec> TakeFromQueue(TGetRec& record);
+    void ApplyPendingCount();
+    void RaiseStatus(const std::string& text);
+    void RaiseQueueState();
+    TGetRec* FirstWaiting();
+    THTTPClient* FirstIdle();
+    THTTPClient& AddConnection();
+    void WaitForParser(const std::function<bool()>& stillWaiting);
+    void ReapParsers();
+    void OnAnalysedRecord(std::unique_ptr<TGetRec> record);
+
+    // Item processing (item_processing.cpp).
+    void OnHeader(TGetRec& record, THTTPClient& conn);
+    void OnData(TGetRec& record, const char* block, std::size_t count);
+    void OnDone(TGetRec& record, THTTPClient& conn, int code);
+    void FinishRecord(std::unique_ptr<TGetRec> record);
+    void RetryRecord(std::unique_ptr<TGetRec> record);
+
+    std::vector<std::unique_ptr<TGetRec>> queue_;
+    std::vector<std::unique_ptr<TGetRec>> analysis_;
+    SortedStringList seen_;
+    std::vector<std::unique_ptr<THTTPClient>> pool_;
+    std::vector<std::unique_ptr<THTTPClient>> retired_;  // removed, destroyed after the event
+    bool suspended_ = false;
+    std::atomic<bool> stopping_{false};
+    int pendingCount_ = 0;
+    std::int64_t totalReceived_ = 0;
+
+    // The analysis thread working now (at most one), and threads that ended but are not
+    // joined yet.
+    std::atomic<TParser*> parser_{nullptr};
+    std::vector<std::unique_ptr<TParser>> parsers_;
+
+    // Calls from the analysis thread waiting for the main thread.
+    struct PendingCall;
+    std::mutex callsMutex_;
+    std::vector<std::shared_ptr<PendingCall>> calls_;
+    std::shared_ptr<std::atomic<bool>> alive_;
+};
+
+}  // namespace qm
