@@ -1,0 +1,113 @@
+#include "app/session.h"
+
+#include <vector>
+
+#include "platform/program_folder.h"
+#include "platform/registry.h"
+#include "store/defaults_project.h"
+#include "store/options.h"
+#include "store/options_store.h"
+#include "store/tree_store.h"
+
+namespace qm::app {
+
+struct Session::Impl {
+    std::string folder;
+    std::string warnings;
+    platform::Registry registry;
+    ProjectTree tree;
+    bool registryBlocked = false;  // a damaged registry.reg could not be kept aside
+    bool treeBlocked = false;      // a damaged store could not be kept aside
+
+    std::string RegistryFile() const { return folder + "/registry.reg"; }
+    void Warn(const std::string& w) {
+        if (!warnings.empty()) warnings += "\n";
+        warnings += w;
+    }
+};
+
+Session::Session() : impl_(std::make_unique<Impl>()) {}
+Session::~Session() = default;
+
+bool Session::Open(const std::string& home, std::string& error) {
+    Impl& s = *impl_;
+    s.warnings.clear();
+    s.folder = platform::ResolveProgramFolder(home, error);
+    if (s.folder.empty()) return false;
+    platform::SetProgramFolder(s.folder);
+
+    std::string regError;
+    if (!s.registry.LoadFile(s.RegistryFile(), regError)) {
+        std::string keepError;
+        std::string aside = platform::KeepAside(s.RegistryFile(), keepError);
+        if (aside.empty()) {
+            s.registryBlocked = true;
+            s.Warn(s.RegistryFile() + " is damaged (" + regError + ") and could not be kept aside (" + keepError +
+                   "); settings will not be saved over it");
+        } else {
+            s.Warn(s.RegistryFile() + " is damaged (" + regError + "); it was kept as " + aside +
+                   " and the settings start from their defaults");
+        }
+        s.registry.Clear();
+    }
+
+    TOptions& options = Options();
+    options.Reset();
+    options.UAgent = "Quillmoor/1.0";
+    platform::RegKey key = OpenOptionsKeyForLoad(s.registry);
+    std::vector<std::string> warnings;
+    LoadOptions(options, key, DefaultsProject(), &warnings);
+    EnsureProxyBypass(s.registry);
+    for (const auto& w : warnings) s.Warn(w);
+    // Values written while loading are kept at once, as the system registry would keep them.
+    if (s.registry.Modified() && !s.registryBlocked) {
+        std::string saveError;
+        if (s.registry.SaveFile(s.RegistryFile(), saveError)) s.registry.SetModified(false);
+        else s.Warn(saveError);
+    }
+
+    TreeLoadReport report = LoadTreeStore(s.tree, s.folder);
+    if (report.damaged) {
+        std::string w = "The Project tree store could not be read completely: " + report.message;
+        if (!report.keptAsideAs.empty()) w += " (the file was kept as " + report.keptAsideAs + ")";
+        s.Warn(w);
+        s.treeBlocked = report.keepAsideFailed;
+    }
+    return true;
+}
+
+const std::string& Session::Warnings() const { return impl_->warnings; }
+
+bool Session::Save(std::string& error) {
+    Impl& s = *impl_;
+    bool ok = true;
+    platform::RegKey key = OpenOptionsKeyForSave(s.registry);
+    SaveOptions(Options(), key, DefaultsProject());
+    if (s.registryBlocked) {
+        error = s.RegistryFile() + " is damaged and was not kept aside; the settings were not saved";
+        ok = false;
+    } else if (!s.registry.SaveFile(s.RegistryFile(), error)) {
+        ok = false;
+    } else {
+        s.registry.SetModified(false);
+    }
+    if (s.treeBlocked) {
+        if (!error.empty()) error += "; ";
+        error += "the damaged Project tree store was not kept aside; it was not saved over";
+        return false;
+    }
+    std::string treeError;
+    if (!SaveTreeStore(s.tree, s.folder, treeError)) {
+        if (!error.empty()) error += "; ";
+        error += treeError;
+        ok = false;
+    }
+    return ok;
+}
+
+const std::string& Session::ProgramFolder() const { return impl_->folder; }
+ProjectTree& Session::Tree() { return impl_->tree; }
+TDClass& Session::Defaults() { return DefaultsProject(); }
+platform::Registry& Session::Registry() { return impl_->registry; }
+
+}  // namespace qm::app

@@ -1,0 +1,212 @@
+#include "store/description_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "store/object_stream.h"
+
+namespace qm {
+
+namespace {
+constexpr std::int64_t kHeaderSize = 12;
+constexpr std::int64_t kTailSize = 76;
+constexpr std::int64_t kOldRecordSize = 202;
+
+class File {
+public:
+    File(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0644)) {}
+    ~File() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Ok() const { return fd_ >= 0; }
+    std::int64_t Size() const {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
+    }
+    bool ReadAt(std::int64_t offset, void* buf, std::size_t n) const {
+        auto* p = static_cast<char*>(buf);
+        while (n > 0) {
+            ssize_t r = ::pread(fd_, p, n, offset);
+            if (r <= 0) return false;
+            p += r;
+            offset += r;
+            n -= static_cast<std::size_t>(r);
+        }
+        return true;
+    }
+    bool WriteAt(std::int64_t offset, const void* buf, std::size_t n) {
+        auto* p = static_cast<const char*>(buf);
+        while (n > 0) {
+            ssize_t w = ::pwrite(fd_, p, n, offset);
+            if (w <= 0) return false;
+            p += w;
+            offset += w;
+            n -= static_cast<std::size_t>(w);
+        }
+        return true;
+    }
+    bool Truncate(std::int64_t size) { return ::ftruncate(fd_, size) == 0; }
+
+private:
+    int fd_;
+};
+
+std::int32_t Le32(const unsigned char* p) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                     static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+void PutLe32(unsigned char* p, std::int32_t v) {
+    auto u = static_cast<std::uint32_t>(v);
+    p[0] = u & 0xff;
+    p[1] = (u >> 8) & 0xff;
+    p[2] = (u >> 16) & 0xff;
+    p[3] = (u >> 24) & 0xff;
+}
+
+// A short text in a length-byte field of capacity characters.
+std::string ShortText(const unsigned char* p, std::size_t capacity) {
+    std::size_t n = std::min<std::size_t>(p[0], capacity);
+    return std::string(reinterpret_cast<const char*>(p + 1), n);
+}
+void PutShortText(unsigned char* p, std::size_t capacity, const std::string& s) {
+    std::memset(p, 0, capacity + 1);
+    std::size_t n = std::min(s.size(), capacity);
+    p[0] = static_cast<unsigned char>(n);
+    std::memcpy(p + 1, s.data(), n);
+}
+
+void DecodeTail(const unsigned char* tail, TDescription& r) {
+    r.DayStamp = Le32(tail);
+    r.LastModified = ShortText(tail + 4, 30);
+    r.ContentType = ShortText(tail + 35, 40);
+}
+void EncodeTail(unsigned char* tail, const TDescription& r, std::int32_t day) {
+    PutLe32(tail, day);
+    PutShortText(tail + 4, 30, r.LastModified);
+    PutShortText(tail + 35, 40, r.ContentType);
+}
+
+struct Header {
+    std::int64_t total, nameLen, textLen;
+};
+
+// Walks the records of an open "Descr.QV3". visit(offset, header) returns true to stop.
+// Returns the offset where the walk ended: the end marker, the end of the file, or the first
+// record that is damaged (lengths negative, inconsistent or reaching past the end).
+template <typename Visit>
+std::int64_t Walk(const File& f, bool& atMarker, Visit visit) {
+    atMarker = false;
+    const std::int64_t size = f.Size();
+    std::int64_t pos = 0;
+    while (pos + kHeaderSize <= size) {
+        unsigned char h[kHeaderSize];
+        if (!f.ReadAt(pos, h, sizeof h)) break;
+        Header hd{Le32(h), Le32(h + 4), Le32(h + 8)};
+        if (hd.total == 0 && hd.nameLen == 0) {
+            atMarker = true;
+            break;
+        }
+        if (hd.nameLen < 0 || hd.textLen < 0 || hd.total != kHeaderSize + hd.nameLen + hd.textLen + kTailSize ||
+            pos + hd.total > size)
+            break;
+        if (visit(pos, hd)) break;
+        pos += hd.total;
+    }
+    return pos;
+}
+
+std::string Dir(const std::string& directory) {
+    if (directory.empty()) return "./";
+    char last = directory.back();
+    return (last == '/' || last == '\\') ? directory : directory + "/";
+}
+
+bool ReadOld(const std::string& directory, const std::string& name, TDescription& record) {
+    File f(Dir(directory) + kOldDescriptionFile, O_RDONLY);
+    if (!f.Ok()) return false;
+    const std::int64_t size = f.Size();
+    unsigned char rec[kOldRecordSize];
+    for (std::int64_t pos = 0; pos + kOldRecordSize <= size; pos += kOldRecordSize) {
+        if (!f.ReadAt(pos, rec, sizeof rec)) return false;
+        std::string n = ShortText(rec, 100);
+        if (n != name) continue;
+        record.Name = n;
+        record.DayStamp = 1;
+        record.LastModified = ShortText(rec + 101, 99).substr(0, 30);
+        std::error_code ec;
+        if (rec[201] == 1 || std::filesystem::exists(Dir(directory) + name + ".primary", ec))
+            record.ContentType = "text/html";
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+std::int32_t ProgramDayCount() {
+    static const std::int32_t day = static_cast<std::int32_t>(std::lround(NowDateTime()));
+    return day;
+}
+
+bool ReadDescription(const std::string& directory, const std::string& name, TDescription& record) {
+    File f(Dir(directory) + kDescriptionFile, O_RDONLY);
+    if (f.Ok()) {
+        bool found = false;
+        bool marker;
+        Walk(f, marker, [&](std::int64_t pos, const Header& h) {
+            if (h.nameLen != static_cast<std::int64_t>(name.size())) return false;
+            std::vector<unsigned char> buf(static_cast<std::size_t>(h.nameLen + h.textLen + kTailSize));
+            if (!f.ReadAt(pos + kHeaderSize, buf.data(), buf.size())) return true;
+            if (std::memcmp(buf.data(), name.data(), name.size()) != 0) return false;
+            record.Name = name;
+            record.Text.assign(reinterpret_cast<const char*>(buf.data()) + h.nameLen, static_cast<std::size_t>(h.textLen));
+            DecodeTail(buf.data() + h.nameLen + h.textLen, record);
+            found = true;
+            return true;
+        });
+        if (found) return true;
+    }
+    return ReadOld(directory, name, record);
+}
+
+bool WriteDescription(const std::string& directory, const TDescription& record) {
+    File f(Dir(directory) + kDescriptionFile, O_RDWR | O_CREAT);
+    if (!f.Ok()) return false;
+    const std::int32_t day = ProgramDayCount();
+    std::int64_t tailAt = -1;
+    bool marker;
+    std::int64_t end = Walk(f, marker, [&](std::int64_t pos, const Header& h) {
+        if (h.nameLen != static_cast<std::int64_t>(record.Name.size())) return false;
+        std::string n(static_cast<std::size_t>(h.nameLen), '\0');
+        if (!f.ReadAt(pos + kHeaderSize, n.data(), n.size())) return false;
+        if (n != record.Name) return false;
+        tailAt = pos + kHeaderSize + h.nameLen + h.textLen;
+        return true;
+    });
+    unsigned char tail[kTailSize];
+    EncodeTail(tail, record, day);
+    if (tailAt >= 0) return f.WriteAt(tailAt, tail, sizeof tail);
+
+    const std::int64_t size = f.Size();
+    // Damaged bytes after the last good record cannot be read back by anyone; the new record
+    // replaces them so that it can be found.
+    if (!marker && end < size && !f.Truncate(end)) return false;
+    std::vector<unsigned char> buf;
+    const std::int64_t total = kHeaderSize + static_cast<std::int64_t>(record.Name.size() + record.Text.size()) + kTailSize;
+    if (total > 0x7fffffff) return false;
+    buf.resize(static_cast<std::size_t>(total));
+    PutLe32(buf.data(), static_cast<std::int32_t>(total));
+    PutLe32(buf.data() + 4, static_cast<std::int32_t>(record.Name.size()));
+    PutLe32(buf.data() + 8, static_cast<std::int32_t>(record.Text.size()));
+    std::memcpy(buf.data() + kHeaderSize, record.Name.data(), record.Name.size());
+    std::memcpy(buf.data() + kHeaderSize + record.Name.size(), record.Text.data(), record.Text.size());
+    std::memcpy(buf.data() + kHeaderSize + record.Name.size() + record.Text.size(), tail, sizeof tail);
+    return f.WriteAt(end, buf.data(), buf.size());
+}
+
+}  // namespace qm
