@@ -1,0 +1,278 @@
+// A download run: start-up of the engine, Projects from command-line words, progress,
+// finishing times, site maps and saving.
+#include "app/download_run.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/project_lookup.h"
+#include "app/session.h"
+#include "engine/get_rec.h"
+#include "engine/queue_manager.h"
+#include "engine/site_map.h"
+#include "engine/stored_files.h"
+#include "net/http_client.h"
+#include "net/sockets.h"
+#include "platform/event_loop.h"
+#include "store/object_stream.h"
+#include "store/options.h"
+#include "store/project.h"
+#include "store/string_list.h"
+#include "store/ui_messages.h"
+
+#if __has_include("analysis/analysis.h")
+#include "analysis/analysis.h"
+#define QM_HAVE_ANALYSIS 1
+#endif
+
+namespace qm::app {
+
+namespace {
+void ToStderr(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+}  // namespace
+
+DownloadRun::DownloadRun(Session& session, RunSettings settings)
+    : session_(session), settings_(std::move(settings)) {
+    platform::InitEventLoop();
+    NetStartup();
+    const TOptions& opt = Options();
+    THTTPClient::UserAgent = opt.UAgent;
+    THTTPClient::ProxyUser = opt.HTTPUser;
+    THTTPClient::ProxyPassword = opt.HTTPPass;
+#ifdef QM_HAVE_ANALYSIS
+    InstallAnalysis();
+#endif
+    if (!settings_.message) settings_.message = ToStderr;
+    queue_ = std::make_unique<TQueueManager>(opt.HTTPCount);
+    queue_->OnItemStored = [](TQueueManager&, TGetRec& record) {
+        // Only files that are really there belong to the map (a page followed only for its
+        // links is not stored).
+        if (record.Project && FileExists(record.FName)) AddToMap(*record.Project, record.FName);
+    };
+    queue_->OnStatus = [this](TQueueManager&, const std::string& text, int kind) {
+        if (kind == kStatusAnalysis) settings_.message(text);
+    };
+    queue_->OnConnStatus = [this](TQueueManager&, THTTPClient& conn, const std::string& text,
+                                  int kind) {
+        if (!settings_.log) return;
+        (void)kind;
+        settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+    };
+}
+
+DownloadRun::~DownloadRun() {
+    queue_.reset();
+    for (TDClass* p : started_) p->OnProjectChange = nullptr;
+    NetShutdown();
+}
+
+TQueueManager& DownloadRun::Queue() { return *queue_; }
+
+void DownloadRun::HookProject(TDClass& project) {
+    project.OnProjectChange = [](TDClass& p, int code, std::int64_t) {
+        if (code == 2) p.LastEnd = NowDateTime();
+    };
+}
+
+bool DownloadRun::Start(TDClass& project, std::string& why) {
+    if (project.QueuedCount > 0 || project.ProcessingCount > 0) {
+        why = "Project '" + project.Caption + "' is downloading already";
+        return false;
+    }
+    HookProject(project);
+    queue_->ClearSeen();
+    if (!queue_->StartProject(project)) {
+        why = "Project '" + project.Caption + "' could not be started: its address " +
+              project.URL + " is not taken";
+        return false;
+    }
+    bool known = false;
+    for (TDClass* p : started_)
+        if (p == &project) known = true;
+    if (!known) started_.push_back(&project);
+    return true;
+}
+
+bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
+    std::string lower = LowerCase(arg);
+    if (lower == "/close" || lower == "/shutdown") return true;
+    std::size_t slash = arg.rfind('/');
+    if (slash == std::string::npos) {
+        why = "'" + arg + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)";
+        return false;
+    }
+    std::string folderName = arg.substr(0, slash), part = arg.substr(slash + 1);
+    TDContainer* folder = FindFolderArg(session_.Tree(), folderName);
+    if (!folder) {
+        why = "no folder '" + folderName + "'";
+        return false;
+    }
+    std::vector<TDClass*> projects = FindProjectsArg(*folder, part);
+    if (projects.empty()) {
+        why = "no Project '" + part + "' in folder '" + folder->Caption + "'";
+        return false;
+    }
+    bool any = false;
+    std::string failures;
+    for (TDClass* p : projects) {
+        std::string one;
+        if (Start(*p, one)) any = true;
+        else failures += (failures.empty() ? "" : "; ") + one;
+    }
+    if (!any) why = failures;
+    else if (!failures.empty()) settings_.message(failures);
+    return any;
+}
+
+bool DownloadRun::Idle() const { return queue_->Idle(); }
+
+bool DownloadRun::RunUntilIdle(const std::atomic<bool>& stop) {
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now() + std::chrono::seconds(1);
+    bool idle = false;
+    while (true) {
+        if (platform::RunUntil([&] { return Idle() || stop.load(); }, 100)) {
+            idle = Idle() && !stop.load();
+            break;
+        }
+        if (Clock::now() >= next) {
+            next += std::chrono::seconds(1);
+            Tick();
+        }
+    }
+    if (!idle) {
+        queue_->StopAll();
+        // Let the last messages of the analysis thread arrive.
+        platform::RunUntil([&] { return Idle(); }, 2000);
+    }
+    if (settings_.terminal && settings_.progress) settings_.progress("");
+    return idle;
+}
+
+void DownloadRun::Tick() {
+    std::int64_t total = queue_->TotalReceived();
+    ringPos_ = (ringPos_ + 1) % 5;
+    ring_[ringPos_] = total - lastTotal_;
+    lastTotal_ = total;
+    if (settings_.progress) settings_.progress(ProgressLine());
+    else ToStderr(ProgressLine());
+}
+
+std::string DownloadRun::ProgressLine() const {
+    long long done = 0, bytes = 0;
+    for (const TDClass* p : started_) {
+        done += p->DoneCount;
+        bytes += p->ReceivedBytes;
+    }
+    long long speed = 0;
+    for (std::int64_t v : ring_) speed += v;
+    speed /= 5;
+    return UIMessage(11) + ": " + std::to_string(done) + " " + UIMessage(12) + "  " +
+           UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + UIMessage(14) +
+           ": " + std::to_string(bytes / 1024) + " " + UIMessage(15) + "  " + UIMessage(19) +
+           ": " + std::to_string(speed) + " " + UIMessage(20);
+}
+
+std::string DownloadRun::SummaryLine(const TDClass& p) {
+    return p.Caption + ": S200=" + std::to_string(p.S200) + " S304=" + std::to_string(p.S304) +
+           " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) +
+           " SAbr=" + std::to_string(p.SAbr);
+}
+
+bool DownloadRun::Save(std::string& error) {
+    bool ok = true;
+    std::string mapErrors;
+    for (TDClass* p : started_)
+        if (!SaveMap(*p)) {
+            ok = false;
+            mapErrors = "the site map of '" + p->Caption + "' could not be written";
+        }
+    if (!session_.Save(error)) return false;
+    if (!ok) error = mapErrors;
+    return ok;
+}
+
+}  // namespace qm::app
+
+#include <csignal>
+#include <unistd.h>
+
+namespace qm::app {
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnStopSignal(int) { g_interrupted.store(true); }
+}  // namespace
+
+int RunStartWords(Session& session, const std::vector<std::string>& words, bool log) {
+    RunSettings settings;
+    settings.log = log;
+    settings.terminal = ::isatty(2) != 0;
+    bool lineOpen = false;
+    settings.message = [&lineOpen](const std::string& line) {
+        if (lineOpen) std::fputs("\r\x1b[K", stderr);
+        lineOpen = false;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    };
+    if (settings.terminal) {
+        settings.progress = [&lineOpen](const std::string& line) {
+            if (line.empty()) {
+                if (lineOpen) std::fputs("\n", stderr);
+                lineOpen = false;
+            } else {
+                std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+                lineOpen = true;
+            }
+            std::fflush(stderr);
+        };
+    } else {
+        settings.progress = [](const std::string& line) {
+            if (line.empty()) return;
+            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fflush(stderr);
+        };
+    }
+
+    g_interrupted.store(false);
+    struct sigaction sa{}, oldInt{}, oldTerm{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+
+    int code = 0;
+    {
+        DownloadRun run(session, settings);
+        std::string reasons;
+        for (const std::string& w : words) {
+            std::string why;
+            if (!run.StartArg(w, why) && !why.empty())
+                reasons += (reasons.empty() ? "" : "\n") + why;
+        }
+        if (run.Started().empty()) {
+            std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
+                         reasons.c_str());
+            code = 1;
+        } else {
+            if (!reasons.empty()) settings.message(reasons);
+            bool idle = run.RunUntilIdle(g_interrupted);
+            if (!idle) code = 130;
+            for (TDClass* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
+            std::fflush(stdout);
+        }
+        std::string error;
+        if (!run.Save(error)) {
+            std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
+            if (code == 0) code = 1;
+        }
+    }
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    return code;
+}
+
+}  // namespace qm::app

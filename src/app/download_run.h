@@ -1,0 +1,83 @@
+#pragma once
+// A download run as the program carries it out without windows: the queue manager with
+// "HTTPCount" connections, Projects started from command-line words, their finishing times
+// and site maps, progress once a second, and stopping on request.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm {
+class TDClass;
+class TQueueManager;
+}
+
+namespace qm::app {
+
+class Session;
+
+struct RunSettings {
+    bool log = false;  // also report the connections' status lines
+    // Where progress and messages go (stderr when not set); terminal: one rewritten line.
+    std::function<void(const std::string& line)> progress;
+    std::function<void(const std::string& line)> message;
+    bool terminal = false;
+};
+
+class DownloadRun {
+public:
+    // The session must be open. Creates the queue manager with the option "HTTPCount".
+    explicit DownloadRun(Session& session, RunSettings settings = {});
+    ~DownloadRun();
+    DownloadRun(const DownloadRun&) = delete;
+    DownloadRun& operator=(const DownloadRun&) = delete;
+
+    TQueueManager& Queue();
+
+    // One command-line word: "FOLDER/PROJECT", "FOLDER/INDEX" or "FOLDER/all" starts those
+    // Projects; "/close" and "/shutdown" are accepted and change nothing here (the run ends
+    // when the engine is idle anyway). False with the reason when it started nothing.
+    bool StartArg(const std::string& arg, std::string& why);
+    // The Start command on one Project: empties the seen-address list and starts it.
+    bool Start(TDClass& project, std::string& why);
+    const std::vector<TDClass*>& Started() const { return started_; }
+
+    // Runs the event loop until the engine is idle (nothing queued, nothing in processing)
+    // or stop becomes true; then stops what is left. Returns true when it ended idle.
+    bool RunUntilIdle(const std::atomic<bool>& stop);
+    bool Idle() const;
+
+    // Saves the store, the site maps and the options. False with error.
+    bool Save(std::string& error);
+
+    // The result line of a Project: caption and its five statistics.
+    static std::string SummaryLine(const TDClass& project);
+    // The progress line: files done, queued, kilobytes, speed.
+    std::string ProgressLine() const;
+
+private:
+    void Tick();
+    void HookProject(TDClass& project);
+
+    Session& session_;
+    RunSettings settings_;
+    std::unique_ptr<TQueueManager> queue_;
+    std::vector<TDClass*> started_;
+    std::int64_t lastTotal_ = 0;
+    std::int64_t ring_[5] = {0, 0, 0, 0, 0};
+    int ringPos_ = 0;
+};
+
+}  // namespace qm::app
+
+namespace qm::app {
+
+// quillmoor-cli start and get: starts each word as the command line does, runs until the
+// engine is idle (Ctrl-C or SIGTERM stop it), sets the finishing times, saves everything,
+// prints one line per started Project on standard output. Returns the exit code: 0 done,
+// 1 nothing could be started (the reason on standard error) or saving failed, 130 stopped.
+int RunStartWords(Session& session, const std::vector<std::string>& words, bool log);
+
+}  // namespace qm::app

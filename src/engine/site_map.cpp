@@ -1,0 +1,29 @@
+// Site maps of Projects over the Project's stored list.
+#include "engine/site_map.h"
+
+#include "store/project.h"
+
+namespace qm {
+
+void AddToMap(TDClass& project, const std::string& path) {
+    std::size_t b = 0, e = path.size();
+    while (b < e && static_cast<unsigned char>(path[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(path[e - 1]) <= ' ') --e;
+    if (b == e) return;
+    GetMap(project).Add(path.substr(b, e - b));
+    project.MarkSiteMapModified();
+}
+
+SortedStringList& GetMap(TDClass& project) { return project.SiteMap(); }
+
+bool SaveMap(TDClass& project) {
+    if (!project.SiteMapModified()) return true;
+    std::string error;
+    // The mark stays until the Project itself is saved with the tree, which writes the list
+    // again; writing it twice is harmless.
+    return project.SaveSiteMap(error);
+}
+
+void DeleteMap(TDClass& project) { project.RemoveSiteMapFile(); }
+
+}  // namespace qm

@@ -1,0 +1,21 @@
+#pragma once
+// The site map of a Project: the sorted list of the local files it has stored, kept in
+// "<IID>.map" in the program folder.
+#include <string>
+
+#include "store/string_list.h"
+
+namespace qm {
+
+class TDClass;
+
+// Adds a stored or confirmed file (blanks and control characters trimmed; empty ignored).
+void AddToMap(TDClass& project, const std::string& path);
+// The Project's list, loaded from its file on first use.
+SortedStringList& GetMap(TDClass& project);
+// Writes the list when it changed since the last save. False when writing failed.
+bool SaveMap(TDClass& project);
+// Deletes the map file (the Project was deleted).
+void DeleteMap(TDClass& project);
+
+}  // namespace qm
