@@ -1,0 +1,126 @@
+// quillmoor-cli fetch: one transfer over one connection set from the program options, for
+// trying out proxy settings and servers. The body goes to a file or standard output, the
+// connection's messages to standard error as the log shows them.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "app/session.h"
+#include "cli/cli_command.h"
+#include "net/http_client.h"
+#include "net/sockets.h"
+#include "platform/event_loop.h"
+#include "store/options.h"
+
+namespace qm::cli {
+namespace {
+
+int RunFetch(const Invocation& inv) {
+    std::string url, outFile;
+    bool verbose = false, haveOut = false;
+    for (std::size_t i = 0; i < inv.args.size(); ++i) {
+        const std::string& a = inv.args[i];
+        if (a == "-o" || a == "--output") {
+            if (i + 1 >= inv.args.size()) return UsageError("fetch", "-o needs a file name");
+            outFile = inv.args[++i];
+            haveOut = true;
+        } else if (a == "--verbose" || a == "-v") {
+            verbose = true;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return UsageError("fetch", "unknown option '" + a + "'");
+        } else if (url.empty()) {
+            url = a;
+        } else {
+            return UsageError("fetch", "only one URL, got '" + a + "' as well");
+        }
+    }
+    if (url.empty()) return UsageError("fetch", "no URL given");
+    if (haveOut && outFile.empty()) return UsageError("fetch", "-o needs a file name");
+
+    app::Session session;
+    std::string error;
+    if (!session.Open(inv.home, error)) {
+        std::fprintf(stderr, "quillmoor-cli fetch: %s\n", error.c_str());
+        return kExitFailure;
+    }
+
+    // The body is written under a temporary name and moved into place when complete.
+    std::FILE* out = stdout;
+    std::string partFile;
+    if (haveOut && outFile != "-") {
+        partFile = outFile + ".qmpart";
+        out = std::fopen(partFile.c_str(), "wb");
+        if (!out) {
+            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", partFile.c_str(),
+                         std::strerror(errno));
+            return kExitFailure;
+        }
+    }
+    static char outBuffer[1 << 20];
+    std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
+
+    platform::InitEventLoop();
+    NetStartup();
+    const TOptions& o = Options();
+    if (!o.UAgent.empty()) THTTPClient::UserAgent = o.UAgent;
+    THTTPClient::ProxyUser = o.HTTPUser;
+    THTTPClient::ProxyPassword = o.HTTPPass;
+
+    auto client = std::make_unique<THTTPClient>();
+    client->ProxyType = o.ProxyType;
+    client->ProxyHost = o.ProxyAddr;
+    client->ProxyPort = o.ProxyPort;
+    client->TimeOut = o.TimeOut;
+
+    bool done = false, writeFailed = false;
+    int doneCode = -1;
+    client->OnStatus = [verbose](THTTPClient& c, const std::string& text, int kind) {
+        if (kind == 3 && !verbose) return;
+        std::fprintf(stderr, "HTTP%d: %s\n", c.Index, text.c_str());
+    };
+    client->OnData = [out, &writeFailed](THTTPClient& c, const char* data, std::size_t count) {
+        if (std::fwrite(data, 1, count, out) != count && !writeFailed) {
+            writeFailed = true;
+            c.Abort();
+        }
+    };
+    client->OnDone = [&](THTTPClient&, int code) {
+        done = true;
+        doneCode = code;
+    };
+    client->SetURL(url);
+    bool started = client->Start(false);
+    if (started) platform::RunUntil([&] { return done; }, std::numeric_limits<int>::max());
+
+    bool flushed = std::fflush(out) == 0 && !writeFailed;
+    if (out != stdout) std::fclose(out);
+    std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode,
+                 client->Complete ? "yes" : "no", doneCode, static_cast<long long>(client->Received));
+    bool ok = started && done && client->Complete && client->StatusCode < 400 && flushed;
+    if (!partFile.empty()) {
+        std::error_code ec;
+        if (ok) {
+            std::filesystem::rename(partFile, outFile, ec);
+            if (ec) {
+                std::fprintf(stderr, "quillmoor-cli fetch: cannot move %s into place: %s\n", partFile.c_str(),
+                             ec.message().c_str());
+                ok = false;
+            }
+        }
+        if (!ok) std::filesystem::remove(partFile, ec);
+    }
+    if (writeFailed) std::fprintf(stderr, "quillmoor-cli fetch: cannot write the body: %s\n", std::strerror(errno));
+    client.reset();
+    NetShutdown();
+    return ok ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+QM_CLI_COMMAND("fetch", "URL [-o FILE] [--verbose]",
+               "fetch one address with the program's connection settings", RunFetch);
+
+}  // namespace qm::cli

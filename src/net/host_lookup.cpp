@@ -1,0 +1,201 @@
+#include "net/host_lookup.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <list>
+#include <memory>
+#include <thread>
+
+#include "platform/event_loop.h"
+
+namespace qm {
+
+namespace {
+
+struct TDNSRec {
+    std::string Name;
+    std::uint32_t Address = kNoAddress;
+    double Stamp = 0;
+};
+
+struct TDNSReq {
+    const void* Window = nullptr;  // the requester
+    LookupReply Reply;
+    std::string Name;
+    TGetHost* Handle = nullptr;  // the lookup this requester holds, if it started one
+    bool Cancelled = false;
+};
+
+// Both lists belong to the main thread.
+std::list<TDNSRec>& Cache() {
+    static std::list<TDNSRec> cache;
+    return cache;
+}
+std::list<std::shared_ptr<TDNSReq>>& Pending() {
+    static std::list<std::shared_ptr<TDNSReq>> pending;
+    return pending;
+}
+// Answers posted but not yet delivered, so that a cancel can still stop them.
+std::list<std::shared_ptr<TDNSReq>>& Posted() {
+    static std::list<std::shared_ptr<TDNSReq>> posted;
+    return posted;
+}
+
+std::atomic<ResolverFn> g_resolver{nullptr};
+std::atomic<int> g_running{0};
+double g_clockOffset = 0;
+
+double Now() {
+    using namespace std::chrono;
+    double seconds = duration<double>(system_clock::now().time_since_epoch()).count();
+    return seconds / 86400.0 + 25569.0 + g_clockOffset;
+}
+
+bool ParseDotted(const std::string& name, std::uint32_t& address) {
+    in_addr a{};
+    if (inet_pton(AF_INET, name.c_str(), &a) != 1) return false;
+    address = a.s_addr;
+    return true;
+}
+
+std::uint32_t SystemResolve(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result) return kNoAddress;
+    std::uint32_t address = kNoAddress;
+    for (addrinfo* p = result; p; p = p->ai_next) {
+        if (p->ai_family == AF_INET && p->ai_addr) {
+            address = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+            break;
+        }
+    }
+    freeaddrinfo(result);
+    return address;
+}
+
+void Deliver(const std::shared_ptr<TDNSReq>& req, std::uint32_t address) {
+    Posted().push_back(req);
+    platform::Post([req, address] {
+        auto& posted = Posted();
+        for (auto it = posted.begin(); it != posted.end(); ++it) {
+            if (*it == req) {
+                posted.erase(it);
+                break;
+            }
+        }
+        if (req->Cancelled || !req->Reply) return;
+        LookupReply reply = std::move(req->Reply);
+        reply(address);
+    });
+}
+
+// Runs on the main thread when a lookup thread has its answer.
+void Complete(TGetHost* host) {
+    if (host->Address != kNoAddress) {
+        auto& cache = Cache();
+        cache.remove_if([&](const TDNSRec& r) { return r.Name == host->Name; });
+        cache.push_back(TDNSRec{host->Name, host->Address, Now()});
+    }
+    auto& pending = Pending();
+    for (auto it = pending.begin(); it != pending.end();) {
+        if ((*it)->Name == host->Name) {
+            (*it)->Handle = nullptr;
+            if (!(*it)->Cancelled) Deliver(*it, host->Address);
+            it = pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+}  // namespace
+
+void TGetHost::Execute() {
+    ResolverFn resolver = g_resolver.load();
+    Address = resolver ? resolver(Name) : SystemResolve(Name);
+}
+
+std::uint32_t CachedAddress(const std::string& name) {
+    std::uint32_t address = kNoAddress;
+    if (ParseDotted(name, address)) return address;
+    auto& cache = Cache();
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+        if (it->Name != name) continue;
+        if (std::fabs(Now() - it->Stamp) > 0.1) {
+            cache.erase(it);
+            return kNoAddress;
+        }
+        return it->Address;
+    }
+    return kNoAddress;
+}
+
+TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string& name) {
+    auto req = std::make_shared<TDNSReq>();
+    req->Window = requester;
+    req->Reply = std::move(reply);
+    req->Name = name;
+    auto& pending = Pending();
+    for (const auto& p : pending) {
+        if (p->Name == name) {
+            pending.push_back(req);
+            return nullptr;
+        }
+    }
+    std::uint32_t address = CachedAddress(name);
+    if (address != kNoAddress) {
+        Deliver(req, address);
+        return nullptr;
+    }
+    auto* host = new TGetHost(name);
+    req->Handle = host;
+    pending.push_back(req);
+    ++g_running;
+    try {
+        std::thread([host] {
+            host->Execute();
+            // When the loop has ended nobody waits for the answer any more.
+            platform::SendAndWait([host] { Complete(host); });
+            delete host;
+            --g_running;
+        }).detach();
+    } catch (...) {
+        // No thread could be made: answer "not found" as a failed lookup would.
+        --g_running;
+        req->Handle = nullptr;
+        pending.remove(req);
+        Deliver(req, kNoAddress);
+        delete host;
+        return nullptr;
+    }
+    return host;
+}
+
+void CancelLookup(TGetHost* handle) {
+    if (!handle) return;
+    for (auto& p : Pending())
+        if (p->Handle == handle) p->Cancelled = true;
+}
+
+void CancelLookupsOf(const void* requester) {
+    for (auto& p : Pending())
+        if (p->Window == requester) p->Cancelled = true;
+    for (auto& p : Posted())
+        if (p->Window == requester) p->Cancelled = true;
+}
+
+void SetResolverForTesting(ResolverFn resolver) { g_resolver = resolver; }
+void SetClockOffsetForTesting(double days) { g_clockOffset = days; }
+std::size_t CacheSize() { return Cache().size(); }
+std::size_t PendingRequests() { return Pending().size(); }
+int RunningLookups() { return g_running.load(); }
+void ClearHostCache() { Cache().clear(); }
+
+}  // namespace qm

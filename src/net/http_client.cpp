@@ -1,0 +1,909 @@
+#include "net/http_client.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "net/host_lookup.h"
+#include "net/sockets.h"
+#include "platform/event_loop.h"
+
+namespace qm {
+
+std::string THTTPClient::UserAgent = "Velloran/4.0";
+std::string THTTPClient::ProxyUser;
+std::string THTTPClient::ProxyPassword;
+
+namespace {
+
+constexpr std::int64_t kUnknownLength = 0x0FFFFFFF;
+constexpr std::size_t kBufferSize = 8192;
+constexpr std::size_t kReadSize = 4096;
+constexpr std::size_t kLocalBlock = 2048;
+// A response header (or resume header) longer than this ends the transfer: no real server
+// sends one, and it keeps a hostile peer from growing our memory.
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+// A connect refused sooner than this (0.000012 day) is reported after a one-second wait.
+constexpr double kQuickRefusalDays = 0.000012;
+
+double NowDays() {
+    using namespace std::chrono;
+    double seconds = duration<double>(steady_clock::now().time_since_epoch()).count();
+    return seconds / 86400.0;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsTrimmed(s[b])) ++b;
+    while (e > b && IsTrimmed(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+// A whole decimal number, as a text-to-number conversion with a default would take it.
+bool ParseNumber(const std::string& s, long long& value) {
+    if (s.empty() || s.size() > 18) return false;
+    std::size_t i = 0;
+    bool negative = false;
+    if (s[0] == '+' || s[0] == '-') {
+        negative = s[0] == '-';
+        i = 1;
+        if (s.size() == 1) return false;
+    }
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
+// The earliest header terminator in text: returns the offset just after it, or npos.
+std::size_t FindTerminator(const std::string& text, std::size_t from) {
+    static const char* const kTerminators[] = {"\r\n\r\n", "\n\r\n\r", "\n\n", "\r\r", "\n\r\n"};
+    std::size_t bestPos = std::string::npos, bestEnd = std::string::npos;
+    for (const char* t : kTerminators) {
+        std::size_t p = text.find(t, from);
+        if (p != std::string::npos && (bestPos == std::string::npos || p < bestPos)) {
+            bestPos = p;
+            bestEnd = p + std::strlen(t);
+        }
+    }
+    return bestEnd;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+struct THTTPClient::Impl {
+    explicit Impl(THTTPClient& client)
+        : c(client), timer([this] { OnTimer(); }) {}
+
+    THTTPClient& c;
+    int sock = kNoSocket;
+    std::unique_ptr<platform::SocketWatch> watch;
+    platform::Timer timer;
+    std::array<char, kBufferSize + 1> buffer{};
+    std::string request;
+    std::string pendingOut;  // the part of a send the socket did not take yet
+    bool HeaderDone = false;
+    bool SocksGranted = false;
+    bool Restarting = false;
+    int State = 0;  // 0 idle/transferring, 1 lookup, 2 SOCKS target lookup, 3 connecting, 4 refused
+    double ConnectStarted = 0;
+    std::string HostToResolve;
+    std::string ifModifiedLine;
+    TGetHost* serverLookup = nullptr;
+    TGetHost* targetLookup = nullptr;
+    std::uint32_t connectAddress = kNoAddress;
+    int connectPort = 0;
+    std::uint32_t targetAddress = kNoAddress;
+    int targetPort = 0;
+    bool connecting = false;  // waiting for the connect to finish
+    std::size_t headerBytes = 0;  // raw bytes taken into the current header
+    std::array<unsigned char, 8> socksReply{};
+    std::size_t socksReplyBytes = 0;
+    std::uint64_t generation = 0;  // counts transactions, so stale events are recognised
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+
+    // True while the transaction of gen is still the running one.
+    bool Current(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
+        return *guard && generation == gen && c.Busy;
+    }
+    bool Same(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
+        return *guard && generation == gen;
+    }
+
+    void Report(const std::string& text, int kind) {
+        if (!c.OnStatus) return;
+        auto guard = alive;
+        if (kind != 3) {
+            c.OnStatus(c, text, kind);
+            return;
+        }
+        std::size_t start = 0;
+        while (start <= text.size() && *guard) {
+            std::size_t end = text.find_first_of("\r\n", start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) c.OnStatus(c, text.substr(start, end - start), kind);
+            start = end + 1;
+        }
+    }
+
+    void StartTimeout() {
+        if (c.TimeOut > 0) timer.Start(c.TimeOut, true);
+    }
+
+    void CloseSockets() {
+        watch.reset();
+        CloseSocket(sock);
+        pendingOut.clear();
+        connecting = false;
+    }
+
+    void CancelLookups() {
+        CancelLookup(serverLookup);
+        CancelLookup(targetLookup);
+        CancelLookupsOf(this);
+        serverLookup = targetLookup = nullptr;
+    }
+
+    // The common end of a transaction: the client is idle before the owner hears of it.
+    void Finish(int code, bool complete, const std::string& text, int kind) {
+        auto guard = alive;
+        std::uint64_t gen = generation;
+        c.Busy = false;
+        timer.Stop();
+        CloseSockets();
+        c.Complete = complete;
+        if (!text.empty()) Report(text, kind);
+        if (!Same(guard, gen)) return;  // a handler started a new transaction meanwhile
+        if (c.OnDone) c.OnDone(c, code);
+    }
+
+    void DoneWithoutReport(int code) {
+        auto guard = alive;
+        std::uint64_t gen = generation;
+        c.Busy = false;
+        if (!Same(guard, gen)) return;
+        if (c.OnDone) c.OnDone(c, code);
+    }
+
+    // Posts fn for the running transaction; it is dropped when that transaction is over.
+    void PostForTransaction(std::function<void()> fn) {
+        auto guard = alive;
+        std::uint64_t gen = generation;
+        platform::Post([this, guard, gen, fn = std::move(fn)] {
+            if (Current(guard, gen)) fn();
+        });
+    }
+
+    bool Start(bool restart);
+    bool StartLocalFile();
+    void BuildRequest();
+    void Connect();
+    void OnLookup(bool socksTarget, std::uint32_t address);
+    void OnSocket(int events);
+    void OnConnected(int error);
+    void OnReadable();
+    void OnClosed();
+    void OnTimer();
+    void SendText(const std::string& text);
+    void FlushOutput();
+    void HandleHttpData(std::size_t n);
+};
+
+THTTPClient::THTTPClient() : impl_(std::make_unique<Impl>(*this)) {}
+
+THTTPClient::~THTTPClient() {
+    *impl_->alive = false;
+    impl_->CancelLookups();
+    impl_->timer.Stop();
+    impl_->CloseSockets();
+}
+
+// ---------------------------------------------------------------------------------------
+// Address
+
+void THTTPClient::SetURL(const std::string& address) {
+    std::string a = Trim(address);
+    std::string lower = Lower(a);
+    Scheme = 0;
+    std::string rest = a;
+    static const struct { const char* prefix; int scheme; } kSchemes[] = {
+        {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+    for (const auto& s : kSchemes) {
+        std::size_t p = lower.find(s.prefix);
+        if (p != std::string::npos) {
+            Scheme = s.scheme;
+            rest = a.substr(p + std::strlen(s.prefix));
+            break;
+        }
+    }
+    std::string path;
+    if (Scheme == 2) {
+        // Local paths use this system's separator; "|" stands for the drive colon.
+        for (char& ch : rest)
+            if (ch == '|') ch = ':';
+        path = rest;
+    } else {
+        std::size_t s = rest.find('/');
+        if (s == std::string::npos) s = rest.size();
+        std::size_t k = rest.find(':');
+        if (k != std::string::npos && k < s) {
+            Host = rest.substr(0, k);
+            long long port = 0;
+            Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port) : 80;
+        } else {
+            Host = rest.substr(0, s);
+            Port = Scheme == 1 ? 21 : 80;
+        }
+        path = rest.substr(s);
+    }
+    if (path.empty()) path = "/";
+    if (Scheme == 1) {
+        std::string decoded;
+        auto hex = [](char ch) {
+            return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+        };
+        for (std::size_t i = 0; i < path.size(); ++i) {
+            if (path[i] == '%' && i + 2 < path.size() && hex(path[i + 1]) && hex(path[i + 2])) {
+                int b = HexByte(path.substr(i + 1, 2));
+                if (b != 0) {
+                    decoded += static_cast<char>(b);
+                    i += 2;
+                    continue;
+                }
+            }
+            decoded += path[i];
+        }
+        path = decoded;
+    }
+    Path = path;
+    PathIsDirectory = !Path.empty() && Path.back() == '/';
+}
+
+std::string THTTPClient::GetURL() const {
+    switch (Scheme) {
+    case 1:
+        return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
+    case 2:
+        return "file://" + Path;
+    default:
+        return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Start
+
+bool THTTPClient::Start(bool restart) { return impl_->Start(restart); }
+
+bool THTTPClient::Impl::Start(bool restart) {
+    // Whatever ran before is over: its sockets, timer and lookups go.
+    ++generation;
+    timer.Stop();
+    CloseSockets();
+    CancelLookups();
+    c.RegetHeader.clear();
+    HeaderDone = false;
+    headerBytes = 0;
+    c.Busy = true;
+    if (!restart) {
+        c.ContentLength = 0;
+        c.Remaining = kUnknownLength;
+        c.StatusCode = 0;
+        c.Complete = false;
+        c.Header.clear();
+        c.Received = c.ResumeFrom;
+        SocksGranted = false;
+        State = 0;
+        if (c.Scheme == 2) return StartLocalFile();
+        if (c.Delay >= 1) {
+            Report("Delay " + std::to_string(c.Delay) + " seconds before " + c.GetURL() + ".", 0);
+            if (!c.Busy) return true;  // the owner ended it from the report
+            timer.Start(c.Delay * 1000, true);
+            return true;
+        }
+    }
+    SocksGranted = false;
+    socksReplyBytes = 0;
+    State = 0;
+    Restarting = restart;
+    std::string ims = c.IfModifiedSince;
+    while (!ims.empty() && (ims.back() == '\r' || ims.back() == '\n')) ims.pop_back();
+    ims = Trim(ims);
+    ifModifiedLine = ims.empty() ? "" : "If-Modified-Since: " + ims + "\r\n";
+    BuildRequest();
+
+    sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (sock < 0) {
+        sock = kNoSocket;
+        c.Busy = false;
+        return false;
+    }
+    connectPort = c.ProxyType > 0 ? c.ProxyPort : c.Port;
+    if (c.ProxyType > 0) targetPort = c.Port;
+    HostToResolve = c.ProxyType > 0 ? c.ProxyHost : c.Host;
+    connectAddress = CachedAddress(HostToResolve);
+
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    if (c.ProxyType == 2) {
+        targetAddress = CachedAddress(c.Host);
+        if (targetAddress == kNoAddress) {
+            Report("Looking up host " + c.Host + "...", 0);
+            if (!Current(guard, gen)) return true;
+            State = 2;
+            StartTimeout();
+            targetLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
+                if (Current(guard, gen) && State == 2) OnLookup(true, a);
+            }, c.Host);
+            return true;
+        }
+    }
+    if (connectAddress == kNoAddress) {
+        Report("Looking up host " + HostToResolve + "...", 0);
+        if (!Current(guard, gen)) return true;
+        State = 1;
+        StartTimeout();
+        serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
+            if (Current(guard, gen) && State == 1) OnLookup(false, a);
+        }, HostToResolve);
+        return true;
+    }
+    Connect();
+    return true;
+}
+
+bool THTTPClient::Impl::StartLocalFile() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    FILE* f = std::fopen(c.Path.c_str(), "rb");
+    if (f) {
+        // A folder opens on this system but is not a file.
+        char probe;
+        if (std::fread(&probe, 1, 0, f) != 0 || std::ferror(f)) {
+            std::fclose(f);
+            f = nullptr;
+        } else {
+            std::fseek(f, 0, SEEK_SET);
+            long pos = std::ftell(f);
+            if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) < 0) {
+                std::fclose(f);
+                f = nullptr;
+            } else {
+                std::fseek(f, pos, SEEK_SET);
+            }
+        }
+    }
+    if (!f) {
+        c.StatusCode = 404;
+        c.Busy = false;
+        Report("Local file " + c.Path + " not found.", 0);
+        return false;
+    }
+    Report("Local file " + c.Path + " found.", 0);
+    if (!Current(guard, gen)) {
+        std::fclose(f);
+        return true;
+    }
+    c.StatusCode = 200;
+    c.Header = "Content-type: " + ContentTypeOf(c.Path) + "\r\n";
+    HeaderDone = true;
+    if (c.OnHeader) c.OnHeader(c);
+    char block[kLocalBlock];
+    while (Current(guard, gen)) {
+        std::size_t n = std::fread(block, 1, sizeof block, f);
+        if (n == 0) break;
+        if (c.OnData) c.OnData(c, block, n);
+    }
+    std::fclose(f);
+    if (!Current(guard, gen)) return true;
+    c.Busy = false;
+    Report("Read Transaction complete.", 2);
+    if (Same(guard, gen) && c.OnDone) c.OnDone(c, 0);
+    return true;
+}
+
+void THTTPClient::Impl::BuildRequest() {
+    const std::string crlf = "\r\n";
+    std::string auth;
+    if (!c.UserName.empty()) auth = "Authorization: Basic " + Base64(c.UserName + ":" + c.Password) + crlf;
+    std::string referer = c.Referer.empty() ? "" : "Referer: " + c.Referer + crlf;
+    std::string range;
+    if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {
+        range = "Range: bytes=" + std::to_string(c.Received) + "-";
+        if (c.RangeEnd > 0) range += std::to_string(c.RangeEnd);
+        range += crlf;
+    }
+    std::string agent = UserAgent.empty() ? "" : "User-Agent: " + UserAgent + crlf;
+    std::string host = "Host: " + c.Host + (c.Port != 80 ? ":" + std::to_string(c.Port) : "") + crlf;
+    std::string r;
+    if (c.ProxyType == 1) {
+        r = "GET " + c.GetURL() + " HTTP/1.0" + crlf;
+        r += ifModifiedLine + auth;
+        r += "Proxy-Connection: Keep-Alive" + crlf;
+        r += agent + referer + range + host;
+        r += "Accept: */*" + crlf;
+        if (!ProxyUser.empty())
+            r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
+        r += "Pragma: no-cache" + crlf + crlf;
+    } else {
+        r = "GET " + c.Path + " HTTP/1.0" + crlf;
+        r += ifModifiedLine + auth;
+        r += "Accept: */*" + crlf;
+        r += referer + range + agent + host;
+        r += "Connection: Keep-Alive" + crlf;
+        r += "Pragma: no-cache" + crlf + crlf;
+    }
+    request = std::move(r);
+}
+
+void THTTPClient::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    State = 0;
+    timer.Stop();
+    if (socksTarget) {
+        targetLookup = nullptr;
+        if (address == kNoAddress) {
+            Finish(4, false, "Host " + c.Host + " not found.", 0);
+            return;
+        }
+        targetAddress = address;
+        if (connectAddress == kNoAddress) {
+            connectAddress = CachedAddress(c.ProxyHost);
+        }
+        if (connectAddress == kNoAddress) {
+            HostToResolve = c.ProxyHost;
+            State = 1;
+            StartTimeout();
+            Report("Looking up host " + c.ProxyHost + "...", 0);
+            if (!Current(guard, gen)) return;
+            serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
+                if (Current(guard, gen) && State == 1) OnLookup(false, a);
+            }, HostToResolve);
+            return;
+        }
+        Connect();
+        return;
+    }
+    serverLookup = nullptr;
+    if (address == kNoAddress) {
+        Finish(4, false, "Host " + HostToResolve + " not found.", 0);
+        return;
+    }
+    connectAddress = address;
+    Connect();
+}
+
+void THTTPClient::Impl::Connect() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    Report(c.ProxyType != 0 ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
+    if (!Current(guard, gen)) return;
+    if (sock == kNoSocket || !SetNonBlocking(sock)) {
+        Finish(4, false, "Socket Error.", 0);
+        return;
+    }
+    int one = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
+    State = 3;
+    StartTimeout();
+    ConnectStarted = NowDays();
+    connecting = true;
+    if (connectPort <= 0 || connectPort > 65535) {
+        // No such port: the attempt fails as a refused connect would.
+        PostForTransaction([this] { if (connecting) OnConnected(EINVAL); });
+        return;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(connectPort));
+    addr.sin_addr.s_addr = connectAddress;
+    int rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (rc == 0) {
+        PostForTransaction([this] { if (connecting) OnConnected(0); });
+    } else if (errno == EINPROGRESS || errno == EINTR) {
+        watch->SetInterest(false, true);
+    } else {
+        int error = errno;
+        PostForTransaction([this, error] { if (connecting) OnConnected(error); });
+    }
+}
+
+void THTTPClient::Impl::OnSocket(int events) {
+    if (!c.Busy) return;
+    if (connecting) {
+        if (events & platform::SocketWatch::kWritable) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+            OnConnected(error);
+        }
+        return;
+    }
+    if (events & platform::SocketWatch::kWritable) {
+        FlushOutput();
+        return;
+    }
+    if (events & platform::SocketWatch::kReadable) OnReadable();
+}
+
+void THTTPClient::Impl::OnConnected(int error) {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    connecting = false;
+    double elapsed = NowDays() - ConnectStarted;
+    State = 0;
+    timer.Stop();
+    if (error != 0) {
+        if (elapsed < kQuickRefusalDays) {
+            State = 4;
+            if (watch) watch->SetInterest(false, false);
+            timer.Start(1000, true);
+            return;
+        }
+        Finish(4, false, "Connection to host " + c.Host + " failed.", 0);
+        return;
+    }
+    watch->SetInterest(true, false);
+    if (c.Scheme == 1) {
+        // The FTP conversation plugs in here: the server speaks first. Until it exists,
+        // an ftp:// address ends as a refused log-on would.
+        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+        if (!Current(guard, gen)) return;
+        Finish(4, false, "FTP server access denied.", 2);
+        return;
+    }
+    if (c.ProxyType == 2) {
+        Report("Proxy server connected. Waiting for reply.", 0);
+        if (!Current(guard, gen)) return;
+        unsigned char head[8];
+        head[0] = 4;
+        head[1] = 1;
+        head[2] = static_cast<unsigned char>((targetPort >> 8) & 0xFF);
+        head[3] = static_cast<unsigned char>(targetPort & 0xFF);
+        std::memcpy(head + 4, &targetAddress, 4);
+        SendText(std::string(reinterpret_cast<char*>(head), 8));
+        SendText(std::string("SSL\0", 4));
+    } else {
+        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+        if (!Current(guard, gen)) return;
+        SendText(request);
+        Report(request, 3);
+        if (!Current(guard, gen)) return;
+    }
+    StartTimeout();
+}
+
+void THTTPClient::Impl::SendText(const std::string& text) {
+    if (!pendingOut.empty()) {
+        pendingOut += text;
+        return;
+    }
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t n = ::send(sock, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // the socket is full (or broken: the read side will tell)
+        }
+    }
+    if (sent < text.size()) {
+        pendingOut = text.substr(sent);
+        if (watch) watch->SetInterest(true, true);
+    }
+}
+
+void THTTPClient::Impl::FlushOutput() {
+    std::string rest;
+    rest.swap(pendingOut);
+    if (watch) watch->SetInterest(true, false);
+    SendText(rest);
+}
+
+void THTTPClient::Impl::OnReadable() {
+    if (!c.Busy) return;
+    if (c.TimeOut > 0) timer.Start(c.TimeOut, true);
+    if (c.ProxyType == 2 && !SocksGranted) {
+        ssize_t n = ::recv(sock, socksReply.data() + socksReplyBytes, 8 - socksReplyBytes, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            OnClosed();
+            return;
+        }
+        if (n < 0) return;
+        socksReplyBytes += static_cast<std::size_t>(n);
+        // The reply is eight bytes; a request is sent only once all of it is in, so that
+        // none of it is taken for the start of the response.
+        if (socksReplyBytes < 8) return;
+        if (socksReply[1] != 90) {
+            socksReplyBytes = 0;
+            return;  // not granted: the inactivity timer ends the attempt
+        }
+        auto guard = alive;
+        std::uint64_t gen = generation;
+        SocksGranted = true;
+        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+        if (!Current(guard, gen)) return;
+        SendText(request);
+        Report(request, 3);
+        return;
+    }
+    ssize_t n = ::recv(sock, buffer.data(), kReadSize, 0);
+    if (n == 0) {
+        OnClosed();
+        return;
+    }
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+        OnClosed();
+        return;
+    }
+    HandleHttpData(static_cast<std::size_t>(n));
+}
+
+void THTTPClient::Impl::HandleHttpData(std::size_t n) {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    if (!HeaderDone) {
+        Report("Transferring data from " + c.GetURL() + ".", 1);
+        if (!Current(guard, gen)) return;
+        buffer[n] = '\0';
+        if (c.Header.empty() && buffer[0] != 'H') {
+            // No header at all: everything is body of a plain 200 answer.
+            c.Header = "HTTP/1.0 200 OK\r\n\r\n";
+        } else {
+            std::string& text = Restarting ? c.RegetHeader : c.Header;
+            std::size_t before = text.size();
+            headerBytes += n;
+            text += CountedToString(buffer.data(), n);
+            std::size_t from = before >= 3 ? before - 3 : 0;
+            std::size_t end = FindTerminator(text, from);
+            if (end == std::string::npos) {
+                if (headerBytes > kMaxHeaderBytes)
+                    Finish(4, false, "Response header too long.", 2);
+                return;  // wait for the rest of the header
+            }
+            text.resize(end);
+            Report(text, 3);
+            if (!Current(guard, gen)) return;
+            std::size_t bodyStart = end > before ? end - before : 0;
+            n = n > bodyStart ? n - bodyStart : 0;
+            std::memmove(buffer.data(), buffer.data() + bodyStart, n);
+            if (Restarting) HeaderDone = true;
+        }
+        const std::string& text = Restarting ? c.RegetHeader : c.Header;
+        int code = 0;
+        if (HasPrefix(text, "HTTP")) {
+            std::string rest = text.substr(text.size() >= 5 ? 5 : text.size());
+            std::size_t blank = rest.find(' ');
+            rest = blank == std::string::npos ? std::string() : rest.substr(blank + 1);
+            long long v = 0;
+            if (ParseNumber(rest.substr(0, 3), v)) code = static_cast<int>(v);
+        }
+        if (c.StatusCode == 0) c.StatusCode = code;
+        if (Restarting && code != 206) {
+            Finish(1, false, "Reget is not supported.", 2);
+            return;
+        }
+        if (!Restarting) {
+            if (HasPrefix(c.Header, "HTTP")) {
+                std::string fromStatus = c.Header.substr(5);
+                std::size_t blank = fromStatus.find(' ');
+                fromStatus = blank == std::string::npos ? std::string() : fromStatus.substr(blank + 1);
+                std::size_t at = Lower(fromStatus).find("content-length: ");
+                if (at != std::string::npos) {
+                    std::size_t p = at + 16;
+                    std::int64_t length = 0;
+                    int digits = 0;
+                    while (p < fromStatus.size() && fromStatus[p] >= '0' && fromStatus[p] <= '9') {
+                        if (digits < 18) length = length * 10 + (fromStatus[p] - '0');
+                        ++digits;
+                        ++p;
+                    }
+                    c.Remaining = c.ContentLength = length;
+                }
+                if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
+                    Finish(5, true, "File size limit exceed.", 2);
+                    return;
+                }
+            }
+            // A header that is not an HTTP one still ends here, with code 0, so that what
+            // follows it is taken as body rather than as more header.
+            HeaderDone = true;
+            if (c.OnHeader) c.OnHeader(c);
+        }
+        if (!Current(guard, gen)) return;
+    }
+    if (c.StatusCode > 299) {
+        Finish(0, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
+        return;
+    }
+    c.Remaining -= static_cast<std::int64_t>(n);
+    c.Received += static_cast<std::int64_t>(n);
+    if (c.OnStatus) {
+        std::string p;
+        if (c.ContentLength == 0) {
+            p = std::to_string(c.Received);
+        } else {
+            double percent = 100.0 - static_cast<double>(c.Remaining) / static_cast<double>(c.ContentLength) * 100.0;
+            p = std::to_string(static_cast<long long>(std::nearbyint(percent))) + "% of " +
+                std::to_string(c.ContentLength);
+        }
+        Report(p + " bytes of " + c.GetURL() + ".", 1);
+        if (!Current(guard, gen)) return;
+    }
+    if (n > 0 && c.OnData) {
+        c.OnData(c, buffer.data(), n);
+        if (!Current(guard, gen)) return;
+    }
+    std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
+    if (c.Remaining > 0 && (c.SizeLimit <= 0 || c.Received <= limit)) return;
+    if (c.SizeLimit > 0 && c.Received > limit)
+        Finish(5, true, "File size limit exceed.", 2);
+    else
+        Finish(0, true, "Read Transaction complete.", 2);
+}
+
+void THTTPClient::Impl::OnClosed() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    timer.Stop();
+    if (c.Remaining < 1) c.Complete = true;
+    CloseSockets();
+    if (!c.Busy) return;
+    c.Busy = false;
+    if (!c.Complete) {
+        Report("Connection Reset by Peer. Status: " + StatusText(c.StatusCode) + ".", 2);
+        if (!Same(guard, gen) || c.Busy) return;
+    }
+    if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 &&
+        c.StatusCode >= 200 && c.StatusCode <= 255 && c.AllowResume) {
+        if (Start(true)) return;
+        if (!Same(guard, gen + 1)) return;
+        gen = generation;
+    }
+    if (c.Complete) {
+        Report("Close Transaction complete.", 2);
+        if (!Same(guard, gen) || c.Busy) return;
+    }
+    if (c.OnDone) c.OnDone(c, 1);
+}
+
+void THTTPClient::Impl::OnTimer() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    timer.Stop();
+    if (State == 4) {
+        State = 0;
+        Finish(4, false, "Connection to host " + c.Host + " failed.", 0);
+        return;
+    }
+    CancelLookups();
+    if (!c.Busy) return;
+    if (c.Delay >= 1) {
+        c.Delay = 0;
+        if (!Start(false) && Same(guard, gen + 1)) DoneWithoutReport(4);
+        return;
+    }
+    if (State == 0) {
+        if (c.Remaining < 1) c.Complete = true;
+        CloseSockets();
+        c.Busy = false;
+        Report(c.Complete ? "Read Transaction complete." : "Connection Timed out.", 2);
+        if (!Same(guard, gen) || c.Busy) return;
+        if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 &&
+            c.StatusCode <= 255 && c.AllowResume) {
+            if (Start(true)) return;
+            if (!Same(guard, gen + 1)) return;
+        }
+        if (c.OnDone) c.OnDone(c, 2);
+        return;
+    }
+    State = 0;
+    Finish(2, false, "Connection Timed out.", 2);
+}
+
+// ---------------------------------------------------------------------------------------
+
+void THTTPClient::Abort() {
+    Impl& d = *impl_;
+    d.CancelLookups();
+    if (!Busy) return;
+    ++d.generation;  // events of the aborted transaction still queued are dropped
+    d.timer.Stop();
+    if (Remaining < 1) Complete = true;
+    d.State = 0;
+    d.Finish(3, Complete, Complete ? "Read Transaction complete." : "Aborted.", 2);
+}
+
+std::string THTTPClient::StatusText(int code) {
+    const char* phrase = "Unknown";
+    switch (code) {
+    case 200: phrase = "OK"; break;
+    case 206: phrase = "Partial Content"; break;
+    case 301:
+    case 302: phrase = "Object Moved"; break;
+    case 304: phrase = "Not Modified"; break;
+    case 400: phrase = "Bad Request"; break;
+    case 401: phrase = "Unauthorized"; break;
+    case 403: phrase = "Forbidden"; break;
+    case 404: phrase = "Not Found"; break;
+    case 407: phrase = "Proxy Authentication Required"; break;
+    default:
+        if (code >= 500 && code <= 599) phrase = "Server/Gateway error";
+    }
+    return std::to_string(code) + " " + phrase;
+}
+
+std::string THTTPClient::Base64(const std::string& text) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((text.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < text.size(); i += 3) {
+        unsigned v = (static_cast<unsigned char>(text[i]) << 16) |
+                     (static_cast<unsigned char>(text[i + 1]) << 8) | static_cast<unsigned char>(text[i + 2]);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    std::size_t left = text.size() - i;
+    if (left == 1) {
+        unsigned v = static_cast<unsigned char>(text[i]) << 16;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += "==";
+    } else if (left == 2) {
+        unsigned v = (static_cast<unsigned char>(text[i]) << 16) | (static_cast<unsigned char>(text[i + 1]) << 8);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+std::string THTTPClient::ContentTypeOf(const std::string& fileName) {
+    std::size_t sep = fileName.find_last_of("\\/:");
+    std::size_t dot = fileName.rfind('.');
+    std::string ext;
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ext = Lower(fileName.substr(dot));
+    std::string result;
+    if (ext.find("htm") != std::string::npos) result = "text/html";
+    if (ext.find("stm") != std::string::npos) result = "text/html";
+    if (ext == ".jpg" || ext == ".jpeg") result = "image/jpeg";
+    if (ext == ".gif") result = "image/gif";
+    if (ext == ".asp" || ext == ".idc") result = "text/html";
+    if (ext == ".class") result = "";
+    if (ext == ".js") result = "application/x-javascript";
+    return result;
+}
+
+}  // namespace qm

@@ -1,0 +1,122 @@
+#include "net/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/http_client.h"
+
+namespace qm {
+
+int LastListenPort = 0;
+
+void NetStartup() {
+    // A peer that closes while we send must not end the program.
+    signal(SIGPIPE, SIG_IGN);
+    THTTPClient::UserAgent = "Velloran/4.0";
+}
+
+void NetShutdown() {
+    THTTPClient::UserAgent.clear();
+    THTTPClient::ProxyUser.clear();
+    THTTPClient::ProxyPassword.clear();
+}
+
+namespace {
+
+bool BindAt(int fd, int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    return bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+}  // namespace
+
+int CreateListener(int port, int firstAlternative) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return kNoSocket;
+    // Lets a restarted program take its port back while old connections linger in
+    // TIME_WAIT; two live listeners on one port are still refused.
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    int tried = port;
+    bool bound = port >= 0 && port <= 65535 && BindAt(fd, port);
+    if (!bound && firstAlternative >= 1) {
+        for (int p = firstAlternative; p <= firstAlternative + 2000 && p <= 65535; ++p) {
+            tried = p;
+            if (BindAt(fd, p)) {
+                bound = true;
+                break;
+            }
+        }
+    }
+    if (!bound) {
+        close(fd);
+        return kNoSocket;
+    }
+    LastListenPort = tried;
+    if (listen(fd, 5) != 0) {
+        close(fd);
+        return kNoSocket;
+    }
+    return fd;
+}
+
+int BoundPort(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+    return ntohs(addr.sin_port);
+}
+
+bool SetNonBlocking(int fd) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void CloseSocket(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = kNoSocket;
+}
+
+bool HasPrefix(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string CountedToString(const char* buffer, std::size_t count) {
+    if (!buffer) return {};
+    std::size_t n = 0;
+    while (n < count && buffer[n] != '\0') ++n;
+    return std::string(buffer, n);
+}
+
+namespace {
+int HexValue(char c) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+}  // namespace
+
+int HexByte(std::string_view twoChars) {
+    if (twoChars.size() < 2) return 0;
+    int hi = HexValue(twoChars[0]), lo = HexValue(twoChars[1]);
+    if (hi < 0 || lo < 0) return 0;
+    return hi * 16 + lo;
+}
+
+std::string DottedAddress(std::uint32_t address) {
+    in_addr a{};
+    a.s_addr = address;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+}  // namespace qm
