@@ -1,0 +1,516 @@
+// The tag scanner and the link resolver of document analysis.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "analysis/analyser_impl.h"
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+
+namespace qm {
+
+namespace analysis_detail {
+
+namespace {
+
+// The four characters that count as white space between attribute names and values.
+inline bool IsBlank(char c) { return c == 8 || c == 10 || c == 13 || c == 32; }
+inline bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+    if (text.size() < lowerPrefix.size()) return false;
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != lowerPrefix[i]) return false;
+    }
+    return true;
+}
+
+// Rows whose tag text has a given second character, in row order.
+struct RowsBySecondChar {
+    std::array<std::vector<int>, 256> rows;
+    RowsBySecondChar() {
+        for (std::size_t r = 0; r < kTagRowCount; ++r)
+            rows[static_cast<unsigned char>(kTagTable[r].tag[1])].push_back(int(r));
+    }
+};
+
+const RowsBySecondChar& TagIndex() {
+    static const RowsBySecondChar index;
+    return index;
+}
+
+}  // namespace
+
+TAnalyser::TAnalyser(AnalysisEnvironment& env, TGetRec& parent, const std::string& source,
+                     const std::string& target, bool writeTarget, AnalysisSink& sink)
+    : env_(env), parent_(parent), source_(source), target_(target), writeTarget_(writeTarget),
+      sink_(sink) {}
+
+TAnalyser::~TAnalyser() {
+    if (out_) {
+        std::fclose(out_);
+        std::remove(partName_.c_str());
+    }
+}
+
+void TAnalyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
+
+bool TAnalyser::ReadSource() {
+    std::FILE* f = std::fopen(source_.c_str(), "rb");
+    if (!f) {
+        Report("Error reading from file: " + source_, false);
+        return false;
+    }
+    std::string data;
+    bool failed = false;
+    try {
+        char block[65536];
+        for (;;) {
+            std::size_t got = std::fread(block, 1, sizeof block, f);
+            data.append(block, got);
+            if (got < sizeof block) {
+                failed = std::ferror(f) != 0;
+                break;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        return false;  // no room for the text: nothing to say, nothing to do
+    }
+    std::fclose(f);
+    if (failed) {
+        Report("Error reading from file: " + source_, false);
+        return false;
+    }
+    verbatim_ = std::move(data);
+    n_ = verbatim_.size();
+    return true;
+}
+
+void TAnalyser::MakeContext() {
+    settings_ = env_.Settings(parent_);
+    std::string url = parent_.URL;
+    std::size_t q = url.find('?');
+    if (q != npos) url.erase(q);
+    std::size_t slash = url.find_last_of("/\\");
+    if (slash != npos) url.erase(slash + 1);
+    if (StartsWith(url, "http://")) url.erase(0, 7);
+    folder_ = url;
+    std::size_t hostEnd = folder_.find_first_of("/\\");
+    host_ = hostEnd == npos ? folder_ : folder_.substr(0, hostEnd);
+    static const std::string kPrimary = ".primary";
+    sourceIsPrimary_ = source_.size() >= kPrimary.size() &&
+                       source_.compare(source_.size() - kPrimary.size(), kPrimary.size(), kPrimary) == 0;
+}
+
+void TAnalyser::Run() {
+    if (!ReadSource()) return;
+    MakeContext();
+
+    if (parent_.JavaClass) {
+        ScanJavaClass(reinterpret_cast<const unsigned char*>(verbatim_.data()), n_);
+        if (writeTarget_) CopyJavaClass();
+        return;
+    }
+
+    try {
+        std::replace(verbatim_.begin(), verbatim_.end(), '\0', ' ');
+        search_ = verbatim_;
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (char& c : search_)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+
+    cursor_ = 0;
+    if (writeTarget_ && !OpenTarget(std::int64_t(n_))) return;
+
+    std::string type = parent_.ContentType;
+    for (char& c : type)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (type.find("x-javascript") != npos) {
+        if (settings_.EnableScript) {
+            row_ = kRowScript;
+            ScanScript(0, n_);
+        }
+    } else {
+        TagLoop();
+    }
+    if (writeTarget_) CloseTarget();
+}
+
+// The first occurrence at or after from of any row's tag text; at one place the lower row
+// wins. Every tag text starts with "<", so one pass over the "<" characters finds it.
+std::size_t TAnalyser::NextTag(std::size_t from, int& row) const {
+    const char* text = search_.data();
+    const auto& index = TagIndex();
+    std::size_t i = from;
+    while (i < n_) {
+        const void* hit = std::memchr(text + i, '<', n_ - i);
+        if (!hit) return npos;
+        i = std::size_t(static_cast<const char*>(hit) - text);
+        // text[n_] is the terminating NUL, so text[i + 1] can always be read.
+        for (int r : index.rows[static_cast<unsigned char>(text[i + 1])]) {
+            std::size_t len = std::strlen(kTagTable[r].tag);
+            if (n_ - i >= len && std::memcmp(text + i, kTagTable[r].tag, len) == 0) {
+                row = r;
+                return i;
+            }
+        }
+        ++i;
+    }
+    return npos;
+}
+
+void TAnalyser::TagLoop() {
+    std::size_t searchFrom = 0;
+    for (;;) {
+        int row = 0;
+        std::size_t pos = NextTag(std::max(cursor_, searchFrom), row);
+        if (pos == npos) return;
+        row_ = row;
+        bool goOn = kTagTable[row].block ? BlockRow(row, pos) : NormalRow(row, pos);
+        if (!goOn) return;
+        // Every step moves on by at least one character, whatever the text.
+        searchFrom = std::max(cursor_, pos + 1);
+    }
+}
+
+std::size_t TAnalyser::FindIn(std::string_view needle, std::size_t from, std::size_t to) const {
+    if (from >= to || to - from < needle.size()) return npos;
+    std::string_view hay(search_.data() + from, to - from);
+    std::size_t at = hay.find(needle);
+    return at == npos ? npos : from + at;
+}
+
+std::size_t TAnalyser::FindCached(CachedFind& cache, std::string_view needle,
+                                  std::size_t from) const {
+    if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
+        return cache.at;
+    cache.from = from;
+    cache.at = FindIn(needle, from, n_);
+    return cache.at;
+}
+
+std::size_t TAnalyser::FindCharCached(CachedFind& cache, char c, std::size_t from,
+                                      std::size_t to) const {
+    if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
+        return (cache.at != npos && cache.at < to) ? cache.at : npos;
+    cache.from = from;
+    cache.at = npos;
+    if (from < to) {
+        const void* hit = std::memchr(search_.data() + from, c, to - from);
+        if (hit) cache.at = std::size_t(static_cast<const char*>(hit) - search_.data());
+    }
+    return cache.at;
+}
+
+std::size_t TAnalyser::TagEnd(std::size_t pos) {
+    return FindCharCached(tagEnd_, '>', pos, n_);
+}
+
+// An attribute name inside the tag; a tag without an end searches to the end of the text.
+std::size_t TAnalyser::FindAttribute(int row, int slot, std::string_view name, std::size_t from,
+                                     std::size_t tagEnd) {
+    if (tagEnd != npos) return FindIn(name, from, tagEnd);
+    return FindCached(attrCache_[row][slot], name, from);
+}
+
+// After an attribute name: white space, "=", white space, then the value with or without
+// quotes. False when there is no "=".
+bool TAnalyser::AttributeValue(std::size_t afterName, std::size_t& start,
+                               std::size_t& end) const {
+    const char* s = search_.data();
+    std::size_t i = afterName;
+    while (i < n_ && IsBlank(s[i])) ++i;
+    if (i >= n_ || s[i] != '=') return false;
+    ++i;
+    while (i < n_ && IsBlank(s[i])) ++i;
+    char closing = ' ';
+    if (i < n_ && (s[i] == '"' || s[i] == '\'')) {
+        closing = s[i];
+        ++i;
+        while (i < n_ && IsBlank(s[i])) ++i;
+    }
+    start = i;
+    while (i < n_ && s[i] != '>' && s[i] != closing) ++i;
+    end = i;
+    if ((i >= n_ || s[i] == ' ' || s[i] == '>') && end > start &&
+        (s[end - 1] == '"' || s[end - 1] == '\''))
+        --end;
+    return true;
+}
+
+bool TAnalyser::BlockRow(int row, std::size_t pos) {
+    const TagRow& t = kTagTable[row];
+    std::string_view first = t.first;
+    std::size_t end = first == ">" ? TagEnd(pos) : FindIn(first, pos, n_);
+    std::size_t start = pos;
+    bool handler = false;
+    if (*t.second) {
+        std::size_t limit = end == npos ? n_ : end;
+        std::size_t alt = FindIn(t.second, pos, limit);
+        if (alt != npos) {
+            start = alt;
+            if (row == kRowComment) end = alt;
+            if (row == kRowInputHandler) handler = true;
+        }
+    }
+    if (t.kind == kLinkScript && settings_.EnableScript &&
+        (row == kRowScript || handler)) {
+        ScanScript(start, end == npos ? n_ : end);
+    }
+    if (end == npos) return false;
+    MoveTo(std::min(n_, end + first.size()));
+    return true;
+}
+
+bool TAnalyser::NormalRow(int row, std::size_t pos) {
+    const TagRow& t = kTagTable[row];
+    const std::size_t tagLen = std::strlen(t.tag);
+    const std::size_t te = TagEnd(pos);
+    const std::string_view firstName = t.first;
+    const std::string_view secondName = t.second;
+
+    std::size_t a1 = FindAttribute(row, 0, firstName, pos, te);
+    if (a1 != npos && a1 > 0 && IsLower(search_[a1 - 1]))
+        a1 = FindAttribute(row, 1, firstName, a1 + 1, te);
+    if (a1 != npos && row == kRowAnchor) {
+        char c = search_[pos + 2];
+        if (IsLower(c) && c != 'p' && c != 'r') {
+            MoveTo(pos + tagLen);
+            return true;
+        }
+    }
+    std::size_t v1s = 0, v1e = 0, v2s = 0, v2e = 0;
+    bool has1 = a1 != npos && AttributeValue(a1 + firstName.size(), v1s, v1e);
+    bool has2 = false;
+    if (!secondName.empty()) {
+        std::size_t a2 = FindAttribute(row, 2, secondName, pos, te);
+        if (row == kRowApplet && a2 != npos && search_[a2 + secondName.size()] == 'b')
+            a2 = FindAttribute(row, 3, secondName, a2 + secondName.size(), te);
+        has2 = a2 != npos && AttributeValue(a2 + secondName.size(), v2s, v2e);
+    }
+    if (!has1 && !has2) {
+        MoveTo(pos + tagLen);
+        return true;
+    }
+    if (!has1) {
+        v1s = v2s;
+        v1e = v2e;
+        has2 = false;
+    }
+    secondValue_ = has2 ? Verbatim(v2s, v2e) : std::string();
+    if (t.kind == kLinkEmbedded && has2 && v2s < v1s) {
+        std::swap(v1s, v2s);
+        std::swap(v1e, v2e);
+    }
+
+    if (t.kind == kLinkBase) {
+        std::string base = Verbatim(v1s, v1e);
+        std::size_t q = base.find('?');
+        if (q != npos) base.erase(q);
+        std::size_t slash = base.find_last_of("/\\");
+        if (StartsWithNoCase(base, "http://") && (slash == npos || slash < 7))
+            base += '/';  // a bare host is its own top folder
+        else if (slash != npos)
+            base.erase(slash + 1);
+        std::size_t port = base.find(":80/");
+        if (port != npos) base.erase(port, 3);
+        parent_.Base = base;
+        MoveTo(pos);
+        // Without its ">" the tag runs to the end of the text, which is kept as it is.
+        if (te == npos) return false;
+        cursor_ = std::max(cursor_, te + 1);
+        return true;
+    }
+
+    MoveTo(v1s);
+
+    if (t.kind == kLinkPage && v1e - v1s >= 11 && search_.compare(v1s, 11, "javascript:") == 0) {
+        if (settings_.EnableScript) {
+            row_ = kRowScript;
+            ScanScript(v1s + 11, te == npos ? n_ : te);
+            row_ = row;
+        } else if (te != npos) {
+            MoveTo(te);
+        }
+        return te != npos;
+    }
+
+    if (t.kind == kLinkParam || t.kind == kLinkOption) {
+        ScanParamValue(v1s, v1e);
+        return true;
+    }
+
+    if (v1e > v1s) ProcessLink(v1e, false);
+    if (has2 && row != kRowApplet && v2s >= cursor_) {
+        MoveTo(v2s);
+        if (v2e > v2s) ProcessLink(v2e, false);
+    }
+    return true;
+}
+
+// The link from the cursor up to end: resolved, handed over as a record, and written.
+void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
+    override_.clear();
+    const std::size_t origin = cursor_;
+    if (end <= origin) return;
+    const TagRow& t = kTagTable[row_];
+    const std::string_view link(search_.data() + origin, end - origin);
+    const bool refused = parent_.Lev == 0 && t.kind == kLinkPage && t.levelStep == 1;
+    bool queued = false;
+    bool overridden = false;
+    std::size_t start = origin;
+    LinkClass cls;
+
+    if (StartsWith(link, "http://")) {
+        cls = LinkClass::Absolute;
+        if (!refused) {
+            auto record = env_.NewRecord();
+            record->URL = Verbatim(origin, end);
+            queued = AddFoundLink(std::move(record), guessed);
+        }
+    } else if (StartsWith(link, "/") || StartsWith(link, "\\") || StartsWith(link, "http:/")) {
+        cls = LinkClass::HostRelative;
+        queued = true;
+        if (link[0] == 'h') start += 5;
+        if (!refused) {
+            auto record = env_.NewRecord();
+            record->URL = "http://" + host_ + Verbatim(start, end);
+            queued = AddFoundLink(std::move(record), guessed);
+        }
+    } else {
+        cls = LinkClass::Relative;
+        if (StartsWith(link, "http:")) start += 5;
+        std::string_view rest(search_.data() + start, end - start);
+        if (StartsWith(rest, "../")) {
+            std::size_t climbs = 0;
+            while (StartsWith(rest.substr(climbs * 3), "../")) ++climbs;
+            const long n = long(climbs) + 1, d = parent_.Depth;
+            if (n > d) {
+                if (!sourceIsPrimary_ && n - d == 1) {
+                    std::string text = Verbatim(start + climbs * 3, end);
+                    std::size_t segEnd = text.find_first_of("/\\");
+                    std::size_t segLen = segEnd == npos ? text.size() : segEnd;
+                    std::size_t dots = 0;
+                    for (std::size_t i = 0; i < segLen; ++i) {
+                        if (text[i] == '.') ++dots;
+                        if (text[i] == '+') text[i] = ':';
+                    }
+                    if (dots > 1 || (dots == 1 && segEnd != npos)) {
+                        override_ = "http://" + text;
+                        overridden = true;
+                    }
+                }
+                // A link that climbs above the host's folder is cut back to the host's top.
+                start += std::min<std::size_t>(std::size_t(n - d), climbs) * 3;
+            }
+        }
+        rest = std::string_view(search_.data() + start, end - start);
+        std::string_view head = rest.substr(0, 7);
+        if (StartsWith(head, "mailto:") || StartsWith(head, "telnet:") ||
+            StartsWith(head, "gopher:") || StartsWith(head, "https:/") ||
+            StartsWith(head, "file:") || StartsWith(head, "news:") || StartsWith(head, "ftp:/")) {
+            cls = LinkClass::OtherScheme;
+        } else if (!refused && !StartsWith(rest, "#")) {
+            std::string text = Verbatim(start, end);
+            auto record = env_.NewRecord();
+            if (!parent_.Base.empty() && t.kind != kLinkParam)
+                record->URL = parent_.Base + text;
+            else if (t.kind == kLinkParam && !appletBase_.empty())
+                record->URL = appletBase_ + text;
+            else
+                record->URL = "http://" + folder_ + text;
+            if ((t.kind == kLinkParam || t.kind == kLinkOption) && text.find('.') == npos) {
+                record.reset();
+            } else {
+                queued = AddFoundLink(std::move(record), guessed);
+            }
+            // A script string naming a host and a path is tried as an absolute address too.
+            if (guessed) {
+                std::size_t slash = text.find('/');
+                if (slash != npos) {
+                    int dots = 0;
+                    for (std::size_t i = 1; i < slash; ++i)
+                        if (text[i] == '.' && text[i - 1] != '.') ++dots;
+                    if (dots >= 2) {
+                        auto second = env_.NewRecord();
+                        second->URL = "http://" + text;
+                        queued = AddFoundLink(std::move(second), guessed) || queued;
+                    }
+                }
+            }
+        }
+    }
+    override_.clear();
+    WriteLink(cls, origin, start, end, queued, overridden);
+    cursor_ = end;
+}
+
+bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
+    if (!override_.empty()) {
+        record->URL = override_;
+        override_.clear();
+    }
+    const TagRow& t = kTagTable[row_];
+    record->IsImage = t.kind != kLinkPage;
+    record->Img = parent_.Img;
+    record->Srv = parent_.Srv;
+    if (t.kind == kLinkApplet) {
+        std::string& url = record->URL;
+        if (!secondValue_.empty()) {
+            if (url.empty() || url.back() != '/') url += '/';
+            appletBase_ = url;
+        } else {
+            appletBase_.clear();
+        }
+        url += secondValue_;
+        std::size_t k = url.find_last_of("./\\");
+        if (k != npos && k > 0 && url[k] != '.') url += ".class";
+        appletDepth_ = 0;
+        if (!appletBase_.empty()) {
+            appletDepth_ = int(std::count_if(appletBase_.begin(), appletBase_.end(),
+                                             [](char c) { return c == '/' || c == '\\'; }));
+            if (StartsWith(appletBase_, "http://")) appletDepth_ -= 2;
+        }
+        record->JavaClass = true;
+        static const std::string kJava = ".java";
+        if (url.size() >= kJava.size() &&
+            StartsWithNoCase(std::string_view(url).substr(url.size() - kJava.size()), kJava))
+            url.replace(url.size() - kJava.size(), kJava.size(), ".class");
+    }
+    if (parent_.Lev < 1)
+        record->Lev = 0;
+    else
+        record->Lev = (t.levelStep == 1 || guessed) ? parent_.Lev - 1 : parent_.Lev;
+    record->Project = parent_.Project;
+    record->InitWay = parent_.InitWay;
+    record->URLPsw = parent_.URLPsw;
+    record->Referer = parent_.URL;
+    record->Busy = false;
+    if (!env_.Normalise(*record)) return false;
+    if (t.kind == kLinkPage && settings_.ThisWay &&
+        record->Path.compare(0, parent_.InitWay.size(), parent_.InitWay) != 0)
+        return false;
+    sink_.FoundRecord(std::move(record));
+    return true;
+}
+
+}  // namespace analysis_detail
+
+void AnalyseWith(AnalysisEnvironment& env, TGetRec& record, const std::string& source,
+                 const std::string& target, bool writeTarget, AnalysisSink& sink) {
+    analysis_detail::TAnalyser analyser(env, record, source, target, writeTarget, sink);
+    analyser.Run();
+}
+
+}  // namespace qm

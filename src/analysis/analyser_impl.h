@@ -1,0 +1,117 @@
+#pragma once
+// The state of one analysis run. Internal to the analysis library.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "analysis/analyser.h"
+#include "analysis/tag_table.h"
+
+namespace qm {
+
+class TGetRec;
+class AnalysisSink;
+
+namespace analysis_detail {
+
+constexpr std::size_t npos = std::string::npos;
+
+// Remembers the answer of one forward search so that a later search from a point the
+// answer still covers costs nothing; keeps every scan linear in the size of the text.
+struct CachedFind {
+    std::size_t from = npos;  // npos: never searched
+    std::size_t at = npos;
+};
+
+enum class LinkClass { Absolute, HostRelative, Relative, OtherScheme };
+
+class TAnalyser {
+public:
+    TAnalyser(AnalysisEnvironment& env, TGetRec& parent, const std::string& source,
+              const std::string& target, bool writeTarget, AnalysisSink& sink);
+    ~TAnalyser();
+    void Run();
+
+private:
+    // Preparation and the tag loop.
+    bool ReadSource();
+    void MakeContext();
+    std::size_t NextTag(std::size_t from, int& row) const;
+    void TagLoop();
+    bool BlockRow(int row, std::size_t pos);   // false: the scan ends here
+    bool NormalRow(int row, std::size_t pos);  // false: the scan ends here
+    bool AttributeValue(std::size_t afterName, std::size_t& start, std::size_t& end) const;
+    std::size_t FindIn(std::string_view needle, std::size_t from, std::size_t to) const;
+    std::size_t FindCached(CachedFind& cache, std::string_view needle, std::size_t from) const;
+    std::size_t FindAttribute(int row, int slot, std::string_view name, std::size_t from,
+                              std::size_t tagEnd);
+    std::size_t FindCharCached(CachedFind& cache, char c, std::size_t from, std::size_t to) const;
+    std::size_t TagEnd(std::size_t pos);
+
+    // Links.
+    void ProcessLink(std::size_t end, bool guessed);
+    bool AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed);
+    std::string Verbatim(std::size_t from, std::size_t to) const {
+        return verbatim_.substr(from, to - from);
+    }
+
+    // The target.
+    bool OpenTarget(std::int64_t sourceSize);
+    void WriteSpan(std::size_t from, std::size_t to);
+    void WriteText(std::string_view text);
+    void MoveTo(std::size_t pos);  // writes the text up to pos and moves the cursor there
+    void WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
+                   bool queued, bool overridden);
+    void WriteLocalAddress(std::size_t from, std::size_t end);
+    void WriteWithReplacements(std::size_t from, std::size_t end);
+    bool WillBeStored(bool queued) const;
+    std::string LocalName(std::string text);
+    void CloseTarget();
+    void CopyJavaClass();
+
+    // Script, parameter and Java class scanners.
+    void ScanScript(std::size_t start, std::size_t end);
+    void ScanInnerStrings(std::size_t from, std::size_t to, char quote);
+    void ScanParamValue(std::size_t valueStart, std::size_t valueEnd);
+    bool IsParamSeparator(std::size_t i) const;
+    void ScanJavaClass(const unsigned char* data, std::size_t length);
+
+    void Report(const std::string& text, bool stop);
+
+    AnalysisEnvironment& env_;
+    TGetRec& parent_;
+    const std::string& source_;
+    const std::string& target_;
+    const bool writeTarget_;
+    AnalysisSink& sink_;
+    AnalysisSettings settings_;
+
+    std::string verbatim_;  // the file with NUL bytes as blanks
+    std::string search_;    // the same, letters A-Z lowered
+    std::size_t n_ = 0;
+    std::size_t cursor_ = 0;
+    int row_ = 0;
+
+    std::string folder_;  // the document's folder without "http://", with its final "/"
+    std::string host_;
+    std::string override_;
+    std::string appletBase_;
+    int appletDepth_ = 0;
+    std::string secondValue_;
+    bool sourceIsPrimary_ = false;
+
+    CachedFind tagEnd_;
+    // Attribute searches of tags without an end: first, first again, second, second again.
+    CachedFind attrCache_[kTagRowCount][4];
+
+    std::FILE* out_ = nullptr;
+    std::string partName_;
+    bool writeFailed_ = false;
+    std::unique_ptr<char[]> outBuffer_;
+};
+
+}  // namespace analysis_detail
+}  // namespace qm

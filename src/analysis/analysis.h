@@ -1,0 +1,19 @@
+#pragma once
+// Document analysis for the download queue: finds the links of a stored HTML document,
+// script or Java class, hands them to the queue and writes the document rewritten for
+// offline browsing.
+#include <string>
+
+namespace qm {
+
+class TGetRec;
+class AnalysisSink;
+
+// The analysis routine the queue calls (see engine/analysis_hook.h).
+void Analyse(TGetRec& record, const std::string& source, const std::string& target,
+             bool writeTarget, AnalysisSink& sink);
+
+// Makes the queue use Analyse instead of copying stored files unchanged.
+void InstallAnalysis();
+
+}  // namespace qm

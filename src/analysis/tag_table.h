@@ -1,0 +1,39 @@
+#pragma once
+// The fixed table of tags the link scanner looks for, in the order that settles ties.
+#include <cstddef>
+
+namespace qm {
+
+// What a link found through a row is.
+enum LinkKind : int {
+    kLinkComment = 0,    // skipped text
+    kLinkEmbedded = 1,   // image, sound, background, object code
+    kLinkPage = 2,       // hyperlink, frame, style sheet, refresh target
+    kLinkApplet = 3,
+    kLinkBase = 4,
+    kLinkScript = 5,
+    kLinkParam = 6,
+    kLinkOption = 7,
+};
+
+struct TagRow {
+    const char* tag;     // lower case, with its "<"
+    bool block;          // covers a stretch up to an end marker
+    const char* first;   // link attribute, or the end marker of a block row
+    const char* second;  // second attribute, or alternative marker; "" when none
+    int kind;
+    int levelStep;       // 1: a link through this row uses up one link level
+};
+
+constexpr std::size_t kTagRowCount = 21;
+extern const TagRow kTagTable[kTagRowCount];
+
+// Rows the other scanners borrow.
+constexpr int kRowApplet = 1;
+constexpr int kRowAnchor = 2;
+constexpr int kRowComment = 3;
+constexpr int kRowScript = 4;
+constexpr int kRowInputHandler = 5;
+constexpr int kRowBase = 17;
+
+}  // namespace qm

@@ -1,0 +1,246 @@
+// Writing the analysed document with its links rewritten so that the stored copy can be
+// browsed from disk.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "analysis/analyser_impl.h"
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+
+namespace qm::analysis_detail {
+
+namespace {
+
+constexpr std::size_t kOutputBuffer = 256 * 1024;
+constexpr std::int64_t kFreeSpaceCap = 1000000000;
+
+bool StartsWithNoCaseHttp(const std::string& s) {
+    static const char kHttp[] = "http://";
+    if (s.size() < 7) return false;
+    for (int i = 0; i < 7; ++i) {
+        char c = s[std::size_t(i)];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != kHttp[i]) return false;
+    }
+    return true;
+}
+
+// The part of a stored file's name that follows the host: "?" "|" "%" as in local names,
+// and the default document for a folder (before any fragment).
+std::string ReplacedPath(std::string_view text, const std::string& defaultDoc) {
+    std::string out;
+    out.reserve(text.size() + defaultDoc.size());
+    std::size_t hash = text.find('#');
+    std::size_t mainLen = hash == std::string::npos ? text.size() : hash;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == mainLen && mainLen > 0 && (out.back() == '/' || out.back() == '\\'))
+            out += defaultDoc;
+        char c = text[i];
+        if (c == '?') c = '@';
+        else if (c == '|' || c == '%') c = '_';
+        out += c;
+    }
+    if (mainLen == text.size() && !out.empty() && (out.back() == '/' || out.back() == '\\'))
+        out += defaultDoc;
+    return out;
+}
+
+// An address without its "http://" as the relative name of its stored file below the
+// download root: no user and password, port 80 dropped, another port after "+".
+std::string LocalAddressText(std::string_view a, const std::string& defaultDoc) {
+    std::size_t p = 0;
+    std::size_t sep = a.find_first_of("/\\");
+    std::size_t at = a.find('@');
+    if (at != std::string::npos && (sep == std::string::npos || at < sep)) p = at + 1;
+    std::size_t hostEnd = a.find_first_of("/\\", p);
+    if (hostEnd == std::string::npos) hostEnd = a.size();
+    std::string_view hostPart = a.substr(p, hostEnd - p);
+    std::string out;
+    std::size_t colon = hostPart.find(':');
+    if (colon != std::string::npos) {
+        out.append(hostPart.substr(0, colon));
+        std::string_view port = hostPart.substr(colon + 1);
+        if (port != "80") {
+            out += '+';
+            out += ReplacedPath(port, defaultDoc);
+        }
+    } else {
+        out.append(hostPart);
+    }
+    // A bare host stands for its top folder, stored under the default document name.
+    if (hostEnd == a.size()) out += '/';
+    out += ReplacedPath(a.substr(hostEnd), defaultDoc);
+    if (hostEnd == a.size()) out += defaultDoc;
+    return out;
+}
+
+}  // namespace
+
+bool TAnalyser::OpenTarget(std::int64_t sourceSize) {
+    std::int64_t free = env_.FreeSpace(target_);
+    if (free >= 0) {
+        free = std::min(free, kFreeSpaceCap);
+        double needed = double(sourceSize) * 1.2 + double(settings_.DiskSpace) * 1048576.0;
+        if (double(free) < needed) {
+            Report("Not enough disk space: " + target_, true);
+            return false;
+        }
+    }
+    // Written under a scratch name and moved into place when complete, so that a stored
+    // document is never seen half written.
+    std::error_code ec;
+    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
+    if (!parentDir.empty()) std::filesystem::create_directories(parentDir, ec);
+    partName_ = target_ + ".qm-part";
+    out_ = target_.empty() ? nullptr : std::fopen(partName_.c_str(), "wb");
+    if (!out_) {
+        Report("Error creating file: " + target_, false);
+        return false;
+    }
+    outBuffer_.reset(new char[kOutputBuffer]);
+    std::setvbuf(out_, outBuffer_.get(), _IOFBF, kOutputBuffer);
+    env_.WriteRedirectStub(parent_);
+    return true;
+}
+
+void TAnalyser::WriteSpan(std::size_t from, std::size_t to) {
+    if (!out_ || to <= from) return;
+    if (std::fwrite(verbatim_.data() + from, 1, to - from, out_) != to - from) writeFailed_ = true;
+}
+
+void TAnalyser::WriteText(std::string_view text) {
+    if (!out_ || text.empty()) return;
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) writeFailed_ = true;
+}
+
+void TAnalyser::MoveTo(std::size_t pos) {
+    if (pos > n_) pos = n_;
+    if (pos <= cursor_) return;
+    WriteSpan(cursor_, pos);
+    cursor_ = pos;
+}
+
+bool TAnalyser::WillBeStored(bool queued) const {
+    const TagRow& t = kTagTable[row_];
+    return (t.kind != kLinkPage && parent_.Img) || (t.kind == kLinkPage && t.levelStep == 0) ||
+           (parent_.Lev > 0 && queued);
+}
+
+std::string TAnalyser::LocalName(std::string text) {
+    if (text.find('/') == npos) text += '/';
+    std::size_t hash = text.find('#');
+    if (hash != npos) text.erase(hash);
+    std::string name = env_.MapRelativeName(text);
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name += settings_.DefaultDoc;
+    return name;
+}
+
+void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
+                          bool queued, bool overridden) {
+    if (!out_) return;
+    const TagRow& t = kTagTable[row_];
+    switch (cls) {
+        case LinkClass::OtherScheme:
+            WriteSpan(origin, end);
+            return;
+        case LinkClass::Absolute: {
+            if (settings_.LTranslate) {
+                WriteSpan(origin, end);
+                return;
+            }
+            std::string_view address(verbatim_.data() + origin + 7, end - origin - 7);
+            bool local = WillBeStored(queued) ||
+                         env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
+            if (!local) {
+                WriteSpan(origin, end);
+                return;
+            }
+            for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
+            WriteText(LocalAddressText(address, settings_.DefaultDoc));
+            return;
+        }
+        case LinkClass::HostRelative: {
+            if (settings_.LTranslate) {
+                WriteSpan(origin, end);
+                return;
+            }
+            std::string_view path(verbatim_.data() + start, end - start);
+            bool local = WillBeStored(queued) ||
+                         env_.FileExists(settings_.DownloadRoot +
+                                         LocalName(host_ + std::string(path)));
+            if (!local) {
+                WriteText("http://" + host_);
+                WriteSpan(start, end);
+                return;
+            }
+            int n = t.kind == kLinkParam ? appletDepth_ : parent_.Depth;
+            if (n > 1) {
+                for (int i = 0; i < n - 2; ++i) WriteText("../");
+                WriteText("..");
+            } else {
+                WriteText(".");
+            }
+            WriteText(ReplacedPath(path, settings_.DefaultDoc));
+            return;
+        }
+        case LinkClass::Relative: {
+            if (overridden) {
+                // Already a path between stored files: it stays as it is.
+                WriteSpan(origin, end);
+                return;
+            }
+            if (queued && t.kind != kLinkParam && StartsWithNoCaseHttp(parent_.Base)) {
+                for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
+                std::string folder = LocalAddressText(std::string_view(parent_.Base).substr(7),
+                                                      settings_.DefaultDoc);
+                // The base is a folder: its default document name is not part of the prefix.
+                if (folder.size() >= settings_.DefaultDoc.size() &&
+                    folder.compare(folder.size() - settings_.DefaultDoc.size(),
+                                   settings_.DefaultDoc.size(), settings_.DefaultDoc) == 0 &&
+                    !parent_.Base.empty() &&
+                    (parent_.Base.back() == '/' || parent_.Base.back() == '\\'))
+                    folder.erase(folder.size() - settings_.DefaultDoc.size());
+                WriteText(folder);
+            }
+            WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start),
+                                   settings_.DefaultDoc));
+            return;
+        }
+    }
+}
+
+void TAnalyser::CloseTarget() {
+    if (!out_) return;
+    WriteSpan(cursor_, n_);
+    cursor_ = n_;
+    bool failed = writeFailed_;
+    if (std::fflush(out_) != 0 || std::ferror(out_)) failed = true;
+    if (std::fclose(out_) != 0) failed = true;
+    out_ = nullptr;
+    if (!failed) {
+        std::error_code ec;
+        std::filesystem::rename(partName_, target_, ec);
+        if (!ec) return;
+    }
+    std::remove(partName_.c_str());
+    Report("Error writing to file: " + target_, false);
+}
+
+void TAnalyser::CopyJavaClass() {
+    // The class file is stored as it came; the text read is exactly the source's bytes.
+    std::error_code ec;
+    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
+    if (!parentDir.empty()) std::filesystem::create_directories(parentDir, ec);
+    partName_ = target_ + ".qm-part";
+    out_ = target_.empty() ? nullptr : std::fopen(partName_.c_str(), "wb");
+    if (!out_) {
+        Report("Error creating file: " + target_, false);
+        return;
+    }
+    cursor_ = 0;
+    CloseTarget();
+    env_.WriteRedirectStub(parent_);
+}
+
+}  // namespace qm::analysis_detail
