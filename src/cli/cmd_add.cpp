@@ -1,0 +1,67 @@
+// quillmoor-cli add: a new Project in a root folder, as the New Project command makes it.
+#include <cstdio>
+
+#include "app/new_project.h"
+#include "app/session.h"
+#include "cli/cli_command.h"
+#include "store/defaults_project.h"
+#include "store/object_stream.h"
+
+namespace qm::cli {
+namespace {
+
+int RunAdd(const Invocation& inv) {
+    std::vector<std::string> words;
+    std::string caption;
+    bool haveCaption = false, haveLevel = false;
+    std::int32_t level = 0;
+    for (std::size_t i = 0; i < inv.args.size(); ++i) {
+        const std::string& a = inv.args[i];
+        if (a == "--level") {
+            if (i + 1 >= inv.args.size() || !ParseDecimal(inv.args[i + 1], level))
+                return UsageError("add", "--level needs a whole number");
+            haveLevel = true;
+            ++i;
+        } else if (a == "--caption") {
+            if (i + 1 >= inv.args.size()) return UsageError("add", "--caption needs a text");
+            caption = inv.args[++i];
+            haveCaption = true;
+        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            return UsageError("add", "unknown option " + a);
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (words.size() != 2) return UsageError("add", "FOLDER and URL are needed");
+    if (words[0].empty()) return UsageError("add", "FOLDER must not be empty");
+    if (words[1].empty()) return UsageError("add", "URL must not be empty");
+
+    app::Session session;
+    std::string error;
+    if (!session.Open(inv.home, error)) {
+        std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    ProjectTree& tree = session.Tree();
+    TDContainer* folder = tree.FindFolder(words[0]);
+    if (!folder) folder = &tree.AddFolder(words[0]);
+
+    TDClass settings;
+    settings.Assign(session.Defaults());
+    if (haveLevel) settings.Lev = level;
+    TDClass& project = app::NewProject(tree, *folder, settings, words[1]);
+    project.Caption = LimitCaption(haveCaption ? caption : project.URL);
+
+    if (!session.Save(error)) {
+        std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    std::printf("%d\n", project.IID);
+    return kExitOk;
+}
+
+}  // namespace
+QM_CLI_COMMAND("add", "FOLDER URL [--level N] [--caption TEXT]",
+               "add a Project with the default settings to a folder (made when missing)", RunAdd);
+}  // namespace qm::cli

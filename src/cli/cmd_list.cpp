@@ -1,0 +1,29 @@
+// quillmoor-cli list: the Project tree, one line per folder and, indented, one per Project.
+#include <cstdio>
+
+#include "app/session.h"
+#include "cli/cli_command.h"
+
+namespace qm::cli {
+namespace {
+
+int RunList(const Invocation& inv) {
+    if (!inv.args.empty()) return UsageError("list", "no arguments expected");
+    app::Session session;
+    std::string error;
+    if (!session.Open(inv.home, error)) {
+        std::fprintf(stderr, "quillmoor-cli list: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    for (const auto& folder : session.Tree().Folders) {
+        std::printf("%s\n", folder->Caption.c_str());
+        for (const auto& p : folder->Children)
+            std::printf("  %d\t%s\t%s\n", p->IID, p->Caption.c_str(), p->URL.c_str());
+    }
+    return kExitOk;
+}
+
+}  // namespace
+QM_CLI_COMMAND("list", "", "show the folders and Projects: identifier, caption and address", RunList);
+}  // namespace qm::cli

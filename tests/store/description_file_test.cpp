@@ -1,0 +1,145 @@
+// The description file: exact record layout, rewrite in place, the old file, damage.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "store/description_file.h"
+#include "support/peers.h"
+
+namespace qm {
+namespace {
+
+std::string Le(std::int32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xff);
+    return s;
+}
+std::string Short(const std::string& s, std::size_t cap) {
+    std::string out(1, static_cast<char>(s.size()));
+    out += s;
+    out.resize(cap + 1, '\0');
+    return out;
+}
+std::string Record(const std::string& name, const std::string& text, std::int32_t day, const std::string& lm,
+                   const std::string& ct) {
+    return Le(static_cast<std::int32_t>(12 + name.size() + text.size() + 76)) + Le(static_cast<std::int32_t>(name.size())) +
+           Le(static_cast<std::int32_t>(text.size())) + name + text + Le(day) + Short(lm, 30) + Short(ct, 40);
+}
+
+TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
+    std::string dir = test::MakeTempDir("descr");
+    TDescription r;
+    r.Name = "index.html";
+    r.Text = "first text";
+    r.LastModified = "Mon, 01 Jan 2024 00:00:00 GMT";
+    r.ContentType = "text/html";
+    ASSERT_TRUE(WriteDescription(dir, r));
+    const std::int32_t day = ProgramDayCount();
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"), Record("index.html", "first text", day, r.LastModified, "text/html"));
+    TDescription b;
+    b.Name = "b.gif";
+    b.ContentType = "image/gif";
+    ASSERT_TRUE(WriteDescription(dir + "/", b));
+    r.Text = "second text, ignored";
+    r.ContentType = std::string(50, 'c');  // longer than the field: cut to 40
+    r.LastModified = "";
+    ASSERT_TRUE(WriteDescription(dir, r));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"),
+              Record("index.html", "first text", day, "", std::string(40, 'c')) + Record("b.gif", "", day, "", "image/gif"));
+    TDescription got;
+    ASSERT_TRUE(ReadDescription(dir, "index.html", got));
+    EXPECT_EQ(got.Text, "first text");
+    EXPECT_EQ(got.ContentType, std::string(40, 'c'));
+    EXPECT_EQ(got.DayStamp, day);
+    ASSERT_TRUE(ReadDescription(dir, "b.gif", got));
+    EXPECT_EQ(got.ContentType, "image/gif");
+    EXPECT_FALSE(ReadDescription(dir, "B.gif", got));  // names compare case-sensitively
+    EXPECT_FALSE(ReadDescription(dir, "c.gif", got));
+}
+
+TEST(DescriptionFile, EndMarkerIsReusedByTheNextRecord) {
+    std::string dir = test::MakeTempDir("descrm");
+    test::WriteFile(dir + "/Descr.QV3", Record("a", "", 1, "", "") + std::string(12, '\0') + Record("hidden", "", 1, "", "x"));
+    TDescription got;
+    EXPECT_FALSE(ReadDescription(dir, "hidden", got));
+    TDescription n;
+    n.Name = "new";
+    ASSERT_TRUE(WriteDescription(dir, n));
+    ASSERT_TRUE(ReadDescription(dir, "new", got));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3").substr(0, 89 + 91), Record("a", "", 1, "", "") +
+                                                                          Record("new", "", ProgramDayCount(), "", ""));
+}
+
+TEST(DescriptionFile, HostileLengthsEndTheList) {
+    std::string dir = test::MakeTempDir("descrh");
+    const std::string good = Record("ok", "t", 5, "lm", "ct");
+    const std::string hostile[] = {
+        Le(-100) + Le(2) + Le(0) + "xx",                                    // negative total
+        Le(12 + 2 + 76) + Le(-2) + Le(4) + std::string(80, 'x'),            // negative name length
+        Le(0x7fffffff) + Le(2) + Le(0) + std::string(80, 'x'),              // huge
+        Le(12 + 2 + 76) + Le(2) + Le(0x7ffffff0) + std::string(80, 'x'),    // lengths disagree
+        Le(12 + 2 + 76) + Le(2) + Le(0) + "zz",                             // reaches past the end
+        Le(5) + Le(1),                                                      // a partial header
+    };
+    for (const std::string& bad : hostile) {
+        test::WriteFile(dir + "/Descr.QV3", good + bad);
+        TDescription got;
+        EXPECT_TRUE(ReadDescription(dir, "ok", got));
+        EXPECT_EQ(got.ContentType, "ct");
+        EXPECT_FALSE(ReadDescription(dir, "zz", got));
+        // A new record replaces the damaged rest so that it can be found.
+        TDescription n;
+        n.Name = "zz";
+        n.ContentType = "new";
+        ASSERT_TRUE(WriteDescription(dir, n));
+        ASSERT_TRUE(ReadDescription(dir, "zz", got));
+        EXPECT_EQ(got.ContentType, "new");
+        EXPECT_TRUE(ReadDescription(dir, "ok", got));
+    }
+}
+
+TEST(DescriptionFile, OldFileIsReadOnly) {
+    std::string dir = test::MakeTempDir("descro");
+    auto old = [](const std::string& name, const std::string& second, unsigned char flag) {
+        std::string r = Short(name, 100) + Short(second, 99);
+        r += static_cast<char>(flag);
+        return r;
+    };
+    test::WriteFile(dir + "/Descr.Dat",
+                    old("a.htm", "Tue, 02 Jan 2024 10:00:00 GMT and more text", 1) + old("p.txt", "lm", 0) +
+                        old("q.txt", "lm", 0) + std::string(100, 'x'));
+    test::WriteFile(dir + "/p.txt.primary", "");
+    TDescription got;
+    got.ContentType = "as passed";
+    ASSERT_TRUE(ReadDescription(dir, "a.htm", got));
+    EXPECT_EQ(got.DayStamp, 1);
+    EXPECT_EQ(got.LastModified, "Tue, 02 Jan 2024 10:00:00 GMT ");
+    EXPECT_EQ(got.ContentType, "text/html");
+    got.ContentType = "as passed";
+    ASSERT_TRUE(ReadDescription(dir, "p.txt", got));
+    EXPECT_EQ(got.ContentType, "text/html");
+    got.ContentType = "as passed";
+    ASSERT_TRUE(ReadDescription(dir, "q.txt", got));
+    EXPECT_EQ(got.ContentType, "as passed");
+    EXPECT_FALSE(ReadDescription(dir, "x", got));
+    // A new record goes to the new file; the old one is untouched.
+    const std::string before = test::ReadFile(dir + "/Descr.Dat");
+    TDescription n;
+    n.Name = "a.htm";
+    n.ContentType = "image/png";
+    ASSERT_TRUE(WriteDescription(dir, n));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.Dat"), before);
+    ASSERT_TRUE(ReadDescription(dir, "a.htm", got));
+    EXPECT_EQ(got.ContentType, "image/png");
+}
+
+TEST(DescriptionFile, UnwritableDirectoryWritesNothing) {
+    TDescription n;
+    n.Name = "a";
+    EXPECT_FALSE(WriteDescription("/nonexistent-dir-for-test/x", n));
+    TDescription got;
+    EXPECT_FALSE(ReadDescription("/nonexistent-dir-for-test/x", "a", got));
+}
+
+}  // namespace
+}  // namespace qm

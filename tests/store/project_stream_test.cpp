@@ -1,0 +1,221 @@
+// A Project in the object stream: the exact lines written, every reading rule, Assign, and
+// the site map file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/program_folder.h"
+#include "store/defaults_project.h"
+#include "store/object_stream.h"
+#include "store/project.h"
+#include "support/peers.h"
+
+namespace qm {
+namespace {
+
+std::unique_ptr<TDClass> ReadProject(const std::string& keys) {
+    std::string path = test::MakeTempDir("proj") + "/p.txt";
+    test::WriteFile(path, "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nType=0\r\n" + keys);
+    TNewStream s(path, false);
+    std::unique_ptr<TClass> obj;
+    EXPECT_TRUE(s.ReadObject(obj)) << s.Error();
+    return std::unique_ptr<TDClass>(dynamic_cast<TDClass*>(obj.release()));
+}
+
+TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
+    TDClass p;
+    ResetToBuiltInDefaults(p);
+    p.IID = 7;
+    p.Caption = "Site";
+    p.URL = "http://example.test/";
+    p.User = "u";
+    p.Psw = "pw";
+    p.LastStart = 0;
+    p.SrvImg = false;
+    p.Categories[kCatImages].Flags = {true, false, true, false, true};
+    p.Categories[kCatText].MaxSize = 9;
+    p.Categories[kCatText].MinSize = 3;
+    p.Categories[kCatOther].MinSize = 5;
+    p.RSrvsIn = "a\r\nb\r\n";
+    p.S304 = 2;
+    std::string path = test::MakeTempDir("projw") + "/p.txt";
+    {
+        TNewStream s(path, true);
+        s.WriteCount(0);
+        s.WriteObject(p);
+    }
+    const std::string expected =
+        "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nType=0\r\n"
+        "IID=7\r\nCaption=Site\r\nURL=http://example.test/\r\nImg=Yes\r\nLev=1\r\nSrv=No\r\n"
+        "When=0\r\nHour=0\r\nMinute=0\r\nWeekday=0\r\nDay=0\r\nMonth=0\r\nUser=u\r\nPsw=pw\r\n"
+        "ThisWay=False\r\nLimBSize=False\r\nLimBTSize=False\r\nLimBNumber=False\r\n"
+        "LimSize=1000\r\nLimTSize=10000\r\nLimNumber=5000\r\nEnableScript=True\r\nEnableJava=True\r\n"
+        "SrvImg=2\r\nFMGroup=0\r\nFM3Lev=0\r\nLTranslate=False\r\nOnce=False\r\npswMethod=0\r\n"
+        "FTText.Exts=html\x02\x01htm\x02\x01" "asp\x02\x01stm\x02\x01stml\x02\x01idc\x02\x01shtml\x02\x01"
+        "htx\x02\x01txt\x02\x01text\x02\x01js\x02\x01xsp\x02\x01rxml\r\n"
+        "FTImages.Exts=gif\x02\x01jpg\x02\x01jpeg\x02\x01tif\x02\x01tiff\x02\x01xbm\x02\x01" "fif\x02\x01" "bmp\r\n"
+        "FTVideo.Exts=mpg\x02\x01" "avi\x02\x01" "ani\x02\x01mpeg\r\n"
+        "FTAudio.Exts=wav\x02\x01riff\x02\x01mp3\x02\x01mid\x02\x01mp2\r\n"
+        "FTArchive.Exts=zip\x02\x01" "arc\x02\x01gz\x02\x01z\x02\x01" "arj\x02\x01lha\x02\x01lay\x02\x01lei\x02\x01"
+        "rar\x02\x01" "cab\r\n"
+        "FTUDef.Exts=\r\n"
+        "FTText.B=ooooo\r\nFTImages.B=xoxox\r\nFTVideo.B=ooooo\r\nFTAudio.B=ooooo\r\nFTArchive.B=ooooo\r\n"
+        "FTUDef.B=ooooo\r\nFTOther.B=ooooo\r\n"
+        "FTSizes=9,3,0,0,0,0,0,0,0,0,0,0,0,5\r\n"
+        "RSrvsBx=0\r\nRSrvsIn=a\x02\x01" "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
+        "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
+        "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
+        "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n";
+    EXPECT_EQ(test::ReadFile(path), expected);
+}
+
+TEST(ProjectStream, RoundTripKeepsSettings) {
+    TDClass p;
+    p.IID = 3;
+    p.Caption = "C";
+    p.URL = "http://h/?q=a=b";
+    p.Img = "No";
+    p.Srv = "Yes";
+    p.Lev = 4;
+    p.When = 2;
+    p.Hour = 23;
+    p.LimBTSize = true;
+    p.LimSize = 5;
+    p.LimTSize = 6;
+    p.LimNumber = 7;
+    p.SrvImg = true;
+    p.FMGroup = 3;
+    p.FM3Lev = 2;
+    p.Categories[kCatUserDefined].Exts = "foo\r\nbar\r\n o";
+    p.Categories[kCatOther].Flags[4] = true;
+    p.Categories[kCatOther].MaxSize = 77;
+    p.RFileEx = "x\r\ny";
+    p.LastStart = 45123.5;
+    p.LastEnd = 45124.25;
+    p.SErr = 9;
+    std::string path = test::MakeTempDir("projrt") + "/p.txt";
+    {
+        TNewStream s(path, true);
+        s.WriteObject(p);
+    }
+    TNewStream s(path, false);
+    std::unique_ptr<TClass> obj;
+    ASSERT_TRUE(s.ReadObject(obj));
+    auto& r = dynamic_cast<TDClass&>(*obj);
+    EXPECT_EQ(r.IID, 3);
+    EXPECT_EQ(r.URL, "http://h/?q=a=b");
+    EXPECT_EQ(r.Img, "No");
+    EXPECT_EQ(r.Lev, 4);
+    EXPECT_EQ(r.When, 2);
+    EXPECT_EQ(r.Hour, 23);
+    EXPECT_TRUE(r.LimBTSize);
+    EXPECT_EQ(r.LimSize, 5);
+    EXPECT_EQ(r.LimNumber, 7);
+    EXPECT_TRUE(r.SrvImg);
+    EXPECT_EQ(r.FMGroup, 3);
+    EXPECT_EQ(r.Categories[kCatUserDefined].Exts, "foo\r\nbar\r\n o");
+    EXPECT_TRUE(r.Categories[kCatOther].Flags[4]);
+    EXPECT_EQ(r.Categories[kCatOther].MaxSize, 77);
+    EXPECT_EQ(r.RFileEx, "x\r\ny");
+    EXPECT_EQ(r.LastStart, 45123.5);
+    EXPECT_EQ(r.LastEnd, 45124.25);
+    EXPECT_EQ(r.SErr, 9);
+    EXPECT_EQ(r.StatusText, "Ready");
+}
+
+TEST(ProjectStream, CaptionLimitAndFallbacks) {
+    auto p50 = ReadProject("Caption=" + std::string(50, 'c') + "\r\nURL=http://a/\r\n");
+    EXPECT_EQ(p50->Caption, std::string(50, 'c'));
+    auto p51 = ReadProject("Caption=" + std::string(51, 'c') + "\r\n");
+    EXPECT_EQ(p51->Caption, std::string(47, 'c') + "...");
+    auto noCaption = ReadProject("URL=http://a/b\r\nSrv=\r\n");
+    EXPECT_EQ(noCaption->Caption, "http://a/b");
+    EXPECT_EQ(noCaption->Srv, "Yes");
+}
+
+TEST(ProjectStream, ServerImagesAndLimitRepairs) {
+    EXPECT_FALSE(ReadProject("SrvImg=2\r\n")->SrvImg);
+    EXPECT_TRUE(ReadProject("SrvImg=1\r\n")->SrvImg);
+    EXPECT_TRUE(ReadProject("")->SrvImg);             // missing reads as 0
+    EXPECT_FALSE(ReadProject("SrvImg=5\r\n")->SrvImg);  // the constructor's value stays
+    auto p = ReadProject("LimTSize=0\r\nLimSize=0\r\nLimNumber=12\r\n");
+    EXPECT_EQ(p->LimTSize, 10000);
+    EXPECT_EQ(p->LimSize, 1000);
+    EXPECT_EQ(p->LimNumber, 12);
+}
+
+TEST(ProjectStream, CategoriesFlagsAndSizes) {
+    auto p = ReadProject("FTText.Exts=gif\x02\x01jpg\x02\x01 xo\r\nFTText.B=xo\r\nFTImages.B=xxxxxxxx\r\n"
+                         "FTSizes=1,2,3,x,5\r\n");
+    EXPECT_TRUE(p->Categories[kCatText].Flags[0]);
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(p->Categories[kCatText].Flags[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(p->Categories[kCatImages].Flags[i]);
+    EXPECT_EQ(p->Categories[kCatText].MaxSize, 1);
+    EXPECT_EQ(p->Categories[kCatText].MinSize, 2);
+    EXPECT_EQ(p->Categories[kCatImages].MaxSize, 3);
+    EXPECT_EQ(p->Categories[kCatImages].MinSize, 0);
+    EXPECT_EQ(p->Categories[kCatVideo].MaxSize, 5);
+    EXPECT_EQ(p->Categories[kCatOther].MinSize, 0);
+    // The extension list has no other key of its category: the other lists are emptied.
+    EXPECT_EQ(p->Categories[kCatImages].Exts, "");
+    TickedList t = ParseTickedList(p->Categories[kCatText].Exts);
+    EXPECT_EQ(t.Entries, (std::vector<std::string>{"gif", "jpg"}));
+    EXPECT_EQ(t.Ticked, (std::vector<bool>{true, false}));
+    EXPECT_EQ(ParseTickedList("gif\r\njpg").Ticked, (std::vector<bool>{true, true}));
+    EXPECT_EQ(FormatTickedList(t), "gif\r\njpg\r\n xo");
+}
+
+TEST(ProjectStream, StoreWithoutFileTypesKeepsDefaultsExtensions) {
+    DefaultsProject().Categories[kCatVideo].Exts = "mov";
+    auto p = ReadProject("Caption=old\r\n");
+    EXPECT_EQ(p->Categories[kCatVideo].Exts, "mov");
+    EXPECT_EQ(p->Categories[kCatText].Exts, DefaultsProject().Categories[kCatText].Exts);
+    ResetToBuiltInDefaults(DefaultsProject());
+}
+
+TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
+    TDClass src;
+    src.Caption = "S";
+    src.IID = 4;
+    src.URL = "http://s/";
+    src.Categories[kCatOther].Flags[1] = true;
+    src.Categories[kCatArchive].Exts = "zzz";
+    src.LastEnd = 99;
+    src.S200 = 10;
+    src.StatusText = "busy";
+    TDClass dst;
+    dst.LastEnd = 5;
+    dst.S200 = 1;
+    dst.Assign(src);
+    EXPECT_EQ(dst.Caption, "S");
+    EXPECT_EQ(dst.IID, 4);
+    EXPECT_EQ(dst.URL, "http://s/");
+    EXPECT_TRUE(dst.Categories[kCatOther].Flags[1]);
+    EXPECT_EQ(dst.Categories[kCatArchive].Exts, "zzz");
+    EXPECT_EQ(dst.StatusText, "busy");
+    EXPECT_EQ(dst.LastEnd, 5);
+    EXPECT_EQ(dst.S200, 1);
+}
+
+TEST(ProjectStream, SiteMapLoadsOnFirstUseAndSavesWhenModified) {
+    std::string dir = test::MakeTempDir("sitemap");
+    platform::SetProgramFolder(dir);
+    test::WriteFile(dir + "/12.map", "b/x.htm\r\nA/y.htm\r\nb/X.htm\r\n");
+    TDClass p;
+    p.IID = 12;
+    EXPECT_EQ(p.SiteMap().Items(), (std::vector<std::string>{"A/y.htm", "b/x.htm"}));
+    p.SiteMap().Add("c/z.gif");
+    p.MarkSiteMapModified();
+    {
+        TNewStream s(dir + "/store.txt", true);
+        s.WriteObject(p);
+    }
+    EXPECT_FALSE(p.SiteMapModified());
+    EXPECT_EQ(test::ReadFile(dir + "/12.map"), "A/y.htm\r\nb/x.htm\r\nc/z.gif\r\n");
+    p.RemoveSiteMapFile();
+    EXPECT_FALSE(std::filesystem::exists(dir + "/12.map"));
+    platform::SetProgramFolder("");
+}
+
+}  // namespace
+}  // namespace qm
