@@ -1,0 +1,121 @@
+// How links are written into the stored copy of a document.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include "fake_engine.h"
+
+using ::testing::ElementsAre;
+
+namespace qm::test {
+namespace {
+
+std::string Written(FakeEngine& engine, TGetRec& parent, const std::string& html) {
+    return AnalyseText(engine, parent, html).output;
+}
+
+TEST(Translation, DoNotTranslateKeepsAbsoluteAndHostRelativeLinks) {
+    FakeEngine e;
+    e.settings.LTranslate = true;
+    auto parent = DocumentRecord("http://host/dir/page.htm");
+    EXPECT_EQ(Written(e, *parent,
+                      "<a href=\"http://host/a.htm\"><a href=\"/b.htm\"><a href=\"http:/c.htm\">"
+                      "<a href=\"q.cgi?x=1|2%41\">"),
+              "<a href=\"http://host/a.htm\"><a href=\"/b.htm\"><a href=\"http:/c.htm\">"
+              "<a href=\"q.cgi@x=1_2_41\">");
+}
+
+TEST(Translation, AbsoluteLinksBecomePathsThroughTheDownloadRoot) {
+    FakeEngine e;
+    auto parent = DocumentRecord("http://host/dir/page.htm");  // Depth 2
+    EXPECT_EQ(Written(e, *parent,
+                      "<a href=\"http://other.org/x/y.htm\">"
+                      "<a href=\"http://other.org:80/p.htm\">"
+                      "<a href=\"http://other.org:8080/p.htm?q=1\">"
+                      "<a href=\"http://user:pw@other.org/s.htm\">"
+                      "<a href=\"http://other.org\">"
+                      "<a href=\"http://other.org/dir/#top\">"),
+              "<a href=\"../../other.org/x/y.htm\">"
+              "<a href=\"../../other.org/p.htm\">"
+              "<a href=\"../../other.org+8080/p.htm@q=1\">"
+              "<a href=\"../../other.org/s.htm\">"
+              "<a href=\"../../other.org/default.htm\">"
+              "<a href=\"../../other.org/dir/default.htm#top\">");
+}
+
+TEST(Translation, HostRelativeLinksClimbToTheHostsTop) {
+    FakeEngine e;
+    auto d1 = DocumentRecord("http://host/page.htm");
+    EXPECT_EQ(Written(e, *d1, "<img src=\"/i/a.gif\">"), "<img src=\"./i/a.gif\">");
+    auto d3 = DocumentRecord("http://host/a/b/page.htm");
+    EXPECT_EQ(Written(e, *d3, "<img src=\"/i/a.gif\"><a href=\"http:/x/\">"),
+              "<img src=\"../../i/a.gif\"><a href=\"../../x/default.htm\">");
+}
+
+TEST(Translation, LinksThatWillNotBeStoredStayOnTheWeb) {
+    FakeEngine e;
+    auto deepest = DocumentRecord("http://host/dir/page.htm", 0);
+    EXPECT_EQ(Written(e, *deepest, "<a href=\"/far.htm\"><a href=\"http://host/abs.htm\">"),
+              "<a href=\"http://host/far.htm\"><a href=\"http://host/abs.htm\">");
+    // ...unless the file is already there.
+    e.existing.insert("/root/host/far.htm");
+    e.existing.insert("/root/host/abs.htm");
+    EXPECT_EQ(Written(e, *deepest, "<a href=\"/far.htm\"><a href=\"http://host/abs.htm\">"),
+              "<a href=\"../far.htm\"><a href=\"../../host/abs.htm\">");
+    // Refused by the filter: an existing-file test decides for hyperlinks.
+    FakeEngine r;
+    r.admit = [](const std::string&) { return false; };
+    auto parent = DocumentRecord("http://host/dir/page.htm", 2);
+    EXPECT_EQ(Written(r, *parent, "<a href=\"http://else/x.htm\">"), "<a href=\"http://else/x.htm\">");
+    // Images are written as local paths whenever images are taken.
+    EXPECT_EQ(Written(r, *parent, "<img src=\"http://else/x.gif\">"), "<img src=\"../../else/x.gif\">");
+}
+
+TEST(Translation, DocumentOnAnotherPortKeepsItsHostFolder) {
+    FakeEngine e;
+    auto parent = DocumentRecord("http://127.0.0.1:8080/docs/index.htm", 0);
+    e.existing.insert("/root/127.0.0.1+8080/about.htm");
+    EXPECT_EQ(Written(e, *parent, "<a href=\"/about.htm\">"), "<a href=\"../about.htm\">");
+}
+
+TEST(Translation, FolderLinksGetTheDefaultDocument) {
+    FakeEngine e;
+    e.settings.DefaultDoc = "index.html";
+    auto parent = DocumentRecord("http://host/page.htm");
+    EXPECT_EQ(Written(e, *parent, "<a href=\"sub/\"><a href=\"sub/#x\"><a href=\"#x\">"),
+              "<a href=\"sub/index.html\"><a href=\"sub/index.html#x\"><a href=\"#x\">");
+}
+
+TEST(Translation, BaseTagLeavesTheTargetAndIsWrittenOnceWhenUnclosed) {
+    FakeEngine e;
+    auto parent = DocumentRecord("http://host/page.htm");
+    EXPECT_EQ(Written(e, *parent, "a<base href=\"http://h2:81/d/\">b<a href=x.htm>"),
+              "ab<a href=../h2+81/d/x.htm>");
+    auto other = DocumentRecord("http://host/page.htm");
+    std::string unclosed = "a<base href=\"http://h2/d/\" b c";
+    EXPECT_EQ(Written(e, *other, unclosed), unclosed);
+}
+
+TEST(Translation, ScriptLinksAreRewrittenInPlace) {
+    FakeEngine e;
+    e.settings.EnableScript = true;
+    auto parent = DocumentRecord("http://host/dir/page.htm");
+    std::string html =
+        "<script>window.open('/pop/up.htm'); x = \"<img src='pic.gif'>\";</script>";
+    auto run = AnalyseText(e, *parent, html);
+    EXPECT_THAT(run.urls, ElementsAre("http://host/pop/up.htm", "http://host/dir/pic.gif"));
+    EXPECT_EQ(run.output,
+              "<script>window.open('../pop/up.htm'); x = \"<img src='pic.gif'>\";</script>");
+}
+
+TEST(Translation, JavaClassIsStoredUnchanged) {
+    FakeEngine e;
+    auto parent = DocumentRecord("http://host/cls/A.class");
+    parent->JavaClass = true;
+    std::string bytes("\xCA\xFE\xBA\xBE\0\0\0\x2e\0\x01<a href=x.htm>\0\r\n", 28);
+    auto run = AnalyseText(e, *parent, bytes);
+    EXPECT_EQ(run.output, bytes);
+    EXPECT_EQ(e.redirectStubs, 1);
+}
+
+}  // namespace
+}  // namespace qm::test
