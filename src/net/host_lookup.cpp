@@ -162,9 +162,13 @@ TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string
         std::thread([host] {
             host->Execute();
             // When the loop has ended nobody waits for the answer any more.
-            platform::SendAndWait([host] { Complete(host); });
+            // The count drops on the main thread, so that its waiters see it at once.
+            if (!platform::SendAndWait([host] {
+                    Complete(host);
+                    --g_running;
+                }))
+                --g_running;
             delete host;
-            --g_running;
         }).detach();
     } catch (...) {
         // No thread could be made: answer "not found" as a failed lookup would.

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -377,24 +378,10 @@ bool THTTPClient::Impl::Start(bool restart) {
 bool THTTPClient::Impl::StartLocalFile() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    FILE* f = std::fopen(c.Path.c_str(), "rb");
-    if (f) {
-        // A folder opens on this system but is not a file.
-        char probe;
-        if (std::fread(&probe, 1, 0, f) != 0 || std::ferror(f)) {
-            std::fclose(f);
-            f = nullptr;
-        } else {
-            std::fseek(f, 0, SEEK_SET);
-            long pos = std::ftell(f);
-            if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) < 0) {
-                std::fclose(f);
-                f = nullptr;
-            } else {
-                std::fseek(f, pos, SEEK_SET);
-            }
-        }
-    }
+    // Only a regular file counts: a folder opens on this system but is not one.
+    struct stat info {};
+    FILE* f = nullptr;
+    if (::stat(c.Path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) f = std::fopen(c.Path.c_str(), "rb");
     if (!f) {
         c.StatusCode = 404;
         c.Busy = false;
@@ -726,10 +713,12 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
                         ++p;
                     }
                     c.Remaining = c.ContentLength = length;
-                }
-                if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
-                    Finish(5, true, "File size limit exceed.", 2);
-                    return;
+                    // Only an announced length is held against the limit; without one the
+                    // limit applies to what arrives.
+                    if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
+                        Finish(5, true, "File size limit exceed.", 2);
+                        return;
+                    }
                 }
             }
             // A header that is not an HTTP one still ends here, with code 0, so that what

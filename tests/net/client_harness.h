@@ -1,0 +1,65 @@
+#pragma once
+// Records what a connection reports, for the connection tests.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/http_client.h"
+#include "net/sockets.h"
+#include "platform/event_loop.h"
+
+namespace qm::test {
+
+struct Events {
+    std::vector<std::pair<std::string, int>> status;
+    std::string body;
+    int headers = 0;
+    int dones = 0;
+    int code = -1;
+    bool dataBeforeHeader = false;
+
+    bool Has(const std::string& text, int kind) const {
+        for (const auto& s : status)
+            if (s.first == text && s.second == kind) return true;
+        return false;
+    }
+    std::string Dump() const {
+        std::string out;
+        for (const auto& s : status) out += std::to_string(s.second) + " " + s.first + "\n";
+        return out;
+    }
+};
+
+inline void Attach(THTTPClient& c, Events& e) {
+    c.OnStatus = [&e](THTTPClient&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
+    c.OnHeader = [&e](THTTPClient&) { ++e.headers; };
+    c.OnData = [&e](THTTPClient&, const char* data, std::size_t n) {
+        if (e.headers == 0) e.dataBeforeHeader = true;
+        e.body.append(data, n);
+    };
+    c.OnDone = [&e](THTTPClient&, int code) {
+        ++e.dones;
+        e.code = code;
+    };
+}
+
+inline bool RunToDone(const Events& e, int timeoutMs = 10000) {
+    return platform::RunUntil([&] { return e.dones > 0; }, timeoutMs);
+}
+
+// Lets queued events run for a while (to see that nothing more arrives).
+inline void Settle(int ms) {
+    platform::RunUntil([] { return false; }, ms);
+}
+
+class NetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::InitEventLoop();
+        NetStartup();
+    }
+};
+
+}  // namespace qm::test

@@ -1,0 +1,172 @@
+// Address parsing, the text helpers and the listening-socket routine.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/http_client.h"
+#include "net/sockets.h"
+
+using qm::THTTPClient;
+
+TEST(SetURL, HttpAddressesAndTheirDefaults) {
+    THTTPClient c;
+    c.SetURL("http://host");
+    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Host, "host");
+    EXPECT_EQ(c.Port, 80);
+    EXPECT_EQ(c.Path, "/");
+    EXPECT_TRUE(c.PathIsDirectory);
+    EXPECT_EQ(c.GetURL(), "http://host/");
+
+    c.SetURL("  \t example.org/a/b.html\r\n");  // no scheme: http
+    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Host, "example.org");
+    EXPECT_EQ(c.Path, "/a/b.html");
+    EXPECT_FALSE(c.PathIsDirectory);
+
+    c.SetURL("HTTP://Host:8080/a");
+    EXPECT_EQ(c.Host, "Host");
+    EXPECT_EQ(c.Port, 8080);
+    EXPECT_EQ(c.GetURL(), "http://Host:8080/a");
+
+    c.SetURL("http://host:x/a");
+    EXPECT_EQ(c.Port, 80);
+    EXPECT_EQ(c.Host, "host");
+
+    // A colon after the first slash is part of the path.
+    c.SetURL("http://host/a:b");
+    EXPECT_EQ(c.Host, "host");
+    EXPECT_EQ(c.Port, 80);
+    EXPECT_EQ(c.Path, "/a:b");
+}
+
+TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
+    THTTPClient c;
+    c.SetURL("ftp://host/a%20b");
+    EXPECT_EQ(c.Scheme, 1);
+    EXPECT_EQ(c.Port, 21);
+    EXPECT_EQ(c.Path, "/a b");
+    c.SetURL("ftp://host:2121/pub/");
+    EXPECT_EQ(c.Port, 2121);
+    EXPECT_TRUE(c.PathIsDirectory);
+    EXPECT_EQ(c.GetURL(), "ftp://host:2121/pub/");
+    c.SetURL("ftp://host/x%zz%00%4");  // invalid, zero and cut-off escapes stay
+    EXPECT_EQ(c.Path, "/x%zz%00%4");
+    c.SetURL("ftp://host:bad/f");
+    EXPECT_EQ(c.Port, 80);
+}
+
+TEST(SetURL, FileAddresses) {
+    THTTPClient c;
+    c.Host = "kept";
+    c.SetURL("file:///tmp/some file.html");
+    EXPECT_EQ(c.Scheme, 2);
+    EXPECT_EQ(c.Path, "/tmp/some file.html");
+    EXPECT_EQ(c.Host, "kept");
+    EXPECT_EQ(c.GetURL(), "file:///tmp/some file.html");
+    c.SetURL("file://c|/x");
+    EXPECT_EQ(c.Path, "c:/x");
+    // The first scheme found in the list order wins, wherever it stands.
+    c.SetURL("view:file:///a?u=http://b/");
+    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Host, "b");
+}
+
+TEST(StatusText, PhrasesByCode) {
+    EXPECT_EQ(THTTPClient::StatusText(200), "200 OK");
+    EXPECT_EQ(THTTPClient::StatusText(206), "206 Partial Content");
+    EXPECT_EQ(THTTPClient::StatusText(301), "301 Object Moved");
+    EXPECT_EQ(THTTPClient::StatusText(302), "302 Object Moved");
+    EXPECT_EQ(THTTPClient::StatusText(304), "304 Not Modified");
+    EXPECT_EQ(THTTPClient::StatusText(407), "407 Proxy Authentication Required");
+    EXPECT_EQ(THTTPClient::StatusText(500), "500 Server/Gateway error");
+    EXPECT_EQ(THTTPClient::StatusText(599), "599 Server/Gateway error");
+    EXPECT_EQ(THTTPClient::StatusText(303), "303 Unknown");
+    EXPECT_EQ(THTTPClient::StatusText(0), "0 Unknown");
+}
+
+TEST(Base64, StandardAlphabetAndPadding) {
+    EXPECT_EQ(THTTPClient::Base64(""), "");
+    EXPECT_EQ(THTTPClient::Base64("f"), "Zg==");
+    EXPECT_EQ(THTTPClient::Base64("fo"), "Zm8=");
+    EXPECT_EQ(THTTPClient::Base64("foo"), "Zm9v");
+    EXPECT_EQ(THTTPClient::Base64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    EXPECT_EQ(THTTPClient::Base64(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+TEST(ContentTypeOf, LaterRulesOverrideEarlier) {
+    EXPECT_EQ(THTTPClient::ContentTypeOf("a/b/index.HTML"), "text/html");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("page.shtm"), "text/html");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("x.stm"), "text/html");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("p.JPEG"), "image/jpeg");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("p.gif"), "image/gif");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("q.asp"), "text/html");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("A.class"), "");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("s.js"), "application/x-javascript");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("data.bin"), "");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("noext"), "");
+    // A dot in a folder name is no extension.
+    EXPECT_EQ(THTTPClient::ContentTypeOf("c:\\dir.htm\\file"), "");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("/srv/dir.htm/file"), "");
+}
+
+TEST(TextHelpers, HasPrefixCountedToStringHexByte) {
+    EXPECT_TRUE(qm::HasPrefix("HTTP/1.0", "HTTP"));
+    EXPECT_TRUE(qm::HasPrefix("x", ""));
+    EXPECT_TRUE(qm::HasPrefix("", ""));
+    EXPECT_FALSE(qm::HasPrefix("http", "HTTP"));
+    EXPECT_FALSE(qm::HasPrefix("HT", "HTTP"));
+
+    const char raw[] = {'a', 'b', '\0', 'c'};
+    EXPECT_EQ(qm::CountedToString(raw, 4), "ab");
+    EXPECT_EQ(qm::CountedToString(raw, 1), "a");
+    EXPECT_EQ(qm::CountedToString(nullptr, 3), "");
+
+    EXPECT_EQ(qm::HexByte("4A"), 0x4a);
+    EXPECT_EQ(qm::HexByte("ff"), 255);
+    EXPECT_EQ(qm::HexByte("0g"), 0);
+    EXPECT_EQ(qm::HexByte("4"), 0);
+}
+
+TEST(CreateListener, SystemPortAndFallbackRange) {
+    int a = qm::CreateListener(0, 7000);
+    ASSERT_NE(a, qm::kNoSocket);
+    EXPECT_EQ(qm::LastListenPort, 0);
+    int taken = qm::BoundPort(a);
+    EXPECT_GT(taken, 0);
+
+    // The port is busy: the first free alternative is taken.
+    int b = qm::CreateListener(taken, taken);
+    ASSERT_NE(b, qm::kNoSocket);
+    EXPECT_EQ(qm::LastListenPort, qm::BoundPort(b));
+    EXPECT_GT(qm::BoundPort(b), taken);
+    EXPECT_LE(qm::BoundPort(b), taken + 2000);
+
+    // Without alternatives a busy port gives no socket.
+    EXPECT_EQ(qm::CreateListener(taken, 0), qm::kNoSocket);
+
+    // The listener accepts connections.
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(taken));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(s);
+    close(a);
+    close(b);
+}
+
+TEST(NetStartup, SetsAndClearsSharedSettings) {
+    THTTPClient::UserAgent = "other";
+    THTTPClient::ProxyUser = "u";
+    qm::NetStartup();
+    EXPECT_EQ(THTTPClient::UserAgent, "Velloran/4.0");
+    qm::NetShutdown();
+    EXPECT_EQ(THTTPClient::UserAgent, "");
+    EXPECT_EQ(THTTPClient::ProxyUser, "");
+    EXPECT_EQ(THTTPClient::ProxyPassword, "");
+}
