@@ -1,0 +1,177 @@
+#include "server/path_mapping.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "engine/address_rules.h"
+#include "server/responses.h"
+#include "store/folder.h"
+#include "store/options.h"
+#include "store/project_tree.h"
+
+namespace qm::server {
+
+namespace {
+
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+bool IsFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string DefaultDocOf(const TOptions& options) {
+    return options.DefaultDoc.empty() ? std::string("default.htm") : options.DefaultDoc;
+}
+std::string PathPrefixOf(const TOptions& options) {
+    return options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return !tail.empty() && text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every folder stored sites may live in: the Project tree folders' directories, the default
+// download folder and the offered download folders.
+std::vector<std::string> DownloadFolders(const ProjectTree* tree, const TOptions& options) {
+    std::vector<std::string> roots;
+    if (tree)
+        for (const auto& folder : tree->Folders)
+            if (folder && !folder->Dir.empty()) roots.push_back(folder->Dir);
+    roots.push_back(PathPrefixOf(options));
+    for (const std::string& d : options.DDs.Items())
+        if (!d.empty()) roots.push_back(d);
+    return roots;
+}
+
+// Whether path lies inside one of the folders, after symbolic links and dot segments of
+// both are resolved.
+bool InsideDownloadFolder(const std::string& path, const std::vector<std::string>& roots) {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
+    if (ec) return false;
+    const std::string t = target.string();
+    for (const std::string& r : roots) {
+        std::error_code rec;
+        std::filesystem::path root = std::filesystem::weakly_canonical(r, rec);
+        if (rec) continue;
+        std::string rs = root.string();
+        while (rs.size() > 1 && rs.back() == '/') rs.pop_back();
+        if (t == rs) return true;
+        if (t.size() > rs.size() && t.compare(0, rs.size(), rs) == 0 && (rs == "/" || t[rs.size()] == '/'))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool HasParentSegment(const std::string& path) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || IsSep(path[i])) {
+            if (i - start == 2 && path[start] == '.' && path[start + 1] == '.') return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+std::string MapToStoredFile(const std::string& original, const ProjectTree* tree, const TOptions& options,
+                            std::string& cachedRoot, bool& notFound) {
+    notFound = false;
+    std::string path = original;
+    // The first segment names a Project tree folder by its caption.
+    std::size_t sep = std::string::npos;
+    for (std::size_t i = 0; i < path.size(); ++i)
+        if (IsSep(path[i])) {
+            sep = i;
+            break;
+        }
+    std::string segment;
+    if (sep != std::string::npos) segment = Lower(DecodePercent(path.substr(0, sep), 0));
+    std::string root;
+    bool found = false;
+    if (tree && sep != std::string::npos) {
+        for (const auto& folder : tree->Folders) {
+            if (folder && Lower(folder->Caption) == segment) {
+                root = folder->Dir.empty() ? PathPrefixOf(options) : folder->Dir;
+                found = true;
+                break;
+            }
+        }
+    }
+    if (found)
+        path.erase(0, sep + 1);
+    else
+        root = PathPrefixOf(options);
+    if (path.empty()) return path;
+
+    path = DecodePercent(path, 2);
+    const std::string defaultDoc = DefaultDocOf(options);
+    MapNameWith(path, true, std::string(), defaultDoc);
+    std::string folderPart;
+    if (EndsWith(path, defaultDoc)) {
+        folderPart = path.substr(0, path.size() - defaultDoc.size());
+        if (!folderPart.empty() && IsSep(folderPart.back())) folderPart.pop_back();
+    }
+    // Nothing may climb out of the folder it is looked for in.
+    notFound = true;
+    if (HasParentSegment(path)) return std::string();
+
+    auto accepted = [&](const std::string& r) {
+        if (IsFile(r + path)) return true;
+        return IsFolder(folderPart.empty() ? r + path : r + folderPart);
+    };
+    notFound = false;
+    if (accepted(root)) return root + path;
+    if (!cachedRoot.empty() && accepted(cachedRoot)) return cachedRoot + path;
+    cachedRoot.clear();
+    for (const std::string& d : options.DDs.Items()) {
+        if (!d.empty() && accepted(d)) {
+            cachedRoot = d;
+            return d + path;
+        }
+    }
+    notFound = true;
+    return std::string();
+}
+
+ResolvedPath ResolveRequestPath(const std::string& requestPath, const ProjectTree* tree, const TOptions& options,
+                                std::string& cachedRoot) {
+    ResolvedPath result;
+    result.defaultDoc = DefaultDocOf(options);
+    std::string path = requestPath;
+    const std::string& prefix = options.URLPrefix;
+    if (!prefix.empty() && Lower(path.substr(0, prefix.size())) == Lower(prefix))
+        path.erase(0, prefix.size());
+    else if (!path.empty())
+        path.erase(0, 1);
+
+    if (path.size() >= 3 && path[1] == '%' && path[2] == '/') {
+        // The local drive form "c%/dir/file" names a file directly; here the drive letter
+        // stands for the root of the file system. Only files inside a download folder are
+        // served.
+        std::string local = DecodePercent(path, 2).substr(2);
+        if (HasParentSegment(local) || !InsideDownloadFolder(local, DownloadFolders(tree, options))) {
+            result.refused = true;
+            return result;
+        }
+        result.path = local;
+        return result;
+    }
+    bool notFound = false;
+    result.path = MapToStoredFile(path, tree, options, cachedRoot, notFound);
+    result.refused = notFound;
+    return result;
+}
+
+}  // namespace qm::server
