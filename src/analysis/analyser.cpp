@@ -113,6 +113,12 @@ void TAnalyser::MakeContext() {
 
 void TAnalyser::Run() {
     if (!ReadSource()) return;
+    RunOn(std::move(verbatim_));
+}
+
+void TAnalyser::RunOn(std::string text) {
+    verbatim_ = std::move(text);
+    n_ = verbatim_.size();
     MakeContext();
 
     if (parent_.JavaClass) {
@@ -506,6 +512,13 @@ bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
 }
 
 }  // namespace analysis_detail
+
+void AnalyseBuffer(AnalysisEnvironment& env, TGetRec& record, std::string text,
+                   const std::string& sourceName, const std::string& target, bool writeTarget,
+                   AnalysisSink& sink) {
+    analysis_detail::TAnalyser analyser(env, record, sourceName, target, writeTarget, sink);
+    analyser.RunOn(std::move(text));
+}
 
 void AnalyseWith(AnalysisEnvironment& env, TGetRec& record, const std::string& source,
                  const std::string& target, bool writeTarget, AnalysisSink& sink) {

@@ -46,4 +46,9 @@ public:
 void AnalyseWith(AnalysisEnvironment& env, TGetRec& record, const std::string& source,
                  const std::string& target, bool writeTarget, AnalysisSink& sink);
 
+// The same over a text already in memory; sourceName stands for the file it came from.
+void AnalyseBuffer(AnalysisEnvironment& env, TGetRec& record, std::string text,
+                   const std::string& sourceName, const std::string& target, bool writeTarget,
+                   AnalysisSink& sink);
+
 }  // namespace qm

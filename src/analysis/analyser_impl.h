@@ -34,6 +34,7 @@ public:
               const std::string& target, bool writeTarget, AnalysisSink& sink);
     ~TAnalyser();
     void Run();
+    void RunOn(std::string text);  // the source's contents, already read
 
 private:
     // Preparation and the tag loop.

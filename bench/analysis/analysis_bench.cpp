@@ -1,0 +1,93 @@
+// Throughput of document analysis with link rewriting over a real documentation site: the
+// Python documentation as Debian installs it (python3.11-doc), or the folder in
+// $QM_BENCH_SITE. Every found link is normalised and admitted as in a real run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+#include "engine/normalise.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Site {
+    std::string root;
+    std::vector<std::string> pages;  // relative paths
+    std::int64_t bytes = 0;
+};
+
+const Site& TheSite() {
+    static const Site site = [] {
+        Site s;
+        const char* env = std::getenv("QM_BENCH_SITE");
+        s.root = env ? env : "/usr/share/doc/python3.11/html";
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(s.root, ec), end; !ec && it != end; it.increment(ec)) {
+            if (!it->is_regular_file() || it->path().extension() != ".html") continue;
+            s.pages.push_back(fs::relative(it->path(), s.root).string());
+            s.bytes += std::int64_t(it->file_size());
+        }
+        return s;
+    }();
+    return site;
+}
+
+class CountingSink : public qm::AnalysisSink {
+public:
+    std::int64_t records = 0;
+    bool FoundRecord(std::unique_ptr<qm::TGetRec>) override { ++records; return true; }
+    void Report(const std::string&, bool) override {}
+};
+
+void AnalyseSite(benchmark::State& state, bool writeTarget) {
+    const Site& site = TheSite();
+    if (site.pages.empty()) {
+        state.SkipWithError("no documentation site found");
+        return;
+    }
+    qm::Options().Reset();
+    std::string out = (fs::temp_directory_path() / "qm-bench-analysis").string();
+    fs::create_directories(out);
+    qm::Options().PathPrefix = out + "/";
+    qm::TDClass project;
+    project.URL = "http://docs.example/index.html";
+    project.Lev = 20;
+    project.EnableScript = true;
+    std::string target = out + "/page.html";
+    CountingSink sink;
+    for (auto _ : state) {
+        for (const std::string& page : site.pages) {
+            qm::TGetRec parent;
+            parent.Project = &project;
+            parent.URL = "http://docs.example/" + page;
+            parent.Lev = 10;
+            parent.Img = true;
+            qm::Normalise(parent);
+            parent.Lev = 10;
+            qm::Analyse(parent, site.root + "/" + page, target, writeTarget, sink);
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * site.bytes);
+    state.counters["pages"] = double(site.pages.size());
+    state.counters["links"] = benchmark::Counter(double(sink.records), benchmark::Counter::kAvgIterations);
+}
+
+void BM_AnalyseAndTranslate(benchmark::State& state) { AnalyseSite(state, true); }
+void BM_AnalyseOnly(benchmark::State& state) { AnalyseSite(state, false); }
+
+}  // namespace
+
+BENCHMARK(BM_AnalyseAndTranslate)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_AnalyseOnly)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,162 @@
+// Whole sites mirrored by quillmoor-cli get from nginx on loopback: every local link of every
+// stored page must lead to a stored file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "java_class_builder.h"
+#include "support/peers.h"
+
+namespace fs = std::filesystem;
+
+namespace qm::test {
+namespace {
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Local links (href, src, background) of a stored page that do not resolve. With a source
+// folder, links to files the site itself lacks are not counted.
+std::vector<std::string> BrokenLinks(const fs::path& page, const fs::path& root,
+                                     const fs::path& source = {}) {
+    static const std::regex attr(R"((?:href|src|background)\s*=\s*(?:"([^"]*)"|'([^']*)'))",
+                                 std::regex::icase);
+    std::vector<std::string> broken;
+    std::string text = Slurp(page);
+    for (std::sregex_iterator it(text.begin(), text.end(), attr), end; it != end; ++it) {
+        std::string link = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
+        std::size_t hash = link.find('#');
+        if (hash != std::string::npos) link.erase(hash);
+        if (link.empty()) continue;
+        if (std::regex_search(link, std::regex("^[a-zA-Z][a-zA-Z0-9+.-]*:")) || link.rfind("//", 0) == 0)
+            continue;  // another scheme, or an address left on the web
+        fs::path target = (page.parent_path() / link).lexically_normal();
+        std::error_code ec;
+        if (fs::is_regular_file(target, ec)) continue;
+        fs::path rel = target.lexically_relative(root);
+        bool inside = !rel.empty() && rel.begin()->string() != "..";
+        if (!source.empty() && inside && !fs::exists(source / rel, ec)) continue;
+        broken.push_back(page.lexically_relative(root).string() + " -> " + link);
+    }
+    return broken;
+}
+
+struct StoredSite {
+    std::vector<fs::path> pages;  // stored documents (not their copies as received)
+    std::set<std::string> files;  // every stored file, relative to the host folder
+};
+
+StoredSite Scan(const fs::path& hostDir) {
+    StoredSite s;
+    for (auto& e : fs::recursive_directory_iterator(hostDir)) {
+        if (!e.is_regular_file()) continue;
+        std::string rel = e.path().lexically_relative(hostDir).string();
+        s.files.insert(rel);
+        std::string ext = e.path().extension().string();
+        if (ext == ".html" || ext == ".htm" || rel.find(".html@") != std::string::npos)
+            s.pages.push_back(e.path());
+    }
+    return s;
+}
+
+class SiteMirror : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_ = MakeTempDir("analysis-mirror-home");
+        downloads_ = MakeTempDir("analysis-mirror-files");
+        auto r = RunCli({"--home", home_, "options", "PathPrefix=" + downloads_ + "/", "HTTPCount=10"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    RunResult Get(const std::string& url, int level) {
+        return RunCli({"--home", home_, "get", url, "--level", std::to_string(level)}, 600000);
+    }
+    std::string home_, downloads_;
+};
+
+TEST_F(SiteMirror, SmallSiteWithEveryKindOfLink) {
+    std::string site = MakeTempDir("analysis-mirror-site");
+    NginxPeer nginx(site, "location = /moved { return 302 /main/target.html; }");
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string self = "http://127.0.0.1:" + std::to_string(nginx.Port());
+
+    WriteFile(site + "/index.html",
+              "<html><frameset cols=\"20%,*\"><frame src=\"nav.html\">"
+              "<frame src=\"main/content.html\"></frameset></html>");
+    WriteFile(site + "/nav.html",
+              "<body background=\"img/bg.gif\"><a href=\"main/content.html\">c</a>"
+              "<a href=\"/main/page2.html?x=1\">q</a><a href=\"moved\">r</a>"
+              "<a href=\"" + self + "/base/b.html\">b</a><a href=\"mailto:x@y\">m</a></body>");
+    WriteFile(site + "/main/content.html",
+              "<link rel=stylesheet href=\"../css/style.css\">"
+              "<img src=\"../img/pic.gif\" usemap=\"#m\"><map name=m>"
+              "<area shape=rect coords=\"0,0,5,5\" href=\"../nav.html\"></map>"
+              "<script>function pop(){ window.open('popup.html', 'w'); }</script>"
+              "<applet codebase=\"../cls\" code=\"Main\"><param name=pic value=\"pic2.gif\"></applet>"
+              "<a href=\"../../../index.html\">top</a><a href=\"/\">home</a>");
+    WriteFile(site + "/main/page2.html", "<a href=\"content.html\">back</a>");
+    WriteFile(site + "/main/popup.html", "<img src=\"/img/pic.gif\">");
+    WriteFile(site + "/main/target.html", "<p>moved here</p>");
+    WriteFile(site + "/base/b.html",
+              "<base href=\"" + self + "/main/\"><a href=\"page2.html?x=1\">p</a>");
+    WriteFile(site + "/css/style.css", "body { color: black }");
+    WriteFile(site + "/img/pic.gif", "GIF89a");
+    WriteFile(site + "/img/bg.gif", "GIF89a");
+    WriteFile(site + "/cls/pic2.gif", "GIF89a");
+    WriteFile(site + "/cls/res/data.gif", "GIF89a");
+    ClassFileBuilder main;
+    main.Utf8("LHelper;").Utf8("res/data.gif");
+    WriteFile(site + "/cls/Main.class", main.Bytes());
+    WriteFile(site + "/cls/Helper.class", ClassFileBuilder().Utf8("java/lang/Object").Bytes());
+
+    auto r = Get(self + "/index.html", 5);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    fs::path host = fs::path(downloads_) / ("127.0.0.1+" + std::to_string(nginx.Port()));
+    StoredSite stored = Scan(host);
+    for (const char* f : {"index.html", "nav.html", "main/content.html", "main/page2.html@x=1",
+                          "main/popup.html", "main/target.html", "moved", "base/b.html",
+                          "css/style.css", "img/pic.gif", "img/bg.gif", "cls/Main.class",
+                          "cls/Helper.class", "cls/res/data.gif", "cls/pic2.gif", "default.htm"}) {
+        EXPECT_TRUE(stored.files.count(f)) << f;
+    }
+    for (const auto& page : stored.pages)
+        for (const auto& b : BrokenLinks(page, host)) ADD_FAILURE() << "broken link " << b;
+    // Links climbing above the site are cut back to its top; the base tag is gone.
+    std::string content = Slurp(host / "main/content.html");
+    EXPECT_NE(content.find("href=\"../index.html\""), std::string::npos) << content;
+    std::string b = Slurp(host / "base/b.html");
+    EXPECT_EQ(b.find("<base"), std::string::npos) << b;
+    EXPECT_EQ(Slurp(host / "cls/Main.class"), main.Bytes());
+}
+
+TEST_F(SiteMirror, PythonDocumentation) {
+    const std::string docs = "/usr/share/doc/python3.11/html";
+    if (!fs::exists(docs + "/index.html")) GTEST_SKIP() << "python3.11-doc is not installed";
+    NginxPeer nginx(docs);
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    auto r = Get(nginx.Url("/index.html"), 40);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    fs::path host = fs::path(downloads_) / ("127.0.0.1+" + std::to_string(nginx.Port()));
+    StoredSite stored = Scan(host);
+    std::size_t sourcePages = 0;
+    for (auto& e : fs::recursive_directory_iterator(docs))
+        if (e.is_regular_file() && e.path().extension() == ".html") ++sourcePages;
+    // Nearly every page of the documentation is reachable from its index.
+    EXPECT_GE(stored.pages.size() * 100, sourcePages * 95) << stored.pages.size() << " of " << sourcePages;
+    std::size_t broken = 0;
+    for (const auto& page : stored.pages)
+        for (const auto& b : BrokenLinks(page, host, docs)) {
+            if (++broken <= 20) ADD_FAILURE() << "broken link " << b;
+        }
+    EXPECT_EQ(broken, 0u);
+}
+
+}  // namespace
+}  // namespace qm::test
