@@ -1,0 +1,19 @@
+// Request text from any browser or attacker goes through these readers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "server/path_mapping.h"
+#include "server/responses.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size > 2048 ? 2048 : size);
+    const qm::server::RequestLine line = qm::server::ParseRequestLine(text);
+    std::int64_t start = 0;
+    qm::server::ParseRangeStart(text, start);
+    qm::server::DecodePercent(line.path, 2);
+    qm::server::HasParentSegment(line.path);
+    std::string location;
+    qm::server::StubLocation(text, location);
+    return 0;
+}
