@@ -2,6 +2,8 @@
 // tinyproxy as HTTP proxy and dante as SOCKS4 server, all on loopback.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "net/client_harness.h"
 #include "support/peers.h"
 

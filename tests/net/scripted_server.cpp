@@ -30,8 +30,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts, bool repeat)
 ScriptedServer::~ScriptedServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    for (auto& w : workers_)
-        if (w.joinable()) w.join();
+    while (active_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     close(listener_);
 }
 
@@ -64,7 +63,11 @@ void ScriptedServer::Serve() {
         }
         ++next;
         ++accepted_;
-        workers_.emplace_back([this, fd, &script, index] { Play(fd, script, index); });
+        ++active_;
+        std::thread([this, fd, &script, index] {
+            Play(fd, script, index);
+            --active_;
+        }).detach();
     }
 }
 

@@ -50,7 +50,7 @@ private:
     std::mutex mutex_;
     std::vector<std::string> received_;
     std::thread thread_;
-    std::vector<std::thread> workers_;
+    std::atomic<int> active_{0};  // connections being played (their threads are detached)
 };
 
 }  // namespace qm::test
