@@ -1,0 +1,259 @@
+// Normalise, the admission filter and local paths on real records and Projects.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/admission.h"
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "engine/normalise.h"
+#include "store/folder.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace qm {
+namespace {
+
+const char* kText = "html\r\nhtm\r\nasp\r\ntxt\r\njs\r\n";
+const char* kImages = "gif\r\njpg\r\njpeg\r\nbmp\r\n";
+const char* kArchive = "zip\r\ngz\r\n";
+
+class AddressTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Options().DefaultDoc = "default.htm";
+        Options().PathPrefix = "/var/pp/";
+        folder.Dir = "/srv/sites/";
+        project = std::make_unique<TDClass>();
+        project->Folder = &folder;
+        project->URL = "http://host/dir/index.htm";
+        for (auto& c : project->Categories) c = TFileCategory{};
+        project->Categories[kCatText].Exts = kText;
+        project->Categories[kCatImages].Exts = kImages;
+        project->Categories[kCatArchive].Exts = kArchive;
+    }
+
+    // A link found in one of the Project's pages.
+    std::unique_ptr<TGetRec> Link(const std::string& url, bool embedded = false) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = project.get();
+        rec->URL = url;
+        rec->IsImage = embedded;
+        return rec;
+    }
+    bool Takes(const std::string& url, bool embedded = false, std::string* reason = nullptr) {
+        auto rec = Link(url, embedded);
+        AdmissionResult why;
+        bool ok = Normalise(*rec, why);
+        EXPECT_EQ(ok, why.admitted);
+        if (reason) *reason = why.reason;
+        return ok;
+    }
+    int CategoryOf(const std::string& url, bool embedded = false) {
+        auto rec = Link(url, embedded);
+        if (!Normalise(*rec) || !rec->Category) return -1;
+        return int(rec->Category - &project->Categories[0]);
+    }
+
+    TDContainer folder;
+    std::unique_ptr<TDClass> project;
+};
+
+TEST_F(AddressTest, NormaliseFillsTheLocalNames) {
+    auto rec = Link("http://host:80/a/./b//c/../d.html#top");
+    rec->Img = rec->Srv = false;
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "http://host/a/b/d.html");
+    EXPECT_TRUE(rec->Img);
+    EXPECT_TRUE(rec->Srv);
+    EXPECT_EQ(rec->FName, "/srv/sites/host/a/b/d.html");
+    EXPECT_EQ(rec->Path, "/srv/sites/host/a/b");
+    EXPECT_EQ(rec->RFile, "d.html");
+    EXPECT_EQ(rec->Depth, 3);
+
+    rec = Link("HTTP://Some.Host");
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "HTTP://Some.Host/");
+    EXPECT_EQ(rec->FName, "/srv/sites/Some.Host/default.htm");
+    EXPECT_EQ(rec->Depth, 1);
+
+    rec = Link("http://host/a:80/b");
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "http://host/a:80/b");
+    EXPECT_EQ(rec->FName, "/srv/sites/host/a/b");
+
+    rec = Link("http://host/page?q=1#frag");
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "http://host/page?q=1");
+    EXPECT_EQ(rec->FName, "/srv/sites/host/page@q=1");
+}
+
+TEST_F(AddressTest, CredentialsMoveToTheRecord) {
+    auto rec = Link("http://joe:pa:ss@host/x.htm");
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "http://host/x.htm");
+    EXPECT_EQ(rec->URLPsw, "joe:pa:ss");
+    rec = Link("http://host/a@b");
+    rec->URLPsw = "inherited:pw";
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->URL, "http://host/a@b");
+    EXPECT_EQ(rec->URLPsw, "inherited:pw");
+}
+
+TEST_F(AddressTest, LocalFilesAndRootFolders) {
+    for (const char* url : {"file://C:/Web/index.htm", "file://c|/Web/index.htm"}) {
+        auto rec = Link(url);
+        ASSERT_TRUE(Normalise(*rec)) << url;
+        EXPECT_EQ(rec->FName, "/srv/sites/Local Files/Web/index.htm");
+        EXPECT_EQ(rec->Depth, 2);
+        EXPECT_EQ(rec->Category, nullptr);  // the filter is for http addresses
+    }
+    auto rec = Link("file:///home/me/site/a.htm");
+    ASSERT_TRUE(Normalise(*rec));
+    EXPECT_EQ(rec->FName, "/srv/sites/Local Files/home/me/site/a.htm");
+
+    // A folder without a directory stores under the download folder option.
+    folder.Dir.clear();
+    EXPECT_EQ(RootFolder(*project), "/var/pp/");
+    EXPECT_EQ(LocalPath(*project, "host/a/"), "/var/pp/host/a/default.htm");
+    Options().DefaultDoc = "index.html";
+    EXPECT_EQ(LocalPath(*project, "host/a/"), "/var/pp/host/a/index.html");
+    // Two Projects of one folder share their stored files.
+    TDClass other;
+    other.Folder = &folder;
+    EXPECT_EQ(LocalPath(other, "host/x.htm"), LocalPath(*project, "host/x.htm"));
+    EXPECT_EQ(PrimaryName("/a/b.htm"), "/a/b.htm.primary");
+}
+
+TEST_F(AddressTest, RefusedSchemes) {
+    std::string reason;
+    EXPECT_FALSE(Takes("ftp://host/file", false, &reason));
+    EXPECT_EQ(reason, "scheme");
+    EXPECT_FALSE(Takes("https://host/", false, &reason));
+    EXPECT_FALSE(Takes("javascript:void(0)", false, &reason));
+    EXPECT_EQ(reason, "scheme");
+}
+
+// Whatever the address, the stored file stays under the Project's root folder.
+TEST_F(AddressTest, NothingIsStoredOutsideTheRoot) {
+    for (const char* url : {"http://../x", "http://..", "http://./x", "http://host/a/..",
+                            "http://host/..", "http://host/a/.", "http://.../x",
+                            "http://host/..:80/x", "http://host\\..\\..",
+                            "file://../x", "file:///../etc/passwd", "file://c:/../x",
+                            "file:///home/../../etc/passwd", "file://./x", "http://", "http:///"}) {
+        std::string reason;
+        EXPECT_FALSE(Takes(url, false, &reason)) << url;
+        EXPECT_EQ(reason, "root folder") << url;
+    }
+    // Dots inside names are ordinary characters.
+    EXPECT_TRUE(Takes("http://host/a..b/.c/x."));
+    EXPECT_TRUE(Takes("http://host/a/../b"));
+}
+
+TEST_F(AddressTest, StartingServerDirectoryAndFileName) {
+    project->URL = "http://host/dir/";
+    project->RSrvsBx = 1;
+    std::string reason;
+    EXPECT_TRUE(Takes("http://Host/x"));
+    EXPECT_FALSE(Takes("http://host:81/x", false, &reason));
+    EXPECT_EQ(reason, "starting server");
+    EXPECT_TRUE(Takes("http://user@host/x"));
+
+    project->URL = "http://host/dir/index.htm";
+    project->RSrvsBx = 0;
+    project->RPathBx = 1;
+    EXPECT_TRUE(Takes("http://host/dir/sub/a.htm"));
+    EXPECT_TRUE(Takes("http://other/dir/a.htm"));
+    EXPECT_FALSE(Takes("http://host/dirx/a.htm", false, &reason));
+    EXPECT_EQ(reason, "starting directory");
+
+    project->RPathBx = 0;
+    project->RFileBx = 1;
+    EXPECT_TRUE(Takes("http://host/else/INDEX.htm"));
+    EXPECT_FALSE(Takes("http://host/dir/other.htm", false, &reason));
+    EXPECT_EQ(reason, "starting file name");
+}
+
+TEST_F(AddressTest, KeywordLists) {
+    std::string reason;
+    project->RSrvsBx = 2;
+    project->RSrvsIn = "^mirror\r\n";
+    EXPECT_TRUE(Takes("http://mirror.host/a"));
+    EXPECT_FALSE(Takes("http://host.mirror/a", false, &reason));
+    EXPECT_EQ(reason, "server keywords");
+    project->RSrvsIn = "";
+    project->RSrvsEx = "ads.\r\n";
+    EXPECT_FALSE(Takes("http://ads.example/a"));
+    EXPECT_TRUE(Takes("http://www.example/a"));
+    project->RSrvsBx = 0;  // mode 0: the lists are not looked at
+    EXPECT_TRUE(Takes("http://ads.example/a"));
+
+    project->RPathBx = 2;
+    project->RPathIn = "/docs/\r\n/img/\r\n xo\r\n";
+    EXPECT_TRUE(Takes("http://h/docs/a.htm"));
+    EXPECT_FALSE(Takes("http://h/img/a.gif", false, &reason));
+    EXPECT_EQ(reason, "directory keywords");
+    project->RPathBx = 0;
+
+    project->RFileBx = 2;
+    project->RFileEx = ".gif$\r\n";
+    EXPECT_FALSE(Takes("http://h/a.gif", false, &reason));
+    EXPECT_EQ(reason, "file name keywords");
+    EXPECT_TRUE(Takes("http://h/a.gif.bak"));
+    // A keyword with a capital letter never matches the lower-case parts.
+    project->RFileEx = "A.HTM\r\n";
+    EXPECT_TRUE(Takes("http://h/A.HTM"));
+}
+
+TEST_F(AddressTest, FileTypeCategories) {
+    EXPECT_EQ(CategoryOf("http://host/a.htm"), kCatText);
+    EXPECT_EQ(CategoryOf("http://host/dir/"), kCatText);  // the default document's extension
+    EXPECT_EQ(CategoryOf("http://host/p.GIF"), kCatImages);
+    EXPECT_EQ(CategoryOf("http://host/list.cgi?x=a.zip"), kCatOther);
+    EXPECT_EQ(CategoryOf("http://host/readme"), kCatOther);
+    EXPECT_EQ(CategoryOf("http://host/f.tar.gz#part.htm"), kCatArchive);
+
+    std::string reason;
+    project->Categories[kCatOther].Flags[0] = true;
+    EXPECT_FALSE(Takes("http://host/readme", true, &reason));
+    EXPECT_EQ(reason, "category other");
+    EXPECT_TRUE(Takes("http://host/a.zip", true));
+
+    project->Categories[kCatImages].Exts = std::string(kImages) + " xo\r\n";
+    project->Categories[kCatImages].Flags[1] = true;
+    EXPECT_TRUE(Takes("http://host/a.gif", true));
+    EXPECT_FALSE(Takes("http://host/a.jpg", true, &reason));
+    EXPECT_EQ(reason, "category images");
+    EXPECT_TRUE(Takes("http://host/a.jpeg", true));  // beyond the selection line: selected
+}
+
+// With pages excluded, page links are still fetched (so that their links are followed), and
+// an image is stored only when it is embedded in a page and images are not excluded.
+TEST_F(AddressTest, CrawlingThroughExcludedPages) {
+    project->Categories[kCatText].Flags[0] = true;
+    EXPECT_EQ(CategoryOf("http://host/a.htm"), kCatText);
+    EXPECT_EQ(CategoryOf("http://host/a.htm", true), -1);
+    EXPECT_EQ(CategoryOf("http://host/p.gif", true), kCatImages);
+
+    project->Categories[kCatImages].Flags[0] = true;
+    EXPECT_EQ(CategoryOf("http://host/p.gif", true), -1);
+    EXPECT_EQ(CategoryOf("http://host/p.gif", false), kCatText);
+    project->Categories[kCatText].Flags[0] = false;
+    EXPECT_EQ(CategoryOf("http://host/p.gif", false), -1);
+}
+
+TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
+    TGetRec rec;
+    rec.Project = project.get();
+    rec.URL = "http://host/x/a.zip";
+    ASSERT_TRUE(Admit(rec));
+    EXPECT_EQ(rec.Category, &project->Categories[kCatArchive]);
+    project->Categories[kCatArchive].Flags[0] = true;
+    rec.IsImage = true;
+    EXPECT_FALSE(Admit(rec));
+    EXPECT_EQ(rec.Category, nullptr);
+}
+
+}  // namespace
+}  // namespace qm
