@@ -1,0 +1,35 @@
+// Fuzz target: any bytes as a directory's "Descr.QV3" (and, split, "Descr.Dat"), read and
+// then written to.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "store/description_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/qm-fuzz-descr-XXXXXX";
+        return std::string(mkdtemp(tmpl));
+    }();
+    const std::size_t half = size / 2;
+    auto put = [&](const char* name, const std::uint8_t* p, std::size_t n) {
+        FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+        if (!f) return;
+        std::fwrite(p, 1, n, f);
+        std::fclose(f);
+    };
+    put("Descr.QV3", data, half);
+    put("Descr.Dat", data + half, size - half);
+    qm::TDescription r;
+    qm::ReadDescription(dir, "index.html", r);
+    qm::ReadDescription(dir, "a", r);
+    qm::TDescription w;
+    w.Name = "a";
+    w.Text = "t";
+    w.ContentType = "text/html";
+    qm::WriteDescription(dir, w);
+    if (!qm::ReadDescription(dir, "a", r) || r.ContentType != "text/html") __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,38 @@
+// Fuzz target: any bytes as a Project tree store and as clipboard text.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unistd.h>
+
+#include "platform/clipboard.h"
+#include "store/object_stream.h"
+#include "store/project.h"
+#include "store/tree_store.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/qm-fuzz-stream-XXXXXX";
+        return std::string(mkdtemp(tmpl));
+    }();
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    {
+        FILE* f = std::fopen((dir + "/Orrinal.dat").c_str(), "wb");
+        if (!f) return 0;
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+        qm::ProjectTree tree;
+        qm::TreeLoadReport report = qm::LoadTreeStore(tree, dir);
+        (void)report;
+        for (qm::TDClass* p : tree.AllProjects()) (void)p->Caption.size();
+        std::remove((dir + "/Orrinal.dat.damaged").c_str());
+    }
+    {
+        qm::platform::MemoryClipboard clip;
+        qm::platform::SetSystemClipboard(&clip);
+        clip.SetText(text);
+        qm::ProjectTree tree;
+        qm::PasteFromClipboard(tree, nullptr);
+        qm::platform::SetSystemClipboard(nullptr);
+    }
+    return 0;
+}
