@@ -34,15 +34,15 @@ std::map<int, TypeEntry>& Types() {
 }
 
 // Splits text into lines at LF, dropping the CR of a CR LF.
-std::vector<std::string> FileLines(const std::string& text) {
-    std::vector<std::string> lines;
+std::vector<std::string_view> FileLines(const std::string& text) {
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t nl = text.find('\n', start);
         std::size_t end = nl == std::string::npos ? text.size() : nl;
         std::size_t len = end - start;
         if (len > 0 && text[end - 1] == '\r') --len;
-        lines.emplace_back(text, start, len);
+        lines.emplace_back(text.data() + start, len);
         if (nl == std::string::npos) break;
         start = nl + 1;
     }
@@ -166,13 +166,13 @@ TAnStream::TAnStream(const std::string& fileName, bool writing) : writing_(writi
         PutLine(kFirstLine);
         return;
     }
-    std::string text, err;
-    if (!platform::ReadWholeFile(fileName, text, err)) {
+    std::string err;
+    if (!platform::ReadWholeFile(fileName, text_, err)) {
         Fail(err);
         end_ = true;
         return;
     }
-    lines_ = FileLines(text);
+    lines_ = FileLines(text_);
     ReadHeader();
 }
 
@@ -198,15 +198,15 @@ void TAnStream::Fail(const std::string& why) {
 
 void TAnStream::ReadSection() {
     sections_.emplace_back();
-    std::vector<std::string>& sec = sections_.back();
+    std::vector<SectionLine>& sec = sections_.back();
     while (pos_ < lines_.size()) {
-        std::string& line = lines_[pos_++];
+        std::string_view line = lines_[pos_++];
         if (line == kObjectLine) {
-            sec.push_back(std::move(line));
+            sec.push_back({line, std::string_view::npos});
             break;
         }
         // Keep room for the "[Object]" line that closes the section.
-        if (sec.size() + 1 < kMaxSectionLines) sec.push_back(std::move(line));
+        if (sec.size() + 1 < kMaxSectionLines) sec.push_back({line, line.find('=')});
     }
     end_ = pos_ >= lines_.size();
 }
@@ -218,13 +218,13 @@ void TAnStream::PopSection() {
 std::string TAnStream::Value(const std::string& key, bool* found) const {
     if (found) *found = false;
     if (sections_.empty()) return {};
-    for (const std::string& line : sections_.back()) {
-        std::size_t eq = line.find('=');
-        if (eq == std::string::npos || eq != key.size() || line.compare(0, eq, key) != 0) continue;
-        std::size_t end = line.size();
-        while (end > eq + 1 && static_cast<unsigned char>(line[end - 1]) < 33) --end;
+    for (const SectionLine& l : sections_.back()) {
+        const std::size_t eq = l.eq;
+        if (eq != key.size() || l.text.compare(0, eq, key) != 0) continue;
+        std::size_t end = l.text.size();
+        while (end > eq + 1 && static_cast<unsigned char>(l.text[end - 1]) < 33) --end;
         if (found) *found = true;
-        return line.substr(eq + 1, end - eq - 1);
+        return std::string(l.text.substr(eq + 1, end - eq - 1));
     }
     return {};
 }
@@ -322,9 +322,11 @@ bool TAnStream::Close() {
         fd_ = -1;
     }
     if (!writing_) {
+        sections_.clear();
         lines_.clear();
         lines_.shrink_to_fit();
-        sections_.clear();
+        text_.clear();
+        text_.shrink_to_fit();
         end_ = true;
     }
     return !failed_;
@@ -414,19 +416,20 @@ bool TNewStream::ReadObject(std::unique_ptr<TClass>& object) {
 
 TClpStream::TClpStream(bool writing) : TNewStream(ClipboardTag{}, writing) {
     if (writing) return;
-    std::string text = platform::SystemClipboard().Text();
+    text_ = platform::SystemClipboard().Text();
+    std::string& text = text_;
     if (text.size() > kClipboardLimit - 1) text.resize(kClipboardLimit - 1);
     // Like the system's text lists: a line ends at CR, LF or CR LF; a zero ends the text.
     if (std::size_t z = text.find('\0'); z != std::string::npos) text.resize(z);
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
-            lines_.emplace_back(text, start, i - start);
+            lines_.emplace_back(text.data() + start, i - start);
             if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
             start = i + 1;
         }
     }
-    if (start < text.size()) lines_.emplace_back(text, start, text.size() - start);
+    if (start < text.size()) lines_.emplace_back(text.data() + start, text.size() - start);
     ReadHeader();
 }
 

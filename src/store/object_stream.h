@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/streamable.h"
@@ -111,10 +112,15 @@ protected:
     bool failed_ = false;
     std::string error_;
     std::string fileName_;
-    // Reading: every line of the text and the index of the next one.
-    std::vector<std::string> lines_;
+    // Reading: the whole text, its lines and the index of the next one.
+    std::string text_;
+    std::vector<std::string_view> lines_;
     std::size_t pos_ = 0;
-    std::vector<std::vector<std::string>> sections_;
+    struct SectionLine {
+        std::string_view text;
+        std::size_t eq;  // position of the first "=", npos when there is none
+    };
+    std::vector<std::vector<SectionLine>> sections_;
     // Writing a file.
     int fd_ = -1;
     std::string buffer_;
