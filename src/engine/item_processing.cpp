@@ -144,7 +144,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         const std::string primary = PrimaryName(record->FName);
         if (document) PlaceFile(record->Temp, primary);
         else if (FileExists(primary)) RemoveFile(primary);
-        WriteDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
+        RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
                          LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {
             std::string temp = record->Temp, target = record->FName;

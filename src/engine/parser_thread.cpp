@@ -97,6 +97,8 @@ void TParser::Run() {
     record_->Parser = nullptr;
     owner_.AnalysisFinished(this, std::move(record_), stopText);
     finished_.store(true);
+    // Wakes the main thread's loop, which may be waiting for this thread to end.
+    platform::Post([] {});
 }
 
 }  // namespace qm

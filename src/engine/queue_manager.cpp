@@ -123,7 +123,11 @@ THTTPClient& TQueueManager::AddConnection() {
 void TQueueManager::ClearSeen() { seen_.Clear(); }
 
 bool TQueueManager::Idle() const {
-    return queue_.empty() && analysis_.empty() && parser_.load() == nullptr;
+    if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;
+    // A thread that let go of the queue may still be handing back its record.
+    for (const auto& p : parsers_)
+        if (!p->Finished()) return false;
+    return true;
 }
 
 std::size_t TQueueManager::BusyConnections() const {
@@ -264,7 +268,7 @@ void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
 
     if (project && exists && (project->FMGroup == 0 || project->FMGroup == 3)) {
         std::string type, modified;
-        if (ReadDescription(record.Path, record.RFile, type, modified)) {
+        if (LookupFileDescription(record.Path, record.RFile, type, modified)) {
             if (!(type == "text/html" && !FileExists(PrimaryName(record.FName))))
                 conn.IfModifiedSince = modified;
         }

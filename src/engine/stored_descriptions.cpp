@@ -1,17 +1,26 @@
 // Description records of stored files, over the store's description file.
 #include "engine/stored_files.h"
+#include "store/description_file.h"
 
 namespace qm {
 
-bool ReadDescription(const std::string& dir, const std::string& name, std::string& contentType,
-                     std::string& lastModified) {
-    (void)dir; (void)name; (void)contentType; (void)lastModified;
-    return false;
+bool LookupFileDescription(const std::string& dir, const std::string& name,
+                           std::string& contentType, std::string& lastModified) {
+    TDescription record;
+    record.ContentType = contentType;
+    if (!ReadDescription(dir, name, record)) return false;
+    contentType = record.ContentType;
+    lastModified = record.LastModified;
+    return true;
 }
 
-void WriteDescription(const std::string& dir, const std::string& name,
-                      const std::string& contentType, const std::string& lastModified) {
-    (void)dir; (void)name; (void)contentType; (void)lastModified;
+void RecordFileDescription(const std::string& dir, const std::string& name,
+                           const std::string& contentType, const std::string& lastModified) {
+    TDescription record;
+    record.Name = name;
+    record.ContentType = contentType.substr(0, 40);
+    record.LastModified = lastModified.substr(0, 30);
+    WriteDescription(dir, record);
 }
 
 }  // namespace qm

@@ -217,7 +217,7 @@ void WriteRedirectStub(const TGetRec& record) {
     std::string name = cut == std::string::npos ? old : old.substr(cut + 1);
     if (!dir.empty()) {
         MakeDirectories(dir);
-        WriteDescription(dir, name, "text/html", "");
+        RecordFileDescription(dir, name, "text/html", "");
     }
     if (!PlaceText(RedirectStubText(RedirectStubTarget(record)), old)) return;
     if (qm && qm->OnItemStored) {

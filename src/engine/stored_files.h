@@ -37,9 +37,9 @@ void RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Description records of stored files, kept per directory.
-bool ReadDescription(const std::string& dir, const std::string& name, std::string& contentType,
+bool LookupFileDescription(const std::string& dir, const std::string& name, std::string& contentType,
                      std::string& lastModified);
-void WriteDescription(const std::string& dir, const std::string& name,
+void RecordFileDescription(const std::string& dir, const std::string& name,
                       const std::string& contentType, const std::string& lastModified);
 
 }  // namespace qm

@@ -1,0 +1,136 @@
+#include "engine_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "engine/normalise.h"
+#include "engine/stored_files.h"
+#include "platform/event_loop.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace qm::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void LinkAnalyse(TGetRec& record, const std::string& source, const std::string& target,
+                 bool writeTarget, AnalysisSink& sink) {
+    std::ifstream in(source, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("LINK ", 0) != 0) continue;
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = record.Project;
+        rec->InitWay = record.InitWay;
+        rec->URLPsw = record.URLPsw;
+        rec->Referer = record.URL;
+        rec->Img = record.Img;
+        rec->Srv = record.Srv;
+        rec->Lev = record.Lev < 1 ? 0 : record.Lev - 1;
+        rec->URL = line.substr(5);
+        if (Normalise(*rec)) sink.FoundRecord(std::move(rec));
+    }
+    if (writeTarget && PlaceFile(source, target)) WriteRedirectStub(record);
+}
+
+}  // namespace
+
+void InstallLinkAnalysis() { SetAnalyseFunction(&LinkAnalyse); }
+
+void EngineTest::SetUp() {
+    platform::InitEventLoop();
+    dir_ = MakeTempDir("engine");
+    fs::create_directories(dir_ + "/tmp");
+    fs::create_directories(Site());
+    fs::create_directories(Store());
+    ::setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+    Options().Reset();
+    Options().PathPrefix = Store() + "/";
+    Options().ConnRetries = 1;
+    Options().DiskSpace = 0;
+    Options().TimeOut = 20000;
+    Options().Pause = 0;
+    InstallLinkAnalysis();
+    folder_ = &tree_.AddFolder("Test");
+    folder_->Dir = Store() + "/";
+}
+
+void EngineTest::TearDown() {
+    SetAnalyseFunction(nullptr);
+    Options().Reset();
+}
+
+void EngineTest::StartNginx(const std::string& extra) {
+    nginx_ = std::make_unique<NginxPeer>(Site(), extra);
+    ASSERT_TRUE(nginx_->Ok()) << nginx_->Error();
+}
+
+void EngineTest::Serve(const std::string& path, const std::string& body) {
+    ASSERT_TRUE(WriteFile(Site() + path, body));
+}
+
+TDClass& EngineTest::AddProject(const std::string& url, int lev) {
+    auto p = std::make_unique<TDClass>();
+    p->IID = tree_.TakeID();
+    p->Caption = "P" + std::to_string(p->IID);
+    p->URL = url;
+    p->Lev = lev;
+    p->Img = "Yes";
+    p->Srv = "Yes";
+    return tree_.AddProject(*folder_, std::move(p));
+}
+
+std::string EngineTest::LocalOf(TDClass& project, const std::string& url) {
+    TGetRec rec;
+    rec.Project = &project;
+    rec.URL = url;
+    rec.Lev = project.Lev;
+    EXPECT_TRUE(Normalise(rec)) << url;
+    return rec.FName;
+}
+
+std::unique_ptr<TQueueManager> EngineTest::MakeQueue(int connections) {
+    return std::make_unique<TQueueManager>(connections);
+}
+
+bool EngineTest::RunIdle(TQueueManager& queue, int timeoutMs) {
+    return platform::RunUntil([&] { return queue.Idle(); }, timeoutMs);
+}
+
+int EngineTest::Requests(const std::string& path) const {
+    std::ifstream in(nginx_->Dir() + "/access.log");
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        if (line.find("\"GET " + path + " HTTP") != std::string::npos) ++n;
+    return n;
+}
+
+std::string EngineTest::LastStatus(const std::string& path) const {
+    std::ifstream in(nginx_->Dir() + "/access.log");
+    std::string line, status;
+    while (std::getline(in, line)) {
+        std::string key = "\"GET " + path + " HTTP/1.0\" ";
+        std::size_t at = line.find(key);
+        if (at != std::string::npos) status = line.substr(at + key.size(), 3);
+    }
+    return status;
+}
+
+int EngineTest::TempFiles() const {
+    int n = 0;
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(dir_ + "/tmp", ec))
+        if (e.is_regular_file()) ++n;
+    return n;
+}
+
+}  // namespace qm::test
