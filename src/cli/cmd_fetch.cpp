@@ -1,6 +1,7 @@
 // quillmoor-cli fetch: one transfer over one connection set from the program options, for
 // trying out proxy settings and servers. The body goes to a file or standard output, the
 // connection's messages to standard error as the log shows them.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -50,7 +51,17 @@ int RunFetch(const Invocation& inv) {
     // The body is written under a temporary name and moved into place when complete.
     std::FILE* out = stdout;
     std::string partFile;
-    if (haveOut && outFile != "-") {
+    // Devices and pipes (such as /dev/null) are written directly.
+    std::error_code typeError;
+    bool special = haveOut && std::filesystem::exists(outFile, typeError) &&
+                   !std::filesystem::is_regular_file(outFile, typeError);
+    if (haveOut && special) {
+        out = std::fopen(outFile.c_str(), "wb");
+        if (!out) {
+            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", outFile.c_str(), std::strerror(errno));
+            return kExitFailure;
+        }
+    } else if (haveOut && outFile != "-") {
         partFile = outFile + ".qmpart";
         out = std::fopen(partFile.c_str(), "wb");
         if (!out) {
@@ -59,7 +70,7 @@ int RunFetch(const Invocation& inv) {
             return kExitFailure;
         }
     }
-    static char outBuffer[1 << 20];
+    static char outBuffer[1 << 16];
     std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
 
     platform::InitEventLoop();
@@ -77,9 +88,14 @@ int RunFetch(const Invocation& inv) {
 
     bool done = false, writeFailed = false;
     int doneCode = -1;
+    // Progress lines come with every block; they are buffered, and every other line
+    // flushes them out with it.
+    static char errBuffer[1 << 16];
+    std::setvbuf(stderr, errBuffer, _IOFBF, sizeof errBuffer);
     client->OnStatus = [verbose](THTTPClient& c, const std::string& text, int kind) {
         if (kind == 3 && !verbose) return;
         std::fprintf(stderr, "HTTP%d: %s\n", c.Index, text.c_str());
+        if (kind != 1) std::fflush(stderr);
     };
     client->OnData = [out, &writeFailed](THTTPClient& c, const char* data, std::size_t count) {
         if (std::fwrite(data, 1, count, out) != count && !writeFailed) {
@@ -113,6 +129,7 @@ int RunFetch(const Invocation& inv) {
         if (!ok) std::filesystem::remove(partFile, ec);
     }
     if (writeFailed) std::fprintf(stderr, "quillmoor-cli fetch: cannot write the body: %s\n", std::strerror(errno));
+    std::fflush(stderr);
     client.reset();
     NetShutdown();
     return ok ? kExitOk : kExitFailure;

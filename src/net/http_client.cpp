@@ -30,6 +30,7 @@ constexpr std::int64_t kUnknownLength = 0x0FFFFFFF;
 constexpr std::size_t kBufferSize = 8192;
 constexpr std::size_t kReadSize = 4096;
 constexpr std::size_t kLocalBlock = 2048;
+constexpr int kReadsPerWakeUp = 64;
 // A response header (or resume header) longer than this ends the transfer: no real server
 // sends one, and it keeps a hostile peer from growing our memory.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
@@ -640,17 +641,26 @@ void THTTPClient::Impl::OnReadable() {
         Report(request, 3);
         return;
     }
-    ssize_t n = ::recv(sock, buffer.data(), kReadSize, 0);
-    if (n == 0) {
-        OnClosed();
-        return;
+    // Each read takes at most kReadSize bytes and is handled whole before the next, as
+    // separate notifications would be; a few are taken per wake-up while data is waiting,
+    // which saves a trip through the event loop without letting one fast peer starve the
+    // other connections.
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    for (int round = 0; round < kReadsPerWakeUp; ++round) {
+        ssize_t n = ::recv(sock, buffer.data(), kReadSize, 0);
+        if (n == 0) {
+            OnClosed();
+            return;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            OnClosed();
+            return;
+        }
+        HandleHttpData(static_cast<std::size_t>(n));
+        if (!Current(guard, gen)) return;
     }
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        OnClosed();
-        return;
-    }
-    HandleHttpData(static_cast<std::size_t>(n));
 }
 
 void THTTPClient::Impl::HandleHttpData(std::size_t n) {
