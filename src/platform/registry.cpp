@@ -199,6 +199,7 @@ void Registry::Clear() {
 
 namespace {
 const char kHeader[] = "Windows Registry Editor Version 5.00";
+constexpr std::size_t kMaxKeyDepth = 64;
 
 void Escape(std::string& out, const std::string& text) {
     static const char hex[] = "0123456789abcdef";
@@ -319,6 +320,9 @@ bool Registry::ImportText(const std::string& text, std::string& error) {
             std::size_t slash = path.find('\\');
             std::string hiveName = path.substr(0, slash);
             std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+            // Nothing the program writes is this deep; a deeper path is damage, and would
+            // otherwise make saving and destroying the tree recurse without bound.
+            if (SplitPath(rest).size() > kMaxKeyDepth) return fail("key path too deep");
             Hive hive;
             if (SameName(hiveName, "HKEY_CURRENT_USER")) hive = Hive::CurrentUser;
             else if (SameName(hiveName, "HKEY_LOCAL_MACHINE")) hive = Hive::LocalMachine;

@@ -88,8 +88,9 @@ bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& er
     {
         TNewStream stream(tmp, true);
         stream.WriteCount(0);
+        // Every folder is a root node of the tree, whatever its stored level says, so every
+        // folder is written: skipping one would drop it and its Projects from the store.
         for (auto& f : tree.Folders) {
-            if (f->Level != 0) continue;
             stream.WriteObject(*f);
             for (auto& p : f->Children) stream.WriteObject(*p);
         }

@@ -83,6 +83,15 @@ TEST(Registry, DamagedTextIsRefusedWithItsLine) {
         "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=hex:01\r\n",
         "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=\"\\x0\"\r\n",
     };
+    std::string deep = "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER";
+    for (int i = 0; i < 100000; ++i) deep += "\\k";
+    deep += "]\r\n";
+    {
+        Registry reg;
+        std::string error;
+        EXPECT_FALSE(reg.ImportText(deep, error));
+        EXPECT_NE(error.find("too deep"), std::string::npos);
+    }
     for (const char* text : bad) {
         Registry reg;
         std::string error;

@@ -198,3 +198,24 @@ TEST_F(ClipboardTree, ProjectPasteGoesToTheTargetAndAddressesAreNotObjects) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(TreeStore, FolderWithAnotherLevelIsStillSaved) {
+    std::string dir = test::MakeTempDir("treelev");
+    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) +
+                                              "[Object]\r\nType=1\r\nText=Odd\r\nLevl=3\r\nDir=\r\n" + Project(1, "inside"));
+    ProjectTree tree;
+    LoadTreeStore(tree, dir);
+    std::string error;
+    ASSERT_TRUE(SaveTreeStore(tree, dir, error));
+    ProjectTree back;
+    LoadTreeStore(back, dir);
+    ASSERT_EQ(back.Folders.size(), 1u);
+    EXPECT_EQ(back.Folders[0]->Caption, "Odd");
+    ASSERT_EQ(back.Folders[0]->Children.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qm
