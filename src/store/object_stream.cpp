@@ -22,6 +22,9 @@ namespace qm {
 
 namespace {
 const char kFirstLine[] = "Stream 1.1 File";
+// 1 January 0001 and 31 December 9999 as days since 30 December 1899.
+constexpr double kMinDateTime = -693593.0;
+constexpr double kMaxDateTime = 2958466.0;
 const char kObjectLine[] = "[Object]";
 
 struct TypeEntry {
@@ -138,6 +141,9 @@ double DecodeByteDumpDate(const std::string& text) {
     }
     double v;
     std::memcpy(&v, bytes, 8);
+    // Bytes that make no date (not a number, infinite, or beyond the years 1 to 9999) give
+    // 0, so that no later calculation with the date goes astray.
+    if (!std::isfinite(v) || v < kMinDateTime || v > kMaxDateTime) return 0;
     return v;
 }
 
@@ -260,6 +266,7 @@ std::int64_t TAnStream::ReadComp(const std::string& key) {
 namespace {
 // Date-time to broken-down local time and back (days since 30 December 1899).
 std::tm ToTm(double value) {
+    if (!std::isfinite(value) || value < kMinDateTime || value > kMaxDateTime) value = 0;
     double days = std::floor(value);
     double frac = value - days;
     std::time_t secs = static_cast<std::time_t>((days - 25569.0) * 86400.0);

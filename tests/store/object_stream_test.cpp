@@ -208,6 +208,32 @@ TEST(ObjectStream, StreamFilesAreOwnerOnly) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+class Dates : public TClass {
+public:
+    double value = -1;
+    void Load(TAnStream& s) override { value = s.ReadDateTime("D"); }
+};
+
+TEST(ObjectStream, DateTimeInTheLocaleFormat) {
+    std::string path = test::MakeTempDir("streamdt") + "/d.txt";
+    {
+        TNewStream s(path, true);
+        s.WriteObject(*std::make_unique<TClass>());
+        s.WriteDateTime("D", 45292.5);  // 1 January 2024, 12:00:00
+    }
+    const std::string text = test::ReadFile(path);
+    EXPECT_NE(text.find("D=01/01/24 12:00:00\r\n"), std::string::npos) << text;
+    TAnStream s(path, false);
+    std::unique_ptr<TClass> obj = std::make_unique<Dates>();
+    ASSERT_TRUE(s.ReadObject(obj));
+    EXPECT_DOUBLE_EQ(static_cast<Dates&>(*obj).value, 45292.5);
+    std::string bad = test::MakeTempDir("streamdt2") + "/d.txt";
+    test::WriteFile(bad, "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nD=soon\r\n");
+    TAnStream b(bad, false);
+    obj = std::make_unique<Dates>();
+    EXPECT_FALSE(b.ReadObject(obj));
+}
+
 TEST(ClipboardStream, RoundTripWithoutHeaderAndLimit) {
     platform::MemoryClipboard clip;
     platform::SetSystemClipboard(&clip);
@@ -247,6 +273,10 @@ TEST(Encodings, LineBreaksDatesAndNumbers) {
     // Parts that are no numbers give 0; parts beyond eight are ignored.
     EXPECT_EQ(DecodeByteDumpDate("0:0:0:0:0:0:240:63:99:98:97:1:2:3"), 1.0);
     EXPECT_EQ(DecodeByteDumpDate("x:0:0:0:0:0:240:63"), 1.0);
+    EXPECT_EQ(DecodeByteDumpDate("0:0:0:0:0:0:240:127:"), 0.0);   // infinite
+    EXPECT_EQ(DecodeByteDumpDate("1:0:0:0:0:0:248:127:"), 0.0);   // not a number
+    EXPECT_EQ(DecodeByteDumpDate("0:0:0:0:0:0:240:127"), 0.0);
+    EXPECT_EQ(DecodeByteDumpDate("0:0:0:0:0:0:89:67:"), 0.0);     // far beyond the year 9999
     const double t = 45000.123456;
     EXPECT_EQ(DecodeByteDumpDate(EncodeByteDumpDate(t)), t);
     std::int32_t v;
