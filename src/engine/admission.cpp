@@ -50,8 +50,13 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
     SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
 
     if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
+        // The start address is compared in the same canonical form as the links, so that a
+        // start written with ":80", credentials or "/./" does not refuse its own site.
+        std::string startUrl = project->URL;
+        CleanedAddress ignored;
+        if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = project->URL;
         AddressParts start;
-        SplitAddress(AsciiLowerCopy(AfterScheme(project->URL)), doc, start);
+        SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, start);
         if (project->RSrvsBx == 1 && parts.server != start.server) return Refuse(why, "starting server");
         if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return Refuse(why, "starting directory");

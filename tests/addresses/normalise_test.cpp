@@ -160,6 +160,11 @@ TEST_F(AddressTest, StartingServerDirectoryAndFileName) {
     EXPECT_EQ(reason, "starting server");
     EXPECT_TRUE(Takes("http://user@host/x"));
 
+    // The start address is compared in its canonical form.
+    project->URL = "HTTP://joe@Host:80/dir/./";
+    EXPECT_TRUE(Takes("http://host/dir/"));
+    EXPECT_FALSE(Takes("http://host:8080/dir/"));
+
     project->URL = "http://host/dir/index.htm";
     project->RSrvsBx = 0;
     project->RPathBx = 1;
