@@ -143,7 +143,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         const bool document = IsDocumentType(record->ContentType);
         const std::string primary = PrimaryName(record->FName);
         if (document) PlaceFile(record->Temp, primary);
-        else if (FileExists(primary)) RemoveFile(primary);
+        else RemoveFile(primary);  // an older copy as received, if there is one
         RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
                          LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {

@@ -1,6 +1,10 @@
 // The download queue: lists, connection pool, taking order, analysis thread and stopping.
 #include "engine/queue_manager.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -32,6 +36,22 @@ TQueueManager* g_instance = nullptr;
 void Recompute(TDClass& p) {
     p.StateText = (p.QueuedCount > 0 || p.ProcessingCount > 0) ? DownloadingText() : IdleText();
     p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
+}
+
+// The temporary file was just created empty. It is opened without truncating: truncating
+// makes the file system write the data out at close, which costs more than the download.
+std::FILE* OpenDataFile(const std::string& path) {
+    if (path.empty()) return nullptr;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) ::close(fd);
+    return f;
 }
 
 void CountersChanged(TDClass& p) {
@@ -236,7 +256,7 @@ void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
     record.Conn = &conn;
     record.Temp = CreateTemporaryFile();
     if (record.DataFile) std::fclose(record.DataFile);
-    record.DataFile = record.Temp.empty() ? nullptr : std::fopen(record.Temp.c_str(), "wb");
+    record.DataFile = OpenDataFile(record.Temp);
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
@@ -251,7 +271,8 @@ void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
         return;
     }
 
-    std::int64_t free = FreeSpace(record.FName);
+    // The file's directory is on the same file system and is cheaper to look up.
+    std::int64_t free = FreeSpace(record.Path.empty() ? record.FName : record.Path);
     if (free >= 0 && free < static_cast<std::int64_t>(Options().DiskSpace) * 1048576) {
         // The record stays queued (not busy) until the stop destroys it.
         if (record.DataFile) {

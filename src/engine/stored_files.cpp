@@ -119,11 +119,10 @@ bool PlaceFile(const std::string& source, const std::string& target, bool moveSo
     if (source.empty() || target.empty()) return false;
     if (source == target) return FileExists(target);
     if (moveSource) {
-        // Same file system: one rename places the complete file.
-        if (::rename(source.c_str(), target.c_str()) == 0) {
-            ::chmod(target.c_str(), StoredFileMode());
-            return true;
-        }
+        // Same file system: one rename places the complete file, with the permissions of a
+        // stored file given before it appears under its name.
+        ::chmod(source.c_str(), StoredFileMode());
+        if (::rename(source.c_str(), target.c_str()) == 0) return true;
         if (errno != EXDEV) {
             struct stat st;
             if (::stat(source.c_str(), &st) != 0) return false;
