@@ -1,0 +1,167 @@
+// The queue without network traffic: the analysis list under LowMemory, FlushAnalysis, and
+// stopping while the analysis thread is handing records to the main thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "engine/analysis_hook.h"
+#include "engine/get_rec.h"
+#include "engine/normalise.h"
+#include "engine/queue_manager.h"
+#include "platform/event_loop.h"
+#include "store/options.h"
+#include "store/project.h"
+#include "store/project_tree.h"
+#include "support/peers.h"
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::atomic<int> g_found{0};
+std::atomic<int> g_kept{0};
+
+// Finds `count` links per document (addresses numbered from the source's name).
+void ManyLinks(TGetRec& record, const std::string& source, const std::string&, bool,
+               AnalysisSink& sink) {
+    int count = std::stoi(ReadFile(source));
+    for (int i = 0; i < count; ++i) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = record.Project;
+        rec->Lev = 0;
+        rec->Img = rec->Srv = true;
+        rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" +
+                   std::to_string(i) + ".txt";
+        if (!Normalise(*rec)) continue;
+        ++g_found;
+        if (sink.FoundRecord(std::move(rec))) ++g_kept;
+    }
+}
+
+class LocalQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::InitEventLoop();
+        dir_ = MakeTempDir("localqueue");
+        Options().Reset();
+        Options().PathPrefix = dir_ + "/store/";
+        SetAnalyseFunction(&ManyLinks);
+        folder_ = &tree_.AddFolder("Local");
+        folder_->Dir = dir_ + "/store/";
+        auto p = std::make_unique<TDClass>();
+        p->IID = tree_.TakeID();
+        p->URL = "http://127.0.0.1:9/";
+        p->Lev = 2;
+        project_ = &tree_.AddProject(*folder_, std::move(p));
+        g_found = g_kept = 0;
+    }
+    void TearDown() override {
+        SetAnalyseFunction(nullptr);
+        Options().Reset();
+    }
+    // A record waiting for analysis of a document that yields n links.
+    std::unique_ptr<TGetRec> Document(const std::string& name, int n) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = project_;
+        rec->Lev = 1;
+        rec->URL = "http://127.0.0.1:9/" + name;
+        rec->Temp = dir_ + "/" + name;
+        EXPECT_TRUE(WriteFile(rec->Temp, std::to_string(n)));
+        ++project_->ProcessingCount;
+        return rec;
+    }
+    std::string dir_;
+    ProjectTree tree_;
+    TDContainer* folder_ = nullptr;
+    TDClass* project_ = nullptr;
+};
+
+TEST_F(LocalQueueTest, FlushAnalysisQueuesTheLinksFirst) {
+    TQueueManager q(2);
+    int stored = 0;
+    q.OnItemStored = [&](TQueueManager&, TGetRec&) { ++stored; };
+    q.SetSuspended(true);
+    // With the analysis thread not yet started the records wait in the list.
+    Options().LowMemory = true;
+    for (int i = 0; i < 3; ++i) {
+        auto doc = Document("d" + std::to_string(i), 400);
+        std::string temp = doc->Temp;
+        q.QueueForAnalysis(std::move(doc), temp, "", true);
+    }
+    q.FlushAnalysis();
+    // Whatever the thread had taken is finished by its messages.
+    ASSERT_TRUE(platform::RunUntil([&] { return q.AnalysisCount() == 0 && stored == 3; }, 10000));
+    EXPECT_EQ(q.QueueCount(), 1200u);
+    EXPECT_EQ(project_->QueuedCount, 1200);
+    EXPECT_EQ(project_->ProcessingCount, 0);
+    EXPECT_EQ(g_kept.load(), 1200);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(fs::exists(dir_ + "/d" + std::to_string(i)));
+
+    // 1000 records or more queued: under LowMemory the next document waits.
+    auto doc = Document("late", 5);
+    std::string temp = doc->Temp;
+    q.QueueForAnalysis(std::move(doc), temp, "", true);
+    platform::RunUntil([] { return false; }, 200);
+    EXPECT_EQ(q.AnalysisCount(), 1u);
+    q.StopAll();
+    EXPECT_EQ(q.QueueCount(), 0u);
+    EXPECT_EQ(q.AnalysisCount(), 0u);
+    EXPECT_EQ(project_->QueuedCount, 0);
+    EXPECT_EQ(project_->ProcessingCount, 0);
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped) {
+    Options().LowMemory = false;
+    TQueueManager q(1);
+    q.SetSuspended(true);
+    for (int i = 0; i < 1100; ++i) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = project_;
+        rec->URL = "http://127.0.0.1:9/pre/" + std::to_string(i);
+        ASSERT_TRUE(Normalise(*rec));
+        q.AddRecord(std::move(rec), true, true);
+    }
+    auto doc = Document("again", 10);
+    std::string temp = doc->Temp;
+    q.QueueForAnalysis(std::move(doc), temp, "", true);
+    ASSERT_TRUE(platform::RunUntil([&] { return q.Idle() || q.QueueCount() == 1110; }, 10000));
+    platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 5000);
+    EXPECT_EQ(q.QueueCount(), 1110u);
+    // The same document again finds only addresses already seen.
+    auto again = Document("again", 10);
+    temp = again->Temp;
+    q.QueueForAnalysis(std::move(again), temp, "", true);
+    ASSERT_TRUE(platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 10000));
+    EXPECT_EQ(q.QueueCount(), 1110u);
+    EXPECT_EQ(g_found.load(), 20);
+    EXPECT_EQ(g_kept.load(), 10);
+    q.StopAll();
+}
+
+TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
+    Options().LowMemory = false;
+    for (int round = 0; round < 5; ++round) {
+        auto q = std::make_unique<TQueueManager>(1);
+        q->SetSuspended(true);
+        q->ClearSeen();
+        g_found = g_kept = 0;
+        auto doc = Document("big" + std::to_string(round), 20000);
+        std::string temp = doc->Temp;
+        q->QueueForAnalysis(std::move(doc), temp, "", true);
+        // Let the thread get going, then stop while it is sending.
+        platform::RunUntil([&] { return g_kept.load() > 50 * (round + 1); }, 10000);
+        q->StopAll();
+        EXPECT_EQ(q->QueueCount(), 0u);
+        ASSERT_TRUE(platform::RunUntil([&] { return q->Idle(); }, 10000));
+        EXPECT_EQ(project_->QueuedCount, 0);
+        EXPECT_EQ(project_->ProcessingCount, 0);
+        EXPECT_LT(g_kept.load(), 20000);
+        q.reset();
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
