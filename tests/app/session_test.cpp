@@ -63,6 +63,21 @@ TEST(Session, HomeFromEnvironment) {
     ::unsetenv("QUILLMOOR_HOME");
 }
 
+TEST(Session, HomeDefaultsToTheUsersDataFolder) {
+    std::string fakeHome = test::MakeTempDir("sesshome");
+    const char* oldHome = std::getenv("HOME");
+    std::string saved = oldHome ? oldHome : "";
+    ::setenv("HOME", fakeHome.c_str(), 1);
+    ::unsetenv("QUILLMOOR_HOME");
+    Session s;
+    std::string error;
+    EXPECT_TRUE(s.Open("", error)) << error;
+    EXPECT_EQ(s.ProgramFolder(), fakeHome + "/.local/share/quillmoor");
+    EXPECT_EQ(Options().PathPrefix, fakeHome + "/Quillmoor/");
+    if (oldHome) ::setenv("HOME", saved.c_str(), 1);
+    else ::unsetenv("HOME");
+}
+
 TEST(Session, UnusableProgramFolderFails) {
     std::string file = test::MakeTempDir("sessbad") + "/plainfile";
     test::WriteFile(file, "x");
