@@ -24,6 +24,12 @@ bool EndsWithNoCase(const std::string& text, const char* tail, std::size_t tailL
     return true;
 }
 
+// Whether pattern occurs in text at or after from (glibc's memmem is linear).
+bool Occurs(const std::string& text, const char* pattern, std::size_t from = 0) {
+    if (from >= text.size()) return false;
+    return ::memmem(text.data() + from, text.size() - from, pattern, std::strlen(pattern)) != nullptr;
+}
+
 bool IsDriveSegment(std::string_view seg) {
     if (seg.size() != 2) return false;
     char c = seg[0];
@@ -63,7 +69,7 @@ void CollapseAmpEntities(std::string& url) {
 // For a local-file address (hostEnd npos) a ".." that would eat into "file://", a drive or
 // the leading "/" climbs above the start of the address.
 bool ResolveParents(std::string& url, bool isFile, std::size_t hostEnd) {
-    if (url.find("/../") == std::string::npos) return true;
+    if (!Occurs(url, "/../")) return true;
     std::string out;
     out.reserve(url.size());
     for (char c : url) {
@@ -94,7 +100,7 @@ bool ResolveParents(std::string& url, bool isFile, std::size_t hostEnd) {
 
 // "/./" becomes "/" (after the scheme).
 void ResolveCurrent(std::string& url) {
-    if (url.find("/./", kSchemeLen) == std::string::npos) return;
+    if (!Occurs(url, "/./", kSchemeLen)) return;
     std::string out;
     out.reserve(url.size());
     for (char c : url) {
@@ -150,9 +156,9 @@ CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     if (!out.isFile) {
         if (url.find('/', kSchemeLen) == std::string::npos) url.push_back('/');
         hostEnd = url.find('/', kSchemeLen);
-        const std::size_t port = url.find(":80/");
-        if (port != std::string::npos && port < hostEnd) {
-            url.erase(port, 3);
+        // The only ":80/" that can start before the host end is the one ending there.
+        if (url.compare(hostEnd - 3, 4, ":80/") == 0) {
+            url.erase(hostEnd - 3, 3);
             hostEnd -= 3;
         }
         const std::size_t at = url.find('@');
