@@ -22,8 +22,8 @@ enum class ValueType { None, String, Integer };
 
 class Registry;
 
-// A handle to one open key. Stays valid as long as the key is not deleted and the registry
-// lives. A default-constructed or failed handle is invalid: reads find nothing, writes do
+// A handle to one open key. Stays valid as long as the registry lives and neither the key
+// is deleted nor the registry cleared or imported (Clear, ImportText, LoadFile). A default-constructed or failed handle is invalid: reads find nothing, writes do
 // nothing.
 class RegKey {
 public:
