@@ -53,7 +53,8 @@ public:
     bool Busy = false;
     int Index = 0;  // position in the owner's pool
 
-    // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client.
+    // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client;
+    // a handler may also destroy the client, as its last act (its own captures go with it).
     std::function<void(THTTPClient& sender)> OnHeader;
     std::function<void(THTTPClient& sender, const char* buffer, std::size_t count)> OnData;
     // Code: see the failure table (0 .. 5).

@@ -136,14 +136,15 @@ bool RunUntil(const std::function<bool()>& pred, int timeoutMs) {
 // ---------------------------------------------------------------------------------------
 
 struct Timer::Impl {
-    std::function<void()> onTick;
+    // Shared so that a tick handler that destroys its timer still finishes its own call.
+    std::shared_ptr<std::function<void()>> onTick;
     QTimer* timer = nullptr;
     bool inCallback = false;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 Timer::Timer(std::function<void()> onTick) : impl_(std::make_unique<Impl>()) {
-    impl_->onTick = std::move(onTick);
+    impl_->onTick = std::make_shared<std::function<void()>>(std::move(onTick));
     impl_->timer = new QTimer();
     impl_->timer->setTimerType(Qt::PreciseTimer);
     Impl* impl = impl_.get();
@@ -153,7 +154,8 @@ Timer::Timer(std::function<void()> onTick) : impl_(std::make_unique<Impl>()) {
         impl->inCallback = true;
         // The tick handler may destroy this timer; alive tells us whether it did.
         std::shared_ptr<bool> guard = alive;
-        if (impl->onTick) impl->onTick();
+        std::shared_ptr<std::function<void()>> tick = impl->onTick;
+        if (*tick) (*tick)();
         if (*guard) impl->inCallback = false;
     });
 }
@@ -177,7 +179,8 @@ bool Timer::Active() const { return impl_->timer->isActive(); }
 
 struct SocketWatch::Impl {
     int fd = -1;
-    std::function<void(int)> onReady;
+    // Shared so that a handler that destroys its watch still finishes its own call.
+    std::shared_ptr<std::function<void(int)>> onReady;
     QSocketNotifier* reader = nullptr;
     QSocketNotifier* writer = nullptr;
     int depth = 0;
@@ -185,8 +188,9 @@ struct SocketWatch::Impl {
 
     void Fire(int events) {
         std::shared_ptr<bool> guard = alive;
+        std::shared_ptr<std::function<void(int)>> handler = onReady;
         ++depth;
-        if (onReady) onReady(events);
+        if (*handler) (*handler)(events);
         if (*guard) --depth;
     }
 };
@@ -194,7 +198,7 @@ struct SocketWatch::Impl {
 SocketWatch::SocketWatch(int fd, std::function<void(int events)> onReady)
     : impl_(std::make_unique<Impl>()) {
     impl_->fd = fd;
-    impl_->onReady = std::move(onReady);
+    impl_->onReady = std::make_shared<std::function<void(int)>>(std::move(onReady));
     impl_->reader = new QSocketNotifier(fd, QSocketNotifier::Read);
     impl_->writer = new QSocketNotifier(fd, QSocketNotifier::Write);
     impl_->reader->setEnabled(false);
