@@ -140,7 +140,7 @@ THTTPClient& TQueueManager::AddConnection() {
     return c;
 }
 
-void TQueueManager::ClearSeen() { seen_.Clear(); }
+void TQueueManager::ClearSeen() { seen_.clear(); }
 
 bool TQueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;
@@ -208,10 +208,10 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
     if (!record) return;
     if (stopping_) return;  // the record is destroyed
     if (pendingCount_ != 0) ApplyPendingCount();
-    if (checkSeen && seen_.Contains(record->URL)) {
+    if (checkSeen && seen_.count(record->URL) != 0) {
         record.reset();
     } else {
-        seen_.Add(record->URL);
+        seen_.insert(record->URL);
         TDClass* project = record->Project;
         queue_.push_back(std::move(record));
         if (project) IncQueued(*project);
@@ -239,6 +239,25 @@ std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {
 }
 
 void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
+    ++startDepth_;
+    StartRecordOnce(record, conn);
+    --startDepth_;
+    if (startDepth_ > 0) return;
+    while (startWanted_ > 0) {
+        --startWanted_;
+        if (stopping_ || suspended_) break;
+        TGetRec* next = FirstWaiting();
+        THTTPClient* idle = FirstIdle();
+        if (!next || !idle) break;
+        idle->Delay = Options().Pause;
+        ++startDepth_;
+        StartRecordOnce(*next, *idle);
+        --startDepth_;
+    }
+    startWanted_ = 0;
+}
+
+void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     TDClass* project = record.Project;
     record.Busy = true;
     record.ContentType.clear();
@@ -355,6 +374,11 @@ std::unique_ptr<TGetRec> TQueueManager::RecordFinished(TGetRec& record) {
     RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
     if (stopping_ || suspended_) return owned;
     if (pendingCount_ != 0) ApplyPendingCount();
+    if (startDepth_ > 0) {
+        // A start is under way further up: it takes the next record when it returns.
+        ++startWanted_;
+        return owned;
+    }
     TGetRec* next = FirstWaiting();
     THTTPClient* conn = FirstIdle();
     if (next && conn) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,7 @@ public:
     std::size_t BusyConnections() const;
     THTTPClient& Connection(std::size_t index) { return *pool_[index]; }
     const std::vector<std::unique_ptr<TGetRec>>& Queue() const { return queue_; }
-    bool Seen(const std::string& url) const { return seen_.Contains(url); }
+    bool Seen(const std::string& url) const { return seen_.count(url) != 0; }
     std::int64_t TotalReceived() const { return totalReceived_; }
 
     // Runs fn on the main thread from the analysis thread and waits for it. While the main
@@ -101,7 +102,11 @@ public:
                           const std::string& stopText);
 
 private:
+    // Starts record on conn. A record finishing while a start is under way (an existing file
+    // taken as it is, a limit, a local file) does not start the next one from inside: the
+    // outermost start does, in a loop, so long runs of such records need no deep stack.
     void StartRecord(TGetRec& record, THTTPClient& conn);
+    void StartRecordOnce(TGetRec& record, THTTPClient& conn);
     std::unique_ptr<TGetRec> RecordFinished(TGetRec& record);
     void RetireConnection(std::unique_ptr<THTTPClient> conn);
     std::unique_ptr<TGetRec> TakeFromQueue(TGetRec& record);
@@ -124,7 +129,15 @@ private:
 
     std::vector<std::unique_ptr<TGetRec>> queue_;
     std::vector<std::unique_ptr<TGetRec>> analysis_;
-    SortedStringList seen_;
+    // Every queued address, compared without regard to case.
+    struct NoCaseLess {
+        bool operator()(const std::string& a, const std::string& b) const {
+            return CompareNoCase(a, b) < 0;
+        }
+    };
+    std::set<std::string, NoCaseLess> seen_;
+    int startDepth_ = 0;
+    int startWanted_ = 0;  // finished records whose next start was left to the outer start
     std::vector<std::unique_ptr<THTTPClient>> pool_;
     std::vector<std::unique_ptr<THTTPClient>> retired_;  // removed, destroyed after the event
     bool suspended_ = false;

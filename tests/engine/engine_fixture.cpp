@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <chrono>
 
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
@@ -105,8 +107,9 @@ bool EngineTest::RunIdle(TQueueManager& queue, int timeoutMs) {
     return platform::RunUntil([&] { return queue.Idle(); }, timeoutMs);
 }
 
-int EngineTest::Requests(const std::string& path) const {
-    std::ifstream in(nginx_->Dir() + "/access.log");
+namespace {
+int CountRequests(const std::string& log, const std::string& path) {
+    std::ifstream in(log);
     std::string line;
     int n = 0;
     while (std::getline(in, line))
@@ -114,7 +117,27 @@ int EngineTest::Requests(const std::string& path) const {
     return n;
 }
 
+// nginx writes its log line after the answer went out: wait until the count settles.
+void SettleLog(const std::string& log) {
+    std::uintmax_t last = static_cast<std::uintmax_t>(-1);
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::error_code ec;
+        std::uintmax_t size = fs::file_size(log, ec);
+        if (ec) size = 0;
+        if (size == last) return;
+        last = size;
+    }
+}
+}  // namespace
+
+int EngineTest::Requests(const std::string& path) const {
+    SettleLog(nginx_->Dir() + "/access.log");
+    return CountRequests(nginx_->Dir() + "/access.log", path);
+}
+
 std::string EngineTest::LastStatus(const std::string& path) const {
+    SettleLog(nginx_->Dir() + "/access.log");
     std::ifstream in(nginx_->Dir() + "/access.log");
     std::string line, status;
     while (std::getline(in, line)) {

@@ -163,5 +163,36 @@ TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
     }
 }
 
+TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
+    // With the file-count limit already reached every record is dropped when a connection
+    // would take it, one after the other, without any transfer.
+    project_->LimBNumber = true;
+    project_->LimNumber = 0;
+    TQueueManager q(3);
+    q.SetSuspended(true);
+    const int n = 60000;
+    for (int i = 0; i < n; ++i) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = project_;
+        rec->URL = "http://127.0.0.1:9/many/" + std::to_string(i);
+        ASSERT_TRUE(Normalise(*rec));
+        q.AddRecord(std::move(rec), true, true);
+    }
+    EXPECT_EQ(project_->QueuedCount, n);
+    int finished = 0;
+    project_->OnProjectChange = [&](TDClass&, int code, std::int64_t) {
+        if (code == 2) ++finished;
+    };
+    q.SetSuspended(false);
+    EXPECT_EQ(q.QueueCount(), 0u);
+    EXPECT_EQ(q.BusyConnections(), 0u);
+    EXPECT_EQ(project_->QueuedCount, 0);
+    EXPECT_EQ(project_->DoneCount, 0);
+    EXPECT_GE(finished, 1);
+    project_->OnProjectChange = nullptr;
+    // Seen addresses stay seen, whatever their letter case.
+    EXPECT_TRUE(q.Seen("HTTP://127.0.0.1:9/MANY/17"));
+}
+
 }  // namespace
 }  // namespace qm::test
