@@ -37,24 +37,31 @@ struct Site {
     std::vector<std::string> urls;
 };
 
-Site& TheSite() {
-    static Site site = [] {
-        Site s;
-        s.dir = test::MakeTempDir("engine-bench");
-        fs::create_directories(s.dir + "/site/files");
-        std::string body(kSize, 'q');
-        for (int i = 0; i < kFiles; ++i)
-            test::WriteFile(s.dir + "/site/files/f" + std::to_string(i) + ".dat", body);
-        test::WriteFile(s.dir + "/site/start.txt", "nothing linked here");
-        s.nginx = std::make_unique<test::NginxPeer>(s.dir + "/site", "access_log off;\n");
-        std::ofstream list(s.list = s.dir + "/list.txt");
-        for (int i = 0; i < kFiles; ++i) {
-            s.urls.push_back(s.nginx->Url("/files/f" + std::to_string(i) + ".dat"));
-            list << s.urls.back() << "\n";
-        }
-        return s;
-    }();
-    return site;
+// The files in one directory (spread 1), or over `spread` directories.
+Site MakeSite(int spread) {
+    Site s;
+    s.dir = test::MakeTempDir("engine-bench");
+    std::string body(kSize, 'q');
+    std::vector<std::string> paths;
+    for (int i = 0; i < kFiles; ++i) {
+        std::string path = "/files" + std::to_string(i % spread) + "/f" + std::to_string(i) + ".dat";
+        test::WriteFile(s.dir + "/site" + path, body);
+        paths.push_back(path);
+    }
+    test::WriteFile(s.dir + "/site/start.txt", "nothing linked here");
+    s.nginx = std::make_unique<test::NginxPeer>(s.dir + "/site", "access_log off;\n");
+    std::ofstream list(s.list = s.dir + "/list.txt");
+    for (const std::string& path : paths) {
+        s.urls.push_back(s.nginx->Url(path));
+        list << s.urls.back() << "\n";
+    }
+    return s;
+}
+
+Site& TheSite(int spread) {
+    static Site one = MakeSite(1);
+    static Site many = MakeSite(20);
+    return spread == 1 ? one : many;
 }
 
 std::int64_t CountStored(const std::string& root) {
@@ -66,7 +73,7 @@ std::int64_t CountStored(const std::string& root) {
 }
 
 void BM_QuillmoorQueue(benchmark::State& state) {
-    Site& site = TheSite();
+    Site& site = TheSite(static_cast<int>(state.range(0)));
     if (!site.nginx->Ok()) {
         state.SkipWithError(site.nginx->Error().c_str());
         return;
@@ -117,7 +124,7 @@ void BM_QuillmoorQueue(benchmark::State& state) {
 }
 
 void BM_Wget2(benchmark::State& state) {
-    Site& site = TheSite();
+    Site& site = TheSite(static_cast<int>(state.range(0)));
     std::string wget2 = test::FindProgram("wget2");
     if (wget2.empty() || !site.nginx->Ok()) {
         state.SkipWithError("wget2 or nginx missing");
@@ -149,6 +156,7 @@ void BM_Wget2(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_QuillmoorQueue)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Wget2)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Argument: the number of directories the 2,000 files are spread over.
+BENCHMARK(BM_QuillmoorQueue)->Arg(1)->Arg(20)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wget2)->Arg(1)->Arg(20)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
