@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/address_rules.h"
+#include "slow_clean.h"
 #include "engine/normalise.h"
 #include "store/file_category.h"
 
@@ -89,41 +90,6 @@ TEST(CleanAddress, LocalFilesNeverClimbAboveTheirStart) {
     EXPECT_EQ(Clean("file://c:/web/../x"), "file://c:/x");
 }
 
-// The reference: the rules written as "while it occurs, change its first occurrence".
-std::string SlowClean(std::string url) {
-    const bool isFile = StartsWithNoCase(url, "file://");
-    std::string t;
-    bool q = false;
-    for (char c : url) {
-        if (c == '\r' || c == '\n') continue;
-        if (c == '#' || c == '?') q = true;
-        t.push_back(c == '\\' && !q ? '/' : c);
-    }
-    url = t;
-    for (std::size_t p; (p = AsciiLowerCopy(url).find("&amp;")) != std::string::npos;) url.erase(p + 1, 4);
-    std::size_t hostEnd = 0;
-    if (!isFile) {
-        if (url.find('/', 7) == std::string::npos) url += "/";
-        hostEnd = url.find('/', 7);
-        std::size_t p = url.find(":80/");
-        if (p != std::string::npos && p < hostEnd) url.erase(p, 3), hostEnd -= 3;
-        std::size_t at = url.find('@');
-        if (at != std::string::npos && at < hostEnd) url.erase(7, at - 6), hostEnd -= at - 6;
-    }
-    for (std::size_t p; (p = url.find("/../", isFile ? 0 : hostEnd)) != std::string::npos;) {
-        if (!isFile && p == hostEnd) {
-            url.erase(p + 1, 3);
-            continue;
-        }
-        url.erase(p, 4);
-        std::size_t b = url.rfind('/', p - 1);
-        if (b != std::string::npos) url.erase(b + 1, p - b - 1);
-    }
-    for (std::size_t p; (p = url.find("/./", 7)) != std::string::npos;) url.erase(p, 2);
-    for (std::size_t p; (p = url.find("//", 6)) != std::string::npos;) url.erase(p, 1);
-    return url;
-}
-
 TEST(CleanAddress, SinglePassGivesTheResultOfRepeatedDeletion) {
     const char* pieces[] = {"a", "b", "/", "/", "//", ".", "..", "/../", "/./", "&", "amp;", "&amp;",
                             "AMP;", ":80", "@", "?", "#", "\\", "\r\n", ":"};
@@ -133,7 +99,7 @@ TEST(CleanAddress, SinglePassGivesTheResultOfRepeatedDeletion) {
         std::string url = (i & 1) ? "http://" : "file://";
         const int n = 1 + int(rng() % 12);
         for (int k = 0; k < n; ++k) url += pieces[rng() % (sizeof pieces / sizeof *pieces)];
-        const std::string expected = SlowClean(url);
+        const std::string expected = test::SlowClean(url);
         CleanStatus s;
         const std::string got = Clean(url, &s);
         if (s == CleanStatus::ClimbsAbove) continue;  // refused before anything is written
