@@ -2,6 +2,7 @@
 // trying out proxy settings and servers. The body goes to a file or standard output, the
 // connection's messages to standard error as the log shows them.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,9 @@
 
 namespace qm::cli {
 namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void OnInterrupt(int) { g_interrupted = 1; }
 
 int RunFetch(const Invocation& inv) {
     std::string url, outFile;
@@ -108,8 +112,16 @@ int RunFetch(const Invocation& inv) {
         doneCode = code;
     };
     client->SetURL(url);
+    // Ctrl-C aborts the transfer, which then ends as any abort does.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    platform::Timer watchInterrupt([&client] {
+        if (g_interrupted && client->Busy) client->Abort();
+    });
+    watchInterrupt.Start(200);
     bool started = client->Start(false);
     if (started) platform::RunUntil([&] { return done; }, std::numeric_limits<int>::max());
+    watchInterrupt.Stop();
 
     bool flushed = std::fflush(out) == 0 && !writeFailed;
     if (out != stdout) std::fclose(out);
@@ -132,6 +144,7 @@ int RunFetch(const Invocation& inv) {
     std::fflush(stderr);
     client.reset();
     NetShutdown();
+    if (g_interrupted) return kExitInterrupted;
     return ok ? kExitOk : kExitFailure;
 }
 
