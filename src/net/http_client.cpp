@@ -1,5 +1,7 @@
 #include "net/http_client.h"
 
+#include <cctype>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -245,6 +247,10 @@ void THTTPClient::SetURL(const std::string& address) {
         // Local paths use this system's separator; "|" stands for the drive colon.
         for (char& ch : rest)
             if (ch == '|') ch = ':';
+        // Cleaned addresses keep two slashes only ("file://home/u/x"); a path that is not in
+        // the drive form ("c:/...") is absolute on this system.
+        bool driveForm = rest.size() >= 2 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':';
+        if (!rest.empty() && rest[0] != '/' && !driveForm) rest.insert(rest.begin(), '/');
         path = rest;
     } else {
         std::size_t s = rest.find('/');

@@ -67,6 +67,9 @@ TEST(SetURL, FileAddresses) {
     EXPECT_EQ(c.Path, "/tmp/some file.html");
     EXPECT_EQ(c.Host, "kept");
     EXPECT_EQ(c.GetURL(), "file:///tmp/some file.html");
+    // A cleaned address keeps two slashes; its path is still absolute here.
+    c.SetURL("file://tmp/cleaned.html");
+    EXPECT_EQ(c.Path, "/tmp/cleaned.html");
     c.SetURL("file://c|/x");
     EXPECT_EQ(c.Path, "c:/x");
     // The first scheme found in the list order wins, wherever it stands.
