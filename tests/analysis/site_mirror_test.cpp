@@ -27,7 +27,7 @@ std::string Slurp(const fs::path& p) {
 // folder, links to files the site itself lacks are not counted.
 std::vector<std::string> BrokenLinks(const fs::path& page, const fs::path& root,
                                      const fs::path& source = {}) {
-    static const std::regex attr(R"((?:href|src|background)\s*=\s*(?:"([^"]*)"|'([^']*)'))",
+    static const std::regex attr(R"re((?:href|src|background)\s*=\s*(?:"([^"]*)"|'([^']*)'))re",
                                  std::regex::icase);
     std::vector<std::string> broken;
     std::string text = Slurp(page);
@@ -74,6 +74,13 @@ protected:
         downloads_ = MakeTempDir("analysis-mirror-files");
         auto r = RunCli({"--home", home_, "options", "PathPrefix=" + downloads_ + "/", "HTTPCount=10"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
+        // New Projects keep to their starting server: nothing is ever fetched from elsewhere.
+        std::string reg = ReadFile(home_ + "/registry.reg");
+        const std::string anyServer = "\"RSrvsBx\"=dword:00000000";
+        std::size_t at = reg.find(anyServer);
+        ASSERT_NE(at, std::string::npos) << reg;
+        reg.replace(at, anyServer.size(), "\"RSrvsBx\"=dword:00000001");
+        ASSERT_TRUE(WriteFile(home_ + "/registry.reg", reg));
     }
     RunResult Get(const std::string& url, int level) {
         return RunCli({"--home", home_, "get", url, "--level", std::to_string(level)}, 600000);
