@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "analysis/analyser_impl.h"
@@ -36,9 +38,12 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
 // Rows whose tag text has a given second character, in row order.
 struct RowsBySecondChar {
     std::array<std::vector<int>, 256> rows;
+    std::array<std::size_t, kTagRowCount> length{};
     RowsBySecondChar() {
-        for (std::size_t r = 0; r < kTagRowCount; ++r)
+        for (std::size_t r = 0; r < kTagRowCount; ++r) {
             rows[static_cast<unsigned char>(kTagTable[r].tag[1])].push_back(int(r));
+            length[r] = std::strlen(kTagTable[r].tag);
+        }
     }
 };
 
@@ -55,8 +60,8 @@ TAnalyser::TAnalyser(AnalysisEnvironment& env, TGetRec& parent, const std::strin
       sink_(sink) {}
 
 TAnalyser::~TAnalyser() {
-    if (out_) {
-        std::fclose(out_);
+    if (out_ >= 0) {
+        ::close(out_);
         std::remove(partName_.c_str());
     }
 }
@@ -72,6 +77,9 @@ bool TAnalyser::ReadSource() {
     std::string data;
     bool failed = false;
     try {
+        struct stat st {};
+        if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+            data.reserve(std::size_t(st.st_size));
         char block[65536];
         for (;;) {
             std::size_t got = std::fread(block, 1, sizeof block, f);
@@ -127,14 +135,27 @@ void TAnalyser::RunOn(std::string text) {
         return;
     }
 
+    // NUL bytes become blanks in both copies; the search copy has its letters lowered.
     try {
-        std::replace(verbatim_.begin(), verbatim_.end(), '\0', ' ');
-        search_ = verbatim_;
+        search_.resize(n_);
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (char& c : search_)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    {
+        static const auto kLower = [] {
+            std::array<unsigned char, 256> t{};
+            for (int c = 0; c < 256; ++c) t[std::size_t(c)] = (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+            t[0] = ' ';
+            return t;
+        }();
+        unsigned char* in = reinterpret_cast<unsigned char*>(verbatim_.data());
+        unsigned char* out = reinterpret_cast<unsigned char*>(search_.data());
+        for (std::size_t i = 0; i < n_; ++i) {
+            unsigned char c = in[i];
+            if (c == 0) in[i] = ' ';
+            out[i] = kLower[c];
+        }
+    }
 
     cursor_ = 0;
     if (writeTarget_ && !OpenTarget(std::int64_t(n_))) return;
@@ -165,7 +186,7 @@ std::size_t TAnalyser::NextTag(std::size_t from, int& row) const {
         i = std::size_t(static_cast<const char*>(hit) - text);
         // text[n_] is the terminating NUL, so text[i + 1] can always be read.
         for (int r : index.rows[static_cast<unsigned char>(text[i + 1])]) {
-            std::size_t len = std::strlen(kTagTable[r].tag);
+            std::size_t len = index.length[std::size_t(r)];
             if (n_ - i >= len && std::memcmp(text + i, kTagTable[r].tag, len) == 0) {
                 row = r;
                 return i;

@@ -108,10 +108,13 @@ private:
     // Attribute searches of tags without an end: first, first again, second, second again.
     CachedFind attrCache_[kTagRowCount][4];
 
-    std::FILE* out_ = nullptr;
+    int out_ = -1;  // the target under its scratch name, while it is written
     std::string partName_;
     bool writeFailed_ = false;
     std::unique_ptr<char[]> outBuffer_;
+    std::size_t outUsed_ = 0;
+    void Flush();
+    bool OpenPart();
 };
 
 }  // namespace analysis_detail

@@ -1,6 +1,10 @@
 // Writing the analysed document with its links rewritten so that the stored copy can be
 // browsed from disk.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <system_error>
 
@@ -77,6 +81,33 @@ std::string LocalAddressText(std::string_view a, const std::string& defaultDoc) 
 
 }  // namespace
 
+// The target is written under a scratch name and moved into place when complete, so that a
+// stored document is never seen half written.
+bool TAnalyser::OpenPart() {
+    if (target_.empty()) return false;
+    std::error_code ec;
+    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
+    if (!parentDir.empty() && !std::filesystem::is_directory(parentDir, ec))
+        std::filesystem::create_directories(parentDir, ec);
+    partName_ = target_ + ".qm-part";
+    out_ = ::open(partName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out_ < 0) return false;
+    if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
+    outUsed_ = 0;
+    return true;
+}
+
+void TAnalyser::Flush() {
+    std::size_t done = 0;
+    while (done < outUsed_ && !writeFailed_) {
+        ssize_t n = ::write(out_, outBuffer_.get() + done, outUsed_ - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) writeFailed_ = true;
+        else done += std::size_t(n);
+    }
+    outUsed_ = 0;
+}
+
 bool TAnalyser::OpenTarget(std::int64_t sourceSize) {
     std::int64_t free = env_.FreeSpace(target_);
     if (free >= 0) {
@@ -87,31 +118,37 @@ bool TAnalyser::OpenTarget(std::int64_t sourceSize) {
             return false;
         }
     }
-    // Written under a scratch name and moved into place when complete, so that a stored
-    // document is never seen half written.
-    std::error_code ec;
-    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
-    if (!parentDir.empty()) std::filesystem::create_directories(parentDir, ec);
-    partName_ = target_ + ".qm-part";
-    out_ = target_.empty() ? nullptr : std::fopen(partName_.c_str(), "wb");
-    if (!out_) {
+    if (!OpenPart()) {
         Report("Error creating file: " + target_, false);
         return false;
     }
-    outBuffer_.reset(new char[kOutputBuffer]);
-    std::setvbuf(out_, outBuffer_.get(), _IOFBF, kOutputBuffer);
     env_.WriteRedirectStub(parent_);
     return true;
 }
 
 void TAnalyser::WriteSpan(std::size_t from, std::size_t to) {
-    if (!out_ || to <= from) return;
-    if (std::fwrite(verbatim_.data() + from, 1, to - from, out_) != to - from) writeFailed_ = true;
+    if (to <= from) return;
+    WriteText(std::string_view(verbatim_.data() + from, to - from));
 }
 
 void TAnalyser::WriteText(std::string_view text) {
-    if (!out_ || text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) writeFailed_ = true;
+    if (out_ < 0 || text.empty()) return;
+    if (outUsed_ + text.size() > kOutputBuffer) {
+        Flush();
+        if (text.size() >= kOutputBuffer) {
+            // Large spans go straight to the file.
+            std::size_t done = 0;
+            while (done < text.size() && !writeFailed_) {
+                ssize_t n = ::write(out_, text.data() + done, text.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) writeFailed_ = true;
+                else done += std::size_t(n);
+            }
+            return;
+        }
+    }
+    std::memcpy(outBuffer_.get() + outUsed_, text.data(), text.size());
+    outUsed_ += text.size();
 }
 
 void TAnalyser::MoveTo(std::size_t pos) {
@@ -138,7 +175,7 @@ std::string TAnalyser::LocalName(std::string text) {
 
 void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
                           bool queued, bool overridden) {
-    if (!out_) return;
+    if (out_ < 0) return;
     const TagRow& t = kTagTable[row_];
     switch (cls) {
         case LinkClass::OtherScheme:
@@ -211,13 +248,13 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
 }
 
 void TAnalyser::CloseTarget() {
-    if (!out_) return;
+    if (out_ < 0) return;
     WriteSpan(cursor_, n_);
     cursor_ = n_;
+    Flush();
     bool failed = writeFailed_;
-    if (std::fflush(out_) != 0 || std::ferror(out_)) failed = true;
-    if (std::fclose(out_) != 0) failed = true;
-    out_ = nullptr;
+    if (::close(out_) != 0) failed = true;
+    out_ = -1;
     if (!failed) {
         std::error_code ec;
         std::filesystem::rename(partName_, target_, ec);
@@ -229,12 +266,7 @@ void TAnalyser::CloseTarget() {
 
 void TAnalyser::CopyJavaClass() {
     // The class file is stored as it came; the text read is exactly the source's bytes.
-    std::error_code ec;
-    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
-    if (!parentDir.empty()) std::filesystem::create_directories(parentDir, ec);
-    partName_ = target_ + ".qm-part";
-    out_ = target_.empty() ? nullptr : std::fopen(partName_.c_str(), "wb");
-    if (!out_) {
+    if (!OpenPart()) {
         Report("Error creating file: " + target_, false);
         return;
     }
