@@ -27,17 +27,18 @@ void NetShutdown() {
 
 namespace {
 
-bool BindAt(int fd, int port) {
+bool BindAt(int fd, int port, bool loopbackOnly) {
+    if (port < 0 || port > 65535) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_addr.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     return bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 }  // namespace
 
-int CreateListener(int port, int firstAlternative) {
+int CreateListener(int port, int firstAlternative, bool loopbackOnly, int backlog) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return kNoSocket;
     // Lets a restarted program take its port back while old connections linger in
@@ -45,11 +46,11 @@ int CreateListener(int port, int firstAlternative) {
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     int tried = port;
-    bool bound = port >= 0 && port <= 65535 && BindAt(fd, port);
+    bool bound = BindAt(fd, port, loopbackOnly);
     if (!bound && firstAlternative >= 1) {
         for (int p = firstAlternative; p <= firstAlternative + 2000 && p <= 65535; ++p) {
             tried = p;
-            if (BindAt(fd, p)) {
+            if (BindAt(fd, p, loopbackOnly)) {
                 bound = true;
                 break;
             }
@@ -60,7 +61,7 @@ int CreateListener(int port, int firstAlternative) {
         return kNoSocket;
     }
     LastListenPort = tried;
-    if (listen(fd, 5) != 0) {
+    if (listen(fd, backlog) != 0) {
         close(fd);
         return kNoSocket;
     }

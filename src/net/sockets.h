@@ -19,11 +19,11 @@ void NetShutdown();
 // The port most recently bound by CreateListener (0 when the system chose it).
 extern int LastListenPort;
 
-// A listening TCP socket on every local address at port (0: the system chooses). When that
-// bind fails and firstAlternative is 1 or more, firstAlternative .. firstAlternative + 2000
-// are tried in order. Backlog 5. Returns the descriptor (blocking, close-on-exec) or
-// kNoSocket.
-int CreateListener(int port, int firstAlternative);
+// A listening TCP socket at port (0: the system chooses), on every local address or, with
+// loopbackOnly, on 127.0.0.1 alone. When that bind fails and firstAlternative is 1 or more,
+// firstAlternative .. firstAlternative + 2000 are tried in order. Returns the descriptor
+// (blocking, close-on-exec) or kNoSocket.
+int CreateListener(int port, int firstAlternative, bool loopbackOnly = false, int backlog = 5);
 // The port a bound socket has, or 0.
 int BoundPort(int fd);
 

@@ -123,29 +123,6 @@ void SetServerLimits(const ServerLimits& limits) {
 }
 ServerLimits CurrentServerLimits() { return Limits(); }
 
-int CreateLoopbackListener(int port, int firstAlternative) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    auto bindTo = [fd](int p) {
-        if (p < 0 || p > 65535) return false;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(p));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    };
-    bool bound = bindTo(port);
-    if (!bound && firstAlternative >= 1)
-        for (int p = firstAlternative; p <= firstAlternative + 2000 && !bound; ++p) bound = bindTo(p);
-    if (!bound || ::listen(fd, kListenQueue) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // ---- listener ----------------------------------------------------------------------------
 
 TWebServer::TWebServer(int port) : port_(port) {
@@ -165,7 +142,8 @@ void TWebServer::WaitFor() {
 }
 
 void TWebServer::Execute() {
-    const int fd = CreateLoopbackListener(port_, 7000);
+    // Browsers on this machine only: the stored sites are never offered to the network.
+    const int fd = CreateListener(port_, 7000, /*loopbackOnly=*/true, kListenQueue);
     if (fd < 0) {
         finished_ = true;
         WakeMainThread();

@@ -43,10 +43,6 @@ ServerLimits CurrentServerLimits();
 // Connection threads alive right now.
 int ActiveConnections();
 
-// A listening TCP socket on 127.0.0.1 at port (0: the system chooses), or, when that is
-// taken and firstAlternative is 1 or more, at the first free port of firstAlternative ..
-// firstAlternative + 2000. Returns the descriptor, or -1.
-int CreateLoopbackListener(int port, int firstAlternative);
 
 // The listener thread.
 class TWebServer {

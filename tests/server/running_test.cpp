@@ -13,6 +13,7 @@
 #include "client.h"
 #include "platform/event_loop.h"
 #include "server/responses.h"
+#include "net/sockets.h"
 #include "server/web_server.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -208,7 +209,7 @@ TEST_F(RunningServer, ListensOnLoopbackOnly) {
 
 TEST_F(RunningServer, TakenPortFallsBackAndRestartMoves) {
     // Another program holds the configured port.
-    const int holder = CreateLoopbackListener(test::FreePort(), 0);
+    const int holder = CreateListener(test::FreePort(), 0, true);
     ASSERT_GE(holder, 0);
     sockaddr_in a{};
     socklen_t len = sizeof a;
