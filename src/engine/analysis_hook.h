@@ -13,8 +13,9 @@ class TGetRec;
 class AnalysisSink {
 public:
     virtual ~AnalysisSink() = default;
-    // A new, normalised record for a found link; the sink owns it from now on.
-    // Returns whether the record was kept (false: it was a duplicate or the queue is stopping).
+    // A new, normalised record for a found link; the sink owns it from now on. Records may
+    // reach the queue in small batches, in order; an address already seen is dropped there.
+    // Returns false when the queue takes no more records (it is stopping).
     virtual bool FoundRecord(std::unique_ptr<TGetRec> record) = 0;
     // A message for the log; stop asks for every download to stop.
     virtual void Report(const std::string& text, bool stop) = 0;

@@ -142,13 +142,20 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         MakeDirectories(record->Path);
         const bool document = IsDocumentType(record->ContentType);
         const std::string primary = PrimaryName(record->FName);
-        if (document) PlaceFile(record->Temp, primary);
-        else RemoveFile(primary);  // an older copy as received, if there is one
+        // The copy as received is also what analysis reads: the download file is moved
+        // into place rather than copied, and analysis works from the stored copy.
+        std::string source = record->Temp;
+        if (!document) {
+            RemoveFile(primary);  // an older copy as received, if there is one
+        } else if (PlaceFile(record->Temp, primary, true)) {
+            record->Temp.clear();
+            source = primary;
+        }
         RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
                          LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {
-            std::string temp = record->Temp, target = record->FName;
-            QueueForAnalysis(std::move(record), temp, target, true);
+            std::string target = record->FName;
+            QueueForAnalysis(std::move(record), source, target, true);
             return;
         }
         if (PlaceFile(record->Temp, record->FName, true)) record->Temp.clear();

@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/queue_manager.h"
@@ -30,17 +32,33 @@ public:
         // A stopping queue takes nothing: the record is dropped here, without waiting for
         // the main thread (which may be waiting for this thread to end).
         if (queue_.Stopping()) return false;
-        bool kept = false;
-        // The seen-address list is read and changed on the main thread only.
+        // Records go to the main thread in batches: one hand-over per page of links instead of
+        // one per link. They keep their order, and reach the queue before any later message.
+        pending_.push_back(std::move(record));
+        if (pending_.size() >= kBatchSize) Flush();
+        return true;
+    }
+
+    // Hands the waiting records to the queue; the seen-address list is read and changed on
+    // the main thread only.
+    void Flush() {
+        if (pending_.empty()) return;
+        if (queue_.Stopping()) {
+            pending_.clear();
+            return;
+        }
         queue_.CallOnMain([&] {
-            if (queue_.Stopping() || queue_.Seen(record->URL)) return;
-            queue_.AddRecord(std::move(record), false, true);
-            kept = true;
+            for (auto& record : pending_) {
+                if (queue_.Stopping()) break;
+                if (queue_.Seen(record->URL)) continue;
+                queue_.AddRecord(std::move(record), false, true);
+            }
         });
-        return kept;
+        pending_.clear();
     }
 
     void Report(const std::string& text, bool stop) override {
+        Flush();
         if (stop) {
             stopText_ = text;
             return;
@@ -51,7 +69,9 @@ public:
     std::string stopText_;
 
 private:
+    static constexpr std::size_t kBatchSize = 256;
     TQueueManager& queue_;
+    std::vector<std::unique_ptr<TGetRec>> pending_;
 };
 
 int NiceFor(int priority) {
@@ -71,6 +91,7 @@ std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
     QueueSink sink(queue);
     AnalyseFunction fn = CurrentAnalyseFunction();
     fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, sink);
+    sink.Flush();
     return sink.stopText_;
 }
 

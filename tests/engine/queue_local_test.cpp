@@ -137,7 +137,8 @@ TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped)
     ASSERT_TRUE(platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 10000));
     EXPECT_EQ(q.QueueCount(), 1110u);
     EXPECT_EQ(g_found.load(), 20);
-    EXPECT_EQ(g_kept.load(), 10);
+    // Every record was handed over; the queue itself dropped the ten it had seen before.
+    EXPECT_EQ(g_kept.load(), 20);
     q.StopAll();
 }
 
