@@ -2,6 +2,7 @@
 // A download record (TGetRec): one queued address with its Project, level, local names and
 // run state. Saved fields go to queue files (type code 2).
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "store/streamable.h"
@@ -44,6 +45,7 @@ public:
     bool Busy = false;
     THTTPClient* Conn = nullptr;
     std::FILE* DataFile = nullptr;
+    std::unique_ptr<char[]> DataBuffer;  // the write buffer of DataFile, outlives it
     std::string ContentType;
     std::string Referer;
     std::string AnalysisSource, AnalysisTarget;

@@ -85,6 +85,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         if (std::fclose(rec.DataFile) != 0) bodyLost = true;
         rec.DataFile = nullptr;
     }
+    rec.DataBuffer.reset();
     // Everything needed of the connection is read now: it takes the next record at once.
     const int status = conn.StatusCode;
     const std::string headers = conn.Header;

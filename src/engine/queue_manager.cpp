@@ -40,7 +40,7 @@ void Recompute(TDClass& p) {
 
 // The temporary file was just created empty. It is opened without truncating: truncating
 // makes the file system write the data out at close, which costs more than the download.
-std::FILE* OpenDataFile(const std::string& path) {
+std::FILE* OpenDataFile(const std::string& path, std::unique_ptr<char[]>& buffer) {
     if (path.empty()) return nullptr;
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -50,7 +50,15 @@ std::FILE* OpenDataFile(const std::string& path) {
         return nullptr;
     }
     std::FILE* f = ::fdopen(fd, "wb");
-    if (!f) ::close(fd);
+    if (!f) {
+        ::close(fd);
+        return nullptr;
+    }
+    // Bodies arrive in reads of a few kilobytes; a larger buffer writes them out in far
+    // fewer system calls. The C library ignores the size unless it is given the buffer.
+    constexpr std::size_t kBufferSize = 64 * 1024;
+    if (!buffer) buffer.reset(new char[kBufferSize]);
+    std::setvbuf(f, buffer.get(), _IOFBF, kBufferSize);
     return f;
 }
 
@@ -275,7 +283,7 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     record.Conn = &conn;
     record.Temp = CreateTemporaryFile();
     if (record.DataFile) std::fclose(record.DataFile);
-    record.DataFile = OpenDataFile(record.Temp);
+    record.DataFile = OpenDataFile(record.Temp, record.DataBuffer);
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
