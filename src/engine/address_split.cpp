@@ -69,6 +69,19 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The first or last position of either character. The standard find_first_of looks every
+// character up in the set one call at a time, which is slow for the two-character sets here.
+std::size_t FindFirstOf2(std::string_view s, char a, char b) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s[i] == a || s[i] == b) return i;
+    return std::string_view::npos;
+}
+std::size_t FindLastOf2(std::string_view s, char a, char b) {
+    for (std::size_t i = s.size(); i > 0; --i)
+        if (s[i - 1] == a || s[i - 1] == b) return i - 1;
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressParts& parts) {
@@ -76,14 +89,14 @@ void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressP
     // inside the path, is part of the path and must not move the server.
     const std::size_t colon = text.find(":/");
     if (colon != std::string_view::npos) {
-        const std::size_t firstSep = text.find_first_of("/\\");
+        const std::size_t firstSep = FindFirstOf2(text, '/', '\\');
         if (firstSep > colon) {
             std::size_t j = colon + 2;
             while (j < text.size() && IsSep(text[j])) ++j;
             text.remove_prefix(j);
         }
     }
-    const std::size_t sep = text.find_first_of("/\\");
+    const std::size_t sep = FindFirstOf2(text, '/', '\\');
     std::string_view server = text.substr(0, sep);
     std::string_view rest = sep == std::string_view::npos ? std::string_view() : text.substr(sep);
     const std::size_t at = server.rfind('@');
@@ -93,9 +106,9 @@ void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressP
     parts.directory.clear();
     parts.fileName.clear();
     if (!rest.empty()) {
-        const std::size_t query = rest.find_first_of("#?");
+        const std::size_t query = FindFirstOf2(rest, '#', '?');
         const std::string_view head = rest.substr(0, query);
-        const std::size_t last = head.find_last_of("/\\");
+        const std::size_t last = FindLastOf2(head, '/', '\\');
         if (last == std::string_view::npos) {
             parts.directory.assign(rest);
         } else {
@@ -108,7 +121,7 @@ void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressP
 }
 
 std::string_view FileExtension(std::string_view fileName) {
-    fileName = fileName.substr(0, fileName.find_first_of("#?"));
+    fileName = fileName.substr(0, FindFirstOf2(fileName, '#', '?'));
     const std::size_t dot = fileName.rfind('.');
     if (dot == std::string_view::npos) return {};
     return fileName.substr(dot + 1);
