@@ -1,5 +1,6 @@
 // The admission filter of a Project: servers, directories, file names and file types.
 #include "engine/admission.h"
+#include "engine/local_path.h"
 
 #include "engine/address_rules.h"
 #include "engine/get_rec.h"
@@ -10,21 +11,10 @@ namespace qm {
 
 namespace {
 
-const std::string& DefaultDocName() {
-    static const std::string fallback = "default.htm";
-    const std::string& doc = Options().DefaultDoc;
-    return doc.empty() ? fallback : doc;
-}
-
 std::string_view AfterScheme(const std::string& url) {
     return url.size() > 7 ? std::string_view(url).substr(7) : std::string_view();
 }
 
-bool Refuse(AdmissionResult& why, std::string reason) {
-    why.admitted = false;
-    why.reason = std::move(reason);
-    return false;
-}
 
 bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
     return ListAllows(include, part, true) && ListAllows(exclude, part, false);
@@ -57,18 +47,18 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = project->URL;
         AddressParts start;
         SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, start);
-        if (project->RSrvsBx == 1 && parts.server != start.server) return Refuse(why, "starting server");
+        if (project->RSrvsBx == 1 && parts.server != start.server) return why.Refuse("starting server");
         if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
-            return Refuse(why, "starting directory");
+            return why.Refuse("starting directory");
         if (project->RFileBx == 1 && parts.fileName != start.fileName)
-            return Refuse(why, "starting file name");
+            return why.Refuse("starting file name");
     }
     if (project->RSrvsBx == 2 && !KeywordRule(project->RSrvsIn, project->RSrvsEx, parts.server))
-        return Refuse(why, "server keywords");
+        return why.Refuse("server keywords");
     if (project->RPathBx == 2 && !KeywordRule(project->RPathIn, project->RPathEx, parts.directory))
-        return Refuse(why, "directory keywords");
+        return why.Refuse("directory keywords");
     if (project->RFileBx == 2 && !KeywordRule(project->RFileIn, project->RFileEx, parts.fileName))
-        return Refuse(why, "file name keywords");
+        return why.Refuse("file name keywords");
 
     const std::string_view ext = FileExtension(parts.fileName);
     int refusedBy = -1;
@@ -95,7 +85,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         why.admitted = true;
         return true;
     }
-    return Refuse(why, std::string("category ") + kCategoryNames[refusedBy]);
+    return why.Refuse(std::string("category ") + kCategoryNames[refusedBy]);
 }
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 // The Project's admission filter: which addresses a Project takes.
 #include <string>
+#include <utility>
 
 namespace qm {
 
@@ -10,6 +11,13 @@ class TGetRec;
 struct AdmissionResult {
     bool admitted = false;
     std::string reason;  // the rule that refused, e.g. "scheme", "starting server", "server keywords"
+
+    // Records a refusal by that rule; returns false for the caller to pass on.
+    bool Refuse(std::string rule) {
+        admitted = false;
+        reason = std::move(rule);
+        return false;
+    }
 };
 
 // Runs the filter on the record (sets its Category); false refuses the address.

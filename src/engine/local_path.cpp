@@ -20,13 +20,13 @@ namespace qm {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 const std::string& DefaultDocName() {
     static const std::string fallback = "default.htm";
     const std::string& doc = Options().DefaultDoc;
     return doc.empty() ? fallback : doc;
 }
+
+namespace {
 
 // The private folder must be a real folder of this user that nobody else may enter: the
 // clean-up deletes files in it without asking.

@@ -9,6 +9,8 @@ class TDClass;
 // Rewrites name in place. addRoot false: the escaped relative name with "/" separators;
 // addRoot true: root + name with the platform separator, DefaultDoc for a final separator.
 void MapName(std::string& name, bool addRoot, const std::string& root);
+// The name a final separator stands for: the option "DefaultDoc", else "default.htm".
+const std::string& DefaultDocName();
 // The Project's root folder: its tree folder's directory, else the option "PathPrefix".
 std::string RootFolder(const TDClass& project);
 // MapName(name, true, RootFolder(project)).

@@ -10,22 +10,6 @@
 
 namespace qm {
 
-namespace {
-
-const std::string& DefaultDocName() {
-    static const std::string fallback = "default.htm";
-    const std::string& doc = Options().DefaultDoc;
-    return doc.empty() ? fallback : doc;
-}
-
-bool Refuse(AdmissionResult& why, const char* reason) {
-    why.admitted = false;
-    why.reason = reason;
-    return false;
-}
-
-}  // namespace
-
 bool Normalise(TGetRec& record) {
     AdmissionResult why;
     return Normalise(record, why);
@@ -38,8 +22,8 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
 
     CleanedAddress cleaned;
     switch (CleanAddress(record.URL, cleaned)) {
-    case CleanStatus::BadScheme: return Refuse(why, "scheme");
-    case CleanStatus::ClimbsAbove: return Refuse(why, "root folder");
+    case CleanStatus::BadScheme: return why.Refuse("scheme");
+    case CleanStatus::ClimbsAbove: return why.Refuse("root folder");
     case CleanStatus::Ok: break;
     }
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
@@ -50,7 +34,7 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
 
     const std::string relative = RelativeLocalName(record.URL, cleaned.isFile);
     record.Depth = CountSeparators(relative);
-    if (relative.empty()) return Refuse(why, "root folder");
+    if (relative.empty()) return why.Refuse("root folder");
 
     std::string root;
     if (record.Project) root = RootFolder(*record.Project);
@@ -58,7 +42,7 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     std::string full = relative;
     MapNameWith(full, true, root, DefaultDocName());
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
-    if (!SegmentsStayInside(full, MappedRootLength(root))) return Refuse(why, "root folder");
+    if (!SegmentsStayInside(full, MappedRootLength(root))) return why.Refuse("root folder");
     record.FName = std::move(full);
 
     const std::size_t sep = record.FName.find_last_of("/\\");
