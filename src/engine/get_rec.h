@@ -52,6 +52,7 @@ public:
     bool AnalysisDeletesTemp = false;
     TParser* Parser = nullptr;
     int ConnTries = 0;
+    int BadRequestAnswers = 0;  // 400 answers received so far in this run
     TFileCategory* Category = nullptr;
     std::string OldFName;
     int OldDepth = 0;

@@ -16,6 +16,9 @@ namespace qm {
 
 namespace {
 
+// How often a request answered with 400 is sent at the most in one run.
+constexpr int kBadRequestAttempts = 3;
+
 bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
@@ -27,6 +30,13 @@ bool IsDocumentType(const std::string& type) {
 void DeleteTemp(TGetRec& record) {
     RemoveFile(record.Temp);
     record.Temp.clear();
+}
+
+// Fills the record's content type from the description of its stored file, when there is one.
+void RecordedContentType(TGetRec& record) {
+    std::string type, lastModified;
+    if (LookupFileDescription(record.Path, record.RFile, type, lastModified))
+        record.ContentType = type;
 }
 
 }  // namespace
@@ -192,6 +202,10 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             IncDone(*project);
         }
         WriteRedirectStub(*record);
+        // A 304 answer carries no content type, yet the type decides how the file is read
+        // (page, script or nothing): take the one recorded when the file was stored, so an
+        // update run finds exactly the links the first run found.
+        if (record->ContentType.empty()) RecordedContentType(*record);
         const std::string primary = PrimaryName(record->FName);
         if (FileExists(primary)) {
             DeleteTemp(*record);
@@ -199,7 +213,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             QueueForAnalysis(std::move(record), primary, target, true);
             return;
         }
-        if (IsDocumentType(record->ContentType) || record->JavaClass) {
+        const bool javaScanned = record->JavaClass && project && project->EnableJava;
+        if (IsDocumentType(record->ContentType) || javaScanned) {
             DeleteTemp(*record);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);
@@ -212,6 +227,13 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
 
     if (status == 400 || (status >= 500 && status <= 599)) {
         DeleteTemp(*record);
+        // A server error may pass; a request the server calls malformed gets the same answer
+        // next time, so it has a few attempts even when attempts are otherwise unlimited.
+        if (status == 400 && ++record->BadRequestAnswers >= kBadRequestAttempts) {
+            if (project) ++project->S400;
+            FinishRecord(std::move(record));
+            return;
+        }
         retryOrGiveUp(true);
         return;
     }

@@ -17,6 +17,7 @@
 #include <array>
 
 #include "net/host_lookup.h"
+#include "net/request_target.h"
 #include "net/sockets.h"
 #include "platform/event_loop.h"
 
@@ -422,7 +423,7 @@ void THTTPClient::Impl::BuildRequest() {
     const std::string crlf = "\r\n";
     std::string auth;
     if (!c.UserName.empty()) auth = "Authorization: Basic " + Base64(c.UserName + ":" + c.Password) + crlf;
-    std::string referer = c.Referer.empty() ? "" : "Referer: " + c.Referer + crlf;
+    std::string referer = c.Referer.empty() ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
     std::string range;
     if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {
         range = "Range: bytes=" + std::to_string(c.Received) + "-";
@@ -433,7 +434,7 @@ void THTTPClient::Impl::BuildRequest() {
     std::string host = "Host: " + c.Host + (c.Port != 80 ? ":" + std::to_string(c.Port) : "") + crlf;
     std::string r;
     if (c.ProxyType == 1) {
-        r = "GET " + c.GetURL() + " HTTP/1.0" + crlf;
+        r = "GET " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Proxy-Connection: Keep-Alive" + crlf;
         r += agent + referer + range + host;
@@ -442,7 +443,7 @@ void THTTPClient::Impl::BuildRequest() {
             r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
         r += "Pragma: no-cache" + crlf + crlf;
     } else {
-        r = "GET " + c.Path + " HTTP/1.0" + crlf;
+        r = "GET " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Accept: */*" + crlf;
         r += referer + range + agent + host;

@@ -7,6 +7,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "java_class_builder.h"
 #include "support/peers.h"
@@ -65,6 +66,38 @@ StoredSite Scan(const fs::path& hostDir) {
             s.pages.push_back(e.path());
     }
     return s;
+}
+
+// The request lines nginx logged ("GET /x HTTP/1.0"), in order; nginx writes a line after
+// its answer went out, so the log is read once its size has settled.
+std::vector<std::string> LoggedRequests(const std::string& log) {
+    std::uintmax_t last = static_cast<std::uintmax_t>(-1);
+    for (int i = 0; i < 40; ++i) {
+        std::error_code ec;
+        std::uintmax_t size = fs::file_size(log, ec);
+        if (!ec && size == last) break;
+        last = ec ? 0 : size;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::vector<std::string> requests;
+    std::istringstream in(Slurp(log));
+    for (std::string line; std::getline(in, line);) {
+        std::size_t open = line.find('"');
+        std::size_t close = open == std::string::npos ? open : line.find("\" ", open + 1);
+        if (close != std::string::npos) requests.push_back(line.substr(open + 1, close - open - 1));
+    }
+    return requests;
+}
+
+// The statistics line quillmoor-cli prints for a Project after a run.
+std::string StatisticsOf(const std::string& out) {
+    std::size_t at = out.rfind("S200=");
+    return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+}
+
+int Statistic(const std::string& line, const std::string& key) {
+    std::size_t at = line.find(key + "=");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 1);
 }
 
 class SiteMirror : public ::testing::Test {
@@ -150,6 +183,24 @@ TEST_F(SiteMirror, PythonDocumentation) {
     ASSERT_TRUE(nginx.Ok()) << nginx.Error();
     auto r = Get(nginx.Url("/index.html"), 40);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::vector<std::string> firstRequests = LoggedRequests(nginx.Dir() + "/access.log");
+
+    // An update run over the stored copy asks for exactly the same addresses, now answered
+    // 304, whether a page's links were rewritten or not, and finds no link the first did not.
+    auto again = Get(nginx.Url("/index.html"), 40);
+    ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
+    std::vector<std::string> all = LoggedRequests(nginx.Dir() + "/access.log");
+    ASSERT_GE(all.size(), firstRequests.size());
+    std::multiset<std::string> first(firstRequests.begin(), firstRequests.end());
+    std::multiset<std::string> second(all.begin() + std::ptrdiff_t(firstRequests.size()), all.end());
+    EXPECT_TRUE(first == second) << firstRequests.size() << " requests, then " << second.size();
+    const std::string firstStats = StatisticsOf(r.out), secondStats = StatisticsOf(again.out);
+    EXPECT_GT(Statistic(firstStats, "S200"), 500) << firstStats;
+    EXPECT_EQ(Statistic(secondStats, "S200"), 0) << secondStats;
+    EXPECT_EQ(Statistic(secondStats, "S304"), Statistic(firstStats, "S200")) << secondStats;
+    EXPECT_EQ(Statistic(secondStats, "S400"), Statistic(firstStats, "S400")) << secondStats;
+    EXPECT_EQ(Statistic(secondStats, "SErr") + Statistic(secondStats, "SAbr"), 0) << secondStats;
+
     fs::path host = fs::path(downloads_) / ("127.0.0.1+" + std::to_string(nginx.Port()));
     StoredSite stored = Scan(host);
     std::size_t sourcePages = 0;

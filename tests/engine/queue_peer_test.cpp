@@ -178,7 +178,9 @@ TEST_F(QueueTest, ErrorsAreRetriedByTheAttemptsLeft) {
     StartNginx("location = /e500 { return 500; }\nlocation = /e400 { return 400; }\n");
     struct Case { const char* path; int retries; int requests; int s400; int done; };
     for (Case c : {Case{"/missing", 3, 1, 1, 1}, Case{"/e500", 3, 3, 1, 0},
-                   Case{"/e500", 1, 1, 1, 0}, Case{"/e400", 2, 2, 1, 0}}) {
+                   Case{"/e500", 1, 1, 1, 0}, Case{"/e400", 2, 2, 1, 0},
+                   // 400 is the same answer next time: three attempts at most, even unlimited.
+                   Case{"/e400", 0, 3, 1, 0}, Case{"/e400", 5, 3, 1, 0}}) {
         Options().ConnRetries = c.retries;
         int before = Requests(c.path);
         TDClass& p = AddProject(Url(c.path));

@@ -127,6 +127,39 @@ TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
                                       "\r\nConnection: Keep-Alive\r\nPragma: no-cache\r\n\r\n");
 }
 
+// Links found in pages may hold blanks, quotes, control characters and bytes above 127;
+// the request line carries them percent-encoded, escapes already made stay as they are.
+TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
+    ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()}});
+    THTTPClient::UserAgent = "";
+    THTTPClient c;
+    const std::string base = "http://127.0.0.1:" + std::to_string(s.Port());
+    Prepare(c, base + "/_static/; q=0.01/\"x\"\t<a>|{}^`\\\xe9%20%zz%4?a=b c&d=%41#f");
+    c.Referer = base + "/p q.html";
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(s.Received().at(0),
+              "GET /_static/;%20q=0.01/%22x%22%09%3Ca%3E%7C%7B%7D%5E%60%5C%E9%20%25zz%254?a=b%20c&d=%41%23f"
+              " HTTP/1.0\r\n"
+              "Accept: */*\r\n"
+              "Referer: " + base + "/p%20q.html\r\n"
+              "Host: 127.0.0.1:" + std::to_string(s.Port()) + "\r\n"
+              "Connection: Keep-Alive\r\nPragma: no-cache\r\n\r\n");
+
+    // Through an HTTP proxy the whole address is the target, encoded the same way.
+    Events e2;
+    THTTPClient d;
+    Attach(d, e2);
+    d.SetURL("http://peer.test/a b/\"c\"");
+    d.ProxyType = 1;
+    d.ProxyHost = "127.0.0.1";
+    d.ProxyPort = s.Port();
+    ASSERT_TRUE(d.Start(false));
+    ASSERT_TRUE(RunToDone(e2)) << e2.Dump();
+    EXPECT_EQ(s.Received().at(1).substr(0, s.Received().at(1).find("\r\n")),
+              "GET http://peer.test/a%20b/%22c%22 HTTP/1.0");
+}
+
 TEST_F(ClientTest, LookupOfANameThenConnect) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}});
     THTTPClient c;
