@@ -11,6 +11,7 @@
 #include "analysis/analyser_impl.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
+#include "engine/scratch_files.h"
 
 namespace qm::analysis_detail {
 
@@ -89,8 +90,7 @@ bool TAnalyser::OpenPart() {
     std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
     if (!parentDir.empty() && !std::filesystem::is_directory(parentDir, ec))
         std::filesystem::create_directories(parentDir, ec);
-    partName_ = target_ + ".qm-part";
-    out_ = ::open(partName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    out_ = OpenFixedScratch(target_, partName_, 0666);
     if (out_ < 0) return false;
     if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
     outUsed_ = 0;
@@ -252,16 +252,9 @@ void TAnalyser::CloseTarget() {
     WriteSpan(cursor_, n_);
     cursor_ = n_;
     Flush();
-    bool failed = writeFailed_;
-    if (::close(out_) != 0) failed = true;
+    const bool placed = CommitScratch(out_, partName_, target_, !writeFailed_);
     out_ = -1;
-    if (!failed) {
-        std::error_code ec;
-        std::filesystem::rename(partName_, target_, ec);
-        if (!ec) return;
-    }
-    std::remove(partName_.c_str());
-    Report("Error writing to file: " + target_, false);
+    if (!placed) Report("Error writing to file: " + target_, false);
 }
 
 void TAnalyser::CopyJavaClass() {

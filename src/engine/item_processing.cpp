@@ -7,6 +7,7 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
+#include "engine/scratch_files.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
 #include "store/file_category.h"
@@ -63,6 +64,11 @@ void TQueueManager::OnData(TGetRec& record, const char* block, std::size_t count
         p->ReceivedBytes += static_cast<std::int64_t>(count);
         if (p->OnProjectChange) p->OnProjectChange(*p, 4, static_cast<std::int64_t>(count));
     }
+}
+
+void TQueueManager::SweepScratchOnce(const std::string& directory) {
+    if (directory.empty() || !swept_.insert(directory).second) return;
+    RemoveStaleScratchFiles(directory);
 }
 
 void TQueueManager::FinishRecord(std::unique_ptr<TGetRec> record) {
@@ -151,6 +157,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         }
         if (project) IncDone(*project);
         MakeDirectories(record->Path);
+        SweepScratchOnce(record->Path);
         const bool document = IsDocumentType(record->ContentType);
         const std::string primary = PrimaryName(record->FName);
         // The copy as received is also what analysis reads: the download file is moved
@@ -201,6 +208,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             ++project->S304;
             IncDone(*project);
         }
+        SweepScratchOnce(record->Path);
         WriteRedirectStub(*record);
         // A 304 answer carries no content type, yet the type decides how the file is read
         // (page, script or nothing): take the one recorded when the file was stored, so an

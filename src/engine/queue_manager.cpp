@@ -148,7 +148,10 @@ THTTPClient& TQueueManager::AddConnection() {
     return c;
 }
 
-void TQueueManager::ClearSeen() { seen_.clear(); }
+void TQueueManager::ClearSeen() {
+    seen_.clear();
+    swept_.clear();
+}
 
 bool TQueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;

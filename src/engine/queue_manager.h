@@ -126,6 +126,9 @@ private:
     void OnDone(TGetRec& record, THTTPClient& conn, int code);
     void FinishRecord(std::unique_ptr<TGetRec> record);
     void RetryRecord(std::unique_ptr<TGetRec> record);
+    // Before the first write into a directory in this run: removes the scratch files a
+    // killed run left there.
+    void SweepScratchOnce(const std::string& directory);
 
     std::vector<std::unique_ptr<TGetRec>> queue_;
     std::vector<std::unique_ptr<TGetRec>> analysis_;
@@ -147,6 +150,7 @@ private:
         }
     };
     std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen_;
+    std::unordered_set<std::string> swept_;  // directories cleared of scratch files this run
     int startDepth_ = 0;
     int startWanted_ = 0;  // finished records whose next start was left to the outer start
     std::vector<std::unique_ptr<THTTPClient>> pool_;

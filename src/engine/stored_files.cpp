@@ -14,6 +14,7 @@
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/queue_manager.h"
+#include "engine/scratch_files.h"
 #include "platform/event_loop.h"
 #include "store/string_list.h"
 
@@ -33,17 +34,10 @@ mode_t StoredFileMode() {
     return mode;
 }
 
-// An empty private file beside target; its descriptor and name, or -1.
+// An empty private file beside target, locked until it is committed; its descriptor and
+// name, or -1.
 int CreateBeside(const std::string& target, std::string& name) {
-    std::string pattern = target + ".qm-XXXXXX";
-    std::unique_ptr<char[]> buf(new char[pattern.size() + 1]);
-    pattern.copy(buf.get(), pattern.size());
-    buf[pattern.size()] = '\0';
-    int fd = ::mkstemp(buf.get());
-    if (fd < 0) return -1;
-    name = buf.get();
-    ::fchmod(fd, StoredFileMode());
-    return fd;
+    return CreateScratchBeside(target, name, StoredFileMode());
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -60,10 +54,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 bool CommitBeside(int fd, const std::string& name, const std::string& target, bool ok) {
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(name.c_str(), target.c_str()) == 0) return true;
-    ::unlink(name.c_str());
-    return false;
+    return CommitScratch(fd, name, target, ok);
 }
 
 std::string TrimControls(const std::string& s) {

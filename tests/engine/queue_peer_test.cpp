@@ -442,7 +442,7 @@ TEST_F(QueueTest, StoppingLeavesNoPartFileAndNoCounters) {
     EXPECT_EQ(TempFiles(), 0);
     // Nothing stored sits beside the stored names.
     for (auto& e : fs::recursive_directory_iterator(Store()))
-        EXPECT_EQ(e.path().filename().string().find(".qm-"), std::string::npos) << e.path();
+        EXPECT_EQ(e.path().filename().string().find(".qm%"), std::string::npos) << e.path();
 }
 
 TEST_F(QueueTest, StopProjectKeepsTheOtherProjectRunning) {
