@@ -3,5 +3,9 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
+# Compiler cache entries that do not depend on where the checkout lies, so a fresh clone on
+# the same machine reuses what an earlier build compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 cmake -S "$top" -B "$top/$dir" -G Ninja "$@" >/dev/null
 cmake --build "$top/$dir"
