@@ -262,11 +262,11 @@ void FtpConversation::OnReply(const FtpReply& reply) {
         }
         return;
     case kTransferring:
-        // A transfer of unknown length (a listing) ends with the data connection's close
-        // and this reply, which says whether all of it came.
+        // The transfer ends with the data connection's close and this reply, which says
+        // (when the length is not known) whether all of it came.
         if (d >= 2 && finalDigit_ == 0) {
             finalDigit_ = d;
-            if (dataEnded_) EndWithoutSize();
+            if (dataEnded_) EndTransfer();
         }
         return;
     default:
@@ -446,7 +446,7 @@ void FtpConversation::TryHeader() {
     hooks_.headerDone();
     if (!ok()) return;
     if (fileSize_ != 0 && c_.Remaining <= 0) {
-        hooks_.finish(0, true, "Read Transaction complete.", 2);
+        DataDone();
         return;
     }
     dataWatch_->SetInterest(true, false);
@@ -493,7 +493,7 @@ void FtpConversation::ReadData() {
             if (!ok()) return;
         }
         if (sized && c_.Remaining <= 0) {
-            hooks_.finish(0, true, "Read Transaction complete.", 2);
+            DataDone();
             return;
         }
         if (c_.SizeLimit > 0 && c_.Received > static_cast<std::int64_t>(c_.SizeLimit) * 1024) {
@@ -515,15 +515,23 @@ void FtpConversation::DataClosed() {
         if (!page_.empty()) c_.OnData(c_, page_.data(), page_.size());
         if (!ok()) return;
     }
+    DataDone();
+}
+
+// Everything came (or the server closed the data connection of a transfer of unknown
+// length). The control connection stays until the server's end-of-transfer reply: a
+// server whose data side is still busy when the control connection drops may lose track
+// of its connections.
+void FtpConversation::DataDone() {
     dataWatch_.reset();
     CloseSocket(data_);
     dataEnded_ = true;
-    if (finalDigit_ != 0) EndWithoutSize();
+    if (finalDigit_ != 0) EndTransfer();
     // Otherwise the server's reply decides (or the inactivity timer ends the wait).
 }
 
-void FtpConversation::EndWithoutSize() {
-    if (finalDigit_ == 2) {
+void FtpConversation::EndTransfer() {
+    if (fileSize_ != 0 || finalDigit_ == 2) {
         c_.Remaining = 0;
         hooks_.finish(0, true, "Read Transaction complete.", 2);
     } else {

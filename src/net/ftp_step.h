@@ -88,7 +88,8 @@ private:
     void TryHeader();
     void ReadData();
     void DataClosed();
-    void EndWithoutSize();
+    void DataDone();
+    void EndTransfer();
 
     THTTPClient& c_;
     Hooks hooks_;
