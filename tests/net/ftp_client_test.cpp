@@ -282,5 +282,38 @@ TEST_F(FtpClientTest, ResumeWithRestAcceptedAndRefused) {
     }
 }
 
+TEST_F(FtpClientTest, BrokenTransferResumesWithRest) {
+    ScriptedFtpServer* self = nullptr;
+    int retrs = 0;
+    ScriptedFtpServer server("220 Ready.\r\n", {{"/f", kContent}},
+                             [&](Session& s, const std::string& verb, const std::string& arg) {
+                                 if (verb == "RETR" && ++retrs == 1) {
+                                     s.Send("150 Opening.\r\n");
+                                     s.OpenData();
+                                     s.SendData(kContent.substr(0, 4));
+                                     s.CloseData();
+                                     s.Send("426 Connection closed; transfer aborted.\r\n");
+                                     return true;
+                                 }
+                                 return self->Standard(s, verb, arg);
+                             });
+    self = &server;
+    THTTPClient c;
+    Events e;
+    Attach(c, e);
+    c.SetURL(server.Url("/f"));
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e));
+    EXPECT_TRUE(e.Has("Connection Reset by Peer. Status: 200 OK.", 2)) << e.Dump();
+    EXPECT_TRUE(e.Has("Restarting from 4.", 0));
+    EXPECT_TRUE(HasCommand(server.Commands(), "REST 4"));
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(e.dones, 1);
+    EXPECT_EQ(e.headers, 1);  // the resumed part comes without a second header
+    EXPECT_EQ(e.body, kContent);
+    EXPECT_EQ(c.StatusCode, 200);
+    EXPECT_EQ(c.RegetHeader, "HTTP/1.0 206 OK\r\nContent-Length=6\r\nContent-Range: bytes 4-9/10\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -113,6 +113,30 @@ TEST_F(FtpPeerTest, ResumeWithRestAndWithoutIt) {
     }
 }
 
+TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
+    FtpPeer peer(root_);
+    ASSERT_TRUE(peer.Ok()) << peer.Error();
+    DantePeer dante;
+    ASSERT_TRUE(dante.Ok()) << dante.Error();
+    for (int proxyType : {2, 1}) {
+        Events e;
+        THTTPClient c;
+        Attach(c, e);
+        c.ProxyType = proxyType;
+        c.ProxyHost = "127.0.0.1";
+        // SOCKS4 carries the control connection; an HTTP proxy cannot carry FTP, and the
+        // address is fetched directly (nothing listens at the proxy's port).
+        c.ProxyPort = proxyType == 2 ? dante.Port() : FreePort();
+        c.TimeOut = 10000;
+        c.SetURL(peer.Url("/pub/small.txt"));
+        ASSERT_TRUE(c.Start(false));
+        ASSERT_TRUE(RunToDone(e, 30000));
+        EXPECT_EQ(e.code, 0) << proxyType << "\n" << e.Dump();
+        EXPECT_EQ(e.body, "hello over ftp\n");
+        EXPECT_EQ(e.Has("Proxy server connected. Waiting for reply.", 0), proxyType == 2) << e.Dump();
+    }
+}
+
 TEST_F(FtpPeerTest, CliFetch) {
     FtpPeer peer(root_, "bob:pa%ss");
     ASSERT_TRUE(peer.Ok()) << peer.Error();
