@@ -110,7 +110,14 @@ void TAnalyser::MakeContext() {
     if (q != npos) url.erase(q);
     std::size_t slash = url.find_last_of("/\\");
     if (slash != npos) url.erase(slash + 1);
-    if (StartsWith(url, "http://")) url.erase(0, 7);
+    scheme_ = "http://";
+    if (StartsWith(url, "http://")) {
+        url.erase(0, 7);
+    } else if (StartsWith(url, "ftp://")) {
+        // A listing page from an FTP server links to its entries relative to itself.
+        scheme_ = "ftp://";
+        url.erase(0, 6);
+    }
     folder_ = url;
     std::size_t hostEnd = folder_.find_first_of("/\\");
     host_ = hostEnd == npos ? folder_ : folder_.substr(0, hostEnd);
@@ -412,7 +419,7 @@ void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
         if (link[0] == 'h') start += 5;
         if (!refused) {
             auto record = env_.NewRecord();
-            record->URL = "http://" + host_ + Verbatim(start, end);
+            record->URL = scheme_ + host_ + Verbatim(start, end);
             queued = AddFoundLink(std::move(record), guessed);
         }
     } else {
@@ -456,7 +463,7 @@ void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
             else if (t.kind == kLinkParam && !appletBase_.empty())
                 record->URL = appletBase_ + text;
             else
-                record->URL = "http://" + folder_ + text;
+                record->URL = scheme_ + folder_ + text;
             if ((t.kind == kLinkParam || t.kind == kLinkOption) && text.find('.') == npos) {
                 record.reset();
             } else {

@@ -98,6 +98,7 @@ private:
 
     std::string folder_;  // the document's folder without "http://", with its final "/"
     std::string host_;
+    std::string scheme_ = "http://";  // the document's own scheme, for its relative links
     std::string override_;
     std::string appletBase_;
     int appletDepth_ = 0;

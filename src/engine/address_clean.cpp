@@ -11,6 +11,7 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kSchemeLen = 7;  // "http://" and "file://"
+constexpr std::size_t kFtpSchemeLen = 6;  // "ftp://"
 
 bool EndsWith(const std::string& text, const char* tail, std::size_t tailLen) {
     return text.size() >= tailLen && std::memcmp(text.data() + text.size() - tailLen, tail, tailLen) == 0;
@@ -99,13 +100,13 @@ bool ResolveParents(std::string& url, bool isFile, std::size_t hostEnd) {
 }
 
 // "/./" becomes "/" (after the scheme).
-void ResolveCurrent(std::string& url) {
-    if (!Occurs(url, "/./", kSchemeLen)) return;
+void ResolveCurrent(std::string& url, std::size_t schemeLen) {
+    if (!Occurs(url, "/./", schemeLen)) return;
     std::string out;
     out.reserve(url.size());
     for (char c : url) {
         out.push_back(c);
-        if (c == '/' && out.size() >= kSchemeLen + 3 && EndsWith(out, "/./", 3)) {
+        if (c == '/' && out.size() >= schemeLen + 3 && EndsWith(out, "/./", 3)) {
             out.resize(out.size() - 2);
             out.back() = '/';
         }
@@ -113,10 +114,10 @@ void ResolveCurrent(std::string& url) {
     url.swap(out);
 }
 
-// Runs of "/" after "http:/" shrink to one, so file:///c:/x becomes file://c:/x.
-void CollapseSlashes(std::string& url) {
-    std::size_t w = kSchemeLen;
-    for (std::size_t r = kSchemeLen; r < url.size(); ++r) {
+// Runs of "/" after "http:/" (or "ftp:/") shrink to one, so file:///c:/x becomes file://c:/x.
+void CollapseSlashes(std::string& url, std::size_t schemeLen) {
+    std::size_t w = schemeLen;
+    for (std::size_t r = schemeLen; r < url.size(); ++r) {
         if (url[r] == '/' && url[w - 1] == '/') continue;
         url[w++] = url[r];
     }
@@ -146,32 +147,35 @@ int CountSeparators(std::string_view text) {
 
 CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     out = CleanedAddress{};
+    std::size_t schemeLen = kSchemeLen;
     if (StartsWithNoCase(url, "file://")) out.isFile = true;
+    else if (StartsWithNoCase(url, "ftp://")) schemeLen = kFtpSchemeLen;
     else if (!StartsWithNoCase(url, "http://")) return CleanStatus::BadScheme;
+    const char* defaultPort = schemeLen == kFtpSchemeLen ? ":21/" : ":80/";
 
     CleanCharacters(url);
     CollapseAmpEntities(url);
 
     std::size_t hostEnd = std::string::npos;
     if (!out.isFile) {
-        if (url.find('/', kSchemeLen) == std::string::npos) url.push_back('/');
-        hostEnd = url.find('/', kSchemeLen);
+        if (url.find('/', schemeLen) == std::string::npos) url.push_back('/');
+        hostEnd = url.find('/', schemeLen);
         // The only ":80/" that can start before the host end is the one ending there.
-        if (url.compare(hostEnd - 3, 4, ":80/") == 0) {
+        if (url.compare(hostEnd - 3, 4, defaultPort) == 0) {
             url.erase(hostEnd - 3, 3);
             hostEnd -= 3;
         }
         const std::size_t at = url.find('@');
         if (at != std::string::npos && at < hostEnd) {
             out.hasCredentials = true;
-            out.credentials.assign(url, kSchemeLen, at - kSchemeLen);
-            url.erase(kSchemeLen, at - kSchemeLen + 1);
-            hostEnd -= at - kSchemeLen + 1;
+            out.credentials.assign(url, schemeLen, at - schemeLen);
+            url.erase(schemeLen, at - schemeLen + 1);
+            hostEnd -= at - schemeLen + 1;
         }
     }
     if (!ResolveParents(url, out.isFile, hostEnd)) return CleanStatus::ClimbsAbove;
-    ResolveCurrent(url);
-    CollapseSlashes(url);
+    ResolveCurrent(url, schemeLen);
+    CollapseSlashes(url, schemeLen);
     return CleanStatus::Ok;
 }
 
@@ -181,7 +185,8 @@ void DropFragment(std::string& url) {
 }
 
 std::string RelativeLocalName(std::string_view url, bool isFile) {
-    std::string_view name = url.size() > kSchemeLen ? url.substr(kSchemeLen) : std::string_view();
+    const std::size_t schemeLen = StartsWithNoCase(url, "ftp://") ? kFtpSchemeLen : kSchemeLen;
+    std::string_view name = url.size() > schemeLen ? url.substr(schemeLen) : std::string_view();
     if (!isFile) return std::string(name);
     if (name.size() >= 2 && (name[1] == ':' || name[1] == '|'))
         name.remove_prefix(name.size() < 3 ? name.size() : 3);

@@ -331,6 +331,7 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     conn.ProxyHost = opt.ProxyAddr;
     conn.ProxyPort = opt.ProxyPort;
     conn.TimeOut = opt.TimeOut;
+    conn.FtpPassive = opt.FtpPassive;
     if (!record.URLPsw.empty()) {
         std::size_t colon = record.URLPsw.find(':');
         if (colon == std::string::npos) {

@@ -16,6 +16,7 @@
 
 #include <array>
 
+#include "net/ftp_step.h"
 #include "net/host_lookup.h"
 #include "net/request_target.h"
 #include "net/sockets.h"
@@ -128,6 +129,11 @@ struct THTTPClient::Impl {
     std::size_t socksReplyBytes = 0;
     std::uint64_t generation = 0;  // counts transactions, so stale events are recognised
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    std::unique_ptr<FtpConversation> ftp;  // made for the first ftp:// address
+
+    // FTP is not carried by an HTTP proxy: such addresses are fetched directly.
+    int Proxy() const { return c.Scheme == 1 && c.ProxyType == 1 ? 0 : c.ProxyType; }
+    FtpConversation& Ftp();
 
     // True while the transaction of gen is still the running one.
     bool Current(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
@@ -160,6 +166,7 @@ struct THTTPClient::Impl {
     void CloseSockets() {
         watch.reset();
         CloseSocket(sock);
+        if (ftp) ftp->CloseData();
         pendingOut.clear();
         connecting = false;
     }
@@ -215,6 +222,30 @@ struct THTTPClient::Impl {
     void FlushOutput();
     void HandleHttpData(std::size_t n);
 };
+
+FtpConversation& THTTPClient::Impl::Ftp() {
+    if (!ftp) {
+        FtpConversation::Hooks h;
+        h.report = [this](const std::string& text, int kind) { Report(text, kind); };
+        h.finish = [this](int code, bool complete, const std::string& text, int kind) {
+            Finish(code, complete, text, kind);
+        };
+        h.closed = [this] { OnClosed(); };
+        h.activity = [this] { StartTimeout(); };
+        h.send = [this](const std::string& text) { SendText(text); };
+        h.headerDone = [this] {
+            HeaderDone = true;
+            if (!Restarting && c.OnHeader) c.OnHeader(c);  // a resumed transfer keeps its header
+        };
+        h.guard = [this] {
+            auto guard = alive;
+            std::uint64_t gen = generation;
+            return std::function<bool()>([this, guard, gen] { return Current(guard, gen); });
+        };
+        ftp = std::make_unique<FtpConversation>(c, std::move(h));
+    }
+    return *ftp;
+}
 
 THTTPClient::THTTPClient() : impl_(std::make_unique<Impl>(*this)) {}
 
@@ -349,14 +380,14 @@ bool THTTPClient::Impl::Start(bool restart) {
         c.Busy = false;
         return false;
     }
-    connectPort = c.ProxyType > 0 ? c.ProxyPort : c.Port;
-    if (c.ProxyType > 0) targetPort = c.Port;
-    HostToResolve = c.ProxyType > 0 ? c.ProxyHost : c.Host;
+    connectPort = Proxy() > 0 ? c.ProxyPort : c.Port;
+    if (Proxy() > 0) targetPort = c.Port;
+    HostToResolve = Proxy() > 0 ? c.ProxyHost : c.Host;
     connectAddress = CachedAddress(HostToResolve);
 
     auto guard = alive;
     std::uint64_t gen = generation;
-    if (c.ProxyType == 2) {
+    if (Proxy() == 2) {
         targetAddress = CachedAddress(c.Host);
         if (targetAddress == kNoAddress) {
             Report("Looking up host " + c.Host + "...", 0);
@@ -494,7 +525,7 @@ void THTTPClient::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
 void THTTPClient::Impl::Connect() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    Report(c.ProxyType != 0 ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
+    Report(Proxy() != 0 ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
     if (!Current(guard, gen)) return;
     if (sock == kNoSocket || !SetNonBlocking(sock)) {
         Finish(4, false, "Socket Error.", 0);
@@ -563,15 +594,15 @@ void THTTPClient::Impl::OnConnected(int error) {
         return;
     }
     watch->SetInterest(true, false);
-    if (c.Scheme == 1) {
-        // The FTP conversation plugs in here: the server speaks first. Until it exists,
-        // an ftp:// address ends as a refused log-on would.
+    if (c.Scheme == 1 && Proxy() != 2) {
+        // The FTP server speaks first: nothing is sent until its greeting.
         Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
         if (!Current(guard, gen)) return;
-        Finish(4, false, "FTP server access denied.", 2);
+        Ftp().Begin(sock, Restarting, false);
+        StartTimeout();
         return;
     }
-    if (c.ProxyType == 2) {
+    if (Proxy() == 2) {
         Report("Proxy server connected. Waiting for reply.", 0);
         if (!Current(guard, gen)) return;
         unsigned char head[8];
@@ -624,7 +655,7 @@ void THTTPClient::Impl::FlushOutput() {
 void THTTPClient::Impl::OnReadable() {
     if (!c.Busy) return;
     if (c.TimeOut > 0) timer.Start(c.TimeOut, true);
-    if (c.ProxyType == 2 && !SocksGranted) {
+    if (Proxy() == 2 && !SocksGranted) {
         ssize_t n = ::recv(sock, socksReply.data() + socksReplyBytes, 8 - socksReplyBytes, 0);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             OnClosed();
@@ -644,8 +675,16 @@ void THTTPClient::Impl::OnReadable() {
         SocksGranted = true;
         Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
         if (!Current(guard, gen)) return;
+        if (c.Scheme == 1) {
+            Ftp().Begin(sock, Restarting, true);
+            return;
+        }
         SendText(request);
         Report(request, 3);
+        return;
+    }
+    if (c.Scheme == 1) {
+        Ftp().OnControlReadable();
         return;
     }
     // Each read takes at most kReadSize bytes and is handled whole before the next, as

@@ -1,7 +1,7 @@
 #pragma once
 // THTTPClient: one retrieval connection. It fetches one address at a time over HTTP/1.0
 // (directly, through an HTTP proxy or through SOCKS4), reads file:// addresses from disk,
-// and leaves room for the FTP conversation. It works only from main-thread events (socket
+// and holds the FTP conversation for ftp:// addresses. It works only from main-thread events (socket
 // readiness, lookup answers, its timer) and reports to its owner through four events.
 #include <cstdint>
 #include <functional>
@@ -37,6 +37,9 @@ public:
     bool AllowResume = true;
     std::int64_t ResumeFrom = 0;
     std::int64_t RangeEnd = 0;
+    // FTP data connections: passive (we connect to the server) instead of active (the
+    // server connects to us). Active mode falls back to passive by itself when refused.
+    bool FtpPassive = false;
 
     // Shared by all clients, from the program options.
     static std::string UserAgent;

@@ -42,6 +42,7 @@ void TOptions::Reset() {
     DiskSpace = 5;
     DDs.Clear();
     DDs.Add(PathPrefix);
+    FtpPassive = false;
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

@@ -37,6 +37,7 @@ struct TOptions {
     bool LowMemory = true;
     int DiskSpace = 5;       // megabytes
     SortedStringList DDs;    // download folders offered
+    bool FtpPassive = false; // FTP data connections passive from the start
     // Stored beside the record.
     std::string HTTPUser, HTTPPass;  // plain text in memory, letter-pair encoded when stored
     std::string UAgent;

@@ -105,7 +105,7 @@ TEST_F(ExplainTest, AdmittedAddressesTellWhereTheyAreStored) {
 }
 
 TEST_F(ExplainTest, RefusalsNameTheRule) {
-    auto f = Fields(Explain({"Docs/Manual", "ftp://127.0.0.1/x"}).out);
+    auto f = Fields(Explain({"Docs/Manual", "gopher://127.0.0.1/x"}).out);
     EXPECT_EQ(f["admitted"], "no");
     EXPECT_EQ(f["reason"], "scheme");
     f = Fields(Explain({"Docs/Manual", "http://127.0.0.2/x.htm"}).out);

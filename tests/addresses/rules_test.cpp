@@ -26,7 +26,13 @@ TEST(CleanAddress, SchemeIsTestedWithoutRegardToCaseAndKeepsItsCase) {
     EXPECT_EQ(Clean("HTTP://Some.Host"), "HTTP://Some.Host/");
     EXPECT_EQ(Clean("File://C:/x"), "File://C:/x");
     CleanStatus s;
-    for (const char* bad : {"ftp://host/file", "https://host/", "mailto:a@b", "", "http:/x", "htt"}) {
+    // FTP addresses are cleaned as http ones are, with their own default port.
+    EXPECT_EQ(Clean("FTP://Host:21/a/./b//c"), "FTP://Host/a/b/c");
+    EXPECT_EQ(Clean("ftp://host:80/../x"), "ftp://host:80/x");
+    CleanedAddress info;
+    EXPECT_EQ(Clean("ftp://me:pw@host", nullptr, &info), "ftp://host/");
+    EXPECT_EQ(info.credentials, "me:pw");
+    for (const char* bad : {"ftp:/host/file", "https://host/", "mailto:a@b", "", "http:/x", "htt"}) {
         Clean(bad, &s);
         EXPECT_EQ(s, CleanStatus::BadScheme) << bad;
     }

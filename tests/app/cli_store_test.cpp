@@ -63,12 +63,15 @@ TEST(CliStore, OptionsPrintAndSetWithRepairs) {
         names.push_back(r.out.substr(at, r.out.find('=', at) - at));
         at = nl + 1;
     }
-    EXPECT_EQ(names.size(), 34u);
+    EXPECT_EQ(names.size(), 35u);
     EXPECT_EQ(names.front(), "PathPrefix");
     EXPECT_EQ(names[12], "HTTPUser");
-    EXPECT_EQ(names.back(), "DDs");
+    EXPECT_EQ(names[33], "DDs");
+    // Options added later are saved after the original ones, off unless set.
+    EXPECT_EQ(names.back(), "FtpPassive");
+    EXPECT_NE(r.out.find("FtpPassive=0\n"), std::string::npos);
     r = test::RunCli({"--home", home, "options", "Priority=9", "HTTPPass=ab", "LogLimit=0", "UseProxy=1",
-                      "DefaultDoc=" + std::string(40, 'd'), "httpport=8123"});
+                      "DefaultDoc=" + std::string(40, 'd'), "httpport=8123", "ftppassive=yes"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = test::RunCli({"--home", home, "options"});
     EXPECT_NE(r.out.find("Priority=2\n"), std::string::npos);
@@ -77,6 +80,7 @@ TEST(CliStore, OptionsPrintAndSetWithRepairs) {
     EXPECT_NE(r.out.find("ProxyType=1\n"), std::string::npos);
     EXPECT_NE(r.out.find("DefaultDoc=" + std::string(30, 'd') + "\n"), std::string::npos);
     EXPECT_NE(r.out.find("HTTPPort=8123\n"), std::string::npos);
+    EXPECT_NE(r.out.find("FtpPassive=1\n"), std::string::npos);
     const std::string reg = test::ReadFile(home + "/registry.reg");
     EXPECT_NE(reg.find("\"HTTPPass\"=\"\\x01BGCG\""), std::string::npos);
 }

@@ -14,7 +14,8 @@ TEST(NewProject, TypedAddressRules) {
     EXPECT_EQ(NormaliseTypedAddress("file:///home/me/a.htm"), "file://home/me/a.htm");
     EXPECT_EQ(NormaliseTypedAddress("host\\dir\\a?b\\c"), "http://host/dir/a?b\\c");
     EXPECT_EQ(NormaliseTypedAddress(""), "http://");
-    EXPECT_EQ(NormaliseTypedAddress("ftp://h/"), "http://ftp://h/");
+    EXPECT_EQ(NormaliseTypedAddress("ftp://h/"), "ftp://h/");
+    EXPECT_EQ(NormaliseTypedAddress("gopher://h/"), "http://gopher://h/");
 }
 
 TEST(NewProject, PastedAddressLosesLineBreaksBeforeTheQuery) {

@@ -688,12 +688,13 @@ TEST_F(ClientTest, LocalFiles) {
     EXPECT_FALSE(c.Start(false));
 }
 
-TEST_F(ClientTest, FtpAddressEndsAsALogonFailure) {
-    ScriptedServer s({{Send("220 hello\r\n"), Hold(3000)}});
+TEST_F(ClientTest, FtpAddressRefusedGreetingEndsAsALogonFailure) {
+    ScriptedServer s({{Send("421 Too many users.\r\n"), Hold(3000)}});
     THTTPClient c;
     Prepare(c, "ftp://127.0.0.1:" + std::to_string(s.Port()) + "/pub/");
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e));
     EXPECT_EQ(e.code, 4);
+    EXPECT_TRUE(e.Has("FTP server access denied.", 2));
     EXPECT_FALSE(c.Busy);
 }

@@ -242,6 +242,24 @@ DantePeer::DantePeer() {
     Launch({FindProgram("danted"), "-f", conf, "-p", dir_ + "/danted.pid", "-N", "1"}, "danted");
 }
 
+FtpPeer::FtpPeer(const std::string& root, const std::string& user, bool noRest, bool noActive) {
+    dir_ = MakeTempDir("ftp");
+    port_ = FreePort();
+    const char* src = std::getenv("QM_SOURCE_DIR");
+    std::string script = std::string(src && *src ? src : ".") + "/tests/support/ftp_peer.py";
+    // Debian's interpreter, which has Debian's pyftpdlib, whatever python3 is first on PATH.
+    std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
+    std::vector<std::string> argv = {python, script, "--port", std::to_string(port_), "--root", root};
+    if (!user.empty()) argv.insert(argv.end(), {"--user", user});
+    if (noRest) argv.push_back("--no-rest");
+    if (noActive) argv.push_back("--no-active");
+    Launch(argv, "pyftpdlib");
+}
+
+std::string FtpPeer::Url(const std::string& path) const {
+    return "ftp://127.0.0.1:" + std::to_string(port_) + path;
+}
+
 std::string CliPath() {
     const char* bin = std::getenv("QM_BINARY_DIR");
     return std::string(bin && *bin ? bin : ".") + "/src/cli/quillmoor-cli";

@@ -71,6 +71,15 @@ public:
     DantePeer();
 };
 
+// pyftpdlib serving root on 127.0.0.1 to anonymous users and, when user is "name:password",
+// to that user. noRest: REST is refused; noActive: PORT is answered with 425.
+class FtpPeer : public PeerBase {
+public:
+    explicit FtpPeer(const std::string& root, const std::string& user = "", bool noRest = false,
+                     bool noActive = false);
+    std::string Url(const std::string& path) const;  // "ftp://127.0.0.1:PORT" + path
+};
+
 // The quillmoor-cli program of this build, and a way to run it.
 std::string CliPath();
 struct RunResult {
