@@ -10,7 +10,7 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kSchemeLen = 7;  // "http://" and "file://"
+constexpr std::size_t kSchemeLen = 7;  // "http://" and "file://"; "https://" has one more
 
 bool EndsWith(const std::string& text, const char* tail, std::size_t tailLen) {
     return text.size() >= tailLen && std::memcmp(text.data() + text.size() - tailLen, tail, tailLen) == 0;
@@ -99,13 +99,13 @@ bool ResolveParents(std::string& url, bool isFile, std::size_t hostEnd) {
 }
 
 // "/./" becomes "/" (after the scheme).
-void ResolveCurrent(std::string& url) {
-    if (!Occurs(url, "/./", kSchemeLen)) return;
+void ResolveCurrent(std::string& url, std::size_t schemeLen) {
+    if (!Occurs(url, "/./", schemeLen)) return;
     std::string out;
     out.reserve(url.size());
     for (char c : url) {
         out.push_back(c);
-        if (c == '/' && out.size() >= kSchemeLen + 3 && EndsWith(out, "/./", 3)) {
+        if (c == '/' && out.size() >= schemeLen + 3 && EndsWith(out, "/./", 3)) {
             out.resize(out.size() - 2);
             out.back() = '/';
         }
@@ -114,9 +114,9 @@ void ResolveCurrent(std::string& url) {
 }
 
 // Runs of "/" after "http:/" shrink to one, so file:///c:/x becomes file://c:/x.
-void CollapseSlashes(std::string& url) {
-    std::size_t w = kSchemeLen;
-    for (std::size_t r = kSchemeLen; r < url.size(); ++r) {
+void CollapseSlashes(std::string& url, std::size_t schemeLen) {
+    std::size_t w = schemeLen;
+    for (std::size_t r = schemeLen; r < url.size(); ++r) {
         if (url[r] == '/' && url[w - 1] == '/') continue;
         url[w++] = url[r];
     }
@@ -147,31 +147,35 @@ int CountSeparators(std::string_view text) {
 CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     out = CleanedAddress{};
     if (StartsWithNoCase(url, "file://")) out.isFile = true;
+    else if (StartsWithNoCase(url, "https://")) out.isSecure = true;
     else if (!StartsWithNoCase(url, "http://")) return CleanStatus::BadScheme;
+    const std::size_t schemeLen = SchemeLength(url);
 
     CleanCharacters(url);
     CollapseAmpEntities(url);
 
     std::size_t hostEnd = std::string::npos;
     if (!out.isFile) {
-        if (url.find('/', kSchemeLen) == std::string::npos) url.push_back('/');
-        hostEnd = url.find('/', kSchemeLen);
-        // The only ":80/" that can start before the host end is the one ending there.
-        if (url.compare(hostEnd - 3, 4, ":80/") == 0) {
-            url.erase(hostEnd - 3, 3);
-            hostEnd -= 3;
+        if (url.find('/', schemeLen) == std::string::npos) url.push_back('/');
+        hostEnd = url.find('/', schemeLen);
+        // The only default port that can start before the host end is the one ending there.
+        const std::string_view defaultPort = out.isSecure ? ":443/" : ":80/";
+        if (hostEnd >= schemeLen + defaultPort.size() - 1 &&
+            url.compare(hostEnd + 1 - defaultPort.size(), defaultPort.size(), defaultPort) == 0) {
+            url.erase(hostEnd + 1 - defaultPort.size(), defaultPort.size() - 1);
+            hostEnd -= defaultPort.size() - 1;
         }
         const std::size_t at = url.find('@');
         if (at != std::string::npos && at < hostEnd) {
             out.hasCredentials = true;
-            out.credentials.assign(url, kSchemeLen, at - kSchemeLen);
-            url.erase(kSchemeLen, at - kSchemeLen + 1);
-            hostEnd -= at - kSchemeLen + 1;
+            out.credentials.assign(url, schemeLen, at - schemeLen);
+            url.erase(schemeLen, at - schemeLen + 1);
+            hostEnd -= at - schemeLen + 1;
         }
     }
     if (!ResolveParents(url, out.isFile, hostEnd)) return CleanStatus::ClimbsAbove;
-    ResolveCurrent(url);
-    CollapseSlashes(url);
+    ResolveCurrent(url, schemeLen);
+    CollapseSlashes(url, schemeLen);
     return CleanStatus::Ok;
 }
 
@@ -180,8 +184,13 @@ void DropFragment(std::string& url) {
     if (hash != std::string::npos) url.resize(hash);
 }
 
+std::size_t SchemeLength(std::string_view url) {
+    return StartsWithNoCase(url, "https://") ? kSchemeLen + 1 : kSchemeLen;
+}
+
 std::string RelativeLocalName(std::string_view url, bool isFile) {
-    std::string_view name = url.size() > kSchemeLen ? url.substr(kSchemeLen) : std::string_view();
+    const std::size_t schemeLen = SchemeLength(url);
+    std::string_view name = url.size() > schemeLen ? url.substr(schemeLen) : std::string_view();
     if (!isFile) return std::string(name);
     if (name.size() >= 2 && (name[1] == ':' || name[1] == '|'))
         name.remove_prefix(name.size() < 3 ? name.size() : 3);

@@ -3,6 +3,7 @@
 // and counts it in its Project's statistics.
 #include <cstdio>
 
+#include "engine/document_type.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
@@ -141,7 +142,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         }
         if (project) IncDone(*project);
         MakeDirectories(record->Path);
-        const bool document = IsDocumentType(record->ContentType);
+        const bool document = IsDocumentType(record->ContentType) ||
+                              IsStyleSheet(record->ContentType, record->URL);
         const std::string primary = PrimaryName(record->FName);
         // The copy as received is also what analysis reads: the download file is moved
         // into place rather than copied, and analysis works from the stored copy.
@@ -199,7 +201,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             QueueForAnalysis(std::move(record), primary, target, true);
             return;
         }
-        if (IsDocumentType(record->ContentType) || record->JavaClass) {
+        if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) ||
+            record->JavaClass) {
             DeleteTemp(*record);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);

@@ -42,6 +42,8 @@ void TOptions::Reset() {
     DiskSpace = 5;
     DDs.Clear();
     DDs.Add(PathPrefix);
+    SSLAnyCert = false;
+    ExtLast = false;
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

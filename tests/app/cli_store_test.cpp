@@ -63,10 +63,12 @@ TEST(CliStore, OptionsPrintAndSetWithRepairs) {
         names.push_back(r.out.substr(at, r.out.find('=', at) - at));
         at = nl + 1;
     }
-    EXPECT_EQ(names.size(), 34u);
+    EXPECT_EQ(names.size(), 36u);
     EXPECT_EQ(names.front(), "PathPrefix");
     EXPECT_EQ(names[12], "HTTPUser");
-    EXPECT_EQ(names.back(), "DDs");
+    EXPECT_EQ(names[33], "DDs");  // the options added later are saved after it
+    EXPECT_EQ(names[34], "SSLAnyCert");
+    EXPECT_EQ(names.back(), "ExtLast");
     r = test::RunCli({"--home", home, "options", "Priority=9", "HTTPPass=ab", "LogLimit=0", "UseProxy=1",
                       "DefaultDoc=" + std::string(40, 'd'), "httpport=8123"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
