@@ -9,7 +9,8 @@ namespace qm::app {
 namespace {
 std::string ApplySchemeRules(std::string a) {
     std::string head = LowerCase(a.substr(0, 7));
-    if (head != "http://" && head != "file://") a = "http://" + a;
+    if (head != "http://" && head != "file://" && LowerCase(a.substr(0, 8)) != "https://")
+        a = "http://" + a;
     if (a.compare(0, 8, "file:///") == 0) a.erase(7, 1);
     return a;
 }
