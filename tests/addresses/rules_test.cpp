@@ -26,7 +26,8 @@ TEST(CleanAddress, SchemeIsTestedWithoutRegardToCaseAndKeepsItsCase) {
     EXPECT_EQ(Clean("HTTP://Some.Host"), "HTTP://Some.Host/");
     EXPECT_EQ(Clean("File://C:/x"), "File://C:/x");
     CleanStatus s;
-    for (const char* bad : {"ftp://host/file", "https://host/", "mailto:a@b", "", "http:/x", "htt"}) {
+    EXPECT_EQ(Clean("HTTPS://Some.Host:443"), "HTTPS://Some.Host/");
+    for (const char* bad : {"ftp://host/file", "ftps://host/", "mailto:a@b", "", "http:/x", "htt", "https:/x"}) {
         Clean(bad, &s);
         EXPECT_EQ(s, CleanStatus::BadScheme) << bad;
     }
