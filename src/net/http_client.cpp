@@ -248,14 +248,23 @@ void THTTPClient::SetURL(const std::string& address) {
     Scheme = 0;
     std::string rest = a;
     static const struct { const char* prefix; int scheme; } kSchemes[] = {
-        {"https://", 3}, {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+        {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+    std::size_t found = std::string::npos;
     for (const auto& s : kSchemes) {
         std::size_t p = lower.find(s.prefix);
         if (p != std::string::npos) {
             Scheme = s.scheme;
             rest = a.substr(p + std::strlen(s.prefix));
+            found = p;
             break;
         }
+    }
+    // https counts when it is written before the scheme found above, so that an address
+    // named in a query of either kind is not taken for the address itself.
+    const std::size_t secure = lower.find("https://");
+    if (secure < found) {
+        Scheme = 3;
+        rest = a.substr(secure + 8);
     }
     std::string path;
     if (Scheme == 2) {

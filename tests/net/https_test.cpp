@@ -131,6 +131,13 @@ TEST_F(HttpsTest, TrustedServerWholeFileResumeAndNotModified) {
     Events e = Fetch(c, Url(0, "/file.txt"));
     EXPECT_EQ(c.Scheme, 3);
     EXPECT_EQ(c.GetURL(), Url(0, "/file.txt"));
+    THTTPClient q;
+    q.SetURL("http://h/go?to=https://other/");
+    EXPECT_EQ(q.Scheme, 0);
+    EXPECT_EQ(q.Host, "h");
+    q.SetURL("HTTPS://h/x?to=http://other/");
+    EXPECT_EQ(q.Scheme, 3);
+    EXPECT_EQ(q.Port, 443);
     EXPECT_EQ(e.code, 0) << e.Dump();
     EXPECT_EQ(c.StatusCode, 200);
     EXPECT_EQ(e.body, body_);
