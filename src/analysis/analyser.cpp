@@ -9,6 +9,7 @@
 
 #include "analysis/analyser_impl.h"
 #include "engine/analysis_hook.h"
+#include "engine/document_type.h"
 #include "engine/get_rec.h"
 
 namespace qm {
@@ -41,8 +42,10 @@ struct RowsBySecondChar {
     std::array<std::size_t, kTagRowCount> length{};
     RowsBySecondChar() {
         for (std::size_t r = 0; r < kTagRowCount; ++r) {
-            rows[static_cast<unsigned char>(kTagTable[r].tag[1])].push_back(int(r));
             length[r] = std::strlen(kTagTable[r].tag);
+            // The catch-all row and the rows no tag text selects are not in the index.
+            if (length[r] < 2) continue;
+            rows[static_cast<unsigned char>(kTagTable[r].tag[1])].push_back(int(r));
         }
     }
 };
@@ -110,14 +113,13 @@ void TAnalyser::MakeContext() {
     if (q != npos) url.erase(q);
     std::size_t slash = url.find_last_of("/\\");
     if (slash != npos) url.erase(slash + 1);
-    scheme_ = "http://";
-    if (StartsWith(url, "http://")) {
-        url.erase(0, 7);
-    } else if (StartsWith(url, "ftp://")) {
+    if (StartsWithNoCase(url, "ftp://")) {
         // A listing page from an FTP server links to its entries relative to itself.
         scheme_ = "ftp://";
-        url.erase(0, 6);
+    } else {
+        scheme_ = StartsWithNoCase(url, "https://") ? "https://" : "http://";
     }
+    if (StartsWithNoCase(url, scheme_)) url.erase(0, scheme_.size());
     folder_ = url;
     std::size_t hostEnd = folder_.find_first_of("/\\");
     host_ = hostEnd == npos ? folder_ : folder_.substr(0, hostEnd);
@@ -175,6 +177,8 @@ void TAnalyser::RunOn(std::string text) {
             row_ = kRowScript;
             ScanScript(0, n_);
         }
+    } else if (IsStyleSheet(parent_.ContentType, parent_.URL)) {
+        ScanStyle(0, n_, false);
     } else {
         TagLoop();
     }
@@ -199,6 +203,10 @@ std::size_t TAnalyser::NextTag(std::size_t from, int& row) const {
                 return i;
             }
         }
+        if (IsLower(text[i + 1])) {  // any other tag, for its style and resource attributes
+            row = kRowAnyTag;
+            return i;
+        }
         ++i;
     }
     return npos;
@@ -211,7 +219,9 @@ void TAnalyser::TagLoop() {
         std::size_t pos = NextTag(std::max(cursor_, searchFrom), row);
         if (pos == npos) return;
         row_ = row;
-        bool goOn = kTagTable[row].block ? BlockRow(row, pos) : NormalRow(row, pos);
+        bool goOn = row == kRowAnyTag      ? OtherTag(pos)
+                    : kTagTable[row].block ? BlockRow(row, pos)
+                                           : NormalRow(row, pos);
         if (!goOn) return;
         // Every step moves on by at least one character, whatever the text.
         searchFrom = std::max(cursor_, pos + 1);
@@ -287,6 +297,15 @@ bool TAnalyser::BlockRow(int row, std::size_t pos) {
     const TagRow& t = kTagTable[row];
     std::string_view first = t.first;
     std::size_t end = first == ">" ? TagEnd(pos) : FindIn(first, pos, n_);
+    if (row == kRowStyleBlock) {
+        // The sheet starts after the tag's ">"; without an end marker it runs to the end.
+        std::size_t te = TagEnd(pos);
+        std::size_t limit = end == npos ? n_ : end;
+        if (te != npos && te < limit) ScanStyle(te + 1, limit, false);
+        if (end == npos) return false;
+        MoveTo(std::min(n_, end + first.size()));
+        return true;
+    }
     std::size_t start = pos;
     bool handler = false;
     if (*t.second) {
@@ -297,6 +316,11 @@ bool TAnalyser::BlockRow(int row, std::size_t pos) {
             if (row == kRowComment) end = alt;
             if (row == kRowInputHandler) handler = true;
         }
+    }
+    if (row == kRowInputHandler && end != npos) {
+        // An image button's source, and any style value, before the handler's script.
+        std::vector<TagExtra> extras = TagExtras(pos, end);
+        RunExtras(extras, handler ? start : end);
     }
     if (t.kind == kLinkScript && settings_.EnableScript &&
         (row == kRowScript || handler)) {
@@ -317,9 +341,13 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
     std::size_t a1 = FindAttribute(row, 0, firstName, pos, te);
     if (a1 != npos && a1 > 0 && IsLower(search_[a1 - 1]))
         a1 = FindAttribute(row, 1, firstName, a1 + 1, te);
+    std::vector<TagExtra> extras;
+    if (te != npos && t.kind != kLinkBase && t.kind != kLinkParam && t.kind != kLinkOption)
+        extras = TagExtras(pos, te);
     if (a1 != npos && row == kRowAnchor) {
         char c = search_[pos + 2];
         if (IsLower(c) && c != 'p' && c != 'r') {
+            RunExtras(extras, npos);
             MoveTo(pos + tagLen);
             return true;
         }
@@ -334,6 +362,7 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
         has2 = a2 != npos && AttributeValue(a2 + secondName.size(), v2s, v2e);
     }
     if (!has1 && !has2) {
+        RunExtras(extras, npos);
         MoveTo(pos + tagLen);
         return true;
     }
@@ -353,7 +382,9 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
         std::size_t q = base.find('?');
         if (q != npos) base.erase(q);
         std::size_t slash = base.find_last_of("/\\");
-        if (StartsWithNoCase(base, "http://") && (slash == npos || slash < 7))
+        const std::size_t schemeEnd = StartsWithNoCase(base, "https://") ? 8 : 7;
+        if ((StartsWithNoCase(base, "http://") || StartsWithNoCase(base, "https://")) &&
+            (slash == npos || slash < schemeEnd))
             base += '/';  // a bare host is its own top folder
         else if (slash != npos)
             base.erase(slash + 1);
@@ -367,7 +398,14 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
         return true;
     }
 
+    // Values the classic row takes itself are not taken again as extra attributes.
+    std::erase_if(extras, [&](const TagExtra& x) {
+        return x.start == v1s || (has2 && x.start == v2s);
+    });
+    RunExtras(extras, v1s);
     MoveTo(v1s);
+    // A <link> to an icon, a preloaded file or a manifest is an embedded resource.
+    if (row == kRowLink && te != npos && LinkIsResource(pos, te)) row_ = kRowResource;
 
     if (t.kind == kLinkPage && v1e - v1s >= 11 && search_.compare(v1s, 11, "javascript:") == 0) {
         if (settings_.EnableScript) {
@@ -390,6 +428,7 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
         MoveTo(v2s);
         if (v2e > v2s) ProcessLink(v2e, false);
     }
+    RunExtras(extras, npos);
     return true;
 }
 
@@ -406,11 +445,13 @@ void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
     std::size_t start = origin;
     LinkClass cls;
 
-    if (StartsWith(link, "http://")) {
+    if (StartsWith(link, "http://") || StartsWith(link, "https://") || StartsWith(link, "//")) {
         cls = LinkClass::Absolute;
         if (!refused) {
             auto record = env_.NewRecord();
-            record->URL = Verbatim(origin, end);
+            // "//host/path" is reached the way this document was.
+            record->URL = link[0] == '/' ? scheme_.substr(0, scheme_.size() - 2) + Verbatim(origin, end)
+                                         : Verbatim(origin, end);
             queued = AddFoundLink(std::move(record), guessed);
         }
     } else if (StartsWith(link, "/") || StartsWith(link, "\\") || StartsWith(link, "http:/")) {
@@ -453,7 +494,8 @@ void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
         std::string_view head = rest.substr(0, 7);
         if (StartsWith(head, "mailto:") || StartsWith(head, "telnet:") ||
             StartsWith(head, "gopher:") || StartsWith(head, "https:/") ||
-            StartsWith(head, "file:") || StartsWith(head, "news:") || StartsWith(head, "ftp:/")) {
+            StartsWith(head, "file:") || StartsWith(head, "news:") || StartsWith(head, "ftp:/") ||
+            StartsWith(head, "data:")) {  // an inline picture or font: nothing to fetch
             cls = LinkClass::OtherScheme;
         } else if (!refused && !StartsWith(rest, "#")) {
             std::string text = Verbatim(start, end);

@@ -23,6 +23,7 @@ struct AnalysisSettings {
     std::string DownloadRoot;  // with "/" separators, ending with "/"
     std::string DefaultDoc = "default.htm";
     int DiskSpace = 5;  // megabytes kept free besides the file itself
+    bool ExtLast = false;  // names from a query keep their extension last (MoveExtensionLast)
 };
 
 // What analysis needs of the download engine; the program's implementation calls the

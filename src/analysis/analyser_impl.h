@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/analyser.h"
 #include "analysis/tag_table.h"
@@ -27,6 +28,16 @@ struct CachedFind {
 };
 
 enum class LinkClass { Absolute, HostRelative, Relative, OtherScheme };
+
+// A value in a tag that the classic rows do not take: an embedded resource, a srcset list
+// or a style="" value.
+struct TagExtra {
+    enum Kind { Link, Srcset, Style };
+    std::size_t start = 0;
+    std::size_t end = 0;
+    Kind kind = Link;
+    bool done = false;
+};
 
 class TAnalyser {
 public:
@@ -73,6 +84,13 @@ private:
     void CloseTarget();
     void CopyJavaClass();
 
+    // Style sheets and the attributes of today's pages.
+    void ScanStyle(std::size_t from, std::size_t to, bool inAttribute);
+    bool OtherTag(std::size_t pos);  // false: the scan ends here
+    std::vector<TagExtra> TagExtras(std::size_t pos, std::size_t tagEnd) const;
+    void RunExtras(std::vector<TagExtra>& extras, std::size_t before);
+    bool LinkIsResource(std::size_t pos, std::size_t tagEnd) const;
+
     // Script, parameter and Java class scanners.
     void ScanScript(std::size_t start, std::size_t end);
     void ScanInnerStrings(std::size_t from, std::size_t to, char quote);
@@ -96,7 +114,7 @@ private:
     std::size_t cursor_ = 0;
     int row_ = 0;
 
-    std::string folder_;  // the document's folder without "http://", with its final "/"
+    std::string folder_;  // the document's folder without its scheme, with its final "/"
     std::string host_;
     std::string scheme_ = "http://";  // the document's own scheme, for its relative links
     std::string override_;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "analysis/analyser.h"
+#include "engine/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -27,6 +28,7 @@ public:
         const TOptions& options = Options();
         s.DefaultDoc = options.DefaultDoc.empty() ? std::string("default.htm") : options.DefaultDoc;
         s.DiskSpace = options.DiskSpace;
+        s.ExtLast = options.ExtLast;
         if (const TDClass* project = parent.Project) {
             s.EnableScript = project->EnableScript;
             s.LTranslate = project->LTranslate;
@@ -41,6 +43,7 @@ public:
     bool Normalise(TGetRec& record) override { return qm::Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
+        if (Options().ExtLast) MoveExtensionLast(mapped);
         MapName(mapped, false, "");
         return mapped;
     }

@@ -120,7 +120,7 @@ void TAnalyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
     for (const std::string& name : names.classNames) {
         if (name.find_first_of("<>") != npos) continue;
         auto record = env_.NewRecord();
-        record->URL = "http://" + folder_ + name + ".class";
+        record->URL = scheme_ + folder_ + name + ".class";
         AddFoundLink(std::move(record), false);
     }
     row_ = kRowAnchor;
@@ -132,9 +132,9 @@ void TAnalyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
             if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
             absolute = c == "http://"[i];
         }
-        if (!file.empty() && file[0] == '/') record->URL = "http://" + host_ + file;
+        if (!file.empty() && file[0] == '/') record->URL = scheme_ + host_ + file;
         else if (absolute) record->URL = file;
-        else record->URL = "http://" + folder_ + file;
+        else record->URL = scheme_ + folder_ + file;
         AddFoundLink(std::move(record), false);
     }
 }

@@ -24,6 +24,10 @@ const TagRow kTagTable[kTagRowCount] = {
     {"<param", false, "value", "", kLinkParam, 1},
     {"<option", false, "value", "", kLinkOption, 1},
     {"<meta", false, "url", "", kLinkPage, 1},
+    {"<style", true, "</style", "", kLinkStyle, 0},
+    {"<", false, "style", "", kLinkStyle, 0},
+    {"", false, "", "", kLinkEmbedded, 0},
+    {"", false, "", "", kLinkEmbedded, 1},
 };
 
 }  // namespace qm

@@ -14,6 +14,7 @@ enum LinkKind : int {
     kLinkScript = 5,
     kLinkParam = 6,
     kLinkOption = 7,
+    kLinkStyle = 8,      // a style sheet inside a page: <style> blocks and style="" values
 };
 
 struct TagRow {
@@ -25,7 +26,10 @@ struct TagRow {
     int levelStep;       // 1: a link through this row uses up one link level
 };
 
-constexpr std::size_t kTagRowCount = 21;
+// The classic rows 0 to 20, then the rows for today's pages: style blocks, any other tag
+// (for its style="" value and today's embedded-resource attributes), and rows that no tag
+// text selects, through which links found in style sheets and today's attributes are made.
+constexpr std::size_t kTagRowCount = 25;
 extern const TagRow kTagTable[kTagRowCount];
 
 // Rows the other scanners borrow.
@@ -34,6 +38,11 @@ constexpr int kRowAnchor = 2;
 constexpr int kRowComment = 3;
 constexpr int kRowScript = 4;
 constexpr int kRowInputHandler = 5;
+constexpr int kRowLink = 11;
 constexpr int kRowBase = 17;
+constexpr int kRowStyleBlock = 21;
+constexpr int kRowAnyTag = 22;     // "<" and a letter where no other row matches
+constexpr int kRowResource = 23;   // url() and @import, <link rel=icon|preload|manifest...>
+constexpr int kRowEmbeddedExtra = 24;  // srcset, poster, object data, video/audio/source/track
 
 }  // namespace qm

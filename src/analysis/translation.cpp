@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "analysis/analyser_impl.h"
+#include "engine/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/scratch_files.h"
@@ -20,20 +21,31 @@ namespace {
 constexpr std::size_t kOutputBuffer = 256 * 1024;
 constexpr std::int64_t kFreeSpaceCap = 1000000000;
 
-bool StartsWithNoCaseHttp(const std::string& s) {
-    static const char kHttp[] = "http://";
-    if (s.size() < 7) return false;
-    for (int i = 0; i < 7; ++i) {
-        char c = s[std::size_t(i)];
+bool HasPrefixNoCase(std::string_view s, std::string_view lowerPrefix) {
+    if (s.size() < lowerPrefix.size()) return false;
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+        char c = s[i];
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != kHttp[i]) return false;
+        if (c != lowerPrefix[i]) return false;
     }
     return true;
 }
 
+// How many characters of an absolute link come before its host: "http://", "https://" or,
+// for a link without a scheme, "//"; 0 when it is none of these.
+std::size_t HostOffset(std::string_view link) {
+    if (HasPrefixNoCase(link, "http://")) return 7;
+    if (HasPrefixNoCase(link, "https://")) return 8;
+    if (HasPrefixNoCase(link, "//")) return 2;
+    return 0;
+}
+
 // The part of a stored file's name that follows the host: "?" "|" "%" as in local names,
 // and the default document for a folder (before any fragment).
-std::string ReplacedPath(std::string_view text, const std::string& defaultDoc) {
+std::string ReplacedPath(std::string_view link, const std::string& defaultDoc, bool extLast) {
+    std::string moved(link);
+    if (extLast) MoveExtensionLast(moved);
+    std::string_view text = moved;
     std::string out;
     out.reserve(text.size() + defaultDoc.size());
     std::size_t hash = text.find('#');
@@ -51,9 +63,11 @@ std::string ReplacedPath(std::string_view text, const std::string& defaultDoc) {
     return out;
 }
 
-// An address without its "http://" as the relative name of its stored file below the
-// download root: no user and password, port 80 dropped, another port after "+".
-std::string LocalAddressText(std::string_view a, const std::string& defaultDoc) {
+// An address without its scheme as the relative name of its stored file below the download
+// root: no user and password, the default port (80, or 443 for https) dropped, another port
+// after "+".
+std::string LocalAddressText(std::string_view a, const std::string& defaultDoc, bool extLast,
+                             std::string_view defaultPort = "80") {
     std::size_t p = 0;
     std::size_t sep = a.find_first_of("/\\");
     std::size_t at = a.find('@');
@@ -66,16 +80,16 @@ std::string LocalAddressText(std::string_view a, const std::string& defaultDoc) 
     if (colon != std::string::npos) {
         out.append(hostPart.substr(0, colon));
         std::string_view port = hostPart.substr(colon + 1);
-        if (port != "80") {
+        if (port != "80" && port != defaultPort) {
             out += '+';
-            out += ReplacedPath(port, defaultDoc);
+            out += ReplacedPath(port, defaultDoc, false);
         }
     } else {
         out.append(hostPart);
     }
     // A bare host stands for its top folder, stored under the default document name.
     if (hostEnd == a.size()) out += '/';
-    out += ReplacedPath(a.substr(hostEnd), defaultDoc);
+    out += ReplacedPath(a.substr(hostEnd), defaultDoc, extLast);
     if (hostEnd == a.size()) out += defaultDoc;
     return out;
 }
@@ -186,7 +200,9 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
                 WriteSpan(origin, end);
                 return;
             }
-            std::string_view address(verbatim_.data() + origin + 7, end - origin - 7);
+            const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
+            std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
+            const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
             bool local = WillBeStored(queued) ||
                          env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
             if (!local) {
@@ -194,7 +210,8 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
                 return;
             }
             for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
-            WriteText(LocalAddressText(address, settings_.DefaultDoc));
+            WriteText(LocalAddressText(address, settings_.DefaultDoc, settings_.ExtLast,
+                                       secure ? "443" : "80"));
             return;
         }
         case LinkClass::HostRelative: {
@@ -207,7 +224,7 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
                          env_.FileExists(settings_.DownloadRoot +
                                          LocalName(host_ + std::string(path)));
             if (!local) {
-                WriteText("http://" + host_);
+                WriteText(scheme_ + host_);
                 WriteSpan(start, end);
                 return;
             }
@@ -218,7 +235,7 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
             } else {
                 WriteText(".");
             }
-            WriteText(ReplacedPath(path, settings_.DefaultDoc));
+            WriteText(ReplacedPath(path, settings_.DefaultDoc, settings_.ExtLast));
             return;
         }
         case LinkClass::Relative: {
@@ -227,10 +244,12 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
                 WriteSpan(origin, end);
                 return;
             }
-            if (queued && t.kind != kLinkParam && StartsWithNoCaseHttp(parent_.Base)) {
+            const std::size_t baseHost = HostOffset(parent_.Base);
+            if (queued && t.kind != kLinkParam && baseHost > 2) {
                 for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
-                std::string folder = LocalAddressText(std::string_view(parent_.Base).substr(7),
-                                                      settings_.DefaultDoc);
+                std::string folder = LocalAddressText(std::string_view(parent_.Base).substr(baseHost),
+                                                      settings_.DefaultDoc, false,
+                                                      baseHost == 8 ? "443" : "80");
                 // The base is a folder: its default document name is not part of the prefix.
                 if (folder.size() >= settings_.DefaultDoc.size() &&
                     folder.compare(folder.size() - settings_.DefaultDoc.size(),
@@ -241,7 +260,7 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
                 WriteText(folder);
             }
             WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start),
-                                   settings_.DefaultDoc));
+                                   settings_.DefaultDoc, settings_.ExtLast));
             return;
         }
     }

@@ -41,6 +41,7 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
     NetStartup();
     const TOptions& opt = Options();
     THTTPClient::UserAgent = opt.UAgent;
+    THTTPClient::AcceptUntrusted = opt.SSLAnyCert;
     THTTPClient::ProxyUser = opt.HTTPUser;
     THTTPClient::ProxyPassword = opt.HTTPPass;
 #ifdef QM_HAVE_ANALYSIS

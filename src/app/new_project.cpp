@@ -9,7 +9,9 @@ namespace qm::app {
 namespace {
 std::string ApplySchemeRules(std::string a) {
     std::string head = LowerCase(a.substr(0, 7));
-    if (head != "http://" && head != "file://" && head.compare(0, 6, "ftp://") != 0) a = "http://" + a;
+    if (head != "http://" && head != "file://" && head.compare(0, 6, "ftp://") != 0 &&
+        LowerCase(a.substr(0, 8)) != "https://")
+        a = "http://" + a;
     if (a.compare(0, 8, "file:///") == 0) a.erase(7, 1);
     return a;
 }

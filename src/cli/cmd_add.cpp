@@ -1,6 +1,7 @@
 // quillmoor-cli add: a new Project in a root folder, as the New Project command makes it.
 #include <cstdio>
 
+#include "app/address_scheme.h"
 #include "app/new_project.h"
 #include "app/session.h"
 #include "cli/cli_command.h"
@@ -35,6 +36,9 @@ int RunAdd(const Invocation& inv) {
     if (words.size() != 2) return UsageError("add", "FOLDER and URL are needed");
     if (words[0].empty()) return UsageError("add", "FOLDER must not be empty");
     if (words[1].empty()) return UsageError("add", "URL must not be empty");
+    if (const std::string scheme = app::UnsupportedScheme(words[1]); !scheme.empty())
+        return UsageError("add", "cannot fetch " + scheme + ": addresses (only " +
+                                     app::FetchableSchemes() + ")");
 
     app::Session session;
     std::string error;

@@ -112,6 +112,7 @@ int RunFetch(const Invocation& inv) {
     const TOptions& o = Options();
     if (!o.UAgent.empty()) THTTPClient::UserAgent = o.UAgent;
     THTTPClient::ProxyUser = o.HTTPUser;
+    THTTPClient::AcceptUntrusted = o.SSLAnyCert;
     THTTPClient::ProxyPassword = o.HTTPPass;
 
     auto client = std::make_unique<THTTPClient>();

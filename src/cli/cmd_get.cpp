@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/address_scheme.h"
 #include "app/download_run.h"
 #include "app/new_project.h"
 #include "app/session.h"
@@ -27,6 +28,7 @@ int RunGet(const Invocation& inv) {
     std::string url, folderName;
     int level = -1;
     bool log = false;
+    bool allServers = false;
     const auto& a = inv.args;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i] == "--level") {
@@ -38,6 +40,8 @@ int RunGet(const Invocation& inv) {
             folderName = a[++i];
         } else if (a[i] == "--log") {
             log = true;
+        } else if (a[i] == "--all-servers") {
+            allServers = true;
         } else if (a[i].size() > 2 && a[i].compare(0, 2, "--") == 0) {
             return UsageError("get", "unknown option " + a[i]);
         } else if (url.empty()) {
@@ -47,6 +51,9 @@ int RunGet(const Invocation& inv) {
         }
     }
     if (url.empty()) return UsageError("get", "an address is needed");
+    if (const std::string scheme = app::UnsupportedScheme(url); !scheme.empty())
+        return UsageError("get", "cannot fetch " + scheme + ": addresses (only " +
+                                     app::FetchableSchemes() + ")");
 
     app::Session session;
     std::string error;
@@ -72,8 +79,11 @@ int RunGet(const Invocation& inv) {
         project = &app::NewProject(tree, *folder, session.Defaults(), url);
         project->Caption = project->URL;
         if (level >= 0) project->Lev = level;
-    } else if (level >= 0) {
-        project->Lev = level;
+        // As mirroring tools do: the starting server only, unless asked for every server.
+        project->RSrvsBx = allServers ? 0 : 1;
+    } else {
+        if (level >= 0) project->Lev = level;
+        if (allServers) project->RSrvsBx = 0;
     }
     // The Project is named by its index, which no caption can be mistaken for.
     std::size_t index = 0;
@@ -84,7 +94,9 @@ int RunGet(const Invocation& inv) {
 
 }  // namespace
 
-QM_CLI_COMMAND("get", "URL [--level N] [--folder FOLDER] [--log]",
-               "add a Project for URL (unless the folder has one) and download it", RunGet);
+QM_CLI_COMMAND("get", "URL [--level N] [--folder FOLDER] [--all-servers] [--log]",
+               "add a Project for URL (unless the folder has one) and download it, from its "
+               "starting server only unless --all-servers",
+               RunGet);
 
 }  // namespace qm::cli

@@ -10,7 +10,7 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kSchemeLen = 7;  // "http://" and "file://"
+constexpr std::size_t kSchemeLen = 7;     // "http://" and "file://"; "https://" has one more
 constexpr std::size_t kFtpSchemeLen = 6;  // "ftp://"
 
 bool EndsWith(const std::string& text, const char* tail, std::size_t tailLen) {
@@ -147,11 +147,12 @@ int CountSeparators(std::string_view text) {
 
 CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     out = CleanedAddress{};
-    std::size_t schemeLen = kSchemeLen;
     if (StartsWithNoCase(url, "file://")) out.isFile = true;
-    else if (StartsWithNoCase(url, "ftp://")) schemeLen = kFtpSchemeLen;
-    else if (!StartsWithNoCase(url, "http://")) return CleanStatus::BadScheme;
-    const char* defaultPort = schemeLen == kFtpSchemeLen ? ":21/" : ":80/";
+    else if (StartsWithNoCase(url, "https://")) out.isSecure = true;
+    else if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "ftp://"))
+        return CleanStatus::BadScheme;
+    const std::size_t schemeLen = SchemeLength(url);
+    const bool ftp = schemeLen == kFtpSchemeLen;
 
     CleanCharacters(url);
     CollapseAmpEntities(url);
@@ -160,10 +161,12 @@ CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     if (!out.isFile) {
         if (url.find('/', schemeLen) == std::string::npos) url.push_back('/');
         hostEnd = url.find('/', schemeLen);
-        // The only ":80/" that can start before the host end is the one ending there.
-        if (url.compare(hostEnd - 3, 4, defaultPort) == 0) {
-            url.erase(hostEnd - 3, 3);
-            hostEnd -= 3;
+        // The only default port that can start before the host end is the one ending there.
+        const std::string_view defaultPort = out.isSecure ? ":443/" : ftp ? ":21/" : ":80/";
+        if (hostEnd >= schemeLen + defaultPort.size() - 1 &&
+            url.compare(hostEnd + 1 - defaultPort.size(), defaultPort.size(), defaultPort) == 0) {
+            url.erase(hostEnd + 1 - defaultPort.size(), defaultPort.size() - 1);
+            hostEnd -= defaultPort.size() - 1;
         }
         const std::size_t at = url.find('@');
         if (at != std::string::npos && at < hostEnd) {
@@ -184,8 +187,14 @@ void DropFragment(std::string& url) {
     if (hash != std::string::npos) url.resize(hash);
 }
 
+std::size_t SchemeLength(std::string_view url) {
+    if (StartsWithNoCase(url, "https://")) return kSchemeLen + 1;
+    if (StartsWithNoCase(url, "ftp://")) return kFtpSchemeLen;
+    return kSchemeLen;
+}
+
 std::string RelativeLocalName(std::string_view url, bool isFile) {
-    const std::size_t schemeLen = StartsWithNoCase(url, "ftp://") ? kFtpSchemeLen : kSchemeLen;
+    const std::size_t schemeLen = SchemeLength(url);
     std::string_view name = url.size() > schemeLen ? url.substr(schemeLen) : std::string_view();
     if (!isFile) return std::string(name);
     if (name.size() >= 2 && (name[1] == ':' || name[1] == '|'))

@@ -10,6 +10,31 @@ bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 }  // namespace
 
+void MoveExtensionLast(std::string& text) {
+    const std::size_t query = text.find('?');
+    if (query == std::string::npos) return;
+    std::size_t dot = std::string::npos;
+    for (std::size_t i = query; i > 0; --i) {
+        const char c = text[i - 1];
+        if (c == '/' || c == '\\') break;
+        if (c == '.') {
+            dot = i - 1;
+            break;
+        }
+    }
+    if (dot == std::string::npos || query - dot < 2 || query - dot > 11) return;
+    for (std::size_t i = dot + 1; i < query; ++i) {
+        const char c = text[i];
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum) return;
+    }
+    std::size_t fragment = text.find('#', query);
+    if (fragment == std::string::npos) fragment = text.size();
+    const std::string extension = text.substr(dot, query - dot);
+    text.erase(dot, query - dot);
+    text.insert(fragment - extension.size(), extension);
+}
+
 void MapNameWith(std::string& name, bool addRoot, const std::string& root,
                  const std::string& defaultDoc) {
     if (name.empty()) return;

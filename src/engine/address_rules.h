@@ -16,12 +16,13 @@ struct TFileCategory;
 
 enum class CleanStatus {
     Ok,
-    BadScheme,   // neither http:// nor file://
+    BadScheme,   // not http://, https:// or file://
     ClimbsAbove  // a local-file address whose ".." climbs above its start
 };
 
 struct CleanedAddress {
     bool isFile = false;          // file:// address
+    bool isSecure = false;        // https:// address (stored in the same host folder as http://)
     bool hasCredentials = false;  // "user[:password]@" was taken out of the host part
     std::string credentials;      // what stood before the "@"
 };
@@ -34,8 +35,12 @@ CleanStatus CleanAddress(std::string& url, CleanedAddress& out);
 // Removes everything from the first "#" on.
 void DropFragment(std::string& url);
 
+// The length of an address's scheme part: 8 for "https://" (any case), else 7.
+std::size_t SchemeLength(std::string_view url);
+
 // The relative local name of a cleaned address (without its fragment): the address without
-// "http://" or "file://"; for a local-file address without its drive and under "Local Files/".
+// "http://", "https://" or "file://", so that a site reached over http and https keeps one
+// copy; for a local-file address without its drive and under "Local Files/".
 std::string RelativeLocalName(std::string_view url, bool isFile);
 
 // The number of "/" and "\" characters in text.
@@ -47,6 +52,12 @@ int CountSeparators(std::string_view text);
 // default document name given instead of taken from the program options.
 void MapNameWith(std::string& name, bool addRoot, const std::string& root,
                  const std::string& defaultDoc);
+
+// For names that browsers open from disk by their extension: in an address text with a query,
+// the extension of the file name moves after the query ("s/a.css?v=2#x" becomes
+// "s/a?v=2.css#x"), so that its stored name ends in it. Texts without a query, or whose file
+// name has no extension of one to ten letters and digits, stay as they are.
+void MoveExtensionLast(std::string& text);
 
 // True when no segment of path (split at "/" and "\"), from offset on, is made of dots only,
 // and the path is not empty: such a path can never step out of the folder it is joined to.

@@ -12,7 +12,8 @@ namespace qm {
 namespace {
 
 std::string_view AfterScheme(const std::string& url) {
-    return url.size() > 7 ? std::string_view(url).substr(7) : std::string_view();
+    const std::size_t schemeLen = SchemeLength(url);
+    return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
 }
 
 

@@ -3,6 +3,7 @@
 // and counts it in its Project's statistics.
 #include <cstdio>
 
+#include "engine/document_type.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
@@ -158,7 +159,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         if (project) IncDone(*project);
         MakeDirectories(record->Path);
         SweepScratchOnce(record->Path);
-        const bool document = IsDocumentType(record->ContentType);
+        const bool document = IsDocumentType(record->ContentType) ||
+                              IsStyleSheet(record->ContentType, record->URL);
         const std::string primary = PrimaryName(record->FName);
         // The copy as received is also what analysis reads: the download file is moved
         // into place rather than copied, and analysis works from the stored copy.
@@ -222,7 +224,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         const bool javaScanned = record->JavaClass && project && project->EnableJava;
-        if (IsDocumentType(record->ContentType) || javaScanned) {
+        if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) ||
+            javaScanned) {
             DeleteTemp(*record);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);

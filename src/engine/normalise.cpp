@@ -40,6 +40,7 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     if (record.Project) root = RootFolder(*record.Project);
     else root = Options().PathPrefix.empty() ? DefaultDownloadFolder() : Options().PathPrefix;
     std::string full = relative;
+    if (Options().ExtLast && !cleaned.isFile) MoveExtensionLast(full);
     MapNameWith(full, true, root, DefaultDocName());
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
     if (!SegmentsStayInside(full, MappedRootLength(root))) return why.Refuse("root folder");
@@ -56,14 +57,18 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
 
 std::string ResolveLocation(const std::string& location, const std::string& url) {
     if (location.empty()) return {};
+    const std::size_t schemeLen = SchemeLength(url);
+    // "//host/path" keeps the scheme of the address that answered.
+    if (location.size() > 1 && location[0] == '/' && location[1] == '/' && url.size() > schemeLen)
+        return url.substr(0, schemeLen - 2) + location;
     if (location[0] == '/') {
-        const std::size_t hostEnd = url.size() > 7 ? url.find('/', 7) : std::string::npos;
+        const std::size_t hostEnd = url.size() > schemeLen ? url.find('/', schemeLen) : std::string::npos;
         if (hostEnd == std::string::npos) return location;
         return url.substr(0, hostEnd) + location;
     }
-    if (StartsWithNoCase(location, "http://")) return location;
+    if (StartsWithNoCase(location, "http://") || StartsWithNoCase(location, "https://")) return location;
     std::size_t lastSep = std::string::npos;
-    for (std::size_t i = 7; i < url.size(); ++i) {
+    for (std::size_t i = schemeLen; i < url.size(); ++i) {
         const char c = url[i];
         if (c == '#' || c == '?') break;
         if (c == '/' || c == '\\') lastSep = i;

@@ -20,6 +20,7 @@
 #include "net/host_lookup.h"
 #include "net/request_target.h"
 #include "net/sockets.h"
+#include "net/tls_channel.h"
 #include "platform/event_loop.h"
 
 namespace qm {
@@ -27,6 +28,7 @@ namespace qm {
 std::string THTTPClient::UserAgent = "Velloran/4.0";
 std::string THTTPClient::ProxyUser;
 std::string THTTPClient::ProxyPassword;
+bool THTTPClient::AcceptUntrusted = false;
 
 namespace {
 
@@ -134,6 +136,10 @@ struct THTTPClient::Impl {
     // FTP is not carried by an HTTP proxy: such addresses are fetched directly.
     int Proxy() const { return c.Scheme == 1 && c.ProxyType == 1 ? 0 : c.ProxyType; }
     FtpConversation& Ftp();
+    // https: the TLS session over sock, and the proxy's answer to CONNECT while it is awaited.
+    std::unique_ptr<TlsChannel> tls;
+    bool tunnelPending = false;
+    std::string tunnelReply;
 
     // True while the transaction of gen is still the running one.
     bool Current(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
@@ -165,6 +171,9 @@ struct THTTPClient::Impl {
 
     void CloseSockets() {
         watch.reset();
+        tls.reset();
+        tunnelPending = false;
+        tunnelReply.clear();
         CloseSocket(sock);
         if (ftp) ftp->CloseData();
         pendingOut.clear();
@@ -221,6 +230,12 @@ struct THTTPClient::Impl {
     void SendText(const std::string& text);
     void FlushOutput();
     void HandleHttpData(std::size_t n);
+    long SendSome(const char* data, std::size_t size);
+    long ReceiveSome(char* data, std::size_t size);
+    void SendRequest();
+    void StartTls();
+    void ContinueHandshake();
+    void ReadTunnelReply();
 };
 
 FtpConversation& THTTPClient::Impl::Ftp() {
@@ -266,13 +281,22 @@ void THTTPClient::SetURL(const std::string& address) {
     std::string rest = a;
     static const struct { const char* prefix; int scheme; } kSchemes[] = {
         {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+    std::size_t found = std::string::npos;
     for (const auto& s : kSchemes) {
         std::size_t p = lower.find(s.prefix);
         if (p != std::string::npos) {
             Scheme = s.scheme;
             rest = a.substr(p + std::strlen(s.prefix));
+            found = p;
             break;
         }
+    }
+    // https counts when it is written before the scheme found above, so that an address
+    // named in a query of either kind is not taken for the address itself.
+    const std::size_t secure = lower.find("https://");
+    if (secure < found) {
+        Scheme = 3;
+        rest = a.substr(secure + 8);
     }
     std::string path;
     if (Scheme == 2) {
@@ -291,10 +315,11 @@ void THTTPClient::SetURL(const std::string& address) {
         if (k != std::string::npos && k < s) {
             Host = rest.substr(0, k);
             long long port = 0;
-            Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port) : 80;
+            Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port)
+                                                                   : (Scheme == 3 ? 443 : 80);
         } else {
             Host = rest.substr(0, s);
-            Port = Scheme == 1 ? 21 : 80;
+            Port = Scheme == 1 ? 21 : Scheme == 3 ? 443 : 80;
         }
         path = rest.substr(s);
     }
@@ -327,6 +352,8 @@ std::string THTTPClient::GetURL() const {
         return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
     case 2:
         return "file://" + Path;
+    case 3:
+        return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
     default:
         return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
     }
@@ -462,9 +489,11 @@ void THTTPClient::Impl::BuildRequest() {
         range += crlf;
     }
     std::string agent = UserAgent.empty() ? "" : "User-Agent: " + UserAgent + crlf;
-    std::string host = "Host: " + c.Host + (c.Port != 80 ? ":" + std::to_string(c.Port) : "") + crlf;
+    const int defaultPort = c.Scheme == 3 ? 443 : 80;
+    std::string host = "Host: " + c.Host + (c.Port != defaultPort ? ":" + std::to_string(c.Port) : "") + crlf;
     std::string r;
-    if (c.ProxyType == 1) {
+    // Through an HTTP proxy an https request travels inside the tunnel, as to the server.
+    if (c.ProxyType == 1 && c.Scheme != 3) {
         r = "GET " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Proxy-Connection: Keep-Alive" + crlf;
@@ -569,6 +598,10 @@ void THTTPClient::Impl::OnSocket(int events) {
         }
         return;
     }
+    if (tls && !tls->Established()) {
+        ContinueHandshake();
+        return;
+    }
     if (events & platform::SocketWatch::kWritable) {
         FlushOutput();
         return;
@@ -613,14 +646,119 @@ void THTTPClient::Impl::OnConnected(int error) {
         std::memcpy(head + 4, &targetAddress, 4);
         SendText(std::string(reinterpret_cast<char*>(head), 8));
         SendText(std::string("SSL\0", 4));
+    } else if (c.Scheme == 3 && c.ProxyType == 1) {
+        // A tunnel through the proxy first; TLS starts when the proxy says yes.
+        Report("Proxy server connected. Opening a tunnel to " + c.Host + ".", 0);
+        if (!Current(guard, gen)) return;
+        const std::string target = c.Host + ":" + std::to_string(c.Port);
+        std::string connect = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+        if (!ProxyUser.empty())
+            connect += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + "\r\n";
+        connect += "\r\n";
+        tunnelPending = true;
+        SendText(connect);
+    } else if (c.Scheme == 3) {
+        StartTls();
+        return;
     } else {
-        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
-        if (!Current(guard, gen)) return;
-        SendText(request);
-        Report(request, 3);
-        if (!Current(guard, gen)) return;
+        SendRequest();
+        return;
     }
     StartTimeout();
+}
+
+void THTTPClient::Impl::SendRequest() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+    if (!Current(guard, gen)) return;
+    SendText(request);
+    Report(request, 3);
+    if (!Current(guard, gen)) return;
+    StartTimeout();
+}
+
+void THTTPClient::Impl::StartTls() {
+    std::string error;
+    tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
+    if (!tls) {
+        Finish(4, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        return;
+    }
+    StartTimeout();
+    ContinueHandshake();
+}
+
+void THTTPClient::Impl::ContinueHandshake() {
+    std::string error;
+    switch (tls->Handshake(error)) {
+    case TlsChannel::Step::Done:
+        watch->SetInterest(true, !pendingOut.empty());
+        SendRequest();
+        return;
+    case TlsChannel::Step::WantRead:
+        watch->SetInterest(true, false);
+        return;
+    case TlsChannel::Step::WantWrite:
+        watch->SetInterest(true, true);
+        return;
+    case TlsChannel::Step::Failed:
+        Finish(4, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        return;
+    }
+}
+
+// The proxy's answer to CONNECT: a 2xx status opens the tunnel, anything else ends here.
+void THTTPClient::Impl::ReadTunnelReply() {
+    char chunk[1024];
+    long n = ReceiveSome(chunk, sizeof chunk);
+    if (n == -1) return;
+    if (n <= 0) {
+        Finish(4, false, "Proxy server closed the tunnel to host " + c.Host + ".", 0);
+        return;
+    }
+    tunnelReply.append(chunk, static_cast<std::size_t>(n));
+    std::size_t end = FindTerminator(tunnelReply, 0);
+    if (end == std::string::npos) {
+        if (tunnelReply.size() > kMaxHeaderBytes) Finish(4, false, "Response header too long.", 2);
+        return;
+    }
+    std::string status = tunnelReply.substr(0, tunnelReply.find_first_of("\r\n"));
+    Report(status, 3);
+    std::size_t blank = status.find(' ');
+    if (!HasPrefix(status, "HTTP/") || blank == std::string::npos || status.compare(blank + 1, 1, "2") != 0) {
+        Finish(4, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", 0);
+        return;
+    }
+    tunnelPending = false;
+    tunnelReply.clear();
+    StartTls();
+}
+
+long THTTPClient::Impl::SendSome(const char* data, std::size_t size) {
+    if (tls) {
+        long n = tls->Write(data, size);
+        return n > 0 ? n : -1;
+    }
+    for (;;) {
+        ssize_t n = ::send(sock, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        return n > 0 ? static_cast<long>(n) : -1;
+    }
+}
+
+// Bytes received, 0 when the peer closed, -1 when nothing is waiting, -2 on an error.
+long THTTPClient::Impl::ReceiveSome(char* data, std::size_t size) {
+    if (tls) {
+        long n = tls->Read(data, size);
+        return n == TlsChannel::kWouldBlock ? -1 : n == TlsChannel::kFailed ? -2 : n;
+    }
+    for (;;) {
+        ssize_t n = ::recv(sock, data, size, 0);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno == EINTR) continue;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : -2;
+    }
 }
 
 void THTTPClient::Impl::SendText(const std::string& text) {
@@ -630,14 +768,9 @@ void THTTPClient::Impl::SendText(const std::string& text) {
     }
     std::size_t sent = 0;
     while (sent < text.size()) {
-        ssize_t n = ::send(sock, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;  // the socket is full (or broken: the read side will tell)
-        }
+        long n = SendSome(text.data() + sent, text.size() - sent);
+        if (n <= 0) break;  // the socket is full (or broken: the read side will tell)
+        sent += static_cast<std::size_t>(n);
     }
     if (sent < text.size()) {
         pendingOut = text.substr(sent);
@@ -673,6 +806,10 @@ void THTTPClient::Impl::OnReadable() {
         auto guard = alive;
         std::uint64_t gen = generation;
         SocksGranted = true;
+        if (c.Scheme == 3) {
+            StartTls();
+            return;
+        }
         Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
         if (!Current(guard, gen)) return;
         if (c.Scheme == 1) {
@@ -687,6 +824,10 @@ void THTTPClient::Impl::OnReadable() {
         Ftp().OnControlReadable();
         return;
     }
+    if (tunnelPending) {
+        ReadTunnelReply();
+        return;
+    }
     // Each read takes at most kReadSize bytes and is handled whole before the next, as
     // separate notifications would be; a few are taken per wake-up while data is waiting,
     // which saves a trip through the event loop without letting one fast peer starve the
@@ -694,19 +835,17 @@ void THTTPClient::Impl::OnReadable() {
     auto guard = alive;
     std::uint64_t gen = generation;
     for (int round = 0; round < kReadsPerWakeUp; ++round) {
-        ssize_t n = ::recv(sock, buffer.data(), kReadSize, 0);
-        if (n == 0) {
-            OnClosed();
-            return;
-        }
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+        long n = ReceiveSome(buffer.data(), kReadSize);
+        if (n == -1) return;
+        if (n <= 0) {
             OnClosed();
             return;
         }
         HandleHttpData(static_cast<std::size_t>(n));
         if (!Current(guard, gen)) return;
     }
+    // What TLS has already decrypted raises no socket event: read it on the next turn.
+    if (tls && tls->Pending()) PostForTransaction([this] { OnReadable(); });
 }
 
 void THTTPClient::Impl::HandleHttpData(std::size_t n) {
@@ -948,6 +1087,9 @@ std::string THTTPClient::ContentTypeOf(const std::string& fileName) {
     if (ext == ".asp" || ext == ".idc") result = "text/html";
     if (ext == ".class") result = "";
     if (ext == ".js") result = "application/x-javascript";
+    // Browsers apply a style sheet and draw an SVG picture only when they are named as such.
+    if (ext == ".css") result = "text/css";
+    if (ext == ".svg") result = "image/svg+xml";
     return result;
 }
 

@@ -18,7 +18,7 @@ public:
     THTTPClient& operator=(const THTTPClient&) = delete;
 
     // Address, set by SetURL.
-    int Scheme = 0;  // 0 http, 1 ftp, 2 file
+    int Scheme = 0;  // 0 http, 1 ftp, 2 file, 3 https
     std::string Host;
     int Port = 80;
     std::string Path = "/";
@@ -44,6 +44,8 @@ public:
     // Shared by all clients, from the program options.
     static std::string UserAgent;
     static std::string ProxyUser, ProxyPassword;
+    // https: accept certificates that the system does not trust (or that name another host).
+    static bool AcceptUntrusted;
 
     // Results.
     int StatusCode = 0;

@@ -43,6 +43,8 @@ void TOptions::Reset() {
     DDs.Clear();
     DDs.Add(PathPrefix);
     FtpPassive = false;
+    SSLAnyCert = false;
+    ExtLast = false;
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

@@ -37,7 +37,10 @@ struct TOptions {
     bool LowMemory = true;
     int DiskSpace = 5;       // megabytes
     SortedStringList DDs;    // download folders offered
+    // Saved after the options above; the defaults keep stored sites and update runs as they are.
     bool FtpPassive = false; // FTP data connections passive from the start
+    bool SSLAnyCert = false; // https: accept certificates the system does not trust
+    bool ExtLast = false;    // stored names made from a query keep the extension last
     // Stored beside the record.
     std::string HTTPUser, HTTPPass;  // plain text in memory, letter-pair encoded when stored
     std::string UAgent;

@@ -139,6 +139,8 @@ void LoadOptions(TOptions& o, RegKey& key, TDClass& defaults, std::vector<std::s
     }
     o.DDs.Add(o.PathPrefix);
     io.Bool("FtpPassive", o.FtpPassive);
+    io.Bool("SSLAnyCert", o.SSLAnyCert);
+    io.Bool("ExtLast", o.ExtLast);
     if (o.UseProxy && o.ProxyType == 0) o.ProxyType = 1;
     LoadDefaultsProject(defaults, key, warnings);
 }
@@ -156,7 +158,8 @@ const std::vector<OptionName>& OptionNames() {
         {"EntryName", false, false},  {"AConnect", true, true},    {"ADisconn", true, true},
         {"ADiscTime", true, false},   {"Retries", true, false},    {"ConnRetries", true, false},
         {"Priority", true, false},    {"LowMemory", true, true},   {"DiskSpace", true, false},
-        {"DDs", false, false},        {"FtpPassive", true, true},
+        {"DDs", false, false},        {"FtpPassive", true, true},  {"SSLAnyCert", true, true},
+        {"ExtLast", true, true},
     };
     return names;
 }
@@ -177,7 +180,8 @@ std::vector<OptionValue> OptionValues(const TOptions& o) {
         S("EntryName", o.EntryName), B("AConnect", o.AConnect), B("ADisconn", o.ADisconn),
         I("ADiscTime", o.ADiscTime), I("Retries", o.Retries), I("ConnRetries", o.ConnRetries),
         I("Priority", o.Priority), B("LowMemory", o.LowMemory), I("DiskSpace", o.DiskSpace),
-        S("DDs", o.DDs.Text()), B("FtpPassive", o.FtpPassive),
+        S("DDs", o.DDs.Text()), B("FtpPassive", o.FtpPassive), B("SSLAnyCert", o.SSLAnyCert),
+        B("ExtLast", o.ExtLast),
     };
 }
 

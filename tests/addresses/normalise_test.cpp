@@ -130,7 +130,8 @@ TEST_F(AddressTest, RefusedSchemes) {
     std::string reason;
     EXPECT_FALSE(Takes("gopher://host/file", false, &reason));
     EXPECT_EQ(reason, "scheme");
-    EXPECT_FALSE(Takes("https://host/", false, &reason));
+    EXPECT_TRUE(Takes("https://host/", false, &reason));
+    EXPECT_FALSE(Takes("gopher://host/", false, &reason));
     EXPECT_FALSE(Takes("javascript:void(0)", false, &reason));
     EXPECT_EQ(reason, "scheme");
 }

@@ -26,13 +26,14 @@ TEST(CleanAddress, SchemeIsTestedWithoutRegardToCaseAndKeepsItsCase) {
     EXPECT_EQ(Clean("HTTP://Some.Host"), "HTTP://Some.Host/");
     EXPECT_EQ(Clean("File://C:/x"), "File://C:/x");
     CleanStatus s;
+    EXPECT_EQ(Clean("HTTPS://Some.Host:443"), "HTTPS://Some.Host/");
     // FTP addresses are cleaned as http ones are, with their own default port.
     EXPECT_EQ(Clean("FTP://Host:21/a/./b//c"), "FTP://Host/a/b/c");
     EXPECT_EQ(Clean("ftp://host:80/../x"), "ftp://host:80/x");
     CleanedAddress info;
     EXPECT_EQ(Clean("ftp://me:pw@host", nullptr, &info), "ftp://host/");
     EXPECT_EQ(info.credentials, "me:pw");
-    for (const char* bad : {"ftp:/host/file", "https://host/", "mailto:a@b", "", "http:/x", "htt"}) {
+    for (const char* bad : {"ftp:/host/file", "ftps://host/", "mailto:a@b", "", "http:/x", "htt", "https:/x"}) {
         Clean(bad, &s);
         EXPECT_EQ(s, CleanStatus::BadScheme) << bad;
     }

@@ -44,8 +44,11 @@ TEST(ScriptScanner, OnClickOnlyInsideTheInputTag) {
     EXPECT_THAT(Scripted("<input type=submit onclick=\"go('a.htm')\">").urls,
                 ElementsAre("http://host/dir/a.htm"));
     EXPECT_THAT(Scripted("<input type=text><p onclick=\"go('b.htm')\">").urls, IsEmpty());
-    // The input row takes the tag, so its image source is not a link.
-    EXPECT_THAT(Scripted("<input type=image src=\"btn.gif\">").urls, IsEmpty());
+    // The input row takes the tag; an image button's source is still followed, other inputs'
+    // sources are not.
+    EXPECT_THAT(Scripted("<input type=image src=\"btn.gif\">").urls,
+                ElementsAre("http://host/dir/btn.gif"));
+    EXPECT_THAT(Scripted("<input type=text src=\"no.gif\">").urls, IsEmpty());
 }
 
 TEST(ScriptScanner, JavaScriptAddresses) {

@@ -110,6 +110,9 @@ TEST(ContentTypeOf, LaterRulesOverrideEarlier) {
     EXPECT_EQ(THTTPClient::ContentTypeOf("A.class"), "");
     EXPECT_EQ(THTTPClient::ContentTypeOf("s.js"), "application/x-javascript");
     EXPECT_EQ(THTTPClient::ContentTypeOf("data.bin"), "");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("_static/Theme.CSS"), "text/css");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("fig.svg"), "image/svg+xml");
+    EXPECT_EQ(THTTPClient::ContentTypeOf("theme.css@2022.1"), "");  // named by its query
     EXPECT_EQ(THTTPClient::ContentTypeOf("noext"), "");
     // A dot in a folder name is no extension.
     EXPECT_EQ(THTTPClient::ContentTypeOf("c:\\dir.htm\\file"), "");

@@ -1,0 +1,35 @@
+#include "app/address_scheme.h"
+
+namespace qm::app {
+
+namespace {
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+const char* FetchableSchemes() { return "http://, https:// and file://"; }
+
+std::string UnsupportedScheme(const std::string& typed) {
+    std::size_t i = 0;
+    while (i < typed.size() && static_cast<unsigned char>(typed[i]) <= ' ') ++i;
+    const std::size_t start = i;
+    if (i >= typed.size() || !IsLetter(typed[i])) return {};
+    while (i < typed.size() && (IsLetter(typed[i]) || IsDigit(typed[i]) || typed[i] == '+' ||
+                                typed[i] == '-' || typed[i] == '.'))
+        ++i;
+    if (i >= typed.size() || typed[i] != ':') return {};
+    // One letter before ":" is a drive; digits after it are a port of a bare host name.
+    if (i - start == 1) return {};
+    if (i + 1 < typed.size() && IsDigit(typed[i + 1])) return {};
+    std::string scheme = typed.substr(start, i - start);
+    for (char& c : scheme)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (scheme == "http" || scheme == "https" || scheme == "file") return {};
+    // "host.name:" with nothing after it is a host, not a scheme.
+    if (scheme.find('.') != std::string::npos && i + 1 >= typed.size()) return {};
+    return scheme;
+}
+
+}  // namespace qm::app

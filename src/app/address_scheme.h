@@ -1,0 +1,17 @@
+#pragma once
+// Which typed addresses the program can fetch at all, decided before anything is created: an
+// address naming another scheme ("gopher://...", "mailto:...") is refused with its scheme
+// named, instead of being taken for a host name.
+#include <string>
+
+namespace qm::app {
+
+// The schemes a start address may have, for messages: "http://, https:// and file://".
+const char* FetchableSchemes();
+
+// The scheme a typed address names when the program cannot fetch it ("gopher", "mailto"), in
+// lower case; empty when the address is http://, https://, file:// or names no scheme at all
+// ("example.com/docs", "host:8080/x", "c:\web\index.htm").
+std::string UnsupportedScheme(const std::string& typed);
+
+}  // namespace qm::app
