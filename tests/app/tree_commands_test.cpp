@@ -229,6 +229,16 @@ TEST(TreeCommands, NewPasteCopyRename) {
     EXPECT_EQ(g.Children[2]->URL, made.URL);
     EXPECT_NE(g.Children[2]->IID, made.IID);
 
+    // Cut: no question, the Project leaves the tree and comes back with Paste.
+    t.answers.asked.clear();
+    ASSERT_TRUE(t.commands.Cut({&f, &made}));
+    EXPECT_TRUE(t.answers.asked.empty());
+    EXPECT_TRUE(f.Children.empty());
+    t.commands.Select({&f, nullptr});
+    ASSERT_EQ(t.commands.Paste(), 1);
+    ASSERT_EQ(f.Children.size(), 1u);
+    EXPECT_EQ(f.Children[0]->URL, "file://home/x/index.html");
+
     TDContainer& nf = t.commands.NewFolder();
     EXPECT_EQ(nf.Caption, "New Folder");
     EXPECT_EQ(t.commands.Selected().folder, &nf);
