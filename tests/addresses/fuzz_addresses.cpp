@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::string root = setup.folder.Dir;
 
-    for (const char* scheme : {"", "http://", "file://"}) {
+    // Names that keep their extension last must stay under the root as well.
+    qm::Options().ExtLast = size % 3 == 0;
+    for (const char* scheme : {"", "http://", "https://", "file://"}) {
         qm::TGetRec rec;
         rec.Project = &setup.project;
         rec.URL = scheme + input;
