@@ -9,7 +9,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-const char* FetchableSchemes() { return "http://, https:// and file://"; }
+const char* FetchableSchemes() { return "http://, https://, ftp:// and file://"; }
 
 std::string UnsupportedScheme(const std::string& typed) {
     std::size_t i = 0;
@@ -26,7 +26,7 @@ std::string UnsupportedScheme(const std::string& typed) {
     std::string scheme = typed.substr(start, i - start);
     for (char& c : scheme)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (scheme == "http" || scheme == "https" || scheme == "file") return {};
+    if (scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "file") return {};
     // "host.name:" with nothing after it is a host, not a scheme.
     if (scheme.find('.') != std::string::npos && i + 1 >= typed.size()) return {};
     return scheme;

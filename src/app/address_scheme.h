@@ -6,11 +6,11 @@
 
 namespace qm::app {
 
-// The schemes a start address may have, for messages: "http://, https:// and file://".
+// The schemes a start address may have, for messages: "http://, https://, ftp:// and file://".
 const char* FetchableSchemes();
 
 // The scheme a typed address names when the program cannot fetch it ("gopher", "mailto"), in
-// lower case; empty when the address is http://, https://, file:// or names no scheme at all
+// lower case; empty when the address is http://, https://, ftp://, file:// or names no scheme at all
 // ("example.com/docs", "host:8080/x", "c:\web\index.htm").
 std::string UnsupportedScheme(const std::string& typed);
 

@@ -89,7 +89,7 @@ TEST(StartAddressSchemes, UnknownSchemesAreNamedOthersPass) {
     EXPECT_EQ(app::UnsupportedScheme("gopher://host/"), "gopher");
     EXPECT_EQ(app::UnsupportedScheme("  MailTo:someone@host"), "mailto");
     EXPECT_EQ(app::UnsupportedScheme("ftps://host/x"), "ftps");
-    for (const char* ok : {"http://h/", "HTTPS://h/", "file:///tmp/x", "example.com\\docs",
+    for (const char* ok : {"http://h/", "HTTPS://h/", "ftp://h/d/", "file:///tmp/x", "example.com\\docs",
                            "host:8080/x", "c:\\web\\index.htm", "localhost", "", "www.x.org:"})
         EXPECT_EQ(app::UnsupportedScheme(ok), "") << ok;
 }
