@@ -620,12 +620,16 @@ TEST_F(ClientTest, HostileAnswersEndCleanly) {
         ASSERT_TRUE(RunToDone(ev)) << round;
         EXPECT_EQ(ev.dones, 1);
         EXPECT_FALSE(c.Busy);
-        if (round == 0) EXPECT_EQ(ev.code, 1) << ev.Dump();     // binary noise, then close
+        if (round == 0) {  // binary noise, then close
+            EXPECT_EQ(ev.code, 1) << ev.Dump();
+        }
         if (round == 1) {                                          // reset mid-body
             EXPECT_EQ(ev.code, 1);
             EXPECT_TRUE(ev.Has("Connection Reset by Peer. Status: 200 OK.", 2));
         }
-        if (round == 2) EXPECT_EQ(ev.code, 1);                    // reset before any answer
+        if (round == 2) {  // reset before any answer
+            EXPECT_EQ(ev.code, 1);
+        }
         if (round == 3) {                                          // not an HTTP header
             EXPECT_EQ(c.StatusCode, 0);
             EXPECT_EQ(ev.body, "body");
