@@ -8,6 +8,7 @@
 #include "app/project_lookup.h"
 #include "app/session.h"
 #include "engine/get_rec.h"
+#include "engine/queue_file.h"
 #include "engine/queue_manager.h"
 #include "engine/site_map.h"
 #include "engine/stored_files.h"
@@ -96,6 +97,10 @@ bool DownloadRun::Start(TDClass& project, std::string& why) {
     return true;
 }
 
+void DownloadRun::StopProject(TDClass& project) { queue_->StopProject(project); }
+bool DownloadRun::Suspended() const { return queue_->Suspended(); }
+void DownloadRun::SetSuspended(bool suspended) { queue_->SetSuspended(suspended); }
+
 bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
     std::string lower = LowerCase(arg);
     if (lower == "/close" || lower == "/shutdown") return true;
@@ -129,13 +134,36 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
 
 bool DownloadRun::Idle() const { return queue_->Idle(); }
 
-bool DownloadRun::RunUntilIdle(const std::atomic<bool>& stop) {
+void DownloadRun::Adopt(TDClass& project) {
+    HookProject(project);
+    for (TDClass* p : started_)
+        if (p == &project) return;
+    started_.push_back(&project);
+}
+
+bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now() + std::chrono::seconds(1);
     bool idle = false;
+    bool triedFile = false;
+    suspendedToFile_ = false;
     while (true) {
         if (platform::RunUntil([&] { return Idle() || stop.load(); }, 100)) {
             idle = Idle() && !stop.load();
+            if (!idle && !settings_.suspendTo.empty() && !triedFile) {
+                triedFile = true;
+                std::string error;
+                if (SuspendToFile(*queue_, settings_.suspendTo, error)) {
+                    suspendedToFile_ = true;
+                    settings_.message("The queue was written to " + settings_.suspendTo);
+                } else {
+                    // The transfers go on; a second stop request discards the queue.
+                    settings_.message("The queue could not be written to " + settings_.suspendTo + ": " +
+                                      error + "; downloading goes on (stop again to discard the queue)");
+                    stop.store(false);
+                    continue;
+                }
+            }
             break;
         }
         if (Clock::now() >= next) {
@@ -207,9 +235,49 @@ std::atomic<bool> g_interrupted{false};
 extern "C" void OnStopSignal(int) { g_interrupted.store(true); }
 }  // namespace
 
-int RunStartWords(Session& session, const std::vector<std::string>& words, bool log) {
+namespace {
+int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
+            const std::string& suspendTo);
+}  // namespace
+
+int RunStartWords(Session& session, const std::vector<std::string>& words, bool log, const std::string& suspendTo) {
+    return RunWith(
+        session,
+        [&words](DownloadRun& run, std::string& reasons) {
+            for (const std::string& w : words) {
+                std::string why;
+                if (!run.StartArg(w, why) && !why.empty()) reasons += (reasons.empty() ? "" : "\n") + why;
+            }
+            return !run.Started().empty();
+        },
+        log, suspendTo);
+}
+
+int RunResumeFile(Session& session, const std::string& file, bool log, const std::string& suspendTo) {
+    return RunWith(
+        session,
+        [&file, &session](DownloadRun& run, std::string& reasons) {
+            ResumeReport report;
+            const bool read = ResumeFromFile(run.Queue(), session.Tree(), file, report);
+            for (const std::string& line : report.problems) reasons += (reasons.empty() ? "" : "\n") + line;
+            if (report.noProject > 0)
+                reasons += (reasons.empty() ? "" : "\n") + std::to_string(report.noProject) +
+                           " record(s) of Projects no longer in the tree were dropped";
+            if (!read) return false;
+            for (const auto& record : run.Queue().Queue())
+                if (record->Project) run.Adopt(*record->Project);
+            if (run.Started().empty()) reasons += (reasons.empty() ? "" : "\n") + std::string("the queue file holds no record to resume");
+            return !run.Started().empty();
+        },
+        log, suspendTo);
+}
+
+namespace {
+int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
+            const std::string& suspendTo) {
     RunSettings settings;
     settings.log = log;
+    settings.suspendTo = suspendTo;
     settings.terminal = ::isatty(2) != 0;
     bool lineOpen = false;
     settings.message = [&lineOpen](const std::string& line) {
@@ -248,12 +316,7 @@ int RunStartWords(Session& session, const std::vector<std::string>& words, bool 
     {
         DownloadRun run(session, settings);
         std::string reasons;
-        for (const std::string& w : words) {
-            std::string why;
-            if (!run.StartArg(w, why) && !why.empty())
-                reasons += (reasons.empty() ? "" : "\n") + why;
-        }
-        if (run.Started().empty()) {
+        if (!begin(run, reasons)) {
             std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
                          reasons.c_str());
             code = 1;
@@ -274,5 +337,6 @@ int RunStartWords(Session& session, const std::vector<std::string>& words, bool 
     ::sigaction(SIGTERM, &oldTerm, nullptr);
     return code;
 }
+}  // namespace
 
 }  // namespace qm::app

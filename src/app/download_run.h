@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/tree_commands.h"
+
 namespace qm {
 class TDClass;
 class TQueueManager;
@@ -24,13 +26,17 @@ struct RunSettings {
     std::function<void(const std::string& line)> progress;
     std::function<void(const std::string& line)> message;
     bool terminal = false;
+    // When set, a stop request writes the queue to this file (Suspend To File) instead of
+    // discarding it. When the file cannot be written the run goes on; a second stop request
+    // then discards the queue.
+    std::string suspendTo;
 };
 
-class DownloadRun {
+class DownloadRun : public ProjectEngine {
 public:
     // The session must be open. Creates the queue manager with the option "HTTPCount".
     explicit DownloadRun(Session& session, RunSettings settings = {});
-    ~DownloadRun();
+    ~DownloadRun() override;
     DownloadRun(const DownloadRun&) = delete;
     DownloadRun& operator=(const DownloadRun&) = delete;
 
@@ -44,9 +50,19 @@ public:
     bool Start(TDClass& project, std::string& why);
     const std::vector<TDClass*>& Started() const { return started_; }
 
+    // The engine side of the tree commands.
+    bool StartProject(TDClass& project, std::string& why) override { return Start(project, why); }
+    void StopProject(TDClass& project) override;
+    bool Suspended() const override;
+    void SetSuspended(bool suspended) override;
+
     // Runs the event loop until the engine is idle (nothing queued, nothing in processing)
     // or stop becomes true; then stops what is left. Returns true when it ended idle.
-    bool RunUntilIdle(const std::atomic<bool>& stop);
+    bool RunUntilIdle(std::atomic<bool>& stop);
+    // True when the last RunUntilIdle wrote the queue to RunSettings::suspendTo.
+    bool SuspendedToFile() const { return suspendedToFile_; }
+    // Adopts a Project whose records were queued from a queue file (finishing time, summary).
+    void Adopt(TDClass& project);
     bool Idle() const;
 
     // Saves the store, the site maps and the options. False with error.
@@ -68,6 +84,7 @@ private:
     std::int64_t lastTotal_ = 0;
     std::int64_t ring_[5] = {0, 0, 0, 0, 0};
     int ringPos_ = 0;
+    bool suspendedToFile_ = false;
 };
 
 }  // namespace qm::app
@@ -78,6 +95,10 @@ namespace qm::app {
 // engine is idle (Ctrl-C or SIGTERM stop it), sets the finishing times, saves everything,
 // prints one line per started Project on standard output. Returns the exit code: 0 done,
 // 1 nothing could be started (the reason on standard error) or saving failed, 130 stopped.
-int RunStartWords(Session& session, const std::vector<std::string>& words, bool log);
+int RunStartWords(Session& session, const std::vector<std::string>& words, bool log,
+                  const std::string& suspendTo = {});
+// quillmoor-cli resume: Resume From File, then runs until idle as RunStartWords does (Ctrl-C
+// discards, or writes the queue again when suspendTo is given).
+int RunResumeFile(Session& session, const std::string& file, bool log, const std::string& suspendTo = {});
 
 }  // namespace qm::app

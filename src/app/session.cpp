@@ -29,7 +29,7 @@ struct Session::Impl {
 Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() = default;
 
-bool Session::Open(const std::string& home, std::string& error) {
+bool Session::Open(const std::string& home, std::string& error, bool loadTree) {
     Impl& s = *impl_;
     s.warnings.clear();
     s.folder = platform::ResolveProgramFolder(home, error);
@@ -66,6 +66,12 @@ bool Session::Open(const std::string& home, std::string& error) {
         else s.Warn(saveError);
     }
 
+    if (loadTree) LoadTree();
+    return true;
+}
+
+void Session::LoadTree() {
+    Impl& s = *impl_;
     TreeLoadReport report = LoadTreeStore(s.tree, s.folder);
     if (report.damaged) {
         std::string w = "The Project tree store could not be read completely: " + report.message;
@@ -73,7 +79,6 @@ bool Session::Open(const std::string& home, std::string& error) {
         s.Warn(w);
         s.treeBlocked = report.keepAsideFailed;
     }
-    return true;
 }
 
 const std::string& Session::Warnings() const { return impl_->warnings; }

@@ -19,7 +19,10 @@ public:
     // missing). Loads registry.reg, the options (Options()), the Defaults Project and
     // Orrinal.dat. False with a message when the program cannot start; a damaged file is
     // reported in warnings, kept aside, and does not stop start-up.
-    bool Open(const std::string& home, std::string& error);
+    // loadTree false leaves the tree empty until LoadTree (the program loads it after the
+    // local web server has started).
+    bool Open(const std::string& home, std::string& error, bool loadTree = true);
+    void LoadTree();
     const std::string& Warnings() const;
 
     // Saves the Project tree store, the options and the Defaults Project (and the site maps

@@ -1,11 +1,14 @@
-// quillmoor-cli serve: the local web server on its own, for reading stored sites in a browser
-// on this machine until Ctrl-C or SIGTERM.
+// quillmoor-cli serve: the unattended program. The local web server for reading stored
+// sites, the scheduler, the auto-save and single instance; --close and --shutdown end it
+// (and power the machine off) once downloading has been idle for a minute, FOLDER/PROJECT
+// words start Projects as on the desktop command line. Ctrl-C or SIGTERM save and end it.
 #include <csignal>
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/program.h"
 #include "cli/cli_command.h"
 #include "platform/event_loop.h"
+#include "platform/power_off.h"
 #include "server/web_server.h"
 
 namespace qm::cli {
@@ -15,50 +18,93 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 
 void OnStopSignal(int) { g_stopRequested = 1; }
 
-int RunServe(const Invocation& inv) {
-    if (!inv.args.empty()) return UsageError("serve", "no arguments expected");
-    app::Session session;
-    std::string error;
-    if (!session.Open(inv.home, error)) {
-        std::fprintf(stderr, "quillmoor-cli serve: %s\n", error.c_str());
-        return kExitFailure;
+// Nobody is there to answer: nothing is confirmed.
+class NoAnswers : public app::Confirmation {
+public:
+    bool Ask(app::Question, const std::string&, const std::string&) override { return false; }
+    void ShowError(const std::string& message, const std::string&) override {
+        std::fprintf(stderr, "%s\n", message.c_str());
     }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+};
 
-    platform::InitEventLoop();
+int RunServe(const Invocation& inv) {
+    app::ProgramSettings settings;
+    settings.home = inv.home;
+    for (const std::string& a : inv.args) {
+        if (a == "--close") settings.args.push_back("/close");
+        else if (a == "--shutdown") settings.args.push_back("/shutdown");
+        else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError("serve", "unknown option " + a);
+        else settings.args.push_back(a);
+    }
+
     struct sigaction sa {}, oldInt{}, oldTerm{};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, &oldInt);
     ::sigaction(SIGTERM, &sa, &oldTerm);
 
-    SetServedTree(&session.Tree());
-    StartServer();
-    if (!platform::RunUntil([] { return ServerRunning() || g_stopRequested; }, 10000) || !ServerRunning()) {
-        StopServer();
-        SetServedTree(nullptr);
-        if (g_stopRequested) return kExitOk;
-        std::fprintf(stderr, "quillmoor-cli serve: no port could be opened on 127.0.0.1\n");
-        return kExitFailure;
+    int code = kExitOk;
+    {
+        app::SystemClock clock;
+        NoAnswers answers;
+        app::Program program(clock, answers);
+        program.PowerOff = [](std::string& error) { return platform::RequestSystemPowerOff(error); };
+        program.OnClosed = [] { platform::Quit(0); };
+        program.OnShow = [] {
+            std::fprintf(stderr, "Another start for this program folder asked this one to show itself\n");
+        };
+        std::string error;
+        switch (program.Start(settings, error)) {
+        case app::Program::StartResult::AnotherInstance:
+            std::fprintf(stderr, "quillmoor-cli serve: the program already runs for this program folder; "
+                                 "it was asked to show itself\n");
+            ::sigaction(SIGINT, &oldInt, nullptr);
+            ::sigaction(SIGTERM, &oldTerm, nullptr);
+            return kExitOk;
+        case app::Program::StartResult::Failed:
+            std::fprintf(stderr, "quillmoor-cli serve: %s\n", error.c_str());
+            ::sigaction(SIGINT, &oldInt, nullptr);
+            ::sigaction(SIGTERM, &oldTerm, nullptr);
+            return kExitFailure;
+        case app::Program::StartResult::Started:
+            break;
+        }
+        for (const std::string& w : program.Warnings()) std::fprintf(stderr, "%s\n", w.c_str());
+
+        if (!platform::RunUntil([] { return ServerRunning() || g_stopRequested; }, 10000) || !ServerRunning()) {
+            if (!g_stopRequested) {
+                std::fprintf(stderr, "quillmoor-cli serve: no port could be opened on 127.0.0.1\n");
+                code = kExitFailure;
+            }
+            program.Close();
+        } else {
+            std::printf("Serving stored sites at http://127.0.0.1:%d/\n", ServerPort());
+            std::fflush(stdout);
+            std::size_t shown = program.Warnings().size();
+            platform::Timer watch([&program, &shown] {
+                if (g_stopRequested) program.Close();
+                for (; shown < program.Warnings().size(); ++shown)
+                    std::fprintf(stderr, "%s\n", program.Warnings()[shown].c_str());
+            });
+            watch.Start(100);
+            if (!program.Closed()) platform::RunLoop();
+            watch.Stop();
+            for (; shown < program.Warnings().size(); ++shown)
+                std::fprintf(stderr, "%s\n", program.Warnings()[shown].c_str());
+        }
+        if (!program.SaveError().empty()) {
+            std::fprintf(stderr, "quillmoor-cli serve: %s\n", program.SaveError().c_str());
+            code = kExitFailure;
+        }
     }
-    std::printf("Serving stored sites at http://127.0.0.1:%d/\n", ServerPort());
-    std::fflush(stdout);
-
-    platform::Timer watch([] {
-        if (g_stopRequested) platform::Quit(0);
-    });
-    watch.Start(100);
-    platform::RunLoop();
-    watch.Stop();
-
-    StopServer();
-    SetServedTree(nullptr);
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    return kExitOk;
+    return code;
 }
 
 }  // namespace
-QM_CLI_COMMAND("serve", "", "serve the stored sites to browsers on this machine at http://127.0.0.1:PORT/",
+QM_CLI_COMMAND("serve", "[--close|--shutdown] [FOLDER/PROJECT ...]",
+               "run unattended: serve the stored sites at http://127.0.0.1:PORT/, start scheduled Projects, "
+               "auto-save; --close/--shutdown end it after a minute without downloads",
                RunServe);
 }  // namespace qm::cli

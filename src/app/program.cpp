@@ -1,0 +1,268 @@
+// The program's start-up, shutdown and timers.
+#include "app/program.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "app/download_run.h"
+#include "app/session.h"
+#include "app/window_state.h"
+#include "engine/queue_manager.h"
+#include "engine/scheduler.h"
+#include "engine/site_map.h"
+#include "platform/event_loop.h"
+#include "platform/program_folder.h"
+#include "platform/registry.h"
+#include "platform/single_instance.h"
+#include "server/web_server.h"
+#include "store/object_stream.h"
+#include "store/options.h"
+#include "store/options_store.h"
+#include "store/ui_messages.h"
+
+namespace qm::app {
+
+namespace {
+constexpr int kQuarterMs = 250;
+constexpr int kIdleCloseMs = 60000;
+
+std::string ProgramFilePath() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+}  // namespace
+
+double SystemClock::Now() const { return NowDateTime(); }
+
+struct Program::Parts {
+    Session session;
+    std::unique_ptr<platform::SingleInstance> instance;
+    WindowState state;
+    std::unique_ptr<DownloadRun> run;
+    std::unique_ptr<TreeCommands> commands;
+    TScheduler scheduler;
+    std::unique_ptr<platform::Timer> quarter, second;
+    bool serverStarted = false;
+};
+
+Program::Program(Clock& clock, Confirmation& answers)
+    : clock_(clock), answers_(answers), parts_(std::make_unique<Parts>()) {}
+
+Program::~Program() {
+    Parts& p = *parts_;
+    if (p.run && !closed_) Close();
+    if (FinishPlugins) FinishPlugins();
+    if (p.run) p.run->Queue().StopAll();
+    p.quarter.reset();
+    p.second.reset();
+    // The engine's run refers to the Projects it started: it goes before the folders do.
+    p.commands.reset();
+    p.run.reset();
+    p.session.Tree().Clear();
+    if (p.serverStarted) {
+        StopServer();
+        SetServedTree(nullptr);
+    }
+    p.instance.reset();
+}
+
+Session& Program::GetSession() { return parts_->session; }
+DownloadRun& Program::Engine() { return *parts_->run; }
+TreeCommands& Program::Commands() { return *parts_->commands; }
+WindowState& Program::State() { return parts_->state; }
+TScheduler& Program::Scheduler() { return parts_->scheduler; }
+
+Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
+    Parts& p = *parts_;
+    platform::InitEventLoop();
+    // One program per program folder: a second one asks the first to show itself and ends.
+    if (settings.singleInstance) {
+        const std::string folder = platform::ResolveProgramFolder(settings.home, error);
+        if (folder.empty()) return StartResult::Failed;
+        p.instance = std::make_unique<platform::SingleInstance>(folder);
+        p.instance->OnShow = [this] {
+            if (OnShow) OnShow();
+        };
+        std::string why;
+        switch (p.instance->Claim(&why)) {
+        case platform::SingleInstance::Result::AnotherRunning: return StartResult::AnotherInstance;
+        case platform::SingleInstance::Result::Failed: warnings_.push_back(why); break;
+        case platform::SingleInstance::Result::First: break;
+        }
+    }
+
+    // Options reset with the program's user agent, options and Defaults Project loaded, the
+    // proxy bypass ensured (every file of the program folder by absolute path).
+    if (!p.session.Open(settings.home, error, false)) return StartResult::Failed;
+    if (!p.session.Warnings().empty()) warnings_.push_back(p.session.Warnings());
+
+    platform::RegKey key = OpenOptionsKeyForLoad(p.session.Registry());
+    p.state.Load(key, &warnings_);
+    p.state.SetText("LastRunPos", ProgramFilePath());
+
+    RunSettings run;
+    run.message = settings.message;
+    p.run = std::make_unique<DownloadRun>(p.session, run);
+    if (LoadPlugins) LoadPlugins();
+    if (LoadLanguage) LoadLanguage();
+
+    if (settings.startServer) {
+        if (Options().HTTPPort == 0) Options().HTTPPort = 800;
+        SetServedTree(&p.session.Tree());
+        StartServer();
+        p.serverStarted = true;
+    }
+
+    const std::string before = p.session.Warnings();
+    p.session.LoadTree();
+    if (p.session.Warnings().size() > before.size()) warnings_.push_back(p.session.Warnings().substr(before.size()));
+
+    p.commands = std::make_unique<TreeCommands>(p.session.Tree(), p.session.Defaults(), answers_, p.run.get());
+    p.commands->ConfirmDelete = p.state.Bool("ConfirmDel");
+    const int selected = p.state.Int("TreeSelected");
+    if (selected >= 0 && selected < p.session.Tree().NodeCount()) {
+        p.commands->Select(p.session.Tree().NodeAt(selected));
+    } else {
+        p.state.SetInt("TreeSelected", -1);
+    }
+
+    p.scheduler.AutoSave = p.state.Bool("bAutoSave");
+    p.scheduler.AutoSaveMinutes = p.state.Int("iAutoSave");
+    p.scheduler.OnStart = [this](TDClass& project) {
+        Node node{project.Folder, &project};
+        parts_->commands->Select(node);
+        std::string why;
+        if (!parts_->commands->Start(node, &why) && !why.empty()) warnings_.push_back(why);
+    };
+    p.scheduler.OnAutoSave = [this] {
+        std::string why;
+        if (!SaveAll(why)) warnings_.push_back(why);
+    };
+
+    ProcessCommandLine(settings.args);
+    if (settings.runTimers) {
+        p.quarter = std::make_unique<platform::Timer>([this] { QuarterTick(); });
+        p.second = std::make_unique<platform::Timer>([this] { SecondTick(); });
+        p.quarter->Start(kQuarterMs);
+        p.second->Start(1000);
+    }
+    return StartResult::Started;
+}
+
+void Program::ProcessCommandLine(const std::vector<std::string>& args) {
+    line_ = ReadCommandLine(args);
+    for (const std::string& word : line_.projectWords) {
+        const std::vector<TDClass*> projects = MatchCommandWord(parts_->session.Tree(), word);
+        if (projects.empty()) {
+            warnings_.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");
+            continue;
+        }
+        for (TDClass* project : projects) {
+            Node node{project->Folder, project};
+            parts_->commands->Select(node);
+            std::string why;
+            if (parts_->commands->Start(node, &why) > 0) commandLineStarted_.push_back(project);
+            else if (!why.empty()) warnings_.push_back(why);
+        }
+    }
+}
+
+bool Program::SaveAll(std::string& error) {
+    Parts& p = *parts_;
+    if (p.commands) {
+        const Node sel = p.commands->Selected();
+        int index = -1;
+        if (sel.project) index = p.session.Tree().IndexOf(*sel.project);
+        else if (sel.folder) index = p.session.Tree().IndexOf(*sel.folder);
+        p.state.SetInt("TreeSelected", index);
+        p.state.SetBool("ConfirmDel", p.commands->ConfirmDelete);
+    }
+    platform::RegKey key = OpenOptionsKeyForSave(p.session.Registry());
+    p.state.Save(key);
+    bool ok = true;
+    std::string mapError;
+    for (TDClass* project : p.session.Tree().AllProjects())
+        if (!SaveMap(*project)) {
+            ok = false;
+            mapError = "the site map of '" + project->Caption + "' could not be written";
+        }
+    if (!p.session.Save(error)) return false;
+    if (!ok) error = mapError;
+    return ok;
+}
+
+bool Program::RequestClose() {
+    if (closed_) return true;
+    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, UIMessage(21) + "?", UIMessage(6))) return false;
+    Close();
+    return true;
+}
+
+void Program::Close() {
+    Parts& p = *parts_;
+    if (closed_ || closing_ || !p.run) return;
+    closing_ = true;
+    p.run->Queue().StopAll();
+    // Let the analysis thread's last messages arrive before the tree is written.
+    platform::RunUntil([&p] { return p.run->Idle(); }, 2000);
+    saveError_.clear();
+    SaveAll(saveError_);
+    if (p.quarter) p.quarter->Stop();
+    if (p.second) p.second->Stop();
+    closed_ = true;
+    if (OnClosed) OnClosed();
+}
+
+void Program::QuarterTick() {
+    Parts& p = *parts_;
+    if (closed_ || closing_ || !p.run) return;
+    const double now = clock_.Now();
+    // The minute handling starts early in a minute; from then on every minute of the clock
+    // is handled once, whenever this timer fires.
+    if (!minuteOn_) {
+        const int second = SplitDateTime(now).second;
+        minuteOn_ = second >= 1 && second <= 4;
+    }
+    if (minuteOn_) p.scheduler.Poll(p.session.Tree(), now);
+
+    if (p.run->Queue().QueueCount() > 0 || !p.run->Idle()) idleMs_ = 0;
+    else idleMs_ = std::min(idleMs_ + kQuarterMs, kIdleCloseMs);
+    if (idleMs_ < kIdleCloseMs) return;
+    // Closing when idle never asks: nobody may be there to answer.
+    if (line_.shutdownWhenIdle) {
+        Close();
+        std::string why;
+        if (!PowerOff) warnings_.push_back("no power-off action is installed");
+        else if (!PowerOff(why)) warnings_.push_back(why);
+    } else if (line_.closeWhenIdle) {
+        Close();
+    }
+}
+
+void Program::SetStatus(int panel, std::string& current, const std::string& text) {
+    if (text == current) return;
+    current = text;
+    if (OnStatusText) OnStatusText(panel, text);
+}
+
+void Program::SecondTick() {
+    Parts& p = *parts_;
+    if (closed_ || !p.run) return;
+    const std::int64_t total = p.run->Queue().TotalReceived();
+    ringPos_ = (ringPos_ + 1) % 5;
+    ring_[ringPos_] = total - lastTotal_;
+    lastTotal_ = total;
+    std::int64_t sum = 0;
+    for (std::int64_t v : ring_) sum += v;
+    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20));
+    const TDClass* project = p.commands ? p.commands->Selected().project : nullptr;
+    if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
+        SetStatus(3, sizeText_, UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + UIMessage(15));
+    else
+        SetStatus(3, sizeText_, "");
+}
+
+}  // namespace qm::app

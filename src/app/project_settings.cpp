@@ -1,0 +1,145 @@
+// Project settings as text, through the object stream the store uses.
+#include "app/project_settings.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "engine/local_path.h"
+#include "platform/program_folder.h"
+#include "store/object_stream.h"
+#include "store/project.h"
+#include "store/string_list.h"
+
+namespace qm::app {
+
+namespace {
+
+std::string Shown(const std::string& stored) {
+    std::string out;
+    for (char c : stored) {
+        if (c == '\x01') out += "\\n";
+        else if (c == '\x02') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Stored(const std::string& shown) {
+    std::string out;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == '\\' && i + 1 < shown.size() && (shown[i + 1] == 'n' || shown[i + 1] == 'r')) {
+            out += shown[i + 1] == 'n' ? '\x01' : '\x02';
+            ++i;
+        } else if (shown[i] == '\n' || shown[i] == '\r') {
+            out += shown[i] == '\n' ? '\x01' : '\x02';
+        } else {
+            out += shown[i];
+        }
+    }
+    return out;
+}
+
+// The key lines of the Project's section in the store's form.
+bool SavedLines(TDClass& project, std::vector<std::string>& lines, std::string& error) {
+    const std::string file = CreateTemporaryFile();
+    if (file.empty()) {
+        error = "no temporary file could be created";
+        return false;
+    }
+    bool ok = false;
+    {
+        TNewStream out(file, true);
+        out.WriteCount(1);
+        out.WriteObject(project);
+        ok = out.Close();
+        if (!ok) error = out.Error();
+    }
+    std::string text;
+    if (ok) ok = platform::ReadWholeFile(file, text, error);
+    std::remove(file.c_str());
+    if (!ok) return false;
+    bool inObject = false;
+    for (const std::string& line : SplitLines(text)) {
+        if (line == "[Object]") {
+            inObject = true;
+            continue;
+        }
+        if (inObject && line.rfind("Type=", 0) != 0) lines.push_back(line);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ProjectSettings(TDClass& project) {
+    std::vector<std::string> lines;
+    std::string error;
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!SavedLines(project, lines, error)) return out;
+    for (const std::string& line : lines) {
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        out.emplace_back(line.substr(0, eq), Shown(line.substr(eq + 1)));
+    }
+    return out;
+}
+
+bool SetProjectSettings(TDClass& project, const std::vector<std::string>& assignments, std::string& error) {
+    std::vector<std::string> lines;
+    if (!SavedLines(project, lines, error)) return false;
+    for (const std::string& a : assignments) {
+        const std::size_t eq = a.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            error = "expected KEY=VALUE, got '" + a + "'";
+            return false;
+        }
+        const std::string key = a.substr(0, eq);
+        if (CompareNoCase(key, "IID") == 0) {
+            error = "the identifier IID cannot be changed";
+            return false;
+        }
+        bool found = false;
+        for (std::string& line : lines) {
+            const std::size_t leq = line.find('=');
+            if (leq != std::string::npos && CompareNoCase(line.substr(0, leq), key) == 0) {
+                line = line.substr(0, leq) + "=" + Stored(a.substr(eq + 1));
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            error = "unknown key '" + key + "'";
+            return false;
+        }
+    }
+    // Read the changed section back exactly as the store reads a Project.
+    std::string text = "Stream 1.1 File\r\nCount=1\r\n[Object]\r\nType=0\r\n";
+    for (const std::string& line : lines) text += line + "\r\n";
+    const std::string file = CreateTemporaryFile();
+    if (file.empty() || !platform::WriteFileAtomic(file, text, true, error)) {
+        if (error.empty()) error = "no temporary file could be created";
+        if (!file.empty()) std::remove(file.c_str());
+        return false;
+    }
+    std::unique_ptr<TClass> object = std::make_unique<TDClass>();
+    bool ok = false;
+    {
+        TAnStream in(file, false);
+        ok = !in.Failed() && in.ReadObject(object);
+        if (!ok) {
+            // The stream names its scratch file and line; the user only needs the value.
+            error = in.Error();
+            const std::size_t at = error.find(": \"");
+            error = "bad value" + (at == std::string::npos ? ": " + error : error.substr(at));
+        }
+    }
+    std::remove(file.c_str());
+    auto* loaded = dynamic_cast<TDClass*>(object.get());
+    if (!ok || !loaded) return false;
+    const int iid = project.IID;
+    project.Assign(*loaded);
+    project.IID = iid;
+    return true;
+}
+
+}  // namespace qm::app

@@ -1,0 +1,39 @@
+// quillmoor-cli due: the Projects the scheduler would start at a minute, without starting them.
+#include <cstdio>
+
+#include "app/session.h"
+#include "cli/cli_command.h"
+#include "engine/scheduler.h"
+#include "store/folder.h"
+#include "store/object_stream.h"
+#include "store/project.h"
+
+namespace qm::cli {
+namespace {
+
+int RunDue(const Invocation& inv) {
+    double at = NowDateTime();
+    for (std::size_t i = 0; i < inv.args.size(); ++i) {
+        std::string text;
+        if (inv.args[i] == "--at" && i + 1 < inv.args.size()) text = inv.args[++i];
+        else if (inv.args[i].rfind("--at=", 0) == 0) text = inv.args[i].substr(5);
+        else return UsageError("due", "unexpected '" + inv.args[i] + "'");
+        if (!ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
+    }
+    app::Session session;
+    std::string error;
+    if (!session.Open(inv.home, error)) {
+        std::fprintf(stderr, "quillmoor-cli due: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    for (TDClass* p : DueProjects(session.Tree(), at))
+        std::printf("%s/%s\n", p->Folder ? p->Folder->Caption.c_str() : "", p->Caption.c_str());
+    return kExitOk;
+}
+
+}  // namespace
+QM_CLI_COMMAND("due", "[--at \"YYYY-MM-DD HH:MM\"]",
+               "list the Projects the scheduler starts at that minute (now by default), one FOLDER/PROJECT a line",
+               RunDue);
+}  // namespace qm::cli

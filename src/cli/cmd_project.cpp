@@ -1,0 +1,68 @@
+// quillmoor-cli project and defaults: a Project's settings (or the Defaults Project's) as
+// KEY=VALUE lines, or set with the store's reading rules.
+#include <cstdio>
+
+#include "app/project_lookup.h"
+#include "app/project_settings.h"
+#include "app/session.h"
+#include "cli/cli_command.h"
+#include "store/project.h"
+
+namespace qm::cli {
+namespace {
+
+int ShowOrSet(const char* name, app::Session& session, TDClass& project, const std::vector<std::string>& changes) {
+    if (changes.empty()) {
+        for (const auto& [key, value] : app::ProjectSettings(project)) std::printf("%s=%s\n", key.c_str(), value.c_str());
+        return kExitOk;
+    }
+    std::string error;
+    if (!app::SetProjectSettings(project, changes, error)) return UsageError(name, error);
+    if (!session.Save(error)) {
+        std::fprintf(stderr, "quillmoor-cli %s: %s\n", name, error.c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+bool Open(const char* name, app::Session& session, const Invocation& inv) {
+    std::string error;
+    if (!session.Open(inv.home, error)) {
+        std::fprintf(stderr, "quillmoor-cli %s: %s\n", name, error.c_str());
+        return false;
+    }
+    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    return true;
+}
+
+int RunProject(const Invocation& inv) {
+    if (inv.args.empty()) return UsageError("project", "name a Project as FOLDER/PROJECT");
+    for (std::size_t i = 1; i < inv.args.size(); ++i)
+        if (inv.args[i].find('=') == std::string::npos || inv.args[i][0] == '=')
+            return UsageError("project", "expected KEY=VALUE, got '" + inv.args[i] + "'");
+    app::Session session;
+    if (!Open("project", session, inv)) return kExitFailure;
+    std::string error;
+    TDClass* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
+    if (!project) {
+        std::fprintf(stderr, "quillmoor-cli project: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    return ShowOrSet("project", session, *project, {inv.args.begin() + 1, inv.args.end()});
+}
+
+int RunDefaults(const Invocation& inv) {
+    for (const auto& a : inv.args)
+        if (a.find('=') == std::string::npos || a[0] == '=')
+            return UsageError("defaults", "expected KEY=VALUE, got '" + a + "'");
+    app::Session session;
+    if (!Open("defaults", session, inv)) return kExitFailure;
+    return ShowOrSet("defaults", session, session.Defaults(), inv.args);
+}
+
+}  // namespace
+QM_CLI_COMMAND("project", "FOLDER/PROJECT [KEY=VALUE ...]",
+               "show a Project's settings in store order, or set some (unknown key or bad value: exit 2)",
+               RunProject);
+QM_CLI_COMMAND("defaults", "[KEY=VALUE ...]", "show or set the Defaults Project's settings", RunDefaults);
+}  // namespace qm::cli

@@ -1,0 +1,184 @@
+// Queue files: Suspend To File and Resume From File.
+#include "engine/queue_file.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "engine/address_rules.h"
+#include "engine/admission.h"
+#include "engine/get_rec.h"
+#include "engine/local_path.h"
+#include "engine/normalise.h"
+#include "engine/queue_manager.h"
+#include "store/object_stream.h"
+#include "store/project.h"
+#include "store/project_tree.h"
+
+namespace qm {
+
+namespace {
+
+// Larger files are no queue file this program wrote (a record takes a few hundred bytes).
+constexpr std::uintmax_t kMaxQueueFileBytes = 512u * 1024 * 1024;
+
+void SplitName(TGetRec& record) {
+    const std::size_t sep = record.FName.find_last_of("/\\");
+    if (sep == std::string::npos) {
+        record.Path.clear();
+        record.RFile = record.FName;
+    } else {
+        record.Path = record.FName.substr(0, sep);
+        record.RFile = record.FName.substr(sep + 1);
+    }
+}
+
+// The mapped root folder as it begins every local name of the Project.
+std::string MappedRoot(const std::string& root) {
+    std::string probe = "x";
+    MapNameWith(probe, true, root, "x");
+    return probe.substr(0, std::min(probe.size(), MappedRootLength(root)));
+}
+
+bool StaysInside(const std::string& name, const std::string& mappedRoot) {
+    if (mappedRoot.empty() || name.size() <= mappedRoot.size()) return false;
+    if (name.compare(0, mappedRoot.size(), mappedRoot) != 0) return false;
+    if (name.find('\0') != std::string::npos) return false;
+    return SegmentsStayInside(name, mappedRoot.size());
+}
+
+}  // namespace
+
+TDClass* QueueProjectLookup::Find(const ProjectTree& tree, int iid) {
+    if (last_ && last_->IID == iid) {
+        // Only while it is still in the tree (it may have been deleted since).
+        for (TDClass* p : tree.AllProjects())
+            if (p == last_) return last_;
+        last_ = nullptr;
+    }
+    TDClass* found = tree.FindByIID(iid);
+    if (found) last_ = found;
+    return found;
+}
+
+bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::string& error) {
+    if (fileName.empty()) {
+        error = "no file name given";
+        return false;
+    }
+    queue.SetSuspended(true);
+    queue.FlushAnalysis();
+    const std::string part = fileName + ".part";
+    bool written = false;
+    {
+        TNewStream stream(part, true);
+        stream.WriteCount(static_cast<int>(queue.QueueCount()));
+        for (const auto& record : queue.Queue()) stream.WriteObject(*record);
+        written = stream.Close() && !stream.Failed();
+        if (!written) error = stream.Error().empty() ? "cannot write " + part : stream.Error();
+    }
+    if (written && std::rename(part.c_str(), fileName.c_str()) != 0) {
+        error = "cannot rename " + part + " to " + fileName;
+        written = false;
+    }
+    if (!written) {
+        std::remove(part.c_str());
+        queue.SetSuspended(false);  // the queue goes on as if nothing had happened
+        return false;
+    }
+    queue.StopAll();
+    queue.SetSuspended(false);
+    return true;
+}
+
+bool SettleResumedNames(TGetRec& record, bool& renamed) {
+    renamed = false;
+    record.Temp.clear();  // a temporary name from a file could point anywhere
+    if (!record.Project) return false;
+    const std::string mappedRoot = MappedRoot(RootFolder(*record.Project));
+    if (StaysInside(record.FName, mappedRoot)) {
+        SplitName(record);
+        return true;
+    }
+    // Recompute the names from the address as a new record of the Project would get them.
+    TGetRec fresh;
+    fresh.URL = record.URL;
+    fresh.Project = record.Project;
+    fresh.Lev = record.Lev;
+    if (!Normalise(fresh) || !StaysInside(fresh.FName, mappedRoot)) return false;
+    record.FName = fresh.FName;
+    record.Depth = fresh.Depth;
+    SplitName(record);
+    renamed = true;
+    return true;
+}
+
+bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+                    ResumeReport& report) {
+    report = ResumeReport{};
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(fileName, ec);
+    if (ec) {
+        report.problems.push_back("cannot read " + fileName + ": " + ec.message());
+        return false;
+    }
+    if (size > kMaxQueueFileBytes) {
+        report.problems.push_back(fileName + " is too large for a queue file");
+        return false;
+    }
+    QueueProjectLookup lookup;
+    lookup.Forget();
+    queue.SetSuspended(true);
+    {
+        TNewStream stream(fileName, false);
+        if (stream.Failed()) report.problems.push_back(stream.Error());
+        report.opened = !stream.Failed() || stream.LineNumber() > 0;
+        while (!stream.End()) {
+            const std::size_t line = stream.LineNumber();
+            std::unique_ptr<TClass> object;
+            if (!stream.ReadObject(object)) {
+                ++report.skipped;
+                report.problems.push_back("line " + std::to_string(line + 1) + ": " + stream.Error());
+                if (stream.LineNumber() <= line) break;  // nothing consumed: stop rather than spin
+                continue;
+            }
+            auto* record = dynamic_cast<TGetRec*>(object.get());
+            if (!record) {
+                if (object) {
+                    ++report.skipped;
+                    report.problems.push_back("line " + std::to_string(line + 1) +
+                                              ": an object that is no download record");
+                }
+                continue;
+            }
+            object.release();
+            std::unique_ptr<TGetRec> owned(record);
+            owned->Project = lookup.Find(tree, owned->LoadedIID);
+            if (!owned->Project) {
+                ++report.noProject;
+                continue;
+            }
+            bool renamed = false;
+            if (!SettleResumedNames(*owned, renamed)) {
+                ++report.skipped;
+                report.problems.push_back("line " + std::to_string(line + 1) + ": " + owned->URL +
+                                          " has no local name inside its Project's folder");
+                continue;
+            }
+            if (renamed) {
+                ++report.renamed;
+                report.problems.push_back("line " + std::to_string(line + 1) + ": the local name of " +
+                                          owned->URL + " left its Project's folder and was recomputed");
+            }
+            Admit(*owned);  // only for its file category; the record was admitted before
+            queue.AddRecord(std::move(owned), false, true);
+            ++report.queued;
+        }
+        stream.Close();
+    }
+    queue.SetSuspended(false);
+    queue.FillConnections();
+    return report.opened;
+}
+
+}  // namespace qm

@@ -1,0 +1,36 @@
+#pragma once
+// One running program per user and program folder. The first instance listens on a local
+// socket whose name is derived from the user and the folder; a later one finds it, sends
+// "show" and ends. A socket left behind by a crashed instance answers nobody and is taken
+// over. Needs the event loop (InitEventLoop) for the "show" requests to arrive.
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qm::platform {
+
+class SingleInstance {
+public:
+    enum class Result { First, AnotherRunning, Failed };
+
+    explicit SingleInstance(const std::string& programFolder);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // Becomes the running instance, or tells the running one to show itself.
+    Result Claim(std::string* error = nullptr);
+    // Called on the main thread when a later instance asked this one to show itself.
+    std::function<void()> OnShow;
+    const std::string& Name() const { return name_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string name_;
+};
+
+// The local socket name of a program folder for the current user.
+std::string InstanceName(const std::string& programFolder);
+
+}  // namespace qm::platform

@@ -1,0 +1,254 @@
+// The program core over a fake clock: idle close and shutdown (through a fake power-off),
+// the exit question, window-state values, the selected node, the minute handling and the
+// status texts, and single instance per program folder.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <filesystem>
+
+#include "app/download_run.h"
+#include "app/program.h"
+#include "app/session.h"
+#include "app/window_state.h"
+#include "engine/queue_manager.h"
+#include "engine/scheduler.h"
+#include "platform/event_loop.h"
+#include "platform/registry.h"
+#include "platform/single_instance.h"
+#include "store/options.h"
+#include "store/options_store.h"
+#include "store/tree_store.h"
+#include "support/peers.h"
+
+namespace fs = std::filesystem;
+
+namespace qm::app {
+namespace {
+
+class FakeClock : public Clock {
+public:
+    double now = JoinDateTime(2026, 3, 10, 9, 0, 30);
+    double Now() const override { return now; }
+    void Advance(int ms) { now += ms / 86400000.0; }
+};
+
+class ScriptedAnswers : public Confirmation {
+public:
+    std::vector<bool> answers;
+    std::vector<std::string> asked;
+    bool Ask(Question, const std::string& text, const std::string& caption) override {
+        asked.push_back(caption + "|" + text);
+        if (answers.empty()) return false;
+        const bool a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    void ShowError(const std::string&, const std::string&) override {}
+};
+
+ProgramSettings Quiet(const std::string& home, std::vector<std::string> args = {}) {
+    ProgramSettings s;
+    s.home = home;
+    s.args = std::move(args);
+    s.singleInstance = false;
+    s.startServer = false;
+    s.runTimers = false;
+    s.message = [](const std::string&) {};
+    return s;
+}
+
+// A program folder whose registry already holds some window-state values.
+std::string HomeWith(const std::string& tag, const std::vector<std::pair<std::string, int>>& values) {
+    const std::string home = test::MakeTempDir(tag);
+    platform::Registry reg;
+    platform::RegKey key = OpenOptionsKeyForSave(reg);
+    for (const auto& [name, v] : values) key.WriteInt(name, v);
+    std::string error;
+    EXPECT_TRUE(reg.SaveFile(home + "/registry.reg", error)) << error;
+    return home;
+}
+
+TEST(Program, IdleCloseAfterSixtySecondsWithoutAsking) {
+    const std::string home = HomeWith("idleclose", {{"ConfirmExit", 1}});
+    FakeClock clock;
+    ScriptedAnswers answers;
+    int closedEvents = 0;
+    {
+        Program program(clock, answers);
+        program.OnClosed = [&] { ++closedEvents; };
+        std::string error;
+        ASSERT_EQ(program.Start(Quiet(home, {"/close"}), error), Program::StartResult::Started) << error;
+        EXPECT_TRUE(program.Line().closeWhenIdle);
+        for (int i = 0; i < 239; ++i) {
+            clock.Advance(250);
+            program.QuarterTick();
+        }
+        EXPECT_FALSE(program.Closed());
+        EXPECT_EQ(program.IdleMs(), 59750);
+        clock.Advance(250);
+        program.QuarterTick();
+        EXPECT_TRUE(program.Closed());
+        EXPECT_EQ(closedEvents, 1);
+        EXPECT_TRUE(answers.asked.empty());  // "ConfirmExit" is not asked by an idle close
+        EXPECT_TRUE(fs::exists(home + "/Orrinal.dat"));
+        program.QuarterTick();  // nothing more happens after closing
+        EXPECT_EQ(closedEvents, 1);
+    }
+    // Every window-state value was written, with the defaults for the missing ones.
+    const std::string reg = test::ReadFile(home + "/registry.reg");
+    for (const char* name : {"\"Left\"=", "\"ConfirmExit\"=dword:00000001", "\"iAutoSave\"=dword:0000000a",
+                             "\"TreeSelected\"=", "\"LogWindow.Height\"=", "\"LastRunPos\"="})
+        EXPECT_NE(reg.find(name), std::string::npos) << name;
+}
+
+TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
+    const std::string home = test::MakeTempDir("shutdown");
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Program program(clock, answers);
+    int powerOffs = 0;
+    bool savedFirst = false, closedFirst = false;
+    program.PowerOff = [&](std::string&) {
+        ++powerOffs;
+        savedFirst = fs::exists(home + "/Orrinal.dat");
+        closedFirst = program.Closed();
+        return true;
+    };
+    std::string error;
+    ASSERT_EQ(program.Start(Quiet(home, {"/SHUTDOWN"}), error), Program::StartResult::Started) << error;
+    for (int i = 0; i < 240; ++i) {
+        clock.Advance(250);
+        program.QuarterTick();
+    }
+    EXPECT_EQ(powerOffs, 1);
+    EXPECT_TRUE(savedFirst);
+    EXPECT_TRUE(closedFirst);
+
+    // Without an action installed nothing powers off; it is reported.
+    const std::string home2 = test::MakeTempDir("shutdown2");
+    Program second(clock, answers);
+    ASSERT_EQ(second.Start(Quiet(home2, {"/shutdown"}), error), Program::StartResult::Started) << error;
+    for (int i = 0; i < 240; ++i) second.QuarterTick();
+    EXPECT_TRUE(second.Closed());
+    bool reported = false;
+    for (const auto& w : second.Warnings()) reported = reported || w.find("power-off") != std::string::npos;
+    EXPECT_TRUE(reported);
+}
+
+TEST(Program, ExitQuestionAndSelectedNode) {
+    const std::string home = HomeWith("exitq", {{"ConfirmExit", 1}, {"TreeSelected", 99}});
+    FakeClock clock;
+    ScriptedAnswers answers;
+    {
+        Program program(clock, answers);
+        std::string error;
+        ASSERT_EQ(program.Start(Quiet(home), error), Program::StartResult::Started) << error;
+        EXPECT_EQ(program.Commands().Selected().folder, nullptr);  // 99 is out of range
+        EXPECT_EQ(program.State().Int("TreeSelected"), -1);
+        TDContainer& f = program.GetSession().Tree().AddFolder("Second");
+        program.Commands().Select({&f, nullptr});
+        answers.answers = {false, true};
+        EXPECT_FALSE(program.RequestClose());
+        EXPECT_FALSE(program.Closed());
+        EXPECT_TRUE(program.RequestClose());
+        ASSERT_EQ(answers.asked.size(), 2u);
+        EXPECT_EQ(answers.asked[0], "Confirmaton|Do you want to quit?");
+    }
+    Program again(clock, answers);
+    std::string error;
+    ASSERT_EQ(again.Start(Quiet(home), error), Program::StartResult::Started) << error;
+    ASSERT_NE(again.Commands().Selected().folder, nullptr);
+    EXPECT_EQ(again.Commands().Selected().folder->Caption, "Second");
+}
+
+TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
+    const std::string home = test::MakeTempDir("minute");
+    {
+        // A Project due every tick, and one named on the command line; both fetch from a port
+        // where nothing listens on loopback.
+        Session s;
+        std::string error;
+        ASSERT_TRUE(s.Open(home, error)) << error;
+        TDContainer& f = *s.Tree().Folders[0];
+        auto p = std::make_unique<TDClass>();
+        p->Caption = "Every";
+        p->URL = "http://127.0.0.1:9/every/";
+        p->IID = s.Tree().TakeID();
+        p->When = 5;
+        p->LastStart = 0;
+        s.Tree().AddProject(f, std::move(p));
+        auto q = std::make_unique<TDClass>();
+        q->Caption = "Named";
+        q->URL = "http://127.0.0.1:9/named/";
+        q->IID = s.Tree().TakeID();
+        s.Tree().AddProject(f, std::move(q));
+        ASSERT_TRUE(s.Save(error)) << error;
+    }
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Program program(clock, answers);
+    std::vector<std::string> texts;
+    program.OnStatusText = [&](int panel, const std::string& t) { texts.push_back(std::to_string(panel) + ":" + t); };
+    std::string error;
+    ASSERT_EQ(program.Start(Quiet(home, {"default/named", "3"}), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(program.StartedByCommandLine().size(), 1u);
+    EXPECT_EQ(program.StartedByCommandLine()[0]->Caption, "Named");
+    bool bareReported = false;
+    for (const auto& w : program.Warnings()) bareReported = bareReported || w.find("'3'") != std::string::npos;
+    EXPECT_TRUE(bareReported);
+
+    TDClass* every = program.GetSession().Tree().Folders[0]->Children[0].get();
+    program.QuarterTick();  // second 30: the minute handling waits for seconds 1 to 4
+    EXPECT_FALSE(program.MinuteHandlingOn());
+    EXPECT_EQ(every->LastStart, 0);
+    clock.now = JoinDateTime(2026, 3, 10, 9, 1, 2);
+    program.QuarterTick();
+    EXPECT_TRUE(program.MinuteHandlingOn());
+    EXPECT_EQ(MinuteNumber(every->LastStart), MinuteNumber(clock.now));
+    EXPECT_EQ(program.Commands().Selected().project, every);
+
+    program.SecondTick();
+    program.SecondTick();
+    int speedTexts = 0;
+    for (const auto& t : texts) speedTexts += t.rfind("4:Speed: ", 0) == 0;
+    EXPECT_EQ(speedTexts, 1);  // raised once, then unchanged
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "3:Size: 0 kb"), texts.end());
+    program.Close();
+}
+
+TEST(SingleInstance, SecondClaimShowsTheFirstAndStaleNamesAreTakenOver) {
+    platform::InitEventLoop();
+    const std::string folder = test::MakeTempDir("single");
+    int shows = 0;
+    {
+        platform::SingleInstance first(folder);
+        first.OnShow = [&] { ++shows; };
+        ASSERT_EQ(first.Claim(), platform::SingleInstance::Result::First);
+        platform::SingleInstance second(folder);
+        EXPECT_EQ(second.Claim(), platform::SingleInstance::Result::AnotherRunning);
+        EXPECT_TRUE(platform::RunUntil([&] { return shows == 1; }, 5000));
+        platform::SingleInstance other(folder + "/elsewhere");
+        EXPECT_EQ(other.Claim(), platform::SingleInstance::Result::First);
+    }
+    // A crashed instance leaves its socket file behind: nobody answers on it.
+    const std::string path = (QDir::tempPath() + "/").toStdString() + platform::InstanceName(folder);
+    ::unlink(path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    ASSERT_TRUE(fs::exists(path));
+    platform::SingleInstance next(folder);
+    EXPECT_EQ(next.Claim(), platform::SingleInstance::Result::First);
+}
+
+}  // namespace
+}  // namespace qm::app
