@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "app/download_run.h"
+#include "app/window_state.h"
 #include "engine/queue_manager.h"
 #include "store/options.h"
 #include "store/string_list.h"
@@ -130,7 +131,8 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
         probe.start(10);
         form.PasteText(QString::fromStdString(nginx.Url("/index.html")));
         form.StartSelected();
-        QTest::qWaitFor([&] { return form.Core().Engine().Idle(); }, 60000);
+        bool finished = QTest::qWaitFor([&] { return form.Core().Engine().Idle(); }, 60000);
+        state.counters["finished"] = finished ? 1 : 0;
         probe.stop();
         std::sort(gaps.begin(), gaps.end());
         if (!gaps.empty()) {

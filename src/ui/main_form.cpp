@@ -323,6 +323,24 @@ void TMainForm::BuildMenus() {
     act(project, "&Browse", "miBrowse", [this] { Browse(); });
 
     QMenu* view = menuBar()->addMenu("&View");
+    // The two pages can be hidden ("pgProjects", "pgMap"); one always stays.
+    for (QWidget* page : {pgProjects_, pgMap_}) {
+        QAction* a = view->addAction(page == pgProjects_ ? "&Projects" : "Site &Map");
+        a->setObjectName(page == pgProjects_ ? "miPgProjects" : "miPgMap");
+        a->setCheckable(true);
+        a->setChecked(true);
+        connect(view, &QMenu::aboutToShow, a, [this, a, page] { a->setChecked(pages_->isTabVisible(pages_->indexOf(page))); });
+        connect(a, &QAction::triggered, this, [this, a, page](bool on) {
+            QWidget* other = page == pgProjects_ ? pgMap_ : pgProjects_;
+            if (!on && !pages_->isTabVisible(pages_->indexOf(other))) {
+                a->setChecked(true);
+                return;
+            }
+            pages_->setTabVisible(pages_->indexOf(page), on);
+            if (on) pages_->setCurrentWidget(page);
+        });
+    }
+    view->addSeparator();
     QMenu* messages = view->addMenu("Messages");
     miPanel_ = act(messages, "&Panel", "miPanel", [this] {
         progressWindow_->setVisible(miPanel_->isChecked());
@@ -439,7 +457,9 @@ void TMainForm::HookEngine() {
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
         if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != app::DirTreeModel::kFolderMode)
-            m.AddLine(record.FName);
+            if (app::MapNode* node = m.AddLine(record.FName); node && !siteMap_->SelectedNode() &&
+                                                               record.FName == app::StartPagePath(*mapProject_))
+                siteMap_->SelectNode(node);  // the start page, as when the map was opened
     };
 }
 
@@ -731,6 +751,11 @@ void TMainForm::RestoreState() {
     if (st.Bool("Maximized")) setWindowState(windowState() | Qt::WindowMaximized);
     for (QToolBar* bar : findChildren<QToolBar*>()) bar->setVisible(st.Bool(S(bar->objectName())));
     statusBar()->setVisible(st.Bool("StatusBar"));
+    bool projects = st.Bool("pgProjects"), mapPage = st.Bool("pgMap");
+    if (!projects && !mapPage) projects = true;
+    pages_->setTabVisible(pages_->indexOf(pgProjects_), projects);
+    pages_->setTabVisible(pages_->indexOf(pgMap_), mapPage);
+    if (!projects) pages_->setCurrentWidget(pgMap_);
     logWindow_->setVisible(st.Bool("LVisible"));
     progressWindow_->setVisible(st.Bool("MessagesPanel"));
     miWindow_->setChecked(logWindow_->isVisible() || st.Bool("LVisible"));
@@ -758,8 +783,8 @@ void TMainForm::StoreState() {
     st.SetBool("StatusBar", !statusBar()->isHidden());
     st.SetBool("LVisible", !logWindow_->isHidden());
     st.SetBool("MessagesPanel", !progressWindow_->isHidden());
-    st.SetBool("pgProjects", true);
-    st.SetBool("pgMap", true);
+    st.SetBool("pgProjects", pages_->isTabVisible(pages_->indexOf(pgProjects_)));
+    st.SetBool("pgMap", pages_->isTabVisible(pages_->indexOf(pgMap_)));
     st.SetInt("ProgressHeight", progressWindow_->height());
     st.SetInt("PrTreeWidth", tree_->width());
     st.SetInt("ProjectsWidth", pages_->width());

@@ -89,7 +89,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         Options().HTTPPort = qm::test::FreePort();
         Options().UseLog = true;
         form.PasteText(QString::fromStdString(nginx.Url("/index.html")));
-        form.Core().State().SetBool("pgProjects", false);
+        form.Pages()->setTabVisible(0, false);  // only the map page: saved as "pgProjects" 0
         form.Core().State().SetInt("MapMode", 0);
         form.Core().State().SetBool("ConfirmExit", false);
         form.setGeometry(20, 20, 980, 660);
@@ -100,11 +100,16 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
     // The program itself, started with the Project on its command line.
     qm::test::ChildProcess quillmoor;
     ASSERT_TRUE(quillmoor.Start({program, "--home", home, "Default/0"}, home + "/quillmoor.log"));
-    std::string stored = home + "/dl/127.0.0.1_" + std::to_string(nginx.Port());
+    auto stored = [&](const std::string& name) {
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(home + "/dl", ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().filename() == name) return true;
+        return false;
+    };
     bool done = false;
     for (int i = 0; i < 200 && !done; ++i) {
         QTest::qWait(100);
-        done = fs::exists(stored + "/files/pack.zip") || fs::exists(home + "/dl/127.0.0.1/files/pack.zip");
+        done = stored("pack.zip") && stored("guide.html") && stored("notes.txt");
     }
     QTest::qWait(1500);  // the map and the windows catch up
     ASSERT_TRUE(quillmoor.Running()) << qm::test::ReadFile(home + "/quillmoor.log");
