@@ -11,6 +11,8 @@
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QProcess>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -30,8 +32,10 @@
 #include "app/find_files.h"
 #include "app/map_page.h"
 #include "app/session.h"
+#include "app/tool_list.h"
 #include "app/window_state.h"
 #include "engine/get_rec.h"
+#include "engine/queue_file.h"
 #include "engine/queue_manager.h"
 #include "engine/site_map.h"
 #include "net/http_client.h"
@@ -245,6 +249,7 @@ void TMainForm::BuildWidgets() {
         if (MapPageShown()) UpdateMap();
     });
 
+    tmrPaste_.setObjectName("tmrPaste");
     tmrPaste_.setInterval(250);
     connect(&tmrPaste_, &QTimer::timeout, this, &TMainForm::QuarterTick);
     resize(900, 620);
@@ -318,9 +323,31 @@ void TMainForm::BuildMenus() {
     act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
     act(project, "Sto&p", "miStop", [this] { StopSelected(); });
     miSuspend_ = act(project, Q(UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
+    act(project, "Suspend To &File...", "miSuspendToFile", [this] {
+        QString file = QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
+        if (!file.isEmpty()) SuspendTo(file);
+    });
+    act(project, "Resume From F&ile...", "miResumeFromFile", [this] {
+        QString file = QFileDialog::getOpenFileName(this, "Resume From File", QString(), "Queue files (*.que);;All files (*)");
+        if (!file.isEmpty()) ResumeFrom(file);
+    });
     project->addSeparator();
     act(project, "&Properties...", "miProperties", [this] { FolderProperties(); });
     act(project, "&Browse", "miBrowse", [this] { Browse(); });
+    // The tool lists, rebuilt each time their menu opens.
+    for (const char* list : {"Browsers", "Viewers", "Editors"}) {
+        QMenu* tools = project->addMenu(QString("%1 with").arg(list));
+        tools->setObjectName(QString("mi") + list);
+        connect(tools, &QMenu::aboutToShow, this, [this, tools, list] {
+            tools->clear();
+            if (!program_) return;
+            for (const app::Tool& t : app::ParseToolList(program_->State().Text(list))) {
+                QString programFile = Q(t.program);
+                tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
+            }
+            if (tools->isEmpty()) tools->addAction(Q(UIMessage(1)))->setEnabled(false);
+        });
+    }
 
     QMenu* view = menuBar()->addMenu("&View");
     // The two pages can be hidden ("pgProjects", "pgMap"); one always stays.
@@ -660,24 +687,59 @@ void TMainForm::FolderProperties() {
 }
 
 void TMainForm::Browse() {
-    if (!program_) return;
+    std::string address = BrowseTarget();
+    if (address.empty()) return;
+    if (!QDesktopServices::openUrl(QUrl(Q(address)))) ShowError(UIMessage(4), UIMessage(3));
+}
+
+std::string TMainForm::BrowseTarget() const {
+    if (!program_) return {};
     bool server = Options().HTTPStart;  // the server always runs in the desktop program
     int port = Options().HTTPPort;
     std::string address;
     if (!MapPageShown()) {
         Node n = SelectedNode();
-        if (!n.project) return;
+        if (!n.project) return {};
         address = app::BrowseAddress(*n.project, server, port);
     } else {
         app::MapNode* node = siteMap_->SelectedNode();
-        if (!node) return;
+        if (!node) return {};
         app::DirTreeModel& m = siteMap_->Model();
         std::string path = node->Parent ? m.NodePath(*node) : m.Directory() + "default.htm";
         if (path.compare(0, m.Directory().size(), m.Directory()) == 0) path = path.substr(m.Directory().size());
         address = app::BrowsePathAddress(SelectedNode().folder, path, server, port);
     }
+    return address;
+}
+
+void TMainForm::BrowseWith(const QString& programFile) {
+    std::string address = BrowseTarget();
     if (address.empty()) return;
-    if (!QDesktopServices::openUrl(QUrl(Q(address)))) ShowError(UIMessage(4), UIMessage(3));
+    // The address is one argument of the tool; no shell reads it.
+    if (!QProcess::startDetached(programFile, {Q(address)})) ShowError(UIMessage(10), UIMessage(3));
+}
+
+bool TMainForm::SuspendTo(const QString& file) {
+    if (!program_) return false;
+    std::string error;
+    if (!SuspendToFile(program_->Engine().Queue(), S(file), error)) {
+        ShowError(error, UIMessage(3));
+        return false;
+    }
+    UpdateIcons();
+    return true;
+}
+
+bool TMainForm::ResumeFrom(const QString& file) {
+    if (!program_) return false;
+    ResumeReport report;
+    bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
+    for (const auto& record : program_->Engine().Queue().Queue())
+        if (record->Project) program_->Engine().Adopt(*record->Project);
+    for (const std::string& line : report.problems) log_.Route(-1, line, kStatusAnalysis);
+    if (!ok) ShowError("cannot read " + S(file), UIMessage(3));
+    UpdateIcons();
+    return ok;
 }
 
 bool TMainForm::FindNext(const QString& text, bool matchCase) {

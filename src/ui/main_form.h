@@ -56,6 +56,10 @@ public:
     void ToggleSuspend();
     void FolderProperties();
     void Browse();
+    void BrowseWith(const QString& programFile);  // a tool of the three tool lists
+    std::string BrowseTarget() const;             // the address Browse opens, or empty
+    bool SuspendTo(const QString& file);           // "Suspend To &File..."
+    bool ResumeFrom(const QString& file);          // "Resume From F&ile..."
     bool FindNext(const QString& text, bool matchCase);  // one press of the find dialog's button
     void ShowMapPage();
 

@@ -255,3 +255,15 @@ TEST(FindFiles, ProjectTreeWalk) {
     EXPECT_EQ(FindTreeNode(tree, 3, "DOCS", false), -1);
     EXPECT_EQ(FindTreeNode(tree, -1, "docs", true), 3);
 }
+
+#include "app/tool_list.h"
+
+TEST(ToolList, CaptionsAndPrograms) {
+    std::vector<Tool> tools = ParseToolList("Firefox=/usr/bin/firefox\r\n=\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit \r\nEmpty=\r\n");
+    ASSERT_EQ(tools.size(), 3u);
+    EXPECT_EQ(tools[0].caption, "Firefox");
+    EXPECT_EQ(tools[0].program, "/usr/bin/firefox");
+    EXPECT_EQ(tools[1].caption, "/usr/bin/less");
+    EXPECT_EQ(tools[2].caption, "Edit");
+    EXPECT_EQ(tools[2].program, "/usr/bin/gedit");
+}

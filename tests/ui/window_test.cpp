@@ -270,6 +270,21 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
         Window w;
         ASSERT_TRUE(w.Start(home));
         w.form.PasteText("http://127.0.0.1:9/kept.html");
+        // Browsing goes through the local server with the folder caption; a tool gets the
+        // address as its one argument, and a tool that cannot start is reported.
+        std::string address = w.form.BrowseTarget();
+        EXPECT_EQ(address.rfind("http://127.0.0.1", 0), 0u) << address;
+        EXPECT_NE(address.find("/Default/127.0.0.1"), std::string::npos) << address;
+        w.form.BrowseWith("/bin/true");
+        EXPECT_TRUE(w.notices.empty());
+        w.form.BrowseWith(QString::fromStdString(home + "/no-such-tool"));
+        ASSERT_EQ(w.notices.size(), 1u);
+        EXPECT_EQ(w.notices.back(), UIMessage(10));
+        // The queue written to a file and read back; a missing file is reported.
+        EXPECT_TRUE(w.form.SuspendTo(QString::fromStdString(home + "/queue.que")));
+        EXPECT_TRUE(fs::exists(home + "/queue.que"));
+        EXPECT_TRUE(w.form.ResumeFrom(QString::fromStdString(home + "/queue.que")));
+        EXPECT_FALSE(w.form.ResumeFrom(QString::fromStdString(home + "/missing.que")));
         w.form.setGeometry(60, 70, 777, 555);
         w.form.LogWindow()->hide();
         w.form.Core().State().SetBool("ConfirmExit", true);
