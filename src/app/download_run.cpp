@@ -83,6 +83,10 @@ bool DownloadRun::Start(TDClass& project, std::string& why) {
         why = "Project '" + project.Caption + "' is downloading already";
         return false;
     }
+    return Restart(project, why);
+}
+
+bool DownloadRun::Restart(TDClass& project, std::string& why) {
     HookProject(project);
     queue_->ClearSeen();
     if (!queue_->StartProject(project)) {

@@ -46,12 +46,17 @@ public:
     // Projects; "/close" and "/shutdown" are accepted and change nothing here (the run ends
     // when the engine is idle anyway). False with the reason when it started nothing.
     bool StartArg(const std::string& arg, std::string& why);
-    // The Start command on one Project: empties the seen-address list and starts it.
+    // Starts one Project for a command-line word: empties the seen-address list and starts
+    // it; refused while it is downloading (a word named twice starts it once).
     bool Start(TDClass& project, std::string& why);
     const std::vector<TDClass*>& Started() const { return started_; }
 
-    // The engine side of the tree commands.
-    bool StartProject(TDClass& project, std::string& why) override { return Start(project, why); }
+    // The Start command itself: also a Project that is still downloading is started again
+    // (its seen addresses are forgotten and its start address queued anew).
+    bool Restart(TDClass& project, std::string& why);
+
+    // The engine side of the tree commands (the desktop's Start and the scheduler restart).
+    bool StartProject(TDClass& project, std::string& why) override { return Restart(project, why); }
     void StopProject(TDClass& project) override;
     bool Suspended() const override;
     void SetSuspended(bool suspended) override;

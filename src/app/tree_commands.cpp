@@ -147,6 +147,37 @@ bool TreeCommands::Delete(Node node, bool partOfCut) {
     return tree_.RemoveFolder(*node.folder);
 }
 
+bool TreeCommands::DeleteMapEntry(TDClass& project, const std::string& rawPath) {
+    std::string path = rawPath;
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    if (path.empty()) return false;
+    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, UIMessage(5) + "\r\n'" + path + "' ?", UIMessage(6)))
+        return false;
+    const fs::path root = fs::path(RootFolder(project)).lexically_normal();
+    const fs::path relative = fs::path(path).lexically_normal().lexically_relative(root);
+    if (relative.empty() || *relative.begin() == ".." || *relative.begin() == ".") return false;
+    fs::path dir = root;
+    std::vector<fs::path> parts(relative.begin(), relative.end());
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        dir /= parts[i];
+        if (!IsRealDirectory(dir)) return false;  // missing, a file, or a symbolic link
+    }
+    const fs::path target = dir / parts.back();
+    std::error_code ec;
+    // remove_all removes links inside a directory without following them.
+    const bool removed = fs::remove_all(target, ec) > 0 && !ec;
+    const fs::path primary = PrimaryName(target.string());
+    if (RemovableEntry(primary)) fs::remove(primary, ec);
+    SortedStringList& map = GetMap(project);
+    const std::string prefix = target.string() + "/";
+    std::vector<std::string> gone;
+    for (const std::string& item : map.Items())
+        if (fs::path(item).lexically_normal() == target || item.rfind(prefix, 0) == 0) gone.push_back(item);
+    for (const std::string& item : gone) map.Remove(item);
+    if (!gone.empty()) project.MarkSiteMapModified();
+    return removed;
+}
+
 bool TreeCommands::CanDrop(Node source, Node target) {
     if (!Valid(source) || !Valid(target)) return false;
     if (!source.project && target.project) return false;  // a folder never goes onto a Project

@@ -86,6 +86,12 @@ public:
     // Projects (UI message 9). True when the node was deleted.
     bool Delete(Node node, bool partOfCut = false);
 
+    // Delete on the site map: after the same first question, the stored file or directory
+    // path (a final "/" ignored) is deleted with its ".primary" mark and leaves the Project's
+    // site map. Only inside the Project's root folder, never through a symbolic link (a link
+    // itself is removed, not what it points to). True when something was deleted.
+    bool DeleteMapEntry(TDClass& project, const std::string& path);
+
     // Drag and drop inside the tree. CanDrop tells whether the drop is accepted at all.
     static bool CanDrop(Node source, Node target);
     bool Drop(Node source, Node target);

@@ -113,8 +113,8 @@ bool SettleResumedNames(TGetRec& record, bool& renamed) {
     return true;
 }
 
-bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
-                    ResumeReport& report) {
+bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
+                   std::vector<std::unique_ptr<TGetRec>>& records) {
     report = ResumeReport{};
     std::error_code ec;
     const auto size = std::filesystem::file_size(fileName, ec);
@@ -127,58 +127,64 @@ bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::st
         return false;
     }
     QueueProjectLookup lookup;
-    lookup.Forget();
-    queue.SetSuspended(true);
-    {
-        TNewStream stream(fileName, false);
-        if (stream.Failed()) report.problems.push_back(stream.Error());
-        report.opened = !stream.Failed() || stream.LineNumber() > 0;
-        while (!stream.End()) {
-            const std::size_t line = stream.LineNumber();
-            std::unique_ptr<TClass> object;
-            if (!stream.ReadObject(object)) {
-                ++report.skipped;
-                report.problems.push_back("line " + std::to_string(line + 1) + ": " + stream.Error());
-                if (stream.LineNumber() <= line) break;  // nothing consumed: stop rather than spin
-                continue;
-            }
-            auto* record = dynamic_cast<TGetRec*>(object.get());
-            if (!record) {
-                if (object) {
-                    ++report.skipped;
-                    report.problems.push_back("line " + std::to_string(line + 1) +
-                                              ": an object that is no download record");
-                }
-                continue;
-            }
-            object.release();
-            std::unique_ptr<TGetRec> owned(record);
-            owned->Project = lookup.Find(tree, owned->LoadedIID);
-            if (!owned->Project) {
-                ++report.noProject;
-                continue;
-            }
-            bool renamed = false;
-            if (!SettleResumedNames(*owned, renamed)) {
-                ++report.skipped;
-                report.problems.push_back("line " + std::to_string(line + 1) + ": " + owned->URL +
-                                          " has no local name inside its Project's folder");
-                continue;
-            }
-            if (renamed) {
-                ++report.renamed;
-                report.problems.push_back("line " + std::to_string(line + 1) + ": the local name of " +
-                                          owned->URL + " left its Project's folder and was recomputed");
-            }
-            Admit(*owned);  // only for its file category; the record was admitted before
-            queue.AddRecord(std::move(owned), false, true);
-            ++report.queued;
+    TNewStream stream(fileName, false);
+    if (stream.Failed()) report.problems.push_back(stream.Error());
+    report.opened = !stream.Failed() || stream.LineNumber() > 0;
+    while (!stream.End()) {
+        const std::size_t line = stream.LineNumber();
+        std::unique_ptr<TClass> object;
+        if (!stream.ReadObject(object)) {
+            ++report.skipped;
+            report.problems.push_back("line " + std::to_string(line + 1) + ": " + stream.Error());
+            if (stream.LineNumber() <= line) break;  // nothing consumed: stop rather than spin
+            continue;
         }
-        stream.Close();
+        auto* record = dynamic_cast<TGetRec*>(object.get());
+        if (!record) {
+            if (object) {
+                ++report.skipped;
+                report.problems.push_back("line " + std::to_string(line + 1) + ": an object that is no download record");
+            }
+            continue;
+        }
+        object.release();
+        std::unique_ptr<TGetRec> owned(record);
+        owned->Project = lookup.Find(tree, owned->LoadedIID);
+        if (!owned->Project) {
+            ++report.noProject;
+            continue;
+        }
+        bool renamed = false;
+        if (!SettleResumedNames(*owned, renamed)) {
+            ++report.skipped;
+            report.problems.push_back("line " + std::to_string(line + 1) + ": " + owned->URL +
+                                      " has no local name inside its Project's folder");
+            continue;
+        }
+        if (renamed) {
+            ++report.renamed;
+            report.problems.push_back("line " + std::to_string(line + 1) + ": the local name of " + owned->URL +
+                                      " left its Project's folder and was recomputed");
+        }
+        Admit(*owned);  // only for its file category; the record was admitted before
+        records.push_back(std::move(owned));
+    }
+    stream.Close();
+    return report.opened;
+}
+
+bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+                    ResumeReport& report) {
+    queue.SetSuspended(true);
+    std::vector<std::unique_ptr<TGetRec>> records;
+    const bool read = ReadQueueFile(tree, fileName, report, records);
+    for (auto& record : records) {
+        queue.AddRecord(std::move(record), false, true);
+        ++report.queued;
     }
     queue.SetSuspended(false);
     queue.FillConnections();
-    return report.opened;
+    return read;
 }
 
 }  // namespace qm

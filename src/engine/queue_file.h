@@ -1,6 +1,7 @@
 #pragma once
 // Queue files: the whole download queue written to a file chosen by the user (Suspend To
 // File) and read back later, possibly in another run (Resume From File).
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ struct ResumeReport {
 // suspended. Returns false when nothing could be read.
 bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
                     ResumeReport& report);
+
+// The reading half of Resume From File, without touching any queue: the records of fileName
+// whose Project is in tree, in file order, with safe local names and their category set.
+// Returns false when nothing could be read.
+bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
+                   std::vector<std::unique_ptr<TGetRec>>& records);
 
 // Makes the local names of a record read back safe for its Project (see ResumeFromFile).
 // False when the record must be dropped; renamed tells whether the names were recomputed.

@@ -19,9 +19,11 @@ SortedStringList& GetMap(TDClass& project) { return project.SiteMap(); }
 bool SaveMap(TDClass& project) {
     if (!project.SiteMapModified()) return true;
     std::string error;
-    // The mark stays until the Project itself is saved with the tree, which writes the list
-    // again; writing it twice is harmless.
-    return project.SaveSiteMap(error);
+    // Written under a temporary name and renamed; the mark is cleared only after success,
+    // so a failed write is tried again at the next save.
+    if (!project.SaveSiteMap(error)) return false;
+    project.ClearSiteMapModified();
+    return true;
 }
 
 void DeleteMap(TDClass& project) { project.RemoveSiteMapFile(); }

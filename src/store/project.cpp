@@ -130,10 +130,10 @@ void TDClass::Save(TAnStream& s) {
     s.WriteInt("S400", S400);
     s.WriteInt("SErr", SErr);
     s.WriteInt("SAbr", SAbr);
+    // The mark is only cleared once the file is written: a failed write is tried again.
     if (siteMapModified_) {
-        siteMapModified_ = false;
         std::string error;
-        SaveSiteMap(error);
+        if (SaveSiteMap(error)) siteMapModified_ = false;
     }
 }
 
@@ -261,7 +261,7 @@ SortedStringList& TDClass::SiteMap() {
         std::error_code ec;
         if (std::filesystem::exists(name, ec) && platform::ReadWholeFile(name, text, error)) {
             // Merge with anything added before the first use.
-            SortedStringList loaded;
+            SortedStringList loaded(true);
             loaded.SetText(text);
             for (const auto& item : siteMap_.Items()) loaded.Add(item);
             siteMap_ = std::move(loaded);

@@ -63,13 +63,15 @@ public:
     SortedStringList& SiteMap();  // loaded on first use
     void MarkSiteMapModified() { siteMapModified_ = true; }
     bool SiteMapModified() const { return siteMapModified_; }
-    // Writes the site map to its file now; false with error when it cannot be written.
+    void ClearSiteMapModified() { siteMapModified_ = false; }
+    // Writes the site map to its file now (under a temporary name, then renamed over it);
+    // false with error when it cannot be written. The modified mark is left to the caller.
     bool SaveSiteMap(std::string& error);
     // Deletes the site map file (when the Project is deleted) and empties the site map.
     void RemoveSiteMapFile();
 
 private:
-    SortedStringList siteMap_;
+    SortedStringList siteMap_{true};
     bool siteMapLoaded_ = false;
     bool siteMapModified_ = false;
 };

@@ -57,27 +57,32 @@ int CompareNoCase(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-namespace {
-struct NoCaseLess {
-    bool operator()(const std::string& a, std::string_view b) const { return CompareNoCase(a, b) < 0; }
-};
-}  // namespace
+int SortedStringList::Order(std::string_view a, std::string_view b) const {
+    const int c = CompareNoCase(a, b);
+    if (c != 0 || !keepCaseVariants_) return c;
+    // Names differing only in case are different files: ordered after the case-blind order.
+    const int exact = a.compare(b);
+    return exact < 0 ? -1 : exact > 0 ? 1 : 0;
+}
 
 bool SortedStringList::Add(const std::string& item) {
-    auto it = std::lower_bound(items_.begin(), items_.end(), std::string_view(item), NoCaseLess{});
-    if (it != items_.end() && CompareNoCase(*it, item) == 0) return false;
+    auto it = std::lower_bound(items_.begin(), items_.end(), std::string_view(item),
+                               [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
+    if (it != items_.end() && Order(*it, item) == 0) return false;
     items_.insert(it, item);
     return true;
 }
 
 bool SortedStringList::Contains(std::string_view item) const {
-    auto it = std::lower_bound(items_.begin(), items_.end(), item, NoCaseLess{});
-    return it != items_.end() && CompareNoCase(*it, item) == 0;
+    auto it = std::lower_bound(items_.begin(), items_.end(), item,
+                               [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
+    return it != items_.end() && Order(*it, item) == 0;
 }
 
 bool SortedStringList::Remove(std::string_view item) {
-    auto it = std::lower_bound(items_.begin(), items_.end(), item, NoCaseLess{});
-    if (it == items_.end() || CompareNoCase(*it, item) != 0) return false;
+    auto it = std::lower_bound(items_.begin(), items_.end(), item,
+                               [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
+    if (it == items_.end() || Order(*it, item) != 0) return false;
     items_.erase(it);
     return true;
 }
@@ -85,10 +90,9 @@ bool SortedStringList::Remove(std::string_view item) {
 void SortedStringList::SetText(std::string_view text) {
     items_.clear();
     std::vector<std::string> lines = SplitLines(text);
-    std::sort(lines.begin(), lines.end(),
-              [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
+    std::sort(lines.begin(), lines.end(), [this](const std::string& a, const std::string& b) { return Order(a, b) < 0; });
     for (auto& l : lines)
-        if (items_.empty() || CompareNoCase(items_.back(), l) != 0) items_.push_back(std::move(l));
+        if (items_.empty() || Order(items_.back(), l) != 0) items_.push_back(std::move(l));
 }
 
 }  // namespace qm

@@ -20,6 +20,10 @@ int CompareNoCase(std::string_view a, std::string_view b);
 // (the download folders, a Project's site map).
 class SortedStringList {
 public:
+    SortedStringList() = default;
+    // keepCaseVariants: items that differ only in letter case are kept apart (file names on
+    // this system); the order stays the case-blind one.
+    explicit SortedStringList(bool keepCaseVariants) : keepCaseVariants_(keepCaseVariants) {}
     bool Add(const std::string& item);  // false when an equal item was already there
     bool Contains(std::string_view item) const;
     bool Remove(std::string_view item);
@@ -30,7 +34,9 @@ public:
     std::string Text() const { return JoinLines(items_); }
     void SetText(std::string_view text);  // replaces the items
 private:
+    int Order(std::string_view a, std::string_view b) const;
     std::vector<std::string> items_;
+    bool keepCaseVariants_ = false;
 };
 
 }  // namespace qm

@@ -181,6 +181,19 @@ TEST(TreeCommands, DeletedFilesStayInsideTheRootAndLinksAreNotFollowed) {
     EXPECT_EQ(test::ReadFile(outside + "/victim"), "keep");
     EXPECT_EQ(test::ReadFile(outside + "/target"), "keep");
     EXPECT_TRUE(fs::is_symlink(root + "/site/linked"));
+
+    // Delete on the site map: a directory with what it holds, never through a link.
+    fs::create_directories(root + "/site/sub/deeper");
+    ASSERT_TRUE(test::WriteFile(root + "/site/sub/deeper/c.html", "c"));
+    fs::create_symlink(outside, root + "/site/sub/out");
+    AddToMap(p, root + "/site/sub/deeper/c.html");
+    EXPECT_FALSE(t.commands.DeleteMapEntry(p, root + "/site/linked/victim"));
+    EXPECT_FALSE(t.commands.DeleteMapEntry(p, root + "/../outside/victim"));
+    EXPECT_TRUE(t.commands.DeleteMapEntry(p, root + "/site/sub/"));
+    EXPECT_FALSE(fs::exists(root + "/site/sub"));
+    EXPECT_EQ(test::ReadFile(outside + "/victim"), "keep");
+    EXPECT_FALSE(GetMap(p).Contains(root + "/site/sub/deeper/c.html"));
+    EXPECT_TRUE(p.SiteMapModified());
 }
 
 TEST(TreeCommands, NewPasteCopyRename) {

@@ -203,7 +203,8 @@ TEST(ProjectStream, SiteMapLoadsOnFirstUseAndSavesWhenModified) {
     test::WriteFile(dir + "/12.map", "b/x.htm\r\nA/y.htm\r\nb/X.htm\r\n");
     TDClass p;
     p.IID = 12;
-    EXPECT_EQ(p.SiteMap().Items(), (std::vector<std::string>{"A/y.htm", "b/x.htm"}));
+    // Names differing only in case are different files: both are kept.
+    EXPECT_EQ(p.SiteMap().Items(), (std::vector<std::string>{"A/y.htm", "b/X.htm", "b/x.htm"}));
     p.SiteMap().Add("c/z.gif");
     p.MarkSiteMapModified();
     {
@@ -211,7 +212,7 @@ TEST(ProjectStream, SiteMapLoadsOnFirstUseAndSavesWhenModified) {
         s.WriteObject(p);
     }
     EXPECT_FALSE(p.SiteMapModified());
-    EXPECT_EQ(test::ReadFile(dir + "/12.map"), "A/y.htm\r\nb/x.htm\r\nc/z.gif\r\n");
+    EXPECT_EQ(test::ReadFile(dir + "/12.map"), "A/y.htm\r\nb/X.htm\r\nb/x.htm\r\nc/z.gif\r\n");
     p.RemoveSiteMapFile();
     EXPECT_FALSE(std::filesystem::exists(dir + "/12.map"));
     platform::SetProgramFolder("");

@@ -1,0 +1,44 @@
+// Fuzz target: any bytes as a queue file read back for a tree with one Project. Only the
+// reading half runs: no queue, no connection.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "engine/get_rec.h"
+#include "engine/queue_file.h"
+#include "store/options.h"
+#include "store/project_tree.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/qm-fuzz-queue-XXXXXX";
+        return std::string(mkdtemp(tmpl));
+    }();
+    static qm::ProjectTree tree = [] {
+        qm::ProjectTree t;
+        qm::TDContainer& f = t.AddFolder("F");
+        f.Dir = "/tmp/qm-fuzz-root/";
+        auto p = std::make_unique<qm::TDClass>();
+        p->IID = 1;
+        p->URL = "http://127.0.0.1:9/";
+        p->Srv = "Yes";
+        t.AddProject(f, std::move(p));
+        return t;
+    }();
+    const std::string file = dir + "/queue";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    qm::ResumeReport report;
+    std::vector<std::unique_ptr<qm::TGetRec>> records;
+    qm::ReadQueueFile(tree, file, report, records);
+    for (const auto& r : records) {
+        // Whatever the file says, the names stay under the root and no temporary name survives.
+        if (r->FName.rfind("/tmp/qm-fuzz-root/", 0) != 0 || !r->Temp.empty()) __builtin_trap();
+    }
+    return 0;
+}
