@@ -634,16 +634,23 @@ void TMainForm::DeleteSelected() {
     }
     app::MapNode* node = siteMap_->SelectedNode();
     if (!node || !node->Parent) return;
+    app::DirTreeModel& m = siteMap_->Model();
+    const std::string path = m.NodePath(*node);
+    if (mapProject_) {
+        // A Project's map: the core asks, deletes inside the Project's folder and updates
+        // the Project's site map.
+        if (program_->Commands().DeleteMapEntry(*mapProject_, path)) m.Remove(*node);
+        return;
+    }
     if (program_->Commands().ConfirmDelete &&
         !Ask(app::Question::RemoveNode, UIMessage(5) + "\r\n'" + node->Caption + "' ?", UIMessage(6)))
         return;
-    app::DirTreeModel& m = siteMap_->Model();
-    // Deleting stays inside the download folders the map can show.
+    // Every stored site: deleting stays inside the download folders the map can show.
     std::vector<std::string> roots{m.Directory(), Options().PathPrefix};
     for (const std::string& d : Options().DDs.Items()) roots.push_back(d);
     for (const auto& f : program_->GetSession().Tree().Folders) roots.push_back(f->Dir);
     std::string why;
-    if (!app::DeleteMapPath(m.NodePath(*node), roots, why)) {
+    if (!app::DeleteMapPath(path, roots, why)) {
         ShowError(why, UIMessage(3));
         return;
     }
