@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/map_page.h"
+#include "app/tree_commands.h"
 
 namespace qm::ui {
 
@@ -34,6 +35,9 @@ void TdlgAddR::Prepare(int kind, const std::string& directory, const qm::SortedS
     m.Mode = 0;
     m.List = list;
     m.RootCaption = rootCaption;
+    m.OnGetIndex = [](const std::string& folder, const std::string&, const std::string& name) {
+        return app::SiteMapIcon(folder + name);
+    };
     m.SetDirectory(directory);
     m.SetActive(true);
     UpdateOk();

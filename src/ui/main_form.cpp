@@ -177,6 +177,8 @@ void TMainForm::BuildWidgets() {
             gauge_->hide();
             return;
         }
+        // A map of many thousands of files reports every line; the gauge needs far fewer.
+        if (pos % 128 != 0 && pos != max) return;
         gauge_->setMaximum(std::max(max, 1));
         gauge_->setValue(pos);
         gauge_->show();
@@ -557,6 +559,16 @@ void TMainForm::RefreshTree() {
     }
     tree_->setCurrentItem(ItemFor(SelectedNode()));
     refreshing_ = false;
+    // A deleted or cut Project takes its site map with it: the map lets go of it first.
+    if (mapProject_) {
+        bool present = false;
+        for (TDClass* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
+        if (!present) {
+            siteMap_->Model().SetActive(false);
+            siteMap_->Model().List = nullptr;
+            mapProject_ = nullptr;
+        }
+    }
 }
 
 void TMainForm::UpdateIcons() {

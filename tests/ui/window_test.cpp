@@ -228,7 +228,8 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     // Delete with both questions: No to the files keeps them.
     f.Core().Commands().ConfirmDelete = true;
     f.SelectNode({p->Folder, p});
-    std::string index = map.Directory();
+    f.Core().State().SetInt("MapMode", 0);
+    f.UpdateMap();  // the map holds the Project's site map while it is deleted
     w.questions.clear();
     w.answers = {true, false};
     f.DeleteSelected();
@@ -236,6 +237,10 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     EXPECT_EQ(w.questions[0], UIMessage(5) + "\r\n'Renamed Site' ?");
     EXPECT_EQ(w.questions[1], UIMessage(7) + " ?");
     EXPECT_TRUE(fs::exists(needlePath.substr(0, needlePath.find("/sub/")) + "/index.html"));
+    f.ShowMapPage();
+    ASSERT_NE(map.First(), nullptr);
+    EXPECT_NE(map.First()->Caption, "Renamed Site");
+    f.Pages()->setCurrentIndex(0);
     // A folder that still has Projects, then the last folder, are refused.
     f.SelectNode({f.Core().GetSession().Tree().Folders[0].get(), nullptr});
     w.answers = {true};
