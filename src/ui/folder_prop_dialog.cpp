@@ -2,6 +2,8 @@
 #include "ui/folder_prop_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -68,6 +70,12 @@ TdlgFolderProp::TdlgFolderProp(QWidget* parent) : QDialog(parent) {
     all->addLayout(top);
     all->addWidget(buttons);
 
+    connect(files_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (!scrollPending_ || !picker_->currentIndex().isValid()) return;
+        picker_->scrollTo(picker_->currentIndex(), QAbstractItemView::PositionAtCenter);
+        if (files_->filePath(picker_->currentIndex()) == QString::fromStdString(app::PickerFolderFor(edtDir_->text().toStdString())))
+            scrollPending_ = !files_->canFetchMore(picker_->currentIndex().parent());
+    });
     connect(edtDir_, &QLineEdit::textChanged, this, [this] { FollowField(); });
     connect(picker_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& i) {
@@ -101,10 +109,18 @@ void TdlgFolderProp::FollowField() {
     if (guard_) return;
     guard_ = true;
     QString folder = QString::fromStdString(app::PickerFolderFor(edtDir_->text().toStdString()));
+    // A directory not created yet: show the nearest folder above it that exists.
+    for (int up = 0; up < 64 && !folder.isEmpty() && !QDir(folder).exists(); ++up) {
+        QString parent = QFileInfo(folder).path();
+        if (parent == folder) break;
+        folder = parent;
+    }
     QModelIndex i = files_->index(folder);
     if (i.isValid()) {
+        for (QModelIndex p = i.parent(); p.isValid(); p = p.parent()) picker_->expand(p);
         picker_->setCurrentIndex(i);
         picker_->scrollTo(i);
+        scrollPending_ = true;  // the folders above load in the background
     }
     guard_ = false;
 }

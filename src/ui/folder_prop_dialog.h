@@ -36,7 +36,8 @@ private:
     QLineEdit* edtDir_;
     QTreeView* picker_;
     QFileSystemModel* files_;
-    bool guard_ = false;  // stops the field and the picker from updating each other in a loop
+    bool guard_ = false;
+    bool scrollPending_ = false;  // stops the field and the picker from updating each other in a loop
     QString caption_, directory_;
 };
 

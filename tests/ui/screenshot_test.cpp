@@ -15,6 +15,7 @@
 #include "app/window_state.h"
 #include "store/options.h"
 #include "support/peers.h"
+#include "ui/folder_prop_dialog.h"
 #include "ui/main_form.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +97,15 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         form.show();
         ASSERT_TRUE(form.close());
     }
+    std::string dir = std::string(bin) + "/tests/ui/screenshots";
+    fs::create_directories(dir);
+    {
+        ui::TdlgFolderProp dlg;
+        dlg.SetValues("Default", QString::fromStdString(home + "/dl/"));
+        dlg.show();
+        QTest::qWait(300);
+        EXPECT_TRUE(dlg.grab().save(QString::fromStdString(dir + "/folder_properties.png")));
+    }
 
     // The program itself, started with the Project on its command line.
     qm::test::ChildProcess quillmoor;
@@ -114,8 +124,6 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
     QTest::qWait(1500);  // the map and the windows catch up
     ASSERT_TRUE(quillmoor.Running()) << qm::test::ReadFile(home + "/quillmoor.log");
     QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    std::string dir = std::string(bin) + "/tests/ui/screenshots";
-    fs::create_directories(dir);
     std::string png = dir + "/main_window_map.png";
     ASSERT_TRUE(shot.save(QString::fromStdString(png)));
     std::printf("screenshot: %s\n", png.c_str());
