@@ -1,0 +1,56 @@
+// The keyword picker window.
+#include "ui/add_keyword_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QVBoxLayout>
+
+#include "app/map_page.h"
+#include "app/tree_commands.h"
+
+namespace qm::ui {
+
+TdlgAddR::TdlgAddR(QWidget* parent) : QDialog(parent) {
+    setObjectName("dlgAddR");
+    setWindowTitle("Add Keyword");
+    tree_ = new TDirTree(this);
+    tree_->setObjectName("DirTree");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    ok_ = buttons->button(QDialogButtonBox::Ok);
+    ok_->setObjectName("btnOK");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* l = new QVBoxLayout(this);
+    l->addWidget(tree_);
+    l->addWidget(buttons);
+    connect(tree_, &TDirTree::nodeSelected, this, &TdlgAddR::UpdateOk);
+    resize(360, 420);
+}
+
+void TdlgAddR::Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
+                       const std::string& rootCaption) {
+    kind_ = kind;
+    app::DirTreeModel& m = tree_->Model();
+    m.SetActive(false);
+    m.Mode = 0;
+    m.List = list;
+    m.RootCaption = rootCaption;
+    m.OnGetIndex = [](const std::string& folder, const std::string&, const std::string& name) {
+        return app::SiteMapIcon(folder + name);
+    };
+    m.SetDirectory(directory);
+    m.SetActive(true);
+    UpdateOk();
+}
+
+void TdlgAddR::UpdateOk() {
+    app::MapNode* n = tree_->SelectedNode();
+    ok_->setEnabled(n && app::KeywordPickOk(kind_, n->Depth(), !n->Children.empty()));
+}
+
+QString TdlgAddR::PickedCaption() const {
+    app::MapNode* n = tree_->SelectedNode();
+    return n ? QString::fromStdString(n->Caption) : QString();
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,29 @@
+#pragma once
+// TdlgAddR ("Add Keyword"): a site-map tree from which a server, directory or file name is
+// picked for the keyword pages of the Project properties.
+#include <QDialog>
+#include <QPushButton>
+
+#include "ui/dir_tree.h"
+
+namespace qm::ui {
+
+class TdlgAddR : public QDialog {
+    Q_OBJECT
+public:
+    explicit TdlgAddR(QWidget* parent = nullptr);
+    // Kind 0 server, 1 directory, 2 file name; the tree as the map page's list mode has it.
+    void Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
+                 const std::string& rootCaption);
+    TDirTree* Tree() const { return tree_; }
+    QPushButton* OkButton() const { return ok_; }
+    QString PickedCaption() const;
+
+private:
+    void UpdateOk();
+    TDirTree* tree_;
+    QPushButton* ok_;
+    int kind_ = 0;
+};
+
+}  // namespace qm::ui

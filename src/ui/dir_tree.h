@@ -1,0 +1,46 @@
+#pragma once
+// TDirTree: the site-map tree view of the map page and the keyword picker. The nodes and
+// every rule live in app::DirTreeModel; this view shows them and fills folders on expansion.
+#include <QAbstractItemModel>
+#include <QTreeView>
+
+#include "app/dir_tree_model.h"
+
+namespace qm::ui {
+
+class DirTreeItems : public QAbstractItemModel {
+public:
+    explicit DirTreeItems(app::DirTreeModel& model, QObject* parent = nullptr);
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& = {}) const override { return 1; }
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+
+    app::MapNode* Node(const QModelIndex& index) const;
+    QModelIndex IndexOf(const app::MapNode* node) const;
+
+private:
+    const std::vector<std::unique_ptr<app::MapNode>>& Kids(const app::MapNode* n) const;
+    app::DirTreeModel& model_;
+};
+
+class TDirTree : public QTreeView {
+    Q_OBJECT
+public:
+    explicit TDirTree(QWidget* parent = nullptr);
+    app::DirTreeModel& Model() { return model_; }
+    DirTreeItems& Items() { return *items_; }
+    app::MapNode* SelectedNode() const;
+    void SelectNode(const app::MapNode* node);  // expands the path to it
+
+signals:
+    void nodeSelected();
+
+private:
+    app::DirTreeModel model_;
+    DirTreeItems* items_;
+};
+
+}  // namespace qm::ui

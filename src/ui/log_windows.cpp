@@ -1,0 +1,174 @@
+// The log and progress dock windows.
+#include "ui/log_windows.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QInputDialog>
+
+#include "store/options.h"
+
+namespace qm::ui {
+
+TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
+    : QDockWidget("Messages Window", parent), model_(model) {
+    setObjectName("LogWindow");
+    list_ = new QListWidget(this);
+    list_->setObjectName("lstLog");
+    list_->setUniformItemSizes(true);
+    setWidget(list_);
+
+    menu_ = new QMenu("&Settings", this);
+    track_ = menu_->addAction("&Track", this, &TLogWindow::Track);
+    pause_ = menu_->addAction("&Pause", this, &TLogWindow::Pause);
+    QMenu* filter = menu_->addMenu("Fil&ter");
+    const char* names[3] = {"&Connect status", "&Download progress", "D&isconnect status"};
+    for (int tag = 0; tag < 3; ++tag) {
+        filters_[tag] = filter->addAction(names[tag], this, [this, tag] { Filter(tag); });
+        filters_[tag]->setData(tag);
+        filters_[tag]->setCheckable(true);
+    }
+    track_->setCheckable(true);
+    pause_->setCheckable(true);
+    menu_->addSeparator();
+    QAction* clear = menu_->addAction("C&lear", this, &TLogWindow::ClearLog);
+    clear->setShortcut(Qt::Key_F8);
+    menu_->addAction("&Save to file...", this, &TLogWindow::SaveAs);
+    QAction* find = menu_->addAction("&Find...", this, &TLogWindow::FindAsk);
+    find->setShortcut(QKeySequence("Ctrl+F"));
+    find->setShortcutContext(Qt::WidgetWithChildrenShortcut);  // the main window's Find keeps Ctrl+F
+    findNext_ = menu_->addAction("Find &Next", this, &TLogWindow::FindNext);
+    findNext_->setShortcut(QKeySequence("Ctrl+L"));
+    findNext_->setEnabled(false);
+    menu_->addSeparator();
+    menu_->addAction("&Close", this, [this] { close(); });
+    addAction(find);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { menu_->popup(list_->viewport()->mapToGlobal(p)); });
+    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) { model_.Select(row); });
+    SyncChecks();
+
+    refresh_.setInterval(100);
+    connect(&refresh_, &QTimer::timeout, this, &TLogWindow::Refresh);
+    refresh_.start();
+}
+
+void TLogWindow::SyncChecks() {
+    track_->setChecked(qm::Options().TrackLog);
+    pause_->setChecked(!qm::Options().UseLog);
+    for (int tag = 0; tag < 3; ++tag) filters_[tag]->setChecked(model_.FilterChecked(tag));
+}
+
+void TLogWindow::Refresh() {
+    if (model_.LogRevision() == shownRevision_) return;
+    const auto& lines = model_.Lines();
+    if (model_.LogGeneration() != shownGeneration_ || list_->count() > static_cast<int>(lines.size())) {
+        list_->clear();
+        shownGeneration_ = model_.LogGeneration();
+    }
+    QStringList fresh;
+    for (std::size_t i = static_cast<std::size_t>(list_->count()); i < lines.size(); ++i)
+        fresh << QString::fromStdString(lines[i]);
+    if (!fresh.isEmpty()) list_->addItems(fresh);
+    shownRevision_ = model_.LogRevision();
+    QSignalBlocker block(list_);
+    list_->setCurrentRow(model_.Selected());
+    if (model_.Selected() >= 0) list_->scrollToItem(list_->item(model_.Selected()));
+}
+
+void TLogWindow::Track() { track_->setChecked(model_.ToggleTrack()); }
+void TLogWindow::Pause() { pause_->setChecked(model_.TogglePause()); }
+void TLogWindow::Filter(int tag) { filters_[tag]->setChecked(model_.ToggleFilter(tag)); }
+
+void TLogWindow::ClearLog() {
+    model_.Clear();
+    Refresh();
+}
+
+bool TLogWindow::SaveTo(const QString& path) {
+    std::string error;
+    return model_.Save(path.toStdString(), error);
+}
+
+void TLogWindow::SaveAs() {
+    QFileDialog dlg(this, "Save log", QString(), "Log files (*.log);;All files (*)");
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix("log");
+    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()) SaveTo(dlg.selectedFiles().front());
+}
+
+bool TLogWindow::FindText(const QString& text) {
+    bool found = model_.Find(text.toStdString()) >= 0;
+    findNext_->setEnabled(!model_.SearchText().empty());
+    shownRevision_ = ~0ull;
+    Refresh();
+    return found;
+}
+
+void TLogWindow::FindAsk() {
+    bool ok = false;
+    QString text = QInputDialog::getText(this, "Find in Log", "Text to Find:", QLineEdit::Normal,
+                                         QString::fromStdString(model_.SearchText()), &ok);
+    if (ok) FindText(text);
+}
+
+bool TLogWindow::FindNext() {
+    bool found = model_.FindNext() >= 0;
+    shownRevision_ = ~0ull;
+    Refresh();
+    return found;
+}
+
+void TLogWindow::closeEvent(QCloseEvent* e) {
+    emit closedByUser();
+    QDockWidget::closeEvent(e);
+}
+
+TWndProgress::TWndProgress(app::LogModel& model, QWidget* parent)
+    : QDockWidget("Download Progress", parent), model_(model) {
+    setObjectName("WndProgress");
+    list_ = new QListWidget(this);
+    list_->setObjectName("lstProgress");
+    list_->setUniformItemSizes(true);
+    setWidget(list_);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        QListWidgetItem* item = list_->itemAt(p);
+        int index = item ? list_->row(item) : -1;
+        if (item) list_->setCurrentItem(item);
+        QMenu menu(this);
+        QAction* cancel = menu.addAction("Cancel", this, [this, index] { CancelLine(index); });
+        cancel->setObjectName("mpCancel");
+        cancel->setEnabled(index >= 0);
+        menu.exec(list_->viewport()->mapToGlobal(p));
+    });
+    refresh_.setInterval(100);
+    connect(&refresh_, &QTimer::timeout, this, &TWndProgress::Refresh);
+    refresh_.start();
+}
+
+void TWndProgress::Refresh() {
+    if (model_.ProgressRevision() == shownRevision_) return;
+    shownRevision_ = model_.ProgressRevision();
+    const auto& lines = model_.ProgressLines();
+    while (list_->count() > static_cast<int>(lines.size())) delete list_->takeItem(list_->count() - 1);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        QString text = QString::fromStdString(lines[i]);
+        if (static_cast<int>(i) < list_->count()) {
+            if (list_->item(static_cast<int>(i))->text() != text) list_->item(static_cast<int>(i))->setText(text);
+        } else {
+            list_->addItem(text);
+        }
+    }
+}
+
+void TWndProgress::CancelLine(int index) {
+    if (index >= 0 && OnCancel) OnCancel(index);
+}
+
+void TWndProgress::closeEvent(QCloseEvent* e) {
+    emit closedByUser();
+    QDockWidget::closeEvent(e);
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,28 @@
+// quillmoor: the desktop program.
+#include <QApplication>
+#include <QMessageBox>
+
+#include "ui/main_form.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quillmoor");
+    QApplication::setApplicationDisplayName("Quillmoor 1.0");
+    qm::app::ProgramSettings settings;
+    QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--home" && i + 1 < args.size()) settings.home = args[++i].toStdString();
+        else settings.args.push_back(args[i].toStdString());
+    }
+    qm::ui::TMainForm form;
+    std::string error;
+    switch (form.Start(settings, error)) {
+    case qm::ui::TMainForm::Started::AnotherInstance: return 0;
+    case qm::ui::TMainForm::Started::Failed:
+        QMessageBox::critical(nullptr, "Quillmoor", QString::fromStdString(error));
+        return 1;
+    case qm::ui::TMainForm::Started::Yes: break;
+    }
+    form.show();
+    return app.exec();
+}

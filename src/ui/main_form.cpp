@@ -1,0 +1,915 @@
+// The main window: widgets, menus and the forwarding of gestures to the program core.
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QProcess>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/download_run.h"
+#include "app/find_files.h"
+#include "app/map_page.h"
+#include "app/session.h"
+#include "app/tool_list.h"
+#include "app/window_state.h"
+#include "engine/get_rec.h"
+#include "engine/queue_file.h"
+#include "engine/queue_manager.h"
+#include "engine/site_map.h"
+#include "net/http_client.h"
+#include "platform/clipboard.h"
+#include "store/options.h"
+#include "store/ui_messages.h"
+#include "ui/folder_prop_dialog.h"
+#include "ui/image_list.h"
+
+namespace qm::ui {
+
+using app::Node;
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+constexpr int kFolderRole = Qt::UserRole;
+constexpr int kProjectRole = Qt::UserRole + 1;
+
+// The system clipboard for the tree commands' copy and paste.
+class QtClipboard : public platform::Clipboard {
+public:
+    std::string Text() const override { return S(QGuiApplication::clipboard()->text()); }
+    void SetText(const std::string& text) override { QGuiApplication::clipboard()->setText(Q(text)); }
+};
+
+QIcon FolderIcon() {
+    QIcon icon;
+    for (QSize size : Picture(2).availableSizes()) icon.addPixmap(Picture(2).pixmap(size), QIcon::Normal);
+    if (icon.isNull()) icon = Picture(2);
+    for (QSize size : Picture(3).availableSizes()) icon.addPixmap(Picture(3).pixmap(size), QIcon::Selected);
+    return icon;
+}
+}  // namespace
+
+// The Project tree: drops are taken only from the tree itself and only where the core
+// accepts them; addresses dragged in from elsewhere become an address paste.
+class ProjectTreeView : public QTreeWidget {
+public:
+    explicit ProjectTreeView(TMainForm& form) : QTreeWidget(&form), form_(form) {
+        setObjectName("Tree");
+        setHeaderHidden(true);
+        setDragEnabled(true);
+        setAcceptDrops(true);
+        setDragDropMode(QAbstractItemView::DragDrop);
+        setDefaultDropAction(Qt::CopyAction);
+        setEditTriggers(QAbstractItemView::NoEditTriggers);
+        setContextMenuPolicy(Qt::CustomContextMenu);
+    }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* e) override {
+        if (e->source() == this || e->mimeData()->hasUrls() || e->mimeData()->hasText()) e->acceptProposedAction();
+        else e->ignore();
+    }
+    void dragMoveEvent(QDragMoveEvent* e) override {
+        if (e->source() != this) {
+            e->acceptProposedAction();
+            return;
+        }
+        QTreeWidgetItem* target = itemAt(e->position().toPoint());
+        QTreeWidgetItem* source = currentItem();
+        if (target && source && app::TreeCommands::CanDrop(Node{Folder(source), Project(source)},
+                                                           Node{Folder(target), Project(target)})) {
+            e->setDropAction(Qt::CopyAction);
+            e->accept();
+        } else {
+            e->ignore();
+        }
+    }
+    void dropEvent(QDropEvent* e) override {
+        if (e->source() != this) {
+            form_.dropEvent(e);
+            return;
+        }
+        QTreeWidgetItem* target = itemAt(e->position().toPoint());
+        QTreeWidgetItem* source = currentItem();
+        // The rows are rebuilt from the model afterwards; the view itself moves nothing.
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+        if (!target || !source) return;
+        Node s{Folder(source), Project(source)}, t{Folder(target), Project(target)};
+        QTimer::singleShot(0, &form_, [this, s, t] { form_.DropNode(s, t); });
+    }
+
+private:
+    static TDContainer* Folder(const QTreeWidgetItem* i) {
+        return reinterpret_cast<TDContainer*>(i->data(0, kFolderRole).value<quintptr>());
+    }
+    static TDClass* Project(const QTreeWidgetItem* i) {
+        return reinterpret_cast<TDClass*>(i->data(0, kProjectRole).value<quintptr>());
+    }
+    TMainForm& form_;
+};
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("MainForm");
+    setWindowTitle("Brantforge Quillmoor 1.0");
+    setWindowIcon(Picture(0));
+    setAcceptDrops(true);
+    static QtClipboard clipboard;
+    platform::SetSystemClipboard(&clipboard);
+    BuildWidgets();
+}
+
+QTreeWidget* TMainForm::Tree() const { return tree_; }
+
+TMainForm::~TMainForm() {
+    program_.reset();
+    platform::SetSystemClipboard(nullptr);
+}
+
+void TMainForm::BuildWidgets() {
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName("pgcItem");
+    pgProjects_ = new QWidget(pages_);
+    pgProjects_->setObjectName("pgProjects");
+    tree_ = new ProjectTreeView(*this);
+    auto* l1 = new QVBoxLayout(pgProjects_);
+    l1->setContentsMargins(0, 0, 0, 0);
+    l1->addWidget(tree_);
+    pgMap_ = new QWidget(pages_);
+    pgMap_->setObjectName("pgMap");
+    siteMap_ = new TDirTree(pgMap_);
+    auto* l2 = new QVBoxLayout(pgMap_);
+    l2->setContentsMargins(0, 0, 0, 0);
+    l2->addWidget(siteMap_);
+    pages_->addTab(pgProjects_, Picture(0), "Projects");
+    pages_->addTab(pgMap_, Picture(1), "Site Map");
+    setCentralWidget(pages_);
+
+    app::DirTreeModel& map = siteMap_->Model();
+    map.OnGetIndex = [this](const std::string& folder, const std::string&, const std::string& name) {
+        return PictureFor(folder, name);
+    };
+    map.OnProgress = [this](int pos, int max) {
+        if (max == -1) {
+            gauge_->hide();
+            return;
+        }
+        // A map of many thousands of files reports every line; the gauge needs far fewer.
+        if (pos % 128 != 0 && pos != max) return;
+        gauge_->setMaximum(std::max(max, 1));
+        gauge_->setValue(pos);
+        gauge_->show();
+    };
+
+    // Address bar.
+    auto* address = new QToolBar("Address", this);
+    address->setObjectName("AddressBar");
+    edtURL_ = new QLineEdit(address);
+    edtURL_->setObjectName("edtURL");
+    edtURL_->setPlaceholderText("http://");
+    edtLevel_ = new QSpinBox(address);
+    edtLevel_->setObjectName("edtLevel");
+    edtLevel_->setRange(0, 99);
+    edtLevel_->setPrefix("Level ");
+    address->addWidget(new QLabel(" Address: ", address));
+    address->addWidget(edtURL_);
+    address->addWidget(edtLevel_);
+    connect(edtURL_, &QLineEdit::returnPressed, this, &TMainForm::AddressEntered);
+
+    // Status bar: queue state, files, queue, size, speed; the gauge for map progress.
+    statusBar()->setObjectName("StatusBar");
+    for (int i = 0; i < 5; ++i) {
+        panels_[i] = new QLabel(this);
+        panels_[i]->setObjectName(QString("StatusBar.Panel%1").arg(i));
+        panels_[i]->setMinimumWidth(i == 0 ? 120 : 90);
+        statusBar()->addWidget(panels_[i], i == 0 ? 1 : 0);
+    }
+    gauge_ = new QProgressBar(this);
+    gauge_->setObjectName("Gauge");
+    gauge_->setMaximumWidth(160);
+    gauge_->hide();
+    statusBar()->addPermanentWidget(gauge_);
+
+    logWindow_ = new TLogWindow(log_, this);
+    progressWindow_ = new TWndProgress(log_, this);
+    addDockWidget(Qt::BottomDockWidgetArea, progressWindow_);
+    addDockWidget(Qt::BottomDockWidgetArea, logWindow_);
+    tabifyDockWidget(progressWindow_, logWindow_);
+    progressWindow_->raise();
+    progressWindow_->OnCancel = [this](int index) {
+        if (!program_) return;
+        TQueueManager& q = program_->Engine().Queue();
+        // The pool may have shrunk since the menu opened.
+        if (app::LogModel::CancelIndexValid(index, q.PoolSize())) q.Connection(static_cast<std::size_t>(index)).Abort();
+    };
+
+    BuildMenus();
+    addToolBar(Qt::TopToolBarArea, address);
+
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (refreshing_ || !program_) return;
+        program_->Commands().Select(NodeOf(item));
+        if (MapPageShown()) UpdateMap();
+    });
+    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
+        if (refreshing_ || !program_) return;
+        Node node = NodeOf(item);
+        QString text = item->text(0);
+        QTimer::singleShot(0, this, [this, node, text] { RenameNode(node, text); });
+    });
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        Node n = NodeOf(item);
+        if (!n.project || !program_) return;
+        if (program_->State().Int("DblClkAction") == 1) FolderProperties();
+        else Browse();
+    });
+    connect(siteMap_, &QTreeView::doubleClicked, this, [this] { Browse(); });
+    connect(pages_, &QTabWidget::currentChanged, this, [this] {
+        if (MapPageShown()) UpdateMap();
+    });
+
+    tmrPaste_.setObjectName("tmrPaste");
+    tmrPaste_.setInterval(250);
+    connect(&tmrPaste_, &QTimer::timeout, this, &TMainForm::QuarterTick);
+    resize(900, 620);
+}
+
+void TMainForm::BuildMenus() {
+    auto act = [this](QMenu* menu, const QString& caption, const char* name, auto slot,
+                      const QKeySequence& key = {}) {
+        QAction* a = menu->addAction(caption, this, slot);
+        a->setObjectName(name);
+        if (!key.isEmpty()) a->setShortcut(key);
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu("&File");
+    QMenu* newMenu = file->addMenu("&New");
+    act(newMenu, "&Project...", "miNewProject", [this] {
+        bool ok = false;
+        QString text = QInputDialog::getText(this, "New Project", "Address:", QLineEdit::Normal, "http://", &ok);
+        if (ok && !text.isEmpty()) PasteText(text);
+    }, QKeySequence("Ctrl+N"));
+    act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
+    file->addSeparator();
+    act(file, "Save &changes", "miSave", [this] {
+        std::string error;
+        StoreState();
+        if (program_ && !program_->SaveAll(error)) ShowError(error, UIMessage(3));
+    }, QKeySequence("Ctrl+S"));
+    file->addSeparator();
+    act(file, "E&xit", "miExit", [this] { close(); });
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    act(edit, "Cu&t", "miCut", [this] {
+        if (program_ && program_->Commands().Cut(SelectedNode())) RefreshTree();
+    }, QKeySequence::Cut);
+    act(edit, "&Copy", "miCopy", [this] { if (program_) program_->Commands().Copy(SelectedNode()); },
+        QKeySequence::Copy);
+    miPaste_ = act(edit, "&Paste", "miPaste", [this] {
+        if (!program_) return;
+        std::string error;
+        if (program_->Commands().Paste(&error) > 0) RefreshTree();
+        else if (!error.empty()) ShowError(error, UIMessage(3));
+    }, QKeySequence::Paste);
+    act(edit, "&Delete", "miDelete", [this] { DeleteSelected(); }, QKeySequence::Delete);
+    act(edit, "&Rename", "miRename", [this] {
+        if (QTreeWidgetItem* i = tree_->currentItem(); i && !MapPageShown()) tree_->editItem(i);
+    }, QKeySequence(Qt::Key_F2));
+    edit->addSeparator();
+    QMenu* find = edit->addMenu("Find");
+    QAction* findFiles = act(find, "&Files or Folders...", "miFind", [this] {
+        auto* dlg = new QDialog(this);
+        dlg->setObjectName("dlgFind");
+        dlg->setWindowTitle("Find");
+        dlg->setAttribute(Qt::WA_DeleteOnClose);
+        auto* text = new QLineEdit(dlg);
+        auto* matchCase = new QCheckBox("Match &case", dlg);
+        auto* next = new QPushButton("&Find Next", dlg);
+        next->setDefault(true);
+        auto* row = new QHBoxLayout(dlg);
+        row->addWidget(new QLabel("Find what:", dlg));
+        row->addWidget(text);
+        row->addWidget(matchCase);
+        row->addWidget(next);
+        connect(next, &QPushButton::clicked, dlg, [this, text, matchCase] {
+            if (!text->text().isEmpty()) FindNext(text->text(), matchCase->isChecked());
+        });
+        dlg->show();
+    }, QKeySequence("Ctrl+F"));
+    findFiles->setStatusTip("Find Project, folder or file");
+
+    QMenu* project = menuBar()->addMenu("&Project");
+    act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
+    act(project, "Sto&p", "miStop", [this] { StopSelected(); });
+    miSuspend_ = act(project, Q(UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
+    act(project, "Suspend To &File...", "miSuspendToFile", [this] {
+        QString file = QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
+        if (!file.isEmpty()) SuspendTo(file);
+    });
+    act(project, "Resume From F&ile...", "miResumeFromFile", [this] {
+        QString file = QFileDialog::getOpenFileName(this, "Resume From File", QString(), "Queue files (*.que);;All files (*)");
+        if (!file.isEmpty()) ResumeFrom(file);
+    });
+    project->addSeparator();
+    act(project, "&Properties...", "miProperties", [this] { FolderProperties(); });
+    act(project, "&Browse", "miBrowse", [this] { Browse(); });
+    // The tool lists, rebuilt each time their menu opens.
+    for (const char* list : {"Browsers", "Viewers", "Editors"}) {
+        QMenu* tools = project->addMenu(QString("%1 with").arg(list));
+        tools->setObjectName(QString("mi") + list);
+        connect(tools, &QMenu::aboutToShow, this, [this, tools, list] {
+            tools->clear();
+            if (!program_) return;
+            for (const app::Tool& t : app::ParseToolList(program_->State().Text(list))) {
+                QString programFile = Q(t.program);
+                tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
+            }
+            if (tools->isEmpty()) tools->addAction(Q(UIMessage(1)))->setEnabled(false);
+        });
+    }
+
+    QMenu* view = menuBar()->addMenu("&View");
+    // The two pages can be hidden ("pgProjects", "pgMap"); one always stays.
+    for (QWidget* page : {pgProjects_, pgMap_}) {
+        QAction* a = view->addAction(page == pgProjects_ ? "&Projects" : "Site &Map");
+        a->setObjectName(page == pgProjects_ ? "miPgProjects" : "miPgMap");
+        a->setCheckable(true);
+        a->setChecked(true);
+        connect(view, &QMenu::aboutToShow, a, [this, a, page] { a->setChecked(pages_->isTabVisible(pages_->indexOf(page))); });
+        connect(a, &QAction::triggered, this, [this, a, page](bool on) {
+            QWidget* other = page == pgProjects_ ? pgMap_ : pgProjects_;
+            if (!on && !pages_->isTabVisible(pages_->indexOf(other))) {
+                a->setChecked(true);
+                return;
+            }
+            pages_->setTabVisible(pages_->indexOf(page), on);
+            if (on) pages_->setCurrentWidget(page);
+        });
+    }
+    view->addSeparator();
+    QMenu* messages = view->addMenu("Messages");
+    miPanel_ = act(messages, "&Panel", "miPanel", [this] {
+        progressWindow_->setVisible(miPanel_->isChecked());
+    });
+    miPanel_->setCheckable(true);
+    miPanel_->setChecked(true);
+    miWindow_ = act(messages, "&Window", "miWindow", [this] { logWindow_->setVisible(miWindow_->isChecked()); });
+    miWindow_->setCheckable(true);
+    miWindow_->setChecked(true);
+    connect(progressWindow_, &TWndProgress::closedByUser, this, [this] { miPanel_->setChecked(false); });
+    connect(logWindow_, &TLogWindow::closedByUser, this, [this] { miWindow_->setChecked(false); });
+    menuBar()->addMenu(logWindow_->Menu());
+
+    // Toolbar.
+    QToolBar* tools = addToolBar("Toolbar");
+    tools->setObjectName("ToolBar");
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    auto tb = [&](const QString& caption, const char* name, const char* theme, auto slot) {
+        QAction* a = tools->addAction(QIcon::fromTheme(theme), caption, this, slot);
+        a->setObjectName(name);
+        return a;
+    };
+    tb("Add", "tbAdd", "list-add", [this] { edtURL_->setFocus(); edtURL_->selectAll(); });
+    tb("Delete", "tbDelete", "edit-delete", [this] { DeleteSelected(); });
+    tb("Download", "tbDownload", "go-down", [this] { StartSelected(); });
+    tb("Stop", "tbStop", "process-stop", [this] { StopSelected(); });
+    tb("Properties", "tbProperties", "document-properties", [this] { FolderProperties(); });
+    tb("Browse", "tbBrowse", "web-browser", [this] { Browse(); });
+    tbPaste_ = tb("Paste", "tbPaste", "edit-paste", [this] { miPaste_->trigger(); });
+    addToolBarBreak();
+
+    // Popup menu of the tree.
+    connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        QMenu menu(this);
+        menu.addAction("&Start", this, [this] { StartSelected(); })->setObjectName("mpStart");
+        menu.addAction("Sto&p", this, [this] { StopSelected(); })->setObjectName("mpStop");
+        QAction* browse = menu.addAction("&Browse", this, [this] { Browse(); });
+        QAction* props = menu.addAction("&Properties...", this, [this] { FolderProperties(); });
+        browse->setObjectName("mpBrowse");
+        props->setObjectName("mpProperties");
+        menu.addSeparator();
+        menu.addAction("&Rename", this, [this] {
+            if (QTreeWidgetItem* i = tree_->currentItem()) tree_->editItem(i);
+        })->setObjectName("mpRename");
+        menu.addAction("&Delete", this, [this] { DeleteSelected(); })->setObjectName("mpDelete");
+        bool props1 = program_ && program_->State().Int("DblClkAction") == 1;
+        menu.setDefaultAction(props1 ? props : browse);
+        menu.exec(tree_->viewport()->mapToGlobal(p));
+    });
+}
+
+TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::string& error) {
+    clock_ = std::make_unique<app::SystemClock>();
+    program_ = std::make_unique<app::Program>(*clock_, *this);
+    program_->OnShow = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    program_->OnClosed = [this] {
+        closing_ = true;
+        QTimer::singleShot(0, this, [this] { close(); });
+    };
+    program_->OnStatusText = [this](int panel, const std::string& text) { SetStatus(panel, Q(text)); };
+    log_.OnQueueState = [this](const std::string& text) {
+        SetStatus(0, Q(text));
+        panels_[0]->repaint();
+    };
+    app::ProgramSettings s = settings;
+    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, kStatusAnalysis); };
+    switch (program_->Start(s, error)) {
+    case app::Program::StartResult::AnotherInstance: return Started::AnotherInstance;
+    case app::Program::StartResult::Failed: return Started::Failed;
+    case app::Program::StartResult::Started: break;
+    }
+    HookEngine();
+    edtLevel_->setValue(program_->GetSession().Defaults().Lev);
+    RefreshTree();
+    RestoreState();
+    if (QSystemTrayIcon::isSystemTrayAvailable() && Options().SysTray) {
+        tray_ = new QSystemTrayIcon(Picture(0), this);
+        auto* menu = new QMenu(this);
+        menu->addAction("&Show", this, [this] { showNormal(); raise(); activateWindow(); });
+        menu->addAction("E&xit", this, [this] { close(); });
+        tray_->setContextMenu(menu);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+            if (r == QSystemTrayIcon::DoubleClick) program_->OnShow();
+        });
+        tray_->show();
+    }
+    for (const std::string& w : program_->Warnings()) log_.Route(-1, w, kStatusAnalysis);
+    tmrPaste_.start();
+    return Started::Yes;
+}
+
+void TMainForm::HookEngine() {
+    TQueueManager& q = program_->Engine().Queue();
+    q.OnConnStatus = [this](TQueueManager&, THTTPClient& conn, const std::string& text, int kind) {
+        log_.Route(conn.Index, text, kind);
+    };
+    auto oldStatus = q.OnStatus;
+    q.OnStatus = [this, oldStatus](TQueueManager& sender, const std::string& text, int kind) {
+        if (kind == kStatusQueue || kind == kStatusAnalysis) log_.Route(-1, text, kind);
+        else if (oldStatus) oldStatus(sender, text, kind);
+    };
+    q.OnPoolChange = [this](TQueueManager&, int number, int change) {
+        if (change == 1) log_.AddSlot(number);
+        else if (change == 2) log_.RemoveSlot(number);
+    };
+    for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
+    auto oldStored = q.OnItemStored;
+    q.OnItemStored = [this, oldStored](TQueueManager& sender, TGetRec& record) {
+        if (oldStored) oldStored(sender, record);
+        // While the map shows this Project, its new files appear at once.
+        app::DirTreeModel& m = siteMap_->Model();
+        if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != app::DirTreeModel::kFolderMode)
+            if (app::MapNode* node = m.AddLine(record.FName); node && !siteMap_->SelectedNode() &&
+                                                               record.FName == app::StartPagePath(*mapProject_))
+                siteMap_->SelectNode(node);  // the start page, as when the map was opened
+    };
+}
+
+bool TMainForm::Ask(app::Question which, const std::string& text, const std::string& caption) {
+    if (AskHook) return AskHook(which, text);
+    return QMessageBox::question(this, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TMainForm::ShowError(const std::string& message, const std::string& caption) {
+    if (NoticeHook) {
+        NoticeHook(message);
+        return;
+    }
+    QMessageBox::critical(this, Q(caption), Q(message));
+}
+
+// ---- the Project tree --------------------------------------------------------------------
+
+Node TMainForm::NodeOf(const QTreeWidgetItem* item) const {
+    if (!item) return {};
+    return Node{reinterpret_cast<TDContainer*>(item->data(0, kFolderRole).value<quintptr>()),
+                reinterpret_cast<TDClass*>(item->data(0, kProjectRole).value<quintptr>())};
+}
+
+Node TMainForm::SelectedNode() const { return program_ ? program_->Commands().Selected() : Node{}; }
+
+QTreeWidgetItem* TMainForm::ItemFor(Node node) const {
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* f = tree_->topLevelItem(i);
+        if (NodeOf(f).folder != node.folder) continue;
+        if (!node.project) return f;
+        for (int j = 0; j < f->childCount(); ++j)
+            if (NodeOf(f->child(j)).project == node.project) return f->child(j);
+    }
+    return nullptr;
+}
+
+void TMainForm::SelectNode(Node node) {
+    if (!program_) return;
+    program_->Commands().Select(node);
+    refreshing_ = true;
+    tree_->setCurrentItem(ItemFor(node));
+    refreshing_ = false;
+    if (MapPageShown()) UpdateMap();
+}
+
+void TMainForm::RefreshTree() {
+    if (!program_) return;
+    refreshing_ = true;
+    tree_->clear();
+    static const QIcon folderIcon = FolderIcon();
+    for (const auto& folder : program_->GetSession().Tree().Folders) {
+        auto* f = new QTreeWidgetItem(tree_, QStringList(Q(folder->Caption)));
+        f->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder.get())));
+        f->setData(0, kProjectRole, QVariant::fromValue(quintptr(0)));
+        f->setIcon(0, folderIcon);
+        f->setFlags(f->flags() | Qt::ItemIsEditable);
+        for (const auto& p : folder->Children) {
+            auto* c = new QTreeWidgetItem(f, QStringList(Q(p->Caption)));
+            c->setData(0, kFolderRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder.get())));
+            c->setData(0, kProjectRole, QVariant::fromValue(reinterpret_cast<quintptr>(p.get())));
+            int icon = program_->Commands().ProjectIcon(*p);
+            c->setIcon(0, Picture(icon));
+            c->setData(0, Qt::UserRole + 2, icon);
+            c->setFlags(c->flags() | Qt::ItemIsEditable);
+        }
+        f->setExpanded(true);
+    }
+    tree_->setCurrentItem(ItemFor(SelectedNode()));
+    refreshing_ = false;
+    // A deleted or cut Project takes its site map with it: the map lets go of it first.
+    if (mapProject_) {
+        bool present = false;
+        for (TDClass* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
+        if (!present) {
+            siteMap_->Model().SetActive(false);
+            siteMap_->Model().List = nullptr;
+            mapProject_ = nullptr;
+        }
+    }
+}
+
+void TMainForm::UpdateIcons() {
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* f = tree_->topLevelItem(i);
+        for (int j = 0; j < f->childCount(); ++j) {
+            QTreeWidgetItem* c = f->child(j);
+            TDClass* p = NodeOf(c).project;
+            int icon = p ? program_->Commands().ProjectIcon(*p) : 0;
+            if (c->data(0, Qt::UserRole + 2).toInt() != icon) {
+                c->setData(0, Qt::UserRole + 2, icon);
+                c->setIcon(0, Picture(icon));
+            }
+        }
+    }
+}
+
+void TMainForm::QuarterTick() {
+    if (!program_) return;
+    bool canPaste = !QGuiApplication::clipboard()->text().isEmpty() && !MapPageShown();
+    miPaste_->setEnabled(canPaste);
+    tbPaste_->setEnabled(canPaste);
+    miSuspend_->setText(Q(program_->Commands().SuspendCaption()));
+    logWindow_->FindNextAction()->setEnabled(!log_.SearchText().empty());
+    UpdateIcons();
+}
+
+void TMainForm::SetStatus(int panel, const QString& text) {
+    if (panel < 0 || panel > 4) return;
+    if (panels_[panel]->text() != text) panels_[panel]->setText(text);
+}
+
+// ---- commands ------------------------------------------------------------------------------
+
+void TMainForm::PasteText(const QString& text) {
+    if (!program_ || text.trimmed().isEmpty()) return;
+    pages_->setCurrentWidget(pgProjects_);
+    TDClass& p = program_->Commands().PasteAddress(S(text));
+    RefreshTree();
+    SelectNode(Node{p.Folder, &p});
+}
+
+void TMainForm::AddressEntered() {
+    if (!program_ || edtURL_->text().trimmed().isEmpty()) return;
+    pages_->setCurrentWidget(pgProjects_);
+    TDClass& p = program_->Commands().PasteAddress(S(edtURL_->text()));
+    p.Lev = edtLevel_->value();
+    RefreshTree();
+    SelectNode(Node{p.Folder, &p});
+    std::string why;
+    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, UIMessage(3));
+    UpdateIcons();
+}
+
+void TMainForm::NewFolder() {
+    if (!program_) return;
+    pages_->setCurrentWidget(pgProjects_);
+    TDContainer& f = program_->Commands().NewFolder();
+    RefreshTree();
+    if (QTreeWidgetItem* item = ItemFor(Node{&f, nullptr})) tree_->editItem(item);
+}
+
+void TMainForm::RenameNode(Node node, const QString& caption) {
+    if (!program_) return;
+    program_->Commands().Rename(node, S(caption));
+    RefreshTree();
+    if (MapPageShown()) UpdateMap();
+}
+
+void TMainForm::DeleteSelected() {
+    if (!program_) return;
+    if (!MapPageShown()) {
+        if (program_->Commands().Delete(SelectedNode())) RefreshTree();
+        return;
+    }
+    app::MapNode* node = siteMap_->SelectedNode();
+    if (!node || !node->Parent) return;
+    app::DirTreeModel& m = siteMap_->Model();
+    const std::string path = m.NodePath(*node);
+    if (mapProject_) {
+        // A Project's map: the core asks, deletes inside the Project's folder and updates
+        // the Project's site map.
+        if (program_->Commands().DeleteMapEntry(*mapProject_, path)) m.Remove(*node);
+        return;
+    }
+    if (program_->Commands().ConfirmDelete &&
+        !Ask(app::Question::RemoveNode, UIMessage(5) + "\r\n'" + node->Caption + "' ?", UIMessage(6)))
+        return;
+    // Every stored site: deleting stays inside the download folders the map can show.
+    std::vector<std::string> roots{m.Directory(), Options().PathPrefix};
+    for (const std::string& d : Options().DDs.Items()) roots.push_back(d);
+    for (const auto& f : program_->GetSession().Tree().Folders) roots.push_back(f->Dir);
+    std::string why;
+    if (!app::DeleteMapPath(path, roots, why)) {
+        ShowError(why, UIMessage(3));
+        return;
+    }
+    m.Remove(*node);
+}
+
+bool TMainForm::DropNode(Node source, Node target) {
+    if (!program_ || !program_->Commands().Drop(source, target)) return false;
+    RefreshTree();
+    return true;
+}
+
+void TMainForm::StartSelected() {
+    if (!program_) return;
+    std::string why;
+    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, UIMessage(3));
+    UpdateIcons();
+}
+
+void TMainForm::StopSelected() {
+    if (!program_) return;
+    program_->Commands().Stop(SelectedNode());
+    UpdateIcons();
+}
+
+void TMainForm::ToggleSuspend() {
+    if (!program_) return;
+    program_->Commands().ToggleSuspend();
+    miSuspend_->setText(Q(program_->Commands().SuspendCaption()));
+    UpdateIcons();
+}
+
+void TMainForm::FolderProperties() {
+    Node n = SelectedNode();
+    if (!program_ || !n.folder || n.project) return;
+    TdlgFolderProp dlg(this);
+    dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
+    if (dlg.exec() != QDialog::Accepted) return;
+    app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
+    RefreshTree();
+}
+
+void TMainForm::Browse() {
+    std::string address = BrowseTarget();
+    if (address.empty()) return;
+    if (!QDesktopServices::openUrl(QUrl(Q(address)))) ShowError(UIMessage(4), UIMessage(3));
+}
+
+std::string TMainForm::BrowseTarget() const {
+    if (!program_) return {};
+    bool server = Options().HTTPStart;  // the server always runs in the desktop program
+    int port = Options().HTTPPort;
+    std::string address;
+    if (!MapPageShown()) {
+        Node n = SelectedNode();
+        if (!n.project) return {};
+        address = app::BrowseAddress(*n.project, server, port);
+    } else {
+        app::MapNode* node = siteMap_->SelectedNode();
+        if (!node) return {};
+        app::DirTreeModel& m = siteMap_->Model();
+        std::string path = node->Parent ? m.NodePath(*node) : m.Directory() + "default.htm";
+        if (path.compare(0, m.Directory().size(), m.Directory()) == 0) path = path.substr(m.Directory().size());
+        address = app::BrowsePathAddress(SelectedNode().folder, path, server, port);
+    }
+    return address;
+}
+
+void TMainForm::BrowseWith(const QString& programFile) {
+    std::string address = BrowseTarget();
+    if (address.empty()) return;
+    // The address is one argument of the tool; no shell reads it.
+    if (!QProcess::startDetached(programFile, {Q(address)})) ShowError(UIMessage(10), UIMessage(3));
+}
+
+bool TMainForm::SuspendTo(const QString& file) {
+    if (!program_) return false;
+    std::string error;
+    if (!SuspendToFile(program_->Engine().Queue(), S(file), error)) {
+        ShowError(error, UIMessage(3));
+        return false;
+    }
+    UpdateIcons();
+    return true;
+}
+
+bool TMainForm::ResumeFrom(const QString& file) {
+    if (!program_) return false;
+    ResumeReport report;
+    bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
+    for (const auto& record : program_->Engine().Queue().Queue())
+        if (record->Project) program_->Engine().Adopt(*record->Project);
+    for (const std::string& line : report.problems) log_.Route(-1, line, kStatusAnalysis);
+    if (!ok) ShowError("cannot read " + S(file), UIMessage(3));
+    UpdateIcons();
+    return ok;
+}
+
+bool TMainForm::FindNext(const QString& text, bool matchCase) {
+    if (!program_ || text.isEmpty()) return false;
+    QString before = panels_[0]->text();
+    SetStatus(0, Q(UIMessage(51)));
+    bool found = false;
+    if (!MapPageShown()) {
+        ProjectTree& t = program_->GetSession().Tree();
+        Node sel = SelectedNode();
+        int from = sel.project ? t.IndexOf(*sel.project) : sel.folder ? t.IndexOf(*sel.folder) : -1;
+        int hit = app::FindTreeNode(t, from, S(text), matchCase);
+        if (hit >= 0) {
+            SelectNode(t.NodeAt(hit));
+            found = true;
+        }
+    } else if (app::MapNode* n = app::FindMapNode(siteMap_->Model(), siteMap_->SelectedNode(), S(text), matchCase)) {
+        siteMap_->SelectNode(n);
+        found = true;
+    }
+    SetStatus(0, before);
+    if (!found) {
+        if (NoticeHook) NoticeHook(UIMessage(46));
+        else QMessageBox::warning(this, QApplication::applicationName(), Q(UIMessage(46)));
+    }
+    return found;
+}
+
+// ---- the map page ------------------------------------------------------------------------------
+
+bool TMainForm::MapPageShown() const { return pages_->currentWidget() == pgMap_; }
+
+void TMainForm::ShowMapPage() { pages_->setCurrentWidget(pgMap_); }
+
+int TMainForm::PictureFor(const std::string& folder, const std::string& file) const {
+    return app::SiteMapIcon(folder + file);
+}
+
+void TMainForm::UpdateMap() {
+    if (!program_) return;
+    Node sel = SelectedNode();
+    app::DirTreeModel& m = siteMap_->Model();
+    int mode = program_->State().Int("MapMode") == 1 ? app::DirTreeModel::kFolderMode : 0;
+    std::string root = app::MapRootFolder(sel.folder);
+    std::string shown = root;
+    if (mode == app::DirTreeModel::kFolderMode && !shown.empty() && shown.back() != '/') shown += '/';
+    bool rebuild = !m.Active() || shown != m.Directory() || mode != m.Mode;
+    if (mode != app::DirTreeModel::kFolderMode) {
+        const SortedStringList* list = sel.project ? &GetMap(*sel.project) : nullptr;
+        if (!sel.project || list != m.List || sel.project->Caption != m.RootCaption) rebuild = true;
+    }
+    if (rebuild) {
+        m.SetActive(false);
+        m.Mode = mode;
+        m.List = mode != app::DirTreeModel::kFolderMode && sel.project ? &GetMap(*sel.project) : nullptr;
+        m.RootCaption = sel.project ? sel.project->Caption : std::string();
+        m.SetDirectory(root);
+        m.SetActive(true);
+        mapProject_ = m.List ? sel.project : nullptr;
+    }
+    if (mode != app::DirTreeModel::kFolderMode && sel.project)
+        if (app::MapNode* start = m.FindNode(app::StartPagePath(*sel.project))) siteMap_->SelectNode(start);
+}
+
+// ---- window state, drops, closing --------------------------------------------------------------
+
+void TMainForm::RestoreState() {
+    app::WindowState& st = program_->State();
+    int w = st.Int("Width"), h = st.Int("Height");
+    if (w > 100 && h > 100) setGeometry(st.Int("Left"), st.Int("Top"), w, h);
+    if (st.Bool("Maximized")) setWindowState(windowState() | Qt::WindowMaximized);
+    for (QToolBar* bar : findChildren<QToolBar*>()) bar->setVisible(st.Bool(S(bar->objectName())));
+    statusBar()->setVisible(st.Bool("StatusBar"));
+    bool projects = st.Bool("pgProjects"), mapPage = st.Bool("pgMap");
+    if (!projects && !mapPage) projects = true;
+    pages_->setTabVisible(pages_->indexOf(pgProjects_), projects);
+    pages_->setTabVisible(pages_->indexOf(pgMap_), mapPage);
+    if (!projects) pages_->setCurrentWidget(pgMap_);
+    logWindow_->setVisible(st.Bool("LVisible"));
+    progressWindow_->setVisible(st.Bool("MessagesPanel"));
+    miWindow_->setChecked(logWindow_->isVisible() || st.Bool("LVisible"));
+    miPanel_->setChecked(st.Bool("MessagesPanel"));
+    for (QDockWidget* d : {static_cast<QDockWidget*>(logWindow_), static_cast<QDockWidget*>(progressWindow_)}) {
+        std::string name = S(d->objectName());
+        if (st.Bool(name + ".Floating")) {
+            d->setFloating(true);
+            int dw = st.Int(name + ".Width"), dh = st.Int(name + ".Height");
+            if (dw > 50 && dh > 30) d->setGeometry(st.Int(name + ".Left"), st.Int(name + ".Top"), dw, dh);
+        }
+    }
+}
+
+void TMainForm::StoreState() {
+    if (!program_) return;
+    app::WindowState& st = program_->State();
+    st.SetBool("Maximized", isMaximized());
+    QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
+    st.SetInt("Left", r.left());
+    st.SetInt("Top", r.top());
+    st.SetInt("Width", r.width());
+    st.SetInt("Height", r.height());
+    for (QToolBar* bar : findChildren<QToolBar*>()) st.SetBool(S(bar->objectName()), !bar->isHidden());
+    st.SetBool("StatusBar", !statusBar()->isHidden());
+    st.SetBool("LVisible", !logWindow_->isHidden());
+    st.SetBool("MessagesPanel", !progressWindow_->isHidden());
+    st.SetBool("pgProjects", pages_->isTabVisible(pages_->indexOf(pgProjects_)));
+    st.SetBool("pgMap", pages_->isTabVisible(pages_->indexOf(pgMap_)));
+    st.SetInt("ProgressHeight", progressWindow_->height());
+    st.SetInt("PrTreeWidth", tree_->width());
+    st.SetInt("ProjectsWidth", pages_->width());
+    for (QDockWidget* d : {static_cast<QDockWidget*>(logWindow_), static_cast<QDockWidget*>(progressWindow_)}) {
+        std::string name = S(d->objectName());
+        st.SetBool(name + ".Floating", d->isFloating());
+        QRect g = d->geometry();
+        if (d->isFloating()) {
+            st.SetInt(name + ".Left", g.left());
+            st.SetInt(name + ".Top", g.top());
+        }
+        st.SetInt(name + ".Width", g.width());
+        st.SetInt(name + ".Height", g.height());
+    }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* e) {
+    if (e->mimeData()->hasUrls() || e->mimeData()->hasText()) e->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* e) {
+    const QMimeData* mime = e->mimeData();
+    if (mime->hasUrls()) {
+        for (const QUrl& url : mime->urls()) PasteText(url.toString());
+    } else if (mime->hasText()) {
+        PasteText(mime->text());
+    } else {
+        return;
+    }
+    e->acceptProposedAction();
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+    if (closing_ || !program_) {
+        e->accept();
+        return;
+    }
+    StoreState();
+    if (program_->RequestClose()) {
+        closing_ = true;
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+}  // namespace qm::ui

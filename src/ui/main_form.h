@@ -1,0 +1,131 @@
+#pragma once
+// TMainForm: the main window. It shows the Project tree, the site map, the log and progress
+// windows and the status bar, and hands every gesture to the program core (app::Program and
+// its tree commands). Questions go through app::Confirmation: message boxes here, scripted
+// answers in tests.
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+
+#include "app/log_model.h"
+#include "app/program.h"
+#include "app/tree_commands.h"
+#include "ui/dir_tree.h"
+#include "ui/log_windows.h"
+
+class QLineEdit;
+
+namespace qm::ui {
+
+class ProjectTreeView;
+
+class TMainForm : public QMainWindow, public app::Confirmation {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Starts the program core (options, store, server, command line, timers). False with a
+    // message when it cannot run; another running instance is asked to show itself.
+    enum class Started { Yes, AnotherInstance, Failed };
+    Started Start(const app::ProgramSettings& settings, std::string& error);
+    app::Program& Core() { return *program_; }
+
+    // app::Confirmation: message boxes unless a test set the hooks.
+    bool Ask(app::Question which, const std::string& text, const std::string& caption) override;
+    void ShowError(const std::string& message, const std::string& caption) override;
+    std::function<bool(app::Question, const std::string& text)> AskHook;
+    std::function<void(const std::string& message)> NoticeHook;  // errors and notices
+
+    // Commands, as the menus, toolbar and gestures call them.
+    void AddressEntered();                     // Enter in the address bar: new Project, started
+    void PasteText(const QString& text);       // a dropped or pasted address
+    void NewFolder();
+    void RenameNode(app::Node node, const QString& caption);
+    void DeleteSelected();
+    bool DropNode(app::Node source, app::Node target);
+    void StartSelected();
+    void StopSelected();
+    void ToggleSuspend();
+    void FolderProperties();
+    void Browse();
+    void BrowseWith(const QString& programFile);  // a tool of the three tool lists
+    std::string BrowseTarget() const;             // the address Browse opens, or empty
+    bool SuspendTo(const QString& file);           // "Suspend To &File..."
+    bool ResumeFrom(const QString& file);          // "Resume From F&ile..."
+    bool FindNext(const QString& text, bool matchCase);  // one press of the find dialog's button
+    void ShowMapPage();
+
+    // What the window shows.
+    app::Node SelectedNode() const;
+    void SelectNode(app::Node node);
+    void RefreshTree();
+    void UpdateMap();
+    QTreeWidget* Tree() const;
+    TDirTree* SiteMap() const { return siteMap_; }
+    QTabWidget* Pages() const { return pages_; }
+    QLineEdit* AddressField() const { return edtURL_; }
+    QSpinBox* LevelField() const { return edtLevel_; }
+    QLabel* StatusPanel(int i) const { return panels_[i]; }
+    TLogWindow* LogWindow() const { return logWindow_; }
+    TWndProgress* ProgressWindow() const { return progressWindow_; }
+    app::LogModel& Log() { return log_; }
+    int PictureFor(const std::string& folder, const std::string& file) const;
+
+    // Addresses dropped on the window (text/uri-list, text/plain) become address pastes.
+    void dropEvent(QDropEvent* e) override;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+
+private:
+    void BuildWidgets();
+    void BuildMenus();
+    void HookEngine();
+    void RestoreState();
+    void StoreState();
+    void QuarterTick();
+    void UpdateIcons();
+    QTreeWidgetItem* ItemFor(app::Node node) const;
+    app::Node NodeOf(const QTreeWidgetItem* item) const;
+    app::Node NodeFromIndex(int index) const;
+    void SetStatus(int panel, const QString& text);
+    bool MapPageShown() const;
+
+    std::unique_ptr<app::SystemClock> clock_;
+    std::unique_ptr<app::Program> program_;
+    app::LogModel log_;
+
+    ProjectTreeView* tree_ = nullptr;
+    TDirTree* siteMap_ = nullptr;
+    QTabWidget* pages_ = nullptr;
+    QWidget* pgProjects_ = nullptr;
+    QWidget* pgMap_ = nullptr;
+    QLineEdit* edtURL_ = nullptr;
+    QSpinBox* edtLevel_ = nullptr;
+    QLabel* panels_[5] = {};
+    QProgressBar* gauge_ = nullptr;
+    TLogWindow* logWindow_ = nullptr;
+    TWndProgress* progressWindow_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QAction* miSuspend_ = nullptr;
+    QAction* miPaste_ = nullptr;
+    QAction* tbPaste_ = nullptr;
+    QAction* miPanel_ = nullptr;
+    QAction* miWindow_ = nullptr;
+    QTimer tmrPaste_;
+    bool refreshing_ = false;
+    bool closing_ = false;
+    const qm::SortedStringList* mapList_ = nullptr;
+    TDClass* mapProject_ = nullptr;
+};
+
+}  // namespace qm::ui

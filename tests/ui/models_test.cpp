@@ -1,0 +1,269 @@
+// The window-side models without widgets: log routing and its limit, the site-map tree in
+// both modes, find with its bounded disk search, map deletes and the folder dialog rules.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/dir_tree_model.h"
+#include "app/find_files.h"
+#include "app/log_model.h"
+#include "app/map_page.h"
+#include "store/folder.h"
+#include "store/options.h"
+#include "store/project_tree.h"
+#include "support/peers.h"
+
+namespace fs = std::filesystem;
+using namespace qm;
+using namespace qm::app;
+
+namespace {
+struct OptionsGuard {
+    TOptions saved = Options();
+    ~OptionsGuard() { Options() = saved; }
+};
+
+void Touch(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "x";
+}
+
+std::vector<std::string> Captions(const MapNode& n) {
+    std::vector<std::string> out;
+    for (auto& c : n.Children) out.push_back(c->Caption);
+    return out;
+}
+}  // namespace
+
+TEST(LogModel, RoutingFiltersLimitAndFind) {
+    OptionsGuard guard;
+    LogModel log;
+    log.AddSlot(0);
+    log.AddSlot(1);
+    ASSERT_EQ(log.ProgressLines().size(), 2u);
+    EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Empty");
+
+    // With logging off only the progress lines change; kind 3 changes neither.
+    Options().UseLog = false;
+    log.Route(1, "Connecting", 0);
+    EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Connecting");
+    EXPECT_TRUE(log.Lines().empty());
+    log.Route(1, "GET / HTTP/1.0", 3);
+    EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Connecting");
+    // A message for a slot the pool no longer has is dropped, not written past the end.
+    log.Route(7, "late", 1);
+    EXPECT_EQ(log.ProgressLines().size(), 2u);
+
+    Options().UseLog = true;
+    Options().FProgress = false;
+    log.Route(0, "Connected", 0);
+    log.Route(0, "12 kb", 1);
+    log.Route(0, "Done", 2);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"HTTP0: Connected", "HTTP0: Done"}));
+    EXPECT_EQ(log.Selected(), 1);  // tracking follows the end
+
+    std::string state;
+    log.OnQueueState = [&](const std::string& t) { state = t; };
+    log.Route(-1, "Downloading", 101);
+    EXPECT_EQ(state, "Downloading");
+
+    // Analysis messages ignore the filters but not the limit: the log never outgrows it.
+    Options().LogLimit = 5;
+    log.Clear();
+    for (int i = 0; i < 4; ++i) log.Route(-1, "parsed " + std::to_string(i), 102);
+    EXPECT_EQ(log.Lines().size(), 4u);
+    log.Route(-1, "parsed 4", 102);
+    EXPECT_TRUE(log.Lines().empty());
+    for (int i = 0; i < 12; ++i) log.Route(-1, "more", 102);
+    EXPECT_LT(log.Lines().size(), 5u);
+
+    // Find starts at the selected line, Find Next after it, without wrapping.
+    Options().LogLimit = 5000;
+    log.Clear();
+    for (const char* l : {"alpha", "Beta one", "gamma", "beta two"}) log.Append(l);
+    log.Select(-1);
+    EXPECT_EQ(log.Find("BETA"), 1);
+    EXPECT_EQ(log.FindNext(), 3);
+    EXPECT_EQ(log.FindNext(), -1);
+    EXPECT_EQ(log.Selected(), 3);
+
+    // Save writes every line and leaves no scratch file.
+    std::string dir = qm::test::MakeTempDir("log_save");
+    std::string error;
+    ASSERT_TRUE(log.Save(dir + "/messages.log", error)) << error;
+    EXPECT_EQ(qm::test::ReadFile(dir + "/messages.log"), "alpha\r\nBeta one\r\ngamma\r\nbeta two\r\n");
+    EXPECT_FALSE(fs::exists(dir + "/messages.log.$$$"));
+    EXPECT_FALSE(log.Save(dir + "/missing/messages.log", error));
+
+    EXPECT_TRUE(LogModel::CancelIndexValid(1, 2));
+    EXPECT_FALSE(LogModel::CancelIndexValid(2, 2));
+    EXPECT_FALSE(LogModel::CancelIndexValid(-1, 2));
+    log.RemoveSlot(5);
+    log.RemoveSlot(0);
+    EXPECT_EQ(log.ProgressLines().size(), 1u);
+}
+
+TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
+    OptionsGuard guard;
+    std::string root = qm::test::MakeTempDir("map_list") + "/Sites/";
+    for (const char* f : {"Host/b.html", "Host/a.gif", "Host/Sub/x.txt", "host/sub/y.txt", "Host/Z.htm",
+                          "Host/b.html.primary", "Host/Descr.QV3", "Other/index.htm"})
+        Touch(root + f);
+    SortedStringList list;
+    for (const char* f : {"Host/b.html", "Host/a.gif", "Host/Sub/x.txt", "host/sub/y.txt", "Host/Z.htm",
+                          "Host/b.html.primary", "Host/Descr.QV3", "Host/gone.htm", "Other/index.htm"})
+        list.Add(root + f);
+    list.Add("/elsewhere/file.htm");
+    DirTreeModel m;
+    m.Mode = 0;
+    m.List = &list;
+    m.RootCaption = "My Site";
+    std::vector<std::string> folders;
+    m.OnGetIndex = [&](const std::string& folder, const std::string&, const std::string&) {
+        folders.push_back(folder);
+        return 12;
+    };
+    int lastMax = 0;
+    m.OnProgress = [&](int, int max) { lastMax = max; };
+    m.SetDirectory(root);
+    m.SetActive(true);
+    ASSERT_EQ(m.Top().size(), 1u);
+    const MapNode& top = *m.First();
+    EXPECT_EQ(top.Caption, "My Site");
+    EXPECT_EQ(lastMax, -1);
+    // Names differing only in case share one folder; the stored case is kept.
+    ASSERT_EQ(Captions(top), (std::vector<std::string>{"Host", "Other"}));
+    const MapNode& host = *top.Children[0];
+    EXPECT_EQ(Captions(host), (std::vector<std::string>{"Sub", "a.gif", "b.html", "Z.htm"}));
+    EXPECT_EQ(Captions(*host.Children[0]), (std::vector<std::string>{"x.txt", "y.txt"}));
+    EXPECT_EQ(host.Image, 1);
+    EXPECT_EQ(host.Children[0]->Image, 2);
+    EXPECT_EQ(host.Children[1]->Image, 12);
+    EXPECT_EQ(folders.front(), root + "Host/");
+
+    MapNode* found = m.FindNode(root + "HOST/sub/Y.TXT");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->Caption, "y.txt");
+    EXPECT_EQ(m.NodePath(*found), root + "Host/Sub/y.txt");
+
+    // A folder-less list and an empty download folder never match everything.
+    Options().DDs.Clear();
+    Options().DDs.Add("");
+    DirTreeModel::CachedRoot().clear();
+    DirTreeModel other;
+    other.Mode = 0;
+    other.List = &list;
+    other.SetDirectory("/nowhere/");
+    other.SetActive(true);
+    EXPECT_TRUE(other.First()->Children.empty());
+    other.List = nullptr;
+    other.Rebuild();
+    EXPECT_EQ(other.First()->Caption, "No Project selected");
+}
+
+TEST(DirTreeModel, FolderModeReadsOnExpansionAndFindsOnDisk) {
+    std::string root = qm::test::MakeTempDir("map_folder") + "/";
+    for (const char* f : {"site/index.htm", "site/index.htm.primary", "site/Descr.QV3", "site/deep/er/needle.txt"})
+        Touch(root + f);
+    // A link cycle below an unread folder must not make the disk search loop.
+    fs::create_directory_symlink(root + "site", root + "site/deep/loop");
+    DirTreeModel m;
+    m.SetDirectory(root);
+    m.SetActive(true);
+    const MapNode& top = *m.First();
+    EXPECT_EQ(top.Caption, "Web Sites");
+    ASSERT_EQ(Captions(top), (std::vector<std::string>{"site"}));
+    MapNode& site = *top.Children[0];
+    ASSERT_EQ(site.Children.size(), 1u);
+    EXPECT_TRUE(site.Children[0]->Placeholder);
+    m.Fill(site, false);
+    EXPECT_EQ(Captions(site), (std::vector<std::string>{"deep", "index.htm"}));  // no .primary, no Descr
+
+    EXPECT_EQ(SearchDisk(root + "site/", "absent", false), "");
+    EXPECT_EQ(SearchDisk(root + "site/", "NEEDLE", false), root + "site/deep/er/needle.txt");
+    EXPECT_EQ(SearchDisk(root + "site/", "NEEDLE", true), "");
+
+    MapNode* hit = FindMapNode(m, nullptr, "needle", false);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(m.NodePath(*hit), root + "site/deep/er/needle.txt");
+    // Searching on finds the same file only through the link, never the same node again.
+    MapNode* again = FindMapNode(m, hit, "needle", false);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(m.NodePath(*again), root + "site/deep/loop/deep/er/needle.txt");
+    EXPECT_EQ(FindMapNode(m, nullptr, "absent", false), nullptr);
+}
+
+TEST(MapPage, DeleteStaysInsideAndFolderRules) {
+    OptionsGuard guard;
+    std::string base = qm::test::MakeTempDir("map_delete");
+    std::string root = base + "/dl/";
+    Touch(root + "site/a.htm");
+    Touch(root + "site/a.htm.primary");
+    Touch(base + "/outside/keep.txt");
+    fs::create_directory_symlink(base + "/outside", root + "site/link");
+    std::string why;
+    // A path leading out through "..", or through a link, is refused.
+    EXPECT_FALSE(DeleteMapPath(root + "site/../../outside/keep.txt", {root}, why));
+    EXPECT_FALSE(DeleteMapPath(root + "site/link/keep.txt", {root}, why));
+    EXPECT_FALSE(DeleteMapPath(root, {root}, why));
+    EXPECT_FALSE(DeleteMapPath(root + "site/a.htm", {""}, why));
+    EXPECT_TRUE(fs::exists(base + "/outside/keep.txt"));
+    // The link itself goes, not what it points at.
+    EXPECT_TRUE(DeleteMapPath(root + "site/link/", {root}, why)) << why;
+    EXPECT_TRUE(fs::exists(base + "/outside/keep.txt"));
+    EXPECT_TRUE(DeleteMapPath(root + "site/a.htm", {root}, why)) << why;
+    EXPECT_FALSE(fs::exists(root + "site/a.htm"));
+    EXPECT_FALSE(fs::exists(root + "site/a.htm.primary"));
+
+    EXPECT_TRUE(KeywordPickOk(0, 1, true));
+    EXPECT_FALSE(KeywordPickOk(0, 2, true));
+    EXPECT_TRUE(KeywordPickOk(1, 2, true));
+    EXPECT_FALSE(KeywordPickOk(1, 2, false));
+    EXPECT_FALSE(KeywordPickOk(1, 1, true));
+    EXPECT_TRUE(KeywordPickOk(2, 3, false));
+    EXPECT_FALSE(KeywordPickOk(2, 1, false));
+
+    Options().PathPrefix = "/home/u/Quillmoor/";
+    EXPECT_EQ(PickerFolderFor(""), "/home/u/Quillmoor");
+    EXPECT_EQ(PickerFolderFor("/data/sites/"), "/data/sites");
+    EXPECT_EQ(FieldTextForPicked("/data/sites"), "/data/sites/");
+    TDContainer folder;
+    folder.Caption = "Old";
+    Options().DDs.Clear();
+    StoreFolderProperties(folder, "", "");
+    EXPECT_EQ(folder.Caption, "Old");
+    EXPECT_EQ(folder.Dir, "");
+    EXPECT_TRUE(Options().DDs.Empty());
+    StoreFolderProperties(folder, "New", "/data/sites/");
+    EXPECT_EQ(folder.Caption, "New");
+    EXPECT_TRUE(Options().DDs.Contains("/data/sites/"));
+}
+
+TEST(FindFiles, ProjectTreeWalk) {
+    ProjectTree tree;
+    TDContainer& a = tree.AddFolder("Default");
+    auto p = std::make_unique<TDClass>();
+    p->Caption = "Docs Site";
+    tree.AddProject(a, std::move(p));
+    TDContainer& b = tree.AddFolder("News");
+    auto q = std::make_unique<TDClass>();
+    q->Caption = "docs mirror";
+    tree.AddProject(b, std::move(q));
+    EXPECT_EQ(FindTreeNode(tree, -1, "DOCS", false), 1);
+    EXPECT_EQ(FindTreeNode(tree, 1, "DOCS", false), 3);
+    EXPECT_EQ(FindTreeNode(tree, 3, "DOCS", false), -1);
+    EXPECT_EQ(FindTreeNode(tree, -1, "docs", true), 3);
+}
+
+#include "app/tool_list.h"
+
+TEST(ToolList, CaptionsAndPrograms) {
+    std::vector<Tool> tools = ParseToolList("Firefox=/usr/bin/firefox\r\n=\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit \r\nEmpty=\r\n");
+    ASSERT_EQ(tools.size(), 3u);
+    EXPECT_EQ(tools[0].caption, "Firefox");
+    EXPECT_EQ(tools[0].program, "/usr/bin/firefox");
+    EXPECT_EQ(tools[1].caption, "/usr/bin/less");
+    EXPECT_EQ(tools[2].caption, "Edit");
+    EXPECT_EQ(tools[2].program, "/usr/bin/gedit");
+}
