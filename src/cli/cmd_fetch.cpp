@@ -160,9 +160,12 @@ int RunFetch(const Invocation& inv) {
 
     bool flushed = std::fflush(out) == 0 && !writeFailed;
     if (out != stdout) std::fclose(out);
+    // An answer without a length that ends with the server closing is whole, as the download
+    // engine counts it.
+    const bool complete = started && done && client->EndedWhole(doneCode);
     std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode,
-                 client->Complete ? "yes" : "no", doneCode, static_cast<long long>(client->Received));
-    bool ok = started && done && client->Complete && client->StatusCode < 400 && flushed;
+                 complete ? "yes" : "no", doneCode, static_cast<long long>(client->Received));
+    bool ok = complete && client->StatusCode > 0 && client->StatusCode < 400 && flushed;
     if (!partFile.empty()) {
         std::error_code ec;
         if (ok) {

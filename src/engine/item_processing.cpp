@@ -108,9 +108,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
     const std::string headers = conn.Header;
     // A response without a length ends when the server closes; one cut off by an abort, a
     // time-out or a failure is not complete, whatever its status line said.
-    bool complete = conn.Complete || (status > 0 && conn.ContentLength == 0 && code <= 1) ||
-                    (status > 0 && (status < 200 || status > 255));
-    if (code == 5) complete = false;
+    bool complete = conn.EndedWhole(code);
     // A body that could not be written in full is never stored.
     if (bodyLost && status >= 200 && status <= 255) complete = false;
     conn.OnHeader = nullptr;

@@ -346,6 +346,12 @@ void THTTPClient::SetURL(const std::string& address) {
     PathIsDirectory = !Path.empty() && Path.back() == '/';
 }
 
+bool THTTPClient::EndedWhole(int code) const {
+    if (code == 5) return false;
+    return Complete || (StatusCode > 0 && ContentLength == 0 && code <= 1) ||
+           (StatusCode > 0 && (StatusCode < 200 || StatusCode > 255));
+}
+
 std::string THTTPClient::GetURL() const {
     switch (Scheme) {
     case 1:

@@ -72,6 +72,12 @@ public:
     bool Start(bool restart = false);
     void Abort();
 
+    // Whether the transaction that ended with done code `code` delivered its answer whole:
+    // the connection saw the announced end, or an answer without a length ended with the
+    // server closing (its normal end), or the status carries no body to lose. Never after
+    // the size limit (code 5).
+    bool EndedWhole(int code) const;
+
     static std::string StatusText(int code);
     static std::string Base64(const std::string& text);
     static std::string ContentTypeOf(const std::string& fileName);

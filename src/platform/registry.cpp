@@ -56,8 +56,9 @@ struct RegKey::Node {
     }
     Value& Put(const std::string& n) {
         if (Value* v = Find(n)) return *v;
-        values.push_back(Value{n});
-        return values.back();
+        Value& added = values.emplace_back();
+        added.name = n;
+        return added;
     }
 };
 

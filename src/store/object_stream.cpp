@@ -57,7 +57,8 @@ void RegisterStreamType(int typeCode, StreamFactory factory) {
     if (!factory) return;
     std::unique_ptr<TClass> probe = factory();
     if (!probe) return;
-    Types().insert_or_assign(typeCode, TypeEntry{factory, std::type_index(typeid(*probe))});
+    const TClass& made = *probe;
+    Types().insert_or_assign(typeCode, TypeEntry{factory, std::type_index(typeid(made))});
 }
 
 std::unique_ptr<TClass> CreateStreamObject(int typeCode) {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "net/client_harness.h"
+#include "net/scripted_server.h"
 #include "support/peers.h"
 
 using namespace qm;
@@ -145,6 +146,19 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
     EXPECT_EQ(s.StatusCode, 200) << s.Header;
     EXPECT_EQ(e2.body, body_[0]);
     EXPECT_TRUE(e2.Has("Proxy server connected. Waiting for reply.", 0));
+}
+
+// An answer without a length ends when the server closes: that is its normal end, so the
+// body is kept, as the download engine keeps it. A body cut by the size rule is not.
+TEST_F(PeerTest, FetchKeepsAnAnswerThatEndsWithTheServerClosing) {
+    std::string home = MakeTempDir("net-cli-close");
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"),
+                       Pause(50), Send("until the end"), Close()}});
+    const std::string out = home + "/closed.txt";
+    RunResult r = RunCli({"--home", home, "fetch", s.Url("/x"), "-o", out});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(out), "until the end");
+    EXPECT_NE(r.err.find("status=200 complete=yes code=1 bytes=13"), std::string::npos) << r.err;
 }
 
 TEST_F(PeerTest, FetchCommandDirectAndThroughProxies) {
