@@ -32,4 +32,15 @@ std::string UnsupportedScheme(const std::string& typed) {
     return scheme;
 }
 
+bool NamesIpv6Host(const std::string& typed) {
+    std::size_t host = typed.find("://");
+    host = host == std::string::npos ? 0 : host + 3;
+    while (host < typed.size() && static_cast<unsigned char>(typed[host]) <= ' ') ++host;
+    // A user name may stand before the host.
+    const std::size_t end = typed.find_first_of("/\\?#", host);
+    const std::size_t at = typed.rfind('@', end == std::string::npos ? typed.size() : end);
+    if (at != std::string::npos && at >= host) host = at + 1;
+    return host < typed.size() && typed[host] == '[';
+}
+
 }  // namespace qm::app

@@ -39,6 +39,7 @@ int RunAdd(const Invocation& inv) {
     if (const std::string scheme = app::UnsupportedScheme(words[1]); !scheme.empty())
         return UsageError("add", "cannot fetch " + scheme + ": addresses (only " +
                                      app::FetchableSchemes() + ")");
+    if (app::NamesIpv6Host(words[1])) return UsageError("add", app::kIpv6Refused);
 
     app::Session session;
     std::string error;

@@ -54,6 +54,7 @@ int RunGet(const Invocation& inv) {
     if (const std::string scheme = app::UnsupportedScheme(url); !scheme.empty())
         return UsageError("get", "cannot fetch " + scheme + ": addresses (only " +
                                      app::FetchableSchemes() + ")");
+    if (app::NamesIpv6Host(url)) return UsageError("get", app::kIpv6Refused);
 
     app::Session session;
     std::string error;

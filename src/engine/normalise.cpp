@@ -27,6 +27,12 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     case CleanStatus::Ok: break;
     }
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
+    // The connections speak IPv4 only: a bracketed IPv6 host would be looked up as a name
+    // and fail again and again.
+    if (!cleaned.isFile) {
+        const std::size_t host = SchemeLength(record.URL);
+        if (host < record.URL.size() && record.URL[host] == '[') return why.Refuse("IPv6 host");
+    }
 
     // The filter sees the fragment, if there is one.
     if (!cleaned.isFile && !Admit(record, why)) return false;

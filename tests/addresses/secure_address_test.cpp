@@ -7,6 +7,7 @@
 
 #include "app/address_scheme.h"
 #include "engine/address_rules.h"
+#include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
 #include "store/folder.h"
@@ -83,6 +84,23 @@ TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
     auto moved = Normalised("https://h/s/t.css?v=2");
     EXPECT_EQ(moved->FName, "/srv/sites/h/s/t@v=2.css");
     EXPECT_EQ(moved->URL, "https://h/s/t.css?v=2");  // the address itself is unchanged
+}
+
+// IPv4 connections cannot reach a bracketed IPv6 host: typed, it is refused at once; found in
+// a page, it is not queued (a host "[" looked up without end, before).
+TEST_F(SecureAddressTest, Ipv6HostsAreRefusedNotLookedUp) {
+    for (const char* v6 : {"http://[::1]:1/", "https://user:pw@[fe80::1]/x", "[::1]/x", " ftp://[::1]/"})
+        EXPECT_TRUE(app::NamesIpv6Host(v6)) << v6;
+    for (const char* v4 : {"http://host/[x]", "http://127.0.0.1:8080/", "file:///tmp/[x]",
+                           "http://u@host/a@[b]", "example.com", ""})
+        EXPECT_FALSE(app::NamesIpv6Host(v4)) << v4;
+    AdmissionResult why;
+    TGetRec rec;
+    rec.Project = project.get();
+    rec.URL = "http://[::1]:1/index.html";
+    EXPECT_FALSE(Normalise(rec, why));
+    EXPECT_EQ(why.reason, "IPv6 host");
+    EXPECT_TRUE(Normalised("http://host/[x].html"));
 }
 
 TEST(StartAddressSchemes, UnknownSchemesAreNamedOthersPass) {
