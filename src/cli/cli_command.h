@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+namespace qm::app {
+class Session;
+}
+
 namespace qm::cli {
 
 struct Invocation {
@@ -29,6 +33,10 @@ const std::vector<Command>& Commands();
 // Prints "usage: quillmoor-cli [--home DIR] NAME USAGE" for one command to stderr and
 // returns kExitUsage.
 int UsageError(const char* name, const std::string& problem);
+
+// Opens the program's session for a command; on failure prints "quillmoor-cli NAME: why" and
+// returns false. Start-up warnings go to stderr.
+bool OpenSession(const char* name, app::Session& session, const Invocation& inv);
 
 }  // namespace qm::cli
 

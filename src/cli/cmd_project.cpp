@@ -25,23 +25,13 @@ int ShowOrSet(const char* name, app::Session& session, TDClass& project, const s
     return kExitOk;
 }
 
-bool Open(const char* name, app::Session& session, const Invocation& inv) {
-    std::string error;
-    if (!session.Open(inv.home, error)) {
-        std::fprintf(stderr, "quillmoor-cli %s: %s\n", name, error.c_str());
-        return false;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    return true;
-}
-
 int RunProject(const Invocation& inv) {
     if (inv.args.empty()) return UsageError("project", "name a Project as FOLDER/PROJECT");
     for (std::size_t i = 1; i < inv.args.size(); ++i)
         if (inv.args[i].find('=') == std::string::npos || inv.args[i][0] == '=')
             return UsageError("project", "expected KEY=VALUE, got '" + inv.args[i] + "'");
     app::Session session;
-    if (!Open("project", session, inv)) return kExitFailure;
+    if (!OpenSession("project", session, inv)) return kExitFailure;
     std::string error;
     TDClass* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
     if (!project) {
@@ -56,7 +46,7 @@ int RunDefaults(const Invocation& inv) {
         if (a.find('=') == std::string::npos || a[0] == '=')
             return UsageError("defaults", "expected KEY=VALUE, got '" + a + "'");
     app::Session session;
-    if (!Open("defaults", session, inv)) return kExitFailure;
+    if (!OpenSession("defaults", session, inv)) return kExitFailure;
     return ShowOrSet("defaults", session, session.Defaults(), inv.args);
 }
 

@@ -23,16 +23,6 @@ public:
     void ShowError(const std::string& message, const std::string&) override { refusal = message; }
 };
 
-bool Open(const char* name, app::Session& session, const Invocation& inv) {
-    std::string error;
-    if (!session.Open(inv.home, error)) {
-        std::fprintf(stderr, "quillmoor-cli %s: %s\n", name, error.c_str());
-        return false;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    return true;
-}
-
 // FOLDER or FOLDER/PROJECT: a folder whose caption is the whole text wins over a split.
 app::Node FindNode(const ProjectTree& tree, const std::string& text, std::string& error) {
     if (TDContainer* folder = app::FindFolderArg(tree, text)) return {folder, nullptr};
@@ -73,7 +63,7 @@ int Fail(const char* name, const std::string& message) {
 int RunNewFolder(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("new-folder", "give the folder's caption");
     app::Session session;
-    if (!Open("new-folder", session, inv)) return kExitFailure;
+    if (!OpenSession("new-folder", session, inv)) return kExitFailure;
     FlagAnswers answers;
     app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
     TDContainer& folder = commands.NewFolder();
@@ -85,7 +75,7 @@ int RunRename(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("rename", "give the node and its new caption");
     if (inv.args[1].empty()) return UsageError("rename", "the caption may not be empty");
     app::Session session;
-    if (!Open("rename", session, inv)) return kExitFailure;
+    if (!OpenSession("rename", session, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), inv.args[0], error);
     if (!node.folder) return Fail("rename", error);
@@ -105,7 +95,7 @@ int RunDelete(const Invocation& inv) {
     }
     if (words.size() != 1) return UsageError("delete", "name one folder or Project");
     app::Session session;
-    if (!Open("delete", session, inv)) return kExitFailure;
+    if (!OpenSession("delete", session, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), words[0], error);
     if (!node.folder) return Fail("delete", error);
@@ -117,7 +107,7 @@ int RunDelete(const Invocation& inv) {
 int RunMove(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("move", "give what to move and where");
     app::Session session;
-    if (!Open("move", session, inv)) return kExitFailure;
+    if (!OpenSession("move", session, inv)) return kExitFailure;
     std::string error;
     app::Node source = FindNode(session.Tree(), inv.args[0], error);
     if (!source.folder) return Fail("move", error);
