@@ -194,6 +194,19 @@ void DownloadRun::Tick() {
     else ToStderr(ProgressLine());
 }
 
+namespace {
+
+// "  waiting to retry: 2 (next in 8 s)" while records wait out the pause after a failure, so
+// a quiet run shows why it is quiet.
+std::string RetryWaitText(const TQueueManager& queue) {
+    std::size_t waiting = queue.RetryWaitingCount();
+    if (waiting == 0) return std::string();
+    return "  waiting to retry: " + std::to_string(waiting) + " (next in " +
+           std::to_string(queue.SecondsToNextRetry()) + " s)";
+}
+
+}  // namespace
+
 std::string DownloadRun::ProgressLine() const {
     long long done = 0, bytes = 0;
     for (const TDClass* p : started_) {
@@ -206,7 +219,7 @@ std::string DownloadRun::ProgressLine() const {
     return UIMessage(11) + ": " + std::to_string(done) + " " + UIMessage(12) + "  " +
            UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + UIMessage(14) +
            ": " + std::to_string(bytes / 1024) + " " + UIMessage(15) + "  " + UIMessage(19) +
-           ": " + std::to_string(speed) + " " + UIMessage(20);
+           ": " + std::to_string(speed) + " " + UIMessage(20) + RetryWaitText(*queue_);
 }
 
 std::string DownloadRun::SummaryLine(const TDClass& p) {

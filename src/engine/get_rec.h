@@ -1,6 +1,7 @@
 #pragma once
 // A download record (TGetRec): one queued address with its Project, level, local names and
 // run state. Saved fields go to queue files (type code 2).
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -53,6 +54,9 @@ public:
     TParser* Parser = nullptr;
     int ConnTries = 0;
     int BadRequestAnswers = 0;  // 400 answers received so far in this run
+    int FailedAttempts = 0;     // failed attempts in a row, for the wait before the next one
+    // Steady-clock time (milliseconds) before which the record is not started again.
+    std::int64_t NotBeforeMs = 0;
     TFileCategory* Category = nullptr;
     std::string OldFName;
     int OldDepth = 0;

@@ -1,6 +1,7 @@
 // What happens with every response: the content check at the headers, writing the body,
 // and the completion handler that stores, analyses, retries, redirects or drops a record
 // and counts it in its Project's statistics.
+#include <chrono>
 #include <cstdio>
 
 #include "engine/document_type.h"
@@ -8,6 +9,7 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
+#include "engine/retry_wait.h"
 #include "engine/scratch_files.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
@@ -90,6 +92,21 @@ void TQueueManager::RetryRecord(std::unique_ptr<TGetRec> record) {
     }
 }
 
+void TQueueManager::RetryAfterFailure(std::unique_ptr<TGetRec> record) {
+    ++record->FailedAttempts;
+    auto wait = retryWait_.After(record->FailedAttempts);
+    if (wait.count() > 0) {
+        using namespace std::chrono;
+        record->NotBeforeMs =
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + wait.count();
+        long long seconds = (wait.count() + 999) / 1000;
+        ReportMessage("Waiting " + std::to_string(seconds) + " s before attempt " +
+                          std::to_string(record->FailedAttempts + 1) + " of " + record->URL,
+                      false);
+    }
+    RetryRecord(std::move(record));
+}
+
 void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
     if (!rec.Busy) return;
     TDClass* project = rec.Project;
@@ -128,7 +145,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         if (record->ConnTries > 1) --record->ConnTries;
-        RetryRecord(std::move(record));
+        RetryAfterFailure(std::move(record));
     };
 
     if (!complete) {
@@ -199,6 +216,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         record->NewFName = record->FName;
+        record->FailedAttempts = 0;  // a new address starts with no failures
         RetryRecord(std::move(record));
         return;
     }

@@ -114,6 +114,7 @@ TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std:
 
 TQueueManager::~TQueueManager() {
     StopAll();
+    retryTimer_.reset();
     // Threads still sending their last messages are answered until they have ended.
     while (true) {
         RunPendingCalls();
@@ -178,10 +179,63 @@ void TQueueManager::RaiseQueueState() {
     else RaiseStatus(kTextReady);
 }
 
+namespace {
+
+std::int64_t SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
 TGetRec* TQueueManager::FirstWaiting() {
-    for (auto& r : queue_)
-        if (!r->Busy) return r.get();
+    std::int64_t now = 0;
+    std::int64_t earliest = 0;
+    for (auto& r : queue_) {
+        if (r->Busy) continue;
+        if (r->NotBeforeMs != 0) {
+            if (now == 0) now = SteadyMs();
+            if (r->NotBeforeMs > now) {
+                if (earliest == 0 || r->NotBeforeMs < earliest) earliest = r->NotBeforeMs;
+                continue;
+            }
+        }
+        return r.get();
+    }
+    // Only records waiting to be tried again: wake up when the first is due.
+    if (earliest != 0) ArmRetryTimer(earliest);
     return nullptr;
+}
+
+void TQueueManager::ArmRetryTimer(std::int64_t dueMs) {
+    if (stopping_) return;
+    std::int64_t now = SteadyMs();
+    if (retryTimerDueMs_ != 0 && retryTimerDueMs_ <= dueMs && retryTimerDueMs_ >= now) return;
+    if (!retryTimer_) {
+        retryTimer_ = std::make_unique<platform::Timer>([this] {
+            retryTimerDueMs_ = 0;
+            if (!stopping_ && !suspended_) FillConnections();
+        });
+    }
+    retryTimerDueMs_ = dueMs;
+    retryTimer_->Start(static_cast<int>(std::max<std::int64_t>(dueMs - now, 0)) + 1, true);
+}
+
+std::size_t TQueueManager::RetryWaitingCount() const {
+    std::int64_t now = SteadyMs();
+    std::size_t n = 0;
+    for (const auto& r : queue_)
+        if (!r->Busy && r->NotBeforeMs > now) ++n;
+    return n;
+}
+
+int TQueueManager::SecondsToNextRetry() const {
+    std::int64_t now = SteadyMs();
+    std::int64_t earliest = 0;
+    for (const auto& r : queue_)
+        if (!r->Busy && r->NotBeforeMs > now && (earliest == 0 || r->NotBeforeMs < earliest))
+            earliest = r->NotBeforeMs;
+    return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
 THTTPClient* TQueueManager::FirstIdle() {
@@ -477,6 +531,8 @@ void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
 
 void TQueueManager::StopAll() {
     stopping_ = true;
+    if (retryTimer_) retryTimer_->Stop();
+    retryTimerDueMs_ = 0;
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
     std::vector<std::unique_ptr<TGetRec>> left;

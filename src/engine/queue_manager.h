@@ -12,10 +12,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/retry_wait.h"
 #include "store/string_list.h"
 
 namespace qm {
 
+namespace platform {
+class Timer;
+}
 class TDClass;
 class TGetRec;
 class THTTPClient;
@@ -89,6 +93,12 @@ public:
     const std::vector<std::unique_ptr<TGetRec>>& Queue() const { return queue_; }
     bool Seen(const std::string& url) const { return seen_.count(url) != 0; }
     std::int64_t TotalReceived() const { return totalReceived_; }
+    // Records waiting out the pause after a failed attempt, and the seconds until the first
+    // of them is due (0 when none waits).
+    std::size_t RetryWaitingCount() const;
+    int SecondsToNextRetry() const;
+    // The waits between attempts of a record that failed (tests shorten them).
+    void SetRetryWait(RetryWait wait) { retryWait_ = wait; }
 
     // Runs fn on the main thread from the analysis thread and waits for it. While the main
     // thread waits for the analysis thread to end it keeps running these calls, so the two
@@ -126,6 +136,10 @@ private:
     void OnDone(TGetRec& record, THTTPClient& conn, int code);
     void FinishRecord(std::unique_ptr<TGetRec> record);
     void RetryRecord(std::unique_ptr<TGetRec> record);
+    // Queues a record again after a failed attempt, to start once its wait is over.
+    void RetryAfterFailure(std::unique_ptr<TGetRec> record);
+    // Wakes the queue when the earliest waiting record is due.
+    void ArmRetryTimer(std::int64_t dueMs);
     // Before the first write into a directory in this run: removes the scratch files a
     // killed run left there.
     void SweepScratchOnce(const std::string& directory);
@@ -159,6 +173,9 @@ private:
     std::atomic<bool> stopping_{false};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;
+    RetryWait retryWait_;
+    std::unique_ptr<platform::Timer> retryTimer_;
+    std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
 
     // The analysis thread working now (at most one), and threads that ended but are not
     // joined yet.

@@ -100,7 +100,10 @@ std::string EngineTest::LocalOf(TDClass& project, const std::string& url) {
 }
 
 std::unique_ptr<TQueueManager> EngineTest::MakeQueue(int connections) {
-    return std::make_unique<TQueueManager>(connections);
+    auto queue = std::make_unique<TQueueManager>(connections);
+    // Failed attempts wait before the next one; the tests that count attempts keep it short.
+    queue->SetRetryWait({std::chrono::milliseconds(20), std::chrono::milliseconds(80)});
+    return queue;
 }
 
 bool EngineTest::RunIdle(TQueueManager& queue, int timeoutMs) {

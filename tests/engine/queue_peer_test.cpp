@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
+#include "engine/retry_wait.h"
 #include "engine/stored_files.h"
 #include "engine_fixture.h"
 #include "platform/event_loop.h"
@@ -221,6 +225,15 @@ public:
     }
     int Port() const { return port_; }
     int Requests() const { return requests_; }
+    // Milliseconds between consecutive requests.
+    std::vector<long long> Gaps() {
+        std::lock_guard<std::mutex> lock(timesMutex_);
+        std::vector<long long> gaps;
+        for (std::size_t i = 1; i < times_.size(); ++i)
+            gaps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(times_[i] - times_[i - 1])
+                               .count());
+        return gaps;
+    }
 
 private:
     void Loop() {
@@ -233,6 +246,10 @@ private:
                 ssize_t n = ::read(c, buf, sizeof buf);
                 if (n <= 0) break;
                 req.append(buf, static_cast<std::size_t>(n));
+            }
+            {
+                std::lock_guard<std::mutex> lock(timesMutex_);
+                times_.push_back(std::chrono::steady_clock::now());
             }
             int n = ++requests_;
             std::string answer = n <= failures_
@@ -247,6 +264,8 @@ private:
     std::atomic<int> requests_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::mutex timesMutex_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
 };
 
 TEST_F(QueueTest, NoAttemptLimitRetriesUntilTheServerAnswers) {
@@ -261,6 +280,55 @@ TEST_F(QueueTest, NoAttemptLimitRetriesUntilTheServerAnswers) {
     EXPECT_EQ(p.S200, 1);
     EXPECT_EQ(p.S400, 0);
     EXPECT_EQ(ReadFile(LocalOf(p, url)), "ok");
+}
+
+TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
+    Options().ConnRetries = 0;
+    FlakyServer flaky(4);
+    Serve("/other.txt", "other");
+    StartNginx();
+    std::string url = "http://127.0.0.1:" + std::to_string(flaky.Port()) + "/flaky.txt";
+    TDClass& p = AddProject(url);
+    TDClass& other = AddProject(Url("/other.txt"));
+    auto q = std::make_unique<TQueueManager>(1);
+    q->SetRetryWait({std::chrono::milliseconds(150), std::chrono::milliseconds(400)});
+    std::vector<std::string> messages;
+    q->OnStatus = [&](TQueueManager&, const std::string& text, int kind) {
+        if (kind == kStatusAnalysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
+    };
+    ASSERT_TRUE(q->StartProject(p));
+    // The failing record waits out its pause in the queue, shown as waiting, while the only
+    // connection is free for the next Project.
+    ASSERT_TRUE(platform::RunUntil([&] { return q->RetryWaitingCount() == 1; }, 5000));
+    EXPECT_GE(q->SecondsToNextRetry(), 1);
+    EXPECT_EQ(q->BusyConnections(), 0u);
+    ASSERT_TRUE(q->StartProject(other));
+    ASSERT_TRUE(platform::RunUntil([&] { return other.S200 == 1; }, 5000));
+    EXPECT_EQ(p.S200, 0);
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(p.S200, 1);
+    EXPECT_EQ(ReadFile(LocalOf(p, url)), "ok");
+    EXPECT_EQ(q->RetryWaitingCount(), 0u);
+    // 150, 300, then the longest wait of 400 ms twice (lower bounds: a wait is never cut short).
+    std::vector<long long> gaps = flaky.Gaps();
+    ASSERT_EQ(gaps.size(), 4u);
+    const long long least[] = {150, 300, 400, 400};
+    for (std::size_t i = 0; i < gaps.size(); ++i) EXPECT_GE(gaps[i], least[i]) << "gap " << i;
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], "Waiting 1 s before attempt 2 of " + url);
+    EXPECT_EQ(messages[3], "Waiting 1 s before attempt 5 of " + url);
+}
+
+TEST(RetryWaitTest, DoublesUpToTheLongestWait) {
+    RetryWait wait;  // the program's waits: 1 s doubling to a minute
+    std::vector<long long> seconds;
+    for (int failures = 1; failures <= 9; ++failures)
+        seconds.push_back(wait.After(failures).count() / 1000);
+    EXPECT_EQ(seconds, (std::vector<long long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+    EXPECT_EQ(wait.After(1000000).count(), 60000);  // no overflow however long it fails
+    EXPECT_EQ(wait.After(0).count(), 0);
+    RetryWait none{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
+    EXPECT_EQ(none.After(5).count(), 0);
 }
 
 TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
