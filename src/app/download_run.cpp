@@ -194,18 +194,12 @@ void DownloadRun::Tick() {
     else ToStderr(ProgressLine());
 }
 
-namespace {
-
-// "  waiting to retry: 2 (next in 8 s)" while records wait out the pause after a failure, so
-// a quiet run shows why it is quiet.
 std::string RetryWaitText(const TQueueManager& queue) {
     std::size_t waiting = queue.RetryWaitingCount();
     if (waiting == 0) return std::string();
     return "  waiting to retry: " + std::to_string(waiting) + " (next in " +
            std::to_string(queue.SecondsToNextRetry()) + " s)";
 }
-
-}  // namespace
 
 std::string DownloadRun::ProgressLine() const {
     long long done = 0, bytes = 0;

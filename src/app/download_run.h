@@ -32,6 +32,10 @@ struct RunSettings {
     std::string suspendTo;
 };
 
+// What the progress shows while records wait out the pause after a failed attempt (empty
+// when none waits), so that a quiet run says why it is quiet.
+std::string RetryWaitText(const TQueueManager& queue);
+
 class DownloadRun : public ProjectEngine {
 public:
     // The session must be open. Creates the queue manager with the option "HTTPCount".

@@ -257,7 +257,8 @@ void Program::SecondTick() {
     lastTotal_ = total;
     std::int64_t sum = 0;
     for (std::int64_t v : ring_) sum += v;
-    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20));
+    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20) +
+                                 RetryWaitText(p.run->Queue()));
     const TDClass* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
         SetStatus(3, sizeText_, UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + UIMessage(15));
