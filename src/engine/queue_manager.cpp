@@ -16,6 +16,7 @@
 #include "engine/parser_thread.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
+#include "net/kept_connections.h"
 #include "platform/event_loop.h"
 #include "store/object_stream.h"
 #include "store/options.h"
@@ -114,16 +115,13 @@ TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std:
 
 TQueueManager::~TQueueManager() {
     StopAll();
-    // Threads still sending their last messages are answered until they have ended.
-    while (true) {
+    // The thread still sending its last messages is answered until it is done.
+    while (thread_ && !thread_->Finished()) {
         RunPendingCalls();
-        bool all = true;
-        for (auto& p : parsers_)
-            if (!p->Finished()) all = false;
-        if (all) break;
+        if (thread_->Finished()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    parsers_.clear();
+    thread_.reset();
     alive_->store(false);
     for (auto& c : pool_) {
         c->OnHeader = nullptr;
@@ -133,6 +131,7 @@ TQueueManager::~TQueueManager() {
     }
     pool_.clear();
     retired_.clear();
+    kept::CloseAll();
     if (g_instance == this) g_instance = nullptr;
 }
 
@@ -155,10 +154,8 @@ void TQueueManager::ClearSeen() {
 
 bool TQueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;
-    // A thread that let go of the queue may still be handing back its record.
-    for (const auto& p : parsers_)
-        if (!p->Finished()) return false;
-    return true;
+    // The thread may have let go of the queue and still be handing back its record.
+    return !thread_ || thread_->Finished();
 }
 
 std::size_t TQueueManager::BusyConnections() const {
@@ -332,6 +329,7 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     conn.ProxyPort = opt.ProxyPort;
     conn.TimeOut = opt.TimeOut;
     conn.FtpPassive = opt.FtpPassive;
+    conn.KeepAlive = opt.KeepAlive;
     if (!record.URLPsw.empty()) {
         std::size_t colon = record.URLPsw.find(':');
         if (colon == std::string::npos) {
@@ -578,23 +576,14 @@ void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std:
     StartAnalysis();
 }
 
-void TQueueManager::ReapParsers() {
-    parsers_.erase(std::remove_if(parsers_.begin(), parsers_.end(),
-                                  [](const std::unique_ptr<TParser>& p) { return p->Finished(); }),
-                   parsers_.end());
-}
-
 void TQueueManager::StartAnalysis() {
     if (analysis_.empty() || parser_.load() != nullptr) return;
     if (Options().LowMemory && queue_.size() >= 1000) return;
-    ReapParsers();
     std::unique_ptr<TGetRec> record = std::move(analysis_.front());
     analysis_.erase(analysis_.begin());
-    auto parser = std::make_unique<TParser>(*this, std::move(record), Options().Priority);
-    TParser* p = parser.get();
-    parsers_.push_back(std::move(parser));
-    parser_.store(p);
-    p->Start();
+    if (!thread_) thread_ = std::make_unique<TParser>(*this);
+    parser_.store(thread_.get());
+    thread_->Give(std::move(record), Options().Priority);
     RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
 }
 
