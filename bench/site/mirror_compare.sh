@@ -2,11 +2,12 @@
 # Mirrors a site served by nginx on 127.0.0.1 with quillmoor-cli get (HTTPCount 10, starting
 # server only) and with wget2 -m -k -p -np --max-threads=10, in alternating rounds, and prints
 # each run and then the median wall time, the median peak memory and the time per stored file
-# of both.
+# of both (and the processor time, user + system, which a busy machine disturbs less).
 #   bench/site/mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]
 # SITE_DIR: a folder with index.html (bench/site/make_site.py writes one; the Python
 # documentation is /usr/share/doc/python3.11/html). NAME=VALUE pairs are program options for
-# quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2.
+# quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2; QM_BEFORE=CLI also
+# runs another quillmoor-cli (an earlier build) in each round, as "before".
 set -eu
 BUILD=${1:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
 SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
@@ -31,20 +32,33 @@ URL=http://127.0.0.1:$PORT/index.html
 : > "$WORK/results"
 measure() {  # label dir command...
   label=$1; dir=$2; shift 2
-  /usr/bin/time -f "%e %M" -o "$WORK/time" "$@" > "$WORK/log" 2>&1 || true
+  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time" "$@" > "$WORK/log" 2>&1 || true
   set -- $(tail -1 "$WORK/time")
   files=$(find "$dir" -type f ! -name '*.primary' ! -name 'Descr.QV3' | wc -l)
-  echo "$label wall=${1}s peak_rss=${2}kB files=$files"
-  echo "$label $1 $2 $files" >> "$WORK/results"
+  echo "$label wall=${1}s peak_rss=${2}kB cpu=${3}+${4}s files=$files"
+  echo "$label $1 $2 $files $3 $4" >> "$WORK/results"
+}
+# Every run gets new folders; nothing is deleted until the end. On a file system without a
+# journal, files created just after many were deleted pay for skipping the deleted ones'
+# inodes (for some seconds), which would otherwise burden whichever run follows a deletion.
+prepare() {  # dir [NAME=VALUE ...]
+  d=$1; shift
+  mkdir -p "$d/files" "$d/home"
+  "$CLI" --home "$d/home" options PathPrefix="$d/files/" HTTPCount=10 "$@" > /dev/null
+  sed -i 's/"RSrvsBx"=dword:00000000/"RSrvsBx"=dword:00000001/' "$d/home/registry.reg"
 }
 i=1
 while [ $i -le "$ROUNDS" ]; do
-  rm -rf "$WORK/qm" "$WORK/home" "$WORK/wget2"; mkdir -p "$WORK/qm" "$WORK/home" "$WORK/wget2"
-  "$CLI" --home "$WORK/home" options PathPrefix="$WORK/qm/" HTTPCount=10 "$@" > /dev/null
-  sed -i 's/"RSrvsBx"=dword:00000000/"RSrvsBx"=dword:00000001/' "$WORK/home/registry.reg"
-  sync; measure qm "$WORK/qm" "$CLI" --home "$WORK/home" get "$URL" --level 60
+  R=$WORK/round$i
+  prepare "$R/qm" "$@"
+  sync; measure qm "$R/qm/files" "$CLI" --home "$R/qm/home" get "$URL" --level 60
+  if [ -n "${QM_BEFORE:-}" ]; then
+    prepare "$R/before" "$@"
+    sync; measure before "$R/before/files" "$QM_BEFORE" --home "$R/before/home" get "$URL" --level 60
+  fi
   if [ "${QM_ONLY:-0}" != 1 ]; then
-    sync; (cd "$WORK/wget2" && measure wget2 "$WORK/wget2" wget2 -q -m -k -p -np --max-threads=10 "$URL")
+    mkdir -p "$R/wget2"
+    sync; (cd "$R/wget2" && measure wget2 "$R/wget2" wget2 -q -m -k -p -np --max-threads=10 "$URL")
   fi
   i=$((i + 1))
 done
@@ -52,15 +66,17 @@ python3 - "$WORK/results" <<'PY'
 import statistics, sys
 runs = {}
 for line in open(sys.argv[1]):
-    label, wall, rss, files = line.split()
-    runs.setdefault(label, []).append((float(wall), int(rss), int(files)))
+    label, wall, rss, files, user, system = line.split()
+    runs.setdefault(label, []).append((float(wall), int(rss), int(files), float(user) + float(system)))
 for label, r in runs.items():
     wall = statistics.median(x[0] for x in r)
     rss = statistics.median(x[1] for x in r)
     files = max(x[2] for x in r)
-    print("%-6s median wall=%.2fs peak_rss=%.0fkB files=%d time/file=%.3fms" %
-          (label, wall, rss, files, 1000 * wall / max(files, 1)))
-if "qm" in runs and "wget2" in runs:
-    q = statistics.median(x[0] for x in runs["qm"]); w = statistics.median(x[0] for x in runs["wget2"])
-    print("ratio qm/wget2 wall=%.2f" % (q / w))
+    cpu = statistics.median(x[3] for x in r)
+    print("%-6s median wall=%.2fs peak_rss=%.0fkB cpu=%.2fs files=%d time/file=%.3fms" %
+          (label, wall, rss, cpu, files, 1000 * wall / max(files, 1)))
+for other in ("wget2", "before"):
+    if "qm" in runs and other in runs:
+        q = statistics.median(x[0] for x in runs["qm"]); w = statistics.median(x[0] for x in runs[other])
+        print("ratio qm/%s wall=%.2f" % (other, q / w))
 PY
