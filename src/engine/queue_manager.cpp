@@ -39,17 +39,11 @@ void Recompute(TDClass& p) {
     p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
 }
 
-// The temporary file was just created empty. It is opened without truncating: truncating
-// makes the file system write the data out at close, which costs more than the download.
-std::FILE* OpenDataFile(const std::string& path, std::unique_ptr<char[]>& buffer) {
-    if (path.empty()) return nullptr;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+// The temporary file was just created empty and is open as fd; it is not truncated:
+// truncating makes the file system write the data out at close, which costs more than the
+// download.
+std::FILE* OpenDataFile(int fd, std::unique_ptr<char[]>& buffer) {
     if (fd < 0) return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         ::close(fd);
@@ -281,9 +275,10 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
 
     conn.IfModifiedSince.clear();
     record.Conn = &conn;
-    record.Temp = CreateTemporaryFile();
+    record.Temp.clear();
+    const int tempFd = OpenTemporaryFile(record.Temp);
     if (record.DataFile) std::fclose(record.DataFile);
-    record.DataFile = OpenDataFile(record.Temp, record.DataBuffer);
+    record.DataFile = OpenDataFile(tempFd, record.DataBuffer);
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
