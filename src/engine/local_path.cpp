@@ -72,15 +72,16 @@ std::string TemporaryFolder() {
 
 int OpenTemporaryFile(std::string& path) {
     // The folder is checked once and then trusted: it is ours and, in a sticky temporary
-    // folder, only we can move it away. Should it vanish all the same, it is checked again.
+    // folder, only we can move it away. Should it vanish all the same, it is checked again;
+    // another system temporary folder is checked as a new one.
     static std::mutex mutex;
     static std::string checked;
-    std::string folder;
+    std::string folder = PrivateFolderPath();
+    bool fresh = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        folder = checked;
+        if (folder != checked) folder.clear();
     }
-    bool fresh = false;
     if (folder.empty()) {
         folder = TemporaryFolder();
         if (folder.empty()) return -1;
