@@ -174,7 +174,9 @@ struct THTTPClient::Impl {
     }
 
     void CloseSockets() {
-        if (keepAfter && c.KeepAlive && sock != kNoSocket && pendingOut.empty() && !tunnelPending) {
+        // Bytes TLS already holds beyond the answer would be taken for the next one.
+        if (keepAfter && c.KeepAlive && sock != kNoSocket && pendingOut.empty() && !tunnelPending &&
+            !(tls && tls->Pending())) {
             watch.reset();
             kept::Keep(KeptKey(), sock, std::move(tls));
             sock = kNoSocket;
