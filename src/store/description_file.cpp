@@ -153,9 +153,9 @@ std::string Dir(const std::string& directory) {
 }
 
 // Where each record of a "Descr.QV3" lies, learnt by one walk over the file and kept while the
-// file is the one seen then (same file, same size): records are then found and updated
-// without reading the file again. Our own writes keep it current; any other change to the
-// file's size or identity makes the next use walk the file again.
+// file is the one seen then (same file, size and modification time): records are then found
+// and updated without reading the file again. Our own writes keep it current; any other
+// change to the file makes the next use walk the file again.
 struct Located {
     std::int64_t pos;     // the record's header
     std::int64_t tailAt;  // its day stamp, last-modified text and content type
@@ -165,6 +165,7 @@ struct FileIndex {
     dev_t dev = 0;
     ino_t ino = 0;
     std::int64_t size = 0;
+    timespec modified{};
     std::int64_t end = 0;  // where the walk ended
     bool marker = false;   // it ended at an end marker
     std::unordered_map<std::string, Located> records;  // the first record of each name
@@ -186,7 +187,8 @@ FileIndex* IndexOf(const File& f, const std::string& path) {
     auto& indexes = Indexes();
     auto it = indexes.find(path);
     if (it != indexes.end() && it->second.valid && it->second.dev == st.st_dev &&
-        it->second.ino == st.st_ino && it->second.size == st.st_size)
+        it->second.ino == st.st_ino && it->second.size == st.st_size &&
+        it->second.modified.tv_sec == st.st_mtim.tv_sec && it->second.modified.tv_nsec == st.st_mtim.tv_nsec)
         return &it->second;
     if (it == indexes.end()) {
         if (indexes.size() >= kMaxIndexedFiles) indexes.clear();
@@ -203,8 +205,19 @@ FileIndex* IndexOf(const File& f, const std::string& path) {
     ix.dev = st.st_dev;
     ix.ino = st.st_ino;
     ix.size = st.st_size;
+    ix.modified = st.st_mtim;
     ix.valid = true;
     return &ix;
+}
+
+// After our own write: the file as it is now is the one indexed.
+void Restamp(const File& f, FileIndex& ix) {
+    struct stat st {};
+    if (!ix.valid || !f.Stat(st) || st.st_size != ix.size) {
+        ix.valid = false;
+        return;
+    }
+    ix.modified = st.st_mtim;
 }
 
 bool ReadOld(const std::string& directory, const std::string& name, TDescription& record) {
@@ -266,7 +279,14 @@ bool WriteDescription(const std::string& directory, const TDescription& record) 
     unsigned char tail[kTailSize];
     EncodeTail(tail, record, day);
     auto found = ix->records.find(record.Name);
-    if (found != ix->records.end()) return f.WriteAt(found->second.tailAt, tail, sizeof tail);
+    if (found != ix->records.end()) {
+        if (!f.WriteAt(found->second.tailAt, tail, sizeof tail)) {
+            ix->valid = false;
+            return false;
+        }
+        Restamp(f, *ix);
+        return true;
+    }
 
     const std::int64_t end = ix->end;
     std::int64_t size = ix->size;
@@ -297,6 +317,7 @@ bool WriteDescription(const std::string& directory, const TDescription& record) 
         ix->marker = false;
         ix->records.emplace(record.Name, Located{end, end + total - kTailSize});
         ix->valid = true;
+        Restamp(f, *ix);
     }
     return true;
 }
