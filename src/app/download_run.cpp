@@ -225,11 +225,13 @@ std::string DownloadRun::SummaryLine(const TDClass& p) {
 bool DownloadRun::Save(std::string& error) {
     bool ok = true;
     std::string mapErrors;
-    for (TDClass* p : started_)
-        if (!SaveMap(*p)) {
-            ok = false;
-            mapErrors = "the site map of '" + p->Caption + "' could not be written";
-        }
+    if (!SaveMaps(started_)) {
+        for (TDClass* p : started_)
+            if (p->SiteMapModified()) {
+                ok = false;
+                mapErrors = "the site map of '" + p->Caption + "' could not be written";
+            }
+    }
     if (!session_.Save(error)) return false;
     if (!ok) error = mapErrors;
     return ok;

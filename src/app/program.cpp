@@ -184,11 +184,14 @@ bool Program::SaveAll(std::string& error) {
     p.state.Save(key);
     bool ok = true;
     std::string mapError;
-    for (TDClass* project : p.session.Tree().AllProjects())
-        if (!SaveMap(*project)) {
-            ok = false;
-            mapError = "the site map of '" + project->Caption + "' could not be written";
-        }
+    const std::vector<TDClass*> projects = p.session.Tree().AllProjects();
+    if (!SaveMaps(projects)) {
+        for (TDClass* project : projects)
+            if (project->SiteMapModified()) {
+                ok = false;
+                mapError = "the site map of '" + project->Caption + "' could not be written";
+            }
+    }
     if (!p.session.Save(error)) return false;
     if (!ok) error = mapError;
     return ok;

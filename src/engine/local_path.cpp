@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -69,22 +70,54 @@ std::string TemporaryFolder() {
     return IsOwnPrivateFolder(path) ? path : std::string();
 }
 
-std::string CreateTemporaryFile() {
-    const std::string folder = TemporaryFolder();
-    if (folder.empty()) return {};
+int OpenTemporaryFile(std::string& path) {
+    // The folder is checked once and then trusted: it is ours and, in a sticky temporary
+    // folder, only we can move it away. Should it vanish all the same, it is checked again;
+    // another system temporary folder is checked as a new one.
+    static std::mutex mutex;
+    static std::string checked;
+    std::string folder = PrivateFolderPath();
+    bool fresh = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (folder != checked) folder.clear();
+    }
+    if (folder.empty()) {
+        folder = TemporaryFolder();
+        if (folder.empty()) return -1;
+        fresh = true;
+    }
     static std::atomic<unsigned> counter{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, "htt%X.tmp", counter.fetch_add(1) & 0xFFFFFFu);
-        std::string path = folder + "/" + name;
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        std::string candidate = folder + "/" + name;
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            ::close(fd);
-            return path;
+            if (fresh) {
+                std::lock_guard<std::mutex> lock(mutex);
+                checked = folder;
+            }
+            path = std::move(candidate);
+            return fd;
         }
-        if (errno != EEXIST) return {};
+        if (errno == ENOENT && !fresh) {
+            folder = TemporaryFolder();
+            if (folder.empty()) return -1;
+            fresh = true;
+            continue;
+        }
+        if (errno != EEXIST) return -1;
     }
-    return {};
+    return -1;
+}
+
+std::string CreateTemporaryFile() {
+    std::string path;
+    int fd = OpenTemporaryFile(path);
+    if (fd < 0) return {};
+    ::close(fd);
+    return path;
 }
 
 void CleanTemporaryFiles() {

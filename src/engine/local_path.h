@@ -23,6 +23,8 @@ std::string PrimaryName(const std::string& fileName);  // fileName + ".primary"
 // system temporary folder). CreateTemporaryFile returns the new empty file's path, or empty.
 std::string TemporaryFolder();
 std::string CreateTemporaryFile();
+// The same, left open for writing: returns the descriptor (or -1) and sets path.
+int OpenTemporaryFile(std::string& path);
 void CleanTemporaryFiles();
 
 }  // namespace qm

@@ -95,29 +95,60 @@ std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
     return sink.stopText_;
 }
 
-TParser::TParser(TQueueManager& owner, std::unique_ptr<TGetRec> record, int priority)
-    : owner_(owner), record_(std::move(record)), priority_(priority) {
-    project_ = record_ ? static_cast<const void*>(record_->Project) : nullptr;
+TParser::TParser(TQueueManager& owner) : owner_(owner) {
+    thread_ = std::thread([this] { Run(); });
 }
 
 TParser::~TParser() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
     if (thread_.joinable()) thread_.join();
 }
 
-void TParser::Start() { thread_ = std::thread([this] { Run(); }); }
+void TParser::Give(std::unique_ptr<TGetRec> record, int priority) {
+    project_ = record ? static_cast<const void*>(record->Project) : nullptr;
+    ++given_;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        next_ = std::move(record);
+        priority_ = priority;
+    }
+    wake_.notify_one();
+}
 
 void TParser::Run() {
-    // Raising the priority needs privileges; a refusal leaves the thread at normal.
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(priority_));
-    record_->Parser = this;
-    std::string stopText = RunAnalysis(owner_, *record_);
-    if (record_->AnalysisDeletesTemp) {
-        RemoveFile(record_->Temp);
-        record_->Temp.clear();
+    for (;;) {
+        std::unique_ptr<TGetRec> record;
+        int priority = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return quit_ || next_ != nullptr; });
+            if (!next_) return;  // asked to end, and nothing left to analyse
+            record = std::move(next_);
+            priority = priority_;
+        }
+        if (priority != appliedPriority_) {
+            // Raising the priority needs privileges; a refusal leaves the thread at normal.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(priority));
+            appliedPriority_ = priority;
+        }
+        Analyse(std::move(record));
     }
-    record_->Parser = nullptr;
-    owner_.AnalysisFinished(this, std::move(record_), stopText);
-    finished_.store(true);
+}
+
+void TParser::Analyse(std::unique_ptr<TGetRec> record) {
+    record->Parser = this;
+    std::string stopText = RunAnalysis(owner_, *record);
+    if (record->AnalysisDeletesTemp) {
+        RemoveFile(record->Temp);
+        record->Temp.clear();
+    }
+    record->Parser = nullptr;
+    owner_.AnalysisFinished(this, std::move(record), stopText);
+    ++done_;
     // Wakes the main thread's loop, which may be waiting for this thread to end.
     platform::Post([] {});
 }

@@ -16,6 +16,7 @@
 #include "engine/parser_thread.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
+#include "net/kept_connections.h"
 #include "platform/event_loop.h"
 #include "store/object_stream.h"
 #include "store/options.h"
@@ -38,17 +39,11 @@ void Recompute(TDClass& p) {
     p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
 }
 
-// The temporary file was just created empty. It is opened without truncating: truncating
-// makes the file system write the data out at close, which costs more than the download.
-std::FILE* OpenDataFile(const std::string& path, std::unique_ptr<char[]>& buffer) {
-    if (path.empty()) return nullptr;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+// The temporary file was just created empty and is open as fd; it is not truncated:
+// truncating makes the file system write the data out at close, which costs more than the
+// download.
+std::FILE* OpenDataFile(int fd, std::unique_ptr<char[]>& buffer) {
     if (fd < 0) return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         ::close(fd);
@@ -115,16 +110,13 @@ TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std:
 TQueueManager::~TQueueManager() {
     StopAll();
     retryTimer_.reset();
-    // Threads still sending their last messages are answered until they have ended.
-    while (true) {
+    // The thread still sending its last messages is answered until it is done.
+    while (thread_ && !thread_->Finished()) {
         RunPendingCalls();
-        bool all = true;
-        for (auto& p : parsers_)
-            if (!p->Finished()) all = false;
-        if (all) break;
+        if (thread_->Finished()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    parsers_.clear();
+    thread_.reset();
     alive_->store(false);
     for (auto& c : pool_) {
         c->OnHeader = nullptr;
@@ -134,6 +126,7 @@ TQueueManager::~TQueueManager() {
     }
     pool_.clear();
     retired_.clear();
+    kept::CloseAll();
     if (g_instance == this) g_instance = nullptr;
 }
 
@@ -156,10 +149,8 @@ void TQueueManager::ClearSeen() {
 
 bool TQueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;
-    // A thread that let go of the queue may still be handing back its record.
-    for (const auto& p : parsers_)
-        if (!p->Finished()) return false;
-    return true;
+    // The thread may have let go of the queue and still be handing back its record.
+    return !thread_ || thread_->Finished();
 }
 
 std::size_t TQueueManager::BusyConnections() const {
@@ -338,9 +329,10 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
 
     conn.IfModifiedSince.clear();
     record.Conn = &conn;
-    record.Temp = CreateTemporaryFile();
+    record.Temp.clear();
+    const int tempFd = OpenTemporaryFile(record.Temp);
     if (record.DataFile) std::fclose(record.DataFile);
-    record.DataFile = OpenDataFile(record.Temp, record.DataBuffer);
+    record.DataFile = OpenDataFile(tempFd, record.DataBuffer);
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
@@ -386,6 +378,7 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     conn.ProxyPort = opt.ProxyPort;
     conn.TimeOut = opt.TimeOut;
     conn.FtpPassive = opt.FtpPassive;
+    conn.KeepAlive = opt.KeepAlive;
     if (!record.URLPsw.empty()) {
         std::size_t colon = record.URLPsw.find(':');
         if (colon == std::string::npos) {
@@ -634,23 +627,14 @@ void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std:
     StartAnalysis();
 }
 
-void TQueueManager::ReapParsers() {
-    parsers_.erase(std::remove_if(parsers_.begin(), parsers_.end(),
-                                  [](const std::unique_ptr<TParser>& p) { return p->Finished(); }),
-                   parsers_.end());
-}
-
 void TQueueManager::StartAnalysis() {
     if (analysis_.empty() || parser_.load() != nullptr) return;
     if (Options().LowMemory && queue_.size() >= 1000) return;
-    ReapParsers();
     std::unique_ptr<TGetRec> record = std::move(analysis_.front());
     analysis_.erase(analysis_.begin());
-    auto parser = std::make_unique<TParser>(*this, std::move(record), Options().Priority);
-    TParser* p = parser.get();
-    parsers_.push_back(std::move(parser));
-    parser_.store(p);
-    p->Start();
+    if (!thread_) thread_ = std::make_unique<TParser>(*this);
+    parser_.store(thread_.get());
+    thread_->Give(std::move(record), Options().Priority);
     RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
 }
 

@@ -127,7 +127,6 @@ private:
     THTTPClient* FirstIdle();
     THTTPClient& AddConnection();
     void WaitForParser(const std::function<bool()>& stillWaiting);
-    void ReapParsers();
     void OnAnalysedRecord(std::unique_ptr<TGetRec> record);
 
     // Item processing (item_processing.cpp).
@@ -177,10 +176,10 @@ private:
     std::unique_ptr<platform::Timer> retryTimer_;
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
 
-    // The analysis thread working now (at most one), and threads that ended but are not
-    // joined yet.
+    // The analysis thread while it works on a record (at most one), and the thread itself,
+    // made at the first analysis and kept until the queue is destroyed.
     std::atomic<TParser*> parser_{nullptr};
-    std::vector<std::unique_ptr<TParser>> parsers_;
+    std::unique_ptr<TParser> thread_;
 
     // Calls from the analysis thread waiting for the main thread.
     struct PendingCall;

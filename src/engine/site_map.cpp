@@ -1,6 +1,7 @@
 // Site maps of Projects over the Project's stored list.
 #include "engine/site_map.h"
 
+#include "platform/program_folder.h"
 #include "store/project.h"
 
 namespace qm {
@@ -24,6 +25,25 @@ bool SaveMap(TDClass& project) {
     if (!project.SaveSiteMap(error)) return false;
     project.ClearSiteMapModified();
     return true;
+}
+
+bool SaveMaps(const std::vector<TDClass*>& projects) {
+    std::vector<TDClass*> changed;
+    for (TDClass* p : projects)
+        if (p && p->SiteMapModified()) changed.push_back(p);
+    if (changed.size() <= 1) return changed.empty() || SaveMap(*changed.front());
+    std::vector<platform::FileToWrite> files;
+    files.reserve(changed.size());
+    for (TDClass* p : changed) files.push_back({p->SiteMapFileName(), p->SiteMapText()});
+    std::string error;
+    platform::WriteFilesAtomic(files, error);
+    // Only what reached its place loses its mark: its file now holds exactly this list.
+    bool ok = true;
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        if (files[i].placed) changed[i]->ClearSiteMapModified();
+        else ok = false;
+    }
+    return ok;
 }
 
 void DeleteMap(TDClass& project) { project.RemoveSiteMapFile(); }

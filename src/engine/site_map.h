@@ -2,6 +2,7 @@
 // The site map of a Project: the sorted list of the local files it has stored, kept in
 // "<IID>.map" in the program folder.
 #include <string>
+#include <vector>
 
 #include "store/string_list.h"
 
@@ -15,6 +16,9 @@ void AddToMap(TDClass& project, const std::string& path);
 SortedStringList& GetMap(TDClass& project);
 // Writes the list when it changed since the last save. False when writing failed.
 bool SaveMap(TDClass& project);
+// Writes the lists of every given Project that changed, with one flush to disk for all of
+// them. False when any could not be written (those keep their mark and are tried again).
+bool SaveMaps(const std::vector<TDClass*>& projects);
 // Deletes the map file (the Project was deleted).
 void DeleteMap(TDClass& project);
 

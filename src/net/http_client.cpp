@@ -18,6 +18,7 @@
 
 #include "net/ftp_step.h"
 #include "net/host_lookup.h"
+#include "net/kept_connections.h"
 #include "net/request_target.h"
 #include "net/sockets.h"
 #include "net/tls_channel.h"
@@ -113,6 +114,9 @@ struct THTTPClient::Impl {
     std::string request;
     std::string pendingOut;  // the part of a send the socket did not take yet
     bool HeaderDone = false;
+    bool lengthKnown = false;  // the answer announced its length
+    bool reused = false;       // this transaction runs on a kept connection
+    bool keepAfter = false;    // the answer ended where announced: the connection may stay
     bool SocksGranted = false;
     bool Restarting = false;
     int State = 0;  // 0 idle/transferring, 1 lookup, 2 SOCKS target lookup, 3 connecting, 4 refused
@@ -170,6 +174,14 @@ struct THTTPClient::Impl {
     }
 
     void CloseSockets() {
+        // Bytes TLS already holds beyond the answer would be taken for the next one.
+        if (keepAfter && c.KeepAlive && sock != kNoSocket && pendingOut.empty() && !tunnelPending &&
+            !(tls && tls->Pending())) {
+            watch.reset();
+            kept::Keep(KeptKey(), sock, std::move(tls));
+            sock = kNoSocket;
+        }
+        keepAfter = false;
         watch.reset();
         tls.reset();
         tunnelPending = false;
@@ -218,6 +230,13 @@ struct THTTPClient::Impl {
     }
 
     bool Start(bool restart);
+    bool OpenConnection();
+    bool TakeKeptConnection();
+    void ConnectAgain();
+    std::string KeptKey() const {
+        return kept::KeyFor(c.Scheme, c.Host, c.Port, Proxy(), c.ProxyHost, c.ProxyPort, AcceptUntrusted);
+    }
+    bool ServerKeepsOpen() const;
     bool StartLocalFile();
     void BuildRequest();
     void Connect();
@@ -378,6 +397,9 @@ bool THTTPClient::Impl::Start(bool restart) {
     CancelLookups();
     c.RegetHeader.clear();
     HeaderDone = false;
+    lengthKnown = false;
+    reused = false;
+    c.Reused = false;
     headerBytes = 0;
     c.Busy = true;
     if (!restart) {
@@ -406,7 +428,62 @@ bool THTTPClient::Impl::Start(bool restart) {
     ims = Trim(ims);
     ifModifiedLine = ims.empty() ? "" : "If-Modified-Since: " + ims + "\r\n";
     BuildRequest();
+    if (TakeKeptConnection()) return true;
+    return OpenConnection();
+}
 
+bool THTTPClient::Impl::TakeKeptConnection() {
+    // FTP keeps its own conversation; a SOCKS connection is not worth the bookkeeping.
+    if (!c.KeepAlive || Restarting || c.Scheme == 1 || c.Scheme == 2 || Proxy() == 2) return false;
+    int fd = kNoSocket;
+    std::unique_ptr<TlsChannel> session;
+    if (!kept::Take(KeptKey(), fd, session)) return false;
+    sock = fd;
+    tls = std::move(session);
+    reused = true;
+    c.Reused = true;
+    State = 0;
+    connecting = false;
+    watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
+    watch->SetInterest(true, false);
+    SendRequest();
+    return true;
+}
+
+// A kept connection that the server closed before answering: the same request goes out once
+// more on a new connection, as part of the same attempt.
+void THTTPClient::Impl::ConnectAgain() {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    timer.Stop();
+    CloseSockets();
+    reused = false;
+    c.Reused = false;
+    Report("Kept connection to host " + c.Host + " was closed. Connecting again.", 0);
+    if (!Current(guard, gen)) return;
+    if (!OpenConnection() && Same(guard, gen)) DoneWithoutReport(4);
+}
+
+bool THTTPClient::Impl::ServerKeepsOpen() const {
+    const std::string lower = Lower(c.Header);
+    // HTTP/1.1 keeps connections open unless told otherwise; HTTP/1.0 only when told.
+    bool keeps = HasPrefix(lower, "http/1.1");
+    std::size_t at = 0;
+    while ((at = lower.find('\n', at)) != std::string::npos) {
+        ++at;
+        std::size_t nameEnd = lower.find(':', at);
+        std::size_t lineEnd = lower.find_first_of("\r\n", at);
+        if (nameEnd == std::string::npos || nameEnd > lineEnd) continue;
+        const std::string name = lower.substr(at, nameEnd - at);
+        if (name != "connection" && !(name == "proxy-connection" && Proxy() == 1)) continue;
+        const std::string value = lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
+        if (value.find("close") != std::string::npos) return false;
+        if (value.find("keep-alive") != std::string::npos) keeps = true;
+    }
+    return keeps;
+}
+
+bool THTTPClient::Impl::OpenConnection() {
     sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock < 0) {
         sock = kNoSocket;
@@ -914,6 +991,7 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
                         ++p;
                     }
                     c.Remaining = c.ContentLength = length;
+                    lengthKnown = digits > 0;
                     // Only an announced length is held against the limit; without one the
                     // limit applies to what arrives.
                     if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
@@ -930,6 +1008,11 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
         if (!Current(guard, gen)) return;
     }
     if (c.StatusCode > 299) {
+        // The body of such an answer is not read: the connection can stay only when all of it
+        // (or, for an answer that has none, nothing) came with the header.
+        const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
+        keepAfter = !Restarting && n == (lengthKnown ? static_cast<std::size_t>(c.ContentLength) : 0) &&
+                    (lengthKnown || noBody) && ServerKeepsOpen();
         Finish(0, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
         return;
     }
@@ -953,13 +1036,20 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
     }
     std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
     if (c.Remaining > 0 && (c.SizeLimit <= 0 || c.Received <= limit)) return;
-    if (c.SizeLimit > 0 && c.Received > limit)
+    if (c.SizeLimit > 0 && c.Received > limit) {
         Finish(5, true, "File size limit exceed.", 2);
-    else
-        Finish(0, true, "Read Transaction complete.", 2);
+        return;
+    }
+    // Exactly the announced length arrived: nothing of another answer is mixed in.
+    keepAfter = lengthKnown && !Restarting && c.Remaining == 0 && ServerKeepsOpen();
+    Finish(0, true, "Read Transaction complete.", 2);
 }
 
 void THTTPClient::Impl::OnClosed() {
+    if (reused && c.Busy && !HeaderDone && headerBytes == 0 && c.Header.empty()) {
+        ConnectAgain();
+        return;
+    }
     auto guard = alive;
     std::uint64_t gen = generation;
     timer.Stop();

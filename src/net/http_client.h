@@ -40,6 +40,11 @@ public:
     // FTP data connections: passive (we connect to the server) instead of active (the
     // server connects to us). Active mode falls back to passive by itself when refused.
     bool FtpPassive = false;
+    // http and https: an answer whose end the client could see (a length, or no body) leaves
+    // the connection open, unless the server said it closes; the next request to the same
+    // server, from any client, goes out on it. A kept connection that fails before any byte
+    // of the answer arrived is replaced once by a new one, silently.
+    bool KeepAlive = false;
 
     // Shared by all clients, from the program options.
     static std::string UserAgent;
@@ -56,6 +61,7 @@ public:
     std::int64_t Remaining = 0x0FFFFFFF;
     std::int64_t Received = 0;
     bool Busy = false;
+    bool Reused = false;  // the request went out on a kept connection
     int Index = 0;  // position in the owner's pool
 
     // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client;

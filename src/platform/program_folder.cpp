@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,88 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerO
         return false;
     }
     return true;
+}
+
+bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error) {
+    if (files.size() == 1) return files[0].placed = WriteFileAtomic(files[0].path, files[0].data, false, error);
+    bool ok = true;
+    auto fail = [&](const std::string& text) {
+        if (ok) error = text;
+        ok = false;
+    };
+    std::vector<FileToWrite*> written;
+    for (FileToWrite& f : files) {
+        const std::string tmp = f.path + ".tmp";
+        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            fail("cannot create " + tmp + ": " + std::strerror(errno));
+            continue;
+        }
+        const char* p = f.data.data();
+        std::size_t left = f.data.size();
+        bool good = true;
+        while (left > 0 && good) {
+            ssize_t w = ::write(fd, p, left);
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) {
+                fail("cannot write " + tmp + ": " + std::strerror(errno));
+                good = false;
+                break;
+            }
+            p += w;
+            left -= static_cast<std::size_t>(w);
+        }
+        if (::close(fd) != 0 && good) {
+            fail("cannot write " + tmp + ": " + std::strerror(errno));
+            good = false;
+        }
+        if (good) written.push_back(&f);
+        else ::unlink(tmp.c_str());
+    }
+    if (written.empty()) return ok;
+    // One flush of the file system holding the files makes every temporary file durable
+    // before any of them is renamed into place.
+    const std::string folder = fs::path(written.front()->path).parent_path().string();
+    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool flushed = dir >= 0 && ::syncfs(dir) == 0;
+    if (!flushed) {
+        // Without a file-system flush each file is flushed by itself.
+        for (FileToWrite*& f : written) {
+            const std::string tmp = f->path + ".tmp";
+            int fd = ::open(tmp.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0 || ::fsync(fd) != 0) {
+                fail("cannot write " + tmp + ": " + std::strerror(errno));
+                if (fd >= 0) ::close(fd);
+                ::unlink(tmp.c_str());
+                f = nullptr;
+                continue;
+            }
+            ::close(fd);
+        }
+    }
+    std::vector<std::string> folders;
+    for (FileToWrite* f : written) {
+        if (!f) continue;
+        const std::string tmp = f->path + ".tmp";
+        if (::rename(tmp.c_str(), f->path.c_str()) != 0) {
+            fail("cannot rename " + tmp + " to " + f->path + ": " + std::strerror(errno));
+            ::unlink(tmp.c_str());
+            continue;
+        }
+        f->placed = true;
+        std::string parent = fs::path(f->path).parent_path().string();
+        if (std::find(folders.begin(), folders.end(), parent) == folders.end()) folders.push_back(parent);
+    }
+    // The renames themselves are made durable with one flush of each folder.
+    for (const std::string& parent : folders) {
+        int d = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d >= 0) {
+            ::fsync(d);
+            ::close(d);
+        }
+    }
+    if (dir >= 0) ::close(dir);
+    return ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {

@@ -3,6 +3,7 @@
 // plug-ins and registry.reg live. Also the atomic file writes used for the files that must
 // not be lost.
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace qm::platform {
@@ -27,6 +28,17 @@ std::string HomeDirectory();
 // file readable and writable by its owner only.
 bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
                      std::string& error);
+// Writes several files the same way, with one flush to disk for all of them instead of one
+// each: every file is written under its temporary name, the file system is flushed once,
+// then each is renamed over its path and the folders are flushed once. Each file is either
+// its old or its new content after an interruption. False (with error naming the first
+// failure) when any file could not be written; the others are still written.
+struct FileToWrite {
+    std::string path;
+    std::string data;
+    bool placed = false;  // set when the file now holds data
+};
+bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error);
 // Reads a whole file; false with error when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
 // Copies a damaged file aside as "<path>.damaged", "<path>.damaged-2", ... and returns the

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "store/object_stream.h"
@@ -25,6 +27,7 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool Ok() const { return fd_ >= 0; }
+    bool Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
     std::int64_t Size() const {
         struct stat st {};
         return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
@@ -149,6 +152,74 @@ std::string Dir(const std::string& directory) {
     return (last == '/' || last == '\\') ? directory : directory + "/";
 }
 
+// Where each record of a "Descr.QV3" lies, learnt by one walk over the file and kept while the
+// file is the one seen then (same file, size and modification time): records are then found
+// and updated without reading the file again. Our own writes keep it current; any other
+// change to the file makes the next use walk the file again.
+struct Located {
+    std::int64_t pos;     // the record's header
+    std::int64_t tailAt;  // its day stamp, last-modified text and content type
+};
+struct FileIndex {
+    bool valid = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::int64_t size = 0;
+    timespec modified{};
+    std::int64_t end = 0;  // where the walk ended
+    bool marker = false;   // it ended at an end marker
+    std::unordered_map<std::string, Located> records;  // the first record of each name
+};
+
+// Directories of one run; bounded so that a very long run does not grow it without end.
+constexpr std::size_t kMaxIndexedFiles = 512;
+std::mutex g_indexMutex;
+std::unordered_map<std::string, FileIndex>& Indexes() {
+    static auto* indexes = new std::unordered_map<std::string, FileIndex>();
+    return *indexes;
+}
+
+// The index of the open file f at path, walked again when the file is not the one indexed.
+// Null when the file cannot be examined. The caller holds g_indexMutex.
+FileIndex* IndexOf(const File& f, const std::string& path) {
+    struct stat st {};
+    if (!f.Stat(st)) return nullptr;
+    auto& indexes = Indexes();
+    auto it = indexes.find(path);
+    if (it != indexes.end() && it->second.valid && it->second.dev == st.st_dev &&
+        it->second.ino == st.st_ino && it->second.size == st.st_size &&
+        it->second.modified.tv_sec == st.st_mtim.tv_sec && it->second.modified.tv_nsec == st.st_mtim.tv_nsec)
+        return &it->second;
+    if (it == indexes.end()) {
+        if (indexes.size() >= kMaxIndexedFiles) indexes.clear();
+        it = indexes.emplace(path, FileIndex{}).first;
+    }
+    FileIndex& ix = it->second;
+    ix.records.clear();
+    ix.end = Walk(f, ix.marker, [&](std::int64_t pos, const Header& h) {
+        std::string n(static_cast<std::size_t>(h.nameLen), '\0');
+        if (!f.ReadAt(pos + kHeaderSize, n.data(), n.size())) return false;
+        ix.records.emplace(std::move(n), Located{pos, pos + kHeaderSize + h.nameLen + h.textLen});
+        return false;
+    });
+    ix.dev = st.st_dev;
+    ix.ino = st.st_ino;
+    ix.size = st.st_size;
+    ix.modified = st.st_mtim;
+    ix.valid = true;
+    return &ix;
+}
+
+// After our own write: the file as it is now is the one indexed.
+void Restamp(const File& f, FileIndex& ix) {
+    struct stat st {};
+    if (!ix.valid || !f.Stat(st) || st.st_size != ix.size) {
+        ix.valid = false;
+        return;
+    }
+    ix.modified = st.st_mtim;
+}
+
 bool ReadOld(const std::string& directory, const std::string& name, TDescription& record) {
     File f(Dir(directory) + kOldDescriptionFile, O_RDONLY);
     if (!f.Ok()) return false;
@@ -176,48 +247,56 @@ std::int32_t ProgramDayCount() {
 }
 
 bool ReadDescription(const std::string& directory, const std::string& name, TDescription& record) {
-    File f(Dir(directory) + kDescriptionFile, O_RDONLY);
+    const std::string path = Dir(directory) + kDescriptionFile;
+    File f(path, O_RDONLY);
     if (f.Ok()) {
-        bool found = false;
-        bool marker;
-        Walk(f, marker, [&](std::int64_t pos, const Header& h) {
-            if (h.nameLen != static_cast<std::int64_t>(name.size())) return false;
-            std::vector<unsigned char> buf(static_cast<std::size_t>(h.nameLen + h.textLen + kTailSize));
-            if (!f.ReadAt(pos + kHeaderSize, buf.data(), buf.size())) return true;
-            if (std::memcmp(buf.data(), name.data(), name.size()) != 0) return false;
-            record.Name = name;
-            record.Text.assign(reinterpret_cast<const char*>(buf.data()) + h.nameLen, static_cast<std::size_t>(h.textLen));
-            DecodeTail(buf.data() + h.nameLen + h.textLen, record);
-            found = true;
-            return true;
-        });
-        if (found) return true;
+        std::lock_guard<std::mutex> lock(g_indexMutex);
+        if (FileIndex* ix = IndexOf(f, path)) {
+            auto it = ix->records.find(name);
+            if (it != ix->records.end()) {
+                const std::int64_t textAt = it->second.pos + kHeaderSize + static_cast<std::int64_t>(name.size());
+                std::vector<unsigned char> buf(static_cast<std::size_t>(it->second.tailAt - textAt + kTailSize));
+                if (f.ReadAt(textAt, buf.data(), buf.size())) {
+                    record.Name = name;
+                    record.Text.assign(reinterpret_cast<const char*>(buf.data()), buf.size() - kTailSize);
+                    DecodeTail(buf.data() + buf.size() - kTailSize, record);
+                    return true;
+                }
+            }
+        }
     }
     return ReadOld(directory, name, record);
 }
 
 bool WriteDescription(const std::string& directory, const TDescription& record) {
-    File f(Dir(directory) + kDescriptionFile, O_RDWR | O_CREAT);
+    const std::string path = Dir(directory) + kDescriptionFile;
+    File f(path, O_RDWR | O_CREAT);
     if (!f.Ok()) return false;
     const std::int32_t day = ProgramDayCount();
-    std::int64_t tailAt = -1;
-    bool marker;
-    std::int64_t end = Walk(f, marker, [&](std::int64_t pos, const Header& h) {
-        if (h.nameLen != static_cast<std::int64_t>(record.Name.size())) return false;
-        std::string n(static_cast<std::size_t>(h.nameLen), '\0');
-        if (!f.ReadAt(pos + kHeaderSize, n.data(), n.size())) return false;
-        if (n != record.Name) return false;
-        tailAt = pos + kHeaderSize + h.nameLen + h.textLen;
-        return true;
-    });
+    std::lock_guard<std::mutex> lock(g_indexMutex);
+    FileIndex* ix = IndexOf(f, path);
+    if (!ix) return false;
     unsigned char tail[kTailSize];
     EncodeTail(tail, record, day);
-    if (tailAt >= 0) return f.WriteAt(tailAt, tail, sizeof tail);
+    auto found = ix->records.find(record.Name);
+    if (found != ix->records.end()) {
+        if (!f.WriteAt(found->second.tailAt, tail, sizeof tail)) {
+            ix->valid = false;
+            return false;
+        }
+        Restamp(f, *ix);
+        return true;
+    }
 
-    const std::int64_t size = f.Size();
+    const std::int64_t end = ix->end;
+    std::int64_t size = ix->size;
     // Damaged bytes after the last good record cannot be read back by anyone; the new record
     // replaces them so that it can be found.
-    if (!marker && end < size && !f.Truncate(end)) return false;
+    if (!ix->marker && end < size) {
+        ix->valid = false;
+        if (!f.Truncate(end)) return false;
+        size = end;
+    }
     std::vector<unsigned char> buf;
     const std::int64_t total = kHeaderSize + static_cast<std::int64_t>(record.Name.size() + record.Text.size()) + kTailSize;
     if (total > 0x7fffffff) return false;
@@ -228,7 +307,19 @@ bool WriteDescription(const std::string& directory, const TDescription& record) 
     std::memcpy(buf.data() + kHeaderSize, record.Name.data(), record.Name.size());
     std::memcpy(buf.data() + kHeaderSize + record.Name.size(), record.Text.data(), record.Text.size());
     std::memcpy(buf.data() + kHeaderSize + record.Name.size() + record.Text.size(), tail, sizeof tail);
-    return f.WriteAt(end, buf.data(), buf.size());
+    ix->valid = false;
+    if (!f.WriteAt(end, buf.data(), buf.size())) return false;
+    // The record went over the end of the file (or over the end marker, when nothing followed
+    // it): the index now holds it too. Anything else is learnt again at the next use.
+    if (size <= end + total) {
+        ix->size = end + total;
+        ix->end = end + total;
+        ix->marker = false;
+        ix->records.emplace(record.Name, Located{end, end + total - kTailSize});
+        ix->valid = true;
+        Restamp(f, *ix);
+    }
+    return true;
 }
 
 }  // namespace qm

@@ -45,6 +45,7 @@ void TOptions::Reset() {
     FtpPassive = false;
     SSLAnyCert = false;
     ExtLast = false;
+    KeepAlive = true;
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

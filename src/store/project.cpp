@@ -274,6 +274,8 @@ bool TDClass::SaveSiteMap(std::string& error) {
     return platform::WriteFileAtomic(MapFileName(IID), SiteMap().Text(), false, error);
 }
 
+std::string TDClass::SiteMapFileName() const { return MapFileName(IID); }
+
 void TDClass::RemoveSiteMapFile() {
     std::error_code ec;
     std::filesystem::remove(MapFileName(IID), ec);

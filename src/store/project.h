@@ -67,6 +67,9 @@ public:
     // Writes the site map to its file now (under a temporary name, then renamed over it);
     // false with error when it cannot be written. The modified mark is left to the caller.
     bool SaveSiteMap(std::string& error);
+    // The site map's file and its text as SaveSiteMap writes them (for saving many at once).
+    std::string SiteMapFileName() const;
+    std::string SiteMapText() { return SiteMap().Text(); }
     // Deletes the site map file (when the Project is deleted) and empties the site map.
     void RemoveSiteMapFile();
 

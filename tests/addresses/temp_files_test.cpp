@@ -50,6 +50,13 @@ TEST_F(TempFilesTest, FilesAreCreatedInAPrivateFolder) {
     ASSERT_EQ(stat(a.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(st.st_size, 0);
+    // The folder vanished while the program ran: it is made (and checked) again.
+    fs::remove_all(Private());
+    const std::string c = CreateTemporaryFile();
+    ASSERT_FALSE(c.empty());
+    EXPECT_TRUE(fs::exists(c));
+    ASSERT_EQ(stat(Private().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST_F(TempFilesTest, CleanUpDeletesOnlyLeftoverDownloadFiles) {

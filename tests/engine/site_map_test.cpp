@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "engine/site_map.h"
 #include "platform/program_folder.h"
@@ -38,6 +40,42 @@ TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
     TDClass again;
     again.IID = 41;
     EXPECT_EQ(GetMap(again).Count(), 3u);  // both spellings read back
+    platform::SetProgramFolder("");
+}
+
+// Many Projects ending together: every changed map is written whole and loses its mark, an
+// unchanged one is not touched, and one that cannot be written keeps its mark.
+TEST(SiteMap, ManyMapsSavedTogether) {
+    const std::string dir = test::MakeTempDir("sitemaps");
+    platform::SetProgramFolder(dir);
+    std::vector<std::unique_ptr<TDClass>> owned;
+    std::vector<TDClass*> projects;
+    for (int i = 0; i < 30; ++i) {
+        owned.push_back(std::make_unique<TDClass>());
+        owned.back()->IID = 100 + i;
+        projects.push_back(owned.back().get());
+        if (i % 3 != 2) AddToMap(*owned.back(), "/site" + std::to_string(i) + "/index.html");
+    }
+    // A folder where map 101 would go: its file cannot be written.
+    std::filesystem::create_directory(dir + "/101.map");
+    EXPECT_FALSE(SaveMaps(projects));
+    for (int i = 0; i < 30; ++i) {
+        const std::string file = dir + "/" + std::to_string(100 + i) + ".map";
+        SCOPED_TRACE(file);
+        if (i == 1) {
+            EXPECT_TRUE(projects[i]->SiteMapModified());
+        } else if (i % 3 == 2) {
+            EXPECT_FALSE(std::filesystem::exists(file));
+        } else {
+            EXPECT_FALSE(projects[i]->SiteMapModified());
+            EXPECT_EQ(test::ReadFile(file), "/site" + std::to_string(i) + "/index.html\r\n");
+        }
+        EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+    }
+    std::filesystem::remove(dir + "/101.map");
+    EXPECT_TRUE(SaveMaps(projects));
+    EXPECT_FALSE(projects[1]->SiteMapModified());
+    EXPECT_EQ(test::ReadFile(dir + "/101.map"), "/site1/index.html\r\n");
     platform::SetProgramFolder("");
 }
 

@@ -87,12 +87,21 @@ void ScriptedServer::Play(int fd, const Script& script, std::size_t index) {
         return received_[index];
     };
     bool closed = false;
+    // Each request step waits for one more request than the steps before it read, so that a
+    // script can answer several requests on one connection.
+    std::size_t requests = 0;
+    auto requestsIn = [](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find("\r\n\r\n"); at != std::string::npos; at = text.find("\r\n\r\n", at + 4)) ++n;
+        return n;
+    };
     for (const Step& s : script) {
         if (stop_) break;
         switch (s.kind) {
         case Step::kReadRequest: {
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (have().find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+            ++requests;
+            while (requestsIn(have()) < requests && std::chrono::steady_clock::now() < deadline)
                 if (!readSome(100) && stop_) break;
             break;
         }

@@ -18,6 +18,7 @@ struct Step {
 
 using Script = std::vector<Step>;
 
+// Reads up to the end of the next request header (the first, the second, ... of the connection).
 inline Step ReadRequest() { return {Step::kReadRequest, "", 0}; }
 inline Step ReadBytes(std::size_t n) { return {Step::kRead, std::string(n, '.'), 0}; }
 inline Step Send(std::string bytes) { return {Step::kSend, std::move(bytes), 0}; }

@@ -1,7 +1,9 @@
 // The description file: exact record layout, rewrite in place, the old file, damage.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "store/description_file.h"
 #include "support/peers.h"
@@ -131,6 +133,59 @@ TEST(DescriptionFile, OldFileIsReadOnly) {
     EXPECT_EQ(test::ReadFile(dir + "/Descr.Dat"), before);
     ASSERT_TRUE(ReadDescription(dir, "a.htm", got));
     EXPECT_EQ(got.ContentType, "image/png");
+}
+
+// Records are found from what was learnt of the file, and that knowledge follows the file:
+// changed or replaced by someone else, it is read again.
+TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
+    std::string dir = test::MakeTempDir("descr-index");
+    const std::int32_t day = ProgramDayCount();
+    for (int i = 0; i < 50; ++i) {
+        TDescription r;
+        r.Name = "p" + std::to_string(i) + ".html";
+        r.ContentType = "text/html";
+        r.LastModified = std::to_string(i);
+        ASSERT_TRUE(WriteDescription(dir, r));
+    }
+    TDescription found;
+    ASSERT_TRUE(ReadDescription(dir, "p37.html", found));
+    EXPECT_EQ(found.LastModified, "37");
+    EXPECT_FALSE(ReadDescription(dir, "p50.html", found));
+    // Another program appends a record and replaces one by a whole new file of other records.
+    std::string file = test::ReadFile(dir + "/Descr.QV3");
+    ASSERT_TRUE(test::WriteFile(dir + "/Descr.QV3", file + Record("extra.gif", "", day, "x", "image/gif")));
+    ASSERT_TRUE(ReadDescription(dir, "extra.gif", found));
+    EXPECT_EQ(found.ContentType, "image/gif");
+    const std::string replaced = Record("p37.html", "", day, "new", "text/plain") + Record("q.css", "t", day, "", "text/css");
+    std::filesystem::remove(dir + "/Descr.QV3");
+    ASSERT_TRUE(test::WriteFile(dir + "/Descr.QV3", replaced));
+    ASSERT_TRUE(ReadDescription(dir, "p37.html", found));
+    EXPECT_EQ(found.LastModified, "new");
+    EXPECT_FALSE(ReadDescription(dir, "p36.html", found));
+    // Our own writes after that: an update in place and an addition, both where a fresh walk
+    // of the file finds them.
+    TDescription u;
+    u.Name = "q.css";
+    u.LastModified = "later";
+    u.ContentType = "text/css";
+    ASSERT_TRUE(WriteDescription(dir, u));
+    u.Name = "r.js";
+    ASSERT_TRUE(WriteDescription(dir, u));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"),
+              Record("p37.html", "", day, "new", "text/plain") + Record("q.css", "t", day, "later", "text/css") +
+                  Record("r.js", "", day, "later", "text/css"));
+    ASSERT_TRUE(ReadDescription(dir, "q.css", found));
+    EXPECT_EQ(found.Text, "t");
+    EXPECT_EQ(found.LastModified, "later");
+    // Rewritten in place to the same size with the records in another order (a moment later,
+    // so that its modification time differs).
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(test::WriteFile(dir + "/Descr.QV3", Record("r.js", "", day, "zz", "a/b") +
+                                                        Record("q.css", "t", day, "yy", "c/d") +
+                                                        Record("p37.html", "", day, "xx", "e/f")));
+    ASSERT_TRUE(ReadDescription(dir, "q.css", found));
+    EXPECT_EQ(found.LastModified, "yy");
+    EXPECT_EQ(found.ContentType, "c/d");
 }
 
 TEST(DescriptionFile, UnwritableDirectoryWritesNothing) {

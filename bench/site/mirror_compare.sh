@@ -1,0 +1,82 @@
+#!/bin/sh
+# Mirrors a site served by nginx on 127.0.0.1 with quillmoor-cli get (HTTPCount 10, starting
+# server only) and with wget2 -m -k -p -np --max-threads=10, in alternating rounds, and prints
+# each run and then the median wall time, the median peak memory and the time per stored file
+# of both (and the processor time, user + system, which a busy machine disturbs less).
+#   bench/site/mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]
+# SITE_DIR: a folder with index.html (bench/site/make_site.py writes one; the Python
+# documentation is /usr/share/doc/python3.11/html). NAME=VALUE pairs are program options for
+# quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2; QM_BEFORE=CLI also
+# runs another quillmoor-cli (an earlier build) in each round, as "before".
+set -eu
+BUILD=${1:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
+SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
+ROUNDS=${3:-5}
+shift 2; [ $# -gt 0 ] && shift
+CLI=$(realpath "$BUILD/src/cli/quillmoor-cli")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-mirror.XXXXXX")
+PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat > "$WORK/nginx.conf" <<CONF
+worker_processes 2; daemon off; error_log $WORK/error.log; pid $WORK/nginx.pid;
+events { worker_connections 512; }
+http { access_log off; include /etc/nginx/mime.types;
+  client_body_temp_path $WORK; proxy_temp_path $WORK; fastcgi_temp_path $WORK;
+  uwsgi_temp_path $WORK; scgi_temp_path $WORK;
+  server { listen 127.0.0.1:$PORT; root $(realpath "$SITE"); } }
+CONF
+/usr/sbin/nginx -c "$WORK/nginx.conf" -p "$WORK" &
+NGINX=$!
+trap 'kill $NGINX 2>/dev/null; rm -rf "$WORK"' EXIT
+sleep 1
+URL=http://127.0.0.1:$PORT/index.html
+: > "$WORK/results"
+measure() {  # label dir command...
+  label=$1; dir=$2; shift 2
+  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time" "$@" > "$WORK/log" 2>&1 || true
+  set -- $(tail -1 "$WORK/time")
+  files=$(find "$dir" -type f ! -name '*.primary' ! -name 'Descr.QV3' | wc -l)
+  echo "$label wall=${1}s peak_rss=${2}kB cpu=${3}+${4}s files=$files"
+  echo "$label $1 $2 $files $3 $4" >> "$WORK/results"
+}
+# Every run gets new folders; nothing is deleted until the end. On a file system without a
+# journal, files created just after many were deleted pay for skipping the deleted ones'
+# inodes (for some seconds), which would otherwise burden whichever run follows a deletion.
+prepare() {  # dir [NAME=VALUE ...]
+  d=$1; shift
+  mkdir -p "$d/files" "$d/home"
+  "$CLI" --home "$d/home" options PathPrefix="$d/files/" HTTPCount=10 "$@" > /dev/null
+  sed -i 's/"RSrvsBx"=dword:00000000/"RSrvsBx"=dword:00000001/' "$d/home/registry.reg"
+}
+i=1
+while [ $i -le "$ROUNDS" ]; do
+  R=$WORK/round$i
+  prepare "$R/qm" "$@"
+  sync; measure qm "$R/qm/files" "$CLI" --home "$R/qm/home" get "$URL" --level 60
+  if [ -n "${QM_BEFORE:-}" ]; then
+    prepare "$R/before" "$@"
+    sync; measure before "$R/before/files" "$QM_BEFORE" --home "$R/before/home" get "$URL" --level 60
+  fi
+  if [ "${QM_ONLY:-0}" != 1 ]; then
+    mkdir -p "$R/wget2"
+    sync; (cd "$R/wget2" && measure wget2 "$R/wget2" wget2 -q -m -k -p -np --max-threads=10 "$URL")
+  fi
+  i=$((i + 1))
+done
+python3 - "$WORK/results" <<'PY'
+import statistics, sys
+runs = {}
+for line in open(sys.argv[1]):
+    label, wall, rss, files, user, system = line.split()
+    runs.setdefault(label, []).append((float(wall), int(rss), int(files), float(user) + float(system)))
+for label, r in runs.items():
+    wall = statistics.median(x[0] for x in r)
+    rss = statistics.median(x[1] for x in r)
+    files = max(x[2] for x in r)
+    cpu = statistics.median(x[3] for x in r)
+    print("%-6s median wall=%.2fs peak_rss=%.0fkB cpu=%.2fs files=%d time/file=%.3fms" %
+          (label, wall, rss, cpu, files, 1000 * wall / max(files, 1)))
+for other in ("wget2", "before"):
+    if "qm" in runs and other in runs:
+        q = statistics.median(x[0] for x in runs["qm"]); w = statistics.median(x[0] for x in runs[other])
+        print("ratio qm/%s wall=%.2f" % (other, q / w))
+PY
