@@ -23,6 +23,7 @@
 #include "platform/event_loop.h"
 #include "server/pages.h"
 #include "server/path_mapping.h"
+#include "server/main_thread_calls.h"
 #include "server/pictures.h"
 #include "server/request_reader.h"
 #include "server/responses.h"
@@ -352,7 +353,7 @@ void TEvent::Execute() {
     } else if (line.path == "/" || line.path.compare(0, 7, "/?exec/") == 0) {
         const bool index = line.path == "/";
         if (!index) ProjectNumber = ProjectNumberOf(line.path.substr(7));
-        const bool built = platform::SendAndWait([this, index] {
+        const bool built = server::CallOnMainThread([this, index] {
             static const ProjectTree empty;
             const ProjectTree& tree = g_tree ? *g_tree : empty;
             PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
@@ -380,7 +381,7 @@ void TEvent::ServeFile(const std::string& request, const std::string& path) {
         return;
     }
     server::ResolvedPath resolved;
-    const bool mapped = platform::SendAndWait([&resolved, &path] {
+    const bool mapped = server::CallOnMainThread([&resolved, &path] {
         resolved = server::ResolveRequestPath(path, g_tree, Options(), g_cachedRoot);
     });
     if (!mapped) {
