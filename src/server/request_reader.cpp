@@ -123,8 +123,6 @@ void RequestReader::Poll(int maxWaitMs) {
 
 void RequestReader::AcceptAll() {
     for (int i = 0; i < kAcceptBatch; ++i) {
-        // At the bound, the client that has waited longest without a request makes room.
-        if (waiting_.size() >= limits_.maxWaiting) Drop(waiting_.begin());
         const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             Take(fd);
@@ -165,6 +163,8 @@ void RequestReader::Take(int fd) {
         ::close(fd);
         return;
     }
+    // At the bound, the client that has waited longest without a request makes room.
+    if (waiting_.size() >= limits_.maxWaiting) Drop(waiting_.begin());
     if (!Add(epoll_, fd, static_cast<std::uint64_t>(fd))) {
         ::close(fd);
         return;
