@@ -23,7 +23,6 @@
 #include "platform/event_loop.h"
 #include "server/pages.h"
 #include "server/path_mapping.h"
-#include "server/main_thread_calls.h"
 #include "server/pictures.h"
 #include "server/request_reader.h"
 #include "server/responses.h"
@@ -119,19 +118,51 @@ void WakeMainThread() {
 
 std::atomic<bool> g_stopping{false};
 
-// A connection whose request has arrived goes to the answering threads.
+// Connections whose answer needs the Project tree or the options wait here for the main
+// thread, which takes all that have come in one go.
+std::mutex g_prepareMutex;
+std::vector<std::shared_ptr<TEvent>> g_toPrepare;  // under g_prepareMutex
+
+void Answer(std::shared_ptr<TEvent> connection) {
+    // No thread could be made: the client is dropped without an answer.
+    Pool().Submit([connection] { connection->Execute(); });
+}
+
+// Main thread.
+void PrepareWaiting() {
+    std::vector<std::shared_ptr<TEvent>> batch;
+    {
+        std::lock_guard<std::mutex> lock(g_prepareMutex);
+        batch.swap(g_toPrepare);
+    }
+    for (auto& connection : batch) {
+        connection->Prepare();
+        Answer(std::move(connection));
+    }
+}
+
+// A connection whose request has arrived: prepared on the main thread when it needs to be,
+// then answered by the pool.
 void StartConnection(int fd, std::string request) {
     g_active.fetch_add(1);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_openSockets.insert(fd);
     }
-    auto job = [fd, request = std::move(request)]() mutable {
-        TEvent connection(fd, std::move(request));
-        connection.Execute();
-    };
-    // No thread could be made: the client is dropped without an answer.
-    if (!Pool().Submit(std::move(job))) TEvent dropped(fd, std::string());
+    auto connection = std::make_shared<TEvent>(fd, std::move(request));
+    if (!connection->NeedsMainThread()) {
+        Answer(std::move(connection));
+        return;
+    }
+    bool first;
+    {
+        std::lock_guard<std::mutex> lock(g_prepareMutex);
+        first = g_toPrepare.empty();
+        g_toPrepare.push_back(std::move(connection));
+    }
+    // One wake-up of the main thread for everything that comes before it runs. Should its
+    // loop have ended, StopServer prepares what is left.
+    if (first) platform::Post(PrepareWaiting);
 }
 
 }  // namespace
@@ -267,8 +298,13 @@ void StopServer() {
     }
     // Connections may be waiting for the main thread to build a page: keep serving it.
     auto idle = [] { return g_active.load() == 0; };
-    if (platform::IsMainThread())
-        platform::RunUntil(idle, 30000);
+    if (platform::IsMainThread()) {
+        PrepareWaiting();
+        platform::RunUntil([&idle] {
+            PrepareWaiting();
+            return idle();
+        }, 30000);
+    }
     for (int i = 0; i < 3000 && !idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // The answering threads end with the server; ones still busy past the wait are left be.
     if (idle()) Pool().Stop();
@@ -278,7 +314,8 @@ void StopServer() {
 
 // ---- connection --------------------------------------------------------------------------
 
-TEvent::TEvent(int socket, std::string request) : Socket(socket), Request(std::move(request)) {}
+TEvent::TEvent(int socket, std::string request)
+    : Socket(socket), Request(std::move(request)), line_(server::ParseRequestLine(Request)) {}
 
 TEvent::~TEvent() {
     {
@@ -342,29 +379,42 @@ void TEvent::Finish() {
     }
 }
 
+bool TEvent::IsGet() const { return server::Lower(line_.method) == "get"; }
+bool TEvent::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
+
+bool TEvent::NeedsMainThread() const {
+    if (Request.empty() || !IsGet()) return false;
+    if (IsGeneratedPage()) return true;
+    return !line_.path.empty() && !server::BuiltInPicture(server::Lower(line_.path));
+}
+
+void TEvent::Prepare() {
+    if (IsGeneratedPage()) {
+        const bool index = line_.path == "/";
+        if (!index) ProjectNumber = ProjectNumberOf(line_.path.substr(7));
+        static const ProjectTree empty;
+        const ProjectTree& tree = g_tree ? *g_tree : empty;
+        PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
+    } else {
+        resolved_ = server::ResolveRequestPath(line_.path, g_tree, Options(), g_cachedRoot);
+    }
+    prepared_ = true;
+}
+
 void TEvent::Execute() {
     // Nothing received: closed without an answer.
     if (Request.empty()) return;
     SetTimeout(Socket, SO_SNDTIMEO, Limits().sendTimeoutMs);
-    const std::string& request = Request;
-    const server::RequestLine line = server::ParseRequestLine(request);
-    if (server::Lower(line.method) != "get") {
+    if (!IsGet()) {
         Send(server::Response500());
-    } else if (line.path == "/" || line.path.compare(0, 7, "/?exec/") == 0) {
-        const bool index = line.path == "/";
-        if (!index) ProjectNumber = ProjectNumberOf(line.path.substr(7));
-        const bool built = server::CallOnMainThread([this, index] {
-            static const ProjectTree empty;
-            const ProjectTree& tree = g_tree ? *g_tree : empty;
-            PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
-        });
-        if (!built) {
+    } else if (IsGeneratedPage()) {
+        if (!prepared_) {
             Send(server::Response500());
         } else if (Send(server::PageHeader(PageText.size()), /*more=*/true)) {
             Send(PageText);
         }
     } else {
-        ServeFile(request, line.path);
+        ServeFile(Request, line_.path);
     }
     Finish();
 }
@@ -380,14 +430,11 @@ void TEvent::ServeFile(const std::string& request, const std::string& path) {
         Send(picture->data(), picture->size());
         return;
     }
-    server::ResolvedPath resolved;
-    const bool mapped = server::CallOnMainThread([&resolved, &path] {
-        resolved = server::ResolveRequestPath(path, g_tree, Options(), g_cachedRoot);
-    });
-    if (!mapped) {
+    if (!prepared_) {
         Send(server::Response500());
         return;
     }
+    const server::ResolvedPath& resolved = resolved_;
     if (resolved.refused) {
         Send(server::Response404());
         return;

@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "server/path_mapping.h"
+#include "server/responses.h"
+
 namespace qm {
 
 class ProjectTree;
@@ -87,6 +90,12 @@ public:
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
 
+    // True when the answer depends on the Project tree or the options: Prepare must then run
+    // on the main thread before Execute (without it the answer is the 500 response).
+    bool NeedsMainThread() const;
+    // Main thread: builds the generated page or finds the stored file the request names.
+    void Prepare();
+    // Answering thread: sends the answer and lets the listener close the connection.
     void Execute();
 
     int Socket;
@@ -97,12 +106,17 @@ public:
 private:
     void ServeFile(const std::string& request, const std::string& path);
     void SendListing(const std::string& requestPath, const std::string& folder);
+    bool IsGet() const;
+    bool IsGeneratedPage() const;
     // more: further bytes follow at once (the kernel may hold this piece back to join them).
     bool Send(const char* data, std::size_t size, bool more = false);
     bool Send(const std::string& text, bool more = false) { return Send(text.data(), text.size(), more); }
     bool SendFile(int fd, std::int64_t start, std::int64_t length);
     void Finish();
 
+    server::RequestLine line_;
+    bool prepared_ = false;
+    server::ResolvedPath resolved_;
     bool handedOver_ = false;  // the listener closes the socket
 };
 
