@@ -1,10 +1,10 @@
 #include "server/request_reader.h"
 
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -132,6 +132,10 @@ void RequestReader::AcceptAll() {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
             if (!waiting_.empty()) {
                 Drop(waiting_.begin());
+                continue;
+            }
+            if (!lingering_.empty()) {
+                CloseLingering(lingering_.begin());
                 continue;
             }
             // Nothing of ours to let go: further clients wait in the listen queue a while.

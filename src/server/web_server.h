@@ -6,7 +6,8 @@
 //
 // StartServer, StopServer and SetServedTree are called on the main thread, which must run
 // its event loop while the server serves: the pages and the path mapping read the Project
-// tree and the options there, through a synchronous call from the connection thread.
+// tree and the options there. Requests that need them are handed to the main thread in
+// batches (one wake-up for all that arrived meanwhile) and go to the pool once prepared.
 #include <atomic>
 #include <cstdint>
 #include <memory>
