@@ -5,7 +5,8 @@
 # medians with their ratio.
 #   bench/server/wrk_compare.sh BUILD_DIR [ROUNDS]
 # Environment: WRK_SECONDS (5), WRK_CONNECTIONS (32), WRK_THREADS (2), NGINX_WORKERS (1),
-# QM_CLI (another quillmoor-cli to measure, for before-and-after figures).
+# NGINX_ACCESS_LOG (1; 0 turns nginx's access log off), QM_CLI (another quillmoor-cli to
+# measure, for before-and-after figures).
 set -eu
 BUILD=${1:?usage: wrk_compare.sh BUILD_DIR [ROUNDS]}
 ROUNDS=${2:-5}
@@ -15,6 +16,8 @@ THREADS=${WRK_THREADS:-2}
 WORKERS=${NGINX_WORKERS:-1}
 CLI=${QM_CLI:-$BUILD/src/cli/quillmoor-cli}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-wrk.XXXXXX")
+ACCESS_LOG=off
+[ "${NGINX_ACCESS_LOG:-1}" = 0 ] || ACCESS_LOG=$WORK/nginx/access.log
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 QM_PID=; NGINX_PID=
 trap 'for p in $QM_PID $NGINX_PID; do kill "$p" 2>/dev/null; done; sleep 0.2; rm -rf "$WORK"' EXIT
@@ -44,7 +47,7 @@ events { worker_connections 4096; }
 http {
   include /etc/nginx/mime.types;
   default_type application/octet-stream;
-  access_log $WORK/nginx/access.log;
+  access_log $ACCESS_LOG;
   keepalive_timeout 0;
   server {
     listen 127.0.0.1:$NGINX_PORT;
@@ -52,7 +55,11 @@ http {
   }
 }
 CONF
-if [ "$WORKERS" != 1 ]; then sed -i 's/^master_process off;/master_process on;/' "$WORK/nginx/nginx.conf"; fi
+# More than one worker needs nginx's master process, whose workers may run as another user.
+if [ "$WORKERS" != 1 ]; then
+  sed -i 's/^master_process off;/master_process on;/' "$WORK/nginx/nginx.conf"
+  chmod 755 "$WORK" "$WORK/site" "$WORK/site/host"; chmod 644 "$WORK/site/host/page.htm"
+fi
 nginx -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/error.log" &
 NGINX_PID=$!
 
@@ -74,11 +81,11 @@ run_wrk() {  # label url -> prints the round, appends the rate to WORK/label
   rate=$(echo "$out" | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p')
   errors=$(echo "$out" | sed -n 's/^ *Socket errors: *//p; s/^ *Non-2xx or 3xx responses: */non-2xx /p' | tr '\n' ' ')
   echo "round $r $1 ${rate:-0} req/s ${errors}"
-  echo "${rate:-0}" >> "$WORK/$1"
+  echo "${rate:-0}" >> "$WORK/rates.$1"
 }
-median() { sort -n "$WORK/$1" | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() { sort -n "$WORK/rates.$1" | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "wrk -t$THREADS -c$CONNS -d${SECS}s -H 'Connection: close', $ROUNDS rounds, nginx worker_processes $WORKERS"
+echo "wrk -t$THREADS -c$CONNS -d${SECS}s -H 'Connection: close', $ROUNDS rounds, nginx worker_processes $WORKERS, access_log ${NGINX_ACCESS_LOG:-1}"
 r=1
 while [ $r -le "$ROUNDS" ]; do
   if [ $((r % 2)) = 1 ]; then run_wrk quillmoor "$QM_URL"; run_wrk nginx "$NGINX_URL"
