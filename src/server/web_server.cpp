@@ -319,9 +319,12 @@ TEvent::TEvent(int socket, std::string request)
 
 TEvent::~TEvent() {
     {
+        // A socket handed over may already be closed and its number in use again.
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_openSockets.erase(Socket);
-        if (!handedOver_) ::close(Socket);
+        if (!handedOver_) {
+            g_openSockets.erase(Socket);
+            ::close(Socket);
+        }
     }
     g_active.fetch_sub(1);
     if (g_stopping) WakeMainThread();
