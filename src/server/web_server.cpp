@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +24,9 @@
 #include "server/pages.h"
 #include "server/path_mapping.h"
 #include "server/pictures.h"
+#include "server/request_reader.h"
 #include "server/responses.h"
+#include "server/worker_pool.h"
 #include "store/options.h"
 #include "store/project_tree.h"
 
@@ -30,11 +34,14 @@ namespace qm {
 
 namespace {
 
-constexpr int kReceiveSize = 2048;
-constexpr int kBufferSize = 4096;
-constexpr int kFilePiece = 1024;
-constexpr int kListenQueue = 64;
-constexpr int kPollMs = 10;
+// Clients beyond those being read wait in the listen queue; a burst of many connections at
+// once (browsers open several) should not be refused by the kernel.
+constexpr int kListenQueue = 1024;
+// The listener looks at its terminate flag at least this often even without a wake-up.
+constexpr int kListenerRoundMs = 1000;
+// Descriptors kept free for everything else the program opens.
+constexpr rlim_t kSpareDescriptors = 256;
+constexpr std::size_t kFilePiece = 1 << 20;
 
 // Server state shared by the main thread, the listener and the connections.
 std::mutex g_mutex;
@@ -44,8 +51,15 @@ std::uint64_t g_generation = 0;                       // under g_mutex
 std::atomic<bool> g_running{false};
 std::atomic<int> g_port{0};
 std::atomic<int> g_active{0};
+std::atomic<int> g_waiting{0};
 std::set<int> g_openSockets;                          // under g_mutex
 ServerLimits g_limits;                                // under g_mutex
+server::RequestReader* g_reader = nullptr;            // the newest running listener's; under g_mutex
+// Never destroyed: its threads may outlive a server that could not be stopped in time.
+server::WorkerPool& Pool() {
+    static server::WorkerPool* pool = new server::WorkerPool;
+    return *pool;
+}
 
 // Main-thread state read by the path mapping and the pages.
 ProjectTree* g_tree = nullptr;
@@ -63,9 +77,21 @@ void SetTimeout(int fd, int option, int ms) {
     ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
-void SetCork(int fd, bool on) {
-    int v = on ? 1 : 0;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &v, sizeof v);
+// Many clients waiting for their request each hold a descriptor: the soft limit is raised to
+// the hard one. Returns how many connections may wait at most.
+std::size_t WaitingBound(int configured) {
+    rlimit r{};
+    if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+        r.rlim_cur = r.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &r);
+        ::getrlimit(RLIMIT_NOFILE, &r);
+    }
+    std::size_t bound = configured < 1 ? 1 : static_cast<std::size_t>(configured);
+    if (r.rlim_cur != RLIM_INFINITY) {
+        const rlim_t usable = r.rlim_cur > 2 * kSpareDescriptors ? r.rlim_cur - kSpareDescriptors : r.rlim_cur / 2;
+        bound = std::min<std::size_t>(bound, usable < 1 ? 1 : usable);
+    }
+    return bound;
 }
 
 bool IsFolder(const std::string& path) {
@@ -92,21 +118,51 @@ void WakeMainThread() {
 
 std::atomic<bool> g_stopping{false};
 
-void StartConnection(int fd) {
+// Connections whose answer needs the Project tree or the options wait here for the main
+// thread, which takes all that have come in one go.
+std::mutex g_prepareMutex;
+std::vector<std::shared_ptr<TEvent>> g_toPrepare;  // under g_prepareMutex
+
+void Answer(std::shared_ptr<TEvent> connection) {
+    // No thread could be made: the client is dropped without an answer.
+    Pool().Submit([connection] { connection->Execute(); });
+}
+
+// Main thread.
+void PrepareWaiting() {
+    std::vector<std::shared_ptr<TEvent>> batch;
+    {
+        std::lock_guard<std::mutex> lock(g_prepareMutex);
+        batch.swap(g_toPrepare);
+    }
+    for (auto& connection : batch) {
+        connection->Prepare();
+        Answer(std::move(connection));
+    }
+}
+
+// A connection whose request has arrived: prepared on the main thread when it needs to be,
+// then answered by the pool.
+void StartConnection(int fd, std::string request) {
     g_active.fetch_add(1);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_openSockets.insert(fd);
     }
-    try {
-        std::thread([fd] {
-            TEvent connection(fd);
-            connection.Execute();
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread could be made: the client is dropped without an answer.
-        TEvent dropped(fd);
+    auto connection = std::make_shared<TEvent>(fd, std::move(request));
+    if (!connection->NeedsMainThread()) {
+        Answer(std::move(connection));
+        return;
     }
+    bool first;
+    {
+        std::lock_guard<std::mutex> lock(g_prepareMutex);
+        first = g_toPrepare.empty();
+        g_toPrepare.push_back(std::move(connection));
+    }
+    // One wake-up of the main thread for everything that comes before it runs. Should its
+    // loop have ended, StopServer prepares what is left.
+    if (first) platform::Post(PrepareWaiting);
 }
 
 }  // namespace
@@ -115,11 +171,15 @@ void SetServedTree(ProjectTree* tree) { g_tree = tree; }
 bool ServerRunning() { return g_running.load(); }
 int ServerPort() { return g_port.load(); }
 int ActiveConnections() { return g_active.load(); }
+int WaitingConnections() { return g_waiting.load(); }
 
 void SetServerLimits(const ServerLimits& limits) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_limits = limits;
-    if (g_limits.maxConnections < 1) g_limits.maxConnections = 1;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_limits = limits;
+        if (g_limits.maxConnections < 1) g_limits.maxConnections = 1;
+    }
+    Pool().SetMaxThreads(limits.maxConnections);
 }
 ServerLimits CurrentServerLimits() { return Limits(); }
 
@@ -137,6 +197,12 @@ TWebServer::~TWebServer() {
 
 void TWebServer::Start() { thread_ = std::thread([this] { Execute(); }); }
 
+void TWebServer::Terminate() {
+    terminated_ = true;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (reader_) reader_->Wake();
+}
+
 void TWebServer::WaitFor() {
     if (thread_.joinable()) thread_.join();
 }
@@ -149,27 +215,39 @@ void TWebServer::Execute() {
         WakeMainThread();
         return;
     }
+    const ServerLimits limits = Limits();
+    server::RequestReader::Limits readerLimits;
+    readerLimits.maxWaiting = WaitingBound(limits.maxWaiting);
+    readerLimits.requestTimeoutMs = limits.receiveTimeoutMs;
+    auto reader = std::make_unique<server::RequestReader>(fd, readerLimits, StartConnection);
+    if (!reader->Ok()) {
+        reader.reset();
+        ::close(fd);
+        finished_ = true;
+        WakeMainThread();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(g_mutex);
+        reader_ = reader.get();
+        g_reader = reader.get();
         if (generation_ == g_generation && !terminated_) {
             g_port = BoundPort(fd);
             g_running = true;
         }
     }
     WakeMainThread();
-    SetNonBlocking(fd);
     while (!terminated_) {
-        if (g_active.load() >= Limits().maxConnections) {
-            // Every connection thread is busy: further clients wait in the listen queue.
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-            continue;
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0) continue;
-        const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        StartConnection(client);
+        reader->Poll(kListenerRoundMs);
+        g_waiting = static_cast<int>(reader->Waiting());
     }
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        reader_ = nullptr;
+        if (g_reader == reader.get()) g_reader = nullptr;
+    }
+    reader.reset();  // closes the connections still waiting or lingering
+    g_waiting = 0;
     ::close(fd);
     finished_ = true;
 }
@@ -195,6 +273,7 @@ void StartServer() {
             ++it;
         }
     }
+    Pool().SetMaxThreads(Limits().maxConnections);
     int port = Options().HTTPPort;
     if (port == 0) port = 800;
     g_current = std::make_unique<TWebServer>(port);
@@ -219,30 +298,41 @@ void StopServer() {
     }
     // Connections may be waiting for the main thread to build a page: keep serving it.
     auto idle = [] { return g_active.load() == 0; };
-    if (platform::IsMainThread())
-        platform::RunUntil(idle, 30000);
+    if (platform::IsMainThread()) {
+        PrepareWaiting();
+        platform::RunUntil([&idle] {
+            PrepareWaiting();
+            return idle();
+        }, 30000);
+    }
     for (int i = 0; i < 3000 && !idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The answering threads end with the server; ones still busy past the wait are left be.
+    if (idle()) Pool().Stop();
     g_cachedRoot.clear();
     g_stopping = false;
 }
 
 // ---- connection --------------------------------------------------------------------------
 
-TEvent::TEvent(int socket) : Socket(socket), Buffer(kBufferSize) {}
+TEvent::TEvent(int socket, std::string request)
+    : Socket(socket), Request(std::move(request)), line_(server::ParseRequestLine(Request)) {}
 
 TEvent::~TEvent() {
     {
+        // A socket handed over may already be closed and its number in use again.
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_openSockets.erase(Socket);
-        ::close(Socket);
+        if (!handedOver_) {
+            g_openSockets.erase(Socket);
+            ::close(Socket);
+        }
     }
     g_active.fetch_sub(1);
     if (g_stopping) WakeMainThread();
 }
 
-bool TEvent::Send(const char* data, std::size_t size) {
+bool TEvent::Send(const char* data, std::size_t size, bool more) {
     while (size > 0) {
-        const ssize_t n = ::send(Socket, data, size, MSG_NOSIGNAL);
+        const ssize_t n = ::send(Socket, data, size, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
             return false;
@@ -253,9 +343,32 @@ bool TEvent::Send(const char* data, std::size_t size) {
     return true;
 }
 
+// Sends length bytes of the file from start on, without reading them into the process. The
+// answer ends early when the file got shorter or the client stopped taking it.
+bool TEvent::SendFile(int fd, std::int64_t start, std::int64_t length) {
+    off_t offset = static_cast<off_t>(start);
+    while (length > 0) {
+        const std::size_t piece = length < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(length) : kFilePiece;
+        const ssize_t n = ::sendfile(Socket, fd, &offset, piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        length -= n;
+    }
+    return true;
+}
+
 void TEvent::Finish() {
-    SetCork(Socket, false);
     ::shutdown(Socket, SHUT_WR);
+    {
+        // The listener waits for the client to close without holding this thread.
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_reader) {
+            g_openSockets.erase(Socket);
+            g_reader->Linger(Socket);
+            handedOver_ = true;
+            return;
+        }
+    }
     // Read what the client may still send, so that closing does not reset the connection
     // before the answer has reached it.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
@@ -269,35 +382,42 @@ void TEvent::Finish() {
     }
 }
 
+bool TEvent::IsGet() const { return server::Lower(line_.method) == "get"; }
+bool TEvent::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
+
+bool TEvent::NeedsMainThread() const {
+    if (Request.empty() || !IsGet()) return false;
+    if (IsGeneratedPage()) return true;
+    return !line_.path.empty() && !server::BuiltInPicture(server::Lower(line_.path));
+}
+
+void TEvent::Prepare() {
+    if (IsGeneratedPage()) {
+        const bool index = line_.path == "/";
+        if (!index) ProjectNumber = ProjectNumberOf(line_.path.substr(7));
+        static const ProjectTree empty;
+        const ProjectTree& tree = g_tree ? *g_tree : empty;
+        PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
+    } else {
+        resolved_ = server::ResolveRequestPath(line_.path, g_tree, Options(), g_cachedRoot);
+    }
+    prepared_ = true;
+}
+
 void TEvent::Execute() {
-    const ServerLimits limits = Limits();
-    SetTimeout(Socket, SO_RCVTIMEO, limits.receiveTimeoutMs);
-    SetTimeout(Socket, SO_SNDTIMEO, limits.sendTimeoutMs);
-    ssize_t n;
-    do {
-        n = ::recv(Socket, Buffer.data(), kReceiveSize, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return;
-    const std::string request(Buffer.data(), static_cast<std::size_t>(n));
-    SetCork(Socket, true);
-    const server::RequestLine line = server::ParseRequestLine(request);
-    if (server::Lower(line.method) != "get") {
+    // Nothing received: closed without an answer.
+    if (Request.empty()) return;
+    SetTimeout(Socket, SO_SNDTIMEO, Limits().sendTimeoutMs);
+    if (!IsGet()) {
         Send(server::Response500());
-    } else if (line.path == "/" || line.path.compare(0, 7, "/?exec/") == 0) {
-        const bool index = line.path == "/";
-        if (!index) ProjectNumber = ProjectNumberOf(line.path.substr(7));
-        const bool built = platform::SendAndWait([this, index] {
-            static const ProjectTree empty;
-            const ProjectTree& tree = g_tree ? *g_tree : empty;
-            PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
-        });
-        if (!built) {
+    } else if (IsGeneratedPage()) {
+        if (!prepared_) {
             Send(server::Response500());
-        } else if (Send(server::PageHeader(PageText.size()))) {
+        } else if (Send(server::PageHeader(PageText.size()), /*more=*/true)) {
             Send(PageText);
         }
     } else {
-        ServeFile(request, line.path);
+        ServeFile(Request, line_.path);
     }
     Finish();
 }
@@ -309,18 +429,15 @@ void TEvent::ServeFile(const std::string& request, const std::string& path) {
     }
     if (const std::string_view* picture = server::BuiltInPicture(server::Lower(path))) {
         Send("HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: " +
-             std::to_string(picture->size()) + "\r\n\r\n");
+             std::to_string(picture->size()) + "\r\n\r\n", /*more=*/true);
         Send(picture->data(), picture->size());
         return;
     }
-    server::ResolvedPath resolved;
-    const bool mapped = platform::SendAndWait([&resolved, &path] {
-        resolved = server::ResolveRequestPath(path, g_tree, Options(), g_cachedRoot);
-    });
-    if (!mapped) {
+    if (!prepared_) {
         Send(server::Response500());
         return;
     }
+    const server::ResolvedPath& resolved = resolved_;
     if (resolved.refused) {
         Send(server::Response404());
         return;
@@ -352,15 +469,8 @@ void TEvent::ServeFile(const std::string& request, const std::string& path) {
                 return;
             }
         }
-        if (Send(server::FileHeader(type, size, start, partial))) {
-            if (start == 0 || ::lseek(fd, start, SEEK_SET) == start) {
-                char piece[kFilePiece];
-                for (;;) {
-                    const ssize_t r = ::read(fd, piece, sizeof piece);
-                    if (r <= 0 || !Send(piece, static_cast<std::size_t>(r))) break;
-                }
-            }
-        }
+        if (Send(server::FileHeader(type, size, start, partial), /*more=*/size > start))
+            SendFile(fd, start, size - start);
         ::close(fd);
         return;
     }

@@ -1,11 +1,13 @@
 #pragma once
 // The local web server: a listener thread (TWebServer) that accepts browsers on 127.0.0.1
-// and one short-lived thread per connection (TEvent) that answers one HTTP/1.0 request with
-// a stored file, a folder listing, a redirect or a generated page.
+// and waits on all of them at once until each has sent its request, and a bounded pool of
+// threads that answer one HTTP/1.0 request per connection (TEvent) with a stored file, a
+// folder listing, a redirect or a generated page.
 //
 // StartServer, StopServer and SetServedTree are called on the main thread, which must run
 // its event loop while the server serves: the pages and the path mapping read the Project
-// tree and the options there, through a synchronous call from the connection thread.
+// tree and the options there. Requests that need them are handed to the main thread in
+// batches (one wake-up for all that arrived meanwhile) and go to the pool once prepared.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,9 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "server/path_mapping.h"
+#include "server/responses.h"
+
 namespace qm {
 
 class ProjectTree;
+namespace server {
+class RequestReader;
+}
 
 // The Project tree the server shows (not owned; nullptr: none). Main thread only.
 void SetServedTree(ProjectTree* tree);
@@ -31,17 +39,24 @@ bool ServerRunning();
 int ServerPort();
 
 // Bounds that keep slow or numerous clients from exhausting the process: at most
-// maxConnections connection threads at a time (further clients wait in the listen queue),
-// and a request must arrive within receiveTimeoutMs. Takes effect for new connections.
+// maxConnections threads answer at a time (further requests wait their turn); a request must
+// arrive within receiveTimeoutMs of connecting (a client that sent nothing by then is closed
+// without an answer); at most maxWaiting connections wait for their request, the one that has
+// waited longest being closed to make room (also kept below the descriptor limit); a send
+// that makes no progress for sendTimeoutMs ends the answer. maxConnections takes effect at
+// once, the others for the next start of the server.
 struct ServerLimits {
     int maxConnections = 64;
     int receiveTimeoutMs = 10000;
     int sendTimeoutMs = 30000;
+    int maxWaiting = 4096;
 };
 void SetServerLimits(const ServerLimits& limits);
 ServerLimits CurrentServerLimits();
-// Connection threads alive right now.
+// Connections handed to the answering threads and not yet finished.
 int ActiveConnections();
+// Connections waiting for their request right now.
+int WaitingConnections();
 
 
 // The listener thread.
@@ -53,7 +68,7 @@ public:
     TWebServer& operator=(const TWebServer&) = delete;
 
     void Start();
-    void Terminate() { terminated_ = true; }
+    void Terminate();
     bool Finished() const { return finished_; }
     void WaitFor();
 
@@ -65,29 +80,45 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
     std::thread thread_;
+    server::RequestReader* reader_ = nullptr;  // while it runs; under the server lock
 };
 
-// One connection: receives one request, answers it and closes the socket.
+// One connection with its request: answers it and closes the socket.
 class TEvent {
 public:
-    explicit TEvent(int socket);
+    TEvent(int socket, std::string request);
     ~TEvent();
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
 
+    // True when the answer depends on the Project tree or the options: Prepare must then run
+    // on the main thread before Execute (without it the answer is the 500 response).
+    bool NeedsMainThread() const;
+    // Main thread: builds the generated page or finds the stored file the request names.
+    void Prepare();
+    // Answering thread: sends the answer and lets the listener close the connection.
     void Execute();
 
     int Socket;
-    std::vector<char> Buffer;  // 4096 bytes; one receive of at most 2048 is used
+    std::string Request;       // at most 2048 bytes, as the listener received them
     int ProjectNumber = -1;    // for the Project information page
     std::string PageText;      // a generated page
 
 private:
     void ServeFile(const std::string& request, const std::string& path);
     void SendListing(const std::string& requestPath, const std::string& folder);
-    bool Send(const char* data, std::size_t size);
-    bool Send(const std::string& text) { return Send(text.data(), text.size()); }
+    bool IsGet() const;
+    bool IsGeneratedPage() const;
+    // more: further bytes follow at once (the kernel may hold this piece back to join them).
+    bool Send(const char* data, std::size_t size, bool more = false);
+    bool Send(const std::string& text, bool more = false) { return Send(text.data(), text.size(), more); }
+    bool SendFile(int fd, std::int64_t start, std::int64_t length);
     void Finish();
+
+    server::RequestLine line_;
+    bool prepared_ = false;
+    server::ResolvedPath resolved_;
+    bool handedOver_ = false;  // the listener closes the socket
 };
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "server/path_mapping.h"
+#include "server/request_head.h"
 #include "server/responses.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,5 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qm::server::HasParentSegment(line.path);
     std::string location;
     qm::server::StubLocation(text, location);
+    qm::server::RequestHeadComplete(text);
     return 0;
 }

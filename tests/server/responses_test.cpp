@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "server/pictures.h"
+#include "server/request_head.h"
 #include "server/responses.h"
 
 namespace qm::server {
@@ -112,6 +113,26 @@ TEST(ServerPictures, FourPicturesOfFixedSizes) {
     }
     EXPECT_EQ(BuiltInPicture("/UpFold.gif"), nullptr);  // callers lower the path first
     EXPECT_EQ(BuiltInPicture("/other.gif"), nullptr);
+}
+
+TEST(ServerRequests, WhenAHeadIsWhole) {
+    EXPECT_FALSE(RequestHeadComplete(""));
+    EXPECT_FALSE(RequestHeadComplete("G"));
+    EXPECT_FALSE(RequestHeadComplete("gEt"));
+    EXPECT_FALSE(RequestHeadComplete("GET /a HTTP/1.0\r\nHost: x\r\n"));
+    EXPECT_FALSE(RequestHeadComplete("GET /a HTTP/1.0\r\n\r"));
+    EXPECT_TRUE(RequestHeadComplete("GET /a HTTP/1.0\r\n\r\n"));
+    EXPECT_TRUE(RequestHeadComplete("GET /a HTTP/1.0\nHost: x\n\n"));
+    EXPECT_TRUE(RequestHeadComplete("GET /a HTTP/1.0\n\r\n"));
+    // Anything but a GET is answered alike whatever follows: no need to wait for more.
+    EXPECT_TRUE(RequestHeadComplete("P"));
+    EXPECT_TRUE(RequestHeadComplete("GETX"));
+    EXPECT_TRUE(RequestHeadComplete(" GET / HTTP/1.0"));
+    EXPECT_TRUE(RequestHeadComplete("garbage"));
+    // The read limit ends every head, blank line or not.
+    const std::string longHead = "GET /" + std::string(kRequestLimit, 'a');
+    EXPECT_FALSE(RequestHeadComplete(std::string_view(longHead).substr(0, kRequestLimit - 1)));
+    EXPECT_TRUE(RequestHeadComplete(std::string_view(longHead).substr(0, kRequestLimit)));
 }
 
 }  // namespace

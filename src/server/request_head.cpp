@@ -1,0 +1,22 @@
+#include "server/request_head.h"
+
+namespace qm::server {
+
+bool RequestHeadComplete(std::string_view received) {
+    if (received.size() >= kRequestLimit) return true;
+    // The method is the text before the first blank and only "get" (any case) is served.
+    static constexpr std::string_view kGet = "get ";
+    for (std::size_t i = 0; i < received.size() && i < kGet.size(); ++i) {
+        char c = received[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kGet[i]) return true;
+    }
+    // An empty line after a line end, with or without CR.
+    for (std::size_t at = received.find('\n'); at != std::string_view::npos; at = received.find('\n', at + 1)) {
+        if (at + 1 < received.size() && received[at + 1] == '\n') return true;
+        if (at + 2 < received.size() && received[at + 1] == '\r' && received[at + 2] == '\n') return true;
+    }
+    return false;
+}
+
+}  // namespace qm::server

@@ -1,0 +1,16 @@
+#pragma once
+// When the bytes a browser has sent so far make its whole request. The server waits for a
+// request without holding a thread and answers it once this says it is whole.
+#include <cstddef>
+#include <string_view>
+
+namespace qm::server {
+
+// Only this many bytes of a request are ever read; the rest of a longer head is ignored.
+constexpr std::size_t kRequestLimit = 2048;
+
+// True when received holds the blank line that ends a request head, reaches the read limit,
+// or can no longer begin a GET request (any other start is answered alike, whatever follows).
+bool RequestHeadComplete(std::string_view received);
+
+}  // namespace qm::server
