@@ -267,11 +267,7 @@ void TMainForm::BuildMenus() {
     };
     QMenu* file = menuBar()->addMenu("&File");
     QMenu* newMenu = file->addMenu("&New");
-    act(newMenu, "&Project...", "miNewProject", [this] {
-        bool ok = false;
-        QString text = QInputDialog::getText(this, "New Project", "Address:", QLineEdit::Normal, "http://", &ok);
-        if (ok && !text.isEmpty()) PasteText(text);
-    }, QKeySequence("Ctrl+N"));
+    act(newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
     act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
     file->addSeparator();
     act(file, "Save &changes", "miSave", [this] {
@@ -382,6 +378,7 @@ void TMainForm::BuildMenus() {
     connect(progressWindow_, &TWndProgress::closedByUser, this, [this] { miPanel_->setChecked(false); });
     connect(logWindow_, &TLogWindow::closedByUser, this, [this] { miWindow_->setChecked(false); });
     menuBar()->addMenu(logWindow_->Menu());
+    AddDialogMenus(logWindow_->Menu());
 
     // Toolbar.
     QToolBar* tools = addToolBar("Toolbar");
@@ -697,10 +694,11 @@ void TMainForm::ToggleSuspend() {
 
 void TMainForm::FolderProperties() {
     Node n = SelectedNode();
-    if (!program_ || !n.folder || n.project) return;
+    if (program_ && n.project) return ProjectProperties(*n.project);
+    if (!program_ || !n.folder) return;
     TdlgFolderProp dlg(this);
     dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
-    if (dlg.exec() != QDialog::Accepted) return;
+    if (RunDialog(dlg) != QDialog::Accepted) return;
     app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
     RefreshTree();
 }
