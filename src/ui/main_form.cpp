@@ -28,6 +28,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/browser_detect.h"
 #include "app/download_run.h"
 #include "app/find_files.h"
 #include "app/map_page.h"
@@ -40,6 +41,7 @@
 #include "engine/site_map.h"
 #include "net/http_client.h"
 #include "platform/clipboard.h"
+#include "platform/launch.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
@@ -706,7 +708,11 @@ void TMainForm::FolderProperties() {
 void TMainForm::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
-    if (!QDesktopServices::openUrl(QUrl(Q(address)))) ShowError(UIMessage(4), UIMessage(3));
+    // The desktop's default browser, given the address as its one argument.
+    std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
+    std::string error;
+    if (browser.empty()) ShowError(UIMessage(2), UIMessage(3));
+    else if (!platform::StartProgram(browser, {address}, error)) ShowError(UIMessage(4), UIMessage(3));
 }
 
 std::string TMainForm::BrowseTarget() const {
@@ -733,7 +739,8 @@ void TMainForm::BrowseWith(const QString& programFile) {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
-    if (!QProcess::startDetached(programFile, {Q(address)})) ShowError(UIMessage(10), UIMessage(3));
+    std::string error;
+    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(UIMessage(10), UIMessage(3));
 }
 
 bool TMainForm::SuspendTo(const QString& file) {
