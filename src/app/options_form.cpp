@@ -97,7 +97,7 @@ OptionsForm FillOptionsForm(const TOptions& o, const WindowState& st) {
 
 OptionsApplied ApplyOptionsForm(const OptionsForm& f, TOptions& o, WindowState& st) {
     OptionsApplied done;
-    o.HTTPCount = Clamp(ReadNumber(f.connections, 10), 1, 999);
+    o.HTTPCount = Clamp(ReadNumber(f.connections, 10), 1, 100);  // what the connection pool takes
     o.TimeOut = TakeBackTimeOut(f.timeOutSeconds);
     o.ConnRetries = Clamp(ReadNumber(f.retries, 0), 0, 1000000);
     o.HTTPStart = f.httpStart;

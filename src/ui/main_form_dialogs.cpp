@@ -1,11 +1,13 @@
 // The main window's Project properties, Defaults Project and options commands.
 #include <QMenu>
 
+#include "app/download_run.h"
 #include "app/map_page.h"
 #include "app/options_form.h"
 #include "app/project_prop_rules.h"
 #include "app/session.h"
 #include "app/window_state.h"
+#include "engine/queue_manager.h"
 #include "engine/site_map.h"
 #include "server/web_server.h"
 #include "store/defaults_project.h"
@@ -95,6 +97,7 @@ void TMainForm::OptionsDialog() {
         if (RestartServer) RestartServer();
         else StartServer();
     }
+    program_->Engine().Queue().SetConnectionCount(Options().HTTPCount);
     UpdateMap();
 }
 

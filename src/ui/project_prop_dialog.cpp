@@ -139,7 +139,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(top, 1);
     all->addWidget(buttons);
-    resize(640, 430);
+    resize(680, 500);
 
     SetProject(copy_, false);
 }

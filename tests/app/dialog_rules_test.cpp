@@ -158,6 +158,9 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     f.port = "8123";
     EXPECT_TRUE(ApplyOptionsForm(f, o, st).portChanged);
     EXPECT_FALSE(ApplyOptionsForm(f, o, st).portChanged);
+    f.connections = "500";
+    ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.HTTPCount, 100);  // the most the connection pool takes
     EXPECT_EQ(TakeBackDownloadFolder(""), DefaultDownloadFolder());
     EXPECT_EQ(TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
 

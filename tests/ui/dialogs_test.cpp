@@ -17,7 +17,9 @@
 #include <QTreeWidget>
 #include <sys/stat.h>
 
+#include "app/download_run.h"
 #include "app/session.h"
+#include "engine/queue_manager.h"
 #include "app/window_state.h"
 #include "server/web_server.h"
 #include "store/options.h"
@@ -413,6 +415,7 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
             Child<QLineEdit>(d, "edtTimeOut")->setText("abc");
             Child<QComboBox>(d, "cbAgent")->setCurrentIndex(6);
             SetChecked(d, "rbMapMode1");
+            Child<QLineEdit>(d, "edtHTTPCount")->setText("3");
             d.accept();
             return static_cast<int>(QDialog::Accepted);
         };
@@ -420,6 +423,7 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
         EXPECT_EQ(restarts, 1);
         EXPECT_TRUE(qm::test::WaitForPort(port, 3000));
         EXPECT_EQ(ServerPort(), port);
+        EXPECT_EQ(w.form.Core().Engine().Queue().PoolSize(), 3u);  // the pool follows at once
         // Cancel changes nothing.
         w.form.ExecDialog = [](QDialog& d) {
             Child<QLineEdit>(d, "edtHTTPPort")->setText("1234");
