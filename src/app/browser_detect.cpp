@@ -329,6 +329,17 @@ std::string DefaultBrowserProgram(const BrowserSources& sources) {
             }
         }
     }
+    // A default-browser command in the registry (an imported registry file): its double
+    // quotes removed and cut after ".exe", used when it names a program that exists.
+    if (sources.registry) {
+        std::string command;
+        for (char c : RegistryBrowserCommand(*sources.registry))
+            if (c != '"') command += c;
+        std::size_t exe = LowerCase(command).find(".exe");
+        if (exe != std::string::npos) command.resize(exe + 4);
+        command = Trim(command);
+        if (!command.empty() && command[0] == '/' && IsExecutableFile(command)) return command;
+    }
     return FindExecutable("xdg-open", sources.pathDirs);
 }
 

@@ -51,8 +51,9 @@ int DetectBrowsers(std::vector<ToolEntry>& list, const BrowserSources& sources);
 std::string RegistryBrowserCommand(platform::Registry& registry);
 
 // The program that opens web addresses on this desktop: the program of the ".desktop" entry
-// "xdg-settings get default-web-browser" names, else xdg-open; empty when neither is found.
-// Only programs found in sources.pathDirs are run.
+// "xdg-settings get default-web-browser" names, else the registry's default-browser command
+// when it names a program that exists, else xdg-open; empty when none is found. Only
+// programs found in sources.pathDirs are run.
 std::string DefaultBrowserProgram(const BrowserSources& sources);
 
 }  // namespace qm::app

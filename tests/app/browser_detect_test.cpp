@@ -146,4 +146,13 @@ TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
         "@=\"\\\"C:\\\\Program Files\\\\Web\\\\web.exe\\\" \\\"%1\\\"\"\r\n",
         error)) << error;
     EXPECT_EQ(RegistryBrowserCommand(reg), "\"C:\\Program Files\\Web\\web.exe\" \"\"");
+    src.registry = &reg;
+    EXPECT_EQ(DefaultBrowserProgram(src), open);  // that program does not exist here
+    std::string web = FakeProgram(dir + "/Web Apps/web.exe");
+    ASSERT_TRUE(reg.ImportText(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Classes\\.htm\\shell\\open\\command]\r\n"
+        "@=\"\\\"" + web + "\\\" -url \\\"%1\\\"\"\r\n",
+        error)) << error;
+    EXPECT_EQ(DefaultBrowserProgram(src), web);
 }
