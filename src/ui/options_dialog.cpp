@@ -39,6 +39,12 @@ QLineEdit* Field(QWidget* parent, const char* name, int width = 0) {
     return e;
 }
 
+QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text) {
     auto* c = new QCheckBox(text, parent);
     c->setObjectName(name);
@@ -88,8 +94,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
 
     pgNil_ = Page(this, "Nil");
     auto* nl = new QVBoxLayout(pgNil_);
-    auto* nilText = new QLabel("Select a subcategory to display", pgNil_);
-    nilText->setObjectName("lblNil");
+    auto* nilText = Label(pgNil_, "lblNil", "Select a subcategory to display");
     nilText->setAlignment(Qt::AlignCenter);
     nl->addWidget(nilText);
     pages_->addWidget(pgNil_);
@@ -165,9 +170,9 @@ QWidget* TdlgOptions::BuildConnectionPage() {
     chkHTTPStart_ = CheckBox(page, "chkHTTPStart", "Internal HTTP server port:");
     edtHTTPPort_ = Field(page, "edtHTTPPort", 80);
     auto* form = new QFormLayout(page);
-    form->addRow("Number of connections:", edtHTTPCount_);
-    form->addRow("Timeout (seconds):", edtTimeOut_);
-    form->addRow("Number of retries (0 = unlimited):", edtConnRetries_);
+    form->addRow(Label(this, "lblHTTPCount", "Number of connections:"), edtHTTPCount_);
+    form->addRow(Label(this, "lblTimeOut", "Timeout (seconds):"), edtTimeOut_);
+    form->addRow(Label(this, "lblConnRetries", "Number of retries (0 = unlimited):"), edtConnRetries_);
     form->addRow(chkHTTPStart_, edtHTTPPort_);
     // Out-of-range numbers show the value they will be kept as.
     connect(edtHTTPPort_, &QLineEdit::editingFinished, this, [this] {
@@ -193,11 +198,11 @@ QWidget* TdlgOptions::BuildProxyPage() {
     edtHTTPUser_ = Field(auth, "edtHTTPUser");
     edtHTTPPass_ = Field(auth, "edtHTTPPass");
     auto* al = new QFormLayout(auth);
-    al->addRow("Username:", edtHTTPUser_);
-    al->addRow("Password:", edtHTTPPass_);
+    al->addRow(Label(this, "lblHTTPUser", "Username:"), edtHTTPUser_);
+    al->addRow(Label(this, "lblHTTPPass", "Password:"), edtHTTPPass_);
     auto* form = new QFormLayout;
-    form->addRow("Proxy address:", edtProxyAddr_);
-    form->addRow("Proxy port:", edtProxyPort_);
+    form->addRow(Label(this, "lblProxyAddr", "Proxy address:"), edtProxyAddr_);
+    form->addRow(Label(this, "lblProxyPort", "Proxy port:"), edtProxyPort_);
     auto* l = new QVBoxLayout(page);
     l->addWidget(typeBox);
     l->addLayout(form);
@@ -216,7 +221,7 @@ QWidget* TdlgOptions::BuildDownloadPage() {
     row->addWidget(edtPathPrefix_);
     row->addWidget(browse);
     auto* l = new QVBoxLayout(page);
-    l->addWidget(new QLabel("Download directory:", page));
+    l->addWidget(Label(page, "lblPathPrefix", "Download directory:"));
     l->addLayout(row);
     l->addStretch();
     connect(browse, &QPushButton::clicked, this, [this] {
@@ -234,11 +239,11 @@ QWidget* TdlgOptions::BuildDiskSpacePage() {
     lblFreeSpace_->setObjectName("lblFreeSpace");
     auto* limit = new QHBoxLayout;
     limit->addWidget(edtDiskSpace_);
-    limit->addWidget(new QLabel("MB", page));
+    limit->addWidget(Label(page, "lblMB", "MB"));
     limit->addStretch();
     auto* form = new QFormLayout(page);
-    form->addRow("Disk free space limit:", limit);
-    form->addRow("Hard disk free space:", lblFreeSpace_);
+    form->addRow(Label(page, "lblDiskSpace", "Disk free space limit:"), limit);
+    form->addRow(Label(this, "lblHardDisk", "Hard disk free space:"), lblFreeSpace_);
     return page;
 }
 
@@ -272,7 +277,7 @@ QWidget* TdlgOptions::BuildAdvancedPage() {
     auto* save = new QHBoxLayout;
     save->addWidget(chkAutoSave_);
     save->addWidget(edtAutoSave_);
-    save->addWidget(new QLabel("Minutes", page));
+    save->addWidget(Label(page, "lblMinutes", "Minutes"));
     save->addStretch();
     auto* agent = new QGroupBox("Agent Identification", page);
     agent->setObjectName("gbAgent");
@@ -321,9 +326,9 @@ QWidget* TdlgOptions::BuildToolsPage() {
     btnAutoDetect_ = new QPushButton("Auto &Detect", page);
     btnAutoDetect_->setObjectName("btnAutoDetect");
     auto* side = new QVBoxLayout;
-    side->addWidget(new QLabel("Caption:", page));
+    side->addWidget(Label(page, "lblToolCaption", "Caption:"));
     side->addWidget(edtToolCaption_);
-    side->addWidget(new QLabel("File:", page));
+    side->addWidget(Label(page, "lblToolFile", "File:"));
     side->addWidget(edtToolFile_);
     side->addWidget(browse);
     side->addWidget(add);

@@ -39,6 +39,12 @@ QSpinBox* SpinBox(QWidget* parent, const char* name, int low, int high) {
     return s;
 }
 
+QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text) {
     auto* c = new QCheckBox(text, parent);
     c->setObjectName(name);
@@ -96,8 +102,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     pgEmpty_ = new QWidget(this);
     pgEmpty_->setObjectName("empty");
     auto* el = new QVBoxLayout(pgEmpty_);
-    auto* emptyText = new QLabel("Select a subcategory to display", pgEmpty_);
-    emptyText->setObjectName("lblEmpty");
+    auto* emptyText = Label(pgEmpty_, "lblEmpty", "Select a subcategory to display");
     emptyText->setAlignment(Qt::AlignCenter);
     el->addWidget(emptyText);
     pages_->addWidget(pgEmpty_);
@@ -206,13 +211,12 @@ QWidget* TdlgProp::BuildAddressPage() {
     edtURL_->setObjectName("edtURL");
     edtName_ = new QLineEdit(page);
     edtName_->setObjectName("edtName");
-    lblName_ = new QLabel("Project name:", page);
-    lblName_->setObjectName("lblName");
+    lblName_ = Label(page, "lblName", "Project name:");
     edtLevel_ = SpinBox(page, "edtLevel", 0, 999);
     auto* form = new QFormLayout;
-    form->addRow("Address (URL):", edtURL_);
+    form->addRow(Label(this, "lblURL", "Address (URL):"), edtURL_);
     form->addRow(lblName_, edtName_);
-    form->addRow("Level:", edtLevel_);
+    form->addRow(Label(this, "lblLevel", "Level:"), edtLevel_);
 
     auto* box = new QGroupBox("File modification check", page);
     box->setObjectName("gbFMGroup");
@@ -258,7 +262,7 @@ QWidget* TdlgProp::BuildLimitsPage() {
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
-    grid->addWidget(new QLabel("KBytes", page), 0, 2);
+    grid->addWidget(Label(page, "lblKBytes", "KBytes"), 0, 2);
     grid->addWidget(chkLimBNumber_, 1, 0);
     grid->addWidget(edtLimNumber_, 1, 1);
     auto* l = new QVBoxLayout(page);
@@ -307,10 +311,10 @@ QWidget* TdlgProp::BuildFileTypePage() {
     auto* grid = new QGridLayout;
     grid->addWidget(chkMinSize_, 0, 0);
     grid->addWidget(edtMinSize_, 0, 1);
-    grid->addWidget(new QLabel("kb", gbSizes_), 0, 2);
+    grid->addWidget(Label(gbSizes_, "lblMinKb", "kb"), 0, 2);
     grid->addWidget(chkMaxSize_, 1, 0);
     grid->addWidget(edtMaxSize_, 1, 1);
-    grid->addWidget(new QLabel("kb", gbSizes_), 1, 2);
+    grid->addWidget(Label(gbSizes_, "lblMaxKb", "kb"), 1, 2);
     sl->addLayout(grid);
 
     auto* l = new QVBoxLayout(page);
@@ -399,7 +403,7 @@ QWidget* TdlgProp::BuildFilterPage(FilterPage& f, const char* name, const char* 
     editRow->addWidget(f.edit);
     editRow->addWidget(f.pick);
     auto* side = new QVBoxLayout;
-    side->addWidget(new QLabel("Keyword:", f.keywords));
+    side->addWidget(Label(f.keywords, QString("lblKeyword%1").arg(suffix), "Keyword:"));
     side->addLayout(editRow);
     side->addWidget(add);
     side->addWidget(remove);
@@ -466,8 +470,8 @@ QWidget* TdlgProp::BuildPasswordsPage() {
     edtPsw_->setObjectName("edtPsw");
     edtPsw_->setEchoMode(QLineEdit::Password);
     auto* form = new QFormLayout;
-    form->addRow("Username:", edtUser_);
-    form->addRow("Password:", edtPsw_);
+    form->addRow(Label(this, "lblUser", "Username:"), edtUser_);
+    form->addRow(Label(this, "lblPsw", "Password:"), edtPsw_);
     l->insertLayout(1, form);
     l->addStretch();
     connect(rgPswMethod_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
@@ -484,8 +488,7 @@ QWidget* TdlgProp::BuildSchedulePage() {
     cbWhen_ = new QComboBox(page);
     cbWhen_->setObjectName("cbWhen");
     cbWhen_->addItems({"Manually", "Daily", "Weekly", "Monthly", "Yearly", "Every"});
-    lblTime_ = new QLabel("Time:", page);
-    lblTime_->setObjectName("lblTime");
+    lblTime_ = Label(page, "lblTime", "Time:");
     tpTime_ = new QTimeEdit(page);
     tpTime_->setObjectName("tpTime");
     tpTime_->setDisplayFormat("HH:mm");
@@ -499,11 +502,11 @@ QWidget* TdlgProp::BuildSchedulePage() {
                         "October", "November", "December"});
     chkOnce_ = CheckBox(page, "chkOnce", "Only once");
     auto* form = new QFormLayout;
-    form->addRow("Download intervals:", cbWhen_);
+    form->addRow(Label(this, "lblWhen", "Download intervals:"), cbWhen_);
     form->addRow(lblTime_, tpTime_);
-    form->addRow("Weekday:", cbWeekday_);
-    form->addRow("Day:", edtDay_);
-    form->addRow("Month:", cbMonth_);
+    form->addRow(Label(this, "lblWeekday", "Weekday:"), cbWeekday_);
+    form->addRow(Label(this, "lblDay", "Day:"), edtDay_);
+    form->addRow(Label(this, "lblMonth", "Month:"), cbMonth_);
     form->addRow(chkOnce_);
     auto* l = new QVBoxLayout(page);
     l->addLayout(form);

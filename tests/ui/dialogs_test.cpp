@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -447,6 +448,28 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
     };
     again.form.OptionsDialog();
     StopServer();
+}
+
+// Language files address the texts of a window by component names: every label, button and
+// group of both dialogs has one of its own.
+TEST(Dialogs, EveryTextHasItsOwnComponentName) {
+    App();
+    TdlgProp prop;
+    TdlgOptions options;
+    for (QWidget* dlg : {static_cast<QWidget*>(&prop), static_cast<QWidget*>(&options)}) {
+        QStringList names;
+        for (QWidget* w : dlg->findChildren<QWidget*>()) {
+            auto* label = qobject_cast<QLabel*>(w);
+            bool hasText = (label && !label->text().isEmpty()) || qobject_cast<QAbstractButton*>(w) ||
+                           qobject_cast<QGroupBox*>(w) || qobject_cast<QComboBox*>(w);
+            if (!hasText) continue;
+            EXPECT_FALSE(w->objectName().isEmpty()) << dlg->objectName().toStdString() << ": "
+                                                    << (label ? label->text().toStdString() : "");
+            EXPECT_FALSE(names.contains(w->objectName())) << w->objectName().toStdString();
+            names << w->objectName();
+        }
+        EXPECT_GT(names.size(), 40);
+    }
 }
 
 TEST(Help, EveryTopicHasAPage) {
