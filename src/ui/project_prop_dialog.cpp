@@ -686,7 +686,11 @@ bool TdlgProp::eventFilter(QObject* watched, QEvent* event) {
 
 void TdlgProp::ReadOnOk() {
     copy_.URL = S(edtURL_->text());
-    if (!defaults_) copy_.Caption = LimitCaption(S(edtName_->text()));
+    if (!defaults_) {
+        // As when the store is read: an empty name shows the address, a long one is cut.
+        copy_.Caption = LimitCaption(S(edtName_->text()));
+        if (copy_.Caption.empty()) copy_.Caption = copy_.URL;
+    }
     copy_.Lev = app::ReadLevel(S(edtLevel_->cleanText()));
     copy_.FM3Lev = app::ReadSkipLevel(S(edtFM3Lev_->cleanText()), copy_.Lev);
 

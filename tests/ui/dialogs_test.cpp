@@ -232,6 +232,9 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_EQ(s.RSrvsEx, "ads\r\n x");
     EXPECT_EQ(s.RSrvsIn, "docs\r\n o");
     EXPECT_EQ(s.pswMethod, 1);
+    name->clear();
+    dlg.accept();
+    EXPECT_EQ(dlg.Settings().Caption, "http://a.org/docs");  // an empty name shows the address
 
     // An empty Day is the 1st; the Defaults Project has no name field.
     TdlgProp defaults;
