@@ -1,4 +1,4 @@
-// Reading the tool lists.
+// Reading and writing the tool lists.
 #include "app/tool_list.h"
 
 #include "store/string_list.h"
@@ -6,21 +6,72 @@
 namespace qm::app {
 
 namespace {
+constexpr std::size_t kMaxTools = 64;
+
 std::string Trim(const std::string& s) {
     std::size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
     return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 }  // namespace
 
+ToolEntry ParseToolEntry(const std::string& line) {
+    ToolEntry e;
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+        e.caption = line;
+        return e;
+    }
+    e.caption = line.substr(0, eq);
+    std::string rest = line.substr(eq + 1);
+    if (rest.empty()) return e;
+    e.ticked = rest.back() == 'x';
+    rest.pop_back();
+    e.program = rest;
+    return e;
+}
+
+std::string FormatToolEntry(const ToolEntry& e) {
+    return e.caption + "=" + e.program + (e.ticked ? "x" : "o");
+}
+
+std::vector<ToolEntry> ParseToolEntries(const std::string& text) {
+    std::vector<ToolEntry> entries;
+    for (const std::string& line : SplitLines(text)) {
+        if (entries.size() >= kMaxTools) break;
+        if (!line.empty()) entries.push_back(ParseToolEntry(line));
+    }
+    return entries;
+}
+
+std::string FormatToolEntries(const std::vector<ToolEntry>& entries) {
+    std::vector<std::string> lines;
+    for (const ToolEntry& e : entries) lines.push_back(FormatToolEntry(e));
+    return JoinLines(lines);
+}
+
+bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntry& entry) {
+    auto clean = [](std::string text, bool isCaption) {
+        std::string out;
+        for (char c : text)
+            if (c != '\r' && c != '\n' && !(isCaption && c == '=')) out += c;
+        return Trim(out);
+    };
+    entry.program = clean(file, false);
+    if (entry.program.empty()) return false;
+    entry.caption = clean(caption, true);
+    if (entry.caption.empty()) {
+        std::size_t slash = entry.program.find_last_of('/');
+        entry.caption = clean(slash == std::string::npos ? entry.program : entry.program.substr(slash + 1), true);
+    }
+    entry.ticked = true;
+    return true;
+}
+
 std::vector<Tool> ParseToolList(const std::string& text) {
     std::vector<Tool> tools;
-    for (const std::string& line : SplitLines(text)) {
-        if (tools.size() >= 64) break;
-        std::size_t eq = line.find('=');
-        Tool t;
-        t.program = Trim(eq == std::string::npos ? line : line.substr(eq + 1));
-        t.caption = eq == std::string::npos ? t.program : Trim(line.substr(0, eq));
-        if (t.program.empty()) continue;
+    for (const ToolEntry& e : ParseToolEntries(text)) {
+        Tool t{Trim(e.caption), Trim(e.program)};
+        if (!e.ticked || t.program.empty()) continue;
         if (t.caption.empty()) t.caption = t.program;
         tools.push_back(std::move(t));
     }

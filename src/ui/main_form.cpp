@@ -28,6 +28,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/browser_detect.h"
 #include "app/download_run.h"
 #include "app/find_files.h"
 #include "app/map_page.h"
@@ -40,6 +41,7 @@
 #include "engine/site_map.h"
 #include "net/http_client.h"
 #include "platform/clipboard.h"
+#include "platform/launch.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
@@ -267,11 +269,7 @@ void TMainForm::BuildMenus() {
     };
     QMenu* file = menuBar()->addMenu("&File");
     QMenu* newMenu = file->addMenu("&New");
-    act(newMenu, "&Project...", "miNewProject", [this] {
-        bool ok = false;
-        QString text = QInputDialog::getText(this, "New Project", "Address:", QLineEdit::Normal, "http://", &ok);
-        if (ok && !text.isEmpty()) PasteText(text);
-    }, QKeySequence("Ctrl+N"));
+    act(newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
     act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
     file->addSeparator();
     act(file, "Save &changes", "miSave", [this] {
@@ -382,6 +380,7 @@ void TMainForm::BuildMenus() {
     connect(progressWindow_, &TWndProgress::closedByUser, this, [this] { miPanel_->setChecked(false); });
     connect(logWindow_, &TLogWindow::closedByUser, this, [this] { miWindow_->setChecked(false); });
     menuBar()->addMenu(logWindow_->Menu());
+    AddDialogMenus(logWindow_->Menu());
 
     // Toolbar.
     QToolBar* tools = addToolBar("Toolbar");
@@ -697,10 +696,11 @@ void TMainForm::ToggleSuspend() {
 
 void TMainForm::FolderProperties() {
     Node n = SelectedNode();
-    if (!program_ || !n.folder || n.project) return;
+    if (program_ && n.project) return ProjectProperties(*n.project);
+    if (!program_ || !n.folder) return;
     TdlgFolderProp dlg(this);
     dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
-    if (dlg.exec() != QDialog::Accepted) return;
+    if (RunDialog(dlg) != QDialog::Accepted) return;
     app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
     RefreshTree();
 }
@@ -708,7 +708,11 @@ void TMainForm::FolderProperties() {
 void TMainForm::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
-    if (!QDesktopServices::openUrl(QUrl(Q(address)))) ShowError(UIMessage(4), UIMessage(3));
+    // The desktop's default browser, given the address as its one argument.
+    std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
+    std::string error;
+    if (browser.empty()) ShowError(UIMessage(2), UIMessage(3));
+    else if (!platform::StartProgram(browser, {address}, error)) ShowError(UIMessage(4), UIMessage(3));
 }
 
 std::string TMainForm::BrowseTarget() const {
@@ -735,7 +739,8 @@ void TMainForm::BrowseWith(const QString& programFile) {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
-    if (!QProcess::startDetached(programFile, {Q(address)})) ShowError(UIMessage(10), UIMessage(3));
+    std::string error;
+    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(UIMessage(10), UIMessage(3));
 }
 
 bool TMainForm::SuspendTo(const QString& file) {

@@ -54,7 +54,16 @@ public:
     void StartSelected();
     void StopSelected();
     void ToggleSuspend();
-    void FolderProperties();
+    void FolderProperties();                   // a folder's, or a Project's properties
+    void ProjectProperties(TDClass& project);
+    void NewProjectDialog();                   // "&Project...": the properties of a new Project
+    void DefaultProperties();                  // "De&faults" / "&Properties..."
+    void RestoreDefaults();                    // "De&faults" / "&Restore"
+    void OptionsDialog();                      // "&Options..."
+    // Runs a modal dialog (exec when unset; tests answer it instead).
+    std::function<int(QDialog& dialog)> ExecDialog;
+    // Restarts the local web server after the port changed in the options.
+    std::function<void()> RestartServer;
     void Browse();
     void BrowseWith(const QString& programFile);  // a tool of the three tool lists
     std::string BrowseTarget() const;             // the address Browse opens, or empty
@@ -89,6 +98,8 @@ protected:
 private:
     void BuildWidgets();
     void BuildMenus();
+    void AddDialogMenus(QMenu* settings);
+    int RunDialog(QDialog& dialog);
     void HookEngine();
     void RestoreState();
     void StoreState();

@@ -259,11 +259,13 @@ TEST(FindFiles, ProjectTreeWalk) {
 #include "app/tool_list.h"
 
 TEST(ToolList, CaptionsAndPrograms) {
-    std::vector<Tool> tools = ParseToolList("Firefox=/usr/bin/firefox\r\n=\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit \r\nEmpty=\r\n");
+    // The menus offer the ticked entries with a program; the flag character is not part of it.
+    std::vector<Tool> tools = ParseToolList(
+        "Firefox=/usr/bin/firefoxx\r\n=x\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit x\r\nOff=/usr/bin/vio\r\n=/usr/bin/ed x\r\n");
     ASSERT_EQ(tools.size(), 3u);
     EXPECT_EQ(tools[0].caption, "Firefox");
     EXPECT_EQ(tools[0].program, "/usr/bin/firefox");
-    EXPECT_EQ(tools[1].caption, "/usr/bin/less");
-    EXPECT_EQ(tools[2].caption, "Edit");
-    EXPECT_EQ(tools[2].program, "/usr/bin/gedit");
+    EXPECT_EQ(tools[1].caption, "Edit");
+    EXPECT_EQ(tools[1].program, "/usr/bin/gedit");
+    EXPECT_EQ(tools[2].caption, "/usr/bin/ed");
 }

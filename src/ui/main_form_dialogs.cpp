@@ -1,0 +1,104 @@
+// The main window's Project properties, Defaults Project and options commands.
+#include <QMenu>
+
+#include "app/download_run.h"
+#include "app/map_page.h"
+#include "app/options_form.h"
+#include "app/project_prop_rules.h"
+#include "app/session.h"
+#include "app/window_state.h"
+#include "engine/queue_manager.h"
+#include "engine/site_map.h"
+#include "server/web_server.h"
+#include "store/defaults_project.h"
+#include "store/options.h"
+#include "store/ui_messages.h"
+#include "ui/add_keyword_dialog.h"
+#include "ui/main_form.h"
+#include "ui/options_dialog.h"
+#include "ui/project_prop_dialog.h"
+
+namespace qm::ui {
+
+int TMainForm::RunDialog(QDialog& dialog) {
+    return ExecDialog ? ExecDialog(dialog) : dialog.exec();
+}
+
+void TMainForm::AddDialogMenus(QMenu* settings) {
+    settings->addSeparator();
+    QMenu* defaults = settings->addMenu("De&faults");
+    defaults->setObjectName("miDefaults");
+    defaults->addAction("&Properties...", this, [this] { DefaultProperties(); })->setObjectName("miDefaultProperties");
+    defaults->addAction("&Restore", this, [this] { RestoreDefaults(); })->setObjectName("miDefaultRestore");
+    settings->addAction("&Options...", this, [this] { OptionsDialog(); })->setObjectName("miOptions");
+}
+
+void TMainForm::ProjectProperties(TDClass& project) {
+    if (!program_) return;
+    TdlgProp dlg(this);
+    // The keyword picker shows the Project's stored files; offered for the selected Project.
+    if (SelectedNode().project == &project) {
+        dlg.KeywordPicker = [this, &project](int kind) {
+            TdlgAddR picker(this);
+            picker.Prepare(kind, app::MapRootFolder(project.Folder), &GetMap(project), project.Caption);
+            return RunDialog(picker) == QDialog::Accepted ? picker.PickedCaption() : QString();
+        };
+    }
+    dlg.SetProject(project, false);
+    if (RunDialog(dlg) != QDialog::Accepted) return;
+    // Only what the user changed goes back: the engine and the scheduler may have changed
+    // the Project while the dialog was open.
+    app::CopyEditedSettings(project, dlg.Original(), dlg.Settings());
+    RefreshTree();
+    UpdateMap();
+    UpdateIcons();
+}
+
+void TMainForm::NewProjectDialog() {
+    if (!program_) return;
+    pages_->setCurrentWidget(pgProjects_);
+    TDClass workingCopy;
+    workingCopy.Assign(program_->GetSession().Defaults());
+    workingCopy.Caption = "http://";
+    TdlgProp dlg(this);
+    dlg.SetProject(workingCopy, false);
+    if (RunDialog(dlg) != QDialog::Accepted) return;
+    program_->Commands().Select(SelectedNode());
+    TDClass& p = program_->Commands().NewProject(dlg.Settings());
+    RefreshTree();
+    SelectNode(app::Node{p.Folder, &p});
+    UpdateIcons();
+}
+
+void TMainForm::DefaultProperties() {
+    if (!program_) return;
+    TDClass& defaults = program_->GetSession().Defaults();
+    TdlgProp dlg(this);
+    dlg.SetProject(defaults, true);
+    if (RunDialog(dlg) != QDialog::Accepted) return;
+    app::CopyEditedSettings(defaults, dlg.Original(), dlg.Settings());
+    edtLevel_->setValue(defaults.Lev);
+}
+
+void TMainForm::RestoreDefaults() {
+    if (!program_) return;
+    ResetToBuiltInDefaults(program_->GetSession().Defaults());
+    edtLevel_->setValue(program_->GetSession().Defaults().Lev);
+}
+
+void TMainForm::OptionsDialog() {
+    if (!program_) return;
+    TdlgOptions dlg(this);
+    dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
+    dlg.SetForm(app::FillOptionsForm(Options(), program_->State()));
+    if (RunDialog(dlg) != QDialog::Accepted) return;
+    app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), Options(), program_->State());
+    if (applied.portChanged) {
+        if (RestartServer) RestartServer();
+        else StartServer();
+    }
+    program_->Engine().Queue().SetConnectionCount(Options().HTTPCount);
+    UpdateMap();
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,218 @@
+// The rules under the Project properties and options dialogs: numbers typed into fields,
+// enabled controls, ticked lists, what OK hands back, and the options' ranges.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/dialog_values.h"
+#include "app/options_form.h"
+#include "app/project_prop_rules.h"
+#include "app/tool_list.h"
+#include "app/window_state.h"
+#include "store/options.h"
+#include "store/ui_messages.h"
+
+using namespace qm;
+using namespace qm::app;
+
+TEST(ProjectDialogRules, FieldTextsBecomeSettings) {
+    EXPECT_EQ(ReadNumber(" 42 ", 7), 42);
+    EXPECT_EQ(ReadNumber("-3", 7), -3);
+    EXPECT_EQ(ReadNumber("4x", 7), 7);
+    EXPECT_EQ(ReadNumber("", 7), 7);
+    EXPECT_EQ(ReadNumber("99999999999", 7), 7);  // does not fit in 32 bits
+
+    EXPECT_EQ(ReadLevel("abc"), 1);
+    EXPECT_EQ(ReadLevel("5000"), 999);
+    EXPECT_EQ(ReadSkipLevel("5", 2), 2);  // a Level of 2 caps the skip level
+    EXPECT_EQ(ReadSkipLevel("x", 2), 0);
+    EXPECT_EQ(ReadDay("31"), 30);
+    EXPECT_EQ(ReadDay(""), 0);
+    EXPECT_EQ(ReadDay("1"), 0);
+    EXPECT_EQ(ReadDay("0"), 0);
+    EXPECT_EQ(ReadDay("77"), 30);
+    EXPECT_EQ(ReadTotalSizeLimit("?"), 10000);
+    EXPECT_EQ(ReadFileCountLimit(""), 5000);
+    EXPECT_EQ(ReadCategorySize("", 100), 100);
+}
+
+TEST(ProjectDialogRules, NameFollowsAddressUntilItDiffers) {
+    std::string name = "http://";
+    name = MirroredName(name, "http://a");
+    name = MirroredName(name, "http://ab.org");
+    EXPECT_EQ(name, "http://ab.org");
+    name = "https:/ my site";  // first seven characters differ now
+    EXPECT_EQ(MirroredName(name, "http://ab.org/x"), "https:/ my site");
+    EXPECT_EQ(MirroredName("http://old", "http://new"), "http://new");
+}
+
+TEST(ProjectDialogRules, EnabledControls) {
+    TFileCategory c;
+    CategoryEnables e = CategoryControls(c);
+    EXPECT_TRUE(e.groups);
+    EXPECT_FALSE(e.minCheck);
+    c.Flags[2] = true;
+    c.Flags[4] = true;
+    e = CategoryControls(c);
+    EXPECT_TRUE(e.minCheck && e.maxCheck && e.maxEdit);
+    EXPECT_FALSE(e.minEdit);
+    c.Flags[0] = true;  // excluded
+    e = CategoryControls(c);
+    EXPECT_FALSE(e.groups || e.maxCheck || e.maxEdit);
+
+    const bool expected[6][6] = {
+        // time weekday day month once interval
+        {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 1, 0}, {1, 1, 0, 0, 1, 0},
+        {1, 0, 1, 0, 1, 0}, {1, 0, 1, 1, 1, 0}, {1, 0, 0, 0, 1, 1},
+    };
+    for (int when = 0; when < 6; ++when) {
+        ScheduleEnables s = ScheduleControls(when);
+        bool got[6] = {s.time, s.weekday, s.day, s.month, s.once, s.interval};
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], expected[when][i]) << when << " " << i;
+    }
+}
+
+TEST(ProjectDialogRules, TickedListsKeepTheirSelectionLine) {
+    TickedList list = ParseTickedList("gif\r\njpg\r\n");
+    ASSERT_EQ(list.Entries.size(), 2u);
+    EXPECT_EQ(FormatTickedList(list), "gif\r\njpg\r\n xx");  // no selection line: all ticked
+    SetTicked(list, 1, false);
+    EXPECT_TRUE(AddTickedEntry(list, "  png "));
+    EXPECT_FALSE(AddTickedEntry(list, "   "));
+    EXPECT_EQ(FormatTickedList(list), "gif\r\njpg\r\npng\r\n xox");
+    EXPECT_EQ(RemoveTickedEntry(list, 1), "jpg");
+    EXPECT_EQ(RemoveTickedEntry(list, 9), "");
+    EXPECT_EQ(FormatTickedList(list), "gif\r\npng\r\n xx");
+
+    TickedList only = ParseTickedList("zip");
+    EXPECT_EQ(RemoveTickedEntry(only, 0), "zip");
+    EXPECT_EQ(FormatTickedList(only), "");  // the only extension removed: empty text
+}
+
+TEST(ProjectDialogRules, OkHandsBackOnlyWhatTheUserChanged) {
+    TDClass live;
+    live.URL = "http://a.org/";
+    live.Caption = "A";
+    live.Lev = 2;
+    live.When = 1;
+    live.Once = true;
+    live.RSrvsEx = "ads\r\n x";
+    TDClass original, edited;
+    original.Assign(live);
+    edited.Assign(live);
+    // While the dialog is open the engine and the scheduler change the Project.
+    live.When = 0;  // a "Once" schedule switched to manual
+    live.LastStart = 12345.5;
+    live.S200 = 17;
+    live.StatusText = "Downloading";
+    // The user changes the level and a keyword list.
+    edited.Lev = 4;
+    edited.RSrvsEx = "ads\r\ntrack\r\n xx";
+    edited.LastStart = 1;  // never handed back
+    CopyEditedSettings(live, original, edited);
+    EXPECT_EQ(live.Lev, 4);
+    EXPECT_EQ(live.RSrvsEx, "ads\r\ntrack\r\n xx");
+    EXPECT_EQ(live.When, 0);
+    EXPECT_TRUE(live.Once);
+    EXPECT_EQ(live.LastStart, 12345.5);
+    EXPECT_EQ(live.S200, 17);
+    EXPECT_EQ(live.Caption, "A");
+    // A schedule the user did change wins.
+    edited.When = 3;
+    CopyEditedSettings(live, original, edited);
+    EXPECT_EQ(live.When, 3);
+}
+
+TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
+    TOptions o;
+    o.Reset();
+    WindowState st;
+    OptionsForm f = FillOptionsForm(o, st);
+    EXPECT_EQ(f.timeOutSeconds, "300");
+    f.timeOutSeconds = "abc";
+    f.connections = "";
+    f.port = "800";
+    f.proxyAddr = std::string(60, 'p');
+    f.proxyPort = "0";
+    f.downloadFolder = "/srv/sites";
+    f.diskSpace = "lots";
+    f.autoSaveMinutes = "soon";
+    OptionsApplied a = ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.TimeOut, 300000);
+    EXPECT_EQ(o.HTTPCount, 10);
+    EXPECT_FALSE(a.portChanged);
+    EXPECT_EQ(o.ProxyAddr.size(), 50u);
+    EXPECT_EQ(o.ProxyPort, 1);
+    EXPECT_EQ(o.PathPrefix, "/srv/sites/");
+    EXPECT_TRUE(a.folderChanged);
+    EXPECT_EQ(o.DiskSpace, 5);
+    EXPECT_EQ(st.Int("iAutoSave"), 5);
+
+    // The time-out in milliseconds never overflows; the port stays a port.
+    EXPECT_EQ(TakeBackTimeOut("99999999"), INT_MAX / 1000 * 1000);
+    EXPECT_EQ(TakeBackTimeOut("0"), 1000);
+    EXPECT_EQ(TakeBackPort("70000", 800), 65535);
+    EXPECT_EQ(TakeBackPort("-1", 800), 1);
+    EXPECT_EQ(TakeBackPort("x", 800), 800);
+    f = FillOptionsForm(o, st);
+    f.port = "8123";
+    EXPECT_TRUE(ApplyOptionsForm(f, o, st).portChanged);
+    EXPECT_FALSE(ApplyOptionsForm(f, o, st).portChanged);
+    f.connections = "500";
+    ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.HTTPCount, 100);  // the most the connection pool takes
+    EXPECT_EQ(TakeBackDownloadFolder(""), DefaultDownloadFolder());
+    EXPECT_EQ(TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
+
+    std::string free = FreeSpaceText("/no/such/folder/below/root");
+    EXPECT_NE(free.find(" " + UIMessage(45)), std::string::npos) << free;
+    EXPECT_EQ(FreeSpaceText("relative/folder"), "");
+}
+
+TEST(OptionsDialogRules, UserAgentSelector) {
+    TOptions o;
+    o.Reset();
+    WindowState st;
+    o.UAgent = "Quillmoor/1.0";
+    OptionsForm f = FillOptionsForm(o, st);
+    EXPECT_TRUE(f.agentFromList);
+    EXPECT_EQ(f.agentIndex, 0);
+    f.agentIndex = 6;  // "Anonymous"
+    ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.UAgent, "");
+    f = FillOptionsForm(o, st);
+    EXPECT_TRUE(f.agentFromList);
+    EXPECT_STREQ(UserAgentEntries()[f.agentIndex].caption, "Anonymous");
+    o.UAgent = "MyBot/2";
+    f = FillOptionsForm(o, st);
+    EXPECT_FALSE(f.agentFromList);
+    EXPECT_EQ(f.agentText, "MyBot/2");
+    f.agentText = "Other/3";
+    ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.UAgent, "Other/3");
+}
+
+TEST(OptionsDialogRules, ToolEntriesReadSafely) {
+    ToolEntry e = ParseToolEntry("Firefox=/usr/bin/firefoxx");
+    EXPECT_EQ(e.caption, "Firefox");
+    EXPECT_EQ(e.program, "/usr/bin/firefox");
+    EXPECT_TRUE(e.ticked);
+    e = ParseToolEntry("Off=/usr/bin/lesso");
+    EXPECT_EQ(e.program, "/usr/bin/less");
+    EXPECT_FALSE(e.ticked);
+    for (const char* shortLine : {"", "=", "x", "no equals", "a="}) {
+        e = ParseToolEntry(shortLine);
+        EXPECT_EQ(e.program, "") << shortLine;
+        EXPECT_FALSE(e.ticked) << shortLine;
+    }
+    EXPECT_EQ(ParseToolEntry("a=b=cx").program, "b=c");
+    std::vector<ToolEntry> list = ParseToolEntries("A=/a x\r\nB=/bo\r\n");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(FormatToolEntries(list), "A=/a x\r\nB=/bo\r\n");
+    ToolEntry made;
+    EXPECT_FALSE(MakeToolEntry("Name", "  ", made));
+    ASSERT_TRUE(MakeToolEntry("We=ird\r\n", "/opt/web/bin/browse", made));
+    EXPECT_EQ(FormatToolEntry(made), "Weird=/opt/web/bin/browsex");
+    ASSERT_TRUE(MakeToolEntry("", "/opt/web/bin/browse", made));
+    EXPECT_EQ(made.caption, "browse");
+}
