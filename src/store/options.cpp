@@ -45,6 +45,7 @@ void TOptions::Reset() {
     FtpPassive = false;
     SSLAnyCert = false;
     ExtLast = false;
+    BookmarksFile.clear();
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

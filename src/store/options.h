@@ -41,6 +41,7 @@ struct TOptions {
     bool FtpPassive = false; // FTP data connections passive from the start
     bool SSLAnyCert = false; // https: accept certificates the system does not trust
     bool ExtLast = false;    // stored names made from a query keep the extension last
+    std::string BookmarksFile;  // a bookmarks HTML file offered in the bookmarks menu
     // Stored beside the record.
     std::string HTTPUser, HTTPPass;  // plain text in memory, letter-pair encoded when stored
     std::string UAgent;
