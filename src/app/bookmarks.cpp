@@ -146,7 +146,8 @@ struct DirId {
 
 void ReadFavoritesLevel(const fs::path& folder, BookmarkLevel& level, int depth, std::set<DirId>& seen) {
     struct stat st{};
-    if (::stat(folder.c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) return;
+    if (::stat(folder.c_str(), &st) != 0) return;
+    seen.insert({st.st_dev, st.st_ino});
     std::vector<std::pair<std::string, fs::path>> folders, shortcuts;
     std::error_code ec;
     std::size_t count = 0;
@@ -169,6 +170,8 @@ void ReadFavoritesLevel(const fs::path& folder, BookmarkLevel& level, int depth,
     sortUnique(shortcuts);
     for (const auto& [caption, path] : folders) {
         if (depth >= kBookmarkMaxDepth) break;
+        // A folder reached before (a link back up the tree) is left out.
+        if (::stat(path.c_str(), &st) != 0 || seen.count({st.st_dev, st.st_ino})) continue;
         BookmarkItem* sub = level.AddFolder(caption);
         if (!sub) return;
         BookmarkLevel inner = level.Inner(*sub);

@@ -120,7 +120,7 @@ int Plugins::Load(const std::string& programFolder, TQueueManager& queue, const 
         auto before = host.manager->OnItemStored;
         host.manager->OnItemStored = [&host, before](TQueueManager& sender, TGetRec& record) {
             if (before) before(sender, record);
-            for (const Listener& l : host.listeners) l.fn(l.context, record.URL.c_str(), record.FName.c_str());
+            for (const Host::Listener& l : host.listeners) l.fn(l.context, record.URL.c_str(), record.FName.c_str());
         };
     };
     h.queue.queue_count = [](QMPQueueManager* q) {

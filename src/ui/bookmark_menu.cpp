@@ -10,10 +10,10 @@
 
 #include "app/bookmark_project.h"
 #include "app/session.h"
+#include "engine/queue_manager.h"
 #include "platform/program_folder.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
-#include "ui/folder_prop_dialog.h"
 #include "ui/language.h"
 #include "ui/main_form.h"
 
@@ -99,7 +99,6 @@ int ScreenMaxPerMenu() {
 
 void InstallLanguage(TMainForm& form) {
     MarkUserData(form.Tree());
-    AddTemplateDialog([&form]() -> QWidget* { return new TdlgFolderProp(&form); });
     form.Core().LoadLanguage = [&form] {
         std::string error;
         if (!LoadLanguage(platform::ProgramFile(app::kLanguageFileName), error))
@@ -115,6 +114,7 @@ void InstallLanguage(TMainForm& form) {
         if (!WriteLanguageFile(platform::ProgramFile(app::kLanguageFileName), error))
             form.ShowError(error, UIMessage(3));
     });
+    MarkUserData(intl);
     form.addAction(intl);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "store/ui_messages.h"
+#include "ui/folder_prop_dialog.h"
 
 namespace qm::ui {
 
@@ -26,7 +27,8 @@ std::string S(const QString& s) { return s.toStdString(); }
 // holds to show it as plain text.
 constexpr const char* kPlainHint = "qmPlainHint";
 // Set on views whose items are the user's data (the Project tree): their items are never
-// written to or read from a language file.
+// written to or read from a language file. Other objects marked so (the hidden commands) are
+// left out of the template.
 constexpr const char* kUserData = "qmUserData";
 
 std::vector<QPointer<QWidget>>& Windows() {
@@ -44,7 +46,8 @@ bool Registered(const QObject* o) {
 const QObject* OwnerWindow(const QObject* o) {
     for (const QObject* p = o->parent(); p; p = p->parent()) {
         if (Registered(p)) return p;
-        if (p->isWidgetType() && static_cast<const QWidget*>(p)->isWindow()) return p;
+        // Menus are popup windows of their own but belong to the window that holds them.
+        if (p->isWidgetType() && static_cast<const QWidget*>(p)->isWindow() && !qobject_cast<const QMenu*>(p)) return p;
     }
     return nullptr;
 }
@@ -141,13 +144,18 @@ private:
 QString HintOf(const QObject* o) {
     QVariant plain = o->property(kPlainHint);
     if (plain.isValid()) return plain.toString();
-    if (auto* a = qobject_cast<const QAction*>(o)) return a->toolTip() == a->text() ? QString() : a->toolTip();
+    // An action's tool tip defaults to its caption: only a status text set by the program is
+    // its own hint.
+    if (auto* a = qobject_cast<const QAction*>(o)) return a->statusTip();
     if (auto* w = qobject_cast<const QWidget*>(o)) return w->toolTip();
     return {};
 }
 
 std::vector<std::function<QWidget*()>>& TemplateDialogs() {
-    static std::vector<std::function<QWidget*()>> makers;
+    // The dialogs opened on demand; others add themselves with AddTemplateDialog.
+    static std::vector<std::function<QWidget*()>> makers = {
+        [] { return new TdlgFolderProp(Windows().empty() ? nullptr : Windows().front().data()); },
+    };
     return makers;
 }
 
@@ -199,6 +207,7 @@ app::WindowTexts CollectWindowTexts(QWidget* window) {
     texts.name = S(window->objectName());
     texts.title = S(window->windowTitle());
     for (QObject* o : Components(window)) {
+        if (o->property(kUserData).toBool() && !qobject_cast<QTreeWidget*>(o)) continue;
         app::ComponentTexts c;
         c.name = S(o->objectName());
         if (auto* a = qobject_cast<QAction*>(o)) {

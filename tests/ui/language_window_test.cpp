@@ -95,7 +95,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
     fs::copy_file(Source("lang/qm.int.de"), home + "/qm.int");
     // A text that looks like markup stays text.
     std::string file = qm::test::ReadFile(home + "/qm.int");
-    file.insert(file.find("[MainForm]") + 12, "lblAddress.Caption=<b>Adresse:</b>\r\n");
+    file.insert(file.find("[LogWindow]"), "lblAddress.Caption=<b>Adresse:</b>\r\n");
     ASSERT_TRUE(qm::test::WriteFile(home + "/qm.int", file));
     {
         TMainForm form;
