@@ -100,6 +100,8 @@ int ScreenMaxPerMenu() {
 void InstallLanguage(TMainForm& form) {
     MarkUserData(form.Tree());
     form.Core().LoadLanguage = [&form] {
+        // Only the program folder's file, never one in the current folder.
+        if (platform::ProgramFolder().empty()) return;
         std::string error;
         if (!LoadLanguage(platform::ProgramFile(app::kLanguageFileName), error))
             form.Log().Route(-1, error, kStatusAnalysis);
