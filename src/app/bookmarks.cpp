@@ -43,6 +43,39 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
+// Exported bookmark files escape "&", "<", ">" and quotes in titles and addresses; the
+// common entities and numeric ASCII references are read back (others stay as written).
+std::string DecodeEntities(std::string_view s) {
+    static const std::pair<std::string_view, char> named[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&apos;", '\''}};
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        bool done = false;
+        if (s[i] == '&') {
+            for (const auto& [entity, c] : named)
+                if (s.substr(i, entity.size()) == entity) {
+                    out += c;
+                    i += entity.size();
+                    done = true;
+                    break;
+                }
+            if (!done && s.substr(i, 2) == "&#") {
+                std::size_t j = i + 2;
+                int code = 0;
+                while (j < s.size() && j < i + 5 && s[j] >= '0' && s[j] <= '9') code = code * 10 + (s[j++] - '0');
+                if (j > i + 2 && j < s.size() && s[j] == ';' && code >= 32 && code < 127) {
+                    out += static_cast<char>(code);
+                    i = j + 1;
+                    done = true;
+                }
+            }
+        }
+        if (!done) out += s[i++];
+    }
+    return out;
+}
+
 // The text between the first ">" at or after from and the next "<"; false without ">".
 bool TextAfterTag(std::string_view line, std::size_t from, std::string& text) {
     const std::size_t gt = line.find('>', from);
@@ -75,6 +108,7 @@ void ReadHtmlLevel(const std::vector<std::string>& lines, std::size_t& pos, Book
         if (const std::size_t h3 = FindNoCase(line, "<H3"); h3 != std::string::npos) {
             std::string title;
             TextAfterTag(line, h3, title);
+            title = DecodeEntities(title);
             if (depth >= kBookmarkMaxDepth) {
                 ++flattened;
                 continue;
@@ -90,7 +124,7 @@ void ReadHtmlLevel(const std::vector<std::string>& lines, std::size_t& pos, Book
             if (!level.AddSeparator()) return;
         } else if (FindNoCase(line, "<A ") != std::string::npos && FindNoCase(line, "HREF") != std::string::npos) {
             std::string url, title;
-            if (ParseAnchor(line, url, title) && !level.AddLink(title, url)) return;
+            if (ParseAnchor(line, url, title) && !level.AddLink(DecodeEntities(title), DecodeEntities(url))) return;
         }
     }
 }

@@ -68,7 +68,7 @@ TEST(Bookmarks, HtmlAndHotListFiles) {
                              "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
                              "<DT><A HREF='x.htm'>Title</A>\n"
                              "<DT><A HREF = \"http://a/b c\" ADD_DATE=\"1\">Spaced</A>\n"
-                             "<DT><A HREF=http://bare/>Bare</A>\n"
+                             "<DT><A HREF=http://bare/?a=1&amp;b=2>Bare &#60;3&#x;</A>\n"
                              "<DT><A HREF=\"http://nogt\"\n"  // no ">": nothing
                              "<HR>\n"
                              "<DT><H3 FOLDED>Folder &amp; more</H3>\n<DL><p>\n"
@@ -82,9 +82,10 @@ TEST(Bookmarks, HtmlAndHotListFiles) {
     EXPECT_EQ(root.children[0].caption, "Title");
     EXPECT_EQ(root.children[1].url, "http://a/b");
     EXPECT_EQ(root.children[1].caption, "Spaced");
-    EXPECT_EQ(root.children[2].url, "http://bare/");
+    EXPECT_EQ(root.children[2].url, "http://bare/?a=1&b=2");
+    EXPECT_EQ(root.children[2].caption, "Bare <3&#x;");
     EXPECT_EQ(root.children[3].kind, Kind::Separator);
-    EXPECT_EQ(root.children[4].caption, "Folder &amp; more");
+    EXPECT_EQ(root.children[4].caption, "Folder & more");  // exported files escape "&"
     ASSERT_EQ(root.children[4].children.size(), 1u);
     EXPECT_EQ(root.children[5].caption, "After");
 
