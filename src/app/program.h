@@ -99,6 +99,8 @@ public:
     // Defaults Project, the site maps and the tree store. Runs once.
     void Close();
     bool Closed() const { return closed_; }
+    // From the start of closing on (events are still handled while it waits for the engine).
+    bool Closing() const { return closing_ || closed_; }
     const std::string& SaveError() const { return saveError_; }
     // "Save changes" and the auto-save: window state, options, Defaults Project, store.
     bool SaveAll(std::string& error);

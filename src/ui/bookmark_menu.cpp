@@ -124,8 +124,11 @@ void StartBookmarkImport(TMainForm& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
     app::BookmarkSources sources = app::MachineSources(form.Core().GetSession().Registry(),
                                                        Options().BookmarksFile, ScreenMaxPerMenu());
-    auto* bookmarker = new TBookmarker(std::move(sources), [&form](app::BookmarkItem root) {
-        if (form.Core().Closed()) return;
+    // The hand-over may arrive while the program closes (closing waits for the engine with the
+    // event loop running, also from the window's destructor): then the menu is not made.
+    app::Program* core = &form.Core();
+    auto* bookmarker = new TBookmarker(std::move(sources), [&form, core](app::BookmarkItem root) {
+        if (core->Closing()) return;
         QMenu* file = form.findChild<QMenu*>("miFile");
         if (!file) return;
         auto* bookmarks = new TBookmarks(&form);
@@ -135,10 +138,10 @@ void StartBookmarkImport(TMainForm& form) {
         bookmarks->SetBookmarks(std::move(root));
         bookmarks->SetMenu(ifav);
         bookmarks->OnURL = [&form](TBookmarks&, const std::string& title, const std::string& url) {
-            app::Program& core = form.Core();
+            app::Program& program = form.Core();
             if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
-            TDClass& p = app::ProjectFromBookmark(core.Commands(), core.GetSession().Tree(),
-                                                  core.GetSession().Defaults(), title, url);
+            TDClass& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
+                                                  program.GetSession().Defaults(), title, url);
             form.RefreshTree();
             form.SelectNode(app::Node{p.Folder, &p});
         };
