@@ -103,6 +103,11 @@ bool DownloadRun::Restart(TDClass& project, std::string& why) {
 }
 
 void DownloadRun::StopProject(TDClass& project) { queue_->StopProject(project); }
+void DownloadRun::ForgetProject(TDClass& project) {
+    queue_->StopProject(project);
+    project.OnProjectChange = nullptr;
+    std::erase(started_, &project);
+}
 bool DownloadRun::Suspended() const { return queue_->Suspended(); }
 void DownloadRun::SetSuspended(bool suspended) { queue_->SetSuspended(suspended); }
 

@@ -62,6 +62,7 @@ public:
     // The engine side of the tree commands (the desktop's Start and the scheduler restart).
     bool StartProject(TDClass& project, std::string& why) override { return Restart(project, why); }
     void StopProject(TDClass& project) override;
+    void ForgetProject(TDClass& project) override;
     bool Suspended() const override;
     void SetSuspended(bool suspended) override;
 

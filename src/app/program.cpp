@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "app/download_run.h"
+#include "app/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -46,6 +47,7 @@ struct Program::Parts {
     TScheduler scheduler;
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
+    Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
 Program::Program(Clock& clock, Confirmation& answers)
@@ -54,7 +56,7 @@ Program::Program(Clock& clock, Confirmation& answers)
 Program::~Program() {
     Parts& p = *parts_;
     if (p.run && !closed_) Close();
-    if (FinishPlugins) FinishPlugins();
+    p.plugins.Finish();
     if (p.run) p.run->Queue().StopAll();
     p.quarter.reset();
     p.second.reset();
@@ -73,6 +75,7 @@ Session& Program::GetSession() { return parts_->session; }
 DownloadRun& Program::Engine() { return *parts_->run; }
 TreeCommands& Program::Commands() { return *parts_->commands; }
 WindowState& Program::State() { return parts_->state; }
+Plugins& Program::PluginList() { return parts_->plugins; }
 TScheduler& Program::Scheduler() { return parts_->scheduler; }
 
 Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
@@ -106,7 +109,10 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     RunSettings run;
     run.message = settings.message;
     p.run = std::make_unique<DownloadRun>(p.session, run);
-    if (LoadPlugins) LoadPlugins();
+    if (settings.loadPlugins) {
+        p.plugins.OnLog = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
+        p.plugins.Load(platform::ProgramFolder(), p.run->Queue(), Options());
+    }
     if (LoadLanguage) LoadLanguage();
 
     if (settings.startServer) {

@@ -30,6 +30,7 @@ class TScheduler;
 namespace qm::app {
 
 class DownloadRun;
+class Plugins;
 class Session;
 class WindowState;
 
@@ -50,6 +51,7 @@ struct ProgramSettings {
     bool singleInstance = true;
     bool startServer = true;
     bool runTimers = true;
+    bool loadPlugins = true;        // the plug-ins of the program folder
     // Where the engine's messages go (standard error when not set).
     std::function<void(const std::string& line)> message;
 };
@@ -75,8 +77,9 @@ public:
     // Status bar texts: panel 3 the selected Project's size, panel 4 the speed. Raised when
     // the text changes.
     std::function<void(int panel, const std::string& text)> OnStatusText;
-    // Plug-ins and the language file (not loaded yet: empty hooks).
-    std::function<void()> LoadPlugins, LoadLanguage, FinishPlugins;
+    // The language file: the desktop program applies "qm.int" of the program folder to its
+    // windows here (after the options and the queue manager, before the server starts).
+    std::function<void()> LoadLanguage;
 
     Session& GetSession();
     DownloadRun& Engine();
@@ -84,6 +87,7 @@ public:
     WindowState& State();
     TScheduler& Scheduler();
     const CommandLine& Line() const { return line_; }
+    Plugins& PluginList();
 
     // The Projects the command line started.
     const std::vector<TDClass*>& StartedByCommandLine() const { return commandLineStarted_; }
@@ -95,6 +99,8 @@ public:
     // Defaults Project, the site maps and the tree store. Runs once.
     void Close();
     bool Closed() const { return closed_; }
+    // From the start of closing on (events are still handled while it waits for the engine).
+    bool Closing() const { return closing_ || closed_; }
     const std::string& SaveError() const { return saveError_; }
     // "Save changes" and the auto-save: window state, options, Defaults Project, store.
     bool SaveAll(std::string& error);

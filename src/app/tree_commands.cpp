@@ -123,6 +123,7 @@ bool TreeCommands::DeleteProject(TDClass& project, bool partOfCut) {
     const bool hasFiles = !GetMap(project).Empty();
     if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, UIMessage(7) + " ?", UIMessage(6))) DeleteProjectFiles(project);
     DeleteMap(project);
+    if (engine_) engine_->ForgetProject(project);
     std::unique_ptr<TDClass> gone = tree_.TakeProject(project);
     Forget(node);
     return gone != nullptr;

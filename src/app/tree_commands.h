@@ -44,6 +44,8 @@ public:
     // The Start command on one Project (empties the seen-address list, queues its address).
     virtual bool StartProject(TDClass& project, std::string& why) = 0;
     virtual void StopProject(TDClass& project) = 0;
+    // The Project is about to be destroyed: the engine keeps no pointer to it.
+    virtual void ForgetProject(TDClass&) {}
     virtual bool Suspended() const = 0;
     virtual void SetSuspended(bool suspended) = 0;
 };

@@ -46,6 +46,7 @@ void TOptions::Reset() {
     SSLAnyCert = false;
     ExtLast = false;
     KeepAlive = true;
+    BookmarksFile.clear();
     HTTPUser.clear();
     HTTPPass.clear();
     UAgent = "Velloran/3.0";

@@ -43,6 +43,7 @@ struct TOptions {
     bool ExtLast = false;    // stored names made from a query keep the extension last
     bool KeepAlive = true;   // an answer with a length leaves its connection open for the next
                              // address on the same server
+    std::string BookmarksFile;  // a bookmarks HTML file offered in the bookmarks menu
     // Stored beside the record.
     std::string HTTPUser, HTTPPass;  // plain text in memory, letter-pair encoded when stored
     std::string UAgent;

@@ -142,6 +142,7 @@ void LoadOptions(TOptions& o, RegKey& key, TDClass& defaults, std::vector<std::s
     io.Bool("SSLAnyCert", o.SSLAnyCert);
     io.Bool("ExtLast", o.ExtLast);
     io.Bool("KeepAlive", o.KeepAlive);
+    io.Str("BookmarksFile", o.BookmarksFile);
     if (o.UseProxy && o.ProxyType == 0) o.ProxyType = 1;
     LoadDefaultsProject(defaults, key, warnings);
 }
@@ -161,6 +162,7 @@ const std::vector<OptionName>& OptionNames() {
         {"Priority", true, false},    {"LowMemory", true, true},   {"DiskSpace", true, false},
         {"DDs", false, false},        {"FtpPassive", true, true},  {"SSLAnyCert", true, true},
         {"ExtLast", true, true},      {"KeepAlive", true, true},
+        {"BookmarksFile", false, false},
     };
     return names;
 }
@@ -182,7 +184,7 @@ std::vector<OptionValue> OptionValues(const TOptions& o) {
         I("ADiscTime", o.ADiscTime), I("Retries", o.Retries), I("ConnRetries", o.ConnRetries),
         I("Priority", o.Priority), B("LowMemory", o.LowMemory), I("DiskSpace", o.DiskSpace),
         S("DDs", o.DDs.Text()), B("FtpPassive", o.FtpPassive), B("SSLAnyCert", o.SSLAnyCert),
-        B("ExtLast", o.ExtLast), B("KeepAlive", o.KeepAlive),
+        B("ExtLast", o.ExtLast), B("KeepAlive", o.KeepAlive), S("BookmarksFile", o.BookmarksFile),
     };
 }
 

@@ -84,6 +84,10 @@ void SetUIMessages(std::string_view text) {
     for (std::size_t i = 0; i < lines.size() && i < kUIMessageCount; ++i) Table()[i] = lines[i];
 }
 
+void SetUIMessage(int index, std::string_view text) {
+    if (index >= 0 && index < kUIMessageCount) Table()[index] = std::string(text);
+}
+
 void ResetUIMessages() {
     for (int i = 0; i < kUIMessageCount; ++i) Table()[i] = kBuiltIn[i];
 }

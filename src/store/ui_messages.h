@@ -11,6 +11,8 @@ constexpr int kUIMessageCount = 53;
 const std::string& UIMessage(int index);
 // Replaces the table from CR LF separated text (entries beyond the given lines are kept).
 void SetUIMessages(std::string_view text);
+// Replaces one text (an index outside the table changes nothing).
+void SetUIMessage(int index, std::string_view text);
 // Restores the built-in English texts.
 void ResetUIMessages();
 

@@ -1,5 +1,6 @@
 // The keyword picker window.
 #include "ui/add_keyword_dialog.h"
+#include "ui/language.h"
 
 #include <QDialogButtonBox>
 #include <QVBoxLayout>
@@ -25,6 +26,8 @@ TdlgAddR::TdlgAddR(QWidget* parent) : QDialog(parent) {
     l->addWidget(buttons);
     connect(tree_, &TDirTree::nodeSelected, this, &TdlgAddR::UpdateOk);
     resize(360, 420);
+    RegisterLanguageWindow(this);
+    ApplyLanguage(this);
 }
 
 void TdlgAddR::Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,

@@ -1,5 +1,6 @@
 // The folder properties dialog.
 #include "ui/folder_prop_dialog.h"
+#include "ui/language.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -30,13 +31,17 @@ TdlgFolderProp::TdlgFolderProp(QWidget* parent) : QDialog(parent) {
     description_->setObjectName("lblDescription");
 
     auto* general = new QGroupBox("General:", this);
+    general->setObjectName("gbGeneral");
     edtName_ = new QLineEdit(general);
     edtName_->setObjectName("edtName");
     auto* gl = new QHBoxLayout(general);
-    gl->addWidget(new QLabel("Folder name:", general));
+    auto* lblName = new QLabel("Folder name:", general);
+    lblName->setObjectName("lblName");
+    gl->addWidget(lblName);
     gl->addWidget(edtName_);
 
     auto* dirBox = new QGroupBox("Download directory:", this);
+    dirBox->setObjectName("gbDirectory");
     edtDir_ = new QLineEdit(dirBox);
     edtDir_->setObjectName("edtDir");
     files_ = new QFileSystemModel(this);
@@ -69,6 +74,8 @@ TdlgFolderProp::TdlgFolderProp(QWidget* parent) : QDialog(parent) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addWidget(buttons);
+    RegisterLanguageWindow(this);
+    ApplyLanguage(this);
 
     connect(files_, &QFileSystemModel::directoryLoaded, this, [this] {
         if (!scrollPending_ || !picker_->currentIndex().isValid()) return;

@@ -6,25 +6,32 @@
 #include <QInputDialog>
 
 #include "store/options.h"
+#include "ui/language.h"
 
 namespace qm::ui {
 
 TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
     : QDockWidget("Messages Window", parent), model_(model) {
     setObjectName("LogWindow");
+    RegisterLanguageWindow(this);
     list_ = new QListWidget(this);
     list_->setObjectName("lstLog");
     list_->setUniformItemSizes(true);
     setWidget(list_);
 
     menu_ = new QMenu("&Settings", this);
+    menu_->setObjectName("miSettings");
     track_ = menu_->addAction("&Track", this, &TLogWindow::Track);
+    track_->setObjectName("miTrack");
     pause_ = menu_->addAction("&Pause", this, &TLogWindow::Pause);
+    pause_->setObjectName("miPause");
     QMenu* filter = menu_->addMenu("Fil&ter");
+    filter->setObjectName("miFilter");
     const char* names[3] = {"&Connect status", "&Download progress", "D&isconnect status"};
     for (int tag = 0; tag < 3; ++tag) {
         filters_[tag] = filter->addAction(names[tag], this, [this, tag] { Filter(tag); });
         filters_[tag]->setData(tag);
+        filters_[tag]->setObjectName(QString("miFilter%1").arg(tag));
         filters_[tag]->setCheckable(true);
     }
     track_->setCheckable(true);
@@ -32,15 +39,18 @@ TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
     menu_->addSeparator();
     QAction* clear = menu_->addAction("C&lear", this, &TLogWindow::ClearLog);
     clear->setShortcut(Qt::Key_F8);
-    menu_->addAction("&Save to file...", this, &TLogWindow::SaveAs);
+    clear->setObjectName("miClear");
+    menu_->addAction("&Save to file...", this, &TLogWindow::SaveAs)->setObjectName("miSaveLog");
     QAction* find = menu_->addAction("&Find...", this, &TLogWindow::FindAsk);
     find->setShortcut(QKeySequence("Ctrl+F"));
+    find->setObjectName("miFindLog");
     find->setShortcutContext(Qt::WidgetWithChildrenShortcut);  // the main window's Find keeps Ctrl+F
     findNext_ = menu_->addAction("Find &Next", this, &TLogWindow::FindNext);
     findNext_->setShortcut(QKeySequence("Ctrl+L"));
+    findNext_->setObjectName("miFindNext");
     findNext_->setEnabled(false);
     menu_->addSeparator();
-    menu_->addAction("&Close", this, [this] { close(); });
+    menu_->addAction("&Close", this, [this] { close(); })->setObjectName("miCloseLog");
     addAction(find);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this,
@@ -127,6 +137,7 @@ void TLogWindow::closeEvent(QCloseEvent* e) {
 TWndProgress::TWndProgress(app::LogModel& model, QWidget* parent)
     : QDockWidget("Download Progress", parent), model_(model) {
     setObjectName("WndProgress");
+    RegisterLanguageWindow(this);
     list_ = new QListWidget(this);
     list_->setObjectName("lstProgress");
     list_->setUniformItemSizes(true);

@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -46,6 +45,8 @@
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
 #include "ui/image_list.h"
+#include "ui/bookmark_menu.h"
+#include "ui/language.h"
 
 namespace qm::ui {
 
@@ -139,6 +140,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle("Brantforge Quillmoor 1.0");
     setWindowIcon(Picture(0));
     setAcceptDrops(true);
+    RegisterLanguageWindow(this);
     static QtClipboard clipboard;
     platform::SetSystemClipboard(&clipboard);
     BuildWidgets();
@@ -196,7 +198,9 @@ void TMainForm::BuildWidgets() {
     edtLevel_->setObjectName("edtLevel");
     edtLevel_->setRange(0, 99);
     edtLevel_->setPrefix("Level ");
-    address->addWidget(new QLabel(" Address: ", address));
+    auto* lblAddress = new QLabel(" Address: ", address);
+    lblAddress->setObjectName("lblAddress");
+    address->addWidget(lblAddress);
     address->addWidget(edtURL_);
     address->addWidget(edtLevel_);
     connect(edtURL_, &QLineEdit::returnPressed, this, &TMainForm::AddressEntered);
@@ -268,7 +272,9 @@ void TMainForm::BuildMenus() {
         return a;
     };
     QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("miFile");
     QMenu* newMenu = file->addMenu("&New");
+    newMenu->setObjectName("miNew");
     act(newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
     act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
     file->addSeparator();
@@ -281,6 +287,7 @@ void TMainForm::BuildMenus() {
     act(file, "E&xit", "miExit", [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("miEdit");
     act(edit, "Cu&t", "miCut", [this] {
         if (program_ && program_->Commands().Cut(SelectedNode())) RefreshTree();
     }, QKeySequence::Cut);
@@ -298,6 +305,7 @@ void TMainForm::BuildMenus() {
     }, QKeySequence(Qt::Key_F2));
     edit->addSeparator();
     QMenu* find = edit->addMenu("Find");
+    find->setObjectName("miFindMenu");
     QAction* findFiles = act(find, "&Files or Folders...", "miFind", [this] {
         auto* dlg = new QDialog(this);
         dlg->setObjectName("dlgFind");
@@ -320,6 +328,7 @@ void TMainForm::BuildMenus() {
     findFiles->setStatusTip("Find Project, folder or file");
 
     QMenu* project = menuBar()->addMenu("&Project");
+    project->setObjectName("miProject");
     act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
     act(project, "Sto&p", "miStop", [this] { StopSelected(); });
     miSuspend_ = act(project, Q(UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
@@ -350,6 +359,7 @@ void TMainForm::BuildMenus() {
     }
 
     QMenu* view = menuBar()->addMenu("&View");
+    view->setObjectName("miView");
     // The two pages can be hidden ("pgProjects", "pgMap"); one always stays.
     for (QWidget* page : {pgProjects_, pgMap_}) {
         QAction* a = view->addAction(page == pgProjects_ ? "&Projects" : "Site &Map");
@@ -369,6 +379,7 @@ void TMainForm::BuildMenus() {
     }
     view->addSeparator();
     QMenu* messages = view->addMenu("Messages");
+    messages->setObjectName("miMessages");
     miPanel_ = act(messages, "&Panel", "miPanel", [this] {
         progressWindow_->setVisible(miPanel_->isChecked());
     });
@@ -423,6 +434,7 @@ void TMainForm::BuildMenus() {
 TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::string& error) {
     clock_ = std::make_unique<app::SystemClock>();
     program_ = std::make_unique<app::Program>(*clock_, *this);
+    InstallLanguage(*this);
     program_->OnShow = [this] {
         showNormal();
         raise();
@@ -461,6 +473,7 @@ TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::s
     }
     for (const std::string& w : program_->Warnings()) log_.Route(-1, w, kStatusAnalysis);
     tmrPaste_.start();
+    StartBookmarkImport(*this);
     return Started::Yes;
 }
 
@@ -493,7 +506,10 @@ void TMainForm::HookEngine() {
 
 bool TMainForm::Ask(app::Question which, const std::string& text, const std::string& caption) {
     if (AskHook) return AskHook(which, text);
-    return QMessageBox::question(this, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    // Texts may come from a language file: shown as plain text.
+    QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TMainForm::ShowError(const std::string& message, const std::string& caption) {
@@ -501,7 +517,9 @@ void TMainForm::ShowError(const std::string& message, const std::string& caption
         NoticeHook(message);
         return;
     }
-    QMessageBox::critical(this, Q(caption), Q(message));
+    QMessageBox box(QMessageBox::Critical, Q(caption), Q(message), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 // ---- the Project tree --------------------------------------------------------------------

@@ -63,7 +63,7 @@ TEST(CliStore, OptionsPrintAndSetWithRepairs) {
         names.push_back(r.out.substr(at, r.out.find('=', at) - at));
         at = nl + 1;
     }
-    EXPECT_EQ(names.size(), 38u);
+    EXPECT_EQ(names.size(), 39u);
     EXPECT_EQ(names.front(), "PathPrefix");
     EXPECT_EQ(names[12], "HTTPUser");
     EXPECT_EQ(names[33], "DDs");
@@ -72,7 +72,8 @@ TEST(CliStore, OptionsPrintAndSetWithRepairs) {
     EXPECT_EQ(names[34], "FtpPassive");
     EXPECT_EQ(names[35], "SSLAnyCert");
     EXPECT_EQ(names[36], "ExtLast");
-    EXPECT_EQ(names.back(), "KeepAlive");
+    EXPECT_EQ(names[37], "KeepAlive");
+    EXPECT_EQ(names.back(), "BookmarksFile");
     EXPECT_NE(r.out.find("FtpPassive=0\n"), std::string::npos);
     EXPECT_NE(r.out.find("KeepAlive=1\n"), std::string::npos);
     r = test::RunCli({"--home", home, "options", "Priority=9", "HTTPPass=ab", "LogLimit=0", "UseProxy=1",

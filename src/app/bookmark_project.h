@@ -1,0 +1,14 @@
+#pragma once
+// What choosing a bookmark does: a new Project named by the bookmark's title, started at its
+// address, in the selected folder (the selected Project's folder; the first node when
+// nothing is selected).
+#include <string>
+
+#include "app/tree_commands.h"
+
+namespace qm::app {
+
+TDClass& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const TDClass& defaults,
+                             const std::string& title, const std::string& url);
+
+}  // namespace qm::app

@@ -1,0 +1,41 @@
+// quillmoor-cli language-template FILE: the language file template for translators: every
+// window's texts as the desktop program writes them, with the program folder's "qm.int"
+// applied, and the message list.
+#include <cstdio>
+
+#include "app/language_file.h"
+#include "app/session.h"
+#include "cli/cli_command.h"
+#include "platform/program_folder.h"
+
+namespace qm::cli {
+namespace {
+
+// The English template the desktop program wrote (lang/qm.int.en), built in.
+const char* const kWindowTemplate =
+#include "language_template.inc"
+    ;
+
+int RunLanguageTemplate(const Invocation& inv) {
+    if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("language-template", "FILE is needed");
+    app::Session session;
+    if (!OpenSession("language-template", session, inv)) return kExitFailure;
+    app::LanguageFile language;
+    std::string error;
+    if (language.Load(platform::ProgramFile(app::kLanguageFileName), error)) {
+        language.Apply({});
+    } else if (!error.empty()) {
+        std::fprintf(stderr, "quillmoor-cli language-template: %s\n", error.c_str());
+    }
+    const std::string text = app::TranslatedTemplateText(kWindowTemplate, language, app::CurrentMessages());
+    if (!app::WriteLanguageText(inv.args[0], text, error)) {
+        std::fprintf(stderr, "quillmoor-cli language-template: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+QM_CLI_COMMAND("language-template", "FILE",
+               "write the language file template (the program folder's qm.int applied)", RunLanguageTemplate);
+}  // namespace qm::cli
