@@ -15,6 +15,8 @@
 
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
+#include "ui/options_dialog.h"
+#include "ui/project_prop_dialog.h"
 
 namespace qm::ui {
 
@@ -153,8 +155,11 @@ QString HintOf(const QObject* o) {
 
 std::vector<std::function<QWidget*()>>& TemplateDialogs() {
     // The dialogs opened on demand; others add themselves with AddTemplateDialog.
+    static auto mainWindow = [] { return Windows().empty() ? nullptr : Windows().front().data(); };
     static std::vector<std::function<QWidget*()>> makers = {
-        [] { return new TdlgFolderProp(Windows().empty() ? nullptr : Windows().front().data()); },
+        [] { return new TdlgFolderProp(mainWindow()); },
+        [] { return new TdlgOptions(mainWindow()); },
+        [] { return new TdlgProp(mainWindow()); },
     };
     return makers;
 }
