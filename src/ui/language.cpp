@@ -223,7 +223,8 @@ app::WindowTexts CollectWindowTexts(QWidget* window) {
         } else if (auto* l = qobject_cast<QLabel*>(o)) {
             c.caption = S(l->text());
         } else if (auto* b = qobject_cast<QAbstractButton*>(o)) {
-            c.caption = S(b->text());
+            // The radio buttons of a group box are listed once, as the group's items.
+            if (!(qobject_cast<QRadioButton*>(b) && qobject_cast<QGroupBox*>(b->parent()))) c.caption = S(b->text());
         } else if (auto* g = qobject_cast<QGroupBox*>(o)) {
             c.caption = S(g->title());
             for (QRadioButton* r : RadioItems(g)) c.items.push_back(S(r->text()));

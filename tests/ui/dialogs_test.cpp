@@ -127,8 +127,8 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_FALSE(Child<QComboBox>(dlg, "cbWeekday")->isEnabled());
     Child<QSpinBox>(dlg, "edtDay")->setValue(31);
     Child<QComboBox>(dlg, "cbWhen")->setCurrentIndex(5);
-    EXPECT_TRUE(Child<QLabel>(dlg, "lblTimeInterval")->isVisibleTo(&dlg));
-    EXPECT_FALSE(Child<QLabel>(dlg, "lblTime")->isVisibleTo(&dlg));
+    EXPECT_FALSE(Child<QLabel>(dlg, "lblTimeInterval")->isHidden());
+    EXPECT_TRUE(Child<QLabel>(dlg, "lblTime")->isHidden());
 
     // Categories: the list without a selection line shows every extension checked.
     ASSERT_TRUE(dlg.SelectNode("Images"));

@@ -144,7 +144,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         prop.show();
         QTest::qWait(50);
         Screenshot(prop, "translated_project_properties.png");
-        ASSERT_TRUE(prop.SelectNode("Adresse"));
+        ASSERT_TRUE(prop.SelectNode("Projekt"));
         QTest::qWait(50);
         Screenshot(prop, "translated_project_properties_address.png");
         prop.hide();
