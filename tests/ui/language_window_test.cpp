@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/options_form.h"
 #include "app/session.h"
+#include "app/window_state.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
 #include "support/peers.h"
@@ -97,6 +99,8 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
         << "lang/qm.int.en is not what the windows write; run this test with QM_UPDATE_LANG=1";
     // The options pages with the later options, as shipped.
     ui::TdlgOptions options;
+    app::WindowState state;
+    options.SetForm(app::FillOptionsForm(Options(), state));
     options.show();
     for (const char* page : {"Transfers", "Advanced"}) {
         ASSERT_TRUE(options.SelectCategory(page));
@@ -149,6 +153,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         Screenshot(prop, "translated_project_properties_address.png");
         prop.hide();
         ui::TdlgOptions options(&form);
+        options.SetForm(app::FillOptionsForm(Options(), form.Core().State()));
         EXPECT_EQ(options.windowTitle(), "Optionen");
         ASSERT_TRUE(options.SelectCategory("Übertragungen"));
         EXPECT_EQ(options.CurrentPage(), "Transfers");
