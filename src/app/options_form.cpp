@@ -14,6 +14,11 @@ namespace qm::app {
 namespace {
 constexpr int kMaxTimeOutSeconds = INT_MAX / 1000;  // milliseconds must fit in 32 bits
 const char* const kToolLists[3] = {"Browsers", "Viewers", "Editors"};
+
+std::string Trimmed(const std::string& text) {
+    std::size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+}
 }  // namespace
 
 const std::array<UserAgentEntry, 7>& UserAgentEntries() {
@@ -41,6 +46,13 @@ int TakeBackTimeOut(const std::string& seconds) {
 }
 
 int TakeBackPort(const std::string& text, int fallback) { return Clamp(ReadNumber(text, fallback), 1, 65535); }
+
+int TakeBackPause(const std::string& seconds) { return Clamp(ReadNumber(seconds, 0), 0, 3600); }
+
+const std::array<const char*, 5>& PriorityEntries() {
+    static const std::array<const char*, 5> entries{{"Lowest", "Lower", "Normal", "Higher", "Highest"}};
+    return entries;
+}
 
 std::string TakeBackDownloadFolder(const std::string& text) {
     std::size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
@@ -89,6 +101,14 @@ OptionsForm FillOptionsForm(const TOptions& o, const WindowState& st) {
     f.agentFromList = agent >= 0;
     f.agentIndex = agent >= 0 ? agent : 0;
     f.agentText = o.UAgent;
+    f.bookmarksFile = o.BookmarksFile;
+    f.keepAlive = o.KeepAlive;
+    f.ftpPassive = o.FtpPassive;
+    f.sslAnyCert = o.SSLAnyCert;
+    f.extLast = o.ExtLast;
+    f.lowMemory = o.LowMemory;
+    f.pauseSeconds = std::to_string(o.Pause);
+    f.priorityIndex = Clamp(o.Priority, 1, 5) - 1;
     f.browsers = ParseToolEntries(st.Text(kToolLists[0]));
     f.viewers = ParseToolEntries(st.Text(kToolLists[1]));
     f.editors = ParseToolEntries(st.Text(kToolLists[2]));
@@ -125,6 +145,14 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, TOptions& o, WindowState& 
     const auto& agents = UserAgentEntries();
     if (f.agentFromList) o.UAgent = agents[Clamp(f.agentIndex, 0, static_cast<int>(agents.size()) - 1)].text;
     else o.UAgent = f.agentText;
+    o.BookmarksFile = Trimmed(f.bookmarksFile);
+    o.KeepAlive = f.keepAlive;
+    o.FtpPassive = f.ftpPassive;
+    o.SSLAnyCert = f.sslAnyCert;
+    o.ExtLast = f.extLast;
+    o.LowMemory = f.lowMemory;
+    o.Pause = TakeBackPause(f.pauseSeconds);
+    o.Priority = Clamp(f.priorityIndex, 0, 4) + 1;
     st.SetText(kToolLists[0], FormatToolEntries(f.browsers));
     st.SetText(kToolLists[1], FormatToolEntries(f.viewers));
     st.SetText(kToolLists[2], FormatToolEntries(f.editors));

@@ -39,6 +39,11 @@ struct OptionsForm {
     bool agentFromList = true;  // "Identify as:" (else "Use this identification:")
     int agentIndex = 0;
     std::string agentText;
+    std::string bookmarksFile;
+    // Transfers page.
+    bool keepAlive = true, ftpPassive = false, sslAnyCert = false, extLast = false, lowMemory = true;
+    std::string pauseSeconds;
+    int priorityIndex = 1;  // 0 lowest .. 4 highest analysis priority
     // Tools pages.
     std::vector<ToolEntry> browsers, viewers, editors;
 };
@@ -56,6 +61,9 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& form, TOptions& options, Wind
 int TakeBackTimeOut(const std::string& seconds);  // milliseconds; not a number: 300 s
 int TakeBackPort(const std::string& text, int fallback);  // 1..65535
 std::string TakeBackDownloadFolder(const std::string& text);
+int TakeBackPause(const std::string& seconds);  // 0..3600; not a number: 0
+// The analysis priority selector's entries, lowest first; index 0 is priority 1.
+const std::array<const char*, 5>& PriorityEntries();
 // "<n> MB Free" for the disk holding folder (the nearest folder that exists), or empty when
 // folder is not an absolute path.
 std::string FreeSpaceText(const std::string& folder);

@@ -15,6 +15,8 @@
 
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
+#include "ui/options_dialog.h"
+#include "ui/project_prop_dialog.h"
 
 namespace qm::ui {
 
@@ -153,8 +155,11 @@ QString HintOf(const QObject* o) {
 
 std::vector<std::function<QWidget*()>>& TemplateDialogs() {
     // The dialogs opened on demand; others add themselves with AddTemplateDialog.
+    static auto mainWindow = [] { return Windows().empty() ? nullptr : Windows().front().data(); };
     static std::vector<std::function<QWidget*()>> makers = {
-        [] { return new TdlgFolderProp(Windows().empty() ? nullptr : Windows().front().data()); },
+        [] { return new TdlgFolderProp(mainWindow()); },
+        [] { return new TdlgOptions(mainWindow()); },
+        [] { return new TdlgProp(mainWindow()); },
     };
     return makers;
 }
@@ -218,7 +223,8 @@ app::WindowTexts CollectWindowTexts(QWidget* window) {
         } else if (auto* l = qobject_cast<QLabel*>(o)) {
             c.caption = S(l->text());
         } else if (auto* b = qobject_cast<QAbstractButton*>(o)) {
-            c.caption = S(b->text());
+            // The radio buttons of a group box are listed once, as the group's items.
+            if (!(qobject_cast<QRadioButton*>(b) && qobject_cast<QGroupBox*>(b->parent()))) c.caption = S(b->text());
         } else if (auto* g = qobject_cast<QGroupBox*>(o)) {
             c.caption = S(g->title());
             for (QRadioButton* r : RadioItems(g)) c.items.push_back(S(r->text()));

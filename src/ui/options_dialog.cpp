@@ -22,6 +22,7 @@
 
 #include "store/ui_messages.h"
 #include "ui/help_window.h"
+#include "ui/language.h"
 
 namespace qm::ui {
 
@@ -103,6 +104,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     pages_->addWidget(BuildDownloadPage());
     pages_->addWidget(BuildDiskSpacePage());
     pages_->addWidget(BuildAdvancedPage());
+    pages_->addWidget(BuildTransfersPage());
     pages_->addWidget(pgTools_ = BuildToolsPage());
     BuildCategories();
 
@@ -123,8 +125,14 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(top, 1);
     all->addWidget(buttons);
-    resize(640, 440);
+    resize(660, 560);
+    // Texts the dialog sets itself from the message list are no texts of the language file.
+    for (QObject* shown : {static_cast<QObject*>(pnlCaption_), static_cast<QObject*>(lblFreeSpace_),
+                           static_cast<QObject*>(lblToolList_)})
+        MarkUserData(shown);
     SetForm(app::OptionsForm());
+    RegisterLanguageWindow(this);
+    ApplyLanguage(this);
 }
 
 void TdlgOptions::BuildCategories() {
@@ -142,10 +150,11 @@ void TdlgOptions::BuildCategories() {
         {"Download", -1, "Download", "OptionsDirectory", 36, -1},
         {"Disk Space", -1, "DiskSpace", "OptionsDiskSpace", 37, -1},
         {"Advanced", -1, "Advanced", "OptionsAdvanced", 38, -1},
+        {"Transfers", -1, "Transfers", "OptionsTransfers", -1, -1},
         {"Tools", -1, "Nil", "", -1, -1},
-        {"Browsers", 5, "Tools", "ToolsList", 39, 0},
-        {"Viewers", 5, "Tools", "ToolsList", 41, 1},
-        {"Editors", 5, "Tools", "ToolsList", 43, 2},
+        {"Browsers", 6, "Tools", "ToolsList", 39, 0},
+        {"Viewers", 6, "Tools", "ToolsList", 41, 1},
+        {"Editors", 6, "Tools", "ToolsList", 43, 2},
     };
     std::vector<QTreeWidgetItem*> items;
     for (const NodeDef& n : nodes) {
@@ -293,6 +302,19 @@ QWidget* TdlgOptions::BuildAdvancedPage() {
     gl->addRow(rbAgentList_, cbAgent_);
     gl->addRow(rbAgentText_, edtAgent_);
     connect(rbAgentList_, &QRadioButton::toggled, this, &TdlgOptions::UpdateAgentEnables);
+    edtBookmarksFile_ = Field(page, "edtBookmarksFile");
+    auto* pickBookmarks = new QPushButton("...", page);
+    pickBookmarks->setObjectName("btnBookmarksFile");
+    pickBookmarks->setFixedWidth(30);
+    auto* bookmarks = new QHBoxLayout;
+    bookmarks->addWidget(Label(page, "lblBookmarksFile", "Bookmarks file:"));
+    bookmarks->addWidget(edtBookmarksFile_, 1);
+    bookmarks->addWidget(pickBookmarks);
+    connect(pickBookmarks, &QPushButton::clicked, this, [this] {
+        QString file = QFileDialog::getOpenFileName(this, "Bookmarks file", edtBookmarksFile_->text(),
+                                                    "HTML files (*.html *.htm);;All files (*)");
+        if (!file.isEmpty()) edtBookmarksFile_->setText(file);
+    });
 
     auto* l = new QVBoxLayout(page);
     l->addWidget(show);
@@ -305,6 +327,57 @@ QWidget* TdlgOptions::BuildAdvancedPage() {
     l->addWidget(dbl);
     l->addLayout(save);
     l->addWidget(agent);
+    l->addLayout(bookmarks);
+    l->addStretch();
+    return page;
+}
+
+QWidget* TdlgOptions::BuildTransfersPage() {
+    QWidget* page = Page(this, "Transfers");
+    auto* connections = new QGroupBox("Connections", page);
+    connections->setObjectName("gbTransferConnections");
+    chkKeepAlive_ = CheckBox(connections, "chkKeepAlive", "Keep a connection open for the next file from the same server");
+    chkFtpPassive_ = CheckBox(connections, "chkFtpPassive", "Passive FTP data connections from the start");
+    chkSSLAnyCert_ = CheckBox(connections, "chkSSLAnyCert", "Accept https certificates the system does not trust");
+    edtPause_ = Field(connections, "edtPause", 60);
+    auto* pause = new QHBoxLayout;
+    pause->addWidget(Label(connections, "lblPause", "Wait before each new connection:"));
+    pause->addWidget(edtPause_);
+    pause->addWidget(Label(connections, "lblPauseSeconds", "Seconds"));
+    pause->addStretch();
+    auto* cl = new QVBoxLayout(connections);
+    cl->addWidget(chkKeepAlive_);
+    cl->addWidget(chkFtpPassive_);
+    cl->addWidget(chkSSLAnyCert_);
+    cl->addLayout(pause);
+    connect(edtPause_, &QLineEdit::editingFinished, this, [this] {
+        edtPause_->setText(QString::number(app::TakeBackPause(S(edtPause_->text()))));
+    });
+
+    auto* stored = new QGroupBox("Stored files", page);
+    stored->setObjectName("gbTransferFiles");
+    chkExtLast_ = CheckBox(stored, "chkExtLast", "Keep the extension last in names made from a query");
+    auto* sl = new QVBoxLayout(stored);
+    sl->addWidget(chkExtLast_);
+
+    auto* analysis = new QGroupBox("Page analysis", page);
+    analysis->setObjectName("gbTransferAnalysis");
+    cbPriority_ = new QComboBox(analysis);
+    cbPriority_->setObjectName("cbPriority");
+    for (const char* entry : app::PriorityEntries()) cbPriority_->addItem(entry);
+    chkLowMemory_ = CheckBox(analysis, "chkLowMemory", "Save memory: no new analysis while a queue holds 1000 addresses");
+    auto* priority = new QHBoxLayout;
+    priority->addWidget(Label(analysis, "lblPriority", "Analysis priority:"));
+    priority->addWidget(cbPriority_);
+    priority->addStretch();
+    auto* al = new QVBoxLayout(analysis);
+    al->addLayout(priority);
+    al->addWidget(chkLowMemory_);
+
+    auto* l = new QVBoxLayout(page);
+    l->addWidget(connections);
+    l->addWidget(stored);
+    l->addWidget(analysis);
     l->addStretch();
     return page;
 }
@@ -400,6 +473,14 @@ void TdlgOptions::SetForm(const app::OptionsForm& f) {
     (f.agentFromList ? rbAgentList_ : rbAgentText_)->setChecked(true);
     cbAgent_->setCurrentIndex(f.agentIndex);
     edtAgent_->setText(Q(f.agentText));
+    edtBookmarksFile_->setText(Q(f.bookmarksFile));
+    chkKeepAlive_->setChecked(f.keepAlive);
+    chkFtpPassive_->setChecked(f.ftpPassive);
+    chkSSLAnyCert_->setChecked(f.sslAnyCert);
+    chkExtLast_->setChecked(f.extLast);
+    chkLowMemory_->setChecked(f.lowMemory);
+    edtPause_->setText(Q(f.pauseSeconds));
+    cbPriority_->setCurrentIndex(f.priorityIndex);
     UpdateAgentEnables();
     UpdateFreeSpace();
     tvOptions_->setCurrentItem(tvOptions_->topLevelItem(0));
@@ -432,6 +513,14 @@ app::OptionsForm TdlgOptions::Form() const {
     f.agentFromList = rbAgentList_->isChecked();
     f.agentIndex = cbAgent_->currentIndex();
     f.agentText = S(edtAgent_->text());
+    f.bookmarksFile = S(edtBookmarksFile_->text());
+    f.keepAlive = chkKeepAlive_->isChecked();
+    f.ftpPassive = chkFtpPassive_->isChecked();
+    f.sslAnyCert = chkSSLAnyCert_->isChecked();
+    f.extLast = chkExtLast_->isChecked();
+    f.lowMemory = chkLowMemory_->isChecked();
+    f.pauseSeconds = S(edtPause_->text());
+    f.priorityIndex = cbPriority_->currentIndex();
     return f;
 }
 
@@ -477,7 +566,8 @@ void TdlgOptions::UpdateAgentEnables() {
 void TdlgOptions::CategoryChanged(QTreeWidgetItem* current) {
     if (!current) return;
     int message = current->data(0, kMessage).toInt();
-    pnlCaption_->setText(message >= 0 ? Q(UIMessage(message)) : QString());
+    // A category without a description of its own shows its caption.
+    pnlCaption_->setText(message >= 0 ? Q(UIMessage(message)) : current->childCount() ? QString() : current->text(0));
     toolList_ = current->data(0, kToolList).toInt();
     QWidget* page = pages_->findChild<QWidget*>(current->data(0, kPage).toString(), Qt::FindDirectChildrenOnly);
     pages_->setCurrentWidget(page ? page : pgNil_);

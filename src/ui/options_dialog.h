@@ -53,6 +53,7 @@ private:
     QWidget* BuildDownloadPage();
     QWidget* BuildDiskSpacePage();
     QWidget* BuildAdvancedPage();
+    QWidget* BuildTransfersPage();
     QWidget* BuildToolsPage();
     void BuildCategories();
     void CategoryChanged(QTreeWidgetItem* current);
@@ -99,6 +100,15 @@ private:
     QRadioButton* rbAgentText_ = nullptr;
     QComboBox* cbAgent_ = nullptr;
     QLineEdit* edtAgent_ = nullptr;
+    QLineEdit* edtBookmarksFile_ = nullptr;
+    // Transfers.
+    QCheckBox* chkKeepAlive_ = nullptr;
+    QCheckBox* chkFtpPassive_ = nullptr;
+    QCheckBox* chkSSLAnyCert_ = nullptr;
+    QCheckBox* chkExtLast_ = nullptr;
+    QCheckBox* chkLowMemory_ = nullptr;
+    QLineEdit* edtPause_ = nullptr;
+    QComboBox* cbPriority_ = nullptr;
     // Tools.
     QLabel* lblToolList_ = nullptr;
     QListWidget* lbTools_ = nullptr;

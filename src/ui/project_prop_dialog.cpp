@@ -22,6 +22,7 @@
 #include "store/defaults_project.h"
 #include "store/ui_messages.h"
 #include "ui/help_window.h"
+#include "ui/language.h"
 
 namespace qm::ui {
 
@@ -147,6 +148,11 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     resize(680, 500);
 
     SetProject(copy_, false);
+    // The caption strip and description follow the node shown, from the message list.
+    MarkUserData(pnlCaption_);
+    MarkUserData(lblDescription_);
+    RegisterLanguageWindow(this);
+    ApplyLanguage(this);
 }
 
 void TdlgProp::BuildNavigation() {
@@ -488,7 +494,14 @@ QWidget* TdlgProp::BuildSchedulePage() {
     cbWhen_ = new QComboBox(page);
     cbWhen_->setObjectName("cbWhen");
     cbWhen_->addItems({"Manually", "Daily", "Weekly", "Monthly", "Yearly", "Every"});
-    lblTime_ = Label(page, "lblTime", "Time:");
+    // Two labels, one shown, so that both texts can be translated.
+    auto* timeLabels = new QWidget(page);
+    lblTime_ = Label(timeLabels, "lblTime", "Time:");
+    lblTimeInterval_ = Label(timeLabels, "lblTimeInterval", "Time interval:");
+    auto* tl = new QHBoxLayout(timeLabels);
+    tl->setContentsMargins(0, 0, 0, 0);
+    tl->addWidget(lblTime_);
+    tl->addWidget(lblTimeInterval_);
     tpTime_ = new QTimeEdit(page);
     tpTime_->setObjectName("tpTime");
     tpTime_->setDisplayFormat("HH:mm");
@@ -503,7 +516,7 @@ QWidget* TdlgProp::BuildSchedulePage() {
     chkOnce_ = CheckBox(page, "chkOnce", "Only once");
     auto* form = new QFormLayout;
     form->addRow(Label(this, "lblWhen", "Download intervals:"), cbWhen_);
-    form->addRow(lblTime_, tpTime_);
+    form->addRow(timeLabels, tpTime_);
     form->addRow(Label(this, "lblWeekday", "Weekday:"), cbWeekday_);
     form->addRow(Label(this, "lblDay", "Day:"), edtDay_);
     form->addRow(Label(this, "lblMonth", "Month:"), cbMonth_);
@@ -618,7 +631,8 @@ void TdlgProp::UpdateCategoryEnables() {
 
 void TdlgProp::UpdateScheduleEnables() {
     app::ScheduleEnables e = app::ScheduleControls(cbWhen_->currentIndex());
-    lblTime_->setText(e.interval ? "Time interval:" : "Time:");
+    lblTime_->setVisible(!e.interval);
+    lblTimeInterval_->setVisible(e.interval);
     tpTime_->setEnabled(e.time);
     cbWeekday_->setEnabled(e.weekday);
     edtDay_->setEnabled(e.day);

@@ -135,6 +135,7 @@ private:
     // Scheduling page.
     QComboBox* cbWhen_ = nullptr;
     QLabel* lblTime_ = nullptr;
+    QLabel* lblTimeInterval_ = nullptr;
     QTimeEdit* tpTime_ = nullptr;
     QComboBox* cbWeekday_ = nullptr;
     QSpinBox* edtDay_ = nullptr;

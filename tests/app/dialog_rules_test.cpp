@@ -216,3 +216,46 @@ TEST(OptionsDialogRules, ToolEntriesReadSafely) {
     ASSERT_TRUE(MakeToolEntry("", "/opt/web/bin/browse", made));
     EXPECT_EQ(made.caption, "browse");
 }
+
+TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
+    TOptions o;
+    o.Reset();
+    WindowState st;
+    OptionsForm f = FillOptionsForm(o, st);
+    EXPECT_TRUE(f.keepAlive);
+    EXPECT_FALSE(f.ftpPassive || f.sslAnyCert || f.extLast);
+    EXPECT_TRUE(f.lowMemory);
+    EXPECT_EQ(f.pauseSeconds, "0");
+    EXPECT_STREQ(PriorityEntries()[f.priorityIndex], "Lower");  // the stored default 2
+
+    f.keepAlive = false;
+    f.ftpPassive = f.sslAnyCert = f.extLast = true;
+    f.lowMemory = false;
+    f.pauseSeconds = "7";
+    f.priorityIndex = 4;
+    f.bookmarksFile = "  /home/u/bookmarks.html ";
+    ApplyOptionsForm(f, o, st);
+    EXPECT_FALSE(o.KeepAlive);
+    EXPECT_TRUE(o.FtpPassive && o.SSLAnyCert && o.ExtLast);
+    EXPECT_FALSE(o.LowMemory);
+    EXPECT_EQ(o.Pause, 7);
+    EXPECT_EQ(o.Priority, 5);
+    EXPECT_EQ(o.BookmarksFile, "/home/u/bookmarks.html");
+    // Filled again, the form shows what was kept.
+    OptionsForm again = FillOptionsForm(o, st);
+    EXPECT_EQ(again.priorityIndex, 4);
+    EXPECT_EQ(again.pauseSeconds, "7");
+    EXPECT_EQ(again.bookmarksFile, o.BookmarksFile);
+    EXPECT_FALSE(again.keepAlive);
+
+    // Out of range and not numbers: the pause stays within an hour, the priority within 1..5.
+    f.pauseSeconds = "soon";
+    f.priorityIndex = -3;
+    ApplyOptionsForm(f, o, st);
+    EXPECT_EQ(o.Pause, 0);
+    EXPECT_EQ(o.Priority, 1);
+    EXPECT_EQ(TakeBackPause("999999"), 3600);
+    EXPECT_EQ(TakeBackPause("-5"), 0);
+    o.Priority = 9;  // a stored value the start-up repair did not see
+    EXPECT_EQ(FillOptionsForm(o, st).priorityIndex, 4);
+}

@@ -127,7 +127,8 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_FALSE(Child<QComboBox>(dlg, "cbWeekday")->isEnabled());
     Child<QSpinBox>(dlg, "edtDay")->setValue(31);
     Child<QComboBox>(dlg, "cbWhen")->setCurrentIndex(5);
-    EXPECT_EQ(Child<QLabel>(dlg, "lblTime")->text(), "Time interval:");
+    EXPECT_FALSE(Child<QLabel>(dlg, "lblTimeInterval")->isHidden());
+    EXPECT_TRUE(Child<QLabel>(dlg, "lblTime")->isHidden());
 
     // Categories: the list without a selection line shows every extension checked.
     ASSERT_TRUE(dlg.SelectNode("Images"));
@@ -386,6 +387,18 @@ TEST(Options, PagesRulesAndAutoDetect) {
     SetChecked(dlg, "rbAgentText");
     Child<QLineEdit>(dlg, "edtAgent")->setText("Crawler/9");
 
+    // The transfer options have a page of their own; its strip shows the category.
+    ASSERT_TRUE(dlg.SelectCategory("Transfers"));
+    EXPECT_EQ(dlg.CurrentPage(), "Transfers");
+    EXPECT_EQ(dlg.DescriptionText(), "Transfers");
+    Click(dlg, "btnHelp");
+    EXPECT_EQ(topics.back(), "OptionsTransfers");
+    EXPECT_TRUE(Child<QCheckBox>(dlg, "chkKeepAlive")->isChecked());
+    auto* pause = Child<QLineEdit>(dlg, "edtPause");
+    pause->setText("86400");
+    emit pause->editingFinished();
+    EXPECT_EQ(pause->text(), "3600");
+
     app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), o, st);
     EXPECT_TRUE(applied.portChanged);
     EXPECT_EQ(o.HTTPPort, 65535);
@@ -394,6 +407,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     EXPECT_EQ(o.UAgent, "Crawler/9");
     EXPECT_EQ(st.Text("Browsers"), "Kept=/nowhere/browsero\r\nFalkon=" + bin + "/falkonx\r\n");
     EXPECT_EQ(st.Text("Editors"), "Vi=/usr/bin/vix\r\n");
+    EXPECT_EQ(o.Pause, 3600);
 }
 
 TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
@@ -420,6 +434,14 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
             Child<QComboBox>(d, "cbAgent")->setCurrentIndex(6);
             SetChecked(d, "rbMapMode1");
             Child<QLineEdit>(d, "edtHTTPCount")->setText("3");
+            Child<QCheckBox>(d, "chkKeepAlive")->setChecked(false);
+            Child<QCheckBox>(d, "chkFtpPassive")->setChecked(true);
+            Child<QCheckBox>(d, "chkSSLAnyCert")->setChecked(true);
+            Child<QCheckBox>(d, "chkExtLast")->setChecked(true);
+            Child<QCheckBox>(d, "chkLowMemory")->setChecked(false);
+            Child<QLineEdit>(d, "edtPause")->setText("2");
+            Child<QComboBox>(d, "cbPriority")->setCurrentIndex(2);
+            Child<QLineEdit>(d, "edtBookmarksFile")->setText("/srv/bookmarks.html");
             d.accept();
             return static_cast<int>(QDialog::Accepted);
         };
@@ -431,11 +453,17 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
         // Cancel changes nothing.
         w.form.ExecDialog = [](QDialog& d) {
             Child<QLineEdit>(d, "edtHTTPPort")->setText("1234");
+            Child<QCheckBox>(d, "chkKeepAlive")->setChecked(true);
+            Child<QCheckBox>(d, "chkExtLast")->setChecked(false);
+            Child<QLineEdit>(d, "edtBookmarksFile")->setText("/elsewhere.html");
             return static_cast<int>(QDialog::Rejected);
         };
         w.form.OptionsDialog();
         EXPECT_EQ(restarts, 1);
         EXPECT_EQ(Options().HTTPPort, port);
+        EXPECT_FALSE(Options().KeepAlive);
+        EXPECT_TRUE(Options().ExtLast);
+        EXPECT_EQ(Options().BookmarksFile, "/srv/bookmarks.html");
         EXPECT_TRUE(w.form.close());
     }
     Options().Reset();
@@ -444,13 +472,24 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
     EXPECT_EQ(Options().TimeOut, 300000);
     EXPECT_EQ(Options().UAgent, "");
     EXPECT_EQ(again.form.Core().State().Int("MapMode"), 1);
+    // The transfer options come back from the registry.
+    EXPECT_FALSE(Options().KeepAlive);
+    EXPECT_TRUE(Options().FtpPassive && Options().SSLAnyCert && Options().ExtLast);
+    EXPECT_FALSE(Options().LowMemory);
+    EXPECT_EQ(Options().Pause, 2);
+    EXPECT_EQ(Options().Priority, 3);
+    EXPECT_EQ(Options().BookmarksFile, "/srv/bookmarks.html");
     again.form.ExecDialog = [](QDialog& d) {
         EXPECT_EQ(Child<QComboBox>(d, "cbAgent")->currentText(), "Anonymous");
         EXPECT_TRUE(Child<QRadioButton>(d, "rbAgentList")->isChecked());
+        EXPECT_FALSE(Child<QCheckBox>(d, "chkKeepAlive")->isChecked());
+        EXPECT_EQ(Child<QComboBox>(d, "cbPriority")->currentText(), "Normal");
+        EXPECT_EQ(Child<QLineEdit>(d, "edtBookmarksFile")->text(), "/srv/bookmarks.html");
         return static_cast<int>(QDialog::Rejected);
     };
     again.form.OptionsDialog();
     StopServer();
+    Options().Reset();
 }
 
 // Language files address the texts of a window by component names: every label, button and
@@ -468,7 +507,8 @@ TEST(Dialogs, EveryTextHasItsOwnComponentName) {
             if (!hasText) continue;
             EXPECT_FALSE(w->objectName().isEmpty()) << dlg->objectName().toStdString() << ": "
                                                     << (label ? label->text().toStdString() : "");
-            EXPECT_FALSE(names.contains(w->objectName())) << w->objectName().toStdString();
+            // The language file finds components by name in any case.
+            EXPECT_FALSE(names.contains(w->objectName(), Qt::CaseInsensitive)) << w->objectName().toStdString();
             names << w->objectName();
         }
         EXPECT_GT(names.size(), 40);
@@ -479,7 +519,7 @@ TEST(Help, EveryTopicHasAPage) {
     App();
     for (const char* topic : {"PropProject", "PropFT", "PropFilters", "PropAdv", "PropSchedule", "PropPassword",
                               "InternetConnection", "ProxyServer", "OptionsDirectory", "OptionsDiskSpace",
-                              "OptionsAdvanced", "ToolsList"})
+                              "OptionsAdvanced", "OptionsTransfers", "ToolsList"})
         EXPECT_FALSE(ui::HelpPagePath(topic).isEmpty()) << topic;
     EXPECT_TRUE(ui::HelpPagePath("NoSuchTopic").isEmpty());
     QWidget parent;

@@ -10,18 +10,25 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTreeWidget>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/options_form.h"
 #include "app/session.h"
+#include "app/window_state.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
 #include "support/peers.h"
 #include "ui/bookmark_menu.h"
 #include "ui/folder_prop_dialog.h"
+#include "ui/options_dialog.h"
+#include "ui/project_prop_dialog.h"
 #include "ui/language.h"
 #include "ui/main_form.h"
 
@@ -77,15 +84,29 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
         ASSERT_TRUE(ui::WriteLanguageFile(home + "/qm.int", error)) << error;
         written = qm::test::ReadFile(home + "/qm.int");
     }
-    for (const char* section : {"[MainForm]", "[LogWindow]", "[WndProgress]", "[dlgFolderProp]", "[Strings]"})
+    for (const char* section : {"[MainForm]", "[LogWindow]", "[WndProgress]", "[dlgFolderProp]", "[dlgOptions]",
+                                "[dlgProp]", "[Strings]"})
         EXPECT_NE(written.find(std::string("\r\n") + section + "\r\n"), std::string::npos) << section;
     EXPECT_NE(written.find("\r\ntbProperties.Caption=Properties\r\n"), std::string::npos);
     EXPECT_NE(written.find("\r\ntvCategories.0=Download\r\n"), std::string::npos);
     EXPECT_EQ(written.find("Tree."), std::string::npos);  // the user's Projects are no texts
+    EXPECT_NE(written.find("\r\ntvOptions.5=Transfers\r\n"), std::string::npos);
+    EXPECT_NE(written.find("\r\ncbWhen.5=Every\r\n"), std::string::npos);
+    EXPECT_EQ(written.find("lblFreeSpace"), std::string::npos);  // shown by the program, per machine
     // Regenerate with QM_UPDATE_LANG=1 after changing the windows.
     if (std::getenv("QM_UPDATE_LANG")) qm::test::WriteFile(Source("lang/qm.int.en"), written);
     EXPECT_EQ(written, qm::test::ReadFile(Source("lang/qm.int.en")))
         << "lang/qm.int.en is not what the windows write; run this test with QM_UPDATE_LANG=1";
+    // The options pages with the later options, as shipped.
+    ui::TdlgOptions options;
+    app::WindowState state;
+    options.SetForm(app::FillOptionsForm(Options(), state));
+    options.show();
+    for (const char* page : {"Transfers", "Advanced"}) {
+        ASSERT_TRUE(options.SelectCategory(page));
+        QTest::qWait(50);
+        Screenshot(options, QString("options_%1.png").arg(QString(page).toLower()));
+    }
 }
 
 TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
@@ -116,6 +137,32 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         ui::TdlgFolderProp dialog(&form);
         EXPECT_EQ(dialog.windowTitle(), "Ordnereigenschaften");
         EXPECT_EQ(Named<QLabel>(dialog, "lblName")->text(), "Ordnername:");
+        // The Project and options dialogs too, their navigation trees and lists included.
+        ui::TdlgProp prop(&form);
+        EXPECT_EQ(prop.windowTitle(), "Projekteigenschaften");
+        EXPECT_EQ(Named<QTreeWidget>(prop, "tvProp")->topLevelItem(0)->text(0), "Projekt");
+        EXPECT_EQ(Named<QComboBox>(prop, "cbWeekday")->itemText(0), "Sonntag");
+        ASSERT_TRUE(prop.SelectNode("Zeitplanung"));
+        EXPECT_EQ(prop.CurrentPage(), "Shed");
+        Named<QComboBox>(prop, "cbWhen")->setCurrentIndex(1);
+        prop.show();
+        QTest::qWait(50);
+        Screenshot(prop, "translated_project_properties.png");
+        ASSERT_TRUE(prop.SelectNode("Projekt"));
+        QTest::qWait(50);
+        Screenshot(prop, "translated_project_properties_address.png");
+        prop.hide();
+        ui::TdlgOptions options(&form);
+        options.SetForm(app::FillOptionsForm(Options(), form.Core().State()));
+        EXPECT_EQ(options.windowTitle(), "Optionen");
+        ASSERT_TRUE(options.SelectCategory("Übertragungen"));
+        EXPECT_EQ(options.CurrentPage(), "Transfers");
+        EXPECT_EQ(options.DescriptionText(), "Übertragungen");
+        EXPECT_EQ(Named<QCheckBox>(options, "chkFtpPassive")->text(), "Passive FTP-Datenverbindungen von Anfang an");
+        options.show();
+        QTest::qWait(50);
+        Screenshot(options, "translated_options_transfers.png");
+        options.hide();
         QTest::qWait(50);
         Screenshot(form, "translated_window.png");
         Named<QMenu>(form, "miProject")->popup(form.mapToGlobal(QPoint(60, 30)));
