@@ -21,12 +21,18 @@
 #include <QVBoxLayout>
 
 #include "store/ui_messages.h"
+#include "ui/dialog_widgets.h"
 #include "ui/help_window.h"
 #include "ui/language.h"
 
 namespace qm::ui {
 
 namespace {
+
+using dialog::Check;
+using dialog::CheckBox;
+using dialog::Label;
+using dialog::Radios;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -38,35 +44,6 @@ QLineEdit* Field(QWidget* parent, const char* name, int width = 0) {
     e->setObjectName(name);
     if (width > 0) e->setMaximumWidth(width);
     return e;
-}
-
-QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(name);
-    return c;
-}
-
-QButtonGroup* Radios(QWidget* parent, QBoxLayout* layout, const QString& prefix, const QStringList& texts) {
-    auto* group = new QButtonGroup(parent);
-    group->setObjectName("rg" + prefix);
-    for (int i = 0; i < texts.size(); ++i) {
-        auto* r = new QRadioButton(texts[i], parent);
-        r->setObjectName(QString("rb%1%2").arg(prefix).arg(i));
-        group->addButton(r, i);
-        layout->addWidget(r);
-    }
-    return group;
-}
-
-void Check(QButtonGroup* group, int id) {
-    if (QAbstractButton* b = group->button(id)) b->setChecked(true);
-    else if (QAbstractButton* first = group->button(0)) first->setChecked(true);
 }
 
 QWidget* Page(QWidget* parent, const char* name) {
@@ -108,12 +85,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     pages_->addWidget(pgTools_ = BuildToolsPage());
     BuildCategories();
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
-    buttons->button(QDialogButtonBox::Help)->setObjectName("btnHelp");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = dialog::OkCancelHelp(this);
     connect(buttons, &QDialogButtonBox::helpRequested, this, &TdlgOptions::ShowHelp);
 
     auto* right = new QVBoxLayout;

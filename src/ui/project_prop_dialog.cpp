@@ -21,12 +21,18 @@
 #include "app/project_prop_rules.h"
 #include "store/defaults_project.h"
 #include "store/ui_messages.h"
+#include "ui/dialog_widgets.h"
 #include "ui/help_window.h"
 #include "ui/language.h"
 
 namespace qm::ui {
 
 namespace {
+
+using dialog::Check;
+using dialog::CheckBox;
+using dialog::Label;
+using dialog::Radios;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -38,36 +44,6 @@ QSpinBox* SpinBox(QWidget* parent, const char* name, int low, int high) {
     s->setObjectName(name);
     s->setRange(low, high);
     return s;
-}
-
-QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(name);
-    return c;
-}
-
-// Radio buttons in a box, numbered from 0 in the button group.
-QButtonGroup* Radios(QWidget* parent, QBoxLayout* layout, const QString& prefix, const QStringList& texts) {
-    auto* group = new QButtonGroup(parent);
-    group->setObjectName("rg" + prefix);
-    for (int i = 0; i < texts.size(); ++i) {
-        auto* r = new QRadioButton(texts[i], parent);
-        r->setObjectName(QString("rb%1%2").arg(prefix).arg(i));
-        group->addButton(r, i);
-        layout->addWidget(r);
-    }
-    return group;
-}
-
-void Check(QButtonGroup* group, int id) {
-    if (QAbstractButton* b = group->button(id)) b->setChecked(true);
-    else if (QAbstractButton* first = group->button(0)) first->setChecked(true);
 }
 
 void FillChecklist(QListWidget* list, const TickedList& entries) {
@@ -127,12 +103,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     pages_->addWidget(BuildPasswordsPage());
     BuildNavigation();
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
-    buttons->button(QDialogButtonBox::Help)->setObjectName("btnHelp");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = dialog::OkCancelHelp(this);
     connect(buttons, &QDialogButtonBox::helpRequested, this, &TdlgProp::ShowHelp);
 
     auto* right = new QVBoxLayout;

@@ -1,0 +1,53 @@
+#include "ui/dialog_widgets.h"
+
+#include <QBoxLayout>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QLabel>
+#include <QRadioButton>
+
+namespace qm::ui::dialog {
+
+QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& text) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(name);
+    return c;
+}
+
+QButtonGroup* Radios(QWidget* parent, QBoxLayout* layout, const QString& prefix, const QStringList& texts) {
+    auto* group = new QButtonGroup(parent);
+    group->setObjectName("rg" + prefix);
+    for (int i = 0; i < texts.size(); ++i) {
+        auto* r = new QRadioButton(texts[i], parent);
+        r->setObjectName(QString("rb%1%2").arg(prefix).arg(i));
+        group->addButton(r, i);
+        layout->addWidget(r);
+    }
+    return group;
+}
+
+QDialogButtonBox* OkCancelHelp(QDialog* dialog) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, dialog);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
+    buttons->button(QDialogButtonBox::Help)->setObjectName("btnHelp");
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+void Check(QButtonGroup* group, int id) {
+    if (QAbstractButton* b = group->button(id)) b->setChecked(true);
+    else if (QAbstractButton* first = group->button(0)) first->setChecked(true);
+}
+
+}  // namespace qm::ui::dialog
