@@ -5,11 +5,31 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QPushButton>
 #include <QLabel>
 #include <QRadioButton>
 
+#include "ui/help_window.h"
+
 namespace qm::ui::dialog {
+
+namespace {
+
+class ClickFilter : public QObject {
+public:
+    ClickFilter(QObject* parent, std::function<void()> fn) : QObject(parent), fn_(std::move(fn)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonRelease) return QObject::eventFilter(watched, event);
+        fn_();
+        return true;
+    }
+
+private:
+    std::function<void()> fn_;
+};
+
+}  // namespace
 
 QLabel* Label(QWidget* parent, const QString& name, const QString& text) {
     auto* l = new QLabel(text, parent);
@@ -43,6 +63,16 @@ QDialogButtonBox* OkCancelHelp(QDialog* dialog) {
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return buttons;
+}
+
+void OnClick(QWidget* widget, std::function<void()> fn) {
+    widget->installEventFilter(new ClickFilter(widget, std::move(fn)));
+}
+
+void OpenHelp(QWidget* parent, const QString& topic, const std::function<void(const QString&)>& onHelp) {
+    if (topic.isEmpty()) return;
+    if (onHelp) onHelp(topic);
+    else ShowHelpTopic(parent, topic);
 }
 
 void Check(QButtonGroup* group, int id) {

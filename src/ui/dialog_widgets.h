@@ -1,6 +1,8 @@
 #pragma once
 // Small builders for the controls of the property dialogs: each control gets the component
 // name the language files address it by.
+#include <functional>
+
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,11 @@ QButtonGroup* Radios(QWidget* parent, QBoxLayout* layout, const QString& prefix,
 // OK, Cancel and Help named "btnOK", "btnCancel" and "btnHelp"; OK accepts and Cancel rejects
 // the dialog, Help is the caller's.
 QDialogButtonBox* OkCancelHelp(QDialog* dialog);
+// Runs fn when the mouse button is released over widget (the click is taken).
+void OnClick(QWidget* widget, std::function<void()> fn);
+// Opens the help page of topic, through onHelp when it is set, else in the help window; an
+// empty topic opens nothing.
+void OpenHelp(QWidget* parent, const QString& topic, const std::function<void(const QString&)>& onHelp);
 // Checks the button with id, or the first one when there is no such button.
 void Check(QButtonGroup* group, int id);
 

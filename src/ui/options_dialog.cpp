@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QEvent>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -66,7 +65,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     pnlCaption_->setWordWrap(true);
     pnlCaption_->setStyleSheet("font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
     pnlCaption_->setCursor(Qt::PointingHandCursor);
-    pnlCaption_->installEventFilter(this);
+    dialog::OnClick(pnlCaption_, [this] { ShowHelp(); });
     pages_ = new QStackedWidget(this);
     pages_->setObjectName("pgcOptions");
 
@@ -566,19 +565,6 @@ QString TdlgOptions::CurrentTopic() const {
 
 QString TdlgOptions::DescriptionText() const { return pnlCaption_->text(); }
 
-void TdlgOptions::ShowHelp() {
-    QString topic = CurrentTopic();
-    if (topic.isEmpty()) return;
-    if (OnHelp) OnHelp(topic);
-    else ShowHelpTopic(this, topic);
-}
-
-bool TdlgOptions::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == pnlCaption_ && event->type() == QEvent::MouseButtonRelease) {
-        ShowHelp();
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
+void TdlgOptions::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
 
 }  // namespace qm::ui

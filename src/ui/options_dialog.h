@@ -44,9 +44,6 @@ public:
     void ShowHelp();
     void AutoDetect();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     QWidget* BuildConnectionPage();
     QWidget* BuildProxyPage();

@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QEvent>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -70,7 +69,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     pnlCaption_->setObjectName("pnlCaption");
     pnlCaption_->setStyleSheet("font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
     pnlCaption_->setCursor(Qt::PointingHandCursor);
-    pnlCaption_->installEventFilter(this);
+    dialog::OnClick(pnlCaption_, [this] { ShowHelp(); });
     lblDescription_ = new QLabel(this);
     lblDescription_->setObjectName("lblDescription");
     pages_ = new QStackedWidget(this);
@@ -652,20 +651,7 @@ QString TdlgProp::CurrentTopic() const {
     return item && pages_->currentWidget() != pgEmpty_ ? item->data(0, kTopic).toString() : QString();
 }
 
-void TdlgProp::ShowHelp() {
-    QString topic = CurrentTopic();
-    if (topic.isEmpty()) return;
-    if (OnHelp) OnHelp(topic);
-    else ShowHelpTopic(this, topic);
-}
-
-bool TdlgProp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == pnlCaption_ && event->type() == QEvent::MouseButtonRelease) {
-        ShowHelp();
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
+void TdlgProp::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
 
 // ---- OK ----------------------------------------------------------------------------------------
 

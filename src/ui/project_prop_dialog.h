@@ -52,9 +52,6 @@ public:
 
     void accept() override;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct FilterPage {
         int index = 0;  // 0 servers, 1 directories, 2 file names
