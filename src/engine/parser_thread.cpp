@@ -47,15 +47,12 @@ public:
             pending_.clear();
             return;
         }
-        queue_.CallOnMain([&] {
-            for (auto& record : pending_) {
-                if (queue_.Stopping()) break;
-                if (queue_.Seen(record->URL)) continue;
-                queue_.AddRecord(std::move(record), false, true);
-            }
-        });
+        queue_.CallOnMain([&] { queue_.AddFoundRecords(pending_); });
         pending_.clear();
     }
+
+    // The records not yet handed over; the analysis thread sends them with its last message.
+    std::vector<std::unique_ptr<TGetRec>> TakePending() { return std::move(pending_); }
 
     void Report(const std::string& text, bool stop) override {
         Flush();
@@ -87,12 +84,21 @@ int NiceFor(int priority) {
 
 }  // namespace
 
-std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
-    QueueSink sink(queue);
+namespace {
+
+std::string AnalyseInto(TGetRec& record, QueueSink& sink) {
     AnalyseFunction fn = CurrentAnalyseFunction();
     fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, sink);
-    sink.Flush();
     return sink.stopText_;
+}
+
+}  // namespace
+
+std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
+    QueueSink sink(queue);
+    std::string stopText = AnalyseInto(record, sink);
+    sink.Flush();
+    return stopText;
 }
 
 TParser::TParser(TQueueManager& owner) : owner_(owner) {
@@ -141,16 +147,16 @@ void TParser::Run() {
 
 void TParser::Analyse(std::unique_ptr<TGetRec> record) {
     record->Parser = this;
-    std::string stopText = RunAnalysis(owner_, *record);
+    QueueSink sink(owner_);
+    std::string stopText = AnalyseInto(*record, sink);
     if (record->AnalysisDeletesTemp) {
         RemoveFile(record->Temp);
         record->Temp.clear();
     }
     record->Parser = nullptr;
-    owner_.AnalysisFinished(this, std::move(record), stopText);
-    ++done_;
-    // Wakes the main thread's loop, which may be waiting for this thread to end.
-    platform::Post([] {});
+    // Counted done on the main thread, within the same call, so that whoever waits there
+    // for this thread to finish sees it at once.
+    owner_.AnalysisFinished(this, std::move(record), stopText, sink.TakePending());
 }
 
 }  // namespace qm

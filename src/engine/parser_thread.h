@@ -30,6 +30,9 @@ public:
     void Give(std::unique_ptr<TGetRec> record, int priority);
     // Holds no record: every record given has been analysed and handed back.
     bool Finished() const { return done_.load() == given_.load(); }
+    // Counts the record handed back as done (main thread, within the analysis thread's last
+    // call about it).
+    void MarkDone() { ++done_; }
     // The Project of the record being analysed (read on the main thread).
     const void* ProjectOf() const { return project_; }
 

@@ -650,18 +650,31 @@ void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
 }
 
 void TQueueManager::AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
-                                     const std::string& stopText) {
+                                     const std::string& stopText,
+                                     std::vector<std::unique_ptr<TGetRec>> found) {
     // Runs on the analysis thread. The queue forgets this thread first, so that a main
     // thread waiting for it to end stops waiting before the messages below are needed.
     TParser* expected = parser;
     parser_.compare_exchange_strong(expected, nullptr);
-    TGetRec* rec = record.release();
-    CallOnMain([this, rec] { OnAnalysedRecord(std::unique_ptr<TGetRec>(rec)); });
-    if (!stopText.empty()) CallOnMain([this, &stopText] { ReportMessage(stopText, true); });
-    CallOnMain([this] {
+    // One hand-over per page: the main thread is woken once, in the order the messages
+    // would have come (found records, analysed record, stop request, idle).
+    CallOnMain([&] {
+        AddFoundRecords(found);
+        OnAnalysedRecord(std::move(record));
+        if (!stopText.empty()) ReportMessage(stopText, true);
         RaiseQueueState();
         StartAnalysis();
+        parser->MarkDone();
     });
+}
+
+void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found) {
+    for (auto& record : found) {
+        if (stopping_) break;
+        if (Seen(record->URL)) continue;
+        AddRecord(std::move(record), false, true);
+    }
+    found.clear();
 }
 
 void TQueueManager::FlushAnalysis() {

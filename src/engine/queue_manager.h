@@ -107,9 +107,14 @@ public:
     // Runs the calls the analysis thread is waiting for (main thread only).
     void RunPendingCalls();
 
-    // For the analysis thread.
+    // For the analysis thread: hands back the analysed record together with the records
+    // its last part found, in one call on the main thread: the found records are queued
+    // first, then the record is reported analysed, then the next analysis starts.
     void AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
-                          const std::string& stopText);
+                          const std::string& stopText,
+                          std::vector<std::unique_ptr<TGetRec>> found);
+    // Queues records found by an analysis, skipping addresses already seen (main thread).
+    void AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found);
 
 private:
     // Starts record on conn. A record finishing while a start is under way (an existing file
