@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "engine/analysis_hook.h"
@@ -47,8 +49,15 @@ public:
             pending_.clear();
             return;
         }
-        queue_.CallOnMain([&] { queue_.AddFoundRecords(pending_); });
+        if (platform::IsMainThread()) {
+            queue_.AddFoundRecords(pending_);
+            return;
+        }
+        auto batch = std::make_shared<std::vector<std::unique_ptr<TGetRec>>>(std::move(pending_));
         pending_.clear();
+        // The call outlives this sink: it holds the queue, not the sink.
+        TQueueManager* queue = &queue_;
+        queue->PostToMain([queue, batch] { queue->AddFoundRecords(*batch); });
     }
 
     // The records not yet handed over; the analysis thread sends them with its last message.
@@ -60,7 +69,8 @@ public:
             stopText_ = text;
             return;
         }
-        queue_.CallOnMain([&] { queue_.ReportMessage(text, false); });
+        TQueueManager* queue = &queue_;
+        queue->PostToMain([queue, text] { queue->ReportMessage(text, false); });
     }
 
     std::string stopText_;
@@ -115,33 +125,50 @@ TParser::~TParser() {
 }
 
 void TParser::Give(std::unique_ptr<TGetRec> record, int priority) {
-    project_ = record ? static_cast<const void*>(record->Project) : nullptr;
-    ++given_;
+    inFlight_.push_back(record ? static_cast<const void*>(record->Project) : nullptr);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        next_ = std::move(record);
-        priority_ = priority;
+        inbox_.push_back(Given{std::move(record), priority});
     }
     wake_.notify_one();
 }
 
+bool TParser::Holds(const void* project) const {
+    return std::find(inFlight_.begin(), inFlight_.end(), project) != inFlight_.end();
+}
+
+void TParser::MarkDone() {
+    if (!inFlight_.empty()) inFlight_.pop_front();
+}
+
+std::vector<std::unique_ptr<TGetRec>> TParser::TakeBackWaiting() {
+    std::vector<std::unique_ptr<TGetRec>> back;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& g : inbox_) back.push_back(std::move(g.record));
+        inbox_.clear();
+    }
+    // The records not started are always the newest given.
+    inFlight_.erase(inFlight_.end() - static_cast<std::ptrdiff_t>(back.size()), inFlight_.end());
+    return back;
+}
+
 void TParser::Run() {
     for (;;) {
-        std::unique_ptr<TGetRec> record;
-        int priority = 0;
+        Given next;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return quit_ || next_ != nullptr; });
-            if (!next_) return;  // asked to end, and nothing left to analyse
-            record = std::move(next_);
-            priority = priority_;
+            wake_.wait(lock, [this] { return quit_ || !inbox_.empty(); });
+            if (inbox_.empty()) return;  // asked to end, and nothing left to analyse
+            next = std::move(inbox_.front());
+            inbox_.pop_front();
         }
-        if (priority != appliedPriority_) {
+        if (next.priority != appliedPriority_) {
             // Raising the priority needs privileges; a refusal leaves the thread at normal.
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(priority));
-            appliedPriority_ = priority;
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(next.priority));
+            appliedPriority_ = next.priority;
         }
-        Analyse(std::move(record));
+        if (next.record) Analyse(std::move(next.record));
     }
 }
 
@@ -154,9 +181,7 @@ void TParser::Analyse(std::unique_ptr<TGetRec> record) {
         record->Temp.clear();
     }
     record->Parser = nullptr;
-    // Counted done on the main thread, within the same call, so that whoever waits there
-    // for this thread to finish sees it at once.
-    owner_.AnalysisFinished(this, std::move(record), stopText, sink.TakePending());
+    owner_.AnalysisFinished(std::move(record), std::move(stopText), sink.TakePending());
 }
 
 }  // namespace qm

@@ -1,14 +1,15 @@
 #pragma once
 // TParser: the document-analysis thread. It analyses one record at a time, hands every
 // record it finds to the main thread and reports back when it is done; it never changes a
-// queue list itself. The one thread lives as long as the queue and waits between records.
-#include <atomic>
+// queue list itself. Its messages are queued for the main thread in order, without waiting
+// for them to be acted on. The one thread lives as long as the queue.
 #include <condition_variable>
-#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qm {
 
@@ -19,37 +20,42 @@ class TParser {
 public:
     // Starts the thread; it waits for records until the object is destroyed.
     explicit TParser(TQueueManager& owner);
-    ~TParser();  // ends and joins the thread once the record it holds is done
+    ~TParser();  // ends and joins the thread once the records it holds are done
     TParser(const TParser&) = delete;
     TParser& operator=(const TParser&) = delete;
 
-    // Hands the thread its next record (main thread). The previous one must be reported
-    // finished (the queue's reference to the thread cleared) first; the thread takes the new
-    // one as soon as it has sent its last messages about the previous one.
+    // The rest is for the main thread.
+
+    // Hands the thread a record. Records are analysed one at a time, in the order given; a
+    // record given while another is analysed waits in the thread's inbox, so that the thread
+    // goes on without waiting for the main thread between pages.
     // priority: 1 lowest, 2 lower, 3 normal, 4 higher, 5 highest (others: lower).
     void Give(std::unique_ptr<TGetRec> record, int priority);
-    // Holds no record: every record given has been analysed and handed back.
-    bool Finished() const { return done_.load() == given_.load(); }
-    // Counts the record handed back as done (main thread, within the analysis thread's last
-    // call about it).
-    void MarkDone() { ++done_; }
-    // The Project of the record being analysed (read on the main thread).
-    const void* ProjectOf() const { return project_; }
+    // Records given whose results have not been handed back yet.
+    std::size_t Outstanding() const { return inFlight_.size(); }
+    bool Finished() const { return inFlight_.empty(); }
+    // Whether a record of project is given and not handed back.
+    bool Holds(const void* project) const;
+    // Counts the oldest record given as handed back (within its result call).
+    void MarkDone();
+    // Takes back the records given that the thread has not started, in their order.
+    std::vector<std::unique_ptr<TGetRec>> TakeBackWaiting();
 
 private:
+    struct Given {
+        std::unique_ptr<TGetRec> record;
+        int priority = 0;
+    };
     void Run();
     void Analyse(std::unique_ptr<TGetRec> record);
 
     TQueueManager& owner_;
-    const void* project_ = nullptr;
+    std::deque<const void*> inFlight_;  // main thread: the Project of each record given
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::unique_ptr<TGetRec> next_;  // given, not yet taken by the thread
-    int priority_ = 0;
+    std::deque<Given> inbox_;  // given, not yet taken by the thread
     int appliedPriority_ = -1;
     bool quit_ = false;
-    std::atomic<std::uint64_t> given_{0};
-    std::atomic<std::uint64_t> done_{0};
     std::thread thread_;
 };
 

@@ -148,8 +148,8 @@ void TQueueManager::ClearSeen() {
 }
 
 bool TQueueManager::Idle() const {
-    if (!queue_.empty() || !analysis_.empty() || parser_.load() != nullptr) return false;
-    // The thread may have let go of the queue and still be handing back its record.
+    if (!queue_.empty() || !analysis_.empty()) return false;
+    // Records given to the thread count until their results have been acted on here.
     return !thread_ || thread_->Finished();
 }
 
@@ -545,18 +545,24 @@ void TQueueManager::StopAll() {
     left.clear();
     std::vector<std::unique_ptr<TGetRec>> pending;
     pending.swap(analysis_);
-    for (auto& r : pending) {
-        RemoveFile(r->Temp);
-        r->Temp.clear();
-        if (r->Project) {
-            if (r->Project->ProcessingCount > 0) --r->Project->ProcessingCount;
-            NotifyIfFinished(*r->Project);
-        }
-    }
+    if (thread_)
+        for (auto& r : thread_->TakeBackWaiting()) pending.push_back(std::move(r));
+    for (auto& r : pending) DropUnanalysed(std::move(r));
     pending.clear();
-    WaitForParser([this] { return parser_.load() != nullptr; });
+    // The record being analysed finishes; its results are acted on (and its found records
+    // dropped) while the queue is still stopping.
+    WaitForParser([this] { return thread_ && !thread_->Finished(); });
     stopping_ = false;
     if (pendingCount_ != 0) ApplyPendingCount();
+}
+
+void TQueueManager::DropUnanalysed(std::unique_ptr<TGetRec> record) {
+    RemoveFile(record->Temp);
+    record->Temp.clear();
+    if (record->Project) {
+        if (record->Project->ProcessingCount > 0) --record->Project->ProcessingCount;
+        NotifyIfFinished(*record->Project);
+    }
 }
 
 void TQueueManager::StopProject(TDClass& project) {
@@ -591,8 +597,12 @@ void TQueueManager::StopProject(TDClass& project) {
         }
     }
     queue_.swap(kept);
+    // Records the thread has not started go back to the front of the list, in order.
+    std::vector<std::unique_ptr<TGetRec>> waiting;
+    if (thread_) waiting = thread_->TakeBackWaiting();
+    for (auto& r : analysis_) waiting.push_back(std::move(r));
     std::vector<std::unique_ptr<TGetRec>> keptAnalysis;
-    for (auto& r : analysis_) {
+    for (auto& r : waiting) {
         if (r->Project != &project) {
             keptAnalysis.push_back(std::move(r));
         } else {
@@ -603,10 +613,7 @@ void TQueueManager::StopProject(TDClass& project) {
     }
     analysis_.swap(keptAnalysis);
     CountersChanged(project);
-    WaitForParser([this, &project] {
-        TParser* p = parser_.load();
-        return p != nullptr && p->ProjectOf() == &project;
-    });
+    WaitForParser([this, &project] { return thread_ && thread_->Holds(&project); });
     stopping_ = false;
     if (pendingCount_ != 0) ApplyPendingCount();
     FillConnections();
@@ -628,14 +635,18 @@ void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std:
 }
 
 void TQueueManager::StartAnalysis() {
-    if (analysis_.empty() || parser_.load() != nullptr) return;
-    if (Options().LowMemory && queue_.size() >= 1000) return;
-    std::unique_ptr<TGetRec> record = std::move(analysis_.front());
-    analysis_.erase(analysis_.begin());
-    if (!thread_) thread_ = std::make_unique<TParser>(*this);
-    parser_.store(thread_.get());
-    thread_->Give(std::move(record), Options().Priority);
-    RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
+    // The thread is given the next record while it still works on one, so that it need not
+    // wait for this thread between pages; analysis itself stays one record at a time.
+    constexpr std::size_t kGivenAhead = 16;
+    while (!analysis_.empty()) {
+        if (thread_ && thread_->Outstanding() >= kGivenAhead) return;
+        if (Options().LowMemory && queue_.size() >= 1000) return;
+        std::unique_ptr<TGetRec> record = std::move(analysis_.front());
+        analysis_.erase(analysis_.begin());
+        if (!thread_) thread_ = std::make_unique<TParser>(*this);
+        thread_->Give(std::move(record), Options().Priority);
+        RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
+    }
 }
 
 void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
@@ -649,22 +660,23 @@ void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
     if (OnItemStored) OnItemStored(*this, *record);
 }
 
-void TQueueManager::AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
-                                     const std::string& stopText,
+void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText,
                                      std::vector<std::unique_ptr<TGetRec>> found) {
-    // Runs on the analysis thread. The queue forgets this thread first, so that a main
-    // thread waiting for it to end stops waiting before the messages below are needed.
-    TParser* expected = parser;
-    parser_.compare_exchange_strong(expected, nullptr);
-    // One hand-over per page: the main thread is woken once, in the order the messages
-    // would have come (found records, analysed record, stop request, idle).
-    CallOnMain([&] {
-        AddFoundRecords(found);
-        OnAnalysedRecord(std::move(record));
-        if (!stopText.empty()) ReportMessage(stopText, true);
+    // Runs on the analysis thread; everything below happens on the main thread, in the order
+    // of the messages (found records, analysed record, stop request, idle).
+    struct Results {
+        std::unique_ptr<TGetRec> record;
+        std::string stopText;
+        std::vector<std::unique_ptr<TGetRec>> found;
+    };
+    auto results = std::make_shared<Results>(Results{std::move(record), std::move(stopText), std::move(found)});
+    PostToMain([this, results] {
+        AddFoundRecords(results->found);
+        OnAnalysedRecord(std::move(results->record));
+        if (thread_) thread_->MarkDone();
+        if (!results->stopText.empty()) ReportMessage(results->stopText, true);
         RaiseQueueState();
         StartAnalysis();
-        parser->MarkDone();
     });
 }
 
@@ -703,17 +715,31 @@ void TQueueManager::CallOnMain(std::function<void()> fn) {
     }
     auto call = std::make_shared<PendingCall>();
     call->fn = std::move(fn);
+    QueueCall(call);
+    std::unique_lock<std::mutex> lock(call->m);
+    call->cv.wait(lock, [&] { return call->done; });
+}
+
+void TQueueManager::PostToMain(std::function<void()> fn) {
+    auto call = std::make_shared<PendingCall>();
+    call->fn = std::move(fn);
+    QueueCall(call);
+}
+
+void TQueueManager::QueueCall(std::shared_ptr<PendingCall> call) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(callsMutex_);
-        calls_.push_back(call);
+        // One wake-up serves every call queued before the main thread gets to them.
+        wake = calls_.empty();
+        calls_.push_back(std::move(call));
     }
+    if (!wake) return;
     std::weak_ptr<std::atomic<bool>> alive = alive_;
     platform::Post([this, alive] {
         auto a = alive.lock();
         if (a && a->load()) RunPendingCalls();
     });
-    std::unique_lock<std::mutex> lock(call->m);
-    call->cv.wait(lock, [&] { return call->done; });
 }
 
 void TQueueManager::RunPendingCalls() {
@@ -723,7 +749,7 @@ void TQueueManager::RunPendingCalls() {
             std::lock_guard<std::mutex> lock(callsMutex_);
             if (calls_.empty()) return;
             call = calls_.front();
-            calls_.erase(calls_.begin());
+            calls_.pop_front();
         }
         call->fn();
         {

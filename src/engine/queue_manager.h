@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <deque>
 #include <vector>
 
 #include "engine/retry_wait.h"
@@ -104,14 +105,15 @@ public:
     // thread waits for the analysis thread to end it keeps running these calls, so the two
     // never wait for each other.
     void CallOnMain(std::function<void()> fn);
-    // Runs the calls the analysis thread is waiting for (main thread only).
+    // Queues fn to run on the main thread after the calls queued before it, without waiting.
+    void PostToMain(std::function<void()> fn);
+    // Runs the calls the analysis thread queued (main thread only).
     void RunPendingCalls();
 
-    // For the analysis thread: hands back the analysed record together with the records
-    // its last part found, in one call on the main thread: the found records are queued
-    // first, then the record is reported analysed, then the next analysis starts.
-    void AnalysisFinished(TParser* parser, std::unique_ptr<TGetRec> record,
-                          const std::string& stopText,
+    // For the analysis thread: hands back the analysed record together with the records its
+    // last part found. On the main thread the found records are queued first, then the
+    // record is reported analysed, then the next analysis is given out.
+    void AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText,
                           std::vector<std::unique_ptr<TGetRec>> found);
     // Queues records found by an analysis, skipping addresses already seen (main thread).
     void AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found);
@@ -133,6 +135,8 @@ private:
     THTTPClient& AddConnection();
     void WaitForParser(const std::function<bool()>& stillWaiting);
     void OnAnalysedRecord(std::unique_ptr<TGetRec> record);
+    // A record taken off the analysis list unanalysed (stopping): its file and count go.
+    void DropUnanalysed(std::unique_ptr<TGetRec> record);
 
     // Item processing (item_processing.cpp).
     void OnHeader(TGetRec& record, THTTPClient& conn);
@@ -181,15 +185,14 @@ private:
     std::unique_ptr<platform::Timer> retryTimer_;
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
 
-    // The analysis thread while it works on a record (at most one), and the thread itself,
-    // made at the first analysis and kept until the queue is destroyed.
-    std::atomic<TParser*> parser_{nullptr};
+    // The analysis thread, made at the first analysis and kept until the queue is destroyed.
     std::unique_ptr<TParser> thread_;
 
     // Calls from the analysis thread waiting for the main thread.
     struct PendingCall;
+    void QueueCall(std::shared_ptr<PendingCall> call);
     std::mutex callsMutex_;
-    std::vector<std::shared_ptr<PendingCall>> calls_;
+    std::deque<std::shared_ptr<PendingCall>> calls_;
     std::shared_ptr<std::atomic<bool>> alive_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <vector>
 
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
@@ -162,6 +163,57 @@ TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
         EXPECT_LT(g_kept.load(), 20000);
         q.reset();
     }
+}
+
+TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
+    Options().LowMemory = false;
+    auto other = std::make_unique<TDClass>();
+    other->IID = tree_.TakeID();
+    other->URL = "http://127.0.0.1:9/";
+    other->Lev = 2;
+    TDClass* b = &tree_.AddProject(*folder_, std::move(other));
+    auto documentOf = [&](TDClass* project, const std::string& name, int n) {
+        auto rec = Document(name, n);
+        --project_->ProcessingCount;
+        rec->Project = project;
+        ++project->ProcessingCount;
+        return rec;
+    };
+    TQueueManager q(1);
+    q.SetSuspended(true);
+    int storedB = 0;
+    q.OnItemStored = [&](TQueueManager&, TGetRec& r) {
+        if (r.Project == b) ++storedB;
+    };
+    // A long document of the first Project, then short ones of both: the thread holds the
+    // short ones in its inbox while it works on the long one.
+    std::vector<std::string> temps;
+    auto queue = [&](std::unique_ptr<TGetRec> rec) {
+        temps.push_back(rec->Temp);
+        std::string temp = rec->Temp;
+        q.QueueForAnalysis(std::move(rec), temp, "", true);
+    };
+    queue(documentOf(project_, "long", 300000));
+    for (int i = 0; i < 6; ++i) {
+        queue(documentOf(b, "b" + std::to_string(i), 7));
+        queue(documentOf(project_, "a" + std::to_string(i), 5));
+    }
+    ASSERT_TRUE(platform::RunUntil([&] { return g_kept.load() > 100; }, 10000));
+    ASSERT_LT(g_kept.load(), 300000) << "the long document should still be under analysis";
+    q.StopProject(*project_);
+    ASSERT_TRUE(platform::RunUntil([&] {
+        return q.AnalysisCount() == 0 && b->ProcessingCount == 0 && storedB == 6;
+    }, 20000));
+    // Nothing of the stopped Project is left or added afterwards; the other Project's
+    // documents were all analysed, each once.
+    EXPECT_EQ(project_->QueuedCount, 0);
+    EXPECT_EQ(project_->ProcessingCount, 0);
+    EXPECT_EQ(b->ProcessingCount, 0);
+    EXPECT_EQ(storedB, 6);
+    EXPECT_EQ(b->QueuedCount, 6 * 7);
+    EXPECT_EQ(q.QueueCount(), 6u * 7u);
+    for (const auto& t : temps) EXPECT_FALSE(fs::exists(t)) << t;
+    q.StopAll();
 }
 
 TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
