@@ -17,6 +17,28 @@ std::string_view AfterScheme(const std::string& url) {
 }
 
 
+// The parts of a Project's start address, in the same canonical form as the links, so that a
+// start written with ":80", credentials or "/./" does not refuse its own site. Every link of
+// a page is compared with the same start: the parts are kept per thread until it changes.
+const AddressParts& StartParts(const std::string& url, const std::string& doc) {
+    struct Kept {
+        std::string url, doc;
+        AddressParts parts;
+        bool valid = false;
+    };
+    thread_local Kept kept;
+    if (kept.valid && kept.url == url && kept.doc == doc) return kept.parts;
+    std::string startUrl = url;
+    CleanedAddress ignored;
+    if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = url;
+    kept.parts = AddressParts{};
+    SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, kept.parts);
+    kept.url = url;
+    kept.doc = doc;
+    kept.valid = true;
+    return kept.parts;
+}
+
 bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
     return ListAllows(include, part, true) && ListAllows(exclude, part, false);
 }
@@ -41,13 +63,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
     SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
 
     if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
-        // The start address is compared in the same canonical form as the links, so that a
-        // start written with ":80", credentials or "/./" does not refuse its own site.
-        std::string startUrl = project->URL;
-        CleanedAddress ignored;
-        if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = project->URL;
-        AddressParts start;
-        SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, start);
+        const AddressParts& start = StartParts(project->URL, doc);
         if (project->RSrvsBx == 1 && parts.server != start.server) return why.Refuse("starting server");
         if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return why.Refuse("starting directory");
