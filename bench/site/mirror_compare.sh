@@ -38,12 +38,14 @@ measure() {  # label dir command...
   echo "$label wall=${1}s peak_rss=${2}kB cpu=${3}+${4}s files=$files"
   echo "$label $1 $2 $files $3 $4" >> "$WORK/results"
 }
-# Every run gets new folders; nothing is deleted until the end. On a file system without a
-# journal, files created just after many were deleted pay for skipping the deleted ones'
-# inodes (for some seconds), which would otherwise burden whichever run follows a deletion.
+# Every run gets new folders; nothing is deleted until the end. On ext4 without a journal,
+# a new file skips, one by one, the inodes of its directory's group freed in the last one to
+# six minutes, which would burden whichever run follows a deletion (an earlier benchmark's
+# clean-up, say). quillmoor-cli keeps its downloads' temporary files in one folder of the
+# system's temporary folder, so each run gets its own TMPDIR, new like wget2's folder.
 prepare() {  # dir [NAME=VALUE ...]
   d=$1; shift
-  mkdir -p "$d/files" "$d/home"
+  mkdir -p "$d/files" "$d/home" "$d/tmp"
   "$CLI" --home "$d/home" options PathPrefix="$d/files/" HTTPCount=10 "$@" > /dev/null
   sed -i 's/"RSrvsBx"=dword:00000000/"RSrvsBx"=dword:00000001/' "$d/home/registry.reg"
 }
@@ -51,10 +53,10 @@ i=1
 while [ $i -le "$ROUNDS" ]; do
   R=$WORK/round$i
   prepare "$R/qm" "$@"
-  sync; measure qm "$R/qm/files" "$CLI" --home "$R/qm/home" get "$URL" --level 60
+  sync; measure qm "$R/qm/files" env TMPDIR="$R/qm/tmp" "$CLI" --home "$R/qm/home" get "$URL" --level 60
   if [ -n "${QM_BEFORE:-}" ]; then
     prepare "$R/before" "$@"
-    sync; measure before "$R/before/files" "$QM_BEFORE" --home "$R/before/home" get "$URL" --level 60
+    sync; measure before "$R/before/files" env TMPDIR="$R/before/tmp" "$QM_BEFORE" --home "$R/before/home" get "$URL" --level 60
   fi
   if [ "${QM_ONLY:-0}" != 1 ]; then
     mkdir -p "$R/wget2"

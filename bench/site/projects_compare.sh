@@ -45,10 +45,11 @@ measure() {  # label command...
 }
 r=1
 while [ $r -le "$ROUNDS" ]; do
-  R=$WORK/round$r; mkdir -p "$R/files" "$R/wget2"
+  # Its own TMPDIR, as in mirror_compare.sh: new like wget2's folder.
+  R=$WORK/round$r; mkdir -p "$R/files" "$R/wget2" "$R/tmp"
   cp -a "$WORK/home0" "$R/home"
   "$CLI" --home "$R/home" options PathPrefix="$R/files/" > /dev/null
-  sync; measure qm "$CLI" --home "$R/home" start Many/all
+  sync; measure qm env TMPDIR="$R/tmp" "$CLI" --home "$R/home" start Many/all
   sync; (cd "$R/wget2" && measure wget2 wget2 -q --max-threads=10 -i "$WORK/urls")
   echo "  stored: qm $(find "$R/files" -type f ! -name Descr.QV3 ! -name '*.primary' | wc -l), maps $(ls "$R/home" | grep -c '\.map$'), wget2 $(find "$R/wget2" -type f | wc -l)"
   r=$((r + 1))
