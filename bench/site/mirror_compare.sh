@@ -7,7 +7,8 @@
 # SITE_DIR: a folder with index.html (bench/site/make_site.py writes one; the Python
 # documentation is /usr/share/doc/python3.11/html). NAME=VALUE pairs are program options for
 # quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2; QM_BEFORE=CLI also
-# runs another quillmoor-cli (an earlier build) in each round, as "before".
+# runs another quillmoor-cli (an earlier build) in each round, as "before"; QM_KEEP=1 leaves
+# the folders of the runs in place.
 set -eu
 BUILD=${1:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
 SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
@@ -26,7 +27,12 @@ http { access_log off; include /etc/nginx/mime.types;
 CONF
 /usr/sbin/nginx -c "$WORK/nginx.conf" -p "$WORK" &
 NGINX=$!
-trap 'kill $NGINX 2>/dev/null; rm -rf "$WORK"' EXIT
+# QM_KEEP=1 leaves the runs' folders (for a series of invocations: see prepare() below).
+if [ "${QM_KEEP:-0}" = 1 ]; then
+  trap 'kill $NGINX 2>/dev/null; echo "kept $WORK"' EXIT
+else
+  trap 'kill $NGINX 2>/dev/null; rm -rf "$WORK"' EXIT
+fi
 sleep 1
 URL=http://127.0.0.1:$PORT/index.html
 : > "$WORK/results"
@@ -42,7 +48,8 @@ measure() {  # label dir command...
 # a new file skips, one by one, the inodes of its directory's group freed in the last one to
 # six minutes, which would burden whichever run follows a deletion (an earlier benchmark's
 # clean-up, say). quillmoor-cli keeps its downloads' temporary files in one folder of the
-# system's temporary folder, so each run gets its own TMPDIR, new like wget2's folder.
+# system's temporary folder, so each run gets its own TMPDIR, new like wget2's folder. For a
+# series of invocations, QM_KEEP=1 keeps every folder until the series ends.
 prepare() {  # dir [NAME=VALUE ...]
   d=$1; shift
   mkdir -p "$d/files" "$d/home" "$d/tmp"

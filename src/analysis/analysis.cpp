@@ -11,6 +11,7 @@
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
+#include "engine/normalise_memo.h"
 #include "engine/stored_files.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -25,6 +26,7 @@ public:
     AnalysisSettings Settings(const TGetRec& parent) override {
         // Taken once per document: the analysis thread reads nothing shared after this.
         AnalysisSettings s;
+        memo_.Prepare(parent.Project);
         const TOptions& options = Options();
         s.DefaultDoc = options.DefaultDoc.empty() ? std::string("default.htm") : options.DefaultDoc;
         s.DiskSpace = options.DiskSpace;
@@ -40,7 +42,7 @@ public:
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;
     }
-    bool Normalise(TGetRec& record) override { return qm::Normalise(record); }
+    bool Normalise(TGetRec& record) override { return memo_.Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
         if (Options().ExtLast) MoveExtensionLast(mapped);
@@ -54,6 +56,10 @@ public:
     std::int64_t FreeSpace(const std::string& path) override { return qm::FreeSpace(path); }
     void WriteRedirectStub(const TGetRec& record) override { qm::WriteRedirectStub(record); }
     std::unique_ptr<TGetRec> NewRecord() override { return std::make_unique<TGetRec>(); }
+
+private:
+    // Kept per thread from one document to the next.
+    NormaliseMemo& memo_ = ThreadNormaliseMemo();
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
+#include "engine/normalise_memo.h"
 #include "store/folder.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -259,6 +260,61 @@ TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
     rec.IsImage = true;
     EXPECT_FALSE(Admit(rec));
     EXPECT_EQ(rec.Category, nullptr);
+}
+
+// The memo gives what Normalise gives, for the first and every later time an address comes,
+// and forgets when a setting Normalise reads changes.
+TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
+    const char* addresses[] = {
+        "http://host:80/a/./b//c/../d.html#top", "http://host/dir/x.zip", "http://other/dir/p.gif",
+        "http://host/dir/q.exe", "http://user:pw@host/dir/s.html", "ftp://host/dir/f.txt",
+        "mailto:x@y", "http://host/dir/page?x=1#frag", "http://host/../up.html", "HTTP://Some.Host",
+    };
+    NormaliseMemo memo;
+    auto same = [&](const std::string& url, bool embedded, const char* when) {
+        SCOPED_TRACE(url + (embedded ? " embedded, " : " page, ") + when);
+        auto plain = Link(url, embedded);
+        auto remembered = Link(url, embedded);
+        plain->URLPsw = remembered->URLPsw = "parent:pw";
+        const bool ok = Normalise(*plain);
+        ASSERT_EQ(memo.Normalise(*remembered), ok);
+        if (!ok) return;
+        EXPECT_EQ(remembered->URL, plain->URL);
+        EXPECT_EQ(remembered->URLPsw, plain->URLPsw);
+        EXPECT_EQ(remembered->Category, plain->Category);
+        EXPECT_EQ(remembered->FName, plain->FName);
+        EXPECT_EQ(remembered->Path, plain->Path);
+        EXPECT_EQ(remembered->RFile, plain->RFile);
+        EXPECT_EQ(remembered->Depth, plain->Depth);
+        EXPECT_TRUE(remembered->Img && remembered->Srv);
+    };
+    memo.Prepare(project.get());
+    for (int pass = 0; pass < 2; ++pass)
+        for (const char* url : addresses)
+            for (bool embedded : {false, true}) same(url, embedded, pass ? "remembered" : "first");
+    EXPECT_GT(memo.Size(), 0u);
+
+    // Settings that change what Normalise decides or names: each is noticed before the next page.
+    project->RSrvsBx = 1;
+    memo.Prepare(project.get());
+    EXPECT_EQ(memo.Size(), 0u);
+    for (const char* url : addresses) same(url, false, "start server only");
+    project->Categories[kCatArchive].Flags[0] = true;
+    memo.Prepare(project.get());
+    for (const char* url : addresses) same(url, true, "archives excluded");
+    folder.Dir = "/srv/elsewhere/";
+    memo.Prepare(project.get());
+    for (const char* url : addresses) same(url, false, "another folder");
+    Options().ExtLast = true;
+    memo.Prepare(project.get());
+    for (const char* url : addresses) same(url, false, "extension last");
+    Options().ExtLast = false;
+    memo.Prepare(project.get());
+    for (const char* url : addresses) same(url, false, "extension last again off");
+    // Unchanged settings keep what is known.
+    const std::size_t known = memo.Size();
+    memo.Prepare(project.get());
+    EXPECT_EQ(memo.Size(), known);
 }
 
 }  // namespace

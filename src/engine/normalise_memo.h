@@ -1,0 +1,43 @@
+#pragma once
+// What Normalise made of the addresses found in documents, kept for the next documents: the
+// pages of a site link to the same addresses again and again (menus, indexes, neighbours),
+// and working each one out anew costs more than the rest of the page's analysis.
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+namespace qm {
+
+class TDClass;
+class TGetRec;
+
+class NormaliseMemo {
+public:
+    // Called before each document. Forgets everything when the Project or any setting that
+    // Normalise reads (admission rules, file types, root folder, default document name,
+    // extension-last names) is not what it was.
+    void Prepare(const TDClass* project);
+    // Normalise(record), from memory when the same address, of the same kind (page link or
+    // embedded file), was normalised since Prepare last forgot.
+    bool Normalise(TGetRec& record);
+
+    std::size_t Size() const { return kept_[0].size() + kept_[1].size(); }
+    // Above this many addresses the memo starts again, so that it stays small on huge sites.
+    static constexpr std::size_t kMaxAddresses = 50000;
+
+private:
+    struct Outcome {
+        bool admitted = false;
+        int category = -1;  // index into the Project's categories; -1 none
+        int depth = 0;
+        std::string url, fileName, path, rFile;
+    };
+    const TDClass* project_ = nullptr;
+    std::string stamp_;
+    std::unordered_map<std::string, Outcome> kept_[2];  // by IsImage
+};
+
+// The memo of the calling thread.
+NormaliseMemo& ThreadNormaliseMemo();
+
+}  // namespace qm
