@@ -48,16 +48,19 @@ void NormaliseMemo::Prepare(const TDClass* project) {
     stamp_ = std::move(stamp);
     kept_[0].clear();
     kept_[1].clear();
+    last_ = nullptr;
 }
 
 bool NormaliseMemo::Normalise(TGetRec& record) {
     // An address with credentials sets the record's password as well: not worth keeping.
+    last_ = nullptr;
     if (record.Project != project_ || record.URL.find('@') != std::string::npos)
         return qm::Normalise(record);
     auto& kept = kept_[record.IsImage ? 1 : 0];
     auto found = kept.find(record.URL);
     if (found != kept.end()) {
         const Outcome& o = found->second;
+        last_ = &found->second;
         record.Img = true;
         record.Srv = true;
         if (!o.admitted) return false;
@@ -86,8 +89,17 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
         o.depth = record.Depth;
     }
     const bool admitted = o.admitted;
-    kept.emplace(std::move(address), std::move(o));
+    last_ = &kept.emplace(std::move(address), std::move(o)).first->second;
     return admitted;
+}
+
+bool NormaliseMemo::HandedOverBefore(const TGetRec& record, std::uint64_t generation) {
+    // The record may have been changed since (an applet base, a refused path): only the
+    // address the memo gave counts.
+    if (!last_ || !last_->admitted || last_->url != record.URL) return false;
+    if (last_->handedOver == generation) return true;
+    last_->handedOver = generation;
+    return false;
 }
 
 NormaliseMemo& ThreadNormaliseMemo() {

@@ -3,6 +3,7 @@
 // pages of a site link to the same addresses again and again (menus, indexes, neighbours),
 // and working each one out anew costs more than the rest of the page's analysis.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -21,6 +22,11 @@ public:
     // embedded file), was normalised since Prepare last forgot.
     bool Normalise(TGetRec& record);
 
+    // For the record the last Normalise call gave: whether its address was handed to the
+    // queue before in the queue's seen-address generation; if not, it is marked handed over
+    // now. False for records the memo does not keep.
+    bool HandedOverBefore(const TGetRec& record, std::uint64_t generation);
+
     std::size_t Size() const { return kept_[0].size() + kept_[1].size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
     static constexpr std::size_t kMaxAddresses = 50000;
@@ -30,11 +36,13 @@ private:
         bool admitted = false;
         int category = -1;  // index into the Project's categories; -1 none
         int depth = 0;
+        std::uint64_t handedOver = 0;  // the generation it was last handed over in; 0 never
         std::string url, fileName, path, rFile;
     };
     const TDClass* project_ = nullptr;
     std::string stamp_;
     std::unordered_map<std::string, Outcome> kept_[2];  // by IsImage
+    Outcome* last_ = nullptr;  // what the last Normalise call gave, when kept
 };
 
 // The memo of the calling thread.

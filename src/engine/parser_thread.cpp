@@ -11,6 +11,7 @@
 
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
+#include "engine/normalise_memo.h"
 #include "engine/queue_manager.h"
 #include "engine/stored_files.h"
 #include "platform/event_loop.h"
@@ -34,34 +35,50 @@ public:
         // A stopping queue takes nothing: the record is dropped here, without waiting for
         // the main thread (which may be waiting for this thread to end).
         if (queue_.Stopping()) return false;
-        // Records go to the main thread in batches: one hand-over per page of links instead of
-        // one per link. They keep their order, and reach the queue before any later message.
-        pending_.push_back(std::move(record));
-        if (pending_.size() >= kBatchSize) Flush();
+        // An address this thread handed over before, in the queue's present generation, is
+        // in the seen-address list already: the queue need not look it up.
+        const std::uint64_t generation = queue_.SeenGeneration();
+        if (ThreadNormaliseMemo().HandedOverBefore(*record, generation)) {
+            if (!batch_.known.empty() && batch_.knownGeneration != generation) {
+                // Known in an older generation: the queue decides about those itself.
+                for (auto& r : batch_.known) batch_.found.push_back(std::move(r));
+                batch_.known.clear();
+            }
+            batch_.knownGeneration = generation;
+            batch_.known.push_back(std::move(record));
+        } else {
+            // Records go to the main thread in batches: one hand-over per page of links
+            // instead of one per link. They reach the queue before any later message.
+            batch_.found.push_back(std::move(record));
+        }
+        if (batch_.found.size() + batch_.known.size() >= kBatchSize) Flush();
         return true;
     }
 
     // Hands the waiting records to the queue; the seen-address list is read and changed on
     // the main thread only.
     void Flush() {
-        if (pending_.empty()) return;
+        if (batch_.Empty()) return;
         if (queue_.Stopping()) {
-            pending_.clear();
+            batch_ = FoundBatch{};
             return;
         }
         if (platform::IsMainThread()) {
-            queue_.AddFoundRecords(pending_);
+            queue_.AddFoundRecords(batch_);
             return;
         }
-        auto batch = std::make_shared<std::vector<std::unique_ptr<TGetRec>>>(std::move(pending_));
-        pending_.clear();
+        auto batch = std::make_shared<FoundBatch>(TakePending());
         // The call outlives this sink: it holds the queue, not the sink.
         TQueueManager* queue = &queue_;
         queue->PostToMain([queue, batch] { queue->AddFoundRecords(*batch); });
     }
 
     // The records not yet handed over; the analysis thread sends them with its last message.
-    std::vector<std::unique_ptr<TGetRec>> TakePending() { return std::move(pending_); }
+    FoundBatch TakePending() {
+        FoundBatch taken = std::move(batch_);
+        batch_ = FoundBatch{};
+        return taken;
+    }
 
     void Report(const std::string& text, bool stop) override {
         Flush();
@@ -78,7 +95,7 @@ public:
 private:
     static constexpr std::size_t kBatchSize = 256;
     TQueueManager& queue_;
-    std::vector<std::unique_ptr<TGetRec>> pending_;
+    FoundBatch batch_;
 };
 
 int NiceFor(int priority) {

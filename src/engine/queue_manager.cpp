@@ -143,6 +143,7 @@ THTTPClient& TQueueManager::AddConnection() {
 }
 
 void TQueueManager::ClearSeen() {
+    ++seenGeneration_;
     seen_.clear();
     swept_.clear();
 }
@@ -523,6 +524,8 @@ void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
 }
 
 void TQueueManager::StopAll() {
+    // Before stopping_: records dropped from here on were never seen.
+    ++seenGeneration_;
     stopping_ = true;
     if (retryTimer_) retryTimer_->Stop();
     retryTimerDueMs_ = 0;
@@ -566,6 +569,7 @@ void TQueueManager::DropUnanalysed(std::unique_ptr<TGetRec> record) {
 }
 
 void TQueueManager::StopProject(TDClass& project) {
+    ++seenGeneration_;
     stopping_ = true;
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
@@ -661,13 +665,13 @@ void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
 }
 
 void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText,
-                                     std::vector<std::unique_ptr<TGetRec>> found) {
+                                     FoundBatch found) {
     // Runs on the analysis thread; everything below happens on the main thread, in the order
     // of the messages (found records, analysed record, stop request, idle).
     struct Results {
         std::unique_ptr<TGetRec> record;
         std::string stopText;
-        std::vector<std::unique_ptr<TGetRec>> found;
+        FoundBatch found;
     };
     auto results = std::make_shared<Results>(Results{std::move(record), std::move(stopText), std::move(found)});
     PostToMain([this, results] {
@@ -687,6 +691,13 @@ void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found
         AddRecord(std::move(record), false, true);
     }
     found.clear();
+}
+
+void TQueueManager::AddFoundRecords(FoundBatch& batch) {
+    AddFoundRecords(batch.found);
+    // Seen in this generation: already in the seen-address list, nothing to look up.
+    if (batch.knownGeneration != seenGeneration_.load()) AddFoundRecords(batch.known);
+    batch.known.clear();
 }
 
 void TQueueManager::FlushAnalysis() {

@@ -46,6 +46,16 @@ void NotifyIfFinished(TDClass& project);
 std::string DownloadingText();
 std::string IdleText();
 
+// Records an analysis found, on their way to the queue. "known" are addresses the analysis
+// thread had already handed over in generation knownGeneration: the queue has seen them, and
+// takes them only if its seen-address generation has changed since.
+struct FoundBatch {
+    std::vector<std::unique_ptr<TGetRec>> found;
+    std::vector<std::unique_ptr<TGetRec>> known;
+    std::uint64_t knownGeneration = 0;
+    bool Empty() const { return found.empty() && known.empty(); }
+};
+
 class TQueueManager {
 public:
     explicit TQueueManager(int connectionCount);
@@ -113,10 +123,14 @@ public:
     // For the analysis thread: hands back the analysed record together with the records its
     // last part found. On the main thread the found records are queued first, then the
     // record is reported analysed, then the next analysis is given out.
-    void AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText,
-                          std::vector<std::unique_ptr<TGetRec>> found);
+    void AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText, FoundBatch found);
     // Queues records found by an analysis, skipping addresses already seen (main thread).
     void AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found);
+    void AddFoundRecords(FoundBatch& batch);
+    // Changes whenever addresses handed to the queue may have been dropped unseen or
+    // forgotten (a stop, ClearSeen): the analysis thread's knowledge of what the queue has
+    // seen is valid within one generation.
+    std::uint64_t SeenGeneration() const { return seenGeneration_.load(); }
 
 private:
     // Starts record on conn. A record finishing while a start is under way (an existing file
@@ -179,6 +193,7 @@ private:
     std::vector<std::unique_ptr<THTTPClient>> retired_;  // removed, destroyed after the event
     bool suspended_ = false;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::uint64_t> seenGeneration_{1};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;
     RetryWait retryWait_;

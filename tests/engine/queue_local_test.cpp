@@ -9,6 +9,7 @@
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
+#include "engine/normalise_memo.h"
 #include "engine/queue_manager.h"
 #include "platform/event_loop.h"
 #include "store/options.h"
@@ -36,6 +37,23 @@ void ManyLinks(TGetRec& record, const std::string& source, const std::string&, b
         rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" +
                    std::to_string(i) + ".txt";
         if (!Normalise(*rec)) continue;
+        ++g_found;
+        if (sink.FoundRecord(std::move(rec))) ++g_kept;
+    }
+}
+
+// Finds `count` links per document, the same ones in every document, normalised through the
+// thread's memo as the real analysis does.
+void SameLinks(TGetRec& record, const std::string& source, const std::string&, bool,
+               AnalysisSink& sink) {
+    int count = std::stoi(ReadFile(source));
+    NormaliseMemo& memo = ThreadNormaliseMemo();
+    memo.Prepare(record.Project);
+    for (int i = 0; i < count; ++i) {
+        auto rec = std::make_unique<TGetRec>();
+        rec->Project = record.Project;
+        rec->URL = "http://127.0.0.1:9/same/" + std::to_string(i) + ".txt";
+        if (!memo.Normalise(*rec)) continue;
         ++g_found;
         if (sink.FoundRecord(std::move(rec))) ++g_kept;
     }
@@ -213,6 +231,41 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
     EXPECT_EQ(b->QueuedCount, 6 * 7);
     EXPECT_EQ(q.QueueCount(), 6u * 7u);
     for (const auto& t : temps) EXPECT_FALSE(fs::exists(t)) << t;
+    q.StopAll();
+}
+
+// Addresses the thread handed over before reach the queue as known; once the queue forgets
+// what it has seen, or a stop drops records unseen, they count as new again.
+TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets) {
+    Options().LowMemory = false;
+    SetAnalyseFunction(&SameLinks);
+    TQueueManager q(1);
+    q.SetSuspended(true);
+    auto analyse = [&](const std::string& name, int links) {
+        auto doc = Document(name, links);
+        std::string temp = doc->Temp;
+        q.QueueForAnalysis(std::move(doc), temp, "", true);
+        return platform::RunUntil([&] { return q.AnalysisCount() == 0 && project_->ProcessingCount == 0; }, 10000);
+    };
+    ASSERT_TRUE(analyse("first", 300));
+    EXPECT_EQ(q.QueueCount(), 300u);
+    ASSERT_TRUE(analyse("again", 300));
+    EXPECT_EQ(q.QueueCount(), 300u);
+    EXPECT_EQ(project_->QueuedCount, 300);
+
+    // A stop empties the queue but keeps the seen addresses: they are not queued again.
+    q.StopAll();
+    EXPECT_EQ(q.QueueCount(), 0u);
+    ASSERT_TRUE(analyse("after stop", 300));
+    EXPECT_EQ(q.QueueCount(), 0u);
+
+    // Forgotten: all of them are queued again, first time and in a later page.
+    q.ClearSeen();
+    ASSERT_TRUE(analyse("after clear", 300));
+    EXPECT_EQ(q.QueueCount(), 300u);
+    ASSERT_TRUE(analyse("after clear again", 350));
+    EXPECT_EQ(q.QueueCount(), 350u);
+    EXPECT_EQ(project_->QueuedCount, 350);
     q.StopAll();
 }
 
