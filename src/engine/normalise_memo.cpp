@@ -59,16 +59,18 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
     auto& kept = kept_[record.IsImage ? 1 : 0];
     auto found = kept.find(record.URL);
     if (found != kept.end()) {
+        last_ = &*found;
         const Outcome& o = found->second;
-        last_ = &found->second;
         record.Img = true;
         record.Srv = true;
         if (!o.admitted) return false;
-        record.URL = o.url;
+        if (!o.urlIsKey) record.URL = o.url;
         record.Category = o.category >= 0 ? &record.Project->Categories[std::size_t(o.category)] : nullptr;
         record.FName = o.fileName;
-        record.Path = o.path;
-        record.RFile = o.rFile;
+        if (o.pathEnd != kNoPath) {
+            record.Path.assign(o.fileName, 0, o.pathEnd);
+            record.RFile.assign(o.fileName, o.pathEnd + 1);
+        }
         record.Depth = o.depth;
         return true;
     }
@@ -80,25 +82,32 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
     Outcome o;
     o.admitted = qm::Normalise(record);
     if (o.admitted) {
-        o.url = record.URL;
+        // Most addresses are already in their canonical form: the key is then the address.
+        o.urlIsKey = record.URL == address;
+        if (!o.urlIsKey) o.url = record.URL;
         if (record.Category && record.Project)
-            o.category = static_cast<int>(record.Category - &record.Project->Categories[0]);
+            o.category = static_cast<std::int8_t>(record.Category - &record.Project->Categories[0]);
         o.fileName = record.FName;
-        o.path = record.Path;
-        o.rFile = record.RFile;
+        // Path and RFile are the two sides of the file name's last separator.
+        const std::size_t sep = record.FName.find_last_of("/\\");
+        if (sep != std::string::npos && record.Path.size() == sep &&
+            record.RFile.size() == record.FName.size() - sep - 1)
+            o.pathEnd = static_cast<std::uint32_t>(sep);
         o.depth = record.Depth;
     }
     const bool admitted = o.admitted;
-    last_ = &kept.emplace(std::move(address), std::move(o)).first->second;
+    last_ = &*kept.emplace(std::move(address), std::move(o)).first;
     return admitted;
 }
 
 bool NormaliseMemo::HandedOverBefore(const TGetRec& record, std::uint64_t generation) {
     // The record may have been changed since (an applet base, a refused path): only the
     // address the memo gave counts.
-    if (!last_ || !last_->admitted || last_->url != record.URL) return false;
-    if (last_->handedOver == generation) return true;
-    last_->handedOver = generation;
+    if (!last_) return false;
+    Outcome& o = last_->second;
+    if (!o.admitted || (o.urlIsKey ? last_->first : o.url) != record.URL) return false;
+    if (o.handedOver == generation) return true;
+    o.handedOver = generation;
     return false;
 }
 

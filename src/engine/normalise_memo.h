@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace qm {
 
@@ -32,17 +33,23 @@ public:
     static constexpr std::size_t kMaxAddresses = 50000;
 
 private:
+    static constexpr std::uint32_t kNoPath = 0xffffffffu;
+    // Kept small: a big site has tens of thousands of addresses.
     struct Outcome {
         bool admitted = false;
-        int category = -1;  // index into the Project's categories; -1 none
+        bool urlIsKey = false;       // the canonical address is the key itself
+        std::int8_t category = -1;   // index into the Project's categories; -1 none
         int depth = 0;
+        std::uint32_t pathEnd = kNoPath;  // Path and RFile split fileName here
         std::uint64_t handedOver = 0;  // the generation it was last handed over in; 0 never
-        std::string url, fileName, path, rFile;
+        std::string url;               // when not the key
+        std::string fileName;
     };
     const TDClass* project_ = nullptr;
     std::string stamp_;
     std::unordered_map<std::string, Outcome> kept_[2];  // by IsImage
-    Outcome* last_ = nullptr;  // what the last Normalise call gave, when kept
+    // What the last Normalise call gave, when kept.
+    std::pair<const std::string, Outcome>* last_ = nullptr;
 };
 
 // The memo of the calling thread.
