@@ -531,7 +531,7 @@ void TQueueManager::StopAll() {
     retryTimerDueMs_ = 0;
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
-    std::vector<std::unique_ptr<TGetRec>> left;
+    RecordList left;
     left.swap(queue_);
     for (auto& r : left) {
         // A record whose connection did not report back is closed here.
@@ -546,7 +546,7 @@ void TQueueManager::StopAll() {
         if (r->Project) DecQueued(*r->Project);
     }
     left.clear();
-    std::vector<std::unique_ptr<TGetRec>> pending;
+    RecordList pending;
     pending.swap(analysis_);
     if (thread_)
         for (auto& r : thread_->TakeBackWaiting()) pending.push_back(std::move(r));
@@ -582,7 +582,7 @@ void TQueueManager::StopProject(TDClass& project) {
             }
         }
     }
-    std::vector<std::unique_ptr<TGetRec>> kept;
+    RecordList kept;
     for (auto& r : queue_) {
         if (r->Project != &project) {
             kept.push_back(std::move(r));
@@ -605,7 +605,7 @@ void TQueueManager::StopProject(TDClass& project) {
     std::vector<std::unique_ptr<TGetRec>> waiting;
     if (thread_) waiting = thread_->TakeBackWaiting();
     for (auto& r : analysis_) waiting.push_back(std::move(r));
-    std::vector<std::unique_ptr<TGetRec>> keptAnalysis;
+    RecordList keptAnalysis;
     for (auto& r : waiting) {
         if (r->Project != &project) {
             keptAnalysis.push_back(std::move(r));
@@ -646,7 +646,7 @@ void TQueueManager::StartAnalysis() {
         if (thread_ && thread_->Outstanding() >= kGivenAhead) return;
         if (Options().LowMemory && queue_.size() >= 1000) return;
         std::unique_ptr<TGetRec> record = std::move(analysis_.front());
-        analysis_.erase(analysis_.begin());
+        analysis_.pop_front();
         if (!thread_) thread_ = std::make_unique<TParser>(*this);
         thread_->Give(std::move(record), Options().Priority);
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
@@ -703,7 +703,7 @@ void TQueueManager::AddFoundRecords(FoundBatch& batch) {
 void TQueueManager::FlushAnalysis() {
     while (!analysis_.empty()) {
         std::unique_ptr<TGetRec> record = std::move(analysis_.front());
-        analysis_.erase(analysis_.begin());
+        analysis_.pop_front();
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
         std::string stopText = RunAnalysis(*this, *record);
         if (TDClass* p = record->Project) {

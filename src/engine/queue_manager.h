@@ -56,6 +56,10 @@ struct FoundBatch {
     bool Empty() const { return found.empty() && known.empty(); }
 };
 
+// The download queue and the analysis list: taken from the front, added at the back, and
+// long on big sites.
+using RecordList = std::deque<std::unique_ptr<TGetRec>>;
+
 class TQueueManager {
 public:
     explicit TQueueManager(int connectionCount);
@@ -101,7 +105,7 @@ public:
     int PendingCount() const { return pendingCount_; }
     std::size_t BusyConnections() const;
     THTTPClient& Connection(std::size_t index) { return *pool_[index]; }
-    const std::vector<std::unique_ptr<TGetRec>>& Queue() const { return queue_; }
+    const RecordList& Queue() const { return queue_; }
     bool Seen(const std::string& url) const { return seen_.count(url) != 0; }
     std::int64_t TotalReceived() const { return totalReceived_; }
     // Records waiting out the pause after a failed attempt, and the seconds until the first
@@ -166,8 +170,8 @@ private:
     // killed run left there.
     void SweepScratchOnce(const std::string& directory);
 
-    std::vector<std::unique_ptr<TGetRec>> queue_;
-    std::vector<std::unique_ptr<TGetRec>> analysis_;
+    RecordList queue_;
+    RecordList analysis_;
     // Every queued address, compared without regard to case. Hashed: addresses of one site
     // share long beginnings, which makes ordered comparisons slow.
     struct NoCaseHash {

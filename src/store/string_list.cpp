@@ -65,21 +65,37 @@ int SortedStringList::Order(std::string_view a, std::string_view b) const {
     return exact < 0 ? -1 : exact > 0 ? 1 : 0;
 }
 
+SortedStringList::SortedStringList(const SortedStringList& other)
+    : keepCaseVariants_(other.keepCaseVariants_), items_(other.Items()), added_(Less{this}) {}
+
+SortedStringList& SortedStringList::operator=(const SortedStringList& other) {
+    if (this == &other) return *this;
+    keepCaseVariants_ = other.keepCaseVariants_;
+    items_ = other.Items();
+    added_ = std::set<std::string, Less>(Less{this});
+    return *this;
+}
+
 bool SortedStringList::Add(const std::string& item) {
     auto it = std::lower_bound(items_.begin(), items_.end(), std::string_view(item),
                                [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
     if (it != items_.end() && Order(*it, item) == 0) return false;
-    items_.insert(it, item);
-    return true;
+    if (it == items_.end() && added_.empty()) {
+        items_.push_back(item);  // in order already: the common case of a list read in order
+        return true;
+    }
+    return added_.insert(item).second;
 }
 
 bool SortedStringList::Contains(std::string_view item) const {
     auto it = std::lower_bound(items_.begin(), items_.end(), item,
                                [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
-    return it != items_.end() && Order(*it, item) == 0;
+    if (it != items_.end() && Order(*it, item) == 0) return true;
+    return !added_.empty() && added_.count(std::string(item)) != 0;
 }
 
 bool SortedStringList::Remove(std::string_view item) {
+    Merge();
     auto it = std::lower_bound(items_.begin(), items_.end(), item,
                                [this](const std::string& a, std::string_view b) { return Order(a, b) < 0; });
     if (it == items_.end() || Order(*it, item) != 0) return false;
@@ -87,8 +103,28 @@ bool SortedStringList::Remove(std::string_view item) {
     return true;
 }
 
+const std::vector<std::string>& SortedStringList::Items() const {
+    Merge();
+    return items_;
+}
+
+void SortedStringList::Merge() const {
+    if (added_.empty()) return;
+    std::vector<std::string> merged;
+    merged.reserve(items_.size() + added_.size());
+    auto a = items_.begin();
+    auto b = added_.begin();
+    while (a != items_.end() || b != added_.end()) {
+        if (b == added_.end() || (a != items_.end() && Order(*a, *b) < 0)) merged.push_back(std::move(*a++));
+        else merged.push_back(std::move(added_.extract(b++).value()));
+    }
+    items_.swap(merged);
+    added_.clear();
+}
+
 void SortedStringList::SetText(std::string_view text) {
     items_.clear();
+    added_.clear();
     std::vector<std::string> lines = SplitLines(text);
     std::sort(lines.begin(), lines.end(), [this](const std::string& a, const std::string& b) { return Order(a, b) < 0; });
     for (auto& l : lines)

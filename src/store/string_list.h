@@ -1,6 +1,7 @@
 #pragma once
 // Lists of text lines as the program keeps them: keyword lists, extension lists, the
 // download folders, site maps. Text is 8-bit bytes; "without regard to case" is ASCII folding.
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,20 +24,35 @@ public:
     SortedStringList() = default;
     // keepCaseVariants: items that differ only in letter case are kept apart (file names on
     // this system); the order stays the case-blind one.
-    explicit SortedStringList(bool keepCaseVariants) : keepCaseVariants_(keepCaseVariants) {}
+    explicit SortedStringList(bool keepCaseVariants)
+        : keepCaseVariants_(keepCaseVariants), added_(Less{this}) {}
+    SortedStringList(const SortedStringList& other);
+    SortedStringList& operator=(const SortedStringList& other);
     bool Add(const std::string& item);  // false when an equal item was already there
     bool Contains(std::string_view item) const;
     bool Remove(std::string_view item);
-    void Clear() { items_.clear(); }
-    std::size_t Count() const { return items_.size(); }
-    bool Empty() const { return items_.empty(); }
-    const std::vector<std::string>& Items() const { return items_; }
-    std::string Text() const { return JoinLines(items_); }
+    void Clear() {
+        items_.clear();
+        added_.clear();
+    }
+    std::size_t Count() const { return items_.size() + added_.size(); }
+    bool Empty() const { return items_.empty() && added_.empty(); }
+    const std::vector<std::string>& Items() const;
+    std::string Text() const { return JoinLines(Items()); }
     void SetText(std::string_view text);  // replaces the items
 private:
+    struct Less {
+        const SortedStringList* list;
+        bool operator()(const std::string& a, const std::string& b) const { return list->Order(a, b) < 0; }
+    };
     int Order(std::string_view a, std::string_view b) const;
-    std::vector<std::string> items_;
+    // Folds the items added since into the sorted vector, in one pass.
+    void Merge() const;
     bool keepCaseVariants_ = false;
+    // A site map grows by tens of thousands of items during a download, in no useful order:
+    // new items wait in a tree and join the vector when the list is next read as a whole.
+    mutable std::vector<std::string> items_;
+    mutable std::set<std::string, Less> added_{Less{this}};
 };
 
 }  // namespace qm
