@@ -30,7 +30,7 @@ public:
 
     std::size_t Size() const { return kept_[0].size() + kept_[1].size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
-    static constexpr std::size_t kMaxAddresses = 50000;
+    static constexpr std::size_t kMaxAddresses = 150000;
 
 private:
     static constexpr std::uint32_t kNoPath = 0xffffffffu;

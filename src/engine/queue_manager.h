@@ -186,7 +186,8 @@ private:
     };
     struct NoCaseEqual {
         bool operator()(const std::string& a, const std::string& b) const {
-            return a.size() == b.size() && CompareNoCase(a, b) == 0;
+            // Most addresses found again are found in the very same spelling.
+            return a.size() == b.size() && (a == b || CompareNoCase(a, b) == 0);
         }
     };
     std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen_;
