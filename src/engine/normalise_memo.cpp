@@ -28,7 +28,8 @@ std::string SettingsStamp(const TDClass* project) {
     if (!project) return stamp;
     Put(stamp, RootFolder(*project));
     Put(stamp, project->URL);
-    for (int box : {project->RSrvsBx, project->RPathBx, project->RFileBx}) Put(stamp, std::to_string(box));
+    for (int box : {project->RSrvsBx, project->RPathBx, project->RFileBx})
+        Put(stamp, std::to_string(box));
     for (const std::string* list : {&project->RSrvsIn, &project->RSrvsEx, &project->RPathIn,
                                     &project->RPathEx, &project->RFileIn, &project->RFileEx})
         Put(stamp, *list);
@@ -65,7 +66,8 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
         record.Srv = true;
         if (!o.admitted) return false;
         if (!o.urlIsKey) record.URL = o.url;
-        record.Category = o.category >= 0 ? &record.Project->Categories[std::size_t(o.category)] : nullptr;
+        record.Category =
+            o.category >= 0 ? &record.Project->Categories[std::size_t(o.category)] : nullptr;
         record.FName = o.fileName;
         if (o.pathEnd != kNoPath) {
             record.Path.assign(o.fileName, 0, o.pathEnd);

@@ -182,7 +182,8 @@ void TParser::Run() {
         }
         if (next.priority != appliedPriority_) {
             // Raising the priority needs privileges; a refusal leaves the thread at normal.
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(next.priority));
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)),
+                          NiceFor(next.priority));
             appliedPriority_ = next.priority;
         }
         if (next.record) Analyse(std::move(next.record));

@@ -673,7 +673,8 @@ void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::strin
         std::string stopText;
         FoundBatch found;
     };
-    auto results = std::make_shared<Results>(Results{std::move(record), std::move(stopText), std::move(found)});
+    auto results = std::make_shared<Results>(
+        Results{std::move(record), std::move(stopText), std::move(found)});
     PostToMain([this, results] {
         AddFoundRecords(results->found);
         OnAnalysedRecord(std::move(results->record));

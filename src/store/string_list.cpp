@@ -115,8 +115,10 @@ void SortedStringList::Merge() const {
     auto a = items_.begin();
     auto b = added_.begin();
     while (a != items_.end() || b != added_.end()) {
-        if (b == added_.end() || (a != items_.end() && Order(*a, *b) < 0)) merged.push_back(std::move(*a++));
-        else merged.push_back(std::move(added_.extract(b++).value()));
+        if (b == added_.end() || (a != items_.end() && Order(*a, *b) < 0))
+            merged.push_back(std::move(*a++));
+        else
+            merged.push_back(std::move(added_.extract(b++).value()));
     }
     items_.swap(merged);
     added_.clear();

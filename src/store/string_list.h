@@ -43,7 +43,9 @@ public:
 private:
     struct Less {
         const SortedStringList* list;
-        bool operator()(const std::string& a, const std::string& b) const { return list->Order(a, b) < 0; }
+        bool operator()(const std::string& a, const std::string& b) const {
+            return list->Order(a, b) < 0;
+        }
     };
     int Order(std::string_view a, std::string_view b) const;
     // Folds the items added since into the sorted vector, in one pass.

@@ -245,7 +245,8 @@ TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets)
         auto doc = Document(name, links);
         std::string temp = doc->Temp;
         q.QueueForAnalysis(std::move(doc), temp, "", true);
-        return platform::RunUntil([&] { return q.AnalysisCount() == 0 && project_->ProcessingCount == 0; }, 10000);
+        return platform::RunUntil(
+            [&] { return q.AnalysisCount() == 0 && project_->ProcessingCount == 0; }, 10000);
     };
     ASSERT_TRUE(analyse("first", 300));
     EXPECT_EQ(q.QueueCount(), 300u);

@@ -27,7 +27,8 @@ TEST(SortedStringList, AdditionsInAnyOrderGiveTheSortedListWithoutDuplicates) {
         for (int i = 0; i < 20000; ++i) {
             std::string item = "host/dir" + std::to_string(random() % 50) + "/Page" +
                                std::to_string(random() % 3000) + ".html";
-            if (random() % 4 == 0) std::transform(item.begin(), item.end(), item.begin(), ::toupper);
+            if (random() % 4 == 0)
+                std::transform(item.begin(), item.end(), item.begin(), ::toupper);
             const bool added = reference.insert(item).second;
             ASSERT_EQ(list.Add(item), added) << item;
             ASSERT_TRUE(list.Contains(item));
