@@ -1,6 +1,9 @@
 // The memo of normalised addresses, and the settings it depends on.
 #include "engine/normalise_memo.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
@@ -47,21 +50,64 @@ void NormaliseMemo::Prepare(const TDClass* project) {
     if (project == project_ && stamp == stamp_) return;
     project_ = project;
     stamp_ = std::move(stamp);
-    kept_[0].clear();
-    kept_[1].clear();
-    last_ = nullptr;
+    Forget();
+}
+
+void NormaliseMemo::Forget() {
+    entries_.clear();
+    slots_.assign(slots_.empty() ? 0 : 1024, Slot{});
+    last_ = 0;
+}
+
+std::uint64_t NormaliseMemo::HashOf(const std::string& key, bool embedded) {
+    const std::uint64_t h = std::hash<std::string>{}(key);
+    return embedded ? ~h : h;
+}
+
+NormaliseMemo::Entry* NormaliseMemo::Find(const std::string& key, bool embedded, std::uint64_t hash) {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.entry == 0) return nullptr;
+        if (slot.hash != hash) continue;
+        Entry& e = entries_[slot.entry - 1];
+        if (e.embedded == embedded && e.key == key) return &e;
+    }
+}
+
+NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std::uint64_t hash,
+                                            Outcome outcome) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) {
+        // Twice the room, every entry placed again by its hash.
+        std::vector<Slot> bigger(std::max<std::size_t>(1024, slots_.size() * 2));
+        const std::size_t mask = bigger.size() - 1;
+        for (const Slot& slot : slots_) {
+            if (slot.entry == 0) continue;
+            std::size_t i = slot.hash & mask;
+            while (bigger[i].entry != 0) i = (i + 1) & mask;
+            bigger[i] = slot;
+        }
+        slots_.swap(bigger);
+    }
+    entries_.push_back(Entry{std::move(key), embedded, std::move(outcome)});
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(entries_.size())};
+    return entries_.back();
 }
 
 bool NormaliseMemo::Normalise(TGetRec& record) {
     // An address with credentials sets the record's password as well: not worth keeping.
-    last_ = nullptr;
+    last_ = 0;
     if (record.Project != project_ || record.URL.find('@') != std::string::npos)
         return qm::Normalise(record);
-    auto& kept = kept_[record.IsImage ? 1 : 0];
-    auto found = kept.find(record.URL);
-    if (found != kept.end()) {
-        last_ = &*found;
-        const Outcome& o = found->second;
+    const bool embedded = record.IsImage;
+    const std::uint64_t hash = HashOf(record.URL, embedded);
+    if (Entry* e = Find(record.URL, embedded, hash)) {
+        last_ = static_cast<std::size_t>(e - entries_.data()) + 1;
+        const Outcome& o = e->outcome;
         record.Img = true;
         record.Srv = true;
         if (!o.admitted) return false;
@@ -76,10 +122,7 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
         record.Depth = o.depth;
         return true;
     }
-    if (Size() >= kMaxAddresses) {
-        kept_[0].clear();
-        kept_[1].clear();
-    }
+    if (Size() >= kMaxAddresses) Forget();
     std::string address = record.URL;
     Outcome o;
     o.admitted = qm::Normalise(record);
@@ -98,16 +141,18 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
         o.depth = record.Depth;
     }
     const bool admitted = o.admitted;
-    last_ = &*kept.emplace(std::move(address), std::move(o)).first;
+    Insert(std::move(address), embedded, hash, std::move(o));
+    last_ = entries_.size();
     return admitted;
 }
 
 bool NormaliseMemo::HandedOverBefore(const TGetRec& record, std::uint64_t generation) {
     // The record may have been changed since (an applet base, a refused path): only the
     // address the memo gave counts.
-    if (!last_) return false;
-    Outcome& o = last_->second;
-    if (!o.admitted || (o.urlIsKey ? last_->first : o.url) != record.URL) return false;
+    if (last_ == 0) return false;
+    Entry& e = entries_[last_ - 1];
+    Outcome& o = e.outcome;
+    if (!o.admitted || (o.urlIsKey ? e.key : o.url) != record.URL) return false;
     if (o.handedOver == generation) return true;
     o.handedOver = generation;
     return false;

@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
-#include <utility>
+#include <vector>
 
 namespace qm {
 
@@ -28,7 +27,7 @@ public:
     // now. False for records the memo does not keep.
     bool HandedOverBefore(const TGetRec& record, std::uint64_t generation);
 
-    std::size_t Size() const { return kept_[0].size() + kept_[1].size(); }
+    std::size_t Size() const { return entries_.size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
     static constexpr std::size_t kMaxAddresses = 150000;
 
@@ -45,11 +44,29 @@ private:
         std::string url;               // when not the key
         std::string fileName;
     };
+    struct Entry {
+        std::string key;  // the address as found
+        bool embedded = false;
+        Outcome outcome;
+    };
+    // An open-addressing index over the entries: a lookup reads one run of slots, most often
+    // one cache line, and then the one entry whose hash matches. On big sites the memo is
+    // read for every link, and a node-based map spends that time waiting for memory.
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t entry = 0;  // index + 1; 0 empty
+    };
+    static std::uint64_t HashOf(const std::string& key, bool embedded);
+    Entry* Find(const std::string& key, bool embedded, std::uint64_t hash);
+    Entry& Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome);
+    void Forget();
+
     const TDClass* project_ = nullptr;
     std::string stamp_;
-    std::unordered_map<std::string, Outcome> kept_[2];  // by IsImage
-    // What the last Normalise call gave, when kept.
-    std::pair<const std::string, Outcome>* last_ = nullptr;
+    std::vector<Entry> entries_;
+    std::vector<Slot> slots_;  // a power of two, at most half full
+    // What the last Normalise call gave, when kept (an index into entries_, + 1).
+    std::size_t last_ = 0;
 };
 
 // The memo of the calling thread.

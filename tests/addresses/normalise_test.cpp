@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/admission.h"
 #include "engine/get_rec.h"
@@ -315,6 +316,17 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
     const std::size_t known = memo.Size();
     memo.Prepare(project.get());
     EXPECT_EQ(memo.Size(), known);
+
+    // Thousands of addresses, each asked for three times among the others: every answer is
+    // still Normalise's own.
+    std::vector<std::string> many;
+    for (int i = 0; i < 6000; ++i)
+        many.push_back("http://host/dir/" + std::to_string(i % 7) + "/p" + std::to_string(i) +
+                       (i % 3 == 0 ? ".gif" : i % 3 == 1 ? ".html" : ".zip"));
+    for (int pass = 0; pass < 3; ++pass)
+        for (std::size_t i = 0; i < many.size(); i += 1 + pass)
+            same(many[i], i % 2 == 0, pass ? "remembered" : "first");
+    EXPECT_GE(memo.Size(), many.size());
 }
 
 }  // namespace
