@@ -20,9 +20,17 @@ std::thread::id g_mainThread;
 bool g_haveMainThread = false;
 QCoreApplication* g_ownApp = nullptr;
 
-// Guards the ended flag against posts from other threads during shutdown.
-std::mutex g_loopMutex;
-std::condition_variable g_loopCv;
+// Guards the ended flag against posts from other threads during shutdown. Never destroyed:
+// a detached thread (a host lookup) may still wait on them while the process exits, and
+// destroying a condition variable that has waiters blocks the exit for ever.
+std::mutex& LoopMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+std::condition_variable& LoopCv() {
+    static auto* cv = new std::condition_variable;
+    return *cv;
+}
 bool g_ended = false;
 
 int g_argc = 1;
@@ -50,7 +58,7 @@ void InitEventLoop() {
         g_mainThread = std::this_thread::get_id();
         g_haveMainThread = true;
     }
-    std::lock_guard<std::mutex> lock(g_loopMutex);
+    std::lock_guard<std::mutex> lock(LoopMutex());
     g_ended = false;
 }
 
@@ -60,10 +68,10 @@ bool IsMainThread() {
 
 void ShutdownEventLoop() {
     {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
+        std::lock_guard<std::mutex> lock(LoopMutex());
         g_ended = true;
     }
-    g_loopCv.notify_all();
+    LoopCv().notify_all();
     if (g_ownApp && IsMainThread()) {
         delete g_ownApp;
         g_ownApp = nullptr;
@@ -71,7 +79,7 @@ void ShutdownEventLoop() {
 }
 
 void Post(std::function<void()> fn) {
-    std::lock_guard<std::mutex> lock(g_loopMutex);
+    std::lock_guard<std::mutex> lock(LoopMutex());
     QCoreApplication* app = QCoreApplication::instance();
     if (g_ended || !app) return;
     QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
@@ -89,7 +97,7 @@ bool SendAndWait(std::function<void()> fn) {
     auto call = std::make_shared<Call>();
     call->fn = std::move(fn);
     {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
+        std::lock_guard<std::mutex> lock(LoopMutex());
         QCoreApplication* app = QCoreApplication::instance();
         if (g_ended || !app) return false;
         QMetaObject::invokeMethod(
@@ -97,15 +105,15 @@ bool SendAndWait(std::function<void()> fn) {
             [call] {
                 call->fn();
                 {
-                    std::lock_guard<std::mutex> inner(g_loopMutex);
+                    std::lock_guard<std::mutex> inner(LoopMutex());
                     call->done = true;
                 }
-                g_loopCv.notify_all();
+                LoopCv().notify_all();
             },
             Qt::QueuedConnection);
     }
-    std::unique_lock<std::mutex> lock(g_loopMutex);
-    g_loopCv.wait(lock, [&] { return call->done || g_ended; });
+    std::unique_lock<std::mutex> lock(LoopMutex());
+    LoopCv().wait(lock, [&] { return call->done || g_ended; });
     return call->done;
 }
 

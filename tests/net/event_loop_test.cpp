@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -97,4 +101,27 @@ TEST_F(EventLoopTest, SocketWatchReportsReadinessAndMayDieInItsCallback) {
     EXPECT_TRUE(events & SocketWatch::kReadable);
     close(fds[0]);
     close(fds[1]);
+}
+
+// A thread still waiting for the main thread when the program ends (a host lookup that
+// finished as the user pressed Ctrl+C) must not keep the process from exiting.
+TEST_F(EventLoopTest, ExitingWhileAThreadWaitsForTheMainThreadEnds) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::thread([] { SendAndWait([] {}); }).detach();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::exit(0);  // runs the exit handlers, as returning from main does
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 100 && done == 0; ++i) {
+        done = ::waitpid(child, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    EXPECT_EQ(done, child) << "the process did not end within 10 s";
 }
