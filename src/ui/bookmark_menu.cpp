@@ -16,11 +16,11 @@
 #include "store/ui_messages.h"
 #include "ui/language.h"
 #include "ui/main_form.h"
+#include "ui/qt_text.h"
 
 namespace qm::ui {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 // "&" in a title is shown, not taken as the key of the item.
 QString MenuText(const std::string& s) { return Q(s).replace('&', "&&"); }
 }  // namespace

@@ -17,13 +17,12 @@
 #include "ui/folder_prop_dialog.h"
 #include "ui/options_dialog.h"
 #include "ui/project_prop_dialog.h"
+#include "ui/qt_text.h"
 
 namespace qm::ui {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toStdString(); }
 
 // Kept as a property so that the template writes the text as given, whatever the tool tip
 // holds to show it as plain text.

@@ -47,14 +47,13 @@
 #include "ui/image_list.h"
 #include "ui/bookmark_menu.h"
 #include "ui/language.h"
+#include "ui/qt_text.h"
 
 namespace qm::ui {
 
 using app::Node;
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
 
 constexpr int kFolderRole = Qt::UserRole;
 constexpr int kProjectRole = Qt::UserRole + 1;

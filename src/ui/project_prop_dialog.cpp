@@ -23,6 +23,7 @@
 #include "ui/dialog_widgets.h"
 #include "ui/help_window.h"
 #include "ui/language.h"
+#include "ui/qt_text.h"
 
 namespace qm::ui {
 
@@ -33,8 +34,6 @@ using dialog::CheckBox;
 using dialog::Label;
 using dialog::Radios;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
 
 enum Role { kPage = Qt::UserRole, kTopic, kMessage, kCategory, kFilter };
 
