@@ -1,8 +1,9 @@
 #!/bin/sh
 # Requests per second of quillmoor-cli serve against nginx serving the same stored 10 KB
 # page on 127.0.0.1, measured by wrk with keep-alive off ("Connection: close"; nginx also
-# with keepalive_timeout 0), rounds alternating between the two; prints every round and the
-# medians with their ratio.
+# with keepalive_timeout 0), rounds alternating between the two; prints every round with the
+# server's CPU time per request, and the medians with their ratio.
+# (With NGINX_WORKERS above 1 the CPU figure covers only nginx's master process.)
 #   bench/server/wrk_compare.sh BUILD_DIR [ROUNDS]
 # Environment: WRK_SECONDS (5), WRK_CONNECTIONS (32), WRK_THREADS (2), NGINX_WORKERS (1),
 # NGINX_ACCESS_LOG (1; 0 turns nginx's access log off), QM_CLI (another quillmoor-cli to
@@ -76,23 +77,30 @@ for url in "$QM_URL" "$NGINX_URL"; do
   curl -s -o "$WORK/check" "$url" && cmp -s "$WORK/check" "$WORK/site/host/page.htm" || { echo "wrong answer from $url"; exit 1; }
 done
 
-run_wrk() {  # label url -> prints the round, appends the rate to WORK/label
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # user + system, in clock ticks
+TICK=$(getconf CLK_TCK)
+run_wrk() {  # label url pid -> prints the round, appends the rate and CPU per request to WORK/label
+  before=$(cpu_ticks "$3")
   out=$(wrk -t"$THREADS" -c"$CONNS" -d"${SECS}s" -H 'Connection: close' "$2" 2>&1)
+  after=$(cpu_ticks "$3")
   rate=$(echo "$out" | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p')
+  count=$(echo "$out" | sed -n 's/^ *\([0-9]*\) requests in.*/\1/p')
+  cpu=$(awk -v a="$before" -v b="$after" -v n="${count:-0}" -v t="$TICK" 'BEGIN { if (n > 0) printf "%.1f", (b - a) * 1000000 / t / n; else print 0 }')
   errors=$(echo "$out" | sed -n 's/^ *Socket errors: *//p; s/^ *Non-2xx or 3xx responses: */non-2xx /p' | tr '\n' ' ')
-  echo "round $r $1 ${rate:-0} req/s ${errors}"
+  echo "round $r $1 ${rate:-0} req/s, ${cpu} us CPU per request ${errors}"
   echo "${rate:-0}" >> "$WORK/rates.$1"
+  echo "$cpu" >> "$WORK/cpu.$1"
 }
-median() { sort -n "$WORK/rates.$1" | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() { sort -n "$WORK/$1" | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "wrk -t$THREADS -c$CONNS -d${SECS}s -H 'Connection: close', $ROUNDS rounds, nginx worker_processes $WORKERS, access_log ${NGINX_ACCESS_LOG:-1}"
 r=1
 while [ $r -le "$ROUNDS" ]; do
-  if [ $((r % 2)) = 1 ]; then run_wrk quillmoor "$QM_URL"; run_wrk nginx "$NGINX_URL"
-  else run_wrk nginx "$NGINX_URL"; run_wrk quillmoor "$QM_URL"; fi
+  if [ $((r % 2)) = 1 ]; then run_wrk quillmoor "$QM_URL" "$QM_PID"; run_wrk nginx "$NGINX_URL" "$NGINX_PID"
+  else run_wrk nginx "$NGINX_URL" "$NGINX_PID"; run_wrk quillmoor "$QM_URL" "$QM_PID"; fi
   r=$((r + 1))
 done
-QM=$(median quillmoor); NG=$(median nginx)
-echo "median quillmoor-cli serve: $QM req/s"
-echo "median nginx:               $NG req/s"
+QM=$(median rates.quillmoor); NG=$(median rates.nginx)
+echo "median quillmoor-cli serve: $QM req/s, $(median cpu.quillmoor) us CPU per request"
+echo "median nginx:               $NG req/s, $(median cpu.nginx) us CPU per request"
 echo "ratio: $(awk -v a="$QM" -v b="$NG" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')x nginx"

@@ -1,5 +1,6 @@
 #include "platform/event_loop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace qm::platform {
 
@@ -46,7 +48,32 @@ void Dispose(QObject* object, bool inCallback) {
         delete object;
 }
 
+// Idle handlers, run from the dispatcher's aboutToBlock. Kept here so that they survive an
+// application object made anew.
+std::vector<std::function<void()>> g_idleHandlers;
+QMetaObject::Connection g_idleConnection;
+
+void RunIdleHandlers() {
+    // By index and from a copy: a handler may add another.
+    for (std::size_t i = 0; i < g_idleHandlers.size(); ++i) {
+        const std::function<void()> handler = g_idleHandlers[i];
+        handler();
+    }
+}
+
+void ConnectIdleHandlers() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher || g_idleHandlers.empty()) return;
+    if (g_idleConnection) return;
+    g_idleConnection = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, RunIdleHandlers);
+}
+
 }  // namespace
+
+void AddIdleHandler(std::function<void()> fn) {
+    if (fn) g_idleHandlers.push_back(std::move(fn));
+    ConnectIdleHandlers();
+}
 
 void InitEventLoop() {
     if (!QCoreApplication::instance()) {
@@ -54,6 +81,7 @@ void InitEventLoop() {
         if (!std::getenv("QT_NO_GLIB")) setenv("QT_NO_GLIB", "1", 0);
         g_ownApp = new QCoreApplication(g_argc, g_argv);
     }
+    ConnectIdleHandlers();
     if (!g_haveMainThread) {
         g_mainThread = std::this_thread::get_id();
         g_haveMainThread = true;
@@ -73,6 +101,8 @@ void ShutdownEventLoop() {
     }
     LoopCv().notify_all();
     if (g_ownApp && IsMainThread()) {
+        QObject::disconnect(g_idleConnection);
+        g_idleConnection = {};
         delete g_ownApp;
         g_ownApp = nullptr;
     }

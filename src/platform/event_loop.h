@@ -19,6 +19,10 @@ void Post(std::function<void()> fn);
 // thread it runs fn at once. Returns false, without running fn, when the loop has ended.
 bool SendAndWait(std::function<void()> fn);
 
+// Runs fn on the main thread each time its loop has done what was due and is about to wait
+// (also in loops of modal windows), for the rest of the process. Main thread.
+void AddIdleHandler(std::function<void()> fn);
+
 // Marks the loop as ended: later posts are dropped and SendAndWait callers (waiting or
 // new) return false. Deletes the application object when InitEventLoop created it.
 void ShutdownEventLoop();

@@ -1,6 +1,8 @@
 #include "server/path_mapping.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -8,9 +10,6 @@
 
 #include "engine/address_rules.h"
 #include "server/responses.h"
-#include "store/folder.h"
-#include "store/options.h"
-#include "store/project_tree.h"
 
 namespace qm::server {
 
@@ -27,27 +26,19 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string DefaultDocOf(const TOptions& options) {
-    return options.DefaultDoc.empty() ? std::string("default.htm") : options.DefaultDoc;
-}
-std::string PathPrefixOf(const TOptions& options) {
-    return options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix;
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
     return !tail.empty() && text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Every folder stored sites may live in: the Project tree folders' directories, the default
-// download folder and the offered download folders.
-std::vector<std::string> DownloadFolders(const ProjectTree* tree, const TOptions& options) {
+// Every folder stored sites may live in: the Project tree folders' directories, the download
+// folder and the offered download folders.
+std::vector<std::string> DownloadFolders(const ServedSettings& settings) {
     std::vector<std::string> roots;
-    if (tree)
-        for (const auto& folder : tree->Folders)
-            if (folder && !folder->Dir.empty()) roots.push_back(folder->Dir);
-    roots.push_back(PathPrefixOf(options));
-    for (const std::string& d : options.DDs.Items())
+    for (const auto& folder : settings.folders)
+        if (!folder.dir.empty()) roots.push_back(folder.dir);
+    roots.push_back(settings.pathPrefix);
+    for (const std::string& d : settings.offered)
         if (!d.empty()) roots.push_back(d);
     return roots;
 }
@@ -85,9 +76,10 @@ bool HasParentSegment(const std::string& path) {
     return false;
 }
 
-std::string MapToStoredFile(const std::string& original, const ProjectTree* tree, const TOptions& options,
-                            std::string& cachedRoot, bool& notFound) {
+std::string MapToStoredFile(const std::string& original, const ServedSettings& settings, std::string& cachedRoot,
+                            bool& notFound, int* openedFile) {
     notFound = false;
+    if (openedFile) *openedFile = -1;
     std::string path = original;
     // The first segment names a Project tree folder by its caption.
     std::size_t sep = std::string::npos;
@@ -100,10 +92,10 @@ std::string MapToStoredFile(const std::string& original, const ProjectTree* tree
     if (sep != std::string::npos) segment = Lower(DecodePercent(path.substr(0, sep), 0));
     std::string root;
     bool found = false;
-    if (tree && sep != std::string::npos) {
-        for (const auto& folder : tree->Folders) {
-            if (folder && Lower(folder->Caption) == segment) {
-                root = folder->Dir.empty() ? PathPrefixOf(options) : folder->Dir;
+    if (sep != std::string::npos) {
+        for (const auto& folder : settings.folders) {
+            if (folder.lowerCaption == segment) {
+                root = folder.dir;
                 found = true;
                 break;
             }
@@ -112,11 +104,11 @@ std::string MapToStoredFile(const std::string& original, const ProjectTree* tree
     if (found)
         path.erase(0, sep + 1);
     else
-        root = PathPrefixOf(options);
+        root = settings.pathPrefix;
     if (path.empty()) return path;
 
     path = DecodePercent(path, 2);
-    const std::string defaultDoc = DefaultDocOf(options);
+    const std::string& defaultDoc = settings.defaultDoc;
     MapNameWith(path, true, std::string(), defaultDoc);
     std::string folderPart;
     if (EndsWith(path, defaultDoc)) {
@@ -128,14 +120,30 @@ std::string MapToStoredFile(const std::string& original, const ProjectTree* tree
     if (HasParentSegment(path)) return std::string();
 
     auto accepted = [&](const std::string& r) {
-        if (IsFile(r + path)) return true;
-        return IsFolder(folderPart.empty() ? r + path : r + folderPart);
+        const std::string candidate = r + path;
+        if (openedFile) {
+            // Opening answers what a look at the file would, and the caller needs it open.
+            const int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                struct stat st {};
+                if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                    *openedFile = fd;
+                    return true;
+                }
+                ::close(fd);
+            } else if (IsFile(candidate)) {
+                return true;  // there, but not for us to read
+            }
+        } else if (IsFile(candidate)) {
+            return true;
+        }
+        return IsFolder(folderPart.empty() ? candidate : r + folderPart);
     };
     notFound = false;
     if (accepted(root)) return root + path;
     if (!cachedRoot.empty() && accepted(cachedRoot)) return cachedRoot + path;
     cachedRoot.clear();
-    for (const std::string& d : options.DDs.Items()) {
+    for (const std::string& d : settings.offered) {
         if (!d.empty() && accepted(d)) {
             cachedRoot = d;
             return d + path;
@@ -145,12 +153,13 @@ std::string MapToStoredFile(const std::string& original, const ProjectTree* tree
     return std::string();
 }
 
-ResolvedPath ResolveRequestPath(const std::string& requestPath, const ProjectTree* tree, const TOptions& options,
-                                std::string& cachedRoot) {
+ResolvedPath ResolveRequestPath(const std::string& requestPath, const ServedSettings& settings,
+                                std::string& cachedRoot, int* openedFile) {
+    if (openedFile) *openedFile = -1;
     ResolvedPath result;
-    result.defaultDoc = DefaultDocOf(options);
+    result.defaultDoc = settings.defaultDoc;
     std::string path = requestPath;
-    const std::string& prefix = options.URLPrefix;
+    const std::string& prefix = settings.urlPrefix;
     if (!prefix.empty() && Lower(path.substr(0, prefix.size())) == Lower(prefix))
         path.erase(0, prefix.size());
     else if (!path.empty())
@@ -161,7 +170,7 @@ ResolvedPath ResolveRequestPath(const std::string& requestPath, const ProjectTre
         // stands for the root of the file system. Only files inside a download folder are
         // served.
         std::string local = DecodePercent(path, 2).substr(2);
-        if (HasParentSegment(local) || !InsideDownloadFolder(local, DownloadFolders(tree, options))) {
+        if (HasParentSegment(local) || !InsideDownloadFolder(local, DownloadFolders(settings))) {
             result.refused = true;
             return result;
         }
@@ -169,7 +178,7 @@ ResolvedPath ResolveRequestPath(const std::string& requestPath, const ProjectTre
         return result;
     }
     bool notFound = false;
-    result.path = MapToStoredFile(path, tree, options, cachedRoot, notFound);
+    result.path = MapToStoredFile(path, settings, cachedRoot, notFound, openedFile);
     result.refused = notFound;
     return result;
 }

@@ -11,10 +11,32 @@ bool RequestHeadComplete(std::string_view received) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (c != kGet[i]) return true;
     }
+    return RequestHeadEnd(received) != std::string_view::npos;
+}
+
+std::size_t RequestHeadEnd(std::string_view received) {
     // An empty line after a line end, with or without CR.
     for (std::size_t at = received.find('\n'); at != std::string_view::npos; at = received.find('\n', at + 1)) {
-        if (at + 1 < received.size() && received[at + 1] == '\n') return true;
-        if (at + 2 < received.size() && received[at + 1] == '\r' && received[at + 2] == '\n') return true;
+        if (at + 1 < received.size() && received[at + 1] == '\n') return at + 2;
+        if (at + 2 < received.size() && received[at + 1] == '\r' && received[at + 2] == '\n') return at + 3;
+    }
+    return std::string_view::npos;
+}
+
+bool AnnouncesBody(std::string_view head) {
+    static constexpr std::string_view kNames[] = {"content-length:", "transfer-encoding:"};
+    for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
+        const std::string_view line = head.substr(at + 1);
+        for (std::string_view name : kNames) {
+            if (line.size() < name.size()) continue;
+            bool same = true;
+            for (std::size_t i = 0; i < name.size() && same; ++i) {
+                char c = line[i];
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+                same = c == name[i];
+            }
+            if (same) return true;
+        }
     }
     return false;
 }

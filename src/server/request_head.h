@@ -13,4 +13,11 @@ constexpr std::size_t kRequestLimit = 2048;
 // or can no longer begin a GET request (any other start is answered alike, whatever follows).
 bool RequestHeadComplete(std::string_view received);
 
+// Where the blank line that ends the request head ends (the length of the head), or npos
+// when received holds none.
+std::size_t RequestHeadEnd(std::string_view received);
+
+// True when the head announces a body: a Content-Length or Transfer-Encoding header (any case).
+bool AnnouncesBody(std::string_view head);
+
 }  // namespace qm::server

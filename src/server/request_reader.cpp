@@ -123,7 +123,7 @@ void RequestReader::Poll(int maxWaitMs) {
 
 void RequestReader::AcceptAll() {
     for (int i = 0; i < kAcceptBatch; ++i) {
-        const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             Take(fd);
             continue;

@@ -22,8 +22,8 @@ public:
         int requestTimeoutMs = 10000;   // from accept until the request must have arrived
         int lingerMs = 200;             // how long an answered connection may wait for the client's close
     };
-    // Called on the reading thread with a connection whose request is whole, or whose time
-    // ran out after some bytes; it owns the socket from then on.
+    // Called on the reading thread with a connection (non-blocking) whose request is whole, or
+    // whose time ran out after some bytes; it owns the socket from then on.
     using Handler = std::function<void(int fd, std::string request)>;
 
     // listenFd stays the caller's; it is made non-blocking.

@@ -25,7 +25,9 @@
 #include "server/path_mapping.h"
 #include "server/pictures.h"
 #include "server/request_reader.h"
+#include "server/request_head.h"
 #include "server/responses.h"
+#include "server/served_settings.h"
 #include "server/worker_pool.h"
 #include "store/options.h"
 #include "store/project_tree.h"
@@ -64,17 +66,47 @@ server::WorkerPool& Pool() {
 // Main-thread state read by the path mapping and the pages.
 ProjectTree* g_tree = nullptr;
 std::string g_cachedRoot;
+std::shared_ptr<const server::ServedSettings> g_settings;  // main thread
+
+// The copy the listener maps with: replaced under the lock, with a new version number so that
+// the listener looks at it only when it changed.
+std::mutex g_publishedMutex;
+std::shared_ptr<const server::ServedSettings> g_published;  // under g_publishedMutex
+std::atomic<std::uint64_t> g_publishedVersion{0};
+
+// Main thread: the settings as they stand now, published to the listener when they changed.
+const server::ServedSettings& CurrentSettings() {
+    if (!g_settings || !g_settings->Matches(g_tree, Options())) {
+        g_settings = std::make_shared<const server::ServedSettings>(server::ServedSettings::Of(g_tree, Options()));
+        std::lock_guard<std::mutex> lock(g_publishedMutex);
+        g_published = g_settings;
+        g_publishedVersion.fetch_add(1, std::memory_order_release);
+    }
+    return *g_settings;
+}
+
+// Listener thread: its own reference to the published settings and the folder it last found a
+// file under.
+struct ListenerSettings {
+    std::shared_ptr<const server::ServedSettings> settings;
+    std::uint64_t version = ~std::uint64_t{0};
+    std::string cachedRoot;
+
+    const server::ServedSettings* Current() {
+        const std::uint64_t now = g_publishedVersion.load(std::memory_order_acquire);
+        if (now != version) {
+            std::lock_guard<std::mutex> lock(g_publishedMutex);
+            settings = g_published;
+            version = g_publishedVersion.load(std::memory_order_relaxed);
+        }
+        return settings.get();
+    }
+};
+thread_local ListenerSettings t_listenerSettings;
 
 ServerLimits Limits() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_limits;
-}
-
-void SetTimeout(int fd, int option, int ms) {
-    timeval tv{};
-    tv.tv_sec = ms / 1000;
-    tv.tv_usec = (ms % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
 // Many clients waiting for their request each hold a descriptor: the soft limit is raised to
@@ -135,14 +167,23 @@ void PrepareWaiting() {
         std::lock_guard<std::mutex> lock(g_prepareMutex);
         batch.swap(g_toPrepare);
     }
+    if (batch.empty()) return;
+    const server::ServedSettings& settings = CurrentSettings();
     for (auto& connection : batch) {
-        connection->Prepare();
+        connection->Prepare(settings, g_cachedRoot);
         Answer(std::move(connection));
     }
 }
 
-// A connection whose request has arrived: prepared on the main thread when it needs to be,
-// then answered by the pool.
+// Main thread, whenever its loop is about to wait: the listener gets the settings a change
+// made before it can see another request.
+void RefreshSettingsWhenIdle() {
+    if (g_running.load()) CurrentSettings();
+}
+
+// A connection whose request has arrived (listener thread): answered here when its answer is
+// ready at once and the socket takes all of it, else prepared on the main thread when it
+// needs to be and answered by the pool.
 void StartConnection(int fd, std::string request) {
     g_active.fetch_add(1);
     {
@@ -150,6 +191,14 @@ void StartConnection(int fd, std::string request) {
         g_openSockets.insert(fd);
     }
     auto connection = std::make_shared<TEvent>(fd, std::move(request));
+    ListenerSettings& mine = t_listenerSettings;
+    if (connection->ComposeOnListener(mine.Current(), mine.cachedRoot)) {
+        if (connection->SendWithoutWaiting())
+            connection->Finish();
+        else
+            Answer(std::move(connection));
+        return;
+    }
     if (!connection->NeedsMainThread()) {
         Answer(std::move(connection));
         return;
@@ -167,7 +216,10 @@ void StartConnection(int fd, std::string request) {
 
 }  // namespace
 
-void SetServedTree(ProjectTree* tree) { g_tree = tree; }
+void SetServedTree(ProjectTree* tree) {
+    g_tree = tree;
+    CurrentSettings();
+}
 bool ServerRunning() { return g_running.load(); }
 int ServerPort() { return g_port.load(); }
 int ActiveConnections() { return g_active.load(); }
@@ -274,6 +326,9 @@ void StartServer() {
         }
     }
     Pool().SetMaxThreads(Limits().maxConnections);
+    CurrentSettings();
+    static const bool watching = (platform::AddIdleHandler(RefreshSettingsWhenIdle), true);
+    (void)watching;
     int port = Options().HTTPPort;
     if (port == 0) port = 800;
     g_current = std::make_unique<TWebServer>(port);
@@ -312,12 +367,13 @@ void StopServer() {
     g_stopping = false;
 }
 
-// ---- connection --------------------------------------------------------------------------
+// ---- connection ---------------------------------------------------------------------------
 
 TEvent::TEvent(int socket, std::string request)
     : Socket(socket), Request(std::move(request)), line_(server::ParseRequestLine(Request)) {}
 
 TEvent::~TEvent() {
+    if (file_ >= 0) ::close(file_);
     {
         // A socket handed over may already be closed and its number in use again.
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -330,34 +386,47 @@ TEvent::~TEvent() {
     if (g_stopping) WakeMainThread();
 }
 
-bool TEvent::Send(const char* data, std::size_t size, bool more) {
-    while (size > 0) {
-        const ssize_t n = ::send(Socket, data, size, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+// Sends the answer on from where it stands, as far as the socket takes it now. A file that
+// got shorter ends the answer early.
+TEvent::Sent TEvent::Transmit() {
+    while (outSent_ < out_.size()) {
+        const bool more = file_ >= 0 && fileAt_ < fileEnd_;
+        const ssize_t n = ::send(Socket, out_.data() + outSent_, out_.size() - outSent_,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Sent::kBlocked;
+        if (n <= 0) return Sent::kFailed;
+        outSent_ += static_cast<std::size_t>(n);
     }
-    return true;
+    while (file_ >= 0 && fileAt_ < fileEnd_) {
+        const std::int64_t left = fileEnd_ - fileAt_;
+        const std::size_t piece = left < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(left) : kFilePiece;
+        off_t offset = static_cast<off_t>(fileAt_);
+        const ssize_t n = ::sendfile(Socket, file_, &offset, piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Sent::kBlocked;
+        if (n <= 0) return Sent::kFailed;
+        fileAt_ = offset;
+    }
+    return Sent::kAll;
 }
 
-// Sends length bytes of the file from start on, without reading them into the process. The
-// answer ends early when the file got shorter or the client stopped taking it.
-bool TEvent::SendFile(int fd, std::int64_t start, std::int64_t length) {
-    off_t offset = static_cast<off_t>(start);
-    while (length > 0) {
-        const std::size_t piece = length < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(length) : kFilePiece;
-        const ssize_t n = ::sendfile(Socket, fd, &offset, piece);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        length -= n;
-    }
-    return true;
+bool TEvent::SendWithoutWaiting() { return Transmit() != Sent::kBlocked; }
+
+bool TEvent::ClientMaySendMore() const {
+    // Closing a socket that holds unread bytes, or that receives bytes afterwards, resets the
+    // connection, which can cut the answer short at the client. A GET whose head ends what
+    // was received and announces no body leaves nothing more to come.
+    if (!IsGet()) return true;
+    const std::size_t headEnd = server::RequestHeadEnd(Request);
+    if (headEnd != Request.size() || server::AnnouncesBody(std::string_view(Request).substr(0, headEnd)))
+        return true;
+    char c;
+    return ::recv(Socket, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
 void TEvent::Finish() {
+    if (!ClientMaySendMore()) return;  // the destructor closes
     ::shutdown(Socket, SHUT_WR);
     {
         // The listener waits for the client to close without holding this thread.
@@ -391,7 +460,28 @@ bool TEvent::NeedsMainThread() const {
     return !line_.path.empty() && !server::BuiltInPicture(server::Lower(line_.path));
 }
 
-void TEvent::Prepare() {
+bool TEvent::ComposeOnListener(const server::ServedSettings* settings, std::string& cachedRoot) {
+    if (Request.empty()) return false;
+    if (!NeedsMainThread()) {
+        Compose();
+        return true;
+    }
+    // Only a stored file: everything else is rare enough to take the main thread's way,
+    // which also maps it with the settings as they stand at that moment.
+    if (!settings || IsGeneratedPage()) return false;
+    std::string root = cachedRoot;
+    int fd = -1;
+    const server::ResolvedPath resolved = server::ResolveRequestPath(line_.path, *settings, root, &fd);
+    if (fd < 0) return false;
+    if (resolved.refused || resolved.path.empty()) {
+        ::close(fd);
+        return false;
+    }
+    cachedRoot = root;
+    return ComposeStoredFile(resolved.path, fd);
+}
+
+void TEvent::Prepare(const server::ServedSettings& settings, std::string& cachedRoot) {
     if (IsGeneratedPage()) {
         const bool index = line_.path == "/";
         if (!index) ProjectNumber = ProjectNumberOf(line_.path.substr(7));
@@ -399,7 +489,7 @@ void TEvent::Prepare() {
         const ProjectTree& tree = g_tree ? *g_tree : empty;
         PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
     } else {
-        resolved_ = server::ResolveRequestPath(line_.path, g_tree, Options(), g_cachedRoot);
+        resolved_ = server::ResolveRequestPath(line_.path, settings, cachedRoot);
     }
     prepared_ = true;
 }
@@ -407,74 +497,57 @@ void TEvent::Prepare() {
 void TEvent::Execute() {
     // Nothing received: closed without an answer.
     if (Request.empty()) return;
-    SetTimeout(Socket, SO_SNDTIMEO, Limits().sendTimeoutMs);
-    if (!IsGet()) {
-        Send(server::Response500());
-    } else if (IsGeneratedPage()) {
-        if (!prepared_) {
-            Send(server::Response500());
-        } else if (Send(server::PageHeader(PageText.size()), /*more=*/true)) {
-            Send(PageText);
-        }
-    } else {
-        ServeFile(Request, line_.path);
+    if (!composed_) Compose();
+    // A send that makes no progress for the send time ends the answer.
+    const int timeoutMs = Limits().sendTimeoutMs;
+    for (;;) {
+        const Sent sent = Transmit();
+        if (sent != Sent::kBlocked) break;
+        pollfd p{Socket, POLLOUT, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, timeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
     }
     Finish();
 }
 
-void TEvent::ServeFile(const std::string& request, const std::string& path) {
+void TEvent::Compose() {
+    if (!IsGet()) {
+        SetText(server::Response500());
+    } else if (IsGeneratedPage()) {
+        SetText(prepared_ ? server::PageHeader(PageText.size()) + PageText : server::Response500());
+    } else {
+        ComposeFile(line_.path);
+    }
+}
+
+void TEvent::ComposeFile(const std::string& path) {
     if (path.empty()) {
-        Send(server::Response500());
+        SetText(server::Response500());
         return;
     }
     if (const std::string_view* picture = server::BuiltInPicture(server::Lower(path))) {
-        Send("HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: " +
-             std::to_string(picture->size()) + "\r\n\r\n", /*more=*/true);
-        Send(picture->data(), picture->size());
+        SetText("HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: " +
+                std::to_string(picture->size()) + "\r\n\r\n" + std::string(*picture));
         return;
     }
     if (!prepared_) {
-        Send(server::Response500());
+        SetText(server::Response500());
         return;
     }
     const server::ResolvedPath& resolved = resolved_;
     if (resolved.refused) {
-        Send(server::Response404());
+        SetText(server::Response404());
         return;
     }
     if (resolved.path.empty()) {
-        Send(server::Response302("/"));
+        SetText(server::Response302("/"));
         return;
     }
     const std::string& file = resolved.path;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        std::int64_t start = 0;
-        bool partial = server::ParseRangeStart(request, start);
-        const std::int64_t size = st.st_size;
-        // A start at or past the end has nothing to send: the whole file is answered.
-        if (partial && (start < 0 || start >= size)) {
-            partial = false;
-            start = 0;
-        }
-        const std::string type = THTTPClient::ContentTypeOf(file);
-        if (type == "text/html" && size < server::kStubSizeLimit) {
-            char head[server::kStubSizeLimit];
-            const ssize_t got = ::pread(fd, head, sizeof head, 0);
-            std::string location;
-            if (got > 0 && server::StubLocation(std::string(head, static_cast<std::size_t>(got)), location)) {
-                ::close(fd);
-                Send(server::Response302(location));
-                return;
-            }
-        }
-        if (Send(server::FileHeader(type, size, start, partial), /*more=*/size > start))
-            SendFile(fd, start, size - start);
-        ::close(fd);
-        return;
-    }
-    if (fd >= 0) ::close(fd);
+    if (ComposeStoredFile(file, ::open(file.c_str(), O_RDONLY | O_CLOEXEC))) return;
 
     std::string folder = file;
     bool namedDefault = false;
@@ -486,19 +559,55 @@ void TEvent::ServeFile(const std::string& request, const std::string& path) {
         namedDefault = true;
     }
     if (folder.empty() || !IsFolder(folder)) {
-        Send(server::Response404());
+        SetText(server::Response404());
         return;
     }
     if (!namedDefault && folder.back() != '/' && folder.back() != '\\') {
-        Send(server::Response302(path + "/"));
+        SetText(server::Response302(path + "/"));
         return;
     }
-    SendListing(path, folder);
+    ComposeListing(path, folder);
 }
 
-void TEvent::SendListing(const std::string& requestPath, const std::string& folder) {
+// The answer for a regular file opened as fd (which this takes over): a redirect when it is a
+// stub the download engine left, else its header and its bytes (from the requested start on).
+// False when fd is no regular file.
+bool TEvent::ComposeStoredFile(const std::string& file, int fd) {
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    std::int64_t start = 0;
+    bool partial = server::ParseRangeStart(Request, start);
+    const std::int64_t size = st.st_size;
+    // A start at or past the end has nothing to send: the whole file is answered.
+    if (partial && (start < 0 || start >= size)) {
+        partial = false;
+        start = 0;
+    }
+    const std::string type = THTTPClient::ContentTypeOf(file);
+    if (type == "text/html" && size < server::kStubSizeLimit) {
+        char head[server::kStubSizeLimit];
+        const ssize_t got = ::pread(fd, head, sizeof head, 0);
+        std::string location;
+        if (got > 0 && server::StubLocation(std::string(head, static_cast<std::size_t>(got)), location)) {
+            ::close(fd);
+            SetText(server::Response302(location));
+            return true;
+        }
+    }
+    SetText(server::FileHeader(type, size, start, partial));
+    file_ = fd;
+    fileAt_ = start;
+    fileEnd_ = size;
+    return true;
+}
+
+void TEvent::ComposeListing(const std::string& requestPath, const std::string& folder) {
     const std::string page = server::BuildDirectoryListing(requestPath, folder);
-    Send(server::PageHeader(page.size()) + page);
+    SetText(server::PageHeader(page.size()) + page);
 }
 
 }  // namespace qm

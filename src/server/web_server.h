@@ -5,9 +5,12 @@
 // folder listing, a redirect or a generated page.
 //
 // StartServer, StopServer and SetServedTree are called on the main thread, which must run
-// its event loop while the server serves: the pages and the path mapping read the Project
-// tree and the options there. Requests that need them are handed to the main thread in
-// batches (one wake-up for all that arrived meanwhile) and go to the pool once prepared.
+// its event loop while the server serves: the pages read the Project tree and the options
+// there, and it copies what the path mapping reads from them for the listener whenever its
+// loop is about to wait (so a change counts from the end of the work that made it). Requests
+// the listener cannot answer from that copy are handed to the main thread in batches (one
+// wake-up for all that arrived meanwhile), which maps them with the settings as they stand,
+// and go to the pool once prepared.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -17,6 +20,7 @@
 
 #include "server/path_mapping.h"
 #include "server/responses.h"
+#include "server/served_settings.h"
 
 namespace qm {
 
@@ -83,21 +87,36 @@ private:
     server::RequestReader* reader_ = nullptr;  // while it runs; under the server lock
 };
 
-// One connection with its request: answers it and closes the socket.
+// One connection with its request: answers it and closes the socket. A stored file is
+// answered on the listener thread when the socket takes the whole answer at once; anything
+// that must wait (a slow client, a large file, a folder listing, a page built from the
+// Project tree) goes to the pool of answering threads.
 class TEvent {
 public:
-    TEvent(int socket, std::string request);
+    TEvent(int socket, std::string request);  // socket: non-blocking
     ~TEvent();
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
 
     // True when the answer depends on the Project tree or the options: Prepare must then run
-    // on the main thread before Execute (without it the answer is the 500 response).
+    // on the main thread before Execute (without it the answer is the 500 response), unless
+    // ComposeOnListener has made it from a copy of them.
     bool NeedsMainThread() const;
+    // Listener thread: makes the answer when that reads no folder and needs no main thread,
+    // with settings (may be nullptr) for a stored file. False, with nothing made, when the
+    // request must take the main thread's way.
+    bool ComposeOnListener(const server::ServedSettings* settings, std::string& cachedRoot);
     // Main thread: builds the generated page or finds the stored file the request names.
-    void Prepare();
-    // Answering thread: sends the answer and lets the listener close the connection.
+    void Prepare(const server::ServedSettings& settings, std::string& cachedRoot);
+    // Sends as much of the composed answer as the socket takes now; true when nothing is left
+    // to send (sent, or the client is gone). Finish must follow.
+    bool SendWithoutWaiting();
+    // Answering thread: composes the answer unless that was done, sends the rest waiting as
+    // long as the client takes it, and finishes.
     void Execute();
+    // Closes at once when the client has nothing more to send, else lets the listener close
+    // the connection once the client has.
+    void Finish();
 
     int Socket;
     std::string Request;       // at most 2048 bytes, as the listener received them
@@ -105,20 +124,31 @@ public:
     std::string PageText;      // a generated page
 
 private:
-    void ServeFile(const std::string& request, const std::string& path);
-    void SendListing(const std::string& requestPath, const std::string& folder);
+    enum class Sent { kAll, kBlocked, kFailed };
+    void Compose();
+    void ComposeFile(const std::string& path);
+    bool ComposeStoredFile(const std::string& file, int fd);
+    void ComposeListing(const std::string& requestPath, const std::string& folder);
+    void SetText(std::string text) {
+        out_ = std::move(text);
+        composed_ = true;
+    }
+    Sent Transmit();
     bool IsGet() const;
     bool IsGeneratedPage() const;
-    // more: further bytes follow at once (the kernel may hold this piece back to join them).
-    bool Send(const char* data, std::size_t size, bool more = false);
-    bool Send(const std::string& text, bool more = false) { return Send(text.data(), text.size(), more); }
-    bool SendFile(int fd, std::int64_t start, std::int64_t length);
-    void Finish();
+    bool ClientMaySendMore() const;
 
     server::RequestLine line_;
     bool prepared_ = false;
     server::ResolvedPath resolved_;
     bool handedOver_ = false;  // the listener closes the socket
+    // The answer: text, then the bytes of a file from fileAt_ up to fileEnd_.
+    bool composed_ = false;
+    std::string out_;
+    std::size_t outSent_ = 0;
+    int file_ = -1;
+    std::int64_t fileAt_ = 0;
+    std::int64_t fileEnd_ = 0;
 };
 
 }  // namespace qm

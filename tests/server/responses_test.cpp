@@ -135,5 +135,18 @@ TEST(ServerRequests, WhenAHeadIsWhole) {
     EXPECT_TRUE(RequestHeadComplete(std::string_view(longHead).substr(0, kRequestLimit)));
 }
 
+TEST(ServerRequests, WhereAHeadEndsAndWhetherABodyFollows) {
+    // The server closes at once only when the head ends what arrived and no body is announced.
+    EXPECT_EQ(RequestHeadEnd("GET /a HTTP/1.0\r\nHost: x\r\n"), std::string_view::npos);
+    EXPECT_EQ(RequestHeadEnd("GET /a HTTP/1.0\r\n\r\n"), 19u);
+    EXPECT_EQ(RequestHeadEnd("GET /a HTTP/1.0\n\nmore"), 17u);
+    EXPECT_EQ(RequestHeadEnd("GET /a HTTP/1.0\n\r\nGET /b"), 18u);
+    EXPECT_FALSE(AnnouncesBody("GET /a HTTP/1.0\r\nHost: x\r\n\r\n"));
+    EXPECT_TRUE(AnnouncesBody("GET /a HTTP/1.0\r\nCONTENT-length: 5\r\n\r\n"));
+    EXPECT_TRUE(AnnouncesBody("GET /a HTTP/1.0\nHost: x\nTransfer-Encoding: chunked\n\n"));
+    // Only at the start of a line: a value or the request line that mentions one is no header.
+    EXPECT_FALSE(AnnouncesBody("GET /content-length: HTTP/1.0\r\nX-Note: content-length: 5\r\n\r\n"));
+}
+
 }  // namespace
 }  // namespace qm::server

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "client.h"
@@ -273,6 +275,45 @@ TEST_F(RunningServer, ManyClientsWhileTheTreeChanges) {
     watcher.join();
     EXPECT_EQ(answered.load(), 90);
     EXPECT_EQ(bad.load(), 0);
+}
+
+TEST_F(RunningServer, StoredFilesNeedNoMainThreadAndFollowChanges) {
+    std::string big;
+    for (int i = 0; big.size() < 12u * 1024 * 1024; ++i) big += "line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(test::WriteFile(root_ + "/sites/host/big.txt", big));
+    ASSERT_TRUE(test::WriteFile(root_ + "/moved/host/index.htm", "<html>moved</html>"));
+    // Clients on another thread while the main thread only waits for them, its loop not
+    // running: stored files are still answered, a large one to a client that starts reading
+    // late (the answer waits for it on an answering thread) as well.
+    auto fromOtherThread = [this](const std::function<void()>& fn) {
+        std::thread t(fn);
+        t.join();
+    };
+    fromOtherThread([&] {
+        EXPECT_EQ(BodyOf(test::Get(port_, "/Sites/host/index.htm")), "<html>start</html>");
+        EXPECT_EQ(BodyOf(test::Get(port_, "/sites/host/data.bin", "Range: bytes=990-\r\n")), Bytes1000().substr(990));
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port_));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const std::string request = "GET /Sites/host/big.txt HTTP/1.0\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::string got;
+        char buf[65536];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+        ::close(fd);
+        EXPECT_EQ(StatusLine(got), "HTTP/1.0 200 OK");
+        EXPECT_TRUE(BodyOf(got) == big) << BodyOf(got).size() << " of " << big.size() << " bytes";
+    });
+    // A folder moved: once the main thread has finished that work, requests map to the new place.
+    tree_.Folders[0]->Dir = root_ + "/moved/";
+    platform::RunUntil([] { return false; }, 20);
+    fromOtherThread([&] { EXPECT_EQ(BodyOf(test::Get(port_, "/Sites/host/index.htm")), "<html>moved</html>"); });
+    // What the moved folder lacks is looked for with the settings as they stand.
+    EXPECT_EQ(Get("/Sites/host/data.bin"), server::Response404());
 }
 
 TEST_F(RunningServer, StopEndsListenerAndConnections) {

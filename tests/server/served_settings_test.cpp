@@ -1,0 +1,58 @@
+// The listener maps requests with a copy of the tree's folders and the options; a copy that
+// still matches after a change would keep serving from where the files no longer are.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "server/served_settings.h"
+#include "store/folder.h"
+#include "store/options.h"
+#include "store/project_tree.h"
+
+namespace qm::server {
+namespace {
+
+TEST(ServedSettings, EveryChangeTheMappingReadsIsNoticed) {
+    Options().Reset();
+    Options().PathPrefix = "/srv/default/";
+    ProjectTree tree;
+    tree.AddFolder("Sites").Dir = "/srv/sites/";
+    tree.AddFolder("Plain");  // no directory of its own: the download folder
+
+    const ServedSettings first = ServedSettings::Of(&tree, Options());
+    ASSERT_EQ(first.folders.size(), 2u);
+    EXPECT_EQ(first.folders[0].lowerCaption, "sites");
+    EXPECT_EQ(first.folders[1].dir, "/srv/default/");
+    EXPECT_EQ(first.defaultDoc, "default.htm");
+    EXPECT_TRUE(first.Matches(&tree, Options()));
+    EXPECT_FALSE(first.Matches(nullptr, Options()));
+
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"caption", [&] { tree.Folders[0]->Caption = "SITES"; }},
+        {"directory", [&] { tree.Folders[0]->Dir = "/srv/moved/"; }},
+        {"directory given", [&] { tree.Folders[1]->Dir = "/srv/plain/"; }},
+        {"folder added", [&] { tree.AddFolder("More"); }},
+        {"folder removed", [&] { tree.Folders.pop_back(); }},
+        {"download folder", [&] { Options().PathPrefix = "/srv/elsewhere/"; }},
+        {"download folder unset", [&] { Options().PathPrefix.clear(); }},
+        {"offered folder", [&] { Options().DDs.Add("/srv/offered/"); }},
+        {"default document", [&] { Options().DefaultDoc = "index.html"; }},
+        {"address prefix", [&] { Options().URLPrefix = "/qm"; }},
+    };
+    for (const auto& [what, change] : changes) {
+        const ServedSettings before = ServedSettings::Of(&tree, Options());
+        change();
+        EXPECT_FALSE(before.Matches(&tree, Options())) << what;
+        EXPECT_TRUE(ServedSettings::Of(&tree, Options()).Matches(&tree, Options())) << what;
+    }
+    // A folder without a directory follows the download folder.
+    tree.Folders[1]->Dir.clear();
+    Options().PathPrefix = "/srv/new/";
+    EXPECT_EQ(ServedSettings::Of(&tree, Options()).folders[1].dir, "/srv/new/");
+    Options().Reset();
+}
+
+}  // namespace
+}  // namespace qm::server
