@@ -17,5 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string location;
     qm::server::StubLocation(text, location);
     qm::server::RequestHeadComplete(text);
+    const std::size_t headEnd = qm::server::RequestHeadEnd(text);
+    if (headEnd != std::string::npos && headEnd > text.size()) __builtin_trap();
+    qm::server::AnnouncesBody(text);
     return 0;
 }
