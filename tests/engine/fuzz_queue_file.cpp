@@ -7,16 +7,15 @@
 #include <cstdio>
 #include <string>
 
+#include "../support/fuzz_temp_dir.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
 #include "store/options.h"
 #include "store/project_tree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/qm-fuzz-queue-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
+    static const std::string& dir = qm::test::FuzzTempDir("queue");
+    if (dir.empty()) return 0;
     static qm::ProjectTree tree = [] {
         qm::ProjectTree t;
         qm::TDContainer& f = t.AddFolder("F");

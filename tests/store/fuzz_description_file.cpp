@@ -6,13 +6,12 @@
 #include <string>
 #include <unistd.h>
 
+#include "../support/fuzz_temp_dir.h"
 #include "store/description_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/qm-fuzz-descr-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
+    static const std::string& dir = qm::test::FuzzTempDir("descr");
+    if (dir.empty()) return 0;
     const std::size_t half = size / 2;
     auto put = [&](const char* name, const std::uint8_t* p, std::size_t n) {
         FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");

@@ -4,16 +4,15 @@
 #include <string>
 #include <unistd.h>
 
+#include "../support/fuzz_temp_dir.h"
 #include "platform/clipboard.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 #include "store/tree_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/qm-fuzz-stream-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
+    static const std::string& dir = qm::test::FuzzTempDir("stream");
+    if (dir.empty()) return 0;
     const std::string text(reinterpret_cast<const char*>(data), size);
     {
         FILE* f = std::fopen((dir + "/Orrinal.dat").c_str(), "wb");
