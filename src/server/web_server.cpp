@@ -547,7 +547,7 @@ void TEvent::ComposeFile(const std::string& path) {
         return;
     }
     const std::string& file = resolved.path;
-    if (ComposeStoredFile(file, ::open(file.c_str(), O_RDONLY | O_CLOEXEC))) return;
+    if (ComposeStoredFile(file, ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))) return;
 
     std::string folder = file;
     bool namedDefault = false;

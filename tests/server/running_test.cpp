@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -308,6 +309,11 @@ TEST_F(RunningServer, StoredFilesNeedNoMainThreadAndFollowChanges) {
         EXPECT_EQ(StatusLine(got), "HTTP/1.0 200 OK");
         EXPECT_TRUE(BodyOf(got) == big) << BodyOf(got).size() << " of " << big.size() << " bytes";
     });
+    // A named pipe is no stored file, and looking at it holds no thread.
+    ASSERT_EQ(::mkfifo((root_ + "/sites/host/pipe.htm").c_str(), 0600), 0);
+    EXPECT_EQ(Get("/Sites/host/pipe.htm"), server::Response404());
+    EXPECT_EQ(BodyOf(Get("/Sites/host/index.htm")), "<html>start</html>");
+
     // A folder moved: once the main thread has finished that work, requests map to the new place.
     tree_.Folders[0]->Dir = root_ + "/moved/";
     platform::RunUntil([] { return false; }, 20);
