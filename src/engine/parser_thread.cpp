@@ -28,13 +28,13 @@ public:
     bool FoundRecord(std::unique_ptr<TGetRec> record) override {
         if (!record) return false;
         if (platform::IsMainThread()) {
-            if (queue_.Stopping()) return false;
+            if (queue_.Dropping(record->Project)) return false;
             queue_.AddRecord(std::move(record), true, true);
             return true;
         }
-        // A stopping queue takes nothing: the record is dropped here, without waiting for
-        // the main thread (which may be waiting for this thread to end).
-        if (queue_.Stopping()) return false;
+        // A stopping queue (or Project) takes nothing: the record is dropped here, without
+        // waiting for the main thread (which may be waiting for this thread to end).
+        if (queue_.Dropping(record->Project)) return false;
         // An address this thread handed over before, in the queue's present generation, is
         // in the seen-address list already: the queue need not look it up.
         const std::uint64_t generation = queue_.SeenGeneration();
@@ -59,7 +59,7 @@ public:
     // the main thread only.
     void Flush() {
         if (batch_.Empty()) return;
-        if (queue_.Stopping()) {
+        if (queue_.StoppingAll()) {
             batch_ = FoundBatch{};
             return;
         }

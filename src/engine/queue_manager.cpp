@@ -263,7 +263,7 @@ bool TQueueManager::StartProject(TDClass& project) {
 
 void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, bool withPause) {
     if (!record) return;
-    if (stopping_) return;  // the record is destroyed
+    if (Dropping(record->Project)) return;  // the record is destroyed
     if (pendingCount_ != 0) ApplyPendingCount();
     if (checkSeen && seen_.count(record->URL) != 0) {
         record.reset();
@@ -526,6 +526,7 @@ void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
 void TQueueManager::StopAll() {
     // Before stopping_: records dropped from here on were never seen.
     ++seenGeneration_;
+    stoppingAll_ = true;
     stopping_ = true;
     if (retryTimer_) retryTimer_->Stop();
     retryTimerDueMs_ = 0;
@@ -556,6 +557,7 @@ void TQueueManager::StopAll() {
     // dropped) while the queue is still stopping.
     WaitForParser([this] { return thread_ && !thread_->Finished(); });
     stopping_ = false;
+    stoppingAll_ = false;
     if (pendingCount_ != 0) ApplyPendingCount();
 }
 
@@ -570,6 +572,7 @@ void TQueueManager::DropUnanalysed(std::unique_ptr<TGetRec> record) {
 
 void TQueueManager::StopProject(TDClass& project) {
     ++seenGeneration_;
+    stoppingProject_ = &project;
     stopping_ = true;
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
@@ -617,8 +620,11 @@ void TQueueManager::StopProject(TDClass& project) {
     }
     analysis_.swap(keptAnalysis);
     CountersChanged(project);
-    WaitForParser([this, &project] { return thread_ && thread_->Holds(&project); });
+    // While the thread finishes the Project's record, the others' records are started and
+    // taken again.
     stopping_ = false;
+    WaitForParser([this, &project] { return thread_ && thread_->Holds(&project); });
+    stoppingProject_ = nullptr;
     if (pendingCount_ != 0) ApplyPendingCount();
     FillConnections();
     StartAnalysis();
@@ -687,7 +693,7 @@ void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::strin
 
 void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found) {
     for (auto& record : found) {
-        if (stopping_) break;
+        if (stoppingAll_) break;
         if (Seen(record->URL)) continue;
         AddRecord(std::move(record), false, true);
     }

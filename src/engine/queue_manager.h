@@ -98,6 +98,12 @@ public:
 
     // What the front ends show.
     bool Stopping() const { return stopping_.load(); }
+    // Whether found records of project are dropped now: the whole queue is stopping, or
+    // that Project is (any thread).
+    bool Dropping(const TDClass* project) const {
+        return stoppingAll_.load() || (project && stoppingProject_.load() == project);
+    }
+    bool StoppingAll() const { return stoppingAll_.load(); }
     bool Idle() const;  // nothing queued, nothing waiting for or in analysis
     std::size_t QueueCount() const { return queue_.size(); }
     std::size_t AnalysisCount() const { return analysis_.size(); }
@@ -197,7 +203,11 @@ private:
     std::vector<std::unique_ptr<THTTPClient>> pool_;
     std::vector<std::unique_ptr<THTTPClient>> retired_;  // removed, destroyed after the event
     bool suspended_ = false;
-    std::atomic<bool> stopping_{false};
+    std::atomic<bool> stopping_{false};  // nothing is started or taken while a stop runs
+    // What a stop drops: everything (StopAll), or one Project's records (StopProject), whose
+    // analysis of another Project's page goes on meanwhile.
+    std::atomic<bool> stoppingAll_{false};
+    std::atomic<const TDClass*> stoppingProject_{nullptr};
     std::atomic<std::uint64_t> seenGeneration_{1};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;

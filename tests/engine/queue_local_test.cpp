@@ -234,6 +234,40 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
     q.StopAll();
 }
 
+// Stopping one Project while the thread analyses another's page: that page keeps every link.
+TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
+    Options().LowMemory = false;
+    auto other = std::make_unique<TDClass>();
+    other->IID = tree_.TakeID();
+    other->URL = "http://127.0.0.1:9/";
+    other->Lev = 2;
+    TDClass* b = &tree_.AddProject(*folder_, std::move(other));
+    TQueueManager q(1);
+    q.SetSuspended(true);
+    // Many queued records of the first Project, so that stopping it takes a while.
+    auto first = Document("first", 40000);
+    std::string temp = first->Temp;
+    q.QueueForAnalysis(std::move(first), temp, "", true);
+    ASSERT_TRUE(platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 20000));
+    ASSERT_EQ(project_->QueuedCount, 40000);
+    // A long page of the other Project, stopped in the middle of.
+    auto page = Document("page", 400000);
+    --project_->ProcessingCount;
+    page->Project = b;
+    ++b->ProcessingCount;
+    temp = page->Temp;
+    q.QueueForAnalysis(std::move(page), temp, "", true);
+    ASSERT_TRUE(platform::RunUntil([&] { return g_kept.load() > 45000; }, 20000));
+    q.StopProject(*project_);
+    EXPECT_LT(g_found.load(), 440000) << "the page should still be under analysis";
+    ASSERT_TRUE(platform::RunUntil([&] { return b->ProcessingCount == 0; }, 60000));
+    EXPECT_EQ(project_->QueuedCount, 0);
+    EXPECT_EQ(g_kept.load(), g_found.load());
+    EXPECT_EQ(b->QueuedCount, 400000);
+    EXPECT_EQ(q.QueueCount(), 400000u);
+    q.StopAll();
+}
+
 // Addresses the thread handed over before reach the queue as known; once the queue forgets
 // what it has seen, or a stop drops records unseen, they count as new again.
 TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets) {
