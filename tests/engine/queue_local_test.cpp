@@ -91,6 +91,14 @@ protected:
         ++project_->ProcessingCount;
         return rec;
     }
+    // A second Project in the same folder.
+    TDClass* AddOtherProject() {
+        auto other = std::make_unique<TDClass>();
+        other->IID = tree_.TakeID();
+        other->URL = "http://127.0.0.1:9/";
+        other->Lev = 2;
+        return &tree_.AddProject(*folder_, std::move(other));
+    }
     std::string dir_;
     ProjectTree tree_;
     TDContainer* folder_ = nullptr;
@@ -185,11 +193,7 @@ TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
 
 TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
     Options().LowMemory = false;
-    auto other = std::make_unique<TDClass>();
-    other->IID = tree_.TakeID();
-    other->URL = "http://127.0.0.1:9/";
-    other->Lev = 2;
-    TDClass* b = &tree_.AddProject(*folder_, std::move(other));
+    TDClass* b = AddOtherProject();
     auto documentOf = [&](TDClass* project, const std::string& name, int n) {
         auto rec = Document(name, n);
         --project_->ProcessingCount;
@@ -237,11 +241,7 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
 // Stopping one Project while the thread analyses another's page: that page keeps every link.
 TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
     Options().LowMemory = false;
-    auto other = std::make_unique<TDClass>();
-    other->IID = tree_.TakeID();
-    other->URL = "http://127.0.0.1:9/";
-    other->Lev = 2;
-    TDClass* b = &tree_.AddProject(*folder_, std::move(other));
+    TDClass* b = AddOtherProject();
     TQueueManager q(1);
     q.SetSuspended(true);
     // Many queued records of the first Project, so that stopping it takes a while.
