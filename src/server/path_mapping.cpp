@@ -121,22 +121,18 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
 
     auto accepted = [&](const std::string& r) {
         const std::string candidate = r + path;
-        if (openedFile) {
-            // Opening answers what a look at the file would, and the caller needs it open. A
-            // named pipe must not hold the thread until someone writes to it.
-            const int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            if (fd >= 0) {
-                struct stat st {};
-                if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-                    *openedFile = fd;
-                    return true;
-                }
-                ::close(fd);
-            } else if (IsFile(candidate)) {
-                return true;  // there, but not for us to read
+        // Opening answers what a look at the file would, when the caller needs it open. A
+        // named pipe must not hold the thread until someone writes to it.
+        const int fd = openedFile ? ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                *openedFile = fd;
+                return true;
             }
+            ::close(fd);
         } else if (IsFile(candidate)) {
-            return true;
+            return true;  // not to be opened, or there but not for us to read
         }
         return IsFolder(folderPart.empty() ? candidate : r + folderPart);
     };

@@ -1,5 +1,7 @@
 #include "server/request_head.h"
 
+#include "store/string_list.h"
+
 namespace qm::server {
 
 bool RequestHeadComplete(std::string_view received) {
@@ -27,16 +29,8 @@ bool AnnouncesBody(std::string_view head) {
     static constexpr std::string_view kNames[] = {"content-length:", "transfer-encoding:"};
     for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
         const std::string_view line = head.substr(at + 1);
-        for (std::string_view name : kNames) {
-            if (line.size() < name.size()) continue;
-            bool same = true;
-            for (std::size_t i = 0; i < name.size() && same; ++i) {
-                char c = line[i];
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-                same = c == name[i];
-            }
-            if (same) return true;
-        }
+        for (std::string_view name : kNames)
+            if (CompareNoCase(line.substr(0, name.size()), name) == 0) return true;
     }
     return false;
 }

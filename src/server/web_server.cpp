@@ -31,6 +31,7 @@
 #include "server/worker_pool.h"
 #include "store/options.h"
 #include "store/project_tree.h"
+#include "store/string_list.h"
 
 namespace qm {
 
@@ -327,8 +328,11 @@ void StartServer() {
     }
     Pool().SetMaxThreads(Limits().maxConnections);
     CurrentSettings();
-    static const bool watching = (platform::AddIdleHandler(RefreshSettingsWhenIdle), true);
-    (void)watching;
+    static bool watchingIdle = false;
+    if (!watchingIdle) {
+        platform::AddIdleHandler(RefreshSettingsWhenIdle);
+        watchingIdle = true;
+    }
     int port = Options().HTTPPort;
     if (port == 0) port = 800;
     g_current = std::make_unique<TWebServer>(port);
@@ -451,7 +455,7 @@ void TEvent::Finish() {
     }
 }
 
-bool TEvent::IsGet() const { return server::Lower(line_.method) == "get"; }
+bool TEvent::IsGet() const { return CompareNoCase(line_.method, "get") == 0; }
 bool TEvent::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
 
 bool TEvent::NeedsMainThread() const {
@@ -469,15 +473,13 @@ bool TEvent::ComposeOnListener(const server::ServedSettings* settings, std::stri
     // Only a stored file: everything else is rare enough to take the main thread's way,
     // which also maps it with the settings as they stand at that moment.
     if (!settings || IsGeneratedPage()) return false;
-    std::string root = cachedRoot;
     int fd = -1;
-    const server::ResolvedPath resolved = server::ResolveRequestPath(line_.path, *settings, root, &fd);
+    const server::ResolvedPath resolved = server::ResolveRequestPath(line_.path, *settings, cachedRoot, &fd);
     if (fd < 0) return false;
     if (resolved.refused || resolved.path.empty()) {
         ::close(fd);
         return false;
     }
-    cachedRoot = root;
     return ComposeStoredFile(resolved.path, fd);
 }
 
