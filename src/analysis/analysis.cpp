@@ -37,7 +37,7 @@ public:
             s.ThisWay = project->ThisWay;
             s.DownloadRoot = RootFolder(*project);
         } else {
-            s.DownloadRoot = options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix;
+            s.DownloadRoot = AsFolder(options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix);
         }
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/address_rules.h"
 #include "engine/local_path.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -13,8 +14,8 @@ namespace qm::app {
 namespace fs = std::filesystem;
 
 std::string MapRootFolder(const TDContainer* folder) {
-    if (folder && !folder->Dir.empty()) return folder->Dir;
-    return Options().PathPrefix;
+    if (folder && !folder->Dir.empty()) return AsFolder(folder->Dir);
+    return AsFolder(Options().PathPrefix);
 }
 
 std::string StartPagePath(const TDClass& project) {

@@ -72,6 +72,8 @@ void MapNameWith(std::string& name, bool addRoot, const std::string& root,
         out.push_back(c);
     };
     for (char c : root) put(c);
+    // The root is a folder even when written without its final separator.
+    if (!root.empty()) put(kPathSep);
     for (char c : name) put(c);
     if (!out.empty() && out.back() == kPathSep) out += defaultDoc;
     name.swap(out);
@@ -89,7 +91,12 @@ std::size_t MappedRootLength(std::string_view root) {
         }
         ++n;
     }
-    return n;
+    return lastSep || n == 0 ? n : n + 1;
+}
+
+std::string AsFolder(std::string dir) {
+    if (!dir.empty() && !IsSep(dir.back())) dir += kPathSep;
+    return dir;
 }
 
 bool SegmentsStayInside(std::string_view path, std::size_t offset) {

@@ -63,9 +63,13 @@ void MoveExtensionLast(std::string& text);
 // and the path is not empty: such a path can never step out of the folder it is joined to.
 bool SegmentsStayInside(std::string_view path, std::size_t offset = 0);
 
-// How many characters root takes at the front of MapNameWith(name, true, root, ...) for a
-// name that does not begin with a separator.
+// How many characters root takes at the front of MapNameWith(name, true, root, ...), the
+// separator that joins it to the name included.
 std::size_t MappedRootLength(std::string_view root);
+
+// A folder written without a final separator is still a folder: dir with "/" appended unless
+// it is empty or already ends with "/" or "\\".
+std::string AsFolder(std::string dir);
 
 // The platform's path separator in stored file names.
 constexpr char kPathSep = '/';

@@ -51,9 +51,9 @@ void MapName(std::string& name, bool addRoot, const std::string& root) {
 }
 
 std::string RootFolder(const TDClass& project) {
-    if (project.Folder && !project.Folder->Dir.empty()) return project.Folder->Dir;
+    if (project.Folder && !project.Folder->Dir.empty()) return AsFolder(project.Folder->Dir);
     const std::string& prefix = Options().PathPrefix;
-    return prefix.empty() ? DefaultDownloadFolder() : prefix;
+    return AsFolder(prefix.empty() ? DefaultDownloadFolder() : prefix);
 }
 
 std::string LocalPath(const TDClass& project, const std::string& name) {

@@ -11,7 +11,8 @@ class TDClass;
 void MapName(std::string& name, bool addRoot, const std::string& root);
 // The name a final separator stands for: the option "DefaultDoc", else "default.htm".
 const std::string& DefaultDocName();
-// The Project's root folder: its tree folder's directory, else the option "PathPrefix".
+// The Project's root folder: its tree folder's directory, else the option "PathPrefix",
+// always ending with a separator.
 std::string RootFolder(const TDClass& project);
 // MapName(name, true, RootFolder(project)).
 std::string LocalPath(const TDClass& project, const std::string& name);

@@ -26,6 +26,13 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A download folder written without its final separator is still a folder: the mapped path
+// goes inside it, never beside it.
+std::string Join(const std::string& root, const std::string& path) {
+    if (root.empty() || path.empty() || IsSep(root.back()) || IsSep(path.front())) return root + path;
+    return root + '/' + path;
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
     return !tail.empty() && text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -120,7 +127,7 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
     if (HasParentSegment(path)) return std::string();
 
     auto accepted = [&](const std::string& r) {
-        const std::string candidate = r + path;
+        const std::string candidate = Join(r, path);
         // Opening answers what a look at the file would, when the caller needs it open. A
         // named pipe must not hold the thread until someone writes to it.
         const int fd = openedFile ? ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
@@ -134,16 +141,16 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
         } else if (IsFile(candidate)) {
             return true;  // not to be opened, or there but not for us to read
         }
-        return IsFolder(folderPart.empty() ? candidate : r + folderPart);
+        return IsFolder(folderPart.empty() ? candidate : Join(r, folderPart));
     };
     notFound = false;
-    if (accepted(root)) return root + path;
-    if (!cachedRoot.empty() && accepted(cachedRoot)) return cachedRoot + path;
+    if (accepted(root)) return Join(root, path);
+    if (!cachedRoot.empty() && accepted(cachedRoot)) return Join(cachedRoot, path);
     cachedRoot.clear();
     for (const std::string& d : settings.offered) {
         if (!d.empty() && accepted(d)) {
             cachedRoot = d;
-            return d + path;
+            return Join(d, path);
         }
     }
     notFound = true;

@@ -126,6 +126,15 @@ TEST_F(AddressTest, LocalFilesAndRootFolders) {
     other.Folder = &folder;
     EXPECT_EQ(LocalPath(other, "host/x.htm"), LocalPath(*project, "host/x.htm"));
     EXPECT_EQ(PrimaryName("/a/b.htm"), "/a/b.htm.primary");
+
+    // A download folder or a folder directory written without its final separator.
+    Options().PathPrefix = "/srv/dl";
+    EXPECT_EQ(RootFolder(*project), "/srv/dl/");
+    auto plain = Link("http://127.0.0.1:8001/x.htm");
+    ASSERT_TRUE(Normalise(*plain));
+    EXPECT_EQ(plain->FName, "/srv/dl/127.0.0.1+8001/x.htm");
+    folder.Dir = "/srv/sites2";
+    EXPECT_EQ(LocalPath(*project, "host/x.htm"), "/srv/sites2/host/x.htm");
 }
 
 TEST_F(AddressTest, RefusedSchemes) {

@@ -161,9 +161,20 @@ TEST(MapName, WithTheRoot) {
     EXPECT_EQ(Map("host/", true, "/srv/q/", "index.html"), "/srv/q/host/index.html");
 }
 
-TEST(MapName, RootWithoutSeparatorIsJoinedDirectly) {
-    EXPECT_EQ(Map("host/", true, "/sites"), "/siteshost/default.htm");
+TEST(MapName, RootWithoutSeparatorIsStillAFolder) {
+    // "/srv/dl" as a download folder stores under /srv/dl/, never beside it in /srv/dlhost.
+    EXPECT_EQ(Map("host/", true, "/sites"), "/sites/host/default.htm");
+    EXPECT_EQ(Map("127.0.0.1:8001/a.htm", true, "/srv/dl"), "/srv/dl/127.0.0.1+8001/a.htm");
     EXPECT_EQ(Map("host/x", true, "c:\\temp\\\\"), "c:/temp/host/x");
+    EXPECT_EQ(Map("host/x", true, "/srv/dl\\"), "/srv/dl/host/x");
+    // The length the root takes in front of a mapped name counts the separator that joins it.
+    EXPECT_EQ(MappedRootLength("/srv/dl"), 8u);
+    EXPECT_EQ(MappedRootLength("/srv/dl/"), 8u);
+    EXPECT_EQ(MappedRootLength(""), 0u);
+    EXPECT_EQ(AsFolder("/srv/dl"), "/srv/dl/");
+    EXPECT_EQ(AsFolder("/srv/dl/"), "/srv/dl/");
+    EXPECT_EQ(AsFolder("c:\\dl\\"), "c:\\dl\\");
+    EXPECT_EQ(AsFolder(""), "");
 }
 
 TEST(MapName, WithoutTheRoot) {
