@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstdio>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
 #include "engine/address_rules.h"
+#include "platform/private_folder.h"
 #include "store/folder.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -26,25 +26,6 @@ const std::string& DefaultDocName() {
     const std::string& doc = Options().DefaultDoc;
     return doc.empty() ? fallback : doc;
 }
-
-namespace {
-
-// The private folder must be a real folder of this user that nobody else may enter: the
-// clean-up deletes files in it without asking.
-bool IsOwnPrivateFolder(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
-
-std::string PrivateFolderPath() {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec || base.empty()) base = "/tmp";
-    return (base / ("quillmoor-" + std::to_string(::getuid()))).string();
-}
-
-}  // namespace
 
 void MapName(std::string& name, bool addRoot, const std::string& root) {
     MapNameWith(name, addRoot, root, DefaultDocName());
@@ -64,47 +45,27 @@ std::string LocalPath(const TDClass& project, const std::string& name) {
 
 std::string PrimaryName(const std::string& fileName) { return fileName + ".primary"; }
 
-std::string TemporaryFolder() {
-    const std::string path = PrivateFolderPath();
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return IsOwnPrivateFolder(path) ? path : std::string();
-}
+std::string TemporaryFolder() { return platform::PrivateFolder(); }
 
 int OpenTemporaryFile(std::string& path) {
-    // The folder is checked once and then trusted: it is ours and, in a sticky temporary
-    // folder, only we can move it away. Should it vanish all the same, it is checked again;
-    // another system temporary folder is checked as a new one.
-    static std::mutex mutex;
-    static std::string checked;
-    std::string folder = PrivateFolderPath();
-    bool fresh = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (folder != checked) folder.clear();
-    }
-    if (folder.empty()) {
-        folder = TemporaryFolder();
-        if (folder.empty()) return -1;
-        fresh = true;
-    }
+    // The private folder is looked at again should it vanish while the program runs.
+    std::string folder = platform::PrivateFolder();
+    if (folder.empty()) return -1;
+    bool lookedAgain = false;
     static std::atomic<unsigned> counter{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, "htt%X.tmp", counter.fetch_add(1) & 0xFFFFFFu);
         std::string candidate = folder + "/" + name;
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
-            if (fresh) {
-                std::lock_guard<std::mutex> lock(mutex);
-                checked = folder;
-            }
             path = std::move(candidate);
             return fd;
         }
-        if (errno == ENOENT && !fresh) {
-            folder = TemporaryFolder();
+        if (errno == ENOENT && !lookedAgain) {
+            folder = platform::PrivateFolder();
             if (folder.empty()) return -1;
-            fresh = true;
+            lookedAgain = true;
             continue;
         }
         if (errno != EEXIST) return -1;
@@ -121,8 +82,8 @@ std::string CreateTemporaryFile() {
 }
 
 void CleanTemporaryFiles() {
-    const std::string folder = PrivateFolderPath();
-    if (!IsOwnPrivateFolder(folder)) return;
+    const std::string folder = platform::ExistingPrivateFolder();
+    if (folder.empty()) return;
     // The marker file makes sure the pattern always has something to match.
     int fd = ::open((folder + "/htt--.tmp").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) ::close(fd);

@@ -21,7 +21,8 @@ std::string LocalPath(const TDClass& project, const std::string& name);
 std::string PrimaryName(const std::string& fileName);  // fileName + ".primary"
 
 // Temporary download files live in a private folder of this user (quillmoor-<uid> in the
-// system temporary folder). CreateTemporaryFile returns the new empty file's path, or empty.
+// system temporary folder, else another one: platform/private_folder.h). CreateTemporaryFile
+// returns the new empty file's path, or empty.
 std::string TemporaryFolder();
 std::string CreateTemporaryFile();
 // The same, left open for writing: returns the descriptor (or -1) and sets path.

@@ -8,6 +8,8 @@
 #include <QLocalSocket>
 #include <QObject>
 
+#include "platform/private_folder.h"
+
 namespace qm::platform {
 
 namespace {
@@ -31,12 +33,24 @@ struct SingleInstance::Impl {
 SingleInstance::SingleInstance(const std::string& programFolder)
     : impl_(std::make_unique<Impl>()), name_(InstanceName(programFolder)) {}
 
+std::string SingleInstance::SocketPath() const {
+    // In this user's private folder: no other user can take the name first, answer in this
+    // program's place, or see the socket.
+    const std::string folder = PrivateFolder();
+    return folder.empty() ? std::string() : folder + "/" + name_;
+}
+
 SingleInstance::~SingleInstance() {
     if (impl_->server) impl_->server->close();
 }
 
 SingleInstance::Result SingleInstance::Claim(std::string* error) {
-    const QString name = QString::fromStdString(name_);
+    const std::string path = SocketPath();
+    if (path.empty()) {
+        if (error) *error = "cannot make a private folder for the single-instance socket";
+        return Result::Failed;
+    }
+    const QString name = QString::fromStdString(path);
     {
         QLocalSocket probe;
         probe.connectToServer(name);
@@ -52,7 +66,7 @@ SingleInstance::Result SingleInstance::Claim(std::string* error) {
     auto server = std::make_unique<QLocalServer>();
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(name)) {
-        if (error) *error = "cannot listen on " + name_ + ": " + server->errorString().toStdString();
+        if (error) *error = "cannot listen on " + path + ": " + server->errorString().toStdString();
         return Result::Failed;
     }
     QLocalServer* raw = server.get();

@@ -1,6 +1,7 @@
 #pragma once
 // One running program per user and program folder. The first instance listens on a local
-// socket whose name is derived from the user and the folder; a later one finds it, sends
+// socket whose name is derived from the user and the folder, in the user's private folder
+// (platform/private_folder.h); a later one finds it, sends
 // "show" and ends. A socket left behind by a crashed instance answers nobody and is taken
 // over. Needs the event loop (InitEventLoop) for the "show" requests to arrive.
 #include <functional>
@@ -23,6 +24,8 @@ public:
     // Called on the main thread when a later instance asked this one to show itself.
     std::function<void()> OnShow;
     const std::string& Name() const { return name_; }
+    // The socket's path: Name() in this user's private folder (empty when there is none).
+    std::string SocketPath() const;
 
 private:
     struct Impl;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/local_path.h"
+#include "platform/private_folder.h"
 #include "support/peers.h"
 
 namespace qm {
@@ -76,22 +77,57 @@ TEST_F(TempFilesTest, CleanUpDeletesOnlyLeftoverDownloadFiles) {
 }
 
 TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
-    // A folder of that name that others may write to, or a link planted there, is refused.
+    const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    unsetenv("XDG_RUNTIME_DIR");
+
+    // A folder of that name that others may write to: another folder is made beside it.
     fs::create_directory(Private());
     fs::permissions(Private(), fs::perms::all);
     std::ofstream(Private() + "/htt3.tmp") << "x";
-    EXPECT_EQ(CreateTemporaryFile(), "");
+    const std::string a = CreateTemporaryFile();
+    ASSERT_FALSE(a.empty());
+    const std::string made = fs::path(a).parent_path().string();
+    EXPECT_EQ(made.rfind(Private() + "-", 0), 0u) << made;
+    EXPECT_TRUE(platform::IsOwnPrivateFolder(made));
+    EXPECT_EQ(TemporaryFolder(), made);
     CleanTemporaryFiles();
+    EXPECT_FALSE(fs::exists(a));
     EXPECT_TRUE(fs::exists(Private() + "/htt3.tmp"));
 
+    // A link planted there: the user's runtime folder is preferred when it is private.
     fs::remove_all(Private());
     const std::string target = test::MakeTempDir("elsewhere");
     std::ofstream(target + "/htt4.tmp") << "x";
     fs::permissions(target, fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directory_symlink(target, Private());
-    EXPECT_EQ(TemporaryFolder(), "");
+    const std::string runtime = test::MakeTempDir("runtime");
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EQ(TemporaryFolder(), runtime + "/quillmoor");
+    const std::string b = CreateTemporaryFile();
+    EXPECT_EQ(fs::path(b).parent_path().string(), runtime + "/quillmoor");
     CleanTemporaryFiles();
     EXPECT_TRUE(fs::exists(target + "/htt4.tmp"));
+    EXPECT_FALSE(fs::exists(b));
+
+    // A runtime folder others may enter is not used either; nor is a private-looking folder
+    // of another owner.
+    const std::string openRuntime = test::MakeTempDir("open-runtime");
+    fs::permissions(openRuntime, fs::perms::all);
+    setenv("XDG_RUNTIME_DIR", openRuntime.c_str(), 1);
+    fs::remove(Private());
+    fs::create_directory(Private());
+    fs::permissions(Private(), fs::perms::owner_all, fs::perm_options::replace);
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(Private().c_str(), 65534, 65534), 0);
+        const std::string c = TemporaryFolder();
+        EXPECT_NE(c, Private());
+        EXPECT_NE(c, openRuntime + "/quillmoor");
+        EXPECT_EQ(c.rfind(Private() + "-", 0), 0u) << c;
+    }
+    if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(TempFilesTest, NoFolderNothingToDo) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "engine/scheduler.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"
+#include "platform/private_folder.h"
 #include "platform/single_instance.h"
 #include "store/options.h"
 #include "store/options_store.h"
@@ -235,7 +237,8 @@ TEST(SingleInstance, SecondClaimShowsTheFirstAndStaleNamesAreTakenOver) {
         EXPECT_EQ(other.Claim(), platform::SingleInstance::Result::First);
     }
     // A crashed instance leaves its socket file behind: nobody answers on it.
-    const std::string path = (QDir::tempPath() + "/").toStdString() + platform::InstanceName(folder);
+    const std::string path = platform::SingleInstance(folder).SocketPath();
+    ASSERT_EQ(path, platform::PrivateFolder() + "/" + platform::InstanceName(folder));
     ::unlink(path.c_str());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
@@ -248,6 +251,39 @@ TEST(SingleInstance, SecondClaimShowsTheFirstAndStaleNamesAreTakenOver) {
     ASSERT_TRUE(fs::exists(path));
     platform::SingleInstance next(folder);
     EXPECT_EQ(next.Claim(), platform::SingleInstance::Result::First);
+}
+
+TEST(SingleInstance, TheSocketLiesWhereNoOtherUserCanTakeItsName) {
+    platform::InitEventLoop();
+    const std::string tmp = test::MakeTempDir("single-tmp");
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string savedTmp = oldTmp ? oldTmp : "";
+    const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    setenv("TMPDIR", tmp.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    // Another user made the usual private folder first, open to all, and put a socket of
+    // that name in it that would answer in the program's place.
+    const std::string usual = platform::UsualPrivateFolder();
+    const std::string folder = test::MakeTempDir("single-home");
+    ASSERT_TRUE(fs::create_directory(usual));
+    ASSERT_EQ(::chmod(usual.c_str(), 0777), 0);
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(usual.c_str(), 65534, 65534), 0);
+    }
+    {
+        platform::SingleInstance first(folder);
+        ASSERT_EQ(first.Claim(), platform::SingleInstance::Result::First);
+        const std::string path = first.SocketPath();
+        EXPECT_EQ(path.rfind(usual + "-", 0), 0u) << path;
+        EXPECT_TRUE(platform::IsOwnPrivateFolder(fs::path(path).parent_path().string()));
+        EXPECT_FALSE(fs::exists(usual + "/" + platform::InstanceName(folder)));
+        platform::SingleInstance second(folder);
+        EXPECT_EQ(second.Claim(), platform::SingleInstance::Result::AnotherRunning);
+    }
+    if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
 }
 
 }  // namespace
