@@ -6,6 +6,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "server/page_text.h"
 #include "server/responses.h"
 #include "store/folder.h"
 #include "store/project.h"
@@ -99,12 +100,12 @@ std::string BuildIndexPage(const ProjectTree& tree) {
         page += "\r\n<span id=Out" + i +
                 " class=Outline style=\"cursor: hand; \"><img src=\"/folder.gif\"> </span><u id=Out" + i +
                 " class=Outline style=\"cursor: hand; \">";
-        page += folder->Caption;
+        page += HtmlText(folder->Caption);
         page += "</u><div id=Out" + i + "details style=\"display:None; position:relative; left:16;\">\r\n";
         for (const auto& project : folder->Children) {
             if (!project) continue;
             page += "<img src=/start.gif border=0><a href=\"/?exec/" + std::to_string(project->IID) + "\">";
-            page += project->Caption;
+            page += HtmlText(project->Caption);
             page += "</a><br>\r\n";
         }
         page += "</div><br>\r\n";
@@ -133,13 +134,15 @@ std::string BuildProjectPage(const ProjectTree& tree, int projectNumber) {
         if (project) break;
     }
     if (project) {
-        const std::string& url = project->URL;
+        // Shown to any browser of this machine: the address without its user name and password.
+        const std::string url = HtmlText(WithoutCredentials(project->URL));
+        const std::string plainUrl = WithoutCredentials(project->URL);
         page += "<p><b>Project name:</b> <a href=\"";
-        page += folder->Caption;
+        page += HtmlText(folder->Caption);
         page += "/";
-        page += url.size() > 7 ? url.substr(7) : std::string();
+        page += plainUrl.size() > 7 ? HtmlText(plainUrl.substr(7)) : std::string();
         page += "\">";
-        page += project->Caption;
+        page += HtmlText(project->Caption);
         page += "</a><br>\r\n<b>Original URL:</b> <a href=\"" + url + "\">" + url + "</a><p>\r\n";
         if (project->LastStart == 0) {
             page += "<b>Project was not downloaded.</b><p>";
@@ -168,8 +171,9 @@ std::string BuildProjectPage(const ProjectTree& tree, int projectNumber) {
 }
 
 std::string BuildDirectoryListing(const std::string& requestPath, const std::string& folderPath) {
-    std::string page = "<html><head><title>" + requestPath + "</title></head><body><h3>Directory of " +
-                       requestPath + "</h3><p><hr><table>\r\n";
+    const std::string shownPath = HtmlText(requestPath);
+    std::string page = "<html><head><title>" + shownPath + "</title></head><body><h3>Directory of " +
+                       shownPath + "</h3><p><hr><table>\r\n";
     if (DIR* dir = ::opendir(folderPath.c_str())) {
         std::string base = folderPath;
         if (!base.empty() && base.back() != '/') base += '/';
@@ -188,7 +192,7 @@ std::string BuildDirectoryListing(const std::string& requestPath, const std::str
                 page += "\" valign=middle>";
             }
             page += "</td><td><tt>" + std::to_string(known ? static_cast<long long>(st.st_size) : 0LL) +
-                    "</td><td><tt><a href=\"" + name + "\">" + name + "</a></td></tr>\r\n";
+                    "</td><td><tt><a href=\"" + HtmlText(name) + "\">" + HtmlText(name) + "</a></td></tr>\r\n";
         }
         ::closedir(dir);
     }

@@ -1,5 +1,7 @@
 #include "server/responses.h"
 
+#include "server/page_text.h"
+
 namespace qm::server {
 
 namespace {
@@ -24,8 +26,9 @@ std::string PageHeader(std::size_t pageLength) {
 }
 
 std::string Response302(const std::string& location) {
+    const std::string shown = HtmlText(location);
     const std::string body =
-        "<html><body>Object Moved to <a href=\"" + location + "\">" + location + "</a></body></html>";
+        "<html><body>Object Moved to <a href=\"" + shown + "\">" + shown + "</a></body></html>";
     return std::string("HTTP/1.0 302 Object Moved\r\n") + kServerLine + "Content-Type: text/html\r\nLocation: " +
            location + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
@@ -34,6 +37,16 @@ const std::string& Response404() {
     static const std::string text =
         "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 57\r\n\r\n"
         "<HTML><BODY><H1>404 Document Not Found</H1></BODY></HTML>\r\n";
+    return text;
+}
+
+const std::string& Response421() {
+    static const std::string body =
+        "<html><body><h1>421 Misdirected Request</h1><p>This server answers only for 127.0.0.1, "
+        "localhost and [::1].</p></body></html>";
+    static const std::string text = std::string("HTTP/1.0 421 Misdirected Request\r\n") + kServerLine +
+                                    "Content-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+                                    "\r\n\r\n" + body;
     return text;
 }
 

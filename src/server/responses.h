@@ -12,6 +12,9 @@ std::string PageHeader(std::size_t pageLength);
 std::string Response302(const std::string& location);
 // "404 Not Found" (it carries no Server line).
 const std::string& Response404();
+// "421 Misdirected Request" with a short page: the request named another host than this
+// machine's own names.
+const std::string& Response421();
 // "500 Error", no body.
 const std::string& Response500();
 // The header of a stored file: 200, or 206 with its Content-Range when partial.

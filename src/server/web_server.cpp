@@ -21,6 +21,7 @@
 #include "net/http_client.h"
 #include "net/sockets.h"
 #include "platform/event_loop.h"
+#include "server/host_check.h"
 #include "server/pages.h"
 #include "server/path_mapping.h"
 #include "server/pictures.h"
@@ -104,6 +105,8 @@ struct ListenerSettings {
     }
 };
 thread_local ListenerSettings t_listenerSettings;
+// The port this listener thread bound: the one its clients must name in Host.
+thread_local int t_boundPort = 0;
 
 ServerLimits Limits() {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -272,6 +275,7 @@ void TWebServer::Execute() {
     server::RequestReader::Limits readerLimits;
     readerLimits.maxWaiting = WaitingBound(limits.maxWaiting);
     readerLimits.requestTimeoutMs = limits.receiveTimeoutMs;
+    t_boundPort = BoundPort(fd);
     auto reader = std::make_unique<server::RequestReader>(fd, readerLimits, StartConnection);
     if (!reader->Ok()) {
         reader.reset();
@@ -374,7 +378,10 @@ void StopServer() {
 // ---- connection ---------------------------------------------------------------------------
 
 TEvent::TEvent(int socket, std::string request)
-    : Socket(socket), Request(std::move(request)), line_(server::ParseRequestLine(Request)) {}
+    : Socket(socket),
+      Request(std::move(request)),
+      line_(server::ParseRequestLine(Request)),
+      misdirected_(!server::AddressedToUs(Request, t_boundPort)) {}
 
 TEvent::~TEvent() {
     if (file_ >= 0) ::close(file_);
@@ -459,7 +466,7 @@ bool TEvent::IsGet() const { return CompareNoCase(line_.method, "get") == 0; }
 bool TEvent::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
 
 bool TEvent::NeedsMainThread() const {
-    if (Request.empty() || !IsGet()) return false;
+    if (Request.empty() || misdirected_ || !IsGet()) return false;
     if (IsGeneratedPage()) return true;
     return !line_.path.empty() && !server::BuiltInPicture(server::Lower(line_.path));
 }
@@ -484,6 +491,10 @@ bool TEvent::ComposeOnListener(const server::ServedSettings* settings, std::stri
 }
 
 void TEvent::Prepare(const server::ServedSettings& settings, std::string& cachedRoot) {
+    if (misdirected_) {
+        prepared_ = true;
+        return;
+    }
     if (IsGeneratedPage()) {
         const bool index = line_.path == "/";
         if (!index) ProjectNumber = ProjectNumberOf(line_.path.substr(7));
@@ -516,7 +527,10 @@ void TEvent::Execute() {
 }
 
 void TEvent::Compose() {
-    if (!IsGet()) {
+    // Another host's name: nothing is mapped, looked up or built for it.
+    if (misdirected_) {
+        SetText(server::Response421());
+    } else if (!IsGet()) {
         SetText(server::Response500());
     } else if (IsGeneratedPage()) {
         SetText(prepared_ ? server::PageHeader(PageText.size()) + PageText : server::Response500());

@@ -93,7 +93,8 @@ private:
 // Project tree) goes to the pool of answering threads.
 class TEvent {
 public:
-    TEvent(int socket, std::string request);  // socket: non-blocking
+    // socket: non-blocking. Made on the listener thread, whose port the Host header must name.
+    TEvent(int socket, std::string request);
     ~TEvent();
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
@@ -139,6 +140,7 @@ private:
     bool ClientMaySendMore() const;
 
     server::RequestLine line_;
+    bool misdirected_;  // Host names another server than this machine's own names
     bool prepared_ = false;
     server::ResolvedPath resolved_;
     bool handedOver_ = false;  // the listener closes the socket

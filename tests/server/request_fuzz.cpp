@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/host_check.h"
+#include "server/page_text.h"
 #include "server/path_mapping.h"
 #include "server/request_head.h"
 #include "server/responses.h"
@@ -20,5 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t headEnd = qm::server::RequestHeadEnd(text);
     if (headEnd != std::string::npos && headEnd > text.size()) __builtin_trap();
     qm::server::AnnouncesBody(text);
+    qm::server::AddressedToUs(text, 8080);
+    // What a page prints of a request is markup-free and never longer than six times over.
+    const std::string shown = qm::server::HtmlText(line.path);
+    if (shown.find_first_of("<>\"'") != std::string::npos || shown.size() > 6 * line.path.size()) __builtin_trap();
+    if (qm::server::WithoutCredentials(text).size() > text.size()) __builtin_trap();
     return 0;
 }
