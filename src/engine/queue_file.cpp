@@ -64,10 +64,12 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
     }
     queue.SetSuspended(true);
     queue.FlushAnalysis();
-    const std::string part = fileName + ".part";
+    // Written under a name no other writer uses, then moved into place.
+    std::string part;
     bool written = false;
     {
-        TNewStream stream(part, true);
+        TNewStream stream(TAnStream::UniqueFileTag{}, fileName + ".part");
+        part = stream.FileName();
         stream.WriteCount(static_cast<int>(queue.QueueCount()));
         for (const auto& record : queue.Queue()) stream.WriteObject(*record);
         written = stream.Close() && !stream.Failed();
@@ -78,7 +80,7 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
         written = false;
     }
     if (!written) {
-        std::remove(part.c_str());
+        if (part != fileName + ".part") std::remove(part.c_str());
         queue.SetSuspended(false);  // the queue goes on as if nothing had happened
         return false;
     }

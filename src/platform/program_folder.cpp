@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <random>
 #include <filesystem>
 #include <system_error>
 
@@ -65,15 +68,40 @@ std::string ProgramFile(std::string_view name) {
     return s;
 }
 
+int CreateUniqueFile(const std::string& prefix, bool ownerOnly, std::string& name, std::string& error) {
+    static std::mutex mutex;
+    static std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint64_t r;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            r = random();
+        }
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%ld-%08llx", static_cast<long>(::getpid()),
+                      static_cast<unsigned long long>(r & 0xffffffffu));
+        const std::string candidate = prefix + suffix;
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              ownerOnly ? 0600 : 0644);
+        if (fd >= 0) {
+            if (ownerOnly) ::fchmod(fd, 0600);
+            name = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            error = "cannot create " + candidate + ": " + std::strerror(errno);
+            return -1;
+        }
+    }
+    error = "cannot create a new file named " + prefix + ".*";
+    return -1;
+}
+
 bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
                      std::string& error) {
-    const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0644);
-    if (fd < 0) {
-        error = "cannot create " + tmp + ": " + std::strerror(errno);
-        return false;
-    }
-    if (ownerOnly) ::fchmod(fd, 0600);
+    std::string tmp;
+    int fd = CreateUniqueFile(path + ".tmp", ownerOnly, tmp, error);
+    if (fd < 0) return false;
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -109,11 +137,13 @@ bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error) {
         ok = false;
     };
     std::vector<FileToWrite*> written;
+    std::vector<std::string> temporary(files.size());  // each file's temporary name
     for (FileToWrite& f : files) {
-        const std::string tmp = f.path + ".tmp";
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::string& tmp = temporary[static_cast<std::size_t>(&f - files.data())];
+        std::string why;
+        int fd = CreateUniqueFile(f.path + ".tmp", false, tmp, why);
         if (fd < 0) {
-            fail("cannot create " + tmp + ": " + std::strerror(errno));
+            fail(why);
             continue;
         }
         const char* p = f.data.data();
@@ -146,7 +176,7 @@ bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error) {
     if (!flushed) {
         // Without a file-system flush each file is flushed by itself.
         for (FileToWrite*& f : written) {
-            const std::string tmp = f->path + ".tmp";
+            const std::string& tmp = temporary[static_cast<std::size_t>(f - files.data())];
             int fd = ::open(tmp.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0 || ::fsync(fd) != 0) {
                 fail("cannot write " + tmp + ": " + std::strerror(errno));
@@ -161,7 +191,7 @@ bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error) {
     std::vector<std::string> folders;
     for (FileToWrite* f : written) {
         if (!f) continue;
-        const std::string tmp = f->path + ".tmp";
+        const std::string& tmp = temporary[static_cast<std::size_t>(f - files.data())];
         if (::rename(tmp.c_str(), f->path.c_str()) != 0) {
             fail("cannot rename " + tmp + " to " + f->path + ": " + std::strerror(errno));
             ::unlink(tmp.c_str());

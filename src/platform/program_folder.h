@@ -23,9 +23,16 @@ std::string ProgramFile(std::string_view name);
 // The user's home directory ($HOME, else the password database).
 std::string HomeDirectory();
 
-// Writes data to path through path + ".tmp": written, flushed to disk, then renamed over
-// path, so that an interruption leaves either the old or the new file. ownerOnly creates the
-// file readable and writable by its owner only.
+// Creates a new file named prefix + "." + a suffix made of this process's number and a random
+// number, exclusively (O_EXCL): no other writer, in this process or another, can be writing
+// the same name, and nothing placed there beforehand is followed or reused. Returns the
+// descriptor and sets name, or -1 with error.
+int CreateUniqueFile(const std::string& prefix, bool ownerOnly, std::string& name, std::string& error);
+
+// Writes data to path through a temporary file beside it (path + ".tmp." and a unique
+// suffix): written, flushed to disk, then renamed over path, so that an interruption leaves
+// either the old or the new file, and two writers never write into one temporary file.
+// ownerOnly creates the file readable and writable by its owner only.
 bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
                      std::string& error);
 // Writes several files the same way, with one flush to disk for all of them instead of one

@@ -183,6 +183,16 @@ TAnStream::TAnStream(const std::string& fileName, bool writing) : writing_(writi
     ReadHeader();
 }
 
+TAnStream::TAnStream(UniqueFileTag, const std::string& prefix) : writing_(true), fileName_(prefix) {
+    std::string error;
+    fd_ = platform::CreateUniqueFile(prefix, true, fileName_, error);
+    if (fd_ < 0) {
+        Fail(error);
+        return;
+    }
+    PutLine(kFirstLine);
+}
+
 TAnStream::TAnStream(ClipboardTag, bool writing) : writing_(writing) {}
 
 TAnStream::~TAnStream() { Close(); }

@@ -46,6 +46,10 @@ public:
     // writes "Stream 1.1 File"; reading loads the file, reads the header section and takes
     // the count from its "Count" key.
     TAnStream(const std::string& fileName, bool writing);
+    // A writing stream into a new file named prefix + a unique suffix, created exclusively
+    // (platform::CreateUniqueFile): the temporary file of a save that no other writer shares.
+    struct UniqueFileTag {};
+    TAnStream(UniqueFileTag, const std::string& prefix);
     virtual ~TAnStream();
     TAnStream(const TAnStream&) = delete;
     TAnStream& operator=(const TAnStream&) = delete;
@@ -89,6 +93,8 @@ public:
     // An open or write failure, or the last failed read.
     bool Failed() const { return failed_; }
     const std::string& Error() const { return error_; }
+    // The file read or written.
+    const std::string& FileName() const { return fileName_; }
     // The line number (1-based) of the line read last, for messages.
     std::size_t LineNumber() const { return pos_; }
 
@@ -136,6 +142,7 @@ private:
 class TNewStream : public TAnStream {
 public:
     TNewStream(const std::string& fileName, bool writing) : TAnStream(fileName, writing) {}
+    TNewStream(UniqueFileTag tag, const std::string& prefix) : TAnStream(tag, prefix) {}
     bool ReadObject(std::unique_ptr<TClass>& object) override;
 
 protected:

@@ -77,16 +77,20 @@ TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder) {
 
 bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& error) {
     const std::string dat = Join(folder, "Orrinal.dat");
-    const std::string tmp = Join(folder, "Orrinal.$$$");
+    const std::string legacy = Join(folder, "Orrinal.$$$");
     std::error_code ec;
     // A "Orrinal.$$$" without "Orrinal.dat" is the last complete store (left by an
-    // interrupted replace); make it the store before the temporary name is reused.
-    if (!fs::exists(dat, ec) && fs::exists(tmp, ec) && std::rename(tmp.c_str(), dat.c_str()) != 0) {
-        error = "cannot rename " + tmp + " to " + dat;
+    // interrupted replace of an older version); make it the store first.
+    if (!fs::exists(dat, ec) && fs::exists(legacy, ec) && std::rename(legacy.c_str(), dat.c_str()) != 0) {
+        error = "cannot rename " + legacy + " to " + dat;
         return false;
     }
+    // Written under a name of its own ("Orrinal.$$$." and a unique suffix, made exclusively),
+    // so that no other writer can be writing into the same file.
+    std::string tmp;
     {
-        TNewStream stream(tmp, true);
+        TNewStream stream(TAnStream::UniqueFileTag{}, legacy);
+        tmp = stream.FileName();
         stream.WriteCount(0);
         // Every folder is a root node of the tree, whatever its stored level says, so every
         // folder is written: skipping one would drop it and its Projects from the store.
@@ -96,12 +100,14 @@ bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& er
         }
         if (!stream.Close()) {
             error = stream.Error();
+            if (tmp != legacy) std::remove(tmp.c_str());
             return false;
         }
     }
     // rename replaces "Orrinal.dat" in one step; there is no moment without a readable store.
     if (std::rename(tmp.c_str(), dat.c_str()) != 0) {
         error = "cannot replace " + dat + " with " + tmp;
+        std::remove(tmp.c_str());
         return false;
     }
     return true;

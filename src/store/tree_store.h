@@ -20,8 +20,8 @@ struct TreeLoadReport {
 // "Default". A damaged file is copied aside.
 TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder);
 
-// Writes every folder and its Projects to "Orrinal.$$$" in folder (synced to disk), then
-// replaces "Orrinal.dat" with it. False with error when anything failed; "Orrinal.dat" is
+// Writes every folder and its Projects to a new file "Orrinal.$$$." + a unique suffix in
+// folder (synced to disk), then replaces "Orrinal.dat" with it. False with error when anything failed; "Orrinal.dat" is
 // then left as it was.
 bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& error);
 

@@ -84,6 +84,22 @@ TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
     q->StopAll();
 }
 
+TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
+    TDClass& a = AddProject(std::string(kDead) + "a/");
+    ASSERT_TRUE(WriteFile(dir_ + "/victim", "keep me"));
+    const std::string file = dir_ + "/planted.qmq";
+    fs::create_symlink(dir_ + "/victim", file + ".part");
+    auto q = MakeQueue(1);
+    q->SetSuspended(true);
+    Queue(*q, a, std::string(kDead) + "a/1.html");
+    std::string error;
+    ASSERT_TRUE(SuspendToFile(*q, file, error)) << error;
+    EXPECT_EQ(ReadFile(dir_ + "/victim"), "keep me");
+    EXPECT_TRUE(fs::is_symlink(file + ".part"));
+    EXPECT_NE(ReadFile(file).find("a/1.html"), std::string::npos);
+    EXPECT_FALSE(fs::is_symlink(file));
+}
+
 TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
     TDClass& p = AddProject(std::string(kDead) + "site/");
     const std::string outside = dir_ + "/outside";
