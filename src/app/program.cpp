@@ -99,7 +99,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
 
     // Options reset with the program's user agent, options and Defaults Project loaded, the
     // proxy bypass ensured (every file of the program folder by absolute path).
-    if (!p.session.Open(settings.home, error, false)) return StartResult::Failed;
+    if (!p.session.Open(settings.home, error, false, Session::Access::Run)) return StartResult::Failed;
     if (!p.session.Warnings().empty()) warnings_.push_back(p.session.Warnings());
 
     platform::RegKey key = OpenOptionsKeyForLoad(p.session.Registry());

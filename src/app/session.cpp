@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/folder_lock.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "store/defaults_project.h"
@@ -11,6 +12,11 @@
 
 namespace qm::app {
 
+namespace {
+// How long a command that saves waits for another one that saves at once.
+constexpr int kWaitForBriefWriterMs = 10000;
+}  // namespace
+
 struct Session::Impl {
     std::string folder;
     std::string warnings;
@@ -18,6 +24,8 @@ struct Session::Impl {
     ProjectTree tree;
     bool registryBlocked = false;  // a damaged registry.reg could not be kept aside
     bool treeBlocked = false;      // a damaged store could not be kept aside
+    bool readOnly = false;
+    platform::FolderLock lock;     // held while the session may save
 
     std::string RegistryFile() const { return folder + "/registry.reg"; }
     void Warn(const std::string& w) {
@@ -29,11 +37,16 @@ struct Session::Impl {
 Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() = default;
 
-bool Session::Open(const std::string& home, std::string& error, bool loadTree) {
+bool Session::Open(const std::string& home, std::string& error, bool loadTree, Access access) {
     Impl& s = *impl_;
     s.warnings.clear();
     s.folder = platform::ResolveProgramFolder(home, error);
     if (s.folder.empty()) return false;
+    s.readOnly = access == Access::Read;
+    if (!s.readOnly) {
+        const auto hold = access == Access::Run ? platform::FolderLock::Hold::Long : platform::FolderLock::Hold::Brief;
+        if (!s.lock.Acquire(s.folder, hold, kWaitForBriefWriterMs, error)) return false;
+    }
     platform::SetProgramFolder(s.folder);
 
     std::string regError;
@@ -60,10 +73,15 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree) {
     EnsureProxyBypass(s.registry);
     for (const auto& w : warnings) s.Warn(w);
     // Values written while loading are kept at once, as the system registry would keep them.
+    // A reader keeps them only when no writer works on the folder right now.
     if (s.registry.Modified() && !s.registryBlocked) {
-        std::string saveError;
-        if (s.registry.SaveFile(s.RegistryFile(), saveError)) s.registry.SetModified(false);
-        else s.Warn(saveError);
+        platform::FolderLock briefly;
+        std::string busy;
+        if (!s.readOnly || briefly.Acquire(s.folder, platform::FolderLock::Hold::Brief, 0, busy)) {
+            std::string saveError;
+            if (s.registry.SaveFile(s.RegistryFile(), saveError)) s.registry.SetModified(false);
+            else s.Warn(saveError);
+        }
     }
 
     if (loadTree) LoadTree();
@@ -85,6 +103,10 @@ const std::string& Session::Warnings() const { return impl_->warnings; }
 
 bool Session::Save(std::string& error) {
     Impl& s = *impl_;
+    if (s.readOnly) {
+        error = "the program folder was opened to read only; nothing was saved";
+        return false;
+    }
     bool ok = true;
     platform::RegKey key = OpenOptionsKeyForSave(s.registry);
     SaveOptions(Options(), key, DefaultsProject());

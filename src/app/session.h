@@ -21,12 +21,20 @@ public:
     // reported in warnings, kept aside, and does not stop start-up.
     // loadTree false leaves the tree empty until LoadTree (the program loads it after the
     // local web server has started).
-    bool Open(const std::string& home, std::string& error, bool loadTree = true);
+    //
+    // A session that saves holds the program folder's writer lock (platform/folder_lock.h)
+    // from before it reads until it ends: Change for a command that saves at once (it waits a
+    // moment for another such command), Run for one that runs on (the window, serve, a
+    // download). When another program holds the lock, Open fails with a message naming it.
+    // Read takes no lock and cannot Save; it works alongside a running program.
+    enum class Access { Change, Run, Read };
+    bool Open(const std::string& home, std::string& error, bool loadTree = true, Access access = Access::Change);
     void LoadTree();
     const std::string& Warnings() const;
 
     // Saves the Project tree store, the options and the Defaults Project (and the site maps
-    // that changed). False with a message when a file could not be written.
+    // that changed). False with a message when a file could not be written, or when the
+    // session was opened to read only.
     bool Save(std::string& error);
 
     const std::string& ProgramFolder() const;

@@ -3,9 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::app {
-class Session;
-}
+#include "app/session.h"
 
 namespace qm::cli {
 
@@ -36,7 +34,10 @@ int UsageError(const char* name, const std::string& problem);
 
 // Opens the program's session for a command; on failure prints "quillmoor-cli NAME: why" and
 // returns false. Start-up warnings go to stderr.
-bool OpenSession(const char* name, app::Session& session, const Invocation& inv);
+// access: see app::Session::Open (a command that only reads opens with Read, so that it works
+// alongside the window or serve).
+bool OpenSession(const char* name, app::Session& session, const Invocation& inv,
+                 app::Session::Access access = app::Session::Access::Change);
 
 }  // namespace qm::cli
 

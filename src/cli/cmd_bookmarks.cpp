@@ -26,7 +26,8 @@ int RunBookmarks(const Invocation& inv) {
     if (inv.args.size() == 2 && inv.args[0] == "--add" && !inv.args[1].empty()) folderName = inv.args[1];
     else if (!inv.args.empty()) return UsageError("bookmarks", "only --add FOLDER is taken");
     app::Session session;
-    if (!OpenSession("bookmarks", session, inv)) return kExitFailure;
+    if (!OpenSession("bookmarks", session, inv,
+                     folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     // No menu to fit: one level each.
     const app::BookmarkItem root = app::ReadAllBookmarks(app::MachineSources(session.Registry(), Options().BookmarksFile, 0));
     if (folderName.empty()) {

@@ -49,7 +49,7 @@ int RunBrowse(const Invocation& inv) {
     if (words.size() != 1) return UsageError("browse", "name one Project as FOLDER/PROJECT");
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -22,7 +22,7 @@ int RunDue(const Invocation& inv) {
     }
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli due: %s\n", error.c_str());
         return kExitFailure;
     }

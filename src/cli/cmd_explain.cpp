@@ -45,7 +45,7 @@ int RunExplain(const Invocation& inv) {
 
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }

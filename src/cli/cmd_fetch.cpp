@@ -77,7 +77,7 @@ int RunFetch(const Invocation& inv) {
 
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli fetch: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -58,7 +58,7 @@ int RunGet(const Invocation& inv) {
 
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Run)) {
         std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -19,7 +19,7 @@ const char* const kWindowTemplate =
 int RunLanguageTemplate(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("language-template", "FILE is needed");
     app::Session session;
-    if (!OpenSession("language-template", session, inv)) return kExitFailure;
+    if (!OpenSession("language-template", session, inv, app::Session::Access::Read)) return kExitFailure;
     app::LanguageFile language;
     std::string error;
     if (language.Load(platform::ProgramFile(app::kLanguageFileName), error)) {

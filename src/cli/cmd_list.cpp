@@ -11,7 +11,7 @@ int RunList(const Invocation& inv) {
     if (!inv.args.empty()) return UsageError("list", "no arguments expected");
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli list: %s\n", error.c_str());
         return kExitFailure;
     }

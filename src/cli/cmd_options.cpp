@@ -63,7 +63,8 @@ int RunOptions(const Invocation& inv) {
 
     app::Session session;
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true,
+                      changes.empty() ? app::Session::Access::Read : app::Session::Access::Change)) {
         std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -31,7 +31,7 @@ int RunProject(const Invocation& inv) {
         if (inv.args[i].find('=') == std::string::npos || inv.args[i][0] == '=')
             return UsageError("project", "expected KEY=VALUE, got '" + inv.args[i] + "'");
     app::Session session;
-    if (!OpenSession("project", session, inv)) return kExitFailure;
+    if (!OpenSession("project", session, inv, inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read)) return kExitFailure;
     std::string error;
     TDClass* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
     if (!project) {
@@ -46,7 +46,7 @@ int RunDefaults(const Invocation& inv) {
         if (a.find('=') == std::string::npos || a[0] == '=')
             return UsageError("defaults", "expected KEY=VALUE, got '" + a + "'");
     app::Session session;
-    if (!OpenSession("defaults", session, inv)) return kExitFailure;
+    if (!OpenSession("defaults", session, inv, inv.args.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     return ShowOrSet("defaults", session, session.Defaults(), inv.args);
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 bool OpenSession(app::Session& session, const Invocation& inv) {
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, app::Session::Access::Run)) {
         std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
         return false;
     }

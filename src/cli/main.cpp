@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/cli_command.h"
+#include "platform/folder_lock.h"
 
 namespace qm::cli {
 
@@ -69,7 +70,11 @@ int main(int argc, char** argv) {
         else inv.args.push_back(a);
     }
     for (const Command& c : Commands())
-        if (name == c.name) return c.run(inv);
+        if (name == c.name) {
+            // Named so in the message of a program this one keeps from saving meanwhile.
+            qm::platform::SetLockHolderName("quillmoor-cli " + name);
+            return c.run(inv);
+        }
     std::fprintf(stderr, "quillmoor-cli: unknown command '%s'\n", name.c_str());
     PrintUsage(stderr);
     return kExitUsage;

@@ -6,9 +6,9 @@
 
 namespace qm::cli {
 
-bool OpenSession(const char* name, app::Session& session, const Invocation& inv) {
+bool OpenSession(const char* name, app::Session& session, const Invocation& inv, app::Session::Access access) {
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!session.Open(inv.home, error, true, access)) {
         std::fprintf(stderr, "quillmoor-cli %s: %s\n", name, error.c_str());
         return false;
     }

@@ -2,12 +2,14 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "platform/folder_lock.h"
 #include "ui/main_form.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillmoor");
     QApplication::setApplicationDisplayName("Quillmoor 1.0");
+    qm::platform::SetLockHolderName("the Quillmoor window");
     qm::app::ProgramSettings settings;
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {

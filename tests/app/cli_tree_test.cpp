@@ -155,5 +155,95 @@ TEST(CliTree, ServeRefusesASecondInstanceOfTheSameFolder) {
     ::waitpid(pid, &status, 0);
 }
 
+// quillmoor-cli serve on h's folder in a child process, its output in log; the child's id.
+pid_t StartServe(Home& h, const std::string& log) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        FILE* o = std::freopen(log.c_str(), "w", stdout);
+        FILE* e = std::freopen(log.c_str(), "a", stderr);
+        (void)o;
+        (void)e;
+        const std::string cli = CliPath();
+        ::execl(cli.c_str(), cli.c_str(), "--home", h.dir.c_str(), "serve", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 100 && pid > 0; ++i) {
+        if (ReadFile(log).find("Serving stored sites at") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return pid;
+}
+
+TEST(CliTree, CommandsThatSaveAreRefusedWhileServeRunsAndReadersGoOn) {
+    Home h;
+    ASSERT_EQ(h.Cli({"options", "HTTPPort=" + std::to_string(FreePort())}).exitCode, 0);
+    ASSERT_EQ(h.Cli({"add", "Sites", "http://docs.test/", "--caption", "Docs"}).exitCode, 0);
+    const std::string log = h.dir + "/serve.log";
+    const pid_t pid = StartServe(h, log);
+    ASSERT_GT(pid, 0);
+    ASSERT_NE(ReadFile(log).find("Serving stored sites at"), std::string::npos) << ReadFile(log);
+
+    const std::vector<std::vector<std::string>> changes = {
+        {"add", "Sites", "http://lost.test/"}, {"new-folder", "Lost"},       {"rename", "Sites", "Renamed"},
+        {"options", "TimeOut=77"},             {"project", "Sites/Docs", "Lev=4"}, {"defaults", "Lev=5"},
+        {"delete", "Sites/Docs"},              {"get", "http://127.0.0.1:9/"}};
+    for (const auto& change : changes) {
+        const RunResult r = h.Cli(change);
+        EXPECT_EQ(r.exitCode, 1) << change[0] << ": " << r.err;
+        EXPECT_NE(r.err.find("is in use by quillmoor-cli serve (process " + std::to_string(pid) + ")"),
+                  std::string::npos)
+            << r.err;
+    }
+    // Reading goes on alongside.
+    RunResult r = h.Cli({"list"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Docs"), std::string::npos);
+    EXPECT_EQ(h.Cli({"options"}).exitCode, 0);
+    EXPECT_EQ(h.Cli({"project", "Sites/Docs"}).exitCode, 0);
+    EXPECT_EQ(h.Cli({"defaults"}).exitCode, 0);
+    EXPECT_EQ(h.Cli({"due"}).exitCode, 0);
+    EXPECT_EQ(h.Cli({"explain", "Sites/Docs", "http://docs.test/a.htm"}).exitCode, 0);
+    EXPECT_EQ(h.Cli({"browse", "Sites/Docs", "--print"}).exitCode, 0);
+
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(log);
+    // Serve's own save on the way out kept the tree as it was; no refused change slipped in.
+    r = h.Cli({"list"});
+    EXPECT_EQ(r.out.find("lost.test"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Sites"), std::string::npos) << r.out;
+    // The folder is free again.
+    EXPECT_EQ(h.Cli({"new-folder", "After"}).exitCode, 0);
+}
+
+TEST(CliTree, CommandsSavingAtOnceWaitForEachOtherAndLoseNothing) {
+    Home h;
+    ASSERT_EQ(h.Cli({"list"}).exitCode, 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 6; ++i) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FILE* o = std::freopen("/dev/null", "w", stdout);
+            (void)o;
+            const std::string cli = CliPath();
+            const std::string caption = "Folder" + std::to_string(i);
+            ::execl(cli.c_str(), cli.c_str(), "--home", h.dir.c_str(), "new-folder", caption.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const RunResult r = h.Cli({"list"});
+    for (int i = 0; i < 6; ++i) EXPECT_NE(r.out.find("Folder" + std::to_string(i)), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace qm::test
