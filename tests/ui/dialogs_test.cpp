@@ -271,7 +271,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
     };
     f.FolderProperties();
     EXPECT_EQ(p->RSrvsEx, "ads\r\n x");
-    EXPECT_EQ(p->RSrvsBx, 0);
+    EXPECT_EQ(p->RSrvsBx, 1);  // as pasted: a new Project keeps to its starting server
 
     // OK while the scheduler switches the "Once" schedule to manual and the engine counts:
     // the user's edits go back, the rest stays as the scheduler and the engine left it.
