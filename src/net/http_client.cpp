@@ -573,10 +573,14 @@ void THTTPClient::Impl::BuildRequest() {
                                                      "GET", target, NewClientNonce());
         if (!value.empty()) auth = "Authorization: " + value + crlf;
     }
-    // An https page's address is not told to a server over plain http.
-    const bool hideReferer = c.Scheme != 3 && c.Referer.size() >= 8 &&
-                             std::equal(c.Referer.begin(), c.Referer.begin() + 8, "https://",
-                                        [](char a, char b) { return (a | 0x20) == b || a == b; });
+    // An https page's address is not told to a server over plain http, nor a local file's
+    // to any server.
+    auto startsWith = [](const std::string& text, const char* lowerPrefix) {
+        const std::size_t n = std::strlen(lowerPrefix);
+        return text.size() >= n && std::equal(text.begin(), text.begin() + n, lowerPrefix,
+                                              [](char a, char b) { return (a | 0x20) == b || a == b; });
+    };
+    const bool hideReferer = startsWith(c.Referer, "file:") || (c.Scheme != 3 && startsWith(c.Referer, "https://"));
     std::string referer = c.Referer.empty() || hideReferer ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
     std::string range;
     if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {

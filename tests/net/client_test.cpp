@@ -86,7 +86,8 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
 }
 
 TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
-    ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()}});
+    ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()},
+                      {ReadRequest(), Send(kOk), Close()}});
     THTTPClient c;
     const std::string url = "http://127.0.0.1:" + std::to_string(s.Port()) + "/dir/a%20b.html";
     Prepare(c, url);
@@ -112,6 +113,16 @@ TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
                           "uri=\"/dir/a%20b.html\", algorithm=SHA-256, qop=auth, nc=00000001"),
               std::string::npos) << second;
     EXPECT_NE(second.find("Referer: http://plain.test/\r\n"), std::string::npos);
+
+    // A local page's path is nobody's business.
+    e = Events{};
+    Prepare(c, url);
+    c.Challenge.clear();
+    c.Referer = "File://home/me/site/index.html";
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(s.Received().at(2).find("Referer"), std::string::npos) << s.Received().at(2);
+    EXPECT_EQ(s.Received().at(2).find("Authorization"), std::string::npos);
 }
 
 TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
