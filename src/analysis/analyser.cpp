@@ -9,8 +9,10 @@
 
 #include "analysis/analyser_impl.h"
 #include "engine/analysis_hook.h"
+#include "engine/credential_scope.h"
 #include "engine/document_type.h"
 #include "engine/get_rec.h"
+#include "engine/local_scope.h"
 
 namespace qm {
 
@@ -33,6 +35,24 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
         if (c != lowerPrefix[i]) return false;
     }
+    return true;
+}
+
+// The scheme an address begins with ("http" of "http://x"), or empty when it has none: letters
+// first, then letters, digits, "+", "-" or ".", up to a ":".
+std::string_view SchemeOf(std::string_view text) {
+    std::size_t i = 0;
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    while (i < text.size() && (letter(text[i]) || (i > 0 && ((text[i] >= '0' && text[i] <= '9') ||
+                                                             text[i] == '+' || text[i] == '-' || text[i] == '.'))))
+        ++i;
+    return i > 0 && i < text.size() && text[i] == ':' ? text.substr(0, i) : std::string_view();
+}
+
+bool SameSchemeNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;  // letters, digits and "+-." only
     return true;
 }
 
@@ -379,6 +399,10 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
 
     if (t.kind == kLinkBase) {
         std::string base = Verbatim(v1s, v1e);
+        // A base of another scheme than the page's own (a page fetched over http naming
+        // "file:///etc/") is ignored: links stay with the page's own kind of address.
+        const std::string_view baseScheme = SchemeOf(base);
+        if (!baseScheme.empty() && !SameSchemeNoCase(baseScheme, SchemeOf(parent_.URL))) base.clear();
         std::size_t q = base.find('?');
         if (q != npos) base.erase(q);
         std::size_t slash = base.find_last_of("/\\");
@@ -390,7 +414,7 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
             base.erase(slash + 1);
         std::size_t port = base.find(":80/");
         if (port != npos) base.erase(port, 3);
-        parent_.Base = base;
+        if (!base.empty()) parent_.Base = base;
         MoveTo(pos);
         // Without its ">" the tag runs to the end of the text, which is kept as it is.
         if (te == npos) return false;
@@ -570,10 +594,15 @@ bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
         record->Lev = (t.levelStep == 1 || guessed) ? parent_.Lev - 1 : parent_.Lev;
     record->Project = parent_.Project;
     record->InitWay = parent_.InitWay;
-    record->URLPsw = parent_.URLPsw;
     record->Referer = parent_.URL;
     record->Busy = false;
+    // A page that came over the network never leads to a local file.
+    if (LeavesNetworkForLocalFile(parent_.URL, record->URL)) return false;
+    record->URLPsw.clear();
     if (!env_.Normalise(*record)) return false;
+    // The page's credentials go with links to its own server only.
+    if (record->URLPsw.empty() && !parent_.URLPsw.empty() && CredentialsMayFollow(parent_.URL, record->URL))
+        record->URLPsw = parent_.URLPsw;
     if (t.kind == kLinkPage && settings_.ThisWay &&
         record->Path.compare(0, parent_.InitWay.size(), parent_.InitWay) != 0)
         return false;

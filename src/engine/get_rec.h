@@ -58,6 +58,10 @@ public:
     // Steady-clock time (milliseconds) before which the record is not started again.
     std::int64_t NotBeforeMs = 0;
     TFileCategory* Category = nullptr;
+    // A 401 answer this record answers on its next attempt: the answer's header with its
+    // challenge, and the user name and password that answer it (once per record).
+    std::string AuthChallenge;
+    std::string AuthUser, AuthPassword;
     std::string OldFName;
     int OldDepth = 0;
     std::string NewFName;

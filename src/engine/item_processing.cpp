@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "engine/document_type.h"
+#include "engine/credential_scope.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
+#include "engine/local_scope.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
 #include "engine/retry_wait.h"
@@ -207,6 +209,15 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         std::string target = ResolveLocation(location, record->URL);
+        // A server never sends the program to this machine's own files.
+        if (LeavesNetworkForLocalFile(record->URL, target)) target.clear();
+        // Credentials stay with their server; a challenge belongs to the old address.
+        const std::string from = record->URL;
+        std::string credentials = std::move(record->URLPsw);
+        record->URLPsw.clear();
+        record->AuthChallenge.clear();
+        record->AuthUser.clear();
+        record->AuthPassword.clear();
         record->OldFName = record->FName;
         record->OldDepth = record->Depth;
         record->URL = target;
@@ -215,6 +226,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             FinishRecord(std::move(record));
             return;
         }
+        if (record->URLPsw.empty() && CredentialsMayFollow(from, record->URL))
+            record->URLPsw = std::move(credentials);
         record->NewFName = record->FName;
         record->FailedAttempts = 0;  // a new address starts with no failures
         RetryRecord(std::move(record));
@@ -264,6 +277,8 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         retryOrGiveUp(true);
         return;
     }
+
+    if (status == 401 && AnswerChallenge(record, headers)) return;
 
     if (status == 404) {
         if (project) {

@@ -5,6 +5,7 @@
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
+#include "engine/local_scope.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -27,6 +28,9 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     case CleanStatus::Ok: break;
     }
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
+    // A Project reads local files only when it was started from one, and only in its folder.
+    if (cleaned.isFile && record.Project && !LocalFileAllowed(*record.Project, record.URL, why))
+        return false;
     // The connections speak IPv4 only: a bracketed IPv6 host would be looked up as a name
     // and fail again and again.
     if (!cleaned.isFile) {

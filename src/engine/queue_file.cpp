@@ -9,6 +9,7 @@
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
+#include "engine/local_scope.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
 #include "store/object_stream.h"
@@ -93,6 +94,14 @@ bool SettleResumedNames(TGetRec& record, bool& renamed) {
     renamed = false;
     record.Temp.clear();  // a temporary name from a file could point anywhere
     if (!record.Project) return false;
+    // A queue file names local files only of a local Project, inside its start folder.
+    if (IsLocalFileAddress(record.URL)) {
+        std::string url = record.URL;
+        CleanedAddress cleaned;
+        AdmissionResult why;
+        if (CleanAddress(url, cleaned) != CleanStatus::Ok || !LocalFileAllowed(*record.Project, url, why))
+            return false;
+    }
     const std::string mappedRoot = MappedRoot(RootFolder(*record.Project));
     if (StaysInside(record.FName, mappedRoot)) {
         SplitName(record);

@@ -246,6 +246,7 @@ bool TQueueManager::StartProject(TDClass& project) {
     rec->Project = &project;
     rec->Busy = false;
 
+    askedPasswords_.erase(project.IID);  // a new run asks again
     project.ThisWay = false;
     project.LimBSize = false;
     project.SrvImg = true;
@@ -380,22 +381,8 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     conn.TimeOut = opt.TimeOut;
     conn.FtpPassive = opt.FtpPassive;
     conn.KeepAlive = opt.KeepAlive;
-    if (!record.URLPsw.empty()) {
-        std::size_t colon = record.URLPsw.find(':');
-        if (colon == std::string::npos) {
-            conn.UserName = record.URLPsw;
-            conn.Password.clear();
-        } else {
-            conn.UserName = record.URLPsw.substr(0, colon);
-            conn.Password = record.URLPsw.substr(colon + 1);
-        }
-    } else if (project) {
-        conn.UserName = project->User;
-        conn.Password = project->Psw;
-    } else {
-        conn.UserName.clear();
-        conn.Password.clear();
-    }
+    conn.Challenge = record.AuthChallenge;
+    ChooseCredentials(record, conn.UserName, conn.Password);
 
     int limit = 0;
     if (project && project->LimBSize) limit = project->LimSize;

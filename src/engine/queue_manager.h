@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <deque>
 #include <vector>
@@ -25,6 +26,10 @@ class TDClass;
 class TGetRec;
 class THTTPClient;
 class TParser;
+
+// The user name and password a record's connection gets before it starts: the answer to a
+// challenge the record carries, or an ftp address's log-on; none otherwise (auth_answer.cpp).
+void ChooseCredentials(const TGetRec& record, std::string& user, std::string& password);
 
 // Queue state texts raised with kind 101.
 extern const char* const kTextReady;
@@ -75,6 +80,12 @@ public:
     std::function<void(TQueueManager& sender)> OnChange;
     std::function<void(TQueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
     std::function<void(TQueueManager& sender, TGetRec& record)> OnItemStored;
+    // Asks the user for a user name and password for a page of project that its server
+    // protects (the Project's password method 1); false: the page is skipped. Without a
+    // handler such pages are skipped with a log line.
+    std::function<bool(TQueueManager& sender, TDClass& project, const std::string& url,
+                       const std::string& realm, std::string& user, std::string& password)>
+        OnPasswordWanted;
     // Status lines of the connections: "HTTP" + index + ": " + text (kinds 0 to 3).
     std::function<void(TQueueManager& sender, THTTPClient& conn, const std::string& text, int kind)>
         OnConnStatus;
@@ -167,6 +178,9 @@ private:
     void OnData(TGetRec& record, const char* block, std::size_t count);
     void OnDone(TGetRec& record, THTTPClient& conn, int code);
     void FinishRecord(std::unique_ptr<TGetRec> record);
+    // A 401 answer with a challenge (auth_answer.cpp): queues the record again with the
+    // credentials that answer it, or stops its Project; true when it took the record.
+    bool AnswerChallenge(std::unique_ptr<TGetRec>& record, const std::string& headers);
     void RetryRecord(std::unique_ptr<TGetRec> record);
     // Queues a record again after a failed attempt, to start once its wait is over.
     void RetryAfterFailure(std::unique_ptr<TGetRec> record);
@@ -178,6 +192,13 @@ private:
 
     RecordList queue_;
     RecordList analysis_;
+    // What the user answered when asked for a Project's password, by Project identifier,
+    // until the Project starts again.
+    struct AskedPassword {
+        bool given = false;
+        std::string user, password;
+    };
+    std::unordered_map<int, AskedPassword> askedPasswords_;
     // Every queued address, compared without regard to case. Hashed: addresses of one site
     // share long beginnings, which makes ordered comparisons slow.
     struct NoCaseHash {

@@ -14,9 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 
 #include "net/ftp_step.h"
+#include "net/http_auth.h"
 #include "net/host_lookup.h"
 #include "net/kept_connections.h"
 #include "net/request_target.h"
@@ -562,9 +564,24 @@ bool THTTPClient::Impl::StartLocalFile() {
 
 void THTTPClient::Impl::BuildRequest() {
     const std::string crlf = "\r\n";
+    // Credentials go out only in answer to the server's own challenge.
     std::string auth;
-    if (!c.UserName.empty()) auth = "Authorization: Basic " + Base64(c.UserName + ":" + c.Password) + crlf;
-    std::string referer = c.Referer.empty() ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
+    if (!c.Challenge.empty() && !c.UserName.empty()) {
+        const bool absolute = c.ProxyType == 1 && c.Scheme != 3;
+        const std::string target = EncodeRequestTarget(absolute ? c.GetURL() : c.Path);
+        const std::string value = AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password,
+                                                     "GET", target, NewClientNonce());
+        if (!value.empty()) auth = "Authorization: " + value + crlf;
+    }
+    // An https page's address is not told to a server over plain http, nor a local file's
+    // to any server.
+    auto startsWith = [](const std::string& text, const char* lowerPrefix) {
+        const std::size_t n = std::strlen(lowerPrefix);
+        return text.size() >= n && std::equal(text.begin(), text.begin() + n, lowerPrefix,
+                                              [](char a, char b) { return (a | 0x20) == b || a == b; });
+    };
+    const bool hideReferer = startsWith(c.Referer, "file:") || (c.Scheme != 3 && startsWith(c.Referer, "https://"));
+    std::string referer = c.Referer.empty() || hideReferer ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
     std::string range;
     if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {
         range = "Range: bytes=" + std::to_string(c.Received) + "-";

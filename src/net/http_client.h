@@ -29,7 +29,10 @@ public:
     std::string ProxyHost;
     int ProxyPort = 0;
     int TimeOut = 0;    // milliseconds of inactivity; 0 or less: none
-    std::string UserName, Password;
+    std::string UserName, Password;  // FTP log-on; http and https: the answer to Challenge
+    // http and https: the header of the 401 answer whose "WWW-Authenticate" challenge this
+    // request answers with UserName and Password; empty: no Authorization line.
+    std::string Challenge;
     int SizeLimit = 0;  // kilobytes; 0 or less: none
     int Delay = 0;      // seconds before the transaction begins
     std::string Referer;

@@ -13,7 +13,7 @@ namespace qm {
 // The one Defaults Project of the program, with the built-in defaults until loaded.
 TDClass& DefaultsProject();
 // Sets every setting of project to the built-in defaults ("http://", images "Yes", level 1,
-// server "No", limits 1000/10000/5000, scripts and Java on, the built-in extension lists).
+// server "No", only the starting server, limits 1000/10000/5000, scripts and Java on, the built-in extension lists).
 void ResetToBuiltInDefaults(TDClass& project);
 
 // Reads the subkey "Defaults" of optionsKey (created when missing) into project, after

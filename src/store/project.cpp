@@ -305,6 +305,8 @@ void ResetToBuiltInDefaults(TDClass& p) {
     p.Img = "Yes";
     p.Lev = 1;
     p.Srv = "No";
+    // New Projects keep to their starting server unless the user widens it.
+    p.RSrvsBx = 1;
     p.LimSize = 1000;
     p.LimTSize = 10000;
     p.LimNumber = 5000;

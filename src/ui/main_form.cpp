@@ -47,6 +47,7 @@
 #include "ui/image_list.h"
 #include "ui/bookmark_menu.h"
 #include "ui/language.h"
+#include "ui/password_dialog.h"
 #include "ui/qt_text.h"
 
 namespace qm::ui {
@@ -491,6 +492,14 @@ void TMainForm::HookEngine() {
         else if (change == 2) log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
+    q.OnPasswordWanted = [this](TQueueManager&, TDClass& project, const std::string& url,
+                                const std::string& realm, std::string& user, std::string& password) {
+        TdlgPassword dialog(app::AskForPassword(project, url, realm), this);
+        if (RunDialog(dialog) != QDialog::Accepted) return false;
+        user = dialog.User();
+        password = dialog.Password();
+        return true;
+    };
     auto oldStored = q.OnItemStored;
     q.OnItemStored = [this, oldStored](TQueueManager& sender, TGetRec& record) {
         if (oldStored) oldStored(sender, record);

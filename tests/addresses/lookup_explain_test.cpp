@@ -117,6 +117,10 @@ TEST_F(ExplainTest, RefusalsNameTheRule) {
     EXPECT_EQ(f["reason"], "category images");
     f = Fields(Explain({"Docs/Manual", "http://127.0.0.1/../x/.."}).out);
     EXPECT_EQ(f["reason"], "root folder");
+    // A site's Project never reads this machine's files.
+    f = Fields(Explain({"Docs/Manual", "file:///etc/hostname"}).out);
+    EXPECT_EQ(f["admitted"], "no");
+    EXPECT_EQ(f["reason"], "local file");
     EXPECT_EQ(f.count("file"), 0u);
 }
 

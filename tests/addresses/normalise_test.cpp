@@ -104,6 +104,7 @@ TEST_F(AddressTest, CredentialsMoveToTheRecord) {
 }
 
 TEST_F(AddressTest, LocalFilesAndRootFolders) {
+    project->URL = "file://C:/Web/start.htm";
     for (const char* url : {"file://C:/Web/index.htm", "file://c|/Web/index.htm"}) {
         auto rec = Link(url);
         ASSERT_TRUE(Normalise(*rec)) << url;
@@ -111,6 +112,7 @@ TEST_F(AddressTest, LocalFilesAndRootFolders) {
         EXPECT_EQ(rec->Depth, 2);
         EXPECT_EQ(rec->Category, nullptr);  // the filter is for http addresses
     }
+    project->URL = "file:///home/me/site/";
     auto rec = Link("file:///home/me/site/a.htm");
     ASSERT_TRUE(Normalise(*rec));
     EXPECT_EQ(rec->FName, "/srv/sites/Local Files/home/me/site/a.htm");
@@ -137,6 +139,32 @@ TEST_F(AddressTest, LocalFilesAndRootFolders) {
     EXPECT_EQ(LocalPath(*project, "host/x.htm"), "/srv/sites2/host/x.htm");
 }
 
+TEST_F(AddressTest, LocalFilesOnlyForLocalProjectsInsideTheirStartFolder) {
+    std::string reason;
+    // A Project of a web site never reads this machine's files.
+    EXPECT_FALSE(Takes("file:///etc/hostname", false, &reason));
+    EXPECT_EQ(reason, "local file");
+    EXPECT_FALSE(Takes("FILE://c:/boot.ini", true, &reason));
+    EXPECT_EQ(reason, "local file");
+
+    project->URL = "file:///home/me/site/index.html#top";
+    EXPECT_TRUE(Takes("file:///home/me/site/index.html"));
+    EXPECT_TRUE(Takes("file:///home/me/site/sub/./a.htm"));
+    EXPECT_FALSE(Takes("file:///home/me/other/a.htm", false, &reason));
+    EXPECT_EQ(reason, "outside start folder");
+    EXPECT_FALSE(Takes("file:///home/me/site/../secret.txt", false, &reason));
+    EXPECT_EQ(reason, "outside start folder");
+    EXPECT_FALSE(Takes("file:///home/me/sitex/a.htm", false, &reason));
+    EXPECT_FALSE(Takes("file:///etc/hostname"));
+    // Its links to the web are still taken.
+    EXPECT_TRUE(Takes("http://host/dir/a.htm"));
+
+    // An address the user gives without a Project (quillmoor-cli fetch) is read as given.
+    TGetRec typed;
+    typed.URL = "file:///etc/hostname";
+    EXPECT_TRUE(Normalise(typed));
+}
+
 TEST_F(AddressTest, RefusedSchemes) {
     std::string reason;
     EXPECT_FALSE(Takes("gopher://host/file", false, &reason));
@@ -149,6 +177,7 @@ TEST_F(AddressTest, RefusedSchemes) {
 
 // Whatever the address, the stored file stays under the Project's root folder.
 TEST_F(AddressTest, NothingIsStoredOutsideTheRoot) {
+    project->URL = "file:///";  // a local Project of the whole disk, so file: addresses are its own
     for (const char* url : {"http://../x", "http://..", "http://./x", "http://host/a/..",
                             "http://host/..", "http://host/a/.", "http://.../x",
                             "http://host/..:80/x", "http://host\\..\\..",

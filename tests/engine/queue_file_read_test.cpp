@@ -67,6 +67,27 @@ TEST(QueueFileRead, LocalNamesNeverLeaveTheRoot) {
     EXPECT_EQ(records[1]->FName, root + "127.0.0.1+9/up.html");
 }
 
+TEST(QueueFileRead, LocalFilesOnlyForALocalProjectInsideItsFolder) {
+    ReadFixture f;
+    const std::string root = f.dir + "/root/";
+    auto local = std::make_unique<TDClass>();
+    local->IID = 9;
+    local->URL = "file://" + f.dir + "/site/index.html";
+    TDClass& localProject = f.tree.AddProject(*f.project->Folder, std::move(local));
+    // Names inside the root, as a hostile file would write them: the address decides.
+    std::string text = "Stream 1.1 File\r\nCount=4\r\n";
+    text += f.Section("7", "file:///etc/hostname", root + "Local Files/etc/hostname");
+    text += f.Section("9", "file://" + f.dir + "/secret.txt", root + "Local Files/secret.txt");
+    text += f.Section("9", "file://" + f.dir + "/site/../secret.txt", root + "Local Files/s.txt");
+    text += f.Section("9", "file://" + f.dir + "/site/page.html", root + "Local Files/page.html");
+    std::vector<std::unique_ptr<TGetRec>> records;
+    const ResumeReport report = f.Read(text, records);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(report.skipped, 3);
+    EXPECT_EQ(records[0]->Project, &localProject);
+    EXPECT_EQ(records[0]->URL, "file://" + f.dir + "/site/page.html");
+}
+
 TEST(QueueFileRead, DamagedInputReadsWhatItCan) {
     ReadFixture f;
     std::vector<std::unique_ptr<TGetRec>> records;

@@ -57,6 +57,7 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
     c.IfModifiedSince = "Sat, 01 Jan 2000 00:00:00 GMT \r\n";
     c.UserName = "Aladdin";
     c.Password = "open sesame";
+    c.Challenge = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n\r\n";
     c.Referer = "http://r/";
     c.ResumeFrom = 10;
     c.RangeEnd = 20;
@@ -82,6 +83,46 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
     EXPECT_TRUE(e.Has("Pragma: no-cache", 3));
     EXPECT_TRUE(e.Has("Connecting to host 127.0.0.1...", 0));
     EXPECT_TRUE(e.Has("Host 127.0.0.1 connected. Waiting for " + c.GetURL() + ".", 0));
+}
+
+TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
+    ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()},
+                      {ReadRequest(), Send(kOk), Close()}});
+    THTTPClient c;
+    const std::string url = "http://127.0.0.1:" + std::to_string(s.Port()) + "/dir/a%20b.html";
+    Prepare(c, url);
+    c.UserName = "alice";
+    c.Password = "secret";
+    c.Referer = "HTTPS://secure.test/page.html";
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    // No challenge yet: nothing of the password, and no https address over plain http.
+    EXPECT_EQ(s.Received().at(0).find("Authorization"), std::string::npos) << s.Received().at(0);
+    EXPECT_EQ(s.Received().at(0).find("Referer"), std::string::npos) << s.Received().at(0);
+
+    // A Digest challenge is answered for the request target as sent.
+    e = Events{};
+    Prepare(c, url);
+    c.Referer = "http://plain.test/";
+    c.Challenge = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\", "
+                  "qop=\"auth\", algorithm=SHA-256\r\n\r\n";
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    const std::string second = s.Received().at(1);
+    EXPECT_NE(second.find("\r\nAuthorization: Digest username=\"alice\", realm=\"r\", nonce=\"n\", "
+                          "uri=\"/dir/a%20b.html\", algorithm=SHA-256, qop=auth, nc=00000001"),
+              std::string::npos) << second;
+    EXPECT_NE(second.find("Referer: http://plain.test/\r\n"), std::string::npos);
+
+    // A local page's path is nobody's business.
+    e = Events{};
+    Prepare(c, url);
+    c.Challenge.clear();
+    c.Referer = "File://home/me/site/index.html";
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(s.Received().at(2).find("Referer"), std::string::npos) << s.Received().at(2);
+    EXPECT_EQ(s.Received().at(2).find("Authorization"), std::string::npos);
 }
 
 TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {

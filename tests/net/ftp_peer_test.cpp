@@ -173,12 +173,8 @@ TEST_F(FtpPeerTest, DeepTreeMirroredWithGet) {
     ASSERT_TRUE(peer.Ok()) << peer.Error();
     std::string home = MakeTempDir("ftpget-home"), downloads = MakeTempDir("ftpget-files");
     ASSERT_EQ(RunCli({"--home", home, "options", "PathPrefix=" + downloads + "/", "HTTPCount=4"}).exitCode, 0);
-    std::string reg = ReadFile(home + "/registry.reg");
-    const std::string anyServer = "\"RSrvsBx\"=dword:00000000";
-    std::size_t at = reg.find(anyServer);
-    ASSERT_NE(at, std::string::npos);
-    reg.replace(at, anyServer.size(), "\"RSrvsBx\"=dword:00000001");
-    ASSERT_TRUE(WriteFile(home + "/registry.reg", reg));
+    // New Projects keep to their starting server by default.
+    ASSERT_NE(ReadFile(home + "/registry.reg").find("\"RSrvsBx\"=dword:00000001"), std::string::npos);
 
     RunResult r = RunCli({"--home", home, "get", peer.Url("/top/"), "--level", "20"}, 120000);
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -99,6 +99,7 @@ TEST_F(PeerTest, BasicAuthorizationAndRedirect) {
     Attach(c, e2);
     c.UserName = "user";
     c.Password = "pass word";
+    c.Challenge = c.Header;  // credentials go out in answer to the server's challenge
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e2));
     EXPECT_EQ(c.StatusCode, 200);

@@ -58,6 +58,10 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_EQ(n, 1);
     EXPECT_TRUE(d.ReadString("FTAudio.Exts", s));
     EXPECT_EQ(s, "wav\r\nriff\r\nmp3\r\nmid\r\nmp2");
+    // New Projects keep to their starting server.
+    EXPECT_TRUE(d.ReadInt("RSrvsBx", n));
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(l.defaults.RSrvsBx, 1);
     EXPECT_TRUE(d.ReadString("FTSizes", s));
     EXPECT_EQ(s, "0,0,0,0,0,0,0,0,0,0,0,0,0,0");
     EXPECT_TRUE(d.ValueExists("Usr"));
@@ -205,6 +209,19 @@ TEST(Options, ProxyBypassRule) {
     EXPECT_EQ(s, "127.0.0.1");
     EXPECT_TRUE(lan.ReadString("ProxyOverride", s));
     EXPECT_EQ(s, "<local>\r\n127.0.0.1");
+}
+
+TEST(Options, StoredServerRuleOfTheDefaultsIsKept) {
+    // A registry written before the built-in default changed keeps its "all servers".
+    Registry reg;
+    RegKey k = reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, true);
+    k.OpenKey("Defaults", true).WriteInt("RSrvsBx", 0);
+    Loaded l;
+    Load(reg, l);
+    EXPECT_EQ(l.defaults.RSrvsBx, 0);
+    std::int32_t n = -1;
+    EXPECT_TRUE(k.OpenKey("Defaults", false).ReadInt("RSrvsBx", n));
+    EXPECT_EQ(n, 0);
 }
 
 }  // namespace

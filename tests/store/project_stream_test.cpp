@@ -62,7 +62,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "FTText.B=ooooo\r\nFTImages.B=xoxox\r\nFTVideo.B=ooooo\r\nFTAudio.B=ooooo\r\nFTArchive.B=ooooo\r\n"
         "FTUDef.B=ooooo\r\nFTOther.B=ooooo\r\n"
         "FTSizes=9,3,0,0,0,0,0,0,0,0,0,0,0,5\r\n"
-        "RSrvsBx=0\r\nRSrvsIn=a\x02\x01" "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
+        "RSrvsBx=1\r\nRSrvsIn=a\x02\x01" "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
         "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n";

@@ -260,6 +260,38 @@ std::string FtpPeer::Url(const std::string& path) const {
     return "ftp://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+SitePeer::SitePeer(const std::string& root, const SitePeerSettings& settings) {
+    dir_ = MakeTempDir("site");
+    port_ = FreePort();
+    secure_ = !settings.cert.empty();
+    const char* src = std::getenv("QM_SOURCE_DIR");
+    std::string script = std::string(src && *src ? src : ".") + "/tests/support/site_peer.py";
+    std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
+    std::vector<std::string> argv = {python, script, "--port", std::to_string(port_), "--root", root,
+                                     "--log", dir_ + "/requests.log", "--auth", settings.auth};
+    if (!settings.redirects.empty()) {
+        WriteFile(dir_ + "/redirects", settings.redirects);
+        argv.insert(argv.end(), {"--redirects", dir_ + "/redirects"});
+    }
+    if (!settings.protect.empty()) argv.insert(argv.end(), {"--protect", settings.protect, "--user", settings.user});
+    if (secure_) argv.insert(argv.end(), {"--cert", settings.cert, "--key", settings.key});
+    Launch(argv, "site_peer");
+}
+
+std::string SitePeer::Url(const std::string& path) const {
+    return std::string(secure_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> SitePeer::Requests() const {
+    std::vector<std::string> lines;
+    std::string text = ReadFile(dir_ + "/requests.log"), line;
+    for (char c : text) {
+        if (c != '\n') line.push_back(c);
+        else lines.push_back(std::move(line)), line.clear();
+    }
+    return lines;
+}
+
 std::string CliPath() {
     const char* bin = std::getenv("QM_BINARY_DIR");
     return std::string(bin && *bin ? bin : ".") + "/src/cli/quillmoor-cli";

@@ -80,6 +80,22 @@ public:
     std::string Url(const std::string& path) const;  // "ftp://127.0.0.1:PORT" + path
 };
 
+// A small scripted web site (tests/support/site_peer.py) serving root: redirects from a file
+// of "PATH LOCATION" lines, paths under protect answered only with user ("name:password")
+// through auth ("basic", "MD5", "MD5-sess", "SHA-256", "SHA-256-sess"), TLS with certificate
+// and key when given. Every request is logged as "PATH<TAB>AUTHORIZATION<TAB>REFERER".
+struct SitePeerSettings {
+    std::string redirects, protect, user, auth = "basic", cert, key;
+};
+class SitePeer : public PeerBase {
+public:
+    explicit SitePeer(const std::string& root, const SitePeerSettings& settings = {});
+    std::string Url(const std::string& path) const;  // http or https://127.0.0.1:PORT + path
+    std::vector<std::string> Requests() const;       // the logged lines, in order
+private:
+    bool secure_ = false;
+};
+
 // The quillmoor-cli program of this build, and a way to run it.
 std::string CliPath();
 struct RunResult {

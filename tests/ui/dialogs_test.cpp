@@ -271,7 +271,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
     };
     f.FolderProperties();
     EXPECT_EQ(p->RSrvsEx, "ads\r\n x");
-    EXPECT_EQ(p->RSrvsBx, 0);
+    EXPECT_EQ(p->RSrvsBx, 1);  // as pasted: a new Project keeps to its starting server
 
     // OK while the scheduler switches the "Once" schedule to manual and the engine counts:
     // the user's edits go back, the rest stays as the scheduler and the engine left it.
@@ -528,4 +528,37 @@ TEST(Help, EveryTopicHasAPage) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->documentTitle(), "Scheduling");
     EXPECT_TRUE(window->toPlainText().contains("Only once"));
+}
+
+TEST(PasswordQuestion, TheWindowAsksAndHandsTheAnswerToTheEngine) {
+    const std::string home = test::MakeTempDir("ui-password");
+    Window w(home);
+    TQueueManager& q = w.form.Core().Engine().Queue();
+    ASSERT_TRUE(q.OnPasswordWanted);
+    TDClass project;
+    project.Caption = "Intranet";
+    project.User = "alice";
+
+    // The server's texts are shown as text; the Project's user name is offered.
+    QString shown;
+    w.form.ExecDialog = [&shown](QDialog& d) {
+        shown = Child<QLabel>(d, "lblQuestion")->text();
+        EXPECT_EQ(Child<QLabel>(d, "lblQuestion")->textFormat(), Qt::PlainText);
+        EXPECT_EQ(Child<QLineEdit>(d, "edtUser")->text(), "alice");
+        EXPECT_EQ(Child<QLineEdit>(d, "edtPsw")->echoMode(), QLineEdit::Password);
+        Child<QLineEdit>(d, "edtPsw")->setText("s3cret");
+        return static_cast<int>(QDialog::Accepted);
+    };
+    std::string user, password;
+    EXPECT_TRUE(q.OnPasswordWanted(q, project, "http://127.0.0.1:9/private/", "<b>Staff</b>\r\nonly", user,
+                                   password));
+    EXPECT_EQ(user, "alice");
+    EXPECT_EQ(password, "s3cret");
+    EXPECT_TRUE(shown.contains("Intranet"));
+    EXPECT_TRUE(shown.contains("http://127.0.0.1:9/private/"));
+    EXPECT_TRUE(shown.contains("(<b>Staff</b>  only)"));  // on one line
+
+    // Cancel skips the page.
+    w.form.ExecDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
+    EXPECT_FALSE(q.OnPasswordWanted(q, project, "http://127.0.0.1:9/private/", "", user, password));
 }

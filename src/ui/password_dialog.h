@@ -1,0 +1,24 @@
+#pragma once
+// TdlgPassword: asks for the user name and password of a page the Project's server protects.
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/password_question.h"
+
+namespace qm::ui {
+
+class TdlgPassword : public QDialog {
+    Q_OBJECT
+public:
+    explicit TdlgPassword(const app::PasswordQuestion& question, QWidget* parent = nullptr);
+    std::string User() const;
+    std::string Password() const;
+
+private:
+    QLabel* lblQuestion_;
+    QLineEdit* edtUser_;
+    QLineEdit* edtPsw_;
+};
+
+}  // namespace qm::ui
