@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/admission.h"
+#include "engine/crawl_limits.h"
 #include "engine/document_type.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -207,8 +209,27 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         std::string target = ResolveLocation(location, record->URL);
+        if (record->RedirectHops == 0) record->RedirectStart = record->URL;
+        if (record->RedirectHops >= kMaxRedirects) {
+            // A loop, or a chain that grows for ever: the record fails.
+            ReportMessage("More than " + std::to_string(kMaxRedirects) + " redirects from " +
+                              record->RedirectStart + ", not followed further",
+                          false);
+            if (project) ++project->SErr;
+            FinishRecord(std::move(record));
+            return;
+        }
+        ++record->RedirectHops;
         record->OldFName = record->FName;
         record->OldDepth = record->Depth;
+        if (record->IsStartAddress && project && project->RSrvsBx == 1 && !target.empty()) {
+            // Where the start address leads is the site the user asked for.
+            const std::string server = ServerOf(target);
+            if (JoinStartingServer(*project, server))
+                ReportMessage("The start address " + record->RedirectStart + " moved to " + target +
+                                  ": the server " + server + " is a starting server for this run",
+                              false);
+        }
         record->URL = target;
         DeleteTemp(*record);
         if (target.empty() || !Normalise(*record)) {
@@ -216,7 +237,6 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         record->NewFName = record->FName;
-        record->FailedAttempts = 0;  // a new address starts with no failures
         RetryRecord(std::move(record));
         return;
     }
