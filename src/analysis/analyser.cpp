@@ -10,6 +10,7 @@
 #include "analysis/analyser_impl.h"
 #include "engine/analysis_hook.h"
 #include "engine/credential_scope.h"
+#include "engine/crawl_limits.h"
 #include "engine/document_type.h"
 #include "engine/get_rec.h"
 #include "engine/local_scope.h"
@@ -428,8 +429,9 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
     });
     RunExtras(extras, v1s);
     MoveTo(v1s);
-    // A <link> to an icon, a preloaded file or a manifest is an embedded resource.
-    if (row == kRowLink && te != npos && LinkIsResource(pos, te)) row_ = kRowResource;
+    // A <link> to what the page loads to show itself takes no level step; any other
+    // relation (next, index, author...) is a hyperlink.
+    if (row == kRowLink) row_ = te != npos ? LinkRelationRow(pos, te) : kRowAnchor;
 
     if (t.kind == kLinkPage && v1e - v1s >= 11 && search_.compare(v1s, 11, "javascript:") == 0) {
         if (settings_.EnableScript) {
@@ -588,10 +590,19 @@ bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
             StartsWithNoCase(std::string_view(url).substr(url.size() - kJava.size()), kJava))
             url.replace(url.size() - kJava.size(), kJava.size(), ".class");
     }
+    const bool levelStep = parent_.Lev >= 1 && (t.levelStep == 1 || guessed);
     if (parent_.Lev < 1)
         record->Lev = 0;
     else
-        record->Lev = (t.levelStep == 1 || guessed) ? parent_.Lev - 1 : parent_.Lev;
+        record->Lev = levelStep ? parent_.Lev - 1 : parent_.Lev;
+    // Chains of frames (or of anything followed without a level step) end a few steps on.
+    if (levelStep) {
+        record->StepsBeyondLevel = 0;
+    } else {
+        const bool frame = row_ == kRowFrame || row_ == kRowIFrame;
+        if (!FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
+        record->StepsBeyondLevel = static_cast<std::uint8_t>(parent_.StepsBeyondLevel + 1);
+    }
     record->Project = parent_.Project;
     record->InitWay = parent_.InitWay;
     record->Referer = parent_.URL;

@@ -89,7 +89,8 @@ private:
     bool OtherTag(std::size_t pos);  // false: the scan ends here
     std::vector<TagExtra> TagExtras(std::size_t pos, std::size_t tagEnd) const;
     void RunExtras(std::vector<TagExtra>& extras, std::size_t before);
-    bool LinkIsResource(std::size_t pos, std::size_t tagEnd) const;
+    // The row a <link> tag's address is taken through, by its relation.
+    int LinkRelationRow(std::size_t pos, std::size_t tagEnd) const;
 
     // Script, parameter and Java class scanners.
     void ScanScript(std::size_t start, std::size_t end);

@@ -189,24 +189,26 @@ bool TAnalyser::OtherTag(std::size_t pos) {
     return true;
 }
 
-bool TAnalyser::LinkIsResource(std::size_t pos, std::size_t tagEnd) const {
+int TAnalyser::LinkRelationRow(std::size_t pos, std::size_t tagEnd) const {
     std::string_view tag;
     const std::vector<Attribute> attributes = ReadAttributes(search_, pos, tagEnd, tag);
     const Attribute* rel = Find(attributes, "rel");
-    if (!rel) return false;
+    if (!rel) return kRowAnchor;
     std::string_view value(search_.data() + rel->start, rel->end - rel->start);
-    static const std::string_view kKinds[] = {"icon", "apple-touch-icon",
+    static const std::string_view kShown[] = {"icon", "apple-touch-icon",
                                               "apple-touch-icon-precomposed", "mask-icon",
                                               "preload", "modulepreload", "manifest"};
+    bool styleSheet = false;
     std::size_t i = 0;
     while (i < value.size()) {
         while (i < value.size() && IsHtmlSpace(value[i])) ++i;
         std::size_t s = i;
         while (i < value.size() && !IsHtmlSpace(value[i])) ++i;
         std::string_view word = value.substr(s, i - s);
-        if (std::find(std::begin(kKinds), std::end(kKinds), word) != std::end(kKinds)) return true;
+        if (std::find(std::begin(kShown), std::end(kShown), word) != std::end(kShown)) return kRowResource;
+        if (word == "stylesheet") styleSheet = true;
     }
-    return false;
+    return styleSheet ? kRowLink : kRowAnchor;
 }
 
 void TAnalyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {

@@ -114,6 +114,7 @@ void CopyEditedSettings(TDClass& t, const TDClass& o, const TDClass& e) {
     Take(t.EnableScript, o.EnableScript, e.EnableScript);
     Take(t.EnableJava, o.EnableJava, e.EnableJava);
     Take(t.LTranslate, o.LTranslate, e.LTranslate);
+    Take(t.CrawlTraps, o.CrawlTraps, e.CrawlTraps);
     for (int i = 0; i < kCategoryCount; ++i) {
         TFileCategory& tc = t.Categories[i];
         const TFileCategory &oc = o.Categories[i], &ec = e.Categories[i];

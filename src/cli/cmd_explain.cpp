@@ -6,8 +6,10 @@
 #include "app/session.h"
 #include "cli/cli_command.h"
 #include "engine/admission.h"
+#include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
+#include "store/object_stream.h"
 #include "store/project.h"
 
 namespace qm::cli {
@@ -25,10 +27,19 @@ const char* CategoryName(const TGetRec& rec) {
 int RunExplain(const Invocation& inv) {
     std::string projectPath, url;
     bool embedded = false;
+    int beyond = -1;   // steps beyond the last level of the page holding the link
+    int queries = 0;   // query strings already taken under the address's path
     int positional = 0;
-    for (const std::string& a : inv.args) {
+    for (std::size_t i = 0; i < inv.args.size(); ++i) {
+        const std::string& a = inv.args[i];
         if (a == "--embedded") {
             embedded = true;
+        } else if (a == "--beyond" || a == "--queries") {
+            std::int32_t n = 0;
+            if (i + 1 >= inv.args.size() || !ParseDecimal(inv.args[i + 1], n) || n < 0)
+                return UsageError("explain", a + " needs a number");
+            (a == "--beyond" ? beyond : queries) = n;
+            ++i;
         } else if (a.size() > 1 && a[0] == '-' && a.rfind("--", 0) == 0) {
             return UsageError("explain", "unknown option '" + a + "'");
         } else if (positional == 0) {
@@ -62,7 +73,18 @@ int RunExplain(const Invocation& inv) {
     rec.Lev = project->Lev > 0 ? project->Lev - 1 : 0;
     rec.IsImage = embedded;
     AdmissionResult why;
-    if (!Normalise(rec, why)) {
+    if (beyond >= 0) {
+        // A frame (or, with --embedded, a file shown) on a page that many steps beyond.
+        rec.Lev = 0;
+        if (!FollowsBeyondLevel(beyond, embedded)) why.Refuse(kReasonBeyondLevel);
+    }
+    if (why.reason.empty() && Normalise(rec, why) && project->CrawlTraps) {
+        if (RepeatsPathSegments(rec.URL))
+            why.Refuse(kReasonRepeatingPath);
+        else if (!PathBeforeQuery(rec.URL).empty() && static_cast<std::uint32_t>(queries) >= kMaxQueriesPerPath)
+            why.Refuse(kReasonTooManyQueries);
+    }
+    if (!why.admitted) {
         std::printf("admitted=no\nreason=%s\n", why.reason.c_str());
         return kExitOk;
     }
@@ -73,7 +95,10 @@ int RunExplain(const Invocation& inv) {
 
 }  // namespace
 
-QM_CLI_COMMAND("explain", "FOLDER/PROJECT URL [--embedded]",
-               "tell whether a Project takes an address, and where it stores it", RunExplain);
+QM_CLI_COMMAND("explain", "FOLDER/PROJECT URL [--embedded] [--beyond N] [--queries N]",
+               "tell whether a Project takes an address, and where it stores it; --beyond N: as "
+               "found on a page N steps beyond the last level (a frame, or with --embedded a "
+               "file it shows); --queries N: as if N query strings under its path were taken",
+               RunExplain);
 
 }  // namespace qm::cli

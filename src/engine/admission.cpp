@@ -1,5 +1,11 @@
 // The admission filter of a Project: servers, directories, file names and file types.
 #include "engine/admission.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <vector>
+
 #include "engine/local_path.h"
 
 #include "engine/address_rules.h"
@@ -39,11 +45,64 @@ const AddressParts& StartParts(const std::string& url, const std::string& doc) {
     return kept.parts;
 }
 
+struct JoinedServers {
+    std::mutex mutex;
+    std::map<const TDClass*, std::vector<std::string>> byProject;
+};
+
+JoinedServers& Joined() {
+    static JoinedServers joined;
+    return joined;
+}
+
 bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
     return ListAllows(include, part, true) && ListAllows(exclude, part, false);
 }
 
 }  // namespace
+
+std::string ServerOf(const std::string& url) {
+    std::string cleaned = url;
+    CleanedAddress ignored;
+    if (CleanAddress(cleaned, ignored) != CleanStatus::Ok) cleaned = url;
+    AddressParts parts;
+    SplitAddress(AsciiLowerCopy(AfterScheme(cleaned)), DefaultDocName(), parts);
+    return parts.server;
+}
+
+bool JoinStartingServer(const TDClass& project, const std::string& server) {
+    if (server == StartParts(project.URL, DefaultDocName()).server) return false;
+    JoinedServers& j = Joined();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    std::vector<std::string>& list = j.byProject[&project];
+    if (std::find(list.begin(), list.end(), server) != list.end()) return false;
+    list.push_back(server);
+    return true;
+}
+
+void ForgetJoinedServers(const TDClass& project) {
+    JoinedServers& j = Joined();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    j.byProject.erase(&project);
+}
+
+bool IsJoinedServer(const TDClass& project, const std::string& server) {
+    JoinedServers& j = Joined();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    auto it = j.byProject.find(&project);
+    return it != j.byProject.end() &&
+           std::find(it->second.begin(), it->second.end(), server) != it->second.end();
+}
+
+std::string JoinedServersText(const TDClass& project) {
+    JoinedServers& j = Joined();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    std::string text;
+    auto it = j.byProject.find(&project);
+    if (it == j.byProject.end()) return text;
+    for (const std::string& s : it->second) text += s + '\n';
+    return text;
+}
 
 bool Admit(TGetRec& record) {
     AdmissionResult why;
@@ -64,7 +123,8 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
 
     if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
         const AddressParts& start = StartParts(project->URL, doc);
-        if (project->RSrvsBx == 1 && parts.server != start.server) return why.Refuse("starting server");
+        if (project->RSrvsBx == 1 && parts.server != start.server && !IsJoinedServer(*project, parts.server))
+            return why.Refuse("starting server");
         if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return why.Refuse("starting directory");
         if (project->RFileBx == 1 && parts.fileName != start.fileName)

@@ -5,6 +5,7 @@
 
 namespace qm {
 
+class TDClass;
 class TGetRec;
 
 // Why an address was admitted or refused, for quillmoor-cli explain.
@@ -23,5 +24,18 @@ struct AdmissionResult {
 // Runs the filter on the record (sets its Category); false refuses the address.
 bool Admit(TGetRec& record);
 bool Admit(TGetRec& record, AdmissionResult& why);
+
+// The server of an address as the starting-server rule compares it (lower case, with a port
+// other than the scheme's own).
+std::string ServerOf(const std::string& url);
+
+// Servers the start address was redirected to: for the rest of the run they count as the
+// Project's starting server. Any thread may ask; the main thread adds and forgets.
+// JoinStartingServer is false when the server was the starting one or had joined already.
+bool JoinStartingServer(const TDClass& project, const std::string& server);
+void ForgetJoinedServers(const TDClass& project);
+bool IsJoinedServer(const TDClass& project, const std::string& server);
+// The joined servers as one text, for caches of admission results.
+std::string JoinedServersText(const TDClass& project);
 
 }  // namespace qm

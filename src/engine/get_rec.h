@@ -65,6 +65,11 @@ public:
     std::string OldFName;
     int OldDepth = 0;
     std::string NewFName;
+    std::string RedirectStart;  // the address a chain of redirects began with
+    std::uint8_t RedirectHops = 0;  // redirects followed, kept across the re-queue
+    // Links in a row that took no level step (or were found at the last level).
+    std::uint8_t StepsBeyondLevel = 0;
+    bool IsStartAddress = false;  // the Project's start record, through its redirects
 };
 
 }  // namespace qm

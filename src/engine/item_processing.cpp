@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/admission.h"
+#include "engine/crawl_limits.h"
 #include "engine/document_type.h"
 #include "engine/credential_scope.h"
 #include "engine/get_rec.h"
@@ -209,6 +211,17 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
             return;
         }
         std::string target = ResolveLocation(location, record->URL);
+        if (record->RedirectHops == 0) record->RedirectStart = record->URL;
+        if (record->RedirectHops >= kMaxRedirects) {
+            // A loop, or a chain that grows for ever: the record fails.
+            ReportMessage("More than " + std::to_string(kMaxRedirects) + " redirects from " +
+                              record->RedirectStart + ", not followed further",
+                          false);
+            if (project) ++project->SErr;
+            FinishRecord(std::move(record));
+            return;
+        }
+        ++record->RedirectHops;
         // A server never sends the program to this machine's own files.
         if (LeavesNetworkForLocalFile(record->URL, target)) target.clear();
         // Credentials stay with their server; a challenge belongs to the old address.
@@ -220,6 +233,14 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         record->AuthPassword.clear();
         record->OldFName = record->FName;
         record->OldDepth = record->Depth;
+        if (record->IsStartAddress && project && project->RSrvsBx == 1 && !target.empty()) {
+            // Where the start address leads is the site the user asked for.
+            const std::string server = ServerOf(target);
+            if (JoinStartingServer(*project, server))
+                ReportMessage("The start address " + record->RedirectStart + " moved to " + target +
+                                  ": the server " + server + " is a starting server for this run",
+                              false);
+        }
         record->URL = target;
         DeleteTemp(*record);
         if (target.empty() || !Normalise(*record)) {
@@ -229,7 +250,6 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         if (record->URLPsw.empty() && CredentialsMayFollow(from, record->URL))
             record->URLPsw = std::move(credentials);
         record->NewFName = record->FName;
-        record->FailedAttempts = 0;  // a new address starts with no failures
         RetryRecord(std::move(record));
         return;
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
@@ -36,6 +37,7 @@ std::string SettingsStamp(const TDClass* project) {
     for (const std::string* list : {&project->RSrvsIn, &project->RSrvsEx, &project->RPathIn,
                                     &project->RPathEx, &project->RFileIn, &project->RFileEx})
         Put(stamp, *list);
+    Put(stamp, JoinedServersText(*project));
     for (const TFileCategory& category : project->Categories) {
         Put(stamp, category.Exts);
         for (bool flag : category.Flags) stamp += flag ? '1' : '0';

@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "engine/admission.h"
+#include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
@@ -145,6 +147,7 @@ THTTPClient& TQueueManager::AddConnection() {
 void TQueueManager::ClearSeen() {
     ++seenGeneration_;
     seen_.clear();
+    traps_.Clear();
     swept_.clear();
 }
 
@@ -245,6 +248,8 @@ bool TQueueManager::StartProject(TDClass& project) {
     rec->JavaClass = false;
     rec->Project = &project;
     rec->Busy = false;
+    rec->IsStartAddress = true;
+    ForgetJoinedServers(project);
 
     askedPasswords_.erase(project.IID);  // a new run asks again
     project.ThisWay = false;
@@ -266,10 +271,13 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
     if (!record) return;
     if (Dropping(record->Project)) return;  // the record is destroyed
     if (pendingCount_ != 0) ApplyPendingCount();
-    if (checkSeen && seen_.count(record->URL) != 0) {
+    auto [seenAt, fresh] = seen_.insert(record->URL);
+    if (!fresh && checkSeen) {
+        record.reset();
+    } else if (fresh && RefusedAsTrap(*record)) {
+        seen_.erase(seenAt);
         record.reset();
     } else {
-        seen_.insert(record->URL);
         TDClass* project = record->Project;
         queue_.push_back(std::move(record));
         if (project) IncQueued(*project);
@@ -283,6 +291,16 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
         StartRecord(*next, *conn);
     }
     RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
+}
+
+bool TQueueManager::RefusedAsTrap(const TGetRec& record) {
+    const TDClass* project = record.Project;
+    // The address the user gave is taken as it is.
+    if (!project || !project->CrawlTraps || record.IsStartAddress) return false;
+    const CrawlTraps::Verdict verdict = traps_.Check(*project, record.URL);
+    if (verdict == CrawlTraps::Verdict::Take) return false;
+    if (traps_.FirstHit(*project, verdict)) ReportMessage(CrawlTrapMessage(verdict, record.URL), false);
+    return true;
 }
 
 std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {

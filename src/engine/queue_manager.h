@@ -14,6 +14,7 @@
 #include <deque>
 #include <vector>
 
+#include "engine/crawl_limits.h"
 #include "engine/retry_wait.h"
 #include "store/string_list.h"
 
@@ -218,6 +219,10 @@ private:
         }
     };
     std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen_;
+    // Crawl-trap counts of the addresses in seen_ (emptied with it).
+    CrawlTraps traps_;
+    // Whether a new address is refused as a crawl trap; logs the first refusal of each kind.
+    bool RefusedAsTrap(const TGetRec& record);
     std::unordered_set<std::string> swept_;  // directories cleared of scratch files this run
     int startDepth_ = 0;
     int startWanted_ = 0;  // finished records whose next start was left to the outer start

@@ -130,6 +130,7 @@ void TDClass::Save(TAnStream& s) {
     s.WriteInt("S400", S400);
     s.WriteInt("SErr", SErr);
     s.WriteInt("SAbr", SAbr);
+    s.WriteBool("CrawlTraps", CrawlTraps);
     // The mark is only cleared once the file is written: a failed write is tried again.
     if (siteMapModified_) {
         std::string error;
@@ -201,6 +202,7 @@ void TDClass::Load(TAnStream& s) {
     S400 = s.ReadInt("S400");
     SErr = s.ReadInt("SErr");
     SAbr = s.ReadInt("SAbr");
+    CrawlTraps = !s.HasKey("CrawlTraps") || s.ReadBool("CrawlTraps");
 }
 
 void TDClass::Assign(const TDClass& src) {
@@ -251,6 +253,7 @@ void TDClass::Assign(const TDClass& src) {
     RFileBx = src.RFileBx;
     RFileIn = src.RFileIn;
     RFileEx = src.RFileEx;
+    CrawlTraps = src.CrawlTraps;
 }
 
 SortedStringList& TDClass::SiteMap() {
@@ -405,6 +408,7 @@ void DefaultsValues(TDClass& p, DefaultsIO& io) {
     io.Int("RFileBx", p.RFileBx);
     io.Str("RFileIn", p.RFileIn);
     io.Str("RFileEx", p.RFileEx);
+    io.Bool("CrawlTraps", p.CrawlTraps);
 }
 }  // namespace
 

@@ -46,6 +46,9 @@ public:
     int RPathBx = 0; std::string RPathIn, RPathEx;
     int RFileBx = 0; std::string RFileIn, RFileEx;
     int S200 = 0, S304 = 0, S400 = 0, SErr = 0, SAbr = 0;
+    // Refuse paths that repeat themselves and endless query strings ("CrawlTraps", stored
+    // after the other keys; a stream without it means on).
+    bool CrawlTraps = true;
 
     // Runtime state, never stored.
     std::string StatusText;

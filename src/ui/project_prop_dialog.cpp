@@ -234,6 +234,7 @@ QWidget* TdlgProp::BuildLimitsPage() {
     chkEnableScript_ = CheckBox(page, "chkEnableScript", "Enable scripts processing");
     chkEnableJava_ = CheckBox(page, "chkEnableJava", "Enable Java classes processing");
     chkLTranslate_ = CheckBox(page, "chkLTranslate", "Do not translate links");
+    chkCrawlTraps_ = CheckBox(page, "chkCrawlTraps", "Avoid crawl traps (paths that repeat themselves, endless query strings)");
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
@@ -245,6 +246,7 @@ QWidget* TdlgProp::BuildLimitsPage() {
     l->addWidget(chkEnableScript_);
     l->addWidget(chkEnableJava_);
     l->addWidget(chkLTranslate_);
+    l->addWidget(chkCrawlTraps_);
     l->addStretch();
     return page;
 }
@@ -531,6 +533,7 @@ void TdlgProp::FillAll() {
     chkEnableScript_->setChecked(copy_.EnableScript);
     chkEnableJava_->setChecked(copy_.EnableJava);
     chkLTranslate_->setChecked(copy_.LTranslate);
+    chkCrawlTraps_->setChecked(copy_.CrawlTraps);
 
     for (int i = 0; i < kCategoryCount; ++i)
         categoryItems_[i]->setCheckState(0, copy_.Categories[i].Flags[0] ? Qt::Unchecked : Qt::Checked);
@@ -671,6 +674,7 @@ void TdlgProp::ReadOnOk() {
     copy_.EnableScript = chkEnableScript_->isChecked();
     copy_.EnableJava = chkEnableJava_->isChecked();
     copy_.LTranslate = chkLTranslate_->isChecked();
+    copy_.CrawlTraps = chkCrawlTraps_->isChecked();
 
     for (FilterPage& f : filters_) app::FilterRule(copy_, f.index) = f.rule->checkedId();
 

@@ -111,6 +111,7 @@ private:
     QCheckBox* chkEnableScript_ = nullptr;
     QCheckBox* chkEnableJava_ = nullptr;
     QCheckBox* chkLTranslate_ = nullptr;
+    QCheckBox* chkCrawlTraps_ = nullptr;
     // File type page.
     QWidget* pgFileType_ = nullptr;
     QGroupBox* gbTypes_ = nullptr;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/address_rules.h"
+#include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
 #include "store/folder.h"
@@ -81,5 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::string location = qm::ResolveLocation(input, "http://host/a/b?c");
     (void)location;
+
+    // The crawl-trap rules read any address; a trap stays one with a query after it.
+    const bool repeats = qm::RepeatsPathSegments("http://h/" + input);
+    if (repeats && input.find_first_of("?#") == std::string::npos)
+        Check(qm::RepeatsPathSegments("http://h/" + input + "?q"));
+    static qm::CrawlTraps traps;
+    if (traps.CountedPaths() >= qm::CrawlTraps::kMaxCountedPaths) traps.Clear();
+    (void)traps.Check(setup.project, input);
     return 0;
 }

@@ -156,6 +156,48 @@ TEST(Scanner, LevelRuleAtTheDeepestLevel) {
     EXPECT_EQ(l.engine.found[0]->Referer, "http://host/dir/page.htm");
 }
 
+TEST(Scanner, LinkRelationsTakeALevelStepUnlessThePageShowsThem) {
+    Doc d("http://host/dir/page.htm", 1);
+    d.Run("<link rel=next href=\"n.htm\"><link rel=\"alternate stylesheet\" href=\"a.css\">"
+          "<link rel=icon href=\"i.ico\"><link href=\"x.htm\"><link rel=canonical href=\"c.htm\">"
+          "<link rel=modulepreload href=\"m.js\">");
+    ASSERT_EQ(d.engine.found.size(), 6u);
+    EXPECT_EQ(d.engine.Find("http://host/dir/n.htm")->Lev, 0);
+    EXPECT_EQ(d.engine.Find("http://host/dir/a.css")->Lev, 1);
+    EXPECT_EQ(d.engine.Find("http://host/dir/i.ico")->Lev, 1);
+    EXPECT_EQ(d.engine.Find("http://host/dir/x.htm")->Lev, 0);
+    EXPECT_EQ(d.engine.Find("http://host/dir/c.htm")->Lev, 0);
+    EXPECT_EQ(d.engine.Find("http://host/dir/m.js")->Lev, 1);
+    // At the last level only what the page shows is taken.
+    Doc last("http://host/dir/page.htm", 0);
+    auto run = last.Run("<link rel=next href=\"n.htm\"><link rel=prev href=\"p.htm\">"
+                        "<link rel=stylesheet href=\"s.css\"><link rel=manifest href=\"app.json\">");
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/s.css", "http://host/dir/app.json"));
+}
+
+TEST(Scanner, LinksWithoutALevelStepEndThreeStepsBeyond) {
+    const std::string html = "<iframe src=\"f.htm\"><img src=\"i.gif\"><a href=\"a.htm\">";
+    // A page three steps beyond the last level: no further frame, still its pictures.
+    Doc d("http://host/dir/page.htm", 0);
+    d.parent->StepsBeyondLevel = 3;
+    auto run = d.Run(html);
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/i.gif"));
+    EXPECT_EQ(d.engine.found[0]->StepsBeyondLevel, 4);
+    d.parent->StepsBeyondLevel = 4;
+    EXPECT_THAT(d.Run(html).urls, IsEmpty());
+    // Above the last level a chain of frames ends likewise, and a hyperlink starts anew.
+    Doc up("http://host/dir/page.htm", 2);
+    up.parent->StepsBeyondLevel = 3;
+    run = up.Run(html);
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/i.gif", "http://host/dir/a.htm"));
+    EXPECT_EQ(up.engine.Find("http://host/dir/a.htm")->StepsBeyondLevel, 0);
+    EXPECT_EQ(up.engine.Find("http://host/dir/a.htm")->Lev, 1);
+    Doc first("http://host/dir/page.htm", 2);
+    first.Run(html);
+    EXPECT_EQ(first.engine.Find("http://host/dir/f.htm")->StepsBeyondLevel, 1);
+    EXPECT_EQ(first.engine.Find("http://host/dir/f.htm")->Lev, 2);
+}
+
 TEST(Scanner, ClimbingAboveTheHostIsCutBackToItsTop) {
     Doc d("http://host/page.htm");
     auto run = d.Run("<a href=\"../../up.htm\"><a href=\"../x/y.htm\">");

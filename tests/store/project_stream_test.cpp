@@ -65,7 +65,8 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "RSrvsBx=1\r\nRSrvsIn=a\x02\x01" "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
         "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
-        "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n";
+        "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
+        "CrawlTraps=True\r\n";
     EXPECT_EQ(test::ReadFile(path), expected);
 }
 
@@ -131,6 +132,17 @@ TEST(ProjectStream, CaptionLimitAndFallbacks) {
     auto noCaption = ReadProject("URL=http://a/b\r\nSrv=\r\n");
     EXPECT_EQ(noCaption->Caption, "http://a/b");
     EXPECT_EQ(noCaption->Srv, "Yes");
+}
+
+TEST(ProjectStream, CrawlTrapRulesAreOnUnlessSwitchedOff) {
+    EXPECT_TRUE(ReadProject("URL=http://a/\r\nSAbr=0\r\n")->CrawlTraps);  // stored before the setting
+    EXPECT_FALSE(ReadProject("CrawlTraps=False\r\n")->CrawlTraps);
+    EXPECT_TRUE(ReadProject("CrawlTraps=True\r\n")->CrawlTraps);
+    TDClass off;
+    off.CrawlTraps = false;
+    TDClass copy;
+    copy.Assign(off);
+    EXPECT_FALSE(copy.CrawlTraps);
 }
 
 TEST(ProjectStream, ServerImagesAndLimitRepairs) {
