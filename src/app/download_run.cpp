@@ -244,14 +244,14 @@ bool DownloadRun::Save(std::string& error) {
 
 }  // namespace qm::app
 
-#include <csignal>
 #include <unistd.h>
+
+#include "platform/stop_signals.h"
 
 namespace qm::app {
 
 namespace {
 std::atomic<bool> g_interrupted{false};
-extern "C" void OnStopSignal(int) { g_interrupted.store(true); }
 }  // namespace
 
 namespace {
@@ -325,11 +325,8 @@ int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string
     }
 
     g_interrupted.store(false);
-    struct sigaction sa{}, oldInt{}, oldTerm{};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
+    // Every signal asks the run to stop: a second one discards a queue that could not be written.
+    platform::StopSignals signals([](int) { g_interrupted.store(true); }, false);
 
     int code = 0;
     {
@@ -352,8 +349,6 @@ int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string
             if (code == 0) code = 1;
         }
     }
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     return code;
 }
 }  // namespace

@@ -102,7 +102,7 @@ private:
 namespace qm::app {
 
 // quillmoor-cli start and get: starts each word as the command line does, runs until the
-// engine is idle (Ctrl-C or SIGTERM stop it), sets the finishing times, saves everything,
+// engine is idle (Ctrl-C, SIGTERM or SIGHUP stop it), sets the finishing times, saves everything,
 // prints one line per started Project on standard output. Returns the exit code: 0 done,
 // 1 nothing could be started (the reason on standard error) or saving failed, 130 stopped.
 int RunStartWords(Session& session, const std::vector<std::string>& words, bool log,

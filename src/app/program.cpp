@@ -17,6 +17,7 @@
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/single_instance.h"
+#include "platform/stop_signals.h"
 #include "server/web_server.h"
 #include "store/object_stream.h"
 #include "store/options.h"
@@ -47,6 +48,7 @@ struct Program::Parts {
     TScheduler scheduler;
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
+    std::unique_ptr<platform::StopSignals> signals;
     Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
@@ -55,6 +57,7 @@ Program::Program(Clock& clock, Confirmation& answers)
 
 Program::~Program() {
     Parts& p = *parts_;
+    p.signals.reset();
     if (p.run && !closed_) Close();
     p.plugins.Finish();
     if (p.run) p.run->Queue().StopAll();
@@ -149,6 +152,17 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     };
 
     ProcessCommandLine(settings.args);
+    if (settings.closeOnSignals) {
+        std::function<void(const std::string&)> message = settings.message;
+        p.signals = std::make_unique<platform::StopSignals>([this, message](int number) {
+            if (closing_ || closed_) return;
+            const std::string line = "Signal " + std::to_string(number) +
+                                     ": saving and closing (a second signal ends the program at once)";
+            if (message) message(line);
+            else warnings_.push_back(line);
+            Close();
+        });
+    }
     if (settings.runTimers) {
         p.quarter = std::make_unique<platform::Timer>([this] { QuarterTick(); });
         p.second = std::make_unique<platform::Timer>([this] { SecondTick(); });
@@ -214,6 +228,7 @@ void Program::Close() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     closing_ = true;
+    if (OnClosing) OnClosing();
     p.run->Queue().StopAll();
     // Let the analysis thread's last messages arrive before the tree is written.
     platform::RunUntil([&p] { return p.run->Idle(); }, 2000);

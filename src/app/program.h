@@ -52,6 +52,9 @@ struct ProgramSettings {
     bool startServer = true;
     bool runTimers = true;
     bool loadPlugins = true;        // the plug-ins of the program folder
+    // SIGTERM, SIGHUP and SIGINT close the program as its Exit command does, without asking;
+    // a second one while it closes ends the process at once.
+    bool closeOnSignals = false;
     // Where the engine's messages go (standard error when not set).
     std::function<void(const std::string& line)> message;
 };
@@ -71,6 +74,8 @@ public:
     // Hooks the front end sets before Start.
     std::function<void()> OnShow;    // a second instance asked this one to show itself
     std::function<void()> OnClosed;  // the program has closed: end the loop, close the window
+    // Closing begins, before anything is saved: the front end puts its window state in State().
+    std::function<void()> OnClosing;
     // Asks the system to power off; called after everything is saved and closed. Nothing
     // powers off when it is not set.
     std::function<bool(std::string& error)> PowerOff;

@@ -1,8 +1,8 @@
 // quillmoor-cli serve: the unattended program. The local web server for reading stored
 // sites, the scheduler, the auto-save and single instance; --close and --shutdown end it
 // (and power the machine off) once downloading has been idle for a minute, FOLDER/PROJECT
-// words start Projects as on the desktop command line. Ctrl-C or SIGTERM save and end it.
-#include <csignal>
+// words start Projects as on the desktop command line. Ctrl-C, SIGTERM or SIGHUP save and
+// end it as --close does; a second one ends it at once.
 #include <cstdio>
 
 #include "app/program.h"
@@ -13,10 +13,6 @@
 
 namespace qm::cli {
 namespace {
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-void OnStopSignal(int) { g_stopRequested = 1; }
 
 // Nobody is there to answer: nothing is confirmed.
 class NoAnswers : public app::Confirmation {
@@ -36,12 +32,7 @@ int RunServe(const Invocation& inv) {
         else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError("serve", "unknown option " + a);
         else settings.args.push_back(a);
     }
-
-    struct sigaction sa {}, oldInt{}, oldTerm{};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
+    settings.closeOnSignals = true;
 
     int code = kExitOk;
     {
@@ -58,21 +49,18 @@ int RunServe(const Invocation& inv) {
         case app::Program::StartResult::AnotherInstance:
             std::fprintf(stderr, "quillmoor-cli serve: the program already runs for this program folder; "
                                  "it was asked to show itself\n");
-            ::sigaction(SIGINT, &oldInt, nullptr);
-            ::sigaction(SIGTERM, &oldTerm, nullptr);
             return kExitOk;
         case app::Program::StartResult::Failed:
             std::fprintf(stderr, "quillmoor-cli serve: %s\n", error.c_str());
-            ::sigaction(SIGINT, &oldInt, nullptr);
-            ::sigaction(SIGTERM, &oldTerm, nullptr);
             return kExitFailure;
         case app::Program::StartResult::Started:
             break;
         }
         for (const std::string& w : program.Warnings()) std::fprintf(stderr, "%s\n", w.c_str());
 
-        if (!platform::RunUntil([] { return ServerRunning() || g_stopRequested; }, 10000) || !ServerRunning()) {
-            if (!g_stopRequested) {
+        if (!platform::RunUntil([&program] { return ServerRunning() || program.Closing(); }, 10000) ||
+            !ServerRunning() || program.Closing()) {
+            if (!program.Closing()) {
                 std::fprintf(stderr, "quillmoor-cli serve: no port could be opened on 127.0.0.1\n");
                 code = kExitFailure;
             }
@@ -82,7 +70,6 @@ int RunServe(const Invocation& inv) {
             std::fflush(stdout);
             std::size_t shown = program.Warnings().size();
             platform::Timer watch([&program, &shown] {
-                if (g_stopRequested) program.Close();
                 for (; shown < program.Warnings().size(); ++shown)
                     std::fprintf(stderr, "%s\n", program.Warnings()[shown].c_str());
             });
@@ -97,8 +84,6 @@ int RunServe(const Invocation& inv) {
             code = kExitFailure;
         }
     }
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     return code;
 }
 

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/queue_manager.h"
 #include "engine/scratch_files.h"
+#include "net/header_fields.h"
 #include "platform/event_loop.h"
 #include "store/string_list.h"
 
@@ -64,29 +66,22 @@ std::string TrimControls(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// The header text after key up to the end of its line; npos when key is absent.
-std::size_t FindKey(const std::string& headers, const std::string& key, std::string& rest) {
-    std::string lower = LowerCase(headers);
-    std::size_t at = lower.find(key);
-    if (at == std::string::npos) return at;
-    std::size_t from = at + key.size();
-    std::size_t end = headers.find_first_of("\r\n", from);
-    rest = headers.substr(from, end == std::string::npos ? std::string::npos : end - from);
-    return at;
+// The header text after key up to the end of its line; nothing when no line starts with key.
+std::optional<std::string> FindKey(const std::string& headers, const std::string& key) {
+    std::optional<std::string_view> field = HeaderField(headers, key);
+    if (!field) return std::nullopt;
+    return std::string(*field);
 }
 
 }  // namespace
 
 std::string HeaderValue(const std::string& headers, const std::string& key) {
-    std::string rest;
-    if (FindKey(headers, key, rest) == std::string::npos) return {};
-    return TrimControls(rest);
+    std::optional<std::string> rest = FindKey(headers, key);
+    return rest ? TrimControls(*rest) : std::string();
 }
 
 std::string LastModified(const std::string& headers) {
-    std::string rest;
-    if (FindKey(headers, "last-modified:", rest) == std::string::npos) return {};
-    return rest;
+    return FindKey(headers, "last-modified:").value_or(std::string());
 }
 
 bool MakeDirectories(const std::string& path) {

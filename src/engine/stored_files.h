@@ -18,7 +18,8 @@ std::string RedirectStubTarget(const TGetRec& record);
 // Free bytes on the file system holding path (or its nearest existing parent); -1 unknown.
 // Large results are reported as 1000000000.
 std::int64_t FreeSpace(const std::string& path);
-// Header helpers: keys are given in lower case with their colon ("content-type:").
+// Header helpers: keys are given in lower case with their colon ("content-type:"); a key
+// counts only where it begins a line, whatever the case of its letters.
 std::string HeaderValue(const std::string& headers, const std::string& key);
 std::string LastModified(const std::string& headers);
 

@@ -18,6 +18,7 @@
 #include <array>
 
 #include "net/ftp_step.h"
+#include "net/header_fields.h"
 #include "net/http_auth.h"
 #include "net/host_lookup.h"
 #include "net/kept_connections.h"
@@ -117,6 +118,7 @@ struct THTTPClient::Impl {
     std::string pendingOut;  // the part of a send the socket did not take yet
     bool HeaderDone = false;
     bool lengthKnown = false;  // the answer announced its length
+    bool overrun = false;      // bytes beyond the announced length came and were dropped
     bool reused = false;       // this transaction runs on a kept connection
     bool keepAfter = false;    // the answer ended where announced: the connection may stay
     bool SocksGranted = false;
@@ -399,7 +401,8 @@ bool THTTPClient::Impl::Start(bool restart) {
     CancelLookups();
     c.RegetHeader.clear();
     HeaderDone = false;
-    lengthKnown = false;
+    if (!restart) lengthKnown = false;  // a resumed answer goes on counting down the first one's length
+    overrun = false;
     reused = false;
     c.Reused = false;
     headerBytes = 0;
@@ -992,23 +995,27 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
             Finish(1, false, "Reget is not supported.", 2);
             return;
         }
+        // A part that does not begin with the byte asked for would be joined at the wrong
+        // place: the transfer fails, and the owner fetches the file again whole.
+        if (code == 206 && (Restarting || c.ResumeFrom > 0) && ContentRangeStart(text) != c.Received) {
+            Finish(1, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", 2);
+            return;
+        }
         if (!Restarting) {
             if (HasPrefix(c.Header, "HTTP")) {
-                std::string fromStatus = c.Header.substr(5);
-                std::size_t blank = fromStatus.find(' ');
-                fromStatus = blank == std::string::npos ? std::string() : fromStatus.substr(blank + 1);
-                std::size_t at = Lower(fromStatus).find("content-length: ");
-                if (at != std::string::npos) {
-                    std::size_t p = at + 16;
+                // The length counts only when its name begins a line and a blank follows it.
+                std::optional<std::string_view> field = HeaderField(c.Header, "content-length:");
+                if (field && !field->empty() && field->front() == ' ') {
+                    std::string_view v = *field;
+                    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
                     std::int64_t length = 0;
                     int digits = 0;
-                    while (p < fromStatus.size() && fromStatus[p] >= '0' && fromStatus[p] <= '9') {
-                        if (digits < 18) length = length * 10 + (fromStatus[p] - '0');
+                    for (; !v.empty() && v.front() >= '0' && v.front() <= '9'; v.remove_prefix(1)) {
+                        if (digits < 18) length = length * 10 + (v.front() - '0');
                         ++digits;
-                        ++p;
                     }
-                    c.Remaining = c.ContentLength = length;
                     lengthKnown = digits > 0;
+                    if (lengthKnown) c.Remaining = c.ContentLength = length;
                     // Only an announced length is held against the limit; without one the
                     // limit applies to what arrives.
                     if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
@@ -1033,7 +1040,13 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
         Finish(0, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
         return;
     }
-    c.Remaining -= static_cast<std::int64_t>(n);
+    // Nothing beyond the announced length belongs to this answer; without a length the
+    // answer runs until the server closes, however long it is.
+    if (lengthKnown && static_cast<std::int64_t>(n) > c.Remaining) {
+        n = c.Remaining > 0 ? static_cast<std::size_t>(c.Remaining) : 0;
+        overrun = true;
+    }
+    if (lengthKnown) c.Remaining -= static_cast<std::int64_t>(n);
     c.Received += static_cast<std::int64_t>(n);
     if (c.OnStatus) {
         std::string p;
@@ -1058,7 +1071,11 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
         return;
     }
     // Exactly the announced length arrived: nothing of another answer is mixed in.
-    keepAfter = lengthKnown && !Restarting && c.Remaining == 0 && ServerKeepsOpen();
+    keepAfter = lengthKnown && !Restarting && !overrun && c.Remaining == 0 && ServerKeepsOpen();
+    if (overrun) {
+        Report("Bytes beyond the announced length were dropped.", 0);
+        if (!Current(guard, gen)) return;
+    }
     Finish(0, true, "Read Transaction complete.", 2);
 }
 

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName("Quillmoor 1.0");
     qm::platform::SetLockHolderName("the Quillmoor window");
     qm::app::ProgramSettings settings;
+    settings.closeOnSignals = true;  // a logout or kill saves and closes as File > Exit does
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--home" && i + 1 < args.size()) settings.home = args[++i].toStdString();

@@ -440,6 +440,7 @@ TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::s
         raise();
         activateWindow();
     };
+    program_->OnClosing = [this] { StoreState(); };
     program_->OnClosed = [this] {
         closing_ = true;
         QTimer::singleShot(0, this, [this] { close(); });

@@ -1,5 +1,5 @@
-// quillmoor-cli start --suspend-to and resume against nginx: SIGTERM writes the queue file
-// instead of discarding the queue, and resume fetches the aborted transfer again.
+// quillmoor-cli start --suspend-to and resume against nginx: SIGTERM (or SIGHUP) writes the
+// queue file instead of discarding the queue, and resume fetches the aborted transfer again.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -66,6 +66,34 @@ TEST(CliQueueFile, TermWritesTheQueueAndResumeFinishesIt) {
     for (auto& e : fs::recursive_directory_iterator(store))
         if (e.path().filename() == "slow.bin") stored = fs::file_size(e.path()) == 120000;
     EXPECT_TRUE(stored);
+
+    // SIGHUP (the terminal went away) suspends to the file the same way.
+    ASSERT_EQ(RunCli({"--home", home, "add", "Again", nginx.Url("/slow.bin?again")}).exitCode, 0);
+    const std::string hupFile = dir + "/hup.queue", hupErr = dir + "/hup-err.txt";
+    pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FILE* e = std::freopen(hupErr.c_str(), "w", stderr);
+        FILE* o = std::freopen("/dev/null", "w", stdout);
+        (void)e;
+        (void)o;
+        const std::string cli = CliPath();
+        ::execl(cli.c_str(), cli.c_str(), "--home", home.c_str(), "start", "--suspend-to", hupFile.c_str(),
+                "Again/0", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    running = false;
+    for (int i = 0; i < 100 && !running; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string err = ReadFile(hupErr);
+        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 kb") == std::string::npos;
+    }
+    EXPECT_TRUE(running) << ReadFile(hupErr);
+    ::kill(pid, SIGHUP);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(ReadFile(hupFile).find("URL=" + nginx.Url("/slow.bin?again")), std::string::npos) << ReadFile(hupErr);
 
     EXPECT_EQ(RunCli({"--home", home, "resume"}).exitCode, 2);
     r = RunCli({"--home", home, "resume", dir + "/missing.queue"});

@@ -26,8 +26,11 @@ TEST(HeaderValue, EndsAtFirstLineBreakOrTextEnd) {
     EXPECT_EQ(HeaderValue("location: x\ny\r\n", "location:"), "x");
     EXPECT_EQ(HeaderValue("location: tail-without-break", "location:"), "tail-without-break");
     EXPECT_EQ(HeaderValue("location:", "location:"), "");
-    // The first occurrence wins, even inside another header's name.
-    EXPECT_EQ(HeaderValue("x-location: one\r\nlocation: two\r\n", "location:"), "one");
+    // A key counts only where it begins a line: never inside another header's name or a value.
+    EXPECT_EQ(HeaderValue("x-location: one\r\nlocation: two\r\n", "location:"), "two");
+    EXPECT_EQ(HeaderValue("Content-Location: /a\r\nLOCATION: /b\r\n", "location:"), "/b");
+    EXPECT_EQ(HeaderValue("Content-Location: /a\r\nX: location: /c\r\n", "location:"), "");
+    EXPECT_EQ(HeaderValue("HTTP/1.0 200 OK\rContent-Type: a/b\r\r", "content-type:"), "a/b");
 }
 
 TEST(LastModified, KeepsTheTextAsItStands) {

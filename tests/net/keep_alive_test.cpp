@@ -80,8 +80,8 @@ TEST_F(KeepAliveTest, AnswersThatEndOtherwiseCloseTheirConnection) {
     } cases[] = {
         {"server says close", "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 5\r\n\r\nhello", "hello"},
         {"HTTP/1.0 without keep-alive", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello"},
-        // Two answers in one write: the body read runs past the announced length.
-        {"two answers at once", kHello + kAbc, kHello.substr(kHello.size() - 5) + kAbc},
+        // Two answers in one write: what lies past the announced length is dropped.
+        {"two answers at once", kHello + kAbc, kHello.substr(kHello.size() - 5)},
         {"error page with its body still coming", "HTTP/1.1 500 Oops\r\nContent-Length: 900\r\n\r\nabc", ""},
     };
     for (const Case& k : cases) {

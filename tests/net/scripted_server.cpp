@@ -113,11 +113,17 @@ void ScriptedServer::Play(int fd, const Script& script, std::size_t index) {
             break;
         }
         case Step::kSend: {
-            std::size_t sent = 0;
-            while (sent < s.bytes.size()) {
-                ssize_t n = send(fd, s.bytes.data() + sent, s.bytes.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                sent += static_cast<std::size_t>(n);
+            bool broken = false;
+            for (std::size_t round = 0; round < s.times && !broken && !stop_; ++round) {
+                std::size_t sent = 0;
+                while (sent < s.bytes.size()) {
+                    ssize_t n = send(fd, s.bytes.data() + sent, s.bytes.size() - sent, MSG_NOSIGNAL);
+                    if (n <= 0) {
+                        broken = true;
+                        break;
+                    }
+                    sent += static_cast<std::size_t>(n);
+                }
             }
             break;
         }

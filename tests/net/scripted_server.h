@@ -14,6 +14,7 @@ struct Step {
     enum Kind { kReadRequest, kRead, kSend, kPause, kClose, kReset, kHold } kind;
     std::string bytes;  // kSend: what to send; kRead: how many bytes (as size of bytes)
     int ms = 0;         // kPause: how long; kHold: the longest hold
+    std::size_t times = 1;  // kSend: how often bytes are sent, one after the other
 };
 
 using Script = std::vector<Step>;
@@ -22,6 +23,8 @@ using Script = std::vector<Step>;
 inline Step ReadRequest() { return {Step::kReadRequest, "", 0}; }
 inline Step ReadBytes(std::size_t n) { return {Step::kRead, std::string(n, '.'), 0}; }
 inline Step Send(std::string bytes) { return {Step::kSend, std::move(bytes), 0}; }
+// Sends chunk times over, without holding the whole in memory (large bodies).
+inline Step SendRepeated(std::string chunk, std::size_t times) { return {Step::kSend, std::move(chunk), 0, times}; }
 inline Step Pause(int ms) { return {Step::kPause, "", ms}; }
 inline Step Close() { return {Step::kClose, "", 0}; }
 inline Step Reset() { return {Step::kReset, "", 0}; }

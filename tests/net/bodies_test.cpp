@@ -1,0 +1,220 @@
+// Bodies kept exactly, against scripted peers: nothing beyond the announced length, a part
+// that starts elsewhere than asked is refused, header names count only at line starts,
+// lengths beyond 32 bits, and a peer that trickles its answer a byte at a time.
+#include <gtest/gtest.h>
+
+#include "net/client_harness.h"
+#include "net/header_fields.h"
+#include "net/kept_connections.h"
+#include "net/scripted_server.h"
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+class BodiesTest : public NetTest {
+protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        kept::CloseAll();
+    }
+    void TearDown() override { kept::CloseAll(); }
+    void Prepare(THTTPClient& c, const std::string& url) {
+        Attach(c, e);
+        c.SetURL(url);
+        c.TimeOut = 5000;
+    }
+    Events e;
+};
+
+// Every byte of text in its own write, a short pause after each.
+Script Trickle(const std::string& text) {
+    Script s{ReadRequest()};
+    for (char ch : text) {
+        s.push_back(Send(std::string(1, ch)));
+        s.push_back(Pause(5));
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(HeaderFields, NamesCountOnlyAtLineStartsWithoutRegardToCase) {
+    const std::string h = "HTTP/1.1 200 OK content-length: 9\r\nX-Content-Length: 7\r\n"
+                          "Content-Location: /elsewhere\r\nCONTENT-length: 5\r\nLocation:/here\r\n\r\n";
+    EXPECT_EQ(HeaderField(h, "content-length:"), " 5");
+    EXPECT_EQ(HeaderField(h, "location:"), "/here");
+    EXPECT_EQ(HeaderField(h, "content-location:"), " /elsewhere");
+    EXPECT_FALSE(HeaderField(h, "length:"));
+    EXPECT_FALSE(HeaderField("X: a\r\n", ""));
+    // Bare CR and bare LF end lines too; a last line without a break counts.
+    EXPECT_EQ(HeaderField("A: 1\rB: 2\nC: 3", "c:"), " 3");
+
+    EXPECT_EQ(ContentRangeStart("HTTP/1.0 206 x\r\nContent-Range: bytes 4-9/10\r\n"), 4);
+    EXPECT_EQ(ContentRangeStart("content-range:BYTES 3000000000-3000000009/*\r\n"), 3000000000LL);
+    EXPECT_FALSE(ContentRangeStart("X-Content-Range: bytes 4-9/10\r\n"));
+    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes */10\r\n"));
+    EXPECT_FALSE(ContentRangeStart("Content-Range: items 4-9/10\r\n"));
+    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes 4\r\n"));
+    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes 1234567890123456789-2/3\r\n"));
+}
+
+TEST_F(BodiesTest, BytesBeyondTheAnnouncedLengthAreDropped) {
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA"), Hold(3000)},
+                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel"), Pause(100),
+                       Send("loEXTRA"), Hold(3000)}});
+    THTTPClient c;
+    Prepare(c, s.Url("/"));
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(e.body, "hello");
+    EXPECT_EQ(e.code, 0);
+    EXPECT_TRUE(c.Complete);
+    EXPECT_EQ(c.Received, 5);
+    EXPECT_EQ(c.Remaining, 0);
+    EXPECT_TRUE(e.Has("Bytes beyond the announced length were dropped.", 0)) << e.Dump();
+    EXPECT_TRUE(e.Has("100% of 5 bytes of " + c.GetURL() + ".", 1)) << e.Dump();
+
+    // The surplus in a later read than the header: the read that completes the body ends it.
+    Events second;
+    Attach(c, second);
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(second)) << second.Dump();
+    EXPECT_EQ(second.body, "hello");
+    EXPECT_EQ(second.code, 0);
+}
+
+TEST_F(BodiesTest, AKeptConnectionWithSurplusBytesIsNotReused) {
+    const std::string exact = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+    ScriptedServer s({{ReadRequest(), Send(exact + "EXTRA"), Hold(3000)},
+                      {ReadRequest(), Send(exact), ReadRequest(), Send(exact), Hold(3000)}});
+    THTTPClient c;
+    Prepare(c, s.Url("/"));
+    c.KeepAlive = true;
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(e.body, "hello");
+    EXPECT_EQ(kept::Count(), 0u) << "a connection that sent more than its answer is closed";
+
+    // The next request opens a new connection; one whose answer ended exactly is kept.
+    for (int round = 0; round < 2; ++round) {
+        Events ev;
+        Attach(c, ev);
+        ASSERT_TRUE(c.Start(false));
+        ASSERT_TRUE(RunToDone(ev)) << ev.Dump();
+        EXPECT_EQ(ev.body, "hello");
+        EXPECT_EQ(c.Reused, round == 1);
+    }
+    EXPECT_EQ(s.Accepted(), 2);
+}
+
+TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
+    const std::string broken = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123";
+    // The resume of a broken transfer is answered with the whole file as a part, then with
+    // a part that names no range at all.
+    ScriptedServer s({{ReadRequest(), Send(broken), Pause(100), Close()},
+                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n\r\n0123456789"),
+                       Hold(3000)},
+                      {ReadRequest(), Send(broken), Pause(100), Close()},
+                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\n\r\n456789"), Hold(3000)}});
+    THTTPClient c;
+    Prepare(c, s.Url("/f"));
+    for (int round = 0; round < 2; ++round) {
+        Events ev;
+        Attach(c, ev);
+        ASSERT_TRUE(c.Start(false));
+        ASSERT_TRUE(RunToDone(ev)) << ev.Dump();
+        EXPECT_EQ(ev.dones, 1);
+        EXPECT_EQ(ev.code, 1);
+        EXPECT_FALSE(c.Complete);
+        EXPECT_FALSE(c.EndedWhole(ev.code));
+        EXPECT_EQ(ev.body, "0123") << "nothing of the refused part is delivered";
+        EXPECT_TRUE(ev.Has("Reget answered from another byte than 4.", 2)) << ev.Dump();
+    }
+    auto got = s.Received();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_NE(got[1].find("\r\nRange: bytes=4-\r\n"), std::string::npos) << got[1];
+
+    // A range the owner asked for itself: only a part from that byte on is taken.
+    ScriptedServer ranged({{ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
+                                                "Content-Length: 10\r\n\r\n0123456789"), Hold(3000)},
+                           {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3-9/10\r\n"
+                                                "Content-Length: 7\r\n\r\n3456789"), Hold(3000)}});
+    THTTPClient d;
+    d.SetURL(ranged.Url("/f"));
+    d.ResumeFrom = 3;
+    for (int round = 0; round < 2; ++round) {
+        Events ev;
+        Attach(d, ev);
+        ASSERT_TRUE(d.Start(false));
+        ASSERT_TRUE(RunToDone(ev)) << ev.Dump();
+        EXPECT_EQ(ev.code, round == 0 ? 1 : 0) << ev.Dump();
+        EXPECT_EQ(ev.body, round == 0 ? "" : "3456789");
+    }
+}
+
+TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nX-Content-Length: 3\r\nContent-Location: /x\r\n\r\nabcdef"),
+                       Pause(100), Close()},
+                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\ncontent-LENGTH: 3\r\n\r\nabcdef"), Hold(3000)}});
+    THTTPClient c;
+    Prepare(c, s.Url("/"));
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(e.body, "abcdef") << "X-Content-Length announces nothing";
+    EXPECT_EQ(c.ContentLength, 0);
+    EXPECT_EQ(e.code, 1);
+    EXPECT_TRUE(c.EndedWhole(e.code)) << "an answer without a length ends when the server closes";
+
+    Events second;
+    Attach(c, second);
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(second)) << second.Dump();
+    EXPECT_EQ(second.body, "abc");
+    EXPECT_EQ(c.ContentLength, 3);
+    EXPECT_EQ(second.code, 0);
+}
+
+TEST_F(BodiesTest, LengthsBeyond32BitsAreCountedWhole) {
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\n"),
+                       Send(std::string(1000, 'x')), Pause(100), Close()}});
+    THTTPClient c;
+    Prepare(c, s.Url("/big"));
+    c.AllowResume = false;
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(c.ContentLength, 5000000000LL);
+    EXPECT_EQ(c.Received, 1000);
+    EXPECT_EQ(c.Remaining, 5000000000LL - 1000);
+    EXPECT_EQ(e.code, 1);
+    EXPECT_FALSE(c.EndedWhole(e.code));
+    EXPECT_TRUE(e.Has("0% of 5000000000 bytes of " + c.GetURL() + ".", 1)) << e.Dump();
+}
+
+TEST_F(BodiesTest, ATricklingServerEndsTheTransfer) {
+    // A byte at a time, each well within the time-out: the answer arrives whole.
+    const std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 12\r\n\r\ntrickle body";
+    Script slowStop = Trickle("HTTP/1.0 200 OK\r\nContent-Length: 12\r\n\r\ntrick");
+    slowStop.push_back(Hold(5000));
+    ScriptedServer s({Trickle(answer), slowStop});
+    THTTPClient c;
+    Prepare(c, s.Url("/"));
+    c.TimeOut = 2000;
+    c.AllowResume = false;
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e, 20000)) << e.Dump();
+    EXPECT_EQ(e.body, "trickle body");
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(e.headers, 1);
+
+    // A trickle that stops ends by the inactivity time-out, not complete.
+    Events stopped;
+    Attach(c, stopped);
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(stopped, 20000)) << stopped.Dump();
+    EXPECT_EQ(stopped.body, "trick");
+    EXPECT_EQ(stopped.code, 2);
+    EXPECT_FALSE(c.Complete);
+    EXPECT_TRUE(stopped.Has("Connection Timed out.", 2));
+}
