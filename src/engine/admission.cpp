@@ -4,6 +4,7 @@
 
 #include "engine/address_rules.h"
 #include "engine/get_rec.h"
+#include "engine/settings_snapshot.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -14,29 +15,6 @@ namespace {
 std::string_view AfterScheme(const std::string& url) {
     const std::size_t schemeLen = SchemeLength(url);
     return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
-}
-
-
-// The parts of a Project's start address, in the same canonical form as the links, so that a
-// start written with ":80", credentials or "/./" does not refuse its own site. Every link of
-// a page is compared with the same start: the parts are kept per thread until it changes.
-const AddressParts& StartParts(const std::string& url, const std::string& doc) {
-    struct Kept {
-        std::string url, doc;
-        AddressParts parts;
-        bool valid = false;
-    };
-    thread_local Kept kept;
-    if (kept.valid && kept.url == url && kept.doc == doc) return kept.parts;
-    std::string startUrl = url;
-    CleanedAddress ignored;
-    if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = url;
-    kept.parts = AddressParts{};
-    SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, kept.parts);
-    kept.url = url;
-    kept.doc = doc;
-    kept.valid = true;
-    return kept.parts;
 }
 
 bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
@@ -51,6 +29,10 @@ bool Admit(TGetRec& record) {
 }
 
 bool Admit(TGetRec& record, AdmissionResult& why) {
+    return Admit(record, TakeSettingsSnapshot(record.Project), why);
+}
+
+bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Category = nullptr;
     TDClass* project = record.Project;
@@ -58,29 +40,30 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         why.admitted = true;
         return true;
     }
-    const std::string& doc = DefaultDocName();
+    const std::string& doc = rules.defaultDoc;
     AddressParts parts;
     SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
 
-    if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
-        const AddressParts& start = StartParts(project->URL, doc);
-        if (project->RSrvsBx == 1 && parts.server != start.server) return why.Refuse("starting server");
-        if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
+    if (rules.RSrvsBx == 1 || rules.RPathBx == 1 || rules.RFileBx == 1) {
+        const AddressParts& start = rules.start;
+        if (rules.RSrvsBx == 1 && parts.server != start.server) return why.Refuse("starting server");
+        if (rules.RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return why.Refuse("starting directory");
-        if (project->RFileBx == 1 && parts.fileName != start.fileName)
+        if (rules.RFileBx == 1 && parts.fileName != start.fileName)
             return why.Refuse("starting file name");
     }
-    if (project->RSrvsBx == 2 && !KeywordRule(project->RSrvsIn, project->RSrvsEx, parts.server))
+    if (rules.RSrvsBx == 2 && !KeywordRule(rules.RSrvsIn, rules.RSrvsEx, parts.server))
         return why.Refuse("server keywords");
-    if (project->RPathBx == 2 && !KeywordRule(project->RPathIn, project->RPathEx, parts.directory))
+    if (rules.RPathBx == 2 && !KeywordRule(rules.RPathIn, rules.RPathEx, parts.directory))
         return why.Refuse("directory keywords");
-    if (project->RFileBx == 2 && !KeywordRule(project->RFileIn, project->RFileEx, parts.fileName))
+    if (rules.RFileBx == 2 && !KeywordRule(rules.RFileIn, rules.RFileEx, parts.fileName))
         return why.Refuse("file name keywords");
 
+    // The record points at the Project's own categories; their settings are read from the copy.
     const std::string_view ext = FileExtension(parts.fileName);
     int refusedBy = -1;
     for (int i = kCatText; i <= kCatUserDefined && refusedBy < 0; ++i) {
-        const CategoryVerdict v = CategoryTest(project->Categories[i], ext);
+        const CategoryVerdict v = CategoryTest(rules.Categories[i], ext);
         if (v == CategoryVerdict::Accepted) {
             record.Category = &project->Categories[i];
             why.admitted = true;
@@ -89,7 +72,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         if (v == CategoryVerdict::Rejected) refusedBy = i;
     }
     if (refusedBy < 0) {
-        if (!project->Categories[kCatOther].Flags[0]) {
+        if (!rules.Categories[kCatOther].Flags[0]) {
             record.Category = &project->Categories[kCatOther];
             why.admitted = true;
             return true;
@@ -97,7 +80,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         refusedBy = kCatOther;
     }
     // A page link is still fetched when pages are excluded, so that its links can be followed.
-    if (!record.IsImage && project->Categories[kCatText].Flags[0]) {
+    if (!record.IsImage && rules.Categories[kCatText].Flags[0]) {
         record.Category = &project->Categories[kCatText];
         why.admitted = true;
         return true;

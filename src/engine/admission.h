@@ -6,6 +6,7 @@
 namespace qm {
 
 class TGetRec;
+struct SettingsSnapshot;
 
 // Why an address was admitted or refused, for quillmoor-cli explain.
 struct AdmissionResult {
@@ -20,8 +21,11 @@ struct AdmissionResult {
     }
 };
 
-// Runs the filter on the record (sets its Category); false refuses the address.
+// Runs the filter on the record (sets its Category); false refuses the address. Without
+// rules given, the record's Project and the options are read as they are now (main thread).
 bool Admit(TGetRec& record);
 bool Admit(TGetRec& record, AdmissionResult& why);
+// With the rules of a snapshot taken for the record's Project (any thread).
+bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why);
 
 }  // namespace qm

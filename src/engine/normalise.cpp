@@ -5,6 +5,7 @@
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
+#include "engine/settings_snapshot.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -16,6 +17,10 @@ bool Normalise(TGetRec& record) {
 }
 
 bool Normalise(TGetRec& record, AdmissionResult& why) {
+    return Normalise(record, TakeSettingsSnapshot(record.Project), why);
+}
+
+bool Normalise(TGetRec& record, const SettingsSnapshot& settings, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Img = true;
     record.Srv = true;
@@ -35,19 +40,17 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     }
 
     // The filter sees the fragment, if there is one.
-    if (!cleaned.isFile && !Admit(record, why)) return false;
+    if (!cleaned.isFile && !Admit(record, settings, why)) return false;
     DropFragment(record.URL);
 
     const std::string relative = RelativeLocalName(record.URL, cleaned.isFile);
     record.Depth = CountSeparators(relative);
     if (relative.empty()) return why.Refuse("root folder");
 
-    std::string root;
-    if (record.Project) root = RootFolder(*record.Project);
-    else root = Options().PathPrefix.empty() ? DefaultDownloadFolder() : Options().PathPrefix;
+    const std::string& root = settings.root;
     std::string full = relative;
-    if (Options().ExtLast && !cleaned.isFile) MoveExtensionLast(full);
-    MapNameWith(full, true, root, DefaultDocName());
+    if (settings.extLast && !cleaned.isFile) MoveExtensionLast(full);
+    MapNameWith(full, true, root, settings.defaultDoc);
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
     if (!SegmentsStayInside(full, MappedRootLength(root))) return why.Refuse("root folder");
     record.FName = std::move(full);
