@@ -11,6 +11,7 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
+#include "engine/settings_snapshot.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -63,7 +64,8 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
         return false;
     }
     queue.SetSuspended(true);
-    queue.FlushAnalysis();
+    // The links of pages under analysis belong in the file: they would be dropped by the stop.
+    queue.FinishAnalysis();
     const std::string part = fileName + ".part";
     bool written = false;
     {
@@ -123,6 +125,7 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
         return false;
     }
     QueueProjectLookup lookup;
+    std::unique_ptr<SettingsSnapshot> settings;
     TNewStream stream(fileName, false);
     if (stream.Failed()) report.problems.push_back(stream.Error());
     report.opened = !stream.Failed() || stream.LineNumber() > 0;
@@ -162,7 +165,12 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
             report.problems.push_back("line " + std::to_string(line + 1) + ": the local name of " + owned->URL +
                                       " left its Project's folder and was recomputed");
         }
-        Admit(*owned);  // only for its file category; the record was admitted before
+        // Only for its file category; the record was admitted before. A file holds long runs
+        // of one Project's records: its settings are copied once per run.
+        if (!settings || settings->project != owned->Project)
+            settings = std::make_unique<SettingsSnapshot>(TakeSettingsSnapshot(owned->Project));
+        AdmissionResult why;
+        Admit(*owned, *settings, why);
         records.push_back(std::move(owned));
     }
     stream.Close();
