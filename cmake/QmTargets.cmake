@@ -5,6 +5,8 @@
 #   A GoogleTest program registered with CTest. Label "sanitize" marks tests of parsers of
 #   outside input: the sanitizer build (QM_SANITIZE) builds and runs only those.
 #   Label "peer" marks tests that start real servers (nginx, tinyproxy, dante ...).
+#   Label "tsan" marks tests of work shared between threads: the thread-sanitizer build
+#   (QM_SANITIZE_THREAD) builds and runs only those.
 # qm_fuzzer(NAME SOURCES ... DEPENDS ... [RUNS n] [CORPUS dir])
 #   A libFuzzer target, built only with QM_FUZZ; CTest runs it briefly with a fixed seed.
 
@@ -30,10 +32,16 @@ function(qm_test name)
   if(QM_SANITIZE AND NOT "sanitize" IN_LIST A_LABELS)
     return()
   endif()
+  if(QM_SANITIZE_THREAD AND NOT "tsan" IN_LIST A_LABELS)
+    return()
+  endif()
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_DEPENDS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
+  if(TARGET qm_tsan_tests)
+    add_dependencies(qm_tsan_tests ${name})
+  endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()

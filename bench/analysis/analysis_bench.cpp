@@ -14,6 +14,7 @@
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
+#include "engine/settings_snapshot.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -77,7 +78,9 @@ void AnalyseSite(benchmark::State& state, bool writeTarget) {
             parent.Img = true;
             qm::Normalise(parent);
             parent.Lev = 10;
-            qm::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, sink);
+            const qm::SettingsSnapshot settings = qm::TakeSettingsSnapshot(&project);
+            qm::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, settings,
+                        sink);
         }
         state.PauseTiming();
         fs::remove_all(out);

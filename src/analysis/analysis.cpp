@@ -12,6 +12,7 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/normalise_memo.h"
+#include "engine/settings_snapshot.h"
 #include "engine/stored_files.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -23,30 +24,29 @@ namespace {
 
 class EngineEnvironment : public AnalysisEnvironment {
 public:
+    explicit EngineEnvironment(const SettingsSnapshot& settings) : settings_(settings) {}
+
     AnalysisSettings Settings(const TGetRec& parent) override {
-        // Taken once per document: the analysis thread reads nothing shared after this.
+        // The analysis reads the copy taken when the page was given out, never the Project
+        // or the options themselves: the main thread may change those meanwhile.
+        (void)parent;
         AnalysisSettings s;
-        memo_.Prepare(parent.Project);
-        const TOptions& options = Options();
-        s.DefaultDoc = options.DefaultDoc.empty() ? std::string("default.htm") : options.DefaultDoc;
-        s.DiskSpace = options.DiskSpace;
-        s.ExtLast = options.ExtLast;
-        if (const TDClass* project = parent.Project) {
-            s.EnableScript = project->EnableScript;
-            s.LTranslate = project->LTranslate;
-            s.ThisWay = project->ThisWay;
-            s.DownloadRoot = RootFolder(*project);
-        } else {
-            s.DownloadRoot = AsFolder(options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix);
-        }
+        memo_.Prepare(settings_);
+        s.DefaultDoc = settings_.defaultDoc;
+        s.DiskSpace = settings_.diskSpace;
+        s.ExtLast = settings_.extLast;
+        s.EnableScript = settings_.EnableScript;
+        s.LTranslate = settings_.LTranslate;
+        s.ThisWay = settings_.ThisWay;
+        s.DownloadRoot = settings_.root;
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;
     }
     bool Normalise(TGetRec& record) override { return memo_.Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
-        if (Options().ExtLast) MoveExtensionLast(mapped);
-        MapName(mapped, false, "");
+        if (settings_.extLast) MoveExtensionLast(mapped);
+        MapNameWith(mapped, false, "", settings_.defaultDoc);
         return mapped;
     }
     bool FileExists(const std::string& path) override {
@@ -55,9 +55,12 @@ public:
     }
     std::int64_t FreeSpace(const std::string& path) override { return qm::FreeSpace(path); }
     void WriteRedirectStub(const TGetRec& record) override { qm::WriteRedirectStub(record); }
-    std::unique_ptr<TGetRec> NewRecord() override { return std::make_unique<TGetRec>(); }
+    std::unique_ptr<TGetRec> NewRecord() override {
+        return std::make_unique<TGetRec>(settings_.connRetries);
+    }
 
 private:
+    const SettingsSnapshot& settings_;
     // Kept per thread from one document to the next.
     NormaliseMemo& memo_ = ThreadNormaliseMemo();
 };
@@ -65,8 +68,8 @@ private:
 }  // namespace
 
 void Analyse(TGetRec& record, const std::string& source, const std::string& target,
-             bool writeTarget, AnalysisSink& sink) {
-    EngineEnvironment env;
+             bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
+    EngineEnvironment env(settings);
     AnalyseWith(env, record, source, target, writeTarget, sink);
 }
 

@@ -8,10 +8,11 @@ namespace qm {
 
 class TGetRec;
 class AnalysisSink;
+struct SettingsSnapshot;
 
 // The analysis routine the queue calls (see engine/analysis_hook.h).
 void Analyse(TGetRec& record, const std::string& source, const std::string& target,
-             bool writeTarget, AnalysisSink& sink);
+             bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink);
 
 // Makes the queue use Analyse instead of copying stored files unchanged.
 void InstallAnalysis();

@@ -10,6 +10,7 @@
 
 #include "engine/address_rules.h"
 #include "engine/get_rec.h"
+#include "engine/settings_snapshot.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -22,36 +23,13 @@ std::string_view AfterScheme(const std::string& url) {
     return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
 }
 
-
-// The parts of a Project's start address, in the same canonical form as the links, so that a
-// start written with ":80", credentials or "/./" does not refuse its own site. Every link of
-// a page is compared with the same start: the parts are kept per thread until it changes.
-const AddressParts& StartParts(const std::string& url, const std::string& doc) {
-    struct Kept {
-        std::string url, doc;
-        AddressParts parts;
-        bool valid = false;
-    };
-    thread_local Kept kept;
-    if (kept.valid && kept.url == url && kept.doc == doc) return kept.parts;
-    std::string startUrl = url;
-    CleanedAddress ignored;
-    if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = url;
-    kept.parts = AddressParts{};
-    SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, kept.parts);
-    kept.url = url;
-    kept.doc = doc;
-    kept.valid = true;
-    return kept.parts;
-}
-
-struct JoinedServers {
+struct JoinedServerLists {
     std::mutex mutex;
     std::map<const TDClass*, std::vector<std::string>> byProject;
 };
 
-JoinedServers& Joined() {
-    static JoinedServers joined;
+JoinedServerLists& Joined() {
+    static JoinedServerLists joined;
     return joined;
 }
 
@@ -71,8 +49,8 @@ std::string ServerOf(const std::string& url) {
 }
 
 bool JoinStartingServer(const TDClass& project, const std::string& server) {
-    if (server == StartParts(project.URL, DefaultDocName()).server) return false;
-    JoinedServers& j = Joined();
+    if (server == ServerOf(project.URL)) return false;
+    JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     std::vector<std::string>& list = j.byProject[&project];
     if (std::find(list.begin(), list.end(), server) != list.end()) return false;
@@ -81,27 +59,16 @@ bool JoinStartingServer(const TDClass& project, const std::string& server) {
 }
 
 void ForgetJoinedServers(const TDClass& project) {
-    JoinedServers& j = Joined();
+    JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     j.byProject.erase(&project);
 }
 
-bool IsJoinedServer(const TDClass& project, const std::string& server) {
-    JoinedServers& j = Joined();
+std::vector<std::string> JoinedServers(const TDClass& project) {
+    JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     auto it = j.byProject.find(&project);
-    return it != j.byProject.end() &&
-           std::find(it->second.begin(), it->second.end(), server) != it->second.end();
-}
-
-std::string JoinedServersText(const TDClass& project) {
-    JoinedServers& j = Joined();
-    std::lock_guard<std::mutex> lock(j.mutex);
-    std::string text;
-    auto it = j.byProject.find(&project);
-    if (it == j.byProject.end()) return text;
-    for (const std::string& s : it->second) text += s + '\n';
-    return text;
+    return it == j.byProject.end() ? std::vector<std::string>() : it->second;
 }
 
 bool Admit(TGetRec& record) {
@@ -110,6 +77,10 @@ bool Admit(TGetRec& record) {
 }
 
 bool Admit(TGetRec& record, AdmissionResult& why) {
+    return Admit(record, TakeSettingsSnapshot(record.Project), why);
+}
+
+bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Category = nullptr;
     TDClass* project = record.Project;
@@ -117,30 +88,33 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         why.admitted = true;
         return true;
     }
-    const std::string& doc = DefaultDocName();
+    const std::string& doc = rules.defaultDoc;
     AddressParts parts;
     SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
 
-    if (project->RSrvsBx == 1 || project->RPathBx == 1 || project->RFileBx == 1) {
-        const AddressParts& start = StartParts(project->URL, doc);
-        if (project->RSrvsBx == 1 && parts.server != start.server && !IsJoinedServer(*project, parts.server))
+    if (rules.RSrvsBx == 1 || rules.RPathBx == 1 || rules.RFileBx == 1) {
+        const AddressParts& start = rules.start;
+        if (rules.RSrvsBx == 1 && parts.server != start.server &&
+            std::find(rules.joinedServers.begin(), rules.joinedServers.end(), parts.server) ==
+                rules.joinedServers.end())
             return why.Refuse("starting server");
-        if (project->RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
+        if (rules.RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return why.Refuse("starting directory");
-        if (project->RFileBx == 1 && parts.fileName != start.fileName)
+        if (rules.RFileBx == 1 && parts.fileName != start.fileName)
             return why.Refuse("starting file name");
     }
-    if (project->RSrvsBx == 2 && !KeywordRule(project->RSrvsIn, project->RSrvsEx, parts.server))
+    if (rules.RSrvsBx == 2 && !KeywordRule(rules.RSrvsIn, rules.RSrvsEx, parts.server))
         return why.Refuse("server keywords");
-    if (project->RPathBx == 2 && !KeywordRule(project->RPathIn, project->RPathEx, parts.directory))
+    if (rules.RPathBx == 2 && !KeywordRule(rules.RPathIn, rules.RPathEx, parts.directory))
         return why.Refuse("directory keywords");
-    if (project->RFileBx == 2 && !KeywordRule(project->RFileIn, project->RFileEx, parts.fileName))
+    if (rules.RFileBx == 2 && !KeywordRule(rules.RFileIn, rules.RFileEx, parts.fileName))
         return why.Refuse("file name keywords");
 
+    // The record points at the Project's own categories; their settings are read from the copy.
     const std::string_view ext = FileExtension(parts.fileName);
     int refusedBy = -1;
     for (int i = kCatText; i <= kCatUserDefined && refusedBy < 0; ++i) {
-        const CategoryVerdict v = CategoryTest(project->Categories[i], ext);
+        const CategoryVerdict v = CategoryTest(rules.Categories[i], ext);
         if (v == CategoryVerdict::Accepted) {
             record.Category = &project->Categories[i];
             why.admitted = true;
@@ -149,7 +123,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         if (v == CategoryVerdict::Rejected) refusedBy = i;
     }
     if (refusedBy < 0) {
-        if (!project->Categories[kCatOther].Flags[0]) {
+        if (!rules.Categories[kCatOther].Flags[0]) {
             record.Category = &project->Categories[kCatOther];
             why.admitted = true;
             return true;
@@ -157,7 +131,7 @@ bool Admit(TGetRec& record, AdmissionResult& why) {
         refusedBy = kCatOther;
     }
     // A page link is still fetched when pages are excluded, so that its links can be followed.
-    if (!record.IsImage && project->Categories[kCatText].Flags[0]) {
+    if (!record.IsImage && rules.Categories[kCatText].Flags[0]) {
         record.Category = &project->Categories[kCatText];
         why.admitted = true;
         return true;

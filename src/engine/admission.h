@@ -2,11 +2,13 @@
 // The Project's admission filter: which addresses a Project takes.
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace qm {
 
 class TDClass;
 class TGetRec;
+struct SettingsSnapshot;
 
 // Why an address was admitted or refused, for quillmoor-cli explain.
 struct AdmissionResult {
@@ -21,9 +23,12 @@ struct AdmissionResult {
     }
 };
 
-// Runs the filter on the record (sets its Category); false refuses the address.
+// Runs the filter on the record (sets its Category); false refuses the address. Without
+// rules given, the record's Project and the options are read as they are now (main thread).
 bool Admit(TGetRec& record);
 bool Admit(TGetRec& record, AdmissionResult& why);
+// With the rules of a snapshot taken for the record's Project (any thread).
+bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why);
 
 // The server of an address as the starting-server rule compares it (lower case, with a port
 // other than the scheme's own).
@@ -34,8 +39,7 @@ std::string ServerOf(const std::string& url);
 // JoinStartingServer is false when the server was the starting one or had joined already.
 bool JoinStartingServer(const TDClass& project, const std::string& server);
 void ForgetJoinedServers(const TDClass& project);
-bool IsJoinedServer(const TDClass& project, const std::string& server);
-// The joined servers as one text, for caches of admission results.
-std::string JoinedServersText(const TDClass& project);
+// The servers joined so far (main thread or any other: the list is locked).
+std::vector<std::string> JoinedServers(const TDClass& project);
 
 }  // namespace qm

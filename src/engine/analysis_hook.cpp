@@ -12,7 +12,8 @@ namespace {
 
 // Without link analysis a document is stored as it was received.
 void CopyDocument(TGetRec& record, const std::string& source, const std::string& target,
-                  bool writeTarget, AnalysisSink& sink) {
+                  bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
+    (void)settings;
     (void)sink;
     if (!writeTarget) return;
     if (PlaceFile(source, target)) WriteRedirectStub(record);

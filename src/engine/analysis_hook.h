@@ -8,6 +8,7 @@
 namespace qm {
 
 class TGetRec;
+struct SettingsSnapshot;
 
 // What document analysis hands back to the queue.
 class AnalysisSink {
@@ -22,9 +23,12 @@ public:
 };
 
 // Reads source, finds its links (each becomes a record handed to sink), and with
-// writeTarget writes the rewritten document to target.
+// writeTarget writes the rewritten document to target. settings were taken for the record's
+// Project when its analysis was given out; the routine reads the Project and the program
+// options only through them, never through the record's Project.
 using AnalyseFunction = void (*)(TGetRec& record, const std::string& source,
-                                 const std::string& target, bool writeTarget, AnalysisSink& sink);
+                                 const std::string& target, bool writeTarget,
+                                 const SettingsSnapshot& settings, AnalysisSink& sink);
 
 void SetAnalyseFunction(AnalyseFunction fn);  // nullptr restores the copying stand-in
 AnalyseFunction CurrentAnalyseFunction();

@@ -15,7 +15,9 @@ std::unique_ptr<TClass> NewGetRec() { return std::make_unique<TGetRec>(); }
 const bool kRegistered = (RegisterStreamType(kTypeGetRec, &NewGetRec), true);
 }  // namespace
 
-TGetRec::TGetRec() : ConnTries(Options().ConnRetries) { (void)kRegistered; }
+TGetRec::TGetRec() : TGetRec(Options().ConnRetries) {}
+
+TGetRec::TGetRec(int connTries) : ConnTries(connTries) { (void)kRegistered; }
 
 TGetRec::~TGetRec() {
     if (DataFile) std::fclose(DataFile);

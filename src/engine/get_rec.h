@@ -18,6 +18,7 @@ class TParser;
 class TGetRec : public TClass {
 public:
     TGetRec();  // ConnTries from the program option "ConnRetries"
+    explicit TGetRec(int connTries);  // off the main thread, from a copy of the option
     ~TGetRec() override;  // closes DataFile when still open
     TGetRec(const TGetRec&) = delete;
     TGetRec& operator=(const TGetRec&) = delete;

@@ -3,14 +3,13 @@
 
 #include "engine/address_rules.h"
 #include "engine/admission.h"
-#include "store/project.h"
 
 namespace qm {
 
 bool IsLocalFileAddress(std::string_view text) { return StartsWithNoCase(text, "file://"); }
 
-bool LocalFileAllowed(const TDClass& project, const std::string& cleanedUrl, AdmissionResult& why) {
-    std::string start = project.URL;
+bool LocalFileAllowed(const std::string& startUrl, const std::string& cleanedUrl, AdmissionResult& why) {
+    std::string start = startUrl;
     CleanedAddress parts;
     if (CleanAddress(start, parts) != CleanStatus::Ok || !parts.isFile) return why.Refuse("local file");
     DropFragment(start);

@@ -7,7 +7,6 @@
 
 namespace qm {
 
-class TDClass;
 struct AdmissionResult;
 
 // Whether text is a file:// address (any letter case).
@@ -18,8 +17,9 @@ inline bool LeavesNetworkForLocalFile(std::string_view from, std::string_view to
     return IsLocalFileAddress(to) && !IsLocalFileAddress(from);
 }
 
-// Whether project may read the local file of a cleaned file:// address; refuses with the
-// reason "local file" (the Project is not a local one) or "outside start folder".
-bool LocalFileAllowed(const TDClass& project, const std::string& cleanedUrl, AdmissionResult& why);
+// Whether a Project started from startUrl may read the local file of a cleaned file://
+// address; refuses with the reason "local file" (the Project is not a local one) or
+// "outside start folder".
+bool LocalFileAllowed(const std::string& startUrl, const std::string& cleanedUrl, AdmissionResult& why);
 
 }  // namespace qm

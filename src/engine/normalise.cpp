@@ -6,6 +6,7 @@
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/local_scope.h"
+#include "engine/settings_snapshot.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -17,6 +18,10 @@ bool Normalise(TGetRec& record) {
 }
 
 bool Normalise(TGetRec& record, AdmissionResult& why) {
+    return Normalise(record, TakeSettingsSnapshot(record.Project), why);
+}
+
+bool Normalise(TGetRec& record, const SettingsSnapshot& settings, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Img = true;
     record.Srv = true;
@@ -29,7 +34,7 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     }
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
     // A Project reads local files only when it was started from one, and only in its folder.
-    if (cleaned.isFile && record.Project && !LocalFileAllowed(*record.Project, record.URL, why))
+    if (cleaned.isFile && record.Project && !LocalFileAllowed(settings.startURL, record.URL, why))
         return false;
     // The connections speak IPv4 only: a bracketed IPv6 host would be looked up as a name
     // and fail again and again.
@@ -39,19 +44,17 @@ bool Normalise(TGetRec& record, AdmissionResult& why) {
     }
 
     // The filter sees the fragment, if there is one.
-    if (!cleaned.isFile && !Admit(record, why)) return false;
+    if (!cleaned.isFile && !Admit(record, settings, why)) return false;
     DropFragment(record.URL);
 
     const std::string relative = RelativeLocalName(record.URL, cleaned.isFile);
     record.Depth = CountSeparators(relative);
     if (relative.empty()) return why.Refuse("root folder");
 
-    std::string root;
-    if (record.Project) root = RootFolder(*record.Project);
-    else root = Options().PathPrefix.empty() ? DefaultDownloadFolder() : Options().PathPrefix;
+    const std::string& root = settings.root;
     std::string full = relative;
-    if (Options().ExtLast && !cleaned.isFile) MoveExtensionLast(full);
-    MapNameWith(full, true, root, DefaultDocName());
+    if (settings.extLast && !cleaned.isFile) MoveExtensionLast(full);
+    MapNameWith(full, true, root, settings.defaultDoc);
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
     if (!SegmentsStayInside(full, MappedRootLength(root))) return why.Refuse("root folder");
     record.FName = std::move(full);

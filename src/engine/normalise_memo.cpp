@@ -6,9 +6,9 @@
 
 #include "engine/admission.h"
 #include "engine/get_rec.h"
-#include "engine/local_path.h"
+#include "engine/admission.h"
 #include "engine/normalise.h"
-#include "store/options.h"
+#include "engine/settings_snapshot.h"
 #include "store/project.h"
 
 namespace qm {
@@ -22,23 +22,20 @@ void Put(std::string& stamp, const std::string& text) {
 }
 
 // Everything Normalise reads besides the record's address and kind, as one text.
-std::string SettingsStamp(const TDClass* project) {
+std::string SettingsStamp(const SettingsSnapshot& settings) {
     std::string stamp;
-    const TOptions& options = Options();
-    Put(stamp, options.PathPrefix);
-    Put(stamp, DefaultDownloadFolder());
-    Put(stamp, DefaultDocName());
-    stamp += options.ExtLast ? '1' : '0';
-    if (!project) return stamp;
-    Put(stamp, RootFolder(*project));
-    Put(stamp, project->URL);
-    for (int box : {project->RSrvsBx, project->RPathBx, project->RFileBx})
+    Put(stamp, settings.root);
+    Put(stamp, settings.defaultDoc);
+    stamp += settings.extLast ? '1' : '0';
+    if (!settings.project) return stamp;
+    Put(stamp, settings.startURL);
+    for (int box : {settings.RSrvsBx, settings.RPathBx, settings.RFileBx})
         Put(stamp, std::to_string(box));
-    for (const std::string* list : {&project->RSrvsIn, &project->RSrvsEx, &project->RPathIn,
-                                    &project->RPathEx, &project->RFileIn, &project->RFileEx})
+    for (const std::string* list : {&settings.RSrvsIn, &settings.RSrvsEx, &settings.RPathIn,
+                                    &settings.RPathEx, &settings.RFileIn, &settings.RFileEx})
         Put(stamp, *list);
-    Put(stamp, JoinedServersText(*project));
-    for (const TFileCategory& category : project->Categories) {
+    for (const std::string& server : settings.joinedServers) Put(stamp, server);
+    for (const TFileCategory& category : settings.Categories) {
         Put(stamp, category.Exts);
         for (bool flag : category.Flags) stamp += flag ? '1' : '0';
     }
@@ -47,10 +44,11 @@ std::string SettingsStamp(const TDClass* project) {
 
 }  // namespace
 
-void NormaliseMemo::Prepare(const TDClass* project) {
-    std::string stamp = SettingsStamp(project);
-    if (project == project_ && stamp == stamp_) return;
-    project_ = project;
+void NormaliseMemo::Prepare(const SettingsSnapshot& settings) {
+    settings_ = &settings;
+    std::string stamp = SettingsStamp(settings);
+    if (settings.project == project_ && stamp == stamp_) return;
+    project_ = settings.project;
     stamp_ = std::move(stamp);
     Forget();
 }
@@ -103,8 +101,9 @@ NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std:
 bool NormaliseMemo::Normalise(TGetRec& record) {
     // An address with credentials sets the record's password as well: not worth keeping.
     last_ = 0;
-    if (record.Project != project_ || record.URL.find('@') != std::string::npos)
-        return qm::Normalise(record);
+    AdmissionResult why;
+    if (!settings_ || record.Project != project_) return false;  // not prepared for its Project
+    if (record.URL.find('@') != std::string::npos) return qm::Normalise(record, *settings_, why);
     const bool embedded = record.IsImage;
     const std::uint64_t hash = HashOf(record.URL, embedded);
     if (Entry* e = Find(record.URL, embedded, hash)) {
@@ -127,7 +126,7 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
     if (Size() >= kMaxAddresses) Forget();
     std::string address = record.URL;
     Outcome o;
-    o.admitted = qm::Normalise(record);
+    o.admitted = qm::Normalise(record, *settings_, why);
     if (o.admitted) {
         // Most addresses are already in their canonical form: the key is then the address.
         o.urlIsKey = record.URL == address;

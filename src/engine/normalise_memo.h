@@ -11,15 +11,18 @@ namespace qm {
 
 class TDClass;
 class TGetRec;
+struct SettingsSnapshot;
 
 class NormaliseMemo {
 public:
-    // Called before each document. Forgets everything when the Project or any setting that
+    // Called before each document with the settings its analysis reads, which must outlive
+    // the Normalise calls for it. Forgets everything when the Project or any setting that
     // Normalise reads (admission rules, file types, root folder, default document name,
     // extension-last names) is not what it was.
-    void Prepare(const TDClass* project);
-    // Normalise(record), from memory when the same address, of the same kind (page link or
-    // embedded file), was normalised since Prepare last forgot.
+    void Prepare(const SettingsSnapshot& settings);
+    // Normalise(record) with the settings given to Prepare, from memory when the same
+    // address, of the same kind (page link or embedded file), was normalised since Prepare
+    // last forgot.
     bool Normalise(TGetRec& record);
 
     // For the record the last Normalise call gave: whether its address was handed to the
@@ -62,6 +65,7 @@ private:
     void Forget();
 
     const TDClass* project_ = nullptr;
+    const SettingsSnapshot* settings_ = nullptr;
     std::string stamp_;
     std::vector<Entry> entries_;
     std::vector<Slot> slots_;  // a power of two, at most half full

@@ -13,6 +13,7 @@
 #include "engine/get_rec.h"
 #include "engine/normalise_memo.h"
 #include "engine/queue_manager.h"
+#include "engine/settings_snapshot.h"
 #include "engine/stored_files.h"
 #include "platform/event_loop.h"
 
@@ -113,9 +114,10 @@ int NiceFor(int priority) {
 
 namespace {
 
-std::string AnalyseInto(TGetRec& record, QueueSink& sink) {
+std::string AnalyseInto(TGetRec& record, const SettingsSnapshot& settings, QueueSink& sink) {
     AnalyseFunction fn = CurrentAnalyseFunction();
-    fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, sink);
+    fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, settings,
+       sink);
     return sink.stopText_;
 }
 
@@ -123,7 +125,8 @@ std::string AnalyseInto(TGetRec& record, QueueSink& sink) {
 
 std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
     QueueSink sink(queue);
-    std::string stopText = AnalyseInto(record, sink);
+    const SettingsSnapshot settings = TakeSettingsSnapshot(record.Project);
+    std::string stopText = AnalyseInto(record, settings, sink);
     sink.Flush();
     return stopText;
 }
@@ -143,9 +146,11 @@ TParser::~TParser() {
 
 void TParser::Give(std::unique_ptr<TGetRec> record, int priority) {
     inFlight_.push_back(record ? static_cast<const void*>(record->Project) : nullptr);
+    auto settings = std::make_unique<const SettingsSnapshot>(
+        TakeSettingsSnapshot(record ? record->Project : nullptr));
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        inbox_.push_back(Given{std::move(record), priority});
+        inbox_.push_back(Given{std::move(record), std::move(settings), priority});
     }
     wake_.notify_one();
 }
@@ -186,14 +191,14 @@ void TParser::Run() {
                           NiceFor(next.priority));
             appliedPriority_ = next.priority;
         }
-        if (next.record) Analyse(std::move(next.record));
+        if (next.record) Analyse(std::move(next.record), *next.settings);
     }
 }
 
-void TParser::Analyse(std::unique_ptr<TGetRec> record) {
+void TParser::Analyse(std::unique_ptr<TGetRec> record, const SettingsSnapshot& settings) {
     record->Parser = this;
     QueueSink sink(owner_);
-    std::string stopText = AnalyseInto(*record, sink);
+    std::string stopText = AnalyseInto(*record, settings, sink);
     if (record->AnalysisDeletesTemp) {
         RemoveFile(record->Temp);
         record->Temp.clear();

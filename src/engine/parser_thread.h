@@ -15,6 +15,7 @@ namespace qm {
 
 class TGetRec;
 class TQueueManager;
+struct SettingsSnapshot;
 
 class TParser {
 public:
@@ -28,7 +29,8 @@ public:
 
     // Hands the thread a record. Records are analysed one at a time, in the order given; a
     // record given while another is analysed waits in the thread's inbox, so that the thread
-    // goes on without waiting for the main thread between pages.
+    // goes on without waiting for the main thread between pages. The settings the analysis
+    // reads are copied here, so the main thread may change the originals from now on.
     // priority: 1 lowest, 2 lower, 3 normal, 4 higher, 5 highest (others: lower).
     void Give(std::unique_ptr<TGetRec> record, int priority);
     // Records given whose results have not been handed back yet.
@@ -44,10 +46,11 @@ public:
 private:
     struct Given {
         std::unique_ptr<TGetRec> record;
+        std::unique_ptr<const SettingsSnapshot> settings;
         int priority = 0;
     };
     void Run();
-    void Analyse(std::unique_ptr<TGetRec> record);
+    void Analyse(std::unique_ptr<TGetRec> record, const SettingsSnapshot& settings);
 
     TQueueManager& owner_;
     std::deque<const void*> inFlight_;  // main thread: the Project of each record given
@@ -59,9 +62,8 @@ private:
     std::thread thread_;
 };
 
-// Analyses record on the calling thread with the installed routine; found records go to
-// the queue (on the main thread directly, from the analysis thread through the main
-// thread). Returns the text of a stop request, or empty.
+// Analyses record on the main thread with the installed routine, with the settings as they
+// are now; found records go to the queue. Returns the text of a stop request, or empty.
 std::string RunAnalysis(TQueueManager& queue, TGetRec& record);
 
 }  // namespace qm

@@ -12,6 +12,7 @@
 #include "engine/local_scope.h"
 #include "engine/normalise.h"
 #include "engine/queue_manager.h"
+#include "engine/settings_snapshot.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -64,7 +65,8 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
         return false;
     }
     queue.SetSuspended(true);
-    queue.FlushAnalysis();
+    // The links of pages under analysis belong in the file: they would be dropped by the stop.
+    queue.FinishAnalysis();
     // Written under a name no other writer uses, then moved into place.
     std::string part;
     bool written = false;
@@ -99,7 +101,7 @@ bool SettleResumedNames(TGetRec& record, bool& renamed) {
         std::string url = record.URL;
         CleanedAddress cleaned;
         AdmissionResult why;
-        if (CleanAddress(url, cleaned) != CleanStatus::Ok || !LocalFileAllowed(*record.Project, url, why))
+        if (CleanAddress(url, cleaned) != CleanStatus::Ok || !LocalFileAllowed(record.Project->URL, url, why))
             return false;
     }
     const std::string mappedRoot = MappedRoot(RootFolder(*record.Project));
@@ -134,6 +136,7 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
         return false;
     }
     QueueProjectLookup lookup;
+    std::unique_ptr<SettingsSnapshot> settings;
     TNewStream stream(fileName, false);
     if (stream.Failed()) report.problems.push_back(stream.Error());
     report.opened = !stream.Failed() || stream.LineNumber() > 0;
@@ -173,7 +176,12 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
             report.problems.push_back("line " + std::to_string(line + 1) + ": the local name of " + owned->URL +
                                       " left its Project's folder and was recomputed");
         }
-        Admit(*owned);  // only for its file category; the record was admitted before
+        // Only for its file category; the record was admitted before. A file holds long runs
+        // of one Project's records: its settings are copied once per run.
+        if (!settings || settings->project != owned->Project)
+            settings = std::make_unique<SettingsSnapshot>(TakeSettingsSnapshot(owned->Project));
+        AdmissionResult why;
+        Admit(*owned, *settings, why);
         records.push_back(std::move(owned));
     }
     stream.Close();

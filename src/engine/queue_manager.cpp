@@ -731,6 +731,16 @@ void TQueueManager::FlushAnalysis() {
     RaiseQueueState();
 }
 
+void TQueueManager::FinishAnalysis() {
+    // The thread's results come back as calls to this thread, and each may give the thread
+    // the next waiting record; what it is not given is analysed here.
+    for (;;) {
+        WaitForParser([this] { return thread_ && !thread_->Finished(); });
+        if (analysis_.empty()) break;
+        FlushAnalysis();
+    }
+}
+
 void TQueueManager::CallOnMain(std::function<void()> fn) {
     if (platform::IsMainThread()) {
         fn();

@@ -107,6 +107,10 @@ public:
                           const std::string& target, bool deleteTemp);
     void StartAnalysis();
     void FlushAnalysis();
+    // Analyses everything waiting for analysis and waits until the analysis thread has handed
+    // back every record it was given, so that every link found so far is in the queue (main
+    // thread; Suspend To File).
+    void FinishAnalysis();
 
     // What the front ends show.
     bool Stopping() const { return stopping_.load(); }

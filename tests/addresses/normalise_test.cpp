@@ -10,6 +10,7 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/normalise_memo.h"
+#include "engine/settings_snapshot.h"
 #include "store/folder.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -310,6 +311,12 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         "mailto:x@y", "http://host/dir/page?x=1#frag", "http://host/../up.html", "HTTP://Some.Host",
     };
     NormaliseMemo memo;
+    // Each page's analysis is given the settings as they were when it was given out.
+    SettingsSnapshot settings;
+    auto prepare = [&] {
+        settings = TakeSettingsSnapshot(project.get());
+        memo.Prepare(settings);
+    };
     auto same = [&](const std::string& url, bool embedded, const char* when) {
         SCOPED_TRACE(url + (embedded ? " embedded, " : " page, ") + when);
         auto plain = Link(url, embedded);
@@ -327,7 +334,7 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         EXPECT_EQ(remembered->Depth, plain->Depth);
         EXPECT_TRUE(remembered->Img && remembered->Srv);
     };
-    memo.Prepare(project.get());
+    prepare();
     for (int pass = 0; pass < 2; ++pass)
         for (const char* url : addresses)
             for (bool embedded : {false, true}) same(url, embedded, pass ? "remembered" : "first");
@@ -335,24 +342,24 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
 
     // Settings that change what Normalise decides or names: each is noticed before the next page.
     project->RSrvsBx = 1;
-    memo.Prepare(project.get());
+    prepare();
     EXPECT_EQ(memo.Size(), 0u);
     for (const char* url : addresses) same(url, false, "start server only");
     project->Categories[kCatArchive].Flags[0] = true;
-    memo.Prepare(project.get());
+    prepare();
     for (const char* url : addresses) same(url, true, "archives excluded");
     folder.Dir = "/srv/elsewhere/";
-    memo.Prepare(project.get());
+    prepare();
     for (const char* url : addresses) same(url, false, "another folder");
     Options().ExtLast = true;
-    memo.Prepare(project.get());
+    prepare();
     for (const char* url : addresses) same(url, false, "extension last");
     Options().ExtLast = false;
-    memo.Prepare(project.get());
+    prepare();
     for (const char* url : addresses) same(url, false, "extension last again off");
     // Unchanged settings keep what is known.
     const std::size_t known = memo.Size();
-    memo.Prepare(project.get());
+    prepare();
     EXPECT_EQ(memo.Size(), known);
 
     // Thousands of addresses, each asked for three times among the others: every answer is

@@ -7,10 +7,12 @@
 #include <thread>
 #include <chrono>
 
+#include "engine/admission.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
+#include "engine/settings_snapshot.h"
 #include "engine/stored_files.h"
 #include "platform/event_loop.h"
 #include "store/options.h"
@@ -23,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 void LinkAnalyse(TGetRec& record, const std::string& source, const std::string& target,
-                 bool writeTarget, AnalysisSink& sink) {
+                 bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
     std::ifstream in(source, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
@@ -38,7 +40,8 @@ void LinkAnalyse(TGetRec& record, const std::string& source, const std::string& 
         rec->Srv = record.Srv;
         rec->Lev = record.Lev < 1 ? 0 : record.Lev - 1;
         rec->URL = line.substr(5);
-        if (Normalise(*rec)) sink.FoundRecord(std::move(rec));
+        AdmissionResult why;
+        if (Normalise(*rec, settings, why)) sink.FoundRecord(std::move(rec));
     }
     if (writeTarget && PlaceFile(source, target)) WriteRedirectStub(record);
 }

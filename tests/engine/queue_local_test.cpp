@@ -9,7 +9,9 @@
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
+#include "engine/admission.h"
 #include "engine/normalise_memo.h"
+#include "engine/settings_snapshot.h"
 #include "engine/queue_manager.h"
 #include "platform/event_loop.h"
 #include "store/options.h"
@@ -27,7 +29,7 @@ std::atomic<int> g_kept{0};
 
 // Finds `count` links per document (addresses numbered from the source's name).
 void ManyLinks(TGetRec& record, const std::string& source, const std::string&, bool,
-               AnalysisSink& sink) {
+               const SettingsSnapshot& settings, AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
     for (int i = 0; i < count; ++i) {
         auto rec = std::make_unique<TGetRec>();
@@ -36,7 +38,8 @@ void ManyLinks(TGetRec& record, const std::string& source, const std::string&, b
         rec->Img = rec->Srv = true;
         rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" +
                    std::to_string(i) + ".txt";
-        if (!Normalise(*rec)) continue;
+        AdmissionResult why;
+        if (!Normalise(*rec, settings, why)) continue;
         ++g_found;
         if (sink.FoundRecord(std::move(rec))) ++g_kept;
     }
@@ -45,10 +48,10 @@ void ManyLinks(TGetRec& record, const std::string& source, const std::string&, b
 // Finds `count` links per document, the same ones in every document, normalised through the
 // thread's memo as the real analysis does.
 void SameLinks(TGetRec& record, const std::string& source, const std::string&, bool,
-               AnalysisSink& sink) {
+               const SettingsSnapshot& settings, AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
     NormaliseMemo& memo = ThreadNormaliseMemo();
-    memo.Prepare(record.Project);
+    memo.Prepare(settings);
     for (int i = 0; i < count; ++i) {
         auto rec = std::make_unique<TGetRec>();
         rec->Project = record.Project;

@@ -1,0 +1,63 @@
+// Copying the settings one page's analysis reads.
+#include "engine/settings_snapshot.h"
+
+#include "engine/admission.h"
+#include "engine/local_path.h"
+#include "store/options.h"
+#include "store/project.h"
+
+namespace qm {
+
+namespace {
+
+std::string_view AfterScheme(const std::string& url) {
+    const std::size_t schemeLen = SchemeLength(url);
+    return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
+}
+
+// The parts of the start address in the same canonical form as the links, so that a start
+// written with ":80", credentials or "/./" does not refuse its own site.
+AddressParts StartParts(const std::string& url, const std::string& doc) {
+    std::string startUrl = url;
+    CleanedAddress ignored;
+    if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = url;
+    AddressParts parts;
+    SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, parts);
+    return parts;
+}
+
+}  // namespace
+
+SettingsSnapshot TakeSettingsSnapshot(TDClass* project) {
+    SettingsSnapshot s;
+    const TOptions& options = Options();
+    s.defaultDoc = DefaultDocName();
+    s.extLast = options.ExtLast;
+    s.diskSpace = options.DiskSpace;
+    s.connRetries = options.ConnRetries;
+    s.project = project;
+    if (!project) {
+        s.root = AsFolder(options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix);
+        return s;
+    }
+    s.startURL = project->URL;
+    s.RSrvsBx = project->RSrvsBx;
+    s.RPathBx = project->RPathBx;
+    s.RFileBx = project->RFileBx;
+    s.RSrvsIn = project->RSrvsIn;
+    s.RSrvsEx = project->RSrvsEx;
+    s.RPathIn = project->RPathIn;
+    s.RPathEx = project->RPathEx;
+    s.RFileIn = project->RFileIn;
+    s.RFileEx = project->RFileEx;
+    s.Categories = project->Categories;
+    s.EnableScript = project->EnableScript;
+    s.LTranslate = project->LTranslate;
+    s.ThisWay = project->ThisWay;
+    s.start = StartParts(project->URL, s.defaultDoc);
+    s.joinedServers = JoinedServers(*project);
+    s.root = RootFolder(*project);
+    return s;
+}
+
+}  // namespace qm
