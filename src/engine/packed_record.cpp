@@ -1,0 +1,158 @@
+// Queued download records kept small: packing, unpacking, and the queue's entry.
+#include "engine/packed_record.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "engine/get_rec.h"
+
+namespace qm {
+
+namespace {
+
+// Every field of TGetRec is either kept by the packed form or makes a record unpackable
+// (Packable); a field added to the record must be added here too, or it would be lost while
+// its record waits in the queue.
+static_assert(sizeof(TGetRec) == 584, "a field of TGetRec is missing from the packed form");
+
+enum Flag : std::uint8_t {
+    kImg = 1,
+    kSrv = 2,
+    kJavaClass = 4,
+    kIsImage = 8,
+    kNameSplit = 16,  // FName is Path + "/" + RFile
+};
+
+void PutLength(std::string& out, std::size_t n) {
+    while (n >= 0x80) {
+        out.push_back(static_cast<char>((n & 0x7f) | 0x80));
+        n >>= 7;
+    }
+    out.push_back(static_cast<char>(n));
+}
+
+void PutText(std::string& out, std::string_view text) {
+    PutLength(out, text.size());
+    out.append(text);
+}
+
+std::string_view GetText(const char*& p) {
+    std::size_t n = 0;
+    int shift = 0;
+    for (;;) {
+        const auto byte = static_cast<unsigned char>(*p++);
+        n |= static_cast<std::size_t>(byte & 0x7f) << shift;
+        if (!(byte & 0x80)) break;
+        shift += 7;
+    }
+    std::string_view text(p, n);
+    p += n;
+    return text;
+}
+
+bool NameIsSplit(const TGetRec& r) {
+    return r.FName.size() == r.Path.size() + 1 + r.RFile.size() && r.FName[r.Path.size()] == '/' &&
+           r.FName.compare(0, r.Path.size(), r.Path) == 0 &&
+           r.FName.compare(r.Path.size() + 1, std::string::npos, r.RFile) == 0;
+}
+
+}  // namespace
+
+PackedRecord::PackedRecord() = default;
+PackedRecord::~PackedRecord() = default;
+PackedRecord::PackedRecord(PackedRecord&&) noexcept = default;
+PackedRecord& PackedRecord::operator=(PackedRecord&&) noexcept = default;
+
+bool PackedRecord::Packable(const TGetRec& r) {
+    return !r.Busy && !r.Conn && !r.DataFile && !r.DataBuffer && !r.Parser && r.ContentType.empty() &&
+           r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp &&
+           r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 &&
+           r.OldFName.empty() && r.OldDepth == 0 && r.NewFName.empty();
+}
+
+PackedRecord PackedRecord::Pack(const TGetRec& r, std::shared_ptr<const PackedContext>& last) {
+    if (!last || last->Project != r.Project || last->Category != r.Category || last->Referer != r.Referer ||
+        last->InitWay != r.InitWay || last->Path != r.Path) {
+        last = std::make_shared<const PackedContext>(
+            PackedContext{r.Project, r.Category, r.Referer, r.InitWay, r.Path});
+    }
+    PackedRecord p;
+    p.context_ = last;
+    p.lev_ = r.Lev;
+    p.depth_ = r.Depth;
+    p.connTries_ = r.ConnTries;
+    p.loadedIID_ = r.LoadedIID;
+    const bool split = NameIsSplit(r);
+    p.flags_ = static_cast<std::uint8_t>((r.Img ? kImg : 0) | (r.Srv ? kSrv : 0) |
+                                         (r.JavaClass ? kJavaClass : 0) | (r.IsImage ? kIsImage : 0) |
+                                         (split ? kNameSplit : 0));
+    std::string texts;
+    texts.reserve(r.URL.size() + r.RFile.size() + 8);
+    PutText(texts, r.URL);
+    PutText(texts, r.RFile);
+    PutText(texts, split ? std::string_view() : std::string_view(r.FName));
+    PutText(texts, r.Temp);
+    PutText(texts, r.Base);
+    PutText(texts, r.URLPsw);
+    p.texts_.reset(new char[texts.size()]);
+    std::memcpy(p.texts_.get(), texts.data(), texts.size());
+    return p;
+}
+
+std::unique_ptr<TGetRec> PackedRecord::Unpack() const {
+    auto r = std::make_unique<TGetRec>();
+    r->Project = context_->Project;
+    r->Category = context_->Category;
+    r->Referer = context_->Referer;
+    r->InitWay = context_->InitWay;
+    r->Path = context_->Path;
+    r->Lev = lev_;
+    r->Depth = depth_;
+    r->ConnTries = connTries_;
+    r->LoadedIID = loadedIID_;
+    r->Img = flags_ & kImg;
+    r->Srv = flags_ & kSrv;
+    r->JavaClass = flags_ & kJavaClass;
+    r->IsImage = flags_ & kIsImage;
+    const char* p = texts_.get();
+    r->URL = GetText(p);
+    r->RFile = GetText(p);
+    r->FName = GetText(p);
+    if (flags_ & kNameSplit) r->FName = r->Path + "/" + r->RFile;
+    r->Temp = GetText(p);
+    r->Base = GetText(p);
+    r->URLPsw = GetText(p);
+    return r;
+}
+
+QueuedRecord::QueuedRecord(std::unique_ptr<TGetRec> record) : full_(std::move(record)) {}
+QueuedRecord::QueuedRecord(PackedRecord packed) : packed_(std::move(packed)) {}
+QueuedRecord::~QueuedRecord() = default;
+QueuedRecord::QueuedRecord(QueuedRecord&&) noexcept = default;
+QueuedRecord& QueuedRecord::operator=(QueuedRecord&&) noexcept = default;
+
+TGetRec* QueuedRecord::get() const {
+    if (!full_ && !packed_.Empty()) {
+        full_ = packed_.Unpack();
+        packed_ = PackedRecord();
+    }
+    return full_.get();
+}
+
+std::unique_ptr<TGetRec> QueuedRecord::Release() {
+    get();
+    return std::move(full_);
+}
+
+bool QueuedRecord::Busy() const { return full_ && full_->Busy; }
+
+std::int64_t QueuedRecord::NotBeforeMs() const { return full_ ? full_->NotBeforeMs : 0; }
+
+TDClass* QueuedRecord::Project() const { return full_ ? full_->Project : packed_.Project(); }
+
+std::unique_ptr<TGetRec> QueuedRecord::UnpackedCopy() const {
+    if (full_ || packed_.Empty()) return nullptr;
+    return packed_.Unpack();
+}
+
+}  // namespace qm
