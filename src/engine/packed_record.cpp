@@ -23,7 +23,7 @@ enum Flag : std::uint8_t {
     kNameSplit = 16,  // FName is Path + "/" + RFile
 };
 
-void PutLength(std::string& out, std::size_t n) {
+void PutNumber(std::string& out, std::uint64_t n) {
     while (n >= 0x80) {
         out.push_back(static_cast<char>((n & 0x7f) | 0x80));
         n >>= 7;
@@ -31,20 +31,36 @@ void PutLength(std::string& out, std::size_t n) {
     out.push_back(static_cast<char>(n));
 }
 
+// Signed numbers near 0 take one byte, whatever their sign.
+void PutInt(std::string& out, std::int32_t n) {
+    const auto u = static_cast<std::uint32_t>(n);
+    PutNumber(out, (u << 1) ^ (n < 0 ? 0xffffffffu : 0u));
+}
+
 void PutText(std::string& out, std::string_view text) {
-    PutLength(out, text.size());
+    PutNumber(out, text.size());
     out.append(text);
 }
 
-std::string_view GetText(const char*& p) {
-    std::size_t n = 0;
+std::uint64_t GetNumber(const char*& p) {
+    std::uint64_t n = 0;
     int shift = 0;
     for (;;) {
         const auto byte = static_cast<unsigned char>(*p++);
-        n |= static_cast<std::size_t>(byte & 0x7f) << shift;
+        n |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
         if (!(byte & 0x80)) break;
         shift += 7;
     }
+    return n;
+}
+
+std::int32_t GetInt(const char*& p) {
+    const auto u = static_cast<std::uint32_t>(GetNumber(p));
+    return static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1)));
+}
+
+std::string_view GetText(const char*& p) {
+    const auto n = static_cast<std::size_t>(GetNumber(p));
     std::string_view text(p, n);
     p += n;
     return text;
@@ -78,24 +94,23 @@ PackedRecord PackedRecord::Pack(const TGetRec& r, std::shared_ptr<const PackedCo
     }
     PackedRecord p;
     p.context_ = last;
-    p.lev_ = r.Lev;
-    p.depth_ = r.Depth;
-    p.connTries_ = r.ConnTries;
-    p.loadedIID_ = r.LoadedIID;
     const bool split = NameIsSplit(r);
-    p.flags_ = static_cast<std::uint8_t>((r.Img ? kImg : 0) | (r.Srv ? kSrv : 0) |
-                                         (r.JavaClass ? kJavaClass : 0) | (r.IsImage ? kIsImage : 0) |
-                                         (split ? kNameSplit : 0));
     std::string texts;
-    texts.reserve(r.URL.size() + r.RFile.size() + 8);
+    texts.reserve(r.URL.size() + r.RFile.size() + 16);
+    texts.push_back(static_cast<char>((r.Img ? kImg : 0) | (r.Srv ? kSrv : 0) | (r.JavaClass ? kJavaClass : 0) |
+                                      (r.IsImage ? kIsImage : 0) | (split ? kNameSplit : 0)));
+    PutInt(texts, r.Lev);
+    PutInt(texts, r.Depth);
+    PutInt(texts, r.ConnTries);
+    PutInt(texts, r.LoadedIID);
     PutText(texts, r.URL);
     PutText(texts, r.RFile);
     PutText(texts, split ? std::string_view() : std::string_view(r.FName));
     PutText(texts, r.Temp);
     PutText(texts, r.Base);
     PutText(texts, r.URLPsw);
-    p.texts_.reset(new char[texts.size()]);
-    std::memcpy(p.texts_.get(), texts.data(), texts.size());
+    p.data_.reset(new char[texts.size()]);
+    std::memcpy(p.data_.get(), texts.data(), texts.size());
     return p;
 }
 
@@ -106,19 +121,20 @@ std::unique_ptr<TGetRec> PackedRecord::Unpack() const {
     r->Referer = context_->Referer;
     r->InitWay = context_->InitWay;
     r->Path = context_->Path;
-    r->Lev = lev_;
-    r->Depth = depth_;
-    r->ConnTries = connTries_;
-    r->LoadedIID = loadedIID_;
-    r->Img = flags_ & kImg;
-    r->Srv = flags_ & kSrv;
-    r->JavaClass = flags_ & kJavaClass;
-    r->IsImage = flags_ & kIsImage;
-    const char* p = texts_.get();
+    const char* p = data_.get();
+    const auto flags = static_cast<std::uint8_t>(*p++);
+    r->Img = flags & kImg;
+    r->Srv = flags & kSrv;
+    r->JavaClass = flags & kJavaClass;
+    r->IsImage = flags & kIsImage;
+    r->Lev = GetInt(p);
+    r->Depth = GetInt(p);
+    r->ConnTries = GetInt(p);
+    r->LoadedIID = GetInt(p);
     r->URL = GetText(p);
     r->RFile = GetText(p);
     r->FName = GetText(p);
-    if (flags_ & kNameSplit) r->FName = r->Path + "/" + r->RFile;
+    if (flags & kNameSplit) r->FName = r->Path + "/" + r->RFile;
     r->Temp = GetText(p);
     r->Base = GetText(p);
     r->URLPsw = GetText(p);

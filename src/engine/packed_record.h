@@ -43,14 +43,10 @@ public:
 
 private:
     std::shared_ptr<const PackedContext> context_;
-    // URL, RFile, FName (empty when it is Path + "/" + RFile), Temp, Base and URLPsw, each
-    // preceded by its length.
-    std::unique_ptr<char[]> texts_;
-    std::int32_t lev_ = 0;
-    std::int32_t depth_ = 0;
-    std::int32_t connTries_ = 0;
-    std::int32_t loadedIID_ = 0;
-    std::uint8_t flags_ = 0;
+    // The flags, Lev, Depth, ConnTries and the "IID" read for a record without a Project as
+    // numbers of one to five bytes; then URL, RFile, FName (empty when it is Path + "/" +
+    // RFile), Temp, Base and URLPsw, each preceded by its length.
+    std::unique_ptr<char[]> data_;
 };
 
 // One entry of the download queue: a full record, or a packed one that becomes full the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "engine/get_rec.h"
@@ -75,8 +76,8 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         r->Srv = i % 3 == 0;
         r->JavaClass = i == 2;
         r->IsImage = i != 1;
-        r->Lev = 5 - i;
-        r->Depth = -i;
+        r->Lev = i == 3 ? std::numeric_limits<int>::max() : 5 - i;
+        r->Depth = i == 3 ? std::numeric_limits<int>::min() : -i * 100;
         r->ConnTries = 7 + i;
         r->Temp = i == 2 ? "/tmp/htt1.tmp" : "";
         r->Base = i == 2 ? "http://h/base/" : "";
