@@ -20,7 +20,8 @@ enum Flag : std::uint8_t {
     kSrv = 2,
     kJavaClass = 4,
     kIsImage = 8,
-    kNameSplit = 16,  // FName is Path + "/" + RFile
+    kNameSplit = 16,     // FName is Path + "/" + RFile
+    kNameFromURL = 32,   // RFile is the end of URL after its last "/"
 };
 
 void PutNumber(std::string& out, std::uint64_t n) {
@@ -66,6 +67,19 @@ std::string_view GetText(const char*& p) {
     return text;
 }
 
+bool NameEndsURL(const TGetRec& r) {
+    const std::size_t n = r.RFile.size();
+    return n > 0 && r.URL.size() > n && r.URL[r.URL.size() - n - 1] == '/' &&
+           r.RFile.find('/') == std::string::npos &&
+           r.URL.compare(r.URL.size() - n, n, r.RFile) == 0;
+}
+
+std::size_t CommonStart(std::string_view a, std::string_view b) {
+    std::size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+    return n;
+}
+
 bool NameIsSplit(const TGetRec& r) {
     return r.FName.size() == r.Path.size() + 1 + r.RFile.size() && r.FName[r.Path.size()] == '/' &&
            r.FName.compare(0, r.Path.size(), r.Path) == 0 &&
@@ -95,16 +109,21 @@ PackedRecord PackedRecord::Pack(const TGetRec& r, std::shared_ptr<const PackedCo
     PackedRecord p;
     p.context_ = last;
     const bool split = NameIsSplit(r);
+    const bool nameFromURL = NameEndsURL(r);
+    // A link mostly shares its beginning with the page it was found on.
+    const std::size_t shared = CommonStart(r.URL, last->Referer);
     std::string texts;
     texts.reserve(r.URL.size() + r.RFile.size() + 16);
     texts.push_back(static_cast<char>((r.Img ? kImg : 0) | (r.Srv ? kSrv : 0) | (r.JavaClass ? kJavaClass : 0) |
-                                      (r.IsImage ? kIsImage : 0) | (split ? kNameSplit : 0)));
+                                      (r.IsImage ? kIsImage : 0) | (split ? kNameSplit : 0) |
+                                      (nameFromURL ? kNameFromURL : 0)));
     PutInt(texts, r.Lev);
     PutInt(texts, r.Depth);
     PutInt(texts, r.ConnTries);
     PutInt(texts, r.LoadedIID);
-    PutText(texts, r.URL);
-    PutText(texts, r.RFile);
+    PutNumber(texts, shared);
+    PutText(texts, std::string_view(r.URL).substr(shared));
+    PutText(texts, nameFromURL ? std::string_view() : std::string_view(r.RFile));
     PutText(texts, split ? std::string_view() : std::string_view(r.FName));
     PutText(texts, r.Temp);
     PutText(texts, r.Base);
@@ -131,8 +150,11 @@ std::unique_ptr<TGetRec> PackedRecord::Unpack() const {
     r->Depth = GetInt(p);
     r->ConnTries = GetInt(p);
     r->LoadedIID = GetInt(p);
-    r->URL = GetText(p);
+    const auto shared = static_cast<std::size_t>(GetNumber(p));
+    r->URL.assign(context_->Referer, 0, shared);
+    r->URL += GetText(p);
     r->RFile = GetText(p);
+    if (flags & kNameFromURL) r->RFile.assign(r->URL, r->URL.rfind('/') + 1, std::string::npos);
     r->FName = GetText(p);
     if (flags & kNameSplit) r->FName = r->Path + "/" + r->RFile;
     r->Temp = GetText(p);

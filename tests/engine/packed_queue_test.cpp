@@ -69,7 +69,9 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         r->LoadedIID = i == 3 ? 99 : 0;
         r->URL = "http://h/dir/p" + std::to_string(i) + ".html?" + std::string(i * 100, 'q');
         r->Path = i == 1 ? "C:\\s\\h" : "/s/h/dir";
-        r->RFile = "p" + std::to_string(i) + ".html";
+        // The name is the address's last segment, or not (a query, a different spelling).
+        r->RFile = i == 2 ? "x.html" : "p" + std::to_string(i) + ".html";
+        if (i < 2) r->URL = "http://h/dir/p" + std::to_string(i) + ".html";
         r->FName = i == 0 ? r->Path + "/" + r->RFile : i == 1 ? r->Path + "\\" + r->RFile
                  : i == 2 ? std::string("/elsewhere/x.html") : std::string();
         r->Img = i % 2;
@@ -83,7 +85,7 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         r->Base = i == 2 ? "http://h/base/" : "";
         r->URLPsw = i == 2 ? "user:pass:word" : "";
         r->InitWay = "/s/h";
-        r->Referer = "http://h/dir/index.html";
+        r->Referer = i == 3 ? "ftp://other/" : "http://h/dir/index.html";
         r->Category = i == 0 ? &category : nullptr;
         records.push_back(std::move(r));
     }
