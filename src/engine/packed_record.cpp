@@ -88,6 +88,37 @@ bool NameIsSplit(const TGetRec& r) {
 
 }  // namespace
 
+ContextRef::ContextRef(PackedContext* context) : p_(context) {
+    if (p_) p_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+ContextRef::ContextRef(const ContextRef& other) : p_(other.p_) {
+    if (p_) p_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+ContextRef& ContextRef::operator=(const ContextRef& other) {
+    if (other.p_) other.p_->refs.fetch_add(1, std::memory_order_relaxed);
+    Drop();
+    p_ = other.p_;
+    return *this;
+}
+
+ContextRef& ContextRef::operator=(ContextRef&& other) noexcept {
+    if (this != &other) {
+        Drop();
+        p_ = other.p_;
+        other.p_ = nullptr;
+    }
+    return *this;
+}
+
+ContextRef::~ContextRef() { Drop(); }
+
+void ContextRef::Drop() {
+    if (p_ && p_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete p_;
+    p_ = nullptr;
+}
+
 PackedRecord::PackedRecord() = default;
 PackedRecord::~PackedRecord() = default;
 PackedRecord::PackedRecord(PackedRecord&&) noexcept = default;
@@ -100,11 +131,16 @@ bool PackedRecord::Packable(const TGetRec& r) {
            r.OldFName.empty() && r.OldDepth == 0 && r.NewFName.empty();
 }
 
-PackedRecord PackedRecord::Pack(const TGetRec& r, std::shared_ptr<const PackedContext>& last) {
+PackedRecord PackedRecord::Pack(const TGetRec& r, ContextRef& last) {
     if (!last || last->Project != r.Project || last->Category != r.Category || last->Referer != r.Referer ||
         last->InitWay != r.InitWay || last->Path != r.Path) {
-        last = std::make_shared<const PackedContext>(
-            PackedContext{r.Project, r.Category, r.Referer, r.InitWay, r.Path});
+        auto* context = new PackedContext;
+        context->Project = r.Project;
+        context->Category = r.Category;
+        context->Referer = r.Referer;
+        context->InitWay = r.InitWay;
+        context->Path = r.Path;
+        last = ContextRef(context);
     }
     PackedRecord p;
     p.context_ = last;

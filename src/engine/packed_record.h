@@ -5,6 +5,7 @@
 // its neighbours (Project, category, referring page, start path, directory) in one shared
 // context. It is unpacked into a full TGetRec when a connection takes it or someone looks
 // at it.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,25 @@ struct PackedContext {
     std::string Referer;
     std::string InitWay;
     std::string Path;
+    std::atomic<std::uint32_t> refs{0};
+};
+
+// A counted reference to a context: a queued record holds one, in 8 bytes.
+class ContextRef {
+public:
+    ContextRef() = default;
+    explicit ContextRef(PackedContext* context);  // takes a new context
+    ContextRef(const ContextRef& other);
+    ContextRef& operator=(const ContextRef& other);
+    ContextRef(ContextRef&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    ContextRef& operator=(ContextRef&& other) noexcept;
+    ~ContextRef();
+    const PackedContext* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    void Drop();
+    PackedContext* p_ = nullptr;
 };
 
 class PackedRecord {
@@ -35,14 +55,14 @@ public:
     static bool Packable(const TGetRec& record);
     // Packs record; shares last's context when it has the same values, else makes a new one
     // and leaves it in last for the next record.
-    static PackedRecord Pack(const TGetRec& record, std::shared_ptr<const PackedContext>& last);
+    static PackedRecord Pack(const TGetRec& record, ContextRef& last);
     std::unique_ptr<TGetRec> Unpack() const;
 
     TDClass* Project() const { return context_ ? context_->Project : nullptr; }
     bool Empty() const { return !context_; }
 
 private:
-    std::shared_ptr<const PackedContext> context_;
+    ContextRef context_;
     // The flags, Lev, Depth, ConnTries and the "IID" read for a record without a Project as
     // numbers of one to five bytes; then URL, RFile, FName (empty when it is Path + "/" +
     // RFile), Temp, Base and URLPsw, each preceded by its length.

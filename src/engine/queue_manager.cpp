@@ -145,7 +145,7 @@ THTTPClient& TQueueManager::AddConnection() {
 void TQueueManager::ClearSeen() {
     ++seenGeneration_;
     seen_.Clear();
-    lastContext_.reset();
+    lastContext_ = ContextRef();
     swept_.clear();
 }
 

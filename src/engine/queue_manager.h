@@ -189,7 +189,7 @@ private:
     RecordList analysis_;
     SeenAddresses seen_;
     // The context the last packed record got: the next record of the same page shares it.
-    std::shared_ptr<const PackedContext> lastContext_;
+    ContextRef lastContext_;
     std::unordered_set<std::string> swept_;  // directories cleared of scratch files this run
     int startDepth_ = 0;
     int startWanted_ = 0;  // finished records whose next start was left to the outer start

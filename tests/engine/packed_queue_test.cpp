@@ -57,7 +57,7 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     TDClass project;
     project.IID = 23;
     TFileCategory category;
-    std::shared_ptr<const PackedContext> last;
+    ContextRef last;
 
     // A found link: the file name is its folder and name joined; and records whose names
     // are not (a queue file written by hand, a back-slash, an empty name), with every text
