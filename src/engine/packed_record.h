@@ -64,8 +64,9 @@ public:
 private:
     ContextRef context_;
     // The flags, Lev, Depth, ConnTries and the "IID" read for a record without a Project as
-    // numbers of one to five bytes; then URL, RFile, FName (empty when it is Path + "/" +
-    // RFile), Temp, Base and URLPsw, each preceded by its length.
+    // numbers of one to five bytes; how many bytes URL shares with the start of Referer; then
+    // the rest of URL, RFile (empty when it is URL's last segment), FName (empty when it is
+    // Path + "/" + RFile), Temp, Base and URLPsw, each preceded by its length.
     std::unique_ptr<char[]> data_;
 };
 
