@@ -284,7 +284,7 @@ int RunResumeFile(Session& session, const std::string& file, bool log, const std
                            " record(s) of Projects no longer in the tree were dropped";
             if (!read) return false;
             for (const auto& record : run.Queue().Queue())
-                if (record->Project) run.Adopt(*record->Project);
+                if (record.Project()) run.Adopt(*record.Project());
             if (run.Started().empty()) reasons += (reasons.empty() ? "" : "\n") + std::string("the queue file holds no record to resume");
             return !run.Started().empty();
         },

@@ -90,6 +90,10 @@ NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std:
         }
         slots_.swap(bigger);
     }
+    if (entries_.size() == entries_.capacity()) {
+        // Grown by hand, never beyond the most the memo keeps.
+        entries_.reserve(std::min<std::size_t>(std::max<std::size_t>(1024, entries_.size() * 2), kMaxAddresses));
+    }
     entries_.push_back(Entry{std::move(key), embedded, std::move(outcome)});
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hash & mask;

@@ -32,7 +32,7 @@ public:
 
     std::size_t Size() const { return entries_.size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
-    static constexpr std::size_t kMaxAddresses = 150000;
+    static constexpr std::size_t kMaxAddresses = 50000;
 
 private:
     static constexpr std::uint32_t kNoPath = 0xffffffffu;

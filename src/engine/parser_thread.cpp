@@ -68,10 +68,7 @@ public:
             queue_.AddFoundRecords(batch_);
             return;
         }
-        auto batch = std::make_shared<FoundBatch>(TakePending());
-        // The call outlives this sink: it holds the queue, not the sink.
-        TQueueManager* queue = &queue_;
-        queue->PostToMain([queue, batch] { queue->AddFoundRecords(*batch); });
+        queue_.HandOverFound(TakePending());
     }
 
     // The records not yet handed over; the analysis thread sends them with its last message.

@@ -74,7 +74,11 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
         TNewStream stream(TAnStream::UniqueFileTag{}, fileName + ".part");
         part = stream.FileName();
         stream.WriteCount(static_cast<int>(queue.QueueCount()));
-        for (const auto& record : queue.Queue()) stream.WriteObject(*record);
+        for (const auto& entry : queue.Queue()) {
+            // A packed record is written from a copy, so that the queue stays small.
+            if (auto copy = entry.UnpackedCopy()) stream.WriteObject(*copy);
+            else stream.WriteObject(*entry);
+        }
         written = stream.Close() && !stream.Failed();
         if (!written) error = stream.Error().empty() ? "cannot write " + part : stream.Error();
     }

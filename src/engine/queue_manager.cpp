@@ -146,8 +146,9 @@ THTTPClient& TQueueManager::AddConnection() {
 
 void TQueueManager::ClearSeen() {
     ++seenGeneration_;
-    seen_.clear();
+    seen_.Clear();
     traps_.Clear();
+    lastContext_ = ContextRef();
     swept_.clear();
 }
 
@@ -187,11 +188,12 @@ TGetRec* TQueueManager::FirstWaiting() {
     std::int64_t now = 0;
     std::int64_t earliest = 0;
     for (auto& r : queue_) {
-        if (r->Busy) continue;
-        if (r->NotBeforeMs != 0) {
+        if (r.Busy()) continue;
+        const std::int64_t notBefore = r.NotBeforeMs();
+        if (notBefore != 0) {
             if (now == 0) now = SteadyMs();
-            if (r->NotBeforeMs > now) {
-                if (earliest == 0 || r->NotBeforeMs < earliest) earliest = r->NotBeforeMs;
+            if (notBefore > now) {
+                if (earliest == 0 || notBefore < earliest) earliest = notBefore;
                 continue;
             }
         }
@@ -220,16 +222,17 @@ std::size_t TQueueManager::RetryWaitingCount() const {
     std::int64_t now = SteadyMs();
     std::size_t n = 0;
     for (const auto& r : queue_)
-        if (!r->Busy && r->NotBeforeMs > now) ++n;
+        if (!r.Busy() && r.NotBeforeMs() > now) ++n;
     return n;
 }
 
 int TQueueManager::SecondsToNextRetry() const {
     std::int64_t now = SteadyMs();
     std::int64_t earliest = 0;
-    for (const auto& r : queue_)
-        if (!r->Busy && r->NotBeforeMs > now && (earliest == 0 || r->NotBeforeMs < earliest))
-            earliest = r->NotBeforeMs;
+    for (const auto& r : queue_) {
+        const std::int64_t notBefore = r.NotBeforeMs();
+        if (!r.Busy() && notBefore > now && (earliest == 0 || notBefore < earliest)) earliest = notBefore;
+    }
     return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
@@ -271,15 +274,19 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
     if (!record) return;
     if (Dropping(record->Project)) return;  // the record is destroyed
     if (pendingCount_ != 0) ApplyPendingCount();
-    auto [seenAt, fresh] = seen_.insert(record->URL);
-    if (!fresh && checkSeen) {
+    const bool known = seen_.Contains(record->URL);
+    if (known && checkSeen) {
         record.reset();
-    } else if (fresh && RefusedAsTrap(*record)) {
-        seen_.erase(seenAt);
+    } else if (!known && RefusedAsTrap(*record)) {
         record.reset();
     } else {
+        if (!known) seen_.Insert(record->URL);
         TDClass* project = record->Project;
-        queue_.push_back(std::move(record));
+        if (PackedRecord::Packable(*record))
+            queue_.emplace_back(PackedRecord::Pack(*record, lastContext_));
+        else
+            queue_.emplace_back(std::move(record));
+        record.reset();
         if (project) IncQueued(*project);
         if (OnChange) OnChange(*this);
     }
@@ -305,8 +312,8 @@ bool TQueueManager::RefusedAsTrap(const TGetRec& record) {
 
 std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        if (it->get() == &record) {
-            std::unique_ptr<TGetRec> owned = std::move(*it);
+        if (it->Is(&record)) {
+            std::unique_ptr<TGetRec> owned = it->Release();
             queue_.erase(it);
             return owned;
         }
@@ -537,9 +544,14 @@ void TQueueManager::StopAll() {
     retryTimerDueMs_ = 0;
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
-    RecordList left;
+    QueueList left;
     left.swap(queue_);
-    for (auto& r : left) {
+    for (auto& entry : left) {
+        if (entry.IsPacked()) {
+            if (TDClass* project = entry.Project()) DecQueued(*project);
+            continue;
+        }
+        TGetRec* r = entry.get();
         // A record whose connection did not report back is closed here.
         if (r->DataFile) {
             std::fclose(r->DataFile);
@@ -584,17 +596,17 @@ void TQueueManager::StopProject(TDClass& project) {
         THTTPClient& conn = *pool_[i];
         if (!conn.Busy) continue;
         for (auto& r : queue_) {
-            if (r->Busy && r->Conn == &conn && r->Project == &project) {
+            if (r.Busy() && r->Conn == &conn && r->Project == &project) {
                 conn.Abort();
                 break;
             }
         }
     }
-    RecordList kept;
+    QueueList kept;
     for (auto& r : queue_) {
-        if (r->Project != &project) {
+        if (r.Project() != &project) {
             kept.push_back(std::move(r));
-        } else if (r->Busy) {
+        } else if (r.Busy()) {
             // Its connection did not report back: close it here.
             if (r->DataFile) {
                 std::fclose(r->DataFile);
@@ -602,13 +614,12 @@ void TQueueManager::StopProject(TDClass& project) {
             }
             RemoveFile(r->Temp);
             if (project.QueuedCount > 0) --project.QueuedCount;
-            r.reset();
         } else {
             if (project.QueuedCount > 0) --project.QueuedCount;
-            r.reset();
         }
     }
     queue_.swap(kept);
+    kept.clear();  // the Project's records go now
     // Records the thread has not started go back to the front of the list, in order.
     std::vector<std::unique_ptr<TGetRec>> waiting;
     if (thread_) waiting = thread_->TakeBackWaiting();
@@ -703,6 +714,27 @@ void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found
         AddRecord(std::move(record), false, true);
     }
     found.clear();
+}
+
+void TQueueManager::HandOverFound(FoundBatch batch) {
+    constexpr std::size_t kMaxWaiting = 8;
+    auto handed = std::make_shared<FoundBatch>(std::move(batch));
+    {
+        std::lock_guard<std::mutex> lock(handMutex_);
+        ++handedWaiting_;
+    }
+    PostToMain([this, handed] {
+        AddFoundRecords(*handed);
+        {
+            std::lock_guard<std::mutex> lock(handMutex_);
+            --handedWaiting_;
+        }
+        handTaken_.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(handMutex_);
+    // A stop drops what is handed over; the short steps notice it.
+    while (handedWaiting_ > kMaxWaiting && !stoppingAll_.load())
+        handTaken_.wait_for(lock, std::chrono::milliseconds(10));
 }
 
 void TQueueManager::AddFoundRecords(FoundBatch& batch) {

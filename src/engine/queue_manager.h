@@ -4,6 +4,7 @@
 // Project, hands records to idle connections in arrival order, decides what happens with
 // every response (item processing) and runs document analysis on one thread at a time.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "engine/crawl_limits.h"
+#include "engine/packed_record.h"
 #include "engine/retry_wait.h"
+#include "engine/seen_addresses.h"
 #include "store/string_list.h"
 
 namespace qm {
@@ -63,8 +66,9 @@ struct FoundBatch {
 };
 
 // The download queue and the analysis list: taken from the front, added at the back, and
-// long on big sites.
+// long on big sites. Records waiting in the download queue are kept packed.
 using RecordList = std::deque<std::unique_ptr<TGetRec>>;
+using QueueList = std::deque<QueuedRecord>;
 
 class TQueueManager {
 public:
@@ -127,8 +131,9 @@ public:
     int PendingCount() const { return pendingCount_; }
     std::size_t BusyConnections() const;
     THTTPClient& Connection(std::size_t index) { return *pool_[index]; }
-    const RecordList& Queue() const { return queue_; }
-    bool Seen(const std::string& url) const { return seen_.count(url) != 0; }
+    // Dereferencing an entry unpacks it; QueuedRecord's cheap looks do not.
+    const QueueList& Queue() const { return queue_; }
+    bool Seen(const std::string& url) const { return seen_.Contains(url); }
     std::int64_t TotalReceived() const { return totalReceived_; }
     // Records waiting out the pause after a failed attempt, and the seconds until the first
     // of them is due (0 when none waits).
@@ -150,6 +155,10 @@ public:
     // last part found. On the main thread the found records are queued first, then the
     // record is reported analysed, then the next analysis is given out.
     void AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText, FoundBatch found);
+    // For the analysis thread: hands found records to the main thread, and waits while many
+    // handed over before are still waiting there, so that a page of a million links cannot
+    // pile up records faster than the queue takes them in.
+    void HandOverFound(FoundBatch batch);
     // Queues records found by an analysis, skipping addresses already seen (main thread).
     void AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found);
     void AddFoundRecords(FoundBatch& batch);
@@ -195,7 +204,7 @@ private:
     // killed run left there.
     void SweepScratchOnce(const std::string& directory);
 
-    RecordList queue_;
+    QueueList queue_;
     RecordList analysis_;
     // What the user answered when asked for a Project's password, by Project identifier,
     // until the Project starts again.
@@ -204,25 +213,9 @@ private:
         std::string user, password;
     };
     std::unordered_map<int, AskedPassword> askedPasswords_;
-    // Every queued address, compared without regard to case. Hashed: addresses of one site
-    // share long beginnings, which makes ordered comparisons slow.
-    struct NoCaseHash {
-        std::size_t operator()(const std::string& s) const {
-            std::size_t h = 14695981039346656037ull;
-            for (unsigned char c : s) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-                h = (h ^ c) * 1099511628211ull;
-            }
-            return h;
-        }
-    };
-    struct NoCaseEqual {
-        bool operator()(const std::string& a, const std::string& b) const {
-            // Most addresses found again are found in the very same spelling.
-            return a.size() == b.size() && (a == b || CompareNoCase(a, b) == 0);
-        }
-    };
-    std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen_;
+    SeenAddresses seen_;
+    // The context the last packed record got: the next record of the same page shares it.
+    ContextRef lastContext_;
     // Crawl-trap counts of the addresses in seen_ (emptied with it).
     CrawlTraps traps_;
     // Whether a new address is refused as a crawl trap; logs the first refusal of each kind.
@@ -251,6 +244,9 @@ private:
     // Calls from the analysis thread waiting for the main thread.
     struct PendingCall;
     void QueueCall(std::shared_ptr<PendingCall> call);
+    std::mutex handMutex_;
+    std::condition_variable handTaken_;
+    std::size_t handedWaiting_ = 0;  // batches handed over and not yet taken in
     std::mutex callsMutex_;
     std::deque<std::shared_ptr<PendingCall>> calls_;
     std::shared_ptr<std::atomic<bool>> alive_;

@@ -786,7 +786,7 @@ bool TMainForm::ResumeFrom(const QString& file) {
     ResumeReport report;
     bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
     for (const auto& record : program_->Engine().Queue().Queue())
-        if (record->Project) program_->Engine().Adopt(*record->Project);
+        if (record.Project()) program_->Engine().Adopt(*record.Project());
     for (const std::string& line : report.problems) log_.Route(-1, line, kStatusAnalysis);
     if (!ok) ShowError("cannot read " + S(file), UIMessage(3));
     UpdateIcons();
