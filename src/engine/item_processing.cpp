@@ -223,7 +223,9 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
         }
         ++record->RedirectHops;
         // A server never sends the program to this machine's own files.
-        if (LeavesNetworkForLocalFile(record->URL, target)) target.clear();
+        // (A "file:" Location is refused as written: resolved, it would read as a path here.)
+        if (LeavesNetworkForLocalFile(record->URL, location) || LeavesNetworkForLocalFile(record->URL, target))
+            target.clear();
         // Credentials stay with their server; a challenge belongs to the old address.
         const std::string from = record->URL;
         std::string credentials = std::move(record->URLPsw);

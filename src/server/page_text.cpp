@@ -32,4 +32,9 @@ std::string WithoutCredentials(std::string_view address) {
     return out;
 }
 
+std::string CaptionText(std::string_view caption) {
+    if (caption.find("://") == std::string_view::npos) return HtmlText(caption);
+    return HtmlText(WithoutCredentials(caption));
+}
+
 }  // namespace qm::server

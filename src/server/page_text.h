@@ -13,4 +13,8 @@ std::string HtmlText(std::string_view text);
 // An address without the "user:password@" in front of its host; other text unchanged.
 std::string WithoutCredentials(std::string_view address);
 
+// A caption as a page shows it: escaped, and without credentials where it holds an address
+// (a Project made from an address is captioned with it, "user:password@" included).
+std::string CaptionText(std::string_view caption);
+
 }  // namespace qm::server

@@ -100,12 +100,12 @@ std::string BuildIndexPage(const ProjectTree& tree) {
         page += "\r\n<span id=Out" + i +
                 " class=Outline style=\"cursor: hand; \"><img src=\"/folder.gif\"> </span><u id=Out" + i +
                 " class=Outline style=\"cursor: hand; \">";
-        page += HtmlText(folder->Caption);
+        page += CaptionText(folder->Caption);
         page += "</u><div id=Out" + i + "details style=\"display:None; position:relative; left:16;\">\r\n";
         for (const auto& project : folder->Children) {
             if (!project) continue;
             page += "<img src=/start.gif border=0><a href=\"/?exec/" + std::to_string(project->IID) + "\">";
-            page += HtmlText(project->Caption);
+            page += CaptionText(project->Caption);
             page += "</a><br>\r\n";
         }
         page += "</div><br>\r\n";
@@ -138,11 +138,11 @@ std::string BuildProjectPage(const ProjectTree& tree, int projectNumber) {
         const std::string url = HtmlText(WithoutCredentials(project->URL));
         const std::string plainUrl = WithoutCredentials(project->URL);
         page += "<p><b>Project name:</b> <a href=\"";
-        page += HtmlText(folder->Caption);
+        page += CaptionText(folder->Caption);
         page += "/";
         page += plainUrl.size() > 7 ? HtmlText(plainUrl.substr(7)) : std::string();
         page += "\">";
-        page += HtmlText(project->Caption);
+        page += CaptionText(project->Caption);
         page += "</a><br>\r\n<b>Original URL:</b> <a href=\"" + url + "\">" + url + "</a><p>\r\n";
         if (project->LastStart == 0) {
             page += "<b>Project was not downloaded.</b><p>";
