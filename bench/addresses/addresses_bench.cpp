@@ -15,8 +15,8 @@
 namespace {
 
 struct Site {
-    qm::TDContainer folder;
-    qm::TDClass project;
+    qm::ProjectFolder folder;
+    qm::Project project;
     Site() {
         qm::Options().DefaultDoc = "default.htm";
         folder.Dir = "/home/user/Quillmoor/sites/";
@@ -71,7 +71,7 @@ void BM_NormaliseRealistic(benchmark::State& state) {
     const std::vector<std::string> links = RealisticLinks(4096);
     std::size_t i = 0, admitted = 0;
     for (auto _ : state) {
-        qm::TGetRec rec;
+        qm::DownloadRecord rec;
         rec.Project = &site.project;
         rec.URL = links[i++ & 4095];
         rec.IsImage = (i & 3) == 0;
@@ -107,7 +107,7 @@ void BM_NormaliseHostile64K(benchmark::State& state) {
     Site& site = TheSite();
     const std::string url = Hostile(int(state.range(0)));
     for (auto _ : state) {
-        qm::TGetRec rec;
+        qm::DownloadRecord rec;
         rec.Project = &site.project;
         rec.URL = url;
         benchmark::DoNotOptimize(qm::Normalise(rec));

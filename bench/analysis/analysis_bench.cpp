@@ -47,7 +47,7 @@ const Site& TheSite() {
 class CountingSink : public qm::AnalysisSink {
 public:
     std::int64_t records = 0;
-    bool FoundRecord(std::unique_ptr<qm::TGetRec>) override { ++records; return true; }
+    bool FoundRecord(std::unique_ptr<qm::DownloadRecord>) override { ++records; return true; }
     void Report(const std::string&, bool) override {}
 };
 
@@ -64,14 +64,14 @@ void AnalyseSite(benchmark::State& state, bool writeTarget) {
     std::string out = (scratch / ("qm-bench-analysis-" + std::to_string(::getpid()))).string();
     fs::create_directories(out);
     qm::Options().PathPrefix = out + "/";
-    qm::TDClass project;
+    qm::Project project;
     project.URL = "http://docs.example/index.html";
     project.Lev = 20;
     project.EnableScript = true;
     CountingSink sink;
     for (auto _ : state) {
         for (const std::string& page : site.pages) {
-            qm::TGetRec parent;
+            qm::DownloadRecord parent;
             parent.Project = &project;
             parent.URL = "http://docs.example/" + page;
             parent.Lev = 10;

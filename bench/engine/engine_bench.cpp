@@ -91,20 +91,20 @@ void BM_QuillmoorQueue(benchmark::State& state) {
         Options().ConnRetries = 1;
         Options().DiskSpace = 0;
         ProjectTree tree;
-        TDContainer& folder = tree.AddFolder("Bench");
+        ProjectFolder& folder = tree.AddFolder("Bench");
         folder.Dir = out + "/";
-        auto p = std::make_unique<TDClass>();
+        auto p = std::make_unique<Project>();
         p->IID = tree.TakeID();
         p->URL = site.nginx->Url("/start.txt");
         p->Lev = 1;
-        TDClass& project = tree.AddProject(folder, std::move(p));
+        Project& project = tree.AddProject(folder, std::move(p));
         state.ResumeTiming();
 
-        TQueueManager queue(Options().HTTPCount);
+        QueueManager queue(Options().HTTPCount);
         queue.StartProject(project);
         // The records a start page linking every file would give.
         for (const std::string& url : site.urls) {
-            auto rec = std::make_unique<TGetRec>();
+            auto rec = std::make_unique<DownloadRecord>();
             rec->Project = &project;
             rec->URL = url;
             rec->Lev = 0;

@@ -23,7 +23,7 @@ void Fill(qm::ProjectTree& tree, int projects) {
     tree.Clear();
     for (int i = 0; i < projects; ++i) {
         if (i % 100 == 0) tree.AddFolder("Folder " + std::to_string(i / 100));
-        auto p = std::make_unique<qm::TDClass>();
+        auto p = std::make_unique<qm::Project>();
         qm::ResetToBuiltInDefaults(*p);
         p->IID = tree.TakeID();
         p->URL = "http://host" + std::to_string(i) + ".example.test/start/page.html?x=" + std::to_string(i);

@@ -59,7 +59,7 @@ void BM_ListModeMap10000(benchmark::State& state) {
     App();
     std::string root;
     const qm::SortedStringList& list = TenThousandFiles(root);
-    qm::ui::TDirTree tree;
+    qm::ui::DirectoryTreeView tree;
     tree.resize(400, 600);
     tree.show();
     qm::app::DirTreeModel& m = tree.Model();
@@ -102,7 +102,7 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
     std::string home = qm::test::MakeTempDir("ui_bench_home");
     setenv("HOME", home.c_str(), 1);
     for (auto _ : state) {
-        qm::ui::TMainForm form;
+        qm::ui::MainWindow form;
         form.AskHook = [](qm::app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
         qm::app::ProgramSettings s;
@@ -110,7 +110,7 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
         s.singleInstance = false;
         s.startServer = false;
         std::string error;
-        if (form.Start(s, error) != qm::ui::TMainForm::Started::Yes) {
+        if (form.Start(s, error) != qm::ui::MainWindow::Started::Yes) {
             state.SkipWithError(error.c_str());
             return;
         }

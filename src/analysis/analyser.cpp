@@ -78,21 +78,21 @@ const RowsBySecondChar& TagIndex() {
 
 }  // namespace
 
-TAnalyser::TAnalyser(AnalysisEnvironment& env, TGetRec& parent, const std::string& source,
+Analyser::Analyser(AnalysisEnvironment& env, DownloadRecord& parent, const std::string& source,
                      const std::string& target, bool writeTarget, AnalysisSink& sink)
     : env_(env), parent_(parent), source_(source), target_(target), writeTarget_(writeTarget),
       sink_(sink) {}
 
-TAnalyser::~TAnalyser() {
+Analyser::~Analyser() {
     if (out_ >= 0) {
         ::close(out_);
         std::remove(partName_.c_str());
     }
 }
 
-void TAnalyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
+void Analyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
 
-bool TAnalyser::ReadSource() {
+bool Analyser::ReadSource() {
     std::FILE* f = std::fopen(source_.c_str(), "rb");
     if (!f) {
         Report("Error reading from file: " + source_, false);
@@ -127,7 +127,7 @@ bool TAnalyser::ReadSource() {
     return true;
 }
 
-void TAnalyser::MakeContext() {
+void Analyser::MakeContext() {
     settings_ = env_.Settings(parent_);
     std::string url = parent_.URL;
     std::size_t q = url.find('?');
@@ -149,12 +149,12 @@ void TAnalyser::MakeContext() {
                        source_.compare(source_.size() - kPrimary.size(), kPrimary.size(), kPrimary) == 0;
 }
 
-void TAnalyser::Run() {
+void Analyser::Run() {
     if (!ReadSource()) return;
     RunOn(std::move(verbatim_));
 }
 
-void TAnalyser::RunOn(std::string text) {
+void Analyser::RunOn(std::string text) {
     verbatim_ = std::move(text);
     n_ = verbatim_.size();
     MakeContext();
@@ -208,7 +208,7 @@ void TAnalyser::RunOn(std::string text) {
 
 // The first occurrence at or after from of any row's tag text; at one place the lower row
 // wins. Every tag text starts with "<", so one pass over the "<" characters finds it.
-std::size_t TAnalyser::NextTag(std::size_t from, int& row) const {
+std::size_t Analyser::NextTag(std::size_t from, int& row) const {
     const char* text = search_.data();
     const auto& index = TagIndex();
     std::size_t i = from;
@@ -233,7 +233,7 @@ std::size_t TAnalyser::NextTag(std::size_t from, int& row) const {
     return npos;
 }
 
-void TAnalyser::TagLoop() {
+void Analyser::TagLoop() {
     std::size_t searchFrom = 0;
     for (;;) {
         int row = 0;
@@ -249,14 +249,14 @@ void TAnalyser::TagLoop() {
     }
 }
 
-std::size_t TAnalyser::FindIn(std::string_view needle, std::size_t from, std::size_t to) const {
+std::size_t Analyser::FindIn(std::string_view needle, std::size_t from, std::size_t to) const {
     if (from >= to || to - from < needle.size()) return npos;
     std::string_view hay(search_.data() + from, to - from);
     std::size_t at = hay.find(needle);
     return at == npos ? npos : from + at;
 }
 
-std::size_t TAnalyser::FindCached(CachedFind& cache, std::string_view needle,
+std::size_t Analyser::FindCached(CachedFind& cache, std::string_view needle,
                                   std::size_t from) const {
     if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
         return cache.at;
@@ -265,7 +265,7 @@ std::size_t TAnalyser::FindCached(CachedFind& cache, std::string_view needle,
     return cache.at;
 }
 
-std::size_t TAnalyser::FindCharCached(CachedFind& cache, char c, std::size_t from,
+std::size_t Analyser::FindCharCached(CachedFind& cache, char c, std::size_t from,
                                       std::size_t to) const {
     if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
         return (cache.at != npos && cache.at < to) ? cache.at : npos;
@@ -278,12 +278,12 @@ std::size_t TAnalyser::FindCharCached(CachedFind& cache, char c, std::size_t fro
     return cache.at;
 }
 
-std::size_t TAnalyser::TagEnd(std::size_t pos) {
+std::size_t Analyser::TagEnd(std::size_t pos) {
     return FindCharCached(tagEnd_, '>', pos, n_);
 }
 
 // An attribute name inside the tag; a tag without an end searches to the end of the text.
-std::size_t TAnalyser::FindAttribute(int row, int slot, std::string_view name, std::size_t from,
+std::size_t Analyser::FindAttribute(int row, int slot, std::string_view name, std::size_t from,
                                      std::size_t tagEnd) {
     if (tagEnd != npos) return FindIn(name, from, tagEnd);
     return FindCached(attrCache_[row][slot], name, from);
@@ -291,7 +291,7 @@ std::size_t TAnalyser::FindAttribute(int row, int slot, std::string_view name, s
 
 // After an attribute name: white space, "=", white space, then the value with or without
 // quotes. False when there is no "=".
-bool TAnalyser::AttributeValue(std::size_t afterName, std::size_t& start,
+bool Analyser::AttributeValue(std::size_t afterName, std::size_t& start,
                                std::size_t& end) const {
     const char* s = search_.data();
     std::size_t i = afterName;
@@ -314,7 +314,7 @@ bool TAnalyser::AttributeValue(std::size_t afterName, std::size_t& start,
     return true;
 }
 
-bool TAnalyser::BlockRow(int row, std::size_t pos) {
+bool Analyser::BlockRow(int row, std::size_t pos) {
     const TagRow& t = kTagTable[row];
     std::string_view first = t.first;
     std::size_t end = first == ">" ? TagEnd(pos) : FindIn(first, pos, n_);
@@ -352,7 +352,7 @@ bool TAnalyser::BlockRow(int row, std::size_t pos) {
     return true;
 }
 
-bool TAnalyser::NormalRow(int row, std::size_t pos) {
+bool Analyser::NormalRow(int row, std::size_t pos) {
     const TagRow& t = kTagTable[row];
     const std::size_t tagLen = std::strlen(t.tag);
     const std::size_t te = TagEnd(pos);
@@ -459,7 +459,7 @@ bool TAnalyser::NormalRow(int row, std::size_t pos) {
 }
 
 // The link from the cursor up to end: resolved, handed over as a record, and written.
-void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
+void Analyser::ProcessLink(std::size_t end, bool guessed) {
     override_.clear();
     const std::size_t origin = cursor_;
     if (end <= origin) return;
@@ -558,7 +558,7 @@ void TAnalyser::ProcessLink(std::size_t end, bool guessed) {
     cursor_ = end;
 }
 
-bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
+bool Analyser::AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed) {
     if (!override_.empty()) {
         record->URL = override_;
         override_.clear();
@@ -623,16 +623,16 @@ bool TAnalyser::AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed) {
 
 }  // namespace analysis_detail
 
-void AnalyseBuffer(AnalysisEnvironment& env, TGetRec& record, std::string text,
+void AnalyseBuffer(AnalysisEnvironment& env, DownloadRecord& record, std::string text,
                    const std::string& sourceName, const std::string& target, bool writeTarget,
                    AnalysisSink& sink) {
-    analysis_detail::TAnalyser analyser(env, record, sourceName, target, writeTarget, sink);
+    analysis_detail::Analyser analyser(env, record, sourceName, target, writeTarget, sink);
     analyser.RunOn(std::move(text));
 }
 
-void AnalyseWith(AnalysisEnvironment& env, TGetRec& record, const std::string& source,
+void AnalyseWith(AnalysisEnvironment& env, DownloadRecord& record, const std::string& source,
                  const std::string& target, bool writeTarget, AnalysisSink& sink) {
-    analysis_detail::TAnalyser analyser(env, record, source, target, writeTarget, sink);
+    analysis_detail::Analyser analyser(env, record, source, target, writeTarget, sink);
     analyser.Run();
 }
 

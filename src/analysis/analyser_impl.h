@@ -13,7 +13,7 @@
 
 namespace qm {
 
-class TGetRec;
+class DownloadRecord;
 class AnalysisSink;
 
 namespace analysis_detail {
@@ -39,11 +39,11 @@ struct TagExtra {
     bool done = false;
 };
 
-class TAnalyser {
+class Analyser {
 public:
-    TAnalyser(AnalysisEnvironment& env, TGetRec& parent, const std::string& source,
+    Analyser(AnalysisEnvironment& env, DownloadRecord& parent, const std::string& source,
               const std::string& target, bool writeTarget, AnalysisSink& sink);
-    ~TAnalyser();
+    ~Analyser();
     void Run();
     void RunOn(std::string text);  // the source's contents, already read
 
@@ -65,7 +65,7 @@ private:
 
     // Links.
     void ProcessLink(std::size_t end, bool guessed);
-    bool AddFoundLink(std::unique_ptr<TGetRec> record, bool guessed);
+    bool AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed);
     std::string Verbatim(std::size_t from, std::size_t to) const {
         return verbatim_.substr(from, to - from);
     }
@@ -102,7 +102,7 @@ private:
     void Report(const std::string& text, bool stop);
 
     AnalysisEnvironment& env_;
-    TGetRec& parent_;
+    DownloadRecord& parent_;
     const std::string& source_;
     const std::string& target_;
     const bool writeTarget_;

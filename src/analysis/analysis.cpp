@@ -26,7 +26,7 @@ class EngineEnvironment : public AnalysisEnvironment {
 public:
     explicit EngineEnvironment(const SettingsSnapshot& settings) : settings_(settings) {}
 
-    AnalysisSettings Settings(const TGetRec& parent) override {
+    AnalysisSettings Settings(const DownloadRecord& parent) override {
         // The analysis reads the copy taken when the page was given out, never the Project
         // or the options themselves: the main thread may change those meanwhile.
         (void)parent;
@@ -42,7 +42,7 @@ public:
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;
     }
-    bool Normalise(TGetRec& record) override { return memo_.Normalise(record); }
+    bool Normalise(DownloadRecord& record) override { return memo_.Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
         if (settings_.extLast) MoveExtensionLast(mapped);
@@ -54,9 +54,9 @@ public:
         return std::filesystem::exists(path, ec);
     }
     std::int64_t FreeSpace(const std::string& path) override { return qm::FreeSpace(path); }
-    void WriteRedirectStub(const TGetRec& record) override { qm::WriteRedirectStub(record); }
-    std::unique_ptr<TGetRec> NewRecord() override {
-        return std::make_unique<TGetRec>(settings_.connRetries);
+    void WriteRedirectStub(const DownloadRecord& record) override { qm::WriteRedirectStub(record); }
+    std::unique_ptr<DownloadRecord> NewRecord() override {
+        return std::make_unique<DownloadRecord>(settings_.connRetries);
     }
 
 private:
@@ -67,7 +67,7 @@ private:
 
 }  // namespace
 
-void Analyse(TGetRec& record, const std::string& source, const std::string& target,
+void Analyse(DownloadRecord& record, const std::string& source, const std::string& target,
              bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
     EngineEnvironment env(settings);
     AnalyseWith(env, record, source, target, writeTarget, sink);

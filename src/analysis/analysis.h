@@ -6,12 +6,12 @@
 
 namespace qm {
 
-class TGetRec;
+class DownloadRecord;
 class AnalysisSink;
 struct SettingsSnapshot;
 
 // The analysis routine the queue calls (see engine/analysis_hook.h).
-void Analyse(TGetRec& record, const std::string& source, const std::string& target,
+void Analyse(DownloadRecord& record, const std::string& source, const std::string& target,
              bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink);
 
 // Makes the queue use Analyse instead of copying stored files unchanged.

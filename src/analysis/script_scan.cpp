@@ -19,7 +19,7 @@ inline bool IsHexDigit(char c) {
 
 }  // namespace
 
-void TAnalyser::ScanScript(std::size_t start, std::size_t end) {
+void Analyser::ScanScript(std::size_t start, std::size_t end) {
     if (end > n_) end = n_;
     MoveTo(start);
     std::size_t p = std::max(cursor_, start);
@@ -73,7 +73,7 @@ void TAnalyser::ScanScript(std::size_t start, std::size_t end) {
     }
 }
 
-void TAnalyser::ScanInnerStrings(std::size_t from, std::size_t to, char quote) {
+void Analyser::ScanInnerStrings(std::size_t from, std::size_t to, char quote) {
     const char* s = search_.data();
     while (from < to) {
         const void* a = std::memchr(s + from, quote, to - from);
@@ -95,13 +95,13 @@ void TAnalyser::ScanInnerStrings(std::size_t from, std::size_t to, char quote) {
     }
 }
 
-bool TAnalyser::IsParamSeparator(std::size_t i) const {
+bool Analyser::IsParamSeparator(std::size_t i) const {
     const unsigned char c = static_cast<unsigned char>(search_[i]);
     if (c < 33 || c == '"' || c == '\'' || c == '*' || c == '|') return true;
     return c == '%' && !IsHexDigit(search_[i + 1]);  // search_[n_] is the terminating NUL
 }
 
-void TAnalyser::ScanParamValue(std::size_t valueStart, std::size_t valueEnd) {
+void Analyser::ScanParamValue(std::size_t valueStart, std::size_t valueEnd) {
     MoveTo(valueStart);
     if (cursor_ != valueStart) return;
     // The end of the value ends its last word too.
@@ -113,7 +113,7 @@ void TAnalyser::ScanParamValue(std::size_t valueStart, std::size_t valueEnd) {
     }
 }
 
-void TAnalyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
+void Analyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
     JavaClassNames names = ReadJavaClassNames(data, length);
     secondValue_.clear();
     row_ = kRowApplet;

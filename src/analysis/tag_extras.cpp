@@ -106,7 +106,7 @@ bool ResourceAttribute(std::string_view tag, std::string_view attribute, TagExtr
 
 }  // namespace
 
-std::vector<TagExtra> TAnalyser::TagExtras(std::size_t pos, std::size_t tagEnd) const {
+std::vector<TagExtra> Analyser::TagExtras(std::size_t pos, std::size_t tagEnd) const {
     std::vector<TagExtra> extras;
     if (tagEnd == npos || tagEnd <= pos) return extras;
     std::string_view tag;
@@ -131,7 +131,7 @@ std::vector<TagExtra> TAnalyser::TagExtras(std::size_t pos, std::size_t tagEnd) 
     return extras;
 }
 
-void TAnalyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
+void Analyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
     const int saved = row_;
     for (TagExtra& x : extras) {
         if (x.done) continue;
@@ -181,7 +181,7 @@ void TAnalyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
     row_ = saved;
 }
 
-bool TAnalyser::OtherTag(std::size_t pos) {
+bool Analyser::OtherTag(std::size_t pos) {
     std::size_t te = TagEnd(pos);
     if (te == npos) return true;  // no tag end: nothing to read, the text is kept as it is
     std::vector<TagExtra> extras = TagExtras(pos, te);
@@ -189,7 +189,7 @@ bool TAnalyser::OtherTag(std::size_t pos) {
     return true;
 }
 
-int TAnalyser::LinkRelationRow(std::size_t pos, std::size_t tagEnd) const {
+int Analyser::LinkRelationRow(std::size_t pos, std::size_t tagEnd) const {
     std::string_view tag;
     const std::vector<Attribute> attributes = ReadAttributes(search_, pos, tagEnd, tag);
     const Attribute* rel = Find(attributes, "rel");
@@ -211,7 +211,7 @@ int TAnalyser::LinkRelationRow(std::size_t pos, std::size_t tagEnd) const {
     return styleSheet ? kRowLink : kRowAnchor;
 }
 
-void TAnalyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {
+void Analyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {
     if (to > n_) to = n_;
     if (from >= to) return;
     const int saved = row_;

@@ -98,7 +98,7 @@ std::string LocalAddressText(std::string_view a, const std::string& defaultDoc, 
 
 // The target is written under a scratch name and moved into place when complete, so that a
 // stored document is never seen half written.
-bool TAnalyser::OpenPart() {
+bool Analyser::OpenPart() {
     if (target_.empty()) return false;
     std::error_code ec;
     std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
@@ -111,7 +111,7 @@ bool TAnalyser::OpenPart() {
     return true;
 }
 
-void TAnalyser::Flush() {
+void Analyser::Flush() {
     std::size_t done = 0;
     while (done < outUsed_ && !writeFailed_) {
         ssize_t n = ::write(out_, outBuffer_.get() + done, outUsed_ - done);
@@ -122,7 +122,7 @@ void TAnalyser::Flush() {
     outUsed_ = 0;
 }
 
-bool TAnalyser::OpenTarget(std::int64_t sourceSize) {
+bool Analyser::OpenTarget(std::int64_t sourceSize) {
     std::int64_t free = env_.FreeSpace(target_);
     if (free >= 0) {
         free = std::min(free, kFreeSpaceCap);
@@ -140,12 +140,12 @@ bool TAnalyser::OpenTarget(std::int64_t sourceSize) {
     return true;
 }
 
-void TAnalyser::WriteSpan(std::size_t from, std::size_t to) {
+void Analyser::WriteSpan(std::size_t from, std::size_t to) {
     if (to <= from) return;
     WriteText(std::string_view(verbatim_.data() + from, to - from));
 }
 
-void TAnalyser::WriteText(std::string_view text) {
+void Analyser::WriteText(std::string_view text) {
     if (out_ < 0 || text.empty()) return;
     if (outUsed_ + text.size() > kOutputBuffer) {
         Flush();
@@ -165,20 +165,20 @@ void TAnalyser::WriteText(std::string_view text) {
     outUsed_ += text.size();
 }
 
-void TAnalyser::MoveTo(std::size_t pos) {
+void Analyser::MoveTo(std::size_t pos) {
     if (pos > n_) pos = n_;
     if (pos <= cursor_) return;
     WriteSpan(cursor_, pos);
     cursor_ = pos;
 }
 
-bool TAnalyser::WillBeStored(bool queued) const {
+bool Analyser::WillBeStored(bool queued) const {
     const TagRow& t = kTagTable[row_];
     return (t.kind != kLinkPage && parent_.Img) || (t.kind == kLinkPage && t.levelStep == 0) ||
            (parent_.Lev > 0 && queued);
 }
 
-std::string TAnalyser::LocalName(std::string text) {
+std::string Analyser::LocalName(std::string text) {
     if (text.find('/') == npos) text += '/';
     std::size_t hash = text.find('#');
     if (hash != npos) text.erase(hash);
@@ -187,7 +187,7 @@ std::string TAnalyser::LocalName(std::string text) {
     return name;
 }
 
-void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
+void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
                           bool queued, bool overridden) {
     if (out_ < 0) return;
     const TagRow& t = kTagTable[row_];
@@ -266,7 +266,7 @@ void TAnalyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, 
     }
 }
 
-void TAnalyser::CloseTarget() {
+void Analyser::CloseTarget() {
     if (out_ < 0) return;
     WriteSpan(cursor_, n_);
     cursor_ = n_;
@@ -276,7 +276,7 @@ void TAnalyser::CloseTarget() {
     if (!placed) Report("Error writing to file: " + target_, false);
 }
 
-void TAnalyser::CopyJavaClass() {
+void Analyser::CopyJavaClass() {
     // The class file is stored as it came; the text read is exactly the source's bytes.
     if (!OpenPart()) {
         Report("Error creating file: " + target_, false);

@@ -5,10 +5,10 @@
 
 namespace qm::app {
 
-TDClass& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const TDClass& defaults,
+Project& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const Project& defaults,
                              const std::string& title, const std::string& url) {
-    TDContainer& folder = commands.TargetFolder();
-    TDClass& project = NewProject(tree, folder, defaults, url);
+    ProjectFolder& folder = commands.TargetFolder();
+    Project& project = NewProject(tree, folder, defaults, url);
     project.Caption = LimitCaption(title.empty() ? project.URL : title);
     commands.Select(Node{&folder, &project});
     return project;

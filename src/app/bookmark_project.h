@@ -8,7 +8,7 @@
 
 namespace qm::app {
 
-TDClass& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const TDClass& defaults,
+Project& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const Project& defaults,
                              const std::string& title, const std::string& url);
 
 }  // namespace qm::app

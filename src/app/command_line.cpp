@@ -17,10 +17,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     return c;
 }
 
-std::vector<TDClass*> MatchCommandWord(const ProjectTree& tree, const std::string& word) {
+std::vector<Project*> MatchCommandWord(const ProjectTree& tree, const std::string& word) {
     const std::size_t slash = word.rfind('/');
     if (slash == std::string::npos) return {};
-    TDContainer* folder = FindFolderArg(tree, word.substr(0, slash));
+    ProjectFolder* folder = FindFolderArg(tree, word.substr(0, slash));
     if (!folder) return {};
     return FindProjectsArg(*folder, word.substr(slash + 1));
 }

@@ -39,25 +39,25 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
     : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
     NetStartup();
-    const TOptions& opt = Options();
-    THTTPClient::UserAgent = opt.UAgent;
-    THTTPClient::AcceptUntrusted = opt.SSLAnyCert;
-    THTTPClient::ProxyUser = opt.HTTPUser;
-    THTTPClient::ProxyPassword = opt.HTTPPass;
+    const ProgramOptions& opt = Options();
+    DownloadConnection::UserAgent = opt.UAgent;
+    DownloadConnection::AcceptUntrusted = opt.SSLAnyCert;
+    DownloadConnection::ProxyUser = opt.HTTPUser;
+    DownloadConnection::ProxyPassword = opt.HTTPPass;
 #ifdef QM_HAVE_ANALYSIS
     InstallAnalysis();
 #endif
     if (!settings_.message) settings_.message = ToStderr;
-    queue_ = std::make_unique<TQueueManager>(opt.HTTPCount);
-    queue_->OnItemStored = [](TQueueManager&, TGetRec& record) {
+    queue_ = std::make_unique<QueueManager>(opt.HTTPCount);
+    queue_->OnItemStored = [](QueueManager&, DownloadRecord& record) {
         // Only files that are really there belong to the map (a page followed only for its
         // links is not stored).
         if (record.Project && FileExists(record.FName)) AddToMap(*record.Project, record.FName);
     };
-    queue_->OnStatus = [this](TQueueManager&, const std::string& text, int kind) {
+    queue_->OnStatus = [this](QueueManager&, const std::string& text, int kind) {
         if (kind == kStatusAnalysis) settings_.message(text);
     };
-    queue_->OnConnStatus = [this](TQueueManager&, THTTPClient& conn, const std::string& text,
+    queue_->OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text,
                                   int kind) {
         if (!settings_.log) return;
         (void)kind;
@@ -67,19 +67,19 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
 
 DownloadRun::~DownloadRun() {
     queue_.reset();
-    for (TDClass* p : started_) p->OnProjectChange = nullptr;
+    for (Project* p : started_) p->OnProjectChange = nullptr;
     NetShutdown();
 }
 
-TQueueManager& DownloadRun::Queue() { return *queue_; }
+QueueManager& DownloadRun::Queue() { return *queue_; }
 
-void DownloadRun::HookProject(TDClass& project) {
-    project.OnProjectChange = [](TDClass& p, int code, std::int64_t) {
+void DownloadRun::HookProject(Project& project) {
+    project.OnProjectChange = [](Project& p, int code, std::int64_t) {
         if (code == 2) p.LastEnd = NowDateTime();
     };
 }
 
-bool DownloadRun::Start(TDClass& project, std::string& why) {
+bool DownloadRun::Start(Project& project, std::string& why) {
     if (project.QueuedCount > 0 || project.ProcessingCount > 0) {
         why = "Project '" + project.Caption + "' is downloading already";
         return false;
@@ -87,7 +87,7 @@ bool DownloadRun::Start(TDClass& project, std::string& why) {
     return Restart(project, why);
 }
 
-bool DownloadRun::Restart(TDClass& project, std::string& why) {
+bool DownloadRun::Restart(Project& project, std::string& why) {
     HookProject(project);
     queue_->ClearSeen();
     if (!queue_->StartProject(project)) {
@@ -96,14 +96,14 @@ bool DownloadRun::Restart(TDClass& project, std::string& why) {
         return false;
     }
     bool known = false;
-    for (TDClass* p : started_)
+    for (Project* p : started_)
         if (p == &project) known = true;
     if (!known) started_.push_back(&project);
     return true;
 }
 
-void DownloadRun::StopProject(TDClass& project) { queue_->StopProject(project); }
-void DownloadRun::ForgetProject(TDClass& project) {
+void DownloadRun::StopProject(Project& project) { queue_->StopProject(project); }
+void DownloadRun::ForgetProject(Project& project) {
     queue_->StopProject(project);
     project.OnProjectChange = nullptr;
     std::erase(started_, &project);
@@ -120,19 +120,19 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
         return false;
     }
     std::string folderName = arg.substr(0, slash), part = arg.substr(slash + 1);
-    TDContainer* folder = FindFolderArg(session_.Tree(), folderName);
+    ProjectFolder* folder = FindFolderArg(session_.Tree(), folderName);
     if (!folder) {
         why = "no folder '" + folderName + "'";
         return false;
     }
-    std::vector<TDClass*> projects = FindProjectsArg(*folder, part);
+    std::vector<Project*> projects = FindProjectsArg(*folder, part);
     if (projects.empty()) {
         why = "no Project '" + part + "' in folder '" + folder->Caption + "'";
         return false;
     }
     bool any = false;
     std::string failures;
-    for (TDClass* p : projects) {
+    for (Project* p : projects) {
         std::string one;
         if (Start(*p, one)) any = true;
         else failures += (failures.empty() ? "" : "; ") + one;
@@ -144,9 +144,9 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
 
 bool DownloadRun::Idle() const { return queue_->Idle(); }
 
-void DownloadRun::Adopt(TDClass& project) {
+void DownloadRun::Adopt(Project& project) {
     HookProject(project);
-    for (TDClass* p : started_)
+    for (Project* p : started_)
         if (p == &project) return;
     started_.push_back(&project);
 }
@@ -199,7 +199,7 @@ void DownloadRun::Tick() {
     else ToStderr(ProgressLine());
 }
 
-std::string RetryWaitText(const TQueueManager& queue) {
+std::string RetryWaitText(const QueueManager& queue) {
     std::size_t waiting = queue.RetryWaitingCount();
     if (waiting == 0) return std::string();
     return "  waiting to retry: " + std::to_string(waiting) + " (next in " +
@@ -208,7 +208,7 @@ std::string RetryWaitText(const TQueueManager& queue) {
 
 std::string DownloadRun::ProgressLine() const {
     long long done = 0, bytes = 0;
-    for (const TDClass* p : started_) {
+    for (const Project* p : started_) {
         done += p->DoneCount;
         bytes += p->ReceivedBytes;
     }
@@ -221,7 +221,7 @@ std::string DownloadRun::ProgressLine() const {
            ": " + std::to_string(speed) + " " + UIMessage(20) + RetryWaitText(*queue_);
 }
 
-std::string DownloadRun::SummaryLine(const TDClass& p) {
+std::string DownloadRun::SummaryLine(const Project& p) {
     return p.Caption + ": S200=" + std::to_string(p.S200) + " S304=" + std::to_string(p.S304) +
            " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) +
            " SAbr=" + std::to_string(p.SAbr);
@@ -231,7 +231,7 @@ bool DownloadRun::Save(std::string& error) {
     bool ok = true;
     std::string mapErrors;
     if (!SaveMaps(started_)) {
-        for (TDClass* p : started_)
+        for (Project* p : started_)
             if (p->SiteMapModified()) {
                 ok = false;
                 mapErrors = "the site map of '" + p->Caption + "' could not be written";
@@ -340,7 +340,7 @@ int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string
             if (!reasons.empty()) settings.message(reasons);
             bool idle = run.RunUntilIdle(g_interrupted);
             if (!idle) code = 130;
-            for (TDClass* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
+            for (Project* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
             std::fflush(stdout);
         }
         std::string error;

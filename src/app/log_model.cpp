@@ -18,7 +18,7 @@ std::string Prefixed(int index, const std::string& text) {
 }  // namespace
 
 void LogModel::Route(int index, const std::string& text, int kind) {
-    const TOptions& opt = Options();
+    const ProgramOptions& opt = Options();
     if (kind >= 0 && kind <= 20) {
         if (kind == 3) return;  // protocol text changes neither window
         if (index >= 0 && static_cast<std::size_t>(index) < progress_.size()) {
@@ -98,14 +98,14 @@ bool LogModel::TogglePause() {
     return !Options().UseLog;
 }
 bool LogModel::ToggleFilter(int tag) {
-    TOptions& o = Options();
+    ProgramOptions& o = Options();
     bool* flag = tag == 0 ? &o.FConnect : tag == 1 ? &o.FProgress : tag == 2 ? &o.FDisconnect : nullptr;
     if (!flag) return false;
     *flag = !*flag;
     return *flag;
 }
 bool LogModel::FilterChecked(int tag) const {
-    const TOptions& o = Options();
+    const ProgramOptions& o = Options();
     return tag == 0 ? o.FConnect : tag == 1 ? o.FProgress : tag == 2 ? o.FDisconnect : false;
 }
 

@@ -13,12 +13,12 @@ namespace qm::app {
 
 namespace fs = std::filesystem;
 
-std::string MapRootFolder(const TDContainer* folder) {
+std::string MapRootFolder(const ProjectFolder* folder) {
     if (folder && !folder->Dir.empty()) return AsFolder(folder->Dir);
     return AsFolder(Options().PathPrefix);
 }
 
-std::string StartPagePath(const TDClass& project) {
+std::string StartPagePath(const Project& project) {
     std::string name = project.URL.size() > 7 ? project.URL.substr(7) : std::string();
     return LocalPath(project, name);
 }
@@ -101,7 +101,7 @@ std::string FieldTextForPicked(const std::string& folder) {
     return folder + "/";
 }
 
-void StoreFolderProperties(TDContainer& folder, const std::string& name, const std::string& directory) {
+void StoreFolderProperties(ProjectFolder& folder, const std::string& name, const std::string& directory) {
     if (!name.empty()) folder.Caption = name;
     folder.Dir = directory;
     if (!directory.empty()) Options().DDs.Add(directory);

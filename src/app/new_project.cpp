@@ -39,9 +39,9 @@ std::string NormalisePastedAddress(const std::string& text) {
     return ApplySchemeRules(a);
 }
 
-TDClass& NewProject(ProjectTree& tree, TDContainer& folder, const TDClass& settings,
+Project& NewProject(ProjectTree& tree, ProjectFolder& folder, const Project& settings,
                     const std::string& typedAddress) {
-    auto p = std::make_unique<TDClass>();
+    auto p = std::make_unique<Project>();
     p->Assign(settings);
     p->URL = NormaliseTypedAddress(typedAddress);
     p->StatusText = UIMessage(48);
@@ -49,9 +49,9 @@ TDClass& NewProject(ProjectTree& tree, TDContainer& folder, const TDClass& setti
     return tree.AddProject(folder, std::move(p));
 }
 
-TDClass& PasteAddress(ProjectTree& tree, TDContainer& folder, const TDClass& defaults,
+Project& PasteAddress(ProjectTree& tree, ProjectFolder& folder, const Project& defaults,
                       const std::string& text) {
-    auto p = std::make_unique<TDClass>();
+    auto p = std::make_unique<Project>();
     p->Assign(defaults);
     p->URL = NormalisePastedAddress(text);
     p->Caption = p->URL;

@@ -74,7 +74,7 @@ std::string FreeSpaceText(const std::string& folder) {
     return std::to_string(mb) + " " + UIMessage(45);
 }
 
-OptionsForm FillOptionsForm(const TOptions& o, const WindowState& st) {
+OptionsForm FillOptionsForm(const ProgramOptions& o, const WindowState& st) {
     OptionsForm f;
     f.connections = std::to_string(o.HTTPCount);
     f.timeOutSeconds = std::to_string(o.TimeOut / 1000);
@@ -115,7 +115,7 @@ OptionsForm FillOptionsForm(const TOptions& o, const WindowState& st) {
     return f;
 }
 
-OptionsApplied ApplyOptionsForm(const OptionsForm& f, TOptions& o, WindowState& st) {
+OptionsApplied ApplyOptionsForm(const OptionsForm& f, ProgramOptions& o, WindowState& st) {
     OptionsApplied done;
     o.HTTPCount = Clamp(ReadNumber(f.connections, 10), 1, 100);  // what the connection pool takes
     o.TimeOut = TakeBackTimeOut(f.timeOutSeconds);

@@ -4,7 +4,7 @@
 #include <string>
 
 namespace qm {
-class TDClass;
+class Project;
 }
 
 namespace qm::app {
@@ -15,6 +15,6 @@ struct PasswordQuestion {
     std::string user;     // offered: the Project's own user name
 };
 
-PasswordQuestion AskForPassword(const TDClass& project, const std::string& url, const std::string& realm);
+PasswordQuestion AskForPassword(const Project& project, const std::string& url, const std::string& realm);
 
 }  // namespace qm::app

@@ -13,8 +13,8 @@
 #include <vector>
 
 namespace qm {
-class TQueueManager;
-struct TOptions;
+class QueueManager;
+struct ProgramOptions;
 }
 
 namespace qm::app {
@@ -31,7 +31,7 @@ public:
 
     // Loads programFolder + "/plug-ins/*.so" in name order and calls each QMPInit; stops at
     // the first library that cannot be loaded. Returns the number loaded.
-    int Load(const std::string& programFolder, TQueueManager& queue, const TOptions& options);
+    int Load(const std::string& programFolder, QueueManager& queue, const ProgramOptions& options);
     // Calls QMPDone of every loaded library, first to last; once.
     void Finish();
 

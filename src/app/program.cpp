@@ -45,7 +45,7 @@ struct Program::Parts {
     WindowState state;
     std::unique_ptr<DownloadRun> run;
     std::unique_ptr<TreeCommands> commands;
-    TScheduler scheduler;
+    ProjectScheduler scheduler;
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
     std::unique_ptr<platform::StopSignals> signals;
@@ -79,7 +79,7 @@ DownloadRun& Program::Engine() { return *parts_->run; }
 TreeCommands& Program::Commands() { return *parts_->commands; }
 WindowState& Program::State() { return parts_->state; }
 Plugins& Program::PluginList() { return parts_->plugins; }
-TScheduler& Program::Scheduler() { return parts_->scheduler; }
+ProjectScheduler& Program::Scheduler() { return parts_->scheduler; }
 
 Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
     Parts& p = *parts_;
@@ -140,7 +140,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
 
     p.scheduler.AutoSave = p.state.Bool("bAutoSave");
     p.scheduler.AutoSaveMinutes = p.state.Int("iAutoSave");
-    p.scheduler.OnStart = [this](TDClass& project) {
+    p.scheduler.OnStart = [this](Project& project) {
         Node node{project.Folder, &project};
         parts_->commands->Select(node);
         std::string why;
@@ -175,12 +175,12 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
 void Program::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
     for (const std::string& word : line_.projectWords) {
-        const std::vector<TDClass*> projects = MatchCommandWord(parts_->session.Tree(), word);
+        const std::vector<Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
         if (projects.empty()) {
             warnings_.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");
             continue;
         }
-        for (TDClass* project : projects) {
+        for (Project* project : projects) {
             Node node{project->Folder, project};
             parts_->commands->Select(node);
             std::string why;
@@ -204,9 +204,9 @@ bool Program::SaveAll(std::string& error) {
     p.state.Save(key);
     bool ok = true;
     std::string mapError;
-    const std::vector<TDClass*> projects = p.session.Tree().AllProjects();
+    const std::vector<Project*> projects = p.session.Tree().AllProjects();
     if (!SaveMaps(projects)) {
-        for (TDClass* project : projects)
+        for (Project* project : projects)
             if (project->SiteMapModified()) {
                 ok = false;
                 mapError = "the site map of '" + project->Caption + "' could not be written";
@@ -283,7 +283,7 @@ void Program::SecondTick() {
     for (std::int64_t v : ring_) sum += v;
     SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20) +
                                  RetryWaitText(p.run->Queue()));
-    const TDClass* project = p.commands ? p.commands->Selected().project : nullptr;
+    const Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
         SetStatus(3, sizeText_, UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + UIMessage(15));
     else

@@ -16,14 +16,14 @@ bool IsDecimal(const std::string& text) {
 
 }  // namespace
 
-TDContainer* FindFolderArg(const ProjectTree& tree, const std::string& caption) {
+ProjectFolder* FindFolderArg(const ProjectTree& tree, const std::string& caption) {
     for (const auto& folder : tree.Folders)
         if (folder && CompareNoCase(folder->Caption, caption) == 0) return folder.get();
     return nullptr;
 }
 
-std::vector<TDClass*> FindProjectsArg(const TDContainer& folder, const std::string& arg) {
-    std::vector<TDClass*> found;
+std::vector<Project*> FindProjectsArg(const ProjectFolder& folder, const std::string& arg) {
+    std::vector<Project*> found;
     if (CompareNoCase(arg, "all") == 0) {
         for (const auto& p : folder.Children)
             if (p) found.push_back(p.get());
@@ -44,7 +44,7 @@ std::vector<TDClass*> FindProjectsArg(const TDContainer& folder, const std::stri
     return found;
 }
 
-TDClass* FindProjectPath(const ProjectTree& tree, const std::string& path, std::string& error) {
+Project* FindProjectPath(const ProjectTree& tree, const std::string& path, std::string& error) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         error = "'" + path + "' does not name a Project: write FOLDER/PROJECT";
@@ -52,12 +52,12 @@ TDClass* FindProjectPath(const ProjectTree& tree, const std::string& path, std::
     }
     const std::string folderName = path.substr(0, slash);
     const std::string projectName = path.substr(slash + 1);
-    TDContainer* folder = FindFolderArg(tree, folderName);
+    ProjectFolder* folder = FindFolderArg(tree, folderName);
     if (!folder) {
         error = "no folder named '" + folderName + "'";
         return nullptr;
     }
-    std::vector<TDClass*> projects = FindProjectsArg(*folder, projectName);
+    std::vector<Project*> projects = FindProjectsArg(*folder, projectName);
     if (projects.empty()) {
         error = "no Project '" + projectName + "' in folder '" + folder->Caption + "'";
         return nullptr;

@@ -24,7 +24,7 @@ int ReadCategorySize(const std::string& text, int position) {
 
 int ReadDay(const std::string& text) { return Clamp(ReadNumber(text, 1) - 1, 0, 30); }
 
-CategoryEnables CategoryControls(const TFileCategory& category) {
+CategoryEnables CategoryControls(const FileCategory& category) {
     CategoryEnables e;
     e.groups = !category.Flags[0];
     bool sizes = e.groups && category.Flags[2];
@@ -77,7 +77,7 @@ void SetTicked(TickedList& list, int index, bool ticked) {
     if (index >= 0 && index < static_cast<int>(list.Ticked.size())) list.Ticked[index] = ticked;
 }
 
-std::string& KeywordList(TDClass& p, int page, bool include) {
+std::string& KeywordList(Project& p, int page, bool include) {
     switch (page) {
     case 1: return include ? p.RPathIn : p.RPathEx;
     case 2: return include ? p.RFileIn : p.RFileEx;
@@ -85,14 +85,14 @@ std::string& KeywordList(TDClass& p, int page, bool include) {
     }
 }
 
-int& FilterRule(TDClass& p, int page) {
+int& FilterRule(Project& p, int page) {
     return page == 1 ? p.RPathBx : page == 2 ? p.RFileBx : p.RSrvsBx;
 }
 
-const std::string& KeywordList(const TDClass& p, int page, bool include) {
-    return KeywordList(const_cast<TDClass&>(p), page, include);
+const std::string& KeywordList(const Project& p, int page, bool include) {
+    return KeywordList(const_cast<Project&>(p), page, include);
 }
-int FilterRule(const TDClass& p, int page) { return FilterRule(const_cast<TDClass&>(p), page); }
+int FilterRule(const Project& p, int page) { return FilterRule(const_cast<Project&>(p), page); }
 
 namespace {
 template <typename T>
@@ -101,7 +101,7 @@ void Take(T& target, const T& original, const T& edited) {
 }
 }  // namespace
 
-void CopyEditedSettings(TDClass& t, const TDClass& o, const TDClass& e) {
+void CopyEditedSettings(Project& t, const Project& o, const Project& e) {
     Take(t.Caption, o.Caption, e.Caption);
     Take(t.URL, o.URL, e.URL);
     Take(t.Lev, o.Lev, e.Lev);
@@ -116,8 +116,8 @@ void CopyEditedSettings(TDClass& t, const TDClass& o, const TDClass& e) {
     Take(t.LTranslate, o.LTranslate, e.LTranslate);
     Take(t.CrawlTraps, o.CrawlTraps, e.CrawlTraps);
     for (int i = 0; i < kCategoryCount; ++i) {
-        TFileCategory& tc = t.Categories[i];
-        const TFileCategory &oc = o.Categories[i], &ec = e.Categories[i];
+        FileCategory& tc = t.Categories[i];
+        const FileCategory &oc = o.Categories[i], &ec = e.Categories[i];
         if (i != kCatOther) Take(tc.Exts, oc.Exts, ec.Exts);
         for (int f = 0; f < 5; ++f) Take(tc.Flags[f], oc.Flags[f], ec.Flags[f]);
         Take(tc.MinSize, oc.MinSize, ec.MinSize);

@@ -26,7 +26,7 @@ struct CategoryEnables {
     bool minCheck = false, minEdit = false;
     bool maxCheck = false, maxEdit = false;
 };
-CategoryEnables CategoryControls(const TFileCategory& category);
+CategoryEnables CategoryControls(const FileCategory& category);
 
 // Which scheduling controls are enabled for a schedule kind ("When").
 struct ScheduleEnables {
@@ -45,14 +45,14 @@ void SetTicked(TickedList& list, int index, bool ticked);
 
 // The keyword list of a filter page (0 servers, 1 directories, 2 file names), the exclude
 // list or the include list; and the page's rule ("RSrvsBx", "RPathBx", "RFileBx").
-std::string& KeywordList(TDClass& project, int page, bool include);
-int& FilterRule(TDClass& project, int page);
-const std::string& KeywordList(const TDClass& project, int page, bool include);
-int FilterRule(const TDClass& project, int page);
+std::string& KeywordList(Project& project, int page, bool include);
+int& FilterRule(Project& project, int page);
+const std::string& KeywordList(const Project& project, int page, bool include);
+int FilterRule(const Project& project, int page);
 
 // OK hands back only what the dialog edits, and of that only what the user changed while it
 // was open (original: the copy the dialog was filled from): run counters, statistics, the
 // last start and what the scheduler or the engine changed meanwhile stay as they are.
-void CopyEditedSettings(TDClass& target, const TDClass& original, const TDClass& edited);
+void CopyEditedSettings(Project& target, const Project& original, const Project& edited);
 
 }  // namespace qm::app

@@ -40,7 +40,7 @@ std::string Stored(const std::string& shown) {
 }
 
 // The key lines of the Project's section in the store's form.
-bool SavedLines(TDClass& project, std::vector<std::string>& lines, std::string& error) {
+bool SavedLines(Project& project, std::vector<std::string>& lines, std::string& error) {
     const std::string file = CreateTemporaryFile();
     if (file.empty()) {
         error = "no temporary file could be created";
@@ -48,7 +48,7 @@ bool SavedLines(TDClass& project, std::vector<std::string>& lines, std::string& 
     }
     bool ok = false;
     {
-        TNewStream out(file, true);
+        TypedStream out(file, true);
         out.WriteCount(1);
         out.WriteObject(project);
         ok = out.Close();
@@ -71,7 +71,7 @@ bool SavedLines(TDClass& project, std::vector<std::string>& lines, std::string& 
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> ProjectSettings(TDClass& project) {
+std::vector<std::pair<std::string, std::string>> ProjectSettings(Project& project) {
     std::vector<std::string> lines;
     std::string error;
     std::vector<std::pair<std::string, std::string>> out;
@@ -84,7 +84,7 @@ std::vector<std::pair<std::string, std::string>> ProjectSettings(TDClass& projec
     return out;
 }
 
-bool SetProjectSettings(TDClass& project, const std::vector<std::string>& assignments, std::string& error) {
+bool SetProjectSettings(Project& project, const std::vector<std::string>& assignments, std::string& error) {
     std::vector<std::string> lines;
     if (!SavedLines(project, lines, error)) return false;
     for (const std::string& a : assignments) {
@@ -121,10 +121,10 @@ bool SetProjectSettings(TDClass& project, const std::vector<std::string>& assign
         if (!file.empty()) std::remove(file.c_str());
         return false;
     }
-    std::unique_ptr<TClass> object = std::make_unique<TDClass>();
+    std::unique_ptr<StreamObject> object = std::make_unique<Project>();
     bool ok = false;
     {
-        TAnStream in(file, false);
+        ObjectStream in(file, false);
         ok = !in.Failed() && in.ReadObject(object);
         if (!ok) {
             // The stream names its scratch file and line; the user only needs the value.
@@ -134,7 +134,7 @@ bool SetProjectSettings(TDClass& project, const std::vector<std::string>& assign
         }
     }
     std::remove(file.c_str());
-    auto* loaded = dynamic_cast<TDClass*>(object.get());
+    auto* loaded = dynamic_cast<Project*>(object.get());
     if (!ok || !loaded) return false;
     const int iid = project.IID;
     project.Assign(*loaded);

@@ -7,14 +7,14 @@
 #include <vector>
 
 namespace qm {
-class TDClass;
+class Project;
 }
 
 namespace qm::app {
 
-std::vector<std::pair<std::string, std::string>> ProjectSettings(TDClass& project);
+std::vector<std::pair<std::string, std::string>> ProjectSettings(Project& project);
 // Applies "KEY=VALUE" texts. An unknown key, "IID", or a value the store cannot read leaves
 // the Project unchanged and returns false with error. The identifier is always kept.
-bool SetProjectSettings(TDClass& project, const std::vector<std::string>& assignments, std::string& error);
+bool SetProjectSettings(Project& project, const std::vector<std::string>& assignments, std::string& error);
 
 }  // namespace qm::app

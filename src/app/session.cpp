@@ -64,7 +64,7 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree, A
         s.registry.Clear();
     }
 
-    TOptions& options = Options();
+    ProgramOptions& options = Options();
     options.Reset();
     options.UAgent = "Quillmoor/1.0";
     platform::RegKey key = OpenOptionsKeyForLoad(s.registry);
@@ -134,7 +134,7 @@ bool Session::Save(std::string& error) {
 
 const std::string& Session::ProgramFolder() const { return impl_->folder; }
 ProjectTree& Session::Tree() { return impl_->tree; }
-TDClass& Session::Defaults() { return DefaultsProject(); }
+Project& Session::Defaults() { return DefaultsProject(); }
 platform::Registry& Session::Registry() { return impl_->registry; }
 
 }  // namespace qm::app

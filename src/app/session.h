@@ -39,7 +39,7 @@ public:
 
     const std::string& ProgramFolder() const;
     ProjectTree& Tree();
-    TDClass& Defaults();
+    Project& Defaults();
     platform::Registry& Registry();
 
 private:

@@ -37,12 +37,12 @@ bool RemovableEntry(const fs::path& p) {
     return ::lstat(p.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
 }
 
-std::size_t IndexIn(const std::vector<std::unique_ptr<TDClass>>& list, const TDClass* p) {
+std::size_t IndexIn(const std::vector<std::unique_ptr<Project>>& list, const Project* p) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i].get() == p) return i;
     return list.size();
 }
-std::size_t IndexIn(const std::vector<std::unique_ptr<TDContainer>>& list, const TDContainer* f) {
+std::size_t IndexIn(const std::vector<std::unique_ptr<ProjectFolder>>& list, const ProjectFolder* f) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i].get() == f) return i;
     return list.size();
@@ -53,26 +53,26 @@ bool Same(Node a, Node b) { return a.folder == b.folder && a.project == b.projec
 
 }  // namespace
 
-TreeCommands::TreeCommands(ProjectTree& tree, TDClass& defaults, Confirmation& answers, ProjectEngine* engine)
+TreeCommands::TreeCommands(ProjectTree& tree, Project& defaults, Confirmation& answers, ProjectEngine* engine)
     : tree_(tree), defaults_(defaults), answers_(answers), engine_(engine) {}
 
-TDContainer& TreeCommands::TargetFolder() {
+ProjectFolder& TreeCommands::TargetFolder() {
     if (tree_.Folders.empty()) tree_.AddFolder(UIMessage(0));
     if (!Valid(selected_)) selected_ = tree_.NodeAt(0);
     if (selected_.project) selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
     return *selected_.folder;
 }
 
-TDClass& TreeCommands::NewProject(const TDClass& workingCopy) {
-    TDContainer& folder = TargetFolder();
-    TDClass& p = app::NewProject(tree_, folder, workingCopy, workingCopy.URL);
+Project& TreeCommands::NewProject(const Project& workingCopy) {
+    ProjectFolder& folder = TargetFolder();
+    Project& p = app::NewProject(tree_, folder, workingCopy, workingCopy.URL);
     selected_ = {&folder, &p};
     return p;
 }
 
-TDClass& TreeCommands::PasteAddress(const std::string& text) {
-    TDContainer& folder = TargetFolder();
-    TDClass& p = app::PasteAddress(tree_, folder, defaults_, text);
+Project& TreeCommands::PasteAddress(const std::string& text) {
+    ProjectFolder& folder = TargetFolder();
+    Project& p = app::PasteAddress(tree_, folder, defaults_, text);
     selected_ = {&folder, &p};
     return p;
 }
@@ -96,8 +96,8 @@ bool TreeCommands::Cut(Node node) {
     return Delete(node, true);
 }
 
-TDContainer& TreeCommands::NewFolder() {
-    TDContainer& f = tree_.AddFolder(UIMessage(16));
+ProjectFolder& TreeCommands::NewFolder() {
+    ProjectFolder& f = tree_.AddFolder(UIMessage(16));
     f.Level = 0;
     f.Dir.clear();
     selected_ = {&f, nullptr};
@@ -115,7 +115,7 @@ void TreeCommands::Forget(Node node) {
     if (Same(selected_, node) || (!node.project && selected_.folder == node.folder)) selected_ = {};
 }
 
-bool TreeCommands::DeleteProject(TDClass& project, bool partOfCut) {
+bool TreeCommands::DeleteProject(Project& project, bool partOfCut) {
     Node node{project.Folder, &project};
     if (engine_) engine_->StopProject(project);
     // The files are only offered for deletion when the Project has stored some; a cut keeps
@@ -124,7 +124,7 @@ bool TreeCommands::DeleteProject(TDClass& project, bool partOfCut) {
     if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, UIMessage(7) + " ?", UIMessage(6))) DeleteProjectFiles(project);
     DeleteMap(project);
     if (engine_) engine_->ForgetProject(project);
-    std::unique_ptr<TDClass> gone = tree_.TakeProject(project);
+    std::unique_ptr<Project> gone = tree_.TakeProject(project);
     Forget(node);
     return gone != nullptr;
 }
@@ -148,7 +148,7 @@ bool TreeCommands::Delete(Node node, bool partOfCut) {
     return tree_.RemoveFolder(*node.folder);
 }
 
-bool TreeCommands::DeleteMapEntry(TDClass& project, const std::string& rawPath) {
+bool TreeCommands::DeleteMapEntry(Project& project, const std::string& rawPath) {
     std::string path = rawPath;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     if (path.empty()) return false;
@@ -192,14 +192,14 @@ bool TreeCommands::Drop(Node source, Node target) {
         auto& list = tree_.Folders;
         const std::size_t from = IndexIn(list, source.folder);
         if (from == list.size() || IndexIn(list, target.folder) == list.size()) return false;
-        std::unique_ptr<TDContainer> moving = std::move(list[from]);
+        std::unique_ptr<ProjectFolder> moving = std::move(list[from]);
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(from));
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(IndexIn(list, target.folder)), std::move(moving));
         return true;
     }
-    TDContainer* destination = target.project ? target.project->Folder : target.folder;
+    ProjectFolder* destination = target.project ? target.project->Folder : target.folder;
     if (!destination || IndexIn(tree_.Folders, destination) == tree_.Folders.size()) return false;
-    std::unique_ptr<TDClass> moving = tree_.TakeProject(*source.project);
+    std::unique_ptr<Project> moving = tree_.TakeProject(*source.project);
     if (!moving) return false;
     moving->Folder = destination;
     auto& children = destination->Children;
@@ -215,12 +215,12 @@ bool TreeCommands::Drop(Node source, Node target) {
 
 int TreeCommands::Start(Node node, std::string* why) {
     if (!engine_ || !Valid(node)) return 0;
-    std::vector<TDClass*> projects;
+    std::vector<Project*> projects;
     if (node.project) projects.push_back(node.project);
     else
         for (const auto& p : node.folder->Children) projects.push_back(p.get());
     int started = 0;
-    for (TDClass* p : projects) {
+    for (Project* p : projects) {
         std::string one;
         if (engine_->StartProject(*p, one)) ++started;
         else if (why) *why += (why->empty() ? "" : "\n") + one;
@@ -240,13 +240,13 @@ std::string TreeCommands::SuspendCaption() const {
     return UIMessage(engine_ && engine_->Suspended() ? 17 : 18);
 }
 
-int TreeCommands::ProjectIcon(const TDClass& p) const {
+int TreeCommands::ProjectIcon(const Project& p) const {
     if (p.QueuedCount > 0 || p.ProcessingCount > 0)
         return engine_ && engine_->Suspended() ? kIconSuspended : kIconDownloading;
     return p.When != 0 ? kIconScheduled : kIconIdle;
 }
 
-std::string TreeCommands::ApplyProperties(TDClass& project, const TDClass& edited) {
+std::string TreeCommands::ApplyProperties(Project& project, const Project& edited) {
     std::string old = project.Caption;
     const int iid = project.IID;
     project.Assign(edited);
@@ -254,15 +254,15 @@ std::string TreeCommands::ApplyProperties(TDClass& project, const TDClass& edite
     return old;
 }
 
-void TreeCommands::ApplyFolderProperties(TDContainer& folder, const std::string& caption, const std::string& dir) {
+void TreeCommands::ApplyFolderProperties(ProjectFolder& folder, const std::string& caption, const std::string& dir) {
     folder.Caption = caption;
     folder.Level = 0;
     folder.Dir = dir;
 }
 
-void TreeCommands::ApplyDefaults(const TDClass& edited) { defaults_.Assign(edited); }
+void TreeCommands::ApplyDefaults(const Project& edited) { defaults_.Assign(edited); }
 
-int DeleteProjectFiles(TDClass& project) {
+int DeleteProjectFiles(Project& project) {
     const fs::path root = fs::path(RootFolder(project)).lexically_normal();
     std::set<fs::path> directories;
     int removed = 0;
@@ -315,14 +315,14 @@ std::string EncodeBrowsePath(const std::string& text) {
     return out;
 }
 
-std::string BrowsePathAddress(const TDContainer* folder, const std::string& rawPath, bool serverRunning,
+std::string BrowsePathAddress(const ProjectFolder* folder, const std::string& rawPath, bool serverRunning,
                               int serverPort) {
     if (rawPath.empty()) return {};
     std::string path = rawPath;
     for (char& c : path)
         if (c == '\\') c = '/';
     if (StartsWithNoCase(path, "http://") || StartsWithNoCase(path, "https://")) return path;
-    const TOptions& opt = Options();
+    const ProgramOptions& opt = Options();
     if (serverRunning && opt.HTTPStart) {
         std::string a = "http://127.0.0.1";
         if (serverPort != 80) a += ":" + std::to_string(serverPort);
@@ -349,7 +349,7 @@ std::string BrowsePathAddress(const TDContainer* folder, const std::string& rawP
     return std::string(local.front() == '/' ? "file://" : "file:///") + EncodeBrowsePath(local);
 }
 
-std::string BrowseAddress(const TDClass& project, bool serverRunning, int serverPort) {
+std::string BrowseAddress(const Project& project, bool serverRunning, int serverPort) {
     std::string name = project.URL;
     const std::size_t scheme = name.find("://");
     name.erase(0, scheme == std::string::npos ? std::min<std::size_t>(7, name.size()) : scheme + 3);

@@ -49,13 +49,13 @@ int RunAdd(const Invocation& inv) {
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
     ProjectTree& tree = session.Tree();
-    TDContainer* folder = tree.FindFolder(words[0]);
+    ProjectFolder* folder = tree.FindFolder(words[0]);
     if (!folder) folder = &tree.AddFolder(words[0]);
 
-    TDClass settings;
+    Project settings;
     settings.Assign(session.Defaults());
     if (haveLevel) settings.Lev = level;
-    TDClass& project = app::NewProject(tree, *folder, settings, words[1]);
+    Project& project = app::NewProject(tree, *folder, settings, words[1]);
     project.Caption = LimitCaption(haveCaption ? caption : project.URL);
 
     if (!session.Save(error)) {

@@ -35,7 +35,7 @@ int RunBookmarks(const Invocation& inv) {
         return kExitOk;
     }
     ProjectTree& tree = session.Tree();
-    TDContainer* folder = tree.FindFolder(folderName);
+    ProjectFolder* folder = tree.FindFolder(folderName);
     if (!folder) folder = &tree.AddFolder(folderName);
     std::set<std::string> known;
     for (const auto& p : folder->Children) known.insert(LowerCase(p->URL));
@@ -44,7 +44,7 @@ int RunBookmarks(const Invocation& inv) {
     int added = 0;
     for (const app::BookmarkItem* link : links) {
         if (!known.insert(LowerCase(app::NormaliseTypedAddress(link->url))).second) continue;
-        TDClass& p = app::NewProject(tree, *folder, session.Defaults(), link->url);
+        Project& p = app::NewProject(tree, *folder, session.Defaults(), link->url);
         p.Caption = LimitCaption(link->caption);
         std::printf("%d\t%s\t%s\n", p.IID, p.Caption.c_str(), p.URL.c_str());
         ++added;

@@ -53,7 +53,7 @@ int RunBrowse(const Invocation& inv) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;
     }
-    TDClass* project = app::FindProjectPath(session.Tree(), words[0], error);
+    Project* project = app::FindProjectPath(session.Tree(), words[0], error);
     if (!project) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;

@@ -27,7 +27,7 @@ int RunDue(const Invocation& inv) {
         return kExitFailure;
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    for (TDClass* p : DueProjects(session.Tree(), at))
+    for (Project* p : DueProjects(session.Tree(), at))
         std::printf("%s/%s\n", p->Folder ? p->Folder->Caption.c_str() : "", p->Caption.c_str());
     return kExitOk;
 }

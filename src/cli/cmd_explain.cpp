@@ -16,9 +16,9 @@ namespace qm::cli {
 
 namespace {
 
-const char* CategoryName(const TGetRec& rec) {
+const char* CategoryName(const DownloadRecord& rec) {
     if (!rec.Category || !rec.Project) return "none";
-    const TFileCategory* first = &rec.Project->Categories[0];
+    const FileCategory* first = &rec.Project->Categories[0];
     const std::ptrdiff_t index = rec.Category - first;
     if (index < 0 || index >= kCategoryCount) return "none";
     return kCategoryNames[static_cast<std::size_t>(index)];
@@ -60,14 +60,14 @@ int RunExplain(const Invocation& inv) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }
-    TDClass* project = app::FindProjectPath(session.Tree(), projectPath, error);
+    Project* project = app::FindProjectPath(session.Tree(), projectPath, error);
     if (!project) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }
 
     // The address as a link found in one of the Project's pages would be.
-    TGetRec rec;
+    DownloadRecord rec;
     rec.Project = project;
     rec.URL = url;
     rec.Lev = project->Lev > 0 ? project->Lev - 1 : 0;

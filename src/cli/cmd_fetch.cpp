@@ -109,13 +109,13 @@ int RunFetch(const Invocation& inv) {
 
     platform::InitEventLoop();
     NetStartup();
-    const TOptions& o = Options();
-    if (!o.UAgent.empty()) THTTPClient::UserAgent = o.UAgent;
-    THTTPClient::ProxyUser = o.HTTPUser;
-    THTTPClient::AcceptUntrusted = o.SSLAnyCert;
-    THTTPClient::ProxyPassword = o.HTTPPass;
+    const ProgramOptions& o = Options();
+    if (!o.UAgent.empty()) DownloadConnection::UserAgent = o.UAgent;
+    DownloadConnection::ProxyUser = o.HTTPUser;
+    DownloadConnection::AcceptUntrusted = o.SSLAnyCert;
+    DownloadConnection::ProxyPassword = o.HTTPPass;
 
-    auto client = std::make_unique<THTTPClient>();
+    auto client = std::make_unique<DownloadConnection>();
     client->ProxyType = o.ProxyType;
     client->ProxyHost = o.ProxyAddr;
     client->ProxyPort = o.ProxyPort;
@@ -128,18 +128,18 @@ int RunFetch(const Invocation& inv) {
     // flushes them out with it.
     static char errBuffer[1 << 16];
     std::setvbuf(stderr, errBuffer, _IOFBF, sizeof errBuffer);
-    client->OnStatus = [verbose](THTTPClient& c, const std::string& text, int kind) {
+    client->OnStatus = [verbose](DownloadConnection& c, const std::string& text, int kind) {
         if (kind == 3 && !verbose) return;
         std::fprintf(stderr, "HTTP%d: %s\n", c.Index, text.c_str());
         if (kind != 1) std::fflush(stderr);
     };
-    client->OnData = [out, &writeFailed](THTTPClient& c, const char* data, std::size_t count) {
+    client->OnData = [out, &writeFailed](DownloadConnection& c, const char* data, std::size_t count) {
         if (std::fwrite(data, 1, count, out) != count && !writeFailed) {
             writeFailed = true;
             c.Abort();
         }
     };
-    client->OnDone = [&](THTTPClient&, int code) {
+    client->OnDone = [&](DownloadConnection&, int code) {
         done = true;
         doneCode = code;
     };

@@ -64,13 +64,13 @@ int RunGet(const Invocation& inv) {
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
     ProjectTree& tree = session.Tree();
-    TDContainer* folder = nullptr;
+    ProjectFolder* folder = nullptr;
     if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
     else folder = tree.FindFolder(folderName);
     if (!folder) folder = &tree.AddFolder(folderName.empty() ? UIMessage(0) : folderName);
 
     const std::string address = app::NormaliseTypedAddress(url);
-    TDClass* project = nullptr;
+    Project* project = nullptr;
     for (auto& p : folder->Children)
         if (p->URL == address) {
             project = p.get();

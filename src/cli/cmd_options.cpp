@@ -100,7 +100,7 @@ int RunOptions(const Invocation& inv) {
             key.WriteString(name, c.text);
         }
     }
-    TOptions& options = Options();
+    ProgramOptions& options = Options();
     options.Reset();
     options.UAgent = "Quillmoor/1.0";
     LoadOptions(options, key, session.Defaults());

@@ -10,7 +10,7 @@
 
 namespace qm {
 
-struct TFileCategory;
+struct FileCategory;
 
 // ---- cleaning ------------------------------------------------------------------------------
 
@@ -101,7 +101,7 @@ bool ListAllows(std::string_view list, std::string_view text, bool isInclude);
 enum class CategoryVerdict { None, Accepted, Rejected };
 
 // How a file-type category treats an extension (compared without regard to case).
-CategoryVerdict CategoryTest(const TFileCategory& category, std::string_view extension);
+CategoryVerdict CategoryTest(const FileCategory& category, std::string_view extension);
 
 // ---- small text helpers --------------------------------------------------------------------
 

@@ -160,7 +160,7 @@ bool ListAllows(std::string_view list, std::string_view text, bool isInclude) {
     return isInclude ? !anyInUse : true;
 }
 
-CategoryVerdict CategoryTest(const TFileCategory& category, std::string_view extension) {
+CategoryVerdict CategoryTest(const FileCategory& category, std::string_view extension) {
     if (extension.empty() || category.Exts.empty()) return CategoryVerdict::None;
     const ListView v = ViewList(category.Exts);
     LineReader lines(v.entries);

@@ -25,7 +25,7 @@ std::string_view AfterScheme(const std::string& url) {
 
 struct JoinedServerLists {
     std::mutex mutex;
-    std::map<const TDClass*, std::vector<std::string>> byProject;
+    std::map<const Project*, std::vector<std::string>> byProject;
 };
 
 JoinedServerLists& Joined() {
@@ -48,7 +48,7 @@ std::string ServerOf(const std::string& url) {
     return parts.server;
 }
 
-bool JoinStartingServer(const TDClass& project, const std::string& server) {
+bool JoinStartingServer(const Project& project, const std::string& server) {
     if (server == ServerOf(project.URL)) return false;
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
@@ -58,32 +58,32 @@ bool JoinStartingServer(const TDClass& project, const std::string& server) {
     return true;
 }
 
-void ForgetJoinedServers(const TDClass& project) {
+void ForgetJoinedServers(const Project& project) {
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     j.byProject.erase(&project);
 }
 
-std::vector<std::string> JoinedServers(const TDClass& project) {
+std::vector<std::string> JoinedServers(const Project& project) {
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     auto it = j.byProject.find(&project);
     return it == j.byProject.end() ? std::vector<std::string>() : it->second;
 }
 
-bool Admit(TGetRec& record) {
+bool Admit(DownloadRecord& record) {
     AdmissionResult why;
     return Admit(record, why);
 }
 
-bool Admit(TGetRec& record, AdmissionResult& why) {
+bool Admit(DownloadRecord& record, AdmissionResult& why) {
     return Admit(record, TakeSettingsSnapshot(record.Project), why);
 }
 
-bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why) {
+bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Category = nullptr;
-    TDClass* project = record.Project;
+    Project* project = record.Project;
     if (!project) {
         why.admitted = true;
         return true;

@@ -6,8 +6,8 @@
 
 namespace qm {
 
-class TDClass;
-class TGetRec;
+class Project;
+class DownloadRecord;
 struct SettingsSnapshot;
 
 // Why an address was admitted or refused, for quillmoor-cli explain.
@@ -25,10 +25,10 @@ struct AdmissionResult {
 
 // Runs the filter on the record (sets its Category); false refuses the address. Without
 // rules given, the record's Project and the options are read as they are now (main thread).
-bool Admit(TGetRec& record);
-bool Admit(TGetRec& record, AdmissionResult& why);
+bool Admit(DownloadRecord& record);
+bool Admit(DownloadRecord& record, AdmissionResult& why);
 // With the rules of a snapshot taken for the record's Project (any thread).
-bool Admit(TGetRec& record, const SettingsSnapshot& rules, AdmissionResult& why);
+bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResult& why);
 
 // The server of an address as the starting-server rule compares it (lower case, with a port
 // other than the scheme's own).
@@ -37,9 +37,9 @@ std::string ServerOf(const std::string& url);
 // Servers the start address was redirected to: for the rest of the run they count as the
 // Project's starting server. Any thread may ask; the main thread adds and forgets.
 // JoinStartingServer is false when the server was the starting one or had joined already.
-bool JoinStartingServer(const TDClass& project, const std::string& server);
-void ForgetJoinedServers(const TDClass& project);
+bool JoinStartingServer(const Project& project, const std::string& server);
+void ForgetJoinedServers(const Project& project);
 // The servers joined so far (main thread or any other: the list is locked).
-std::vector<std::string> JoinedServers(const TDClass& project);
+std::vector<std::string> JoinedServers(const Project& project);
 
 }  // namespace qm

@@ -11,7 +11,7 @@ namespace qm {
 namespace {
 
 // Without link analysis a document is stored as it was received.
-void CopyDocument(TGetRec& record, const std::string& source, const std::string& target,
+void CopyDocument(DownloadRecord& record, const std::string& source, const std::string& target,
                   bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
     (void)settings;
     (void)sink;

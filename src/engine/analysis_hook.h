@@ -7,7 +7,7 @@
 
 namespace qm {
 
-class TGetRec;
+class DownloadRecord;
 struct SettingsSnapshot;
 
 // What document analysis hands back to the queue.
@@ -17,7 +17,7 @@ public:
     // A new, normalised record for a found link; the sink owns it from now on. Records may
     // reach the queue in small batches, in order; an address already seen is dropped there.
     // Returns false when the queue takes no more records (it is stopping).
-    virtual bool FoundRecord(std::unique_ptr<TGetRec> record) = 0;
+    virtual bool FoundRecord(std::unique_ptr<DownloadRecord> record) = 0;
     // A message for the log; stop asks for every download to stop.
     virtual void Report(const std::string& text, bool stop) = 0;
 };
@@ -26,7 +26,7 @@ public:
 // writeTarget writes the rewritten document to target. settings were taken for the record's
 // Project when its analysis was given out; the routine reads the Project and the program
 // options only through them, never through the record's Project.
-using AnalyseFunction = void (*)(TGetRec& record, const std::string& source,
+using AnalyseFunction = void (*)(DownloadRecord& record, const std::string& source,
                                  const std::string& target, bool writeTarget,
                                  const SettingsSnapshot& settings, AnalysisSink& sink);
 

@@ -20,7 +20,7 @@ void SplitUserPassword(const std::string& text, std::string& user, std::string& 
 
 }  // namespace
 
-void ChooseCredentials(const TGetRec& record, std::string& user, std::string& password) {
+void ChooseCredentials(const DownloadRecord& record, std::string& user, std::string& password) {
     user.clear();
     password.clear();
     if (!record.AuthChallenge.empty()) {
@@ -36,12 +36,12 @@ void ChooseCredentials(const TGetRec& record, std::string& user, std::string& pa
         user = record.Project->User, password = record.Project->Psw;
 }
 
-bool TQueueManager::AnswerChallenge(std::unique_ptr<TGetRec>& record, const std::string& headers) {
+bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, const std::string& headers) {
     // A second 401 after an answer, or one without a challenge, fails as any 401 does.
     if (!record->AuthChallenge.empty() || !HasAuthenticateLine(headers)) return false;
     const AuthChallenge challenge = PickChallenge(headers);
     std::string user, password;
-    TDClass* project = record->Project;
+    Project* project = record->Project;
     if (!record->URLPsw.empty()) {
         SplitUserPassword(record->URLPsw, user, password);
     } else if (project && ProjectCredentialsApply(*project, *record)) {

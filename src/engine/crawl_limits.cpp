@@ -66,7 +66,7 @@ bool RepeatsPathSegments(std::string_view url) {
     return false;
 }
 
-CrawlTraps::Verdict CrawlTraps::Check(const TDClass& project, std::string_view url) {
+CrawlTraps::Verdict CrawlTraps::Check(const Project& project, std::string_view url) {
     if (RepeatsPathSegments(url)) return Verdict::RepeatingPath;
     const std::string_view path = PathBeforeQuery(url);
     if (path.empty()) return Verdict::Take;
@@ -82,7 +82,7 @@ CrawlTraps::Verdict CrawlTraps::Check(const TDClass& project, std::string_view u
     return Verdict::Take;
 }
 
-bool CrawlTraps::FirstHit(const TDClass& project, Verdict verdict) {
+bool CrawlTraps::FirstHit(const Project& project, Verdict verdict) {
     for (const auto& r : reported_)
         if (r.first == &project && r.second == verdict) return false;
     reported_.emplace_back(&project, verdict);

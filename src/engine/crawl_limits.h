@@ -12,7 +12,7 @@
 
 namespace qm {
 
-class TDClass;
+class Project;
 
 // Redirects one record follows at the most (as browsers and wget do).
 constexpr int kMaxRedirects = 20;
@@ -49,9 +49,9 @@ public:
 
     // For an address new to the queue: whether the project takes it, counting its query
     // string when it has one and is taken.
-    Verdict Check(const TDClass& project, std::string_view url);
+    Verdict Check(const Project& project, std::string_view url);
     // True the first time the verdict is met for the project since Clear.
-    bool FirstHit(const TDClass& project, Verdict verdict);
+    bool FirstHit(const Project& project, Verdict verdict);
     void Clear();
 
     // Paths whose query strings are counted at the most; further paths go uncounted, so a
@@ -61,7 +61,7 @@ public:
 
 private:
     std::unordered_map<std::uint64_t, std::uint32_t> queries_;  // hash of Project and path
-    std::vector<std::pair<const TDClass*, Verdict>> reported_;
+    std::vector<std::pair<const Project*, Verdict>> reported_;
 };
 
 // The log line for a refusal met for the first time.

@@ -59,7 +59,7 @@ bool CredentialsMayFollow(std::string_view from, std::string_view to) {
     return false;
 }
 
-bool ProjectCredentialsApply(const TDClass& project, const TGetRec& record) {
+bool ProjectCredentialsApply(const Project& project, const DownloadRecord& record) {
     return CredentialsMayFollow(project.URL, record.URL);
 }
 

@@ -7,8 +7,8 @@
 
 namespace qm {
 
-class TDClass;
-class TGetRec;
+class Project;
+class DownloadRecord;
 
 // The server of an address in lower case, "scheme://host:port" with the port always written
 // (80, 443 or 21 when the address has none) and without credentials; empty when the address
@@ -23,6 +23,6 @@ bool CredentialsMayFollow(std::string_view from, std::string_view to);
 // Whether the Project's own user name and password may answer a challenge for the record's
 // address: the record is on the start address's server (never on http once the Project was
 // started over https).
-bool ProjectCredentialsApply(const TDClass& project, const TGetRec& record);
+bool ProjectCredentialsApply(const Project& project, const DownloadRecord& record);
 
 }  // namespace qm

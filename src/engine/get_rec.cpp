@@ -10,20 +10,20 @@
 namespace qm {
 
 namespace {
-std::unique_ptr<TClass> NewGetRec() { return std::make_unique<TGetRec>(); }
+std::unique_ptr<StreamObject> NewGetRec() { return std::make_unique<DownloadRecord>(); }
 // Object streams create download records for type code 2 once this file is linked in.
 const bool kRegistered = (RegisterStreamType(kTypeGetRec, &NewGetRec), true);
 }  // namespace
 
-TGetRec::TGetRec() : TGetRec(Options().ConnRetries) {}
+DownloadRecord::DownloadRecord() : DownloadRecord(Options().ConnRetries) {}
 
-TGetRec::TGetRec(int connTries) : ConnTries(connTries) { (void)kRegistered; }
+DownloadRecord::DownloadRecord(int connTries) : ConnTries(connTries) { (void)kRegistered; }
 
-TGetRec::~TGetRec() {
+DownloadRecord::~DownloadRecord() {
     if (DataFile) std::fclose(DataFile);
 }
 
-void TGetRec::Load(TAnStream& stream) {
+void DownloadRecord::Load(ObjectStream& stream) {
     LoadedIID = stream.ReadInt("IID");
     stream.ReadStr("URL", URL);
     Img = stream.ReadBool("Img");
@@ -45,7 +45,7 @@ void TGetRec::Load(TAnStream& stream) {
     ConnTries = Options().ConnRetries;
 }
 
-void TGetRec::Save(TAnStream& stream) {
+void DownloadRecord::Save(ObjectStream& stream) {
     stream.WriteInt("IID", Project ? Project->IID : LoadedIID);
     stream.WriteStr("URL", URL);
     stream.WriteBool("Img", Img);

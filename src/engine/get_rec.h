@@ -1,5 +1,5 @@
 #pragma once
-// A download record (TGetRec): one queued address with its Project, level, local names and
+// A download record (DownloadRecord): one queued address with its Project, level, local names and
 // run state. Saved fields go to queue files (type code 2).
 #include <cstdint>
 #include <cstdio>
@@ -10,23 +10,23 @@
 
 namespace qm {
 
-class TDClass;
-struct TFileCategory;
-class THTTPClient;
-class TParser;
+class Project;
+struct FileCategory;
+class DownloadConnection;
+class AnalysisThread;
 
-class TGetRec : public TClass {
+class DownloadRecord : public StreamObject {
 public:
-    TGetRec();  // ConnTries from the program option "ConnRetries"
-    explicit TGetRec(int connTries);  // off the main thread, from a copy of the option
-    ~TGetRec() override;  // closes DataFile when still open
-    TGetRec(const TGetRec&) = delete;
-    TGetRec& operator=(const TGetRec&) = delete;
-    void Load(TAnStream& stream) override;  // the Project is found by "IID" when the queue loads it
-    void Save(TAnStream& stream) override;
+    DownloadRecord();  // ConnTries from the program option "ConnRetries"
+    explicit DownloadRecord(int connTries);  // off the main thread, from a copy of the option
+    ~DownloadRecord() override;  // closes DataFile when still open
+    DownloadRecord(const DownloadRecord&) = delete;
+    DownloadRecord& operator=(const DownloadRecord&) = delete;
+    void Load(ObjectStream& stream) override;  // the Project is found by "IID" when the queue loads it
+    void Save(ObjectStream& stream) override;
 
     // Saved fields, in the order Save writes them (after "IID", the Project's identifier).
-    TDClass* Project = nullptr;  // not owned
+    qm::Project* Project = nullptr;  // not owned
     std::string URL;
     bool Img = false;
     int Lev = 0;
@@ -45,20 +45,20 @@ public:
     // In memory only.
     int LoadedIID = 0;  // the "IID" read by Load, until the Project is found
     bool Busy = false;
-    THTTPClient* Conn = nullptr;
+    DownloadConnection* Conn = nullptr;
     std::FILE* DataFile = nullptr;
     std::unique_ptr<char[]> DataBuffer;  // the write buffer of DataFile, outlives it
     std::string ContentType;
     std::string Referer;
     std::string AnalysisSource, AnalysisTarget;
     bool AnalysisDeletesTemp = false;
-    TParser* Parser = nullptr;
+    AnalysisThread* Parser = nullptr;
     int ConnTries = 0;
     int BadRequestAnswers = 0;  // 400 answers received so far in this run
     int FailedAttempts = 0;     // failed attempts in a row, for the wait before the next one
     // Steady-clock time (milliseconds) before which the record is not started again.
     std::int64_t NotBeforeMs = 0;
-    TFileCategory* Category = nullptr;
+    FileCategory* Category = nullptr;
     // A 401 answer this record answers on its next attempt: the answer's header with its
     // challenge, and the user name and password that answer it (once per record).
     std::string AuthChallenge;

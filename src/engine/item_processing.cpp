@@ -35,13 +35,13 @@ bool IsDocumentType(const std::string& type) {
     return type.empty() || Contains(type, "x-javascript") || Contains(type, "text/html");
 }
 
-void DeleteTemp(TGetRec& record) {
+void DeleteTemp(DownloadRecord& record) {
     RemoveFile(record.Temp);
     record.Temp.clear();
 }
 
 // Fills the record's content type from the description of its stored file, when there is one.
-void RecordedContentType(TGetRec& record) {
+void RecordedContentType(DownloadRecord& record) {
     std::string type, lastModified;
     if (LookupFileDescription(record.Path, record.RFile, type, lastModified))
         record.ContentType = type;
@@ -49,10 +49,10 @@ void RecordedContentType(TGetRec& record) {
 
 }  // namespace
 
-void TQueueManager::OnHeader(TGetRec& record, THTTPClient& conn) {
+void QueueManager::OnHeader(DownloadRecord& record, DownloadConnection& conn) {
     record.ContentType = HeaderValue(conn.Header, "content-type:");
     if (conn.StatusCode != 200 || !record.Category) return;
-    const TFileCategory& cat = *record.Category;
+    const FileCategory& cat = *record.Category;
     std::int64_t length = conn.ContentLength;
     if (length > 0 && cat.Flags[2]) {
         if ((cat.Flags[3] && length < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
@@ -64,31 +64,31 @@ void TQueueManager::OnHeader(TGetRec& record, THTTPClient& conn) {
     if (cat.Flags[0] && !Contains(record.ContentType, "text/html")) conn.Abort();
 }
 
-void TQueueManager::OnData(TGetRec& record, const char* block, std::size_t count) {
+void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t count) {
     if (record.DataFile && count > 0) std::fwrite(block, 1, count, record.DataFile);
     totalReceived_ += static_cast<std::int64_t>(count);
-    if (TDClass* p = record.Project) {
+    if (Project* p = record.Project) {
         p->ReceivedBytes += static_cast<std::int64_t>(count);
         if (p->OnProjectChange) p->OnProjectChange(*p, 4, static_cast<std::int64_t>(count));
     }
 }
 
-void TQueueManager::SweepScratchOnce(const std::string& directory) {
+void QueueManager::SweepScratchOnce(const std::string& directory) {
     if (directory.empty() || !swept_.insert(directory).second) return;
     RemoveStaleScratchFiles(directory);
 }
 
-void TQueueManager::FinishRecord(std::unique_ptr<TGetRec> record) {
+void QueueManager::FinishRecord(std::unique_ptr<DownloadRecord> record) {
     if (!record) return;
     DeleteTemp(*record);
-    if (TDClass* p = record->Project) {
+    if (Project* p = record->Project) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
         NotifyIfFinished(*p);
     }
 }
 
-void TQueueManager::RetryRecord(std::unique_ptr<TGetRec> record) {
-    TDClass* p = record->Project;
+void QueueManager::RetryRecord(std::unique_ptr<DownloadRecord> record) {
+    Project* p = record->Project;
     AddRecord(std::move(record), false, true);
     if (p) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
@@ -96,7 +96,7 @@ void TQueueManager::RetryRecord(std::unique_ptr<TGetRec> record) {
     }
 }
 
-void TQueueManager::RetryAfterFailure(std::unique_ptr<TGetRec> record) {
+void QueueManager::RetryAfterFailure(std::unique_ptr<DownloadRecord> record) {
     ++record->FailedAttempts;
     auto wait = retryWait_.After(record->FailedAttempts);
     if (wait.count() > 0) {
@@ -111,9 +111,9 @@ void TQueueManager::RetryAfterFailure(std::unique_ptr<TGetRec> record) {
     RetryRecord(std::move(record));
 }
 
-void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
+void QueueManager::OnDone(DownloadRecord& rec, DownloadConnection& conn, int code) {
     if (!rec.Busy) return;
-    TDClass* project = rec.Project;
+    Project* project = rec.Project;
     if (project) ++project->ProcessingCount;
     rec.Busy = false;
     rec.Conn = nullptr;
@@ -136,7 +136,7 @@ void TQueueManager::OnDone(TGetRec& rec, THTTPClient& conn, int code) {
     conn.OnData = nullptr;
     conn.OnDone = nullptr;  // last use of the handler that runs now
 
-    std::unique_ptr<TGetRec> record = RecordFinished(rec);
+    std::unique_ptr<DownloadRecord> record = RecordFinished(rec);
     if (!record) return;  // not ours any more (cannot happen while it was Busy)
 
     auto retryOrGiveUp = [&](bool countS400) {

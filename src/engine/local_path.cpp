@@ -31,13 +31,13 @@ void MapName(std::string& name, bool addRoot, const std::string& root) {
     MapNameWith(name, addRoot, root, DefaultDocName());
 }
 
-std::string RootFolder(const TDClass& project) {
+std::string RootFolder(const Project& project) {
     if (project.Folder && !project.Folder->Dir.empty()) return AsFolder(project.Folder->Dir);
     const std::string& prefix = Options().PathPrefix;
     return AsFolder(prefix.empty() ? DefaultDownloadFolder() : prefix);
 }
 
-std::string LocalPath(const TDClass& project, const std::string& name) {
+std::string LocalPath(const Project& project, const std::string& name) {
     std::string path = name;
     MapName(path, true, RootFolder(project));
     return path;

@@ -4,7 +4,7 @@
 
 namespace qm {
 
-class TDClass;
+class Project;
 
 // Rewrites name in place. addRoot false: the escaped relative name with "/" separators;
 // addRoot true: root + name with the platform separator, DefaultDoc for a final separator.
@@ -13,9 +13,9 @@ void MapName(std::string& name, bool addRoot, const std::string& root);
 const std::string& DefaultDocName();
 // The Project's root folder: its tree folder's directory, else the option "PathPrefix",
 // always ending with a separator.
-std::string RootFolder(const TDClass& project);
+std::string RootFolder(const Project& project);
 // MapName(name, true, RootFolder(project)).
-std::string LocalPath(const TDClass& project, const std::string& name);
+std::string LocalPath(const Project& project, const std::string& name);
 
 // Companion of a stored document: the copy as received.
 std::string PrimaryName(const std::string& fileName);  // fileName + ".primary"

@@ -12,16 +12,16 @@
 
 namespace qm {
 
-bool Normalise(TGetRec& record) {
+bool Normalise(DownloadRecord& record) {
     AdmissionResult why;
     return Normalise(record, why);
 }
 
-bool Normalise(TGetRec& record, AdmissionResult& why) {
+bool Normalise(DownloadRecord& record, AdmissionResult& why) {
     return Normalise(record, TakeSettingsSnapshot(record.Project), why);
 }
 
-bool Normalise(TGetRec& record, const SettingsSnapshot& settings, AdmissionResult& why) {
+bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Img = true;
     record.Srv = true;

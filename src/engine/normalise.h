@@ -4,18 +4,18 @@
 
 namespace qm {
 
-class TGetRec;
+class DownloadRecord;
 struct AdmissionResult;
 struct SettingsSnapshot;
 
 // Cleans the record's URL, splits off credentials into URLPsw, runs the Project's admission
 // filter and fills FName, Path, RFile and Depth. False: the record must not be queued.
 // Reads the record's Project and the options as they are now (main thread).
-bool Normalise(TGetRec& record);
+bool Normalise(DownloadRecord& record);
 // The same, telling which rule refused the address (for explanations to the user).
-bool Normalise(TGetRec& record, AdmissionResult& why);
+bool Normalise(DownloadRecord& record, AdmissionResult& why);
 // The same with the settings of a snapshot taken for the record's Project (any thread).
-bool Normalise(TGetRec& record, const SettingsSnapshot& settings, AdmissionResult& why);
+bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, AdmissionResult& why);
 
 // The redirect target of a "location:" header value received while fetching url;
 // empty when there is none.

@@ -35,7 +35,7 @@ std::string SettingsStamp(const SettingsSnapshot& settings) {
                                     &settings.RPathEx, &settings.RFileIn, &settings.RFileEx})
         Put(stamp, *list);
     for (const std::string& server : settings.joinedServers) Put(stamp, server);
-    for (const TFileCategory& category : settings.Categories) {
+    for (const FileCategory& category : settings.Categories) {
         Put(stamp, category.Exts);
         for (bool flag : category.Flags) stamp += flag ? '1' : '0';
     }
@@ -102,7 +102,7 @@ NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std:
     return entries_.back();
 }
 
-bool NormaliseMemo::Normalise(TGetRec& record) {
+bool NormaliseMemo::Normalise(DownloadRecord& record) {
     // An address with credentials sets the record's password as well: not worth keeping.
     last_ = 0;
     AdmissionResult why;
@@ -151,7 +151,7 @@ bool NormaliseMemo::Normalise(TGetRec& record) {
     return admitted;
 }
 
-bool NormaliseMemo::HandedOverBefore(const TGetRec& record, std::uint64_t generation) {
+bool NormaliseMemo::HandedOverBefore(const DownloadRecord& record, std::uint64_t generation) {
     // The record may have been changed since (an applet base, a refused path): only the
     // address the memo gave counts.
     if (last_ == 0) return false;

@@ -9,8 +9,8 @@
 
 namespace qm {
 
-class TDClass;
-class TGetRec;
+class Project;
+class DownloadRecord;
 struct SettingsSnapshot;
 
 class NormaliseMemo {
@@ -23,12 +23,12 @@ public:
     // Normalise(record) with the settings given to Prepare, from memory when the same
     // address, of the same kind (page link or embedded file), was normalised since Prepare
     // last forgot.
-    bool Normalise(TGetRec& record);
+    bool Normalise(DownloadRecord& record);
 
     // For the record the last Normalise call gave: whether its address was handed to the
     // queue before in the queue's seen-address generation; if not, it is marked handed over
     // now. False for records the memo does not keep.
-    bool HandedOverBefore(const TGetRec& record, std::uint64_t generation);
+    bool HandedOverBefore(const DownloadRecord& record, std::uint64_t generation);
 
     std::size_t Size() const { return entries_.size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
@@ -64,7 +64,7 @@ private:
     Entry& Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome);
     void Forget();
 
-    const TDClass* project_ = nullptr;
+    const Project* project_ = nullptr;
     const SettingsSnapshot* settings_ = nullptr;
     std::string stamp_;
     std::vector<Entry> entries_;

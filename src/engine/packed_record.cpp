@@ -10,10 +10,10 @@ namespace qm {
 
 namespace {
 
-// Every field of TGetRec is either kept by the packed form or makes a record unpackable
+// Every field of DownloadRecord is either kept by the packed form or makes a record unpackable
 // (Packable); a field added to the record must be added here too, or it would be lost while
 // its record waits in the queue.
-static_assert(sizeof(TGetRec) == 720, "a field of TGetRec is missing from the packed form");
+static_assert(sizeof(DownloadRecord) == 720, "a field of DownloadRecord is missing from the packed form");
 
 enum Flag : std::uint8_t {
     kImg = 1,
@@ -67,7 +67,7 @@ std::string_view GetText(const char*& p) {
     return text;
 }
 
-bool NameEndsURL(const TGetRec& r) {
+bool NameEndsURL(const DownloadRecord& r) {
     const std::size_t n = r.RFile.size();
     return n > 0 && r.URL.size() > n && r.URL[r.URL.size() - n - 1] == '/' &&
            r.RFile.find('/') == std::string::npos &&
@@ -80,7 +80,7 @@ std::size_t CommonStart(std::string_view a, std::string_view b) {
     return n;
 }
 
-bool NameIsSplit(const TGetRec& r) {
+bool NameIsSplit(const DownloadRecord& r) {
     return r.FName.size() == r.Path.size() + 1 + r.RFile.size() && r.FName[r.Path.size()] == '/' &&
            r.FName.compare(0, r.Path.size(), r.Path) == 0 &&
            r.FName.compare(r.Path.size() + 1, std::string::npos, r.RFile) == 0;
@@ -124,7 +124,7 @@ PackedRecord::~PackedRecord() = default;
 PackedRecord::PackedRecord(PackedRecord&&) noexcept = default;
 PackedRecord& PackedRecord::operator=(PackedRecord&&) noexcept = default;
 
-bool PackedRecord::Packable(const TGetRec& r) {
+bool PackedRecord::Packable(const DownloadRecord& r) {
     return !r.Busy && !r.Conn && !r.DataFile && !r.DataBuffer && !r.Parser && r.ContentType.empty() &&
            r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp &&
            r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 &&
@@ -133,7 +133,7 @@ bool PackedRecord::Packable(const TGetRec& r) {
            !r.IsStartAddress;
 }
 
-PackedRecord PackedRecord::Pack(const TGetRec& r, ContextRef& last) {
+PackedRecord PackedRecord::Pack(const DownloadRecord& r, ContextRef& last) {
     if (!last || last->Project != r.Project || last->Category != r.Category || last->Referer != r.Referer ||
         last->InitWay != r.InitWay || last->Path != r.Path) {
         auto* context = new PackedContext;
@@ -172,8 +172,8 @@ PackedRecord PackedRecord::Pack(const TGetRec& r, ContextRef& last) {
     return p;
 }
 
-std::unique_ptr<TGetRec> PackedRecord::Unpack() const {
-    auto r = std::make_unique<TGetRec>();
+std::unique_ptr<DownloadRecord> PackedRecord::Unpack() const {
+    auto r = std::make_unique<DownloadRecord>();
     r->Project = context_->Project;
     r->Category = context_->Category;
     r->Referer = context_->Referer;
@@ -203,13 +203,13 @@ std::unique_ptr<TGetRec> PackedRecord::Unpack() const {
     return r;
 }
 
-QueuedRecord::QueuedRecord(std::unique_ptr<TGetRec> record) : full_(std::move(record)) {}
+QueuedRecord::QueuedRecord(std::unique_ptr<DownloadRecord> record) : full_(std::move(record)) {}
 QueuedRecord::QueuedRecord(PackedRecord packed) : packed_(std::move(packed)) {}
 QueuedRecord::~QueuedRecord() = default;
 QueuedRecord::QueuedRecord(QueuedRecord&&) noexcept = default;
 QueuedRecord& QueuedRecord::operator=(QueuedRecord&&) noexcept = default;
 
-TGetRec* QueuedRecord::get() const {
+DownloadRecord* QueuedRecord::get() const {
     if (!full_ && !packed_.Empty()) {
         full_ = packed_.Unpack();
         packed_ = PackedRecord();
@@ -217,7 +217,7 @@ TGetRec* QueuedRecord::get() const {
     return full_.get();
 }
 
-std::unique_ptr<TGetRec> QueuedRecord::Release() {
+std::unique_ptr<DownloadRecord> QueuedRecord::Release() {
     get();
     return std::move(full_);
 }
@@ -226,9 +226,9 @@ bool QueuedRecord::Busy() const { return full_ && full_->Busy; }
 
 std::int64_t QueuedRecord::NotBeforeMs() const { return full_ ? full_->NotBeforeMs : 0; }
 
-TDClass* QueuedRecord::Project() const { return full_ ? full_->Project : packed_.Project(); }
+Project* QueuedRecord::Project() const { return full_ ? full_->Project : packed_.Project(); }
 
-std::unique_ptr<TGetRec> QueuedRecord::UnpackedCopy() const {
+std::unique_ptr<DownloadRecord> QueuedRecord::UnpackedCopy() const {
     if (full_ || packed_.Empty()) return nullptr;
     return packed_.Unpack();
 }

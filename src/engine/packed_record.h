@@ -3,7 +3,7 @@
 // download queue, not busy, with nothing but its saved fields, its level and admission
 // outcome. Such a record is kept packed: its own texts in one block, and what it shares with
 // its neighbours (Project, category, referring page, start path, directory) in one shared
-// context. It is unpacked into a full TGetRec when a connection takes it or someone looks
+// context. It is unpacked into a full DownloadRecord when a connection takes it or someone looks
 // at it.
 #include <atomic>
 #include <cstdint>
@@ -12,14 +12,14 @@
 
 namespace qm {
 
-class TDClass;
-class TGetRec;
-struct TFileCategory;
+class Project;
+class DownloadRecord;
+struct FileCategory;
 
 // What consecutive records of one page have in common.
 struct PackedContext {
-    TDClass* Project = nullptr;
-    TFileCategory* Category = nullptr;
+    qm::Project* Project = nullptr;
+    FileCategory* Category = nullptr;
     std::string Referer;
     std::string InitWay;
     std::string Path;
@@ -52,13 +52,13 @@ public:
     PackedRecord& operator=(PackedRecord&&) noexcept;
     // Whether record holds nothing beyond what the packed form keeps (queued, not busy, no
     // run state).
-    static bool Packable(const TGetRec& record);
+    static bool Packable(const DownloadRecord& record);
     // Packs record; shares last's context when it has the same values, else makes a new one
     // and leaves it in last for the next record.
-    static PackedRecord Pack(const TGetRec& record, ContextRef& last);
-    std::unique_ptr<TGetRec> Unpack() const;
+    static PackedRecord Pack(const DownloadRecord& record, ContextRef& last);
+    std::unique_ptr<DownloadRecord> Unpack() const;
 
-    TDClass* Project() const { return context_ ? context_->Project : nullptr; }
+    qm::Project* Project() const { return context_ ? context_->Project : nullptr; }
     bool Empty() const { return !context_; }
 
 private:
@@ -74,28 +74,28 @@ private:
 // first time it is dereferenced.
 class QueuedRecord {
 public:
-    explicit QueuedRecord(std::unique_ptr<TGetRec> record);
+    explicit QueuedRecord(std::unique_ptr<DownloadRecord> record);
     explicit QueuedRecord(PackedRecord packed);
     ~QueuedRecord();
     QueuedRecord(QueuedRecord&&) noexcept;
     QueuedRecord& operator=(QueuedRecord&&) noexcept;
 
-    TGetRec* get() const;  // unpacks
-    TGetRec* operator->() const { return get(); }
-    TGetRec& operator*() const { return *get(); }
-    std::unique_ptr<TGetRec> Release();  // unpacks and gives the record away
+    DownloadRecord* get() const;  // unpacks
+    DownloadRecord* operator->() const { return get(); }
+    DownloadRecord& operator*() const { return *get(); }
+    std::unique_ptr<DownloadRecord> Release();  // unpacks and gives the record away
 
     // Cheap looks that leave a packed record packed.
     bool IsPacked() const { return !full_; }
-    bool Is(const TGetRec* record) const { return full_ && full_.get() == record; }
+    bool Is(const DownloadRecord* record) const { return full_ && full_.get() == record; }
     bool Busy() const;
     std::int64_t NotBeforeMs() const;
-    TDClass* Project() const;
+    qm::Project* Project() const;
     // A full copy of a packed record (for writing it out), or nullptr when it is full.
-    std::unique_ptr<TGetRec> UnpackedCopy() const;
+    std::unique_ptr<DownloadRecord> UnpackedCopy() const;
 
 private:
-    mutable std::unique_ptr<TGetRec> full_;
+    mutable std::unique_ptr<DownloadRecord> full_;
     mutable PackedRecord packed_;
 };
 

@@ -24,9 +24,9 @@ namespace {
 // What the analysis routine hands back, routed to the main thread.
 class QueueSink : public AnalysisSink {
 public:
-    explicit QueueSink(TQueueManager& queue) : queue_(queue) {}
+    explicit QueueSink(QueueManager& queue) : queue_(queue) {}
 
-    bool FoundRecord(std::unique_ptr<TGetRec> record) override {
+    bool FoundRecord(std::unique_ptr<DownloadRecord> record) override {
         if (!record) return false;
         if (platform::IsMainThread()) {
             if (queue_.Dropping(record->Project)) return false;
@@ -84,7 +84,7 @@ public:
             stopText_ = text;
             return;
         }
-        TQueueManager* queue = &queue_;
+        QueueManager* queue = &queue_;
         queue->PostToMain([queue, text] { queue->ReportMessage(text, false); });
     }
 
@@ -92,7 +92,7 @@ public:
 
 private:
     static constexpr std::size_t kBatchSize = 256;
-    TQueueManager& queue_;
+    QueueManager& queue_;
     FoundBatch batch_;
 };
 
@@ -111,7 +111,7 @@ int NiceFor(int priority) {
 
 namespace {
 
-std::string AnalyseInto(TGetRec& record, const SettingsSnapshot& settings, QueueSink& sink) {
+std::string AnalyseInto(DownloadRecord& record, const SettingsSnapshot& settings, QueueSink& sink) {
     AnalyseFunction fn = CurrentAnalyseFunction();
     fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, settings,
        sink);
@@ -120,7 +120,7 @@ std::string AnalyseInto(TGetRec& record, const SettingsSnapshot& settings, Queue
 
 }  // namespace
 
-std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
+std::string RunAnalysis(QueueManager& queue, DownloadRecord& record) {
     QueueSink sink(queue);
     const SettingsSnapshot settings = TakeSettingsSnapshot(record.Project);
     std::string stopText = AnalyseInto(record, settings, sink);
@@ -128,11 +128,11 @@ std::string RunAnalysis(TQueueManager& queue, TGetRec& record) {
     return stopText;
 }
 
-TParser::TParser(TQueueManager& owner) : owner_(owner) {
+AnalysisThread::AnalysisThread(QueueManager& owner) : owner_(owner) {
     thread_ = std::thread([this] { Run(); });
 }
 
-TParser::~TParser() {
+AnalysisThread::~AnalysisThread() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
@@ -141,7 +141,7 @@ TParser::~TParser() {
     if (thread_.joinable()) thread_.join();
 }
 
-void TParser::Give(std::unique_ptr<TGetRec> record, int priority) {
+void AnalysisThread::Give(std::unique_ptr<DownloadRecord> record, int priority) {
     inFlight_.push_back(record ? static_cast<const void*>(record->Project) : nullptr);
     auto settings = std::make_unique<const SettingsSnapshot>(
         TakeSettingsSnapshot(record ? record->Project : nullptr));
@@ -152,16 +152,16 @@ void TParser::Give(std::unique_ptr<TGetRec> record, int priority) {
     wake_.notify_one();
 }
 
-bool TParser::Holds(const void* project) const {
+bool AnalysisThread::Holds(const void* project) const {
     return std::find(inFlight_.begin(), inFlight_.end(), project) != inFlight_.end();
 }
 
-void TParser::MarkDone() {
+void AnalysisThread::MarkDone() {
     if (!inFlight_.empty()) inFlight_.pop_front();
 }
 
-std::vector<std::unique_ptr<TGetRec>> TParser::TakeBackWaiting() {
-    std::vector<std::unique_ptr<TGetRec>> back;
+std::vector<std::unique_ptr<DownloadRecord>> AnalysisThread::TakeBackWaiting() {
+    std::vector<std::unique_ptr<DownloadRecord>> back;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& g : inbox_) back.push_back(std::move(g.record));
@@ -172,7 +172,7 @@ std::vector<std::unique_ptr<TGetRec>> TParser::TakeBackWaiting() {
     return back;
 }
 
-void TParser::Run() {
+void AnalysisThread::Run() {
     for (;;) {
         Given next;
         {
@@ -192,7 +192,7 @@ void TParser::Run() {
     }
 }
 
-void TParser::Analyse(std::unique_ptr<TGetRec> record, const SettingsSnapshot& settings) {
+void AnalysisThread::Analyse(std::unique_ptr<DownloadRecord> record, const SettingsSnapshot& settings) {
     record->Parser = this;
     QueueSink sink(owner_);
     std::string stopText = AnalyseInto(*record, settings, sink);

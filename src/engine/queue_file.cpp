@@ -24,7 +24,7 @@ namespace {
 // Larger files are no queue file this program wrote (a record takes a few hundred bytes).
 constexpr std::uintmax_t kMaxQueueFileBytes = 512u * 1024 * 1024;
 
-void SplitName(TGetRec& record) {
+void SplitName(DownloadRecord& record) {
     const std::size_t sep = record.FName.find_last_of("/\\");
     if (sep == std::string::npos) {
         record.Path.clear();
@@ -51,15 +51,15 @@ bool StaysInside(const std::string& name, const std::string& mappedRoot) {
 
 }  // namespace
 
-TDClass* QueueProjectLookup::Find(const ProjectTree& tree, int iid) {
+Project* QueueProjectLookup::Find(const ProjectTree& tree, int iid) {
     // The tree does not change while one file is read, so the Project found last is valid.
     if (last_ && last_->IID == iid) return last_;
-    TDClass* found = tree.FindByIID(iid);
+    Project* found = tree.FindByIID(iid);
     if (found) last_ = found;
     return found;
 }
 
-bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::string& error) {
+bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string& error) {
     if (fileName.empty()) {
         error = "no file name given";
         return false;
@@ -71,7 +71,7 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
     std::string part;
     bool written = false;
     {
-        TNewStream stream(TAnStream::UniqueFileTag{}, fileName + ".part");
+        TypedStream stream(ObjectStream::UniqueFileTag{}, fileName + ".part");
         part = stream.FileName();
         stream.WriteCount(static_cast<int>(queue.QueueCount()));
         for (const auto& entry : queue.Queue()) {
@@ -96,7 +96,7 @@ bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::strin
     return true;
 }
 
-bool SettleResumedNames(TGetRec& record, bool& renamed) {
+bool SettleResumedNames(DownloadRecord& record, bool& renamed) {
     renamed = false;
     record.Temp.clear();  // a temporary name from a file could point anywhere
     if (!record.Project) return false;
@@ -114,7 +114,7 @@ bool SettleResumedNames(TGetRec& record, bool& renamed) {
         return true;
     }
     // Recompute the names from the address as a new record of the Project would get them.
-    TGetRec fresh;
+    DownloadRecord fresh;
     fresh.URL = record.URL;
     fresh.Project = record.Project;
     fresh.Lev = record.Lev;
@@ -127,7 +127,7 @@ bool SettleResumedNames(TGetRec& record, bool& renamed) {
 }
 
 bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
-                   std::vector<std::unique_ptr<TGetRec>>& records) {
+                   std::vector<std::unique_ptr<DownloadRecord>>& records) {
     report = ResumeReport{};
     std::error_code ec;
     const auto size = std::filesystem::file_size(fileName, ec);
@@ -141,19 +141,19 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
     }
     QueueProjectLookup lookup;
     std::unique_ptr<SettingsSnapshot> settings;
-    TNewStream stream(fileName, false);
+    TypedStream stream(fileName, false);
     if (stream.Failed()) report.problems.push_back(stream.Error());
     report.opened = !stream.Failed() || stream.LineNumber() > 0;
     while (!stream.End()) {
         const std::size_t line = stream.LineNumber();
-        std::unique_ptr<TClass> object;
+        std::unique_ptr<StreamObject> object;
         if (!stream.ReadObject(object)) {
             ++report.skipped;
             report.problems.push_back("line " + std::to_string(line + 1) + ": " + stream.Error());
             if (stream.LineNumber() <= line) break;  // nothing consumed: stop rather than spin
             continue;
         }
-        auto* record = dynamic_cast<TGetRec*>(object.get());
+        auto* record = dynamic_cast<DownloadRecord*>(object.get());
         if (!record) {
             if (object) {
                 ++report.skipped;
@@ -162,7 +162,7 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
             continue;
         }
         object.release();
-        std::unique_ptr<TGetRec> owned(record);
+        std::unique_ptr<DownloadRecord> owned(record);
         owned->Project = lookup.Find(tree, owned->LoadedIID);
         if (!owned->Project) {
             ++report.noProject;
@@ -192,10 +192,10 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
     return report.opened;
 }
 
-bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+bool ResumeFromFile(QueueManager& queue, const ProjectTree& tree, const std::string& fileName,
                     ResumeReport& report) {
     queue.SetSuspended(true);
-    std::vector<std::unique_ptr<TGetRec>> records;
+    std::vector<std::unique_ptr<DownloadRecord>> records;
     const bool read = ReadQueueFile(tree, fileName, report, records);
     for (auto& record : records) {
         queue.AddRecord(std::move(record), false, true);

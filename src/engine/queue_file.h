@@ -8,20 +8,20 @@
 namespace qm {
 
 class ProjectTree;
-class TDClass;
-class TGetRec;
-class TQueueManager;
+class Project;
+class DownloadRecord;
+class QueueManager;
 
 // The Project of a record read back, found by its identifier. The Project found last is
 // tried first, since a queue file holds long runs of one Project's records. One lookup serves
 // one reading of a file (the tree must not change meanwhile).
 class QueueProjectLookup {
 public:
-    TDClass* Find(const ProjectTree& tree, int iid);
+    Project* Find(const ProjectTree& tree, int iid);
     void Forget() { last_ = nullptr; }
 
 private:
-    TDClass* last_ = nullptr;
+    Project* last_ = nullptr;
 };
 
 // Suspend To File: suspends the queue, finishes the analysis of every page waiting for or
@@ -30,7 +30,7 @@ private:
 // every transfer and empties the queue; the queue is left not suspended. The file is written under a temporary name beside fileName and renamed over
 // it, so a failure leaves an existing file as it was. On failure the queue keeps running as
 // it was and error says why.
-bool SuspendToFile(TQueueManager& queue, const std::string& fileName, std::string& error);
+bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string& error);
 
 struct ResumeReport {
     int queued = 0;        // records added to the queue
@@ -47,17 +47,17 @@ struct ResumeReport {
 // the address, and the record is dropped when that fails. A record's temporary file name is
 // never taken from the file. A damaged file resumes what it can; the queue is never left
 // suspended. Returns false when nothing could be read.
-bool ResumeFromFile(TQueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+bool ResumeFromFile(QueueManager& queue, const ProjectTree& tree, const std::string& fileName,
                     ResumeReport& report);
 
 // The reading half of Resume From File, without touching any queue: the records of fileName
 // whose Project is in tree, in file order, with safe local names and their category set.
 // Returns false when nothing could be read.
 bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
-                   std::vector<std::unique_ptr<TGetRec>>& records);
+                   std::vector<std::unique_ptr<DownloadRecord>>& records);
 
 // Makes the local names of a record read back safe for its Project (see ResumeFromFile).
 // False when the record must be dropped; renamed tells whether the names were recomputed.
-bool SettleResumedNames(TGetRec& record, bool& renamed);
+bool SettleResumedNames(DownloadRecord& record, bool& renamed);
 
 }  // namespace qm

@@ -34,9 +34,9 @@ const char* const kTextParsing = "Parsing";
 
 namespace {
 
-TQueueManager* g_instance = nullptr;
+QueueManager* g_instance = nullptr;
 
-void Recompute(TDClass& p) {
+void Recompute(Project& p) {
     p.StateText = (p.QueuedCount > 0 || p.ProcessingCount > 0) ? DownloadingText() : IdleText();
     p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
 }
@@ -59,7 +59,7 @@ std::FILE* OpenDataFile(int fd, std::unique_ptr<char[]>& buffer) {
     return f;
 }
 
-void CountersChanged(TDClass& p) {
+void CountersChanged(Project& p) {
     Recompute(p);
     if (p.OnProjectChange) p.OnProjectChange(p, 1, 0);
     NotifyIfFinished(p);
@@ -70,38 +70,38 @@ void CountersChanged(TDClass& p) {
 std::string DownloadingText() { return UIMessage(47); }
 std::string IdleText() { return UIMessage(48); }
 
-void IncQueued(TDClass& p) {
+void IncQueued(Project& p) {
     ++p.QueuedCount;
     CountersChanged(p);
 }
 
-void DecQueued(TDClass& p) {
+void DecQueued(Project& p) {
     if (p.QueuedCount > 0) --p.QueuedCount;
     CountersChanged(p);
 }
 
-void IncDone(TDClass& p) {
+void IncDone(Project& p) {
     ++p.DoneCount;
     CountersChanged(p);
 }
 
-void NotifyIfFinished(TDClass& p) {
+void NotifyIfFinished(Project& p) {
     if (p.QueuedCount != 0 || p.ProcessingCount != 0) return;
     Recompute(p);
     if (p.OnProjectChange) p.OnProjectChange(p, 2, 0);
 }
 
 // A call from the analysis thread that the main thread runs.
-struct TQueueManager::PendingCall {
+struct QueueManager::PendingCall {
     std::function<void()> fn;
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
 };
 
-TQueueManager* TQueueManager::Instance() { return g_instance; }
+QueueManager* QueueManager::Instance() { return g_instance; }
 
-TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std::atomic<bool>>(true)) {
+QueueManager::QueueManager(int connectionCount) : alive_(std::make_shared<std::atomic<bool>>(true)) {
     platform::InitEventLoop();
     if (connectionCount < 1) connectionCount = 1;
     if (connectionCount > 100) connectionCount = 100;
@@ -109,7 +109,7 @@ TQueueManager::TQueueManager(int connectionCount) : alive_(std::make_shared<std:
     g_instance = this;
 }
 
-TQueueManager::~TQueueManager() {
+QueueManager::~QueueManager() {
     StopAll();
     retryTimer_.reset();
     // The thread still sending its last messages is answered until it is done.
@@ -132,11 +132,11 @@ TQueueManager::~TQueueManager() {
     if (g_instance == this) g_instance = nullptr;
 }
 
-THTTPClient& TQueueManager::AddConnection() {
-    auto conn = std::make_unique<THTTPClient>();
+DownloadConnection& QueueManager::AddConnection() {
+    auto conn = std::make_unique<DownloadConnection>();
     conn->Index = static_cast<int>(pool_.size());
-    THTTPClient& c = *conn;
-    c.OnStatus = [this](THTTPClient& sender, const std::string& text, int kind) {
+    DownloadConnection& c = *conn;
+    c.OnStatus = [this](DownloadConnection& sender, const std::string& text, int kind) {
         if (OnConnStatus) OnConnStatus(*this, sender, text, kind);
         if (OnStatus) OnStatus(*this, "HTTP" + std::to_string(sender.Index) + ": " + text, kind);
     };
@@ -144,7 +144,7 @@ THTTPClient& TQueueManager::AddConnection() {
     return c;
 }
 
-void TQueueManager::ClearSeen() {
+void QueueManager::ClearSeen() {
     ++seenGeneration_;
     seen_.Clear();
     traps_.Clear();
@@ -152,24 +152,24 @@ void TQueueManager::ClearSeen() {
     swept_.clear();
 }
 
-bool TQueueManager::Idle() const {
+bool QueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty()) return false;
     // Records given to the thread count until their results have been acted on here.
     return !thread_ || thread_->Finished();
 }
 
-std::size_t TQueueManager::BusyConnections() const {
+std::size_t QueueManager::BusyConnections() const {
     std::size_t n = 0;
     for (auto& c : pool_)
         if (c->Busy) ++n;
     return n;
 }
 
-void TQueueManager::RaiseStatus(const std::string& text) {
+void QueueManager::RaiseStatus(const std::string& text) {
     if (OnStatus) OnStatus(*this, text, kStatusQueue);
 }
 
-void TQueueManager::RaiseQueueState() {
+void QueueManager::RaiseQueueState() {
     if (suspended_) RaiseStatus(kTextSuspend);
     else if (!queue_.empty()) RaiseStatus(kTextDownload);
     else RaiseStatus(kTextReady);
@@ -184,7 +184,7 @@ std::int64_t SteadyMs() {
 
 }  // namespace
 
-TGetRec* TQueueManager::FirstWaiting() {
+DownloadRecord* QueueManager::FirstWaiting() {
     std::int64_t now = 0;
     std::int64_t earliest = 0;
     for (auto& r : queue_) {
@@ -204,7 +204,7 @@ TGetRec* TQueueManager::FirstWaiting() {
     return nullptr;
 }
 
-void TQueueManager::ArmRetryTimer(std::int64_t dueMs) {
+void QueueManager::ArmRetryTimer(std::int64_t dueMs) {
     if (stopping_) return;
     std::int64_t now = SteadyMs();
     if (retryTimerDueMs_ != 0 && retryTimerDueMs_ <= dueMs && retryTimerDueMs_ >= now) return;
@@ -218,7 +218,7 @@ void TQueueManager::ArmRetryTimer(std::int64_t dueMs) {
     retryTimer_->Start(static_cast<int>(std::max<std::int64_t>(dueMs - now, 0)) + 1, true);
 }
 
-std::size_t TQueueManager::RetryWaitingCount() const {
+std::size_t QueueManager::RetryWaitingCount() const {
     std::int64_t now = SteadyMs();
     std::size_t n = 0;
     for (const auto& r : queue_)
@@ -226,7 +226,7 @@ std::size_t TQueueManager::RetryWaitingCount() const {
     return n;
 }
 
-int TQueueManager::SecondsToNextRetry() const {
+int QueueManager::SecondsToNextRetry() const {
     std::int64_t now = SteadyMs();
     std::int64_t earliest = 0;
     for (const auto& r : queue_) {
@@ -236,14 +236,14 @@ int TQueueManager::SecondsToNextRetry() const {
     return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
-THTTPClient* TQueueManager::FirstIdle() {
+DownloadConnection* QueueManager::FirstIdle() {
     for (auto& c : pool_)
         if (!c->Busy) return c.get();
     return nullptr;
 }
 
-bool TQueueManager::StartProject(TDClass& project) {
-    auto rec = std::make_unique<TGetRec>();
+bool QueueManager::StartProject(Project& project) {
+    auto rec = std::make_unique<DownloadRecord>();
     rec->URL = project.URL;
     rec->Img = true;
     rec->Lev = project.Lev;
@@ -270,7 +270,7 @@ bool TQueueManager::StartProject(TDClass& project) {
     return true;
 }
 
-void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, bool withPause) {
+void QueueManager::AddRecord(std::unique_ptr<DownloadRecord> record, bool checkSeen, bool withPause) {
     if (!record) return;
     if (Dropping(record->Project)) return;  // the record is destroyed
     if (pendingCount_ != 0) ApplyPendingCount();
@@ -281,7 +281,7 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
         record.reset();
     } else {
         if (!known) seen_.Insert(record->URL);
-        TDClass* project = record->Project;
+        Project* project = record->Project;
         if (PackedRecord::Packable(*record))
             queue_.emplace_back(PackedRecord::Pack(*record, lastContext_));
         else
@@ -291,17 +291,17 @@ void TQueueManager::AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, b
         if (OnChange) OnChange(*this);
     }
     if (suspended_) return;
-    TGetRec* next = FirstWaiting();
+    DownloadRecord* next = FirstWaiting();
     if (!next) return;
-    if (THTTPClient* conn = FirstIdle()) {
+    if (DownloadConnection* conn = FirstIdle()) {
         conn->Delay = withPause ? Options().Pause : 0;
         StartRecord(*next, *conn);
     }
     RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
 }
 
-bool TQueueManager::RefusedAsTrap(const TGetRec& record) {
-    const TDClass* project = record.Project;
+bool QueueManager::RefusedAsTrap(const DownloadRecord& record) {
+    const Project* project = record.Project;
     // The address the user gave is taken as it is.
     if (!project || !project->CrawlTraps || record.IsStartAddress) return false;
     const CrawlTraps::Verdict verdict = traps_.Check(*project, record.URL);
@@ -310,10 +310,10 @@ bool TQueueManager::RefusedAsTrap(const TGetRec& record) {
     return true;
 }
 
-std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {
+std::unique_ptr<DownloadRecord> QueueManager::TakeFromQueue(DownloadRecord& record) {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->Is(&record)) {
-            std::unique_ptr<TGetRec> owned = it->Release();
+            std::unique_ptr<DownloadRecord> owned = it->Release();
             queue_.erase(it);
             return owned;
         }
@@ -321,7 +321,7 @@ std::unique_ptr<TGetRec> TQueueManager::TakeFromQueue(TGetRec& record) {
     return nullptr;
 }
 
-void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
+void QueueManager::StartRecord(DownloadRecord& record, DownloadConnection& conn) {
     ++startDepth_;
     StartRecordOnce(record, conn);
     --startDepth_;
@@ -329,8 +329,8 @@ void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
     while (startWanted_ > 0) {
         --startWanted_;
         if (stopping_ || suspended_) break;
-        TGetRec* next = FirstWaiting();
-        THTTPClient* idle = FirstIdle();
+        DownloadRecord* next = FirstWaiting();
+        DownloadConnection* idle = FirstIdle();
         if (!next || !idle) break;
         idle->Delay = Options().Pause;
         ++startDepth_;
@@ -340,8 +340,8 @@ void TQueueManager::StartRecord(TGetRec& record, THTTPClient& conn) {
     startWanted_ = 0;
 }
 
-void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
-    TDClass* project = record.Project;
+void QueueManager::StartRecordOnce(DownloadRecord& record, DownloadConnection& conn) {
+    Project* project = record.Project;
     record.Busy = true;
     record.ContentType.clear();
     record.Base.clear();
@@ -398,7 +398,7 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
         }
     }
 
-    const TOptions& opt = Options();
+    const ProgramOptions& opt = Options();
     conn.SetURL(record.URL);
     conn.ProxyType = opt.ProxyType;
     conn.ProxyHost = opt.ProxyAddr;
@@ -415,12 +415,12 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
         limit = record.Category->MaxSize;
     conn.SizeLimit = limit;
 
-    TGetRec* rec = &record;
-    conn.OnHeader = [this, rec](THTTPClient& c) { OnHeader(*rec, c); };
-    conn.OnData = [this, rec](THTTPClient&, const char* block, std::size_t count) {
+    DownloadRecord* rec = &record;
+    conn.OnHeader = [this, rec](DownloadConnection& c) { OnHeader(*rec, c); };
+    conn.OnData = [this, rec](DownloadConnection&, const char* block, std::size_t count) {
         OnData(*rec, block, count);
     };
-    conn.OnDone = [this, rec](THTTPClient& c, int code) { OnDone(*rec, c, code); };
+    conn.OnDone = [this, rec](DownloadConnection& c, int code) { OnDone(*rec, c, code); };
     conn.Referer = record.Referer;
     if (!conn.Start(false)) {
         conn.OnHeader = nullptr;
@@ -438,9 +438,9 @@ void TQueueManager::StartRecordOnce(TGetRec& record, THTTPClient& conn) {
     }
 }
 
-std::unique_ptr<TGetRec> TQueueManager::RecordFinished(TGetRec& record) {
+std::unique_ptr<DownloadRecord> QueueManager::RecordFinished(DownloadRecord& record) {
     // The record leaves the queue; the caller keeps it or lets it go.
-    std::unique_ptr<TGetRec> owned = TakeFromQueue(record);
+    std::unique_ptr<DownloadRecord> owned = TakeFromQueue(record);
     if (record.Project) DecQueued(*record.Project);
     StartAnalysis();
     RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
@@ -451,8 +451,8 @@ std::unique_ptr<TGetRec> TQueueManager::RecordFinished(TGetRec& record) {
         ++startWanted_;
         return owned;
     }
-    TGetRec* next = FirstWaiting();
-    THTTPClient* conn = FirstIdle();
+    DownloadRecord* next = FirstWaiting();
+    DownloadConnection* conn = FirstIdle();
     if (next && conn) {
         conn->Delay = Options().Pause;
         StartRecord(*next, *conn);
@@ -460,12 +460,12 @@ std::unique_ptr<TGetRec> TQueueManager::RecordFinished(TGetRec& record) {
     return owned;
 }
 
-void TQueueManager::FillConnections() {
+void QueueManager::FillConnections() {
     if (OnChange) OnChange(*this);
     for (std::size_t i = 0; i < pool_.size(); ++i) {
-        THTTPClient& conn = *pool_[i];
+        DownloadConnection& conn = *pool_[i];
         if (conn.Busy) continue;
-        TGetRec* next = FirstWaiting();
+        DownloadRecord* next = FirstWaiting();
         if (!next) break;
         conn.Delay = Options().Pause;
         StartRecord(*next, conn);
@@ -473,7 +473,7 @@ void TQueueManager::FillConnections() {
     StartAnalysis();
 }
 
-void TQueueManager::ApplyPendingCount() {
+void QueueManager::ApplyPendingCount() {
     int n = pendingCount_;
     if (n < 1) {
         pendingCount_ = 0;
@@ -482,7 +482,7 @@ void TQueueManager::ApplyPendingCount() {
     std::size_t want = static_cast<std::size_t>(n);
     if (want > pool_.size()) {
         while (pool_.size() < want) {
-            THTTPClient& c = AddConnection();
+            DownloadConnection& c = AddConnection();
             if (OnPoolChange) OnPoolChange(*this, c.Index, 1);
         }
         pendingCount_ = 0;
@@ -497,7 +497,7 @@ void TQueueManager::ApplyPendingCount() {
     if (pool_.size() == want) pendingCount_ = 0;
 }
 
-void TQueueManager::RetireConnection(std::unique_ptr<THTTPClient> conn) {
+void QueueManager::RetireConnection(std::unique_ptr<DownloadConnection> conn) {
     // The connection may be reporting to us right now (its done event started this): it is
     // destroyed once the current event is over.
     conn->OnHeader = nullptr;
@@ -511,7 +511,7 @@ void TQueueManager::RetireConnection(std::unique_ptr<THTTPClient> conn) {
     });
 }
 
-void TQueueManager::SetConnectionCount(int n) {
+void QueueManager::SetConnectionCount(int n) {
     if (n < 1 || n > 100) return;
     pendingCount_ = n;
     if (static_cast<std::size_t>(n) == pool_.size()) pendingCount_ = 0;
@@ -519,13 +519,13 @@ void TQueueManager::SetConnectionCount(int n) {
     StartAnalysis();
 }
 
-void TQueueManager::SetSuspended(bool flag) {
+void QueueManager::SetSuspended(bool flag) {
     suspended_ = flag;
     if (!flag) FillConnections();
     RaiseQueueState();
 }
 
-void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
+void QueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
     // The analysis thread may be waiting for a call into this thread: answer those calls
     // while waiting, so that neither side blocks the other.
     while (stillWaiting()) {
@@ -535,7 +535,7 @@ void TQueueManager::WaitForParser(const std::function<bool()>& stillWaiting) {
     }
 }
 
-void TQueueManager::StopAll() {
+void QueueManager::StopAll() {
     // Before stopping_: records dropped from here on were never seen.
     ++seenGeneration_;
     stoppingAll_ = true;
@@ -548,10 +548,10 @@ void TQueueManager::StopAll() {
     left.swap(queue_);
     for (auto& entry : left) {
         if (entry.IsPacked()) {
-            if (TDClass* project = entry.Project()) DecQueued(*project);
+            if (Project* project = entry.Project()) DecQueued(*project);
             continue;
         }
-        TGetRec* r = entry.get();
+        DownloadRecord* r = entry.get();
         // A record whose connection did not report back is closed here.
         if (r->DataFile) {
             std::fclose(r->DataFile);
@@ -578,7 +578,7 @@ void TQueueManager::StopAll() {
     if (pendingCount_ != 0) ApplyPendingCount();
 }
 
-void TQueueManager::DropUnanalysed(std::unique_ptr<TGetRec> record) {
+void QueueManager::DropUnanalysed(std::unique_ptr<DownloadRecord> record) {
     RemoveFile(record->Temp);
     record->Temp.clear();
     if (record->Project) {
@@ -587,13 +587,13 @@ void TQueueManager::DropUnanalysed(std::unique_ptr<TGetRec> record) {
     }
 }
 
-void TQueueManager::StopProject(TDClass& project) {
+void QueueManager::StopProject(Project& project) {
     ++seenGeneration_;
     stoppingProject_ = &project;
     stopping_ = true;
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
-        THTTPClient& conn = *pool_[i];
+        DownloadConnection& conn = *pool_[i];
         if (!conn.Busy) continue;
         for (auto& r : queue_) {
             if (r.Busy() && r->Conn == &conn && r->Project == &project) {
@@ -621,7 +621,7 @@ void TQueueManager::StopProject(TDClass& project) {
     queue_.swap(kept);
     kept.clear();  // the Project's records go now
     // Records the thread has not started go back to the front of the list, in order.
-    std::vector<std::unique_ptr<TGetRec>> waiting;
+    std::vector<std::unique_ptr<DownloadRecord>> waiting;
     if (thread_) waiting = thread_->TakeBackWaiting();
     for (auto& r : analysis_) waiting.push_back(std::move(r));
     RecordList keptAnalysis;
@@ -646,12 +646,12 @@ void TQueueManager::StopProject(TDClass& project) {
     StartAnalysis();
 }
 
-void TQueueManager::ReportMessage(const std::string& text, bool stop) {
+void QueueManager::ReportMessage(const std::string& text, bool stop) {
     if (OnStatus) OnStatus(*this, text, kStatusAnalysis);
     if (stop) StopAll();
 }
 
-void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std::string& source,
+void QueueManager::QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source,
                                      const std::string& target, bool deleteTemp) {
     record->AnalysisSource = source;
     record->AnalysisTarget = target;
@@ -660,38 +660,38 @@ void TQueueManager::QueueForAnalysis(std::unique_ptr<TGetRec> record, const std:
     StartAnalysis();
 }
 
-void TQueueManager::StartAnalysis() {
+void QueueManager::StartAnalysis() {
     // The thread is given the next record while it still works on one, so that it need not
     // wait for this thread between pages; analysis itself stays one record at a time.
     constexpr std::size_t kGivenAhead = 16;
     while (!analysis_.empty()) {
         if (thread_ && thread_->Outstanding() >= kGivenAhead) return;
         if (Options().LowMemory && queue_.size() >= 1000) return;
-        std::unique_ptr<TGetRec> record = std::move(analysis_.front());
+        std::unique_ptr<DownloadRecord> record = std::move(analysis_.front());
         analysis_.pop_front();
-        if (!thread_) thread_ = std::make_unique<TParser>(*this);
+        if (!thread_) thread_ = std::make_unique<AnalysisThread>(*this);
         thread_->Give(std::move(record), Options().Priority);
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
     }
 }
 
-void TQueueManager::OnAnalysedRecord(std::unique_ptr<TGetRec> record) {
+void QueueManager::OnAnalysedRecord(std::unique_ptr<DownloadRecord> record) {
     // Whatever the analysis left of the download's temporary file goes now.
     RemoveFile(record->Temp);
     record->Temp.clear();
-    if (TDClass* p = record->Project) {
+    if (Project* p = record->Project) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
         NotifyIfFinished(*p);
     }
     if (OnItemStored) OnItemStored(*this, *record);
 }
 
-void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText,
+void QueueManager::AnalysisFinished(std::unique_ptr<DownloadRecord> record, std::string stopText,
                                      FoundBatch found) {
     // Runs on the analysis thread; everything below happens on the main thread, in the order
     // of the messages (found records, analysed record, stop request, idle).
     struct Results {
-        std::unique_ptr<TGetRec> record;
+        std::unique_ptr<DownloadRecord> record;
         std::string stopText;
         FoundBatch found;
     };
@@ -707,7 +707,7 @@ void TQueueManager::AnalysisFinished(std::unique_ptr<TGetRec> record, std::strin
     });
 }
 
-void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found) {
+void QueueManager::AddFoundRecords(std::vector<std::unique_ptr<DownloadRecord>>& found) {
     for (auto& record : found) {
         if (stoppingAll_) break;
         if (Seen(record->URL)) continue;
@@ -716,7 +716,7 @@ void TQueueManager::AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found
     found.clear();
 }
 
-void TQueueManager::HandOverFound(FoundBatch batch) {
+void QueueManager::HandOverFound(FoundBatch batch) {
     constexpr std::size_t kMaxWaiting = 8;
     auto handed = std::make_shared<FoundBatch>(std::move(batch));
     {
@@ -737,20 +737,20 @@ void TQueueManager::HandOverFound(FoundBatch batch) {
         handTaken_.wait_for(lock, std::chrono::milliseconds(10));
 }
 
-void TQueueManager::AddFoundRecords(FoundBatch& batch) {
+void QueueManager::AddFoundRecords(FoundBatch& batch) {
     AddFoundRecords(batch.found);
     // Seen in this generation: already in the seen-address list, nothing to look up.
     if (batch.knownGeneration != seenGeneration_.load()) AddFoundRecords(batch.known);
     batch.known.clear();
 }
 
-void TQueueManager::FlushAnalysis() {
+void QueueManager::FlushAnalysis() {
     while (!analysis_.empty()) {
-        std::unique_ptr<TGetRec> record = std::move(analysis_.front());
+        std::unique_ptr<DownloadRecord> record = std::move(analysis_.front());
         analysis_.pop_front();
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
         std::string stopText = RunAnalysis(*this, *record);
-        if (TDClass* p = record->Project) {
+        if (Project* p = record->Project) {
             if (p->ProcessingCount > 0) --p->ProcessingCount;
             NotifyIfFinished(*p);
         }
@@ -763,7 +763,7 @@ void TQueueManager::FlushAnalysis() {
     RaiseQueueState();
 }
 
-void TQueueManager::FinishAnalysis() {
+void QueueManager::FinishAnalysis() {
     // The thread's results come back as calls to this thread, and each may give the thread
     // the next waiting record; what it is not given is analysed here.
     for (;;) {
@@ -773,7 +773,7 @@ void TQueueManager::FinishAnalysis() {
     }
 }
 
-void TQueueManager::CallOnMain(std::function<void()> fn) {
+void QueueManager::CallOnMain(std::function<void()> fn) {
     if (platform::IsMainThread()) {
         fn();
         return;
@@ -785,13 +785,13 @@ void TQueueManager::CallOnMain(std::function<void()> fn) {
     call->cv.wait(lock, [&] { return call->done; });
 }
 
-void TQueueManager::PostToMain(std::function<void()> fn) {
+void QueueManager::PostToMain(std::function<void()> fn) {
     auto call = std::make_shared<PendingCall>();
     call->fn = std::move(fn);
     QueueCall(call);
 }
 
-void TQueueManager::QueueCall(std::shared_ptr<PendingCall> call) {
+void QueueManager::QueueCall(std::shared_ptr<PendingCall> call) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(callsMutex_);
@@ -807,7 +807,7 @@ void TQueueManager::QueueCall(std::shared_ptr<PendingCall> call) {
     });
 }
 
-void TQueueManager::RunPendingCalls() {
+void QueueManager::RunPendingCalls() {
     for (;;) {
         std::shared_ptr<PendingCall> call;
         {

@@ -1,5 +1,5 @@
 #pragma once
-// TQueueManager: the one download queue of the program. It owns the download queue, the
+// QueueManager: the one download queue of the program. It owns the download queue, the
 // analysis list, the seen-address list and the connection pool shared by every running
 // Project, hands records to idle connections in arrival order, decides what happens with
 // every response (item processing) and runs document analysis on one thread at a time.
@@ -26,14 +26,14 @@ namespace qm {
 namespace platform {
 class Timer;
 }
-class TDClass;
-class TGetRec;
-class THTTPClient;
-class TParser;
+class Project;
+class DownloadRecord;
+class DownloadConnection;
+class AnalysisThread;
 
 // The user name and password a record's connection gets before it starts: the answer to a
 // challenge the record carries, or an ftp address's log-on; none otherwise (auth_answer.cpp).
-void ChooseCredentials(const TGetRec& record, std::string& user, std::string& password);
+void ChooseCredentials(const DownloadRecord& record, std::string& user, std::string& password);
 
 // Queue state texts raised with kind 101.
 extern const char* const kTextReady;
@@ -46,11 +46,11 @@ constexpr int kStatusAnalysis = 102;  // messages of the analysis and the queue
 
 // Counter operations on a Project; each recomputes StateText and ProgressText and raises
 // OnProjectChange code 1, and code 2 when the Project has nothing queued or in processing.
-void IncQueued(TDClass& project);
-void DecQueued(TDClass& project);
-void IncDone(TDClass& project);
+void IncQueued(Project& project);
+void DecQueued(Project& project);
+void IncDone(Project& project);
 // Raises code 2 when the Project is idle (QueuedCount and ProcessingCount both 0).
-void NotifyIfFinished(TDClass& project);
+void NotifyIfFinished(Project& project);
 // The texts shown while a Project downloads and while it is idle.
 std::string DownloadingText();
 std::string IdleText();
@@ -59,55 +59,55 @@ std::string IdleText();
 // thread had already handed over in generation knownGeneration: the queue has seen them, and
 // takes them only if its seen-address generation has changed since.
 struct FoundBatch {
-    std::vector<std::unique_ptr<TGetRec>> found;
-    std::vector<std::unique_ptr<TGetRec>> known;
+    std::vector<std::unique_ptr<DownloadRecord>> found;
+    std::vector<std::unique_ptr<DownloadRecord>> known;
     std::uint64_t knownGeneration = 0;
     bool Empty() const { return found.empty() && known.empty(); }
 };
 
 // The download queue and the analysis list: taken from the front, added at the back, and
 // long on big sites. Records waiting in the download queue are kept packed.
-using RecordList = std::deque<std::unique_ptr<TGetRec>>;
+using RecordList = std::deque<std::unique_ptr<DownloadRecord>>;
 using QueueList = std::deque<QueuedRecord>;
 
-class TQueueManager {
+class QueueManager {
 public:
-    explicit TQueueManager(int connectionCount);
-    ~TQueueManager();
-    TQueueManager(const TQueueManager&) = delete;
-    TQueueManager& operator=(const TQueueManager&) = delete;
+    explicit QueueManager(int connectionCount);
+    ~QueueManager();
+    QueueManager(const QueueManager&) = delete;
+    QueueManager& operator=(const QueueManager&) = delete;
 
     // The queue manager of the program, or nullptr (set while one exists).
-    static TQueueManager* Instance();
+    static QueueManager* Instance();
 
     // Events (sender first).
-    std::function<void(TQueueManager& sender, const std::string& text, int kind)> OnStatus;
-    std::function<void(TQueueManager& sender)> OnChange;
-    std::function<void(TQueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
-    std::function<void(TQueueManager& sender, TGetRec& record)> OnItemStored;
+    std::function<void(QueueManager& sender, const std::string& text, int kind)> OnStatus;
+    std::function<void(QueueManager& sender)> OnChange;
+    std::function<void(QueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
+    std::function<void(QueueManager& sender, DownloadRecord& record)> OnItemStored;
     // Asks the user for a user name and password for a page of project that its server
     // protects (the Project's password method 1); false: the page is skipped. Without a
     // handler such pages are skipped with a log line.
-    std::function<bool(TQueueManager& sender, TDClass& project, const std::string& url,
+    std::function<bool(QueueManager& sender, Project& project, const std::string& url,
                        const std::string& realm, std::string& user, std::string& password)>
         OnPasswordWanted;
     // Status lines of the connections: "HTTP" + index + ": " + text (kinds 0 to 3).
-    std::function<void(TQueueManager& sender, THTTPClient& conn, const std::string& text, int kind)>
+    std::function<void(QueueManager& sender, DownloadConnection& conn, const std::string& text, int kind)>
         OnConnStatus;
 
     // Starting a Project: the caller empties the seen-address list first (Start command).
-    bool StartProject(TDClass& project);
+    bool StartProject(Project& project);
     void ClearSeen();
 
-    void AddRecord(std::unique_ptr<TGetRec> record, bool checkSeen, bool withPause);
+    void AddRecord(std::unique_ptr<DownloadRecord> record, bool checkSeen, bool withPause);
     void FillConnections();
     void SetConnectionCount(int n);
     void SetSuspended(bool flag);
     bool Suspended() const { return suspended_; }
     void StopAll();
-    void StopProject(TDClass& project);
+    void StopProject(Project& project);
     void ReportMessage(const std::string& text, bool stop);
-    void QueueForAnalysis(std::unique_ptr<TGetRec> record, const std::string& source,
+    void QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source,
                           const std::string& target, bool deleteTemp);
     void StartAnalysis();
     void FlushAnalysis();
@@ -120,7 +120,7 @@ public:
     bool Stopping() const { return stopping_.load(); }
     // Whether found records of project are dropped now: the whole queue is stopping, or
     // that Project is (any thread).
-    bool Dropping(const TDClass* project) const {
+    bool Dropping(const Project* project) const {
         return stoppingAll_.load() || (project && stoppingProject_.load() == project);
     }
     bool StoppingAll() const { return stoppingAll_.load(); }
@@ -130,7 +130,7 @@ public:
     std::size_t PoolSize() const { return pool_.size(); }
     int PendingCount() const { return pendingCount_; }
     std::size_t BusyConnections() const;
-    THTTPClient& Connection(std::size_t index) { return *pool_[index]; }
+    DownloadConnection& Connection(std::size_t index) { return *pool_[index]; }
     // Dereferencing an entry unpacks it; QueuedRecord's cheap looks do not.
     const QueueList& Queue() const { return queue_; }
     bool Seen(const std::string& url) const { return seen_.Contains(url); }
@@ -154,13 +154,13 @@ public:
     // For the analysis thread: hands back the analysed record together with the records its
     // last part found. On the main thread the found records are queued first, then the
     // record is reported analysed, then the next analysis is given out.
-    void AnalysisFinished(std::unique_ptr<TGetRec> record, std::string stopText, FoundBatch found);
+    void AnalysisFinished(std::unique_ptr<DownloadRecord> record, std::string stopText, FoundBatch found);
     // For the analysis thread: hands found records to the main thread, and waits while many
     // handed over before are still waiting there, so that a page of a million links cannot
     // pile up records faster than the queue takes them in.
     void HandOverFound(FoundBatch batch);
     // Queues records found by an analysis, skipping addresses already seen (main thread).
-    void AddFoundRecords(std::vector<std::unique_ptr<TGetRec>>& found);
+    void AddFoundRecords(std::vector<std::unique_ptr<DownloadRecord>>& found);
     void AddFoundRecords(FoundBatch& batch);
     // Changes whenever addresses handed to the queue may have been dropped unseen or
     // forgotten (a stop, ClearSeen): the analysis thread's knowledge of what the queue has
@@ -171,33 +171,33 @@ private:
     // Starts record on conn. A record finishing while a start is under way (an existing file
     // taken as it is, a limit, a local file) does not start the next one from inside: the
     // outermost start does, in a loop, so long runs of such records need no deep stack.
-    void StartRecord(TGetRec& record, THTTPClient& conn);
-    void StartRecordOnce(TGetRec& record, THTTPClient& conn);
-    std::unique_ptr<TGetRec> RecordFinished(TGetRec& record);
-    void RetireConnection(std::unique_ptr<THTTPClient> conn);
-    std::unique_ptr<TGetRec> TakeFromQueue(TGetRec& record);
+    void StartRecord(DownloadRecord& record, DownloadConnection& conn);
+    void StartRecordOnce(DownloadRecord& record, DownloadConnection& conn);
+    std::unique_ptr<DownloadRecord> RecordFinished(DownloadRecord& record);
+    void RetireConnection(std::unique_ptr<DownloadConnection> conn);
+    std::unique_ptr<DownloadRecord> TakeFromQueue(DownloadRecord& record);
     void ApplyPendingCount();
     void RaiseStatus(const std::string& text);
     void RaiseQueueState();
-    TGetRec* FirstWaiting();
-    THTTPClient* FirstIdle();
-    THTTPClient& AddConnection();
+    DownloadRecord* FirstWaiting();
+    DownloadConnection* FirstIdle();
+    DownloadConnection& AddConnection();
     void WaitForParser(const std::function<bool()>& stillWaiting);
-    void OnAnalysedRecord(std::unique_ptr<TGetRec> record);
+    void OnAnalysedRecord(std::unique_ptr<DownloadRecord> record);
     // A record taken off the analysis list unanalysed (stopping): its file and count go.
-    void DropUnanalysed(std::unique_ptr<TGetRec> record);
+    void DropUnanalysed(std::unique_ptr<DownloadRecord> record);
 
     // Item processing (item_processing.cpp).
-    void OnHeader(TGetRec& record, THTTPClient& conn);
-    void OnData(TGetRec& record, const char* block, std::size_t count);
-    void OnDone(TGetRec& record, THTTPClient& conn, int code);
-    void FinishRecord(std::unique_ptr<TGetRec> record);
+    void OnHeader(DownloadRecord& record, DownloadConnection& conn);
+    void OnData(DownloadRecord& record, const char* block, std::size_t count);
+    void OnDone(DownloadRecord& record, DownloadConnection& conn, int code);
+    void FinishRecord(std::unique_ptr<DownloadRecord> record);
     // A 401 answer with a challenge (auth_answer.cpp): queues the record again with the
     // credentials that answer it, or stops its Project; true when it took the record.
-    bool AnswerChallenge(std::unique_ptr<TGetRec>& record, const std::string& headers);
-    void RetryRecord(std::unique_ptr<TGetRec> record);
+    bool AnswerChallenge(std::unique_ptr<DownloadRecord>& record, const std::string& headers);
+    void RetryRecord(std::unique_ptr<DownloadRecord> record);
     // Queues a record again after a failed attempt, to start once its wait is over.
-    void RetryAfterFailure(std::unique_ptr<TGetRec> record);
+    void RetryAfterFailure(std::unique_ptr<DownloadRecord> record);
     // Wakes the queue when the earliest waiting record is due.
     void ArmRetryTimer(std::int64_t dueMs);
     // Before the first write into a directory in this run: removes the scratch files a
@@ -219,18 +219,18 @@ private:
     // Crawl-trap counts of the addresses in seen_ (emptied with it).
     CrawlTraps traps_;
     // Whether a new address is refused as a crawl trap; logs the first refusal of each kind.
-    bool RefusedAsTrap(const TGetRec& record);
+    bool RefusedAsTrap(const DownloadRecord& record);
     std::unordered_set<std::string> swept_;  // directories cleared of scratch files this run
     int startDepth_ = 0;
     int startWanted_ = 0;  // finished records whose next start was left to the outer start
-    std::vector<std::unique_ptr<THTTPClient>> pool_;
-    std::vector<std::unique_ptr<THTTPClient>> retired_;  // removed, destroyed after the event
+    std::vector<std::unique_ptr<DownloadConnection>> pool_;
+    std::vector<std::unique_ptr<DownloadConnection>> retired_;  // removed, destroyed after the event
     bool suspended_ = false;
     std::atomic<bool> stopping_{false};  // nothing is started or taken while a stop runs
     // What a stop drops: everything (StopAll), or one Project's records (StopProject), whose
     // analysis of another Project's page goes on meanwhile.
     std::atomic<bool> stoppingAll_{false};
-    std::atomic<const TDClass*> stoppingProject_{nullptr};
+    std::atomic<const Project*> stoppingProject_{nullptr};
     std::atomic<std::uint64_t> seenGeneration_{1};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;
@@ -239,7 +239,7 @@ private:
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
 
     // The analysis thread, made at the first analysis and kept until the queue is destroyed.
-    std::unique_ptr<TParser> thread_;
+    std::unique_ptr<AnalysisThread> thread_;
 
     // Calls from the analysis thread waiting for the main thread.
     struct PendingCall;

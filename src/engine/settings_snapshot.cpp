@@ -28,9 +28,9 @@ AddressParts StartParts(const std::string& url, const std::string& doc) {
 
 }  // namespace
 
-SettingsSnapshot TakeSettingsSnapshot(TDClass* project) {
+SettingsSnapshot TakeSettingsSnapshot(Project* project) {
     SettingsSnapshot s;
-    const TOptions& options = Options();
+    const ProgramOptions& options = Options();
     s.defaultDoc = DefaultDocName();
     s.extLast = options.ExtLast;
     s.diskSpace = options.DiskSpace;

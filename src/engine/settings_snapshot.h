@@ -14,17 +14,17 @@
 
 namespace qm {
 
-class TDClass;
+class Project;
 
 struct SettingsSnapshot {
     // The Project found records belong to: compared and pointed into, never read through.
-    TDClass* project = nullptr;
+    Project* project = nullptr;
 
     // Of the Project.
     std::string startURL;
     int RSrvsBx = 0, RPathBx = 0, RFileBx = 0;
     std::string RSrvsIn, RSrvsEx, RPathIn, RPathEx, RFileIn, RFileEx;
-    std::array<TFileCategory, kCategoryCount> Categories{};
+    std::array<FileCategory, kCategoryCount> Categories{};
     bool EnableScript = false;
     bool LTranslate = false;
     bool ThisWay = false;
@@ -45,6 +45,6 @@ struct SettingsSnapshot {
 
 // Copies the settings of project (may be null) and of the program options as they are now.
 // Main thread only: the originals belong to it.
-SettingsSnapshot TakeSettingsSnapshot(TDClass* project);
+SettingsSnapshot TakeSettingsSnapshot(Project* project);
 
 }  // namespace qm

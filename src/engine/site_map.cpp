@@ -6,7 +6,7 @@
 
 namespace qm {
 
-void AddToMap(TDClass& project, const std::string& path) {
+void AddToMap(Project& project, const std::string& path) {
     std::size_t b = 0, e = path.size();
     while (b < e && static_cast<unsigned char>(path[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(path[e - 1]) <= ' ') --e;
@@ -15,9 +15,9 @@ void AddToMap(TDClass& project, const std::string& path) {
     project.MarkSiteMapModified();
 }
 
-SortedStringList& GetMap(TDClass& project) { return project.SiteMap(); }
+SortedStringList& GetMap(Project& project) { return project.SiteMap(); }
 
-bool SaveMap(TDClass& project) {
+bool SaveMap(Project& project) {
     if (!project.SiteMapModified()) return true;
     std::string error;
     // Written under a temporary name and renamed; the mark is cleared only after success,
@@ -27,14 +27,14 @@ bool SaveMap(TDClass& project) {
     return true;
 }
 
-bool SaveMaps(const std::vector<TDClass*>& projects) {
-    std::vector<TDClass*> changed;
-    for (TDClass* p : projects)
+bool SaveMaps(const std::vector<Project*>& projects) {
+    std::vector<Project*> changed;
+    for (Project* p : projects)
         if (p && p->SiteMapModified()) changed.push_back(p);
     if (changed.size() <= 1) return changed.empty() || SaveMap(*changed.front());
     std::vector<platform::FileToWrite> files;
     files.reserve(changed.size());
-    for (TDClass* p : changed) files.push_back({p->SiteMapFileName(), p->SiteMapText()});
+    for (Project* p : changed) files.push_back({p->SiteMapFileName(), p->SiteMapText()});
     std::string error;
     platform::WriteFilesAtomic(files, error);
     // Only what reached its place loses its mark: its file now holds exactly this list.
@@ -46,6 +46,6 @@ bool SaveMaps(const std::vector<TDClass*>& projects) {
     return ok;
 }
 
-void DeleteMap(TDClass& project) { project.RemoveSiteMapFile(); }
+void DeleteMap(Project& project) { project.RemoveSiteMapFile(); }
 
 }  // namespace qm

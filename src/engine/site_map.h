@@ -8,18 +8,18 @@
 
 namespace qm {
 
-class TDClass;
+class Project;
 
 // Adds a stored or confirmed file (blanks and control characters trimmed; empty ignored).
-void AddToMap(TDClass& project, const std::string& path);
+void AddToMap(Project& project, const std::string& path);
 // The Project's list, loaded from its file on first use.
-SortedStringList& GetMap(TDClass& project);
+SortedStringList& GetMap(Project& project);
 // Writes the list when it changed since the last save. False when writing failed.
-bool SaveMap(TDClass& project);
+bool SaveMap(Project& project);
 // Writes the lists of every given Project that changed, with one flush to disk for all of
 // them. False when any could not be written (those keep their mark and are tried again).
-bool SaveMaps(const std::vector<TDClass*>& projects);
+bool SaveMaps(const std::vector<Project*>& projects);
 // Deletes the map file (the Project was deleted).
-void DeleteMap(TDClass& project);
+void DeleteMap(Project& project);
 
 }  // namespace qm

@@ -6,7 +6,7 @@ namespace qm {
 
 bool LookupFileDescription(const std::string& dir, const std::string& name,
                            std::string& contentType, std::string& lastModified) {
-    TDescription record;
+    FileDescription record;
     record.ContentType = contentType;
     if (!ReadDescription(dir, name, record)) return false;
     contentType = record.ContentType;
@@ -16,7 +16,7 @@ bool LookupFileDescription(const std::string& dir, const std::string& name,
 
 void RecordFileDescription(const std::string& dir, const std::string& name,
                            const std::string& contentType, const std::string& lastModified) {
-    TDescription record;
+    FileDescription record;
     record.Name = name;
     record.ContentType = contentType.substr(0, 40);
     record.LastModified = lastModified.substr(0, 30);

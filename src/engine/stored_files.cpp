@@ -174,7 +174,7 @@ std::string RedirectStubText(const std::string& target) {
            "\"><TITLE>302 File moved</TITLE></HEAD></HTML>";
 }
 
-std::string RedirectStubTarget(const TGetRec& record) {
+std::string RedirectStubTarget(const DownloadRecord& record) {
     std::string target;
     for (int i = 0; i < record.OldDepth; ++i) target += "../";
     std::string rel = record.NewFName;
@@ -188,9 +188,9 @@ std::string RedirectStubTarget(const TGetRec& record) {
     return target + rel;
 }
 
-void WriteRedirectStub(const TGetRec& record) {
+void WriteRedirectStub(const DownloadRecord& record) {
     if (record.OldFName.empty()) return;
-    TQueueManager* qm = TQueueManager::Instance();
+    QueueManager* qm = QueueManager::Instance();
     // Description files and the queue's events belong to the main thread.
     if (qm && !platform::IsMainThread()) {
         qm->CallOnMain([&record] { WriteRedirectStub(record); });
@@ -206,7 +206,7 @@ void WriteRedirectStub(const TGetRec& record) {
     }
     if (!PlaceText(RedirectStubText(RedirectStubTarget(record)), old)) return;
     if (qm && qm->OnItemStored) {
-        TGetRec stub;
+        DownloadRecord stub;
         stub.FName = old;
         stub.Project = record.Project;
         qm->OnItemStored(*qm, stub);

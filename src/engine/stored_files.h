@@ -5,16 +5,16 @@
 
 namespace qm {
 
-class TGetRec;
+class DownloadRecord;
 
 // After a file reached through a redirect was stored or confirmed: writes the small page at
 // the old local name that points at the new one (only when OldFName is set).
-void WriteRedirectStub(const TGetRec& record);
+void WriteRedirectStub(const DownloadRecord& record);
 // The stub page's text for a target (relative address of the new file).
 std::string RedirectStubText(const std::string& target);
 // The target of the stub: "../" OldDepth times, then NewFName below the Project's root
 // folder with "/" separators.
-std::string RedirectStubTarget(const TGetRec& record);
+std::string RedirectStubTarget(const DownloadRecord& record);
 // Free bytes on the file system holding path (or its nearest existing parent); -1 unknown.
 // Large results are reported as 1000000000.
 std::int64_t FreeSpace(const std::string& path);

@@ -42,7 +42,7 @@ std::uint32_t LocalAddress(int fd) {
 
 }  // namespace
 
-FtpConversation::FtpConversation(THTTPClient& client, Hooks hooks) : c_(client), hooks_(std::move(hooks)) {}
+FtpConversation::FtpConversation(DownloadConnection& client, Hooks hooks) : c_(client), hooks_(std::move(hooks)) {}
 
 FtpConversation::~FtpConversation() { CloseData(); }
 
@@ -435,7 +435,7 @@ void FtpConversation::TryHeader() {
     if (c_.StatusCode == 0) c_.StatusCode = partial ? 206 : 200;
     std::string header = "HTTP/1.0 " + std::to_string(partial ? 206 : 200) + " OK\r\n";
     if (c_.ContentLength != 0) header += "Content-Length=" + std::to_string(c_.ContentLength) + "\r\n";
-    std::string type = c_.PathIsDirectory ? "text/html" : THTTPClient::ContentTypeOf(c_.Path);
+    std::string type = c_.PathIsDirectory ? "text/html" : DownloadConnection::ContentTypeOf(c_.Path);
     if (!type.empty()) header += "Content-type: " + type + "\r\n";
     if (partial)
         header += "Content-Range: bytes " + std::to_string(c_.Received) + "-" + std::to_string(lastByte) + "/" +

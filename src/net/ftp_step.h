@@ -19,7 +19,7 @@ namespace qm {
 namespace platform {
 class SocketWatch;
 }
-class THTTPClient;
+class DownloadConnection;
 
 class FtpConversation {
 public:
@@ -47,7 +47,7 @@ public:
         kPassive = 20,  // reply to PASV
     };
 
-    FtpConversation(THTTPClient& client, Hooks hooks);
+    FtpConversation(DownloadConnection& client, Hooks hooks);
     ~FtpConversation();
     FtpConversation(const FtpConversation&) = delete;
     FtpConversation& operator=(const FtpConversation&) = delete;
@@ -91,7 +91,7 @@ private:
     void DataDone();
     void EndTransfer();
 
-    THTTPClient& c_;
+    DownloadConnection& c_;
     Hooks hooks_;
     int control_ = -1;
     FtpReplyReader replies_;

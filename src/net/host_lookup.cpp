@@ -17,32 +17,32 @@ namespace qm {
 
 namespace {
 
-struct TDNSRec {
+struct CachedLookup {
     std::string Name;
     std::uint32_t Address = kNoAddress;
     double Stamp = 0;
 };
 
-struct TDNSReq {
+struct LookupRequest {
     const void* Window = nullptr;  // the requester
     LookupReply Reply;
     std::string Name;
-    TGetHost* Handle = nullptr;  // the lookup this requester holds, if it started one
+    HostLookup* Handle = nullptr;  // the lookup this requester holds, if it started one
     bool Cancelled = false;
 };
 
 // Both lists belong to the main thread.
-std::list<TDNSRec>& Cache() {
-    static std::list<TDNSRec> cache;
+std::list<CachedLookup>& Cache() {
+    static std::list<CachedLookup> cache;
     return cache;
 }
-std::list<std::shared_ptr<TDNSReq>>& Pending() {
-    static std::list<std::shared_ptr<TDNSReq>> pending;
+std::list<std::shared_ptr<LookupRequest>>& Pending() {
+    static std::list<std::shared_ptr<LookupRequest>> pending;
     return pending;
 }
 // Answers posted but not yet delivered, so that a cancel can still stop them.
-std::list<std::shared_ptr<TDNSReq>>& Posted() {
-    static std::list<std::shared_ptr<TDNSReq>> posted;
+std::list<std::shared_ptr<LookupRequest>>& Posted() {
+    static std::list<std::shared_ptr<LookupRequest>> posted;
     return posted;
 }
 
@@ -80,7 +80,7 @@ std::uint32_t SystemResolve(const std::string& name) {
     return address;
 }
 
-void Deliver(const std::shared_ptr<TDNSReq>& req, std::uint32_t address) {
+void Deliver(const std::shared_ptr<LookupRequest>& req, std::uint32_t address) {
     Posted().push_back(req);
     platform::Post([req, address] {
         auto& posted = Posted();
@@ -97,11 +97,11 @@ void Deliver(const std::shared_ptr<TDNSReq>& req, std::uint32_t address) {
 }
 
 // Runs on the main thread when a lookup thread has its answer.
-void Complete(TGetHost* host) {
+void Complete(HostLookup* host) {
     if (host->Address != kNoAddress) {
         auto& cache = Cache();
-        cache.remove_if([&](const TDNSRec& r) { return r.Name == host->Name; });
-        cache.push_back(TDNSRec{host->Name, host->Address, Now()});
+        cache.remove_if([&](const CachedLookup& r) { return r.Name == host->Name; });
+        cache.push_back(CachedLookup{host->Name, host->Address, Now()});
     }
     auto& pending = Pending();
     for (auto it = pending.begin(); it != pending.end();) {
@@ -117,7 +117,7 @@ void Complete(TGetHost* host) {
 
 }  // namespace
 
-void TGetHost::Execute() {
+void HostLookup::Execute() {
     ResolverFn resolver = g_resolver.load();
     Address = resolver ? resolver(Name) : SystemResolve(Name);
 }
@@ -137,8 +137,8 @@ std::uint32_t CachedAddress(const std::string& name) {
     return kNoAddress;
 }
 
-TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string& name) {
-    auto req = std::make_shared<TDNSReq>();
+HostLookup* LookupHost(const void* requester, LookupReply reply, const std::string& name) {
+    auto req = std::make_shared<LookupRequest>();
     req->Window = requester;
     req->Reply = std::move(reply);
     req->Name = name;
@@ -154,7 +154,7 @@ TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string
         Deliver(req, address);
         return nullptr;
     }
-    auto* host = new TGetHost(name);
+    auto* host = new HostLookup(name);
     req->Handle = host;
     pending.push_back(req);
     ++g_running;
@@ -182,7 +182,7 @@ TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string
     return host;
 }
 
-void CancelLookup(TGetHost* handle) {
+void CancelLookup(HostLookup* handle) {
     if (!handle) return;
     for (auto& p : Pending())
         if (p->Handle == handle) p->Cancelled = true;

@@ -1,6 +1,6 @@
 #pragma once
 // The program-wide host-name lookup service: a cache of answers (kept 0.1 day), a list of
-// pending requests and one TGetHost thread per name being looked up. Everything except the
+// pending requests and one HostLookup thread per name being looked up. Everything except the
 // resolver call itself runs on the main thread; answers are always posted, never given
 // during the call that asked.
 #include <cstdint>
@@ -14,9 +14,9 @@ constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
 // The thread that resolves one name. It lives until its answer has been handed to the
 // main thread; it touches only its own Name and Address.
-class TGetHost {
+class HostLookup {
 public:
-    explicit TGetHost(std::string name) : Name(std::move(name)) {}
+    explicit HostLookup(std::string name) : Name(std::move(name)) {}
     std::string Name;
     std::uint32_t Address = kNoAddress;  // network byte order
     void Execute();  // runs in the lookup thread
@@ -32,11 +32,11 @@ std::uint32_t CachedAddress(const std::string& name);
 // always comes later, posted to the main thread. Returns the lookup thread as handle when
 // this call started one, else nullptr (a lookup for the name was already running, or the
 // answer was cached).
-TGetHost* LookupHost(const void* requester, LookupReply reply, const std::string& name);
+HostLookup* LookupHost(const void* requester, LookupReply reply, const std::string& name);
 
 // The holder of handle no longer receives its answer. The lookup still runs to its end and
 // fills the cache; others waiting for the same name are still answered.
-void CancelLookup(TGetHost* handle);
+void CancelLookup(HostLookup* handle);
 // Every request of requester (pending or already posted) is dropped; for an owner that
 // ends or starts over.
 void CancelLookupsOf(const void* requester);

@@ -195,7 +195,7 @@ AuthChallenge PickChallenge(std::string_view header) {
 
 std::string AuthorizationValue(const AuthChallenge& ch, const std::string& user, const std::string& password,
                                const std::string& method, const std::string& uri, const std::string& cnonce) {
-    if (ch.kind == AuthChallenge::kBasic) return "Basic " + THTTPClient::Base64(user + ":" + password);
+    if (ch.kind == AuthChallenge::kBasic) return "Basic " + DownloadConnection::Base64(user + ":" + password);
     if (ch.kind != AuthChallenge::kDigest) return {};
     const EVP_MD* md = DigestOf(ch.algorithm);
     if (!md) return {};

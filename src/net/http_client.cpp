@@ -29,10 +29,10 @@
 
 namespace qm {
 
-std::string THTTPClient::UserAgent = "Velloran/4.0";
-std::string THTTPClient::ProxyUser;
-std::string THTTPClient::ProxyPassword;
-bool THTTPClient::AcceptUntrusted = false;
+std::string DownloadConnection::UserAgent = "Velloran/4.0";
+std::string DownloadConnection::ProxyUser;
+std::string DownloadConnection::ProxyPassword;
+bool DownloadConnection::AcceptUntrusted = false;
 
 namespace {
 
@@ -105,11 +105,11 @@ std::size_t FindTerminator(const std::string& text, std::size_t from) {
 
 // ---------------------------------------------------------------------------------------
 
-struct THTTPClient::Impl {
-    explicit Impl(THTTPClient& client)
+struct DownloadConnection::Impl {
+    explicit Impl(DownloadConnection& client)
         : c(client), timer([this] { OnTimer(); }) {}
 
-    THTTPClient& c;
+    DownloadConnection& c;
     int sock = kNoSocket;
     std::unique_ptr<platform::SocketWatch> watch;
     platform::Timer timer;
@@ -127,8 +127,8 @@ struct THTTPClient::Impl {
     double ConnectStarted = 0;
     std::string HostToResolve;
     std::string ifModifiedLine;
-    TGetHost* serverLookup = nullptr;
-    TGetHost* targetLookup = nullptr;
+    HostLookup* serverLookup = nullptr;
+    HostLookup* targetLookup = nullptr;
     std::uint32_t connectAddress = kNoAddress;
     int connectPort = 0;
     std::uint32_t targetAddress = kNoAddress;
@@ -261,7 +261,7 @@ struct THTTPClient::Impl {
     void ReadTunnelReply();
 };
 
-FtpConversation& THTTPClient::Impl::Ftp() {
+FtpConversation& DownloadConnection::Impl::Ftp() {
     if (!ftp) {
         FtpConversation::Hooks h;
         h.report = [this](const std::string& text, int kind) { Report(text, kind); };
@@ -285,9 +285,9 @@ FtpConversation& THTTPClient::Impl::Ftp() {
     return *ftp;
 }
 
-THTTPClient::THTTPClient() : impl_(std::make_unique<Impl>(*this)) {}
+DownloadConnection::DownloadConnection() : impl_(std::make_unique<Impl>(*this)) {}
 
-THTTPClient::~THTTPClient() {
+DownloadConnection::~DownloadConnection() {
     *impl_->alive = false;
     impl_->CancelLookups();
     impl_->timer.Stop();
@@ -297,7 +297,7 @@ THTTPClient::~THTTPClient() {
 // ---------------------------------------------------------------------------------------
 // Address
 
-void THTTPClient::SetURL(const std::string& address) {
+void DownloadConnection::SetURL(const std::string& address) {
     std::string a = Trim(address);
     std::string lower = Lower(a);
     Scheme = 0;
@@ -369,13 +369,13 @@ void THTTPClient::SetURL(const std::string& address) {
     PathIsDirectory = !Path.empty() && Path.back() == '/';
 }
 
-bool THTTPClient::EndedWhole(int code) const {
+bool DownloadConnection::EndedWhole(int code) const {
     if (code == 5) return false;
     return Complete || (StatusCode > 0 && ContentLength == 0 && code <= 1) ||
            (StatusCode > 0 && (StatusCode < 200 || StatusCode > 255));
 }
 
-std::string THTTPClient::GetURL() const {
+std::string DownloadConnection::GetURL() const {
     switch (Scheme) {
     case 1:
         return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
@@ -391,9 +391,9 @@ std::string THTTPClient::GetURL() const {
 // ---------------------------------------------------------------------------------------
 // Start
 
-bool THTTPClient::Start(bool restart) { return impl_->Start(restart); }
+bool DownloadConnection::Start(bool restart) { return impl_->Start(restart); }
 
-bool THTTPClient::Impl::Start(bool restart) {
+bool DownloadConnection::Impl::Start(bool restart) {
     // Whatever ran before is over: its sockets, timer and lookups go.
     ++generation;
     timer.Stop();
@@ -437,7 +437,7 @@ bool THTTPClient::Impl::Start(bool restart) {
     return OpenConnection();
 }
 
-bool THTTPClient::Impl::TakeKeptConnection() {
+bool DownloadConnection::Impl::TakeKeptConnection() {
     // FTP keeps its own conversation; a SOCKS connection is not worth the bookkeeping.
     if (!c.KeepAlive || Restarting || c.Scheme == 1 || c.Scheme == 2 || Proxy() == 2) return false;
     int fd = kNoSocket;
@@ -457,7 +457,7 @@ bool THTTPClient::Impl::TakeKeptConnection() {
 
 // A kept connection that the server closed before answering: the same request goes out once
 // more on a new connection, as part of the same attempt.
-void THTTPClient::Impl::ConnectAgain() {
+void DownloadConnection::Impl::ConnectAgain() {
     auto guard = alive;
     std::uint64_t gen = generation;
     timer.Stop();
@@ -469,7 +469,7 @@ void THTTPClient::Impl::ConnectAgain() {
     if (!OpenConnection() && Same(guard, gen)) DoneWithoutReport(4);
 }
 
-bool THTTPClient::Impl::ServerKeepsOpen() const {
+bool DownloadConnection::Impl::ServerKeepsOpen() const {
     const std::string lower = Lower(c.Header);
     // HTTP/1.1 keeps connections open unless told otherwise; HTTP/1.0 only when told.
     bool keeps = HasPrefix(lower, "http/1.1");
@@ -488,7 +488,7 @@ bool THTTPClient::Impl::ServerKeepsOpen() const {
     return keeps;
 }
 
-bool THTTPClient::Impl::OpenConnection() {
+bool DownloadConnection::Impl::OpenConnection() {
     sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock < 0) {
         sock = kNoSocket;
@@ -529,7 +529,7 @@ bool THTTPClient::Impl::OpenConnection() {
     return true;
 }
 
-bool THTTPClient::Impl::StartLocalFile() {
+bool DownloadConnection::Impl::StartLocalFile() {
     auto guard = alive;
     std::uint64_t gen = generation;
     // Only a regular file counts: a folder opens on this system but is not one.
@@ -565,7 +565,7 @@ bool THTTPClient::Impl::StartLocalFile() {
     return true;
 }
 
-void THTTPClient::Impl::BuildRequest() {
+void DownloadConnection::Impl::BuildRequest() {
     const std::string crlf = "\r\n";
     // Credentials go out only in answer to the server's own challenge.
     std::string auth;
@@ -616,7 +616,7 @@ void THTTPClient::Impl::BuildRequest() {
     request = std::move(r);
 }
 
-void THTTPClient::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
+void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
     auto guard = alive;
     std::uint64_t gen = generation;
     State = 0;
@@ -654,7 +654,7 @@ void THTTPClient::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
     Connect();
 }
 
-void THTTPClient::Impl::Connect() {
+void DownloadConnection::Impl::Connect() {
     auto guard = alive;
     std::uint64_t gen = generation;
     Report(Proxy() != 0 ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
@@ -690,7 +690,7 @@ void THTTPClient::Impl::Connect() {
     }
 }
 
-void THTTPClient::Impl::OnSocket(int events) {
+void DownloadConnection::Impl::OnSocket(int events) {
     if (!c.Busy) return;
     if (connecting) {
         if (events & platform::SocketWatch::kWritable) {
@@ -712,7 +712,7 @@ void THTTPClient::Impl::OnSocket(int events) {
     if (events & platform::SocketWatch::kReadable) OnReadable();
 }
 
-void THTTPClient::Impl::OnConnected(int error) {
+void DownloadConnection::Impl::OnConnected(int error) {
     auto guard = alive;
     std::uint64_t gen = generation;
     connecting = false;
@@ -770,7 +770,7 @@ void THTTPClient::Impl::OnConnected(int error) {
     StartTimeout();
 }
 
-void THTTPClient::Impl::SendRequest() {
+void DownloadConnection::Impl::SendRequest() {
     auto guard = alive;
     std::uint64_t gen = generation;
     Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
@@ -781,7 +781,7 @@ void THTTPClient::Impl::SendRequest() {
     StartTimeout();
 }
 
-void THTTPClient::Impl::StartTls() {
+void DownloadConnection::Impl::StartTls() {
     std::string error;
     tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
     if (!tls) {
@@ -792,7 +792,7 @@ void THTTPClient::Impl::StartTls() {
     ContinueHandshake();
 }
 
-void THTTPClient::Impl::ContinueHandshake() {
+void DownloadConnection::Impl::ContinueHandshake() {
     std::string error;
     switch (tls->Handshake(error)) {
     case TlsChannel::Step::Done:
@@ -812,7 +812,7 @@ void THTTPClient::Impl::ContinueHandshake() {
 }
 
 // The proxy's answer to CONNECT: a 2xx status opens the tunnel, anything else ends here.
-void THTTPClient::Impl::ReadTunnelReply() {
+void DownloadConnection::Impl::ReadTunnelReply() {
     char chunk[1024];
     long n = ReceiveSome(chunk, sizeof chunk);
     if (n == -1) return;
@@ -838,7 +838,7 @@ void THTTPClient::Impl::ReadTunnelReply() {
     StartTls();
 }
 
-long THTTPClient::Impl::SendSome(const char* data, std::size_t size) {
+long DownloadConnection::Impl::SendSome(const char* data, std::size_t size) {
     if (tls) {
         long n = tls->Write(data, size);
         return n > 0 ? n : -1;
@@ -851,7 +851,7 @@ long THTTPClient::Impl::SendSome(const char* data, std::size_t size) {
 }
 
 // Bytes received, 0 when the peer closed, -1 when nothing is waiting, -2 on an error.
-long THTTPClient::Impl::ReceiveSome(char* data, std::size_t size) {
+long DownloadConnection::Impl::ReceiveSome(char* data, std::size_t size) {
     if (tls) {
         long n = tls->Read(data, size);
         return n == TlsChannel::kWouldBlock ? -1 : n == TlsChannel::kFailed ? -2 : n;
@@ -864,7 +864,7 @@ long THTTPClient::Impl::ReceiveSome(char* data, std::size_t size) {
     }
 }
 
-void THTTPClient::Impl::SendText(const std::string& text) {
+void DownloadConnection::Impl::SendText(const std::string& text) {
     if (!pendingOut.empty()) {
         pendingOut += text;
         return;
@@ -881,14 +881,14 @@ void THTTPClient::Impl::SendText(const std::string& text) {
     }
 }
 
-void THTTPClient::Impl::FlushOutput() {
+void DownloadConnection::Impl::FlushOutput() {
     std::string rest;
     rest.swap(pendingOut);
     if (watch) watch->SetInterest(true, false);
     SendText(rest);
 }
 
-void THTTPClient::Impl::OnReadable() {
+void DownloadConnection::Impl::OnReadable() {
     if (!c.Busy) return;
     if (c.TimeOut > 0) timer.Start(c.TimeOut, true);
     if (Proxy() == 2 && !SocksGranted) {
@@ -951,7 +951,7 @@ void THTTPClient::Impl::OnReadable() {
     if (tls && tls->Pending()) PostForTransaction([this] { OnReadable(); });
 }
 
-void THTTPClient::Impl::HandleHttpData(std::size_t n) {
+void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
     auto guard = alive;
     std::uint64_t gen = generation;
     if (!HeaderDone) {
@@ -1079,7 +1079,7 @@ void THTTPClient::Impl::HandleHttpData(std::size_t n) {
     Finish(0, true, "Read Transaction complete.", 2);
 }
 
-void THTTPClient::Impl::OnClosed() {
+void DownloadConnection::Impl::OnClosed() {
     if (reused && c.Busy && !HeaderDone && headerBytes == 0 && c.Header.empty()) {
         ConnectAgain();
         return;
@@ -1108,7 +1108,7 @@ void THTTPClient::Impl::OnClosed() {
     if (c.OnDone) c.OnDone(c, 1);
 }
 
-void THTTPClient::Impl::OnTimer() {
+void DownloadConnection::Impl::OnTimer() {
     auto guard = alive;
     std::uint64_t gen = generation;
     timer.Stop();
@@ -1144,7 +1144,7 @@ void THTTPClient::Impl::OnTimer() {
 
 // ---------------------------------------------------------------------------------------
 
-void THTTPClient::Abort() {
+void DownloadConnection::Abort() {
     Impl& d = *impl_;
     d.CancelLookups();
     if (!Busy) return;
@@ -1155,7 +1155,7 @@ void THTTPClient::Abort() {
     d.Finish(3, Complete, Complete ? "Read Transaction complete." : "Aborted.", 2);
 }
 
-std::string THTTPClient::StatusText(int code) {
+std::string DownloadConnection::StatusText(int code) {
     const char* phrase = "Unknown";
     switch (code) {
     case 200: phrase = "OK"; break;
@@ -1174,7 +1174,7 @@ std::string THTTPClient::StatusText(int code) {
     return std::to_string(code) + " " + phrase;
 }
 
-std::string THTTPClient::Base64(const std::string& text) {
+std::string DownloadConnection::Base64(const std::string& text) {
     static const char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -1204,7 +1204,7 @@ std::string THTTPClient::Base64(const std::string& text) {
     return out;
 }
 
-std::string THTTPClient::ContentTypeOf(const std::string& fileName) {
+std::string DownloadConnection::ContentTypeOf(const std::string& fileName) {
     std::size_t sep = fileName.find_last_of("\\/:");
     std::size_t dot = fileName.rfind('.');
     std::string ext;

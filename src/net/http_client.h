@@ -1,5 +1,5 @@
 #pragma once
-// THTTPClient: one retrieval connection. It fetches one address at a time over HTTP/1.0
+// DownloadConnection: one retrieval connection. It fetches one address at a time over HTTP/1.0
 // (directly, through an HTTP proxy or through SOCKS4), reads file:// addresses from disk,
 // and holds the FTP conversation for ftp:// addresses. It works only from main-thread events (socket
 // readiness, lookup answers, its timer) and reports to its owner through four events.
@@ -10,12 +10,12 @@
 
 namespace qm {
 
-class THTTPClient {
+class DownloadConnection {
 public:
-    THTTPClient();
-    ~THTTPClient();
-    THTTPClient(const THTTPClient&) = delete;
-    THTTPClient& operator=(const THTTPClient&) = delete;
+    DownloadConnection();
+    ~DownloadConnection();
+    DownloadConnection(const DownloadConnection&) = delete;
+    DownloadConnection& operator=(const DownloadConnection&) = delete;
 
     // Address, set by SetURL.
     int Scheme = 0;  // 0 http, 1 ftp, 2 file, 3 https
@@ -69,12 +69,12 @@ public:
 
     // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client;
     // a handler may also destroy the client, as its last act (its own captures go with it).
-    std::function<void(THTTPClient& sender)> OnHeader;
-    std::function<void(THTTPClient& sender, const char* buffer, std::size_t count)> OnData;
+    std::function<void(DownloadConnection& sender)> OnHeader;
+    std::function<void(DownloadConnection& sender, const char* buffer, std::size_t count)> OnData;
     // Code: see the failure table (0 .. 5).
-    std::function<void(THTTPClient& sender, int code)> OnDone;
+    std::function<void(DownloadConnection& sender, int code)> OnDone;
     // Kind 0 connection, 1 progress, 2 end of the transaction, 3 protocol text.
-    std::function<void(THTTPClient& sender, const std::string& text, int kind)> OnStatus;
+    std::function<void(DownloadConnection& sender, const std::string& text, int kind)> OnStatus;
 
     void SetURL(const std::string& address);
     std::string GetURL() const;

@@ -16,13 +16,13 @@ int LastListenPort = 0;
 void NetStartup() {
     // A peer that closes while we send must not end the program.
     signal(SIGPIPE, SIG_IGN);
-    THTTPClient::UserAgent = "Velloran/4.0";
+    DownloadConnection::UserAgent = "Velloran/4.0";
 }
 
 void NetShutdown() {
-    THTTPClient::UserAgent.clear();
-    THTTPClient::ProxyUser.clear();
-    THTTPClient::ProxyPassword.clear();
+    DownloadConnection::UserAgent.clear();
+    DownloadConnection::ProxyUser.clear();
+    DownloadConnection::ProxyPassword.clear();
 }
 
 namespace {

@@ -121,8 +121,8 @@ std::string BuildProjectPage(const ProjectTree& tree, int projectNumber) {
     page += kTitleFont;
     page += ProgramTitle();
     page += "</font>\r\n";
-    const TDContainer* folder = nullptr;
-    const TDClass* project = nullptr;
+    const ProjectFolder* folder = nullptr;
+    const Project* project = nullptr;
     for (const auto& f : tree.Folders) {
         if (!f) continue;
         for (const auto& p : f->Children)

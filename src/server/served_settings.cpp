@@ -9,17 +9,17 @@ namespace qm::server {
 
 namespace {
 
-std::string PathPrefixOf(const TOptions& options) {
+std::string PathPrefixOf(const ProgramOptions& options) {
     return options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix;
 }
-const std::string& DefaultDocOf(const TOptions& options) {
+const std::string& DefaultDocOf(const ProgramOptions& options) {
     static const std::string kDefault = "default.htm";
     return options.DefaultDoc.empty() ? kDefault : options.DefaultDoc;
 }
 
 }  // namespace
 
-ServedSettings ServedSettings::Of(const ProjectTree* tree, const TOptions& options) {
+ServedSettings ServedSettings::Of(const ProjectTree* tree, const ProgramOptions& options) {
     ServedSettings s;
     s.pathPrefix = PathPrefixOf(options);
     if (tree)
@@ -34,7 +34,7 @@ ServedSettings ServedSettings::Of(const ProjectTree* tree, const TOptions& optio
     return s;
 }
 
-bool ServedSettings::Matches(const ProjectTree* tree, const TOptions& options) const {
+bool ServedSettings::Matches(const ProjectTree* tree, const ProgramOptions& options) const {
     if (options.URLPrefix != urlPrefix || DefaultDocOf(options) != defaultDoc) return false;
     if (options.PathPrefix.empty() ? pathPrefix != DefaultDownloadFolder() : options.PathPrefix != pathPrefix)
         return false;

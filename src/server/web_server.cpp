@@ -49,8 +49,8 @@ constexpr std::size_t kFilePiece = 1 << 20;
 
 // Server state shared by the main thread, the listener and the connections.
 std::mutex g_mutex;
-std::unique_ptr<TWebServer> g_current;                // main thread
-std::vector<std::unique_ptr<TWebServer>> g_retired;   // told to end, not yet joined
+std::unique_ptr<WebServer> g_current;                // main thread
+std::vector<std::unique_ptr<WebServer>> g_retired;   // told to end, not yet joined
 std::uint64_t g_generation = 0;                       // under g_mutex
 std::atomic<bool> g_running{false};
 std::atomic<int> g_port{0};
@@ -157,16 +157,16 @@ std::atomic<bool> g_stopping{false};
 // Connections whose answer needs the Project tree or the options wait here for the main
 // thread, which takes all that have come in one go.
 std::mutex g_prepareMutex;
-std::vector<std::shared_ptr<TEvent>> g_toPrepare;  // under g_prepareMutex
+std::vector<std::shared_ptr<PendingRequest>> g_toPrepare;  // under g_prepareMutex
 
-void Answer(std::shared_ptr<TEvent> connection) {
+void Answer(std::shared_ptr<PendingRequest> connection) {
     // No thread could be made: the client is dropped without an answer.
     Pool().Submit([connection] { connection->Execute(); });
 }
 
 // Main thread.
 void PrepareWaiting() {
-    std::vector<std::shared_ptr<TEvent>> batch;
+    std::vector<std::shared_ptr<PendingRequest>> batch;
     {
         std::lock_guard<std::mutex> lock(g_prepareMutex);
         batch.swap(g_toPrepare);
@@ -194,7 +194,7 @@ void StartConnection(int fd, std::string request) {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_openSockets.insert(fd);
     }
-    auto connection = std::make_shared<TEvent>(fd, std::move(request));
+    auto connection = std::make_shared<PendingRequest>(fd, std::move(request));
     ListenerSettings& mine = t_listenerSettings;
     if (connection->ComposeOnListener(mine.Current(), mine.cachedRoot)) {
         if (connection->SendWithoutWaiting())
@@ -241,29 +241,29 @@ ServerLimits CurrentServerLimits() { return Limits(); }
 
 // ---- listener ----------------------------------------------------------------------------
 
-TWebServer::TWebServer(int port) : port_(port) {
+WebServer::WebServer(int port) : port_(port) {
     std::lock_guard<std::mutex> lock(g_mutex);
     generation_ = g_generation;
 }
 
-TWebServer::~TWebServer() {
+WebServer::~WebServer() {
     Terminate();
     WaitFor();
 }
 
-void TWebServer::Start() { thread_ = std::thread([this] { Execute(); }); }
+void WebServer::Start() { thread_ = std::thread([this] { Execute(); }); }
 
-void TWebServer::Terminate() {
+void WebServer::Terminate() {
     terminated_ = true;
     std::lock_guard<std::mutex> lock(g_mutex);
     if (reader_) reader_->Wake();
 }
 
-void TWebServer::WaitFor() {
+void WebServer::WaitFor() {
     if (thread_.joinable()) thread_.join();
 }
 
-void TWebServer::Execute() {
+void WebServer::Execute() {
     // Browsers on this machine only: the stored sites are never offered to the network.
     const int fd = CreateListener(port_, 7000, /*loopbackOnly=*/true, kListenQueue);
     if (fd < 0) {
@@ -310,7 +310,7 @@ void TWebServer::Execute() {
 }
 
 void StartServer() {
-    std::unique_ptr<TWebServer> old;
+    std::unique_ptr<WebServer> old;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         ++g_generation;
@@ -339,7 +339,7 @@ void StartServer() {
     }
     int port = Options().HTTPPort;
     if (port == 0) port = 800;
-    g_current = std::make_unique<TWebServer>(port);
+    g_current = std::make_unique<WebServer>(port);
     g_current->Start();
 }
 
@@ -377,13 +377,13 @@ void StopServer() {
 
 // ---- connection ---------------------------------------------------------------------------
 
-TEvent::TEvent(int socket, std::string request)
+PendingRequest::PendingRequest(int socket, std::string request)
     : Socket(socket),
       Request(std::move(request)),
       line_(server::ParseRequestLine(Request)),
       misdirected_(!server::AddressedToUs(Request, t_boundPort)) {}
 
-TEvent::~TEvent() {
+PendingRequest::~PendingRequest() {
     if (file_ >= 0) ::close(file_);
     {
         // A socket handed over may already be closed and its number in use again.
@@ -399,7 +399,7 @@ TEvent::~TEvent() {
 
 // Sends the answer on from where it stands, as far as the socket takes it now. A file that
 // got shorter ends the answer early.
-TEvent::Sent TEvent::Transmit() {
+PendingRequest::Sent PendingRequest::Transmit() {
     while (outSent_ < out_.size()) {
         const bool more = file_ >= 0 && fileAt_ < fileEnd_;
         const ssize_t n = ::send(Socket, out_.data() + outSent_, out_.size() - outSent_,
@@ -422,9 +422,9 @@ TEvent::Sent TEvent::Transmit() {
     return Sent::kAll;
 }
 
-bool TEvent::SendWithoutWaiting() { return Transmit() != Sent::kBlocked; }
+bool PendingRequest::SendWithoutWaiting() { return Transmit() != Sent::kBlocked; }
 
-bool TEvent::ClientMaySendMore() const {
+bool PendingRequest::ClientMaySendMore() const {
     // Closing a socket that holds unread bytes, or that receives bytes afterwards, resets the
     // connection, which can cut the answer short at the client. A GET whose head ends what
     // was received and announces no body leaves nothing more to come.
@@ -436,7 +436,7 @@ bool TEvent::ClientMaySendMore() const {
     return ::recv(Socket, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
-void TEvent::Finish() {
+void PendingRequest::Finish() {
     if (!ClientMaySendMore()) return;  // the destructor closes
     ::shutdown(Socket, SHUT_WR);
     {
@@ -462,16 +462,16 @@ void TEvent::Finish() {
     }
 }
 
-bool TEvent::IsGet() const { return CompareNoCase(line_.method, "get") == 0; }
-bool TEvent::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
+bool PendingRequest::IsGet() const { return CompareNoCase(line_.method, "get") == 0; }
+bool PendingRequest::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
 
-bool TEvent::NeedsMainThread() const {
+bool PendingRequest::NeedsMainThread() const {
     if (Request.empty() || misdirected_ || !IsGet()) return false;
     if (IsGeneratedPage()) return true;
     return !line_.path.empty() && !server::BuiltInPicture(server::Lower(line_.path));
 }
 
-bool TEvent::ComposeOnListener(const server::ServedSettings* settings, std::string& cachedRoot) {
+bool PendingRequest::ComposeOnListener(const server::ServedSettings* settings, std::string& cachedRoot) {
     if (Request.empty()) return false;
     if (!NeedsMainThread()) {
         Compose();
@@ -490,7 +490,7 @@ bool TEvent::ComposeOnListener(const server::ServedSettings* settings, std::stri
     return ComposeStoredFile(resolved.path, fd);
 }
 
-void TEvent::Prepare(const server::ServedSettings& settings, std::string& cachedRoot) {
+void PendingRequest::Prepare(const server::ServedSettings& settings, std::string& cachedRoot) {
     if (misdirected_) {
         prepared_ = true;
         return;
@@ -507,7 +507,7 @@ void TEvent::Prepare(const server::ServedSettings& settings, std::string& cached
     prepared_ = true;
 }
 
-void TEvent::Execute() {
+void PendingRequest::Execute() {
     // Nothing received: closed without an answer.
     if (Request.empty()) return;
     if (!composed_) Compose();
@@ -526,7 +526,7 @@ void TEvent::Execute() {
     Finish();
 }
 
-void TEvent::Compose() {
+void PendingRequest::Compose() {
     // Another host's name: nothing is mapped, looked up or built for it.
     if (misdirected_) {
         SetText(server::Response421());
@@ -539,7 +539,7 @@ void TEvent::Compose() {
     }
 }
 
-void TEvent::ComposeFile(const std::string& path) {
+void PendingRequest::ComposeFile(const std::string& path) {
     if (path.empty()) {
         SetText(server::Response500());
         return;
@@ -588,7 +588,7 @@ void TEvent::ComposeFile(const std::string& path) {
 // The answer for a regular file opened as fd (which this takes over): a redirect when it is a
 // stub the download engine left, else its header and its bytes (from the requested start on).
 // False when fd is no regular file.
-bool TEvent::ComposeStoredFile(const std::string& file, int fd) {
+bool PendingRequest::ComposeStoredFile(const std::string& file, int fd) {
     if (fd < 0) return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -603,7 +603,7 @@ bool TEvent::ComposeStoredFile(const std::string& file, int fd) {
         partial = false;
         start = 0;
     }
-    const std::string type = THTTPClient::ContentTypeOf(file);
+    const std::string type = DownloadConnection::ContentTypeOf(file);
     if (type == "text/html" && size < server::kStubSizeLimit) {
         char head[server::kStubSizeLimit];
         const ssize_t got = ::pread(fd, head, sizeof head, 0);
@@ -621,7 +621,7 @@ bool TEvent::ComposeStoredFile(const std::string& file, int fd) {
     return true;
 }
 
-void TEvent::ComposeListing(const std::string& requestPath, const std::string& folder) {
+void PendingRequest::ComposeListing(const std::string& requestPath, const std::string& folder) {
     const std::string page = server::BuildDirectoryListing(requestPath, folder);
     SetText(server::PageHeader(page.size()) + page);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The local web server: a listener thread (TWebServer) that accepts browsers on 127.0.0.1
+// The local web server: a listener thread (WebServer) that accepts browsers on 127.0.0.1
 // and waits on all of them at once until each has sent its request, and a bounded pool of
-// threads that answer one HTTP/1.0 request per connection (TEvent) with a stored file, a
+// threads that answer one HTTP/1.0 request per connection (PendingRequest) with a stored file, a
 // folder listing, a redirect or a generated page.
 //
 // StartServer, StopServer and SetServedTree are called on the main thread, which must run
@@ -64,12 +64,12 @@ int WaitingConnections();
 
 
 // The listener thread.
-class TWebServer {
+class WebServer {
 public:
-    explicit TWebServer(int port);
-    ~TWebServer();
-    TWebServer(const TWebServer&) = delete;
-    TWebServer& operator=(const TWebServer&) = delete;
+    explicit WebServer(int port);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
 
     void Start();
     void Terminate();
@@ -91,13 +91,13 @@ private:
 // answered on the listener thread when the socket takes the whole answer at once; anything
 // that must wait (a slow client, a large file, a folder listing, a page built from the
 // Project tree) goes to the pool of answering threads.
-class TEvent {
+class PendingRequest {
 public:
     // socket: non-blocking. Made on the listener thread, whose port the Host header must name.
-    TEvent(int socket, std::string request);
-    ~TEvent();
-    TEvent(const TEvent&) = delete;
-    TEvent& operator=(const TEvent&) = delete;
+    PendingRequest(int socket, std::string request);
+    ~PendingRequest();
+    PendingRequest(const PendingRequest&) = delete;
+    PendingRequest& operator=(const PendingRequest&) = delete;
 
     // True when the answer depends on the Project tree or the options: Prepare must then run
     // on the main thread before Execute (without it the answer is the 500 response), unless

@@ -106,12 +106,12 @@ void PutShortText(unsigned char* p, std::size_t capacity, const std::string& s) 
     std::memcpy(p + 1, s.data(), n);
 }
 
-void DecodeTail(const unsigned char* tail, TDescription& r) {
+void DecodeTail(const unsigned char* tail, FileDescription& r) {
     r.DayStamp = Le32(tail);
     r.LastModified = ShortText(tail + 4, 30);
     r.ContentType = ShortText(tail + 35, 40);
 }
-void EncodeTail(unsigned char* tail, const TDescription& r, std::int32_t day) {
+void EncodeTail(unsigned char* tail, const FileDescription& r, std::int32_t day) {
     PutLe32(tail, day);
     PutShortText(tail + 4, 30, r.LastModified);
     PutShortText(tail + 35, 40, r.ContentType);
@@ -220,7 +220,7 @@ void Restamp(const File& f, FileIndex& ix) {
     ix.modified = st.st_mtim;
 }
 
-bool ReadOld(const std::string& directory, const std::string& name, TDescription& record) {
+bool ReadOld(const std::string& directory, const std::string& name, FileDescription& record) {
     File f(Dir(directory) + kOldDescriptionFile, O_RDONLY);
     if (!f.Ok()) return false;
     const std::int64_t size = f.Size();
@@ -246,7 +246,7 @@ std::int32_t ProgramDayCount() {
     return day;
 }
 
-bool ReadDescription(const std::string& directory, const std::string& name, TDescription& record) {
+bool ReadDescription(const std::string& directory, const std::string& name, FileDescription& record) {
     const std::string path = Dir(directory) + kDescriptionFile;
     File f(path, O_RDONLY);
     if (f.Ok()) {
@@ -268,7 +268,7 @@ bool ReadDescription(const std::string& directory, const std::string& name, TDes
     return ReadOld(directory, name, record);
 }
 
-bool WriteDescription(const std::string& directory, const TDescription& record) {
+bool WriteDescription(const std::string& directory, const FileDescription& record) {
     const std::string path = Dir(directory) + kDescriptionFile;
     File f(path, O_RDWR | O_CREAT);
     if (!f.Ok()) return false;

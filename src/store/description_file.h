@@ -17,7 +17,7 @@
 
 namespace qm {
 
-struct TDescription {
+struct FileDescription {
     std::string Name;          // the file name, compared case-sensitively
     std::string Text;          // the record text (kept when the record is rewritten)
     std::int32_t DayStamp = 0;
@@ -32,13 +32,13 @@ inline constexpr const char* kOldDescriptionFile = "Descr.Dat";
 // "Descr.QV3", then in "Descr.Dat". record.ContentType is an in-out value: the old file
 // leaves it as passed unless it knows the file is HTML. Damaged or hostile files read as if
 // they ended at the damage.
-bool ReadDescription(const std::string& directory, const std::string& name, TDescription& record);
+bool ReadDescription(const std::string& directory, const std::string& name, FileDescription& record);
 
 // Writes record into "Descr.QV3" of directory (created when missing) with today's day stamp
 // of the program: an existing record of that name gets only its tail (day stamp,
 // last-modified, content type) overwritten; otherwise the record is added over the end
 // marker or at the end. False when the file cannot be opened or written.
-bool WriteDescription(const std::string& directory, const TDescription& record);
+bool WriteDescription(const std::string& directory, const FileDescription& record);
 
 // The program's day count: the date-time at program start rounded to whole days.
 std::int32_t ProgramDayCount();

@@ -10,7 +10,7 @@ enum CategoryIndex : int {
     kCategoryCount
 };
 
-struct TFileCategory {
+struct FileCategory {
     // The extensions, one per line separated by CR LF, possibly ending with a selection line
     // (a space and one "x"/"o" per entry). The "other" category has none.
     std::string Exts;

@@ -4,13 +4,13 @@
 
 namespace qm {
 
-void TDContainer::Save(TAnStream& s) {
+void ProjectFolder::Save(ObjectStream& s) {
     s.WriteStr("Text", Caption);
     s.WriteInt("Levl", Level);
     s.WriteStr("Dir", Dir);
 }
 
-void TDContainer::Load(TAnStream& s) {
+void ProjectFolder::Load(ObjectStream& s) {
     Caption = s.ReadStr("Text");
     Level = s.ReadInt("Levl");
     Dir = s.ReadStr("Dir");

@@ -1,5 +1,5 @@
 #pragma once
-// A folder of the Project tree (TDContainer): caption, directory and its Projects.
+// A folder of the Project tree (ProjectFolder): caption, directory and its Projects.
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,13 +9,13 @@
 
 namespace qm {
 
-class TDContainer : public TQVClass {
+class ProjectFolder : public TreeItem {
 public:
-    TDContainer() { Kind = kKindFolder; }
-    void Load(TAnStream& stream) override;
-    void Save(TAnStream& stream) override;
+    ProjectFolder() { Kind = kKindFolder; }
+    void Load(ObjectStream& stream) override;
+    void Save(ObjectStream& stream) override;
 
-    std::vector<std::unique_ptr<TDClass>> Children;  // owned, in tree order
+    std::vector<std::unique_ptr<Project>> Children;  // owned, in tree order
     int Level = 0;    // always 0
     std::string Dir;  // empty: the download folder option "PathPrefix" is used
 };

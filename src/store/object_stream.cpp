@@ -55,18 +55,18 @@ std::vector<std::string_view> FileLines(const std::string& text) {
 
 void RegisterStreamType(int typeCode, StreamFactory factory) {
     if (!factory) return;
-    std::unique_ptr<TClass> probe = factory();
+    std::unique_ptr<StreamObject> probe = factory();
     if (!probe) return;
-    const TClass& made = *probe;
+    const StreamObject& made = *probe;
     Types().insert_or_assign(typeCode, TypeEntry{factory, std::type_index(typeid(made))});
 }
 
-std::unique_ptr<TClass> CreateStreamObject(int typeCode) {
+std::unique_ptr<StreamObject> CreateStreamObject(int typeCode) {
     switch (typeCode) {
         case kTypeProject:
-        case kTypeBareClass: return std::make_unique<TDClass>();
-        case kTypeFolder: return std::make_unique<TDContainer>();
-        case kTypeBareClassAlt: return std::make_unique<TClass>();
+        case kTypeBareClass: return std::make_unique<Project>();
+        case kTypeFolder: return std::make_unique<ProjectFolder>();
+        case kTypeBareClassAlt: return std::make_unique<StreamObject>();
         default: break;
     }
     auto it = Types().find(typeCode);
@@ -160,9 +160,9 @@ double NowDateTime() {
     return 25569.0 + (localSeconds + micros) / 86400.0;
 }
 
-// ---- TAnStream ----
+// ---- ObjectStream ----
 
-TAnStream::TAnStream(const std::string& fileName, bool writing) : writing_(writing), fileName_(fileName) {
+ObjectStream::ObjectStream(const std::string& fileName, bool writing) : writing_(writing), fileName_(fileName) {
     if (writing_) {
         fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd_ < 0) {
@@ -183,7 +183,7 @@ TAnStream::TAnStream(const std::string& fileName, bool writing) : writing_(writi
     ReadHeader();
 }
 
-TAnStream::TAnStream(UniqueFileTag, const std::string& prefix) : writing_(true), fileName_(prefix) {
+ObjectStream::ObjectStream(UniqueFileTag, const std::string& prefix) : writing_(true), fileName_(prefix) {
     std::string error;
     fd_ = platform::CreateUniqueFile(prefix, true, fileName_, error);
     if (fd_ < 0) {
@@ -193,11 +193,11 @@ TAnStream::TAnStream(UniqueFileTag, const std::string& prefix) : writing_(true),
     PutLine(kFirstLine);
 }
 
-TAnStream::TAnStream(ClipboardTag, bool writing) : writing_(writing) {}
+ObjectStream::ObjectStream(ClipboardTag, bool writing) : writing_(writing) {}
 
-TAnStream::~TAnStream() { Close(); }
+ObjectStream::~ObjectStream() { Close(); }
 
-void TAnStream::ReadHeader() {
+void ObjectStream::ReadHeader() {
     ReadSection();
     bool found = false;
     std::string v = Value("Count", &found);
@@ -208,12 +208,12 @@ void TAnStream::ReadHeader() {
     }
 }
 
-void TAnStream::Fail(const std::string& why) {
+void ObjectStream::Fail(const std::string& why) {
     if (!failed_) error_ = why;
     failed_ = true;
 }
 
-void TAnStream::ReadSection() {
+void ObjectStream::ReadSection() {
     sections_.emplace_back();
     std::vector<SectionLine>& sec = sections_.back();
     while (pos_ < lines_.size()) {
@@ -228,11 +228,11 @@ void TAnStream::ReadSection() {
     end_ = pos_ >= lines_.size();
 }
 
-void TAnStream::PopSection() {
+void ObjectStream::PopSection() {
     if (sections_.size() > 1) sections_.pop_back();
 }
 
-std::string TAnStream::Value(const std::string& key, bool* found) const {
+std::string ObjectStream::Value(const std::string& key, bool* found) const {
     if (found) *found = false;
     if (sections_.empty()) return {};
     for (const SectionLine& l : sections_.back()) {
@@ -246,13 +246,13 @@ std::string TAnStream::Value(const std::string& key, bool* found) const {
     return {};
 }
 
-bool TAnStream::HasKey(const std::string& key) const {
+bool ObjectStream::HasKey(const std::string& key) const {
     bool found = false;
     Value(key, &found);
     return found;
 }
 
-std::int32_t TAnStream::ReadInt(const std::string& key) {
+std::int32_t ObjectStream::ReadInt(const std::string& key) {
     std::string v = Value(key);
     if (v.empty()) return 0;
     std::int32_t n = 0;
@@ -260,11 +260,11 @@ std::int32_t TAnStream::ReadInt(const std::string& key) {
     return n;
 }
 
-void TAnStream::ReadStr(const std::string& key, std::string& text) { text = Value(key); }
+void ObjectStream::ReadStr(const std::string& key, std::string& text) { text = Value(key); }
 
-bool TAnStream::ReadBool(const std::string& key) { return Value(key) == "True"; }
+bool ObjectStream::ReadBool(const std::string& key) { return Value(key) == "True"; }
 
-std::int64_t TAnStream::ReadComp(const std::string& key) {
+std::int64_t ObjectStream::ReadComp(const std::string& key) {
     std::string v = Value(key);
     if (v.empty()) return 0;
     char* end = nullptr;
@@ -292,7 +292,7 @@ std::tm ToTm(double value) {
 }
 }  // namespace
 
-double TAnStream::ReadDateTime(const std::string& key) {
+double ObjectStream::ReadDateTime(const std::string& key) {
     std::string v = Value(key);
     if (v.empty()) return 0;
     std::tm tm{};
@@ -303,14 +303,14 @@ double TAnStream::ReadDateTime(const std::string& key) {
     return 25569.0 + static_cast<double>(secs) / 86400.0;
 }
 
-void TAnStream::PutLine(const std::string& line) {
+void ObjectStream::PutLine(const std::string& line) {
     if (!writing_ || fd_ < 0) return;
     buffer_ += line;
     buffer_ += "\r\n";
     if (buffer_.size() >= (1u << 16)) Flush();
 }
 
-void TAnStream::Flush() {
+void ObjectStream::Flush() {
     if (fd_ < 0) {
         buffer_.clear();
         return;
@@ -330,7 +330,7 @@ void TAnStream::Flush() {
     buffer_.clear();
 }
 
-bool TAnStream::Close() {
+bool ObjectStream::Close() {
     if (closed_) return !failed_;
     closed_ = true;
     if (writing_ && fd_ >= 0) {
@@ -350,35 +350,35 @@ bool TAnStream::Close() {
     return !failed_;
 }
 
-void TAnStream::WriteInt(const std::string& key, std::int32_t value) {
+void ObjectStream::WriteInt(const std::string& key, std::int32_t value) {
     PutLine(key + "=" + std::to_string(value));
 }
 
-void TAnStream::WriteStr(const std::string& key, const std::string& text) { PutLine(key + "=" + text); }
+void ObjectStream::WriteStr(const std::string& key, const std::string& text) { PutLine(key + "=" + text); }
 
-void TAnStream::WriteBool(const std::string& key, bool value) {
+void ObjectStream::WriteBool(const std::string& key, bool value) {
     PutLine(key + (value ? "=True" : "=False"));
 }
 
-void TAnStream::WriteComp(const std::string& key, std::int64_t value) {
+void ObjectStream::WriteComp(const std::string& key, std::int64_t value) {
     PutLine(key + "=" + std::to_string(value));
 }
 
-void TAnStream::WriteDateTime(const std::string& key, double value) {
+void ObjectStream::WriteDateTime(const std::string& key, double value) {
     std::tm tm = ToTm(value);
     char buf[128];
     std::size_t n = std::strftime(buf, sizeof buf, "%x %X", &tm);
     PutLine(key + "=" + std::string(buf, n));
 }
 
-void TAnStream::WriteCount(int n) {
+void ObjectStream::WriteCount(int n) {
     if (writing_) count_ = n;
     PutLine("Count=" + std::to_string(n));
 }
 
-int TAnStream::TypeCodeOf(const TClass&) const { return kTypeBareClass; }
+int ObjectStream::TypeCodeOf(const StreamObject&) const { return kTypeBareClass; }
 
-bool TAnStream::ReadObject(std::unique_ptr<TClass>& object) {
+bool ObjectStream::ReadObject(std::unique_ptr<StreamObject>& object) {
     if (writing_ || end_) return false;
     ReadSection();
     bool ok = true;
@@ -393,29 +393,29 @@ bool TAnStream::ReadObject(std::unique_ptr<TClass>& object) {
     return ok;
 }
 
-void TAnStream::WriteObject(TClass& object) {
+void ObjectStream::WriteObject(StreamObject& object) {
     PutLine(kObjectLine);
     WriteInt("Type", TypeCodeOf(object));
     object.Save(*this);
 }
 
-// ---- TNewStream ----
+// ---- TypedStream ----
 
-int TNewStream::TypeCodeOf(const TClass& object) const {
-    if (dynamic_cast<const TDClass*>(&object)) return kTypeProject;
-    if (dynamic_cast<const TDContainer*>(&object)) return kTypeFolder;
+int TypedStream::TypeCodeOf(const StreamObject& object) const {
+    if (dynamic_cast<const Project*>(&object)) return kTypeProject;
+    if (dynamic_cast<const ProjectFolder*>(&object)) return kTypeFolder;
     const std::type_index type(typeid(object));
     for (const auto& [code, entry] : Types())
         if (entry.type == type) return code;
     return kTypeBareClass;
 }
 
-bool TNewStream::ReadObject(std::unique_ptr<TClass>& object) {
+bool TypedStream::ReadObject(std::unique_ptr<StreamObject>& object) {
     if (writing_ || end_) return false;
     ReadSection();
     bool ok = true;
     try {
-        std::unique_ptr<TClass> created = CreateStreamObject(ReadInt("Type"));
+        std::unique_ptr<StreamObject> created = CreateStreamObject(ReadInt("Type"));
         if (created) {
             created->Load(*this);
             object = std::move(created);
@@ -430,9 +430,9 @@ bool TNewStream::ReadObject(std::unique_ptr<TClass>& object) {
     return ok;
 }
 
-// ---- TClpStream ----
+// ---- ClipboardStream ----
 
-TClpStream::TClpStream(bool writing) : TNewStream(ClipboardTag{}, writing) {
+ClipboardStream::ClipboardStream(bool writing) : TypedStream(ClipboardTag{}, writing) {
     if (writing) return;
     text_ = platform::SystemClipboard().Text();
     std::string& text = text_;
@@ -451,15 +451,15 @@ TClpStream::TClpStream(bool writing) : TNewStream(ClipboardTag{}, writing) {
     ReadHeader();
 }
 
-TClpStream::~TClpStream() {
+ClipboardStream::~ClipboardStream() {
     if (writing_) Commit();
 }
 
-void TClpStream::PutLine(const std::string& line) {
+void ClipboardStream::PutLine(const std::string& line) {
     if (writing_) out_.push_back(line);
 }
 
-std::string TClpStream::Text() const {
+std::string ClipboardStream::Text() const {
     std::string s;
     for (const auto& l : out_) {
         s += l;
@@ -468,7 +468,7 @@ std::string TClpStream::Text() const {
     return s;
 }
 
-void TClpStream::Commit() {
+void ClipboardStream::Commit() {
     if (!writing_ || committed_) return;
     committed_ = true;
     platform::SystemClipboard().SetText(Text());

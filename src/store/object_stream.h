@@ -32,12 +32,12 @@ public:
 };
 
 // Creates an empty object for a type code read from a stream.
-using StreamFactory = std::unique_ptr<TClass> (*)();
-// Makes TNewStream and TClpStream create objects of typeCode with factory, and write that
+using StreamFactory = std::unique_ptr<StreamObject> (*)();
+// Makes TypedStream and ClipboardStream create objects of typeCode with factory, and write that
 // code for objects of the class the factory creates. Used for the download record (2).
 void RegisterStreamType(int typeCode, StreamFactory factory);
 
-class TAnStream {
+class ObjectStream {
 public:
     // An object section holds at most this many lines; further key lines are dropped.
     static constexpr std::size_t kMaxSectionLines = 101;
@@ -45,22 +45,22 @@ public:
     // A file stream. Writing creates (truncates) fileName, readable by its owner only, and
     // writes "Stream 1.1 File"; reading loads the file, reads the header section and takes
     // the count from its "Count" key.
-    TAnStream(const std::string& fileName, bool writing);
+    ObjectStream(const std::string& fileName, bool writing);
     // A writing stream into a new file named prefix + a unique suffix, created exclusively
     // (platform::CreateUniqueFile): the temporary file of a save that no other writer shares.
     struct UniqueFileTag {};
-    TAnStream(UniqueFileTag, const std::string& prefix);
-    virtual ~TAnStream();
-    TAnStream(const TAnStream&) = delete;
-    TAnStream& operator=(const TAnStream&) = delete;
+    ObjectStream(UniqueFileTag, const std::string& prefix);
+    virtual ~ObjectStream();
+    ObjectStream(const ObjectStream&) = delete;
+    ObjectStream& operator=(const ObjectStream&) = delete;
 
     // Reads the next object's section and loads it. The base stream loads into the object
-    // the caller passed (when there is one); TNewStream creates the object from its "Type".
+    // the caller passed (when there is one); TypedStream creates the object from its "Type".
     // False when the object could not be read (a conversion error): the section is consumed
     // and a created object discarded; Error() says why.
-    virtual bool ReadObject(std::unique_ptr<TClass>& object);
+    virtual bool ReadObject(std::unique_ptr<StreamObject>& object);
     // Writes "[Object]", "Type" and the object's own keys.
-    virtual void WriteObject(TClass& object);
+    virtual void WriteObject(StreamObject& object);
 
     std::int32_t ReadInt(const std::string& key);
     void ReadStr(const std::string& key, std::string& text);
@@ -100,7 +100,7 @@ public:
 
 protected:
     struct ClipboardTag {};
-    TAnStream(ClipboardTag, bool writing);  // no file; see TClpStream
+    ObjectStream(ClipboardTag, bool writing);  // no file; see ClipboardStream
 
     // The value of key in the top section: found tells whether a line had the key.
     std::string Value(const std::string& key, bool* found = nullptr) const;
@@ -109,7 +109,7 @@ protected:
     void ReadHeader();
     virtual void PutLine(const std::string& line);
     // The type code to write for object.
-    virtual int TypeCodeOf(const TClass& object) const;
+    virtual int TypeCodeOf(const StreamObject& object) const;
     void Fail(const std::string& why);
 
     bool writing_;
@@ -138,26 +138,26 @@ private:
 
 // The file stream that names each object's class by its type code and creates the right
 // object on reading: 0 (or 32767) a Project, 1 a folder, 2 a download record, 65535 a bare
-// TClass; any other code creates nothing and skips the object.
-class TNewStream : public TAnStream {
+// StreamObject; any other code creates nothing and skips the object.
+class TypedStream : public ObjectStream {
 public:
-    TNewStream(const std::string& fileName, bool writing) : TAnStream(fileName, writing) {}
-    TNewStream(UniqueFileTag tag, const std::string& prefix) : TAnStream(tag, prefix) {}
-    bool ReadObject(std::unique_ptr<TClass>& object) override;
+    TypedStream(const std::string& fileName, bool writing) : ObjectStream(fileName, writing) {}
+    TypedStream(UniqueFileTag tag, const std::string& prefix) : ObjectStream(tag, prefix) {}
+    bool ReadObject(std::unique_ptr<StreamObject>& object) override;
 
 protected:
-    using TAnStream::TAnStream;
-    int TypeCodeOf(const TClass& object) const override;
+    using ObjectStream::ObjectStream;
+    int TypeCodeOf(const StreamObject& object) const override;
 };
 
 // The same lines on the clipboard. Reading takes the clipboard's text (at most 59999
 // bytes) at creation; a writing stream puts its lines on the clipboard when it is
 // destroyed (or at Close), replacing what was there.
-class TClpStream : public TNewStream {
+class ClipboardStream : public TypedStream {
 public:
     static constexpr std::size_t kClipboardLimit = 60000;  // bytes, with the terminating zero
-    explicit TClpStream(bool writing);
-    ~TClpStream() override;
+    explicit ClipboardStream(bool writing);
+    ~ClipboardStream() override;
     // The text written so far.
     std::string Text() const;
     void Commit();  // puts the text on the clipboard now (done at destruction otherwise)
@@ -170,8 +170,8 @@ private:
     bool committed_ = false;
 };
 
-// Creates the object for a type code as TNewStream does (nullptr for unknown codes).
-std::unique_ptr<TClass> CreateStreamObject(int typeCode);
+// Creates the object for a type code as TypedStream does (nullptr for unknown codes).
+std::unique_ptr<StreamObject> CreateStreamObject(int typeCode);
 
 // Encodings shared by the classes that store themselves.
 // Every LF becomes byte 1 and every CR byte 2, and back.

@@ -11,7 +11,7 @@ std::string DefaultDownloadFolder() {
     return home + "/Quillmoor/";
 }
 
-void TOptions::Reset() {
+void ProgramOptions::Reset() {
     PathPrefix = DefaultDownloadFolder();
     URLPrefix.clear();
     UseProxy = false;
@@ -52,9 +52,9 @@ void TOptions::Reset() {
     UAgent = "Velloran/3.0";
 }
 
-TOptions& Options() {
-    static TOptions options = [] {
-        TOptions o;
+ProgramOptions& Options() {
+    static ProgramOptions options = [] {
+        ProgramOptions o;
         o.Reset();
         return o;
     }();

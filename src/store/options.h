@@ -7,7 +7,7 @@
 
 namespace qm {
 
-struct TOptions {
+struct ProgramOptions {
     std::string PathPrefix;  // default download folder, ends with the separator
     std::string URLPrefix;   // read (lower-cased), never written
     bool UseProxy = false;
@@ -53,7 +53,7 @@ struct TOptions {
 
 // The one options record of the program. Belongs to the main thread; other threads read
 // the copies they are given.
-TOptions& Options();
+ProgramOptions& Options();
 
 // The built-in default download folder: ~/Quillmoor/ as an absolute path with a final "/".
 std::string DefaultDownloadFolder();

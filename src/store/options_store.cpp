@@ -78,7 +78,7 @@ struct OptionsIO {
 };
 }  // namespace
 
-void LoadOptions(TOptions& o, RegKey& key, TDClass& defaults, std::vector<std::string>* warnings) {
+void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<std::string>* warnings) {
     OptionsIO io{key, warnings};
     io.Str("PathPrefix", o.PathPrefix);
     if (o.PathPrefix.empty()) o.PathPrefix = DefaultDownloadFolder();
@@ -167,7 +167,7 @@ const std::vector<OptionName>& OptionNames() {
     return names;
 }
 
-std::vector<OptionValue> OptionValues(const TOptions& o) {
+std::vector<OptionValue> OptionValues(const ProgramOptions& o) {
     auto I = [](const char* n, int v) { return OptionValue{n, true, std::to_string(v)}; };
     auto B = [](const char* n, bool v) { return OptionValue{n, true, v ? "1" : "0"}; };
     auto S = [](const char* n, const std::string& v) { return OptionValue{n, false, v}; };
@@ -188,7 +188,7 @@ std::vector<OptionValue> OptionValues(const TOptions& o) {
     };
 }
 
-void SaveOptions(const TOptions& o, RegKey& key, const TDClass& defaults) {
+void SaveOptions(const ProgramOptions& o, RegKey& key, const Project& defaults) {
     for (const OptionValue& v : OptionValues(o)) {
         if (v.isInteger) key.WriteInt(v.name, LenientInt(v.text));
         else if (v.name == "HTTPUser" || v.name == "HTTPPass") key.WriteString(v.name, EncodeLetterPairs(v.text));

@@ -27,10 +27,10 @@ platform::RegKey OpenOptionsKeyForSave(platform::Registry& registry);
 // Reads options from key with every repair, writing missing values with the current ones,
 // then loads the Defaults Project from the subkey "Defaults". Values with the wrong registry
 // type keep the current value and are reported in warnings.
-void LoadOptions(TOptions& options, platform::RegKey& key, TDClass& defaults,
+void LoadOptions(ProgramOptions& options, platform::RegKey& key, Project& defaults,
                  std::vector<std::string>* warnings = nullptr);
 // Writes every value in order, then the Defaults Project.
-void SaveOptions(const TOptions& options, platform::RegKey& key, const TDClass& defaults);
+void SaveOptions(const ProgramOptions& options, platform::RegKey& key, const Project& defaults);
 
 // One option value as Save writes it: name and registry form (integers in decimal; the
 // proxy user and password as plain text; "DDs" as its list text).
@@ -39,7 +39,7 @@ struct OptionValue {
     bool isInteger;  // registry integer (booleans are 0 or 1)
     std::string text;
 };
-std::vector<OptionValue> OptionValues(const TOptions& options);
+std::vector<OptionValue> OptionValues(const ProgramOptions& options);
 // The registry names Save writes, in order, and whether each is an integer and a boolean.
 struct OptionName {
     const char* name;

@@ -29,17 +29,17 @@ const char* const kBuiltInExts[kCategoryCount] = {
 // The first six categories have extension lists.
 constexpr int kExtCategories = 6;
 
-std::string FlagString(const TFileCategory& c) {
+std::string FlagString(const FileCategory& c) {
     std::string s;
     for (bool f : c.Flags) s += f ? 'x' : 'o';
     return s;
 }
 
-void ReadFlagString(const std::string& s, TFileCategory& c) {
+void ReadFlagString(const std::string& s, FileCategory& c) {
     for (std::size_t i = 0; i < c.Flags.size(); ++i) c.Flags[i] = i < s.size() && s[i] == 'x';
 }
 
-std::string SizesText(const std::array<TFileCategory, kCategoryCount>& cats) {
+std::string SizesText(const std::array<FileCategory, kCategoryCount>& cats) {
     std::string s;
     for (int i = 0; i < kCategoryCount; ++i) {
         if (i) s += ',';
@@ -50,7 +50,7 @@ std::string SizesText(const std::array<TFileCategory, kCategoryCount>& cats) {
     return s;
 }
 
-void ReadSizes(const std::string& text, std::array<TFileCategory, kCategoryCount>& cats) {
+void ReadSizes(const std::string& text, std::array<FileCategory, kCategoryCount>& cats) {
     std::string rest = text;
     for (int i = 0; i < kCategoryCount * 2; ++i) {
         std::size_t comma = rest.find(',');
@@ -70,16 +70,16 @@ std::string LimitCaption(const std::string& caption) {
     return caption;
 }
 
-TDClass::TDClass() {
+Project::Project() {
     Kind = kKindProject;
     LastStart = NowDateTime();
     if (DefaultsExist()) {
-        const TDClass& d = DefaultsProject();
+        const Project& d = DefaultsProject();
         for (int i = 0; i < kCategoryCount; ++i) Categories[i].Exts = d.Categories[i].Exts;
     }
 }
 
-void TDClass::Save(TAnStream& s) {
+void Project::Save(ObjectStream& s) {
     s.WriteInt("IID", IID);
     s.WriteStr("Caption", Caption);
     s.WriteStr("URL", URL);
@@ -138,7 +138,7 @@ void TDClass::Save(TAnStream& s) {
     }
 }
 
-void TDClass::Load(TAnStream& s) {
+void Project::Load(ObjectStream& s) {
     IID = s.ReadInt("IID");
     Caption = LimitCaption(s.ReadStr("Caption"));
     URL = s.ReadStr("URL");
@@ -205,7 +205,7 @@ void TDClass::Load(TAnStream& s) {
     CrawlTraps = !s.HasKey("CrawlTraps") || s.ReadBool("CrawlTraps");
 }
 
-void TDClass::Assign(const TDClass& src) {
+void Project::Assign(const Project& src) {
     if (&src == this) return;
     Caption = src.Caption;
     IID = src.IID;
@@ -256,7 +256,7 @@ void TDClass::Assign(const TDClass& src) {
     CrawlTraps = src.CrawlTraps;
 }
 
-SortedStringList& TDClass::SiteMap() {
+SortedStringList& Project::SiteMap() {
     if (!siteMapLoaded_) {
         siteMapLoaded_ = true;
         std::string text, error;
@@ -273,13 +273,13 @@ SortedStringList& TDClass::SiteMap() {
     return siteMap_;
 }
 
-bool TDClass::SaveSiteMap(std::string& error) {
+bool Project::SaveSiteMap(std::string& error) {
     return platform::WriteFileAtomic(MapFileName(IID), SiteMap().Text(), false, error);
 }
 
-std::string TDClass::SiteMapFileName() const { return MapFileName(IID); }
+std::string Project::SiteMapFileName() const { return MapFileName(IID); }
 
-void TDClass::RemoveSiteMapFile() {
+void Project::RemoveSiteMapFile() {
     std::error_code ec;
     std::filesystem::remove(MapFileName(IID), ec);
     siteMap_.Clear();
@@ -289,9 +289,9 @@ void TDClass::RemoveSiteMapFile() {
 
 // ---- the Defaults Project ----
 
-TDClass& DefaultsProject() {
-    static TDClass* defaults = [] {
-        auto* d = new TDClass();
+Project& DefaultsProject() {
+    static Project* defaults = [] {
+        auto* d = new Project();
         ResetToBuiltInDefaults(*d);
         DefaultsExist() = true;
         return d;
@@ -299,8 +299,8 @@ TDClass& DefaultsProject() {
     return *defaults;
 }
 
-void ResetToBuiltInDefaults(TDClass& p) {
-    TDClass fresh;
+void ResetToBuiltInDefaults(Project& p) {
+    Project fresh;
     p.Assign(fresh);
     p.Caption.clear();
     p.IID = 0;
@@ -319,7 +319,7 @@ void ResetToBuiltInDefaults(TDClass& p) {
     p.LastEnd = 0;
     p.S200 = p.S304 = p.S400 = p.SErr = p.SAbr = 0;
     for (int i = 0; i < kCategoryCount; ++i) {
-        p.Categories[i] = TFileCategory{};
+        p.Categories[i] = FileCategory{};
         p.Categories[i].Exts = kBuiltInExts[i];
     }
 }
@@ -356,7 +356,7 @@ struct DefaultsIO {
     }
 };
 
-void DefaultsValues(TDClass& p, DefaultsIO& io) {
+void DefaultsValues(Project& p, DefaultsIO& io) {
     io.Str("Img", p.Img);
     if (io.loading && io.key.ValueExists("Lev") && io.key.Type("Lev") != platform::ValueType::Integer) {
         std::string text;
@@ -412,7 +412,7 @@ void DefaultsValues(TDClass& p, DefaultsIO& io) {
 }
 }  // namespace
 
-void LoadDefaultsProject(TDClass& project, platform::RegKey& optionsKey, std::vector<std::string>* warnings) {
+void LoadDefaultsProject(Project& project, platform::RegKey& optionsKey, std::vector<std::string>* warnings) {
     ResetToBuiltInDefaults(project);
     platform::RegKey key = optionsKey.OpenKey("Defaults", true);
     DefaultsIO io{key, true, warnings};
@@ -420,10 +420,10 @@ void LoadDefaultsProject(TDClass& project, platform::RegKey& optionsKey, std::ve
     project.URL = "http://";
 }
 
-void SaveDefaultsProject(const TDClass& project, platform::RegKey& optionsKey) {
+void SaveDefaultsProject(const Project& project, platform::RegKey& optionsKey) {
     platform::RegKey key = optionsKey.OpenKey("Defaults", true);
     DefaultsIO io{key, false, nullptr};
-    DefaultsValues(const_cast<TDClass&>(project), io);
+    DefaultsValues(const_cast<Project&>(project), io);
 }
 
 }  // namespace qm

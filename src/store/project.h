@@ -1,5 +1,5 @@
 #pragma once
-// A Project (TDClass): one start address with the settings of its download, its statistics
+// A Project (Project): one start address with the settings of its download, its statistics
 // and the engine's run counters.
 #include <array>
 #include <cstdint>
@@ -12,14 +12,14 @@
 
 namespace qm {
 
-class TDContainer;
+class ProjectFolder;
 
-class TDClass : public TQVClass {
+class Project : public TreeItem {
 public:
-    TDClass();  // kind 102, empty strings, zero numbers, LastStart = now, extensions of the Defaults Project
-    void Load(TAnStream& stream) override;
-    void Save(TAnStream& stream) override;
-    void Assign(const TDClass& source);
+    Project();  // kind 102, empty strings, zero numbers, LastStart = now, extensions of the Defaults Project
+    void Load(ObjectStream& stream) override;
+    void Save(ObjectStream& stream) override;
+    void Assign(const Project& source);
 
     // Stored settings; the field names are the stream keys.
     int IID = 0;
@@ -41,7 +41,7 @@ public:
     bool LTranslate = false;  // true: do not translate links
     bool Once = false;
     int pswMethod = 0;
-    std::array<TFileCategory, kCategoryCount> Categories{};
+    std::array<FileCategory, kCategoryCount> Categories{};
     int RSrvsBx = 0; std::string RSrvsIn, RSrvsEx;  // keyword lists as list text
     int RPathBx = 0; std::string RPathIn, RPathEx;
     int RFileBx = 0; std::string RFileIn, RFileEx;
@@ -52,7 +52,7 @@ public:
 
     // Runtime state, never stored.
     std::string StatusText;
-    TDContainer* Folder = nullptr;  // the folder that holds the Project in the tree
+    ProjectFolder* Folder = nullptr;  // the folder that holds the Project in the tree
     int QueuedCount = 0;
     int DoneCount = 0;
     std::int64_t ReceivedBytes = 0;
@@ -60,7 +60,7 @@ public:
     std::string StateText;
     std::string ProgressText;
     // code 1 counters changed, 2 the Project finished, 4 value body bytes received.
-    std::function<void(TDClass& sender, int code, std::int64_t value)> OnProjectChange;
+    std::function<void(Project& sender, int code, std::int64_t value)> OnProjectChange;
 
     // The site map: the stored files of the Project, kept in "<IID>.map" in the program folder.
     SortedStringList& SiteMap();  // loaded on first use

@@ -4,49 +4,49 @@
 
 namespace qm {
 
-std::vector<TDClass*> ProjectTree::AllProjects() const {
-    std::vector<TDClass*> all;
+std::vector<Project*> ProjectTree::AllProjects() const {
+    std::vector<Project*> all;
     for (const auto& f : Folders)
         for (const auto& p : f->Children) all.push_back(p.get());
     return all;
 }
 
-TDClass* ProjectTree::FindByIID(int iid) const {
+Project* ProjectTree::FindByIID(int iid) const {
     for (const auto& f : Folders)
         for (const auto& p : f->Children)
             if (p->IID == iid) return p.get();
     return nullptr;
 }
 
-TDContainer* ProjectTree::FindFolder(const std::string& caption) const {
+ProjectFolder* ProjectTree::FindFolder(const std::string& caption) const {
     for (const auto& f : Folders)
         if (CompareNoCase(f->Caption, caption) == 0) return f.get();
     return nullptr;
 }
 
-TDContainer& ProjectTree::AddFolder(const std::string& caption) {
-    auto f = std::make_unique<TDContainer>();
+ProjectFolder& ProjectTree::AddFolder(const std::string& caption) {
+    auto f = std::make_unique<ProjectFolder>();
     f->Caption = caption;
     Folders.push_back(std::move(f));
     return *Folders.back();
 }
 
-TDClass& ProjectTree::AddProject(TDContainer& folder, std::unique_ptr<TDClass> project) {
+Project& ProjectTree::AddProject(ProjectFolder& folder, std::unique_ptr<Project> project) {
     project->Folder = &folder;
     folder.Children.push_back(std::move(project));
     return *folder.Children.back();
 }
 
-void ProjectTree::ApplyLoadedID(TDClass& project) {
+void ProjectTree::ApplyLoadedID(Project& project) {
     if (project.IID == 0) project.IID = TakeID();
     else if (project.IID >= NextID) NextID = project.IID + 1;
 }
 
-std::unique_ptr<TDClass> ProjectTree::TakeProject(TDClass& project) {
+std::unique_ptr<Project> ProjectTree::TakeProject(Project& project) {
     for (auto& f : Folders)
         for (auto it = f->Children.begin(); it != f->Children.end(); ++it)
             if (it->get() == &project) {
-                std::unique_ptr<TDClass> p = std::move(*it);
+                std::unique_ptr<Project> p = std::move(*it);
                 f->Children.erase(it);
                 p->Folder = nullptr;
                 return p;
@@ -54,7 +54,7 @@ std::unique_ptr<TDClass> ProjectTree::TakeProject(TDClass& project) {
     return nullptr;
 }
 
-bool ProjectTree::RemoveFolder(TDContainer& folder) {
+bool ProjectTree::RemoveFolder(ProjectFolder& folder) {
     for (auto it = Folders.begin(); it != Folders.end(); ++it)
         if (it->get() == &folder) {
             Folders.erase(it);
@@ -80,7 +80,7 @@ ProjectTree::Node ProjectTree::NodeAt(int index) const {
     return {};
 }
 
-int ProjectTree::IndexOf(const TDContainer& folder) const {
+int ProjectTree::IndexOf(const ProjectFolder& folder) const {
     int n = 0;
     for (const auto& f : Folders) {
         if (f.get() == &folder) return n;
@@ -89,7 +89,7 @@ int ProjectTree::IndexOf(const TDContainer& folder) const {
     return -1;
 }
 
-int ProjectTree::IndexOf(const TDClass& project) const {
+int ProjectTree::IndexOf(const Project& project) const {
     int n = 0;
     for (const auto& f : Folders) {
         ++n;

@@ -12,40 +12,40 @@ namespace qm {
 
 class ProjectTree {
 public:
-    std::vector<std::unique_ptr<TDContainer>> Folders;  // owned, in tree order
+    std::vector<std::unique_ptr<ProjectFolder>> Folders;  // owned, in tree order
     int NextID = 1;                                     // the identifier counter
 
     // Every Project in tree order (folder by folder).
-    std::vector<TDClass*> AllProjects() const;
-    TDClass* FindByIID(int iid) const;
+    std::vector<Project*> AllProjects() const;
+    Project* FindByIID(int iid) const;
     // The root folder whose caption equals caption without regard to case, or nullptr.
-    TDContainer* FindFolder(const std::string& caption) const;
+    ProjectFolder* FindFolder(const std::string& caption) const;
     // Appends a new folder with that caption and returns it.
-    TDContainer& AddFolder(const std::string& caption);
+    ProjectFolder& AddFolder(const std::string& caption);
     // Appends project to folder (sets project->Folder) and returns it.
-    TDClass& AddProject(TDContainer& folder, std::unique_ptr<TDClass> project);
+    Project& AddProject(ProjectFolder& folder, std::unique_ptr<Project> project);
     // Takes the next identifier.
     int TakeID() { return NextID++; }
     // The identifier rule of loading: 0 takes the counter's value, one at or above the
     // counter moves the counter past it.
-    void ApplyLoadedID(TDClass& project);
+    void ApplyLoadedID(Project& project);
     // Removes project from its folder and hands it over (nullptr when it is not in the tree).
-    std::unique_ptr<TDClass> TakeProject(TDClass& project);
+    std::unique_ptr<Project> TakeProject(Project& project);
     // Removes folder with its Projects (false when it is not in the tree).
-    bool RemoveFolder(TDContainer& folder);
+    bool RemoveFolder(ProjectFolder& folder);
     // Empties the tree (the counter is kept).
     void Clear() { Folders.clear(); }
 
     // Tree nodes in index order as the main window numbers them: each folder, then its
     // Projects. A node is a folder (project == nullptr) or a Project of folder.
     struct Node {
-        TDContainer* folder = nullptr;
-        TDClass* project = nullptr;
+        ProjectFolder* folder = nullptr;
+        Project* project = nullptr;
     };
     int NodeCount() const;
     Node NodeAt(int index) const;  // both nullptr when index is out of range
-    int IndexOf(const TDContainer& folder) const;  // -1 when not in the tree
-    int IndexOf(const TDClass& project) const;
+    int IndexOf(const ProjectFolder& folder) const;  // -1 when not in the tree
+    int IndexOf(const Project& project) const;
 };
 
 }  // namespace qm

@@ -4,7 +4,7 @@
 
 namespace qm {
 
-class TAnStream;
+class ObjectStream;
 
 // Type codes written in the "Type" key of each object section.
 enum TypeCode : int {
@@ -18,14 +18,14 @@ enum TypeCode : int {
 // Kind codes of tree objects.
 enum KindCode : int { kKindFolder = 101, kKindProject = 102 };
 
-class TClass {
+class StreamObject {
 public:
-    virtual ~TClass() = default;
-    virtual void Load(TAnStream& stream) { (void)stream; }
-    virtual void Save(TAnStream& stream) { (void)stream; }
+    virtual ~StreamObject() = default;
+    virtual void Load(ObjectStream& stream) { (void)stream; }
+    virtual void Save(ObjectStream& stream) { (void)stream; }
 };
 
-class TQVClass : public TClass {
+class TreeItem : public StreamObject {
 public:
     int Kind = 0;
     std::string Caption;

@@ -19,7 +19,7 @@ std::string Join(const std::string& folder, const char* name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-TDContainer& DefaultFolder(ProjectTree& tree) {
+ProjectFolder& DefaultFolder(ProjectTree& tree) {
     if (tree.Folders.empty()) tree.AddFolder(UIMessage(0));
     return *tree.Folders.back();
 }
@@ -35,26 +35,26 @@ TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder) {
     else if (fs::exists(tmp, ec)) report.file = tmp;
 
     if (!report.file.empty()) {
-        TNewStream stream(report.file, false);
+        TypedStream stream(report.file, false);
         if (stream.Failed()) {
             report.damaged = true;
             report.message = stream.Error();
         }
-        TDContainer* current = nullptr;
+        ProjectFolder* current = nullptr;
         while (!stream.End()) {
-            std::unique_ptr<TClass> obj;
+            std::unique_ptr<StreamObject> obj;
             if (!stream.ReadObject(obj)) {
                 report.damaged = true;
                 report.message = stream.Error();
                 break;
             }
-            if (auto* f = dynamic_cast<TDContainer*>(obj.get())) {
+            if (auto* f = dynamic_cast<ProjectFolder*>(obj.get())) {
                 obj.release();
                 tree.Folders.emplace_back(f);
                 current = f;
-            } else if (auto* p = dynamic_cast<TDClass*>(obj.get())) {
+            } else if (auto* p = dynamic_cast<Project*>(obj.get())) {
                 obj.release();
-                std::unique_ptr<TDClass> project(p);
+                std::unique_ptr<Project> project(p);
                 if (!current) current = &DefaultFolder(tree);
                 tree.ApplyLoadedID(*project);
                 tree.AddProject(*current, std::move(project));
@@ -89,7 +89,7 @@ bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& er
     // so that no other writer can be writing into the same file.
     std::string tmp;
     {
-        TNewStream stream(TAnStream::UniqueFileTag{}, legacy);
+        TypedStream stream(ObjectStream::UniqueFileTag{}, legacy);
         tmp = stream.FileName();
         stream.WriteCount(0);
         // Every folder is a root node of the tree, whatever its stored level says, so every
@@ -113,14 +113,14 @@ bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& er
     return true;
 }
 
-void CopyFolderToClipboard(TDContainer& folder) {
-    TClpStream stream(true);
+void CopyFolderToClipboard(ProjectFolder& folder) {
+    ClipboardStream stream(true);
     stream.WriteObject(folder);
     for (auto& p : folder.Children) stream.WriteObject(*p);
 }
 
-void CopyProjectToClipboard(TDClass& project) {
-    TClpStream stream(true);
+void CopyProjectToClipboard(Project& project) {
+    ClipboardStream stream(true);
     stream.WriteObject(project);
 }
 
@@ -128,26 +128,26 @@ bool ClipboardHoldsObjects() {
     return platform::SystemClipboard().Text().compare(0, 8, "[Object]") == 0;
 }
 
-int PasteFromClipboard(ProjectTree& tree, TDContainer* target, std::string* error) {
+int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* error) {
     if (!ClipboardHoldsObjects()) return 0;
     std::set<int> used;
-    for (TDClass* p : tree.AllProjects()) used.insert(p->IID);
-    TClpStream stream(false);
+    for (Project* p : tree.AllProjects()) used.insert(p->IID);
+    ClipboardStream stream(false);
     int pasted = 0;
     while (!stream.End()) {
-        std::unique_ptr<TClass> obj;
+        std::unique_ptr<StreamObject> obj;
         if (!stream.ReadObject(obj)) {
             if (error) *error = stream.Error();
             break;
         }
-        if (auto* f = dynamic_cast<TDContainer*>(obj.get())) {
+        if (auto* f = dynamic_cast<ProjectFolder*>(obj.get())) {
             obj.release();
             tree.Folders.emplace_back(f);
             target = f;
             ++pasted;
-        } else if (auto* p = dynamic_cast<TDClass*>(obj.get())) {
+        } else if (auto* p = dynamic_cast<Project*>(obj.get())) {
             obj.release();
-            std::unique_ptr<TDClass> project(p);
+            std::unique_ptr<Project> project(p);
             if (!target) target = tree.Folders.empty() ? &DefaultFolder(tree) : tree.Folders.front().get();
             if (project->IID != 0 && used.count(project->IID)) project->IID = tree.TakeID();
             else tree.ApplyLoadedID(*project);

@@ -26,14 +26,14 @@ TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder);
 bool SaveTreeStore(ProjectTree& tree, const std::string& folder, std::string& error);
 
 // Puts folder and its Projects on the clipboard.
-void CopyFolderToClipboard(TDContainer& folder);
-void CopyProjectToClipboard(TDClass& project);
+void CopyFolderToClipboard(ProjectFolder& folder);
+void CopyProjectToClipboard(Project& project);
 // True when the clipboard text begins with "[Object]".
 bool ClipboardHoldsObjects();
 // Pastes folders and Projects from the clipboard: a folder becomes a new root folder and the
 // target of the Projects after it; Projects go to target (the first folder, or a new
 // "Default" folder, when target is nullptr). Identifiers already used in the tree are
 // renumbered. Returns the number of objects pasted; error tells of a damaged object.
-int PasteFromClipboard(ProjectTree& tree, TDContainer* target, std::string* error = nullptr);
+int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* error = nullptr);
 
 }  // namespace qm

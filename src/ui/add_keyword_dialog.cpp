@@ -10,10 +10,10 @@
 
 namespace qm::ui {
 
-TdlgAddR::TdlgAddR(QWidget* parent) : QDialog(parent) {
+KeywordPickerDialog::KeywordPickerDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("dlgAddR");
     setWindowTitle("Add Keyword");
-    tree_ = new TDirTree(this);
+    tree_ = new DirectoryTreeView(this);
     tree_->setObjectName("DirTree");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -24,13 +24,13 @@ TdlgAddR::TdlgAddR(QWidget* parent) : QDialog(parent) {
     auto* l = new QVBoxLayout(this);
     l->addWidget(tree_);
     l->addWidget(buttons);
-    connect(tree_, &TDirTree::nodeSelected, this, &TdlgAddR::UpdateOk);
+    connect(tree_, &DirectoryTreeView::nodeSelected, this, &KeywordPickerDialog::UpdateOk);
     resize(360, 420);
     RegisterLanguageWindow(this);
     ApplyLanguage(this);
 }
 
-void TdlgAddR::Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
+void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
                        const std::string& rootCaption) {
     kind_ = kind;
     app::DirTreeModel& m = tree_->Model();
@@ -46,12 +46,12 @@ void TdlgAddR::Prepare(int kind, const std::string& directory, const qm::SortedS
     UpdateOk();
 }
 
-void TdlgAddR::UpdateOk() {
+void KeywordPickerDialog::UpdateOk() {
     app::MapNode* n = tree_->SelectedNode();
     ok_->setEnabled(n && app::KeywordPickOk(kind_, n->Depth(), !n->Children.empty()));
 }
 
-QString TdlgAddR::PickedCaption() const {
+QString KeywordPickerDialog::PickedCaption() const {
     app::MapNode* n = tree_->SelectedNode();
     return n ? QString::fromStdString(n->Caption) : QString();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TdlgAddR ("Add Keyword"): a site-map tree from which a server, directory or file name is
+// KeywordPickerDialog ("Add Keyword"): a site-map tree from which a server, directory or file name is
 // picked for the keyword pages of the Project properties.
 #include <QDialog>
 #include <QPushButton>
@@ -8,20 +8,20 @@
 
 namespace qm::ui {
 
-class TdlgAddR : public QDialog {
+class KeywordPickerDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TdlgAddR(QWidget* parent = nullptr);
+    explicit KeywordPickerDialog(QWidget* parent = nullptr);
     // Kind 0 server, 1 directory, 2 file name; the tree as the map page's list mode has it.
     void Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
                  const std::string& rootCaption);
-    TDirTree* Tree() const { return tree_; }
+    DirectoryTreeView* Tree() const { return tree_; }
     QPushButton* OkButton() const { return ok_; }
     QString PickedCaption() const;
 
 private:
     void UpdateOk();
-    TDirTree* tree_;
+    DirectoryTreeView* tree_;
     QPushButton* ok_;
     int kind_ = 0;
 };

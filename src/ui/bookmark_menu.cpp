@@ -25,31 +25,31 @@ namespace {
 QString MenuText(const std::string& s) { return Q(s).replace('&', "&&"); }
 }  // namespace
 
-TBookmarks::TBookmarks(QObject* parent) : QObject(parent) {}
+BookmarkMenu::BookmarkMenu(QObject* parent) : QObject(parent) {}
 
-void TBookmarks::SetMenu(QMenu* menu) {
+void BookmarkMenu::SetMenu(QMenu* menu) {
     menu_ = menu;
     if (enabled_) Rebuild();
 }
 
-void TBookmarks::SetEnabled(bool on) {
+void BookmarkMenu::SetEnabled(bool on) {
     enabled_ = on;
     if (on) Rebuild();
 }
 
-void TBookmarks::SetBookmarks(app::BookmarkItem root) {
+void BookmarkMenu::SetBookmarks(app::BookmarkItem root) {
     root_ = std::move(root);
     if (enabled_) Rebuild();
 }
 
-void TBookmarks::Rebuild() {
+void BookmarkMenu::Rebuild() {
     if (!menu_) return;
     menu_->clear();
     for (QMenu* old : menu_->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) old->deleteLater();
     Fill(menu_, root_);
 }
 
-void TBookmarks::Fill(QMenu* menu, const app::BookmarkItem& level) {
+void BookmarkMenu::Fill(QMenu* menu, const app::BookmarkItem& level) {
     menu->setToolTipsVisible(true);
     for (const app::BookmarkItem& item : level.children) {
         switch (item.kind) {
@@ -69,9 +69,9 @@ void TBookmarks::Fill(QMenu* menu, const app::BookmarkItem& level) {
     }
 }
 
-TBookmarker::TBookmarker(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent)
+BookmarkReader::BookmarkReader(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent)
     : QObject(parent) {
-    QPointer<TBookmarker> self(this);
+    QPointer<BookmarkReader> self(this);
     thread_ = std::thread([this, self, sources = std::move(sources), done = std::move(done)] {
         app::BookmarkItem root = app::ReadAllBookmarks(sources);
         // Posted to this object: dropped by Qt when it is gone by the time the main thread
@@ -83,7 +83,7 @@ TBookmarker::TBookmarker(app::BookmarkSources sources, std::function<void(app::B
     });
 }
 
-TBookmarker::~TBookmarker() {
+BookmarkReader::~BookmarkReader() {
     if (thread_.joinable()) thread_.join();
 }
 
@@ -97,7 +97,7 @@ int ScreenMaxPerMenu() {
     return app::MaxPerMenuFor(screen->availableGeometry().height(), line);
 }
 
-void InstallLanguage(TMainForm& form) {
+void InstallLanguage(MainWindow& form) {
     MarkUserData(form.Tree());
     form.Core().LoadLanguage = [&form] {
         // Only the program folder's file, never one in the current folder.
@@ -120,27 +120,27 @@ void InstallLanguage(TMainForm& form) {
     form.addAction(intl);
 }
 
-void StartBookmarkImport(TMainForm& form) {
+void StartBookmarkImport(MainWindow& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
     app::BookmarkSources sources = app::MachineSources(form.Core().GetSession().Registry(),
                                                        Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Program* core = &form.Core();
-    auto* bookmarker = new TBookmarker(std::move(sources), [&form, core](app::BookmarkItem root) {
+    auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](app::BookmarkItem root) {
         if (core->Closing()) return;
         QMenu* file = form.findChild<QMenu*>("miFile");
         if (!file) return;
-        auto* bookmarks = new TBookmarks(&form);
+        auto* bookmarks = new BookmarkMenu(&form);
         bookmarks->setObjectName("Bookmarks");
         auto* ifav = new QMenu(Q(UIMessage(52)), file);
         ifav->setObjectName("IFav");
         bookmarks->SetBookmarks(std::move(root));
         bookmarks->SetMenu(ifav);
-        bookmarks->OnURL = [&form](TBookmarks&, const std::string& title, const std::string& url) {
+        bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
             app::Program& program = form.Core();
             if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
-            TDClass& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
+            Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
                                                   program.GetSession().Defaults(), title, url);
             form.RefreshTree();
             form.SelectNode(app::Node{p.Folder, &p});

@@ -1,7 +1,7 @@
 #pragma once
 // The bookmarks menu ("Import &Favorites" in the File menu) and the hidden language command.
 //
-// TBookmarker reads the browsers' bookmarks on a thread of its own into plain data; the
+// BookmarkReader reads the browsers' bookmarks on a thread of its own into plain data; the
 // finished tree is handed to the main thread, which builds the menu (widgets belong to the
 // main thread). Closing the window waits for the thread.
 #include <QMenu>
@@ -15,13 +15,13 @@
 
 namespace qm::ui {
 
-class TMainForm;
+class MainWindow;
 
 // The menu built from a bookmark tree.
-class TBookmarks : public QObject {
+class BookmarkMenu : public QObject {
     Q_OBJECT
 public:
-    explicit TBookmarks(QObject* parent = nullptr);
+    explicit BookmarkMenu(QObject* parent = nullptr);
     QMenu* Menu() const { return menu_; }
     void SetMenu(QMenu* menu);
     bool Enabled() const { return enabled_; }
@@ -31,7 +31,7 @@ public:
     const app::BookmarkItem& Bookmarks() const { return root_; }
 
     // A bookmark was chosen: its caption and address.
-    std::function<void(TBookmarks& sender, const std::string& title, const std::string& url)> OnURL;
+    std::function<void(BookmarkMenu& sender, const std::string& title, const std::string& url)> OnURL;
 
 private:
     void Rebuild();
@@ -41,13 +41,13 @@ private:
     app::BookmarkItem root_;
 };
 
-class TBookmarker : public QObject {
+class BookmarkReader : public QObject {
     Q_OBJECT
 public:
     // Starts reading; done runs on the main thread with the tree (not when this object was
     // destroyed first).
-    TBookmarker(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent);
-    ~TBookmarker() override;  // waits for the thread
+    BookmarkReader(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent);
+    ~BookmarkReader() override;  // waits for the thread
     bool Finished() const { return finished_; }
 
 private:
@@ -61,8 +61,8 @@ int ScreenMaxPerMenu();
 // The language file for the main window: "qm.int" of the program folder read at start-up
 // (the program core calls it), the hidden "Intl" command writing the template, and the
 // dialogs the template lists.
-void InstallLanguage(TMainForm& form);
+void InstallLanguage(MainWindow& form);
 // Starts the bookmark import; the "IFav" menu appears in "&File" when it is done.
-void StartBookmarkImport(TMainForm& form);
+void StartBookmarkImport(MainWindow& form);
 
 }  // namespace qm::ui

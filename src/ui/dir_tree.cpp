@@ -65,7 +65,7 @@ QVariant DirTreeItems::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-TDirTree::TDirTree(QWidget* parent) : QTreeView(parent) {
+DirectoryTreeView::DirectoryTreeView(QWidget* parent) : QTreeView(parent) {
     setObjectName("SiteMap");
     items_ = new DirTreeItems(model_, this);
     setModel(items_);
@@ -82,9 +82,9 @@ TDirTree::TDirTree(QWidget* parent) : QTreeView(parent) {
     });
 }
 
-MapNode* TDirTree::SelectedNode() const { return items_->Node(currentIndex()); }
+MapNode* DirectoryTreeView::SelectedNode() const { return items_->Node(currentIndex()); }
 
-void TDirTree::SelectNode(const MapNode* node) {
+void DirectoryTreeView::SelectNode(const MapNode* node) {
     QModelIndex i = items_->IndexOf(node);
     if (!i.isValid()) return;
     for (QModelIndex p = i.parent(); p.isValid(); p = p.parent()) expand(p);

@@ -1,5 +1,5 @@
 #pragma once
-// TDirTree: the site-map tree view of the map page and the keyword picker. The nodes and
+// DirectoryTreeView: the site-map tree view of the map page and the keyword picker. The nodes and
 // every rule live in app::DirTreeModel; this view shows them and fills folders on expansion.
 #include <QAbstractItemModel>
 #include <QTreeView>
@@ -26,10 +26,10 @@ private:
     app::DirTreeModel& model_;
 };
 
-class TDirTree : public QTreeView {
+class DirectoryTreeView : public QTreeView {
     Q_OBJECT
 public:
-    explicit TDirTree(QWidget* parent = nullptr);
+    explicit DirectoryTreeView(QWidget* parent = nullptr);
     app::DirTreeModel& Model() { return model_; }
     DirTreeItems& Items() { return *items_; }
     app::MapNode* SelectedNode() const;

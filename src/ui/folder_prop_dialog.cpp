@@ -16,7 +16,7 @@
 
 namespace qm::ui {
 
-TdlgFolderProp::TdlgFolderProp(QWidget* parent) : QDialog(parent) {
+FolderPropertiesDialog::FolderPropertiesDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("dlgFolderProp");
     setWindowTitle("Folder Properties");
     categories_ = new QTreeWidget(this);
@@ -102,7 +102,7 @@ TdlgFolderProp::TdlgFolderProp(QWidget* parent) : QDialog(parent) {
     categories_->setCurrentItem(download);
 }
 
-void TdlgFolderProp::SetValues(const QString& caption, const QString& directory) {
+void FolderPropertiesDialog::SetValues(const QString& caption, const QString& directory) {
     caption_ = caption;
     directory_ = directory;
     edtName_->setText(caption);
@@ -110,9 +110,9 @@ void TdlgFolderProp::SetValues(const QString& caption, const QString& directory)
     FollowField();
 }
 
-QString TdlgFolderProp::PickerFolder() const { return files_->filePath(picker_->currentIndex()); }
+QString FolderPropertiesDialog::PickerFolder() const { return files_->filePath(picker_->currentIndex()); }
 
-void TdlgFolderProp::FollowField() {
+void FolderPropertiesDialog::FollowField() {
     if (guard_) return;
     guard_ = true;
     QString folder = QString::fromStdString(app::PickerFolderFor(edtDir_->text().toStdString()));
@@ -132,13 +132,13 @@ void TdlgFolderProp::FollowField() {
     guard_ = false;
 }
 
-void TdlgFolderProp::PickFolder(const QString& path) {
+void FolderPropertiesDialog::PickFolder(const QString& path) {
     guard_ = true;
     edtDir_->setText(QString::fromStdString(app::FieldTextForPicked(path.toStdString())));
     guard_ = false;
 }
 
-void TdlgFolderProp::accept() {
+void FolderPropertiesDialog::accept() {
     if (!edtName_->text().isEmpty()) caption_ = edtName_->text();
     directory_ = edtDir_->text();
     QDialog::accept();

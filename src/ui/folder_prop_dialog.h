@@ -1,5 +1,5 @@
 #pragma once
-// TdlgFolderProp ("Folder Properties"): a folder's name and download directory, with a
+// FolderPropertiesDialog ("Folder Properties"): a folder's name and download directory, with a
 // folder picker showing the file system.
 #include <QDialog>
 #include <QFileSystemModel>
@@ -10,10 +10,10 @@
 
 namespace qm::ui {
 
-class TdlgFolderProp : public QDialog {
+class FolderPropertiesDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TdlgFolderProp(QWidget* parent = nullptr);
+    explicit FolderPropertiesDialog(QWidget* parent = nullptr);
     // The folder's caption and directory before showing; after OK the results.
     void SetValues(const QString& caption, const QString& directory);
     QString Caption() const { return caption_; }

@@ -156,9 +156,9 @@ std::vector<std::function<QWidget*()>>& TemplateDialogs() {
     // The dialogs opened on demand; others add themselves with AddTemplateDialog.
     static auto mainWindow = [] { return Windows().empty() ? nullptr : Windows().front().data(); };
     static std::vector<std::function<QWidget*()>> makers = {
-        [] { return new TdlgFolderProp(mainWindow()); },
-        [] { return new TdlgOptions(mainWindow()); },
-        [] { return new TdlgProp(mainWindow()); },
+        [] { return new FolderPropertiesDialog(mainWindow()); },
+        [] { return new ProgramOptionsDialog(mainWindow()); },
+        [] { return new ProjectPropertiesDialog(mainWindow()); },
     };
     return makers;
 }

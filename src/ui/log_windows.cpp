@@ -10,7 +10,7 @@
 
 namespace qm::ui {
 
-TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
+MessagesWindow::MessagesWindow(app::LogModel& model, QWidget* parent)
     : QDockWidget("Messages Window", parent), model_(model) {
     setObjectName("LogWindow");
     RegisterLanguageWindow(this);
@@ -21,9 +21,9 @@ TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
 
     menu_ = new QMenu("&Settings", this);
     menu_->setObjectName("miSettings");
-    track_ = menu_->addAction("&Track", this, &TLogWindow::Track);
+    track_ = menu_->addAction("&Track", this, &MessagesWindow::Track);
     track_->setObjectName("miTrack");
-    pause_ = menu_->addAction("&Pause", this, &TLogWindow::Pause);
+    pause_ = menu_->addAction("&Pause", this, &MessagesWindow::Pause);
     pause_->setObjectName("miPause");
     QMenu* filter = menu_->addMenu("Fil&ter");
     filter->setObjectName("miFilter");
@@ -37,15 +37,15 @@ TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
     track_->setCheckable(true);
     pause_->setCheckable(true);
     menu_->addSeparator();
-    QAction* clear = menu_->addAction("C&lear", this, &TLogWindow::ClearLog);
+    QAction* clear = menu_->addAction("C&lear", this, &MessagesWindow::ClearLog);
     clear->setShortcut(Qt::Key_F8);
     clear->setObjectName("miClear");
-    menu_->addAction("&Save to file...", this, &TLogWindow::SaveAs)->setObjectName("miSaveLog");
-    QAction* find = menu_->addAction("&Find...", this, &TLogWindow::FindAsk);
+    menu_->addAction("&Save to file...", this, &MessagesWindow::SaveAs)->setObjectName("miSaveLog");
+    QAction* find = menu_->addAction("&Find...", this, &MessagesWindow::FindAsk);
     find->setShortcut(QKeySequence("Ctrl+F"));
     find->setObjectName("miFindLog");
     find->setShortcutContext(Qt::WidgetWithChildrenShortcut);  // the main window's Find keeps Ctrl+F
-    findNext_ = menu_->addAction("Find &Next", this, &TLogWindow::FindNext);
+    findNext_ = menu_->addAction("Find &Next", this, &MessagesWindow::FindNext);
     findNext_->setShortcut(QKeySequence("Ctrl+L"));
     findNext_->setObjectName("miFindNext");
     findNext_->setEnabled(false);
@@ -59,17 +59,17 @@ TLogWindow::TLogWindow(app::LogModel& model, QWidget* parent)
     SyncChecks();
 
     refresh_.setInterval(100);
-    connect(&refresh_, &QTimer::timeout, this, &TLogWindow::Refresh);
+    connect(&refresh_, &QTimer::timeout, this, &MessagesWindow::Refresh);
     refresh_.start();
 }
 
-void TLogWindow::SyncChecks() {
+void MessagesWindow::SyncChecks() {
     track_->setChecked(qm::Options().TrackLog);
     pause_->setChecked(!qm::Options().UseLog);
     for (int tag = 0; tag < 3; ++tag) filters_[tag]->setChecked(model_.FilterChecked(tag));
 }
 
-void TLogWindow::Refresh() {
+void MessagesWindow::Refresh() {
     if (model_.LogRevision() == shownRevision_) return;
     const auto& lines = model_.Lines();
     if (model_.LogGeneration() != shownGeneration_ || list_->count() > static_cast<int>(lines.size())) {
@@ -86,28 +86,28 @@ void TLogWindow::Refresh() {
     if (model_.Selected() >= 0) list_->scrollToItem(list_->item(model_.Selected()));
 }
 
-void TLogWindow::Track() { track_->setChecked(model_.ToggleTrack()); }
-void TLogWindow::Pause() { pause_->setChecked(model_.TogglePause()); }
-void TLogWindow::Filter(int tag) { filters_[tag]->setChecked(model_.ToggleFilter(tag)); }
+void MessagesWindow::Track() { track_->setChecked(model_.ToggleTrack()); }
+void MessagesWindow::Pause() { pause_->setChecked(model_.TogglePause()); }
+void MessagesWindow::Filter(int tag) { filters_[tag]->setChecked(model_.ToggleFilter(tag)); }
 
-void TLogWindow::ClearLog() {
+void MessagesWindow::ClearLog() {
     model_.Clear();
     Refresh();
 }
 
-bool TLogWindow::SaveTo(const QString& path) {
+bool MessagesWindow::SaveTo(const QString& path) {
     std::string error;
     return model_.Save(path.toStdString(), error);
 }
 
-void TLogWindow::SaveAs() {
+void MessagesWindow::SaveAs() {
     QFileDialog dlg(this, "Save log", QString(), "Log files (*.log);;All files (*)");
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix("log");
     if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()) SaveTo(dlg.selectedFiles().front());
 }
 
-bool TLogWindow::FindText(const QString& text) {
+bool MessagesWindow::FindText(const QString& text) {
     bool found = model_.Find(text.toStdString()) >= 0;
     findNext_->setEnabled(!model_.SearchText().empty());
     shownRevision_ = ~0ull;
@@ -115,26 +115,26 @@ bool TLogWindow::FindText(const QString& text) {
     return found;
 }
 
-void TLogWindow::FindAsk() {
+void MessagesWindow::FindAsk() {
     bool ok = false;
     QString text = QInputDialog::getText(this, "Find in Log", "Text to Find:", QLineEdit::Normal,
                                          QString::fromStdString(model_.SearchText()), &ok);
     if (ok) FindText(text);
 }
 
-bool TLogWindow::FindNext() {
+bool MessagesWindow::FindNext() {
     bool found = model_.FindNext() >= 0;
     shownRevision_ = ~0ull;
     Refresh();
     return found;
 }
 
-void TLogWindow::closeEvent(QCloseEvent* e) {
+void MessagesWindow::closeEvent(QCloseEvent* e) {
     emit closedByUser();
     QDockWidget::closeEvent(e);
 }
 
-TWndProgress::TWndProgress(app::LogModel& model, QWidget* parent)
+DownloadProgressWindow::DownloadProgressWindow(app::LogModel& model, QWidget* parent)
     : QDockWidget("Download Progress", parent), model_(model) {
     setObjectName("WndProgress");
     RegisterLanguageWindow(this);
@@ -154,11 +154,11 @@ TWndProgress::TWndProgress(app::LogModel& model, QWidget* parent)
         menu.exec(list_->viewport()->mapToGlobal(p));
     });
     refresh_.setInterval(100);
-    connect(&refresh_, &QTimer::timeout, this, &TWndProgress::Refresh);
+    connect(&refresh_, &QTimer::timeout, this, &DownloadProgressWindow::Refresh);
     refresh_.start();
 }
 
-void TWndProgress::Refresh() {
+void DownloadProgressWindow::Refresh() {
     if (model_.ProgressRevision() == shownRevision_) return;
     shownRevision_ = model_.ProgressRevision();
     const auto& lines = model_.ProgressLines();
@@ -173,11 +173,11 @@ void TWndProgress::Refresh() {
     }
 }
 
-void TWndProgress::CancelLine(int index) {
+void DownloadProgressWindow::CancelLine(int index) {
     if (index >= 0 && OnCancel) OnCancel(index);
 }
 
-void TWndProgress::closeEvent(QCloseEvent* e) {
+void DownloadProgressWindow::closeEvent(QCloseEvent* e) {
     emit closedByUser();
     QDockWidget::closeEvent(e);
 }

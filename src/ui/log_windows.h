@@ -1,6 +1,6 @@
 #pragma once
-// The log window ("Messages Window", TLogWindow) and the progress window ("Download
-// Progress", TWndProgress): dock widgets that float or dock in the main window's bottom
+// The log window ("Messages Window", MessagesWindow) and the progress window ("Download
+// Progress", DownloadProgressWindow): dock widgets that float or dock in the main window's bottom
 // panel. They show app::LogModel and refresh at most ten times a second, so a busy download
 // cannot flood the event loop with repaints.
 #include <QDockWidget>
@@ -13,10 +13,10 @@
 
 namespace qm::ui {
 
-class TLogWindow : public QDockWidget {
+class MessagesWindow : public QDockWidget {
     Q_OBJECT
 public:
-    TLogWindow(app::LogModel& model, QWidget* parent = nullptr);
+    MessagesWindow(app::LogModel& model, QWidget* parent = nullptr);
     QListWidget* List() const { return list_; }
     void Refresh();  // brings the list up to the model now
     // Commands (the main menu's "&Settings" items and the list's context menu).
@@ -48,10 +48,10 @@ private:
     QTimer refresh_;
 };
 
-class TWndProgress : public QDockWidget {
+class DownloadProgressWindow : public QDockWidget {
     Q_OBJECT
 public:
-    TWndProgress(app::LogModel& model, QWidget* parent = nullptr);
+    DownloadProgressWindow(app::LogModel& model, QWidget* parent = nullptr);
     QListWidget* List() const { return list_; }
     void Refresh();
     // Cancels the connection of that line; pool bounds are checked by the caller's hook.

@@ -17,14 +17,14 @@ int main(int argc, char** argv) {
         if (args[i] == "--home" && i + 1 < args.size()) settings.home = args[++i].toStdString();
         else settings.args.push_back(args[i].toStdString());
     }
-    qm::ui::TMainForm form;
+    qm::ui::MainWindow form;
     std::string error;
     switch (form.Start(settings, error)) {
-    case qm::ui::TMainForm::Started::AnotherInstance: return 0;
-    case qm::ui::TMainForm::Started::Failed:
+    case qm::ui::MainWindow::Started::AnotherInstance: return 0;
+    case qm::ui::MainWindow::Started::Failed:
         QMessageBox::critical(nullptr, "Quillmoor", QString::fromStdString(error));
         return 1;
-    case qm::ui::TMainForm::Started::Yes: break;
+    case qm::ui::MainWindow::Started::Yes: break;
     }
     form.show();
     return app.exec();

@@ -79,7 +79,7 @@ QIcon FolderIcon() {
 // accepts them; addresses dragged in from elsewhere become an address paste.
 class ProjectTreeView : public QTreeWidget {
 public:
-    explicit ProjectTreeView(TMainForm& form) : QTreeWidget(&form), form_(form) {
+    explicit ProjectTreeView(MainWindow& form) : QTreeWidget(&form), form_(form) {
         setObjectName("Tree");
         setHeaderHidden(true);
         setDragEnabled(true);
@@ -126,16 +126,16 @@ protected:
     }
 
 private:
-    static TDContainer* Folder(const QTreeWidgetItem* i) {
-        return reinterpret_cast<TDContainer*>(i->data(0, kFolderRole).value<quintptr>());
+    static ProjectFolder* Folder(const QTreeWidgetItem* i) {
+        return reinterpret_cast<ProjectFolder*>(i->data(0, kFolderRole).value<quintptr>());
     }
-    static TDClass* Project(const QTreeWidgetItem* i) {
-        return reinterpret_cast<TDClass*>(i->data(0, kProjectRole).value<quintptr>());
+    static qm::Project* Project(const QTreeWidgetItem* i) {
+        return reinterpret_cast<qm::Project*>(i->data(0, kProjectRole).value<quintptr>());
     }
-    TMainForm& form_;
+    MainWindow& form_;
 };
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName("MainForm");
     setWindowTitle("Brantforge Quillmoor 1.0");
     setWindowIcon(Picture(0));
@@ -146,14 +146,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     BuildWidgets();
 }
 
-QTreeWidget* TMainForm::Tree() const { return tree_; }
+QTreeWidget* MainWindow::Tree() const { return tree_; }
 
-TMainForm::~TMainForm() {
+MainWindow::~MainWindow() {
     program_.reset();
     platform::SetSystemClipboard(nullptr);
 }
 
-void TMainForm::BuildWidgets() {
+void MainWindow::BuildWidgets() {
     pages_ = new QTabWidget(this);
     pages_->setObjectName("pgcItem");
     pgProjects_ = new QWidget(pages_);
@@ -164,7 +164,7 @@ void TMainForm::BuildWidgets() {
     l1->addWidget(tree_);
     pgMap_ = new QWidget(pages_);
     pgMap_->setObjectName("pgMap");
-    siteMap_ = new TDirTree(pgMap_);
+    siteMap_ = new DirectoryTreeView(pgMap_);
     auto* l2 = new QVBoxLayout(pgMap_);
     l2->setContentsMargins(0, 0, 0, 0);
     l2->addWidget(siteMap_);
@@ -203,7 +203,7 @@ void TMainForm::BuildWidgets() {
     address->addWidget(lblAddress);
     address->addWidget(edtURL_);
     address->addWidget(edtLevel_);
-    connect(edtURL_, &QLineEdit::returnPressed, this, &TMainForm::AddressEntered);
+    connect(edtURL_, &QLineEdit::returnPressed, this, &MainWindow::AddressEntered);
 
     // Status bar: queue state, files, queue, size, speed; the gauge for map progress.
     statusBar()->setObjectName("StatusBar");
@@ -219,15 +219,15 @@ void TMainForm::BuildWidgets() {
     gauge_->hide();
     statusBar()->addPermanentWidget(gauge_);
 
-    logWindow_ = new TLogWindow(log_, this);
-    progressWindow_ = new TWndProgress(log_, this);
+    logWindow_ = new MessagesWindow(log_, this);
+    progressWindow_ = new DownloadProgressWindow(log_, this);
     addDockWidget(Qt::BottomDockWidgetArea, progressWindow_);
     addDockWidget(Qt::BottomDockWidgetArea, logWindow_);
     tabifyDockWidget(progressWindow_, logWindow_);
     progressWindow_->raise();
     progressWindow_->OnCancel = [this](int index) {
         if (!program_) return;
-        TQueueManager& q = program_->Engine().Queue();
+        QueueManager& q = program_->Engine().Queue();
         // The pool may have shrunk since the menu opened.
         if (app::LogModel::CancelIndexValid(index, q.PoolSize())) q.Connection(static_cast<std::size_t>(index)).Abort();
     };
@@ -259,11 +259,11 @@ void TMainForm::BuildWidgets() {
 
     tmrPaste_.setObjectName("tmrPaste");
     tmrPaste_.setInterval(250);
-    connect(&tmrPaste_, &QTimer::timeout, this, &TMainForm::QuarterTick);
+    connect(&tmrPaste_, &QTimer::timeout, this, &MainWindow::QuarterTick);
     resize(900, 620);
 }
 
-void TMainForm::BuildMenus() {
+void MainWindow::BuildMenus() {
     auto act = [this](QMenu* menu, const QString& caption, const char* name, auto slot,
                       const QKeySequence& key = {}) {
         QAction* a = menu->addAction(caption, this, slot);
@@ -388,8 +388,8 @@ void TMainForm::BuildMenus() {
     miWindow_ = act(messages, "&Window", "miWindow", [this] { logWindow_->setVisible(miWindow_->isChecked()); });
     miWindow_->setCheckable(true);
     miWindow_->setChecked(true);
-    connect(progressWindow_, &TWndProgress::closedByUser, this, [this] { miPanel_->setChecked(false); });
-    connect(logWindow_, &TLogWindow::closedByUser, this, [this] { miWindow_->setChecked(false); });
+    connect(progressWindow_, &DownloadProgressWindow::closedByUser, this, [this] { miPanel_->setChecked(false); });
+    connect(logWindow_, &MessagesWindow::closedByUser, this, [this] { miWindow_->setChecked(false); });
     menuBar()->addMenu(logWindow_->Menu());
     AddDialogMenus(logWindow_->Menu());
 
@@ -431,7 +431,7 @@ void TMainForm::BuildMenus() {
     });
 }
 
-TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::string& error) {
+MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std::string& error) {
     clock_ = std::make_unique<app::SystemClock>();
     program_ = std::make_unique<app::Program>(*clock_, *this);
     InstallLanguage(*this);
@@ -478,31 +478,31 @@ TMainForm::Started TMainForm::Start(const app::ProgramSettings& settings, std::s
     return Started::Yes;
 }
 
-void TMainForm::HookEngine() {
-    TQueueManager& q = program_->Engine().Queue();
-    q.OnConnStatus = [this](TQueueManager&, THTTPClient& conn, const std::string& text, int kind) {
+void MainWindow::HookEngine() {
+    QueueManager& q = program_->Engine().Queue();
+    q.OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text, int kind) {
         log_.Route(conn.Index, text, kind);
     };
     auto oldStatus = q.OnStatus;
-    q.OnStatus = [this, oldStatus](TQueueManager& sender, const std::string& text, int kind) {
+    q.OnStatus = [this, oldStatus](QueueManager& sender, const std::string& text, int kind) {
         if (kind == kStatusQueue || kind == kStatusAnalysis) log_.Route(-1, text, kind);
         else if (oldStatus) oldStatus(sender, text, kind);
     };
-    q.OnPoolChange = [this](TQueueManager&, int number, int change) {
+    q.OnPoolChange = [this](QueueManager&, int number, int change) {
         if (change == 1) log_.AddSlot(number);
         else if (change == 2) log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
-    q.OnPasswordWanted = [this](TQueueManager&, TDClass& project, const std::string& url,
+    q.OnPasswordWanted = [this](QueueManager&, Project& project, const std::string& url,
                                 const std::string& realm, std::string& user, std::string& password) {
-        TdlgPassword dialog(app::AskForPassword(project, url, realm), this);
+        PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
         user = dialog.User();
         password = dialog.Password();
         return true;
     };
     auto oldStored = q.OnItemStored;
-    q.OnItemStored = [this, oldStored](TQueueManager& sender, TGetRec& record) {
+    q.OnItemStored = [this, oldStored](QueueManager& sender, DownloadRecord& record) {
         if (oldStored) oldStored(sender, record);
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
@@ -513,7 +513,7 @@ void TMainForm::HookEngine() {
     };
 }
 
-bool TMainForm::Ask(app::Question which, const std::string& text, const std::string& caption) {
+bool MainWindow::Ask(app::Question which, const std::string& text, const std::string& caption) {
     if (AskHook) return AskHook(which, text);
     // Texts may come from a language file: shown as plain text.
     QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
@@ -521,7 +521,7 @@ bool TMainForm::Ask(app::Question which, const std::string& text, const std::str
     return box.exec() == QMessageBox::Yes;
 }
 
-void TMainForm::ShowError(const std::string& message, const std::string& caption) {
+void MainWindow::ShowError(const std::string& message, const std::string& caption) {
     if (NoticeHook) {
         NoticeHook(message);
         return;
@@ -533,15 +533,15 @@ void TMainForm::ShowError(const std::string& message, const std::string& caption
 
 // ---- the Project tree --------------------------------------------------------------------
 
-Node TMainForm::NodeOf(const QTreeWidgetItem* item) const {
+Node MainWindow::NodeOf(const QTreeWidgetItem* item) const {
     if (!item) return {};
-    return Node{reinterpret_cast<TDContainer*>(item->data(0, kFolderRole).value<quintptr>()),
-                reinterpret_cast<TDClass*>(item->data(0, kProjectRole).value<quintptr>())};
+    return Node{reinterpret_cast<ProjectFolder*>(item->data(0, kFolderRole).value<quintptr>()),
+                reinterpret_cast<Project*>(item->data(0, kProjectRole).value<quintptr>())};
 }
 
-Node TMainForm::SelectedNode() const { return program_ ? program_->Commands().Selected() : Node{}; }
+Node MainWindow::SelectedNode() const { return program_ ? program_->Commands().Selected() : Node{}; }
 
-QTreeWidgetItem* TMainForm::ItemFor(Node node) const {
+QTreeWidgetItem* MainWindow::ItemFor(Node node) const {
     for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* f = tree_->topLevelItem(i);
         if (NodeOf(f).folder != node.folder) continue;
@@ -552,7 +552,7 @@ QTreeWidgetItem* TMainForm::ItemFor(Node node) const {
     return nullptr;
 }
 
-void TMainForm::SelectNode(Node node) {
+void MainWindow::SelectNode(Node node) {
     if (!program_) return;
     program_->Commands().Select(node);
     refreshing_ = true;
@@ -561,7 +561,7 @@ void TMainForm::SelectNode(Node node) {
     if (MapPageShown()) UpdateMap();
 }
 
-void TMainForm::RefreshTree() {
+void MainWindow::RefreshTree() {
     if (!program_) return;
     refreshing_ = true;
     tree_->clear();
@@ -588,7 +588,7 @@ void TMainForm::RefreshTree() {
     // A deleted or cut Project takes its site map with it: the map lets go of it first.
     if (mapProject_) {
         bool present = false;
-        for (TDClass* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
+        for (Project* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
         if (!present) {
             siteMap_->Model().SetActive(false);
             siteMap_->Model().List = nullptr;
@@ -597,12 +597,12 @@ void TMainForm::RefreshTree() {
     }
 }
 
-void TMainForm::UpdateIcons() {
+void MainWindow::UpdateIcons() {
     for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* f = tree_->topLevelItem(i);
         for (int j = 0; j < f->childCount(); ++j) {
             QTreeWidgetItem* c = f->child(j);
-            TDClass* p = NodeOf(c).project;
+            Project* p = NodeOf(c).project;
             int icon = p ? program_->Commands().ProjectIcon(*p) : 0;
             if (c->data(0, Qt::UserRole + 2).toInt() != icon) {
                 c->setData(0, Qt::UserRole + 2, icon);
@@ -612,7 +612,7 @@ void TMainForm::UpdateIcons() {
     }
 }
 
-void TMainForm::QuarterTick() {
+void MainWindow::QuarterTick() {
     if (!program_) return;
     bool canPaste = !QGuiApplication::clipboard()->text().isEmpty() && !MapPageShown();
     miPaste_->setEnabled(canPaste);
@@ -622,25 +622,25 @@ void TMainForm::QuarterTick() {
     UpdateIcons();
 }
 
-void TMainForm::SetStatus(int panel, const QString& text) {
+void MainWindow::SetStatus(int panel, const QString& text) {
     if (panel < 0 || panel > 4) return;
     if (panels_[panel]->text() != text) panels_[panel]->setText(text);
 }
 
 // ---- commands ------------------------------------------------------------------------------
 
-void TMainForm::PasteText(const QString& text) {
+void MainWindow::PasteText(const QString& text) {
     if (!program_ || text.trimmed().isEmpty()) return;
     pages_->setCurrentWidget(pgProjects_);
-    TDClass& p = program_->Commands().PasteAddress(S(text));
+    Project& p = program_->Commands().PasteAddress(S(text));
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
 }
 
-void TMainForm::AddressEntered() {
+void MainWindow::AddressEntered() {
     if (!program_ || edtURL_->text().trimmed().isEmpty()) return;
     pages_->setCurrentWidget(pgProjects_);
-    TDClass& p = program_->Commands().PasteAddress(S(edtURL_->text()));
+    Project& p = program_->Commands().PasteAddress(S(edtURL_->text()));
     p.Lev = edtLevel_->value();
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
@@ -649,22 +649,22 @@ void TMainForm::AddressEntered() {
     UpdateIcons();
 }
 
-void TMainForm::NewFolder() {
+void MainWindow::NewFolder() {
     if (!program_) return;
     pages_->setCurrentWidget(pgProjects_);
-    TDContainer& f = program_->Commands().NewFolder();
+    ProjectFolder& f = program_->Commands().NewFolder();
     RefreshTree();
     if (QTreeWidgetItem* item = ItemFor(Node{&f, nullptr})) tree_->editItem(item);
 }
 
-void TMainForm::RenameNode(Node node, const QString& caption) {
+void MainWindow::RenameNode(Node node, const QString& caption) {
     if (!program_) return;
     program_->Commands().Rename(node, S(caption));
     RefreshTree();
     if (MapPageShown()) UpdateMap();
 }
 
-void TMainForm::DeleteSelected() {
+void MainWindow::DeleteSelected() {
     if (!program_) return;
     if (!MapPageShown()) {
         if (program_->Commands().Delete(SelectedNode())) RefreshTree();
@@ -695,44 +695,44 @@ void TMainForm::DeleteSelected() {
     m.Remove(*node);
 }
 
-bool TMainForm::DropNode(Node source, Node target) {
+bool MainWindow::DropNode(Node source, Node target) {
     if (!program_ || !program_->Commands().Drop(source, target)) return false;
     RefreshTree();
     return true;
 }
 
-void TMainForm::StartSelected() {
+void MainWindow::StartSelected() {
     if (!program_) return;
     std::string why;
     if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, UIMessage(3));
     UpdateIcons();
 }
 
-void TMainForm::StopSelected() {
+void MainWindow::StopSelected() {
     if (!program_) return;
     program_->Commands().Stop(SelectedNode());
     UpdateIcons();
 }
 
-void TMainForm::ToggleSuspend() {
+void MainWindow::ToggleSuspend() {
     if (!program_) return;
     program_->Commands().ToggleSuspend();
     miSuspend_->setText(Q(program_->Commands().SuspendCaption()));
     UpdateIcons();
 }
 
-void TMainForm::FolderProperties() {
+void MainWindow::FolderProperties() {
     Node n = SelectedNode();
     if (program_ && n.project) return ProjectProperties(*n.project);
     if (!program_ || !n.folder) return;
-    TdlgFolderProp dlg(this);
+    FolderPropertiesDialog dlg(this);
     dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
     if (RunDialog(dlg) != QDialog::Accepted) return;
     app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
     RefreshTree();
 }
 
-void TMainForm::Browse() {
+void MainWindow::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The desktop's default browser, given the address as its one argument.
@@ -742,7 +742,7 @@ void TMainForm::Browse() {
     else if (!platform::StartProgram(browser, {address}, error)) ShowError(UIMessage(4), UIMessage(3));
 }
 
-std::string TMainForm::BrowseTarget() const {
+std::string MainWindow::BrowseTarget() const {
     if (!program_) return {};
     bool server = Options().HTTPStart;  // the server always runs in the desktop program
     int port = Options().HTTPPort;
@@ -762,7 +762,7 @@ std::string TMainForm::BrowseTarget() const {
     return address;
 }
 
-void TMainForm::BrowseWith(const QString& programFile) {
+void MainWindow::BrowseWith(const QString& programFile) {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
@@ -770,7 +770,7 @@ void TMainForm::BrowseWith(const QString& programFile) {
     if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(UIMessage(10), UIMessage(3));
 }
 
-bool TMainForm::SuspendTo(const QString& file) {
+bool MainWindow::SuspendTo(const QString& file) {
     if (!program_) return false;
     std::string error;
     if (!SuspendToFile(program_->Engine().Queue(), S(file), error)) {
@@ -781,7 +781,7 @@ bool TMainForm::SuspendTo(const QString& file) {
     return true;
 }
 
-bool TMainForm::ResumeFrom(const QString& file) {
+bool MainWindow::ResumeFrom(const QString& file) {
     if (!program_) return false;
     ResumeReport report;
     bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
@@ -793,7 +793,7 @@ bool TMainForm::ResumeFrom(const QString& file) {
     return ok;
 }
 
-bool TMainForm::FindNext(const QString& text, bool matchCase) {
+bool MainWindow::FindNext(const QString& text, bool matchCase) {
     if (!program_ || text.isEmpty()) return false;
     QString before = panels_[0]->text();
     SetStatus(0, Q(UIMessage(51)));
@@ -821,15 +821,15 @@ bool TMainForm::FindNext(const QString& text, bool matchCase) {
 
 // ---- the map page ------------------------------------------------------------------------------
 
-bool TMainForm::MapPageShown() const { return pages_->currentWidget() == pgMap_; }
+bool MainWindow::MapPageShown() const { return pages_->currentWidget() == pgMap_; }
 
-void TMainForm::ShowMapPage() { pages_->setCurrentWidget(pgMap_); }
+void MainWindow::ShowMapPage() { pages_->setCurrentWidget(pgMap_); }
 
-int TMainForm::PictureFor(const std::string& folder, const std::string& file) const {
+int MainWindow::PictureFor(const std::string& folder, const std::string& file) const {
     return app::SiteMapIcon(folder + file);
 }
 
-void TMainForm::UpdateMap() {
+void MainWindow::UpdateMap() {
     if (!program_) return;
     Node sel = SelectedNode();
     app::DirTreeModel& m = siteMap_->Model();
@@ -857,7 +857,7 @@ void TMainForm::UpdateMap() {
 
 // ---- window state, drops, closing --------------------------------------------------------------
 
-void TMainForm::RestoreState() {
+void MainWindow::RestoreState() {
     app::WindowState& st = program_->State();
     int w = st.Int("Width"), h = st.Int("Height");
     if (w > 100 && h > 100) setGeometry(st.Int("Left"), st.Int("Top"), w, h);
@@ -883,7 +883,7 @@ void TMainForm::RestoreState() {
     }
 }
 
-void TMainForm::StoreState() {
+void MainWindow::StoreState() {
     if (!program_) return;
     app::WindowState& st = program_->State();
     st.SetBool("Maximized", isMaximized());
@@ -914,11 +914,11 @@ void TMainForm::StoreState() {
     }
 }
 
-void TMainForm::dragEnterEvent(QDragEnterEvent* e) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
     if (e->mimeData()->hasUrls() || e->mimeData()->hasText()) e->acceptProposedAction();
 }
 
-void TMainForm::dropEvent(QDropEvent* e) {
+void MainWindow::dropEvent(QDropEvent* e) {
     const QMimeData* mime = e->mimeData();
     if (mime->hasUrls()) {
         for (const QUrl& url : mime->urls()) PasteText(url.toString());
@@ -930,7 +930,7 @@ void TMainForm::dropEvent(QDropEvent* e) {
     e->acceptProposedAction();
 }
 
-void TMainForm::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
     if (closing_ || !program_) {
         e->accept();
         return;

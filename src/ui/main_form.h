@@ -1,5 +1,5 @@
 #pragma once
-// TMainForm: the main window. It shows the Project tree, the site map, the log and progress
+// MainWindow: the main window. It shows the Project tree, the site map, the log and progress
 // windows and the status bar, and hands every gesture to the program core (app::Program and
 // its tree commands). Questions go through app::Confirmation: message boxes here, scripted
 // answers in tests.
@@ -26,11 +26,11 @@ namespace qm::ui {
 
 class ProjectTreeView;
 
-class TMainForm : public QMainWindow, public app::Confirmation {
+class MainWindow : public QMainWindow, public app::Confirmation {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
-    ~TMainForm() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Starts the program core (options, store, server, command line, timers). False with a
     // message when it cannot run; another running instance is asked to show itself.
@@ -55,7 +55,7 @@ public:
     void StopSelected();
     void ToggleSuspend();
     void FolderProperties();                   // a folder's, or a Project's properties
-    void ProjectProperties(TDClass& project);
+    void ProjectProperties(Project& project);
     void NewProjectDialog();                   // "&Project...": the properties of a new Project
     void DefaultProperties();                  // "De&faults" / "&Properties..."
     void RestoreDefaults();                    // "De&faults" / "&Restore"
@@ -78,13 +78,13 @@ public:
     void RefreshTree();
     void UpdateMap();
     QTreeWidget* Tree() const;
-    TDirTree* SiteMap() const { return siteMap_; }
+    DirectoryTreeView* SiteMap() const { return siteMap_; }
     QTabWidget* Pages() const { return pages_; }
     QLineEdit* AddressField() const { return edtURL_; }
     QSpinBox* LevelField() const { return edtLevel_; }
     QLabel* StatusPanel(int i) const { return panels_[i]; }
-    TLogWindow* LogWindow() const { return logWindow_; }
-    TWndProgress* ProgressWindow() const { return progressWindow_; }
+    MessagesWindow* LogWindow() const { return logWindow_; }
+    DownloadProgressWindow* ProgressWindow() const { return progressWindow_; }
     app::LogModel& Log() { return log_; }
     int PictureFor(const std::string& folder, const std::string& file) const;
 
@@ -116,7 +116,7 @@ private:
     app::LogModel log_;
 
     ProjectTreeView* tree_ = nullptr;
-    TDirTree* siteMap_ = nullptr;
+    DirectoryTreeView* siteMap_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QWidget* pgProjects_ = nullptr;
     QWidget* pgMap_ = nullptr;
@@ -124,8 +124,8 @@ private:
     QSpinBox* edtLevel_ = nullptr;
     QLabel* panels_[5] = {};
     QProgressBar* gauge_ = nullptr;
-    TLogWindow* logWindow_ = nullptr;
-    TWndProgress* progressWindow_ = nullptr;
+    MessagesWindow* logWindow_ = nullptr;
+    DownloadProgressWindow* progressWindow_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QAction* miSuspend_ = nullptr;
     QAction* miPaste_ = nullptr;
@@ -136,7 +136,7 @@ private:
     bool refreshing_ = false;
     bool closing_ = false;
     const qm::SortedStringList* mapList_ = nullptr;
-    TDClass* mapProject_ = nullptr;
+    Project* mapProject_ = nullptr;
 };
 
 }  // namespace qm::ui

@@ -20,11 +20,11 @@
 
 namespace qm::ui {
 
-int TMainForm::RunDialog(QDialog& dialog) {
+int MainWindow::RunDialog(QDialog& dialog) {
     return ExecDialog ? ExecDialog(dialog) : dialog.exec();
 }
 
-void TMainForm::AddDialogMenus(QMenu* settings) {
+void MainWindow::AddDialogMenus(QMenu* settings) {
     settings->addSeparator();
     QMenu* defaults = settings->addMenu("De&faults");
     defaults->setObjectName("miDefaults");
@@ -33,13 +33,13 @@ void TMainForm::AddDialogMenus(QMenu* settings) {
     settings->addAction("&Options...", this, [this] { OptionsDialog(); })->setObjectName("miOptions");
 }
 
-void TMainForm::ProjectProperties(TDClass& project) {
+void MainWindow::ProjectProperties(Project& project) {
     if (!program_) return;
-    TdlgProp dlg(this);
+    ProjectPropertiesDialog dlg(this);
     // The keyword picker shows the Project's stored files; offered for the selected Project.
     if (SelectedNode().project == &project) {
         dlg.KeywordPicker = [this, &project](int kind) {
-            TdlgAddR picker(this);
+            KeywordPickerDialog picker(this);
             picker.Prepare(kind, app::MapRootFolder(project.Folder), &GetMap(project), project.Caption);
             return RunDialog(picker) == QDialog::Accepted ? picker.PickedCaption() : QString();
         };
@@ -54,41 +54,41 @@ void TMainForm::ProjectProperties(TDClass& project) {
     UpdateIcons();
 }
 
-void TMainForm::NewProjectDialog() {
+void MainWindow::NewProjectDialog() {
     if (!program_) return;
     pages_->setCurrentWidget(pgProjects_);
-    TDClass workingCopy;
+    Project workingCopy;
     workingCopy.Assign(program_->GetSession().Defaults());
     workingCopy.Caption = "http://";
-    TdlgProp dlg(this);
+    ProjectPropertiesDialog dlg(this);
     dlg.SetProject(workingCopy, false);
     if (RunDialog(dlg) != QDialog::Accepted) return;
     program_->Commands().Select(SelectedNode());
-    TDClass& p = program_->Commands().NewProject(dlg.Settings());
+    Project& p = program_->Commands().NewProject(dlg.Settings());
     RefreshTree();
     SelectNode(app::Node{p.Folder, &p});
     UpdateIcons();
 }
 
-void TMainForm::DefaultProperties() {
+void MainWindow::DefaultProperties() {
     if (!program_) return;
-    TDClass& defaults = program_->GetSession().Defaults();
-    TdlgProp dlg(this);
+    Project& defaults = program_->GetSession().Defaults();
+    ProjectPropertiesDialog dlg(this);
     dlg.SetProject(defaults, true);
     if (RunDialog(dlg) != QDialog::Accepted) return;
     app::CopyEditedSettings(defaults, dlg.Original(), dlg.Settings());
     edtLevel_->setValue(defaults.Lev);
 }
 
-void TMainForm::RestoreDefaults() {
+void MainWindow::RestoreDefaults() {
     if (!program_) return;
     ResetToBuiltInDefaults(program_->GetSession().Defaults());
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
 }
 
-void TMainForm::OptionsDialog() {
+void MainWindow::OptionsDialog() {
     if (!program_) return;
-    TdlgOptions dlg(this);
+    ProgramOptionsDialog dlg(this);
     dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
     dlg.SetForm(app::FillOptionsForm(Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;

@@ -52,7 +52,7 @@ QWidget* Page(QWidget* parent, const char* name) {
 
 }  // namespace
 
-TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
+ProgramOptionsDialog::ProgramOptionsDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("dlgOptions");
     setWindowTitle("Options");
     tvOptions_ = new QTreeWidget(this);
@@ -84,7 +84,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     BuildCategories();
 
     QDialogButtonBox* buttons = dialog::OkCancelHelp(this);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, &TdlgOptions::ShowHelp);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, &ProgramOptionsDialog::ShowHelp);
 
     auto* right = new QVBoxLayout;
     right->addWidget(pnlCaption_);
@@ -105,7 +105,7 @@ TdlgOptions::TdlgOptions(QWidget* parent) : QDialog(parent) {
     ApplyLanguage(this);
 }
 
-void TdlgOptions::BuildCategories() {
+void ProgramOptionsDialog::BuildCategories() {
     struct NodeDef {
         const char* text;
         int parent;
@@ -141,7 +141,7 @@ void TdlgOptions::BuildCategories() {
             [this](QTreeWidgetItem* current) { CategoryChanged(current); });
 }
 
-QWidget* TdlgOptions::BuildConnectionPage() {
+QWidget* ProgramOptionsDialog::BuildConnectionPage() {
     QWidget* page = Page(this, "Connection");
     edtHTTPCount_ = Field(page, "edtHTTPCount", 80);
     edtTimeOut_ = Field(page, "edtTimeOut", 80);
@@ -163,7 +163,7 @@ QWidget* TdlgOptions::BuildConnectionPage() {
     return page;
 }
 
-QWidget* TdlgOptions::BuildProxyPage() {
+QWidget* ProgramOptionsDialog::BuildProxyPage() {
     QWidget* page = Page(this, "Proxy");
     auto* typeBox = new QGroupBox("Proxy type", page);
     typeBox->setObjectName("gbProxyType");
@@ -190,7 +190,7 @@ QWidget* TdlgOptions::BuildProxyPage() {
     return page;
 }
 
-QWidget* TdlgOptions::BuildDownloadPage() {
+QWidget* ProgramOptionsDialog::BuildDownloadPage() {
     QWidget* page = Page(this, "Download");
     edtPathPrefix_ = Field(page, "edtPathPrefix");
     auto* browse = new QPushButton("...", page);
@@ -207,11 +207,11 @@ QWidget* TdlgOptions::BuildDownloadPage() {
         QString dir = QFileDialog::getExistingDirectory(this, "Download directory", edtPathPrefix_->text());
         if (!dir.isEmpty()) edtPathPrefix_->setText(dir + "/");
     });
-    connect(edtPathPrefix_, &QLineEdit::textChanged, this, &TdlgOptions::UpdateFreeSpace);
+    connect(edtPathPrefix_, &QLineEdit::textChanged, this, &ProgramOptionsDialog::UpdateFreeSpace);
     return page;
 }
 
-QWidget* TdlgOptions::BuildDiskSpacePage() {
+QWidget* ProgramOptionsDialog::BuildDiskSpacePage() {
     QWidget* page = Page(this, "DiskSpace");
     edtDiskSpace_ = Field(page, "edtDiskSpace", 80);
     lblFreeSpace_ = new QLabel(page);
@@ -226,7 +226,7 @@ QWidget* TdlgOptions::BuildDiskSpacePage() {
     return page;
 }
 
-QWidget* TdlgOptions::BuildAdvancedPage() {
+QWidget* ProgramOptionsDialog::BuildAdvancedPage() {
     QWidget* page = Page(this, "Advanced");
     auto* show = new QGroupBox("Tools window", page);
     show->setObjectName("gbShowMode");
@@ -271,7 +271,7 @@ QWidget* TdlgOptions::BuildAdvancedPage() {
     auto* gl = new QFormLayout(agent);
     gl->addRow(rbAgentList_, cbAgent_);
     gl->addRow(rbAgentText_, edtAgent_);
-    connect(rbAgentList_, &QRadioButton::toggled, this, &TdlgOptions::UpdateAgentEnables);
+    connect(rbAgentList_, &QRadioButton::toggled, this, &ProgramOptionsDialog::UpdateAgentEnables);
     edtBookmarksFile_ = Field(page, "edtBookmarksFile");
     auto* pickBookmarks = new QPushButton("...", page);
     pickBookmarks->setObjectName("btnBookmarksFile");
@@ -302,7 +302,7 @@ QWidget* TdlgOptions::BuildAdvancedPage() {
     return page;
 }
 
-QWidget* TdlgOptions::BuildTransfersPage() {
+QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     QWidget* page = Page(this, "Transfers");
     auto* connections = new QGroupBox("Connections", page);
     connections->setObjectName("gbTransferConnections");
@@ -352,7 +352,7 @@ QWidget* TdlgOptions::BuildTransfersPage() {
     return page;
 }
 
-QWidget* TdlgOptions::BuildToolsPage() {
+QWidget* ProgramOptionsDialog::BuildToolsPage() {
     QWidget* page = Page(this, "Tools");
     lblToolList_ = new QLabel(page);
     lblToolList_->setObjectName("lblToolList");
@@ -411,13 +411,13 @@ QWidget* TdlgOptions::BuildToolsPage() {
         QString file = QFileDialog::getOpenFileName(this, "Browse for File", edtToolFile_->text());
         if (!file.isEmpty()) edtToolFile_->setText(file);
     });
-    connect(btnAutoDetect_, &QPushButton::clicked, this, &TdlgOptions::AutoDetect);
+    connect(btnAutoDetect_, &QPushButton::clicked, this, &ProgramOptionsDialog::AutoDetect);
     return page;
 }
 
 // ---- filling and reading -----------------------------------------------------------------------
 
-void TdlgOptions::SetForm(const app::OptionsForm& f) {
+void ProgramOptionsDialog::SetForm(const app::OptionsForm& f) {
     form_ = f;
     edtHTTPCount_->setText(Q(f.connections));
     edtTimeOut_->setText(Q(f.timeOutSeconds));
@@ -457,7 +457,7 @@ void TdlgOptions::SetForm(const app::OptionsForm& f) {
     FillTools();
 }
 
-app::OptionsForm TdlgOptions::Form() const {
+app::OptionsForm ProgramOptionsDialog::Form() const {
     app::OptionsForm f = form_;
     f.connections = S(edtHTTPCount_->text());
     f.timeOutSeconds = S(edtTimeOut_->text());
@@ -494,7 +494,7 @@ app::OptionsForm TdlgOptions::Form() const {
     return f;
 }
 
-std::vector<app::ToolEntry>* TdlgOptions::CurrentTools() {
+std::vector<app::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
     switch (toolList_) {
     case 0: return &form_.browsers;
     case 1: return &form_.viewers;
@@ -503,7 +503,7 @@ std::vector<app::ToolEntry>* TdlgOptions::CurrentTools() {
     }
 }
 
-void TdlgOptions::FillTools() {
+void ProgramOptionsDialog::FillTools() {
     QSignalBlocker block(lbTools_);
     lbTools_->clear();
     std::vector<app::ToolEntry>* tools = CurrentTools();
@@ -516,24 +516,24 @@ void TdlgOptions::FillTools() {
     }
 }
 
-void TdlgOptions::AutoDetect() {
+void ProgramOptionsDialog::AutoDetect() {
     if (toolList_ != 0) return;
     app::DetectBrowsers(form_.browsers, DetectSources);
     FillTools();
 }
 
-void TdlgOptions::UpdateFreeSpace() {
+void ProgramOptionsDialog::UpdateFreeSpace() {
     lblFreeSpace_->setText(Q(app::FreeSpaceText(S(edtPathPrefix_->text()))));
 }
 
-void TdlgOptions::UpdateAgentEnables() {
+void ProgramOptionsDialog::UpdateAgentEnables() {
     cbAgent_->setEnabled(rbAgentList_->isChecked());
     edtAgent_->setEnabled(!rbAgentList_->isChecked());
 }
 
 // ---- categories and help -------------------------------------------------------------------
 
-void TdlgOptions::CategoryChanged(QTreeWidgetItem* current) {
+void ProgramOptionsDialog::CategoryChanged(QTreeWidgetItem* current) {
     if (!current) return;
     int message = current->data(0, kMessage).toInt();
     // A category without a description of its own shows its caption.
@@ -548,22 +548,22 @@ void TdlgOptions::CategoryChanged(QTreeWidgetItem* current) {
     }
 }
 
-bool TdlgOptions::SelectCategory(const QString& text) {
+bool ProgramOptionsDialog::SelectCategory(const QString& text) {
     QList<QTreeWidgetItem*> found = tvOptions_->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     if (found.isEmpty()) return false;
     tvOptions_->setCurrentItem(found.first());
     return true;
 }
 
-QString TdlgOptions::CurrentPage() const { return pages_->currentWidget()->objectName(); }
+QString ProgramOptionsDialog::CurrentPage() const { return pages_->currentWidget()->objectName(); }
 
-QString TdlgOptions::CurrentTopic() const {
+QString ProgramOptionsDialog::CurrentTopic() const {
     QTreeWidgetItem* item = tvOptions_->currentItem();
     return item ? item->data(0, kTopic).toString() : QString();
 }
 
-QString TdlgOptions::DescriptionText() const { return pnlCaption_->text(); }
+QString ProgramOptionsDialog::DescriptionText() const { return pnlCaption_->text(); }
 
-void TdlgOptions::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
+void ProgramOptionsDialog::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
 
 }  // namespace qm::ui

@@ -1,5 +1,5 @@
 #pragma once
-// TdlgOptions ("Options"): the program options and the main window's tool lists and
+// ProgramOptionsDialog ("Options"): the program options and the main window's tool lists and
 // preferences. A category tree on the left chooses the page; the caption strip above it
 // shows the category's description and opens its help topic when clicked.
 #include <QDialog>
@@ -22,10 +22,10 @@ class QTreeWidgetItem;
 
 namespace qm::ui {
 
-class TdlgOptions : public QDialog {
+class ProgramOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TdlgOptions(QWidget* parent = nullptr);
+    explicit ProgramOptionsDialog(QWidget* parent = nullptr);
 
     // Fills every control from form (the current options and window values).
     void SetForm(const app::OptionsForm& form);

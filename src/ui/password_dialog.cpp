@@ -11,7 +11,7 @@
 
 namespace qm::ui {
 
-TdlgPassword::TdlgPassword(const app::PasswordQuestion& question, QWidget* parent) : QDialog(parent) {
+PasswordDialog::PasswordDialog(const app::PasswordQuestion& question, QWidget* parent) : QDialog(parent) {
     setObjectName("dlgPassword");
     setWindowTitle(Q(question.caption));
     lblQuestion_ = new QLabel(Q(question.text), this);
@@ -40,7 +40,7 @@ TdlgPassword::TdlgPassword(const app::PasswordQuestion& question, QWidget* paren
     ApplyLanguage(this);
 }
 
-std::string TdlgPassword::User() const { return S(edtUser_->text()); }
-std::string TdlgPassword::Password() const { return S(edtPsw_->text()); }
+std::string PasswordDialog::User() const { return S(edtUser_->text()); }
+std::string PasswordDialog::Password() const { return S(edtPsw_->text()); }
 
 }  // namespace qm::ui

@@ -1,5 +1,5 @@
 #pragma once
-// TdlgPassword: asks for the user name and password of a page the Project's server protects.
+// PasswordDialog: asks for the user name and password of a page the Project's server protects.
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,10 +8,10 @@
 
 namespace qm::ui {
 
-class TdlgPassword : public QDialog {
+class PasswordDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TdlgPassword(const app::PasswordQuestion& question, QWidget* parent = nullptr);
+    explicit PasswordDialog(const app::PasswordQuestion& question, QWidget* parent = nullptr);
     std::string User() const;
     std::string Password() const;
 

@@ -57,7 +57,7 @@ void FillChecklist(QListWidget* list, const TickedList& entries) {
 
 }  // namespace
 
-TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
+ProjectPropertiesDialog::ProjectPropertiesDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("dlgProp");
     setWindowTitle("Project Properties");
     tvProp_ = new QTreeWidget(this);
@@ -102,7 +102,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     BuildNavigation();
 
     QDialogButtonBox* buttons = dialog::OkCancelHelp(this);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, &TdlgProp::ShowHelp);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, &ProjectPropertiesDialog::ShowHelp);
 
     auto* right = new QVBoxLayout;
     right->addWidget(pnlCaption_);
@@ -124,7 +124,7 @@ TdlgProp::TdlgProp(QWidget* parent) : QDialog(parent) {
     ApplyLanguage(this);
 }
 
-void TdlgProp::BuildNavigation() {
+void ProjectPropertiesDialog::BuildNavigation() {
     struct NodeDef {
         const char* text;
         int parent;  // index of the parent node, -1 for a top node
@@ -170,7 +170,7 @@ void TdlgProp::BuildNavigation() {
         items.push_back(item);
     }
     tvProp_->expandAll();
-    connect(tvProp_, &QTreeWidget::currentItemChanged, this, &TdlgProp::NodeChanged);
+    connect(tvProp_, &QTreeWidget::currentItemChanged, this, &ProjectPropertiesDialog::NodeChanged);
     connect(tvProp_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
         int cat = item->data(0, kCategory).toInt();
         if (loading_ || cat < 0) return;
@@ -179,7 +179,7 @@ void TdlgProp::BuildNavigation() {
     });
 }
 
-QWidget* TdlgProp::BuildAddressPage() {
+QWidget* ProjectPropertiesDialog::BuildAddressPage() {
     auto* page = new QWidget(this);
     page->setObjectName("Address");
     edtURL_ = new QLineEdit(page);
@@ -224,7 +224,7 @@ QWidget* TdlgProp::BuildAddressPage() {
     return page;
 }
 
-QWidget* TdlgProp::BuildLimitsPage() {
+QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     auto* page = new QWidget(this);
     page->setObjectName("Limits");
     chkLimBTSize_ = CheckBox(page, "chkLimBTSize", "Stop loading a web site if its total size exceeds");
@@ -251,7 +251,7 @@ QWidget* TdlgProp::BuildLimitsPage() {
     return page;
 }
 
-QWidget* TdlgProp::BuildFileTypePage() {
+QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     auto* page = new QWidget(this);
     page->setObjectName("FileType");
     gbTypes_ = new QGroupBox("File types", page);
@@ -298,42 +298,42 @@ QWidget* TdlgProp::BuildFileTypePage() {
     l->addWidget(gbTypes_, 1);
     l->addWidget(gbSizes_);
 
-    auto current = [this]() -> TFileCategory* {
+    auto current = [this]() -> FileCategory* {
         return loading_ || category_ < 0 ? nullptr : &copy_.Categories[category_];
     };
     connect(rgTypes_, &QButtonGroup::idToggled, this, [current](int id, bool on) {
-        if (TFileCategory* c = current(); c && on) c->Flags[1] = id == 1;
+        if (FileCategory* c = current(); c && on) c->Flags[1] = id == 1;
     });
     connect(rgSizes_, &QButtonGroup::idToggled, this, [this, current](int id, bool on) {
-        if (TFileCategory* c = current(); c && on) c->Flags[2] = id == 1;
+        if (FileCategory* c = current(); c && on) c->Flags[2] = id == 1;
         UpdateCategoryEnables();
     });
-    auto sizeCheck = [this, current](QSpinBox* edit, int flag, int TFileCategory::*size) {
+    auto sizeCheck = [this, current](QSpinBox* edit, int flag, int FileCategory::*size) {
         return [this, current, edit, flag, size](bool on) {
-            if (TFileCategory* c = current()) {
+            if (FileCategory* c = current()) {
                 c->Flags[flag] = on;
                 if (on) c->*size = app::ReadCategorySize(S(edit->cleanText()), edit->value());
             }
             UpdateCategoryEnables();
         };
     };
-    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, 3, &TFileCategory::MinSize));
-    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, 4, &TFileCategory::MaxSize));
+    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, 3, &FileCategory::MinSize));
+    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, 4, &FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (TFileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
+        if (FileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
     });
     connect(edtMaxSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (TFileCategory* c = current()) c->MaxSize = app::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
+        if (FileCategory* c = current()) c->MaxSize = app::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
     });
     connect(lbExts_, &QListWidget::itemChanged, this, [this, current](QListWidgetItem* item) {
-        TFileCategory* c = current();
+        FileCategory* c = current();
         if (!c) return;
         TickedList list = ParseTickedList(c->Exts);
         app::SetTicked(list, lbExts_->row(item), item->checkState() == Qt::Checked);
         StoreExtensions(list);
     });
     connect(add, &QPushButton::clicked, this, [this, current] {
-        TFileCategory* c = current();
+        FileCategory* c = current();
         if (!c) return;
         TickedList list = ParseTickedList(c->Exts);
         if (!app::AddTickedEntry(list, S(edtExt_->text()))) return;
@@ -342,7 +342,7 @@ QWidget* TdlgProp::BuildFileTypePage() {
         edtExt_->clear();
     });
     connect(remove, &QPushButton::clicked, this, [this, current] {
-        TFileCategory* c = current();
+        FileCategory* c = current();
         if (!c || lbExts_->currentRow() < 0) return;
         TickedList list = ParseTickedList(c->Exts);
         std::string text = app::RemoveTickedEntry(list, lbExts_->currentRow());
@@ -353,7 +353,7 @@ QWidget* TdlgProp::BuildFileTypePage() {
     return page;
 }
 
-QWidget* TdlgProp::BuildFilterPage(FilterPage& f, const char* name, const char* suffix, const QStringList& rules,
+QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* name, const char* suffix, const QStringList& rules,
                                    const QStringList& views) {
     f.index = static_cast<int>(&f - filters_);
     f.page = new QWidget(this);
@@ -433,7 +433,7 @@ QWidget* TdlgProp::BuildFilterPage(FilterPage& f, const char* name, const char* 
     return f.page;
 }
 
-QWidget* TdlgProp::BuildPasswordsPage() {
+QWidget* ProjectPropertiesDialog::BuildPasswordsPage() {
     auto* page = new QWidget(this);
     page->setObjectName("Passwords");
     auto* l = new QVBoxLayout(page);
@@ -459,7 +459,7 @@ QWidget* TdlgProp::BuildPasswordsPage() {
     return page;
 }
 
-QWidget* TdlgProp::BuildSchedulePage() {
+QWidget* ProjectPropertiesDialog::BuildSchedulePage() {
     auto* page = new QWidget(this);
     page->setObjectName("Shed");
     cbWhen_ = new QComboBox(page);
@@ -495,13 +495,13 @@ QWidget* TdlgProp::BuildSchedulePage() {
     auto* l = new QVBoxLayout(page);
     l->addLayout(form);
     l->addStretch();
-    connect(cbWhen_, &QComboBox::currentIndexChanged, this, &TdlgProp::UpdateScheduleEnables);
+    connect(cbWhen_, &QComboBox::currentIndexChanged, this, &ProjectPropertiesDialog::UpdateScheduleEnables);
     return page;
 }
 
 // ---- filling -------------------------------------------------------------------------------
 
-void TdlgProp::SetProject(const TDClass& settings, bool isDefaults) {
+void ProjectPropertiesDialog::SetProject(const Project& settings, bool isDefaults) {
     copy_.Assign(settings);
     original_.Assign(settings);
     defaults_ = isDefaults;
@@ -516,7 +516,7 @@ void TdlgProp::SetProject(const TDClass& settings, bool isDefaults) {
     SelectNode("Project");
 }
 
-void TdlgProp::FillAll() {
+void ProjectPropertiesDialog::FillAll() {
     loading_ = true;
     edtURL_->setText(Q(copy_.URL));
     edtName_->setText(Q(copy_.Caption));
@@ -559,9 +559,9 @@ void TdlgProp::FillAll() {
     loading_ = false;
 }
 
-void TdlgProp::FillCategoryPage() {
+void ProjectPropertiesDialog::FillCategoryPage() {
     if (category_ < 0) return;
-    const TFileCategory& c = copy_.Categories[category_];
+    const FileCategory& c = copy_.Categories[category_];
     loading_ = true;
     gbTypes_->setVisible(category_ != kCatOther);
     Check(rgTypes_, c.Flags[1] ? 1 : 0);
@@ -576,21 +576,21 @@ void TdlgProp::FillCategoryPage() {
     UpdateCategoryEnables();
 }
 
-void TdlgProp::FillKeywordList(FilterPage& f) {
+void ProjectPropertiesDialog::FillKeywordList(FilterPage& f) {
     loading_ = true;
     FillChecklist(f.list, ParseTickedList(app::KeywordList(copy_, f.index, f.view->currentIndex() == 1)));
     loading_ = false;
 }
 
-void TdlgProp::StoreKeywordList(FilterPage& f, const TickedList& list) {
+void ProjectPropertiesDialog::StoreKeywordList(FilterPage& f, const TickedList& list) {
     app::KeywordList(copy_, f.index, f.view->currentIndex() == 1) = FormatTickedList(list);
 }
 
-void TdlgProp::StoreExtensions(const TickedList& list) {
+void ProjectPropertiesDialog::StoreExtensions(const TickedList& list) {
     if (category_ >= 0 && category_ != kCatOther) copy_.Categories[category_].Exts = FormatTickedList(list);
 }
 
-void TdlgProp::UpdateCategoryEnables() {
+void ProjectPropertiesDialog::UpdateCategoryEnables() {
     if (category_ < 0) return;
     app::CategoryEnables e = app::CategoryControls(copy_.Categories[category_]);
     gbTypes_->setEnabled(e.groups);
@@ -601,7 +601,7 @@ void TdlgProp::UpdateCategoryEnables() {
     edtMaxSize_->setEnabled(e.maxEdit);
 }
 
-void TdlgProp::UpdateScheduleEnables() {
+void ProjectPropertiesDialog::UpdateScheduleEnables() {
     app::ScheduleEnables e = app::ScheduleControls(cbWhen_->currentIndex());
     lblTime_->setVisible(!e.interval);
     lblTimeInterval_->setVisible(e.interval);
@@ -614,14 +614,14 @@ void TdlgProp::UpdateScheduleEnables() {
 
 // ---- navigation and help -----------------------------------------------------------------
 
-bool TdlgProp::SelectNode(const QString& text) {
+bool ProjectPropertiesDialog::SelectNode(const QString& text) {
     QList<QTreeWidgetItem*> found = tvProp_->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     if (found.isEmpty()) return false;
     tvProp_->setCurrentItem(found.first());
     return true;
 }
 
-void TdlgProp::NodeChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+void ProjectPropertiesDialog::NodeChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
     if (!current) return;
     QTreeWidgetItem* parent = current->parent();
     pnlCaption_->setText("  " + (parent ? parent->text(0) + " - " : QString()) + current->text(0));
@@ -646,18 +646,18 @@ void TdlgProp::NodeChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) 
     }
 }
 
-QString TdlgProp::CurrentPage() const { return pages_->currentWidget()->objectName(); }
+QString ProjectPropertiesDialog::CurrentPage() const { return pages_->currentWidget()->objectName(); }
 
-QString TdlgProp::CurrentTopic() const {
+QString ProjectPropertiesDialog::CurrentTopic() const {
     QTreeWidgetItem* item = tvProp_->currentItem();
     return item && pages_->currentWidget() != pgEmpty_ ? item->data(0, kTopic).toString() : QString();
 }
 
-void TdlgProp::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
+void ProjectPropertiesDialog::ShowHelp() { dialog::OpenHelp(this, CurrentTopic(), OnHelp); }
 
 // ---- OK ----------------------------------------------------------------------------------------
 
-void TdlgProp::ReadOnOk() {
+void ProjectPropertiesDialog::ReadOnOk() {
     copy_.URL = S(edtURL_->text());
     if (!defaults_) {
         // As when the store is read: an empty name shows the address, a long one is cut.
@@ -691,7 +691,7 @@ void TdlgProp::ReadOnOk() {
     copy_.Once = chkOnce_->isChecked();
 }
 
-void TdlgProp::accept() {
+void ProjectPropertiesDialog::accept() {
     ReadOnOk();
     QDialog::accept();
 }

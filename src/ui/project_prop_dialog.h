@@ -1,5 +1,5 @@
 #pragma once
-// TdlgProp ("Project Properties"): every setting of one Project, or of the Defaults Project,
+// ProjectPropertiesDialog ("Project Properties"): every setting of one Project, or of the Defaults Project,
 // on a private copy that OK hands back. A navigation tree on the left chooses the page.
 #include <QComboBox>
 #include <QDialog>
@@ -22,18 +22,18 @@ class QTimeEdit;
 
 namespace qm::ui {
 
-class TdlgProp : public QDialog {
+class ProjectPropertiesDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TdlgProp(QWidget* parent = nullptr);
+    explicit ProjectPropertiesDialog(QWidget* parent = nullptr);
 
     // Fills every page from a copy of settings and selects the "Project" node. isDefaults:
     // the Defaults Project (no name field, caption UI message 22).
-    void SetProject(const TDClass& settings, bool isDefaults);
+    void SetProject(const Project& settings, bool isDefaults);
     // The private copy: after OK it holds what the user set.
-    const TDClass& Settings() const { return copy_; }
+    const Project& Settings() const { return copy_; }
     // The settings the dialog was filled from (OK hands back only what differs from them).
-    const TDClass& Original() const { return original_; }
+    const Project& Original() const { return original_; }
 
     // The keyword picker of the filter pages: given the kind (0 server, 1 directory, 2 file
     // name) it returns the chosen text, or an empty text. Unset: the "..." buttons are hidden.
@@ -83,7 +83,7 @@ private:
     void UpdateScheduleEnables();
     void ReadOnOk();
 
-    TDClass copy_, original_;
+    Project copy_, original_;
     bool defaults_ = false;
     bool loading_ = false;
     int category_ = -1;  // the category whose page is shown

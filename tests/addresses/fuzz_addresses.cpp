@@ -16,8 +16,8 @@
 namespace {
 
 struct Setup {
-    qm::TDContainer folder;
-    qm::TDClass project;
+    qm::ProjectFolder folder;
+    qm::Project project;
     Setup() {
         qm::Options().DefaultDoc = "default.htm";
         folder.Dir = "/fuzz/root/";
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Names that keep their extension last must stay under the root as well.
     qm::Options().ExtLast = size % 3 == 0;
     for (const char* scheme : {"", "http://", "https://", "file://"}) {
-        qm::TGetRec rec;
+        qm::DownloadRecord rec;
         rec.Project = &setup.project;
         rec.URL = scheme + input;
         rec.IsImage = size % 2;

@@ -14,8 +14,8 @@
 namespace qm {
 namespace {
 
-TDClass& Add(ProjectTree& tree, TDContainer& folder, const std::string& caption, const std::string& url) {
-    auto p = std::make_unique<TDClass>();
+Project& Add(ProjectTree& tree, ProjectFolder& folder, const std::string& caption, const std::string& url) {
+    auto p = std::make_unique<Project>();
     p->Caption = caption;
     p->URL = url;
     p->IID = tree.TakeID();
@@ -24,24 +24,24 @@ TDClass& Add(ProjectTree& tree, TDContainer& folder, const std::string& caption,
 
 TEST(ProjectLookup, CaptionsIndexesAndAll) {
     ProjectTree tree;
-    TDContainer& news = tree.AddFolder("News");
-    TDContainer& news2 = tree.AddFolder("NEWS");
-    TDContainer& work = tree.AddFolder("Work/Old");
-    TDClass& a = Add(tree, news, "Daily", "http://a/");
-    TDClass& b = Add(tree, news, "daily", "http://b/");
-    TDClass& c = Add(tree, news, "42", "http://c/");
+    ProjectFolder& news = tree.AddFolder("News");
+    ProjectFolder& news2 = tree.AddFolder("NEWS");
+    ProjectFolder& work = tree.AddFolder("Work/Old");
+    Project& a = Add(tree, news, "Daily", "http://a/");
+    Project& b = Add(tree, news, "daily", "http://b/");
+    Project& c = Add(tree, news, "42", "http://c/");
     Add(tree, news2, "Other", "http://d/");
-    TDClass& w = Add(tree, work, "Site", "http://w/");
+    Project& w = Add(tree, work, "Site", "http://w/");
 
     EXPECT_EQ(app::FindFolderArg(tree, "news"), &news);  // the first match
     EXPECT_EQ(app::FindFolderArg(tree, "nothing"), nullptr);
-    EXPECT_EQ(app::FindProjectsArg(news, "DAILY"), std::vector<TDClass*>{&a});
-    EXPECT_EQ(app::FindProjectsArg(news, "1"), std::vector<TDClass*>{&b});
-    EXPECT_EQ(app::FindProjectsArg(news, "0"), std::vector<TDClass*>{&a});
+    EXPECT_EQ(app::FindProjectsArg(news, "DAILY"), std::vector<Project*>{&a});
+    EXPECT_EQ(app::FindProjectsArg(news, "1"), std::vector<Project*>{&b});
+    EXPECT_EQ(app::FindProjectsArg(news, "0"), std::vector<Project*>{&a});
     EXPECT_TRUE(app::FindProjectsArg(news, "42").empty());  // a number is an index
     EXPECT_TRUE(app::FindProjectsArg(news, "3").empty());
     EXPECT_TRUE(app::FindProjectsArg(news, "99999999999999999999").empty());
-    EXPECT_EQ(app::FindProjectsArg(news, "All"), (std::vector<TDClass*>{&a, &b, &c}));
+    EXPECT_EQ(app::FindProjectsArg(news, "All"), (std::vector<Project*>{&a, &b, &c}));
 
     std::string error;
     EXPECT_EQ(app::FindProjectPath(tree, "news/daily", error), &a);
@@ -73,9 +73,9 @@ protected:
         std::string error;
         ASSERT_TRUE(session.Open(home, error)) << error;
         ProjectTree& tree = session.Tree();
-        TDContainer& folder = tree.AddFolder("Docs");
+        ProjectFolder& folder = tree.AddFolder("Docs");
         folder.Dir = sites;
-        TDClass& p = Add(tree, folder, "Manual", "http://127.0.0.1/manual/index.htm");
+        Project& p = Add(tree, folder, "Manual", "http://127.0.0.1/manual/index.htm");
         p.Categories = session.Defaults().Categories;
         p.RSrvsBx = 1;
         p.Categories[kCatImages].Flags[0] = true;

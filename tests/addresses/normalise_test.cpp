@@ -28,18 +28,18 @@ protected:
         Options().DefaultDoc = "default.htm";
         Options().PathPrefix = "/var/pp/";
         folder.Dir = "/srv/sites/";
-        project = std::make_unique<TDClass>();
+        project = std::make_unique<Project>();
         project->Folder = &folder;
         project->URL = "http://host/dir/index.htm";
-        for (auto& c : project->Categories) c = TFileCategory{};
+        for (auto& c : project->Categories) c = FileCategory{};
         project->Categories[kCatText].Exts = kText;
         project->Categories[kCatImages].Exts = kImages;
         project->Categories[kCatArchive].Exts = kArchive;
     }
 
     // A link found in one of the Project's pages.
-    std::unique_ptr<TGetRec> Link(const std::string& url, bool embedded = false) {
-        auto rec = std::make_unique<TGetRec>();
+    std::unique_ptr<DownloadRecord> Link(const std::string& url, bool embedded = false) {
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = project.get();
         rec->URL = url;
         rec->IsImage = embedded;
@@ -59,8 +59,8 @@ protected:
         return int(rec->Category - &project->Categories[0]);
     }
 
-    TDContainer folder;
-    std::unique_ptr<TDClass> project;
+    ProjectFolder folder;
+    std::unique_ptr<Project> project;
 };
 
 TEST_F(AddressTest, NormaliseFillsTheLocalNames) {
@@ -125,7 +125,7 @@ TEST_F(AddressTest, LocalFilesAndRootFolders) {
     Options().DefaultDoc = "index.html";
     EXPECT_EQ(LocalPath(*project, "host/a/"), "/var/pp/host/a/index.html");
     // Two Projects of one folder share their stored files.
-    TDClass other;
+    Project other;
     other.Folder = &folder;
     EXPECT_EQ(LocalPath(other, "host/x.htm"), LocalPath(*project, "host/x.htm"));
     EXPECT_EQ(PrimaryName("/a/b.htm"), "/a/b.htm.primary");
@@ -161,7 +161,7 @@ TEST_F(AddressTest, LocalFilesOnlyForLocalProjectsInsideTheirStartFolder) {
     EXPECT_TRUE(Takes("http://host/dir/a.htm"));
 
     // An address the user gives without a Project (quillmoor-cli fetch) is read as given.
-    TGetRec typed;
+    DownloadRecord typed;
     typed.URL = "file:///etc/hostname";
     EXPECT_TRUE(Normalise(typed));
 }
@@ -291,7 +291,7 @@ TEST_F(AddressTest, CrawlingThroughExcludedPages) {
 }
 
 TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
-    TGetRec rec;
+    DownloadRecord rec;
     rec.Project = project.get();
     rec.URL = "http://host/x/a.zip";
     ASSERT_TRUE(Admit(rec));

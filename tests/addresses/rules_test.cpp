@@ -278,8 +278,8 @@ TEST(ListAllows, IncludeExcludeAndFlags) {
     EXPECT_FALSE(ListAllows("foo\nbar\n x", "foo", false));
 }
 
-TFileCategory Category(const std::string& exts, bool excluded = false, bool selectedOnly = false) {
-    TFileCategory c;
+FileCategory Category(const std::string& exts, bool excluded = false, bool selectedOnly = false) {
+    FileCategory c;
     c.Exts = exts;
     c.Flags[0] = excluded;
     c.Flags[1] = selectedOnly;
@@ -287,13 +287,13 @@ TFileCategory Category(const std::string& exts, bool excluded = false, bool sele
 }
 
 TEST(CategoryTest, ExtensionsFlagsAndSelection) {
-    const TFileCategory images = Category("gif\r\njpg\r\npng\r\n");
+    const FileCategory images = Category("gif\r\njpg\r\npng\r\n");
     EXPECT_EQ(CategoryTest(images, "GIF"), CategoryVerdict::Accepted);
     EXPECT_EQ(CategoryTest(images, "bmp"), CategoryVerdict::None);
     EXPECT_EQ(CategoryTest(images, ""), CategoryVerdict::None);
     EXPECT_EQ(CategoryTest(Category(""), "gif"), CategoryVerdict::None);
     EXPECT_EQ(CategoryTest(Category("gif\r\n", true), "gif"), CategoryVerdict::Rejected);
-    const TFileCategory some = Category("gif\r\njpg\r\npng\r\n xo\r\n", false, true);
+    const FileCategory some = Category("gif\r\njpg\r\npng\r\n xo\r\n", false, true);
     EXPECT_EQ(CategoryTest(some, "gif"), CategoryVerdict::Accepted);
     EXPECT_EQ(CategoryTest(some, "jpg"), CategoryVerdict::Rejected);
     EXPECT_EQ(CategoryTest(some, "png"), CategoryVerdict::Accepted);  // missing flag counts as "x"

@@ -23,21 +23,21 @@ protected:
         Options().Reset();
         Options().DefaultDoc = "default.htm";
         folder.Dir = "/srv/sites/";
-        project = std::make_unique<TDClass>();
+        project = std::make_unique<Project>();
         project->Folder = &folder;
         project->URL = "http://host/";
-        for (auto& c : project->Categories) c = TFileCategory{};
+        for (auto& c : project->Categories) c = FileCategory{};
     }
     void TearDown() override { Options().Reset(); }
-    std::unique_ptr<TGetRec> Normalised(const std::string& url) {
-        auto rec = std::make_unique<TGetRec>();
+    std::unique_ptr<DownloadRecord> Normalised(const std::string& url) {
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = project.get();
         rec->URL = url;
         if (!Normalise(*rec)) return nullptr;
         return rec;
     }
-    TDContainer folder;
-    std::unique_ptr<TDClass> project;
+    ProjectFolder folder;
+    std::unique_ptr<Project> project;
 };
 
 TEST_F(SecureAddressTest, HttpsIsCleanedLikeHttpAndSharesItsHostFolder) {
@@ -95,7 +95,7 @@ TEST_F(SecureAddressTest, Ipv6HostsAreRefusedNotLookedUp) {
                            "http://u@host/a@[b]", "example.com", ""})
         EXPECT_FALSE(app::NamesIpv6Host(v4)) << v4;
     AdmissionResult why;
-    TGetRec rec;
+    DownloadRecord rec;
     rec.Project = project.get();
     rec.URL = "http://[::1]:1/index.html";
     EXPECT_FALSE(Normalise(rec, why));

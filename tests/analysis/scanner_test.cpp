@@ -14,7 +14,7 @@ namespace {
 
 struct Doc {
     FakeEngine engine;
-    std::unique_ptr<TGetRec> parent;
+    std::unique_ptr<DownloadRecord> parent;
     explicit Doc(const std::string& url = "http://host/dir/page.htm", int lev = 3) {
         parent = DocumentRecord(url, lev);
     }

@@ -218,25 +218,25 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
 
 TEST(Bookmarks, ChosenBookmarkBecomesAProject) {
     ProjectTree tree;
-    TDContainer& first = tree.AddFolder("Default");
-    TDContainer& second = tree.AddFolder("Second");
-    TDClass defaults;
+    ProjectFolder& first = tree.AddFolder("Default");
+    ProjectFolder& second = tree.AddFolder("Second");
+    Project defaults;
     defaults.Lev = 3;
     struct NoQuestions : Confirmation {
         bool Ask(Question, const std::string&, const std::string&) override { return false; }
         void ShowError(const std::string&, const std::string&) override {}
     } answers;
     TreeCommands commands(tree, defaults, answers, nullptr);
-    TDClass& a = ProjectFromBookmark(commands, tree, defaults, "Host A", "host\\a?x\\y");
+    Project& a = ProjectFromBookmark(commands, tree, defaults, "Host A", "host\\a?x\\y");
     EXPECT_EQ(a.URL, "http://host/a?x\\y");
     EXPECT_EQ(a.Caption, "Host A");
     EXPECT_EQ(a.Folder, &first);
     EXPECT_EQ(a.Lev, 3);
     commands.Select(Node{&second, nullptr});
-    TDClass& b = ProjectFromBookmark(commands, tree, defaults, "Local", "file:///home/x.htm");
+    Project& b = ProjectFromBookmark(commands, tree, defaults, "Local", "file:///home/x.htm");
     EXPECT_EQ(b.URL, "file://home/x.htm");
     commands.Select(Node{&second, &b});  // a Project selected: its folder takes the new one
-    TDClass& c = ProjectFromBookmark(commands, tree, defaults, "Third", "http://c/");
+    Project& c = ProjectFromBookmark(commands, tree, defaults, "Third", "http://c/");
     EXPECT_EQ(c.Folder, &second);
     EXPECT_EQ(commands.Selected().project, &c);
 }

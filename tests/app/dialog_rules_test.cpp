@@ -47,7 +47,7 @@ TEST(ProjectDialogRules, NameFollowsAddressUntilItDiffers) {
 }
 
 TEST(ProjectDialogRules, EnabledControls) {
-    TFileCategory c;
+    FileCategory c;
     CategoryEnables e = CategoryControls(c);
     EXPECT_TRUE(e.groups);
     EXPECT_FALSE(e.minCheck);
@@ -90,14 +90,14 @@ TEST(ProjectDialogRules, TickedListsKeepTheirSelectionLine) {
 }
 
 TEST(ProjectDialogRules, OkHandsBackOnlyWhatTheUserChanged) {
-    TDClass live;
+    Project live;
     live.URL = "http://a.org/";
     live.Caption = "A";
     live.Lev = 2;
     live.When = 1;
     live.Once = true;
     live.RSrvsEx = "ads\r\n x";
-    TDClass original, edited;
+    Project original, edited;
     original.Assign(live);
     edited.Assign(live);
     // While the dialog is open the engine and the scheduler change the Project.
@@ -124,7 +124,7 @@ TEST(ProjectDialogRules, OkHandsBackOnlyWhatTheUserChanged) {
 }
 
 TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
-    TOptions o;
+    ProgramOptions o;
     o.Reset();
     WindowState st;
     OptionsForm f = FillOptionsForm(o, st);
@@ -170,7 +170,7 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
 }
 
 TEST(OptionsDialogRules, UserAgentSelector) {
-    TOptions o;
+    ProgramOptions o;
     o.Reset();
     WindowState st;
     o.UAgent = "Quillmoor/1.0";
@@ -218,7 +218,7 @@ TEST(OptionsDialogRules, ToolEntriesReadSafely) {
 }
 
 TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
-    TOptions o;
+    ProgramOptions o;
     o.Reset();
     WindowState st;
     OptionsForm f = FillOptionsForm(o, st);

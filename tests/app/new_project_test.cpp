@@ -26,12 +26,12 @@ TEST(NewProject, PastedAddressLosesLineBreaksBeforeTheQuery) {
 TEST(NewProject, TakesTheSettingsAndTheNextIdentifier) {
     ProjectTree tree;
     tree.NextID = 5;
-    TDContainer& f = tree.AddFolder("F");
-    TDClass settings;
+    ProjectFolder& f = tree.AddFolder("F");
+    Project settings;
     ResetToBuiltInDefaults(settings);
     settings.Lev = 3;
     settings.Caption = "typed caption";
-    TDClass& p = NewProject(tree, f, settings, "host/x");
+    Project& p = NewProject(tree, f, settings, "host/x");
     EXPECT_EQ(p.IID, 5);
     EXPECT_EQ(tree.NextID, 6);
     EXPECT_EQ(p.URL, "http://host/x");
@@ -40,7 +40,7 @@ TEST(NewProject, TakesTheSettingsAndTheNextIdentifier) {
     EXPECT_EQ(p.Img, "Yes");
     EXPECT_EQ(p.StatusText, "Ready");
     EXPECT_EQ(p.Folder, &f);
-    TDClass& q = PasteAddress(tree, f, settings, "other\r\n/y");
+    Project& q = PasteAddress(tree, f, settings, "other\r\n/y");
     EXPECT_EQ(q.IID, 6);
     EXPECT_EQ(q.Caption, "http://other/y");
     EXPECT_EQ(q.URL, "http://other/y");

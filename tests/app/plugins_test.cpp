@@ -60,9 +60,9 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         ASSERT_EQ(program.Start(s, error), Program::StartResult::Started) << error;
         ASSERT_EQ(program.PluginList().Loaded(), std::vector<std::string>{"sample.so"});
         Session& session = program.GetSession();
-        TDContainer& folder = program.Commands().TargetFolder();
+        ProjectFolder& folder = program.Commands().TargetFolder();
         folder.Dir = home + "/sites/";
-        TDClass& project = NewProject(session.Tree(), folder, session.Defaults(), nginx.Url("/index.html"));
+        Project& project = NewProject(session.Tree(), folder, session.Defaults(), nginx.Url("/index.html"));
         project.Lev = 2;
         ASSERT_EQ(program.Commands().Start(Node{&folder, &project}), 1);
         EXPECT_TRUE(platform::RunUntil([&] { return program.Engine().Queue().QueueCount() == 0 && program.Engine().Idle(); }, 20000));
@@ -79,7 +79,7 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
 }
 
 TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
-    TQueueManager queue(1);
+    QueueManager queue(1);
     std::vector<std::string> lines;
     // "a-broken" sorts first: nothing after it is loaded.
     const std::string first = test::MakeTempDir("plugstop");

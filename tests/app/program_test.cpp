@@ -151,7 +151,7 @@ TEST(Program, ExitQuestionAndSelectedNode) {
         ASSERT_EQ(program.Start(Quiet(home), error), Program::StartResult::Started) << error;
         EXPECT_EQ(program.Commands().Selected().folder, nullptr);  // 99 is out of range
         EXPECT_EQ(program.State().Int("TreeSelected"), -1);
-        TDContainer& f = program.GetSession().Tree().AddFolder("Second");
+        ProjectFolder& f = program.GetSession().Tree().AddFolder("Second");
         program.Commands().Select({&f, nullptr});
         answers.answers = {false, true};
         EXPECT_FALSE(program.RequestClose());
@@ -175,15 +175,15 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
         Session s;
         std::string error;
         ASSERT_TRUE(s.Open(home, error)) << error;
-        TDContainer& f = *s.Tree().Folders[0];
-        auto p = std::make_unique<TDClass>();
+        ProjectFolder& f = *s.Tree().Folders[0];
+        auto p = std::make_unique<Project>();
         p->Caption = "Every";
         p->URL = "http://127.0.0.1:9/every/";
         p->IID = s.Tree().TakeID();
         p->When = 5;
         p->LastStart = 0;
         s.Tree().AddProject(f, std::move(p));
-        auto q = std::make_unique<TDClass>();
+        auto q = std::make_unique<Project>();
         q->Caption = "Named";
         q->URL = "http://127.0.0.1:9/named/";
         q->IID = s.Tree().TakeID();
@@ -203,7 +203,7 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
     for (const auto& w : program.Warnings()) bareReported = bareReported || w.find("'3'") != std::string::npos;
     EXPECT_TRUE(bareReported);
 
-    TDClass* every = program.GetSession().Tree().Folders[0]->Children[0].get();
+    Project* every = program.GetSession().Tree().Folders[0]->Children[0].get();
     program.QuarterTick();  // second 30: the minute handling waits for seconds 1 to 4
     EXPECT_FALSE(program.MinuteHandlingOn());
     EXPECT_EQ(every->LastStart, 0);

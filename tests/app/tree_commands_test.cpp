@@ -40,12 +40,12 @@ class FakeEngine : public ProjectEngine {
 public:
     std::vector<std::string> started, stopped;
     bool suspended = false;
-    bool StartProject(TDClass& p, std::string&) override {
+    bool StartProject(Project& p, std::string&) override {
         started.push_back(p.Caption);
         p.QueuedCount = 1;
         return true;
     }
-    void StopProject(TDClass& p) override {
+    void StopProject(Project& p) override {
         stopped.push_back(p.Caption);
         p.QueuedCount = 0;
     }
@@ -55,18 +55,18 @@ public:
 
 struct TreeFixture {
     ProjectTree tree;
-    TDClass defaults;
+    Project defaults;
     ScriptedAnswers answers;
     FakeEngine engine;
     TreeCommands commands{tree, defaults, answers, &engine};
-    TDClass& Add(TDContainer& f, const std::string& caption, const std::string& url = "http://example.test/") {
-        auto p = std::make_unique<TDClass>();
+    Project& Add(ProjectFolder& f, const std::string& caption, const std::string& url = "http://example.test/") {
+        auto p = std::make_unique<Project>();
         p->Caption = caption;
         p->URL = url;
         p->IID = tree.TakeID();
         return tree.AddProject(f, std::move(p));
     }
-    std::vector<std::string> Captions(const TDContainer& f) {
+    std::vector<std::string> Captions(const ProjectFolder& f) {
         std::vector<std::string> out;
         for (const auto& p : f.Children) out.push_back(p->Caption);
         return out;
@@ -75,12 +75,12 @@ struct TreeFixture {
 
 TEST(TreeCommands, DropRules) {
     TreeFixture t;
-    TDContainer& f1 = t.tree.AddFolder("F1");
-    TDContainer& f2 = t.tree.AddFolder("F2");
-    TDContainer& f3 = t.tree.AddFolder("F3");
-    TDClass& a = t.Add(f1, "A");
-    TDClass& b = t.Add(f1, "B");
-    TDClass& c = t.Add(f2, "C");
+    ProjectFolder& f1 = t.tree.AddFolder("F1");
+    ProjectFolder& f2 = t.tree.AddFolder("F2");
+    ProjectFolder& f3 = t.tree.AddFolder("F3");
+    Project& a = t.Add(f1, "A");
+    Project& b = t.Add(f1, "B");
+    Project& c = t.Add(f2, "C");
     EXPECT_FALSE(TreeCommands::CanDrop({&f3, nullptr}, {&f2, &c}));  // a folder onto a Project
     EXPECT_FALSE(t.commands.Drop({&f3, nullptr}, {&f2, &c}));
     EXPECT_FALSE(t.commands.Drop({&f2, &c}, {&f2, &c}));  // onto itself
@@ -107,13 +107,13 @@ TEST(TreeCommands, DeleteQuestionsAndRefusals) {
     const std::string home = test::MakeTempDir("treedel");
     platform::SetProgramFolder(home);
     TreeFixture t;
-    TDContainer& only = t.tree.AddFolder("Only");
+    ProjectFolder& only = t.tree.AddFolder("Only");
     EXPECT_FALSE(t.commands.Delete({&only, nullptr}));
     ASSERT_EQ(t.answers.errors.size(), 1u);
     EXPECT_EQ(t.answers.errors[0], "Error|At least one folder should remain.");
 
-    TDContainer& second = t.tree.AddFolder("Second");
-    TDClass& p = t.Add(second, "Site");
+    ProjectFolder& second = t.tree.AddFolder("Second");
+    Project& p = t.Add(second, "Site");
     EXPECT_FALSE(t.commands.Delete({&second, nullptr}));
     EXPECT_EQ(t.answers.errors.back(), "Error|Please delete all Projects first.");
 
@@ -143,7 +143,7 @@ TEST(TreeCommands, DeleteQuestionsAndRefusals) {
 
     // Without "ConfirmDel" nothing is asked.
     t.commands.ConfirmDelete = false;
-    TDContainer& third = t.tree.AddFolder("Third");
+    ProjectFolder& third = t.tree.AddFolder("Third");
     t.answers.asked.clear();
     EXPECT_TRUE(t.commands.Delete({&third, nullptr}));
     EXPECT_TRUE(t.answers.asked.empty());
@@ -166,9 +166,9 @@ TEST(TreeCommands, DeletedFilesStayInsideTheRootAndLinksAreNotFollowed) {
     fs::create_symlink(outside + "/target", root + "/site/filelink");
 
     TreeFixture t;
-    TDContainer& f = t.tree.AddFolder("F");
+    ProjectFolder& f = t.tree.AddFolder("F");
     f.Dir = root + "/";
-    TDClass& p = t.Add(f, "P");
+    Project& p = t.Add(f, "P");
     for (const std::string& e : {root + "/site/a.html", root + "/site/sub/b.gif", root + "/site/linked/victim",
                                  root + "/../outside/victim", outside + "/target", root + "/site/filelink"})
         AddToMap(p, e);
@@ -201,23 +201,23 @@ TEST(TreeCommands, NewPasteCopyRename) {
     platform::SetSystemClipboard(&clipboard);
     TreeFixture t;
     t.defaults.Lev = 4;
-    TDContainer& f = t.tree.AddFolder("F");
-    TDContainer& g = t.tree.AddFolder("G");
+    ProjectFolder& f = t.tree.AddFolder("F");
+    ProjectFolder& g = t.tree.AddFolder("G");
     t.Add(g, "existing");
     t.commands.Select({&g, g.Children[0].get()});
     clipboard.SetText("exam\r\nple.test\\a\\b?x\\y");
     ASSERT_EQ(t.commands.Paste(), 1);
     ASSERT_EQ(g.Children.size(), 2u);  // the selected Project's folder
-    TDClass& pasted = *g.Children[1];
+    Project& pasted = *g.Children[1];
     EXPECT_EQ(pasted.URL, "http://example.test/a/b?x\\y");
     EXPECT_EQ(pasted.Caption, pasted.URL);
     EXPECT_EQ(pasted.Lev, 4);
 
-    TDClass copy;
+    Project copy;
     copy.Assign(t.defaults);
     copy.URL = "file:///home/x/index.html";
     t.commands.Select({});
-    TDClass& made = t.commands.NewProject(copy);  // nothing selected: the first folder
+    Project& made = t.commands.NewProject(copy);  // nothing selected: the first folder
     EXPECT_EQ(made.Folder, &f);
     EXPECT_EQ(made.URL, "file://home/x/index.html");
     EXPECT_NE(made.IID, pasted.IID);
@@ -239,7 +239,7 @@ TEST(TreeCommands, NewPasteCopyRename) {
     ASSERT_EQ(f.Children.size(), 1u);
     EXPECT_EQ(f.Children[0]->URL, "file://home/x/index.html");
 
-    TDContainer& nf = t.commands.NewFolder();
+    ProjectFolder& nf = t.commands.NewFolder();
     EXPECT_EQ(nf.Caption, "New Folder");
     EXPECT_EQ(t.commands.Selected().folder, &nf);
     EXPECT_FALSE(t.commands.Rename({&nf, nullptr}, ""));
@@ -250,9 +250,9 @@ TEST(TreeCommands, NewPasteCopyRename) {
 
 TEST(TreeCommands, StartStopSuspendAndIcons) {
     TreeFixture t;
-    TDContainer& f = t.tree.AddFolder("F");
-    TDClass& a = t.Add(f, "A");
-    TDClass& b = t.Add(f, "B");
+    ProjectFolder& f = t.tree.AddFolder("F");
+    Project& a = t.Add(f, "A");
+    Project& b = t.Add(f, "B");
     b.When = 1;
     EXPECT_EQ(t.commands.ProjectIcon(b), kIconScheduled);
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
@@ -265,7 +265,7 @@ TEST(TreeCommands, StartStopSuspendAndIcons) {
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconSuspended);
     t.commands.Stop({&f, &a});
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
-    TDClass edited;
+    Project edited;
     edited.Assign(a);
     edited.Caption = "A2";
     edited.IID = 999;
@@ -280,18 +280,18 @@ TEST(TreeCommands, BrowseAddresses) {
     Options().PathPrefix = dir + "/dl/";
     Options().HTTPStart = true;
     TreeFixture t;
-    TDContainer& f = t.tree.AddFolder("My Sites #1");
-    TDClass& p = t.Add(f, "P", "http://example.test:80/docs/a b.html");
+    ProjectFolder& f = t.tree.AddFolder("My Sites #1");
+    Project& p = t.Add(f, "P", "http://example.test:80/docs/a b.html");
     EXPECT_EQ(BrowseAddress(p, true, 80), "http://127.0.0.1/My%20Sites%20%231/example.test/docs/a%20b.html");
     EXPECT_EQ(BrowseAddress(p, true, 800), "http://127.0.0.1:800/My%20Sites%20%231/example.test/docs/a%20b.html");
-    TDClass& q = t.Add(f, "Q", "http://example.test/search?q=1");
+    Project& q = t.Add(f, "Q", "http://example.test/search?q=1");
     EXPECT_EQ(BrowseAddress(q, true, 800), "http://127.0.0.1:800/My%20Sites%20%231/example.test/search@q=1");
     // Without the server: the stored file, the default document for a folder.
-    TDClass& r = t.Add(f, "R", "http://example.test/docs/");
+    Project& r = t.Add(f, "R", "http://example.test/docs/");
     EXPECT_EQ(BrowseAddress(r, false, 800), "file://" + dir + "/dl/example.test/docs/default.htm");
     Options().HTTPStart = false;
     fs::create_directories(dir + "/dl/example.test/dir");
-    TDClass& s = t.Add(f, "S", "http://example.test/dir");
+    Project& s = t.Add(f, "S", "http://example.test/dir");
     EXPECT_EQ(BrowseAddress(s, true, 800), "file://" + dir + "/dl/example.test/dir/default.htm");
     f.Dir = dir + "/100%/";
     EXPECT_EQ(BrowseAddress(r, true, 800), "file://" + dir + "/100%25/example.test/docs/default.htm");
@@ -319,19 +319,19 @@ TEST(TreeCommands, SiteMapIcons) {
 
 TEST(CommandLine, WordsMatchFoldersAndProjects) {
     TreeFixture t;
-    TDContainer& sites = t.tree.AddFolder("Sites");
+    ProjectFolder& sites = t.tree.AddFolder("Sites");
     t.tree.AddFolder("sites");  // a second folder with the same caption is never used
-    TDClass& a = t.Add(sites, "Alpha");
-    TDClass& b = t.Add(sites, "Beta");
+    Project& a = t.Add(sites, "Alpha");
+    Project& b = t.Add(sites, "Beta");
     const CommandLine line = ReadCommandLine({"/CLOSE", "SITES/all", "/Shutdown", "7"});
     EXPECT_TRUE(line.closeWhenIdle);
     EXPECT_TRUE(line.shutdownWhenIdle);
     EXPECT_EQ(line.projectWords, (std::vector<std::string>{"SITES/all", "7"}));
-    EXPECT_EQ(MatchCommandWord(t.tree, "SITES/all"), (std::vector<TDClass*>{&a, &b}));
-    EXPECT_EQ(MatchCommandWord(t.tree, "sites/0"), std::vector<TDClass*>{&a});
-    EXPECT_EQ(MatchCommandWord(t.tree, "sites/1"), std::vector<TDClass*>{&b});
+    EXPECT_EQ(MatchCommandWord(t.tree, "SITES/all"), (std::vector<Project*>{&a, &b}));
+    EXPECT_EQ(MatchCommandWord(t.tree, "sites/0"), std::vector<Project*>{&a});
+    EXPECT_EQ(MatchCommandWord(t.tree, "sites/1"), std::vector<Project*>{&b});
     EXPECT_TRUE(MatchCommandWord(t.tree, "sites/2").empty());
-    EXPECT_EQ(MatchCommandWord(t.tree, "Sites/BETA"), std::vector<TDClass*>{&b});
+    EXPECT_EQ(MatchCommandWord(t.tree, "Sites/BETA"), std::vector<Project*>{&b});
     EXPECT_TRUE(MatchCommandWord(t.tree, "Sites/Gamma").empty());
     EXPECT_TRUE(MatchCommandWord(t.tree, "Nowhere/all").empty());
     EXPECT_TRUE(MatchCommandWord(t.tree, "7").empty());  // a bare number names nothing

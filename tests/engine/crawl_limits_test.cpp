@@ -30,7 +30,7 @@ TEST(CrawlLimits, PathsThatRepeatASegmentOrAGroupMoreThanThreeTimes) {
 }
 
 TEST(CrawlLimits, QueryStringsAreCountedPerProjectAndPath) {
-    TDClass one, two;
+    Project one, two;
     CrawlTraps traps;
     using V = CrawlTraps::Verdict;
     for (int i = 0; i < 1000; ++i)

@@ -24,14 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void LinkAnalyse(TGetRec& record, const std::string& source, const std::string& target,
+void LinkAnalyse(DownloadRecord& record, const std::string& source, const std::string& target,
                  bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
     std::ifstream in(source, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.rfind("LINK ", 0) != 0) continue;
-        auto rec = std::make_unique<TGetRec>();
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = record.Project;
         rec->InitWay = record.InitWay;
         rec->URLPsw = record.URLPsw;
@@ -82,8 +82,8 @@ void EngineTest::Serve(const std::string& path, const std::string& body) {
     ASSERT_TRUE(WriteFile(Site() + path, body));
 }
 
-TDClass& EngineTest::AddProject(const std::string& url, int lev) {
-    auto p = std::make_unique<TDClass>();
+Project& EngineTest::AddProject(const std::string& url, int lev) {
+    auto p = std::make_unique<Project>();
     p->IID = tree_.TakeID();
     p->Caption = "P" + std::to_string(p->IID);
     p->URL = url;
@@ -93,8 +93,8 @@ TDClass& EngineTest::AddProject(const std::string& url, int lev) {
     return tree_.AddProject(*folder_, std::move(p));
 }
 
-std::string EngineTest::LocalOf(TDClass& project, const std::string& url) {
-    TGetRec rec;
+std::string EngineTest::LocalOf(Project& project, const std::string& url) {
+    DownloadRecord rec;
     rec.Project = &project;
     rec.URL = url;
     rec.Lev = project.Lev;
@@ -102,14 +102,14 @@ std::string EngineTest::LocalOf(TDClass& project, const std::string& url) {
     return rec.FName;
 }
 
-std::unique_ptr<TQueueManager> EngineTest::MakeQueue(int connections) {
-    auto queue = std::make_unique<TQueueManager>(connections);
+std::unique_ptr<QueueManager> EngineTest::MakeQueue(int connections) {
+    auto queue = std::make_unique<QueueManager>(connections);
     // Failed attempts wait before the next one; the tests that count attempts keep it short.
     queue->SetRetryWait({std::chrono::milliseconds(20), std::chrono::milliseconds(80)});
     return queue;
 }
 
-bool EngineTest::RunIdle(TQueueManager& queue, int timeoutMs) {
+bool EngineTest::RunIdle(QueueManager& queue, int timeoutMs) {
     return platform::RunUntil([&] { return queue.Idle(); }, timeoutMs);
 }
 

@@ -24,11 +24,11 @@ protected:
     std::string Store() const { return dir_ + "/store"; }
     void Serve(const std::string& path, const std::string& body);
 
-    TDClass& AddProject(const std::string& url, int lev = 1);
+    Project& AddProject(const std::string& url, int lev = 1);
     // The local file of an address of a Project.
-    std::string LocalOf(TDClass& project, const std::string& url);
-    std::unique_ptr<TQueueManager> MakeQueue(int connections);
-    bool RunIdle(TQueueManager& queue, int timeoutMs = 60000);
+    std::string LocalOf(Project& project, const std::string& url);
+    std::unique_ptr<QueueManager> MakeQueue(int connections);
+    bool RunIdle(QueueManager& queue, int timeoutMs = 60000);
     // Requests nginx logged for path ("GET /x HTTP/1.0"), and the status of the last one.
     int Requests(const std::string& path) const;
     std::string LastStatus(const std::string& path) const;
@@ -38,7 +38,7 @@ protected:
     std::string dir_;
     std::unique_ptr<NginxPeer> nginx_;
     ProjectTree tree_;
-    TDContainer* folder_ = nullptr;
+    ProjectFolder* folder_ = nullptr;
 };
 
 // Creates the records for the links of a document (one level less), as the analysis does.

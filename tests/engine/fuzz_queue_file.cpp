@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (dir.empty()) return 0;
     static qm::ProjectTree tree = [] {
         qm::ProjectTree t;
-        qm::TDContainer& f = t.AddFolder("F");
+        qm::ProjectFolder& f = t.AddFolder("F");
         f.Dir = "/tmp/qm-fuzz-root/";
-        auto p = std::make_unique<qm::TDClass>();
+        auto p = std::make_unique<qm::Project>();
         p->IID = 1;
         p->URL = "http://127.0.0.1:9/";
         p->Srv = "Yes";
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     qm::ResumeReport report;
-    std::vector<std::unique_ptr<qm::TGetRec>> records;
+    std::vector<std::unique_ptr<qm::DownloadRecord>> records;
     qm::ReadQueueFile(tree, file, report, records);
     for (const auto& r : records) {
         // Whatever the file says, the names stay under the root and no temporary name survives.

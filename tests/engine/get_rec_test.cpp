@@ -12,7 +12,7 @@ namespace {
 
 TEST(GetRec, NewRecordTakesItsAttemptsFromTheOptions) {
     Options().ConnRetries = 4;
-    TGetRec rec;
+    DownloadRecord rec;
     EXPECT_EQ(rec.ConnTries, 4);
     EXPECT_FALSE(rec.Busy);
     EXPECT_EQ(rec.Project, nullptr);
@@ -21,12 +21,12 @@ TEST(GetRec, NewRecordTakesItsAttemptsFromTheOptions) {
 
 TEST(GetRec, SavedFieldsComeBackThroughAQueueFile) {
     std::string file = test::MakeTempDir("getrec") + "/queue";
-    TDClass project;
+    Project project;
     project.IID = 17;
     {
-        TNewStream out(file, true);
+        TypedStream out(file, true);
         out.WriteCount(1);
-        TGetRec rec;
+        DownloadRecord rec;
         rec.Project = &project;
         rec.URL = "http://h/a b";
         rec.Img = true;
@@ -55,10 +55,10 @@ TEST(GetRec, SavedFieldsComeBackThroughAQueueFile) {
         ASSERT_NE(p, std::string::npos) << key;
         at = p;
     }
-    TNewStream in(file, false);
-    std::unique_ptr<TClass> obj;
+    TypedStream in(file, false);
+    std::unique_ptr<StreamObject> obj;
     ASSERT_TRUE(in.ReadObject(obj));
-    auto* rec = dynamic_cast<TGetRec*>(obj.get());
+    auto* rec = dynamic_cast<DownloadRecord*>(obj.get());
     ASSERT_NE(rec, nullptr);
     EXPECT_EQ(rec->LoadedIID, 17);
     EXPECT_EQ(rec->Project, nullptr);

@@ -17,9 +17,9 @@
 namespace qm {
 namespace {
 
-std::string Written(const std::string& file, TGetRec& rec) {
+std::string Written(const std::string& file, DownloadRecord& rec) {
     {
-        TNewStream out(file, true);
+        TypedStream out(file, true);
         out.WriteCount(1);
         out.WriteObject(rec);
         EXPECT_TRUE(out.Close());
@@ -30,7 +30,7 @@ std::string Written(const std::string& file, TGetRec& rec) {
     return text.str();
 }
 
-void ExpectSame(const TGetRec& a, const TGetRec& b) {
+void ExpectSame(const DownloadRecord& a, const DownloadRecord& b) {
     EXPECT_EQ(a.Project, b.Project);
     EXPECT_EQ(a.URL, b.URL);
     EXPECT_EQ(a.Img, b.Img);
@@ -55,17 +55,17 @@ void ExpectSame(const TGetRec& a, const TGetRec& b) {
 
 TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     const std::string dir = test::MakeTempDir("packed");
-    TDClass project;
+    Project project;
     project.IID = 23;
-    TFileCategory category;
+    FileCategory category;
     ContextRef last;
 
     // A found link: the file name is its folder and name joined; and records whose names
     // are not (a queue file written by hand, a back-slash, an empty name), with every text
     // filled and long texts past the one-byte lengths.
-    std::vector<std::unique_ptr<TGetRec>> records;
+    std::vector<std::unique_ptr<DownloadRecord>> records;
     for (int i = 0; i < 4; ++i) {
-        auto r = std::make_unique<TGetRec>();
+        auto r = std::make_unique<DownloadRecord>();
         r->Project = i == 3 ? nullptr : &project;
         r->LoadedIID = i == 3 ? 99 : 0;
         r->URL = "http://h/dir/p" + std::to_string(i) + ".html?" + std::string(i * 100, 'q');
@@ -95,7 +95,7 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         ASSERT_TRUE(PackedRecord::Packable(*r));
         const PackedRecord packed = PackedRecord::Pack(*r, last);
         EXPECT_EQ(packed.Project(), r->Project);
-        std::unique_ptr<TGetRec> back = packed.Unpack();
+        std::unique_ptr<DownloadRecord> back = packed.Unpack();
         ExpectSame(*r, *back);
         EXPECT_EQ(Written(dir + "/a", *r), Written(dir + "/b", *back));
     }
@@ -106,7 +106,7 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     EXPECT_EQ(entry.Project(), &project);
     EXPECT_FALSE(entry.Busy());
     EXPECT_EQ(entry.NotBeforeMs(), 0);
-    std::unique_ptr<TGetRec> copy = entry.UnpackedCopy();
+    std::unique_ptr<DownloadRecord> copy = entry.UnpackedCopy();
     ASSERT_TRUE(copy);
     ExpectSame(*records[0], *copy);
     EXPECT_TRUE(entry.IsPacked());
@@ -116,21 +116,21 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     EXPECT_EQ(entry.UnpackedCopy(), nullptr);
 
     // What a packed record could not carry keeps it whole.
-    auto busy = std::make_unique<TGetRec>();
+    auto busy = std::make_unique<DownloadRecord>();
     busy->Busy = true;
     EXPECT_FALSE(PackedRecord::Packable(*busy));
-    auto retried = std::make_unique<TGetRec>();
+    auto retried = std::make_unique<DownloadRecord>();
     retried->FailedAttempts = 1;
     retried->NotBeforeMs = 5;
     EXPECT_FALSE(PackedRecord::Packable(*retried));
-    auto typed = std::make_unique<TGetRec>();
+    auto typed = std::make_unique<DownloadRecord>();
     typed->ContentType = "text/html";
     EXPECT_FALSE(PackedRecord::Packable(*typed));
     // A redirected record keeps its chain's count, and a challenged one its challenge.
-    auto redirected = std::make_unique<TGetRec>();
+    auto redirected = std::make_unique<DownloadRecord>();
     redirected->RedirectHops = 1;
     EXPECT_FALSE(PackedRecord::Packable(*redirected));
-    auto challenged = std::make_unique<TGetRec>();
+    auto challenged = std::make_unique<DownloadRecord>();
     challenged->AuthChallenge = "WWW-Authenticate: Basic realm=x";
     EXPECT_FALSE(PackedRecord::Packable(*challenged));
     QueuedRecord whole(std::move(retried));

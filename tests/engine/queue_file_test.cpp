@@ -18,15 +18,15 @@ namespace fs = std::filesystem;
 class QueueFileTest : public EngineTest {
 protected:
     // Queues an address of project without starting anything (the queue is suspended).
-    void Queue(TQueueManager& q, TDClass& project, const std::string& url) {
-        auto rec = std::make_unique<TGetRec>();
+    void Queue(QueueManager& q, Project& project, const std::string& url) {
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = &project;
         rec->URL = url;
         rec->Lev = 1;
         ASSERT_TRUE(Normalise(*rec)) << url;
         q.AddRecord(std::move(rec), true, false);
     }
-    std::vector<std::string> Urls(const TQueueManager& q) {
+    std::vector<std::string> Urls(const QueueManager& q) {
         std::vector<std::string> out;
         for (const auto& r : q.Queue()) out.push_back(r->URL);
         return out;
@@ -37,9 +37,9 @@ protected:
 const char* const kDead = "http://127.0.0.1:9/";
 
 TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
-    TDClass& a = AddProject(std::string(kDead) + "a/");
-    TDClass& b = AddProject(std::string(kDead) + "b/");
-    TDClass& gone = AddProject(std::string(kDead) + "c/");
+    Project& a = AddProject(std::string(kDead) + "a/");
+    Project& b = AddProject(std::string(kDead) + "b/");
+    Project& gone = AddProject(std::string(kDead) + "c/");
     const std::string file = dir_ + "/queue.qmq";
     {
         auto q = MakeQueue(1);
@@ -61,7 +61,7 @@ TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
         EXPECT_FALSE(fs::exists(file + ".part"));
         EXPECT_EQ((fs::status(file).permissions() & fs::perms::others_read), fs::perms::none);
     }
-    std::unique_ptr<TDClass> removed = tree_.TakeProject(gone);
+    std::unique_ptr<Project> removed = tree_.TakeProject(gone);
     auto q = MakeQueue(1);
     q->SetSuspended(true);
     Queue(*q, b, std::string(kDead) + "b/already.html");
@@ -85,7 +85,7 @@ TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
 }
 
 TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
-    TDClass& a = AddProject(std::string(kDead) + "a/");
+    Project& a = AddProject(std::string(kDead) + "a/");
     ASSERT_TRUE(WriteFile(dir_ + "/victim", "keep me"));
     const std::string file = dir_ + "/planted.qmq";
     fs::create_symlink(dir_ + "/victim", file + ".part");
@@ -101,7 +101,7 @@ TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
 }
 
 TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
-    TDClass& p = AddProject(std::string(kDead) + "site/");
+    Project& p = AddProject(std::string(kDead) + "site/");
     const std::string outside = dir_ + "/outside";
     fs::create_directories(outside);
     ASSERT_TRUE(WriteFile(outside + "/victim", "keep me"));
@@ -161,7 +161,7 @@ TEST_F(QueueFileTest, SuspendWhileTransfersRunAgainstNginx) {
         index += "LINK " + Url("/slow/f" + std::to_string(i) + ".bin") + "\n";
     }
     Serve("/index.html", index);
-    TDClass& p = AddProject(Url("/index.html"), 2);
+    Project& p = AddProject(Url("/index.html"), 2);
     const std::string file = dir_ + "/running.qmq";
     {
         auto q = MakeQueue(3);

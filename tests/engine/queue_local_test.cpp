@@ -28,11 +28,11 @@ std::atomic<int> g_found{0};
 std::atomic<int> g_kept{0};
 
 // Finds `count` links per document (addresses numbered from the source's name).
-void ManyLinks(TGetRec& record, const std::string& source, const std::string&, bool,
+void ManyLinks(DownloadRecord& record, const std::string& source, const std::string&, bool,
                const SettingsSnapshot& settings, AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
     for (int i = 0; i < count; ++i) {
-        auto rec = std::make_unique<TGetRec>();
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = record.Project;
         rec->Lev = 0;
         rec->Img = rec->Srv = true;
@@ -47,13 +47,13 @@ void ManyLinks(TGetRec& record, const std::string& source, const std::string&, b
 
 // Finds `count` links per document, the same ones in every document, normalised through the
 // thread's memo as the real analysis does.
-void SameLinks(TGetRec& record, const std::string& source, const std::string&, bool,
+void SameLinks(DownloadRecord& record, const std::string& source, const std::string&, bool,
                const SettingsSnapshot& settings, AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
     NormaliseMemo& memo = ThreadNormaliseMemo();
     memo.Prepare(settings);
     for (int i = 0; i < count; ++i) {
-        auto rec = std::make_unique<TGetRec>();
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = record.Project;
         rec->URL = "http://127.0.0.1:9/same/" + std::to_string(i) + ".txt";
         if (!memo.Normalise(*rec)) continue;
@@ -72,7 +72,7 @@ protected:
         SetAnalyseFunction(&ManyLinks);
         folder_ = &tree_.AddFolder("Local");
         folder_->Dir = dir_ + "/store/";
-        auto p = std::make_unique<TDClass>();
+        auto p = std::make_unique<Project>();
         p->IID = tree_.TakeID();
         p->URL = "http://127.0.0.1:9/";
         p->Lev = 2;
@@ -84,8 +84,8 @@ protected:
         Options().Reset();
     }
     // A record waiting for analysis of a document that yields n links.
-    std::unique_ptr<TGetRec> Document(const std::string& name, int n) {
-        auto rec = std::make_unique<TGetRec>();
+    std::unique_ptr<DownloadRecord> Document(const std::string& name, int n) {
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = project_;
         rec->Lev = 1;
         rec->URL = "http://127.0.0.1:9/" + name;
@@ -95,8 +95,8 @@ protected:
         return rec;
     }
     // A second Project in the same folder.
-    TDClass* AddOtherProject() {
-        auto other = std::make_unique<TDClass>();
+    Project* AddOtherProject() {
+        auto other = std::make_unique<Project>();
         other->IID = tree_.TakeID();
         other->URL = "http://127.0.0.1:9/";
         other->Lev = 2;
@@ -104,14 +104,14 @@ protected:
     }
     std::string dir_;
     ProjectTree tree_;
-    TDContainer* folder_ = nullptr;
-    TDClass* project_ = nullptr;
+    ProjectFolder* folder_ = nullptr;
+    Project* project_ = nullptr;
 };
 
 TEST_F(LocalQueueTest, FlushAnalysisQueuesTheLinksFirst) {
-    TQueueManager q(2);
+    QueueManager q(2);
     int stored = 0;
-    q.OnItemStored = [&](TQueueManager&, TGetRec&) { ++stored; };
+    q.OnItemStored = [&](QueueManager&, DownloadRecord&) { ++stored; };
     q.SetSuspended(true);
     // With the analysis thread not yet started the records wait in the list.
     Options().LowMemory = true;
@@ -145,10 +145,10 @@ TEST_F(LocalQueueTest, FlushAnalysisQueuesTheLinksFirst) {
 
 TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped) {
     Options().LowMemory = false;
-    TQueueManager q(1);
+    QueueManager q(1);
     q.SetSuspended(true);
     for (int i = 0; i < 1100; ++i) {
-        auto rec = std::make_unique<TGetRec>();
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = project_;
         rec->URL = "http://127.0.0.1:9/pre/" + std::to_string(i);
         ASSERT_TRUE(Normalise(*rec));
@@ -175,7 +175,7 @@ TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped)
 TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
     Options().LowMemory = false;
     for (int round = 0; round < 5; ++round) {
-        auto q = std::make_unique<TQueueManager>(1);
+        auto q = std::make_unique<QueueManager>(1);
         q->SetSuspended(true);
         q->ClearSeen();
         g_found = g_kept = 0;
@@ -196,24 +196,24 @@ TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
 
 TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
     Options().LowMemory = false;
-    TDClass* b = AddOtherProject();
-    auto documentOf = [&](TDClass* project, const std::string& name, int n) {
+    Project* b = AddOtherProject();
+    auto documentOf = [&](Project* project, const std::string& name, int n) {
         auto rec = Document(name, n);
         --project_->ProcessingCount;
         rec->Project = project;
         ++project->ProcessingCount;
         return rec;
     };
-    TQueueManager q(1);
+    QueueManager q(1);
     q.SetSuspended(true);
     int storedB = 0;
-    q.OnItemStored = [&](TQueueManager&, TGetRec& r) {
+    q.OnItemStored = [&](QueueManager&, DownloadRecord& r) {
         if (r.Project == b) ++storedB;
     };
     // A long document of the first Project, then short ones of both: the thread holds the
     // short ones in its inbox while it works on the long one.
     std::vector<std::string> temps;
-    auto queue = [&](std::unique_ptr<TGetRec> rec) {
+    auto queue = [&](std::unique_ptr<DownloadRecord> rec) {
         temps.push_back(rec->Temp);
         std::string temp = rec->Temp;
         q.QueueForAnalysis(std::move(rec), temp, "", true);
@@ -244,8 +244,8 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
 // Stopping one Project while the thread analyses another's page: that page keeps every link.
 TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
     Options().LowMemory = false;
-    TDClass* b = AddOtherProject();
-    TQueueManager q(1);
+    Project* b = AddOtherProject();
+    QueueManager q(1);
     q.SetSuspended(true);
     // Many queued records of the first Project, so that stopping it takes a while.
     auto first = Document("first", 40000);
@@ -276,7 +276,7 @@ TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
 TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets) {
     Options().LowMemory = false;
     SetAnalyseFunction(&SameLinks);
-    TQueueManager q(1);
+    QueueManager q(1);
     q.SetSuspended(true);
     auto analyse = [&](const std::string& name, int links) {
         auto doc = Document(name, links);
@@ -312,11 +312,11 @@ TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
     // would take it, one after the other, without any transfer.
     project_->LimBNumber = true;
     project_->LimNumber = 0;
-    TQueueManager q(3);
+    QueueManager q(3);
     q.SetSuspended(true);
     const int n = 60000;
     for (int i = 0; i < n; ++i) {
-        auto rec = std::make_unique<TGetRec>();
+        auto rec = std::make_unique<DownloadRecord>();
         rec->Project = project_;
         rec->URL = "http://127.0.0.1:9/many/" + std::to_string(i);
         ASSERT_TRUE(Normalise(*rec));
@@ -324,7 +324,7 @@ TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
     }
     EXPECT_EQ(project_->QueuedCount, n);
     int finished = 0;
-    project_->OnProjectChange = [&](TDClass&, int code, std::int64_t) {
+    project_->OnProjectChange = [&](Project&, int code, std::int64_t) {
         if (code == 2) ++finished;
     };
     q.SetSuspended(false);

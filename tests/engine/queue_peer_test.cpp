@@ -35,18 +35,18 @@ struct Events {
     int finished = 0;
 };
 
-void Watch(TQueueManager& q, Events& ev, TDClass& p) {
-    q.OnItemStored = [&ev](TQueueManager&, TGetRec& r) { ev.stored.push_back(r.FName); };
-    q.OnStatus = [&ev](TQueueManager&, const std::string& text, int kind) {
+void Watch(QueueManager& q, Events& ev, Project& p) {
+    q.OnItemStored = [&ev](QueueManager&, DownloadRecord& r) { ev.stored.push_back(r.FName); };
+    q.OnStatus = [&ev](QueueManager&, const std::string& text, int kind) {
         if (kind == kStatusAnalysis) ev.messages.push_back(text);
     };
-    q.OnPoolChange = [&ev](TQueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
-    p.OnProjectChange = [&ev](TDClass&, int code, std::int64_t) {
+    q.OnPoolChange = [&ev](QueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
+    p.OnProjectChange = [&ev](Project&, int code, std::int64_t) {
         if (code == 2) ++ev.finished;
     };
 }
 
-void ExpectIdleCounters(const TDClass& p) {
+void ExpectIdleCounters(const Project& p) {
     EXPECT_EQ(p.QueuedCount, 0);
     EXPECT_EQ(p.ProcessingCount, 0);
 }
@@ -56,7 +56,7 @@ using QueueTest = EngineTest;
 TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     Serve("/index.html", "<html>hello</html>\n");
     StartNginx();
-    TDClass& p = AddProject(Url("/index.html"));
+    Project& p = AddProject(Url("/index.html"));
     auto q = MakeQueue(2);
     Events ev;
     Watch(*q, ev, p);
@@ -66,7 +66,7 @@ TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     std::string local = LocalOf(p, Url("/index.html"));
     EXPECT_EQ(ReadFile(local), "<html>hello</html>\n");
     EXPECT_EQ(ReadFile(PrimaryName(local)), "<html>hello</html>\n");
-    TDescription d;
+    FileDescription d;
     std::string dir = local.substr(0, local.rfind('/'));
     ASSERT_TRUE(ReadDescription(dir, "index.html", d));
     EXPECT_EQ(d.ContentType, "text/html");
@@ -100,7 +100,7 @@ TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
 TEST_F(QueueTest, NonDocumentIsStoredWithoutCopyAndOldCopyGoes) {
     Serve("/notes.txt", "plain");
     StartNginx();
-    TDClass& p = AddProject(Url("/notes.txt"));
+    Project& p = AddProject(Url("/notes.txt"));
     std::string local = LocalOf(p, Url("/notes.txt"));
     ASSERT_TRUE(WriteFile(PrimaryName(local), "stale"));
     auto q = MakeQueue(1);
@@ -114,7 +114,7 @@ TEST_F(QueueTest, NonDocumentIsStoredWithoutCopyAndOldCopyGoes) {
 TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
     StartNginx();
     // FMGroup 2: the existing start page counts as not modified, no request is made.
-    TDClass& p = AddProject(Url("/b.html"));
+    Project& p = AddProject(Url("/b.html"));
     p.FMGroup = 2;
     std::string local = LocalOf(p, Url("/b.html"));
     ASSERT_TRUE(WriteFile(local, "kept"));
@@ -131,7 +131,7 @@ TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
     // existing start page is asked for again, its existing link is not.
     Serve("/top.html", "LINK " + Url("/deep.html") + "\n");
     Serve("/deep.html", "deep");
-    TDClass& p3 = AddProject(Url("/top.html"), 2);
+    Project& p3 = AddProject(Url("/top.html"), 2);
     p3.FMGroup = 3;
     p3.FM3Lev = 0;
     ASSERT_TRUE(WriteFile(LocalOf(p3, Url("/top.html")), "old top"));
@@ -150,7 +150,7 @@ TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
 TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
     Serve("/dir/new.txt", "moved here");
     StartNginx("location = /old.txt { return 302 /dir/new.txt; }\n");
-    TDClass& p = AddProject(Url("/old.txt"));
+    Project& p = AddProject(Url("/old.txt"));
     auto q = MakeQueue(1);
     Events ev;
     Watch(*q, ev, p);
@@ -168,7 +168,7 @@ TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
     EXPECT_EQ(ReadFile(oldLocal),
               "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=" + up + rel +
                   "\"><TITLE>302 File moved</TITLE></HEAD></HTML>");
-    TDescription d;
+    FileDescription d;
     ASSERT_TRUE(ReadDescription(oldLocal.substr(0, oldLocal.rfind('/')), "old.txt", d));
     EXPECT_EQ(d.ContentType, "text/html");
     // Redirects are not counted; the target is.
@@ -187,7 +187,7 @@ TEST_F(QueueTest, ErrorsAreRetriedByTheAttemptsLeft) {
                    Case{"/e400", 0, 3, 1, 0}, Case{"/e400", 5, 3, 1, 0}}) {
         Options().ConnRetries = c.retries;
         int before = Requests(c.path);
-        TDClass& p = AddProject(Url(c.path));
+        Project& p = AddProject(Url(c.path));
         auto q = MakeQueue(1);
         ASSERT_TRUE(q->StartProject(p));
         ASSERT_TRUE(RunIdle(*q));
@@ -272,7 +272,7 @@ TEST_F(QueueTest, NoAttemptLimitRetriesUntilTheServerAnswers) {
     Options().ConnRetries = 0;
     FlakyServer server(4);
     std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/flaky.txt";
-    TDClass& p = AddProject(url);
+    Project& p = AddProject(url);
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(RunIdle(*q));
@@ -288,12 +288,12 @@ TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
     Serve("/other.txt", "other");
     StartNginx();
     std::string url = "http://127.0.0.1:" + std::to_string(flaky.Port()) + "/flaky.txt";
-    TDClass& p = AddProject(url);
-    TDClass& other = AddProject(Url("/other.txt"));
-    auto q = std::make_unique<TQueueManager>(1);
+    Project& p = AddProject(url);
+    Project& other = AddProject(Url("/other.txt"));
+    auto q = std::make_unique<QueueManager>(1);
     q->SetRetryWait({std::chrono::milliseconds(150), std::chrono::milliseconds(400)});
     std::vector<std::string> messages;
-    q->OnStatus = [&](TQueueManager&, const std::string& text, int kind) {
+    q->OnStatus = [&](QueueManager&, const std::string& text, int kind) {
         if (kind == kStatusAnalysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
     };
     ASSERT_TRUE(q->StartProject(p));
@@ -342,7 +342,7 @@ TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
     for (std::size_t at; (at = page.find("PORT")) != std::string::npos;) page.replace(at, 4, port);
     Serve("/list.html", page);
 
-    TDClass& p = AddProject(Url("/list.html"), 2);
+    Project& p = AddProject(Url("/list.html"), 2);
     p.LimBNumber = true;
     p.LimNumber = 3;
     auto q = MakeQueue(1);
@@ -356,7 +356,7 @@ TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
     EXPECT_EQ(Requests("/f3.txt") + Requests("/f4.txt"), 0);
     ExpectIdleCounters(p);
 
-    TDClass& s = AddProject(Url("/list.html"), 2);
+    Project& s = AddProject(Url("/list.html"), 2);
     s.LimBTSize = true;
     s.LimTSize = 2;  // kilobytes: the page and one 2 KB file pass, then it is exceeded
     q->ClearSeen();
@@ -372,8 +372,8 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     Serve("/big.bin", std::string(10 * 1024, 'x'));
     StartNginx();
     // Above the maximum: the connection's size limit ends it before any body arrives.
-    TDClass& p = AddProject(Url("/big.bin"));
-    TFileCategory& other = p.Categories[kCatOther];
+    Project& p = AddProject(Url("/big.bin"));
+    FileCategory& other = p.Categories[kCatOther];
     other.Flags[2] = true;  // size selection
     other.Flags[4] = true;  // maximum on
     other.MaxSize = 4;
@@ -387,7 +387,7 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     ExpectIdleCounters(p);
 
     // Below the minimum: the content check aborts it.
-    TDClass& m = AddProject(Url("/big.bin"));
+    Project& m = AddProject(Url("/big.bin"));
     m.Categories[kCatOther].Flags[2] = true;
     m.Categories[kCatOther].Flags[3] = true;  // minimum on
     m.Categories[kCatOther].MinSize = 20;
@@ -405,7 +405,7 @@ TEST_F(QueueTest, TooLittleDiskSpaceStopsEverything) {
     Serve("/index.html", "x");
     StartNginx();
     Options().DiskSpace = 100000;  // more than any disk reports
-    TDClass& p = AddProject(Url("/index.html"));
+    Project& p = AddProject(Url("/index.html"));
     auto q = MakeQueue(2);
     Events ev;
     Watch(*q, ev, p);
@@ -434,8 +434,8 @@ TEST_F(QueueTest, TwoProjectsShareTheQueueInArrivalOrder) {
     }
     Serve("/a.html", a);
     Serve("/b.html", b);
-    TDClass& pa = AddProject(Url("/a.html"), 2);
-    TDClass& pb = AddProject(Url("/b.html"), 2);
+    Project& pa = AddProject(Url("/a.html"), 2);
+    Project& pb = AddProject(Url("/b.html"), 2);
     auto q = MakeQueue(2);
     q->SetSuspended(true);
     ASSERT_TRUE(q->StartProject(pa));
@@ -462,7 +462,7 @@ TEST_F(QueueTest, ShrinkingThePoolWaitsForBusyConnections) {
     StartNginx("location /slow { limit_rate 60k; }\n");
     for (int i = 0; i < 3; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    TDClass& p = AddProject(Url("/page.html"), 2);
+    Project& p = AddProject(Url("/page.html"), 2);
     auto q = MakeQueue(3);
     Events ev;
     Watch(*q, ev, p);
@@ -493,7 +493,7 @@ TEST_F(QueueTest, StoppingLeavesNoPartFileAndNoCounters) {
     StartNginx("location /slow { limit_rate 50k; }\n");
     for (int i = 0; i < 4; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    TDClass& p = AddProject(Url("/page.html"), 2);
+    Project& p = AddProject(Url("/page.html"), 2);
     auto q = MakeQueue(2);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(platform::RunUntil([&] { return p.ReceivedBytes > 60000; }, 20000));
@@ -520,8 +520,8 @@ TEST_F(QueueTest, StopProjectKeepsTheOtherProjectRunning) {
     StartNginx("location /slow { limit_rate 50k; }\n");
     for (int i = 0; i < 3; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    TDClass& slow = AddProject(Url("/page.html"), 2);
-    TDClass& quick = AddProject(Url("/quick.txt"));
+    Project& slow = AddProject(Url("/page.html"), 2);
+    Project& quick = AddProject(Url("/quick.txt"));
     auto q = MakeQueue(2);
     ASSERT_TRUE(q->StartProject(slow));
     ASSERT_TRUE(platform::RunUntil([&] { return q->BusyConnections() == 2; }, 10000));

@@ -67,7 +67,7 @@ TEST(Scheduler, DueRulesTable) {
         {"unknown kind never", 9, 12, 0, 0, 0, 0, 1, base, false},
     };
     for (const Case& c : cases) {
-        TDClass p;
+        Project p;
         p.When = c.when;
         p.Hour = c.hour;
         p.Minute = c.minute;
@@ -78,7 +78,7 @@ TEST(Scheduler, DueRulesTable) {
         EXPECT_EQ(DueAt(p, c.tick), c.due) << c.name;
     }
     // Monthly on the 31st: not one day of April starts it.
-    TDClass monthly;
+    Project monthly;
     monthly.When = 3;
     monthly.Day = 30;
     for (int d = 1; d <= 30; ++d) EXPECT_FALSE(DueAt(monthly, At(2026, 4, d, 0, 0, 1))) << d;
@@ -86,14 +86,14 @@ TEST(Scheduler, DueRulesTable) {
 
 struct Fixture {
     ProjectTree tree;
-    TScheduler scheduler;
+    ProjectScheduler scheduler;
     std::vector<std::string> started;
     Fixture() {
-        scheduler.OnStart = [this](TDClass& p) { started.push_back(p.Caption); };
+        scheduler.OnStart = [this](Project& p) { started.push_back(p.Caption); };
     }
-    TDClass& Add(const char* caption, int when, int hour, int minute) {
-        TDContainer& f = tree.Folders.empty() ? tree.AddFolder("Default") : *tree.Folders[0];
-        auto p = std::make_unique<TDClass>();
+    Project& Add(const char* caption, int when, int hour, int minute) {
+        ProjectFolder& f = tree.Folders.empty() ? tree.AddFolder("Default") : *tree.Folders[0];
+        auto p = std::make_unique<Project>();
         p->Caption = caption;
         p->IID = tree.TakeID() + 100000;  // no site map file of a real run is ever touched
         p->When = when;
@@ -106,9 +106,9 @@ struct Fixture {
 
 TEST(Scheduler, TicksStartOnceAndInterval) {
     Fixture f;
-    TDClass& daily = f.Add("daily", 1, 7, 0);
+    Project& daily = f.Add("daily", 1, 7, 0);
     daily.Once = true;
-    TDClass& every = f.Add("every", 5, 0, 1);
+    Project& every = f.Add("every", 5, 0, 1);
     every.LastStart = At(2026, 3, 10, 6, 58, 30);
     auto first = f.scheduler.MinuteTick(f.tree, At(2026, 3, 10, 7, 0, 1));
     ASSERT_EQ(first.size(), 2u);
@@ -139,7 +139,7 @@ TEST(Scheduler, PollHandlesEachMinuteOnce) {
 
     // Clock set back 30 seconds across a minute boundary: the minute is not handled twice.
     Fixture g;
-    TDClass& daily = g.Add("daily", 1, 8, 0);
+    Project& daily = g.Add("daily", 1, 8, 0);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 8, 0, 10)), 1);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 7, 59, 50)), 0);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 8, 0, 5)), 0);

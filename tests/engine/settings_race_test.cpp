@@ -46,41 +46,41 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     InstallAnalysis();
 
     ProjectTree tree;
-    TDContainer& folder = tree.AddFolder("Race");
+    ProjectFolder& folder = tree.AddFolder("Race");
     folder.Dir = dir + "/store/";
-    auto made = std::make_unique<TDClass>();
+    auto made = std::make_unique<Project>();
     made->IID = tree.TakeID();
     made->URL = "http://127.0.0.1:9/index.html";
     made->Lev = 2;
     made->RSrvsBx = 1;  // the starting server only
-    TDClass& project = tree.AddProject(folder, std::move(made));
+    Project& project = tree.AddProject(folder, std::move(made));
 
     const std::string source = dir + "/index.html";
     ASSERT_TRUE(WriteFile(source, BigPage()));
-    auto page = std::make_unique<TGetRec>();
+    auto page = std::make_unique<DownloadRecord>();
     page->Project = &project;
     page->URL = project.URL;
     page->Lev = project.Lev;
     ASSERT_TRUE(Normalise(*page));
     const std::string target = page->FName;
 
-    TQueueManager queue(1);
+    QueueManager queue(1);
     queue.SetSuspended(true);  // nothing is fetched
     bool analysed = false;
-    queue.OnItemStored = [&](TQueueManager&, TGetRec&) { analysed = true; };
+    queue.OnItemStored = [&](QueueManager&, DownloadRecord&) { analysed = true; };
     ++project.ProcessingCount;
     queue.QueueForAnalysis(std::move(page), source, target, true);  // rewritten as well
 
     // What the page was given with, and what the edits flip between.
-    TDClass original;
+    Project original;
     original.Assign(project);
-    TDClass edited;
+    Project edited;
     edited.Assign(project);
     edited.RSrvsBx = 2;
     edited.RSrvsIn = "nothing-matches";
-    for (TFileCategory& category : edited.Categories) category.Flags[0] = true;  // all excluded
+    for (FileCategory& category : edited.Categories) category.Flags[0] = true;  // all excluded
     edited.EnableScript = !edited.EnableScript;
-    const TOptions originalOptions = Options();
+    const ProgramOptions originalOptions = Options();
     int edits = 0;
     while (!analysed) {
         const bool odd = ++edits % 2 == 1;
@@ -102,15 +102,15 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
 
     // Every link the settings of the hand-over admit, named as those settings name them.
     auto categoryOf = [&](const std::string& url, bool embedded) {
-        TGetRec probe;
+        DownloadRecord probe;
         probe.Project = &project;
         probe.URL = url;
         probe.IsImage = embedded;
         EXPECT_TRUE(Normalise(probe)) << url;
         return probe.Category;
     };
-    const TFileCategory* pageCategory = categoryOf("http://127.0.0.1:9/d/0.html?v=1", false);
-    const TFileCategory* pictureCategory = categoryOf("http://127.0.0.1:9/i/0.gif", true);
+    const FileCategory* pageCategory = categoryOf("http://127.0.0.1:9/d/0.html?v=1", false);
+    const FileCategory* pictureCategory = categoryOf("http://127.0.0.1:9/i/0.gif", true);
     EXPECT_EQ(queue.QueueCount(), std::size_t(kPageLinks + kImages));
     int pages = 0, pictures = 0;
     for (const auto& record : queue.Queue()) {

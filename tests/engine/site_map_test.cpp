@@ -17,7 +17,7 @@ namespace {
 TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
     const std::string dir = test::MakeTempDir("sitemap");
     ASSERT_TRUE(test::WriteFile(dir + "/plainfile", "x"));
-    TDClass p;
+    Project p;
     p.IID = 41;
     // A program folder below a plain file: nothing can be written there.
     platform::SetProgramFolder(dir + "/plainfile/sub");
@@ -37,7 +37,7 @@ TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
     EXPECT_EQ(test::ReadFile(dir + "/41.map"), "/s/b.html\r\n/s/Index.html\r\n/s/index.html\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir + "/41.map.tmp"));
 
-    TDClass again;
+    Project again;
     again.IID = 41;
     EXPECT_EQ(GetMap(again).Count(), 3u);  // both spellings read back
     platform::SetProgramFolder("");
@@ -48,10 +48,10 @@ TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
 TEST(SiteMap, ManyMapsSavedTogether) {
     const std::string dir = test::MakeTempDir("sitemaps");
     platform::SetProgramFolder(dir);
-    std::vector<std::unique_ptr<TDClass>> owned;
-    std::vector<TDClass*> projects;
+    std::vector<std::unique_ptr<Project>> owned;
+    std::vector<Project*> projects;
     for (int i = 0; i < 30; ++i) {
-        owned.push_back(std::make_unique<TDClass>());
+        owned.push_back(std::make_unique<Project>());
         owned.back()->IID = 100 + i;
         projects.push_back(owned.back().get());
         if (i % 3 != 2) AddToMap(*owned.back(), "/site" + std::to_string(i) + "/index.html");

@@ -43,11 +43,11 @@ TEST(RedirectStub, TextAndTargetClimbToTheRoot) {
     EXPECT_EQ(RedirectStubText("../a/b.html"),
               "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../a/b.html\">"
               "<TITLE>302 File moved</TITLE></HEAD></HTML>");
-    TDContainer folder;
+    ProjectFolder folder;
     folder.Dir = "/srv/store/";
-    TDClass project;
+    Project project;
     project.Folder = &folder;
-    TGetRec rec;
+    DownloadRecord rec;
     rec.Project = &project;
     rec.OldDepth = 2;
     rec.NewFName = "/srv/store/host\\dir/new.html";
@@ -56,11 +56,11 @@ TEST(RedirectStub, TextAndTargetClimbToTheRoot) {
 
 TEST(RedirectStub, WrittenOnlyAfterARedirect) {
     std::string dir = test::MakeTempDir("stub");
-    TDContainer folder;
+    ProjectFolder folder;
     folder.Dir = dir + "/";
-    TDClass project;
+    Project project;
     project.Folder = &folder;
-    TGetRec rec;
+    DownloadRecord rec;
     rec.Project = &project;
     WriteRedirectStub(rec);  // no OldFName: nothing happens
     EXPECT_TRUE(fs::is_empty(dir));

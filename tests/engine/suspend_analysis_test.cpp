@@ -39,9 +39,9 @@ protected:
         Options().Reset();
         Options().PathPrefix = dir_ + "/store/";
         InstallAnalysis();
-        TDContainer& folder = tree_.AddFolder("Suspend");
+        ProjectFolder& folder = tree_.AddFolder("Suspend");
         folder.Dir = dir_ + "/store/";
-        auto made = std::make_unique<TDClass>();
+        auto made = std::make_unique<Project>();
         made->IID = tree_.TakeID();
         made->URL = "http://127.0.0.1:9/";  // nothing listens there; nothing is fetched anyway
         made->Lev = 3;
@@ -54,8 +54,8 @@ protected:
     }
 
     // Hands one page to the queue for analysis.
-    void Analyse(TQueueManager& queue, const std::string& tag) {
-        auto page = std::make_unique<TGetRec>();
+    void Analyse(QueueManager& queue, const std::string& tag) {
+        auto page = std::make_unique<DownloadRecord>();
         page->Project = project_;
         page->URL = "http://127.0.0.1:9/" + tag + ".html";
         page->Lev = 3;
@@ -74,14 +74,14 @@ protected:
     const std::vector<std::pair<std::string, int>> kPages = {{"big", 200000}, {"next", 5000}};
     std::string dir_;
     ProjectTree tree_;
-    TDClass* project_ = nullptr;
+    Project* project_ = nullptr;
 };
 
 TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
     // Left to finish: the links every page has.
     std::vector<std::string> finished;
     {
-        TQueueManager queue(1);
+        QueueManager queue(1);
         queue.SetSuspended(true);
         for (const auto& page : kPages) Analyse(queue, page.first);
         ASSERT_TRUE(platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 300000));
@@ -93,7 +93,7 @@ TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
     // Suspended while the big page is analysed.
     const std::string file = dir_ + "/queue.qmq";
     {
-        TQueueManager queue(1);
+        QueueManager queue(1);
         queue.SetSuspended(true);
         Analyse(queue, "big");
         Analyse(queue, "next");
@@ -109,7 +109,7 @@ TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
 
     // Resumed: the same links, each once.
     ResumeReport report;
-    std::vector<std::unique_ptr<TGetRec>> records;
+    std::vector<std::unique_ptr<DownloadRecord>> records;
     ASSERT_TRUE(ReadQueueFile(tree_, file, report, records));
     EXPECT_EQ(report.skipped, 0);
     std::vector<std::string> resumed;

@@ -20,7 +20,7 @@ protected:
         kept::CloseAll();
     }
     void TearDown() override { kept::CloseAll(); }
-    void Prepare(THTTPClient& c, const std::string& url) {
+    void Prepare(DownloadConnection& c, const std::string& url) {
         Attach(c, e);
         c.SetURL(url);
         c.TimeOut = 5000;
@@ -64,7 +64,7 @@ TEST_F(BodiesTest, BytesBeyondTheAnnouncedLengthAreDropped) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA"), Hold(3000)},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel"), Pause(100),
                        Send("loEXTRA"), Hold(3000)}});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -89,7 +89,7 @@ TEST_F(BodiesTest, AKeptConnectionWithSurplusBytesIsNotReused) {
     const std::string exact = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
     ScriptedServer s({{ReadRequest(), Send(exact + "EXTRA"), Hold(3000)},
                       {ReadRequest(), Send(exact), ReadRequest(), Send(exact), Hold(3000)}});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.KeepAlive = true;
     ASSERT_TRUE(c.Start(false));
@@ -118,7 +118,7 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
                        Hold(3000)},
                       {ReadRequest(), Send(broken), Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\n\r\n456789"), Hold(3000)}});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/f"));
     for (int round = 0; round < 2; ++round) {
         Events ev;
@@ -141,7 +141,7 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
                                                 "Content-Length: 10\r\n\r\n0123456789"), Hold(3000)},
                            {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3-9/10\r\n"
                                                 "Content-Length: 7\r\n\r\n3456789"), Hold(3000)}});
-    THTTPClient d;
+    DownloadConnection d;
     d.SetURL(ranged.Url("/f"));
     d.ResumeFrom = 3;
     for (int round = 0; round < 2; ++round) {
@@ -158,7 +158,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nX-Content-Length: 3\r\nContent-Location: /x\r\n\r\nabcdef"),
                        Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\ncontent-LENGTH: 3\r\n\r\nabcdef"), Hold(3000)}});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -179,7 +179,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
 TEST_F(BodiesTest, LengthsBeyond32BitsAreCountedWhole) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\n"),
                        Send(std::string(1000, 'x')), Pause(100), Close()}});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/big"));
     c.AllowResume = false;
     ASSERT_TRUE(c.Start(false));
@@ -198,7 +198,7 @@ TEST_F(BodiesTest, ATricklingServerEndsTheTransfer) {
     Script slowStop = Trickle("HTTP/1.0 200 OK\r\nContent-Length: 12\r\n\r\ntrick");
     slowStop.push_back(Hold(5000));
     ScriptedServer s({Trickle(answer), slowStop});
-    THTTPClient c;
+    DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.TimeOut = 2000;
     c.AllowResume = false;

@@ -32,14 +32,14 @@ struct Events {
     }
 };
 
-inline void Attach(THTTPClient& c, Events& e) {
-    c.OnStatus = [&e](THTTPClient&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
-    c.OnHeader = [&e](THTTPClient&) { ++e.headers; };
-    c.OnData = [&e](THTTPClient&, const char* data, std::size_t n) {
+inline void Attach(DownloadConnection& c, Events& e) {
+    c.OnStatus = [&e](DownloadConnection&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
+    c.OnHeader = [&e](DownloadConnection&) { ++e.headers; };
+    c.OnData = [&e](DownloadConnection&, const char* data, std::size_t n) {
         if (e.headers == 0) e.dataBeforeHeader = true;
         e.body.append(data, n);
     };
-    c.OnDone = [&e](THTTPClient&, int code) {
+    c.OnDone = [&e](DownloadConnection&, int code) {
         ++e.dones;
         e.code = code;
     };

@@ -46,11 +46,11 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
     int refusedPort = FreePort();
 
     constexpr int kTotal = 10000, kPool = 8;
-    std::vector<std::unique_ptr<THTTPClient>> pool;
+    std::vector<std::unique_ptr<DownloadConnection>> pool;
     int started = 0, finished = 0, ok = 0;
     int codes[6] = {0, 0, 0, 0, 0, 0};
-    std::function<void(THTTPClient&)> next;
-    next = [&](THTTPClient& c) {
+    std::function<void(DownloadConnection&)> next;
+    next = [&](DownloadConnection& c) {
         if (started >= kTotal) return;
         int i = started++;
         c.SizeLimit = 0;
@@ -66,7 +66,7 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
                 c.SetURL("http://127.0.0.1:" + std::to_string(refusedPort) + "/");
             } else {
                 c.SetURL(nginx.Url("/two-k.bin"));
-                c.OnHeader = [](THTTPClient& self) { self.Abort(); };
+                c.OnHeader = [](DownloadConnection& self) { self.Abort(); };
             }
             break;
         default: c.SetURL(nginx.Url("/small.txt"));
@@ -79,9 +79,9 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
         for (int& n : codes) n = 0;
         pool.clear();
         for (int k = 0; k < kPool; ++k) {
-            auto c = std::make_unique<THTTPClient>();
+            auto c = std::make_unique<DownloadConnection>();
             c->Index = k;
-            c->OnDone = [&](THTTPClient& self, int code) {
+            c->OnDone = [&](DownloadConnection& self, int code) {
                 ++finished;
                 if (code >= 0 && code <= 5) ++codes[code];
                 if (code == 0 && self.StatusCode == 200) ++ok;

@@ -47,16 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto field = qm::HeaderField(whole, "content-length:"); field && field->size() > length) std::abort();
     if (auto start = qm::ContentRangeStart(whole); start && *start < 0) std::abort();
 
-    qm::THTTPClient client;
+    qm::DownloadConnection client;
     int dones = 0, code = -1;
     client.TimeOut = 2000;
     client.SizeLimit = sizeLimit;
     client.ResumeFrom = data[1] & 4 ? 3 : 0;  // a range asked for: the answer's part is checked
-    client.OnDone = [&](qm::THTTPClient&, int c) {
+    client.OnDone = [&](qm::DownloadConnection&, int c) {
         ++dones;
         code = c;
     };
-    client.OnData = [](qm::THTTPClient&, const char* d, std::size_t n) {
+    client.OnData = [](qm::DownloadConnection&, const char* d, std::size_t n) {
         volatile char sink = n ? d[n - 1] : 0;
         (void)sink;
     };

@@ -27,7 +27,7 @@ protected:
     // its events.
     Events Fetch(const std::string& url, bool keepAlive = true, bool* reused = nullptr) {
         Events e;
-        THTTPClient c;
+        DownloadConnection c;
         Attach(c, e);
         c.KeepAlive = keepAlive;
         c.TimeOut = 5000;

@@ -57,7 +57,7 @@ TEST_F(LookupTest, DottedAddressIsAnsweredWithoutLookupAndNotCached) {
     EXPECT_EQ(CachedAddress("10.0.0.1"), Dotted("10.0.0.1"));
     std::uint32_t got = 0;
     int answers = 0;
-    TGetHost* h = LookupHost(this, [&](std::uint32_t a) { got = a; ++answers; }, "10.0.0.1");
+    HostLookup* h = LookupHost(this, [&](std::uint32_t a) { got = a; ++answers; }, "10.0.0.1");
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(answers, 0) << "the answer never comes during the call";
     ASSERT_TRUE(platform::RunUntil([&] { return answers == 1; }, 2000));
@@ -72,8 +72,8 @@ TEST_F(LookupTest, TwoRequestersShareOneThreadAndBothAreAnswered) {
     std::uint32_t a1 = 0, a2 = 0;
     int n1 = 0, n2 = 0;
     int tag1, tag2;
-    TGetHost* h1 = LookupHost(&tag1, [&](std::uint32_t a) { a1 = a; ++n1; }, "www.test");
-    TGetHost* h2 = LookupHost(&tag2, [&](std::uint32_t a) { a2 = a; ++n2; }, "www.test");
+    HostLookup* h1 = LookupHost(&tag1, [&](std::uint32_t a) { a1 = a; ++n1; }, "www.test");
+    HostLookup* h2 = LookupHost(&tag2, [&](std::uint32_t a) { a2 = a; ++n2; }, "www.test");
     EXPECT_NE(h1, nullptr);
     EXPECT_EQ(h2, nullptr) << "the second requester joins the running lookup";
     ASSERT_TRUE(platform::RunUntil([&] { return n1 == 1 && n2 == 1; }, 5000));
@@ -119,7 +119,7 @@ TEST_F(LookupTest, CancelledRequesterIsSkippedOthersStillAnswered) {
     g_slow = true;
     int tag1, tag2;
     int n1 = 0, n2 = 0;
-    TGetHost* h = LookupHost(&tag1, [&](std::uint32_t) { ++n1; }, "www.test");
+    HostLookup* h = LookupHost(&tag1, [&](std::uint32_t) { ++n1; }, "www.test");
     LookupHost(&tag2, [&](std::uint32_t) { ++n2; }, "www.test");
     CancelLookup(h);
     ASSERT_TRUE(platform::RunUntil([&] { return n2 == 1; }, 5000));

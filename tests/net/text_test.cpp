@@ -9,10 +9,10 @@
 #include "net/http_client.h"
 #include "net/sockets.h"
 
-using qm::THTTPClient;
+using qm::DownloadConnection;
 
 TEST(SetURL, HttpAddressesAndTheirDefaults) {
-    THTTPClient c;
+    DownloadConnection c;
     c.SetURL("http://host");
     EXPECT_EQ(c.Scheme, 0);
     EXPECT_EQ(c.Host, "host");
@@ -44,7 +44,7 @@ TEST(SetURL, HttpAddressesAndTheirDefaults) {
 }
 
 TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
-    THTTPClient c;
+    DownloadConnection c;
     c.SetURL("ftp://host/a%20b");
     EXPECT_EQ(c.Scheme, 1);
     EXPECT_EQ(c.Port, 21);
@@ -60,7 +60,7 @@ TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
 }
 
 TEST(SetURL, FileAddresses) {
-    THTTPClient c;
+    DownloadConnection c;
     c.Host = "kept";
     c.SetURL("file:///tmp/some file.html");
     EXPECT_EQ(c.Scheme, 2);
@@ -79,44 +79,44 @@ TEST(SetURL, FileAddresses) {
 }
 
 TEST(StatusText, PhrasesByCode) {
-    EXPECT_EQ(THTTPClient::StatusText(200), "200 OK");
-    EXPECT_EQ(THTTPClient::StatusText(206), "206 Partial Content");
-    EXPECT_EQ(THTTPClient::StatusText(301), "301 Object Moved");
-    EXPECT_EQ(THTTPClient::StatusText(302), "302 Object Moved");
-    EXPECT_EQ(THTTPClient::StatusText(304), "304 Not Modified");
-    EXPECT_EQ(THTTPClient::StatusText(407), "407 Proxy Authentication Required");
-    EXPECT_EQ(THTTPClient::StatusText(500), "500 Server/Gateway error");
-    EXPECT_EQ(THTTPClient::StatusText(599), "599 Server/Gateway error");
-    EXPECT_EQ(THTTPClient::StatusText(303), "303 Unknown");
-    EXPECT_EQ(THTTPClient::StatusText(0), "0 Unknown");
+    EXPECT_EQ(DownloadConnection::StatusText(200), "200 OK");
+    EXPECT_EQ(DownloadConnection::StatusText(206), "206 Partial Content");
+    EXPECT_EQ(DownloadConnection::StatusText(301), "301 Object Moved");
+    EXPECT_EQ(DownloadConnection::StatusText(302), "302 Object Moved");
+    EXPECT_EQ(DownloadConnection::StatusText(304), "304 Not Modified");
+    EXPECT_EQ(DownloadConnection::StatusText(407), "407 Proxy Authentication Required");
+    EXPECT_EQ(DownloadConnection::StatusText(500), "500 Server/Gateway error");
+    EXPECT_EQ(DownloadConnection::StatusText(599), "599 Server/Gateway error");
+    EXPECT_EQ(DownloadConnection::StatusText(303), "303 Unknown");
+    EXPECT_EQ(DownloadConnection::StatusText(0), "0 Unknown");
 }
 
 TEST(Base64, StandardAlphabetAndPadding) {
-    EXPECT_EQ(THTTPClient::Base64(""), "");
-    EXPECT_EQ(THTTPClient::Base64("f"), "Zg==");
-    EXPECT_EQ(THTTPClient::Base64("fo"), "Zm8=");
-    EXPECT_EQ(THTTPClient::Base64("foo"), "Zm9v");
-    EXPECT_EQ(THTTPClient::Base64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-    EXPECT_EQ(THTTPClient::Base64(std::string("\xff\xfe\x00", 3)), "//4A");
+    EXPECT_EQ(DownloadConnection::Base64(""), "");
+    EXPECT_EQ(DownloadConnection::Base64("f"), "Zg==");
+    EXPECT_EQ(DownloadConnection::Base64("fo"), "Zm8=");
+    EXPECT_EQ(DownloadConnection::Base64("foo"), "Zm9v");
+    EXPECT_EQ(DownloadConnection::Base64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    EXPECT_EQ(DownloadConnection::Base64(std::string("\xff\xfe\x00", 3)), "//4A");
 }
 
 TEST(ContentTypeOf, LaterRulesOverrideEarlier) {
-    EXPECT_EQ(THTTPClient::ContentTypeOf("a/b/index.HTML"), "text/html");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("page.shtm"), "text/html");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("x.stm"), "text/html");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("p.JPEG"), "image/jpeg");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("p.gif"), "image/gif");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("q.asp"), "text/html");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("A.class"), "");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("s.js"), "application/x-javascript");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("data.bin"), "");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("_static/Theme.CSS"), "text/css");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("fig.svg"), "image/svg+xml");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("theme.css@2022.1"), "");  // named by its query
-    EXPECT_EQ(THTTPClient::ContentTypeOf("noext"), "");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("a/b/index.HTML"), "text/html");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("page.shtm"), "text/html");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("x.stm"), "text/html");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("p.JPEG"), "image/jpeg");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("p.gif"), "image/gif");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("q.asp"), "text/html");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("A.class"), "");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("s.js"), "application/x-javascript");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("data.bin"), "");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("_static/Theme.CSS"), "text/css");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("fig.svg"), "image/svg+xml");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("theme.css@2022.1"), "");  // named by its query
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("noext"), "");
     // A dot in a folder name is no extension.
-    EXPECT_EQ(THTTPClient::ContentTypeOf("c:\\dir.htm\\file"), "");
-    EXPECT_EQ(THTTPClient::ContentTypeOf("/srv/dir.htm/file"), "");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("c:\\dir.htm\\file"), "");
+    EXPECT_EQ(DownloadConnection::ContentTypeOf("/srv/dir.htm/file"), "");
 }
 
 TEST(TextHelpers, HasPrefixCountedToStringHexByte) {
@@ -167,12 +167,12 @@ TEST(CreateListener, SystemPortAndFallbackRange) {
 }
 
 TEST(NetStartup, SetsAndClearsSharedSettings) {
-    THTTPClient::UserAgent = "other";
-    THTTPClient::ProxyUser = "u";
+    DownloadConnection::UserAgent = "other";
+    DownloadConnection::ProxyUser = "u";
     qm::NetStartup();
-    EXPECT_EQ(THTTPClient::UserAgent, "Velloran/4.0");
+    EXPECT_EQ(DownloadConnection::UserAgent, "Velloran/4.0");
     qm::NetShutdown();
-    EXPECT_EQ(THTTPClient::UserAgent, "");
-    EXPECT_EQ(THTTPClient::ProxyUser, "");
-    EXPECT_EQ(THTTPClient::ProxyPassword, "");
+    EXPECT_EQ(DownloadConnection::UserAgent, "");
+    EXPECT_EQ(DownloadConnection::ProxyUser, "");
+    EXPECT_EQ(DownloadConnection::ProxyPassword, "");
 }

@@ -13,9 +13,9 @@
 namespace qm::server {
 namespace {
 
-TDClass& AddProject(ProjectTree& tree, TDContainer& folder, int iid, const std::string& caption,
+Project& AddProject(ProjectTree& tree, ProjectFolder& folder, int iid, const std::string& caption,
                     const std::string& url) {
-    auto p = std::make_unique<TDClass>();
+    auto p = std::make_unique<Project>();
     p->IID = iid;
     p->Caption = caption;
     p->URL = url;
@@ -30,7 +30,7 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 
 TEST(ServerPages, IndexListsFoldersWithTreeIndices) {
     ProjectTree tree;
-    TDContainer& sites = tree.AddFolder("Sites");
+    ProjectFolder& sites = tree.AddFolder("Sites");
     AddProject(tree, sites, 4, "Alpha", "http://alpha.example/");
     AddProject(tree, sites, 9, "Beta", "http://beta.example/x/");
     tree.AddFolder("Empty");
@@ -74,8 +74,8 @@ protected:
         project_->SAbr = 5;
     }
     ProjectTree tree_;
-    TDContainer* folder_ = nullptr;
-    TDClass* project_ = nullptr;
+    ProjectFolder* folder_ = nullptr;
+    Project* project_ = nullptr;
 };
 
 TEST_F(ProjectPage, NeverRunShowsStatisticsAndLinks) {

@@ -51,9 +51,9 @@ protected:
         root_ = test::MakeTempDir("served");
         Options().PathPrefix = root_ + "/default/";
         Options().HTTPPort = test::FreePort();
-        TDContainer& sites = tree_.AddFolder("Sites");
+        ProjectFolder& sites = tree_.AddFolder("Sites");
         sites.Dir = root_ + "/sites/";
-        auto p = std::make_unique<TDClass>();
+        auto p = std::make_unique<Project>();
         p->IID = 7;
         p->Caption = "Host site";
         p->URL = "http://host/index.htm";

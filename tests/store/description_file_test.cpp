@@ -30,7 +30,7 @@ std::string Record(const std::string& name, const std::string& text, std::int32_
 
 TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
     std::string dir = test::MakeTempDir("descr");
-    TDescription r;
+    FileDescription r;
     r.Name = "index.html";
     r.Text = "first text";
     r.LastModified = "Mon, 01 Jan 2024 00:00:00 GMT";
@@ -38,7 +38,7 @@ TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
     ASSERT_TRUE(WriteDescription(dir, r));
     const std::int32_t day = ProgramDayCount();
     EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"), Record("index.html", "first text", day, r.LastModified, "text/html"));
-    TDescription b;
+    FileDescription b;
     b.Name = "b.gif";
     b.ContentType = "image/gif";
     ASSERT_TRUE(WriteDescription(dir + "/", b));
@@ -48,7 +48,7 @@ TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
     ASSERT_TRUE(WriteDescription(dir, r));
     EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"),
               Record("index.html", "first text", day, "", std::string(40, 'c')) + Record("b.gif", "", day, "", "image/gif"));
-    TDescription got;
+    FileDescription got;
     ASSERT_TRUE(ReadDescription(dir, "index.html", got));
     EXPECT_EQ(got.Text, "first text");
     EXPECT_EQ(got.ContentType, std::string(40, 'c'));
@@ -62,9 +62,9 @@ TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
 TEST(DescriptionFile, EndMarkerIsReusedByTheNextRecord) {
     std::string dir = test::MakeTempDir("descrm");
     test::WriteFile(dir + "/Descr.QV3", Record("a", "", 1, "", "") + std::string(12, '\0') + Record("hidden", "", 1, "", "x"));
-    TDescription got;
+    FileDescription got;
     EXPECT_FALSE(ReadDescription(dir, "hidden", got));
-    TDescription n;
+    FileDescription n;
     n.Name = "new";
     ASSERT_TRUE(WriteDescription(dir, n));
     ASSERT_TRUE(ReadDescription(dir, "new", got));
@@ -85,12 +85,12 @@ TEST(DescriptionFile, HostileLengthsEndTheList) {
     };
     for (const std::string& bad : hostile) {
         test::WriteFile(dir + "/Descr.QV3", good + bad);
-        TDescription got;
+        FileDescription got;
         EXPECT_TRUE(ReadDescription(dir, "ok", got));
         EXPECT_EQ(got.ContentType, "ct");
         EXPECT_FALSE(ReadDescription(dir, "zz", got));
         // A new record replaces the damaged rest so that it can be found.
-        TDescription n;
+        FileDescription n;
         n.Name = "zz";
         n.ContentType = "new";
         ASSERT_TRUE(WriteDescription(dir, n));
@@ -111,7 +111,7 @@ TEST(DescriptionFile, OldFileIsReadOnly) {
                     old("a.htm", "Tue, 02 Jan 2024 10:00:00 GMT and more text", 1) + old("p.txt", "lm", 0) +
                         old("q.txt", "lm", 0) + std::string(100, 'x'));
     test::WriteFile(dir + "/p.txt.primary", "");
-    TDescription got;
+    FileDescription got;
     got.ContentType = "as passed";
     ASSERT_TRUE(ReadDescription(dir, "a.htm", got));
     EXPECT_EQ(got.DayStamp, 1);
@@ -126,7 +126,7 @@ TEST(DescriptionFile, OldFileIsReadOnly) {
     EXPECT_FALSE(ReadDescription(dir, "x", got));
     // A new record goes to the new file; the old one is untouched.
     const std::string before = test::ReadFile(dir + "/Descr.Dat");
-    TDescription n;
+    FileDescription n;
     n.Name = "a.htm";
     n.ContentType = "image/png";
     ASSERT_TRUE(WriteDescription(dir, n));
@@ -141,13 +141,13 @@ TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
     std::string dir = test::MakeTempDir("descr-index");
     const std::int32_t day = ProgramDayCount();
     for (int i = 0; i < 50; ++i) {
-        TDescription r;
+        FileDescription r;
         r.Name = "p" + std::to_string(i) + ".html";
         r.ContentType = "text/html";
         r.LastModified = std::to_string(i);
         ASSERT_TRUE(WriteDescription(dir, r));
     }
-    TDescription found;
+    FileDescription found;
     ASSERT_TRUE(ReadDescription(dir, "p37.html", found));
     EXPECT_EQ(found.LastModified, "37");
     EXPECT_FALSE(ReadDescription(dir, "p50.html", found));
@@ -164,7 +164,7 @@ TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
     EXPECT_FALSE(ReadDescription(dir, "p36.html", found));
     // Our own writes after that: an update in place and an addition, both where a fresh walk
     // of the file finds them.
-    TDescription u;
+    FileDescription u;
     u.Name = "q.css";
     u.LastModified = "later";
     u.ContentType = "text/css";
@@ -189,10 +189,10 @@ TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
 }
 
 TEST(DescriptionFile, UnwritableDirectoryWritesNothing) {
-    TDescription n;
+    FileDescription n;
     n.Name = "a";
     EXPECT_FALSE(WriteDescription("/nonexistent-dir-for-test/x", n));
-    TDescription got;
+    FileDescription got;
     EXPECT_FALSE(ReadDescription("/nonexistent-dir-for-test/x", "a", got));
 }
 

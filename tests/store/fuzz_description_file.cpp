@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     put("Descr.QV3", data, half);
     put("Descr.Dat", data + half, size - half);
-    qm::TDescription r;
+    qm::FileDescription r;
     qm::ReadDescription(dir, "index.html", r);
     qm::ReadDescription(dir, "a", r);
-    qm::TDescription w;
+    qm::FileDescription w;
     w.Name = "a";
     w.Text = "t";
     w.ContentType = "text/html";

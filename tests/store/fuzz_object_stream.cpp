@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         qm::ProjectTree tree;
         qm::TreeLoadReport report = qm::LoadTreeStore(tree, dir);
         (void)report;
-        for (qm::TDClass* p : tree.AllProjects()) (void)p->Caption.size();
+        for (qm::Project* p : tree.AllProjects()) (void)p->Caption.size();
         std::remove((dir + "/Orrinal.dat.damaged").c_str());
     }
     {

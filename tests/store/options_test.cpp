@@ -14,8 +14,8 @@ using platform::RegKey;
 using platform::Registry;
 
 struct Loaded {
-    TOptions options;
-    TDClass defaults;
+    ProgramOptions options;
+    Project defaults;
     std::vector<std::string> warnings;
 };
 

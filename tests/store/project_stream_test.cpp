@@ -13,17 +13,17 @@
 namespace qm {
 namespace {
 
-std::unique_ptr<TDClass> ReadProject(const std::string& keys) {
+std::unique_ptr<Project> ReadProject(const std::string& keys) {
     std::string path = test::MakeTempDir("proj") + "/p.txt";
     test::WriteFile(path, "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nType=0\r\n" + keys);
-    TNewStream s(path, false);
-    std::unique_ptr<TClass> obj;
+    TypedStream s(path, false);
+    std::unique_ptr<StreamObject> obj;
     EXPECT_TRUE(s.ReadObject(obj)) << s.Error();
-    return std::unique_ptr<TDClass>(dynamic_cast<TDClass*>(obj.release()));
+    return std::unique_ptr<Project>(dynamic_cast<Project*>(obj.release()));
 }
 
 TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
-    TDClass p;
+    Project p;
     ResetToBuiltInDefaults(p);
     p.IID = 7;
     p.Caption = "Site";
@@ -40,7 +40,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
     p.S304 = 2;
     std::string path = test::MakeTempDir("projw") + "/p.txt";
     {
-        TNewStream s(path, true);
+        TypedStream s(path, true);
         s.WriteCount(0);
         s.WriteObject(p);
     }
@@ -71,7 +71,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
 }
 
 TEST(ProjectStream, RoundTripKeepsSettings) {
-    TDClass p;
+    Project p;
     p.IID = 3;
     p.Caption = "C";
     p.URL = "http://h/?q=a=b";
@@ -96,13 +96,13 @@ TEST(ProjectStream, RoundTripKeepsSettings) {
     p.SErr = 9;
     std::string path = test::MakeTempDir("projrt") + "/p.txt";
     {
-        TNewStream s(path, true);
+        TypedStream s(path, true);
         s.WriteObject(p);
     }
-    TNewStream s(path, false);
-    std::unique_ptr<TClass> obj;
+    TypedStream s(path, false);
+    std::unique_ptr<StreamObject> obj;
     ASSERT_TRUE(s.ReadObject(obj));
-    auto& r = dynamic_cast<TDClass&>(*obj);
+    auto& r = dynamic_cast<Project&>(*obj);
     EXPECT_EQ(r.IID, 3);
     EXPECT_EQ(r.URL, "http://h/?q=a=b");
     EXPECT_EQ(r.Img, "No");
@@ -138,9 +138,9 @@ TEST(ProjectStream, CrawlTrapRulesAreOnUnlessSwitchedOff) {
     EXPECT_TRUE(ReadProject("URL=http://a/\r\nSAbr=0\r\n")->CrawlTraps);  // stored before the setting
     EXPECT_FALSE(ReadProject("CrawlTraps=False\r\n")->CrawlTraps);
     EXPECT_TRUE(ReadProject("CrawlTraps=True\r\n")->CrawlTraps);
-    TDClass off;
+    Project off;
     off.CrawlTraps = false;
-    TDClass copy;
+    Project copy;
     copy.Assign(off);
     EXPECT_FALSE(copy.CrawlTraps);
 }
@@ -186,7 +186,7 @@ TEST(ProjectStream, StoreWithoutFileTypesKeepsDefaultsExtensions) {
 }
 
 TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
-    TDClass src;
+    Project src;
     src.Caption = "S";
     src.IID = 4;
     src.URL = "http://s/";
@@ -195,7 +195,7 @@ TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
     src.LastEnd = 99;
     src.S200 = 10;
     src.StatusText = "busy";
-    TDClass dst;
+    Project dst;
     dst.LastEnd = 5;
     dst.S200 = 1;
     dst.Assign(src);
@@ -213,14 +213,14 @@ TEST(ProjectStream, SiteMapLoadsOnFirstUseAndSavesWhenModified) {
     std::string dir = test::MakeTempDir("sitemap");
     platform::SetProgramFolder(dir);
     test::WriteFile(dir + "/12.map", "b/x.htm\r\nA/y.htm\r\nb/X.htm\r\n");
-    TDClass p;
+    Project p;
     p.IID = 12;
     // Names differing only in case are different files: both are kept.
     EXPECT_EQ(p.SiteMap().Items(), (std::vector<std::string>{"A/y.htm", "b/X.htm", "b/x.htm"}));
     p.SiteMap().Add("c/z.gif");
     p.MarkSiteMapModified();
     {
-        TNewStream s(dir + "/store.txt", true);
+        TypedStream s(dir + "/store.txt", true);
         s.WriteObject(p);
     }
     EXPECT_FALSE(p.SiteMapModified());

@@ -17,8 +17,8 @@ namespace {
 
 const char kHead[] = "Stream 1.1 File\r\nCount=0\r\n";
 
-std::string Folder(const std::string& caption) { return "[Object]\r\nType=1\r\nText=" + caption + "\r\nLevl=0\r\nDir=\r\n"; }
-std::string Project(int iid, const std::string& caption) {
+std::string FolderSection(const std::string& caption) { return "[Object]\r\nType=1\r\nText=" + caption + "\r\nLevl=0\r\nDir=\r\n"; }
+std::string ProjectSection(int iid, const std::string& caption) {
     return "[Object]\r\nType=0\r\nIID=" + std::to_string(iid) + "\r\nCaption=" + caption + "\r\nURL=http://" + caption + "/\r\n";
 }
 
@@ -34,9 +34,9 @@ TEST(TreeStore, HeaderOnlyGivesTheDefaultFolder) {
 
 TEST(TreeStore, MembershipAndIdentifiers) {
     std::string dir = test::MakeTempDir("tree1");
-    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) + Project(0, "orphan") + Folder("A") + Project(5, "a5") +
-                                              "[Object]\r\nType=7\r\nText=x\r\n" + Project(0, "a0") + Folder("B") +
-                                              Project(2, "b2") + "[Object]\r\nType=65535\r\n");
+    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) + ProjectSection(0, "orphan") + FolderSection("A") + ProjectSection(5, "a5") +
+                                              "[Object]\r\nType=7\r\nText=x\r\n" + ProjectSection(0, "a0") + FolderSection("B") +
+                                              ProjectSection(2, "b2") + "[Object]\r\nType=65535\r\n");
     ProjectTree tree;
     ASSERT_FALSE(LoadTreeStore(tree, dir).damaged);
     ASSERT_EQ(tree.Folders.size(), 3u);
@@ -61,9 +61,9 @@ TEST(TreeStore, MembershipAndIdentifiers) {
 TEST(TreeStore, SaveWritesFoldersThenTheirProjectsAndRoundTrips) {
     std::string dir = test::MakeTempDir("tree2");
     ProjectTree tree;
-    TDContainer& a = tree.AddFolder("A");
+    ProjectFolder& a = tree.AddFolder("A");
     a.Dir = "/data/a/";
-    auto p = std::make_unique<TDClass>();
+    auto p = std::make_unique<Project>();
     ResetToBuiltInDefaults(*p);
     p->IID = tree.TakeID();
     p->Caption = "P";
@@ -98,7 +98,7 @@ TEST(TreeStore, SaveWritesFoldersThenTheirProjectsAndRoundTrips) {
 TEST(TreeStore, InterruptedSaveLeavesALoadableStore) {
     std::string dir = test::MakeTempDir("tree3");
     // Only the temporary file is there: it is read.
-    test::WriteFile(dir + "/Orrinal.$$$", std::string(kHead) + Folder("FromTemp"));
+    test::WriteFile(dir + "/Orrinal.$$$", std::string(kHead) + FolderSection("FromTemp"));
     ProjectTree tree;
     LoadTreeStore(tree, dir);
     EXPECT_EQ(tree.Folders[0]->Caption, "FromTemp");
@@ -114,8 +114,8 @@ TEST(TreeStore, InterruptedSaveLeavesALoadableStore) {
 
 TEST(TreeStore, DamagedStoreKeepsWhatWasReadAndIsKeptAside) {
     std::string dir = test::MakeTempDir("tree4");
-    const std::string text = std::string(kHead) + Folder("A") + Project(3, "good") +
-                             "[Object]\r\nType=0\r\nIID=3x\r\nCaption=bad\r\n" + Project(4, "after");
+    const std::string text = std::string(kHead) + FolderSection("A") + ProjectSection(3, "good") +
+                             "[Object]\r\nType=0\r\nIID=3x\r\nCaption=bad\r\n" + ProjectSection(4, "after");
     test::WriteFile(dir + "/Orrinal.dat", text);
     ProjectTree tree;
     TreeLoadReport r = LoadTreeStore(tree, dir);
@@ -142,9 +142,9 @@ protected:
 
 TEST_F(ClipboardTree, CopyFolderAndPasteIntoAnotherTreeRenumbers) {
     ProjectTree source;
-    TDContainer& f = source.AddFolder("Src");
+    ProjectFolder& f = source.AddFolder("Src");
     for (int i = 1; i <= 3; ++i) {
-        auto p = std::make_unique<TDClass>();
+        auto p = std::make_unique<Project>();
         p->IID = i;
         p->Caption = "p" + std::to_string(i);
         source.AddProject(f, std::move(p));
@@ -158,14 +158,14 @@ TEST_F(ClipboardTree, CopyFolderAndPasteIntoAnotherTreeRenumbers) {
     EXPECT_TRUE(ClipboardHoldsObjects());
 
     ProjectTree target;
-    TDContainer& t = target.AddFolder("T");
-    auto existing = std::make_unique<TDClass>();
+    ProjectFolder& t = target.AddFolder("T");
+    auto existing = std::make_unique<Project>();
     existing->IID = 2;
     target.AddProject(t, std::move(existing));
     target.NextID = 10;
     EXPECT_EQ(PasteFromClipboard(target, &t), 4);
     ASSERT_EQ(target.Folders.size(), 2u);
-    TDContainer& pasted = *target.Folders[1];
+    ProjectFolder& pasted = *target.Folders[1];
     EXPECT_EQ(pasted.Caption, "Src");
     ASSERT_EQ(pasted.Children.size(), 3u);
     EXPECT_EQ(pasted.Children[0]->IID, 1);
@@ -181,8 +181,8 @@ TEST_F(ClipboardTree, CopyFolderAndPasteIntoAnotherTreeRenumbers) {
 
 TEST_F(ClipboardTree, ProjectPasteGoesToTheTargetAndAddressesAreNotObjects) {
     ProjectTree tree;
-    TDContainer& a = tree.AddFolder("A");
-    TDClass p;
+    ProjectFolder& a = tree.AddFolder("A");
+    Project p;
     p.IID = 4;
     p.Caption = "one";
     CopyProjectToClipboard(p);
@@ -205,7 +205,7 @@ namespace {
 TEST(TreeStore, FolderWithAnotherLevelIsStillSaved) {
     std::string dir = test::MakeTempDir("treelev");
     test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) +
-                                              "[Object]\r\nType=1\r\nText=Odd\r\nLevl=3\r\nDir=\r\n" + Project(1, "inside"));
+                                              "[Object]\r\nType=1\r\nText=Odd\r\nLevl=3\r\nDir=\r\n" + ProjectSection(1, "inside"));
     ProjectTree tree;
     LoadTreeStore(tree, dir);
     std::string error;

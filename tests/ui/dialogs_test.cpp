@@ -32,8 +32,8 @@
 #include "ui/project_prop_dialog.h"
 
 using namespace qm;
-using qm::ui::TdlgOptions;
-using qm::ui::TdlgProp;
+using qm::ui::ProgramOptionsDialog;
+using qm::ui::ProjectPropertiesDialog;
 
 namespace {
 QApplication& App() {
@@ -70,7 +70,7 @@ QStringList Checklist(QListWidget* list, bool onlyChecked = false) {
 // The main window on a fresh program folder, without the local web server.
 struct Window {
     bool appReady = (App(), true);
-    ui::TMainForm form;
+    ui::MainWindow form;
     explicit Window(const std::string& home, bool server = false) {
         form.AskHook = [](app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
@@ -79,14 +79,14 @@ struct Window {
         s.singleInstance = false;
         s.startServer = server;
         std::string error;
-        EXPECT_EQ(form.Start(s, error), ui::TMainForm::Started::Yes) << error;
+        EXPECT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;
     }
 };
 }  // namespace
 
 TEST(ProjectProperties, ControlsFollowTheirRules) {
     App();
-    TDClass p;
+    Project p;
     p.URL = "http://";
     p.Caption = "http://";
     p.Lev = 3;
@@ -95,7 +95,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     p.Categories[kCatImages].Exts = "gif\r\njpg\r\npng";  // no selection line
     p.Categories[kCatArchive].Exts = "zip";
     p.Categories[kCatVideo].Flags[0] = true;  // excluded
-    TdlgProp dlg;
+    ProjectPropertiesDialog dlg;
     std::vector<QString> topics;
     dlg.OnHelp = [&](const QString& t) { topics.push_back(t); };
     dlg.SetProject(p, false);
@@ -215,7 +215,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_FALSE(Child<QLineEdit>(dlg, "edtUser")->isEnabled());
 
     dlg.accept();
-    const TDClass& s = dlg.Settings();
+    const Project& s = dlg.Settings();
     EXPECT_EQ(s.URL, "http://a.org/docs");
     EXPECT_EQ(s.Caption, "My site");
     EXPECT_EQ(s.Lev, 2);
@@ -238,7 +238,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_EQ(dlg.Settings().Caption, "http://a.org/docs");  // an empty name shows the address
 
     // An empty Day is the 1st; the Defaults Project has no name field.
-    TdlgProp defaults;
+    ProjectPropertiesDialog defaults;
     defaults.SetProject(p, true);
     EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(UIMessage(22)));
     EXPECT_TRUE(Child<QLineEdit>(defaults, "edtName")->isHidden());
@@ -253,9 +253,9 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
     std::string home = qm::test::MakeTempDir("ui_dialogs_prop");
     setenv("HOME", home.c_str(), 1);
     Window w(home);
-    ui::TMainForm& f = w.form;
+    ui::MainWindow& f = w.form;
     f.PasteText("http://127.0.0.1:9/site/");
-    TDClass* p = f.SelectedNode().project;
+    Project* p = f.SelectedNode().project;
     ASSERT_NE(p, nullptr);
     p->RSrvsEx = "ads\r\n x";
     p->When = 1;
@@ -279,7 +279,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
         p->When = 0;
         p->S200 = 5;
         p->LastStart = 4242.0;
-        auto* dlg = static_cast<TdlgProp*>(&d);
+        auto* dlg = static_cast<ProjectPropertiesDialog*>(&d);
         dlg->SelectNode("Project");
         Child<QLineEdit>(d, "edtName")->setText("Renamed");
         Child<QSpinBox>(d, "edtLevel")->setValue(4);
@@ -316,7 +316,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
         return static_cast<int>(QDialog::Accepted);
     };
     f.NewProjectDialog();
-    TDClass* added = f.SelectedNode().project;
+    Project* added = f.SelectedNode().project;
     ASSERT_NE(added, nullptr);
     ASSERT_NE(added, p);
     EXPECT_EQ(added->URL, "http://new.example");
@@ -326,10 +326,10 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
 
 TEST(Options, PagesRulesAndAutoDetect) {
     App();
-    TdlgOptions dlg;
+    ProgramOptionsDialog dlg;
     std::vector<QString> topics;
     dlg.OnHelp = [&](const QString& t) { topics.push_back(t); };
-    TOptions o;
+    ProgramOptions o;
     o.Reset();
     o.UAgent = "";
     app::WindowState st;
@@ -496,8 +496,8 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
 // group of both dialogs has one of its own.
 TEST(Dialogs, EveryTextHasItsOwnComponentName) {
     App();
-    TdlgProp prop;
-    TdlgOptions options;
+    ProjectPropertiesDialog prop;
+    ProgramOptionsDialog options;
     for (QWidget* dlg : {static_cast<QWidget*>(&prop), static_cast<QWidget*>(&options)}) {
         QStringList names;
         for (QWidget* w : dlg->findChildren<QWidget*>()) {
@@ -533,9 +533,9 @@ TEST(Help, EveryTopicHasAPage) {
 TEST(PasswordQuestion, TheWindowAsksAndHandsTheAnswerToTheEngine) {
     const std::string home = test::MakeTempDir("ui-password");
     Window w(home);
-    TQueueManager& q = w.form.Core().Engine().Queue();
+    QueueManager& q = w.form.Core().Engine().Queue();
     ASSERT_TRUE(q.OnPasswordWanted);
-    TDClass project;
+    Project project;
     project.Caption = "Intranet";
     project.User = "alice";
 

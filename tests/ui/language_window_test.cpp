@@ -34,7 +34,7 @@
 
 namespace fs = std::filesystem;
 using namespace qm;
-using qm::ui::TMainForm;
+using qm::ui::MainWindow;
 
 namespace {
 QApplication& App() {
@@ -53,14 +53,14 @@ void Screenshot(QWidget& w, const QString& name) {
     w.grab().save(dir + "/" + name);
 }
 
-bool Start(TMainForm& form, const std::string& home) {
+bool Start(MainWindow& form, const std::string& home) {
     form.NoticeHook = [](const std::string&) {};
     app::ProgramSettings s;
     s.home = home;
     s.singleInstance = false;
     s.startServer = false;
     std::string error;
-    const bool ok = form.Start(s, error) == TMainForm::Started::Yes;
+    const bool ok = form.Start(s, error) == MainWindow::Started::Yes;
     EXPECT_TRUE(ok) << error;
     return ok;
 }
@@ -79,7 +79,7 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
     setenv("HOME", home.c_str(), 1);
     std::string written;
     {
-        TMainForm form;
+        MainWindow form;
         std::string error;
         ASSERT_TRUE(ui::WriteLanguageFile(home + "/qm.int", error)) << error;
         written = qm::test::ReadFile(home + "/qm.int");
@@ -98,7 +98,7 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
     EXPECT_EQ(written, qm::test::ReadFile(Source("lang/qm.int.en")))
         << "lang/qm.int.en is not what the windows write; run this test with QM_UPDATE_LANG=1";
     // The options pages with the later options, as shipped.
-    ui::TdlgOptions options;
+    ui::ProgramOptionsDialog options;
     app::WindowState state;
     options.SetForm(app::FillOptionsForm(Options(), state));
     options.show();
@@ -119,7 +119,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
     file.insert(file.find("[LogWindow]"), "lblAddress.Caption=<b>Adresse:</b>\r\n");
     ASSERT_TRUE(qm::test::WriteFile(home + "/qm.int", file));
     {
-        TMainForm form;
+        MainWindow form;
         ASSERT_TRUE(Start(form, home));
         form.resize(900, 560);
         form.show();
@@ -134,11 +134,11 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         EXPECT_EQ(UIMessage(52), "&Favoriten importieren");
         EXPECT_EQ(UIMessage(48), "Bereit");
         // A dialog made later gets the language when it is created.
-        ui::TdlgFolderProp dialog(&form);
+        ui::FolderPropertiesDialog dialog(&form);
         EXPECT_EQ(dialog.windowTitle(), "Ordnereigenschaften");
         EXPECT_EQ(Named<QLabel>(dialog, "lblName")->text(), "Ordnername:");
         // The Project and options dialogs too, their navigation trees and lists included.
-        ui::TdlgProp prop(&form);
+        ui::ProjectPropertiesDialog prop(&form);
         EXPECT_EQ(prop.windowTitle(), "Projekteigenschaften");
         EXPECT_EQ(Named<QTreeWidget>(prop, "tvProp")->topLevelItem(0)->text(0), "Projekt");
         EXPECT_EQ(Named<QComboBox>(prop, "cbWeekday")->itemText(0), "Sonntag");
@@ -152,7 +152,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         QTest::qWait(50);
         Screenshot(prop, "translated_project_properties_address.png");
         prop.hide();
-        ui::TdlgOptions options(&form);
+        ui::ProgramOptionsDialog options(&form);
         options.SetForm(app::FillOptionsForm(Options(), form.Core().State()));
         EXPECT_EQ(options.windowTitle(), "Optionen");
         ASSERT_TRUE(options.SelectCategory("Übertragungen"));
@@ -182,7 +182,7 @@ TEST(LanguageWindows, BookmarksMenuFromTheImportThread) {
                 R"( & more", "url": "127.0.0.1/s)" + std::to_string(i) + "\"}";
     json += "]}}}";
     ASSERT_TRUE(qm::test::WriteFile(home + "/.config/chromium/Default/Bookmarks", json));
-    TMainForm form;
+    MainWindow form;
     ASSERT_TRUE(Start(form, home));
     form.show();
     QMenu* ifav = nullptr;
@@ -220,7 +220,7 @@ TEST(LanguageWindows, BookmarksMenuFromTheImportThread) {
     ifav->close();
 
     first->trigger();
-    TDClass* p = form.SelectedNode().project;
+    Project* p = form.SelectedNode().project;
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Caption, "Site 0 & more");
     EXPECT_EQ(p->URL, "http://127.0.0.1/s0");

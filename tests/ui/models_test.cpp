@@ -20,7 +20,7 @@ using namespace qm::app;
 
 namespace {
 struct OptionsGuard {
-    TOptions saved = Options();
+    ProgramOptions saved = Options();
     ~OptionsGuard() { Options() = saved; }
 };
 
@@ -228,7 +228,7 @@ TEST(MapPage, DeleteStaysInsideAndFolderRules) {
     EXPECT_EQ(PickerFolderFor(""), "/home/u/Quillmoor");
     EXPECT_EQ(PickerFolderFor("/data/sites/"), "/data/sites");
     EXPECT_EQ(FieldTextForPicked("/data/sites"), "/data/sites/");
-    TDContainer folder;
+    ProjectFolder folder;
     folder.Caption = "Old";
     Options().DDs.Clear();
     StoreFolderProperties(folder, "", "");
@@ -242,12 +242,12 @@ TEST(MapPage, DeleteStaysInsideAndFolderRules) {
 
 TEST(FindFiles, ProjectTreeWalk) {
     ProjectTree tree;
-    TDContainer& a = tree.AddFolder("Default");
-    auto p = std::make_unique<TDClass>();
+    ProjectFolder& a = tree.AddFolder("Default");
+    auto p = std::make_unique<Project>();
     p->Caption = "Docs Site";
     tree.AddProject(a, std::move(p));
-    TDContainer& b = tree.AddFolder("News");
-    auto q = std::make_unique<TDClass>();
+    ProjectFolder& b = tree.AddFolder("News");
+    auto q = std::make_unique<Project>();
     q->Caption = "docs mirror";
     tree.AddProject(b, std::move(q));
     EXPECT_EQ(FindTreeNode(tree, -1, "DOCS", false), 1);

@@ -77,7 +77,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
 
     // First run: one Project, only the map page shown, the Project selected; saved on close.
     {
-        ui::TMainForm form;
+        ui::MainWindow form;
         form.AskHook = [](app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
         app::ProgramSettings s;
@@ -85,7 +85,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         s.singleInstance = false;
         s.startServer = false;
         std::string error;
-        ASSERT_EQ(form.Start(s, error), ui::TMainForm::Started::Yes) << error;
+        ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;
         Options().PathPrefix = home + "/dl/";
         Options().HTTPPort = qm::test::FreePort();
         Options().UseLog = true;
@@ -100,7 +100,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
     std::string dir = std::string(bin) + "/tests/ui/screenshots";
     fs::create_directories(dir);
     {
-        ui::TdlgFolderProp dlg;
+        ui::FolderPropertiesDialog dlg;
         dlg.SetValues("Default", QString::fromStdString(home + "/dl/"));
         dlg.show();
         QTest::qWait(300);

@@ -26,7 +26,7 @@
 
 namespace fs = std::filesystem;
 using namespace qm;
-using qm::ui::TMainForm;
+using qm::ui::MainWindow;
 
 namespace {
 QApplication& App() {
@@ -49,7 +49,7 @@ std::string MakeSite() {
 
 struct Window {
     bool appReady = (App(), true);  // the application exists before the window
-    TMainForm form;
+    MainWindow form;
     std::vector<std::string> questions, notices;
     std::vector<bool> answers;  // answered in order; Yes when the script ran out
 
@@ -68,13 +68,13 @@ struct Window {
         s.singleInstance = false;
         s.startServer = false;
         std::string error;
-        bool ok = form.Start(s, error) == TMainForm::Started::Yes;
+        bool ok = form.Start(s, error) == MainWindow::Started::Yes;
         EXPECT_TRUE(ok) << error;
         Options().PathPrefix = home + "/dl/";
         form.show();
         return ok;
     }
-    TDClass* Selected() { return form.SelectedNode().project; }
+    Project* Selected() { return form.SelectedNode().project; }
 };
 
 bool HasHiddenNames(const app::MapNode& n) {
@@ -94,7 +94,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
 
     Window w;
     ASSERT_TRUE(w.Start(home));
-    TMainForm& f = w.form;
+    MainWindow& f = w.form;
     Options().UseLog = true;
     Options().HTTPCount = 10;
     f.ProgressWindow()->Refresh();
@@ -105,7 +105,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     f.AddressField()->setText(QString::fromStdString(url.substr(7)));
     f.LevelField()->setValue(3);
     QTest::keyClick(f.AddressField(), Qt::Key_Return);
-    TDClass* p = w.Selected();
+    Project* p = w.Selected();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->URL, url);
     EXPECT_EQ(p->Lev, 3);
@@ -164,7 +164,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     EXPECT_FALSE(HasHiddenNames(*map.First()));
 
     // Keyword picker: OK only for a selection that fits the kind.
-    ui::TdlgAddR picker(&f);
+    ui::KeywordPickerDialog picker(&f);
     picker.Prepare(0, Options().PathPrefix, &GetMap(*p), p->Caption);
     app::DirTreeModel& pm = picker.Tree()->Model();
     ASSERT_FALSE(pm.First()->Children.empty());
@@ -201,7 +201,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     EXPECT_EQ(p->Caption, "Renamed Site");
 
     f.PasteText(QString::fromStdString(nginx.Url("/pa\r\nge2.html")));
-    TDClass* pasted = w.Selected();
+    Project* pasted = w.Selected();
     ASSERT_NE(pasted, p);
     EXPECT_EQ(pasted->URL, nginx.Url("/page2.html"));
 
@@ -209,12 +209,12 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     mime.setUrls({QUrl(QString::fromStdString(nginx.Url("/sub/needle.txt")))});
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     f.dropEvent(&drop);
-    TDClass* dropped = w.Selected();
+    Project* dropped = w.Selected();
     ASSERT_NE(dropped, pasted);
     EXPECT_EQ(dropped->URL, nginx.Url("/sub/needle.txt"));
 
     f.NewFolder();
-    TDContainer* second = f.SelectedNode().folder;
+    ProjectFolder* second = f.SelectedNode().folder;
     ASSERT_NE(second, nullptr);
     ASSERT_NE(second, p->Folder);
     EXPECT_FALSE(f.DropNode({second, nullptr}, {p->Folder, p}));  // a folder onto a Project
@@ -252,7 +252,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
 TEST(MainWindow, FolderDialogRules) {
     App();
     Options().PathPrefix = "/tmp/";
-    ui::TdlgFolderProp dlg;
+    ui::FolderPropertiesDialog dlg;
     dlg.SetValues("Sites", "/tmp/");
     dlg.NameField()->clear();
     dlg.DirectoryField()->clear();
