@@ -15,10 +15,10 @@
 namespace {
 
 struct Site {
-    qm::ProjectFolder folder;
-    qm::Project project;
+    qm::store::ProjectFolder folder;
+    qm::store::Project project;
     Site() {
-        qm::Options().DefaultDoc = "default.htm";
+        qm::store::Options().DefaultDoc = "default.htm";
         folder.Dir = "/home/user/Quillmoor/sites/";
         project.Folder = &folder;
         project.URL = "http://www.example.org/docs/index.html";
@@ -27,12 +27,12 @@ struct Site {
         project.RSrvsEx = "^ads.\r\n";
         project.RPathBx = 2;
         project.RPathEx = "/cgi-bin/\r\n/private/\r\n";
-        project.Categories[qm::kCatText].Exts =
+        project.Categories[qm::store::kCatText].Exts =
             "html\r\nhtm\r\nasp\r\nstm\r\nstml\r\nidc\r\nshtml\r\nhtx\r\ntxt\r\ntext\r\njs\r\nxsp\r\nrxml\r\n";
-        project.Categories[qm::kCatImages].Exts = "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp\r\n";
-        project.Categories[qm::kCatVideo].Exts = "mpg\r\navi\r\nani\r\nmpeg\r\n";
-        project.Categories[qm::kCatAudio].Exts = "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\n";
-        project.Categories[qm::kCatArchive].Exts = "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab\r\n";
+        project.Categories[qm::store::kCatImages].Exts = "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp\r\n";
+        project.Categories[qm::store::kCatVideo].Exts = "mpg\r\navi\r\nani\r\nmpeg\r\n";
+        project.Categories[qm::store::kCatAudio].Exts = "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\n";
+        project.Categories[qm::store::kCatArchive].Exts = "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab\r\n";
     }
 };
 
@@ -71,11 +71,11 @@ void BM_NormaliseRealistic(benchmark::State& state) {
     const std::vector<std::string> links = RealisticLinks(4096);
     std::size_t i = 0, admitted = 0;
     for (auto _ : state) {
-        qm::DownloadRecord rec;
+        qm::engine::DownloadRecord rec;
         rec.Project = &site.project;
         rec.URL = links[i++ & 4095];
         rec.IsImage = (i & 3) == 0;
-        admitted += qm::Normalise(rec);
+        admitted += qm::engine::Normalise(rec);
         benchmark::DoNotOptimize(rec.FName.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -107,10 +107,10 @@ void BM_NormaliseHostile64K(benchmark::State& state) {
     Site& site = TheSite();
     const std::string url = Hostile(int(state.range(0)));
     for (auto _ : state) {
-        qm::DownloadRecord rec;
+        qm::engine::DownloadRecord rec;
         rec.Project = &site.project;
         rec.URL = url;
-        benchmark::DoNotOptimize(qm::Normalise(rec));
+        benchmark::DoNotOptimize(qm::engine::Normalise(rec));
     }
     state.SetBytesProcessed(state.iterations() * std::int64_t(url.size()));
 }

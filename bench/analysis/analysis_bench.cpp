@@ -44,10 +44,10 @@ const Site& TheSite() {
     return site;
 }
 
-class CountingSink : public qm::AnalysisSink {
+class CountingSink : public qm::engine::AnalysisSink {
 public:
     std::int64_t records = 0;
-    bool FoundRecord(std::unique_ptr<qm::DownloadRecord>) override { ++records; return true; }
+    bool FoundRecord(std::unique_ptr<qm::engine::DownloadRecord>) override { ++records; return true; }
     void Report(const std::string&, bool) override {}
 };
 
@@ -57,29 +57,29 @@ void AnalyseSite(benchmark::State& state, bool writeTarget) {
         state.SkipWithError("no documentation site found");
         return;
     }
-    qm::Options().Reset();
+    qm::store::Options().Reset();
     // Stored pages go to memory when it can be had, so that the figure is that of the
     // analysis and not of the disk; each page gets its own file, as in a real run.
     fs::path scratch = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     std::string out = (scratch / ("qm-bench-analysis-" + std::to_string(::getpid()))).string();
     fs::create_directories(out);
-    qm::Options().PathPrefix = out + "/";
-    qm::Project project;
+    qm::store::Options().PathPrefix = out + "/";
+    qm::store::Project project;
     project.URL = "http://docs.example/index.html";
     project.Lev = 20;
     project.EnableScript = true;
     CountingSink sink;
     for (auto _ : state) {
         for (const std::string& page : site.pages) {
-            qm::DownloadRecord parent;
+            qm::engine::DownloadRecord parent;
             parent.Project = &project;
             parent.URL = "http://docs.example/" + page;
             parent.Lev = 10;
             parent.Img = true;
-            qm::Normalise(parent);
+            qm::engine::Normalise(parent);
             parent.Lev = 10;
-            const qm::SettingsSnapshot settings = qm::TakeSettingsSnapshot(&project);
-            qm::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, settings,
+            const qm::engine::SettingsSnapshot settings = qm::engine::TakeSettingsSnapshot(&project);
+            qm::analysis::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, settings,
                         sink);
         }
         state.PauseTiming();

@@ -85,31 +85,31 @@ void BM_QuillmoorQueue(benchmark::State& state) {
         std::string out = test::MakeTempDir("engine-bench-ours");
         fs::create_directories(out + "/tmp");
         ::setenv("TMPDIR", (out + "/tmp").c_str(), 1);
-        Options().Reset();
-        Options().PathPrefix = out + "/";
-        Options().HTTPCount = 10;
-        Options().ConnRetries = 1;
-        Options().DiskSpace = 0;
-        ProjectTree tree;
-        ProjectFolder& folder = tree.AddFolder("Bench");
+        store::Options().Reset();
+        store::Options().PathPrefix = out + "/";
+        store::Options().HTTPCount = 10;
+        store::Options().ConnRetries = 1;
+        store::Options().DiskSpace = 0;
+        store::ProjectTree tree;
+        store::ProjectFolder& folder = tree.AddFolder("Bench");
         folder.Dir = out + "/";
-        auto p = std::make_unique<Project>();
+        auto p = std::make_unique<store::Project>();
         p->IID = tree.TakeID();
         p->URL = site.nginx->Url("/start.txt");
         p->Lev = 1;
-        Project& project = tree.AddProject(folder, std::move(p));
+        store::Project& project = tree.AddProject(folder, std::move(p));
         state.ResumeTiming();
 
-        QueueManager queue(Options().HTTPCount);
+        engine::QueueManager queue(store::Options().HTTPCount);
         queue.StartProject(project);
         // The records a start page linking every file would give.
         for (const std::string& url : site.urls) {
-            auto rec = std::make_unique<DownloadRecord>();
+            auto rec = std::make_unique<engine::DownloadRecord>();
             rec->Project = &project;
             rec->URL = url;
             rec->Lev = 0;
             rec->Img = rec->Srv = true;
-            if (Normalise(*rec)) queue.AddRecord(std::move(rec), true, true);
+            if (engine::Normalise(*rec)) queue.AddRecord(std::move(rec), true, true);
         }
         platform::RunUntil([&] { return queue.Idle(); }, 600000);
 

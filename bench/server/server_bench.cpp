@@ -70,10 +70,10 @@ void Report(benchmark::State& state, double rps, const std::string& summary) {
 
 void BM_QuillmoorServer(benchmark::State& state) {
     qm::platform::InitEventLoop();
-    qm::Options().Reset();
-    qm::Options().PathPrefix = TheSite().root + "/";
-    qm::Options().HTTPPort = qm::test::FreePort();
-    qm::ProjectTree tree;
+    qm::store::Options().Reset();
+    qm::store::Options().PathPrefix = TheSite().root + "/";
+    qm::store::Options().HTTPPort = qm::test::FreePort();
+    qm::store::ProjectTree tree;
     tree.AddFolder("Sites");
     qm::SetServedTree(&tree);
     qm::StartServer();

@@ -19,12 +19,12 @@ std::string BenchDir() {
     return dir;
 }
 
-void Fill(qm::ProjectTree& tree, int projects) {
+void Fill(qm::store::ProjectTree& tree, int projects) {
     tree.Clear();
     for (int i = 0; i < projects; ++i) {
         if (i % 100 == 0) tree.AddFolder("Folder " + std::to_string(i / 100));
-        auto p = std::make_unique<qm::Project>();
-        qm::ResetToBuiltInDefaults(*p);
+        auto p = std::make_unique<qm::store::Project>();
+        qm::store::ResetToBuiltInDefaults(*p);
         p->IID = tree.TakeID();
         p->URL = "http://host" + std::to_string(i) + ".example.test/start/page.html?x=" + std::to_string(i);
         p->Caption = "Project " + std::to_string(i);
@@ -34,23 +34,23 @@ void Fill(qm::ProjectTree& tree, int projects) {
 }
 
 void BM_SaveStore(benchmark::State& state) {
-    qm::ProjectTree tree;
+    qm::store::ProjectTree tree;
     Fill(tree, static_cast<int>(state.range(0)));
     std::string error;
     for (auto _ : state) {
-        if (!qm::SaveTreeStore(tree, BenchDir(), error)) state.SkipWithError(error.c_str());
+        if (!qm::store::SaveTreeStore(tree, BenchDir(), error)) state.SkipWithError(error.c_str());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 void BM_LoadStore(benchmark::State& state) {
-    qm::ProjectTree tree;
+    qm::store::ProjectTree tree;
     Fill(tree, static_cast<int>(state.range(0)));
     std::string error;
-    if (!qm::SaveTreeStore(tree, BenchDir(), error)) state.SkipWithError(error.c_str());
+    if (!qm::store::SaveTreeStore(tree, BenchDir(), error)) state.SkipWithError(error.c_str());
     for (auto _ : state) {
-        qm::ProjectTree loaded;
-        qm::TreeLoadReport r = qm::LoadTreeStore(loaded, BenchDir());
+        qm::store::ProjectTree loaded;
+        qm::store::TreeLoadReport r = qm::store::LoadTreeStore(loaded, BenchDir());
         if (r.damaged) state.SkipWithError(r.message.c_str());
         benchmark::DoNotOptimize(loaded.NextID);
     }

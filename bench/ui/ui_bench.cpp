@@ -36,9 +36,9 @@ QApplication& App() {
 }
 
 // 10,000 stored files in 100 folders of 100, as a Project's site map lists them.
-const qm::SortedStringList& TenThousandFiles(std::string& root) {
+const qm::store::SortedStringList& TenThousandFiles(std::string& root) {
     static std::string dir;
-    static qm::SortedStringList list;
+    static qm::store::SortedStringList list;
     if (dir.empty()) {
         dir = qm::test::MakeTempDir("ui_bench_map") + "/";
         for (int f = 0; f < 100; ++f) {
@@ -58,7 +58,7 @@ const qm::SortedStringList& TenThousandFiles(std::string& root) {
 void BM_ListModeMap10000(benchmark::State& state) {
     App();
     std::string root;
-    const qm::SortedStringList& list = TenThousandFiles(root);
+    const qm::store::SortedStringList& list = TenThousandFiles(root);
     qm::ui::DirectoryTreeView tree;
     tree.resize(400, 600);
     tree.show();
@@ -114,8 +114,8 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
             state.SkipWithError(error.c_str());
             return;
         }
-        qm::Options().PathPrefix = home + "/dl/";
-        qm::Options().UseLog = true;
+        qm::store::Options().PathPrefix = home + "/dl/";
+        qm::store::Options().UseLog = true;
         form.Core().Engine().Queue().SetConnectionCount(10);
         form.show();
         std::vector<qint64> gaps;

@@ -15,9 +15,9 @@
 #include "engine/get_rec.h"
 #include "engine/local_scope.h"
 
-namespace qm {
+namespace qm::analysis {
 
-namespace analysis_detail {
+namespace detail {
 
 namespace {
 
@@ -78,8 +78,8 @@ const RowsBySecondChar& TagIndex() {
 
 }  // namespace
 
-Analyser::Analyser(AnalysisEnvironment& env, DownloadRecord& parent, const std::string& source,
-                     const std::string& target, bool writeTarget, AnalysisSink& sink)
+Analyser::Analyser(AnalysisEnvironment& env, engine::DownloadRecord& parent, const std::string& source,
+                     const std::string& target, bool writeTarget, engine::AnalysisSink& sink)
     : env_(env), parent_(parent), source_(source), target_(target), writeTarget_(writeTarget),
       sink_(sink) {}
 
@@ -198,7 +198,7 @@ void Analyser::RunOn(std::string text) {
             row_ = kRowScript;
             ScanScript(0, n_);
         }
-    } else if (IsStyleSheet(parent_.ContentType, parent_.URL)) {
+    } else if (engine::IsStyleSheet(parent_.ContentType, parent_.URL)) {
         ScanStyle(0, n_, false);
     } else {
         TagLoop();
@@ -558,7 +558,7 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
     cursor_ = end;
 }
 
-bool Analyser::AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed) {
+bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool guessed) {
     if (!override_.empty()) {
         record->URL = override_;
         override_.clear();
@@ -600,7 +600,7 @@ bool Analyser::AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed
         record->StepsBeyondLevel = 0;
     } else {
         const bool frame = row_ == kRowFrame || row_ == kRowIFrame;
-        if (!FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
+        if (!engine::FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
         record->StepsBeyondLevel = static_cast<std::uint8_t>(parent_.StepsBeyondLevel + 1);
     }
     record->Project = parent_.Project;
@@ -608,11 +608,11 @@ bool Analyser::AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed
     record->Referer = parent_.URL;
     record->Busy = false;
     // A page that came over the network never leads to a local file.
-    if (LeavesNetworkForLocalFile(parent_.URL, record->URL)) return false;
+    if (engine::LeavesNetworkForLocalFile(parent_.URL, record->URL)) return false;
     record->URLPsw.clear();
     if (!env_.Normalise(*record)) return false;
     // The page's credentials go with links to its own server only.
-    if (record->URLPsw.empty() && !parent_.URLPsw.empty() && CredentialsMayFollow(parent_.URL, record->URL))
+    if (record->URLPsw.empty() && !parent_.URLPsw.empty() && engine::CredentialsMayFollow(parent_.URL, record->URL))
         record->URLPsw = parent_.URLPsw;
     if (t.kind == kLinkPage && settings_.ThisWay &&
         record->Path.compare(0, parent_.InitWay.size(), parent_.InitWay) != 0)
@@ -621,19 +621,19 @@ bool Analyser::AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed
     return true;
 }
 
-}  // namespace analysis_detail
+}  // namespace detail
 
-void AnalyseBuffer(AnalysisEnvironment& env, DownloadRecord& record, std::string text,
+void AnalyseBuffer(AnalysisEnvironment& env, engine::DownloadRecord& record, std::string text,
                    const std::string& sourceName, const std::string& target, bool writeTarget,
-                   AnalysisSink& sink) {
-    analysis_detail::Analyser analyser(env, record, sourceName, target, writeTarget, sink);
+                   engine::AnalysisSink& sink) {
+    detail::Analyser analyser(env, record, sourceName, target, writeTarget, sink);
     analyser.RunOn(std::move(text));
 }
 
-void AnalyseWith(AnalysisEnvironment& env, DownloadRecord& record, const std::string& source,
-                 const std::string& target, bool writeTarget, AnalysisSink& sink) {
-    analysis_detail::Analyser analyser(env, record, source, target, writeTarget, sink);
+void AnalyseWith(AnalysisEnvironment& env, engine::DownloadRecord& record, const std::string& source,
+                 const std::string& target, bool writeTarget, engine::AnalysisSink& sink) {
+    detail::Analyser analyser(env, record, source, target, writeTarget, sink);
     analyser.Run();
 }
 
-}  // namespace qm
+}  // namespace qm::analysis

@@ -10,10 +10,10 @@
 
 #include "analysis/tag_table.h"
 
-namespace qm {
+namespace qm::engine { class DownloadRecord; }
+namespace qm::engine { class AnalysisSink; }
+namespace qm::analysis {
 
-class DownloadRecord;
-class AnalysisSink;
 
 // The Project settings an analysis run reads, taken once at its start.
 struct AnalysisSettings {
@@ -31,25 +31,25 @@ struct AnalysisSettings {
 class AnalysisEnvironment {
 public:
     virtual ~AnalysisEnvironment() = default;
-    virtual AnalysisSettings Settings(const DownloadRecord& parent) = 0;
+    virtual AnalysisSettings Settings(const engine::DownloadRecord& parent) = 0;
     // Normalise and admit a new record (fills FName, Path, RFile and Depth); false: drop it.
-    virtual bool Normalise(DownloadRecord& record) = 0;
+    virtual bool Normalise(engine::DownloadRecord& record) = 0;
     // The escaped relative file name of an address text without its scheme ("/" separators).
     virtual std::string MapRelativeName(const std::string& name) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     virtual std::int64_t FreeSpace(const std::string& path) = 0;  // -1 when unknown
-    virtual void WriteRedirectStub(const DownloadRecord& record) = 0;
-    virtual std::unique_ptr<DownloadRecord> NewRecord() = 0;
+    virtual void WriteRedirectStub(const engine::DownloadRecord& record) = 0;
+    virtual std::unique_ptr<engine::DownloadRecord> NewRecord() = 0;
 };
 
 // Analyses source for record: hands every admitted link to sink and, with writeTarget,
 // writes the document with its links rewritten to target.
-void AnalyseWith(AnalysisEnvironment& env, DownloadRecord& record, const std::string& source,
-                 const std::string& target, bool writeTarget, AnalysisSink& sink);
+void AnalyseWith(AnalysisEnvironment& env, engine::DownloadRecord& record, const std::string& source,
+                 const std::string& target, bool writeTarget, engine::AnalysisSink& sink);
 
 // The same over a text already in memory; sourceName stands for the file it came from.
-void AnalyseBuffer(AnalysisEnvironment& env, DownloadRecord& record, std::string text,
+void AnalyseBuffer(AnalysisEnvironment& env, engine::DownloadRecord& record, std::string text,
                    const std::string& sourceName, const std::string& target, bool writeTarget,
-                   AnalysisSink& sink);
+                   engine::AnalysisSink& sink);
 
-}  // namespace qm
+}  // namespace qm::analysis

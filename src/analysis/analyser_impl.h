@@ -11,12 +11,12 @@
 #include "analysis/analyser.h"
 #include "analysis/tag_table.h"
 
-namespace qm {
+namespace qm::engine { class DownloadRecord; }
+namespace qm::engine { class AnalysisSink; }
+namespace qm::analysis {
 
-class DownloadRecord;
-class AnalysisSink;
 
-namespace analysis_detail {
+namespace detail {
 
 constexpr std::size_t npos = std::string::npos;
 
@@ -41,8 +41,8 @@ struct TagExtra {
 
 class Analyser {
 public:
-    Analyser(AnalysisEnvironment& env, DownloadRecord& parent, const std::string& source,
-              const std::string& target, bool writeTarget, AnalysisSink& sink);
+    Analyser(AnalysisEnvironment& env, engine::DownloadRecord& parent, const std::string& source,
+              const std::string& target, bool writeTarget, engine::AnalysisSink& sink);
     ~Analyser();
     void Run();
     void RunOn(std::string text);  // the source's contents, already read
@@ -65,7 +65,7 @@ private:
 
     // Links.
     void ProcessLink(std::size_t end, bool guessed);
-    bool AddFoundLink(std::unique_ptr<DownloadRecord> record, bool guessed);
+    bool AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool guessed);
     std::string Verbatim(std::size_t from, std::size_t to) const {
         return verbatim_.substr(from, to - from);
     }
@@ -102,11 +102,11 @@ private:
     void Report(const std::string& text, bool stop);
 
     AnalysisEnvironment& env_;
-    DownloadRecord& parent_;
+    engine::DownloadRecord& parent_;
     const std::string& source_;
     const std::string& target_;
     const bool writeTarget_;
-    AnalysisSink& sink_;
+    engine::AnalysisSink& sink_;
     AnalysisSettings settings_;
 
     std::string verbatim_;  // the file with NUL bytes as blanks
@@ -137,5 +137,5 @@ private:
     bool OpenPart();
 };
 
-}  // namespace analysis_detail
-}  // namespace qm
+}  // namespace detail
+}  // namespace qm::analysis

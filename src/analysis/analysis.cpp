@@ -18,15 +18,15 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::analysis {
 
 namespace {
 
 class EngineEnvironment : public AnalysisEnvironment {
 public:
-    explicit EngineEnvironment(const SettingsSnapshot& settings) : settings_(settings) {}
+    explicit EngineEnvironment(const engine::SettingsSnapshot& settings) : settings_(settings) {}
 
-    AnalysisSettings Settings(const DownloadRecord& parent) override {
+    AnalysisSettings Settings(const engine::DownloadRecord& parent) override {
         // The analysis reads the copy taken when the page was given out, never the Project
         // or the options themselves: the main thread may change those meanwhile.
         (void)parent;
@@ -42,37 +42,37 @@ public:
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;
     }
-    bool Normalise(DownloadRecord& record) override { return memo_.Normalise(record); }
+    bool Normalise(engine::DownloadRecord& record) override { return memo_.Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
-        if (settings_.extLast) MoveExtensionLast(mapped);
-        MapNameWith(mapped, false, "", settings_.defaultDoc);
+        if (settings_.extLast) engine::MoveExtensionLast(mapped);
+        engine::MapNameWith(mapped, false, "", settings_.defaultDoc);
         return mapped;
     }
     bool FileExists(const std::string& path) override {
         std::error_code ec;
         return std::filesystem::exists(path, ec);
     }
-    std::int64_t FreeSpace(const std::string& path) override { return qm::FreeSpace(path); }
-    void WriteRedirectStub(const DownloadRecord& record) override { qm::WriteRedirectStub(record); }
-    std::unique_ptr<DownloadRecord> NewRecord() override {
-        return std::make_unique<DownloadRecord>(settings_.connRetries);
+    std::int64_t FreeSpace(const std::string& path) override { return qm::engine::FreeSpace(path); }
+    void WriteRedirectStub(const engine::DownloadRecord& record) override { qm::engine::WriteRedirectStub(record); }
+    std::unique_ptr<engine::DownloadRecord> NewRecord() override {
+        return std::make_unique<engine::DownloadRecord>(settings_.connRetries);
     }
 
 private:
-    const SettingsSnapshot& settings_;
+    const engine::SettingsSnapshot& settings_;
     // Kept per thread from one document to the next.
-    NormaliseMemo& memo_ = ThreadNormaliseMemo();
+    engine::NormaliseMemo& memo_ = engine::ThreadNormaliseMemo();
 };
 
 }  // namespace
 
-void Analyse(DownloadRecord& record, const std::string& source, const std::string& target,
-             bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
+void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
+             bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     EngineEnvironment env(settings);
     AnalyseWith(env, record, source, target, writeTarget, sink);
 }
 
-void InstallAnalysis() { SetAnalyseFunction(&Analyse); }
+void InstallAnalysis() { engine::SetAnalyseFunction(&Analyse); }
 
-}  // namespace qm
+}  // namespace qm::analysis

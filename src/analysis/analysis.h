@@ -4,17 +4,17 @@
 // offline browsing.
 #include <string>
 
-namespace qm {
+namespace qm::engine { class DownloadRecord; }
+namespace qm::engine { class AnalysisSink; }
+namespace qm::engine { struct SettingsSnapshot; }
+namespace qm::analysis {
 
-class DownloadRecord;
-class AnalysisSink;
-struct SettingsSnapshot;
 
 // The analysis routine the queue calls (see engine/analysis_hook.h).
-void Analyse(DownloadRecord& record, const std::string& source, const std::string& target,
-             bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink);
+void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
+             bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink);
 
 // Makes the queue use Analyse instead of copying stored files unchanged.
 void InstallAnalysis();
 
-}  // namespace qm
+}  // namespace qm::analysis

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace qm {
+namespace qm::analysis {
 
 namespace {
 
@@ -315,4 +315,4 @@ std::vector<StyleLink> ScanStyleSheet(std::string_view text, bool inAttribute) {
     return std::move(scanner.links);
 }
 
-}  // namespace qm
+}  // namespace qm::analysis

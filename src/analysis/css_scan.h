@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm {
+namespace qm::analysis {
 
 struct StyleLink {
     std::size_t start = 0;  // the address's text in the sheet, without quotes or blanks
@@ -27,4 +27,4 @@ std::vector<StyleLink> ScanStyleSheet(std::string_view text, bool inAttribute = 
 // address or an http or https one; false for "data:", "javascript:", "#frag", "" and so on.
 bool IsFetchableReference(std::string_view text);
 
-}  // namespace qm
+}  // namespace qm::analysis

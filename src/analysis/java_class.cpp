@@ -4,7 +4,7 @@
 #include <set>
 #include <utility>
 
-namespace qm {
+namespace qm::analysis {
 
 namespace {
 
@@ -100,4 +100,4 @@ JavaClassNames ReadJavaClassNames(const unsigned char* data, std::size_t length)
     return result;
 }
 
-}  // namespace qm
+}  // namespace qm::analysis

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+namespace qm::analysis {
 
 struct JavaClassNames {
     std::vector<std::string> classNames;   // sorted, without duplicates
@@ -15,4 +15,4 @@ struct JavaClassNames {
 // Never reads outside [data, data + length); a file without the class signature gives nothing.
 JavaClassNames ReadJavaClassNames(const unsigned char* data, std::size_t length);
 
-}  // namespace qm
+}  // namespace qm::analysis

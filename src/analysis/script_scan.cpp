@@ -7,7 +7,7 @@
 #include "analysis/java_class.h"
 #include "engine/get_rec.h"
 
-namespace qm::analysis_detail {
+namespace qm::analysis::detail {
 
 namespace {
 
@@ -139,4 +139,4 @@ void Analyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
     }
 }
 
-}  // namespace qm::analysis_detail
+}  // namespace qm::analysis::detail

@@ -8,7 +8,7 @@
 #include "analysis/analyser_impl.h"
 #include "analysis/css_scan.h"
 
-namespace qm::analysis_detail {
+namespace qm::analysis::detail {
 
 namespace {
 
@@ -241,4 +241,4 @@ void Analyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {
     row_ = saved;
 }
 
-}  // namespace qm::analysis_detail
+}  // namespace qm::analysis::detail

@@ -1,6 +1,6 @@
 #include "analysis/tag_table.h"
 
-namespace qm {
+namespace qm::analysis {
 
 const TagRow kTagTable[kTagRowCount] = {
     {"<im", false, "src", "lowsrc", kLinkEmbedded, 1},
@@ -30,4 +30,4 @@ const TagRow kTagTable[kTagRowCount] = {
     {"", false, "", "", kLinkEmbedded, 1},
 };
 
-}  // namespace qm
+}  // namespace qm::analysis

@@ -2,7 +2,7 @@
 // The fixed table of tags the link scanner looks for, in the order that settles ties.
 #include <cstddef>
 
-namespace qm {
+namespace qm::analysis {
 
 // What a link found through a row is.
 enum LinkKind : int {
@@ -47,4 +47,4 @@ constexpr int kRowAnyTag = 22;     // "<" and a letter where no other row matche
 constexpr int kRowResource = 23;   // url() and @import, <link rel=icon|preload|manifest...>
 constexpr int kRowEmbeddedExtra = 24;  // srcset, poster, object data, video/audio/source/track
 
-}  // namespace qm
+}  // namespace qm::analysis

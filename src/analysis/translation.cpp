@@ -14,7 +14,7 @@
 #include "engine/get_rec.h"
 #include "engine/scratch_files.h"
 
-namespace qm::analysis_detail {
+namespace qm::analysis::detail {
 
 namespace {
 
@@ -44,7 +44,7 @@ std::size_t HostOffset(std::string_view link) {
 // and the default document for a folder (before any fragment).
 std::string ReplacedPath(std::string_view link, const std::string& defaultDoc, bool extLast) {
     std::string moved(link);
-    if (extLast) MoveExtensionLast(moved);
+    if (extLast) engine::MoveExtensionLast(moved);
     std::string_view text = moved;
     std::string out;
     out.reserve(text.size() + defaultDoc.size());
@@ -104,7 +104,7 @@ bool Analyser::OpenPart() {
     std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
     if (!parentDir.empty() && !std::filesystem::is_directory(parentDir, ec))
         std::filesystem::create_directories(parentDir, ec);
-    out_ = OpenFixedScratch(target_, partName_, 0666);
+    out_ = engine::OpenFixedScratch(target_, partName_, 0666);
     if (out_ < 0) return false;
     if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
     outUsed_ = 0;
@@ -271,7 +271,7 @@ void Analyser::CloseTarget() {
     WriteSpan(cursor_, n_);
     cursor_ = n_;
     Flush();
-    const bool placed = CommitScratch(out_, partName_, target_, !writeFailed_);
+    const bool placed = engine::CommitScratch(out_, partName_, target_, !writeFailed_);
     out_ = -1;
     if (!placed) Report("Error writing to file: " + target_, false);
 }
@@ -287,4 +287,4 @@ void Analyser::CopyJavaClass() {
     env_.WriteRedirectStub(parent_);
 }
 
-}  // namespace qm::analysis_detail
+}  // namespace qm::analysis::detail

@@ -5,11 +5,11 @@
 
 namespace qm::app {
 
-Project& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const Project& defaults,
+store::Project& ProjectFromBookmark(TreeCommands& commands, store::ProjectTree& tree, const store::Project& defaults,
                              const std::string& title, const std::string& url) {
-    ProjectFolder& folder = commands.TargetFolder();
-    Project& project = NewProject(tree, folder, defaults, url);
-    project.Caption = LimitCaption(title.empty() ? project.URL : title);
+    store::ProjectFolder& folder = commands.TargetFolder();
+    store::Project& project = NewProject(tree, folder, defaults, url);
+    project.Caption = store::LimitCaption(title.empty() ? project.URL : title);
     commands.Select(Node{&folder, &project});
     return project;
 }

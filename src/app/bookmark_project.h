@@ -8,7 +8,7 @@
 
 namespace qm::app {
 
-Project& ProjectFromBookmark(TreeCommands& commands, ProjectTree& tree, const Project& defaults,
+store::Project& ProjectFromBookmark(TreeCommands& commands, store::ProjectTree& tree, const store::Project& defaults,
                              const std::string& title, const std::string& url);
 
 }  // namespace qm::app

@@ -27,13 +27,13 @@ std::vector<std::size_t> CharacterStarts(std::string_view s) {
 }
 
 bool StartsNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && CompareNoCase(s.substr(0, prefix.size()), prefix) == 0;
+    return s.size() >= prefix.size() && store::CompareNoCase(s.substr(0, prefix.size()), prefix) == 0;
 }
 
 std::size_t FindNoCase(std::string_view s, std::string_view what, std::size_t from = 0) {
     if (what.empty() || s.size() < what.size()) return std::string_view::npos;
     for (std::size_t i = from; i + what.size() <= s.size(); ++i)
-        if (CompareNoCase(s.substr(i, what.size()), what) == 0) return i;
+        if (store::CompareNoCase(s.substr(i, what.size()), what) == 0) return i;
     return std::string_view::npos;
 }
 
@@ -190,14 +190,14 @@ void ReadFavoritesLevel(const fs::path& folder, BookmarkLevel& level, int depth,
         std::error_code e2;
         if (it->is_directory(e2)) {
             if (!name.empty() && name.front() != '.') folders.emplace_back(ShortenedTitle(name), it->path());
-        } else if (name.size() > 4 && CompareNoCase(std::string_view(name).substr(name.size() - 4), ".url") == 0) {
+        } else if (name.size() > 4 && store::CompareNoCase(std::string_view(name).substr(name.size() - 4), ".url") == 0) {
             shortcuts.emplace_back(ShortenedTitle(std::string_view(name).substr(0, name.size() - 4)), it->path());
         }
     }
     // Sorted by caption without regard to case; of equal captions only the first is kept.
     auto sortUnique = [](std::vector<std::pair<std::string, fs::path>>& list) {
-        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return CompareNoCase(a.first, b.first) < 0; });
-        list.erase(std::unique(list.begin(), list.end(), [](const auto& a, const auto& b) { return CompareNoCase(a.first, b.first) == 0; }),
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) < 0; });
+        list.erase(std::unique(list.begin(), list.end(), [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) == 0; }),
                    list.end());
     };
     sortUnique(folders);
@@ -281,7 +281,7 @@ bool ReadFileCapped(const std::string& path, std::size_t cap, std::string& data)
 
 void ReadBookmarkHtml(std::string_view text, BookmarkLevel& level) {
     if (text.size() > kBookmarkFileMaxBytes) text = text.substr(0, kBookmarkFileMaxBytes);
-    const std::vector<std::string> lines = SplitLines(text);
+    const std::vector<std::string> lines = store::SplitLines(text);
     std::size_t pos = 0;
     // The file's last closing list tag ends the top level; anything after it is not read.
     ReadHtmlLevel(lines, pos, level, 0);
@@ -308,11 +308,11 @@ std::string ShortcutAddress(std::string_view text) {
         const std::string_view line = TrimBlanks(text.substr(at, end - at));
         at = end + 1;
         if (!line.empty() && line.front() == '[') {
-            inSection = CompareNoCase(line, "[InternetShortcut]") == 0;
+            inSection = store::CompareNoCase(line, "[InternetShortcut]") == 0;
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (inSection && eq != std::string_view::npos && CompareNoCase(TrimBlanks(line.substr(0, eq)), "URL") == 0)
+        if (inSection && eq != std::string_view::npos && store::CompareNoCase(TrimBlanks(line.substr(0, eq)), "URL") == 0)
             return std::string(line.substr(eq + 1));
     }
     return "N/A";

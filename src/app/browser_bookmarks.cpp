@@ -43,16 +43,16 @@ std::string LocalPath(std::string path) {
 // The value of name in section of an ini text.
 std::string IniValue(std::string_view text, std::string_view section, std::string_view name) {
     bool in = false;
-    for (const std::string& raw : SplitLines(text)) {
+    for (const std::string& raw : store::SplitLines(text)) {
         std::string_view line = raw;
         while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.remove_prefix(1);
         if (!line.empty() && line.front() == '[') {
             const std::size_t close = line.find(']');
-            in = CompareNoCase(line.substr(1, close == std::string_view::npos ? close : close - 1), section) == 0;
+            in = store::CompareNoCase(line.substr(1, close == std::string_view::npos ? close : close - 1), section) == 0;
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (in && eq != std::string_view::npos && CompareNoCase(line.substr(0, eq), name) == 0)
+        if (in && eq != std::string_view::npos && store::CompareNoCase(line.substr(0, eq), name) == 0)
             return std::string(line.substr(eq + 1));
     }
     return {};
@@ -133,7 +133,7 @@ bool ReadFirefoxPlaces(const std::string& placesFile, BookmarkLevel& level, std:
     static std::atomic<unsigned> copies{0};
     // Firefox keeps its database locked while it runs: a private copy (with its write-ahead
     // log, which holds the newest changes) is read instead.
-    const std::string dir = TemporaryFolder();
+    const std::string dir = engine::TemporaryFolder();
     if (dir.empty()) {
         error = "no private temporary folder";
         return false;

@@ -59,7 +59,7 @@ std::string ReadSmallFile(const std::string& path) {
 
 // The lines of text, at most its first 64 KiB.
 std::vector<std::string> Lines(std::string_view text) {
-    return SplitLines(text.substr(0, kMaxTextBytes));
+    return store::SplitLines(text.substr(0, kMaxTextBytes));
 }
 
 // The first word of an "Exec" value: quoted (with backslash escapes) or up to a blank; an
@@ -261,11 +261,11 @@ std::string IniValue(std::string_view text, std::string_view section, std::strin
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            inSection = close != std::string::npos && CompareNoCase(Trim(line.substr(1, close - 1)), section) == 0;
+            inSection = close != std::string::npos && store::CompareNoCase(Trim(line.substr(1, close - 1)), section) == 0;
             continue;
         }
         std::size_t eq = line.find('=');
-        if (inSection && eq != std::string::npos && CompareNoCase(Trim(line.substr(0, eq)), key) == 0)
+        if (inSection && eq != std::string::npos && store::CompareNoCase(Trim(line.substr(0, eq)), key) == 0)
             return Trim(line.substr(eq + 1));
     }
     return {};
@@ -335,7 +335,7 @@ std::string DefaultBrowserProgram(const BrowserSources& sources) {
         std::string command;
         for (char c : RegistryBrowserCommand(*sources.registry))
             if (c != '"') command += c;
-        std::size_t exe = LowerCase(command).find(".exe");
+        std::size_t exe = store::LowerCase(command).find(".exe");
         if (exe != std::string::npos) command.resize(exe + 4);
         command = Trim(command);
         if (!command.empty() && command[0] == '/' && IsExecutableFile(command)) return command;

@@ -9,7 +9,7 @@ namespace qm::app {
 CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     CommandLine c;
     for (const std::string& a : args) {
-        const std::string lower = LowerCase(a);
+        const std::string lower = store::LowerCase(a);
         if (lower == "/close") c.closeWhenIdle = true;
         else if (lower == "/shutdown") c.shutdownWhenIdle = true;
         else c.projectWords.push_back(a);
@@ -17,10 +17,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     return c;
 }
 
-std::vector<Project*> MatchCommandWord(const ProjectTree& tree, const std::string& word) {
+std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word) {
     const std::size_t slash = word.rfind('/');
     if (slash == std::string::npos) return {};
-    ProjectFolder* folder = FindFolderArg(tree, word.substr(0, slash));
+    store::ProjectFolder* folder = FindFolderArg(tree, word.substr(0, slash));
     if (!folder) return {};
     return FindProjectsArg(*folder, word.substr(slash + 1));
 }

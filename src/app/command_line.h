@@ -18,6 +18,6 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args);
 
 // The Projects one word starts, in order: the first root folder whose caption matches the
 // text before the last "/", then "all", an index or the first matching caption.
-std::vector<Project*> MatchCommandWord(const ProjectTree& tree, const std::string& word);
+std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word);
 
 }  // namespace qm::app

@@ -17,13 +17,13 @@ bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 bool StartsNoCase(const std::string& text, const std::string& prefix) {
     return !prefix.empty() && text.size() >= prefix.size() &&
-           CompareNoCase(std::string_view(text).substr(0, prefix.size()), prefix) == 0;
+           store::CompareNoCase(std::string_view(text).substr(0, prefix.size()), prefix) == 0;
 }
 
 std::unique_ptr<MapNode> MakeNode(const std::string& caption, int image, int selected) {
     auto n = std::make_unique<MapNode>();
     n->Caption = caption;
-    n->Key = LowerCase(caption);
+    n->Key = store::LowerCase(caption);
     n->Image = image;
     n->SelectedImage = selected;
     return n;
@@ -57,7 +57,7 @@ int MapNode::Depth() const {
 }
 
 bool DirTreeModel::Hidden(const std::string& name) {
-    std::string l = LowerCase(name);
+    std::string l = store::LowerCase(name);
     return l.empty() || l == "." || l == ".." || l == "descr.dat" || l == "descr.qv3" ||
            (l.size() >= 8 && l.compare(l.size() - 8, 8, ".primary") == 0);
 }
@@ -118,7 +118,7 @@ std::string DirTreeModel::RootFor(const std::string& path) const {
     if (StartsNoCase(path, cached)) return cached;
     cached.clear();
     // An empty download folder would match every path: it is never taken.
-    for (const std::string& dd : Options().DDs.Items())
+    for (const std::string& dd : store::Options().DDs.Items())
         if (StartsNoCase(path, dd)) {
             cached = dd;
             return dd;
@@ -137,7 +137,7 @@ void DirTreeModel::Insert(MapNode& parent, std::size_t at, std::unique_ptr<MapNo
 MapNode* DirTreeModel::FindOrInsert(MapNode& parent, const std::string& name, bool folder) {
     if (Hidden(name)) return nullptr;
     auto& kids = parent.Children;
-    std::string key = LowerCase(name);
+    std::string key = store::LowerCase(name);
     // Folders come first, each group in ascending order of lower-case names: both searches
     // are binary, which keeps a map of many thousands of files quick to build.
     auto folderEnd = std::partition_point(kids.begin(), kids.end(),
@@ -220,7 +220,7 @@ void DirTreeModel::Fill(MapNode& node, bool force) {
         std::error_code e2;
         (it->is_directory(e2) ? folders : files).push_back(name);
     }
-    auto byName = [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; };
+    auto byName = [](const std::string& a, const std::string& b) { return store::CompareNoCase(a, b) < 0; };
     std::sort(folders.begin(), folders.end(), byName);
     std::sort(files.begin(), files.end(), byName);
     int depth = node.Depth() + 1;
@@ -260,7 +260,7 @@ MapNode* DirTreeModel::FindNode(const std::string& path) {
         rest = rest.substr(directory_.size() - 1);
     for (const std::string& seg : Split(rest)) {
         Fill(*node, false);
-        std::string key = LowerCase(seg);
+        std::string key = store::LowerCase(seg);
         MapNode* found = nullptr;
         for (auto& c : node->Children)
             if (!c->Placeholder && c->Key == key) {

@@ -49,7 +49,7 @@ public:
     void SetActive(bool active);
     bool Active() const { return active_; }
     int Mode = kFolderMode;
-    const SortedStringList* List = nullptr;  // not owned
+    const store::SortedStringList* List = nullptr;  // not owned
     std::string RootCaption;
 
     const std::vector<std::unique_ptr<MapNode>>& Top() const { return top_; }

@@ -38,26 +38,26 @@ void ToStderr(const std::string& line) {
 DownloadRun::DownloadRun(Session& session, RunSettings settings)
     : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
-    NetStartup();
-    const ProgramOptions& opt = Options();
-    DownloadConnection::UserAgent = opt.UAgent;
-    DownloadConnection::AcceptUntrusted = opt.SSLAnyCert;
-    DownloadConnection::ProxyUser = opt.HTTPUser;
-    DownloadConnection::ProxyPassword = opt.HTTPPass;
+    net::NetStartup();
+    const store::ProgramOptions& opt = store::Options();
+    net::DownloadConnection::UserAgent = opt.UAgent;
+    net::DownloadConnection::AcceptUntrusted = opt.SSLAnyCert;
+    net::DownloadConnection::ProxyUser = opt.HTTPUser;
+    net::DownloadConnection::ProxyPassword = opt.HTTPPass;
 #ifdef QM_HAVE_ANALYSIS
-    InstallAnalysis();
+    analysis::InstallAnalysis();
 #endif
     if (!settings_.message) settings_.message = ToStderr;
-    queue_ = std::make_unique<QueueManager>(opt.HTTPCount);
-    queue_->OnItemStored = [](QueueManager&, DownloadRecord& record) {
+    queue_ = std::make_unique<engine::QueueManager>(opt.HTTPCount);
+    queue_->OnItemStored = [](engine::QueueManager&, engine::DownloadRecord& record) {
         // Only files that are really there belong to the map (a page followed only for its
         // links is not stored).
-        if (record.Project && FileExists(record.FName)) AddToMap(*record.Project, record.FName);
+        if (record.Project && engine::FileExists(record.FName)) engine::AddToMap(*record.Project, record.FName);
     };
-    queue_->OnStatus = [this](QueueManager&, const std::string& text, int kind) {
-        if (kind == kStatusAnalysis) settings_.message(text);
+    queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, int kind) {
+        if (kind == engine::kStatusAnalysis) settings_.message(text);
     };
-    queue_->OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text,
+    queue_->OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text,
                                   int kind) {
         if (!settings_.log) return;
         (void)kind;
@@ -67,19 +67,19 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
 
 DownloadRun::~DownloadRun() {
     queue_.reset();
-    for (Project* p : started_) p->OnProjectChange = nullptr;
-    NetShutdown();
+    for (store::Project* p : started_) p->OnProjectChange = nullptr;
+    net::NetShutdown();
 }
 
-QueueManager& DownloadRun::Queue() { return *queue_; }
+engine::QueueManager& DownloadRun::Queue() { return *queue_; }
 
-void DownloadRun::HookProject(Project& project) {
-    project.OnProjectChange = [](Project& p, int code, std::int64_t) {
-        if (code == 2) p.LastEnd = NowDateTime();
+void DownloadRun::HookProject(store::Project& project) {
+    project.OnProjectChange = [](store::Project& p, int code, std::int64_t) {
+        if (code == 2) p.LastEnd = store::NowDateTime();
     };
 }
 
-bool DownloadRun::Start(Project& project, std::string& why) {
+bool DownloadRun::Start(store::Project& project, std::string& why) {
     if (project.QueuedCount > 0 || project.ProcessingCount > 0) {
         why = "Project '" + project.Caption + "' is downloading already";
         return false;
@@ -87,7 +87,7 @@ bool DownloadRun::Start(Project& project, std::string& why) {
     return Restart(project, why);
 }
 
-bool DownloadRun::Restart(Project& project, std::string& why) {
+bool DownloadRun::Restart(store::Project& project, std::string& why) {
     HookProject(project);
     queue_->ClearSeen();
     if (!queue_->StartProject(project)) {
@@ -96,14 +96,14 @@ bool DownloadRun::Restart(Project& project, std::string& why) {
         return false;
     }
     bool known = false;
-    for (Project* p : started_)
+    for (store::Project* p : started_)
         if (p == &project) known = true;
     if (!known) started_.push_back(&project);
     return true;
 }
 
-void DownloadRun::StopProject(Project& project) { queue_->StopProject(project); }
-void DownloadRun::ForgetProject(Project& project) {
+void DownloadRun::StopProject(store::Project& project) { queue_->StopProject(project); }
+void DownloadRun::ForgetProject(store::Project& project) {
     queue_->StopProject(project);
     project.OnProjectChange = nullptr;
     std::erase(started_, &project);
@@ -112,7 +112,7 @@ bool DownloadRun::Suspended() const { return queue_->Suspended(); }
 void DownloadRun::SetSuspended(bool suspended) { queue_->SetSuspended(suspended); }
 
 bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
-    std::string lower = LowerCase(arg);
+    std::string lower = store::LowerCase(arg);
     if (lower == "/close" || lower == "/shutdown") return true;
     std::size_t slash = arg.rfind('/');
     if (slash == std::string::npos) {
@@ -120,19 +120,19 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
         return false;
     }
     std::string folderName = arg.substr(0, slash), part = arg.substr(slash + 1);
-    ProjectFolder* folder = FindFolderArg(session_.Tree(), folderName);
+    store::ProjectFolder* folder = FindFolderArg(session_.Tree(), folderName);
     if (!folder) {
         why = "no folder '" + folderName + "'";
         return false;
     }
-    std::vector<Project*> projects = FindProjectsArg(*folder, part);
+    std::vector<store::Project*> projects = FindProjectsArg(*folder, part);
     if (projects.empty()) {
         why = "no Project '" + part + "' in folder '" + folder->Caption + "'";
         return false;
     }
     bool any = false;
     std::string failures;
-    for (Project* p : projects) {
+    for (store::Project* p : projects) {
         std::string one;
         if (Start(*p, one)) any = true;
         else failures += (failures.empty() ? "" : "; ") + one;
@@ -144,9 +144,9 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
 
 bool DownloadRun::Idle() const { return queue_->Idle(); }
 
-void DownloadRun::Adopt(Project& project) {
+void DownloadRun::Adopt(store::Project& project) {
     HookProject(project);
-    for (Project* p : started_)
+    for (store::Project* p : started_)
         if (p == &project) return;
     started_.push_back(&project);
 }
@@ -163,7 +163,7 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
             if (!idle && !settings_.suspendTo.empty() && !triedFile) {
                 triedFile = true;
                 std::string error;
-                if (SuspendToFile(*queue_, settings_.suspendTo, error)) {
+                if (engine::SuspendToFile(*queue_, settings_.suspendTo, error)) {
                     suspendedToFile_ = true;
                     settings_.message("The queue was written to " + settings_.suspendTo);
                 } else {
@@ -199,7 +199,7 @@ void DownloadRun::Tick() {
     else ToStderr(ProgressLine());
 }
 
-std::string RetryWaitText(const QueueManager& queue) {
+std::string RetryWaitText(const engine::QueueManager& queue) {
     std::size_t waiting = queue.RetryWaitingCount();
     if (waiting == 0) return std::string();
     return "  waiting to retry: " + std::to_string(waiting) + " (next in " +
@@ -208,20 +208,20 @@ std::string RetryWaitText(const QueueManager& queue) {
 
 std::string DownloadRun::ProgressLine() const {
     long long done = 0, bytes = 0;
-    for (const Project* p : started_) {
+    for (const store::Project* p : started_) {
         done += p->DoneCount;
         bytes += p->ReceivedBytes;
     }
     long long speed = 0;
     for (std::int64_t v : ring_) speed += v;
     speed /= 5;
-    return UIMessage(11) + ": " + std::to_string(done) + " " + UIMessage(12) + "  " +
-           UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + UIMessage(14) +
-           ": " + std::to_string(bytes / 1024) + " " + UIMessage(15) + "  " + UIMessage(19) +
-           ": " + std::to_string(speed) + " " + UIMessage(20) + RetryWaitText(*queue_);
+    return store::UIMessage(11) + ": " + std::to_string(done) + " " + store::UIMessage(12) + "  " +
+           store::UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(14) +
+           ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(15) + "  " + store::UIMessage(19) +
+           ": " + std::to_string(speed) + " " + store::UIMessage(20) + RetryWaitText(*queue_);
 }
 
-std::string DownloadRun::SummaryLine(const Project& p) {
+std::string DownloadRun::SummaryLine(const store::Project& p) {
     return p.Caption + ": S200=" + std::to_string(p.S200) + " S304=" + std::to_string(p.S304) +
            " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) +
            " SAbr=" + std::to_string(p.SAbr);
@@ -230,8 +230,8 @@ std::string DownloadRun::SummaryLine(const Project& p) {
 bool DownloadRun::Save(std::string& error) {
     bool ok = true;
     std::string mapErrors;
-    if (!SaveMaps(started_)) {
-        for (Project* p : started_)
+    if (!engine::SaveMaps(started_)) {
+        for (store::Project* p : started_)
             if (p->SiteMapModified()) {
                 ok = false;
                 mapErrors = "the site map of '" + p->Caption + "' could not be written";
@@ -276,8 +276,8 @@ int RunResumeFile(Session& session, const std::string& file, bool log, const std
     return RunWith(
         session,
         [&file, &session](DownloadRun& run, std::string& reasons) {
-            ResumeReport report;
-            const bool read = ResumeFromFile(run.Queue(), session.Tree(), file, report);
+            engine::ResumeReport report;
+            const bool read = engine::ResumeFromFile(run.Queue(), session.Tree(), file, report);
             for (const std::string& line : report.problems) reasons += (reasons.empty() ? "" : "\n") + line;
             if (report.noProject > 0)
                 reasons += (reasons.empty() ? "" : "\n") + std::to_string(report.noProject) +
@@ -340,7 +340,7 @@ int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string
             if (!reasons.empty()) settings.message(reasons);
             bool idle = run.RunUntilIdle(g_interrupted);
             if (!idle) code = 130;
-            for (Project* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
+            for (store::Project* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
             std::fflush(stdout);
         }
         std::string error;

@@ -11,10 +11,8 @@
 
 #include "app/tree_commands.h"
 
-namespace qm {
-class Project;
-class QueueManager;
-}
+namespace qm::store { class Project; }
+namespace qm::engine { class QueueManager; }
 
 namespace qm::app {
 
@@ -34,7 +32,7 @@ struct RunSettings {
 
 // What the progress shows while records wait out the pause after a failed attempt (empty
 // when none waits), so that a quiet run says why it is quiet.
-std::string RetryWaitText(const QueueManager& queue);
+std::string RetryWaitText(const engine::QueueManager& queue);
 
 class DownloadRun : public ProjectEngine {
 public:
@@ -44,7 +42,7 @@ public:
     DownloadRun(const DownloadRun&) = delete;
     DownloadRun& operator=(const DownloadRun&) = delete;
 
-    QueueManager& Queue();
+    engine::QueueManager& Queue();
 
     // One command-line word: "FOLDER/PROJECT", "FOLDER/INDEX" or "FOLDER/all" starts those
     // Projects; "/close" and "/shutdown" are accepted and change nothing here (the run ends
@@ -52,17 +50,17 @@ public:
     bool StartArg(const std::string& arg, std::string& why);
     // Starts one Project for a command-line word: empties the seen-address list and starts
     // it; refused while it is downloading (a word named twice starts it once).
-    bool Start(Project& project, std::string& why);
-    const std::vector<Project*>& Started() const { return started_; }
+    bool Start(store::Project& project, std::string& why);
+    const std::vector<store::Project*>& Started() const { return started_; }
 
     // The Start command itself: also a Project that is still downloading is started again
     // (its seen addresses are forgotten and its start address queued anew).
-    bool Restart(Project& project, std::string& why);
+    bool Restart(store::Project& project, std::string& why);
 
     // The engine side of the tree commands (the desktop's Start and the scheduler restart).
-    bool StartProject(Project& project, std::string& why) override { return Restart(project, why); }
-    void StopProject(Project& project) override;
-    void ForgetProject(Project& project) override;
+    bool StartProject(store::Project& project, std::string& why) override { return Restart(project, why); }
+    void StopProject(store::Project& project) override;
+    void ForgetProject(store::Project& project) override;
     bool Suspended() const override;
     void SetSuspended(bool suspended) override;
 
@@ -72,25 +70,25 @@ public:
     // True when the last RunUntilIdle wrote the queue to RunSettings::suspendTo.
     bool SuspendedToFile() const { return suspendedToFile_; }
     // Adopts a Project whose records were queued from a queue file (finishing time, summary).
-    void Adopt(Project& project);
+    void Adopt(store::Project& project);
     bool Idle() const;
 
     // Saves the store, the site maps and the options. False with error.
     bool Save(std::string& error);
 
     // The result line of a Project: caption and its five statistics.
-    static std::string SummaryLine(const Project& project);
+    static std::string SummaryLine(const store::Project& project);
     // The progress line: files done, queued, kilobytes, speed.
     std::string ProgressLine() const;
 
 private:
     void Tick();
-    void HookProject(Project& project);
+    void HookProject(store::Project& project);
 
     Session& session_;
     RunSettings settings_;
-    std::unique_ptr<QueueManager> queue_;
-    std::vector<Project*> started_;
+    std::unique_ptr<engine::QueueManager> queue_;
+    std::vector<store::Project*> started_;
     std::int64_t lastTotal_ = 0;
     std::int64_t ring_[5] = {0, 0, 0, 0, 0};
     int ringPos_ = 0;

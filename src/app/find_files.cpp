@@ -12,13 +12,13 @@ namespace qm::app {
 
 bool NameMatches(const std::string& name, const std::string& text, bool matchCase) {
     if (matchCase) return name.find(text) != std::string::npos;
-    return LowerCase(name).find(LowerCase(text)) != std::string::npos;
+    return store::LowerCase(name).find(store::LowerCase(text)) != std::string::npos;
 }
 
-int FindTreeNode(const ProjectTree& tree, int selected, const std::string& text, bool matchCase) {
+int FindTreeNode(const store::ProjectTree& tree, int selected, const std::string& text, bool matchCase) {
     int count = tree.NodeCount();
     for (int i = selected < 0 ? 0 : selected + 1; i < count; ++i) {
-        ProjectTree::Node n = tree.NodeAt(i);
+        store::ProjectTree::Node n = tree.NodeAt(i);
         const std::string& caption = n.project ? n.project->Caption : n.folder->Caption;
         if (NameMatches(caption, text, matchCase)) return i;
     }

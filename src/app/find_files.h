@@ -14,7 +14,7 @@ bool NameMatches(const std::string& name, const std::string& text, bool matchCas
 
 // The index of the first Project tree node after `selected` (-1: from the first node) whose
 // caption matches, or -1.
-int FindTreeNode(const ProjectTree& tree, int selected, const std::string& text, bool matchCase);
+int FindTreeNode(const store::ProjectTree& tree, int selected, const std::string& text, bool matchCase);
 
 // Depth-first search of folder on disk in the order the file system lists the entries; the
 // full path of the first entry whose name matches (a folder's path ends with "/"), or empty.

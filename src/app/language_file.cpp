@@ -48,15 +48,15 @@ Entry ParseEntry(std::string_view line) {
     e.value = std::string(line.substr(eq + 1));
     const std::size_t dot = line.find('.');
     if (dot == std::string_view::npos || dot > eq) {
-        if (CompareNoCase(Trim(line.substr(0, eq)), "Caption") == 0) e.kind = Entry::Title;
+        if (store::CompareNoCase(Trim(line.substr(0, eq)), "Caption") == 0) e.kind = Entry::Title;
         return e;
     }
     e.component = std::string(Trim(line.substr(0, dot)));
     const std::string_view prop = Trim(line.substr(dot + 1, eq - dot - 1));
     if (e.component.empty()) return e;
-    if (CompareNoCase(prop, "Caption") == 0) {
+    if (store::CompareNoCase(prop, "Caption") == 0) {
         e.kind = Entry::Caption;
-    } else if (CompareNoCase(prop, "Hint") == 0) {
+    } else if (store::CompareNoCase(prop, "Hint") == 0) {
         e.kind = Entry::Hint;
     } else if (!prop.empty() && prop.size() <= 6) {
         int n = 0;
@@ -114,7 +114,7 @@ bool LanguageFile::Load(const std::string& path, std::string& error) {
 
 void LanguageFile::SetText(std::string_view text) {
     if (text.size() > kLanguageFileMaxBytes) text = text.substr(0, kLanguageFileMaxBytes);
-    lines_ = SplitLines(text);
+    lines_ = store::SplitLines(text);
     if (lines_.size() > kLanguageFileMaxLines) lines_.resize(kLanguageFileMaxLines);
     loaded_ = true;
 }
@@ -122,7 +122,7 @@ void LanguageFile::SetText(std::string_view text) {
 std::vector<std::string> LanguageFile::Strings() const {
     std::vector<std::string> out;
     bool inStrings = false;
-    Walk(lines_, [&](const std::string& name) { inStrings = CompareNoCase(name, "Strings") == 0; },
+    Walk(lines_, [&](const std::string& name) { inStrings = store::CompareNoCase(name, "Strings") == 0; },
          [&](const std::string& line) {
              if (inStrings) out.push_back(line);
          });
@@ -136,15 +136,15 @@ void LanguageFile::Apply(const std::vector<LanguageTarget*>& windows) const {
     Walk(lines_,
          [&](const std::string& name) {
              current = nullptr;
-             inStrings = CompareNoCase(name, "Strings") == 0;
+             inStrings = store::CompareNoCase(name, "Strings") == 0;
              if (inStrings) message = 0;
              for (LanguageTarget* w : windows)
-                 if (w && CompareNoCase(w->Name(), name) == 0) current = w;
+                 if (w && store::CompareNoCase(w->Name(), name) == 0) current = w;
          },
          [&](const std::string& line) {
              if (inStrings) {
                  // Entries past the table have no reader in the program: they are dropped.
-                 if (message < kUIMessageCount) SetUIMessage(message, line);
+                 if (message < store::kUIMessageCount) store::SetUIMessage(message, line);
                  ++message;
                  return;
              }
@@ -176,7 +176,7 @@ std::string LanguageTemplateText(const std::vector<WindowTexts>& windows,
     }
     out.push_back("[Strings]");
     for (const std::string& m : messages) out.push_back(m);
-    return JoinLines(out);
+    return store::JoinLines(out);
 }
 
 std::string TranslatedTemplateText(std::string_view templateText, const LanguageFile& language,
@@ -184,12 +184,12 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
     // window (lower case) + "\n" + entry key (lower case) -> the language file's value
     std::map<std::string, std::string> values;
     std::string section;
-    Walk(language.Lines(), [&](const std::string& name) { section = LowerCase(name); },
+    Walk(language.Lines(), [&](const std::string& name) { section = store::LowerCase(name); },
          [&](const std::string& line) {
              const std::size_t eq = line.find('=');
-             if (eq != std::string::npos) values[section + "\n" + LowerCase(Trim(std::string_view(line).substr(0, eq)))] = line.substr(eq + 1);
+             if (eq != std::string::npos) values[section + "\n" + store::LowerCase(Trim(std::string_view(line).substr(0, eq)))] = line.substr(eq + 1);
          });
-    std::vector<std::string> in = SplitLines(templateText), out;
+    std::vector<std::string> in = store::SplitLines(templateText), out;
     section.clear();
     for (std::size_t i = 0; i < in.size(); ++i) {
         const std::string& line = in[i];
@@ -199,7 +199,7 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
             continue;
         }
         if (!line.empty() && line.front() == '[') {
-            section = LowerCase(SectionName(line));
+            section = store::LowerCase(SectionName(line));
             if (section == "strings") break;
             out.push_back(line);
             continue;
@@ -209,17 +209,17 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
             out.push_back(line);
             continue;
         }
-        auto it = values.find(section + "\n" + LowerCase(Trim(std::string_view(line).substr(0, eq))));
+        auto it = values.find(section + "\n" + store::LowerCase(Trim(std::string_view(line).substr(0, eq))));
         out.push_back(it == values.end() ? line : line.substr(0, eq + 1) + it->second);
     }
     out.push_back("[Strings]");
     for (const std::string& m : messages) out.push_back(m);
-    return JoinLines(out);
+    return store::JoinLines(out);
 }
 
 std::vector<std::string> CurrentMessages() {
     std::vector<std::string> out;
-    for (int i = 0; i < kUIMessageCount; ++i) out.push_back(UIMessage(i));
+    for (int i = 0; i < store::kUIMessageCount; ++i) out.push_back(store::UIMessage(i));
     return out;
 }
 

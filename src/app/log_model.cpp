@@ -18,7 +18,7 @@ std::string Prefixed(int index, const std::string& text) {
 }  // namespace
 
 void LogModel::Route(int index, const std::string& text, int kind) {
-    const ProgramOptions& opt = Options();
+    const store::ProgramOptions& opt = store::Options();
     if (kind >= 0 && kind <= 20) {
         if (kind == 3) return;  // protocol text changes neither window
         if (index >= 0 && static_cast<std::size_t>(index) < progress_.size()) {
@@ -44,7 +44,7 @@ void LogModel::Route(int index, const std::string& text, int kind) {
 void LogModel::AddSlot(int index) {
     if (index < 0) return;
     std::size_t at = std::min<std::size_t>(static_cast<std::size_t>(index), progress_.size());
-    progress_.insert(progress_.begin() + static_cast<std::ptrdiff_t>(at), Prefixed(index, UIMessage(1)));
+    progress_.insert(progress_.begin() + static_cast<std::ptrdiff_t>(at), Prefixed(index, store::UIMessage(1)));
     ++progressRevision_;
 }
 
@@ -57,8 +57,8 @@ void LogModel::RemoveSlot(int index) {
 void LogModel::Append(const std::string& line) {
     lines_.push_back(line);
     ++logRevision_;
-    if (Options().TrackLog) selected_ = static_cast<int>(lines_.size()) - 1;
-    if (static_cast<long long>(lines_.size()) >= Options().LogLimit) Clear();
+    if (store::Options().TrackLog) selected_ = static_cast<int>(lines_.size()) - 1;
+    if (static_cast<long long>(lines_.size()) >= store::Options().LogLimit) Clear();
 }
 
 void LogModel::Clear() {
@@ -92,28 +92,28 @@ bool LogModel::Save(const std::string& path, std::string& error) const {
     return true;
 }
 
-bool LogModel::ToggleTrack() { return Options().TrackLog = !Options().TrackLog; }
+bool LogModel::ToggleTrack() { return store::Options().TrackLog = !store::Options().TrackLog; }
 bool LogModel::TogglePause() {
-    Options().UseLog = !Options().UseLog;
-    return !Options().UseLog;
+    store::Options().UseLog = !store::Options().UseLog;
+    return !store::Options().UseLog;
 }
 bool LogModel::ToggleFilter(int tag) {
-    ProgramOptions& o = Options();
+    store::ProgramOptions& o = store::Options();
     bool* flag = tag == 0 ? &o.FConnect : tag == 1 ? &o.FProgress : tag == 2 ? &o.FDisconnect : nullptr;
     if (!flag) return false;
     *flag = !*flag;
     return *flag;
 }
 bool LogModel::FilterChecked(int tag) const {
-    const ProgramOptions& o = Options();
+    const store::ProgramOptions& o = store::Options();
     return tag == 0 ? o.FConnect : tag == 1 ? o.FProgress : tag == 2 ? o.FDisconnect : false;
 }
 
 int LogModel::SearchFrom(int start) {
     if (search_.empty()) return -1;
-    std::string needle = LowerCase(search_);
+    std::string needle = store::LowerCase(search_);
     for (int i = std::max(start, 0); i < static_cast<int>(lines_.size()); ++i)
-        if (LowerCase(lines_[i]).find(needle) != std::string::npos) {
+        if (store::LowerCase(lines_[i]).find(needle) != std::string::npos) {
             selected_ = i;
             return i;
         }

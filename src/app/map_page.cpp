@@ -13,14 +13,14 @@ namespace qm::app {
 
 namespace fs = std::filesystem;
 
-std::string MapRootFolder(const ProjectFolder* folder) {
-    if (folder && !folder->Dir.empty()) return AsFolder(folder->Dir);
-    return AsFolder(Options().PathPrefix);
+std::string MapRootFolder(const store::ProjectFolder* folder) {
+    if (folder && !folder->Dir.empty()) return engine::AsFolder(folder->Dir);
+    return engine::AsFolder(store::Options().PathPrefix);
 }
 
-std::string StartPagePath(const Project& project) {
+std::string StartPagePath(const store::Project& project) {
     std::string name = project.URL.size() > 7 ? project.URL.substr(7) : std::string();
-    return LocalPath(project, name);
+    return engine::LocalPath(project, name);
 }
 
 bool KeywordPickOk(int kind, int depth, bool hasChildren) {
@@ -82,7 +82,7 @@ bool DeleteMapPath(const std::string& path, const std::vector<std::string>& root
     }
     fs::remove_all(target, ec);
     std::error_code e3;
-    fs::remove(PrimaryName(target.string()), e3);
+    fs::remove(engine::PrimaryName(target.string()), e3);
     if (ec) {
         why = "cannot delete " + trimmed + ": " + ec.message();
         return false;
@@ -91,7 +91,7 @@ bool DeleteMapPath(const std::string& path, const std::vector<std::string>& root
 }
 
 std::string PickerFolderFor(const std::string& fieldText) {
-    std::string f = fieldText.empty() ? Options().PathPrefix : fieldText;
+    std::string f = fieldText.empty() ? store::Options().PathPrefix : fieldText;
     if (f.size() > 1 && (f.back() == '/' || f.back() == '\\')) f.pop_back();
     return f;
 }
@@ -101,10 +101,10 @@ std::string FieldTextForPicked(const std::string& folder) {
     return folder + "/";
 }
 
-void StoreFolderProperties(ProjectFolder& folder, const std::string& name, const std::string& directory) {
+void StoreFolderProperties(store::ProjectFolder& folder, const std::string& name, const std::string& directory) {
     if (!name.empty()) folder.Caption = name;
     folder.Dir = directory;
-    if (!directory.empty()) Options().DDs.Add(directory);
+    if (!directory.empty()) store::Options().DDs.Add(directory);
 }
 
 }  // namespace qm::app

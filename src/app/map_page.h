@@ -5,19 +5,19 @@
 #include <string>
 #include <vector>
 
-namespace qm {
-class Project;
-class ProjectFolder;
+namespace qm::store { class Project; }
+namespace qm::store { class ProjectFolder; }
+namespace qm::store {
 }
 
 namespace qm::app {
 
 // The map's root folder: the folder's directory, or "PathPrefix" when it has none or no
 // folder is selected.
-std::string MapRootFolder(const ProjectFolder* folder);
+std::string MapRootFolder(const store::ProjectFolder* folder);
 // The local path of a Project's start page (its address without "http://", mapped below its
 // root folder).
-std::string StartPagePath(const Project& project);
+std::string StartPagePath(const store::Project& project);
 
 // "OK" of the keyword picker: kind 0 a host folder (first level below the root), kind 1 a
 // node two levels down or deeper with children, kind 2 one without children.
@@ -36,6 +36,6 @@ bool DeleteMapPath(const std::string& path, const std::vector<std::string>& root
 // an empty download folder would match every path.
 std::string PickerFolderFor(const std::string& fieldText);
 std::string FieldTextForPicked(const std::string& folder);
-void StoreFolderProperties(ProjectFolder& folder, const std::string& name, const std::string& directory);
+void StoreFolderProperties(store::ProjectFolder& folder, const std::string& name, const std::string& directory);
 
 }  // namespace qm::app

@@ -8,9 +8,9 @@ namespace qm::app {
 
 namespace {
 std::string ApplySchemeRules(std::string a) {
-    std::string head = LowerCase(a.substr(0, 7));
+    std::string head = store::LowerCase(a.substr(0, 7));
     if (head != "http://" && head != "file://" && head.compare(0, 6, "ftp://") != 0 &&
-        LowerCase(a.substr(0, 8)) != "https://")
+        store::LowerCase(a.substr(0, 8)) != "https://")
         a = "http://" + a;
     if (a.compare(0, 8, "file:///") == 0) a.erase(7, 1);
     return a;
@@ -39,23 +39,23 @@ std::string NormalisePastedAddress(const std::string& text) {
     return ApplySchemeRules(a);
 }
 
-Project& NewProject(ProjectTree& tree, ProjectFolder& folder, const Project& settings,
+store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& settings,
                     const std::string& typedAddress) {
-    auto p = std::make_unique<Project>();
+    auto p = std::make_unique<store::Project>();
     p->Assign(settings);
     p->URL = NormaliseTypedAddress(typedAddress);
-    p->StatusText = UIMessage(48);
+    p->StatusText = store::UIMessage(48);
     p->IID = tree.TakeID();
     return tree.AddProject(folder, std::move(p));
 }
 
-Project& PasteAddress(ProjectTree& tree, ProjectFolder& folder, const Project& defaults,
+store::Project& PasteAddress(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& defaults,
                       const std::string& text) {
-    auto p = std::make_unique<Project>();
+    auto p = std::make_unique<store::Project>();
     p->Assign(defaults);
     p->URL = NormalisePastedAddress(text);
     p->Caption = p->URL;
-    p->StatusText = UIMessage(48);
+    p->StatusText = store::UIMessage(48);
     p->IID = tree.TakeID();
     return tree.AddProject(folder, std::move(p));
 }

@@ -15,11 +15,11 @@ std::string NormalisePastedAddress(const std::string& text);
 
 // Appends a new Project to folder with every setting of settings (a working copy of the
 // Defaults Project), the cleaned address, the idle status and the next identifier.
-Project& NewProject(ProjectTree& tree, ProjectFolder& folder, const Project& settings,
+store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& settings,
                     const std::string& typedAddress);
 // A Project from pasted text: the Defaults Project's settings, the cleaned text as caption
 // and address.
-Project& PasteAddress(ProjectTree& tree, ProjectFolder& folder, const Project& defaults,
+store::Project& PasteAddress(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& defaults,
                       const std::string& text);
 
 }  // namespace qm::app

@@ -56,7 +56,7 @@ const std::array<const char*, 5>& PriorityEntries() {
 
 std::string TakeBackDownloadFolder(const std::string& text) {
     std::size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
-    if (a == std::string::npos) return DefaultDownloadFolder();  // never the file system's root
+    if (a == std::string::npos) return store::DefaultDownloadFolder();  // never the file system's root
     std::string folder = text.substr(a, b - a + 1);
     if (folder.back() != '/' && folder.back() != '\\') folder += '/';
     return folder;
@@ -71,10 +71,10 @@ std::string FreeSpaceText(const std::string& folder) {
     fs::space_info info = fs::space(p, ec);
     if (ec) return {};
     long long mb = std::llround(static_cast<double>(info.available) / (1024.0 * 1024.0));
-    return std::to_string(mb) + " " + UIMessage(45);
+    return std::to_string(mb) + " " + store::UIMessage(45);
 }
 
-OptionsForm FillOptionsForm(const ProgramOptions& o, const WindowState& st) {
+OptionsForm FillOptionsForm(const store::ProgramOptions& o, const WindowState& st) {
     OptionsForm f;
     f.connections = std::to_string(o.HTTPCount);
     f.timeOutSeconds = std::to_string(o.TimeOut / 1000);
@@ -115,7 +115,7 @@ OptionsForm FillOptionsForm(const ProgramOptions& o, const WindowState& st) {
     return f;
 }
 
-OptionsApplied ApplyOptionsForm(const OptionsForm& f, ProgramOptions& o, WindowState& st) {
+OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, WindowState& st) {
     OptionsApplied done;
     o.HTTPCount = Clamp(ReadNumber(f.connections, 10), 1, 100);  // what the connection pool takes
     o.TimeOut = TakeBackTimeOut(f.timeOutSeconds);

@@ -48,14 +48,14 @@ struct OptionsForm {
     std::vector<ToolEntry> browsers, viewers, editors;
 };
 
-OptionsForm FillOptionsForm(const ProgramOptions& options, const WindowState& state);
+OptionsForm FillOptionsForm(const store::ProgramOptions& options, const WindowState& state);
 
 // What taking the form back changed that the window must follow.
 struct OptionsApplied {
     bool portChanged = false;    // the local web server must be restarted
     bool folderChanged = false;  // the site map follows the download folder
 };
-OptionsApplied ApplyOptionsForm(const OptionsForm& form, ProgramOptions& options, WindowState& state);
+OptionsApplied ApplyOptionsForm(const OptionsForm& form, store::ProgramOptions& options, WindowState& state);
 
 // The single rules, also used by the dialog to show the value it will keep.
 int TakeBackTimeOut(const std::string& seconds);  // milliseconds; not a number: 300 s

@@ -16,7 +16,7 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
-PasswordQuestion AskForPassword(const Project& project, const std::string& url, const std::string& realm) {
+PasswordQuestion AskForPassword(const store::Project& project, const std::string& url, const std::string& realm) {
     PasswordQuestion q;
     q.caption = "Password";
     q.text = "The Project \"" + OneLine(project.Caption) + "\" needs a password for " + OneLine(url);

@@ -3,9 +3,7 @@
 // Project's own server protects a page: the texts shown, and the user name offered.
 #include <string>
 
-namespace qm {
-class Project;
-}
+namespace qm::store { class Project; }
 
 namespace qm::app {
 
@@ -15,6 +13,6 @@ struct PasswordQuestion {
     std::string user;     // offered: the Project's own user name
 };
 
-PasswordQuestion AskForPassword(const Project& project, const std::string& url, const std::string& realm);
+PasswordQuestion AskForPassword(const store::Project& project, const std::string& url, const std::string& realm);
 
 }  // namespace qm::app

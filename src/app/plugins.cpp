@@ -21,7 +21,7 @@ struct Plugins::Host {
     QMPApplication application{};
     QMPQueueManager queue{};
     std::string folder;
-    QueueManager* manager = nullptr;
+    engine::QueueManager* manager = nullptr;
     std::function<void(const std::string&)>* log = nullptr;
     struct Listener {
         QMPStoredFileFn fn;
@@ -42,7 +42,7 @@ void Copy(char* to, std::size_t size, const std::string& from) {
     to[n] = 0;
 }
 
-QMPOptions OptionsCopy(const ProgramOptions& o) {
+QMPOptions OptionsCopy(const store::ProgramOptions& o) {
     QMPOptions c{};
     c.http_count = o.HTTPCount;
     c.time_out = o.TimeOut;
@@ -77,7 +77,7 @@ Plugins::~Plugins() {
     for (void* h : handles_) ::dlclose(h);
 }
 
-int Plugins::Load(const std::string& programFolder, QueueManager& queue, const ProgramOptions& options) {
+int Plugins::Load(const std::string& programFolder, engine::QueueManager& queue, const store::ProgramOptions& options) {
     Host& h = *host_;
     h.folder = programFolder;
     h.manager = &queue;
@@ -118,7 +118,7 @@ int Plugins::Load(const std::string& programFolder, QueueManager& queue, const P
         if (host.hooked) return;
         host.hooked = true;
         auto before = host.manager->OnItemStored;
-        host.manager->OnItemStored = [&host, before](QueueManager& sender, DownloadRecord& record) {
+        host.manager->OnItemStored = [&host, before](engine::QueueManager& sender, engine::DownloadRecord& record) {
             if (before) before(sender, record);
             for (const Host::Listener& l : host.listeners) l.fn(l.context, record.URL.c_str(), record.FName.c_str());
         };

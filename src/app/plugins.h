@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-namespace qm {
-class QueueManager;
-struct ProgramOptions;
-}
+namespace qm::engine { class QueueManager; }
+namespace qm::store { struct ProgramOptions; }
 
 namespace qm::app {
 
@@ -31,7 +29,7 @@ public:
 
     // Loads programFolder + "/plug-ins/*.so" in name order and calls each QMPInit; stops at
     // the first library that cannot be loaded. Returns the number loaded.
-    int Load(const std::string& programFolder, QueueManager& queue, const ProgramOptions& options);
+    int Load(const std::string& programFolder, engine::QueueManager& queue, const store::ProgramOptions& options);
     // Calls QMPDone of every loaded library, first to last; once.
     void Finish();
 

@@ -37,7 +37,7 @@ std::string ProgramFilePath() {
 }
 }  // namespace
 
-double SystemClock::Now() const { return NowDateTime(); }
+double SystemClock::Now() const { return store::NowDateTime(); }
 
 struct Program::Parts {
     Session session;
@@ -45,7 +45,7 @@ struct Program::Parts {
     WindowState state;
     std::unique_ptr<DownloadRun> run;
     std::unique_ptr<TreeCommands> commands;
-    ProjectScheduler scheduler;
+    engine::ProjectScheduler scheduler;
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
     std::unique_ptr<platform::StopSignals> signals;
@@ -79,7 +79,7 @@ DownloadRun& Program::Engine() { return *parts_->run; }
 TreeCommands& Program::Commands() { return *parts_->commands; }
 WindowState& Program::State() { return parts_->state; }
 Plugins& Program::PluginList() { return parts_->plugins; }
-ProjectScheduler& Program::Scheduler() { return parts_->scheduler; }
+engine::ProjectScheduler& Program::Scheduler() { return parts_->scheduler; }
 
 Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
     Parts& p = *parts_;
@@ -105,7 +105,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     if (!p.session.Open(settings.home, error, false, Session::Access::Run)) return StartResult::Failed;
     if (!p.session.Warnings().empty()) warnings_.push_back(p.session.Warnings());
 
-    platform::RegKey key = OpenOptionsKeyForLoad(p.session.Registry());
+    platform::RegKey key = store::OpenOptionsKeyForLoad(p.session.Registry());
     p.state.Load(key, &warnings_);
     p.state.SetText("LastRunPos", ProgramFilePath());
 
@@ -114,12 +114,12 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     p.run = std::make_unique<DownloadRun>(p.session, run);
     if (settings.loadPlugins) {
         p.plugins.OnLog = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
-        p.plugins.Load(platform::ProgramFolder(), p.run->Queue(), Options());
+        p.plugins.Load(platform::ProgramFolder(), p.run->Queue(), store::Options());
     }
     if (LoadLanguage) LoadLanguage();
 
     if (settings.startServer) {
-        if (Options().HTTPPort == 0) Options().HTTPPort = 800;
+        if (store::Options().HTTPPort == 0) store::Options().HTTPPort = 800;
         SetServedTree(&p.session.Tree());
         StartServer();
         p.serverStarted = true;
@@ -140,7 +140,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
 
     p.scheduler.AutoSave = p.state.Bool("bAutoSave");
     p.scheduler.AutoSaveMinutes = p.state.Int("iAutoSave");
-    p.scheduler.OnStart = [this](Project& project) {
+    p.scheduler.OnStart = [this](store::Project& project) {
         Node node{project.Folder, &project};
         parts_->commands->Select(node);
         std::string why;
@@ -175,12 +175,12 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
 void Program::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
     for (const std::string& word : line_.projectWords) {
-        const std::vector<Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
+        const std::vector<store::Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
         if (projects.empty()) {
             warnings_.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");
             continue;
         }
-        for (Project* project : projects) {
+        for (store::Project* project : projects) {
             Node node{project->Folder, project};
             parts_->commands->Select(node);
             std::string why;
@@ -200,13 +200,13 @@ bool Program::SaveAll(std::string& error) {
         p.state.SetInt("TreeSelected", index);
         p.state.SetBool("ConfirmDel", p.commands->ConfirmDelete);
     }
-    platform::RegKey key = OpenOptionsKeyForSave(p.session.Registry());
+    platform::RegKey key = store::OpenOptionsKeyForSave(p.session.Registry());
     p.state.Save(key);
     bool ok = true;
     std::string mapError;
-    const std::vector<Project*> projects = p.session.Tree().AllProjects();
-    if (!SaveMaps(projects)) {
-        for (Project* project : projects)
+    const std::vector<store::Project*> projects = p.session.Tree().AllProjects();
+    if (!engine::SaveMaps(projects)) {
+        for (store::Project* project : projects)
             if (project->SiteMapModified()) {
                 ok = false;
                 mapError = "the site map of '" + project->Caption + "' could not be written";
@@ -219,7 +219,7 @@ bool Program::SaveAll(std::string& error) {
 
 bool Program::RequestClose() {
     if (closed_) return true;
-    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, UIMessage(21) + "?", UIMessage(6))) return false;
+    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, store::UIMessage(21) + "?", store::UIMessage(6))) return false;
     Close();
     return true;
 }
@@ -247,7 +247,7 @@ void Program::QuarterTick() {
     // The minute handling starts early in a minute; from then on every minute of the clock
     // is handled once, whenever this timer fires.
     if (!minuteOn_) {
-        const int second = SplitDateTime(now).second;
+        const int second = engine::SplitDateTime(now).second;
         minuteOn_ = second >= 1 && second <= 4;
     }
     if (minuteOn_) p.scheduler.Poll(p.session.Tree(), now);
@@ -281,11 +281,11 @@ void Program::SecondTick() {
     lastTotal_ = total;
     std::int64_t sum = 0;
     for (std::int64_t v : ring_) sum += v;
-    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20) +
+    SetStatus(4, speedText_, store::UIMessage(19) + ": " + std::to_string(sum / 5) + " " + store::UIMessage(20) +
                                  RetryWaitText(p.run->Queue()));
-    const Project* project = p.commands ? p.commands->Selected().project : nullptr;
+    const store::Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
-        SetStatus(3, sizeText_, UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + UIMessage(15));
+        SetStatus(3, sizeText_, store::UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + store::UIMessage(15));
     else
         SetStatus(3, sizeText_, "");
 }

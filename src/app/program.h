@@ -23,9 +23,7 @@
 #include "app/command_line.h"
 #include "app/tree_commands.h"
 
-namespace qm {
-class ProjectScheduler;
-}
+namespace qm::engine { class ProjectScheduler; }
 
 namespace qm::app {
 
@@ -90,12 +88,12 @@ public:
     DownloadRun& Engine();
     TreeCommands& Commands();
     WindowState& State();
-    ProjectScheduler& Scheduler();
+    engine::ProjectScheduler& Scheduler();
     const CommandLine& Line() const { return line_; }
     Plugins& PluginList();
 
     // The Projects the command line started.
-    const std::vector<Project*>& StartedByCommandLine() const { return commandLineStarted_; }
+    const std::vector<store::Project*>& StartedByCommandLine() const { return commandLineStarted_; }
 
     // Close request of the user: with "ConfirmExit" asks UI message 21 + "?" first.
     // Returns true when the program closed.
@@ -128,7 +126,7 @@ private:
     std::unique_ptr<Parts> parts_;
     std::vector<std::string> warnings_;
     CommandLine line_;
-    std::vector<Project*> commandLineStarted_;
+    std::vector<store::Project*> commandLineStarted_;
     bool closing_ = false;
     bool closed_ = false;
     bool minuteOn_ = false;

@@ -16,15 +16,15 @@ bool IsDecimal(const std::string& text) {
 
 }  // namespace
 
-ProjectFolder* FindFolderArg(const ProjectTree& tree, const std::string& caption) {
+store::ProjectFolder* FindFolderArg(const store::ProjectTree& tree, const std::string& caption) {
     for (const auto& folder : tree.Folders)
-        if (folder && CompareNoCase(folder->Caption, caption) == 0) return folder.get();
+        if (folder && store::CompareNoCase(folder->Caption, caption) == 0) return folder.get();
     return nullptr;
 }
 
-std::vector<Project*> FindProjectsArg(const ProjectFolder& folder, const std::string& arg) {
-    std::vector<Project*> found;
-    if (CompareNoCase(arg, "all") == 0) {
+std::vector<store::Project*> FindProjectsArg(const store::ProjectFolder& folder, const std::string& arg) {
+    std::vector<store::Project*> found;
+    if (store::CompareNoCase(arg, "all") == 0) {
         for (const auto& p : folder.Children)
             if (p) found.push_back(p.get());
         return found;
@@ -36,7 +36,7 @@ std::vector<Project*> FindProjectsArg(const ProjectFolder& folder, const std::st
         return found;
     }
     for (const auto& p : folder.Children) {
-        if (p && CompareNoCase(p->Caption, arg) == 0) {
+        if (p && store::CompareNoCase(p->Caption, arg) == 0) {
             found.push_back(p.get());
             break;
         }
@@ -44,7 +44,7 @@ std::vector<Project*> FindProjectsArg(const ProjectFolder& folder, const std::st
     return found;
 }
 
-Project* FindProjectPath(const ProjectTree& tree, const std::string& path, std::string& error) {
+store::Project* FindProjectPath(const store::ProjectTree& tree, const std::string& path, std::string& error) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         error = "'" + path + "' does not name a Project: write FOLDER/PROJECT";
@@ -52,12 +52,12 @@ Project* FindProjectPath(const ProjectTree& tree, const std::string& path, std::
     }
     const std::string folderName = path.substr(0, slash);
     const std::string projectName = path.substr(slash + 1);
-    ProjectFolder* folder = FindFolderArg(tree, folderName);
+    store::ProjectFolder* folder = FindFolderArg(tree, folderName);
     if (!folder) {
         error = "no folder named '" + folderName + "'";
         return nullptr;
     }
-    std::vector<Project*> projects = FindProjectsArg(*folder, projectName);
+    std::vector<store::Project*> projects = FindProjectsArg(*folder, projectName);
     if (projects.empty()) {
         error = "no Project '" + projectName + "' in folder '" + folder->Caption + "'";
         return nullptr;

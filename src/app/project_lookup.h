@@ -9,12 +9,12 @@
 namespace qm::app {
 
 // The root folder named caption (without regard to case), or nullptr.
-ProjectFolder* FindFolderArg(const ProjectTree& tree, const std::string& caption);
+store::ProjectFolder* FindFolderArg(const store::ProjectTree& tree, const std::string& caption);
 // The Projects of folder that arg names: a caption (first match, without regard to case),
 // an index into the folder's Projects, or "all".
-std::vector<Project*> FindProjectsArg(const ProjectFolder& folder, const std::string& arg);
+std::vector<store::Project*> FindProjectsArg(const store::ProjectFolder& folder, const std::string& arg);
 // "FOLDER/PROJECT" as quillmoor-cli explain takes it: the first Project named, or nullptr
 // with a message saying what was not found.
-Project* FindProjectPath(const ProjectTree& tree, const std::string& path, std::string& error);
+store::Project* FindProjectPath(const store::ProjectTree& tree, const std::string& path, std::string& error);
 
 }  // namespace qm::app

@@ -24,7 +24,7 @@ int ReadCategorySize(const std::string& text, int position) {
 
 int ReadDay(const std::string& text) { return Clamp(ReadNumber(text, 1) - 1, 0, 30); }
 
-CategoryEnables CategoryControls(const FileCategory& category) {
+CategoryEnables CategoryControls(const store::FileCategory& category) {
     CategoryEnables e;
     e.groups = !category.Flags[0];
     bool sizes = e.groups && category.Flags[2];
@@ -54,7 +54,7 @@ std::string Trim(const std::string& s) {
 }
 }  // namespace
 
-bool AddTickedEntry(TickedList& list, const std::string& text) {
+bool AddTickedEntry(store::TickedList& list, const std::string& text) {
     std::string entry = Trim(text);
     if (entry.empty()) return false;
     list.Ticked.resize(list.Entries.size(), true);
@@ -63,7 +63,7 @@ bool AddTickedEntry(TickedList& list, const std::string& text) {
     return true;
 }
 
-std::string RemoveTickedEntry(TickedList& list, int index) {
+std::string RemoveTickedEntry(store::TickedList& list, int index) {
     if (index < 0 || index >= static_cast<int>(list.Entries.size())) return {};
     list.Ticked.resize(list.Entries.size(), true);
     std::string text = list.Entries[index];
@@ -72,12 +72,12 @@ std::string RemoveTickedEntry(TickedList& list, int index) {
     return text;
 }
 
-void SetTicked(TickedList& list, int index, bool ticked) {
+void SetTicked(store::TickedList& list, int index, bool ticked) {
     list.Ticked.resize(list.Entries.size(), true);
     if (index >= 0 && index < static_cast<int>(list.Ticked.size())) list.Ticked[index] = ticked;
 }
 
-std::string& KeywordList(Project& p, int page, bool include) {
+std::string& KeywordList(store::Project& p, int page, bool include) {
     switch (page) {
     case 1: return include ? p.RPathIn : p.RPathEx;
     case 2: return include ? p.RFileIn : p.RFileEx;
@@ -85,14 +85,14 @@ std::string& KeywordList(Project& p, int page, bool include) {
     }
 }
 
-int& FilterRule(Project& p, int page) {
+int& FilterRule(store::Project& p, int page) {
     return page == 1 ? p.RPathBx : page == 2 ? p.RFileBx : p.RSrvsBx;
 }
 
-const std::string& KeywordList(const Project& p, int page, bool include) {
-    return KeywordList(const_cast<Project&>(p), page, include);
+const std::string& KeywordList(const store::Project& p, int page, bool include) {
+    return KeywordList(const_cast<store::Project&>(p), page, include);
 }
-int FilterRule(const Project& p, int page) { return FilterRule(const_cast<Project&>(p), page); }
+int FilterRule(const store::Project& p, int page) { return FilterRule(const_cast<store::Project&>(p), page); }
 
 namespace {
 template <typename T>
@@ -101,7 +101,7 @@ void Take(T& target, const T& original, const T& edited) {
 }
 }  // namespace
 
-void CopyEditedSettings(Project& t, const Project& o, const Project& e) {
+void CopyEditedSettings(store::Project& t, const store::Project& o, const store::Project& e) {
     Take(t.Caption, o.Caption, e.Caption);
     Take(t.URL, o.URL, e.URL);
     Take(t.Lev, o.Lev, e.Lev);
@@ -115,10 +115,10 @@ void CopyEditedSettings(Project& t, const Project& o, const Project& e) {
     Take(t.EnableJava, o.EnableJava, e.EnableJava);
     Take(t.LTranslate, o.LTranslate, e.LTranslate);
     Take(t.CrawlTraps, o.CrawlTraps, e.CrawlTraps);
-    for (int i = 0; i < kCategoryCount; ++i) {
-        FileCategory& tc = t.Categories[i];
-        const FileCategory &oc = o.Categories[i], &ec = e.Categories[i];
-        if (i != kCatOther) Take(tc.Exts, oc.Exts, ec.Exts);
+    for (int i = 0; i < store::kCategoryCount; ++i) {
+        store::FileCategory& tc = t.Categories[i];
+        const store::FileCategory &oc = o.Categories[i], &ec = e.Categories[i];
+        if (i != store::kCatOther) Take(tc.Exts, oc.Exts, ec.Exts);
         for (int f = 0; f < 5; ++f) Take(tc.Flags[f], oc.Flags[f], ec.Flags[f]);
         Take(tc.MinSize, oc.MinSize, ec.MinSize);
         Take(tc.MaxSize, oc.MaxSize, ec.MaxSize);

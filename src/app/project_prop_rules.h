@@ -26,7 +26,7 @@ struct CategoryEnables {
     bool minCheck = false, minEdit = false;
     bool maxCheck = false, maxEdit = false;
 };
-CategoryEnables CategoryControls(const FileCategory& category);
+CategoryEnables CategoryControls(const store::FileCategory& category);
 
 // Which scheduling controls are enabled for a schedule kind ("When").
 struct ScheduleEnables {
@@ -38,21 +38,21 @@ ScheduleEnables ScheduleControls(int when);
 // Extension and keyword lists: the entries with their ticks, rebuilt as list text after
 // every change.
 // Adds the trimmed text as a ticked entry; false (nothing added) when it is empty.
-bool AddTickedEntry(TickedList& list, const std::string& text);
+bool AddTickedEntry(store::TickedList& list, const std::string& text);
 // Removes entry index and returns its text (empty when there is no such entry).
-std::string RemoveTickedEntry(TickedList& list, int index);
-void SetTicked(TickedList& list, int index, bool ticked);
+std::string RemoveTickedEntry(store::TickedList& list, int index);
+void SetTicked(store::TickedList& list, int index, bool ticked);
 
 // The keyword list of a filter page (0 servers, 1 directories, 2 file names), the exclude
 // list or the include list; and the page's rule ("RSrvsBx", "RPathBx", "RFileBx").
-std::string& KeywordList(Project& project, int page, bool include);
-int& FilterRule(Project& project, int page);
-const std::string& KeywordList(const Project& project, int page, bool include);
-int FilterRule(const Project& project, int page);
+std::string& KeywordList(store::Project& project, int page, bool include);
+int& FilterRule(store::Project& project, int page);
+const std::string& KeywordList(const store::Project& project, int page, bool include);
+int FilterRule(const store::Project& project, int page);
 
 // OK hands back only what the dialog edits, and of that only what the user changed while it
 // was open (original: the copy the dialog was filled from): run counters, statistics, the
 // last start and what the scheduler or the engine changed meanwhile stay as they are.
-void CopyEditedSettings(Project& target, const Project& original, const Project& edited);
+void CopyEditedSettings(store::Project& target, const store::Project& original, const store::Project& edited);
 
 }  // namespace qm::app

@@ -40,15 +40,15 @@ std::string Stored(const std::string& shown) {
 }
 
 // The key lines of the Project's section in the store's form.
-bool SavedLines(Project& project, std::vector<std::string>& lines, std::string& error) {
-    const std::string file = CreateTemporaryFile();
+bool SavedLines(store::Project& project, std::vector<std::string>& lines, std::string& error) {
+    const std::string file = engine::CreateTemporaryFile();
     if (file.empty()) {
         error = "no temporary file could be created";
         return false;
     }
     bool ok = false;
     {
-        TypedStream out(file, true);
+        store::TypedStream out(file, true);
         out.WriteCount(1);
         out.WriteObject(project);
         ok = out.Close();
@@ -59,7 +59,7 @@ bool SavedLines(Project& project, std::vector<std::string>& lines, std::string& 
     std::remove(file.c_str());
     if (!ok) return false;
     bool inObject = false;
-    for (const std::string& line : SplitLines(text)) {
+    for (const std::string& line : store::SplitLines(text)) {
         if (line == "[Object]") {
             inObject = true;
             continue;
@@ -71,7 +71,7 @@ bool SavedLines(Project& project, std::vector<std::string>& lines, std::string& 
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> ProjectSettings(Project& project) {
+std::vector<std::pair<std::string, std::string>> ProjectSettings(store::Project& project) {
     std::vector<std::string> lines;
     std::string error;
     std::vector<std::pair<std::string, std::string>> out;
@@ -84,7 +84,7 @@ std::vector<std::pair<std::string, std::string>> ProjectSettings(Project& projec
     return out;
 }
 
-bool SetProjectSettings(Project& project, const std::vector<std::string>& assignments, std::string& error) {
+bool SetProjectSettings(store::Project& project, const std::vector<std::string>& assignments, std::string& error) {
     std::vector<std::string> lines;
     if (!SavedLines(project, lines, error)) return false;
     for (const std::string& a : assignments) {
@@ -94,14 +94,14 @@ bool SetProjectSettings(Project& project, const std::vector<std::string>& assign
             return false;
         }
         const std::string key = a.substr(0, eq);
-        if (CompareNoCase(key, "IID") == 0) {
+        if (store::CompareNoCase(key, "IID") == 0) {
             error = "the identifier IID cannot be changed";
             return false;
         }
         bool found = false;
         for (std::string& line : lines) {
             const std::size_t leq = line.find('=');
-            if (leq != std::string::npos && CompareNoCase(line.substr(0, leq), key) == 0) {
+            if (leq != std::string::npos && store::CompareNoCase(line.substr(0, leq), key) == 0) {
                 line = line.substr(0, leq) + "=" + Stored(a.substr(eq + 1));
                 found = true;
                 break;
@@ -115,16 +115,16 @@ bool SetProjectSettings(Project& project, const std::vector<std::string>& assign
     // Read the changed section back exactly as the store reads a Project.
     std::string text = "Stream 1.1 File\r\nCount=1\r\n[Object]\r\nType=0\r\n";
     for (const std::string& line : lines) text += line + "\r\n";
-    const std::string file = CreateTemporaryFile();
+    const std::string file = engine::CreateTemporaryFile();
     if (file.empty() || !platform::WriteFileAtomic(file, text, true, error)) {
         if (error.empty()) error = "no temporary file could be created";
         if (!file.empty()) std::remove(file.c_str());
         return false;
     }
-    std::unique_ptr<StreamObject> object = std::make_unique<Project>();
+    std::unique_ptr<store::StreamObject> object = std::make_unique<store::Project>();
     bool ok = false;
     {
-        ObjectStream in(file, false);
+        store::ObjectStream in(file, false);
         ok = !in.Failed() && in.ReadObject(object);
         if (!ok) {
             // The stream names its scratch file and line; the user only needs the value.
@@ -134,7 +134,7 @@ bool SetProjectSettings(Project& project, const std::vector<std::string>& assign
         }
     }
     std::remove(file.c_str());
-    auto* loaded = dynamic_cast<Project*>(object.get());
+    auto* loaded = dynamic_cast<store::Project*>(object.get());
     if (!ok || !loaded) return false;
     const int iid = project.IID;
     project.Assign(*loaded);

@@ -6,15 +6,13 @@
 #include <utility>
 #include <vector>
 
-namespace qm {
-class Project;
-}
+namespace qm::store { class Project; }
 
 namespace qm::app {
 
-std::vector<std::pair<std::string, std::string>> ProjectSettings(Project& project);
+std::vector<std::pair<std::string, std::string>> ProjectSettings(store::Project& project);
 // Applies "KEY=VALUE" texts. An unknown key, "IID", or a value the store cannot read leaves
 // the Project unchanged and returns false with error. The identifier is always kept.
-bool SetProjectSettings(Project& project, const std::vector<std::string>& assignments, std::string& error);
+bool SetProjectSettings(store::Project& project, const std::vector<std::string>& assignments, std::string& error);
 
 }  // namespace qm::app

@@ -21,7 +21,7 @@ struct Session::Impl {
     std::string folder;
     std::string warnings;
     platform::Registry registry;
-    ProjectTree tree;
+    store::ProjectTree tree;
     bool registryBlocked = false;  // a damaged registry.reg could not be kept aside
     bool treeBlocked = false;      // a damaged store could not be kept aside
     bool readOnly = false;
@@ -64,13 +64,13 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree, A
         s.registry.Clear();
     }
 
-    ProgramOptions& options = Options();
+    store::ProgramOptions& options = store::Options();
     options.Reset();
     options.UAgent = "Quillmoor/1.0";
-    platform::RegKey key = OpenOptionsKeyForLoad(s.registry);
+    platform::RegKey key = store::OpenOptionsKeyForLoad(s.registry);
     std::vector<std::string> warnings;
-    LoadOptions(options, key, DefaultsProject(), &warnings);
-    EnsureProxyBypass(s.registry);
+    store::LoadOptions(options, key, store::DefaultsProject(), &warnings);
+    store::EnsureProxyBypass(s.registry);
     for (const auto& w : warnings) s.Warn(w);
     // Values written while loading are kept at once, as the system registry would keep them.
     // A reader keeps them only when no writer works on the folder right now.
@@ -90,7 +90,7 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree, A
 
 void Session::LoadTree() {
     Impl& s = *impl_;
-    TreeLoadReport report = LoadTreeStore(s.tree, s.folder);
+    store::TreeLoadReport report = store::LoadTreeStore(s.tree, s.folder);
     if (report.damaged) {
         std::string w = "The Project tree store could not be read completely: " + report.message;
         if (!report.keptAsideAs.empty()) w += " (the file was kept as " + report.keptAsideAs + ")";
@@ -108,8 +108,8 @@ bool Session::Save(std::string& error) {
         return false;
     }
     bool ok = true;
-    platform::RegKey key = OpenOptionsKeyForSave(s.registry);
-    SaveOptions(Options(), key, DefaultsProject());
+    platform::RegKey key = store::OpenOptionsKeyForSave(s.registry);
+    store::SaveOptions(store::Options(), key, store::DefaultsProject());
     if (s.registryBlocked) {
         error = s.RegistryFile() + " is damaged and was not kept aside; the settings were not saved";
         ok = false;
@@ -124,7 +124,7 @@ bool Session::Save(std::string& error) {
         return false;
     }
     std::string treeError;
-    if (!SaveTreeStore(s.tree, s.folder, treeError)) {
+    if (!store::SaveTreeStore(s.tree, s.folder, treeError)) {
         if (!error.empty()) error += "; ";
         error += treeError;
         ok = false;
@@ -133,8 +133,8 @@ bool Session::Save(std::string& error) {
 }
 
 const std::string& Session::ProgramFolder() const { return impl_->folder; }
-ProjectTree& Session::Tree() { return impl_->tree; }
-Project& Session::Defaults() { return DefaultsProject(); }
+store::ProjectTree& Session::Tree() { return impl_->tree; }
+store::Project& Session::Defaults() { return store::DefaultsProject(); }
 platform::Registry& Session::Registry() { return impl_->registry; }
 
 }  // namespace qm::app

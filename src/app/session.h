@@ -38,8 +38,8 @@ public:
     bool Save(std::string& error);
 
     const std::string& ProgramFolder() const;
-    ProjectTree& Tree();
-    Project& Defaults();
+    store::ProjectTree& Tree();
+    store::Project& Defaults();
     platform::Registry& Registry();
 
 private:

@@ -36,7 +36,7 @@ std::string FormatToolEntry(const ToolEntry& e) {
 
 std::vector<ToolEntry> ParseToolEntries(const std::string& text) {
     std::vector<ToolEntry> entries;
-    for (const std::string& line : SplitLines(text)) {
+    for (const std::string& line : store::SplitLines(text)) {
         if (entries.size() >= kMaxTools) break;
         if (!line.empty()) entries.push_back(ParseToolEntry(line));
     }
@@ -46,7 +46,7 @@ std::vector<ToolEntry> ParseToolEntries(const std::string& text) {
 std::string FormatToolEntries(const std::vector<ToolEntry>& entries) {
     std::vector<std::string> lines;
     for (const ToolEntry& e : entries) lines.push_back(FormatToolEntry(e));
-    return JoinLines(lines);
+    return store::JoinLines(lines);
 }
 
 bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntry& entry) {

@@ -37,12 +37,12 @@ bool RemovableEntry(const fs::path& p) {
     return ::lstat(p.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
 }
 
-std::size_t IndexIn(const std::vector<std::unique_ptr<Project>>& list, const Project* p) {
+std::size_t IndexIn(const std::vector<std::unique_ptr<store::Project>>& list, const store::Project* p) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i].get() == p) return i;
     return list.size();
 }
-std::size_t IndexIn(const std::vector<std::unique_ptr<ProjectFolder>>& list, const ProjectFolder* f) {
+std::size_t IndexIn(const std::vector<std::unique_ptr<store::ProjectFolder>>& list, const store::ProjectFolder* f) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i].get() == f) return i;
     return list.size();
@@ -53,26 +53,26 @@ bool Same(Node a, Node b) { return a.folder == b.folder && a.project == b.projec
 
 }  // namespace
 
-TreeCommands::TreeCommands(ProjectTree& tree, Project& defaults, Confirmation& answers, ProjectEngine* engine)
+TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers, ProjectEngine* engine)
     : tree_(tree), defaults_(defaults), answers_(answers), engine_(engine) {}
 
-ProjectFolder& TreeCommands::TargetFolder() {
-    if (tree_.Folders.empty()) tree_.AddFolder(UIMessage(0));
+store::ProjectFolder& TreeCommands::TargetFolder() {
+    if (tree_.Folders.empty()) tree_.AddFolder(store::UIMessage(0));
     if (!Valid(selected_)) selected_ = tree_.NodeAt(0);
     if (selected_.project) selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
     return *selected_.folder;
 }
 
-Project& TreeCommands::NewProject(const Project& workingCopy) {
-    ProjectFolder& folder = TargetFolder();
-    Project& p = app::NewProject(tree_, folder, workingCopy, workingCopy.URL);
+store::Project& TreeCommands::NewProject(const store::Project& workingCopy) {
+    store::ProjectFolder& folder = TargetFolder();
+    store::Project& p = app::NewProject(tree_, folder, workingCopy, workingCopy.URL);
     selected_ = {&folder, &p};
     return p;
 }
 
-Project& TreeCommands::PasteAddress(const std::string& text) {
-    ProjectFolder& folder = TargetFolder();
-    Project& p = app::PasteAddress(tree_, folder, defaults_, text);
+store::Project& TreeCommands::PasteAddress(const std::string& text) {
+    store::ProjectFolder& folder = TargetFolder();
+    store::Project& p = app::PasteAddress(tree_, folder, defaults_, text);
     selected_ = {&folder, &p};
     return p;
 }
@@ -80,14 +80,14 @@ Project& TreeCommands::PasteAddress(const std::string& text) {
 int TreeCommands::Paste(std::string* error) {
     const std::string text = platform::SystemClipboard().Text();
     if (text.empty()) return 0;
-    if (ClipboardHoldsObjects()) return PasteFromClipboard(tree_, &TargetFolder(), error);
+    if (store::ClipboardHoldsObjects()) return store::PasteFromClipboard(tree_, &TargetFolder(), error);
     PasteAddress(text);
     return 1;
 }
 
 void TreeCommands::Copy(Node node) {
-    if (node.project) CopyProjectToClipboard(*node.project);
-    else if (node.folder) CopyFolderToClipboard(*node.folder);
+    if (node.project) store::CopyProjectToClipboard(*node.project);
+    else if (node.folder) store::CopyFolderToClipboard(*node.folder);
 }
 
 bool TreeCommands::Cut(Node node) {
@@ -96,8 +96,8 @@ bool TreeCommands::Cut(Node node) {
     return Delete(node, true);
 }
 
-ProjectFolder& TreeCommands::NewFolder() {
-    ProjectFolder& f = tree_.AddFolder(UIMessage(16));
+store::ProjectFolder& TreeCommands::NewFolder() {
+    store::ProjectFolder& f = tree_.AddFolder(store::UIMessage(16));
     f.Level = 0;
     f.Dir.clear();
     selected_ = {&f, nullptr};
@@ -115,16 +115,16 @@ void TreeCommands::Forget(Node node) {
     if (Same(selected_, node) || (!node.project && selected_.folder == node.folder)) selected_ = {};
 }
 
-bool TreeCommands::DeleteProject(Project& project, bool partOfCut) {
+bool TreeCommands::DeleteProject(store::Project& project, bool partOfCut) {
     Node node{project.Folder, &project};
     if (engine_) engine_->StopProject(project);
     // The files are only offered for deletion when the Project has stored some; a cut keeps
     // them for the pasted copy.
-    const bool hasFiles = !GetMap(project).Empty();
-    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, UIMessage(7) + " ?", UIMessage(6))) DeleteProjectFiles(project);
-    DeleteMap(project);
+    const bool hasFiles = !engine::GetMap(project).Empty();
+    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(7) + " ?", store::UIMessage(6))) DeleteProjectFiles(project);
+    engine::DeleteMap(project);
     if (engine_) engine_->ForgetProject(project);
-    std::unique_ptr<Project> gone = tree_.TakeProject(project);
+    std::unique_ptr<store::Project> gone = tree_.TakeProject(project);
     Forget(node);
     return gone != nullptr;
 }
@@ -133,28 +133,28 @@ bool TreeCommands::Delete(Node node, bool partOfCut) {
     if (!Valid(node)) return false;
     const std::string caption = node.project ? node.project->Caption : node.folder->Caption;
     if (ConfirmDelete && !partOfCut &&
-        !answers_.Ask(Question::RemoveNode, UIMessage(5) + "\r\n'" + caption + "' ?", UIMessage(6)))
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
         return false;
     if (node.project) return DeleteProject(*node.project, partOfCut);
     if (tree_.Folders.size() <= 1) {
-        answers_.ShowError(UIMessage(8), UIMessage(3));
+        answers_.ShowError(store::UIMessage(8), store::UIMessage(3));
         return false;
     }
     if (!node.folder->Children.empty()) {
-        answers_.ShowError(UIMessage(9), UIMessage(3));
+        answers_.ShowError(store::UIMessage(9), store::UIMessage(3));
         return false;
     }
     Forget(node);
     return tree_.RemoveFolder(*node.folder);
 }
 
-bool TreeCommands::DeleteMapEntry(Project& project, const std::string& rawPath) {
+bool TreeCommands::DeleteMapEntry(store::Project& project, const std::string& rawPath) {
     std::string path = rawPath;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     if (path.empty()) return false;
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, UIMessage(5) + "\r\n'" + path + "' ?", UIMessage(6)))
+    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + path + "' ?", store::UIMessage(6)))
         return false;
-    const fs::path root = fs::path(RootFolder(project)).lexically_normal();
+    const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();
     const fs::path relative = fs::path(path).lexically_normal().lexically_relative(root);
     if (relative.empty() || *relative.begin() == ".." || *relative.begin() == ".") return false;
     fs::path dir = root;
@@ -167,9 +167,9 @@ bool TreeCommands::DeleteMapEntry(Project& project, const std::string& rawPath) 
     std::error_code ec;
     // remove_all removes links inside a directory without following them.
     const bool removed = fs::remove_all(target, ec) > 0 && !ec;
-    const fs::path primary = PrimaryName(target.string());
+    const fs::path primary = engine::PrimaryName(target.string());
     if (RemovableEntry(primary)) fs::remove(primary, ec);
-    SortedStringList& map = GetMap(project);
+    store::SortedStringList& map = engine::GetMap(project);
     const std::string prefix = target.string() + "/";
     std::vector<std::string> gone;
     for (const std::string& item : map.Items())
@@ -192,14 +192,14 @@ bool TreeCommands::Drop(Node source, Node target) {
         auto& list = tree_.Folders;
         const std::size_t from = IndexIn(list, source.folder);
         if (from == list.size() || IndexIn(list, target.folder) == list.size()) return false;
-        std::unique_ptr<ProjectFolder> moving = std::move(list[from]);
+        std::unique_ptr<store::ProjectFolder> moving = std::move(list[from]);
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(from));
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(IndexIn(list, target.folder)), std::move(moving));
         return true;
     }
-    ProjectFolder* destination = target.project ? target.project->Folder : target.folder;
+    store::ProjectFolder* destination = target.project ? target.project->Folder : target.folder;
     if (!destination || IndexIn(tree_.Folders, destination) == tree_.Folders.size()) return false;
-    std::unique_ptr<Project> moving = tree_.TakeProject(*source.project);
+    std::unique_ptr<store::Project> moving = tree_.TakeProject(*source.project);
     if (!moving) return false;
     moving->Folder = destination;
     auto& children = destination->Children;
@@ -215,12 +215,12 @@ bool TreeCommands::Drop(Node source, Node target) {
 
 int TreeCommands::Start(Node node, std::string* why) {
     if (!engine_ || !Valid(node)) return 0;
-    std::vector<Project*> projects;
+    std::vector<store::Project*> projects;
     if (node.project) projects.push_back(node.project);
     else
         for (const auto& p : node.folder->Children) projects.push_back(p.get());
     int started = 0;
-    for (Project* p : projects) {
+    for (store::Project* p : projects) {
         std::string one;
         if (engine_->StartProject(*p, one)) ++started;
         else if (why) *why += (why->empty() ? "" : "\n") + one;
@@ -237,16 +237,16 @@ void TreeCommands::ToggleSuspend() {
 }
 
 std::string TreeCommands::SuspendCaption() const {
-    return UIMessage(engine_ && engine_->Suspended() ? 17 : 18);
+    return store::UIMessage(engine_ && engine_->Suspended() ? 17 : 18);
 }
 
-int TreeCommands::ProjectIcon(const Project& p) const {
+int TreeCommands::ProjectIcon(const store::Project& p) const {
     if (p.QueuedCount > 0 || p.ProcessingCount > 0)
         return engine_ && engine_->Suspended() ? kIconSuspended : kIconDownloading;
     return p.When != 0 ? kIconScheduled : kIconIdle;
 }
 
-std::string TreeCommands::ApplyProperties(Project& project, const Project& edited) {
+std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& edited) {
     std::string old = project.Caption;
     const int iid = project.IID;
     project.Assign(edited);
@@ -254,19 +254,19 @@ std::string TreeCommands::ApplyProperties(Project& project, const Project& edite
     return old;
 }
 
-void TreeCommands::ApplyFolderProperties(ProjectFolder& folder, const std::string& caption, const std::string& dir) {
+void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir) {
     folder.Caption = caption;
     folder.Level = 0;
     folder.Dir = dir;
 }
 
-void TreeCommands::ApplyDefaults(const Project& edited) { defaults_.Assign(edited); }
+void TreeCommands::ApplyDefaults(const store::Project& edited) { defaults_.Assign(edited); }
 
-int DeleteProjectFiles(Project& project) {
-    const fs::path root = fs::path(RootFolder(project)).lexically_normal();
+int DeleteProjectFiles(store::Project& project) {
+    const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();
     std::set<fs::path> directories;
     int removed = 0;
-    for (const std::string& entry : GetMap(project).Items()) {
+    for (const std::string& entry : engine::GetMap(project).Items()) {
         const fs::path file = fs::path(entry).lexically_normal();
         const fs::path relative = file.lexically_relative(root);
         if (relative.empty() || relative.is_absolute() || *relative.begin() == ".." || *relative.begin() == ".")
@@ -288,7 +288,7 @@ int DeleteProjectFiles(Project& project) {
         const fs::path target = dir / parts.back();
         std::error_code ec;
         if (RemovableEntry(target) && fs::remove(target, ec)) ++removed;
-        const fs::path primary = PrimaryName(target.string());
+        const fs::path primary = engine::PrimaryName(target.string());
         if (RemovableEntry(primary)) fs::remove(primary, ec);
         directories.insert(dir);
     }
@@ -315,14 +315,14 @@ std::string EncodeBrowsePath(const std::string& text) {
     return out;
 }
 
-std::string BrowsePathAddress(const ProjectFolder* folder, const std::string& rawPath, bool serverRunning,
+std::string BrowsePathAddress(const store::ProjectFolder* folder, const std::string& rawPath, bool serverRunning,
                               int serverPort) {
     if (rawPath.empty()) return {};
     std::string path = rawPath;
     for (char& c : path)
         if (c == '\\') c = '/';
-    if (StartsWithNoCase(path, "http://") || StartsWithNoCase(path, "https://")) return path;
-    const ProgramOptions& opt = Options();
+    if (engine::StartsWithNoCase(path, "http://") || engine::StartsWithNoCase(path, "https://")) return path;
+    const store::ProgramOptions& opt = store::Options();
     if (serverRunning && opt.HTTPStart) {
         std::string a = "http://127.0.0.1";
         if (serverPort != 80) a += ":" + std::to_string(serverPort);
@@ -333,28 +333,28 @@ std::string BrowsePathAddress(const ProjectFolder* folder, const std::string& ra
     }
     std::string dir = folder && !folder->Dir.empty() ? folder->Dir
                       : !opt.PathPrefix.empty() ? opt.PathPrefix
-                                                : DefaultDownloadFolder();
+                                                : store::DefaultDownloadFolder();
     for (char& c : dir)
         if (c == '\\') c = '/';
     if (!dir.empty() && dir.back() != '/') dir += '/';
     while (!path.empty() && path.front() == '/') path.erase(0, 1);
     std::string local = dir + path;
     if (local.back() == '/') {
-        local += DefaultDocName();
+        local += engine::DefaultDocName();
     } else {
         std::error_code ec;
-        if (fs::is_directory(local, ec)) local += "/" + DefaultDocName();
+        if (fs::is_directory(local, ec)) local += "/" + engine::DefaultDocName();
     }
     // An absolute Linux path already begins with the third "/".
     return std::string(local.front() == '/' ? "file://" : "file:///") + EncodeBrowsePath(local);
 }
 
-std::string BrowseAddress(const Project& project, bool serverRunning, int serverPort) {
+std::string BrowseAddress(const store::Project& project, bool serverRunning, int serverPort) {
     std::string name = project.URL;
     const std::size_t scheme = name.find("://");
     name.erase(0, scheme == std::string::npos ? std::min<std::size_t>(7, name.size()) : scheme + 3);
     if (name.empty()) return {};
-    MapName(name, false, "");
+    engine::MapName(name, false, "");
     return BrowsePathAddress(project.Folder, name, serverRunning, serverPort);
 }
 
@@ -363,9 +363,9 @@ int SiteMapIconFor(const std::string& fileName, const std::string& contentType) 
     const std::size_t slash = fileName.find_last_of("/\\");
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
     const std::size_t dot = base.rfind('.');
-    if (dot != std::string::npos) ext = LowerCase(base.substr(dot + 1));
+    if (dot != std::string::npos) ext = store::LowerCase(base.substr(dot + 1));
     if (!contentType.empty()) {
-        const std::string type = LowerCase(contentType);
+        const std::string type = store::LowerCase(contentType);
         if (type.rfind("text/html", 0) == 0) ext = "htm";
         else if (type.rfind("image/", 0) == 0) ext = "gif";
         else if (type.rfind("text/plain", 0) == 0) ext = "txt";
@@ -393,7 +393,7 @@ int SiteMapIcon(const std::string& filePath) {
     std::string contentType, lastModified;
     std::error_code ec;
     const auto size = fs::file_size(fs::path(dir) / "Descr.QV3", ec);
-    if (!ec && size < 20000) LookupFileDescription(dir, name, contentType, lastModified);
+    if (!ec && size < 20000) engine::LookupFileDescription(dir, name, contentType, lastModified);
     return SiteMapIconFor(name, contentType);
 }
 

@@ -20,7 +20,7 @@
 
 namespace qm::app {
 
-using Node = ProjectTree::Node;
+using Node = store::ProjectTree::Node;
 
 // The questions the commands ask.
 enum class Question {
@@ -42,10 +42,10 @@ class ProjectEngine {
 public:
     virtual ~ProjectEngine() = default;
     // The Start command on one Project (empties the seen-address list, queues its address).
-    virtual bool StartProject(Project& project, std::string& why) = 0;
-    virtual void StopProject(Project& project) = 0;
+    virtual bool StartProject(store::Project& project, std::string& why) = 0;
+    virtual void StopProject(store::Project& project) = 0;
     // The Project is about to be destroyed: the engine keeps no pointer to it.
-    virtual void ForgetProject(Project&) {}
+    virtual void ForgetProject(store::Project&) {}
     virtual bool Suspended() const = 0;
     virtual void SetSuspended(bool suspended) = 0;
 };
@@ -56,7 +56,7 @@ constexpr int kIconIdle = 0, kIconFolder = 2, kIconFolderSelected = 3, kIconDown
 
 class TreeCommands {
 public:
-    TreeCommands(ProjectTree& tree, Project& defaults, Confirmation& answers, ProjectEngine* engine);
+    TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers, ProjectEngine* engine);
 
     bool ConfirmDelete = true;  // "ConfirmDel"
 
@@ -65,14 +65,14 @@ public:
     // The folder new Projects go to: the selected folder, the selected Project's folder, or
     // (nothing selected) the first node, which becomes the selection. A tree without folders
     // gets the folder "Default".
-    ProjectFolder& TargetFolder();
+    store::ProjectFolder& TargetFolder();
 
     // New Project from the properties dialog's working copy (a copy of the Defaults Project
     // whose caption was "http://"): its typed address cleaned, the next identifier, appended
     // to the target folder and selected.
-    Project& NewProject(const Project& workingCopy);
+    store::Project& NewProject(const store::Project& workingCopy);
     // Pasted or dropped text as one new Project with the Defaults Project's settings.
-    Project& PasteAddress(const std::string& text);
+    store::Project& PasteAddress(const std::string& text);
     // "Paste": folders and Projects when the clipboard holds objects, else its text as an
     // address. Returns the number of objects added (0: nothing on the clipboard).
     int Paste(std::string* error = nullptr);
@@ -81,7 +81,7 @@ public:
     bool Cut(Node node);
 
     // A root folder captioned UI message 16, selected (the front end opens its caption).
-    ProjectFolder& NewFolder();
+    store::ProjectFolder& NewFolder();
     // Stores an edited caption; an empty caption is refused (false).
     bool Rename(Node node, const std::string& caption);
     // Delete with both questions; refuses the last folder (UI message 8) and a folder with
@@ -92,7 +92,7 @@ public:
     // path (a final "/" ignored) is deleted with its ".primary" mark and leaves the Project's
     // site map. Only inside the Project's root folder, never through a symbolic link (a link
     // itself is removed, not what it points to). True when something was deleted.
-    bool DeleteMapEntry(Project& project, const std::string& path);
+    bool DeleteMapEntry(store::Project& project, const std::string& path);
 
     // Drag and drop inside the tree. CanDrop tells whether the drop is accepted at all.
     static bool CanDrop(Node source, Node target);
@@ -106,20 +106,20 @@ public:
     // otherwise.
     void ToggleSuspend();
     std::string SuspendCaption() const;
-    int ProjectIcon(const Project& project) const;
+    int ProjectIcon(const store::Project& project) const;
 
     // Properties: the edited copy is assigned back (identifier kept). Returns the old
     // caption, so the front end can rename the site map's first node when it showed it.
-    std::string ApplyProperties(Project& project, const Project& edited);
-    void ApplyFolderProperties(ProjectFolder& folder, const std::string& caption, const std::string& dir);
-    void ApplyDefaults(const Project& edited);
+    std::string ApplyProperties(store::Project& project, const store::Project& edited);
+    void ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir);
+    void ApplyDefaults(const store::Project& edited);
 
 private:
     void Forget(Node node);
-    bool DeleteProject(Project& project, bool partOfCut);
+    bool DeleteProject(store::Project& project, bool partOfCut);
 
-    ProjectTree& tree_;
-    Project& defaults_;
+    store::ProjectTree& tree_;
+    store::Project& defaults_;
     Confirmation& answers_;
     ProjectEngine* engine_;
     Node selected_;
@@ -129,14 +129,14 @@ private:
 // and the description files of their directories. Only regular files and links inside the
 // Project's root folder are removed, and no directory on the way may be a symbolic link.
 // Returns the number of files removed.
-int DeleteProjectFiles(Project& project);
+int DeleteProjectFiles(store::Project& project);
 
 // The browse address of a Project (or of a stored path below a folder): through the local
 // web server while it runs and "HTTPStart" is set, else a "file://" address of the stored
 // file. Characters that would break an address ("#", "?", "%", blanks and control bytes) in
 // the folder caption and the path are percent-encoded. Empty when there is nothing to browse.
-std::string BrowseAddress(const Project& project, bool serverRunning, int serverPort);
-std::string BrowsePathAddress(const ProjectFolder* folder, const std::string& path, bool serverRunning,
+std::string BrowseAddress(const store::Project& project, bool serverRunning, int serverPort);
+std::string BrowsePathAddress(const store::ProjectFolder* folder, const std::string& path, bool serverRunning,
                               int serverPort);
 std::string EncodeBrowsePath(const std::string& text);
 

@@ -59,7 +59,7 @@ WindowState::WindowState() {
 
 WindowState::Value* WindowState::Find(const std::string& name) {
     for (Value& v : values_)
-        if (CompareNoCase(v.name, name) == 0) return &v;
+        if (store::CompareNoCase(v.name, name) == 0) return &v;
     return nullptr;
 }
 const WindowState::Value* WindowState::Find(const std::string& name) const {

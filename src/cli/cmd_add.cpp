@@ -19,7 +19,7 @@ int RunAdd(const Invocation& inv) {
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         const std::string& a = inv.args[i];
         if (a == "--level") {
-            if (i + 1 >= inv.args.size() || !ParseDecimal(inv.args[i + 1], level))
+            if (i + 1 >= inv.args.size() || !store::ParseDecimal(inv.args[i + 1], level))
                 return UsageError("add", "--level needs a whole number");
             haveLevel = true;
             ++i;
@@ -48,15 +48,15 @@ int RunAdd(const Invocation& inv) {
         return kExitFailure;
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    ProjectTree& tree = session.Tree();
-    ProjectFolder* folder = tree.FindFolder(words[0]);
+    store::ProjectTree& tree = session.Tree();
+    store::ProjectFolder* folder = tree.FindFolder(words[0]);
     if (!folder) folder = &tree.AddFolder(words[0]);
 
-    Project settings;
+    store::Project settings;
     settings.Assign(session.Defaults());
     if (haveLevel) settings.Lev = level;
-    Project& project = app::NewProject(tree, *folder, settings, words[1]);
-    project.Caption = LimitCaption(haveCaption ? caption : project.URL);
+    store::Project& project = app::NewProject(tree, *folder, settings, words[1]);
+    project.Caption = store::LimitCaption(haveCaption ? caption : project.URL);
 
     if (!session.Save(error)) {
         std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());

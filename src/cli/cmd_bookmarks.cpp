@@ -29,23 +29,23 @@ int RunBookmarks(const Invocation& inv) {
     if (!OpenSession("bookmarks", session, inv,
                      folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     // No menu to fit: one level each.
-    const app::BookmarkItem root = app::ReadAllBookmarks(app::MachineSources(session.Registry(), Options().BookmarksFile, 0));
+    const app::BookmarkItem root = app::ReadAllBookmarks(app::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));
     if (folderName.empty()) {
         std::fputs(app::BookmarkListing(root).c_str(), stdout);
         return kExitOk;
     }
-    ProjectTree& tree = session.Tree();
-    ProjectFolder* folder = tree.FindFolder(folderName);
+    store::ProjectTree& tree = session.Tree();
+    store::ProjectFolder* folder = tree.FindFolder(folderName);
     if (!folder) folder = &tree.AddFolder(folderName);
     std::set<std::string> known;
-    for (const auto& p : folder->Children) known.insert(LowerCase(p->URL));
+    for (const auto& p : folder->Children) known.insert(store::LowerCase(p->URL));
     std::vector<const app::BookmarkItem*> links;
     Links(root, links);
     int added = 0;
     for (const app::BookmarkItem* link : links) {
-        if (!known.insert(LowerCase(app::NormaliseTypedAddress(link->url))).second) continue;
-        Project& p = app::NewProject(tree, *folder, session.Defaults(), link->url);
-        p.Caption = LimitCaption(link->caption);
+        if (!known.insert(store::LowerCase(app::NormaliseTypedAddress(link->url))).second) continue;
+        store::Project& p = app::NewProject(tree, *folder, session.Defaults(), link->url);
+        p.Caption = store::LimitCaption(link->caption);
         std::printf("%d\t%s\t%s\n", p.IID, p.Caption.c_str(), p.URL.c_str());
         ++added;
     }

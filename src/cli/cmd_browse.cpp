@@ -53,13 +53,13 @@ int RunBrowse(const Invocation& inv) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;
     }
-    Project* project = app::FindProjectPath(session.Tree(), words[0], error);
+    store::Project* project = app::FindProjectPath(session.Tree(), words[0], error);
     if (!project) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;
     }
-    const int port = Options().HTTPPort == 0 ? 800 : Options().HTTPPort;
-    const bool serverRunning = Options().HTTPStart && Listening(port);
+    const int port = store::Options().HTTPPort == 0 ? 800 : store::Options().HTTPPort;
+    const bool serverRunning = store::Options().HTTPStart && Listening(port);
     const std::string address = app::BrowseAddress(*project, serverRunning, port);
     if (address.empty()) {
         std::fprintf(stderr, "quillmoor-cli browse: the Project has no address to browse\n");

@@ -12,13 +12,13 @@ namespace qm::cli {
 namespace {
 
 int RunDue(const Invocation& inv) {
-    double at = NowDateTime();
+    double at = store::NowDateTime();
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         std::string text;
         if (inv.args[i] == "--at" && i + 1 < inv.args.size()) text = inv.args[++i];
         else if (inv.args[i].rfind("--at=", 0) == 0) text = inv.args[i].substr(5);
         else return UsageError("due", "unexpected '" + inv.args[i] + "'");
-        if (!ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
+        if (!engine::ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
     }
     app::Session session;
     std::string error;
@@ -27,7 +27,7 @@ int RunDue(const Invocation& inv) {
         return kExitFailure;
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    for (Project* p : DueProjects(session.Tree(), at))
+    for (store::Project* p : engine::DueProjects(session.Tree(), at))
         std::printf("%s/%s\n", p->Folder ? p->Folder->Caption.c_str() : "", p->Caption.c_str());
     return kExitOk;
 }

@@ -16,12 +16,12 @@ namespace qm::cli {
 
 namespace {
 
-const char* CategoryName(const DownloadRecord& rec) {
+const char* CategoryName(const engine::DownloadRecord& rec) {
     if (!rec.Category || !rec.Project) return "none";
-    const FileCategory* first = &rec.Project->Categories[0];
+    const store::FileCategory* first = &rec.Project->Categories[0];
     const std::ptrdiff_t index = rec.Category - first;
-    if (index < 0 || index >= kCategoryCount) return "none";
-    return kCategoryNames[static_cast<std::size_t>(index)];
+    if (index < 0 || index >= store::kCategoryCount) return "none";
+    return store::kCategoryNames[static_cast<std::size_t>(index)];
 }
 
 int RunExplain(const Invocation& inv) {
@@ -36,7 +36,7 @@ int RunExplain(const Invocation& inv) {
             embedded = true;
         } else if (a == "--beyond" || a == "--queries") {
             std::int32_t n = 0;
-            if (i + 1 >= inv.args.size() || !ParseDecimal(inv.args[i + 1], n) || n < 0)
+            if (i + 1 >= inv.args.size() || !store::ParseDecimal(inv.args[i + 1], n) || n < 0)
                 return UsageError("explain", a + " needs a number");
             (a == "--beyond" ? beyond : queries) = n;
             ++i;
@@ -60,29 +60,29 @@ int RunExplain(const Invocation& inv) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }
-    Project* project = app::FindProjectPath(session.Tree(), projectPath, error);
+    store::Project* project = app::FindProjectPath(session.Tree(), projectPath, error);
     if (!project) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }
 
     // The address as a link found in one of the Project's pages would be.
-    DownloadRecord rec;
+    engine::DownloadRecord rec;
     rec.Project = project;
     rec.URL = url;
     rec.Lev = project->Lev > 0 ? project->Lev - 1 : 0;
     rec.IsImage = embedded;
-    AdmissionResult why;
+    engine::AdmissionResult why;
     if (beyond >= 0) {
         // A frame (or, with --embedded, a file shown) on a page that many steps beyond.
         rec.Lev = 0;
-        if (!FollowsBeyondLevel(beyond, embedded)) why.Refuse(kReasonBeyondLevel);
+        if (!engine::FollowsBeyondLevel(beyond, embedded)) why.Refuse(engine::kReasonBeyondLevel);
     }
-    if (why.reason.empty() && Normalise(rec, why) && project->CrawlTraps) {
-        if (RepeatsPathSegments(rec.URL))
-            why.Refuse(kReasonRepeatingPath);
-        else if (!PathBeforeQuery(rec.URL).empty() && static_cast<std::uint32_t>(queries) >= kMaxQueriesPerPath)
-            why.Refuse(kReasonTooManyQueries);
+    if (why.reason.empty() && engine::Normalise(rec, why) && project->CrawlTraps) {
+        if (engine::RepeatsPathSegments(rec.URL))
+            why.Refuse(engine::kReasonRepeatingPath);
+        else if (!engine::PathBeforeQuery(rec.URL).empty() && static_cast<std::uint32_t>(queries) >= engine::kMaxQueriesPerPath)
+            why.Refuse(engine::kReasonTooManyQueries);
     }
     if (!why.admitted) {
         std::printf("admitted=no\nreason=%s\n", why.reason.c_str());

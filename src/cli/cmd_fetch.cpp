@@ -36,7 +36,7 @@ std::string WithoutCredentials(const std::string& url, std::string& user, std::s
     auto decode = [](const std::string& text) {
         std::string out;
         for (std::size_t i = 0; i < text.size(); ++i) {
-            int byte = text[i] == '%' && i + 2 < text.size() ? HexByte(std::string_view(text).substr(i + 1, 2)) : 0;
+            int byte = text[i] == '%' && i + 2 < text.size() ? net::HexByte(std::string_view(text).substr(i + 1, 2)) : 0;
             if (byte != 0) {
                 out += static_cast<char>(byte);
                 i += 2;
@@ -108,14 +108,14 @@ int RunFetch(const Invocation& inv) {
     std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
 
     platform::InitEventLoop();
-    NetStartup();
-    const ProgramOptions& o = Options();
-    if (!o.UAgent.empty()) DownloadConnection::UserAgent = o.UAgent;
-    DownloadConnection::ProxyUser = o.HTTPUser;
-    DownloadConnection::AcceptUntrusted = o.SSLAnyCert;
-    DownloadConnection::ProxyPassword = o.HTTPPass;
+    net::NetStartup();
+    const store::ProgramOptions& o = store::Options();
+    if (!o.UAgent.empty()) net::DownloadConnection::UserAgent = o.UAgent;
+    net::DownloadConnection::ProxyUser = o.HTTPUser;
+    net::DownloadConnection::AcceptUntrusted = o.SSLAnyCert;
+    net::DownloadConnection::ProxyPassword = o.HTTPPass;
 
-    auto client = std::make_unique<DownloadConnection>();
+    auto client = std::make_unique<net::DownloadConnection>();
     client->ProxyType = o.ProxyType;
     client->ProxyHost = o.ProxyAddr;
     client->ProxyPort = o.ProxyPort;
@@ -128,18 +128,18 @@ int RunFetch(const Invocation& inv) {
     // flushes them out with it.
     static char errBuffer[1 << 16];
     std::setvbuf(stderr, errBuffer, _IOFBF, sizeof errBuffer);
-    client->OnStatus = [verbose](DownloadConnection& c, const std::string& text, int kind) {
+    client->OnStatus = [verbose](net::DownloadConnection& c, const std::string& text, int kind) {
         if (kind == 3 && !verbose) return;
         std::fprintf(stderr, "HTTP%d: %s\n", c.Index, text.c_str());
         if (kind != 1) std::fflush(stderr);
     };
-    client->OnData = [out, &writeFailed](DownloadConnection& c, const char* data, std::size_t count) {
+    client->OnData = [out, &writeFailed](net::DownloadConnection& c, const char* data, std::size_t count) {
         if (std::fwrite(data, 1, count, out) != count && !writeFailed) {
             writeFailed = true;
             c.Abort();
         }
     };
-    client->OnDone = [&](DownloadConnection&, int code) {
+    client->OnDone = [&](net::DownloadConnection&, int code) {
         done = true;
         doneCode = code;
     };
@@ -181,7 +181,7 @@ int RunFetch(const Invocation& inv) {
     if (writeFailed) std::fprintf(stderr, "quillmoor-cli fetch: cannot write the body: %s\n", std::strerror(errno));
     std::fflush(stderr);
     client.reset();
-    NetShutdown();
+    net::NetShutdown();
     if (g_interrupted) return kExitInterrupted;
     return ok ? kExitOk : kExitFailure;
 }

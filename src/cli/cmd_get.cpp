@@ -19,7 +19,7 @@ namespace {
 
 bool ParseLevel(const std::string& text, int& level) {
     std::int32_t v = 0;
-    if (!ParseDecimal(text, v) || v < 0) return false;
+    if (!store::ParseDecimal(text, v) || v < 0) return false;
     level = v;
     return true;
 }
@@ -63,14 +63,14 @@ int RunGet(const Invocation& inv) {
         return kExitFailure;
     }
     if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    ProjectTree& tree = session.Tree();
-    ProjectFolder* folder = nullptr;
+    store::ProjectTree& tree = session.Tree();
+    store::ProjectFolder* folder = nullptr;
     if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
     else folder = tree.FindFolder(folderName);
-    if (!folder) folder = &tree.AddFolder(folderName.empty() ? UIMessage(0) : folderName);
+    if (!folder) folder = &tree.AddFolder(folderName.empty() ? store::UIMessage(0) : folderName);
 
     const std::string address = app::NormaliseTypedAddress(url);
-    Project* project = nullptr;
+    store::Project* project = nullptr;
     for (auto& p : folder->Children)
         if (p->URL == address) {
             project = p.get();

@@ -12,10 +12,10 @@ namespace qm::cli {
 namespace {
 
 // The download folders are shown and taken as one line, separated by ";".
-std::string ShowValue(const OptionValue& v) {
+std::string ShowValue(const store::OptionValue& v) {
     if (v.name != "DDs") return v.text;
     std::string out;
-    for (const auto& item : SplitLines(v.text)) {
+    for (const auto& item : store::SplitLines(v.text)) {
         if (!out.empty()) out += ';';
         out += item;
     }
@@ -23,7 +23,7 @@ std::string ShowValue(const OptionValue& v) {
 }
 
 void PrintOptions(const std::vector<std::string>* only) {
-    for (const OptionValue& v : OptionValues(Options())) {
+    for (const store::OptionValue& v : store::OptionValues(store::Options())) {
         if (only) {
             bool wanted = false;
             for (const auto& n : *only) wanted = wanted || n == v.name;
@@ -35,7 +35,7 @@ void PrintOptions(const std::vector<std::string>* only) {
 
 int RunOptions(const Invocation& inv) {
     struct Change {
-        const OptionName* name;
+        const store::OptionName* name;
         std::string text;
         std::int32_t number = 0;
     };
@@ -44,16 +44,16 @@ int RunOptions(const Invocation& inv) {
         std::size_t eq = a.find('=');
         if (eq == std::string::npos || eq == 0) return UsageError("options", "expected NAME=VALUE, got '" + a + "'");
         std::string name = a.substr(0, eq);
-        const OptionName* found = nullptr;
-        for (const OptionName& n : OptionNames())
-            if (CompareNoCase(n.name, name) == 0) found = &n;
+        const store::OptionName* found = nullptr;
+        for (const store::OptionName& n : store::OptionNames())
+            if (store::CompareNoCase(n.name, name) == 0) found = &n;
         if (!found) return UsageError("options", "unknown option '" + name + "'");
         Change c{found, a.substr(eq + 1)};
         if (found->isInteger) {
-            std::string lower = LowerCase(c.text);
+            std::string lower = store::LowerCase(c.text);
             if (found->isBoolean && (lower == "true" || lower == "yes")) c.number = 1;
             else if (found->isBoolean && (lower == "false" || lower == "no")) c.number = 0;
-            else if (!ParseDecimal(c.text, c.number))
+            else if (!store::ParseDecimal(c.text, c.number))
                 return UsageError("options", std::string(found->name) + " needs a whole number, got '" + c.text + "'");
             else if (found->isBoolean && c.number != 0 && c.number != 1)
                 return UsageError("options", std::string(found->name) + " needs 0 or 1, got '" + c.text + "'");
@@ -76,13 +76,13 @@ int RunOptions(const Invocation& inv) {
 
     // The new values go into the key the options were read from and are read back with every
     // conversion and repair of loading, then saved as at shutdown.
-    platform::RegKey key = OpenOptionsKeyForLoad(session.Registry());
+    platform::RegKey key = store::OpenOptionsKeyForLoad(session.Registry());
     std::vector<std::string> names;
     for (const Change& c : changes) {
         const std::string name = c.name->name;
         names.push_back(name);
         if (c.name->isInteger) key.WriteInt(name, c.number);
-        else if (name == "HTTPUser" || name == "HTTPPass") key.WriteString(name, EncodeLetterPairs(c.text));
+        else if (name == "HTTPUser" || name == "HTTPPass") key.WriteString(name, store::EncodeLetterPairs(c.text));
         else if (name == "DDs") {
             std::vector<std::string> items;
             std::string cur;
@@ -95,15 +95,15 @@ int RunOptions(const Invocation& inv) {
                 }
             }
             if (!cur.empty()) items.push_back(cur);
-            key.WriteString(name, JoinLines(items));
+            key.WriteString(name, store::JoinLines(items));
         } else {
             key.WriteString(name, c.text);
         }
     }
-    ProgramOptions& options = Options();
+    store::ProgramOptions& options = store::Options();
     options.Reset();
     options.UAgent = "Quillmoor/1.0";
-    LoadOptions(options, key, session.Defaults());
+    store::LoadOptions(options, key, session.Defaults());
     if (!session.Save(error)) {
         std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
         return kExitFailure;

@@ -11,7 +11,7 @@
 namespace qm::cli {
 namespace {
 
-int ShowOrSet(const char* name, app::Session& session, Project& project, const std::vector<std::string>& changes) {
+int ShowOrSet(const char* name, app::Session& session, store::Project& project, const std::vector<std::string>& changes) {
     if (changes.empty()) {
         for (const auto& [key, value] : app::ProjectSettings(project)) std::printf("%s=%s\n", key.c_str(), value.c_str());
         return kExitOk;
@@ -33,7 +33,7 @@ int RunProject(const Invocation& inv) {
     app::Session session;
     if (!OpenSession("project", session, inv, inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read)) return kExitFailure;
     std::string error;
-    Project* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
+    store::Project* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
     if (!project) {
         std::fprintf(stderr, "quillmoor-cli project: %s\n", error.c_str());
         return kExitFailure;

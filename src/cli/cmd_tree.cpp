@@ -24,21 +24,21 @@ public:
 };
 
 // FOLDER or FOLDER/PROJECT: a folder whose caption is the whole text wins over a split.
-app::Node FindNode(const ProjectTree& tree, const std::string& text, std::string& error) {
-    if (ProjectFolder* folder = app::FindFolderArg(tree, text)) return {folder, nullptr};
+app::Node FindNode(const store::ProjectTree& tree, const std::string& text, std::string& error) {
+    if (store::ProjectFolder* folder = app::FindFolderArg(tree, text)) return {folder, nullptr};
     const std::size_t slash = text.rfind('/');
     if (slash == std::string::npos) {
         error = "no folder '" + text + "'";
         return {};
     }
-    ProjectFolder* folder = app::FindFolderArg(tree, text.substr(0, slash));
+    store::ProjectFolder* folder = app::FindFolderArg(tree, text.substr(0, slash));
     if (!folder) {
         error = "no folder '" + text.substr(0, slash) + "'";
         return {};
     }
     const std::string part = text.substr(slash + 1);
     if (part.empty()) return {folder, nullptr};
-    std::vector<Project*> found = app::FindProjectsArg(*folder, part);
+    std::vector<store::Project*> found = app::FindProjectsArg(*folder, part);
     if (found.size() != 1) {
         error = "no Project '" + part + "' in folder '" + folder->Caption + "'";
         return {};
@@ -66,7 +66,7 @@ int RunNewFolder(const Invocation& inv) {
     if (!OpenSession("new-folder", session, inv)) return kExitFailure;
     FlagAnswers answers;
     app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
-    ProjectFolder& folder = commands.NewFolder();
+    store::ProjectFolder& folder = commands.NewFolder();
     commands.Rename({&folder, nullptr}, inv.args[0]);
     return Finish("new-folder", session);
 }

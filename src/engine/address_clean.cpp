@@ -6,7 +6,7 @@
 
 #include "engine/address_rules.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -204,4 +204,4 @@ std::string RelativeLocalName(std::string_view url, bool isFile) {
     return rel;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -1,7 +1,7 @@
 // The mapping from a relative local name to a stored file name.
 #include "engine/address_rules.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -116,4 +116,4 @@ bool SegmentsStayInside(std::string_view path, std::size_t offset) {
     return true;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

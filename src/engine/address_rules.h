@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::store { struct FileCategory; }
+namespace qm::engine {
 
-struct FileCategory;
 
 // ---- cleaning ------------------------------------------------------------------------------
 
@@ -101,7 +101,7 @@ bool ListAllows(std::string_view list, std::string_view text, bool isInclude);
 enum class CategoryVerdict { None, Accepted, Rejected };
 
 // How a file-type category treats an extension (compared without regard to case).
-CategoryVerdict CategoryTest(const FileCategory& category, std::string_view extension);
+CategoryVerdict CategoryTest(const store::FileCategory& category, std::string_view extension);
 
 // ---- small text helpers --------------------------------------------------------------------
 
@@ -109,4 +109,4 @@ inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 
 std::string AsciiLowerCopy(std::string_view text);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
-}  // namespace qm
+}  // namespace qm::engine

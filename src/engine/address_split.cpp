@@ -2,7 +2,7 @@
 #include "engine/address_rules.h"
 #include "store/file_category.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -160,7 +160,7 @@ bool ListAllows(std::string_view list, std::string_view text, bool isInclude) {
     return isInclude ? !anyInUse : true;
 }
 
-CategoryVerdict CategoryTest(const FileCategory& category, std::string_view extension) {
+CategoryVerdict CategoryTest(const store::FileCategory& category, std::string_view extension) {
     if (extension.empty() || category.Exts.empty()) return CategoryVerdict::None;
     const ListView v = ViewList(category.Exts);
     LineReader lines(v.entries);
@@ -177,4 +177,4 @@ CategoryVerdict CategoryTest(const FileCategory& category, std::string_view exte
     return CategoryVerdict::None;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -14,7 +14,7 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string_view AfterScheme(const std::string& url) {
 
 struct JoinedServerLists {
     std::mutex mutex;
-    std::map<const Project*, std::vector<std::string>> byProject;
+    std::map<const store::Project*, std::vector<std::string>> byProject;
 };
 
 JoinedServerLists& Joined() {
@@ -48,7 +48,7 @@ std::string ServerOf(const std::string& url) {
     return parts.server;
 }
 
-bool JoinStartingServer(const Project& project, const std::string& server) {
+bool JoinStartingServer(const store::Project& project, const std::string& server) {
     if (server == ServerOf(project.URL)) return false;
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
@@ -58,13 +58,13 @@ bool JoinStartingServer(const Project& project, const std::string& server) {
     return true;
 }
 
-void ForgetJoinedServers(const Project& project) {
+void ForgetJoinedServers(const store::Project& project) {
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     j.byProject.erase(&project);
 }
 
-std::vector<std::string> JoinedServers(const Project& project) {
+std::vector<std::string> JoinedServers(const store::Project& project) {
     JoinedServerLists& j = Joined();
     std::lock_guard<std::mutex> lock(j.mutex);
     auto it = j.byProject.find(&project);
@@ -83,7 +83,7 @@ bool Admit(DownloadRecord& record, AdmissionResult& why) {
 bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResult& why) {
     why = AdmissionResult{};
     record.Category = nullptr;
-    Project* project = record.Project;
+    store::Project* project = record.Project;
     if (!project) {
         why.admitted = true;
         return true;
@@ -113,7 +113,7 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
     // The record points at the Project's own categories; their settings are read from the copy.
     const std::string_view ext = FileExtension(parts.fileName);
     int refusedBy = -1;
-    for (int i = kCatText; i <= kCatUserDefined && refusedBy < 0; ++i) {
+    for (int i = store::kCatText; i <= store::kCatUserDefined && refusedBy < 0; ++i) {
         const CategoryVerdict v = CategoryTest(rules.Categories[i], ext);
         if (v == CategoryVerdict::Accepted) {
             record.Category = &project->Categories[i];
@@ -123,20 +123,20 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         if (v == CategoryVerdict::Rejected) refusedBy = i;
     }
     if (refusedBy < 0) {
-        if (!rules.Categories[kCatOther].Flags[0]) {
-            record.Category = &project->Categories[kCatOther];
+        if (!rules.Categories[store::kCatOther].Flags[0]) {
+            record.Category = &project->Categories[store::kCatOther];
             why.admitted = true;
             return true;
         }
-        refusedBy = kCatOther;
+        refusedBy = store::kCatOther;
     }
     // A page link is still fetched when pages are excluded, so that its links can be followed.
-    if (!record.IsImage && rules.Categories[kCatText].Flags[0]) {
-        record.Category = &project->Categories[kCatText];
+    if (!record.IsImage && rules.Categories[store::kCatText].Flags[0]) {
+        record.Category = &project->Categories[store::kCatText];
         why.admitted = true;
         return true;
     }
-    return why.Refuse(std::string("category ") + kCategoryNames[refusedBy]);
+    return why.Refuse(std::string("category ") + store::kCategoryNames[refusedBy]);
 }
 
-}  // namespace qm
+}  // namespace qm::engine

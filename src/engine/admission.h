@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 class DownloadRecord;
 struct SettingsSnapshot;
 
@@ -37,9 +37,9 @@ std::string ServerOf(const std::string& url);
 // Servers the start address was redirected to: for the rest of the run they count as the
 // Project's starting server. Any thread may ask; the main thread adds and forgets.
 // JoinStartingServer is false when the server was the starting one or had joined already.
-bool JoinStartingServer(const Project& project, const std::string& server);
-void ForgetJoinedServers(const Project& project);
+bool JoinStartingServer(const store::Project& project, const std::string& server);
+void ForgetJoinedServers(const store::Project& project);
 // The servers joined so far (main thread or any other: the list is locked).
-std::vector<std::string> JoinedServers(const Project& project);
+std::vector<std::string> JoinedServers(const store::Project& project);
 
-}  // namespace qm
+}  // namespace qm::engine

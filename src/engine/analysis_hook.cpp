@@ -6,7 +6,7 @@
 #include "engine/get_rec.h"
 #include "engine/stored_files.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -30,4 +30,4 @@ AnalyseFunction CurrentAnalyseFunction() {
     return fn ? fn : &CopyDocument;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::engine {
 
 class DownloadRecord;
 struct SettingsSnapshot;
@@ -33,4 +33,4 @@ using AnalyseFunction = void (*)(DownloadRecord& record, const std::string& sour
 void SetAnalyseFunction(AnalyseFunction fn);  // nullptr restores the copying stand-in
 AnalyseFunction CurrentAnalyseFunction();
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -7,7 +7,7 @@
 #include "net/http_auth.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -38,10 +38,10 @@ void ChooseCredentials(const DownloadRecord& record, std::string& user, std::str
 
 bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, const std::string& headers) {
     // A second 401 after an answer, or one without a challenge, fails as any 401 does.
-    if (!record->AuthChallenge.empty() || !HasAuthenticateLine(headers)) return false;
-    const AuthChallenge challenge = PickChallenge(headers);
+    if (!record->AuthChallenge.empty() || !net::HasAuthenticateLine(headers)) return false;
+    const net::AuthChallenge challenge = net::PickChallenge(headers);
     std::string user, password;
-    Project* project = record->Project;
+    store::Project* project = record->Project;
     if (!record->URLPsw.empty()) {
         SplitUserPassword(record->URLPsw, user, password);
     } else if (project && ProjectCredentialsApply(*project, *record)) {
@@ -87,7 +87,7 @@ bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, cons
             password = project->Psw;
         }
     }
-    if (user.empty() || challenge.kind == AuthChallenge::kNone) return false;
+    if (user.empty() || challenge.kind == net::AuthChallenge::kNone) return false;
     RemoveFile(record->Temp);  // the 401 page itself is not kept
     record->Temp.clear();
     record->AuthChallenge = headers;
@@ -97,4 +97,4 @@ bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, cons
     return true;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -4,7 +4,7 @@
 #include "engine/address_rules.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 const char* const kReasonBeyondLevel = "steps beyond the last level";
 const char* const kReasonRepeatingPath = "repeating path segments";
@@ -66,7 +66,7 @@ bool RepeatsPathSegments(std::string_view url) {
     return false;
 }
 
-CrawlTraps::Verdict CrawlTraps::Check(const Project& project, std::string_view url) {
+CrawlTraps::Verdict CrawlTraps::Check(const store::Project& project, std::string_view url) {
     if (RepeatsPathSegments(url)) return Verdict::RepeatingPath;
     const std::string_view path = PathBeforeQuery(url);
     if (path.empty()) return Verdict::Take;
@@ -82,7 +82,7 @@ CrawlTraps::Verdict CrawlTraps::Check(const Project& project, std::string_view u
     return Verdict::Take;
 }
 
-bool CrawlTraps::FirstHit(const Project& project, Verdict verdict) {
+bool CrawlTraps::FirstHit(const store::Project& project, Verdict verdict) {
     for (const auto& r : reported_)
         if (r.first == &project && r.second == verdict) return false;
     reported_.emplace_back(&project, verdict);
@@ -101,4 +101,4 @@ std::string CrawlTrapMessage(CrawlTraps::Verdict verdict, std::string_view url) 
            " query strings under " + std::string(PathBeforeQuery(url)) + ", no more of them are followed";
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 
 // Redirects one record follows at the most (as browsers and wget do).
 constexpr int kMaxRedirects = 20;
@@ -49,9 +49,9 @@ public:
 
     // For an address new to the queue: whether the project takes it, counting its query
     // string when it has one and is taken.
-    Verdict Check(const Project& project, std::string_view url);
+    Verdict Check(const store::Project& project, std::string_view url);
     // True the first time the verdict is met for the project since Clear.
-    bool FirstHit(const Project& project, Verdict verdict);
+    bool FirstHit(const store::Project& project, Verdict verdict);
     void Clear();
 
     // Paths whose query strings are counted at the most; further paths go uncounted, so a
@@ -61,10 +61,10 @@ public:
 
 private:
     std::unordered_map<std::uint64_t, std::uint32_t> queries_;  // hash of Project and path
-    std::vector<std::pair<const Project*, Verdict>> reported_;
+    std::vector<std::pair<const store::Project*, Verdict>> reported_;
 };
 
 // The log line for a refusal met for the first time.
 std::string CrawlTrapMessage(CrawlTraps::Verdict verdict, std::string_view url);
 
-}  // namespace qm
+}  // namespace qm::engine

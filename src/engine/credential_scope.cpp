@@ -5,7 +5,7 @@
 #include "engine/get_rec.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -59,8 +59,8 @@ bool CredentialsMayFollow(std::string_view from, std::string_view to) {
     return false;
 }
 
-bool ProjectCredentialsApply(const Project& project, const DownloadRecord& record) {
+bool ProjectCredentialsApply(const store::Project& project, const DownloadRecord& record) {
     return CredentialsMayFollow(project.URL, record.URL);
 }
 
-}  // namespace qm
+}  // namespace qm::engine

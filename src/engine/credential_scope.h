@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 class DownloadRecord;
 
 // The server of an address in lower case, "scheme://host:port" with the port always written
@@ -23,6 +23,6 @@ bool CredentialsMayFollow(std::string_view from, std::string_view to);
 // Whether the Project's own user name and password may answer a challenge for the record's
 // address: the record is on the start address's server (never on http once the Project was
 // started over https).
-bool ProjectCredentialsApply(const Project& project, const DownloadRecord& record);
+bool ProjectCredentialsApply(const store::Project& project, const DownloadRecord& record);
 
-}  // namespace qm
+}  // namespace qm::engine

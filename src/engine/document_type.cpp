@@ -1,6 +1,6 @@
 #include "engine/document_type.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -20,4 +20,4 @@ bool IsStyleSheet(const std::string& contentType, const std::string& url) {
     return path.size() >= 4 && path.compare(path.size() - 4, 4, ".css") == 0;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

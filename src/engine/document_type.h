@@ -3,10 +3,10 @@
 // analysis besides HTML and scripts.
 #include <string>
 
-namespace qm {
+namespace qm::engine {
 
 // A style sheet: served as text/css, or, when the server names no type, an address whose
 // path (before any query) ends in ".css". Letter case does not matter.
 bool IsStyleSheet(const std::string& contentType, const std::string& url);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -7,15 +7,15 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
-std::unique_ptr<StreamObject> NewGetRec() { return std::make_unique<DownloadRecord>(); }
+std::unique_ptr<store::StreamObject> NewGetRec() { return std::make_unique<DownloadRecord>(); }
 // Object streams create download records for type code 2 once this file is linked in.
-const bool kRegistered = (RegisterStreamType(kTypeGetRec, &NewGetRec), true);
+const bool kRegistered = (store::RegisterStreamType(store::kTypeGetRec, &NewGetRec), true);
 }  // namespace
 
-DownloadRecord::DownloadRecord() : DownloadRecord(Options().ConnRetries) {}
+DownloadRecord::DownloadRecord() : DownloadRecord(store::Options().ConnRetries) {}
 
 DownloadRecord::DownloadRecord(int connTries) : ConnTries(connTries) { (void)kRegistered; }
 
@@ -23,7 +23,7 @@ DownloadRecord::~DownloadRecord() {
     if (DataFile) std::fclose(DataFile);
 }
 
-void DownloadRecord::Load(ObjectStream& stream) {
+void DownloadRecord::Load(store::ObjectStream& stream) {
     LoadedIID = stream.ReadInt("IID");
     stream.ReadStr("URL", URL);
     Img = stream.ReadBool("Img");
@@ -42,10 +42,10 @@ void DownloadRecord::Load(ObjectStream& stream) {
     // A record read back starts its run afresh.
     Busy = false;
     Category = nullptr;
-    ConnTries = Options().ConnRetries;
+    ConnTries = store::Options().ConnRetries;
 }
 
-void DownloadRecord::Save(ObjectStream& stream) {
+void DownloadRecord::Save(store::ObjectStream& stream) {
     stream.WriteInt("IID", Project ? Project->IID : LoadedIID);
     stream.WriteStr("URL", URL);
     stream.WriteBool("Img", Img);
@@ -63,4 +63,4 @@ void DownloadRecord::Save(ObjectStream& stream) {
     stream.WriteStr("URLPsw", URLPsw);
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -8,25 +8,25 @@
 
 #include "store/streamable.h"
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::store { struct FileCategory; }
+namespace qm::net { class DownloadConnection; }
+namespace qm::engine {
 
-class Project;
-struct FileCategory;
-class DownloadConnection;
 class AnalysisThread;
 
-class DownloadRecord : public StreamObject {
+class DownloadRecord : public store::StreamObject {
 public:
     DownloadRecord();  // ConnTries from the program option "ConnRetries"
     explicit DownloadRecord(int connTries);  // off the main thread, from a copy of the option
     ~DownloadRecord() override;  // closes DataFile when still open
     DownloadRecord(const DownloadRecord&) = delete;
     DownloadRecord& operator=(const DownloadRecord&) = delete;
-    void Load(ObjectStream& stream) override;  // the Project is found by "IID" when the queue loads it
-    void Save(ObjectStream& stream) override;
+    void Load(store::ObjectStream& stream) override;  // the Project is found by "IID" when the queue loads it
+    void Save(store::ObjectStream& stream) override;
 
     // Saved fields, in the order Save writes them (after "IID", the Project's identifier).
-    qm::Project* Project = nullptr;  // not owned
+    qm::store::Project* Project = nullptr;  // not owned
     std::string URL;
     bool Img = false;
     int Lev = 0;
@@ -45,7 +45,7 @@ public:
     // In memory only.
     int LoadedIID = 0;  // the "IID" read by Load, until the Project is found
     bool Busy = false;
-    DownloadConnection* Conn = nullptr;
+    net::DownloadConnection* Conn = nullptr;
     std::FILE* DataFile = nullptr;
     std::unique_ptr<char[]> DataBuffer;  // the write buffer of DataFile, outlives it
     std::string ContentType;
@@ -58,7 +58,7 @@ public:
     int FailedAttempts = 0;     // failed attempts in a row, for the wait before the next one
     // Steady-clock time (milliseconds) before which the record is not started again.
     std::int64_t NotBeforeMs = 0;
-    FileCategory* Category = nullptr;
+    store::FileCategory* Category = nullptr;
     // A 401 answer this record answers on its next attempt: the answer's header with its
     // challenge, and the user name and password that answer it (once per record).
     std::string AuthChallenge;
@@ -73,4 +73,4 @@ public:
     bool IsStartAddress = false;  // the Project's start record, through its redirects
 };
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -20,7 +20,7 @@
 #include "store/file_category.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -49,10 +49,10 @@ void RecordedContentType(DownloadRecord& record) {
 
 }  // namespace
 
-void QueueManager::OnHeader(DownloadRecord& record, DownloadConnection& conn) {
+void QueueManager::OnHeader(DownloadRecord& record, net::DownloadConnection& conn) {
     record.ContentType = HeaderValue(conn.Header, "content-type:");
     if (conn.StatusCode != 200 || !record.Category) return;
-    const FileCategory& cat = *record.Category;
+    const store::FileCategory& cat = *record.Category;
     std::int64_t length = conn.ContentLength;
     if (length > 0 && cat.Flags[2]) {
         if ((cat.Flags[3] && length < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
@@ -67,7 +67,7 @@ void QueueManager::OnHeader(DownloadRecord& record, DownloadConnection& conn) {
 void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t count) {
     if (record.DataFile && count > 0) std::fwrite(block, 1, count, record.DataFile);
     totalReceived_ += static_cast<std::int64_t>(count);
-    if (Project* p = record.Project) {
+    if (store::Project* p = record.Project) {
         p->ReceivedBytes += static_cast<std::int64_t>(count);
         if (p->OnProjectChange) p->OnProjectChange(*p, 4, static_cast<std::int64_t>(count));
     }
@@ -81,14 +81,14 @@ void QueueManager::SweepScratchOnce(const std::string& directory) {
 void QueueManager::FinishRecord(std::unique_ptr<DownloadRecord> record) {
     if (!record) return;
     DeleteTemp(*record);
-    if (Project* p = record->Project) {
+    if (store::Project* p = record->Project) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
         NotifyIfFinished(*p);
     }
 }
 
 void QueueManager::RetryRecord(std::unique_ptr<DownloadRecord> record) {
-    Project* p = record->Project;
+    store::Project* p = record->Project;
     AddRecord(std::move(record), false, true);
     if (p) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
@@ -111,9 +111,9 @@ void QueueManager::RetryAfterFailure(std::unique_ptr<DownloadRecord> record) {
     RetryRecord(std::move(record));
 }
 
-void QueueManager::OnDone(DownloadRecord& rec, DownloadConnection& conn, int code) {
+void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, int code) {
     if (!rec.Busy) return;
-    Project* project = rec.Project;
+    store::Project* project = rec.Project;
     if (project) ++project->ProcessingCount;
     rec.Busy = false;
     rec.Conn = nullptr;
@@ -313,4 +313,4 @@ void QueueManager::OnDone(DownloadRecord& rec, DownloadConnection& conn, int cod
     FinishRecord(std::move(record));
 }
 
-}  // namespace qm
+}  // namespace qm::engine

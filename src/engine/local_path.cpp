@@ -17,13 +17,13 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace fs = std::filesystem;
 
 const std::string& DefaultDocName() {
     static const std::string fallback = "default.htm";
-    const std::string& doc = Options().DefaultDoc;
+    const std::string& doc = store::Options().DefaultDoc;
     return doc.empty() ? fallback : doc;
 }
 
@@ -31,13 +31,13 @@ void MapName(std::string& name, bool addRoot, const std::string& root) {
     MapNameWith(name, addRoot, root, DefaultDocName());
 }
 
-std::string RootFolder(const Project& project) {
+std::string RootFolder(const store::Project& project) {
     if (project.Folder && !project.Folder->Dir.empty()) return AsFolder(project.Folder->Dir);
-    const std::string& prefix = Options().PathPrefix;
-    return AsFolder(prefix.empty() ? DefaultDownloadFolder() : prefix);
+    const std::string& prefix = store::Options().PathPrefix;
+    return AsFolder(prefix.empty() ? store::DefaultDownloadFolder() : prefix);
 }
 
-std::string LocalPath(const Project& project, const std::string& name) {
+std::string LocalPath(const store::Project& project, const std::string& name) {
     std::string path = name;
     MapName(path, true, RootFolder(project));
     return path;
@@ -100,4 +100,4 @@ void CleanTemporaryFiles() {
     }
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -2,9 +2,9 @@
 // Where a fetched file is stored: the one mapping from addresses to local file names.
 #include <string>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 
 // Rewrites name in place. addRoot false: the escaped relative name with "/" separators;
 // addRoot true: root + name with the platform separator, DefaultDoc for a final separator.
@@ -13,9 +13,9 @@ void MapName(std::string& name, bool addRoot, const std::string& root);
 const std::string& DefaultDocName();
 // The Project's root folder: its tree folder's directory, else the option "PathPrefix",
 // always ending with a separator.
-std::string RootFolder(const Project& project);
+std::string RootFolder(const store::Project& project);
 // MapName(name, true, RootFolder(project)).
-std::string LocalPath(const Project& project, const std::string& name);
+std::string LocalPath(const store::Project& project, const std::string& name);
 
 // Companion of a stored document: the copy as received.
 std::string PrimaryName(const std::string& fileName);  // fileName + ".primary"
@@ -29,4 +29,4 @@ std::string CreateTemporaryFile();
 int OpenTemporaryFile(std::string& path);
 void CleanTemporaryFiles();
 
-}  // namespace qm
+}  // namespace qm::engine

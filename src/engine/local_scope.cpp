@@ -4,7 +4,7 @@
 #include "engine/address_rules.h"
 #include "engine/admission.h"
 
-namespace qm {
+namespace qm::engine {
 
 bool IsLocalFileAddress(std::string_view text) { return StartsWithNoCase(text, "file://"); }
 
@@ -25,4 +25,4 @@ bool LocalFileAllowed(const std::string& startUrl, const std::string& cleanedUrl
     return true;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::engine {
 
 struct AdmissionResult;
 
@@ -22,4 +22,4 @@ inline bool LeavesNetworkForLocalFile(std::string_view from, std::string_view to
 // "outside start folder".
 bool LocalFileAllowed(const std::string& startUrl, const std::string& cleanedUrl, AdmissionResult& why);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -10,7 +10,7 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 bool Normalise(DownloadRecord& record) {
     AdmissionResult why;
@@ -90,4 +90,4 @@ std::string ResolveLocation(const std::string& location, const std::string& url)
     return url + "/" + location;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

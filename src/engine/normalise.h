@@ -2,7 +2,7 @@
 // The canonical form of every address that enters the queue, and redirect resolution.
 #include <string>
 
-namespace qm {
+namespace qm::engine {
 
 class DownloadRecord;
 struct AdmissionResult;
@@ -21,4 +21,4 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
 // empty when there is none.
 std::string ResolveLocation(const std::string& location, const std::string& url);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -11,7 +11,7 @@
 #include "engine/settings_snapshot.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -35,7 +35,7 @@ std::string SettingsStamp(const SettingsSnapshot& settings) {
                                     &settings.RPathEx, &settings.RFileIn, &settings.RFileEx})
         Put(stamp, *list);
     for (const std::string& server : settings.joinedServers) Put(stamp, server);
-    for (const FileCategory& category : settings.Categories) {
+    for (const store::FileCategory& category : settings.Categories) {
         Put(stamp, category.Exts);
         for (bool flag : category.Flags) stamp += flag ? '1' : '0';
     }
@@ -107,7 +107,7 @@ bool NormaliseMemo::Normalise(DownloadRecord& record) {
     last_ = 0;
     AdmissionResult why;
     if (!settings_ || record.Project != project_) return false;  // not prepared for its Project
-    if (record.URL.find('@') != std::string::npos) return qm::Normalise(record, *settings_, why);
+    if (record.URL.find('@') != std::string::npos) return qm::engine::Normalise(record, *settings_, why);
     const bool embedded = record.IsImage;
     const std::uint64_t hash = HashOf(record.URL, embedded);
     if (Entry* e = Find(record.URL, embedded, hash)) {
@@ -130,7 +130,7 @@ bool NormaliseMemo::Normalise(DownloadRecord& record) {
     if (Size() >= kMaxAddresses) Forget();
     std::string address = record.URL;
     Outcome o;
-    o.admitted = qm::Normalise(record, *settings_, why);
+    o.admitted = qm::engine::Normalise(record, *settings_, why);
     if (o.admitted) {
         // Most addresses are already in their canonical form: the key is then the address.
         o.urlIsKey = record.URL == address;
@@ -168,4 +168,4 @@ NormaliseMemo& ThreadNormaliseMemo() {
     return memo;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

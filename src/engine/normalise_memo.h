@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 class DownloadRecord;
 struct SettingsSnapshot;
 
@@ -64,7 +64,7 @@ private:
     Entry& Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome);
     void Forget();
 
-    const Project* project_ = nullptr;
+    const store::Project* project_ = nullptr;
     const SettingsSnapshot* settings_ = nullptr;
     std::string stamp_;
     std::vector<Entry> entries_;
@@ -76,4 +76,4 @@ private:
 // The memo of the calling thread.
 NormaliseMemo& ThreadNormaliseMemo();
 
-}  // namespace qm
+}  // namespace qm::engine

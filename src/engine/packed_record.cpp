@@ -6,7 +6,7 @@
 
 #include "engine/get_rec.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -226,11 +226,11 @@ bool QueuedRecord::Busy() const { return full_ && full_->Busy; }
 
 std::int64_t QueuedRecord::NotBeforeMs() const { return full_ ? full_->NotBeforeMs : 0; }
 
-Project* QueuedRecord::Project() const { return full_ ? full_->Project : packed_.Project(); }
+store::Project* QueuedRecord::Project() const { return full_ ? full_->Project : packed_.Project(); }
 
 std::unique_ptr<DownloadRecord> QueuedRecord::UnpackedCopy() const {
     if (full_ || packed_.Empty()) return nullptr;
     return packed_.Unpack();
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::store { struct FileCategory; }
+namespace qm::engine {
 
-class Project;
 class DownloadRecord;
-struct FileCategory;
 
 // What consecutive records of one page have in common.
 struct PackedContext {
-    qm::Project* Project = nullptr;
-    FileCategory* Category = nullptr;
+    qm::store::Project* Project = nullptr;
+    store::FileCategory* Category = nullptr;
     std::string Referer;
     std::string InitWay;
     std::string Path;
@@ -58,7 +58,7 @@ public:
     static PackedRecord Pack(const DownloadRecord& record, ContextRef& last);
     std::unique_ptr<DownloadRecord> Unpack() const;
 
-    qm::Project* Project() const { return context_ ? context_->Project : nullptr; }
+    qm::store::Project* Project() const { return context_ ? context_->Project : nullptr; }
     bool Empty() const { return !context_; }
 
 private:
@@ -90,7 +90,7 @@ public:
     bool Is(const DownloadRecord* record) const { return full_ && full_.get() == record; }
     bool Busy() const;
     std::int64_t NotBeforeMs() const;
-    qm::Project* Project() const;
+    qm::store::Project* Project() const;
     // A full copy of a packed record (for writing it out), or nullptr when it is full.
     std::unique_ptr<DownloadRecord> UnpackedCopy() const;
 
@@ -99,4 +99,4 @@ private:
     mutable PackedRecord packed_;
 };
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -17,7 +17,7 @@
 #include "engine/stored_files.h"
 #include "platform/event_loop.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -204,4 +204,4 @@ void AnalysisThread::Analyse(std::unique_ptr<DownloadRecord> record, const Setti
     owner_.AnalysisFinished(std::move(record), std::move(stopText), sink.TakePending());
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace qm {
+namespace qm::engine {
 
 class DownloadRecord;
 class QueueManager;
@@ -66,4 +66,4 @@ private:
 // are now; found records go to the queue. Returns the text of a stop request, or empty.
 std::string RunAnalysis(QueueManager& queue, DownloadRecord& record);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -17,7 +17,7 @@
 #include "store/project.h"
 #include "store/project_tree.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -51,10 +51,10 @@ bool StaysInside(const std::string& name, const std::string& mappedRoot) {
 
 }  // namespace
 
-Project* QueueProjectLookup::Find(const ProjectTree& tree, int iid) {
+store::Project* QueueProjectLookup::Find(const store::ProjectTree& tree, int iid) {
     // The tree does not change while one file is read, so the Project found last is valid.
     if (last_ && last_->IID == iid) return last_;
-    Project* found = tree.FindByIID(iid);
+    store::Project* found = tree.FindByIID(iid);
     if (found) last_ = found;
     return found;
 }
@@ -71,7 +71,7 @@ bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string
     std::string part;
     bool written = false;
     {
-        TypedStream stream(ObjectStream::UniqueFileTag{}, fileName + ".part");
+        store::TypedStream stream(store::ObjectStream::UniqueFileTag{}, fileName + ".part");
         part = stream.FileName();
         stream.WriteCount(static_cast<int>(queue.QueueCount()));
         for (const auto& entry : queue.Queue()) {
@@ -126,7 +126,7 @@ bool SettleResumedNames(DownloadRecord& record, bool& renamed) {
     return true;
 }
 
-bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
+bool ReadQueueFile(const store::ProjectTree& tree, const std::string& fileName, ResumeReport& report,
                    std::vector<std::unique_ptr<DownloadRecord>>& records) {
     report = ResumeReport{};
     std::error_code ec;
@@ -141,12 +141,12 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
     }
     QueueProjectLookup lookup;
     std::unique_ptr<SettingsSnapshot> settings;
-    TypedStream stream(fileName, false);
+    store::TypedStream stream(fileName, false);
     if (stream.Failed()) report.problems.push_back(stream.Error());
     report.opened = !stream.Failed() || stream.LineNumber() > 0;
     while (!stream.End()) {
         const std::size_t line = stream.LineNumber();
-        std::unique_ptr<StreamObject> object;
+        std::unique_ptr<store::StreamObject> object;
         if (!stream.ReadObject(object)) {
             ++report.skipped;
             report.problems.push_back("line " + std::to_string(line + 1) + ": " + stream.Error());
@@ -192,7 +192,7 @@ bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeR
     return report.opened;
 }
 
-bool ResumeFromFile(QueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+bool ResumeFromFile(QueueManager& queue, const store::ProjectTree& tree, const std::string& fileName,
                     ResumeReport& report) {
     queue.SetSuspended(true);
     std::vector<std::unique_ptr<DownloadRecord>> records;
@@ -206,4 +206,4 @@ bool ResumeFromFile(QueueManager& queue, const ProjectTree& tree, const std::str
     return read;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

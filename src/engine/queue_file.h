@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+namespace qm::store { class ProjectTree; }
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class ProjectTree;
-class Project;
 class DownloadRecord;
 class QueueManager;
 
@@ -17,11 +17,11 @@ class QueueManager;
 // one reading of a file (the tree must not change meanwhile).
 class QueueProjectLookup {
 public:
-    Project* Find(const ProjectTree& tree, int iid);
+    store::Project* Find(const store::ProjectTree& tree, int iid);
     void Forget() { last_ = nullptr; }
 
 private:
-    Project* last_ = nullptr;
+    store::Project* last_ = nullptr;
 };
 
 // Suspend To File: suspends the queue, finishes the analysis of every page waiting for or
@@ -47,17 +47,17 @@ struct ResumeReport {
 // the address, and the record is dropped when that fails. A record's temporary file name is
 // never taken from the file. A damaged file resumes what it can; the queue is never left
 // suspended. Returns false when nothing could be read.
-bool ResumeFromFile(QueueManager& queue, const ProjectTree& tree, const std::string& fileName,
+bool ResumeFromFile(QueueManager& queue, const store::ProjectTree& tree, const std::string& fileName,
                     ResumeReport& report);
 
 // The reading half of Resume From File, without touching any queue: the records of fileName
 // whose Project is in tree, in file order, with safe local names and their category set.
 // Returns false when nothing could be read.
-bool ReadQueueFile(const ProjectTree& tree, const std::string& fileName, ResumeReport& report,
+bool ReadQueueFile(const store::ProjectTree& tree, const std::string& fileName, ResumeReport& report,
                    std::vector<std::unique_ptr<DownloadRecord>>& records);
 
 // Makes the local names of a record read back safe for its Project (see ResumeFromFile).
 // False when the record must be dropped; renamed tells whether the names were recomputed.
 bool SettleResumedNames(DownloadRecord& record, bool& renamed);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -25,7 +25,7 @@
 #include "store/project.h"
 #include "store/ui_messages.h"
 
-namespace qm {
+namespace qm::engine {
 
 const char* const kTextReady = "Ready";
 const char* const kTextDownload = "Download";
@@ -36,7 +36,7 @@ namespace {
 
 QueueManager* g_instance = nullptr;
 
-void Recompute(Project& p) {
+void Recompute(store::Project& p) {
     p.StateText = (p.QueuedCount > 0 || p.ProcessingCount > 0) ? DownloadingText() : IdleText();
     p.ProgressText = std::to_string(p.DoneCount) + " / " + std::to_string(p.QueuedCount);
 }
@@ -59,7 +59,7 @@ std::FILE* OpenDataFile(int fd, std::unique_ptr<char[]>& buffer) {
     return f;
 }
 
-void CountersChanged(Project& p) {
+void CountersChanged(store::Project& p) {
     Recompute(p);
     if (p.OnProjectChange) p.OnProjectChange(p, 1, 0);
     NotifyIfFinished(p);
@@ -67,25 +67,25 @@ void CountersChanged(Project& p) {
 
 }  // namespace
 
-std::string DownloadingText() { return UIMessage(47); }
-std::string IdleText() { return UIMessage(48); }
+std::string DownloadingText() { return store::UIMessage(47); }
+std::string IdleText() { return store::UIMessage(48); }
 
-void IncQueued(Project& p) {
+void IncQueued(store::Project& p) {
     ++p.QueuedCount;
     CountersChanged(p);
 }
 
-void DecQueued(Project& p) {
+void DecQueued(store::Project& p) {
     if (p.QueuedCount > 0) --p.QueuedCount;
     CountersChanged(p);
 }
 
-void IncDone(Project& p) {
+void IncDone(store::Project& p) {
     ++p.DoneCount;
     CountersChanged(p);
 }
 
-void NotifyIfFinished(Project& p) {
+void NotifyIfFinished(store::Project& p) {
     if (p.QueuedCount != 0 || p.ProcessingCount != 0) return;
     Recompute(p);
     if (p.OnProjectChange) p.OnProjectChange(p, 2, 0);
@@ -128,15 +128,15 @@ QueueManager::~QueueManager() {
     }
     pool_.clear();
     retired_.clear();
-    kept::CloseAll();
+    net::kept::CloseAll();
     if (g_instance == this) g_instance = nullptr;
 }
 
-DownloadConnection& QueueManager::AddConnection() {
-    auto conn = std::make_unique<DownloadConnection>();
+net::DownloadConnection& QueueManager::AddConnection() {
+    auto conn = std::make_unique<net::DownloadConnection>();
     conn->Index = static_cast<int>(pool_.size());
-    DownloadConnection& c = *conn;
-    c.OnStatus = [this](DownloadConnection& sender, const std::string& text, int kind) {
+    net::DownloadConnection& c = *conn;
+    c.OnStatus = [this](net::DownloadConnection& sender, const std::string& text, int kind) {
         if (OnConnStatus) OnConnStatus(*this, sender, text, kind);
         if (OnStatus) OnStatus(*this, "HTTP" + std::to_string(sender.Index) + ": " + text, kind);
     };
@@ -236,13 +236,13 @@ int QueueManager::SecondsToNextRetry() const {
     return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
-DownloadConnection* QueueManager::FirstIdle() {
+net::DownloadConnection* QueueManager::FirstIdle() {
     for (auto& c : pool_)
         if (!c->Busy) return c.get();
     return nullptr;
 }
 
-bool QueueManager::StartProject(Project& project) {
+bool QueueManager::StartProject(store::Project& project) {
     auto rec = std::make_unique<DownloadRecord>();
     rec->URL = project.URL;
     rec->Img = true;
@@ -265,7 +265,7 @@ bool QueueManager::StartProject(Project& project) {
     project.S200 = project.S304 = project.S400 = project.SErr = project.SAbr = 0;
 
     if (!Normalise(*rec)) return false;
-    project.LastStart = NowDateTime();
+    project.LastStart = store::NowDateTime();
     AddRecord(std::move(rec), true, false);
     return true;
 }
@@ -281,7 +281,7 @@ void QueueManager::AddRecord(std::unique_ptr<DownloadRecord> record, bool checkS
         record.reset();
     } else {
         if (!known) seen_.Insert(record->URL);
-        Project* project = record->Project;
+        store::Project* project = record->Project;
         if (PackedRecord::Packable(*record))
             queue_.emplace_back(PackedRecord::Pack(*record, lastContext_));
         else
@@ -293,15 +293,15 @@ void QueueManager::AddRecord(std::unique_ptr<DownloadRecord> record, bool checkS
     if (suspended_) return;
     DownloadRecord* next = FirstWaiting();
     if (!next) return;
-    if (DownloadConnection* conn = FirstIdle()) {
-        conn->Delay = withPause ? Options().Pause : 0;
+    if (net::DownloadConnection* conn = FirstIdle()) {
+        conn->Delay = withPause ? store::Options().Pause : 0;
         StartRecord(*next, *conn);
     }
     RaiseStatus(queue_.empty() ? kTextReady : kTextDownload);
 }
 
 bool QueueManager::RefusedAsTrap(const DownloadRecord& record) {
-    const Project* project = record.Project;
+    const store::Project* project = record.Project;
     // The address the user gave is taken as it is.
     if (!project || !project->CrawlTraps || record.IsStartAddress) return false;
     const CrawlTraps::Verdict verdict = traps_.Check(*project, record.URL);
@@ -321,7 +321,7 @@ std::unique_ptr<DownloadRecord> QueueManager::TakeFromQueue(DownloadRecord& reco
     return nullptr;
 }
 
-void QueueManager::StartRecord(DownloadRecord& record, DownloadConnection& conn) {
+void QueueManager::StartRecord(DownloadRecord& record, net::DownloadConnection& conn) {
     ++startDepth_;
     StartRecordOnce(record, conn);
     --startDepth_;
@@ -330,9 +330,9 @@ void QueueManager::StartRecord(DownloadRecord& record, DownloadConnection& conn)
         --startWanted_;
         if (stopping_ || suspended_) break;
         DownloadRecord* next = FirstWaiting();
-        DownloadConnection* idle = FirstIdle();
+        net::DownloadConnection* idle = FirstIdle();
         if (!next || !idle) break;
-        idle->Delay = Options().Pause;
+        idle->Delay = store::Options().Pause;
         ++startDepth_;
         StartRecordOnce(*next, *idle);
         --startDepth_;
@@ -340,8 +340,8 @@ void QueueManager::StartRecord(DownloadRecord& record, DownloadConnection& conn)
     startWanted_ = 0;
 }
 
-void QueueManager::StartRecordOnce(DownloadRecord& record, DownloadConnection& conn) {
-    Project* project = record.Project;
+void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnection& conn) {
+    store::Project* project = record.Project;
     record.Busy = true;
     record.ContentType.clear();
     record.Base.clear();
@@ -376,7 +376,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, DownloadConnection& c
 
     // The file's directory is on the same file system and is cheaper to look up.
     std::int64_t free = FreeSpace(record.Path.empty() ? record.FName : record.Path);
-    if (free >= 0 && free < static_cast<std::int64_t>(Options().DiskSpace) * 1048576) {
+    if (free >= 0 && free < static_cast<std::int64_t>(store::Options().DiskSpace) * 1048576) {
         // The record stays queued (not busy) until the stop destroys it.
         if (record.DataFile) {
             std::fclose(record.DataFile);
@@ -398,7 +398,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, DownloadConnection& c
         }
     }
 
-    const ProgramOptions& opt = Options();
+    const store::ProgramOptions& opt = store::Options();
     conn.SetURL(record.URL);
     conn.ProxyType = opt.ProxyType;
     conn.ProxyHost = opt.ProxyAddr;
@@ -416,11 +416,11 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, DownloadConnection& c
     conn.SizeLimit = limit;
 
     DownloadRecord* rec = &record;
-    conn.OnHeader = [this, rec](DownloadConnection& c) { OnHeader(*rec, c); };
-    conn.OnData = [this, rec](DownloadConnection&, const char* block, std::size_t count) {
+    conn.OnHeader = [this, rec](net::DownloadConnection& c) { OnHeader(*rec, c); };
+    conn.OnData = [this, rec](net::DownloadConnection&, const char* block, std::size_t count) {
         OnData(*rec, block, count);
     };
-    conn.OnDone = [this, rec](DownloadConnection& c, int code) { OnDone(*rec, c, code); };
+    conn.OnDone = [this, rec](net::DownloadConnection& c, int code) { OnDone(*rec, c, code); };
     conn.Referer = record.Referer;
     if (!conn.Start(false)) {
         conn.OnHeader = nullptr;
@@ -452,9 +452,9 @@ std::unique_ptr<DownloadRecord> QueueManager::RecordFinished(DownloadRecord& rec
         return owned;
     }
     DownloadRecord* next = FirstWaiting();
-    DownloadConnection* conn = FirstIdle();
+    net::DownloadConnection* conn = FirstIdle();
     if (next && conn) {
-        conn->Delay = Options().Pause;
+        conn->Delay = store::Options().Pause;
         StartRecord(*next, *conn);
     }
     return owned;
@@ -463,11 +463,11 @@ std::unique_ptr<DownloadRecord> QueueManager::RecordFinished(DownloadRecord& rec
 void QueueManager::FillConnections() {
     if (OnChange) OnChange(*this);
     for (std::size_t i = 0; i < pool_.size(); ++i) {
-        DownloadConnection& conn = *pool_[i];
+        net::DownloadConnection& conn = *pool_[i];
         if (conn.Busy) continue;
         DownloadRecord* next = FirstWaiting();
         if (!next) break;
-        conn.Delay = Options().Pause;
+        conn.Delay = store::Options().Pause;
         StartRecord(*next, conn);
     }
     StartAnalysis();
@@ -482,7 +482,7 @@ void QueueManager::ApplyPendingCount() {
     std::size_t want = static_cast<std::size_t>(n);
     if (want > pool_.size()) {
         while (pool_.size() < want) {
-            DownloadConnection& c = AddConnection();
+            net::DownloadConnection& c = AddConnection();
             if (OnPoolChange) OnPoolChange(*this, c.Index, 1);
         }
         pendingCount_ = 0;
@@ -497,7 +497,7 @@ void QueueManager::ApplyPendingCount() {
     if (pool_.size() == want) pendingCount_ = 0;
 }
 
-void QueueManager::RetireConnection(std::unique_ptr<DownloadConnection> conn) {
+void QueueManager::RetireConnection(std::unique_ptr<net::DownloadConnection> conn) {
     // The connection may be reporting to us right now (its done event started this): it is
     // destroyed once the current event is over.
     conn->OnHeader = nullptr;
@@ -548,7 +548,7 @@ void QueueManager::StopAll() {
     left.swap(queue_);
     for (auto& entry : left) {
         if (entry.IsPacked()) {
-            if (Project* project = entry.Project()) DecQueued(*project);
+            if (store::Project* project = entry.Project()) DecQueued(*project);
             continue;
         }
         DownloadRecord* r = entry.get();
@@ -587,13 +587,13 @@ void QueueManager::DropUnanalysed(std::unique_ptr<DownloadRecord> record) {
     }
 }
 
-void QueueManager::StopProject(Project& project) {
+void QueueManager::StopProject(store::Project& project) {
     ++seenGeneration_;
     stoppingProject_ = &project;
     stopping_ = true;
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
-        DownloadConnection& conn = *pool_[i];
+        net::DownloadConnection& conn = *pool_[i];
         if (!conn.Busy) continue;
         for (auto& r : queue_) {
             if (r.Busy() && r->Conn == &conn && r->Project == &project) {
@@ -666,11 +666,11 @@ void QueueManager::StartAnalysis() {
     constexpr std::size_t kGivenAhead = 16;
     while (!analysis_.empty()) {
         if (thread_ && thread_->Outstanding() >= kGivenAhead) return;
-        if (Options().LowMemory && queue_.size() >= 1000) return;
+        if (store::Options().LowMemory && queue_.size() >= 1000) return;
         std::unique_ptr<DownloadRecord> record = std::move(analysis_.front());
         analysis_.pop_front();
         if (!thread_) thread_ = std::make_unique<AnalysisThread>(*this);
-        thread_->Give(std::move(record), Options().Priority);
+        thread_->Give(std::move(record), store::Options().Priority);
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
     }
 }
@@ -679,7 +679,7 @@ void QueueManager::OnAnalysedRecord(std::unique_ptr<DownloadRecord> record) {
     // Whatever the analysis left of the download's temporary file goes now.
     RemoveFile(record->Temp);
     record->Temp.clear();
-    if (Project* p = record->Project) {
+    if (store::Project* p = record->Project) {
         if (p->ProcessingCount > 0) --p->ProcessingCount;
         NotifyIfFinished(*p);
     }
@@ -750,7 +750,7 @@ void QueueManager::FlushAnalysis() {
         analysis_.pop_front();
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
         std::string stopText = RunAnalysis(*this, *record);
-        if (Project* p = record->Project) {
+        if (store::Project* p = record->Project) {
             if (p->ProcessingCount > 0) --p->ProcessingCount;
             NotifyIfFinished(*p);
         }
@@ -825,4 +825,4 @@ void QueueManager::RunPendingCalls() {
     }
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -21,14 +21,12 @@
 #include "engine/seen_addresses.h"
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::platform { class Timer; }
+namespace qm::store { class Project; }
+namespace qm::net { class DownloadConnection; }
+namespace qm::engine {
 
-namespace platform {
-class Timer;
-}
-class Project;
 class DownloadRecord;
-class DownloadConnection;
 class AnalysisThread;
 
 // The user name and password a record's connection gets before it starts: the answer to a
@@ -46,11 +44,11 @@ constexpr int kStatusAnalysis = 102;  // messages of the analysis and the queue
 
 // Counter operations on a Project; each recomputes StateText and ProgressText and raises
 // OnProjectChange code 1, and code 2 when the Project has nothing queued or in processing.
-void IncQueued(Project& project);
-void DecQueued(Project& project);
-void IncDone(Project& project);
+void IncQueued(store::Project& project);
+void DecQueued(store::Project& project);
+void IncDone(store::Project& project);
 // Raises code 2 when the Project is idle (QueuedCount and ProcessingCount both 0).
-void NotifyIfFinished(Project& project);
+void NotifyIfFinished(store::Project& project);
 // The texts shown while a Project downloads and while it is idle.
 std::string DownloadingText();
 std::string IdleText();
@@ -88,15 +86,15 @@ public:
     // Asks the user for a user name and password for a page of project that its server
     // protects (the Project's password method 1); false: the page is skipped. Without a
     // handler such pages are skipped with a log line.
-    std::function<bool(QueueManager& sender, Project& project, const std::string& url,
+    std::function<bool(QueueManager& sender, store::Project& project, const std::string& url,
                        const std::string& realm, std::string& user, std::string& password)>
         OnPasswordWanted;
     // Status lines of the connections: "HTTP" + index + ": " + text (kinds 0 to 3).
-    std::function<void(QueueManager& sender, DownloadConnection& conn, const std::string& text, int kind)>
+    std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text, int kind)>
         OnConnStatus;
 
     // Starting a Project: the caller empties the seen-address list first (Start command).
-    bool StartProject(Project& project);
+    bool StartProject(store::Project& project);
     void ClearSeen();
 
     void AddRecord(std::unique_ptr<DownloadRecord> record, bool checkSeen, bool withPause);
@@ -105,7 +103,7 @@ public:
     void SetSuspended(bool flag);
     bool Suspended() const { return suspended_; }
     void StopAll();
-    void StopProject(Project& project);
+    void StopProject(store::Project& project);
     void ReportMessage(const std::string& text, bool stop);
     void QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source,
                           const std::string& target, bool deleteTemp);
@@ -120,7 +118,7 @@ public:
     bool Stopping() const { return stopping_.load(); }
     // Whether found records of project are dropped now: the whole queue is stopping, or
     // that Project is (any thread).
-    bool Dropping(const Project* project) const {
+    bool Dropping(const store::Project* project) const {
         return stoppingAll_.load() || (project && stoppingProject_.load() == project);
     }
     bool StoppingAll() const { return stoppingAll_.load(); }
@@ -130,7 +128,7 @@ public:
     std::size_t PoolSize() const { return pool_.size(); }
     int PendingCount() const { return pendingCount_; }
     std::size_t BusyConnections() const;
-    DownloadConnection& Connection(std::size_t index) { return *pool_[index]; }
+    net::DownloadConnection& Connection(std::size_t index) { return *pool_[index]; }
     // Dereferencing an entry unpacks it; QueuedRecord's cheap looks do not.
     const QueueList& Queue() const { return queue_; }
     bool Seen(const std::string& url) const { return seen_.Contains(url); }
@@ -171,26 +169,26 @@ private:
     // Starts record on conn. A record finishing while a start is under way (an existing file
     // taken as it is, a limit, a local file) does not start the next one from inside: the
     // outermost start does, in a loop, so long runs of such records need no deep stack.
-    void StartRecord(DownloadRecord& record, DownloadConnection& conn);
-    void StartRecordOnce(DownloadRecord& record, DownloadConnection& conn);
+    void StartRecord(DownloadRecord& record, net::DownloadConnection& conn);
+    void StartRecordOnce(DownloadRecord& record, net::DownloadConnection& conn);
     std::unique_ptr<DownloadRecord> RecordFinished(DownloadRecord& record);
-    void RetireConnection(std::unique_ptr<DownloadConnection> conn);
+    void RetireConnection(std::unique_ptr<net::DownloadConnection> conn);
     std::unique_ptr<DownloadRecord> TakeFromQueue(DownloadRecord& record);
     void ApplyPendingCount();
     void RaiseStatus(const std::string& text);
     void RaiseQueueState();
     DownloadRecord* FirstWaiting();
-    DownloadConnection* FirstIdle();
-    DownloadConnection& AddConnection();
+    net::DownloadConnection* FirstIdle();
+    net::DownloadConnection& AddConnection();
     void WaitForParser(const std::function<bool()>& stillWaiting);
     void OnAnalysedRecord(std::unique_ptr<DownloadRecord> record);
     // A record taken off the analysis list unanalysed (stopping): its file and count go.
     void DropUnanalysed(std::unique_ptr<DownloadRecord> record);
 
     // Item processing (item_processing.cpp).
-    void OnHeader(DownloadRecord& record, DownloadConnection& conn);
+    void OnHeader(DownloadRecord& record, net::DownloadConnection& conn);
     void OnData(DownloadRecord& record, const char* block, std::size_t count);
-    void OnDone(DownloadRecord& record, DownloadConnection& conn, int code);
+    void OnDone(DownloadRecord& record, net::DownloadConnection& conn, int code);
     void FinishRecord(std::unique_ptr<DownloadRecord> record);
     // A 401 answer with a challenge (auth_answer.cpp): queues the record again with the
     // credentials that answer it, or stops its Project; true when it took the record.
@@ -223,14 +221,14 @@ private:
     std::unordered_set<std::string> swept_;  // directories cleared of scratch files this run
     int startDepth_ = 0;
     int startWanted_ = 0;  // finished records whose next start was left to the outer start
-    std::vector<std::unique_ptr<DownloadConnection>> pool_;
-    std::vector<std::unique_ptr<DownloadConnection>> retired_;  // removed, destroyed after the event
+    std::vector<std::unique_ptr<net::DownloadConnection>> pool_;
+    std::vector<std::unique_ptr<net::DownloadConnection>> retired_;  // removed, destroyed after the event
     bool suspended_ = false;
     std::atomic<bool> stopping_{false};  // nothing is started or taken while a stop runs
     // What a stop drops: everything (StopAll), or one Project's records (StopProject), whose
     // analysis of another Project's page goes on meanwhile.
     std::atomic<bool> stoppingAll_{false};
-    std::atomic<const Project*> stoppingProject_{nullptr};
+    std::atomic<const store::Project*> stoppingProject_{nullptr};
     std::atomic<std::uint64_t> seenGeneration_{1};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;
@@ -252,4 +250,4 @@ private:
     std::shared_ptr<std::atomic<bool>> alive_;
 };
 
-}  // namespace qm
+}  // namespace qm::engine

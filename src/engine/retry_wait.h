@@ -5,7 +5,7 @@
 // busy loop, while a passing failure is tried again soon.
 #include <chrono>
 
-namespace qm {
+namespace qm::engine {
 
 struct RetryWait {
     std::chrono::milliseconds first{1000};
@@ -20,4 +20,4 @@ struct RetryWait {
     }
 };
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -8,7 +8,7 @@
 #include "store/project.h"
 #include "store/project_tree.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -92,7 +92,7 @@ bool ParseMinuteText(const std::string& text, double& dateTime) {
 
 long long MinuteNumber(double dateTime) { return FloorDiv(Milliseconds(dateTime), 60000); }
 
-bool DueAt(const Project& p, double now) {
+bool DueAt(const store::Project& p, double now) {
     switch (p.When) {
     case 5: {
         if (p.LastStart == 0) return true;
@@ -116,16 +116,16 @@ bool DueAt(const Project& p, double now) {
     }
 }
 
-std::vector<Project*> DueProjects(const ProjectTree& tree, double now) {
-    std::vector<Project*> due;
-    for (Project* p : tree.AllProjects())
+std::vector<store::Project*> DueProjects(const store::ProjectTree& tree, double now) {
+    std::vector<store::Project*> due;
+    for (store::Project* p : tree.AllProjects())
         if (DueAt(*p, now)) due.push_back(p);
     return due;
 }
 
-std::vector<Project*> ProjectScheduler::MinuteTick(ProjectTree& tree, double now) {
-    std::vector<Project*> started;
-    for (Project* p : tree.AllProjects()) {
+std::vector<store::Project*> ProjectScheduler::MinuteTick(store::ProjectTree& tree, double now) {
+    std::vector<store::Project*> started;
+    for (store::Project* p : tree.AllProjects()) {
         SaveMap(*p);
         if (!DueAt(*p, now)) continue;
         const bool interval = p->When == 5;
@@ -143,7 +143,7 @@ std::vector<Project*> ProjectScheduler::MinuteTick(ProjectTree& tree, double now
     return started;
 }
 
-int ProjectScheduler::Poll(ProjectTree& tree, double now) {
+int ProjectScheduler::Poll(store::ProjectTree& tree, double now) {
     const long long minute = MinuteNumber(now);
     if (lastMinute_ == kNone || minute < lastMinute_ - kCatchUp || minute > lastMinute_ + kCatchUp) {
         lastMinute_ = minute;
@@ -159,4 +159,4 @@ int ProjectScheduler::Poll(ProjectTree& tree, double now) {
     return ticks;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+namespace qm::store { class ProjectTree; }
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class ProjectTree;
-class Project;
 
 // A date-time taken apart. month 1-12, day 1-31, weekday 1 = Sunday ... 7 = Saturday.
 struct ClockTime {
@@ -30,15 +30,15 @@ long long MinuteNumber(double dateTime);
 // True when project's schedule starts it at the tick at time now: kinds 1 to 4 at their
 // minute, hour, weekday, day and month; kind 5 once the interval minus 10 seconds has passed
 // since "LastStart" (at once when it never started).
-bool DueAt(const Project& project, double now);
+bool DueAt(const store::Project& project, double now);
 // The Projects of tree a tick at now would start, in tree order.
-std::vector<Project*> DueProjects(const ProjectTree& tree, double now);
+std::vector<store::Project*> DueProjects(const store::ProjectTree& tree, double now);
 
 class ProjectScheduler {
 public:
     // The Start command on the Project's node, as if the user had chosen it (the front end
     // selects the node). A Project with "Once" has "When" set to 0 before this is called.
-    std::function<void(Project& project)> OnStart;
+    std::function<void(store::Project& project)> OnStart;
     // Saving the Project tree store when the auto-save count runs over.
     std::function<void()> OnAutoSave;
     bool AutoSave = false;    // "bAutoSave"
@@ -47,7 +47,7 @@ public:
     // The once-a-minute handler for the minute of now: saves each changed site map, starts
     // the due Projects (kind 5 gets "LastStart" = now) and counts the tick for the auto-save.
     // Returns the Projects it started.
-    std::vector<Project*> MinuteTick(ProjectTree& tree, double now);
+    std::vector<store::Project*> MinuteTick(store::ProjectTree& tree, double now);
 
     // Drives MinuteTick from a clock read often (every quarter second): each minute of the
     // clock is handled once, early in the minute, however late or early the caller's timer
@@ -55,7 +55,7 @@ public:
     // late, in order; after a larger jump only the current minute is. A clock set back by a
     // few minutes waits for the minutes already handled to pass; set back further, it
     // starts counting from the new time. Returns the number of ticks run.
-    int Poll(ProjectTree& tree, double now);
+    int Poll(store::ProjectTree& tree, double now);
     // Forgets the minutes already handled (the next Poll handles its own minute).
     void Reset() { lastMinute_ = kNone; }
     int AutoSaveCount() const { return autoSaveCount_; }
@@ -67,4 +67,4 @@ private:
     int autoSaveCount_ = 0;
 };
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <memory>
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -90,4 +90,4 @@ int RemoveStaleScratchFiles(const std::string& directory) {
     return removed;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::engine {
 
 inline constexpr std::string_view kScratchMark = ".qm%";
 
@@ -28,4 +28,4 @@ bool IsScratchName(std::string_view fileName);
 // was killed); never follows a symbolic link and never touches another name. The count.
 int RemoveStaleScratchFiles(const std::string& directory);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -5,7 +5,7 @@
 
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -45,7 +45,7 @@ std::size_t SeenAddresses::Probe(std::string_view address, std::uint64_t hash) c
         if (slot == 0) return i;
         if ((slot >> kTagShift) == tag) {
             const std::string_view text = TextAt(slot);
-            if (text.size() == address.size() && (text == address || CompareNoCase(text, address) == 0))
+            if (text.size() == address.size() && (text == address || store::CompareNoCase(text, address) == 0))
                 return i;
         }
     }
@@ -107,4 +107,4 @@ void SeenAddresses::Clear() {
     count_ = 0;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

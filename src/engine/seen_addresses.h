@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm {
+namespace qm::engine {
 
 class SeenAddresses {
 public:
@@ -34,4 +34,4 @@ private:
     std::size_t count_ = 0;
 };
 
-}  // namespace qm
+}  // namespace qm::engine

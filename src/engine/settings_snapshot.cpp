@@ -6,7 +6,7 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -28,16 +28,16 @@ AddressParts StartParts(const std::string& url, const std::string& doc) {
 
 }  // namespace
 
-SettingsSnapshot TakeSettingsSnapshot(Project* project) {
+SettingsSnapshot TakeSettingsSnapshot(store::Project* project) {
     SettingsSnapshot s;
-    const ProgramOptions& options = Options();
+    const store::ProgramOptions& options = store::Options();
     s.defaultDoc = DefaultDocName();
     s.extLast = options.ExtLast;
     s.diskSpace = options.DiskSpace;
     s.connRetries = options.ConnRetries;
     s.project = project;
     if (!project) {
-        s.root = AsFolder(options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix);
+        s.root = AsFolder(options.PathPrefix.empty() ? store::DefaultDownloadFolder() : options.PathPrefix);
         return s;
     }
     s.startURL = project->URL;
@@ -60,4 +60,4 @@ SettingsSnapshot TakeSettingsSnapshot(Project* project) {
     return s;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

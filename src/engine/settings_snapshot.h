@@ -12,19 +12,19 @@
 #include "engine/address_rules.h"
 #include "store/file_category.h"
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 
 struct SettingsSnapshot {
     // The Project found records belong to: compared and pointed into, never read through.
-    Project* project = nullptr;
+    store::Project* project = nullptr;
 
     // Of the Project.
     std::string startURL;
     int RSrvsBx = 0, RPathBx = 0, RFileBx = 0;
     std::string RSrvsIn, RSrvsEx, RPathIn, RPathEx, RFileIn, RFileEx;
-    std::array<FileCategory, kCategoryCount> Categories{};
+    std::array<store::FileCategory, store::kCategoryCount> Categories{};
     bool EnableScript = false;
     bool LTranslate = false;
     bool ThisWay = false;
@@ -45,6 +45,6 @@ struct SettingsSnapshot {
 
 // Copies the settings of project (may be null) and of the program options as they are now.
 // Main thread only: the originals belong to it.
-SettingsSnapshot TakeSettingsSnapshot(Project* project);
+SettingsSnapshot TakeSettingsSnapshot(store::Project* project);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -4,9 +4,9 @@
 #include "platform/program_folder.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::engine {
 
-void AddToMap(Project& project, const std::string& path) {
+void AddToMap(store::Project& project, const std::string& path) {
     std::size_t b = 0, e = path.size();
     while (b < e && static_cast<unsigned char>(path[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(path[e - 1]) <= ' ') --e;
@@ -15,9 +15,9 @@ void AddToMap(Project& project, const std::string& path) {
     project.MarkSiteMapModified();
 }
 
-SortedStringList& GetMap(Project& project) { return project.SiteMap(); }
+store::SortedStringList& GetMap(store::Project& project) { return project.SiteMap(); }
 
-bool SaveMap(Project& project) {
+bool SaveMap(store::Project& project) {
     if (!project.SiteMapModified()) return true;
     std::string error;
     // Written under a temporary name and renamed; the mark is cleared only after success,
@@ -27,14 +27,14 @@ bool SaveMap(Project& project) {
     return true;
 }
 
-bool SaveMaps(const std::vector<Project*>& projects) {
-    std::vector<Project*> changed;
-    for (Project* p : projects)
+bool SaveMaps(const std::vector<store::Project*>& projects) {
+    std::vector<store::Project*> changed;
+    for (store::Project* p : projects)
         if (p && p->SiteMapModified()) changed.push_back(p);
     if (changed.size() <= 1) return changed.empty() || SaveMap(*changed.front());
     std::vector<platform::FileToWrite> files;
     files.reserve(changed.size());
-    for (Project* p : changed) files.push_back({p->SiteMapFileName(), p->SiteMapText()});
+    for (store::Project* p : changed) files.push_back({p->SiteMapFileName(), p->SiteMapText()});
     std::string error;
     platform::WriteFilesAtomic(files, error);
     // Only what reached its place loses its mark: its file now holds exactly this list.
@@ -46,6 +46,6 @@ bool SaveMaps(const std::vector<Project*>& projects) {
     return ok;
 }
 
-void DeleteMap(Project& project) { project.RemoveSiteMapFile(); }
+void DeleteMap(store::Project& project) { project.RemoveSiteMapFile(); }
 
-}  // namespace qm
+}  // namespace qm::engine

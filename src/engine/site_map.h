@@ -6,20 +6,20 @@
 
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store { class Project; }
+namespace qm::engine {
 
-class Project;
 
 // Adds a stored or confirmed file (blanks and control characters trimmed; empty ignored).
-void AddToMap(Project& project, const std::string& path);
+void AddToMap(store::Project& project, const std::string& path);
 // The Project's list, loaded from its file on first use.
-SortedStringList& GetMap(Project& project);
+store::SortedStringList& GetMap(store::Project& project);
 // Writes the list when it changed since the last save. False when writing failed.
-bool SaveMap(Project& project);
+bool SaveMap(store::Project& project);
 // Writes the lists of every given Project that changed, with one flush to disk for all of
 // them. False when any could not be written (those keep their mark and are tried again).
-bool SaveMaps(const std::vector<Project*>& projects);
+bool SaveMaps(const std::vector<store::Project*>& projects);
 // Deletes the map file (the Project was deleted).
-void DeleteMap(Project& project);
+void DeleteMap(store::Project& project);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -2,13 +2,13 @@
 #include "engine/stored_files.h"
 #include "store/description_file.h"
 
-namespace qm {
+namespace qm::engine {
 
 bool LookupFileDescription(const std::string& dir, const std::string& name,
                            std::string& contentType, std::string& lastModified) {
-    FileDescription record;
+    store::FileDescription record;
     record.ContentType = contentType;
-    if (!ReadDescription(dir, name, record)) return false;
+    if (!store::ReadDescription(dir, name, record)) return false;
     contentType = record.ContentType;
     lastModified = record.LastModified;
     return true;
@@ -16,11 +16,11 @@ bool LookupFileDescription(const std::string& dir, const std::string& name,
 
 void RecordFileDescription(const std::string& dir, const std::string& name,
                            const std::string& contentType, const std::string& lastModified) {
-    FileDescription record;
+    store::FileDescription record;
     record.Name = name;
     record.ContentType = contentType.substr(0, 40);
     record.LastModified = lastModified.substr(0, 30);
-    WriteDescription(dir, record);
+    store::WriteDescription(dir, record);
 }
 
-}  // namespace qm
+}  // namespace qm::engine

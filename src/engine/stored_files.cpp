@@ -20,7 +20,7 @@
 #include "platform/event_loop.h"
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace fs = std::filesystem;
 
@@ -68,7 +68,7 @@ std::string TrimControls(const std::string& s) {
 
 // The header text after key up to the end of its line; nothing when no line starts with key.
 std::optional<std::string> FindKey(const std::string& headers, const std::string& key) {
-    std::optional<std::string_view> field = HeaderField(headers, key);
+    std::optional<std::string_view> field = net::HeaderField(headers, key);
     if (!field) return std::nullopt;
     return std::string(*field);
 }
@@ -213,4 +213,4 @@ void WriteRedirectStub(const DownloadRecord& record) {
     }
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qm {
+namespace qm::engine {
 
 class DownloadRecord;
 
@@ -43,4 +43,4 @@ bool LookupFileDescription(const std::string& dir, const std::string& name, std:
 void RecordFileDescription(const std::string& dir, const std::string& name,
                       const std::string& contentType, const std::string& lastModified);
 
-}  // namespace qm
+}  // namespace qm::engine

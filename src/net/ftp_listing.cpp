@@ -1,6 +1,6 @@
 #include "net/ftp_listing.h"
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -145,4 +145,4 @@ void FtpListingConverter::Finish(std::string& out) {
     passingLongLine_ = false;
 }
 
-}  // namespace qm
+}  // namespace qm::net

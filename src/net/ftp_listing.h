@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::net {
 
 class FtpListingConverter {
 public:
@@ -37,4 +37,4 @@ private:
 // Whether a listing field is a Unix permission text such as "drwxr-xr-x".
 bool IsPermissionText(std::string_view field);
 
-}  // namespace qm
+}  // namespace qm::net

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -111,4 +111,4 @@ bool FtpSafeArgument(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-}  // namespace qm
+}  // namespace qm::net

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::net {
 
 struct FtpReply {
     int code = 0;      // the three digits, 100 .. 999; 0 for a line that is not a reply
@@ -47,4 +47,4 @@ std::optional<std::string> FtpTransferSizeDigits(std::string_view reply);
 // Whether text may go on the control connection: no CR, LF or NUL.
 bool FtpSafeArgument(std::string_view text);
 
-}  // namespace qm
+}  // namespace qm::net

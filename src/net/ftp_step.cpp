@@ -12,7 +12,7 @@
 #include "net/sockets.h"
 #include "platform/event_loop.h"
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -539,4 +539,4 @@ void FtpConversation::EndTransfer() {
     }
 }
 
-}  // namespace qm
+}  // namespace qm::net

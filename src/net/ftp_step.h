@@ -14,11 +14,9 @@
 #include "net/ftp_listing.h"
 #include "net/ftp_reply.h"
 
-namespace qm {
+namespace qm::platform { class SocketWatch; }
+namespace qm::net {
 
-namespace platform {
-class SocketWatch;
-}
 class DownloadConnection;
 
 class FtpConversation {
@@ -118,4 +116,4 @@ private:
     std::string page_;  // a converted piece of a listing
 };
 
-}  // namespace qm
+}  // namespace qm::net

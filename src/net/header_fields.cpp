@@ -1,6 +1,6 @@
 #include "net/header_fields.h"
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::optional<std::int64_t> ContentRangeStart(std::string_view header) {
     return first;
 }
 
-}  // namespace qm
+}  // namespace qm::net

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-namespace qm {
+namespace qm::net {
 
 // The text after the first field named name (given with its colon, "location:") up to the
 // end of its line, as it stands; nothing when no line starts with that name. The status line
@@ -17,4 +17,4 @@ std::optional<std::string_view> HeaderField(std::string_view header, std::string
 // has none or it is not of that form.
 std::optional<std::int64_t> ContentRangeStart(std::string_view header);
 
-}  // namespace qm
+}  // namespace qm::net

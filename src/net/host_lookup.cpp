@@ -13,7 +13,7 @@
 
 #include "platform/event_loop.h"
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -202,4 +202,4 @@ std::size_t PendingRequests() { return Pending().size(); }
 int RunningLookups() { return g_running.load(); }
 void ClearHostCache() { Cache().clear(); }
 
-}  // namespace qm
+}  // namespace qm::net

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace qm {
+namespace qm::net {
 
 // No address: the name could not be resolved.
 constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
@@ -54,4 +54,4 @@ int RunningLookups();
 // Empties the cache (at program end or in tests).
 void ClearHostCache();
 
-}  // namespace qm
+}  // namespace qm::net

@@ -8,7 +8,7 @@
 
 #include "net/http_client.h"
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -227,4 +227,4 @@ std::string NewClientNonce() {
     return hex;
 }
 
-}  // namespace qm
+}  // namespace qm::net

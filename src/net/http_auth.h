@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::net {
 
 struct AuthChallenge {
     enum Kind { kNone, kBasic, kDigest } kind = kNone;
@@ -30,4 +30,4 @@ std::string AuthorizationValue(const AuthChallenge& challenge, const std::string
 // A fresh client nonce: 16 random bytes in hexadecimal.
 std::string NewClientNonce();
 
-}  // namespace qm
+}  // namespace qm::net

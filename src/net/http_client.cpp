@@ -27,7 +27,7 @@
 #include "net/tls_channel.h"
 #include "platform/event_loop.h"
 
-namespace qm {
+namespace qm::net {
 
 std::string DownloadConnection::UserAgent = "Velloran/4.0";
 std::string DownloadConnection::ProxyUser;
@@ -1223,4 +1223,4 @@ std::string DownloadConnection::ContentTypeOf(const std::string& fileName) {
     return result;
 }
 
-}  // namespace qm
+}  // namespace qm::net

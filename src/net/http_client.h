@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::net {
 
 class DownloadConnection {
 public:
@@ -96,4 +96,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace qm
+}  // namespace qm::net

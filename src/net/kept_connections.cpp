@@ -9,7 +9,7 @@
 #include "net/sockets.h"
 #include "net/tls_channel.h"
 
-namespace qm::kept {
+namespace qm::net::kept {
 
 namespace {
 
@@ -88,4 +88,4 @@ void CloseAll() {
 
 std::size_t Count() { return List().size(); }
 
-}  // namespace qm::kept
+}  // namespace qm::net::kept

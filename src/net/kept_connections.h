@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::net {
 
 class TlsChannel;
 
@@ -36,4 +36,4 @@ inline constexpr std::size_t kMaxKept = 64;
 inline constexpr int kMaxIdleSeconds = 30;
 
 }  // namespace kept
-}  // namespace qm
+}  // namespace qm::net

@@ -3,7 +3,7 @@
 
 #include <array>
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -44,4 +44,4 @@ std::string EncodeRequestTarget(std::string_view target) {
     return out;
 }
 
-}  // namespace qm
+}  // namespace qm::net

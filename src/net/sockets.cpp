@@ -9,7 +9,7 @@
 
 #include "net/http_client.h"
 
-namespace qm {
+namespace qm::net {
 
 int LastListenPort = 0;
 
@@ -120,4 +120,4 @@ std::string DottedAddress(std::uint32_t address) {
     return text;
 }
 
-}  // namespace qm
+}  // namespace qm::net

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::net {
 
 constexpr int kNoSocket = -1;
 
@@ -42,4 +42,4 @@ int HexByte(std::string_view twoChars);
 // Dotted form of an IPv4 address in network byte order.
 std::string DottedAddress(std::uint32_t address);
 
-}  // namespace qm
+}  // namespace qm::net

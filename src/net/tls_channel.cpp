@@ -9,7 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-namespace qm {
+namespace qm::net {
 
 namespace {
 
@@ -195,4 +195,4 @@ long TlsChannel::Write(const char* data, std::size_t size) {
 
 bool TlsChannel::Pending() const { return SSL_pending(session_->ssl) > 0; }
 
-}  // namespace qm
+}  // namespace qm::net

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::net {
 
 class TlsChannel {
 public:
@@ -47,4 +47,4 @@ private:
     bool wantsWrite_ = false;
 };
 
-}  // namespace qm
+}  // namespace qm::net

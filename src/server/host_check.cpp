@@ -29,8 +29,8 @@ bool OwnName(std::string_view host, int port) {
         }
         if (value != port) return false;
     }
-    return CompareNoCase(name, "127.0.0.1") == 0 || CompareNoCase(name, "localhost") == 0 ||
-           CompareNoCase(name, "[::1]") == 0;
+    return store::CompareNoCase(name, "127.0.0.1") == 0 || store::CompareNoCase(name, "localhost") == 0 ||
+           store::CompareNoCase(name, "[::1]") == 0;
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ bool AddressedToUs(std::string_view request, int port) {
     for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
         std::string_view line = head.substr(at + 1);
         line = line.substr(0, line.find('\n'));
-        if (CompareNoCase(line.substr(0, kHost.size()), kHost) != 0) continue;
+        if (store::CompareNoCase(line.substr(0, kHost.size()), kHost) != 0) continue;
         std::string_view value = line.substr(kHost.size());
         while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
         while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r')) value.remove_suffix(1);

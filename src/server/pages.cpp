@@ -85,7 +85,7 @@ std::string DateTimeText(double value) {
     return std::string(buffer, n);
 }
 
-std::string BuildIndexPage(const ProjectTree& tree) {
+std::string BuildIndexPage(const store::ProjectTree& tree) {
     std::string page = StyleHead();
     page += "<div style=\"position:relative; left:10; top:10; width:90%; height=+30px;\" id=DivRule>";
     page += kTitleFont;
@@ -116,13 +116,13 @@ std::string BuildIndexPage(const ProjectTree& tree) {
     return page;
 }
 
-std::string BuildProjectPage(const ProjectTree& tree, int projectNumber) {
+std::string BuildProjectPage(const store::ProjectTree& tree, int projectNumber) {
     std::string page = StyleHead();
     page += kTitleFont;
     page += ProgramTitle();
     page += "</font>\r\n";
-    const ProjectFolder* folder = nullptr;
-    const Project* project = nullptr;
+    const store::ProjectFolder* folder = nullptr;
+    const store::Project* project = nullptr;
     for (const auto& f : tree.Folders) {
         if (!f) continue;
         for (const auto& p : f->Children)

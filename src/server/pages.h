@@ -3,9 +3,9 @@
 // Project and the listing of a stored folder.
 #include <string>
 
+namespace qm::store { class ProjectTree; }
 namespace qm {
 
-class ProjectTree;
 
 namespace server {
 
@@ -13,8 +13,8 @@ namespace server {
 const std::string& ProgramTitle();
 
 // Both read the Project tree and therefore run on the main thread.
-std::string BuildIndexPage(const ProjectTree& tree);
-std::string BuildProjectPage(const ProjectTree& tree, int projectNumber);
+std::string BuildIndexPage(const store::ProjectTree& tree);
+std::string BuildProjectPage(const store::ProjectTree& tree, int projectNumber);
 
 // The listing of folderPath for the address requestPath; reads only the file system. A
 // folder that cannot be read gives the heading without rows.

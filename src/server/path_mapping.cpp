@@ -116,7 +116,7 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
 
     path = DecodePercent(path, 2);
     const std::string& defaultDoc = settings.defaultDoc;
-    MapNameWith(path, true, std::string(), defaultDoc);
+    engine::MapNameWith(path, true, std::string(), defaultDoc);
     std::string folderPart;
     if (EndsWith(path, defaultDoc)) {
         folderPart = path.substr(0, path.size() - defaultDoc.size());

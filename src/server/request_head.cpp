@@ -30,7 +30,7 @@ bool AnnouncesBody(std::string_view head) {
     for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
         const std::string_view line = head.substr(at + 1);
         for (std::string_view name : kNames)
-            if (CompareNoCase(line.substr(0, name.size()), name) == 0) return true;
+            if (store::CompareNoCase(line.substr(0, name.size()), name) == 0) return true;
     }
     return false;
 }

@@ -9,17 +9,17 @@ namespace qm::server {
 
 namespace {
 
-std::string PathPrefixOf(const ProgramOptions& options) {
-    return options.PathPrefix.empty() ? DefaultDownloadFolder() : options.PathPrefix;
+std::string PathPrefixOf(const store::ProgramOptions& options) {
+    return options.PathPrefix.empty() ? store::DefaultDownloadFolder() : options.PathPrefix;
 }
-const std::string& DefaultDocOf(const ProgramOptions& options) {
+const std::string& DefaultDocOf(const store::ProgramOptions& options) {
     static const std::string kDefault = "default.htm";
     return options.DefaultDoc.empty() ? kDefault : options.DefaultDoc;
 }
 
 }  // namespace
 
-ServedSettings ServedSettings::Of(const ProjectTree* tree, const ProgramOptions& options) {
+ServedSettings ServedSettings::Of(const store::ProjectTree* tree, const store::ProgramOptions& options) {
     ServedSettings s;
     s.pathPrefix = PathPrefixOf(options);
     if (tree)
@@ -34,9 +34,9 @@ ServedSettings ServedSettings::Of(const ProjectTree* tree, const ProgramOptions&
     return s;
 }
 
-bool ServedSettings::Matches(const ProjectTree* tree, const ProgramOptions& options) const {
+bool ServedSettings::Matches(const store::ProjectTree* tree, const store::ProgramOptions& options) const {
     if (options.URLPrefix != urlPrefix || DefaultDocOf(options) != defaultDoc) return false;
-    if (options.PathPrefix.empty() ? pathPrefix != DefaultDownloadFolder() : options.PathPrefix != pathPrefix)
+    if (options.PathPrefix.empty() ? pathPrefix != store::DefaultDownloadFolder() : options.PathPrefix != pathPrefix)
         return false;
     if (options.DDs.Items() != offered) return false;
     std::size_t i = 0;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace qm::store { class ProjectTree; }
+namespace qm::store { struct ProgramOptions; }
 namespace qm {
 
-class ProjectTree;
-struct ProgramOptions;
 
 namespace server {
 
@@ -27,10 +27,10 @@ struct ServedSettings {
     std::string urlPrefix;                 // "URLPrefix"
 
     // Main thread: the settings as they stand (tree may be nullptr: no folders).
-    static ServedSettings Of(const ProjectTree* tree, const ProgramOptions& options);
+    static ServedSettings Of(const store::ProjectTree* tree, const store::ProgramOptions& options);
     // Main thread: whether Of(tree, options) would give these settings again. Compares in
     // place without building a copy, so it can run whenever the loop goes idle.
-    bool Matches(const ProjectTree* tree, const ProgramOptions& options) const;
+    bool Matches(const store::ProjectTree* tree, const store::ProgramOptions& options) const;
 };
 
 }  // namespace server

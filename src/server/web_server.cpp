@@ -66,7 +66,7 @@ server::WorkerPool& Pool() {
 }
 
 // Main-thread state read by the path mapping and the pages.
-ProjectTree* g_tree = nullptr;
+store::ProjectTree* g_tree = nullptr;
 std::string g_cachedRoot;
 std::shared_ptr<const server::ServedSettings> g_settings;  // main thread
 
@@ -78,8 +78,8 @@ std::atomic<std::uint64_t> g_publishedVersion{0};
 
 // Main thread: the settings as they stand now, published to the listener when they changed.
 const server::ServedSettings& CurrentSettings() {
-    if (!g_settings || !g_settings->Matches(g_tree, Options())) {
-        g_settings = std::make_shared<const server::ServedSettings>(server::ServedSettings::Of(g_tree, Options()));
+    if (!g_settings || !g_settings->Matches(g_tree, store::Options())) {
+        g_settings = std::make_shared<const server::ServedSettings>(server::ServedSettings::Of(g_tree, store::Options()));
         std::lock_guard<std::mutex> lock(g_publishedMutex);
         g_published = g_settings;
         g_publishedVersion.fetch_add(1, std::memory_order_release);
@@ -220,7 +220,7 @@ void StartConnection(int fd, std::string request) {
 
 }  // namespace
 
-void SetServedTree(ProjectTree* tree) {
+void SetServedTree(store::ProjectTree* tree) {
     g_tree = tree;
     CurrentSettings();
 }
@@ -265,7 +265,7 @@ void WebServer::WaitFor() {
 
 void WebServer::Execute() {
     // Browsers on this machine only: the stored sites are never offered to the network.
-    const int fd = CreateListener(port_, 7000, /*loopbackOnly=*/true, kListenQueue);
+    const int fd = net::CreateListener(port_, 7000, /*loopbackOnly=*/true, kListenQueue);
     if (fd < 0) {
         finished_ = true;
         WakeMainThread();
@@ -275,7 +275,7 @@ void WebServer::Execute() {
     server::RequestReader::Limits readerLimits;
     readerLimits.maxWaiting = WaitingBound(limits.maxWaiting);
     readerLimits.requestTimeoutMs = limits.receiveTimeoutMs;
-    t_boundPort = BoundPort(fd);
+    t_boundPort = net::BoundPort(fd);
     auto reader = std::make_unique<server::RequestReader>(fd, readerLimits, StartConnection);
     if (!reader->Ok()) {
         reader.reset();
@@ -289,7 +289,7 @@ void WebServer::Execute() {
         reader_ = reader.get();
         g_reader = reader.get();
         if (generation_ == g_generation && !terminated_) {
-            g_port = BoundPort(fd);
+            g_port = net::BoundPort(fd);
             g_running = true;
         }
     }
@@ -337,7 +337,7 @@ void StartServer() {
         platform::AddIdleHandler(RefreshSettingsWhenIdle);
         watchingIdle = true;
     }
-    int port = Options().HTTPPort;
+    int port = store::Options().HTTPPort;
     if (port == 0) port = 800;
     g_current = std::make_unique<WebServer>(port);
     g_current->Start();
@@ -462,7 +462,7 @@ void PendingRequest::Finish() {
     }
 }
 
-bool PendingRequest::IsGet() const { return CompareNoCase(line_.method, "get") == 0; }
+bool PendingRequest::IsGet() const { return store::CompareNoCase(line_.method, "get") == 0; }
 bool PendingRequest::IsGeneratedPage() const { return line_.path == "/" || line_.path.compare(0, 7, "/?exec/") == 0; }
 
 bool PendingRequest::NeedsMainThread() const {
@@ -498,8 +498,8 @@ void PendingRequest::Prepare(const server::ServedSettings& settings, std::string
     if (IsGeneratedPage()) {
         const bool index = line_.path == "/";
         if (!index) ProjectNumber = ProjectNumberOf(line_.path.substr(7));
-        static const ProjectTree empty;
-        const ProjectTree& tree = g_tree ? *g_tree : empty;
+        static const store::ProjectTree empty;
+        const store::ProjectTree& tree = g_tree ? *g_tree : empty;
         PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
     } else {
         resolved_ = server::ResolveRequestPath(line_.path, settings, cachedRoot);
@@ -603,7 +603,7 @@ bool PendingRequest::ComposeStoredFile(const std::string& file, int fd) {
         partial = false;
         start = 0;
     }
-    const std::string type = DownloadConnection::ContentTypeOf(file);
+    const std::string type = net::DownloadConnection::ContentTypeOf(file);
     if (type == "text/html" && size < server::kStubSizeLimit) {
         char head[server::kStubSizeLimit];
         const ssize_t got = ::pread(fd, head, sizeof head, 0);

@@ -22,15 +22,15 @@
 #include "server/responses.h"
 #include "server/served_settings.h"
 
+namespace qm::store { class ProjectTree; }
 namespace qm {
 
-class ProjectTree;
 namespace server {
 class RequestReader;
 }
 
 // The Project tree the server shows (not owned; nullptr: none). Main thread only.
-void SetServedTree(ProjectTree* tree);
+void SetServedTree(store::ProjectTree* tree);
 
 // (Re)starts the listener at the "HTTPPort" option, falling back to 7000..9000 when that port
 // is taken. An existing listener is told to end and is not waited for.

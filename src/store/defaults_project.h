@@ -8,7 +8,7 @@
 
 namespace qm::platform { class RegKey; }
 
-namespace qm {
+namespace qm::store {
 
 // The one Defaults Project of the program, with the built-in defaults until loaded.
 Project& DefaultsProject();
@@ -27,4 +27,4 @@ void SaveDefaultsProject(const Project& project, platform::RegKey& optionsKey);
 // The caption rule of reading: more than 50 characters keep the first 47 and "...".
 std::string LimitCaption(const std::string& caption);
 
-}  // namespace qm
+}  // namespace qm::store

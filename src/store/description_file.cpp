@@ -13,7 +13,7 @@
 
 #include "store/object_stream.h"
 
-namespace qm {
+namespace qm::store {
 
 namespace {
 constexpr std::int64_t kHeaderSize = 12;
@@ -322,4 +322,4 @@ bool WriteDescription(const std::string& directory, const FileDescription& recor
     return true;
 }
 
-}  // namespace qm
+}  // namespace qm::store

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qm {
+namespace qm::store {
 
 struct FileDescription {
     std::string Name;          // the file name, compared case-sensitively
@@ -43,4 +43,4 @@ bool WriteDescription(const std::string& directory, const FileDescription& recor
 // The program's day count: the date-time at program start rounded to whole days.
 std::int32_t ProgramDayCount();
 
-}  // namespace qm
+}  // namespace qm::store

@@ -1,6 +1,6 @@
 #include "store/file_category.h"
 
-namespace qm {
+namespace qm::store {
 
 const std::array<const char*, kCategoryCount> kCategoryKeys = {
     "FTText", "FTImages", "FTVideo", "FTAudio", "FTArchive", "FTUDef", "FTOther"};
@@ -8,4 +8,4 @@ const std::array<const char*, kCategoryCount> kCategoryKeys = {
 const std::array<const char*, kCategoryCount> kCategoryNames = {
     "text", "images", "video", "audio", "archive", "user-defined", "other"};
 
-}  // namespace qm
+}  // namespace qm::store

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-namespace qm {
+namespace qm::store {
 
 enum CategoryIndex : int {
     kCatText = 0, kCatImages, kCatVideo, kCatAudio, kCatArchive, kCatUserDefined, kCatOther,
@@ -26,4 +26,4 @@ extern const std::array<const char*, kCategoryCount> kCategoryKeys;
 // Names used in messages and explanations: "text", "images", ...
 extern const std::array<const char*, kCategoryCount> kCategoryNames;
 
-}  // namespace qm
+}  // namespace qm::store

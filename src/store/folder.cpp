@@ -2,7 +2,7 @@
 
 #include "store/object_stream.h"
 
-namespace qm {
+namespace qm::store {
 
 void ProjectFolder::Save(ObjectStream& s) {
     s.WriteStr("Text", Caption);
@@ -16,4 +16,4 @@ void ProjectFolder::Load(ObjectStream& s) {
     Dir = s.ReadStr("Dir");
 }
 
-}  // namespace qm
+}  // namespace qm::store

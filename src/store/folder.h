@@ -7,7 +7,7 @@
 #include "store/project.h"
 #include "store/streamable.h"
 
-namespace qm {
+namespace qm::store {
 
 class ProjectFolder : public TreeItem {
 public:
@@ -20,4 +20,4 @@ public:
     std::string Dir;  // empty: the download folder option "PathPrefix" is used
 };
 
-}  // namespace qm
+}  // namespace qm::store

@@ -18,7 +18,7 @@
 #include "store/folder.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::store {
 
 namespace {
 const char kFirstLine[] = "Stream 1.1 File";
@@ -474,4 +474,4 @@ void ClipboardStream::Commit() {
     platform::SystemClipboard().SetText(Text());
 }
 
-}  // namespace qm
+}  // namespace qm::store

@@ -21,7 +21,7 @@
 
 #include "store/streamable.h"
 
-namespace qm {
+namespace qm::store {
 
 // A value that cannot be converted (an integer that is no decimal number...). Raised by
 // the read operations; ReadObject catches it, ends that read and reports it through
@@ -189,4 +189,4 @@ std::int32_t LenientInt(const std::string& text);
 // The current date-time as days since 30 December 1899.
 double NowDateTime();
 
-}  // namespace qm
+}  // namespace qm::store

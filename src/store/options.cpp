@@ -2,7 +2,7 @@
 
 #include "platform/program_folder.h"
 
-namespace qm {
+namespace qm::store {
 
 std::string DefaultDownloadFolder() {
     std::string home = platform::HomeDirectory();
@@ -61,4 +61,4 @@ ProgramOptions& Options() {
     return options;
 }
 
-}  // namespace qm
+}  // namespace qm::store

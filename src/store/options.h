@@ -5,7 +5,7 @@
 
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store {
 
 struct ProgramOptions {
     std::string PathPrefix;  // default download folder, ends with the separator
@@ -58,4 +58,4 @@ ProgramOptions& Options();
 // The built-in default download folder: ~/Quillmoor/ as an absolute path with a final "/".
 std::string DefaultDownloadFolder();
 
-}  // namespace qm
+}  // namespace qm::store

@@ -4,7 +4,7 @@
 #include "store/object_stream.h"
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store {
 
 using platform::Hive;
 using platform::RegKey;
@@ -223,4 +223,4 @@ void EnsureProxyBypass(platform::Registry& registry) {
     if (RegKey lan = settings.OpenKey("LAN", false)) fix(lan);
 }
 
-}  // namespace qm
+}  // namespace qm::store

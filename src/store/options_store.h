@@ -9,7 +9,7 @@
 #include "store/options.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::store {
 
 inline constexpr const char* kOptionsKeyPath = "\\SOFTWARE\\Brantforge\\Quillmoor\\Parameters";
 inline constexpr const char* kAmbrelKeyPath = "\\SOFTWARE\\Brantforge\\Ambrel\\Parameters";
@@ -59,4 +59,4 @@ void EnsureProxyBypass(platform::Registry& registry);
 // The rule for one "ProxyOverride" text.
 std::string WithProxyBypass(const std::string& value);
 
-}  // namespace qm
+}  // namespace qm::store

@@ -8,7 +8,7 @@
 #include "store/object_stream.h"
 #include "store/ui_messages.h"
 
-namespace qm {
+namespace qm::store {
 
 namespace {
 bool& DefaultsExist() {
@@ -426,4 +426,4 @@ void SaveDefaultsProject(const Project& project, platform::RegKey& optionsKey) {
     DefaultsValues(const_cast<Project&>(project), io);
 }
 
-}  // namespace qm
+}  // namespace qm::store

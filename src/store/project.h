@@ -10,7 +10,7 @@
 #include "store/streamable.h"
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store {
 
 class ProjectFolder;
 
@@ -82,4 +82,4 @@ private:
     bool siteMapModified_ = false;
 };
 
-}  // namespace qm
+}  // namespace qm::store

@@ -2,7 +2,7 @@
 
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store {
 
 std::vector<Project*> ProjectTree::AllProjects() const {
     std::vector<Project*> all;
@@ -101,4 +101,4 @@ int ProjectTree::IndexOf(const Project& project) const {
     return -1;
 }
 
-}  // namespace qm
+}  // namespace qm::store

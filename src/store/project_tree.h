@@ -8,7 +8,7 @@
 #include "store/folder.h"
 #include "store/project.h"
 
-namespace qm {
+namespace qm::store {
 
 class ProjectTree {
 public:
@@ -48,4 +48,4 @@ public:
     int IndexOf(const Project& project) const;
 };
 
-}  // namespace qm
+}  // namespace qm::store

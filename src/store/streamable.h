@@ -2,7 +2,7 @@
 // The root classes of everything that is written to and read from an object stream.
 #include <string>
 
-namespace qm {
+namespace qm::store {
 
 class ObjectStream;
 
@@ -31,4 +31,4 @@ public:
     std::string Caption;
 };
 
-}  // namespace qm
+}  // namespace qm::store

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace qm {
+namespace qm::store {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string out;
@@ -133,9 +133,9 @@ void SortedStringList::SetText(std::string_view text) {
         if (items_.empty() || Order(items_.back(), l) != 0) items_.push_back(std::move(l));
 }
 
-}  // namespace qm
+}  // namespace qm::store
 
-namespace qm {
+namespace qm::store {
 
 TickedList ParseTickedList(std::string_view text) {
     TickedList list;
@@ -164,4 +164,4 @@ std::string FormatTickedList(const TickedList& list) {
     return out;
 }
 
-}  // namespace qm
+}  // namespace qm::store

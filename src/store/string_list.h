@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm {
+namespace qm::store {
 
 // Lines joined as list text: every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
@@ -57,9 +57,9 @@ private:
     mutable std::set<std::string, Less> added_{Less{this}};
 };
 
-}  // namespace qm
+}  // namespace qm::store
 
-namespace qm {
+namespace qm::store {
 
 // An extension or keyword list with its selection line: the entries, and for each whether
 // it is ticked. The selection line is a last line beginning with a space, one "x" (ticked)
@@ -73,4 +73,4 @@ TickedList ParseTickedList(std::string_view text);
 // a space and the characters; an empty list is empty text.
 std::string FormatTickedList(const TickedList& list);
 
-}  // namespace qm
+}  // namespace qm::store

@@ -11,7 +11,7 @@
 
 namespace fs = std::filesystem;
 
-namespace qm {
+namespace qm::store {
 
 namespace {
 std::string Join(const std::string& folder, const char* name) {
@@ -159,4 +159,4 @@ int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* er
     return pasted;
 }
 
-}  // namespace qm
+}  // namespace qm::store

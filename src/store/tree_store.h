@@ -5,7 +5,7 @@
 
 #include "store/project_tree.h"
 
-namespace qm {
+namespace qm::store {
 
 struct TreeLoadReport {
     bool damaged = false;      // the store could not be read completely
@@ -36,4 +36,4 @@ bool ClipboardHoldsObjects();
 // renumbered. Returns the number of objects pasted; error tells of a damaged object.
 int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* error = nullptr);
 
-}  // namespace qm
+}  // namespace qm::store

@@ -4,7 +4,7 @@
 
 #include "store/string_list.h"
 
-namespace qm {
+namespace qm::store {
 
 namespace {
 const std::array<const char*, kUIMessageCount> kBuiltIn = {
@@ -92,4 +92,4 @@ void ResetUIMessages() {
     for (int i = 0; i < kUIMessageCount; ++i) Table()[i] = kBuiltIn[i];
 }
 
-}  // namespace qm
+}  // namespace qm::store

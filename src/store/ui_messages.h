@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+namespace qm::store {
 
 constexpr int kUIMessageCount = 53;
 
@@ -16,4 +16,4 @@ void SetUIMessage(int index, std::string_view text);
 // Restores the built-in English texts.
 void ResetUIMessages();
 
-}  // namespace qm
+}  // namespace qm::store

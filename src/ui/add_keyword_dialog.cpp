@@ -30,7 +30,7 @@ KeywordPickerDialog::KeywordPickerDialog(QWidget* parent) : QDialog(parent) {
     ApplyLanguage(this);
 }
 
-void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
+void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
                        const std::string& rootCaption) {
     kind_ = kind;
     app::DirTreeModel& m = tree_->Model();

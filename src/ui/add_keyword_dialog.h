@@ -13,7 +13,7 @@ class KeywordPickerDialog : public QDialog {
 public:
     explicit KeywordPickerDialog(QWidget* parent = nullptr);
     // Kind 0 server, 1 directory, 2 file name; the tree as the map page's list mode has it.
-    void Prepare(int kind, const std::string& directory, const qm::SortedStringList* list,
+    void Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
                  const std::string& rootCaption);
     DirectoryTreeView* Tree() const { return tree_; }
     QPushButton* OkButton() const { return ok_; }

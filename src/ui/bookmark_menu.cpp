@@ -104,7 +104,7 @@ void InstallLanguage(MainWindow& form) {
         if (platform::ProgramFolder().empty()) return;
         std::string error;
         if (!LoadLanguage(platform::ProgramFile(app::kLanguageFileName), error))
-            form.Log().Route(-1, error, kStatusAnalysis);
+            form.Log().Route(-1, error, engine::kStatusAnalysis);
     };
     // The hidden command that writes the template over "qm.int" of the program folder.
     auto* intl = new QAction("Intl", &form);
@@ -114,7 +114,7 @@ void InstallLanguage(MainWindow& form) {
     QObject::connect(intl, &QAction::triggered, &form, [&form] {
         std::string error;
         if (!WriteLanguageFile(platform::ProgramFile(app::kLanguageFileName), error))
-            form.ShowError(error, UIMessage(3));
+            form.ShowError(error, store::UIMessage(3));
     });
     MarkUserData(intl);
     form.addAction(intl);
@@ -123,7 +123,7 @@ void InstallLanguage(MainWindow& form) {
 void StartBookmarkImport(MainWindow& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
     app::BookmarkSources sources = app::MachineSources(form.Core().GetSession().Registry(),
-                                                       Options().BookmarksFile, ScreenMaxPerMenu());
+                                                       store::Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Program* core = &form.Core();
@@ -133,14 +133,14 @@ void StartBookmarkImport(MainWindow& form) {
         if (!file) return;
         auto* bookmarks = new BookmarkMenu(&form);
         bookmarks->setObjectName("Bookmarks");
-        auto* ifav = new QMenu(Q(UIMessage(52)), file);
+        auto* ifav = new QMenu(Q(store::UIMessage(52)), file);
         ifav->setObjectName("IFav");
         bookmarks->SetBookmarks(std::move(root));
         bookmarks->SetMenu(ifav);
         bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
             app::Program& program = form.Core();
             if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
-            Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
+            store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
                                                   program.GetSession().Defaults(), title, url);
             form.RefreshTree();
             form.SelectNode(app::Node{p.Folder, &p});
@@ -148,7 +148,7 @@ void StartBookmarkImport(MainWindow& form) {
         bookmarks->SetEnabled(true);
         const QList<QAction*> actions = file->actions();
         file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
-        if (ifav->isEmpty()) ifav->addAction(Q(UIMessage(1)))->setEnabled(false);
+        if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(1)))->setEnabled(false);
     }, &form);
     bookmarker->setObjectName("Bookmarker");
 }

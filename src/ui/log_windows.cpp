@@ -64,8 +64,8 @@ MessagesWindow::MessagesWindow(app::LogModel& model, QWidget* parent)
 }
 
 void MessagesWindow::SyncChecks() {
-    track_->setChecked(qm::Options().TrackLog);
-    pause_->setChecked(!qm::Options().UseLog);
+    track_->setChecked(qm::store::Options().TrackLog);
+    pause_->setChecked(!qm::store::Options().UseLog);
     for (int tag = 0; tag < 3; ++tag) filters_[tag]->setChecked(model_.FilterChecked(tag));
 }
 

@@ -126,11 +126,11 @@ protected:
     }
 
 private:
-    static ProjectFolder* Folder(const QTreeWidgetItem* i) {
-        return reinterpret_cast<ProjectFolder*>(i->data(0, kFolderRole).value<quintptr>());
+    static store::ProjectFolder* Folder(const QTreeWidgetItem* i) {
+        return reinterpret_cast<store::ProjectFolder*>(i->data(0, kFolderRole).value<quintptr>());
     }
-    static qm::Project* Project(const QTreeWidgetItem* i) {
-        return reinterpret_cast<qm::Project*>(i->data(0, kProjectRole).value<quintptr>());
+    static qm::store::Project* Project(const QTreeWidgetItem* i) {
+        return reinterpret_cast<qm::store::Project*>(i->data(0, kProjectRole).value<quintptr>());
     }
     MainWindow& form_;
 };
@@ -227,7 +227,7 @@ void MainWindow::BuildWidgets() {
     progressWindow_->raise();
     progressWindow_->OnCancel = [this](int index) {
         if (!program_) return;
-        QueueManager& q = program_->Engine().Queue();
+        engine::QueueManager& q = program_->Engine().Queue();
         // The pool may have shrunk since the menu opened.
         if (app::LogModel::CancelIndexValid(index, q.PoolSize())) q.Connection(static_cast<std::size_t>(index)).Abort();
     };
@@ -281,7 +281,7 @@ void MainWindow::BuildMenus() {
     act(file, "Save &changes", "miSave", [this] {
         std::string error;
         StoreState();
-        if (program_ && !program_->SaveAll(error)) ShowError(error, UIMessage(3));
+        if (program_ && !program_->SaveAll(error)) ShowError(error, store::UIMessage(3));
     }, QKeySequence("Ctrl+S"));
     file->addSeparator();
     act(file, "E&xit", "miExit", [this] { close(); });
@@ -297,7 +297,7 @@ void MainWindow::BuildMenus() {
         if (!program_) return;
         std::string error;
         if (program_->Commands().Paste(&error) > 0) RefreshTree();
-        else if (!error.empty()) ShowError(error, UIMessage(3));
+        else if (!error.empty()) ShowError(error, store::UIMessage(3));
     }, QKeySequence::Paste);
     act(edit, "&Delete", "miDelete", [this] { DeleteSelected(); }, QKeySequence::Delete);
     act(edit, "&Rename", "miRename", [this] {
@@ -331,7 +331,7 @@ void MainWindow::BuildMenus() {
     project->setObjectName("miProject");
     act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
     act(project, "Sto&p", "miStop", [this] { StopSelected(); });
-    miSuspend_ = act(project, Q(UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
+    miSuspend_ = act(project, Q(store::UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
     act(project, "Suspend To &File...", "miSuspendToFile", [this] {
         QString file = QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
         if (!file.isEmpty()) SuspendTo(file);
@@ -354,7 +354,7 @@ void MainWindow::BuildMenus() {
                 QString programFile = Q(t.program);
                 tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
             }
-            if (tools->isEmpty()) tools->addAction(Q(UIMessage(1)))->setEnabled(false);
+            if (tools->isEmpty()) tools->addAction(Q(store::UIMessage(1)))->setEnabled(false);
         });
     }
 
@@ -451,7 +451,7 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
         panels_[0]->repaint();
     };
     app::ProgramSettings s = settings;
-    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, kStatusAnalysis); };
+    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, engine::kStatusAnalysis); };
     switch (program_->Start(s, error)) {
     case app::Program::StartResult::AnotherInstance: return Started::AnotherInstance;
     case app::Program::StartResult::Failed: return Started::Failed;
@@ -461,7 +461,7 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
     RefreshTree();
     RestoreState();
-    if (QSystemTrayIcon::isSystemTrayAvailable() && Options().SysTray) {
+    if (QSystemTrayIcon::isSystemTrayAvailable() && store::Options().SysTray) {
         tray_ = new QSystemTrayIcon(Picture(0), this);
         auto* menu = new QMenu(this);
         menu->addAction("&Show", this, [this] { showNormal(); raise(); activateWindow(); });
@@ -472,28 +472,28 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
         });
         tray_->show();
     }
-    for (const std::string& w : program_->Warnings()) log_.Route(-1, w, kStatusAnalysis);
+    for (const std::string& w : program_->Warnings()) log_.Route(-1, w, engine::kStatusAnalysis);
     tmrPaste_.start();
     StartBookmarkImport(*this);
     return Started::Yes;
 }
 
 void MainWindow::HookEngine() {
-    QueueManager& q = program_->Engine().Queue();
-    q.OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text, int kind) {
+    engine::QueueManager& q = program_->Engine().Queue();
+    q.OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text, int kind) {
         log_.Route(conn.Index, text, kind);
     };
     auto oldStatus = q.OnStatus;
-    q.OnStatus = [this, oldStatus](QueueManager& sender, const std::string& text, int kind) {
-        if (kind == kStatusQueue || kind == kStatusAnalysis) log_.Route(-1, text, kind);
+    q.OnStatus = [this, oldStatus](engine::QueueManager& sender, const std::string& text, int kind) {
+        if (kind == engine::kStatusQueue || kind == engine::kStatusAnalysis) log_.Route(-1, text, kind);
         else if (oldStatus) oldStatus(sender, text, kind);
     };
-    q.OnPoolChange = [this](QueueManager&, int number, int change) {
+    q.OnPoolChange = [this](engine::QueueManager&, int number, int change) {
         if (change == 1) log_.AddSlot(number);
         else if (change == 2) log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
-    q.OnPasswordWanted = [this](QueueManager&, Project& project, const std::string& url,
+    q.OnPasswordWanted = [this](engine::QueueManager&, store::Project& project, const std::string& url,
                                 const std::string& realm, std::string& user, std::string& password) {
         PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
@@ -502,7 +502,7 @@ void MainWindow::HookEngine() {
         return true;
     };
     auto oldStored = q.OnItemStored;
-    q.OnItemStored = [this, oldStored](QueueManager& sender, DownloadRecord& record) {
+    q.OnItemStored = [this, oldStored](engine::QueueManager& sender, engine::DownloadRecord& record) {
         if (oldStored) oldStored(sender, record);
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
@@ -535,8 +535,8 @@ void MainWindow::ShowError(const std::string& message, const std::string& captio
 
 Node MainWindow::NodeOf(const QTreeWidgetItem* item) const {
     if (!item) return {};
-    return Node{reinterpret_cast<ProjectFolder*>(item->data(0, kFolderRole).value<quintptr>()),
-                reinterpret_cast<Project*>(item->data(0, kProjectRole).value<quintptr>())};
+    return Node{reinterpret_cast<store::ProjectFolder*>(item->data(0, kFolderRole).value<quintptr>()),
+                reinterpret_cast<store::Project*>(item->data(0, kProjectRole).value<quintptr>())};
 }
 
 Node MainWindow::SelectedNode() const { return program_ ? program_->Commands().Selected() : Node{}; }
@@ -588,7 +588,7 @@ void MainWindow::RefreshTree() {
     // A deleted or cut Project takes its site map with it: the map lets go of it first.
     if (mapProject_) {
         bool present = false;
-        for (Project* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
+        for (store::Project* p : program_->GetSession().Tree().AllProjects()) present = present || p == mapProject_;
         if (!present) {
             siteMap_->Model().SetActive(false);
             siteMap_->Model().List = nullptr;
@@ -602,7 +602,7 @@ void MainWindow::UpdateIcons() {
         QTreeWidgetItem* f = tree_->topLevelItem(i);
         for (int j = 0; j < f->childCount(); ++j) {
             QTreeWidgetItem* c = f->child(j);
-            Project* p = NodeOf(c).project;
+            store::Project* p = NodeOf(c).project;
             int icon = p ? program_->Commands().ProjectIcon(*p) : 0;
             if (c->data(0, Qt::UserRole + 2).toInt() != icon) {
                 c->setData(0, Qt::UserRole + 2, icon);
@@ -632,7 +632,7 @@ void MainWindow::SetStatus(int panel, const QString& text) {
 void MainWindow::PasteText(const QString& text) {
     if (!program_ || text.trimmed().isEmpty()) return;
     pages_->setCurrentWidget(pgProjects_);
-    Project& p = program_->Commands().PasteAddress(S(text));
+    store::Project& p = program_->Commands().PasteAddress(S(text));
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
 }
@@ -640,19 +640,19 @@ void MainWindow::PasteText(const QString& text) {
 void MainWindow::AddressEntered() {
     if (!program_ || edtURL_->text().trimmed().isEmpty()) return;
     pages_->setCurrentWidget(pgProjects_);
-    Project& p = program_->Commands().PasteAddress(S(edtURL_->text()));
+    store::Project& p = program_->Commands().PasteAddress(S(edtURL_->text()));
     p.Lev = edtLevel_->value();
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
     std::string why;
-    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, UIMessage(3));
+    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(3));
     UpdateIcons();
 }
 
 void MainWindow::NewFolder() {
     if (!program_) return;
     pages_->setCurrentWidget(pgProjects_);
-    ProjectFolder& f = program_->Commands().NewFolder();
+    store::ProjectFolder& f = program_->Commands().NewFolder();
     RefreshTree();
     if (QTreeWidgetItem* item = ItemFor(Node{&f, nullptr})) tree_->editItem(item);
 }
@@ -681,15 +681,15 @@ void MainWindow::DeleteSelected() {
         return;
     }
     if (program_->Commands().ConfirmDelete &&
-        !Ask(app::Question::RemoveNode, UIMessage(5) + "\r\n'" + node->Caption + "' ?", UIMessage(6)))
+        !Ask(app::Question::RemoveNode, store::UIMessage(5) + "\r\n'" + node->Caption + "' ?", store::UIMessage(6)))
         return;
     // Every stored site: deleting stays inside the download folders the map can show.
-    std::vector<std::string> roots{m.Directory(), Options().PathPrefix};
-    for (const std::string& d : Options().DDs.Items()) roots.push_back(d);
+    std::vector<std::string> roots{m.Directory(), store::Options().PathPrefix};
+    for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);
     for (const auto& f : program_->GetSession().Tree().Folders) roots.push_back(f->Dir);
     std::string why;
     if (!app::DeleteMapPath(path, roots, why)) {
-        ShowError(why, UIMessage(3));
+        ShowError(why, store::UIMessage(3));
         return;
     }
     m.Remove(*node);
@@ -704,7 +704,7 @@ bool MainWindow::DropNode(Node source, Node target) {
 void MainWindow::StartSelected() {
     if (!program_) return;
     std::string why;
-    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, UIMessage(3));
+    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(3));
     UpdateIcons();
 }
 
@@ -738,14 +738,14 @@ void MainWindow::Browse() {
     // The desktop's default browser, given the address as its one argument.
     std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
-    if (browser.empty()) ShowError(UIMessage(2), UIMessage(3));
-    else if (!platform::StartProgram(browser, {address}, error)) ShowError(UIMessage(4), UIMessage(3));
+    if (browser.empty()) ShowError(store::UIMessage(2), store::UIMessage(3));
+    else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(4), store::UIMessage(3));
 }
 
 std::string MainWindow::BrowseTarget() const {
     if (!program_) return {};
-    bool server = Options().HTTPStart;  // the server always runs in the desktop program
-    int port = Options().HTTPPort;
+    bool server = store::Options().HTTPStart;  // the server always runs in the desktop program
+    int port = store::Options().HTTPPort;
     std::string address;
     if (!MapPageShown()) {
         Node n = SelectedNode();
@@ -767,14 +767,14 @@ void MainWindow::BrowseWith(const QString& programFile) {
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
     std::string error;
-    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(UIMessage(10), UIMessage(3));
+    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(store::UIMessage(10), store::UIMessage(3));
 }
 
 bool MainWindow::SuspendTo(const QString& file) {
     if (!program_) return false;
     std::string error;
-    if (!SuspendToFile(program_->Engine().Queue(), S(file), error)) {
-        ShowError(error, UIMessage(3));
+    if (!engine::SuspendToFile(program_->Engine().Queue(), S(file), error)) {
+        ShowError(error, store::UIMessage(3));
         return false;
     }
     UpdateIcons();
@@ -783,12 +783,12 @@ bool MainWindow::SuspendTo(const QString& file) {
 
 bool MainWindow::ResumeFrom(const QString& file) {
     if (!program_) return false;
-    ResumeReport report;
-    bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
+    engine::ResumeReport report;
+    bool ok = engine::ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
     for (const auto& record : program_->Engine().Queue().Queue())
         if (record.Project()) program_->Engine().Adopt(*record.Project());
-    for (const std::string& line : report.problems) log_.Route(-1, line, kStatusAnalysis);
-    if (!ok) ShowError("cannot read " + S(file), UIMessage(3));
+    for (const std::string& line : report.problems) log_.Route(-1, line, engine::kStatusAnalysis);
+    if (!ok) ShowError("cannot read " + S(file), store::UIMessage(3));
     UpdateIcons();
     return ok;
 }
@@ -796,10 +796,10 @@ bool MainWindow::ResumeFrom(const QString& file) {
 bool MainWindow::FindNext(const QString& text, bool matchCase) {
     if (!program_ || text.isEmpty()) return false;
     QString before = panels_[0]->text();
-    SetStatus(0, Q(UIMessage(51)));
+    SetStatus(0, Q(store::UIMessage(51)));
     bool found = false;
     if (!MapPageShown()) {
-        ProjectTree& t = program_->GetSession().Tree();
+        store::ProjectTree& t = program_->GetSession().Tree();
         Node sel = SelectedNode();
         int from = sel.project ? t.IndexOf(*sel.project) : sel.folder ? t.IndexOf(*sel.folder) : -1;
         int hit = app::FindTreeNode(t, from, S(text), matchCase);
@@ -813,8 +813,8 @@ bool MainWindow::FindNext(const QString& text, bool matchCase) {
     }
     SetStatus(0, before);
     if (!found) {
-        if (NoticeHook) NoticeHook(UIMessage(46));
-        else QMessageBox::warning(this, QApplication::applicationName(), Q(UIMessage(46)));
+        if (NoticeHook) NoticeHook(store::UIMessage(46));
+        else QMessageBox::warning(this, QApplication::applicationName(), Q(store::UIMessage(46)));
     }
     return found;
 }
@@ -839,13 +839,13 @@ void MainWindow::UpdateMap() {
     if (mode == app::DirTreeModel::kFolderMode && !shown.empty() && shown.back() != '/') shown += '/';
     bool rebuild = !m.Active() || shown != m.Directory() || mode != m.Mode;
     if (mode != app::DirTreeModel::kFolderMode) {
-        const SortedStringList* list = sel.project ? &GetMap(*sel.project) : nullptr;
+        const store::SortedStringList* list = sel.project ? &engine::GetMap(*sel.project) : nullptr;
         if (!sel.project || list != m.List || sel.project->Caption != m.RootCaption) rebuild = true;
     }
     if (rebuild) {
         m.SetActive(false);
         m.Mode = mode;
-        m.List = mode != app::DirTreeModel::kFolderMode && sel.project ? &GetMap(*sel.project) : nullptr;
+        m.List = mode != app::DirTreeModel::kFolderMode && sel.project ? &engine::GetMap(*sel.project) : nullptr;
         m.RootCaption = sel.project ? sel.project->Caption : std::string();
         m.SetDirectory(root);
         m.SetActive(true);

@@ -55,7 +55,7 @@ public:
     void StopSelected();
     void ToggleSuspend();
     void FolderProperties();                   // a folder's, or a Project's properties
-    void ProjectProperties(Project& project);
+    void ProjectProperties(store::Project& project);
     void NewProjectDialog();                   // "&Project...": the properties of a new Project
     void DefaultProperties();                  // "De&faults" / "&Properties..."
     void RestoreDefaults();                    // "De&faults" / "&Restore"
@@ -135,8 +135,8 @@ private:
     QTimer tmrPaste_;
     bool refreshing_ = false;
     bool closing_ = false;
-    const qm::SortedStringList* mapList_ = nullptr;
-    Project* mapProject_ = nullptr;
+    const qm::store::SortedStringList* mapList_ = nullptr;
+    store::Project* mapProject_ = nullptr;
 };
 
 }  // namespace qm::ui

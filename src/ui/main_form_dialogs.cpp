@@ -33,14 +33,14 @@ void MainWindow::AddDialogMenus(QMenu* settings) {
     settings->addAction("&Options...", this, [this] { OptionsDialog(); })->setObjectName("miOptions");
 }
 
-void MainWindow::ProjectProperties(Project& project) {
+void MainWindow::ProjectProperties(store::Project& project) {
     if (!program_) return;
     ProjectPropertiesDialog dlg(this);
     // The keyword picker shows the Project's stored files; offered for the selected Project.
     if (SelectedNode().project == &project) {
         dlg.KeywordPicker = [this, &project](int kind) {
             KeywordPickerDialog picker(this);
-            picker.Prepare(kind, app::MapRootFolder(project.Folder), &GetMap(project), project.Caption);
+            picker.Prepare(kind, app::MapRootFolder(project.Folder), &engine::GetMap(project), project.Caption);
             return RunDialog(picker) == QDialog::Accepted ? picker.PickedCaption() : QString();
         };
     }
@@ -57,14 +57,14 @@ void MainWindow::ProjectProperties(Project& project) {
 void MainWindow::NewProjectDialog() {
     if (!program_) return;
     pages_->setCurrentWidget(pgProjects_);
-    Project workingCopy;
+    store::Project workingCopy;
     workingCopy.Assign(program_->GetSession().Defaults());
     workingCopy.Caption = "http://";
     ProjectPropertiesDialog dlg(this);
     dlg.SetProject(workingCopy, false);
     if (RunDialog(dlg) != QDialog::Accepted) return;
     program_->Commands().Select(SelectedNode());
-    Project& p = program_->Commands().NewProject(dlg.Settings());
+    store::Project& p = program_->Commands().NewProject(dlg.Settings());
     RefreshTree();
     SelectNode(app::Node{p.Folder, &p});
     UpdateIcons();
@@ -72,7 +72,7 @@ void MainWindow::NewProjectDialog() {
 
 void MainWindow::DefaultProperties() {
     if (!program_) return;
-    Project& defaults = program_->GetSession().Defaults();
+    store::Project& defaults = program_->GetSession().Defaults();
     ProjectPropertiesDialog dlg(this);
     dlg.SetProject(defaults, true);
     if (RunDialog(dlg) != QDialog::Accepted) return;
@@ -82,7 +82,7 @@ void MainWindow::DefaultProperties() {
 
 void MainWindow::RestoreDefaults() {
     if (!program_) return;
-    ResetToBuiltInDefaults(program_->GetSession().Defaults());
+    store::ResetToBuiltInDefaults(program_->GetSession().Defaults());
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
 }
 
@@ -90,14 +90,14 @@ void MainWindow::OptionsDialog() {
     if (!program_) return;
     ProgramOptionsDialog dlg(this);
     dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
-    dlg.SetForm(app::FillOptionsForm(Options(), program_->State()));
+    dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), Options(), program_->State());
+    app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State());
     if (applied.portChanged) {
         if (RestartServer) RestartServer();
         else StartServer();
     }
-    program_->Engine().Queue().SetConnectionCount(Options().HTTPCount);
+    program_->Engine().Queue().SetConnectionCount(store::Options().HTTPCount);
     UpdateMap();
 }
 

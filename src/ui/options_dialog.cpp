@@ -537,12 +537,12 @@ void ProgramOptionsDialog::CategoryChanged(QTreeWidgetItem* current) {
     if (!current) return;
     int message = current->data(0, kMessage).toInt();
     // A category without a description of its own shows its caption.
-    pnlCaption_->setText(message >= 0 ? Q(UIMessage(message)) : current->childCount() ? QString() : current->text(0));
+    pnlCaption_->setText(message >= 0 ? Q(store::UIMessage(message)) : current->childCount() ? QString() : current->text(0));
     toolList_ = current->data(0, kToolList).toInt();
     QWidget* page = pages_->findChild<QWidget*>(current->data(0, kPage).toString(), Qt::FindDirectChildrenOnly);
     pages_->setCurrentWidget(page ? page : pgNil_);
     if (toolList_ >= 0) {
-        lblToolList_->setText(Q(UIMessage(message + 1)));
+        lblToolList_->setText(Q(store::UIMessage(message + 1)));
         btnAutoDetect_->setVisible(toolList_ == 0);
         FillTools();
     }

@@ -44,7 +44,7 @@ QSpinBox* SpinBox(QWidget* parent, const char* name, int low, int high) {
     return s;
 }
 
-void FillChecklist(QListWidget* list, const TickedList& entries) {
+void FillChecklist(QListWidget* list, const store::TickedList& entries) {
     QSignalBlocker block(list);
     list->clear();
     for (std::size_t i = 0; i < entries.Entries.size(); ++i) {
@@ -137,13 +137,13 @@ void ProjectPropertiesDialog::BuildNavigation() {
     static const NodeDef nodes[] = {
         {"Project", -1, "Address", "PropProject", 26, -1, -1},
         {"File Types", -1, nullptr, nullptr, 28, -1, -1},
-        {"Text", 1, "FileType", "PropFT", 33, kCatText, -1},
-        {"Images", 1, "FileType", "PropFT", 33, kCatImages, -1},
-        {"Video", 1, "FileType", "PropFT", 33, kCatVideo, -1},
-        {"Audio", 1, "FileType", "PropFT", 33, kCatAudio, -1},
-        {"Archive", 1, "FileType", "PropFT", 33, kCatArchive, -1},
-        {"User Defined", 1, "FileType", "PropFT", 33, kCatUserDefined, -1},
-        {"Other", 1, "FileType", "PropFT", 33, kCatOther, -1},
+        {"Text", 1, "FileType", "PropFT", 33, store::kCatText, -1},
+        {"Images", 1, "FileType", "PropFT", 33, store::kCatImages, -1},
+        {"Video", 1, "FileType", "PropFT", 33, store::kCatVideo, -1},
+        {"Audio", 1, "FileType", "PropFT", 33, store::kCatAudio, -1},
+        {"Archive", 1, "FileType", "PropFT", 33, store::kCatArchive, -1},
+        {"User Defined", 1, "FileType", "PropFT", 33, store::kCatUserDefined, -1},
+        {"Other", 1, "FileType", "PropFT", 33, store::kCatOther, -1},
         {"URL Filters", -1, nullptr, nullptr, 24, -1, -1},
         {"Server", 9, "newr", "PropFilters", 29, -1, 0},
         {"Directory", 9, "newd", "PropFilters", 30, -1, 1},
@@ -298,53 +298,53 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     l->addWidget(gbTypes_, 1);
     l->addWidget(gbSizes_);
 
-    auto current = [this]() -> FileCategory* {
+    auto current = [this]() -> store::FileCategory* {
         return loading_ || category_ < 0 ? nullptr : &copy_.Categories[category_];
     };
     connect(rgTypes_, &QButtonGroup::idToggled, this, [current](int id, bool on) {
-        if (FileCategory* c = current(); c && on) c->Flags[1] = id == 1;
+        if (store::FileCategory* c = current(); c && on) c->Flags[1] = id == 1;
     });
     connect(rgSizes_, &QButtonGroup::idToggled, this, [this, current](int id, bool on) {
-        if (FileCategory* c = current(); c && on) c->Flags[2] = id == 1;
+        if (store::FileCategory* c = current(); c && on) c->Flags[2] = id == 1;
         UpdateCategoryEnables();
     });
-    auto sizeCheck = [this, current](QSpinBox* edit, int flag, int FileCategory::*size) {
+    auto sizeCheck = [this, current](QSpinBox* edit, int flag, int store::FileCategory::*size) {
         return [this, current, edit, flag, size](bool on) {
-            if (FileCategory* c = current()) {
+            if (store::FileCategory* c = current()) {
                 c->Flags[flag] = on;
                 if (on) c->*size = app::ReadCategorySize(S(edit->cleanText()), edit->value());
             }
             UpdateCategoryEnables();
         };
     };
-    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, 3, &FileCategory::MinSize));
-    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, 4, &FileCategory::MaxSize));
+    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, 3, &store::FileCategory::MinSize));
+    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, 4, &store::FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (FileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
+        if (store::FileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
     });
     connect(edtMaxSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (FileCategory* c = current()) c->MaxSize = app::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
+        if (store::FileCategory* c = current()) c->MaxSize = app::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
     });
     connect(lbExts_, &QListWidget::itemChanged, this, [this, current](QListWidgetItem* item) {
-        FileCategory* c = current();
+        store::FileCategory* c = current();
         if (!c) return;
-        TickedList list = ParseTickedList(c->Exts);
+        store::TickedList list = store::ParseTickedList(c->Exts);
         app::SetTicked(list, lbExts_->row(item), item->checkState() == Qt::Checked);
         StoreExtensions(list);
     });
     connect(add, &QPushButton::clicked, this, [this, current] {
-        FileCategory* c = current();
+        store::FileCategory* c = current();
         if (!c) return;
-        TickedList list = ParseTickedList(c->Exts);
+        store::TickedList list = store::ParseTickedList(c->Exts);
         if (!app::AddTickedEntry(list, S(edtExt_->text()))) return;
         StoreExtensions(list);
         FillChecklist(lbExts_, list);
         edtExt_->clear();
     });
     connect(remove, &QPushButton::clicked, this, [this, current] {
-        FileCategory* c = current();
+        store::FileCategory* c = current();
         if (!c || lbExts_->currentRow() < 0) return;
-        TickedList list = ParseTickedList(c->Exts);
+        store::TickedList list = store::ParseTickedList(c->Exts);
         std::string text = app::RemoveTickedEntry(list, lbExts_->currentRow());
         StoreExtensions(list);
         FillChecklist(lbExts_, list);
@@ -403,12 +403,12 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
     auto text = [this, fp]() -> std::string& { return app::KeywordList(copy_, fp->index, fp->view->currentIndex() == 1); };
     connect(f.list, &QListWidget::itemChanged, this, [this, fp, text](QListWidgetItem* item) {
         if (loading_) return;
-        TickedList list = ParseTickedList(text());
+        store::TickedList list = store::ParseTickedList(text());
         app::SetTicked(list, fp->list->row(item), item->checkState() == Qt::Checked);
         StoreKeywordList(*fp, list);
     });
     connect(add, &QPushButton::clicked, this, [this, fp, text] {
-        TickedList list = ParseTickedList(text());
+        store::TickedList list = store::ParseTickedList(text());
         if (app::AddTickedEntry(list, S(fp->edit->text()))) {
             StoreKeywordList(*fp, list);
             FillChecklist(fp->list, list);
@@ -419,7 +419,7 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
     connect(remove, &QPushButton::clicked, this, [this, fp, text] {
         int row = fp->list->currentRow();
         if (row < 0) return;
-        TickedList list = ParseTickedList(text());
+        store::TickedList list = store::ParseTickedList(text());
         std::string removed = app::RemoveTickedEntry(list, row);
         StoreKeywordList(*fp, list);
         FillChecklist(fp->list, list);
@@ -501,11 +501,11 @@ QWidget* ProjectPropertiesDialog::BuildSchedulePage() {
 
 // ---- filling -------------------------------------------------------------------------------
 
-void ProjectPropertiesDialog::SetProject(const Project& settings, bool isDefaults) {
+void ProjectPropertiesDialog::SetProject(const store::Project& settings, bool isDefaults) {
     copy_.Assign(settings);
     original_.Assign(settings);
     defaults_ = isDefaults;
-    setWindowTitle(isDefaults ? Q(UIMessage(22)) : QString("Project Properties"));
+    setWindowTitle(isDefaults ? Q(store::UIMessage(22)) : QString("Project Properties"));
     lblName_->setVisible(!isDefaults);
     edtName_->setVisible(!isDefaults);
     FillAll();
@@ -535,7 +535,7 @@ void ProjectPropertiesDialog::FillAll() {
     chkLTranslate_->setChecked(copy_.LTranslate);
     chkCrawlTraps_->setChecked(copy_.CrawlTraps);
 
-    for (int i = 0; i < kCategoryCount; ++i)
+    for (int i = 0; i < store::kCategoryCount; ++i)
         categoryItems_[i]->setCheckState(0, copy_.Categories[i].Flags[0] ? Qt::Unchecked : Qt::Checked);
 
     for (FilterPage& f : filters_) {
@@ -561,11 +561,11 @@ void ProjectPropertiesDialog::FillAll() {
 
 void ProjectPropertiesDialog::FillCategoryPage() {
     if (category_ < 0) return;
-    const FileCategory& c = copy_.Categories[category_];
+    const store::FileCategory& c = copy_.Categories[category_];
     loading_ = true;
-    gbTypes_->setVisible(category_ != kCatOther);
+    gbTypes_->setVisible(category_ != store::kCatOther);
     Check(rgTypes_, c.Flags[1] ? 1 : 0);
-    FillChecklist(lbExts_, ParseTickedList(c.Exts));
+    FillChecklist(lbExts_, store::ParseTickedList(c.Exts));
     edtExt_->clear();
     Check(rgSizes_, c.Flags[2] ? 1 : 0);
     chkMinSize_->setChecked(c.Flags[3]);
@@ -578,16 +578,16 @@ void ProjectPropertiesDialog::FillCategoryPage() {
 
 void ProjectPropertiesDialog::FillKeywordList(FilterPage& f) {
     loading_ = true;
-    FillChecklist(f.list, ParseTickedList(app::KeywordList(copy_, f.index, f.view->currentIndex() == 1)));
+    FillChecklist(f.list, store::ParseTickedList(app::KeywordList(copy_, f.index, f.view->currentIndex() == 1)));
     loading_ = false;
 }
 
-void ProjectPropertiesDialog::StoreKeywordList(FilterPage& f, const TickedList& list) {
-    app::KeywordList(copy_, f.index, f.view->currentIndex() == 1) = FormatTickedList(list);
+void ProjectPropertiesDialog::StoreKeywordList(FilterPage& f, const store::TickedList& list) {
+    app::KeywordList(copy_, f.index, f.view->currentIndex() == 1) = store::FormatTickedList(list);
 }
 
-void ProjectPropertiesDialog::StoreExtensions(const TickedList& list) {
-    if (category_ >= 0 && category_ != kCatOther) copy_.Categories[category_].Exts = FormatTickedList(list);
+void ProjectPropertiesDialog::StoreExtensions(const store::TickedList& list) {
+    if (category_ >= 0 && category_ != store::kCatOther) copy_.Categories[category_].Exts = store::FormatTickedList(list);
 }
 
 void ProjectPropertiesDialog::UpdateCategoryEnables() {
@@ -625,7 +625,7 @@ void ProjectPropertiesDialog::NodeChanged(QTreeWidgetItem* current, QTreeWidgetI
     if (!current) return;
     QTreeWidgetItem* parent = current->parent();
     pnlCaption_->setText("  " + (parent ? parent->text(0) + " - " : QString()) + current->text(0));
-    lblDescription_->setText(Q(UIMessage(current->data(0, kMessage).toInt())));
+    lblDescription_->setText(Q(store::UIMessage(current->data(0, kMessage).toInt())));
     category_ = -1;
     filter_ = nullptr;
     if (current->childCount() > 0) {
@@ -661,7 +661,7 @@ void ProjectPropertiesDialog::ReadOnOk() {
     copy_.URL = S(edtURL_->text());
     if (!defaults_) {
         // As when the store is read: an empty name shows the address, a long one is cut.
-        copy_.Caption = LimitCaption(S(edtName_->text()));
+        copy_.Caption = store::LimitCaption(S(edtName_->text()));
         if (copy_.Caption.empty()) copy_.Caption = copy_.URL;
     }
     copy_.Lev = app::ReadLevel(S(edtLevel_->cleanText()));

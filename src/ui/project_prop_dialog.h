@@ -29,11 +29,11 @@ public:
 
     // Fills every page from a copy of settings and selects the "Project" node. isDefaults:
     // the Defaults Project (no name field, caption UI message 22).
-    void SetProject(const Project& settings, bool isDefaults);
+    void SetProject(const store::Project& settings, bool isDefaults);
     // The private copy: after OK it holds what the user set.
-    const Project& Settings() const { return copy_; }
+    const store::Project& Settings() const { return copy_; }
     // The settings the dialog was filled from (OK hands back only what differs from them).
-    const Project& Original() const { return original_; }
+    const store::Project& Original() const { return original_; }
 
     // The keyword picker of the filter pages: given the kind (0 server, 1 directory, 2 file
     // name) it returns the chosen text, or an empty text. Unset: the "..." buttons are hidden.
@@ -77,13 +77,13 @@ private:
     void FillAll();
     void FillCategoryPage();
     void FillKeywordList(FilterPage& f);
-    void StoreKeywordList(FilterPage& f, const TickedList& list);
-    void StoreExtensions(const TickedList& list);
+    void StoreKeywordList(FilterPage& f, const store::TickedList& list);
+    void StoreExtensions(const store::TickedList& list);
     void UpdateCategoryEnables();
     void UpdateScheduleEnables();
     void ReadOnOk();
 
-    Project copy_, original_;
+    store::Project copy_, original_;
     bool defaults_ = false;
     bool loading_ = false;
     int category_ = -1;  // the category whose page is shown
@@ -94,7 +94,7 @@ private:
     QLabel* lblDescription_;
     QStackedWidget* pages_;
     QWidget* pgEmpty_ = nullptr;
-    QTreeWidgetItem* categoryItems_[kCategoryCount] = {};
+    QTreeWidgetItem* categoryItems_[store::kCategoryCount] = {};
 
     // Address page.
     QLineEdit* edtURL_ = nullptr;

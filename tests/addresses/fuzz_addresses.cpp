@@ -16,10 +16,10 @@
 namespace {
 
 struct Setup {
-    qm::ProjectFolder folder;
-    qm::Project project;
+    qm::store::ProjectFolder folder;
+    qm::store::Project project;
     Setup() {
-        qm::Options().DefaultDoc = "default.htm";
+        qm::store::Options().DefaultDoc = "default.htm";
         folder.Dir = "/fuzz/root/";
         project.Folder = &folder;
         project.URL = "http://host/dir/";
@@ -27,9 +27,9 @@ struct Setup {
         project.RSrvsIn = "^ho\r\nst$\r\n xo\r\n";
         project.RFileBx = 2;
         project.RFileEx = ".exe$\r\n";
-        project.Categories[qm::kCatText].Exts = "htm\r\nhtml\r\n";
-        project.Categories[qm::kCatImages].Exts = "gif\r\njpg\r\n ox\r\n";
-        project.Categories[qm::kCatImages].Flags[1] = true;
+        project.Categories[qm::store::kCatText].Exts = "htm\r\nhtml\r\n";
+        project.Categories[qm::store::kCatImages].Exts = "gif\r\njpg\r\n ox\r\n";
+        project.Categories[qm::store::kCatImages].Flags[1] = true;
     }
 };
 
@@ -45,50 +45,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string root = setup.folder.Dir;
 
     // Names that keep their extension last must stay under the root as well.
-    qm::Options().ExtLast = size % 3 == 0;
+    qm::store::Options().ExtLast = size % 3 == 0;
     for (const char* scheme : {"", "http://", "https://", "file://"}) {
-        qm::DownloadRecord rec;
+        qm::engine::DownloadRecord rec;
         rec.Project = &setup.project;
         rec.URL = scheme + input;
         rec.IsImage = size % 2;
-        if (!qm::Normalise(rec)) continue;
+        if (!qm::engine::Normalise(rec)) continue;
         // Under the root, with no "." or ".." segment on the way.
         Check(rec.FName.compare(0, root.size(), root) == 0);
-        Check(qm::SegmentsStayInside(rec.FName, root.size()));
+        Check(qm::engine::SegmentsStayInside(rec.FName, root.size()));
         Check(rec.URL.find('#') == std::string::npos);
         // A canonical address is its own canonical form.
         std::string again = rec.URL;
-        qm::CleanedAddress info;
-        Check(qm::CleanAddress(again, info) == qm::CleanStatus::Ok);
+        qm::engine::CleanedAddress info;
+        Check(qm::engine::CleanAddress(again, info) == qm::engine::CleanStatus::Ok);
     }
 
     // Short inputs: the single-pass cleaning equals the repeated deletions it replaces.
     if (size <= 512) {
         for (const char* scheme : {"http://", "file://"}) {
             std::string url = scheme + input;
-            qm::CleanedAddress info;
-            const qm::CleanStatus status = qm::CleanAddress(url, info);
-            Check(status != qm::CleanStatus::BadScheme);
-            if (status == qm::CleanStatus::Ok) Check(url == qm::test::SlowClean(scheme + input));
+            qm::engine::CleanedAddress info;
+            const qm::engine::CleanStatus status = qm::engine::CleanAddress(url, info);
+            Check(status != qm::engine::CleanStatus::BadScheme);
+            if (status == qm::engine::CleanStatus::Ok) Check(url == qm::test::SlowClean(scheme + input));
         }
     }
 
     std::string mapped = input;
-    qm::MapNameWith(mapped, true, root, "default.htm");
+    qm::engine::MapNameWith(mapped, true, root, "default.htm");
     if (!input.empty()) {
         Check(mapped.compare(0, root.size(), root) == 0);
         Check(mapped.find("//") == std::string::npos);
         Check(mapped.back() != '/');
     }
-    std::string location = qm::ResolveLocation(input, "http://host/a/b?c");
+    std::string location = qm::engine::ResolveLocation(input, "http://host/a/b?c");
     (void)location;
 
     // The crawl-trap rules read any address; a trap stays one with a query after it.
-    const bool repeats = qm::RepeatsPathSegments("http://h/" + input);
+    const bool repeats = qm::engine::RepeatsPathSegments("http://h/" + input);
     if (repeats && input.find_first_of("?#") == std::string::npos)
-        Check(qm::RepeatsPathSegments("http://h/" + input + "?q"));
-    static qm::CrawlTraps traps;
-    if (traps.CountedPaths() >= qm::CrawlTraps::kMaxCountedPaths) traps.Clear();
+        Check(qm::engine::RepeatsPathSegments("http://h/" + input + "?q"));
+    static qm::engine::CrawlTraps traps;
+    if (traps.CountedPaths() >= qm::engine::CrawlTraps::kMaxCountedPaths) traps.Clear();
     (void)traps.Check(setup.project, input);
     return 0;
 }

@@ -14,8 +14,8 @@
 namespace qm {
 namespace {
 
-Project& Add(ProjectTree& tree, ProjectFolder& folder, const std::string& caption, const std::string& url) {
-    auto p = std::make_unique<Project>();
+store::Project& Add(store::ProjectTree& tree, store::ProjectFolder& folder, const std::string& caption, const std::string& url) {
+    auto p = std::make_unique<store::Project>();
     p->Caption = caption;
     p->URL = url;
     p->IID = tree.TakeID();
@@ -23,25 +23,25 @@ Project& Add(ProjectTree& tree, ProjectFolder& folder, const std::string& captio
 }
 
 TEST(ProjectLookup, CaptionsIndexesAndAll) {
-    ProjectTree tree;
-    ProjectFolder& news = tree.AddFolder("News");
-    ProjectFolder& news2 = tree.AddFolder("NEWS");
-    ProjectFolder& work = tree.AddFolder("Work/Old");
-    Project& a = Add(tree, news, "Daily", "http://a/");
-    Project& b = Add(tree, news, "daily", "http://b/");
-    Project& c = Add(tree, news, "42", "http://c/");
+    store::ProjectTree tree;
+    store::ProjectFolder& news = tree.AddFolder("News");
+    store::ProjectFolder& news2 = tree.AddFolder("NEWS");
+    store::ProjectFolder& work = tree.AddFolder("Work/Old");
+    store::Project& a = Add(tree, news, "Daily", "http://a/");
+    store::Project& b = Add(tree, news, "daily", "http://b/");
+    store::Project& c = Add(tree, news, "42", "http://c/");
     Add(tree, news2, "Other", "http://d/");
-    Project& w = Add(tree, work, "Site", "http://w/");
+    store::Project& w = Add(tree, work, "Site", "http://w/");
 
     EXPECT_EQ(app::FindFolderArg(tree, "news"), &news);  // the first match
     EXPECT_EQ(app::FindFolderArg(tree, "nothing"), nullptr);
-    EXPECT_EQ(app::FindProjectsArg(news, "DAILY"), std::vector<Project*>{&a});
-    EXPECT_EQ(app::FindProjectsArg(news, "1"), std::vector<Project*>{&b});
-    EXPECT_EQ(app::FindProjectsArg(news, "0"), std::vector<Project*>{&a});
+    EXPECT_EQ(app::FindProjectsArg(news, "DAILY"), std::vector<store::Project*>{&a});
+    EXPECT_EQ(app::FindProjectsArg(news, "1"), std::vector<store::Project*>{&b});
+    EXPECT_EQ(app::FindProjectsArg(news, "0"), std::vector<store::Project*>{&a});
     EXPECT_TRUE(app::FindProjectsArg(news, "42").empty());  // a number is an index
     EXPECT_TRUE(app::FindProjectsArg(news, "3").empty());
     EXPECT_TRUE(app::FindProjectsArg(news, "99999999999999999999").empty());
-    EXPECT_EQ(app::FindProjectsArg(news, "All"), (std::vector<Project*>{&a, &b, &c}));
+    EXPECT_EQ(app::FindProjectsArg(news, "All"), (std::vector<store::Project*>{&a, &b, &c}));
 
     std::string error;
     EXPECT_EQ(app::FindProjectPath(tree, "news/daily", error), &a);
@@ -72,13 +72,13 @@ protected:
         app::Session session;
         std::string error;
         ASSERT_TRUE(session.Open(home, error)) << error;
-        ProjectTree& tree = session.Tree();
-        ProjectFolder& folder = tree.AddFolder("Docs");
+        store::ProjectTree& tree = session.Tree();
+        store::ProjectFolder& folder = tree.AddFolder("Docs");
         folder.Dir = sites;
-        Project& p = Add(tree, folder, "Manual", "http://127.0.0.1/manual/index.htm");
+        store::Project& p = Add(tree, folder, "Manual", "http://127.0.0.1/manual/index.htm");
         p.Categories = session.Defaults().Categories;
         p.RSrvsBx = 1;
-        p.Categories[kCatImages].Flags[0] = true;
+        p.Categories[store::kCatImages].Flags[0] = true;
         ASSERT_TRUE(session.Save(error)) << error;
     }
     test::RunResult Explain(const std::vector<std::string>& args) {

@@ -25,21 +25,21 @@ const char* kArchive = "zip\r\ngz\r\n";
 class AddressTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Options().DefaultDoc = "default.htm";
-        Options().PathPrefix = "/var/pp/";
+        store::Options().DefaultDoc = "default.htm";
+        store::Options().PathPrefix = "/var/pp/";
         folder.Dir = "/srv/sites/";
-        project = std::make_unique<Project>();
+        project = std::make_unique<store::Project>();
         project->Folder = &folder;
         project->URL = "http://host/dir/index.htm";
-        for (auto& c : project->Categories) c = FileCategory{};
-        project->Categories[kCatText].Exts = kText;
-        project->Categories[kCatImages].Exts = kImages;
-        project->Categories[kCatArchive].Exts = kArchive;
+        for (auto& c : project->Categories) c = store::FileCategory{};
+        project->Categories[store::kCatText].Exts = kText;
+        project->Categories[store::kCatImages].Exts = kImages;
+        project->Categories[store::kCatArchive].Exts = kArchive;
     }
 
     // A link found in one of the Project's pages.
-    std::unique_ptr<DownloadRecord> Link(const std::string& url, bool embedded = false) {
-        auto rec = std::make_unique<DownloadRecord>();
+    std::unique_ptr<engine::DownloadRecord> Link(const std::string& url, bool embedded = false) {
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = project.get();
         rec->URL = url;
         rec->IsImage = embedded;
@@ -47,26 +47,26 @@ protected:
     }
     bool Takes(const std::string& url, bool embedded = false, std::string* reason = nullptr) {
         auto rec = Link(url, embedded);
-        AdmissionResult why;
-        bool ok = Normalise(*rec, why);
+        engine::AdmissionResult why;
+        bool ok = engine::Normalise(*rec, why);
         EXPECT_EQ(ok, why.admitted);
         if (reason) *reason = why.reason;
         return ok;
     }
     int CategoryOf(const std::string& url, bool embedded = false) {
         auto rec = Link(url, embedded);
-        if (!Normalise(*rec) || !rec->Category) return -1;
+        if (!engine::Normalise(*rec) || !rec->Category) return -1;
         return int(rec->Category - &project->Categories[0]);
     }
 
-    ProjectFolder folder;
-    std::unique_ptr<Project> project;
+    store::ProjectFolder folder;
+    std::unique_ptr<store::Project> project;
 };
 
 TEST_F(AddressTest, NormaliseFillsTheLocalNames) {
     auto rec = Link("http://host:80/a/./b//c/../d.html#top");
     rec->Img = rec->Srv = false;
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "http://host/a/b/d.html");
     EXPECT_TRUE(rec->Img);
     EXPECT_TRUE(rec->Srv);
@@ -76,30 +76,30 @@ TEST_F(AddressTest, NormaliseFillsTheLocalNames) {
     EXPECT_EQ(rec->Depth, 3);
 
     rec = Link("HTTP://Some.Host");
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "HTTP://Some.Host/");
     EXPECT_EQ(rec->FName, "/srv/sites/Some.Host/default.htm");
     EXPECT_EQ(rec->Depth, 1);
 
     rec = Link("http://host/a:80/b");
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "http://host/a:80/b");
     EXPECT_EQ(rec->FName, "/srv/sites/host/a/b");
 
     rec = Link("http://host/page?q=1#frag");
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "http://host/page?q=1");
     EXPECT_EQ(rec->FName, "/srv/sites/host/page@q=1");
 }
 
 TEST_F(AddressTest, CredentialsMoveToTheRecord) {
     auto rec = Link("http://joe:pa:ss@host/x.htm");
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "http://host/x.htm");
     EXPECT_EQ(rec->URLPsw, "joe:pa:ss");
     rec = Link("http://host/a@b");
     rec->URLPsw = "inherited:pw";
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->URL, "http://host/a@b");
     EXPECT_EQ(rec->URLPsw, "inherited:pw");
 }
@@ -108,36 +108,36 @@ TEST_F(AddressTest, LocalFilesAndRootFolders) {
     project->URL = "file://C:/Web/start.htm";
     for (const char* url : {"file://C:/Web/index.htm", "file://c|/Web/index.htm"}) {
         auto rec = Link(url);
-        ASSERT_TRUE(Normalise(*rec)) << url;
+        ASSERT_TRUE(engine::Normalise(*rec)) << url;
         EXPECT_EQ(rec->FName, "/srv/sites/Local Files/Web/index.htm");
         EXPECT_EQ(rec->Depth, 2);
         EXPECT_EQ(rec->Category, nullptr);  // the filter is for http addresses
     }
     project->URL = "file:///home/me/site/";
     auto rec = Link("file:///home/me/site/a.htm");
-    ASSERT_TRUE(Normalise(*rec));
+    ASSERT_TRUE(engine::Normalise(*rec));
     EXPECT_EQ(rec->FName, "/srv/sites/Local Files/home/me/site/a.htm");
 
     // A folder without a directory stores under the download folder option.
     folder.Dir.clear();
-    EXPECT_EQ(RootFolder(*project), "/var/pp/");
-    EXPECT_EQ(LocalPath(*project, "host/a/"), "/var/pp/host/a/default.htm");
-    Options().DefaultDoc = "index.html";
-    EXPECT_EQ(LocalPath(*project, "host/a/"), "/var/pp/host/a/index.html");
+    EXPECT_EQ(engine::RootFolder(*project), "/var/pp/");
+    EXPECT_EQ(engine::LocalPath(*project, "host/a/"), "/var/pp/host/a/default.htm");
+    store::Options().DefaultDoc = "index.html";
+    EXPECT_EQ(engine::LocalPath(*project, "host/a/"), "/var/pp/host/a/index.html");
     // Two Projects of one folder share their stored files.
-    Project other;
+    store::Project other;
     other.Folder = &folder;
-    EXPECT_EQ(LocalPath(other, "host/x.htm"), LocalPath(*project, "host/x.htm"));
-    EXPECT_EQ(PrimaryName("/a/b.htm"), "/a/b.htm.primary");
+    EXPECT_EQ(engine::LocalPath(other, "host/x.htm"), engine::LocalPath(*project, "host/x.htm"));
+    EXPECT_EQ(engine::PrimaryName("/a/b.htm"), "/a/b.htm.primary");
 
     // A download folder or a folder directory written without its final separator.
-    Options().PathPrefix = "/srv/dl";
-    EXPECT_EQ(RootFolder(*project), "/srv/dl/");
+    store::Options().PathPrefix = "/srv/dl";
+    EXPECT_EQ(engine::RootFolder(*project), "/srv/dl/");
     auto plain = Link("http://127.0.0.1:8001/x.htm");
-    ASSERT_TRUE(Normalise(*plain));
+    ASSERT_TRUE(engine::Normalise(*plain));
     EXPECT_EQ(plain->FName, "/srv/dl/127.0.0.1+8001/x.htm");
     folder.Dir = "/srv/sites2";
-    EXPECT_EQ(LocalPath(*project, "host/x.htm"), "/srv/sites2/host/x.htm");
+    EXPECT_EQ(engine::LocalPath(*project, "host/x.htm"), "/srv/sites2/host/x.htm");
 }
 
 TEST_F(AddressTest, LocalFilesOnlyForLocalProjectsInsideTheirStartFolder) {
@@ -161,9 +161,9 @@ TEST_F(AddressTest, LocalFilesOnlyForLocalProjectsInsideTheirStartFolder) {
     EXPECT_TRUE(Takes("http://host/dir/a.htm"));
 
     // An address the user gives without a Project (quillmoor-cli fetch) is read as given.
-    DownloadRecord typed;
+    engine::DownloadRecord typed;
     typed.URL = "file:///etc/hostname";
-    EXPECT_TRUE(Normalise(typed));
+    EXPECT_TRUE(engine::Normalise(typed));
 }
 
 TEST_F(AddressTest, RefusedSchemes) {
@@ -254,21 +254,21 @@ TEST_F(AddressTest, KeywordLists) {
 }
 
 TEST_F(AddressTest, FileTypeCategories) {
-    EXPECT_EQ(CategoryOf("http://host/a.htm"), kCatText);
-    EXPECT_EQ(CategoryOf("http://host/dir/"), kCatText);  // the default document's extension
-    EXPECT_EQ(CategoryOf("http://host/p.GIF"), kCatImages);
-    EXPECT_EQ(CategoryOf("http://host/list.cgi?x=a.zip"), kCatOther);
-    EXPECT_EQ(CategoryOf("http://host/readme"), kCatOther);
-    EXPECT_EQ(CategoryOf("http://host/f.tar.gz#part.htm"), kCatArchive);
+    EXPECT_EQ(CategoryOf("http://host/a.htm"), store::kCatText);
+    EXPECT_EQ(CategoryOf("http://host/dir/"), store::kCatText);  // the default document's extension
+    EXPECT_EQ(CategoryOf("http://host/p.GIF"), store::kCatImages);
+    EXPECT_EQ(CategoryOf("http://host/list.cgi?x=a.zip"), store::kCatOther);
+    EXPECT_EQ(CategoryOf("http://host/readme"), store::kCatOther);
+    EXPECT_EQ(CategoryOf("http://host/f.tar.gz#part.htm"), store::kCatArchive);
 
     std::string reason;
-    project->Categories[kCatOther].Flags[0] = true;
+    project->Categories[store::kCatOther].Flags[0] = true;
     EXPECT_FALSE(Takes("http://host/readme", true, &reason));
     EXPECT_EQ(reason, "category other");
     EXPECT_TRUE(Takes("http://host/a.zip", true));
 
-    project->Categories[kCatImages].Exts = std::string(kImages) + " xo\r\n";
-    project->Categories[kCatImages].Flags[1] = true;
+    project->Categories[store::kCatImages].Exts = std::string(kImages) + " xo\r\n";
+    project->Categories[store::kCatImages].Flags[1] = true;
     EXPECT_TRUE(Takes("http://host/a.gif", true));
     EXPECT_FALSE(Takes("http://host/a.jpg", true, &reason));
     EXPECT_EQ(reason, "category images");
@@ -278,27 +278,27 @@ TEST_F(AddressTest, FileTypeCategories) {
 // With pages excluded, page links are still fetched (so that their links are followed), and
 // an image is stored only when it is embedded in a page and images are not excluded.
 TEST_F(AddressTest, CrawlingThroughExcludedPages) {
-    project->Categories[kCatText].Flags[0] = true;
-    EXPECT_EQ(CategoryOf("http://host/a.htm"), kCatText);
+    project->Categories[store::kCatText].Flags[0] = true;
+    EXPECT_EQ(CategoryOf("http://host/a.htm"), store::kCatText);
     EXPECT_EQ(CategoryOf("http://host/a.htm", true), -1);
-    EXPECT_EQ(CategoryOf("http://host/p.gif", true), kCatImages);
+    EXPECT_EQ(CategoryOf("http://host/p.gif", true), store::kCatImages);
 
-    project->Categories[kCatImages].Flags[0] = true;
+    project->Categories[store::kCatImages].Flags[0] = true;
     EXPECT_EQ(CategoryOf("http://host/p.gif", true), -1);
-    EXPECT_EQ(CategoryOf("http://host/p.gif", false), kCatText);
-    project->Categories[kCatText].Flags[0] = false;
+    EXPECT_EQ(CategoryOf("http://host/p.gif", false), store::kCatText);
+    project->Categories[store::kCatText].Flags[0] = false;
     EXPECT_EQ(CategoryOf("http://host/p.gif", false), -1);
 }
 
 TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
-    DownloadRecord rec;
+    engine::DownloadRecord rec;
     rec.Project = project.get();
     rec.URL = "http://host/x/a.zip";
-    ASSERT_TRUE(Admit(rec));
-    EXPECT_EQ(rec.Category, &project->Categories[kCatArchive]);
-    project->Categories[kCatArchive].Flags[0] = true;
+    ASSERT_TRUE(engine::Admit(rec));
+    EXPECT_EQ(rec.Category, &project->Categories[store::kCatArchive]);
+    project->Categories[store::kCatArchive].Flags[0] = true;
     rec.IsImage = true;
-    EXPECT_FALSE(Admit(rec));
+    EXPECT_FALSE(engine::Admit(rec));
     EXPECT_EQ(rec.Category, nullptr);
 }
 
@@ -310,11 +310,11 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         "http://host/dir/q.exe", "http://user:pw@host/dir/s.html", "ftp://host/dir/f.txt",
         "mailto:x@y", "http://host/dir/page?x=1#frag", "http://host/../up.html", "HTTP://Some.Host",
     };
-    NormaliseMemo memo;
+    engine::NormaliseMemo memo;
     // Each page's analysis is given the settings as they were when it was given out.
-    SettingsSnapshot settings;
+    engine::SettingsSnapshot settings;
     auto prepare = [&] {
-        settings = TakeSettingsSnapshot(project.get());
+        settings = engine::TakeSettingsSnapshot(project.get());
         memo.Prepare(settings);
     };
     auto same = [&](const std::string& url, bool embedded, const char* when) {
@@ -322,7 +322,7 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         auto plain = Link(url, embedded);
         auto remembered = Link(url, embedded);
         plain->URLPsw = remembered->URLPsw = "parent:pw";
-        const bool ok = Normalise(*plain);
+        const bool ok = engine::Normalise(*plain);
         ASSERT_EQ(memo.Normalise(*remembered), ok);
         if (!ok) return;
         EXPECT_EQ(remembered->URL, plain->URL);
@@ -345,16 +345,16 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
     prepare();
     EXPECT_EQ(memo.Size(), 0u);
     for (const char* url : addresses) same(url, false, "start server only");
-    project->Categories[kCatArchive].Flags[0] = true;
+    project->Categories[store::kCatArchive].Flags[0] = true;
     prepare();
     for (const char* url : addresses) same(url, true, "archives excluded");
     folder.Dir = "/srv/elsewhere/";
     prepare();
     for (const char* url : addresses) same(url, false, "another folder");
-    Options().ExtLast = true;
+    store::Options().ExtLast = true;
     prepare();
     for (const char* url : addresses) same(url, false, "extension last");
-    Options().ExtLast = false;
+    store::Options().ExtLast = false;
     prepare();
     for (const char* url : addresses) same(url, false, "extension last again off");
     // Unchanged settings keep what is known.

@@ -20,24 +20,24 @@ namespace {
 class SecureAddressTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Options().Reset();
-        Options().DefaultDoc = "default.htm";
+        store::Options().Reset();
+        store::Options().DefaultDoc = "default.htm";
         folder.Dir = "/srv/sites/";
-        project = std::make_unique<Project>();
+        project = std::make_unique<store::Project>();
         project->Folder = &folder;
         project->URL = "http://host/";
-        for (auto& c : project->Categories) c = FileCategory{};
+        for (auto& c : project->Categories) c = store::FileCategory{};
     }
-    void TearDown() override { Options().Reset(); }
-    std::unique_ptr<DownloadRecord> Normalised(const std::string& url) {
-        auto rec = std::make_unique<DownloadRecord>();
+    void TearDown() override { store::Options().Reset(); }
+    std::unique_ptr<engine::DownloadRecord> Normalised(const std::string& url) {
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = project.get();
         rec->URL = url;
-        if (!Normalise(*rec)) return nullptr;
+        if (!engine::Normalise(*rec)) return nullptr;
         return rec;
     }
-    ProjectFolder folder;
-    std::unique_ptr<Project> project;
+    store::ProjectFolder folder;
+    std::unique_ptr<store::Project> project;
 };
 
 TEST_F(SecureAddressTest, HttpsIsCleanedLikeHttpAndSharesItsHostFolder) {
@@ -62,25 +62,25 @@ TEST_F(SecureAddressTest, HttpsIsCleanedLikeHttpAndSharesItsHostFolder) {
 }
 
 TEST_F(SecureAddressTest, RedirectsKeepOrChangeTheScheme) {
-    EXPECT_EQ(ResolveLocation("https://h/x", "http://h/a/b"), "https://h/x");
-    EXPECT_EQ(ResolveLocation("/x", "https://h:8443/a/b"), "https://h:8443/x");
-    EXPECT_EQ(ResolveLocation("c", "https://h/a/b?q=/z"), "https://h/a/c");
-    EXPECT_EQ(ResolveLocation("//cdn/p", "https://h/a"), "https://cdn/p");
-    EXPECT_EQ(ResolveLocation("//cdn/p", "http://h/a"), "http://cdn/p");
+    EXPECT_EQ(engine::ResolveLocation("https://h/x", "http://h/a/b"), "https://h/x");
+    EXPECT_EQ(engine::ResolveLocation("/x", "https://h:8443/a/b"), "https://h:8443/x");
+    EXPECT_EQ(engine::ResolveLocation("c", "https://h/a/b?q=/z"), "https://h/a/c");
+    EXPECT_EQ(engine::ResolveLocation("//cdn/p", "https://h/a"), "https://cdn/p");
+    EXPECT_EQ(engine::ResolveLocation("//cdn/p", "http://h/a"), "http://cdn/p");
 }
 
 TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
     std::string s = "h/_static/pydoctheme.css?2022.1#x";
-    MoveExtensionLast(s);
+    engine::MoveExtensionLast(s);
     EXPECT_EQ(s, "h/_static/pydoctheme?2022.1.css#x");
     for (std::string same : {"h/a.css", "h/dir.d/?q=1", "h/a.tar-gz?x", "h/noext?x=1.5",
                              "h/a.verylongextension?x"}) {
         std::string before = same;
-        MoveExtensionLast(same);
+        engine::MoveExtensionLast(same);
         EXPECT_EQ(same, before);
     }
     EXPECT_EQ(Normalised("http://h/s/t.css?v=2")->FName, "/srv/sites/h/s/t.css@v=2");
-    Options().ExtLast = true;
+    store::Options().ExtLast = true;
     auto moved = Normalised("https://h/s/t.css?v=2");
     EXPECT_EQ(moved->FName, "/srv/sites/h/s/t@v=2.css");
     EXPECT_EQ(moved->URL, "https://h/s/t.css?v=2");  // the address itself is unchanged
@@ -94,11 +94,11 @@ TEST_F(SecureAddressTest, Ipv6HostsAreRefusedNotLookedUp) {
     for (const char* v4 : {"http://host/[x]", "http://127.0.0.1:8080/", "file:///tmp/[x]",
                            "http://u@host/a@[b]", "example.com", ""})
         EXPECT_FALSE(app::NamesIpv6Host(v4)) << v4;
-    AdmissionResult why;
-    DownloadRecord rec;
+    engine::AdmissionResult why;
+    engine::DownloadRecord rec;
     rec.Project = project.get();
     rec.URL = "http://[::1]:1/index.html";
-    EXPECT_FALSE(Normalise(rec, why));
+    EXPECT_FALSE(engine::Normalise(rec, why));
     EXPECT_EQ(why.reason, "IPv6 host");
     EXPECT_TRUE(Normalised("http://host/[x].html"));
 }

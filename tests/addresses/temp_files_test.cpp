@@ -39,10 +39,10 @@ protected:
 };
 
 TEST_F(TempFilesTest, FilesAreCreatedInAPrivateFolder) {
-    const std::string a = CreateTemporaryFile(), b = CreateTemporaryFile();
+    const std::string a = engine::CreateTemporaryFile(), b = engine::CreateTemporaryFile();
     ASSERT_FALSE(a.empty());
     EXPECT_NE(a, b);
-    EXPECT_EQ(TemporaryFolder(), Private());
+    EXPECT_EQ(engine::TemporaryFolder(), Private());
     EXPECT_EQ(fs::path(a).parent_path().string(), Private());
     EXPECT_TRUE(std::regex_match(fs::path(a).filename().string(), std::regex("htt[0-9A-F]+\\.tmp")));
     struct stat st {};
@@ -53,7 +53,7 @@ TEST_F(TempFilesTest, FilesAreCreatedInAPrivateFolder) {
     EXPECT_EQ(st.st_size, 0);
     // The folder vanished while the program ran: it is made (and checked) again.
     fs::remove_all(Private());
-    const std::string c = CreateTemporaryFile();
+    const std::string c = engine::CreateTemporaryFile();
     ASSERT_FALSE(c.empty());
     EXPECT_TRUE(fs::exists(c));
     ASSERT_EQ(stat(Private().c_str(), &st), 0);
@@ -61,14 +61,14 @@ TEST_F(TempFilesTest, FilesAreCreatedInAPrivateFolder) {
 }
 
 TEST_F(TempFilesTest, CleanUpDeletesOnlyLeftoverDownloadFiles) {
-    const std::string a = CreateTemporaryFile();
+    const std::string a = engine::CreateTemporaryFile();
     ASSERT_FALSE(a.empty());
     const std::string keep = Private() + "/notes.txt";
     const std::string dir = Private() + "/htt1.tmp";
     std::ofstream(keep) << "x";
     fs::create_directory(dir);
     std::ofstream(tmp + "/htt2.tmp") << "someone else's";  // outside the private folder
-    CleanTemporaryFiles();
+    engine::CleanTemporaryFiles();
     EXPECT_FALSE(fs::exists(a));
     EXPECT_FALSE(fs::exists(Private() + "/htt--.tmp"));
     EXPECT_TRUE(fs::exists(keep));
@@ -85,13 +85,13 @@ TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
     fs::create_directory(Private());
     fs::permissions(Private(), fs::perms::all);
     std::ofstream(Private() + "/htt3.tmp") << "x";
-    const std::string a = CreateTemporaryFile();
+    const std::string a = engine::CreateTemporaryFile();
     ASSERT_FALSE(a.empty());
     const std::string made = fs::path(a).parent_path().string();
     EXPECT_EQ(made.rfind(Private() + "-", 0), 0u) << made;
     EXPECT_TRUE(platform::IsOwnPrivateFolder(made));
-    EXPECT_EQ(TemporaryFolder(), made);
-    CleanTemporaryFiles();
+    EXPECT_EQ(engine::TemporaryFolder(), made);
+    engine::CleanTemporaryFiles();
     EXPECT_FALSE(fs::exists(a));
     EXPECT_TRUE(fs::exists(Private() + "/htt3.tmp"));
 
@@ -104,10 +104,10 @@ TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
     const std::string runtime = test::MakeTempDir("runtime");
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    EXPECT_EQ(TemporaryFolder(), runtime + "/quillmoor");
-    const std::string b = CreateTemporaryFile();
+    EXPECT_EQ(engine::TemporaryFolder(), runtime + "/quillmoor");
+    const std::string b = engine::CreateTemporaryFile();
     EXPECT_EQ(fs::path(b).parent_path().string(), runtime + "/quillmoor");
-    CleanTemporaryFiles();
+    engine::CleanTemporaryFiles();
     EXPECT_TRUE(fs::exists(target + "/htt4.tmp"));
     EXPECT_FALSE(fs::exists(b));
 
@@ -121,7 +121,7 @@ TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
     fs::permissions(Private(), fs::perms::owner_all, fs::perm_options::replace);
     if (::getuid() == 0) {
         ASSERT_EQ(::chown(Private().c_str(), 65534, 65534), 0);
-        const std::string c = TemporaryFolder();
+        const std::string c = engine::TemporaryFolder();
         EXPECT_NE(c, Private());
         EXPECT_NE(c, openRuntime + "/quillmoor");
         EXPECT_EQ(c.rfind(Private() + "-", 0), 0u) << c;
@@ -131,7 +131,7 @@ TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
 }
 
 TEST_F(TempFilesTest, NoFolderNothingToDo) {
-    CleanTemporaryFiles();
+    engine::CleanTemporaryFiles();
     EXPECT_FALSE(fs::exists(Private()));
 }
 

@@ -12,14 +12,14 @@ namespace {
 
 std::vector<std::string> Values(std::string_view css, bool inAttribute = false) {
     std::vector<std::string> out;
-    for (const StyleLink& l : ScanStyleSheet(css, inAttribute)) out.push_back(l.value);
+    for (const analysis::StyleLink& l : analysis::ScanStyleSheet(css, inAttribute)) out.push_back(l.value);
     return out;
 }
 
 // The raw text each link occupies, so the rewriter replaces exactly the address.
 std::vector<std::string> Spans(std::string_view css) {
     std::vector<std::string> out;
-    for (const StyleLink& l : ScanStyleSheet(css)) out.emplace_back(css.substr(l.start, l.end - l.start));
+    for (const analysis::StyleLink& l : analysis::ScanStyleSheet(css)) out.emplace_back(css.substr(l.start, l.end - l.start));
     return out;
 }
 
@@ -31,7 +31,7 @@ TEST(StyleScan, UrlWithAndWithoutQuotesAndImportsInBothForms) {
         "@font-face { src: url(f.woff2?v=1#iefix) format('woff2'), url(f.woff) }\n";
     EXPECT_THAT(Values(css), ElementsAre("default.css", "basic.css", "classic.css", "bg.png",
                                          "h1.gif", "dot.png", "f.woff2?v=1#iefix", "f.woff"));
-    auto links = ScanStyleSheet(css);
+    auto links = analysis::ScanStyleSheet(css);
     EXPECT_TRUE(links[0].import);
     EXPECT_TRUE(links[1].import);
     EXPECT_TRUE(links[2].import);
@@ -54,7 +54,7 @@ TEST(StyleScan, CommentsStringsAndLookalikesHideNothingAndInventNothing) {
 }
 
 TEST(StyleScan, EscapesResolveAsBrowsersResolveThem) {
-    auto links = ScanStyleSheet(
+    auto links = analysis::ScanStyleSheet(
         "a{b:url(a\\(1\\).png)} c{d:url('\\66 ont.woff')} e{f:url(\"x\\\ny.png\")} "
         "g{h:url(\\26 \\41.png)}");
     ASSERT_EQ(links.size(), 4u);
@@ -63,9 +63,9 @@ TEST(StyleScan, EscapesResolveAsBrowsersResolveThem) {
     EXPECT_EQ(links[1].value, "font.woff");  // hex escape with its closing blank
     EXPECT_EQ(links[2].value, "xy.png");     // a line continued inside a string
     EXPECT_EQ(links[3].value, "&A.png");
-    EXPECT_FALSE(ScanStyleSheet("a{b:url(plain.png)}")[0].escaped);
+    EXPECT_FALSE(analysis::ScanStyleSheet("a{b:url(plain.png)}")[0].escaped);
     // Out-of-range code points become U+FFFD rather than bytes of their own.
-    auto bad = ScanStyleSheet("a{b:url(\\110000.png)}");
+    auto bad = analysis::ScanStyleSheet("a{b:url(\\110000.png)}");
     ASSERT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad[0].value, "\xEF\xBF\xBD.png");
 }
@@ -99,10 +99,10 @@ TEST(StyleScan, ImageSetCandidatesAndStyleAttributeEntities) {
 TEST(StyleScan, FetchableReferences) {
     for (const char* yes : {"a.png", "../x/y.css", "/top.png", "http://h/", " HTTPS://h/a ",
                             "?q=1"})
-        EXPECT_TRUE(IsFetchableReference(yes)) << yes;
+        EXPECT_TRUE(analysis::IsFetchableReference(yes)) << yes;
     for (const char* no : {"", "   ", "#top", "data:x", "mailto:a@b", "javascript:void(0)",
                            "blob:http://h/1", "tel:+1"})
-        EXPECT_FALSE(IsFetchableReference(no)) << no;
+        EXPECT_FALSE(analysis::IsFetchableReference(no)) << no;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ bool StartsNoCase(const std::string& s, const std::string& lowerPrefix) {
 
 }  // namespace
 
-bool FakeEngine::Normalise(DownloadRecord& record) {
+bool FakeEngine::Normalise(engine::DownloadRecord& record) {
     std::string u = record.URL;
     if (!StartsNoCase(u, "http://")) return false;
     u.erase(std::remove_if(u.begin(), u.end(), [](char c) { return c == '\n' || c == '\r'; }),
@@ -85,14 +85,14 @@ std::vector<std::string> FakeEngine::FoundURLs() const {
     return urls;
 }
 
-const DownloadRecord* FakeEngine::Find(const std::string& url) const {
+const engine::DownloadRecord* FakeEngine::Find(const std::string& url) const {
     for (const auto& r : found)
         if (r->URL == url) return r.get();
     return nullptr;
 }
 
-std::unique_ptr<DownloadRecord> DocumentRecord(const std::string& url, int lev, bool img) {
-    auto r = std::make_unique<DownloadRecord>();
+std::unique_ptr<engine::DownloadRecord> DocumentRecord(const std::string& url, int lev, bool img) {
+    auto r = std::make_unique<engine::DownloadRecord>();
     r->URL = url;
     std::string rel = url.substr(7);
     std::size_t q = rel.find('?');
@@ -114,7 +114,7 @@ std::string ScratchDir() {
     return dir;
 }
 
-AnalysisRun AnalyseText(FakeEngine& engine, DownloadRecord& parent, const std::string& text,
+AnalysisRun AnalyseText(FakeEngine& engine, engine::DownloadRecord& parent, const std::string& text,
                         bool writeTarget, const std::string& sourceSuffix) {
     static std::atomic<int> counter{0};
     std::string stem = ScratchDir() + "/doc" + std::to_string(counter++);
@@ -125,7 +125,7 @@ AnalysisRun AnalyseText(FakeEngine& engine, DownloadRecord& parent, const std::s
         out.write(text.data(), std::streamsize(text.size()));
     }
     std::size_t before = engine.found.size();
-    AnalyseWith(engine, parent, source, target, writeTarget, engine);
+    analysis::AnalyseWith(engine, parent, source, target, writeTarget, engine);
     AnalysisRun run;
     for (std::size_t i = before; i < engine.found.size(); ++i) run.urls.push_back(engine.found[i]->URL);
     std::ifstream in(target, std::ios::binary);

@@ -15,39 +15,39 @@
 
 namespace qm::test {
 
-class FakeEngine : public AnalysisEnvironment, public AnalysisSink {
+class FakeEngine : public analysis::AnalysisEnvironment, public engine::AnalysisSink {
 public:
-    AnalysisSettings settings;
+    analysis::AnalysisSettings settings;
     std::set<std::string> existing;           // full paths that exist on "disk"
     std::function<bool(const std::string&)> admit = [](const std::string&) { return true; };
     std::int64_t freeSpace = -1;
     int redirectStubs = 0;
 
-    std::vector<std::unique_ptr<DownloadRecord>> found;
+    std::vector<std::unique_ptr<engine::DownloadRecord>> found;
     std::vector<std::pair<std::string, bool>> messages;
 
     FakeEngine() { settings.DownloadRoot = "/root/"; }
 
-    AnalysisSettings Settings(const DownloadRecord&) override { return settings; }
-    bool Normalise(DownloadRecord& record) override;
+    analysis::AnalysisSettings Settings(const engine::DownloadRecord&) override { return settings; }
+    bool Normalise(engine::DownloadRecord& record) override;
     std::string MapRelativeName(const std::string& name) override;
     bool FileExists(const std::string& path) override { return existing.count(path) > 0; }
     std::int64_t FreeSpace(const std::string&) override { return freeSpace; }
-    void WriteRedirectStub(const DownloadRecord&) override { ++redirectStubs; }
-    std::unique_ptr<DownloadRecord> NewRecord() override { return std::make_unique<DownloadRecord>(); }
+    void WriteRedirectStub(const engine::DownloadRecord&) override { ++redirectStubs; }
+    std::unique_ptr<engine::DownloadRecord> NewRecord() override { return std::make_unique<engine::DownloadRecord>(); }
 
-    bool FoundRecord(std::unique_ptr<DownloadRecord> record) override {
+    bool FoundRecord(std::unique_ptr<engine::DownloadRecord> record) override {
         found.push_back(std::move(record));
         return true;
     }
     void Report(const std::string& text, bool stop) override { messages.emplace_back(text, stop); }
 
     std::vector<std::string> FoundURLs() const;
-    const DownloadRecord* Find(const std::string& url) const;
+    const engine::DownloadRecord* Find(const std::string& url) const;
 };
 
 // A parent record for a document at url (Depth from its path), with Lev and Img as given.
-std::unique_ptr<DownloadRecord> DocumentRecord(const std::string& url, int lev = 3, bool img = true);
+std::unique_ptr<engine::DownloadRecord> DocumentRecord(const std::string& url, int lev = 3, bool img = true);
 
 struct AnalysisRun {
     std::vector<std::string> urls;  // found records, in the order handed over
@@ -56,7 +56,7 @@ struct AnalysisRun {
 };
 
 // Writes text to a scratch file, analyses it for parent and returns what was found and written.
-AnalysisRun AnalyseText(FakeEngine& engine, DownloadRecord& parent, const std::string& text,
+AnalysisRun AnalyseText(FakeEngine& engine, engine::DownloadRecord& parent, const std::string& text,
                         bool writeTarget = true, const std::string& sourceSuffix = ".primary");
 
 std::string ScratchDir();

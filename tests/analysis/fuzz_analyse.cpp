@@ -27,13 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 #ifdef QM_FUZZ_WRITE
     static const std::string target = "/tmp/qm-fuzz-analyse-" + std::to_string(::getpid()) + ".htm";
-    AnalyseBuffer(engine, *parent, text, "source.htm.primary", target, true, engine);
+    qm::analysis::AnalyseBuffer(engine, *parent, text, "source.htm.primary", target, true, engine);
     std::FILE* f = std::fopen(target.c_str(), "rb");
     if (!f) __builtin_trap();  // the target is always written
     std::fclose(f);
     std::remove(target.c_str());
 #else
-    AnalyseBuffer(engine, *parent, text, "source.htm", "", false, engine);
+    qm::analysis::AnalyseBuffer(engine, *parent, text, "source.htm", "", false, engine);
 #endif
     return 0;
 }

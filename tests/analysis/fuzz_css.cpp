@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool inAttribute = data[0] & 1;
     std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
     std::size_t last = 0;
-    for (const qm::StyleLink& link : qm::ScanStyleSheet(text, inAttribute)) {
+    for (const qm::analysis::StyleLink& link : qm::analysis::ScanStyleSheet(text, inAttribute)) {
         if (link.start > link.end || link.end > text.size() || link.start < last) __builtin_trap();
         if (link.value.empty()) __builtin_trap();
         last = link.end;

@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string bytes("\xCA\xFE\xBA\xBE", 4);
     if (size >= 4 && data[0] == 0xCA && data[1] == 0xFE) bytes.clear();
     bytes.append(reinterpret_cast<const char*>(data), size);
-    JavaClassNames names =
-        ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    qm::analysis::JavaClassNames names =
+        qm::analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     FakeEngine engine;
     auto parent = DocumentRecord("http://host/cls/Main.class");
     parent->JavaClass = true;
-    AnalyseBuffer(engine, *parent, bytes, "Main.class", "", false, engine);
+    qm::analysis::AnalyseBuffer(engine, *parent, bytes, "Main.class", "", false, engine);
     return 0;
 }

@@ -73,7 +73,7 @@ TEST(BadInput, ExistingTargetIsReplacedWhole) {
     std::string target = ScratchDir() + "/replace.htm";
     { FILE* f = fopen(target.c_str(), "wb"); fputs(std::string(5000, 'z').c_str(), f); fclose(f); }
     { FILE* f = fopen(source.c_str(), "wb"); fputs("short", f); fclose(f); }
-    AnalyseWith(e, *parent, source, target, true, e);
+    analysis::AnalyseWith(e, *parent, source, target, true, e);
     FILE* f = fopen(target.c_str(), "rb");
     char buf[100] = {};
     std::size_t got = fread(buf, 1, sizeof buf, f);

@@ -14,7 +14,7 @@ namespace {
 
 struct Doc {
     FakeEngine engine;
-    std::unique_ptr<DownloadRecord> parent;
+    std::unique_ptr<engine::DownloadRecord> parent;
     explicit Doc(const std::string& url = "http://host/dir/page.htm", int lev = 3) {
         parent = DocumentRecord(url, lev);
     }
@@ -261,7 +261,7 @@ TEST(Scanner, InheritedFieldsOfFoundRecords) {
 TEST(Scanner, FailureMessages) {
     FakeEngine engine;
     auto parent = DocumentRecord("http://host/a.htm");
-    AnalyseWith(engine, *parent, ScratchDir() + "/missing.htm", ScratchDir() + "/m.htm", true,
+    analysis::AnalyseWith(engine, *parent, ScratchDir() + "/missing.htm", ScratchDir() + "/m.htm", true,
                 engine);
     ASSERT_EQ(engine.messages.size(), 1u);
     EXPECT_EQ(engine.messages[0].first, "Error reading from file: " + ScratchDir() + "/missing.htm");
@@ -280,7 +280,7 @@ TEST(Scanner, FailureMessages) {
     std::string source = ScratchDir() + "/blocked.htm.primary";
     { FILE* f = fopen(source.c_str(), "wb"); fputs("<a href=x.htm>", f); fclose(f); }
     std::string target = source + "/cannot/be/made.htm";  // below a file
-    AnalyseWith(blocked, *parent, source, target, true, blocked);
+    analysis::AnalyseWith(blocked, *parent, source, target, true, blocked);
     ASSERT_EQ(blocked.messages.size(), 1u);
     EXPECT_EQ(blocked.messages[0].first, "Error creating file: " + target);
     EXPECT_FALSE(blocked.messages[0].second);

@@ -109,8 +109,8 @@ TEST(JavaClassScanner, ConstantPoolNames) {
         .Utf8("Panel2")                      // 12
         .Utf8("java.lang.String");           // 13
     std::string bytes = b.Bytes();
-    JavaClassNames names =
-        ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    analysis::JavaClassNames names =
+        analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     EXPECT_THAT(names.classNames, ElementsAre("Helper", "Other", "Panel2"));
     EXPECT_THAT(names.fileStrings, ElementsAre("images/pic.gif"));
 
@@ -127,23 +127,23 @@ TEST(JavaClassScanner, ConstantPoolNames) {
 
 TEST(JavaClassScanner, BadSignaturesAndLyingCounts) {
     std::string notClass = "\xCA\xFE\xBA\xBF\0\0\0\x32\0\x02\x01\0\x05x.gif";
-    EXPECT_TRUE(ReadJavaClassNames(reinterpret_cast<const unsigned char*>(notClass.data()),
+    EXPECT_TRUE(analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(notClass.data()),
                                    notClass.size()).fileStrings.empty());
     // A count far beyond the entries present, and a text that runs past the end.
     ClassFileBuilder b(0xFFFF);
     b.Utf8("a.gif").Raw(std::string("\x01\x7f\xff", 3) + "short.gif");
     std::string bytes = b.Bytes();
-    auto names = ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    auto names = analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     EXPECT_THAT(names.fileStrings, ElementsAre("a.gif"));
     for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
         std::string part = bytes.substr(0, cut);
-        ReadJavaClassNames(reinterpret_cast<const unsigned char*>(part.data()), part.size());
+        analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(part.data()), part.size());
     }
     // Texts of 1024 bytes or more are not looked at.
     ClassFileBuilder big;
     big.Utf8(std::string(1100, 'a') + ".gif").Utf8("LSmall;");
     std::string bigBytes = big.Bytes();
-    auto bigNames = ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bigBytes.data()), bigBytes.size());
+    auto bigNames = analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bigBytes.data()), bigBytes.size());
     EXPECT_TRUE(bigNames.fileStrings.empty());
     EXPECT_THAT(bigNames.classNames, ElementsAre("Small"));
 }

@@ -13,7 +13,7 @@ namespace {
 
 struct Sheet {
     FakeEngine engine;
-    std::unique_ptr<DownloadRecord> parent;
+    std::unique_ptr<engine::DownloadRecord> parent;
     explicit Sheet(const std::string& url, const std::string& type = "text/css", int lev = 0) {
         parent = DocumentRecord(url, lev);
         parent->ContentType = type;

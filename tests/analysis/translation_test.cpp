@@ -9,7 +9,7 @@ using ::testing::ElementsAre;
 namespace qm::test {
 namespace {
 
-std::string Written(FakeEngine& engine, DownloadRecord& parent, const std::string& html) {
+std::string Written(FakeEngine& engine, engine::DownloadRecord& parent, const std::string& html) {
     return AnalyseText(engine, parent, html).output;
 }
 

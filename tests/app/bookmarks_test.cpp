@@ -217,26 +217,26 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
 }
 
 TEST(Bookmarks, ChosenBookmarkBecomesAProject) {
-    ProjectTree tree;
-    ProjectFolder& first = tree.AddFolder("Default");
-    ProjectFolder& second = tree.AddFolder("Second");
-    Project defaults;
+    store::ProjectTree tree;
+    store::ProjectFolder& first = tree.AddFolder("Default");
+    store::ProjectFolder& second = tree.AddFolder("Second");
+    store::Project defaults;
     defaults.Lev = 3;
     struct NoQuestions : Confirmation {
         bool Ask(Question, const std::string&, const std::string&) override { return false; }
         void ShowError(const std::string&, const std::string&) override {}
     } answers;
     TreeCommands commands(tree, defaults, answers, nullptr);
-    Project& a = ProjectFromBookmark(commands, tree, defaults, "Host A", "host\\a?x\\y");
+    store::Project& a = ProjectFromBookmark(commands, tree, defaults, "Host A", "host\\a?x\\y");
     EXPECT_EQ(a.URL, "http://host/a?x\\y");
     EXPECT_EQ(a.Caption, "Host A");
     EXPECT_EQ(a.Folder, &first);
     EXPECT_EQ(a.Lev, 3);
     commands.Select(Node{&second, nullptr});
-    Project& b = ProjectFromBookmark(commands, tree, defaults, "Local", "file:///home/x.htm");
+    store::Project& b = ProjectFromBookmark(commands, tree, defaults, "Local", "file:///home/x.htm");
     EXPECT_EQ(b.URL, "file://home/x.htm");
     commands.Select(Node{&second, &b});  // a Project selected: its folder takes the new one
-    Project& c = ProjectFromBookmark(commands, tree, defaults, "Third", "http://c/");
+    store::Project& c = ProjectFromBookmark(commands, tree, defaults, "Third", "http://c/");
     EXPECT_EQ(c.Folder, &second);
     EXPECT_EQ(commands.Selected().project, &c);
 }

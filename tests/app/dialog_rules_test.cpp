@@ -47,7 +47,7 @@ TEST(ProjectDialogRules, NameFollowsAddressUntilItDiffers) {
 }
 
 TEST(ProjectDialogRules, EnabledControls) {
-    FileCategory c;
+    store::FileCategory c;
     CategoryEnables e = CategoryControls(c);
     EXPECT_TRUE(e.groups);
     EXPECT_FALSE(e.minCheck);
@@ -73,31 +73,31 @@ TEST(ProjectDialogRules, EnabledControls) {
 }
 
 TEST(ProjectDialogRules, TickedListsKeepTheirSelectionLine) {
-    TickedList list = ParseTickedList("gif\r\njpg\r\n");
+    store::TickedList list = store::ParseTickedList("gif\r\njpg\r\n");
     ASSERT_EQ(list.Entries.size(), 2u);
-    EXPECT_EQ(FormatTickedList(list), "gif\r\njpg\r\n xx");  // no selection line: all ticked
+    EXPECT_EQ(store::FormatTickedList(list), "gif\r\njpg\r\n xx");  // no selection line: all ticked
     SetTicked(list, 1, false);
     EXPECT_TRUE(AddTickedEntry(list, "  png "));
     EXPECT_FALSE(AddTickedEntry(list, "   "));
-    EXPECT_EQ(FormatTickedList(list), "gif\r\njpg\r\npng\r\n xox");
+    EXPECT_EQ(store::FormatTickedList(list), "gif\r\njpg\r\npng\r\n xox");
     EXPECT_EQ(RemoveTickedEntry(list, 1), "jpg");
     EXPECT_EQ(RemoveTickedEntry(list, 9), "");
-    EXPECT_EQ(FormatTickedList(list), "gif\r\npng\r\n xx");
+    EXPECT_EQ(store::FormatTickedList(list), "gif\r\npng\r\n xx");
 
-    TickedList only = ParseTickedList("zip");
+    store::TickedList only = store::ParseTickedList("zip");
     EXPECT_EQ(RemoveTickedEntry(only, 0), "zip");
-    EXPECT_EQ(FormatTickedList(only), "");  // the only extension removed: empty text
+    EXPECT_EQ(store::FormatTickedList(only), "");  // the only extension removed: empty text
 }
 
 TEST(ProjectDialogRules, OkHandsBackOnlyWhatTheUserChanged) {
-    Project live;
+    store::Project live;
     live.URL = "http://a.org/";
     live.Caption = "A";
     live.Lev = 2;
     live.When = 1;
     live.Once = true;
     live.RSrvsEx = "ads\r\n x";
-    Project original, edited;
+    store::Project original, edited;
     original.Assign(live);
     edited.Assign(live);
     // While the dialog is open the engine and the scheduler change the Project.
@@ -124,7 +124,7 @@ TEST(ProjectDialogRules, OkHandsBackOnlyWhatTheUserChanged) {
 }
 
 TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
-    ProgramOptions o;
+    store::ProgramOptions o;
     o.Reset();
     WindowState st;
     OptionsForm f = FillOptionsForm(o, st);
@@ -161,16 +161,16 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     f.connections = "500";
     ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.HTTPCount, 100);  // the most the connection pool takes
-    EXPECT_EQ(TakeBackDownloadFolder(""), DefaultDownloadFolder());
+    EXPECT_EQ(TakeBackDownloadFolder(""), store::DefaultDownloadFolder());
     EXPECT_EQ(TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
 
     std::string free = FreeSpaceText("/no/such/folder/below/root");
-    EXPECT_NE(free.find(" " + UIMessage(45)), std::string::npos) << free;
+    EXPECT_NE(free.find(" " + store::UIMessage(45)), std::string::npos) << free;
     EXPECT_EQ(FreeSpaceText("relative/folder"), "");
 }
 
 TEST(OptionsDialogRules, UserAgentSelector) {
-    ProgramOptions o;
+    store::ProgramOptions o;
     o.Reset();
     WindowState st;
     o.UAgent = "Quillmoor/1.0";
@@ -218,7 +218,7 @@ TEST(OptionsDialogRules, ToolEntriesReadSafely) {
 }
 
 TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
-    ProgramOptions o;
+    store::ProgramOptions o;
     o.Reset();
     WindowState st;
     OptionsForm f = FillOptionsForm(o, st);

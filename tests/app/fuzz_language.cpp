@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AnyWindow window;
     file.Apply({&window});
     qm::app::TranslatedTemplateText(text, file, qm::app::CurrentMessages());
-    qm::ResetUIMessages();
+    qm::store::ResetUIMessages();
     return 0;
 }

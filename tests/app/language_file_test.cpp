@@ -34,7 +34,7 @@ private:
 };
 
 struct MessagesRestored {
-    ~MessagesRestored() { ResetUIMessages(); }
+    ~MessagesRestored() { store::ResetUIMessages(); }
 };
 
 TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
@@ -69,9 +69,9 @@ TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
     EXPECT_EQ(main.set.size(), 4u);
     EXPECT_TRUE(other.set.empty());
     // Two lines replace entries 0 and 1 only.
-    EXPECT_EQ(UIMessage(0), "Vorgabe");
-    EXPECT_EQ(UIMessage(1), "Leer");
-    EXPECT_EQ(UIMessage(2), "Could not find default Browser");
+    EXPECT_EQ(store::UIMessage(0), "Vorgabe");
+    EXPECT_EQ(store::UIMessage(1), "Leer");
+    EXPECT_EQ(store::UIMessage(2), "Could not find default Browser");
     EXPECT_EQ(f.Strings(), (std::vector<std::string>{"Vorgabe", "Leer"}));
 
     // Applying to one window leaves the others alone.
@@ -100,8 +100,8 @@ TEST(LanguageFile, DamagedAndOversizedFiles) {
     FakeWindow w("MainForm");
     f.Apply({&w});
     EXPECT_TRUE(w.set.empty());
-    EXPECT_EQ(UIMessage(kUIMessageCount - 1), "line 52");
-    EXPECT_EQ(UIMessage(kUIMessageCount), "");
+    EXPECT_EQ(store::UIMessage(store::kUIMessageCount - 1), "line 52");
+    EXPECT_EQ(store::UIMessage(store::kUIMessageCount), "");
 
     ASSERT_TRUE(test::WriteFile(dir + "/huge.int", std::string(kLanguageFileMaxBytes + 1, 'x')));
     LanguageFile huge;
@@ -140,8 +140,8 @@ TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     f.Apply({&main});
     EXPECT_EQ(main.set["miFile.Caption"], "&Datei");
     EXPECT_EQ(main.set["rgMode.0"], "One");
-    EXPECT_EQ(UIMessage(0), "Standard");
-    EXPECT_EQ(UIMessage(52), "Import &Favorites");
+    EXPECT_EQ(store::UIMessage(0), "Standard");
+    EXPECT_EQ(store::UIMessage(52), "Import &Favorites");
 
     // The template with the translation put in: the translated entries, the others English.
     const std::string merged = TranslatedTemplateText(text, f, CurrentMessages());

@@ -24,14 +24,14 @@ TEST(NewProject, PastedAddressLosesLineBreaksBeforeTheQuery) {
 }
 
 TEST(NewProject, TakesTheSettingsAndTheNextIdentifier) {
-    ProjectTree tree;
+    store::ProjectTree tree;
     tree.NextID = 5;
-    ProjectFolder& f = tree.AddFolder("F");
-    Project settings;
-    ResetToBuiltInDefaults(settings);
+    store::ProjectFolder& f = tree.AddFolder("F");
+    store::Project settings;
+    store::ResetToBuiltInDefaults(settings);
     settings.Lev = 3;
     settings.Caption = "typed caption";
-    Project& p = NewProject(tree, f, settings, "host/x");
+    store::Project& p = NewProject(tree, f, settings, "host/x");
     EXPECT_EQ(p.IID, 5);
     EXPECT_EQ(tree.NextID, 6);
     EXPECT_EQ(p.URL, "http://host/x");
@@ -40,7 +40,7 @@ TEST(NewProject, TakesTheSettingsAndTheNextIdentifier) {
     EXPECT_EQ(p.Img, "Yes");
     EXPECT_EQ(p.StatusText, "Ready");
     EXPECT_EQ(p.Folder, &f);
-    Project& q = PasteAddress(tree, f, settings, "other\r\n/y");
+    store::Project& q = PasteAddress(tree, f, settings, "other\r\n/y");
     EXPECT_EQ(q.IID, 6);
     EXPECT_EQ(q.Caption, "http://other/y");
     EXPECT_EQ(q.URL, "http://other/y");

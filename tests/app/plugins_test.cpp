@@ -55,14 +55,14 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         s.startServer = false;
         s.runTimers = false;
         s.message = [&](const std::string& line) { lines.push_back(line); };
-        Options().PathPrefix = home + "/sites/";
+        store::Options().PathPrefix = home + "/sites/";
         std::string error;
         ASSERT_EQ(program.Start(s, error), Program::StartResult::Started) << error;
         ASSERT_EQ(program.PluginList().Loaded(), std::vector<std::string>{"sample.so"});
         Session& session = program.GetSession();
-        ProjectFolder& folder = program.Commands().TargetFolder();
+        store::ProjectFolder& folder = program.Commands().TargetFolder();
         folder.Dir = home + "/sites/";
-        Project& project = NewProject(session.Tree(), folder, session.Defaults(), nginx.Url("/index.html"));
+        store::Project& project = NewProject(session.Tree(), folder, session.Defaults(), nginx.Url("/index.html"));
         project.Lev = 2;
         ASSERT_EQ(program.Commands().Start(Node{&folder, &project}), 1);
         EXPECT_TRUE(platform::RunUntil([&] { return program.Engine().Queue().QueueCount() == 0 && program.Engine().Idle(); }, 20000));
@@ -79,7 +79,7 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
 }
 
 TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
-    QueueManager queue(1);
+    engine::QueueManager queue(1);
     std::vector<std::string> lines;
     // "a-broken" sorts first: nothing after it is loaded.
     const std::string first = test::MakeTempDir("plugstop");
@@ -88,7 +88,7 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     {
         Plugins plugins;
         plugins.OnLog = [&](const std::string& l) { lines.push_back(l); };
-        EXPECT_EQ(plugins.Load(first, queue, Options()), 0);
+        EXPECT_EQ(plugins.Load(first, queue, store::Options()), 0);
     }
     EXPECT_FALSE(fs::exists(first + "/sample-plugin.log"));
     ASSERT_EQ(lines.size(), 1u);
@@ -101,7 +101,7 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     Install(second, QM_SAMPLE_PLUGIN, "c-group-writable.so", 0775);
     {
         Plugins plugins;
-        EXPECT_EQ(plugins.Load(second, queue, Options()), 1);
+        EXPECT_EQ(plugins.Load(second, queue, store::Options()), 1);
     }
     EXPECT_NE(test::ReadFile(second + "/sample-plugin.log").find("done"), std::string::npos);
 
@@ -113,8 +113,8 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     {
         Plugins plugins;
         plugins.OnLog = [&](const std::string& l) { lines.push_back(l); };
-        EXPECT_EQ(plugins.Load(third, queue, Options()), 0);
-        EXPECT_EQ(plugins.Load("plug-relative", queue, Options()), 0);
+        EXPECT_EQ(plugins.Load(third, queue, store::Options()), 0);
+        EXPECT_EQ(plugins.Load("plug-relative", queue, store::Options()), 0);
     }
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("sample.so skipped: other users may write to it"), std::string::npos);

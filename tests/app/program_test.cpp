@@ -33,7 +33,7 @@ namespace {
 
 class FakeClock : public Clock {
 public:
-    double now = JoinDateTime(2026, 3, 10, 9, 0, 30);
+    double now = engine::JoinDateTime(2026, 3, 10, 9, 0, 30);
     double Now() const override { return now; }
     void Advance(int ms) { now += ms / 86400000.0; }
 };
@@ -67,7 +67,7 @@ ProgramSettings Quiet(const std::string& home, std::vector<std::string> args = {
 std::string HomeWith(const std::string& tag, const std::vector<std::pair<std::string, int>>& values) {
     const std::string home = test::MakeTempDir(tag);
     platform::Registry reg;
-    platform::RegKey key = OpenOptionsKeyForSave(reg);
+    platform::RegKey key = store::OpenOptionsKeyForSave(reg);
     for (const auto& [name, v] : values) key.WriteInt(name, v);
     std::string error;
     EXPECT_TRUE(reg.SaveFile(home + "/registry.reg", error)) << error;
@@ -151,7 +151,7 @@ TEST(Program, ExitQuestionAndSelectedNode) {
         ASSERT_EQ(program.Start(Quiet(home), error), Program::StartResult::Started) << error;
         EXPECT_EQ(program.Commands().Selected().folder, nullptr);  // 99 is out of range
         EXPECT_EQ(program.State().Int("TreeSelected"), -1);
-        ProjectFolder& f = program.GetSession().Tree().AddFolder("Second");
+        store::ProjectFolder& f = program.GetSession().Tree().AddFolder("Second");
         program.Commands().Select({&f, nullptr});
         answers.answers = {false, true};
         EXPECT_FALSE(program.RequestClose());
@@ -175,15 +175,15 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
         Session s;
         std::string error;
         ASSERT_TRUE(s.Open(home, error)) << error;
-        ProjectFolder& f = *s.Tree().Folders[0];
-        auto p = std::make_unique<Project>();
+        store::ProjectFolder& f = *s.Tree().Folders[0];
+        auto p = std::make_unique<store::Project>();
         p->Caption = "Every";
         p->URL = "http://127.0.0.1:9/every/";
         p->IID = s.Tree().TakeID();
         p->When = 5;
         p->LastStart = 0;
         s.Tree().AddProject(f, std::move(p));
-        auto q = std::make_unique<Project>();
+        auto q = std::make_unique<store::Project>();
         q->Caption = "Named";
         q->URL = "http://127.0.0.1:9/named/";
         q->IID = s.Tree().TakeID();
@@ -203,14 +203,14 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
     for (const auto& w : program.Warnings()) bareReported = bareReported || w.find("'3'") != std::string::npos;
     EXPECT_TRUE(bareReported);
 
-    Project* every = program.GetSession().Tree().Folders[0]->Children[0].get();
+    store::Project* every = program.GetSession().Tree().Folders[0]->Children[0].get();
     program.QuarterTick();  // second 30: the minute handling waits for seconds 1 to 4
     EXPECT_FALSE(program.MinuteHandlingOn());
     EXPECT_EQ(every->LastStart, 0);
-    clock.now = JoinDateTime(2026, 3, 10, 9, 1, 2);
+    clock.now = engine::JoinDateTime(2026, 3, 10, 9, 1, 2);
     program.QuarterTick();
     EXPECT_TRUE(program.MinuteHandlingOn());
-    EXPECT_EQ(MinuteNumber(every->LastStart), MinuteNumber(clock.now));
+    EXPECT_EQ(engine::MinuteNumber(every->LastStart), engine::MinuteNumber(clock.now));
     EXPECT_EQ(program.Commands().Selected().project, every);
 
     program.SecondTick();

@@ -37,19 +37,19 @@ TEST(Session, FirstStartFillsRegistryAndSaveWritesTheStore) {
     const std::string reg = test::ReadFile(home + "/registry.reg");
     EXPECT_NE(reg.find("[HKEY_CURRENT_USER\\SOFTWARE\\Brantforge\\Quillmoor\\Parameters\\Defaults]"), std::string::npos);
     EXPECT_NE(reg.find("\"UAgent\"=\"Quillmoor/1.0\""), std::string::npos);
-    EXPECT_EQ(Options().UAgent, "Quillmoor/1.0");
+    EXPECT_EQ(store::Options().UAgent, "Quillmoor/1.0");
     ASSERT_EQ(s.Tree().Folders.size(), 1u);
     EXPECT_EQ(s.Tree().Folders[0]->Caption, "Default");
     EXPECT_FALSE(fs::exists(home + "/Orrinal.dat"));  // nothing saved before Save
-    Options().HTTPCount = 4;
+    store::Options().HTTPCount = 4;
     s.Defaults().Lev = 6;
     ASSERT_TRUE(s.Save(error)) << error;
     EXPECT_EQ(Mode(home + "/Orrinal.dat"), 0600);
 
-    Options().Reset();
+    store::Options().Reset();
     Session again;
     ASSERT_TRUE(again.Open(home, error)) << error;
-    EXPECT_EQ(Options().HTTPCount, 4);
+    EXPECT_EQ(store::Options().HTTPCount, 4);
     EXPECT_EQ(again.Defaults().Lev, 6);
 }
 
@@ -73,7 +73,7 @@ TEST(Session, HomeDefaultsToTheUsersDataFolder) {
     std::string error;
     EXPECT_TRUE(s.Open("", error)) << error;
     EXPECT_EQ(s.ProgramFolder(), fakeHome + "/.local/share/quillmoor");
-    EXPECT_EQ(Options().PathPrefix, fakeHome + "/Quillmoor/");
+    EXPECT_EQ(store::Options().PathPrefix, fakeHome + "/Quillmoor/");
     if (oldHome) ::setenv("HOME", saved.c_str(), 1);
     else ::unsetenv("HOME");
 }
@@ -96,7 +96,7 @@ TEST(Session, DamagedRegistryIsKeptAsideAndDefaultsUsed) {
     EXPECT_NE(s.Warnings().find("registry.reg is damaged"), std::string::npos);
     EXPECT_EQ(test::ReadFile(home + "/registry.reg.damaged"),
               "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"broken\r\n");
-    EXPECT_EQ(Options().HTTPPort, 800);
+    EXPECT_EQ(store::Options().HTTPPort, 800);
     EXPECT_NE(test::ReadFile(home + "/registry.reg").find("\"HTTPPort\"=dword:00000320"), std::string::npos);
 }
 

@@ -40,12 +40,12 @@ class FakeEngine : public ProjectEngine {
 public:
     std::vector<std::string> started, stopped;
     bool suspended = false;
-    bool StartProject(Project& p, std::string&) override {
+    bool StartProject(store::Project& p, std::string&) override {
         started.push_back(p.Caption);
         p.QueuedCount = 1;
         return true;
     }
-    void StopProject(Project& p) override {
+    void StopProject(store::Project& p) override {
         stopped.push_back(p.Caption);
         p.QueuedCount = 0;
     }
@@ -54,19 +54,19 @@ public:
 };
 
 struct TreeFixture {
-    ProjectTree tree;
-    Project defaults;
+    store::ProjectTree tree;
+    store::Project defaults;
     ScriptedAnswers answers;
     FakeEngine engine;
     TreeCommands commands{tree, defaults, answers, &engine};
-    Project& Add(ProjectFolder& f, const std::string& caption, const std::string& url = "http://example.test/") {
-        auto p = std::make_unique<Project>();
+    store::Project& Add(store::ProjectFolder& f, const std::string& caption, const std::string& url = "http://example.test/") {
+        auto p = std::make_unique<store::Project>();
         p->Caption = caption;
         p->URL = url;
         p->IID = tree.TakeID();
         return tree.AddProject(f, std::move(p));
     }
-    std::vector<std::string> Captions(const ProjectFolder& f) {
+    std::vector<std::string> Captions(const store::ProjectFolder& f) {
         std::vector<std::string> out;
         for (const auto& p : f.Children) out.push_back(p->Caption);
         return out;
@@ -75,12 +75,12 @@ struct TreeFixture {
 
 TEST(TreeCommands, DropRules) {
     TreeFixture t;
-    ProjectFolder& f1 = t.tree.AddFolder("F1");
-    ProjectFolder& f2 = t.tree.AddFolder("F2");
-    ProjectFolder& f3 = t.tree.AddFolder("F3");
-    Project& a = t.Add(f1, "A");
-    Project& b = t.Add(f1, "B");
-    Project& c = t.Add(f2, "C");
+    store::ProjectFolder& f1 = t.tree.AddFolder("F1");
+    store::ProjectFolder& f2 = t.tree.AddFolder("F2");
+    store::ProjectFolder& f3 = t.tree.AddFolder("F3");
+    store::Project& a = t.Add(f1, "A");
+    store::Project& b = t.Add(f1, "B");
+    store::Project& c = t.Add(f2, "C");
     EXPECT_FALSE(TreeCommands::CanDrop({&f3, nullptr}, {&f2, &c}));  // a folder onto a Project
     EXPECT_FALSE(t.commands.Drop({&f3, nullptr}, {&f2, &c}));
     EXPECT_FALSE(t.commands.Drop({&f2, &c}, {&f2, &c}));  // onto itself
@@ -107,13 +107,13 @@ TEST(TreeCommands, DeleteQuestionsAndRefusals) {
     const std::string home = test::MakeTempDir("treedel");
     platform::SetProgramFolder(home);
     TreeFixture t;
-    ProjectFolder& only = t.tree.AddFolder("Only");
+    store::ProjectFolder& only = t.tree.AddFolder("Only");
     EXPECT_FALSE(t.commands.Delete({&only, nullptr}));
     ASSERT_EQ(t.answers.errors.size(), 1u);
     EXPECT_EQ(t.answers.errors[0], "Error|At least one folder should remain.");
 
-    ProjectFolder& second = t.tree.AddFolder("Second");
-    Project& p = t.Add(second, "Site");
+    store::ProjectFolder& second = t.tree.AddFolder("Second");
+    store::Project& p = t.Add(second, "Site");
     EXPECT_FALSE(t.commands.Delete({&second, nullptr}));
     EXPECT_EQ(t.answers.errors.back(), "Error|Please delete all Projects first.");
 
@@ -125,8 +125,8 @@ TEST(TreeCommands, DeleteQuestionsAndRefusals) {
     // With stored files: a second question; No keeps the files but removes the Project.
     const std::string stored = home + "/stored.html";
     ASSERT_TRUE(test::WriteFile(stored, "x"));
-    AddToMap(p, stored);
-    ASSERT_TRUE(SaveMap(p));
+    engine::AddToMap(p, stored);
+    ASSERT_TRUE(engine::SaveMap(p));
     const std::string mapFile = home + "/" + std::to_string(p.IID) + ".map";
     ASSERT_TRUE(fs::exists(mapFile));
     t.answers.asked.clear();
@@ -143,7 +143,7 @@ TEST(TreeCommands, DeleteQuestionsAndRefusals) {
 
     // Without "ConfirmDel" nothing is asked.
     t.commands.ConfirmDelete = false;
-    ProjectFolder& third = t.tree.AddFolder("Third");
+    store::ProjectFolder& third = t.tree.AddFolder("Third");
     t.answers.asked.clear();
     EXPECT_TRUE(t.commands.Delete({&third, nullptr}));
     EXPECT_TRUE(t.answers.asked.empty());
@@ -157,7 +157,7 @@ TEST(TreeCommands, DeletedFilesStayInsideTheRootAndLinksAreNotFollowed) {
     fs::create_directories(outside);
     ASSERT_TRUE(test::WriteFile(root + "/site/a.html", "a"));
     ASSERT_TRUE(test::WriteFile(root + "/site/a.html.primary", "a"));
-    RecordFileDescription(root + "/site", "a.html", "text/html", "");
+    engine::RecordFileDescription(root + "/site", "a.html", "text/html", "");
     ASSERT_TRUE(fs::exists(root + "/site/Descr.QV3"));
     ASSERT_TRUE(test::WriteFile(root + "/site/sub/b.gif", "b"));
     ASSERT_TRUE(test::WriteFile(outside + "/victim", "keep"));
@@ -166,12 +166,12 @@ TEST(TreeCommands, DeletedFilesStayInsideTheRootAndLinksAreNotFollowed) {
     fs::create_symlink(outside + "/target", root + "/site/filelink");
 
     TreeFixture t;
-    ProjectFolder& f = t.tree.AddFolder("F");
+    store::ProjectFolder& f = t.tree.AddFolder("F");
     f.Dir = root + "/";
-    Project& p = t.Add(f, "P");
+    store::Project& p = t.Add(f, "P");
     for (const std::string& e : {root + "/site/a.html", root + "/site/sub/b.gif", root + "/site/linked/victim",
                                  root + "/../outside/victim", outside + "/target", root + "/site/filelink"})
-        AddToMap(p, e);
+        engine::AddToMap(p, e);
     EXPECT_EQ(DeleteProjectFiles(p), 3);  // a.html, b.gif and the link itself
     EXPECT_FALSE(fs::exists(root + "/site/a.html"));
     EXPECT_FALSE(fs::exists(root + "/site/a.html.primary"));
@@ -186,13 +186,13 @@ TEST(TreeCommands, DeletedFilesStayInsideTheRootAndLinksAreNotFollowed) {
     fs::create_directories(root + "/site/sub/deeper");
     ASSERT_TRUE(test::WriteFile(root + "/site/sub/deeper/c.html", "c"));
     fs::create_symlink(outside, root + "/site/sub/out");
-    AddToMap(p, root + "/site/sub/deeper/c.html");
+    engine::AddToMap(p, root + "/site/sub/deeper/c.html");
     EXPECT_FALSE(t.commands.DeleteMapEntry(p, root + "/site/linked/victim"));
     EXPECT_FALSE(t.commands.DeleteMapEntry(p, root + "/../outside/victim"));
     EXPECT_TRUE(t.commands.DeleteMapEntry(p, root + "/site/sub/"));
     EXPECT_FALSE(fs::exists(root + "/site/sub"));
     EXPECT_EQ(test::ReadFile(outside + "/victim"), "keep");
-    EXPECT_FALSE(GetMap(p).Contains(root + "/site/sub/deeper/c.html"));
+    EXPECT_FALSE(engine::GetMap(p).Contains(root + "/site/sub/deeper/c.html"));
     EXPECT_TRUE(p.SiteMapModified());
 }
 
@@ -201,23 +201,23 @@ TEST(TreeCommands, NewPasteCopyRename) {
     platform::SetSystemClipboard(&clipboard);
     TreeFixture t;
     t.defaults.Lev = 4;
-    ProjectFolder& f = t.tree.AddFolder("F");
-    ProjectFolder& g = t.tree.AddFolder("G");
+    store::ProjectFolder& f = t.tree.AddFolder("F");
+    store::ProjectFolder& g = t.tree.AddFolder("G");
     t.Add(g, "existing");
     t.commands.Select({&g, g.Children[0].get()});
     clipboard.SetText("exam\r\nple.test\\a\\b?x\\y");
     ASSERT_EQ(t.commands.Paste(), 1);
     ASSERT_EQ(g.Children.size(), 2u);  // the selected Project's folder
-    Project& pasted = *g.Children[1];
+    store::Project& pasted = *g.Children[1];
     EXPECT_EQ(pasted.URL, "http://example.test/a/b?x\\y");
     EXPECT_EQ(pasted.Caption, pasted.URL);
     EXPECT_EQ(pasted.Lev, 4);
 
-    Project copy;
+    store::Project copy;
     copy.Assign(t.defaults);
     copy.URL = "file:///home/x/index.html";
     t.commands.Select({});
-    Project& made = t.commands.NewProject(copy);  // nothing selected: the first folder
+    store::Project& made = t.commands.NewProject(copy);  // nothing selected: the first folder
     EXPECT_EQ(made.Folder, &f);
     EXPECT_EQ(made.URL, "file://home/x/index.html");
     EXPECT_NE(made.IID, pasted.IID);
@@ -239,7 +239,7 @@ TEST(TreeCommands, NewPasteCopyRename) {
     ASSERT_EQ(f.Children.size(), 1u);
     EXPECT_EQ(f.Children[0]->URL, "file://home/x/index.html");
 
-    ProjectFolder& nf = t.commands.NewFolder();
+    store::ProjectFolder& nf = t.commands.NewFolder();
     EXPECT_EQ(nf.Caption, "New Folder");
     EXPECT_EQ(t.commands.Selected().folder, &nf);
     EXPECT_FALSE(t.commands.Rename({&nf, nullptr}, ""));
@@ -250,9 +250,9 @@ TEST(TreeCommands, NewPasteCopyRename) {
 
 TEST(TreeCommands, StartStopSuspendAndIcons) {
     TreeFixture t;
-    ProjectFolder& f = t.tree.AddFolder("F");
-    Project& a = t.Add(f, "A");
-    Project& b = t.Add(f, "B");
+    store::ProjectFolder& f = t.tree.AddFolder("F");
+    store::Project& a = t.Add(f, "A");
+    store::Project& b = t.Add(f, "B");
     b.When = 1;
     EXPECT_EQ(t.commands.ProjectIcon(b), kIconScheduled);
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
@@ -265,7 +265,7 @@ TEST(TreeCommands, StartStopSuspendAndIcons) {
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconSuspended);
     t.commands.Stop({&f, &a});
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
-    Project edited;
+    store::Project edited;
     edited.Assign(a);
     edited.Caption = "A2";
     edited.IID = 999;
@@ -276,27 +276,27 @@ TEST(TreeCommands, StartStopSuspendAndIcons) {
 
 TEST(TreeCommands, BrowseAddresses) {
     const std::string dir = test::MakeTempDir("browse");
-    Options().Reset();
-    Options().PathPrefix = dir + "/dl/";
-    Options().HTTPStart = true;
+    store::Options().Reset();
+    store::Options().PathPrefix = dir + "/dl/";
+    store::Options().HTTPStart = true;
     TreeFixture t;
-    ProjectFolder& f = t.tree.AddFolder("My Sites #1");
-    Project& p = t.Add(f, "P", "http://example.test:80/docs/a b.html");
+    store::ProjectFolder& f = t.tree.AddFolder("My Sites #1");
+    store::Project& p = t.Add(f, "P", "http://example.test:80/docs/a b.html");
     EXPECT_EQ(BrowseAddress(p, true, 80), "http://127.0.0.1/My%20Sites%20%231/example.test/docs/a%20b.html");
     EXPECT_EQ(BrowseAddress(p, true, 800), "http://127.0.0.1:800/My%20Sites%20%231/example.test/docs/a%20b.html");
-    Project& q = t.Add(f, "Q", "http://example.test/search?q=1");
+    store::Project& q = t.Add(f, "Q", "http://example.test/search?q=1");
     EXPECT_EQ(BrowseAddress(q, true, 800), "http://127.0.0.1:800/My%20Sites%20%231/example.test/search@q=1");
     // Without the server: the stored file, the default document for a folder.
-    Project& r = t.Add(f, "R", "http://example.test/docs/");
+    store::Project& r = t.Add(f, "R", "http://example.test/docs/");
     EXPECT_EQ(BrowseAddress(r, false, 800), "file://" + dir + "/dl/example.test/docs/default.htm");
-    Options().HTTPStart = false;
+    store::Options().HTTPStart = false;
     fs::create_directories(dir + "/dl/example.test/dir");
-    Project& s = t.Add(f, "S", "http://example.test/dir");
+    store::Project& s = t.Add(f, "S", "http://example.test/dir");
     EXPECT_EQ(BrowseAddress(s, true, 800), "file://" + dir + "/dl/example.test/dir/default.htm");
     f.Dir = dir + "/100%/";
     EXPECT_EQ(BrowseAddress(r, true, 800), "file://" + dir + "/100%25/example.test/docs/default.htm");
     EXPECT_EQ(BrowseAddress(t.Add(f, "E", ""), true, 800), "");
-    Options().Reset();
+    store::Options().Reset();
 }
 
 TEST(TreeCommands, SiteMapIcons) {
@@ -312,26 +312,26 @@ TEST(TreeCommands, SiteMapIcons) {
     EXPECT_EQ(SiteMapIconFor("pic.cgi", "image/webp"), 14);
     const std::string dir = test::MakeTempDir("icons");
     ASSERT_TRUE(test::WriteFile(dir + "/page.xyz", "x"));
-    RecordFileDescription(dir, "page.xyz", "text/html", "");
+    engine::RecordFileDescription(dir, "page.xyz", "text/html", "");
     EXPECT_EQ(SiteMapIcon(dir + "/page.xyz"), 12);
     EXPECT_EQ(SiteMapIcon(dir + "/other.xyz"), 27);
 }
 
 TEST(CommandLine, WordsMatchFoldersAndProjects) {
     TreeFixture t;
-    ProjectFolder& sites = t.tree.AddFolder("Sites");
+    store::ProjectFolder& sites = t.tree.AddFolder("Sites");
     t.tree.AddFolder("sites");  // a second folder with the same caption is never used
-    Project& a = t.Add(sites, "Alpha");
-    Project& b = t.Add(sites, "Beta");
+    store::Project& a = t.Add(sites, "Alpha");
+    store::Project& b = t.Add(sites, "Beta");
     const CommandLine line = ReadCommandLine({"/CLOSE", "SITES/all", "/Shutdown", "7"});
     EXPECT_TRUE(line.closeWhenIdle);
     EXPECT_TRUE(line.shutdownWhenIdle);
     EXPECT_EQ(line.projectWords, (std::vector<std::string>{"SITES/all", "7"}));
-    EXPECT_EQ(MatchCommandWord(t.tree, "SITES/all"), (std::vector<Project*>{&a, &b}));
-    EXPECT_EQ(MatchCommandWord(t.tree, "sites/0"), std::vector<Project*>{&a});
-    EXPECT_EQ(MatchCommandWord(t.tree, "sites/1"), std::vector<Project*>{&b});
+    EXPECT_EQ(MatchCommandWord(t.tree, "SITES/all"), (std::vector<store::Project*>{&a, &b}));
+    EXPECT_EQ(MatchCommandWord(t.tree, "sites/0"), std::vector<store::Project*>{&a});
+    EXPECT_EQ(MatchCommandWord(t.tree, "sites/1"), std::vector<store::Project*>{&b});
     EXPECT_TRUE(MatchCommandWord(t.tree, "sites/2").empty());
-    EXPECT_EQ(MatchCommandWord(t.tree, "Sites/BETA"), std::vector<Project*>{&b});
+    EXPECT_EQ(MatchCommandWord(t.tree, "Sites/BETA"), std::vector<store::Project*>{&b});
     EXPECT_TRUE(MatchCommandWord(t.tree, "Sites/Gamma").empty());
     EXPECT_TRUE(MatchCommandWord(t.tree, "Nowhere/all").empty());
     EXPECT_TRUE(MatchCommandWord(t.tree, "7").empty());  // a bare number names nothing

@@ -31,7 +31,7 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthIsReadToItsEnd) {
     constexpr std::size_t kChunks = 300 * 16;  // 300 MiB, past every 28-bit count
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n"),
                        SendRepeated(Chunk(0), kChunks - 1), Send(Chunk(kChunks - 1)), Close()}});
-    Project& p = AddProject(s.Url("/big.bin"));
+    store::Project& p = AddProject(s.Url("/big.bin"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(RunIdle(*q, 300000));
@@ -52,8 +52,8 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthIsReadToItsEnd) {
     // A category's maximum size still ends such an answer: nothing is stored, it counts as an error.
     ScriptedServer limited({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n"),
                              SendRepeated(Chunk(0), 64), Hold(5000)}});
-    Project& small = AddProject(limited.Url("/limited.bin"));
-    FileCategory& other = small.Categories[kCatOther];
+    store::Project& small = AddProject(limited.Url("/limited.bin"));
+    store::FileCategory& other = small.Categories[store::kCatOther];
     other.Flags[2] = true;  // size selection
     other.Flags[4] = true;  // maximum on
     other.MaxSize = 1024;   // kilobytes
@@ -66,8 +66,8 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthIsReadToItsEnd) {
 }
 
 TEST_F(BodiesTest, BytesBeyondTheLengthNeverReachTheFile) {
-    Options().KeepAlive = true;
-    kept::CloseAll();
+    store::Options().KeepAlive = true;
+    net::kept::CloseAll();
     // Two files of one server, one after the other on one connection slot. The first answer
     // carries a forged second answer behind its body: it is not stored, and the connection it
     // came on does not carry the second request.
@@ -76,8 +76,8 @@ TEST_F(BodiesTest, BytesBeyondTheLengthNeverReachTheFile) {
                        ReadRequest(), Hold(5000)},
                       {ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nsecond"),
                        Hold(5000)}});
-    Project& a = AddProject(s.Url("/a.txt"));
-    Project& b = AddProject(s.Url("/b.txt"));
+    store::Project& a = AddProject(s.Url("/a.txt"));
+    store::Project& b = AddProject(s.Url("/b.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(a));
     ASSERT_TRUE(q->StartProject(b));
@@ -87,11 +87,11 @@ TEST_F(BodiesTest, BytesBeyondTheLengthNeverReachTheFile) {
     EXPECT_EQ(a.ReceivedBytes, 5);
     EXPECT_EQ(a.S200 + b.S200, 2);
     EXPECT_EQ(s.Accepted(), 2);
-    kept::CloseAll();
+    net::kept::CloseAll();
 }
 
 TEST_F(BodiesTest, AWrongPartIsFetchedAgainWhole) {
-    Options().ConnRetries = 2;
+    store::Options().ConnRetries = 2;
     const std::string whole = "0123456789";
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n0123"),
                        Pause(100), Close()},
@@ -99,7 +99,7 @@ TEST_F(BodiesTest, AWrongPartIsFetchedAgainWhole) {
                                            "Content-Length: 10\r\n\r\n" + whole), Hold(5000)},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n" + whole),
                        Hold(5000)}});
-    Project& p = AddProject(s.Url("/f.txt"));
+    store::Project& p = AddProject(s.Url("/f.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(RunIdle(*q));
@@ -117,7 +117,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 302 Found\r\nContent-Location: /elsewhere.txt\r\n\r\n"), Close()},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Content-Length: 3\r\n\r\nabcdef"),
                        Close()}});
-    Project& moved = AddProject(s.Url("/moved.txt"));
+    store::Project& moved = AddProject(s.Url("/moved.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(moved));
     ASSERT_TRUE(RunIdle(*q));
@@ -125,7 +125,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     EXPECT_FALSE(fs::exists(LocalOf(moved, s.Url("/elsewhere.txt"))));
     EXPECT_EQ(moved.S200 + moved.SErr, 0);
 
-    Project& text = AddProject(s.Url("/text.txt"));
+    store::Project& text = AddProject(s.Url("/text.txt"));
     ASSERT_TRUE(q->StartProject(text));
     ASSERT_TRUE(RunIdle(*q));
     EXPECT_EQ(ReadFile(LocalOf(text, s.Url("/text.txt"))), "abcdef") << "X-Content-Length announces nothing";

@@ -9,30 +9,30 @@ namespace qm {
 namespace {
 
 TEST(CrawlLimits, PathsThatRepeatASegmentOrAGroupMoreThanThreeTimes) {
-    EXPECT_TRUE(RepeatsPathSegments("http://h/a/b/a/b/a/b/a/b/"));
-    EXPECT_TRUE(RepeatsPathSegments("http://h/x/a/a/a/a"));
-    EXPECT_TRUE(RepeatsPathSegments("https://h:8080/top/a/b/c/a/b/c/a/b/c/a/b/c/page.htm"));
-    EXPECT_TRUE(RepeatsPathSegments("http://h/A/a/a/A/"));  // letter case does not hide it
-    EXPECT_FALSE(RepeatsPathSegments("http://h/a/b/a/b/a/b/"));      // three times is allowed
-    EXPECT_FALSE(RepeatsPathSegments("http://h/a/x/a/y/a/z/a/w/"));  // not in a row
-    EXPECT_FALSE(RepeatsPathSegments("http://h/a//a//a/"));
-    EXPECT_FALSE(RepeatsPathSegments("http://h/page.htm?a/a/a/a/a"));  // the query is not the path
-    EXPECT_FALSE(RepeatsPathSegments("http://a/a/a/a"));  // the host is not a segment
-    EXPECT_FALSE(RepeatsPathSegments("http://h"));
-    EXPECT_FALSE(RepeatsPathSegments(""));
+    EXPECT_TRUE(engine::RepeatsPathSegments("http://h/a/b/a/b/a/b/a/b/"));
+    EXPECT_TRUE(engine::RepeatsPathSegments("http://h/x/a/a/a/a"));
+    EXPECT_TRUE(engine::RepeatsPathSegments("https://h:8080/top/a/b/c/a/b/c/a/b/c/a/b/c/page.htm"));
+    EXPECT_TRUE(engine::RepeatsPathSegments("http://h/A/a/a/A/"));  // letter case does not hide it
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a/b/a/b/a/b/"));      // three times is allowed
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a/x/a/y/a/z/a/w/"));  // not in a row
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a//a//a/"));
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://h/page.htm?a/a/a/a/a"));  // the query is not the path
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://a/a/a/a"));  // the host is not a segment
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://h"));
+    EXPECT_FALSE(engine::RepeatsPathSegments(""));
     // Very long paths are judged by their first segments, in linear time per group length.
     std::string longPath = "http://h";
     for (int i = 0; i < 5000; ++i) longPath += "/s" + std::to_string(i);
-    EXPECT_FALSE(RepeatsPathSegments(longPath));
+    EXPECT_FALSE(engine::RepeatsPathSegments(longPath));
     std::string early = "http://h";
     for (int i = 0; i < 200; ++i) early += "/s" + std::to_string(i);
-    EXPECT_TRUE(RepeatsPathSegments(early + "/z/z/z/z/s1/s2"));
+    EXPECT_TRUE(engine::RepeatsPathSegments(early + "/z/z/z/z/s1/s2"));
 }
 
 TEST(CrawlLimits, QueryStringsAreCountedPerProjectAndPath) {
-    Project one, two;
-    CrawlTraps traps;
-    using V = CrawlTraps::Verdict;
+    store::Project one, two;
+    engine::CrawlTraps traps;
+    using V = engine::CrawlTraps::Verdict;
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(traps.Check(one, "http://h/list?p=" + std::to_string(i)), V::Take) << i;
     EXPECT_EQ(traps.Check(one, "http://h/list?p=1000"), V::TooManyQueries);
@@ -51,19 +51,19 @@ TEST(CrawlLimits, QueryStringsAreCountedPerProjectAndPath) {
     EXPECT_EQ(traps.Check(one, "http://h/list?p=1000"), V::Take);
 
     // Endless distinct paths: the counts stop growing at their bound.
-    for (std::size_t i = 0; i < CrawlTraps::kMaxCountedPaths + 10; ++i)
+    for (std::size_t i = 0; i < engine::CrawlTraps::kMaxCountedPaths + 10; ++i)
         traps.Check(one, "http://h/p" + std::to_string(i) + "?x");
-    EXPECT_EQ(traps.CountedPaths(), CrawlTraps::kMaxCountedPaths);
-    EXPECT_EQ(CrawlTrapMessage(V::TooManyQueries, "http://h/list?p=9"),
+    EXPECT_EQ(traps.CountedPaths(), engine::CrawlTraps::kMaxCountedPaths);
+    EXPECT_EQ(engine::CrawlTrapMessage(V::TooManyQueries, "http://h/list?p=9"),
               "Crawl trap: more than 1000 query strings under http://h/list, no more of them are followed");
 }
 
 TEST(CrawlLimits, StepsBeyondTheLastLevel) {
-    EXPECT_TRUE(FollowsBeyondLevel(0, false));
-    EXPECT_TRUE(FollowsBeyondLevel(2, false));
-    EXPECT_FALSE(FollowsBeyondLevel(3, false));
-    EXPECT_TRUE(FollowsBeyondLevel(3, true));  // what the deepest frame shows
-    EXPECT_FALSE(FollowsBeyondLevel(4, true));
+    EXPECT_TRUE(engine::FollowsBeyondLevel(0, false));
+    EXPECT_TRUE(engine::FollowsBeyondLevel(2, false));
+    EXPECT_FALSE(engine::FollowsBeyondLevel(3, false));
+    EXPECT_TRUE(engine::FollowsBeyondLevel(3, true));  // what the deepest frame shows
+    EXPECT_FALSE(engine::FollowsBeyondLevel(4, true));
 }
 
 }  // namespace

@@ -24,14 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void LinkAnalyse(DownloadRecord& record, const std::string& source, const std::string& target,
-                 bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
+void LinkAnalyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
+                 bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     std::ifstream in(source, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.rfind("LINK ", 0) != 0) continue;
-        auto rec = std::make_unique<DownloadRecord>();
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = record.Project;
         rec->InitWay = record.InitWay;
         rec->URLPsw = record.URLPsw;
@@ -40,15 +40,15 @@ void LinkAnalyse(DownloadRecord& record, const std::string& source, const std::s
         rec->Srv = record.Srv;
         rec->Lev = record.Lev < 1 ? 0 : record.Lev - 1;
         rec->URL = line.substr(5);
-        AdmissionResult why;
-        if (Normalise(*rec, settings, why)) sink.FoundRecord(std::move(rec));
+        engine::AdmissionResult why;
+        if (engine::Normalise(*rec, settings, why)) sink.FoundRecord(std::move(rec));
     }
-    if (writeTarget && PlaceFile(source, target)) WriteRedirectStub(record);
+    if (writeTarget && engine::PlaceFile(source, target)) engine::WriteRedirectStub(record);
 }
 
 }  // namespace
 
-void InstallLinkAnalysis() { SetAnalyseFunction(&LinkAnalyse); }
+void InstallLinkAnalysis() { engine::SetAnalyseFunction(&LinkAnalyse); }
 
 void EngineTest::SetUp() {
     platform::InitEventLoop();
@@ -57,20 +57,20 @@ void EngineTest::SetUp() {
     fs::create_directories(Site());
     fs::create_directories(Store());
     ::setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
-    Options().Reset();
-    Options().PathPrefix = Store() + "/";
-    Options().ConnRetries = 1;
-    Options().DiskSpace = 0;
-    Options().TimeOut = 20000;
-    Options().Pause = 0;
+    store::Options().Reset();
+    store::Options().PathPrefix = Store() + "/";
+    store::Options().ConnRetries = 1;
+    store::Options().DiskSpace = 0;
+    store::Options().TimeOut = 20000;
+    store::Options().Pause = 0;
     InstallLinkAnalysis();
     folder_ = &tree_.AddFolder("Test");
     folder_->Dir = Store() + "/";
 }
 
 void EngineTest::TearDown() {
-    SetAnalyseFunction(nullptr);
-    Options().Reset();
+    engine::SetAnalyseFunction(nullptr);
+    store::Options().Reset();
 }
 
 void EngineTest::StartNginx(const std::string& extra) {
@@ -82,8 +82,8 @@ void EngineTest::Serve(const std::string& path, const std::string& body) {
     ASSERT_TRUE(WriteFile(Site() + path, body));
 }
 
-Project& EngineTest::AddProject(const std::string& url, int lev) {
-    auto p = std::make_unique<Project>();
+store::Project& EngineTest::AddProject(const std::string& url, int lev) {
+    auto p = std::make_unique<store::Project>();
     p->IID = tree_.TakeID();
     p->Caption = "P" + std::to_string(p->IID);
     p->URL = url;
@@ -93,23 +93,23 @@ Project& EngineTest::AddProject(const std::string& url, int lev) {
     return tree_.AddProject(*folder_, std::move(p));
 }
 
-std::string EngineTest::LocalOf(Project& project, const std::string& url) {
-    DownloadRecord rec;
+std::string EngineTest::LocalOf(store::Project& project, const std::string& url) {
+    engine::DownloadRecord rec;
     rec.Project = &project;
     rec.URL = url;
     rec.Lev = project.Lev;
-    EXPECT_TRUE(Normalise(rec)) << url;
+    EXPECT_TRUE(engine::Normalise(rec)) << url;
     return rec.FName;
 }
 
-std::unique_ptr<QueueManager> EngineTest::MakeQueue(int connections) {
-    auto queue = std::make_unique<QueueManager>(connections);
+std::unique_ptr<engine::QueueManager> EngineTest::MakeQueue(int connections) {
+    auto queue = std::make_unique<engine::QueueManager>(connections);
     // Failed attempts wait before the next one; the tests that count attempts keep it short.
     queue->SetRetryWait({std::chrono::milliseconds(20), std::chrono::milliseconds(80)});
     return queue;
 }
 
-bool EngineTest::RunIdle(QueueManager& queue, int timeoutMs) {
+bool EngineTest::RunIdle(engine::QueueManager& queue, int timeoutMs) {
     return platform::RunUntil([&] { return queue.Idle(); }, timeoutMs);
 }
 

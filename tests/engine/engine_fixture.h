@@ -24,11 +24,11 @@ protected:
     std::string Store() const { return dir_ + "/store"; }
     void Serve(const std::string& path, const std::string& body);
 
-    Project& AddProject(const std::string& url, int lev = 1);
+    store::Project& AddProject(const std::string& url, int lev = 1);
     // The local file of an address of a Project.
-    std::string LocalOf(Project& project, const std::string& url);
-    std::unique_ptr<QueueManager> MakeQueue(int connections);
-    bool RunIdle(QueueManager& queue, int timeoutMs = 60000);
+    std::string LocalOf(store::Project& project, const std::string& url);
+    std::unique_ptr<engine::QueueManager> MakeQueue(int connections);
+    bool RunIdle(engine::QueueManager& queue, int timeoutMs = 60000);
     // Requests nginx logged for path ("GET /x HTTP/1.0"), and the status of the last one.
     int Requests(const std::string& path) const;
     std::string LastStatus(const std::string& path) const;
@@ -37,8 +37,8 @@ protected:
 
     std::string dir_;
     std::unique_ptr<NginxPeer> nginx_;
-    ProjectTree tree_;
-    ProjectFolder* folder_ = nullptr;
+    store::ProjectTree tree_;
+    store::ProjectFolder* folder_ = nullptr;
 };
 
 // Creates the records for the links of a document (one level less), as the analysis does.

@@ -16,11 +16,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string& dir = qm::test::FuzzTempDir("queue");
     if (dir.empty()) return 0;
-    static qm::ProjectTree tree = [] {
-        qm::ProjectTree t;
-        qm::ProjectFolder& f = t.AddFolder("F");
+    static qm::store::ProjectTree tree = [] {
+        qm::store::ProjectTree t;
+        qm::store::ProjectFolder& f = t.AddFolder("F");
         f.Dir = "/tmp/qm-fuzz-root/";
-        auto p = std::make_unique<qm::Project>();
+        auto p = std::make_unique<qm::store::Project>();
         p->IID = 1;
         p->URL = "http://127.0.0.1:9/";
         p->Srv = "Yes";
@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    qm::ResumeReport report;
-    std::vector<std::unique_ptr<qm::DownloadRecord>> records;
-    qm::ReadQueueFile(tree, file, report, records);
+    qm::engine::ResumeReport report;
+    std::vector<std::unique_ptr<qm::engine::DownloadRecord>> records;
+    qm::engine::ReadQueueFile(tree, file, report, records);
     for (const auto& r : records) {
         // Whatever the file says, the names stay under the root and no temporary name survives.
         if (r->FName.rfind("/tmp/qm-fuzz-root/", 0) != 0 || !r->Temp.empty()) __builtin_trap();

@@ -11,22 +11,22 @@ namespace qm {
 namespace {
 
 TEST(GetRec, NewRecordTakesItsAttemptsFromTheOptions) {
-    Options().ConnRetries = 4;
-    DownloadRecord rec;
+    store::Options().ConnRetries = 4;
+    engine::DownloadRecord rec;
     EXPECT_EQ(rec.ConnTries, 4);
     EXPECT_FALSE(rec.Busy);
     EXPECT_EQ(rec.Project, nullptr);
-    Options().Reset();
+    store::Options().Reset();
 }
 
 TEST(GetRec, SavedFieldsComeBackThroughAQueueFile) {
     std::string file = test::MakeTempDir("getrec") + "/queue";
-    Project project;
+    store::Project project;
     project.IID = 17;
     {
-        TypedStream out(file, true);
+        store::TypedStream out(file, true);
         out.WriteCount(1);
-        DownloadRecord rec;
+        engine::DownloadRecord rec;
         rec.Project = &project;
         rec.URL = "http://h/a b";
         rec.Img = true;
@@ -55,10 +55,10 @@ TEST(GetRec, SavedFieldsComeBackThroughAQueueFile) {
         ASSERT_NE(p, std::string::npos) << key;
         at = p;
     }
-    TypedStream in(file, false);
-    std::unique_ptr<StreamObject> obj;
+    store::TypedStream in(file, false);
+    std::unique_ptr<store::StreamObject> obj;
     ASSERT_TRUE(in.ReadObject(obj));
-    auto* rec = dynamic_cast<DownloadRecord*>(obj.get());
+    auto* rec = dynamic_cast<engine::DownloadRecord*>(obj.get());
     ASSERT_NE(rec, nullptr);
     EXPECT_EQ(rec->LoadedIID, 17);
     EXPECT_EQ(rec->Project, nullptr);

@@ -17,9 +17,9 @@
 namespace qm {
 namespace {
 
-std::string Written(const std::string& file, DownloadRecord& rec) {
+std::string Written(const std::string& file, engine::DownloadRecord& rec) {
     {
-        TypedStream out(file, true);
+        store::TypedStream out(file, true);
         out.WriteCount(1);
         out.WriteObject(rec);
         EXPECT_TRUE(out.Close());
@@ -30,7 +30,7 @@ std::string Written(const std::string& file, DownloadRecord& rec) {
     return text.str();
 }
 
-void ExpectSame(const DownloadRecord& a, const DownloadRecord& b) {
+void ExpectSame(const engine::DownloadRecord& a, const engine::DownloadRecord& b) {
     EXPECT_EQ(a.Project, b.Project);
     EXPECT_EQ(a.URL, b.URL);
     EXPECT_EQ(a.Img, b.Img);
@@ -55,17 +55,17 @@ void ExpectSame(const DownloadRecord& a, const DownloadRecord& b) {
 
 TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     const std::string dir = test::MakeTempDir("packed");
-    Project project;
+    store::Project project;
     project.IID = 23;
-    FileCategory category;
-    ContextRef last;
+    store::FileCategory category;
+    engine::ContextRef last;
 
     // A found link: the file name is its folder and name joined; and records whose names
     // are not (a queue file written by hand, a back-slash, an empty name), with every text
     // filled and long texts past the one-byte lengths.
-    std::vector<std::unique_ptr<DownloadRecord>> records;
+    std::vector<std::unique_ptr<engine::DownloadRecord>> records;
     for (int i = 0; i < 4; ++i) {
-        auto r = std::make_unique<DownloadRecord>();
+        auto r = std::make_unique<engine::DownloadRecord>();
         r->Project = i == 3 ? nullptr : &project;
         r->LoadedIID = i == 3 ? 99 : 0;
         r->URL = "http://h/dir/p" + std::to_string(i) + ".html?" + std::string(i * 100, 'q');
@@ -92,21 +92,21 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         records.push_back(std::move(r));
     }
     for (auto& r : records) {
-        ASSERT_TRUE(PackedRecord::Packable(*r));
-        const PackedRecord packed = PackedRecord::Pack(*r, last);
+        ASSERT_TRUE(engine::PackedRecord::Packable(*r));
+        const engine::PackedRecord packed = engine::PackedRecord::Pack(*r, last);
         EXPECT_EQ(packed.Project(), r->Project);
-        std::unique_ptr<DownloadRecord> back = packed.Unpack();
+        std::unique_ptr<engine::DownloadRecord> back = packed.Unpack();
         ExpectSame(*r, *back);
         EXPECT_EQ(Written(dir + "/a", *r), Written(dir + "/b", *back));
     }
 
     // The queue's entry: cheap looks leave it packed; the first dereference unpacks it.
-    QueuedRecord entry(PackedRecord::Pack(*records[0], last));
+    engine::QueuedRecord entry(engine::PackedRecord::Pack(*records[0], last));
     EXPECT_TRUE(entry.IsPacked());
     EXPECT_EQ(entry.Project(), &project);
     EXPECT_FALSE(entry.Busy());
     EXPECT_EQ(entry.NotBeforeMs(), 0);
-    std::unique_ptr<DownloadRecord> copy = entry.UnpackedCopy();
+    std::unique_ptr<engine::DownloadRecord> copy = entry.UnpackedCopy();
     ASSERT_TRUE(copy);
     ExpectSame(*records[0], *copy);
     EXPECT_TRUE(entry.IsPacked());
@@ -116,30 +116,30 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
     EXPECT_EQ(entry.UnpackedCopy(), nullptr);
 
     // What a packed record could not carry keeps it whole.
-    auto busy = std::make_unique<DownloadRecord>();
+    auto busy = std::make_unique<engine::DownloadRecord>();
     busy->Busy = true;
-    EXPECT_FALSE(PackedRecord::Packable(*busy));
-    auto retried = std::make_unique<DownloadRecord>();
+    EXPECT_FALSE(engine::PackedRecord::Packable(*busy));
+    auto retried = std::make_unique<engine::DownloadRecord>();
     retried->FailedAttempts = 1;
     retried->NotBeforeMs = 5;
-    EXPECT_FALSE(PackedRecord::Packable(*retried));
-    auto typed = std::make_unique<DownloadRecord>();
+    EXPECT_FALSE(engine::PackedRecord::Packable(*retried));
+    auto typed = std::make_unique<engine::DownloadRecord>();
     typed->ContentType = "text/html";
-    EXPECT_FALSE(PackedRecord::Packable(*typed));
+    EXPECT_FALSE(engine::PackedRecord::Packable(*typed));
     // A redirected record keeps its chain's count, and a challenged one its challenge.
-    auto redirected = std::make_unique<DownloadRecord>();
+    auto redirected = std::make_unique<engine::DownloadRecord>();
     redirected->RedirectHops = 1;
-    EXPECT_FALSE(PackedRecord::Packable(*redirected));
-    auto challenged = std::make_unique<DownloadRecord>();
+    EXPECT_FALSE(engine::PackedRecord::Packable(*redirected));
+    auto challenged = std::make_unique<engine::DownloadRecord>();
     challenged->AuthChallenge = "WWW-Authenticate: Basic realm=x";
-    EXPECT_FALSE(PackedRecord::Packable(*challenged));
-    QueuedRecord whole(std::move(retried));
+    EXPECT_FALSE(engine::PackedRecord::Packable(*challenged));
+    engine::QueuedRecord whole(std::move(retried));
     EXPECT_FALSE(whole.IsPacked());
     EXPECT_EQ(whole.NotBeforeMs(), 5);
 }
 
 TEST(SeenAddresses, FindsEveryAddressInAnyCaseAndForgetsAtClear) {
-    SeenAddresses seen;
+    engine::SeenAddresses seen;
     EXPECT_FALSE(seen.Contains("http://h/"));
     constexpr int kCount = 200000;  // several blocks and index growths
     for (int i = 0; i < kCount; ++i)

@@ -12,12 +12,12 @@ namespace {
 
 struct ReadFixture {
     std::string dir = test::MakeTempDir("qread");
-    ProjectTree tree;
-    Project* project = nullptr;
+    store::ProjectTree tree;
+    store::Project* project = nullptr;
     ReadFixture() {
-        ProjectFolder& f = tree.AddFolder("F");
+        store::ProjectFolder& f = tree.AddFolder("F");
         f.Dir = dir + "/root/";
-        auto p = std::make_unique<Project>();
+        auto p = std::make_unique<store::Project>();
         p->IID = 7;
         p->URL = "http://127.0.0.1:9/";
         p->Srv = "Yes";
@@ -28,10 +28,10 @@ struct ReadFixture {
         return "[Object]\r\nType=2\r\nIID=" + iid + "\r\nURL=" + url + "\r\nImg=1\r\nLev=1\r\nSrv=1\r\nFName=" + fname +
                "\r\nTemp=" + temp + "\r\nPath=/etc\r\nRFile=shadow\r\nDepth=0\r\n";
     }
-    ResumeReport Read(const std::string& text, std::vector<std::unique_ptr<DownloadRecord>>& out) {
+    engine::ResumeReport Read(const std::string& text, std::vector<std::unique_ptr<engine::DownloadRecord>>& out) {
         EXPECT_TRUE(test::WriteFile(dir + "/q", text));
-        ResumeReport report;
-        ReadQueueFile(tree, dir + "/q", report, out);
+        engine::ResumeReport report;
+        engine::ReadQueueFile(tree, dir + "/q", report, out);
         return report;
     }
 };
@@ -48,8 +48,8 @@ TEST(QueueFileRead, LocalNamesNeverLeaveTheRoot) {
     text += f.Section("8", "http://127.0.0.1:9/other.html", root + "x");
     text += "[Object]\r\nType=5\r\nText=foreign\r\n";
     text += "[Object]\r\nType=2\r\nIID=seven\r\n";
-    std::vector<std::unique_ptr<DownloadRecord>> records;
-    const ResumeReport report = f.Read(text, records);
+    std::vector<std::unique_ptr<engine::DownloadRecord>> records;
+    const engine::ResumeReport report = f.Read(text, records);
     EXPECT_TRUE(report.opened);
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(report.renamed, 3);
@@ -70,18 +70,18 @@ TEST(QueueFileRead, LocalNamesNeverLeaveTheRoot) {
 TEST(QueueFileRead, LocalFilesOnlyForALocalProjectInsideItsFolder) {
     ReadFixture f;
     const std::string root = f.dir + "/root/";
-    auto local = std::make_unique<Project>();
+    auto local = std::make_unique<store::Project>();
     local->IID = 9;
     local->URL = "file://" + f.dir + "/site/index.html";
-    Project& localProject = f.tree.AddProject(*f.project->Folder, std::move(local));
+    store::Project& localProject = f.tree.AddProject(*f.project->Folder, std::move(local));
     // Names inside the root, as a hostile file would write them: the address decides.
     std::string text = "Stream 1.1 File\r\nCount=4\r\n";
     text += f.Section("7", "file:///etc/hostname", root + "Local Files/etc/hostname");
     text += f.Section("9", "file://" + f.dir + "/secret.txt", root + "Local Files/secret.txt");
     text += f.Section("9", "file://" + f.dir + "/site/../secret.txt", root + "Local Files/s.txt");
     text += f.Section("9", "file://" + f.dir + "/site/page.html", root + "Local Files/page.html");
-    std::vector<std::unique_ptr<DownloadRecord>> records;
-    const ResumeReport report = f.Read(text, records);
+    std::vector<std::unique_ptr<engine::DownloadRecord>> records;
+    const engine::ResumeReport report = f.Read(text, records);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(report.skipped, 3);
     EXPECT_EQ(records[0]->Project, &localProject);
@@ -90,8 +90,8 @@ TEST(QueueFileRead, LocalFilesOnlyForALocalProjectInsideItsFolder) {
 
 TEST(QueueFileRead, DamagedInputReadsWhatItCan) {
     ReadFixture f;
-    std::vector<std::unique_ptr<DownloadRecord>> records;
-    ResumeReport report = f.Read(std::string("\0\1\2garbage\n[Object]\n", 20), records);
+    std::vector<std::unique_ptr<engine::DownloadRecord>> records;
+    engine::ResumeReport report = f.Read(std::string("\0\1\2garbage\n[Object]\n", 20), records);
     EXPECT_TRUE(records.empty());
     report = f.Read("Stream 1.1 File\r\nCount=x\r\n", records);
     EXPECT_TRUE(records.empty());
@@ -104,7 +104,7 @@ TEST(QueueFileRead, DamagedInputReadsWhatItCan) {
     ASSERT_GE(records.size(), 1u);
     EXPECT_EQ(records[0]->URL, "http://127.0.0.1:9/a.html");
     records.clear();
-    EXPECT_FALSE(ReadQueueFile(f.tree, f.dir + "/missing", report, records));
+    EXPECT_FALSE(engine::ReadQueueFile(f.tree, f.dir + "/missing", report, records));
     EXPECT_FALSE(report.problems.empty());
 }
 

@@ -18,15 +18,15 @@ namespace fs = std::filesystem;
 class QueueFileTest : public EngineTest {
 protected:
     // Queues an address of project without starting anything (the queue is suspended).
-    void Queue(QueueManager& q, Project& project, const std::string& url) {
-        auto rec = std::make_unique<DownloadRecord>();
+    void Queue(engine::QueueManager& q, store::Project& project, const std::string& url) {
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = &project;
         rec->URL = url;
         rec->Lev = 1;
-        ASSERT_TRUE(Normalise(*rec)) << url;
+        ASSERT_TRUE(engine::Normalise(*rec)) << url;
         q.AddRecord(std::move(rec), true, false);
     }
-    std::vector<std::string> Urls(const QueueManager& q) {
+    std::vector<std::string> Urls(const engine::QueueManager& q) {
         std::vector<std::string> out;
         for (const auto& r : q.Queue()) out.push_back(r->URL);
         return out;
@@ -37,9 +37,9 @@ protected:
 const char* const kDead = "http://127.0.0.1:9/";
 
 TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
-    Project& a = AddProject(std::string(kDead) + "a/");
-    Project& b = AddProject(std::string(kDead) + "b/");
-    Project& gone = AddProject(std::string(kDead) + "c/");
+    store::Project& a = AddProject(std::string(kDead) + "a/");
+    store::Project& b = AddProject(std::string(kDead) + "b/");
+    store::Project& gone = AddProject(std::string(kDead) + "c/");
     const std::string file = dir_ + "/queue.qmq";
     {
         auto q = MakeQueue(1);
@@ -50,23 +50,23 @@ TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
         Queue(*q, a, std::string(kDead) + "a/2.html");
         std::string error;
         // A file that cannot be written leaves the queue as it was and running.
-        EXPECT_FALSE(SuspendToFile(*q, dir_ + "/no/such/folder/q", error));
+        EXPECT_FALSE(engine::SuspendToFile(*q, dir_ + "/no/such/folder/q", error));
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(q->QueueCount(), 4u);
         EXPECT_FALSE(q->Suspended());
         q->SetSuspended(true);
-        ASSERT_TRUE(SuspendToFile(*q, file, error)) << error;
+        ASSERT_TRUE(engine::SuspendToFile(*q, file, error)) << error;
         EXPECT_EQ(q->QueueCount(), 0u);
         EXPECT_FALSE(q->Suspended());
         EXPECT_FALSE(fs::exists(file + ".part"));
         EXPECT_EQ((fs::status(file).permissions() & fs::perms::others_read), fs::perms::none);
     }
-    std::unique_ptr<Project> removed = tree_.TakeProject(gone);
+    std::unique_ptr<store::Project> removed = tree_.TakeProject(gone);
     auto q = MakeQueue(1);
     q->SetSuspended(true);
     Queue(*q, b, std::string(kDead) + "b/already.html");
-    ResumeReport report;
-    ASSERT_TRUE(ResumeFromFile(*q, tree_, file, report));
+    engine::ResumeReport report;
+    ASSERT_TRUE(engine::ResumeFromFile(*q, tree_, file, report));
     EXPECT_FALSE(q->Suspended());
     EXPECT_EQ(report.queued, 3);
     EXPECT_EQ(report.noProject, 1);
@@ -79,13 +79,13 @@ TEST_F(QueueFileTest, RoundTripWithTwoProjectsAndOneMissing) {
     EXPECT_EQ(q->Queue()[2]->Project, &b);
     EXPECT_EQ(q->Queue()[3]->Project, &a);
     // Read twice, the addresses are queued twice (no seen-address check).
-    ASSERT_TRUE(ResumeFromFile(*q, tree_, file, report));
+    ASSERT_TRUE(engine::ResumeFromFile(*q, tree_, file, report));
     EXPECT_EQ(q->QueueCount(), 7u);
     q->StopAll();
 }
 
 TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
-    Project& a = AddProject(std::string(kDead) + "a/");
+    store::Project& a = AddProject(std::string(kDead) + "a/");
     ASSERT_TRUE(WriteFile(dir_ + "/victim", "keep me"));
     const std::string file = dir_ + "/planted.qmq";
     fs::create_symlink(dir_ + "/victim", file + ".part");
@@ -93,7 +93,7 @@ TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
     q->SetSuspended(true);
     Queue(*q, a, std::string(kDead) + "a/1.html");
     std::string error;
-    ASSERT_TRUE(SuspendToFile(*q, file, error)) << error;
+    ASSERT_TRUE(engine::SuspendToFile(*q, file, error)) << error;
     EXPECT_EQ(ReadFile(dir_ + "/victim"), "keep me");
     EXPECT_TRUE(fs::is_symlink(file + ".part"));
     EXPECT_NE(ReadFile(file).find("a/1.html"), std::string::npos);
@@ -101,7 +101,7 @@ TEST_F(QueueFileTest, APlantedPartFileIsNeverWrittenThrough) {
 }
 
 TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
-    Project& p = AddProject(std::string(kDead) + "site/");
+    store::Project& p = AddProject(std::string(kDead) + "site/");
     const std::string outside = dir_ + "/outside";
     fs::create_directories(outside);
     ASSERT_TRUE(WriteFile(outside + "/victim", "keep me"));
@@ -124,8 +124,8 @@ TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
     ASSERT_TRUE(WriteFile(file, text));
 
     auto q = MakeQueue(1);
-    ResumeReport report;
-    ASSERT_TRUE(ResumeFromFile(*q, tree_, file, report));
+    engine::ResumeReport report;
+    ASSERT_TRUE(engine::ResumeFromFile(*q, tree_, file, report));
     EXPECT_FALSE(q->Suspended());
     EXPECT_EQ(report.queued, 3);
     EXPECT_EQ(report.renamed, 2);
@@ -145,10 +145,10 @@ TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
 
     // A file that is no queue file at all resumes nothing and leaves the queue running.
     ASSERT_TRUE(WriteFile(file, std::string("\0\1garbage", 9)));
-    ResumeFromFile(*q, tree_, file, report);
+    engine::ResumeFromFile(*q, tree_, file, report);
     EXPECT_FALSE(q->Suspended());
     EXPECT_EQ(report.queued, 0);
-    EXPECT_FALSE(ResumeFromFile(*q, tree_, dir_ + "/missing.qmq", report));
+    EXPECT_FALSE(engine::ResumeFromFile(*q, tree_, dir_ + "/missing.qmq", report));
     EXPECT_FALSE(q->Suspended());
 }
 
@@ -161,7 +161,7 @@ TEST_F(QueueFileTest, SuspendWhileTransfersRunAgainstNginx) {
         index += "LINK " + Url("/slow/f" + std::to_string(i) + ".bin") + "\n";
     }
     Serve("/index.html", index);
-    Project& p = AddProject(Url("/index.html"), 2);
+    store::Project& p = AddProject(Url("/index.html"), 2);
     const std::string file = dir_ + "/running.qmq";
     {
         auto q = MakeQueue(3);
@@ -169,7 +169,7 @@ TEST_F(QueueFileTest, SuspendWhileTransfersRunAgainstNginx) {
         ASSERT_TRUE(platform::RunUntil([&] { return q->BusyConnections() >= 3; }, 20000));
         const std::size_t busy = q->BusyConnections();
         std::string error;
-        ASSERT_TRUE(SuspendToFile(*q, file, error)) << error;
+        ASSERT_TRUE(engine::SuspendToFile(*q, file, error)) << error;
         EXPECT_EQ(q->QueueCount(), 0u);
         EXPECT_GE(p.SAbr, static_cast<int>(busy));
         EXPECT_EQ(p.QueuedCount, 0);
@@ -180,8 +180,8 @@ TEST_F(QueueFileTest, SuspendWhileTransfersRunAgainstNginx) {
 
     // Back on resume: the three files are fetched again and stored.
     auto q = MakeQueue(3);
-    ResumeReport report;
-    ASSERT_TRUE(ResumeFromFile(*q, tree_, file, report));
+    engine::ResumeReport report;
+    ASSERT_TRUE(engine::ResumeFromFile(*q, tree_, file, report));
     EXPECT_EQ(report.queued, 3);
     ASSERT_TRUE(RunIdle(*q, 60000));
     for (int i = 0; i < 3; ++i) {

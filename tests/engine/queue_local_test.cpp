@@ -28,18 +28,18 @@ std::atomic<int> g_found{0};
 std::atomic<int> g_kept{0};
 
 // Finds `count` links per document (addresses numbered from the source's name).
-void ManyLinks(DownloadRecord& record, const std::string& source, const std::string&, bool,
-               const SettingsSnapshot& settings, AnalysisSink& sink) {
+void ManyLinks(engine::DownloadRecord& record, const std::string& source, const std::string&, bool,
+               const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
     for (int i = 0; i < count; ++i) {
-        auto rec = std::make_unique<DownloadRecord>();
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = record.Project;
         rec->Lev = 0;
         rec->Img = rec->Srv = true;
         rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" +
                    std::to_string(i) + ".txt";
-        AdmissionResult why;
-        if (!Normalise(*rec, settings, why)) continue;
+        engine::AdmissionResult why;
+        if (!engine::Normalise(*rec, settings, why)) continue;
         ++g_found;
         if (sink.FoundRecord(std::move(rec))) ++g_kept;
     }
@@ -47,13 +47,13 @@ void ManyLinks(DownloadRecord& record, const std::string& source, const std::str
 
 // Finds `count` links per document, the same ones in every document, normalised through the
 // thread's memo as the real analysis does.
-void SameLinks(DownloadRecord& record, const std::string& source, const std::string&, bool,
-               const SettingsSnapshot& settings, AnalysisSink& sink) {
+void SameLinks(engine::DownloadRecord& record, const std::string& source, const std::string&, bool,
+               const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     int count = std::stoi(ReadFile(source));
-    NormaliseMemo& memo = ThreadNormaliseMemo();
+    engine::NormaliseMemo& memo = engine::ThreadNormaliseMemo();
     memo.Prepare(settings);
     for (int i = 0; i < count; ++i) {
-        auto rec = std::make_unique<DownloadRecord>();
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = record.Project;
         rec->URL = "http://127.0.0.1:9/same/" + std::to_string(i) + ".txt";
         if (!memo.Normalise(*rec)) continue;
@@ -67,12 +67,12 @@ protected:
     void SetUp() override {
         platform::InitEventLoop();
         dir_ = MakeTempDir("localqueue");
-        Options().Reset();
-        Options().PathPrefix = dir_ + "/store/";
-        SetAnalyseFunction(&ManyLinks);
+        store::Options().Reset();
+        store::Options().PathPrefix = dir_ + "/store/";
+        engine::SetAnalyseFunction(&ManyLinks);
         folder_ = &tree_.AddFolder("Local");
         folder_->Dir = dir_ + "/store/";
-        auto p = std::make_unique<Project>();
+        auto p = std::make_unique<store::Project>();
         p->IID = tree_.TakeID();
         p->URL = "http://127.0.0.1:9/";
         p->Lev = 2;
@@ -80,12 +80,12 @@ protected:
         g_found = g_kept = 0;
     }
     void TearDown() override {
-        SetAnalyseFunction(nullptr);
-        Options().Reset();
+        engine::SetAnalyseFunction(nullptr);
+        store::Options().Reset();
     }
     // A record waiting for analysis of a document that yields n links.
-    std::unique_ptr<DownloadRecord> Document(const std::string& name, int n) {
-        auto rec = std::make_unique<DownloadRecord>();
+    std::unique_ptr<engine::DownloadRecord> Document(const std::string& name, int n) {
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = project_;
         rec->Lev = 1;
         rec->URL = "http://127.0.0.1:9/" + name;
@@ -95,26 +95,26 @@ protected:
         return rec;
     }
     // A second Project in the same folder.
-    Project* AddOtherProject() {
-        auto other = std::make_unique<Project>();
+    store::Project* AddOtherProject() {
+        auto other = std::make_unique<store::Project>();
         other->IID = tree_.TakeID();
         other->URL = "http://127.0.0.1:9/";
         other->Lev = 2;
         return &tree_.AddProject(*folder_, std::move(other));
     }
     std::string dir_;
-    ProjectTree tree_;
-    ProjectFolder* folder_ = nullptr;
-    Project* project_ = nullptr;
+    store::ProjectTree tree_;
+    store::ProjectFolder* folder_ = nullptr;
+    store::Project* project_ = nullptr;
 };
 
 TEST_F(LocalQueueTest, FlushAnalysisQueuesTheLinksFirst) {
-    QueueManager q(2);
+    engine::QueueManager q(2);
     int stored = 0;
-    q.OnItemStored = [&](QueueManager&, DownloadRecord&) { ++stored; };
+    q.OnItemStored = [&](engine::QueueManager&, engine::DownloadRecord&) { ++stored; };
     q.SetSuspended(true);
     // With the analysis thread not yet started the records wait in the list.
-    Options().LowMemory = true;
+    store::Options().LowMemory = true;
     for (int i = 0; i < 3; ++i) {
         auto doc = Document("d" + std::to_string(i), 400);
         std::string temp = doc->Temp;
@@ -144,14 +144,14 @@ TEST_F(LocalQueueTest, FlushAnalysisQueuesTheLinksFirst) {
 }
 
 TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped) {
-    Options().LowMemory = false;
-    QueueManager q(1);
+    store::Options().LowMemory = false;
+    engine::QueueManager q(1);
     q.SetSuspended(true);
     for (int i = 0; i < 1100; ++i) {
-        auto rec = std::make_unique<DownloadRecord>();
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = project_;
         rec->URL = "http://127.0.0.1:9/pre/" + std::to_string(i);
-        ASSERT_TRUE(Normalise(*rec));
+        ASSERT_TRUE(engine::Normalise(*rec));
         q.AddRecord(std::move(rec), true, true);
     }
     auto doc = Document("again", 10);
@@ -173,9 +173,9 @@ TEST_F(LocalQueueTest, WithoutLowMemoryAnalysisGoesOnAndSeenAddressesAreDropped)
 }
 
 TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
-    Options().LowMemory = false;
+    store::Options().LowMemory = false;
     for (int round = 0; round < 5; ++round) {
-        auto q = std::make_unique<QueueManager>(1);
+        auto q = std::make_unique<engine::QueueManager>(1);
         q->SetSuspended(true);
         q->ClearSeen();
         g_found = g_kept = 0;
@@ -195,25 +195,25 @@ TEST_F(LocalQueueTest, StoppingWhileTheThreadHandsOverRecordsEndsCleanly) {
 }
 
 TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
-    Options().LowMemory = false;
-    Project* b = AddOtherProject();
-    auto documentOf = [&](Project* project, const std::string& name, int n) {
+    store::Options().LowMemory = false;
+    store::Project* b = AddOtherProject();
+    auto documentOf = [&](store::Project* project, const std::string& name, int n) {
         auto rec = Document(name, n);
         --project_->ProcessingCount;
         rec->Project = project;
         ++project->ProcessingCount;
         return rec;
     };
-    QueueManager q(1);
+    engine::QueueManager q(1);
     q.SetSuspended(true);
     int storedB = 0;
-    q.OnItemStored = [&](QueueManager&, DownloadRecord& r) {
+    q.OnItemStored = [&](engine::QueueManager&, engine::DownloadRecord& r) {
         if (r.Project == b) ++storedB;
     };
     // A long document of the first Project, then short ones of both: the thread holds the
     // short ones in its inbox while it works on the long one.
     std::vector<std::string> temps;
-    auto queue = [&](std::unique_ptr<DownloadRecord> rec) {
+    auto queue = [&](std::unique_ptr<engine::DownloadRecord> rec) {
         temps.push_back(rec->Temp);
         std::string temp = rec->Temp;
         q.QueueForAnalysis(std::move(rec), temp, "", true);
@@ -243,9 +243,9 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
 
 // Stopping one Project while the thread analyses another's page: that page keeps every link.
 TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
-    Options().LowMemory = false;
-    Project* b = AddOtherProject();
-    QueueManager q(1);
+    store::Options().LowMemory = false;
+    store::Project* b = AddOtherProject();
+    engine::QueueManager q(1);
     q.SetSuspended(true);
     // Many queued records of the first Project, so that stopping it takes a while.
     auto first = Document("first", 40000);
@@ -274,9 +274,9 @@ TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
 // Addresses the thread handed over before reach the queue as known; once the queue forgets
 // what it has seen, or a stop drops records unseen, they count as new again.
 TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets) {
-    Options().LowMemory = false;
-    SetAnalyseFunction(&SameLinks);
-    QueueManager q(1);
+    store::Options().LowMemory = false;
+    engine::SetAnalyseFunction(&SameLinks);
+    engine::QueueManager q(1);
     q.SetSuspended(true);
     auto analyse = [&](const std::string& name, int links) {
         auto doc = Document(name, links);
@@ -312,19 +312,19 @@ TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
     // would take it, one after the other, without any transfer.
     project_->LimBNumber = true;
     project_->LimNumber = 0;
-    QueueManager q(3);
+    engine::QueueManager q(3);
     q.SetSuspended(true);
     const int n = 60000;
     for (int i = 0; i < n; ++i) {
-        auto rec = std::make_unique<DownloadRecord>();
+        auto rec = std::make_unique<engine::DownloadRecord>();
         rec->Project = project_;
         rec->URL = "http://127.0.0.1:9/many/" + std::to_string(i);
-        ASSERT_TRUE(Normalise(*rec));
+        ASSERT_TRUE(engine::Normalise(*rec));
         q.AddRecord(std::move(rec), true, true);
     }
     EXPECT_EQ(project_->QueuedCount, n);
     int finished = 0;
-    project_->OnProjectChange = [&](Project&, int code, std::int64_t) {
+    project_->OnProjectChange = [&](store::Project&, int code, std::int64_t) {
         if (code == 2) ++finished;
     };
     q.SetSuspended(false);

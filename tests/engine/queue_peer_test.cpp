@@ -35,18 +35,18 @@ struct Events {
     int finished = 0;
 };
 
-void Watch(QueueManager& q, Events& ev, Project& p) {
-    q.OnItemStored = [&ev](QueueManager&, DownloadRecord& r) { ev.stored.push_back(r.FName); };
-    q.OnStatus = [&ev](QueueManager&, const std::string& text, int kind) {
-        if (kind == kStatusAnalysis) ev.messages.push_back(text);
+void Watch(engine::QueueManager& q, Events& ev, store::Project& p) {
+    q.OnItemStored = [&ev](engine::QueueManager&, engine::DownloadRecord& r) { ev.stored.push_back(r.FName); };
+    q.OnStatus = [&ev](engine::QueueManager&, const std::string& text, int kind) {
+        if (kind == engine::kStatusAnalysis) ev.messages.push_back(text);
     };
-    q.OnPoolChange = [&ev](QueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
-    p.OnProjectChange = [&ev](Project&, int code, std::int64_t) {
+    q.OnPoolChange = [&ev](engine::QueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
+    p.OnProjectChange = [&ev](store::Project&, int code, std::int64_t) {
         if (code == 2) ++ev.finished;
     };
 }
 
-void ExpectIdleCounters(const Project& p) {
+void ExpectIdleCounters(const store::Project& p) {
     EXPECT_EQ(p.QueuedCount, 0);
     EXPECT_EQ(p.ProcessingCount, 0);
 }
@@ -56,7 +56,7 @@ using QueueTest = EngineTest;
 TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     Serve("/index.html", "<html>hello</html>\n");
     StartNginx();
-    Project& p = AddProject(Url("/index.html"));
+    store::Project& p = AddProject(Url("/index.html"));
     auto q = MakeQueue(2);
     Events ev;
     Watch(*q, ev, p);
@@ -65,10 +65,10 @@ TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     ASSERT_TRUE(RunIdle(*q));
     std::string local = LocalOf(p, Url("/index.html"));
     EXPECT_EQ(ReadFile(local), "<html>hello</html>\n");
-    EXPECT_EQ(ReadFile(PrimaryName(local)), "<html>hello</html>\n");
-    FileDescription d;
+    EXPECT_EQ(ReadFile(engine::PrimaryName(local)), "<html>hello</html>\n");
+    store::FileDescription d;
     std::string dir = local.substr(0, local.rfind('/'));
-    ASSERT_TRUE(ReadDescription(dir, "index.html", d));
+    ASSERT_TRUE(store::ReadDescription(dir, "index.html", d));
     EXPECT_EQ(d.ContentType, "text/html");
     EXPECT_NE(d.LastModified.find("GMT"), std::string::npos);
     EXPECT_EQ(p.S200, 1);
@@ -100,21 +100,21 @@ TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
 TEST_F(QueueTest, NonDocumentIsStoredWithoutCopyAndOldCopyGoes) {
     Serve("/notes.txt", "plain");
     StartNginx();
-    Project& p = AddProject(Url("/notes.txt"));
+    store::Project& p = AddProject(Url("/notes.txt"));
     std::string local = LocalOf(p, Url("/notes.txt"));
-    ASSERT_TRUE(WriteFile(PrimaryName(local), "stale"));
+    ASSERT_TRUE(WriteFile(engine::PrimaryName(local), "stale"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(RunIdle(*q));
     EXPECT_EQ(ReadFile(local), "plain");
-    EXPECT_FALSE(fs::exists(PrimaryName(local)));
+    EXPECT_FALSE(fs::exists(engine::PrimaryName(local)));
     EXPECT_EQ(p.S200, 1);
 }
 
 TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
     StartNginx();
     // FMGroup 2: the existing start page counts as not modified, no request is made.
-    Project& p = AddProject(Url("/b.html"));
+    store::Project& p = AddProject(Url("/b.html"));
     p.FMGroup = 2;
     std::string local = LocalOf(p, Url("/b.html"));
     ASSERT_TRUE(WriteFile(local, "kept"));
@@ -131,7 +131,7 @@ TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
     // existing start page is asked for again, its existing link is not.
     Serve("/top.html", "LINK " + Url("/deep.html") + "\n");
     Serve("/deep.html", "deep");
-    Project& p3 = AddProject(Url("/top.html"), 2);
+    store::Project& p3 = AddProject(Url("/top.html"), 2);
     p3.FMGroup = 3;
     p3.FM3Lev = 0;
     ASSERT_TRUE(WriteFile(LocalOf(p3, Url("/top.html")), "old top"));
@@ -150,7 +150,7 @@ TEST_F(QueueTest, ExistingFilesAreTakenWithoutARequest) {
 TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
     Serve("/dir/new.txt", "moved here");
     StartNginx("location = /old.txt { return 302 /dir/new.txt; }\n");
-    Project& p = AddProject(Url("/old.txt"));
+    store::Project& p = AddProject(Url("/old.txt"));
     auto q = MakeQueue(1);
     Events ev;
     Watch(*q, ev, p);
@@ -168,8 +168,8 @@ TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
     EXPECT_EQ(ReadFile(oldLocal),
               "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=" + up + rel +
                   "\"><TITLE>302 File moved</TITLE></HEAD></HTML>");
-    FileDescription d;
-    ASSERT_TRUE(ReadDescription(oldLocal.substr(0, oldLocal.rfind('/')), "old.txt", d));
+    store::FileDescription d;
+    ASSERT_TRUE(store::ReadDescription(oldLocal.substr(0, oldLocal.rfind('/')), "old.txt", d));
     EXPECT_EQ(d.ContentType, "text/html");
     // Redirects are not counted; the target is.
     EXPECT_EQ(p.S200, 1);
@@ -185,9 +185,9 @@ TEST_F(QueueTest, ErrorsAreRetriedByTheAttemptsLeft) {
                    Case{"/e500", 1, 1, 1, 0}, Case{"/e400", 2, 2, 1, 0},
                    // 400 is the same answer next time: three attempts at most, even unlimited.
                    Case{"/e400", 0, 3, 1, 0}, Case{"/e400", 5, 3, 1, 0}}) {
-        Options().ConnRetries = c.retries;
+        store::Options().ConnRetries = c.retries;
         int before = Requests(c.path);
-        Project& p = AddProject(Url(c.path));
+        store::Project& p = AddProject(Url(c.path));
         auto q = MakeQueue(1);
         ASSERT_TRUE(q->StartProject(p));
         ASSERT_TRUE(RunIdle(*q));
@@ -269,10 +269,10 @@ private:
 };
 
 TEST_F(QueueTest, NoAttemptLimitRetriesUntilTheServerAnswers) {
-    Options().ConnRetries = 0;
+    store::Options().ConnRetries = 0;
     FlakyServer server(4);
     std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/flaky.txt";
-    Project& p = AddProject(url);
+    store::Project& p = AddProject(url);
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(RunIdle(*q));
@@ -283,18 +283,18 @@ TEST_F(QueueTest, NoAttemptLimitRetriesUntilTheServerAnswers) {
 }
 
 TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
-    Options().ConnRetries = 0;
+    store::Options().ConnRetries = 0;
     FlakyServer flaky(4);
     Serve("/other.txt", "other");
     StartNginx();
     std::string url = "http://127.0.0.1:" + std::to_string(flaky.Port()) + "/flaky.txt";
-    Project& p = AddProject(url);
-    Project& other = AddProject(Url("/other.txt"));
-    auto q = std::make_unique<QueueManager>(1);
+    store::Project& p = AddProject(url);
+    store::Project& other = AddProject(Url("/other.txt"));
+    auto q = std::make_unique<engine::QueueManager>(1);
     q->SetRetryWait({std::chrono::milliseconds(150), std::chrono::milliseconds(400)});
     std::vector<std::string> messages;
-    q->OnStatus = [&](QueueManager&, const std::string& text, int kind) {
-        if (kind == kStatusAnalysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
+    q->OnStatus = [&](engine::QueueManager&, const std::string& text, int kind) {
+        if (kind == engine::kStatusAnalysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
     };
     ASSERT_TRUE(q->StartProject(p));
     // The failing record waits out its pause in the queue, shown as waiting, while the only
@@ -320,14 +320,14 @@ TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
 }
 
 TEST(RetryWaitTest, DoublesUpToTheLongestWait) {
-    RetryWait wait;  // the program's waits: 1 s doubling to a minute
+    engine::RetryWait wait;  // the program's waits: 1 s doubling to a minute
     std::vector<long long> seconds;
     for (int failures = 1; failures <= 9; ++failures)
         seconds.push_back(wait.After(failures).count() / 1000);
     EXPECT_EQ(seconds, (std::vector<long long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
     EXPECT_EQ(wait.After(1000000).count(), 60000);  // no overflow however long it fails
     EXPECT_EQ(wait.After(0).count(), 0);
-    RetryWait none{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
+    engine::RetryWait none{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
     EXPECT_EQ(none.After(5).count(), 0);
 }
 
@@ -342,7 +342,7 @@ TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
     for (std::size_t at; (at = page.find("PORT")) != std::string::npos;) page.replace(at, 4, port);
     Serve("/list.html", page);
 
-    Project& p = AddProject(Url("/list.html"), 2);
+    store::Project& p = AddProject(Url("/list.html"), 2);
     p.LimBNumber = true;
     p.LimNumber = 3;
     auto q = MakeQueue(1);
@@ -356,7 +356,7 @@ TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
     EXPECT_EQ(Requests("/f3.txt") + Requests("/f4.txt"), 0);
     ExpectIdleCounters(p);
 
-    Project& s = AddProject(Url("/list.html"), 2);
+    store::Project& s = AddProject(Url("/list.html"), 2);
     s.LimBTSize = true;
     s.LimTSize = 2;  // kilobytes: the page and one 2 KB file pass, then it is exceeded
     q->ClearSeen();
@@ -372,8 +372,8 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     Serve("/big.bin", std::string(10 * 1024, 'x'));
     StartNginx();
     // Above the maximum: the connection's size limit ends it before any body arrives.
-    Project& p = AddProject(Url("/big.bin"));
-    FileCategory& other = p.Categories[kCatOther];
+    store::Project& p = AddProject(Url("/big.bin"));
+    store::FileCategory& other = p.Categories[store::kCatOther];
     other.Flags[2] = true;  // size selection
     other.Flags[4] = true;  // maximum on
     other.MaxSize = 4;
@@ -387,10 +387,10 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     ExpectIdleCounters(p);
 
     // Below the minimum: the content check aborts it.
-    Project& m = AddProject(Url("/big.bin"));
-    m.Categories[kCatOther].Flags[2] = true;
-    m.Categories[kCatOther].Flags[3] = true;  // minimum on
-    m.Categories[kCatOther].MinSize = 20;
+    store::Project& m = AddProject(Url("/big.bin"));
+    m.Categories[store::kCatOther].Flags[2] = true;
+    m.Categories[store::kCatOther].Flags[3] = true;  // minimum on
+    m.Categories[store::kCatOther].MinSize = 20;
     q->ClearSeen();
     ASSERT_TRUE(q->StartProject(m));
     ASSERT_TRUE(RunIdle(*q));
@@ -404,8 +404,8 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
 TEST_F(QueueTest, TooLittleDiskSpaceStopsEverything) {
     Serve("/index.html", "x");
     StartNginx();
-    Options().DiskSpace = 100000;  // more than any disk reports
-    Project& p = AddProject(Url("/index.html"));
+    store::Options().DiskSpace = 100000;  // more than any disk reports
+    store::Project& p = AddProject(Url("/index.html"));
     auto q = MakeQueue(2);
     Events ev;
     Watch(*q, ev, p);
@@ -434,8 +434,8 @@ TEST_F(QueueTest, TwoProjectsShareTheQueueInArrivalOrder) {
     }
     Serve("/a.html", a);
     Serve("/b.html", b);
-    Project& pa = AddProject(Url("/a.html"), 2);
-    Project& pb = AddProject(Url("/b.html"), 2);
+    store::Project& pa = AddProject(Url("/a.html"), 2);
+    store::Project& pb = AddProject(Url("/b.html"), 2);
     auto q = MakeQueue(2);
     q->SetSuspended(true);
     ASSERT_TRUE(q->StartProject(pa));
@@ -462,7 +462,7 @@ TEST_F(QueueTest, ShrinkingThePoolWaitsForBusyConnections) {
     StartNginx("location /slow { limit_rate 60k; }\n");
     for (int i = 0; i < 3; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    Project& p = AddProject(Url("/page.html"), 2);
+    store::Project& p = AddProject(Url("/page.html"), 2);
     auto q = MakeQueue(3);
     Events ev;
     Watch(*q, ev, p);
@@ -493,7 +493,7 @@ TEST_F(QueueTest, StoppingLeavesNoPartFileAndNoCounters) {
     StartNginx("location /slow { limit_rate 50k; }\n");
     for (int i = 0; i < 4; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    Project& p = AddProject(Url("/page.html"), 2);
+    store::Project& p = AddProject(Url("/page.html"), 2);
     auto q = MakeQueue(2);
     ASSERT_TRUE(q->StartProject(p));
     ASSERT_TRUE(platform::RunUntil([&] { return p.ReceivedBytes > 60000; }, 20000));
@@ -520,8 +520,8 @@ TEST_F(QueueTest, StopProjectKeepsTheOtherProjectRunning) {
     StartNginx("location /slow { limit_rate 50k; }\n");
     for (int i = 0; i < 3; ++i) page += "LINK " + Url("/slow" + std::to_string(i) + ".bin") + "\n";
     Serve("/page.html", page);
-    Project& slow = AddProject(Url("/page.html"), 2);
-    Project& quick = AddProject(Url("/quick.txt"));
+    store::Project& slow = AddProject(Url("/page.html"), 2);
+    store::Project& quick = AddProject(Url("/quick.txt"));
     auto q = MakeQueue(2);
     ASSERT_TRUE(q->StartProject(slow));
     ASSERT_TRUE(platform::RunUntil([&] { return q->BusyConnections() == 2; }, 10000));

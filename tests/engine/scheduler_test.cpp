@@ -8,11 +8,11 @@
 namespace qm {
 namespace {
 
-double At(int y, int mo, int d, int h, int mi, int s = 0) { return JoinDateTime(y, mo, d, h, mi, s); }
+double At(int y, int mo, int d, int h, int mi, int s = 0) { return engine::JoinDateTime(y, mo, d, h, mi, s); }
 constexpr double kSecond = 1.0 / 86400.0;
 
 TEST(Scheduler, CalendarArithmetic) {
-    const ClockTime t = SplitDateTime(At(2026, 3, 1, 23, 59, 58));
+    const engine::ClockTime t = engine::SplitDateTime(At(2026, 3, 1, 23, 59, 58));
     EXPECT_EQ(t.year, 2026);
     EXPECT_EQ(t.month, 3);
     EXPECT_EQ(t.day, 1);
@@ -20,16 +20,16 @@ TEST(Scheduler, CalendarArithmetic) {
     EXPECT_EQ(t.minute, 59);
     EXPECT_EQ(t.second, 58);
     EXPECT_EQ(t.weekday, 1);  // a Sunday
-    EXPECT_EQ(SplitDateTime(0).weekday, 7);  // 30 December 1899, a Saturday
-    EXPECT_EQ(SplitDateTime(At(2024, 2, 29, 0, 0)).day, 29);
-    EXPECT_EQ(SplitDateTime(At(2024, 2, 29, 0, 0) + 1).month, 3);
+    EXPECT_EQ(engine::SplitDateTime(0).weekday, 7);  // 30 December 1899, a Saturday
+    EXPECT_EQ(engine::SplitDateTime(At(2024, 2, 29, 0, 0)).day, 29);
+    EXPECT_EQ(engine::SplitDateTime(At(2024, 2, 29, 0, 0) + 1).month, 3);
     double parsed = 0;
-    ASSERT_TRUE(ParseMinuteText("2026-12-09 06:05", parsed));
-    EXPECT_EQ(MinuteNumber(parsed), MinuteNumber(At(2026, 12, 9, 6, 5)));
-    EXPECT_FALSE(ParseMinuteText("2026-02-30 06:05", parsed));
-    EXPECT_FALSE(ParseMinuteText("2026-12-09 24:00", parsed));
-    EXPECT_FALSE(ParseMinuteText("2026-12-09 06:05x", parsed));
-    EXPECT_FALSE(ParseMinuteText("tomorrow", parsed));
+    ASSERT_TRUE(engine::ParseMinuteText("2026-12-09 06:05", parsed));
+    EXPECT_EQ(engine::MinuteNumber(parsed), engine::MinuteNumber(At(2026, 12, 9, 6, 5)));
+    EXPECT_FALSE(engine::ParseMinuteText("2026-02-30 06:05", parsed));
+    EXPECT_FALSE(engine::ParseMinuteText("2026-12-09 24:00", parsed));
+    EXPECT_FALSE(engine::ParseMinuteText("2026-12-09 06:05x", parsed));
+    EXPECT_FALSE(engine::ParseMinuteText("tomorrow", parsed));
 }
 
 struct Case {
@@ -67,7 +67,7 @@ TEST(Scheduler, DueRulesTable) {
         {"unknown kind never", 9, 12, 0, 0, 0, 0, 1, base, false},
     };
     for (const Case& c : cases) {
-        Project p;
+        store::Project p;
         p.When = c.when;
         p.Hour = c.hour;
         p.Minute = c.minute;
@@ -75,25 +75,25 @@ TEST(Scheduler, DueRulesTable) {
         p.Day = c.day;
         p.Month = c.month;
         p.LastStart = c.lastStart;
-        EXPECT_EQ(DueAt(p, c.tick), c.due) << c.name;
+        EXPECT_EQ(engine::DueAt(p, c.tick), c.due) << c.name;
     }
     // Monthly on the 31st: not one day of April starts it.
-    Project monthly;
+    store::Project monthly;
     monthly.When = 3;
     monthly.Day = 30;
-    for (int d = 1; d <= 30; ++d) EXPECT_FALSE(DueAt(monthly, At(2026, 4, d, 0, 0, 1))) << d;
+    for (int d = 1; d <= 30; ++d) EXPECT_FALSE(engine::DueAt(monthly, At(2026, 4, d, 0, 0, 1))) << d;
 }
 
 struct Fixture {
-    ProjectTree tree;
-    ProjectScheduler scheduler;
+    store::ProjectTree tree;
+    engine::ProjectScheduler scheduler;
     std::vector<std::string> started;
     Fixture() {
-        scheduler.OnStart = [this](Project& p) { started.push_back(p.Caption); };
+        scheduler.OnStart = [this](store::Project& p) { started.push_back(p.Caption); };
     }
-    Project& Add(const char* caption, int when, int hour, int minute) {
-        ProjectFolder& f = tree.Folders.empty() ? tree.AddFolder("Default") : *tree.Folders[0];
-        auto p = std::make_unique<Project>();
+    store::Project& Add(const char* caption, int when, int hour, int minute) {
+        store::ProjectFolder& f = tree.Folders.empty() ? tree.AddFolder("Default") : *tree.Folders[0];
+        auto p = std::make_unique<store::Project>();
         p->Caption = caption;
         p->IID = tree.TakeID() + 100000;  // no site map file of a real run is ever touched
         p->When = when;
@@ -106,15 +106,15 @@ struct Fixture {
 
 TEST(Scheduler, TicksStartOnceAndInterval) {
     Fixture f;
-    Project& daily = f.Add("daily", 1, 7, 0);
+    store::Project& daily = f.Add("daily", 1, 7, 0);
     daily.Once = true;
-    Project& every = f.Add("every", 5, 0, 1);
+    store::Project& every = f.Add("every", 5, 0, 1);
     every.LastStart = At(2026, 3, 10, 6, 58, 30);
     auto first = f.scheduler.MinuteTick(f.tree, At(2026, 3, 10, 7, 0, 1));
     ASSERT_EQ(first.size(), 2u);
     EXPECT_EQ(daily.When, 0);  // "Once": manual from now on
     EXPECT_EQ(every.When, 5);
-    EXPECT_EQ(MinuteNumber(every.LastStart), MinuteNumber(At(2026, 3, 10, 7, 0)));
+    EXPECT_EQ(engine::MinuteNumber(every.LastStart), engine::MinuteNumber(At(2026, 3, 10, 7, 0)));
     f.started.clear();
     f.scheduler.MinuteTick(f.tree, At(2026, 3, 11, 7, 0, 1));
     EXPECT_EQ(f.started, std::vector<std::string>{"every"});
@@ -132,14 +132,14 @@ TEST(Scheduler, PollHandlesEachMinuteOnce) {
         polled = now;
         now += (0.25 + (i % 7) * 0.01) * kSecond;
     }
-    const long long minutes = MinuteNumber(polled) - MinuteNumber(At(2026, 3, 10, 7, 0, 0)) + 1;
+    const long long minutes = engine::MinuteNumber(polled) - engine::MinuteNumber(At(2026, 3, 10, 7, 0, 0)) + 1;
     EXPECT_GE(minutes, 10);
     EXPECT_EQ(ticks, minutes);
     EXPECT_EQ(static_cast<long long>(f.started.size()), minutes);
 
     // Clock set back 30 seconds across a minute boundary: the minute is not handled twice.
     Fixture g;
-    Project& daily = g.Add("daily", 1, 8, 0);
+    store::Project& daily = g.Add("daily", 1, 8, 0);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 8, 0, 10)), 1);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 7, 59, 50)), 0);
     EXPECT_EQ(g.scheduler.Poll(g.tree, At(2026, 3, 10, 8, 0, 5)), 0);

@@ -21,12 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ScratchFiles, NamesAreTheirOwnAndNeverAStoredName) {
-    EXPECT_TRUE(IsScratchName("index.html.qm%part"));
-    EXPECT_TRUE(IsScratchName("pic.gif.qm%aZ09xY"));
+    EXPECT_TRUE(engine::IsScratchName("index.html.qm%part"));
+    EXPECT_TRUE(engine::IsScratchName("pic.gif.qm%aZ09xY"));
     // What the address mapping can make ("%" never survives it) and near misses.
     for (const char* name : {"index.html", "a.qm-part", "a.qm_part", "a.qm%par", "a.qm%abcdefg",
                              "a.qm%ab-def", ".qm%part", "a.qm%partx", "qm%part"})
-        EXPECT_FALSE(IsScratchName(name)) << name;
+        EXPECT_FALSE(engine::IsScratchName(name)) << name;
 }
 
 TEST(ScratchFiles, SweepRemovesOnlyWhatNoWriterHolds) {
@@ -47,12 +47,12 @@ TEST(ScratchFiles, SweepRemovesOnlyWhatNoWriterHolds) {
 
     // A writer that still runs: its scratch file is created locked and stays.
     std::string liveName;
-    int live = CreateScratchBeside(dir + "/live.bin", liveName, 0644);
+    int live = engine::CreateScratchBeside(dir + "/live.bin", liveName, 0644);
     ASSERT_GE(live, 0);
     ASSERT_EQ(::write(live, "x", 1), 1);
     fs::last_write_time(liveName, fs::file_time_type::clock::now() - std::chrono::minutes(5));
 
-    EXPECT_EQ(RemoveStaleScratchFiles(dir), 3);
+    EXPECT_EQ(engine::RemoveStaleScratchFiles(dir), 3);
     EXPECT_FALSE(fs::exists(dir + "/page.html.qm%part"));
     EXPECT_FALSE(fs::exists(dir + "/pic.gif.qm%Ab12Cd"));
     EXPECT_FALSE(fs::exists(dir + "/empty.qm%part"));
@@ -64,16 +64,16 @@ TEST(ScratchFiles, SweepRemovesOnlyWhatNoWriterHolds) {
     EXPECT_TRUE(fs::exists(liveName));
 
     // Committed, the live file has its name; a failed one leaves nothing behind.
-    EXPECT_TRUE(CommitScratch(live, liveName, dir + "/live.bin", true));
+    EXPECT_TRUE(engine::CommitScratch(live, liveName, dir + "/live.bin", true));
     EXPECT_EQ(test::ReadFile(dir + "/live.bin"), "x");
     std::string failedName;
-    int failed = OpenFixedScratch(dir + "/failed.html", failedName, 0644);
+    int failed = engine::OpenFixedScratch(dir + "/failed.html", failedName, 0644);
     ASSERT_GE(failed, 0);
-    EXPECT_FALSE(CommitScratch(failed, failedName, dir + "/failed.html", false));
+    EXPECT_FALSE(engine::CommitScratch(failed, failedName, dir + "/failed.html", false));
     EXPECT_FALSE(fs::exists(failedName));
     EXPECT_FALSE(fs::exists(dir + "/failed.html"));
-    EXPECT_EQ(RemoveStaleScratchFiles(dir), 0);
-    EXPECT_EQ(RemoveStaleScratchFiles(dir + "/missing"), 0);
+    EXPECT_EQ(engine::RemoveStaleScratchFiles(dir), 0);
+    EXPECT_EQ(engine::RemoveStaleScratchFiles(dir + "/missing"), 0);
 }
 
 // A second process's scratch file is held by its lock while that process runs.
@@ -85,7 +85,7 @@ TEST(ScratchFiles, LockHeldByAnotherProcessKeepsTheFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::string name;
-        int fd = CreateScratchBeside(dir + "/held.bin", name, 0644);
+        int fd = engine::CreateScratchBeside(dir + "/held.bin", name, 0644);
         if (fd >= 0 && ::write(fd, "y", 1) == 1) {
             struct timespec past[2] = {{::time(nullptr) - 300, 0}, {::time(nullptr) - 300, 0}};
             ::futimens(fd, past);
@@ -100,10 +100,10 @@ TEST(ScratchFiles, LockHeldByAnotherProcessKeepsTheFile) {
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     ::close(ready[0]);
     ASSERT_EQ(c, '1');
-    EXPECT_EQ(RemoveStaleScratchFiles(dir), 0);
+    EXPECT_EQ(engine::RemoveStaleScratchFiles(dir), 0);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(RemoveStaleScratchFiles(dir), 1);  // the killed writer's lock is gone
+    EXPECT_EQ(engine::RemoveStaleScratchFiles(dir), 1);  // the killed writer's lock is gone
     EXPECT_TRUE(fs::is_empty(dir));
 }
 

@@ -40,57 +40,57 @@ std::string BigPage() {
 TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     platform::InitEventLoop();
     const std::string dir = MakeTempDir("settingsrace");
-    Options().Reset();
-    Options().PathPrefix = dir + "/prefix/";
-    Options().ConnRetries = 2;
-    InstallAnalysis();
+    store::Options().Reset();
+    store::Options().PathPrefix = dir + "/prefix/";
+    store::Options().ConnRetries = 2;
+    analysis::InstallAnalysis();
 
-    ProjectTree tree;
-    ProjectFolder& folder = tree.AddFolder("Race");
+    store::ProjectTree tree;
+    store::ProjectFolder& folder = tree.AddFolder("Race");
     folder.Dir = dir + "/store/";
-    auto made = std::make_unique<Project>();
+    auto made = std::make_unique<store::Project>();
     made->IID = tree.TakeID();
     made->URL = "http://127.0.0.1:9/index.html";
     made->Lev = 2;
     made->RSrvsBx = 1;  // the starting server only
-    Project& project = tree.AddProject(folder, std::move(made));
+    store::Project& project = tree.AddProject(folder, std::move(made));
 
     const std::string source = dir + "/index.html";
     ASSERT_TRUE(WriteFile(source, BigPage()));
-    auto page = std::make_unique<DownloadRecord>();
+    auto page = std::make_unique<engine::DownloadRecord>();
     page->Project = &project;
     page->URL = project.URL;
     page->Lev = project.Lev;
-    ASSERT_TRUE(Normalise(*page));
+    ASSERT_TRUE(engine::Normalise(*page));
     const std::string target = page->FName;
 
-    QueueManager queue(1);
+    engine::QueueManager queue(1);
     queue.SetSuspended(true);  // nothing is fetched
     bool analysed = false;
-    queue.OnItemStored = [&](QueueManager&, DownloadRecord&) { analysed = true; };
+    queue.OnItemStored = [&](engine::QueueManager&, engine::DownloadRecord&) { analysed = true; };
     ++project.ProcessingCount;
     queue.QueueForAnalysis(std::move(page), source, target, true);  // rewritten as well
 
     // What the page was given with, and what the edits flip between.
-    Project original;
+    store::Project original;
     original.Assign(project);
-    Project edited;
+    store::Project edited;
     edited.Assign(project);
     edited.RSrvsBx = 2;
     edited.RSrvsIn = "nothing-matches";
-    for (FileCategory& category : edited.Categories) category.Flags[0] = true;  // all excluded
+    for (store::FileCategory& category : edited.Categories) category.Flags[0] = true;  // all excluded
     edited.EnableScript = !edited.EnableScript;
-    const ProgramOptions originalOptions = Options();
+    const store::ProgramOptions originalOptions = store::Options();
     int edits = 0;
     while (!analysed) {
         const bool odd = ++edits % 2 == 1;
         project.Assign(odd ? edited : original);                         // Project properties OK
         folder.Dir = odd ? dir + "/moved/" : dir + "/store/";           // folder properties OK
-        Options().PathPrefix = odd ? dir + "/other/" : originalOptions.PathPrefix;  // options OK
-        Options().DefaultDoc = odd ? "index.html" : originalOptions.DefaultDoc;
-        Options().ExtLast = odd;
-        Options().ConnRetries = odd ? 7 : originalOptions.ConnRetries;
-        Options().DiskSpace = odd ? 1 : originalOptions.DiskSpace;
+        store::Options().PathPrefix = odd ? dir + "/other/" : originalOptions.PathPrefix;  // options OK
+        store::Options().DefaultDoc = odd ? "index.html" : originalOptions.DefaultDoc;
+        store::Options().ExtLast = odd;
+        store::Options().ConnRetries = odd ? 7 : originalOptions.ConnRetries;
+        store::Options().DiskSpace = odd ? 1 : originalOptions.DiskSpace;
         queue.RunPendingCalls();
         std::this_thread::yield();
     }
@@ -98,19 +98,19 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     EXPECT_GT(edits, 1);
     project.Assign(original);
     folder.Dir = dir + "/store/";
-    Options() = originalOptions;
+    store::Options() = originalOptions;
 
     // Every link the settings of the hand-over admit, named as those settings name them.
     auto categoryOf = [&](const std::string& url, bool embedded) {
-        DownloadRecord probe;
+        engine::DownloadRecord probe;
         probe.Project = &project;
         probe.URL = url;
         probe.IsImage = embedded;
-        EXPECT_TRUE(Normalise(probe)) << url;
+        EXPECT_TRUE(engine::Normalise(probe)) << url;
         return probe.Category;
     };
-    const FileCategory* pageCategory = categoryOf("http://127.0.0.1:9/d/0.html?v=1", false);
-    const FileCategory* pictureCategory = categoryOf("http://127.0.0.1:9/i/0.gif", true);
+    const store::FileCategory* pageCategory = categoryOf("http://127.0.0.1:9/d/0.html?v=1", false);
+    const store::FileCategory* pictureCategory = categoryOf("http://127.0.0.1:9/i/0.gif", true);
     EXPECT_EQ(queue.QueueCount(), std::size_t(kPageLinks + kImages));
     int pages = 0, pictures = 0;
     for (const auto& record : queue.Queue()) {
@@ -133,8 +133,8 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     EXPECT_NE(queue.Queue().front()->FName.find("0.html@v=1"), std::string::npos)
         << queue.Queue().front()->FName;
     queue.StopAll();
-    SetAnalyseFunction(nullptr);
-    Options().Reset();
+    engine::SetAnalyseFunction(nullptr);
+    store::Options().Reset();
 }
 
 }  // namespace

@@ -17,29 +17,29 @@ namespace {
 TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
     const std::string dir = test::MakeTempDir("sitemap");
     ASSERT_TRUE(test::WriteFile(dir + "/plainfile", "x"));
-    Project p;
+    store::Project p;
     p.IID = 41;
     // A program folder below a plain file: nothing can be written there.
     platform::SetProgramFolder(dir + "/plainfile/sub");
-    AddToMap(p, " /s/Index.html\r\n");
-    AddToMap(p, "/s/index.html");
-    AddToMap(p, "/s/index.html");
-    AddToMap(p, "/s/b.html");
-    AddToMap(p, "  ");
-    ASSERT_EQ(GetMap(p).Count(), 3u);
-    EXPECT_EQ(GetMap(p).Items()[0], "/s/b.html");
-    EXPECT_FALSE(SaveMap(p));
+    engine::AddToMap(p, " /s/Index.html\r\n");
+    engine::AddToMap(p, "/s/index.html");
+    engine::AddToMap(p, "/s/index.html");
+    engine::AddToMap(p, "/s/b.html");
+    engine::AddToMap(p, "  ");
+    ASSERT_EQ(engine::GetMap(p).Count(), 3u);
+    EXPECT_EQ(engine::GetMap(p).Items()[0], "/s/b.html");
+    EXPECT_FALSE(engine::SaveMap(p));
     EXPECT_TRUE(p.SiteMapModified());  // kept for the next try
 
     platform::SetProgramFolder(dir);
-    ASSERT_TRUE(SaveMap(p));
+    ASSERT_TRUE(engine::SaveMap(p));
     EXPECT_FALSE(p.SiteMapModified());
     EXPECT_EQ(test::ReadFile(dir + "/41.map"), "/s/b.html\r\n/s/Index.html\r\n/s/index.html\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir + "/41.map.tmp"));
 
-    Project again;
+    store::Project again;
     again.IID = 41;
-    EXPECT_EQ(GetMap(again).Count(), 3u);  // both spellings read back
+    EXPECT_EQ(engine::GetMap(again).Count(), 3u);  // both spellings read back
     platform::SetProgramFolder("");
 }
 
@@ -48,17 +48,17 @@ TEST(SiteMap, CaseVariantsKeptAndMarkClearedOnlyAfterWriting) {
 TEST(SiteMap, ManyMapsSavedTogether) {
     const std::string dir = test::MakeTempDir("sitemaps");
     platform::SetProgramFolder(dir);
-    std::vector<std::unique_ptr<Project>> owned;
-    std::vector<Project*> projects;
+    std::vector<std::unique_ptr<store::Project>> owned;
+    std::vector<store::Project*> projects;
     for (int i = 0; i < 30; ++i) {
-        owned.push_back(std::make_unique<Project>());
+        owned.push_back(std::make_unique<store::Project>());
         owned.back()->IID = 100 + i;
         projects.push_back(owned.back().get());
-        if (i % 3 != 2) AddToMap(*owned.back(), "/site" + std::to_string(i) + "/index.html");
+        if (i % 3 != 2) engine::AddToMap(*owned.back(), "/site" + std::to_string(i) + "/index.html");
     }
     // A folder where map 101 would go: its file cannot be written.
     std::filesystem::create_directory(dir + "/101.map");
-    EXPECT_FALSE(SaveMaps(projects));
+    EXPECT_FALSE(engine::SaveMaps(projects));
     for (int i = 0; i < 30; ++i) {
         const std::string file = dir + "/" + std::to_string(100 + i) + ".map";
         SCOPED_TRACE(file);
@@ -73,7 +73,7 @@ TEST(SiteMap, ManyMapsSavedTogether) {
         EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
     }
     std::filesystem::remove(dir + "/101.map");
-    EXPECT_TRUE(SaveMaps(projects));
+    EXPECT_TRUE(engine::SaveMaps(projects));
     EXPECT_FALSE(projects[1]->SiteMapModified());
     EXPECT_EQ(test::ReadFile(dir + "/101.map"), "/site1/index.html\r\n");
     platform::SetProgramFolder("");

@@ -17,58 +17,58 @@ namespace fs = std::filesystem;
 TEST(HeaderValue, FindsKeyWithoutRegardToCaseAndTrims) {
     const std::string h = "HTTP/1.0 200 OK\r\nContent-Type:  text/html; charset=x \t\r\n"
                           "Location: http://a/b\r\n";
-    EXPECT_EQ(HeaderValue(h, "content-type:"), "text/html; charset=x");
-    EXPECT_EQ(HeaderValue(h, "location:"), "http://a/b");
-    EXPECT_EQ(HeaderValue(h, "last-modified:"), "");
+    EXPECT_EQ(engine::HeaderValue(h, "content-type:"), "text/html; charset=x");
+    EXPECT_EQ(engine::HeaderValue(h, "location:"), "http://a/b");
+    EXPECT_EQ(engine::HeaderValue(h, "last-modified:"), "");
 }
 
 TEST(HeaderValue, EndsAtFirstLineBreakOrTextEnd) {
-    EXPECT_EQ(HeaderValue("location: x\ny\r\n", "location:"), "x");
-    EXPECT_EQ(HeaderValue("location: tail-without-break", "location:"), "tail-without-break");
-    EXPECT_EQ(HeaderValue("location:", "location:"), "");
+    EXPECT_EQ(engine::HeaderValue("location: x\ny\r\n", "location:"), "x");
+    EXPECT_EQ(engine::HeaderValue("location: tail-without-break", "location:"), "tail-without-break");
+    EXPECT_EQ(engine::HeaderValue("location:", "location:"), "");
     // A key counts only where it begins a line: never inside another header's name or a value.
-    EXPECT_EQ(HeaderValue("x-location: one\r\nlocation: two\r\n", "location:"), "two");
-    EXPECT_EQ(HeaderValue("Content-Location: /a\r\nLOCATION: /b\r\n", "location:"), "/b");
-    EXPECT_EQ(HeaderValue("Content-Location: /a\r\nX: location: /c\r\n", "location:"), "");
-    EXPECT_EQ(HeaderValue("HTTP/1.0 200 OK\rContent-Type: a/b\r\r", "content-type:"), "a/b");
+    EXPECT_EQ(engine::HeaderValue("x-location: one\r\nlocation: two\r\n", "location:"), "two");
+    EXPECT_EQ(engine::HeaderValue("Content-Location: /a\r\nLOCATION: /b\r\n", "location:"), "/b");
+    EXPECT_EQ(engine::HeaderValue("Content-Location: /a\r\nX: location: /c\r\n", "location:"), "");
+    EXPECT_EQ(engine::HeaderValue("HTTP/1.0 200 OK\rContent-Type: a/b\r\r", "content-type:"), "a/b");
 }
 
 TEST(LastModified, KeepsTheTextAsItStands) {
-    EXPECT_EQ(LastModified("Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT \r\n"),
+    EXPECT_EQ(engine::LastModified("Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT \r\n"),
               " Tue, 01 Dec 2026 10:00:00 GMT ");
-    EXPECT_EQ(LastModified("Date: x\r\n"), "");
+    EXPECT_EQ(engine::LastModified("Date: x\r\n"), "");
 }
 
 TEST(RedirectStub, TextAndTargetClimbToTheRoot) {
-    EXPECT_EQ(RedirectStubText("../a/b.html"),
+    EXPECT_EQ(engine::RedirectStubText("../a/b.html"),
               "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../a/b.html\">"
               "<TITLE>302 File moved</TITLE></HEAD></HTML>");
-    ProjectFolder folder;
+    store::ProjectFolder folder;
     folder.Dir = "/srv/store/";
-    Project project;
+    store::Project project;
     project.Folder = &folder;
-    DownloadRecord rec;
+    engine::DownloadRecord rec;
     rec.Project = &project;
     rec.OldDepth = 2;
     rec.NewFName = "/srv/store/host\\dir/new.html";
-    EXPECT_EQ(RedirectStubTarget(rec), "../../host/dir/new.html");
+    EXPECT_EQ(engine::RedirectStubTarget(rec), "../../host/dir/new.html");
 }
 
 TEST(RedirectStub, WrittenOnlyAfterARedirect) {
     std::string dir = test::MakeTempDir("stub");
-    ProjectFolder folder;
+    store::ProjectFolder folder;
     folder.Dir = dir + "/";
-    Project project;
+    store::Project project;
     project.Folder = &folder;
-    DownloadRecord rec;
+    engine::DownloadRecord rec;
     rec.Project = &project;
-    WriteRedirectStub(rec);  // no OldFName: nothing happens
+    engine::WriteRedirectStub(rec);  // no OldFName: nothing happens
     EXPECT_TRUE(fs::is_empty(dir));
     rec.OldFName = dir + "/h/sub/old.html";
     rec.OldDepth = 2;
     rec.NewFName = dir + "/h/new.html";
-    WriteRedirectStub(rec);
-    EXPECT_EQ(test::ReadFile(rec.OldFName), RedirectStubText("../../h/new.html"));
+    engine::WriteRedirectStub(rec);
+    EXPECT_EQ(test::ReadFile(rec.OldFName), engine::RedirectStubText("../../h/new.html"));
     EXPECT_TRUE(fs::exists(dir + "/h/sub/Descr.QV3"));
 }
 
@@ -76,17 +76,17 @@ TEST(PlaceFile, ReplacesTargetCompletelyAndLeavesNothingBeside) {
     std::string dir = test::MakeTempDir("place");
     ASSERT_TRUE(test::WriteFile(dir + "/src", "new content"));
     ASSERT_TRUE(test::WriteFile(dir + "/out/target", "old"));
-    EXPECT_TRUE(PlaceFile(dir + "/src", dir + "/out/target"));
+    EXPECT_TRUE(engine::PlaceFile(dir + "/src", dir + "/out/target"));
     EXPECT_EQ(test::ReadFile(dir + "/out/target"), "new content");
     EXPECT_TRUE(fs::exists(dir + "/src"));
-    EXPECT_TRUE(PlaceFile(dir + "/src", dir + "/out/moved", true));
+    EXPECT_TRUE(engine::PlaceFile(dir + "/src", dir + "/out/moved", true));
     EXPECT_FALSE(fs::exists(dir + "/src"));
     EXPECT_EQ(test::ReadFile(dir + "/out/moved"), "new content");
     // A missing source leaves the target as it was.
-    EXPECT_FALSE(PlaceFile(dir + "/none", dir + "/out/target"));
+    EXPECT_FALSE(engine::PlaceFile(dir + "/none", dir + "/out/target"));
     EXPECT_EQ(test::ReadFile(dir + "/out/target"), "new content");
     // A target directory that does not exist: nothing placed, nothing left.
-    EXPECT_FALSE(PlaceText("x", dir + "/missing/dir/file"));
+    EXPECT_FALSE(engine::PlaceText("x", dir + "/missing/dir/file"));
     int entries = 0;
     for (auto& e : fs::directory_iterator(dir + "/out")) {
         (void)e;
@@ -97,10 +97,10 @@ TEST(PlaceFile, ReplacesTargetCompletelyAndLeavesNothingBeside) {
 
 TEST(FreeSpace, KnownForExistingAndMissingPathsAndCapped) {
     std::string dir = test::MakeTempDir("space");
-    std::int64_t f = FreeSpace(dir + "/not/yet/there.html");
+    std::int64_t f = engine::FreeSpace(dir + "/not/yet/there.html");
     EXPECT_GE(f, 0);
     EXPECT_LE(f, 1000000000);
-    EXPECT_EQ(FreeSpace(""), -1);
+    EXPECT_EQ(engine::FreeSpace(""), -1);
 }
 
 }  // namespace

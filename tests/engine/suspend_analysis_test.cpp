@@ -36,12 +36,12 @@ protected:
     void SetUp() override {
         platform::InitEventLoop();
         dir_ = MakeTempDir("suspendanalysis");
-        Options().Reset();
-        Options().PathPrefix = dir_ + "/store/";
-        InstallAnalysis();
-        ProjectFolder& folder = tree_.AddFolder("Suspend");
+        store::Options().Reset();
+        store::Options().PathPrefix = dir_ + "/store/";
+        analysis::InstallAnalysis();
+        store::ProjectFolder& folder = tree_.AddFolder("Suspend");
         folder.Dir = dir_ + "/store/";
-        auto made = std::make_unique<Project>();
+        auto made = std::make_unique<store::Project>();
         made->IID = tree_.TakeID();
         made->URL = "http://127.0.0.1:9/";  // nothing listens there; nothing is fetched anyway
         made->Lev = 3;
@@ -49,17 +49,17 @@ protected:
         for (const auto& [tag, n] : kPages) ASSERT_TRUE(WriteFile(dir_ + "/" + tag + ".html", Page(tag, n)));
     }
     void TearDown() override {
-        SetAnalyseFunction(nullptr);
-        Options().Reset();
+        engine::SetAnalyseFunction(nullptr);
+        store::Options().Reset();
     }
 
     // Hands one page to the queue for analysis.
-    void Analyse(QueueManager& queue, const std::string& tag) {
-        auto page = std::make_unique<DownloadRecord>();
+    void Analyse(engine::QueueManager& queue, const std::string& tag) {
+        auto page = std::make_unique<engine::DownloadRecord>();
         page->Project = project_;
         page->URL = "http://127.0.0.1:9/" + tag + ".html";
         page->Lev = 3;
-        ASSERT_TRUE(Normalise(*page));
+        ASSERT_TRUE(engine::Normalise(*page));
         ++project_->ProcessingCount;
         queue.QueueForAnalysis(std::move(page), dir_ + "/" + tag + ".html", "", false);
     }
@@ -73,15 +73,15 @@ protected:
     // thread behind it.
     const std::vector<std::pair<std::string, int>> kPages = {{"big", 200000}, {"next", 5000}};
     std::string dir_;
-    ProjectTree tree_;
-    Project* project_ = nullptr;
+    store::ProjectTree tree_;
+    store::Project* project_ = nullptr;
 };
 
 TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
     // Left to finish: the links every page has.
     std::vector<std::string> finished;
     {
-        QueueManager queue(1);
+        engine::QueueManager queue(1);
         queue.SetSuspended(true);
         for (const auto& page : kPages) Analyse(queue, page.first);
         ASSERT_TRUE(platform::RunUntil([&] { return project_->ProcessingCount == 0; }, 300000));
@@ -93,7 +93,7 @@ TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
     // Suspended while the big page is analysed.
     const std::string file = dir_ + "/queue.qmq";
     {
-        QueueManager queue(1);
+        engine::QueueManager queue(1);
         queue.SetSuspended(true);
         Analyse(queue, "big");
         Analyse(queue, "next");
@@ -101,16 +101,16 @@ TEST_F(SuspendAnalysisTest, TheFileHoldsEveryLinkOfThePagesUnderAnalysis) {
         ASSERT_TRUE(platform::RunUntil([&] { return queue.QueueCount() > 0; }, 300000));
         EXPECT_LT(queue.QueueCount(), 200000u);
         std::string error;
-        ASSERT_TRUE(SuspendToFile(queue, file, error)) << error;
+        ASSERT_TRUE(engine::SuspendToFile(queue, file, error)) << error;
         EXPECT_EQ(queue.QueueCount(), 0u);
         EXPECT_TRUE(queue.Idle());
         EXPECT_EQ(project_->ProcessingCount, 0);
     }
 
     // Resumed: the same links, each once.
-    ResumeReport report;
-    std::vector<std::unique_ptr<DownloadRecord>> records;
-    ASSERT_TRUE(ReadQueueFile(tree_, file, report, records));
+    engine::ResumeReport report;
+    std::vector<std::unique_ptr<engine::DownloadRecord>> records;
+    ASSERT_TRUE(engine::ReadQueueFile(tree_, file, report, records));
     EXPECT_EQ(report.skipped, 0);
     std::vector<std::string> resumed;
     for (const auto& record : records) resumed.push_back(record->URL);

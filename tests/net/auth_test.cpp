@@ -14,57 +14,57 @@ TEST(HttpAuth, StrongestAnswerableChallengeIsPicked) {
         "nonce=\"n1\", qop=\"auth-int, auth\", algorithm=MD5\r\n"
         "WWW-Authenticate: Digest realm=\"s\", nonce=\"n2\", algorithm=SHA-256, qop=\"auth\", "
         "opaque=\"o\\\"q\"\r\n\r\n";
-    AuthChallenge c = PickChallenge(header);
-    EXPECT_EQ(c.kind, AuthChallenge::kDigest);
+    net::AuthChallenge c = net::PickChallenge(header);
+    EXPECT_EQ(c.kind, net::AuthChallenge::kDigest);
     EXPECT_EQ(c.algorithm, "SHA-256");
     EXPECT_EQ(c.nonce, "n2");
     EXPECT_EQ(c.opaque, "o\"q");
     EXPECT_TRUE(c.qopAuth);
 
     // Only auth-int, an unknown algorithm or no nonce cannot be answered: Basic remains.
-    c = PickChallenge("WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
+    c = net::PickChallenge("WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
                       "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-512-256\r\n"
                       "WWW-Authenticate: Digest realm=\"x\"\r\n"
                       "WWW-Authenticate: Basic realm=\"only\"\r\n");
-    EXPECT_EQ(c.kind, AuthChallenge::kBasic);
+    EXPECT_EQ(c.kind, net::AuthChallenge::kBasic);
     EXPECT_EQ(c.realm, "only");
 
     // No challenge line, another scheme, or garbage: nothing to answer.
-    EXPECT_FALSE(HasAuthenticateLine("HTTP/1.0 401 Unauthorized\r\nX-Authenticate: Basic\r\n"));
-    EXPECT_TRUE(HasAuthenticateLine("WWW-Authenticate: Negotiate abc==\r\n"));
-    EXPECT_EQ(PickChallenge("WWW-Authenticate: Negotiate abc==\r\n").kind, AuthChallenge::kNone);
-    EXPECT_EQ(PickChallenge("WWW-Authenticate: ,,\"=\t=@@ Digest nonce=\"unterminated\r\n").kind,
-              AuthChallenge::kDigest);
+    EXPECT_FALSE(net::HasAuthenticateLine("HTTP/1.0 401 Unauthorized\r\nX-Authenticate: Basic\r\n"));
+    EXPECT_TRUE(net::HasAuthenticateLine("WWW-Authenticate: Negotiate abc==\r\n"));
+    EXPECT_EQ(net::PickChallenge("WWW-Authenticate: Negotiate abc==\r\n").kind, net::AuthChallenge::kNone);
+    EXPECT_EQ(net::PickChallenge("WWW-Authenticate: ,,\"=\t=@@ Digest nonce=\"unterminated\r\n").kind,
+              net::AuthChallenge::kDigest);
 }
 
 TEST(HttpAuth, AnswersMatchTheRfcExamples) {
     // RFC 7616, 3.9.1: the same request answered with MD5 and with SHA-256.
-    AuthChallenge c = PickChallenge(
+    net::AuthChallenge c = net::PickChallenge(
         "WWW-Authenticate: Digest realm=\"http-auth@example.org\", qop=\"auth, auth-int\", "
         "algorithm=MD5, nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
         "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"\r\n");
     const std::string cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
-    std::string v = AuthorizationValue(c, "Mufasa", "Circle of Life", "GET", "/dir/index.html", cnonce);
+    std::string v = net::AuthorizationValue(c, "Mufasa", "Circle of Life", "GET", "/dir/index.html", cnonce);
     EXPECT_NE(v.find("response=\"8ca523f5e9506fed4657c9700eebdbec\""), std::string::npos) << v;
     EXPECT_NE(v.find("qop=auth, nc=00000001, cnonce=\"" + cnonce + "\""), std::string::npos) << v;
     EXPECT_NE(v.find("opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\""), std::string::npos);
     EXPECT_NE(v.find("uri=\"/dir/index.html\""), std::string::npos);
 
     c.algorithm = "SHA-256";
-    v = AuthorizationValue(c, "Mufasa", "Circle of Life", "GET", "/dir/index.html", cnonce);
+    v = net::AuthorizationValue(c, "Mufasa", "Circle of Life", "GET", "/dir/index.html", cnonce);
     EXPECT_NE(v.find("response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\""),
               std::string::npos) << v;
 
     // Basic, as RFC 7617 writes it; a user name cannot break the header line.
-    AuthChallenge basic = PickChallenge("WWW-Authenticate: Basic realm=\"WallyWorld\"\r\n");
-    EXPECT_EQ(AuthorizationValue(basic, "Aladdin", "open sesame", "GET", "/", ""),
+    net::AuthChallenge basic = net::PickChallenge("WWW-Authenticate: Basic realm=\"WallyWorld\"\r\n");
+    EXPECT_EQ(net::AuthorizationValue(basic, "Aladdin", "open sesame", "GET", "/", ""),
               "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-    v = AuthorizationValue(c, "a\"b\r\nX: y", "p", "GET", "/", "c");
+    v = net::AuthorizationValue(c, "a\"b\r\nX: y", "p", "GET", "/", "c");
     EXPECT_EQ(v.find('\n'), std::string::npos);
     EXPECT_NE(v.find("username=\"a\\\"bX: y\""), std::string::npos) << v;
 
-    EXPECT_EQ(NewClientNonce().size(), 32u);
-    EXPECT_NE(NewClientNonce(), NewClientNonce());
+    EXPECT_EQ(net::NewClientNonce().size(), 32u);
+    EXPECT_NE(net::NewClientNonce(), net::NewClientNonce());
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ class BodiesTest : public NetTest {
 protected:
     void SetUp() override {
         NetTest::SetUp();
-        kept::CloseAll();
+        net::kept::CloseAll();
     }
-    void TearDown() override { kept::CloseAll(); }
-    void Prepare(DownloadConnection& c, const std::string& url) {
+    void TearDown() override { net::kept::CloseAll(); }
+    void Prepare(net::DownloadConnection& c, const std::string& url) {
         Attach(c, e);
         c.SetURL(url);
         c.TimeOut = 5000;
@@ -43,28 +43,28 @@ Script Trickle(const std::string& text) {
 TEST(HeaderFields, NamesCountOnlyAtLineStartsWithoutRegardToCase) {
     const std::string h = "HTTP/1.1 200 OK content-length: 9\r\nX-Content-Length: 7\r\n"
                           "Content-Location: /elsewhere\r\nCONTENT-length: 5\r\nLocation:/here\r\n\r\n";
-    EXPECT_EQ(HeaderField(h, "content-length:"), " 5");
-    EXPECT_EQ(HeaderField(h, "location:"), "/here");
-    EXPECT_EQ(HeaderField(h, "content-location:"), " /elsewhere");
-    EXPECT_FALSE(HeaderField(h, "length:"));
-    EXPECT_FALSE(HeaderField("X: a\r\n", ""));
+    EXPECT_EQ(net::HeaderField(h, "content-length:"), " 5");
+    EXPECT_EQ(net::HeaderField(h, "location:"), "/here");
+    EXPECT_EQ(net::HeaderField(h, "content-location:"), " /elsewhere");
+    EXPECT_FALSE(net::HeaderField(h, "length:"));
+    EXPECT_FALSE(net::HeaderField("X: a\r\n", ""));
     // Bare CR and bare LF end lines too; a last line without a break counts.
-    EXPECT_EQ(HeaderField("A: 1\rB: 2\nC: 3", "c:"), " 3");
+    EXPECT_EQ(net::HeaderField("A: 1\rB: 2\nC: 3", "c:"), " 3");
 
-    EXPECT_EQ(ContentRangeStart("HTTP/1.0 206 x\r\nContent-Range: bytes 4-9/10\r\n"), 4);
-    EXPECT_EQ(ContentRangeStart("content-range:BYTES 3000000000-3000000009/*\r\n"), 3000000000LL);
-    EXPECT_FALSE(ContentRangeStart("X-Content-Range: bytes 4-9/10\r\n"));
-    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes */10\r\n"));
-    EXPECT_FALSE(ContentRangeStart("Content-Range: items 4-9/10\r\n"));
-    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes 4\r\n"));
-    EXPECT_FALSE(ContentRangeStart("Content-Range: bytes 1234567890123456789-2/3\r\n"));
+    EXPECT_EQ(net::ContentRangeStart("HTTP/1.0 206 x\r\nContent-Range: bytes 4-9/10\r\n"), 4);
+    EXPECT_EQ(net::ContentRangeStart("content-range:BYTES 3000000000-3000000009/*\r\n"), 3000000000LL);
+    EXPECT_FALSE(net::ContentRangeStart("X-Content-Range: bytes 4-9/10\r\n"));
+    EXPECT_FALSE(net::ContentRangeStart("Content-Range: bytes */10\r\n"));
+    EXPECT_FALSE(net::ContentRangeStart("Content-Range: items 4-9/10\r\n"));
+    EXPECT_FALSE(net::ContentRangeStart("Content-Range: bytes 4\r\n"));
+    EXPECT_FALSE(net::ContentRangeStart("Content-Range: bytes 1234567890123456789-2/3\r\n"));
 }
 
 TEST_F(BodiesTest, BytesBeyondTheAnnouncedLengthAreDropped) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA"), Hold(3000)},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel"), Pause(100),
                        Send("loEXTRA"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -89,13 +89,13 @@ TEST_F(BodiesTest, AKeptConnectionWithSurplusBytesIsNotReused) {
     const std::string exact = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
     ScriptedServer s({{ReadRequest(), Send(exact + "EXTRA"), Hold(3000)},
                       {ReadRequest(), Send(exact), ReadRequest(), Send(exact), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.KeepAlive = true;
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
     EXPECT_EQ(e.body, "hello");
-    EXPECT_EQ(kept::Count(), 0u) << "a connection that sent more than its answer is closed";
+    EXPECT_EQ(net::kept::Count(), 0u) << "a connection that sent more than its answer is closed";
 
     // The next request opens a new connection; one whose answer ended exactly is kept.
     for (int round = 0; round < 2; ++round) {
@@ -118,7 +118,7 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
                        Hold(3000)},
                       {ReadRequest(), Send(broken), Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\n\r\n456789"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/f"));
     for (int round = 0; round < 2; ++round) {
         Events ev;
@@ -141,7 +141,7 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
                                                 "Content-Length: 10\r\n\r\n0123456789"), Hold(3000)},
                            {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3-9/10\r\n"
                                                 "Content-Length: 7\r\n\r\n3456789"), Hold(3000)}});
-    DownloadConnection d;
+    net::DownloadConnection d;
     d.SetURL(ranged.Url("/f"));
     d.ResumeFrom = 3;
     for (int round = 0; round < 2; ++round) {
@@ -158,7 +158,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nX-Content-Length: 3\r\nContent-Location: /x\r\n\r\nabcdef"),
                        Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\ncontent-LENGTH: 3\r\n\r\nabcdef"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -179,7 +179,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
 TEST_F(BodiesTest, LengthsBeyond32BitsAreCountedWhole) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\n"),
                        Send(std::string(1000, 'x')), Pause(100), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/big"));
     c.AllowResume = false;
     ASSERT_TRUE(c.Start(false));
@@ -198,7 +198,7 @@ TEST_F(BodiesTest, ATricklingServerEndsTheTransfer) {
     Script slowStop = Trickle("HTTP/1.0 200 OK\r\nContent-Length: 12\r\n\r\ntrick");
     slowStop.push_back(Hold(5000));
     ScriptedServer s({Trickle(answer), slowStop});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.TimeOut = 2000;
     c.AllowResume = false;

@@ -32,14 +32,14 @@ struct Events {
     }
 };
 
-inline void Attach(DownloadConnection& c, Events& e) {
-    c.OnStatus = [&e](DownloadConnection&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
-    c.OnHeader = [&e](DownloadConnection&) { ++e.headers; };
-    c.OnData = [&e](DownloadConnection&, const char* data, std::size_t n) {
+inline void Attach(net::DownloadConnection& c, Events& e) {
+    c.OnStatus = [&e](net::DownloadConnection&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
+    c.OnHeader = [&e](net::DownloadConnection&) { ++e.headers; };
+    c.OnData = [&e](net::DownloadConnection&, const char* data, std::size_t n) {
         if (e.headers == 0) e.dataBeforeHeader = true;
         e.body.append(data, n);
     };
-    c.OnDone = [&e](DownloadConnection&, int code) {
+    c.OnDone = [&e](net::DownloadConnection&, int code) {
         ++e.dones;
         e.code = code;
     };
@@ -58,7 +58,7 @@ class NetTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitEventLoop();
-        NetStartup();
+        net::NetStartup();
     }
 };
 

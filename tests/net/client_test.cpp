@@ -24,21 +24,21 @@ std::uint32_t FakeResolve(const std::string& name) {
         inet_pton(AF_INET, "127.0.0.1", &a);
         return a.s_addr;
     }
-    return kNoAddress;
+    return net::kNoAddress;
 }
 
 class ClientTest : public NetTest {
 protected:
     void SetUp() override {
         NetTest::SetUp();
-        SetResolverForTesting(&FakeResolve);
-        ClearHostCache();
+        net::SetResolverForTesting(&FakeResolve);
+        net::ClearHostCache();
     }
     void TearDown() override {
-        platform::RunUntil([] { return RunningLookups() == 0; }, 5000);
-        SetResolverForTesting(nullptr);
+        platform::RunUntil([] { return net::RunningLookups() == 0; }, 5000);
+        net::SetResolverForTesting(nullptr);
     }
-    void Prepare(DownloadConnection& c, const std::string& url) {
+    void Prepare(net::DownloadConnection& c, const std::string& url) {
         Attach(c, e);
         c.SetURL(url);
         c.TimeOut = 5000;
@@ -52,7 +52,7 @@ const char kOk[] = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 
 TEST_F(ClientTest, DirectRequestTextByteForByte) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://127.0.0.1:" + std::to_string(s.Port()) + "/dir/a.html");
     c.IfModifiedSince = "Sat, 01 Jan 2000 00:00:00 GMT \r\n";
     c.UserName = "Aladdin";
@@ -61,7 +61,7 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
     c.Referer = "http://r/";
     c.ResumeFrom = 10;
     c.RangeEnd = 20;
-    DownloadConnection::UserAgent = "Agent/1";
+    net::DownloadConnection::UserAgent = "Agent/1";
     ASSERT_TRUE(c.Start(false));
     EXPECT_TRUE(c.Busy);
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -88,7 +88,7 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
 TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()},
                       {ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     const std::string url = "http://127.0.0.1:" + std::to_string(s.Port()) + "/dir/a%20b.html";
     Prepare(c, url);
     c.UserName = "alice";
@@ -127,8 +127,8 @@ TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
 
 TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection::UserAgent = "";
-    DownloadConnection c;
+    net::DownloadConnection::UserAgent = "";
+    net::DownloadConnection c;
     Prepare(c, "peer.test");
     c.Port = 80;
     // Direct to the scripted peer under a name: Host line without port 80.
@@ -138,9 +138,9 @@ TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
     c.ProxyPort = s.Port();
     c.Referer = "http://ref/";
     c.ResumeFrom = 3;
-    DownloadConnection::UserAgent = "UA";
-    DownloadConnection::ProxyUser = "pu";
-    DownloadConnection::ProxyPassword = "pp";
+    net::DownloadConnection::UserAgent = "UA";
+    net::DownloadConnection::ProxyUser = "pu";
+    net::DownloadConnection::ProxyPassword = "pp";
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
     EXPECT_EQ(s.Received().at(0),
@@ -156,10 +156,10 @@ TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
     EXPECT_TRUE(e.Has("Connecting to Proxy server...", 0));
 
     // Without user agent, proxy user or any optional line.
-    DownloadConnection::UserAgent = "";
-    DownloadConnection::ProxyUser = "";
+    net::DownloadConnection::UserAgent = "";
+    net::DownloadConnection::ProxyUser = "";
     Events e2;
-    DownloadConnection d;
+    net::DownloadConnection d;
     Attach(d, e2);
     d.SetURL("http://127.0.0.1:" + std::to_string(s.Port()));
     ASSERT_TRUE(d.Start(false));
@@ -172,8 +172,8 @@ TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
 // the request line carries them percent-encoded, escapes already made stay as they are.
 TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection::UserAgent = "";
-    DownloadConnection c;
+    net::DownloadConnection::UserAgent = "";
+    net::DownloadConnection c;
     const std::string base = "http://127.0.0.1:" + std::to_string(s.Port());
     Prepare(c, base + "/_static/; q=0.01/\"x\"\t<a>|{}^`\\\xe9%20%zz%4?a=b c&d=%41#f");
     c.Referer = base + "/p q.html";
@@ -189,7 +189,7 @@ TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
 
     // Through an HTTP proxy the whole address is the target, encoded the same way.
     Events e2;
-    DownloadConnection d;
+    net::DownloadConnection d;
     Attach(d, e2);
     d.SetURL("http://peer.test/a b/\"c\"");
     d.ProxyType = 1;
@@ -203,7 +203,7 @@ TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
 
 TEST_F(ClientTest, LookupOfANameThenConnect) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://peer.test:" + std::to_string(s.Port()) + "/x");
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -217,7 +217,7 @@ TEST_F(ClientTest, LookupOfANameThenConnect) {
 TEST_F(ClientTest, SplitTerminatorAndBodyInTheSameRead) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r"), Pause(150),
                        Send("\nabc"), Pause(150), Send("defgh"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -239,7 +239,7 @@ TEST_F(ClientTest, SplitTerminatorAndBodyInTheSameRead) {
 TEST_F(ClientTest, OtherTerminatorsAreFoundEarliestFirst) {
     // LF LF begins before the CR LF CR LF further on.
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\nContent-Length: 3\n\nxyz\r\n\r\n"), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -249,7 +249,7 @@ TEST_F(ClientTest, OtherTerminatorsAreFoundEarliestFirst) {
 
 TEST_F(ClientTest, HeaderlessResponseIsAllBody) {
     ScriptedServer s({{ReadRequest(), Send("<html>no header</html>"), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -264,7 +264,7 @@ TEST_F(ClientTest, HeaderlessResponseIsAllBody) {
 
 TEST_F(ClientTest, NoRecognisedLengthRunsUntilCloseWithoutResume) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length:5\r\n\r\nhello"), Pause(100), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -279,7 +279,7 @@ TEST_F(ClientTest, NoRecognisedLengthRunsUntilCloseWithoutResume) {
 
 TEST_F(ClientTest, ZeroLengthEndsOnTheHeader) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e, 2000)) << e.Dump();
@@ -290,7 +290,7 @@ TEST_F(ClientTest, ZeroLengthEndsOnTheHeader) {
 
 TEST_F(ClientTest, ErrorStatusEndsWithoutBody) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 404 Not here\r\nContent-Length: 9\r\n\r\nnot found"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/missing"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e, 2000)) << e.Dump();
@@ -306,7 +306,7 @@ TEST_F(ClientTest, CloseAfterTheEndCountsAsComplete) {
     // More body than announced is cut at the end of the read; a close then is complete.
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01234"), Pause(100),
                        Send("56789"), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -317,7 +317,7 @@ TEST_F(ClientTest, CloseAfterTheEndCountsAsComplete) {
 TEST_F(ClientTest, BrokenTransferResumesWithRange206) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n\r\n456789"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/f"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -338,7 +338,7 @@ TEST_F(ClientTest, BrokenTransferResumesWithRange206) {
 TEST_F(ClientTest, ResumeAnsweredWith200IsRefused) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/f"));
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
@@ -351,7 +351,7 @@ TEST_F(ClientTest, ResumeAnsweredWith200IsRefused) {
     // With resume off the break ends it.
     Events e2;
     ScriptedServer s2({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()}});
-    DownloadConnection d;
+    net::DownloadConnection d;
     Attach(d, e2);
     d.AllowResume = false;
     d.SetURL(s2.Url("/f"));
@@ -363,7 +363,7 @@ TEST_F(ClientTest, ResumeAnsweredWith200IsRefused) {
 
 TEST_F(ClientTest, SilenceEndsWithTimeOut) {
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\n\r\npart"), Hold(10000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.TimeOut = 300;
     ASSERT_TRUE(c.Start(false));
@@ -376,7 +376,7 @@ TEST_F(ClientTest, SilenceEndsWithTimeOut) {
 
 TEST_F(ClientTest, SilenceBeforeAnyAnswerAndDuringLookup) {
     ScriptedServer s({{ReadRequest(), Hold(10000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.TimeOut = 200;
     ASSERT_TRUE(c.Start(false));
@@ -387,7 +387,7 @@ TEST_F(ClientTest, SilenceBeforeAnyAnswerAndDuringLookup) {
 
 TEST_F(ClientTest, RefusedConnectionReportsAfterOneSecond) {
     int port = FreePort();
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://127.0.0.1:" + std::to_string(port) + "/");
     ASSERT_TRUE(c.Start(false));
     Settle(700);
@@ -399,7 +399,7 @@ TEST_F(ClientTest, RefusedConnectionReportsAfterOneSecond) {
 }
 
 TEST_F(ClientTest, UnknownHostsServerProxyAndSocksTarget) {
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://nosuch.test/");
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e));
@@ -408,7 +408,7 @@ TEST_F(ClientTest, UnknownHostsServerProxyAndSocksTarget) {
     EXPECT_TRUE(e.Has("Host nosuch.test not found.", 0));
 
     Events e2;
-    DownloadConnection p;
+    net::DownloadConnection p;
     Attach(p, e2);
     p.SetURL("http://peer.test/");
     p.ProxyType = 1;
@@ -419,7 +419,7 @@ TEST_F(ClientTest, UnknownHostsServerProxyAndSocksTarget) {
     EXPECT_TRUE(e2.Has("Host badproxy.test not found.", 0)) << e2.Dump();
 
     Events e3;
-    DownloadConnection k;
+    net::DownloadConnection k;
     Attach(k, e3);
     k.SetURL("http://nosuch.test/");
     k.ProxyType = 2;
@@ -435,7 +435,7 @@ TEST_F(ClientTest, SizeLimitAnnouncedAndReceived) {
     std::string big(10241, 'a');
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10241\r\n\r\n"), Hold(3000)},
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\n\r\n"), Send(big), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.SizeLimit = 10;
     ASSERT_TRUE(c.Start(false));
@@ -458,12 +458,12 @@ TEST_F(ClientTest, SocksRequestIsTwoSendsThenTheRequest) {
     std::string grant("\x00\x5a\x00\x00\x00\x00\x00\x00", 8);
     ScriptedServer s({{ReadBytes(12), Pause(50), Send(grant.substr(0, 3)), Pause(100), Send(grant.substr(3)),
                        ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://10.9.8.7:8081/p");
     c.ProxyType = 2;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = s.Port();
-    DownloadConnection::UserAgent = "";
+    net::DownloadConnection::UserAgent = "";
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
     std::string got = s.Received().at(0);
@@ -478,7 +478,7 @@ TEST_F(ClientTest, SocksRequestIsTwoSendsThenTheRequest) {
 
 TEST_F(ClientTest, SocksRefusalEndsByTimeOut) {
     ScriptedServer s({{ReadBytes(12), Send(std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8)), Hold(5000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "http://10.9.8.7/p");
     c.ProxyType = 2;
     c.ProxyHost = "127.0.0.1";
@@ -491,7 +491,7 @@ TEST_F(ClientTest, SocksRefusalEndsByTimeOut) {
 
 TEST_F(ClientTest, AbortInEveryState) {
     // Idle: nothing at all.
-    DownloadConnection idle;
+    net::DownloadConnection idle;
     Attach(idle, e);
     idle.Abort();
     EXPECT_TRUE(e.status.empty());
@@ -499,7 +499,7 @@ TEST_F(ClientTest, AbortInEveryState) {
 
     // Waiting out a delay.
     Events ed;
-    DownloadConnection d;
+    net::DownloadConnection d;
     Attach(d, ed);
     d.SetURL("http://127.0.0.1:9/x");
     d.Delay = 5;
@@ -513,19 +513,19 @@ TEST_F(ClientTest, AbortInEveryState) {
 
     // During a lookup: the answer that comes later is ignored.
     Events el;
-    DownloadConnection l;
+    net::DownloadConnection l;
     Attach(l, el);
     l.SetURL("http://peer.test:9/");
     ASSERT_TRUE(l.Start(false));
     l.Abort();
     EXPECT_EQ(el.code, 3);
-    platform::RunUntil([] { return RunningLookups() == 0; }, 3000);
+    platform::RunUntil([] { return net::RunningLookups() == 0; }, 3000);
     Settle(50);
     EXPECT_EQ(el.dones, 1);
 
     // While a refusal waits to be reported.
     Events er;
-    DownloadConnection r;
+    net::DownloadConnection r;
     Attach(r, er);
     r.SetURL("http://127.0.0.1:" + std::to_string(FreePort()) + "/");
     ASSERT_TRUE(r.Start(false));
@@ -538,10 +538,10 @@ TEST_F(ClientTest, AbortInEveryState) {
     // Mid-transfer; with nothing outstanding it counts as complete.
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01"), Hold(5000)}});
     Events et;
-    DownloadConnection t;
+    net::DownloadConnection t;
     Attach(t, et);
     t.SetURL(s.Url("/"));
-    t.OnData = [&](DownloadConnection& self, const char*, std::size_t) { self.Abort(); };
+    t.OnData = [&](net::DownloadConnection& self, const char*, std::size_t) { self.Abort(); };
     ASSERT_TRUE(t.Start(false));
     ASSERT_TRUE(RunToDone(et));
     EXPECT_EQ(et.code, 3);
@@ -556,9 +556,9 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
     // Abort from the header event: no data, one end.
     {
         Events ev;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, ev);
-        c.OnHeader = [&](DownloadConnection& self) { ++ev.headers; self.Abort(); };
+        c.OnHeader = [&](net::DownloadConnection& self) { ++ev.headers; self.Abort(); };
         c.SetURL(s.Url("/"));
         ASSERT_TRUE(c.Start(false));
         ASSERT_TRUE(RunToDone(ev));
@@ -570,10 +570,10 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
     // Start again from the end event, three times over.
     {
         Events ev;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, ev);
         int rounds = 0;
-        c.OnDone = [&](DownloadConnection& self, int code) {
+        c.OnDone = [&](net::DownloadConnection& self, int code) {
             ev.code = code;
             if (++rounds < 3) self.Start(false);
             else ++ev.dones;
@@ -590,10 +590,10 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
         ScriptedServer slow({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nab"), Hold(3000)},
                              {ReadRequest(), Send(kOk), Close()}});
         Events ev;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, ev);
         bool restarted = false;
-        c.OnData = [&](DownloadConnection& self, const char* d, std::size_t n) {
+        c.OnData = [&](net::DownloadConnection& self, const char* d, std::size_t n) {
             ev.body.append(d, n);
             if (!restarted) {
                 restarted = true;
@@ -610,9 +610,9 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
     // Destroy the client from its own data and status events.
     {
         Events ev;
-        auto* c = new DownloadConnection;
+        auto* c = new net::DownloadConnection;
         Attach(*c, ev);
-        c->OnData = [&](DownloadConnection& self, const char*, std::size_t) {
+        c->OnData = [&](net::DownloadConnection& self, const char*, std::size_t) {
             ++ev.dones;
             delete &self;
         };
@@ -623,8 +623,8 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
     }
     {
         Events ev;
-        auto* c = new DownloadConnection;
-        c->OnStatus = [&](DownloadConnection& self, const std::string& text, int) {
+        auto* c = new net::DownloadConnection;
+        c->OnStatus = [&](net::DownloadConnection& self, const std::string& text, int) {
             if (text.rfind("Host ", 0) == 0) {
                 ++ev.dones;
                 delete &self;
@@ -645,7 +645,7 @@ TEST_F(ClientTest, HostileAnswersEndCleanly) {
                       {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nabc"), Pause(100), Reset()},
                       {ReadRequest(), Reset()},
                       {ReadRequest(), Send("Hello\r\n\r\nbody"), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     c.AllowResume = false;
     ASSERT_TRUE(c.Start(false));
@@ -680,7 +680,7 @@ TEST_F(ClientTest, HostileAnswersEndCleanly) {
 
 TEST_F(ClientTest, DelayBeforeTheTransaction) {
     ScriptedServer s({{ReadRequest(), Send(kOk), Close()}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, s.Url("/d"));
     c.Delay = 1;
     ASSERT_TRUE(c.Start(false));
@@ -698,11 +698,11 @@ TEST_F(ClientTest, LocalFiles) {
     std::string path = dir + "/page.htm";
     std::string content(5000, 'x');
     ASSERT_TRUE(WriteFile(path, content));
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "file://" + path);
     c.Delay = 3;
     std::vector<std::size_t> blocks;
-    c.OnData = [&](DownloadConnection&, const char* d, std::size_t n) {
+    c.OnData = [&](net::DownloadConnection&, const char* d, std::size_t n) {
         blocks.push_back(n);
         e.body.append(d, n);
     };
@@ -735,7 +735,7 @@ TEST_F(ClientTest, LocalFiles) {
 
 TEST_F(ClientTest, FtpAddressRefusedGreetingEndsAsALogonFailure) {
     ScriptedServer s({{Send("421 Too many users.\r\n"), Hold(3000)}});
-    DownloadConnection c;
+    net::DownloadConnection c;
     Prepare(c, "ftp://127.0.0.1:" + std::to_string(s.Port()) + "/pub/");
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e));

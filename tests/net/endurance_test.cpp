@@ -29,14 +29,14 @@ int CountEntries(const char* dir) {
     return n;
 }
 
-std::uint32_t NoSuchHost(const std::string&) { return kNoAddress; }
+std::uint32_t NoSuchHost(const std::string&) { return net::kNoAddress; }
 
 }  // namespace
 
 TEST(Endurance, TenThousandTransfersLeakNothing) {
     platform::InitEventLoop();
-    NetStartup();
-    SetResolverForTesting(&NoSuchHost);
+    net::NetStartup();
+    net::SetResolverForTesting(&NoSuchHost);
     std::string root = MakeTempDir("net-endurance");
     ASSERT_TRUE(WriteFile(root + "/small.txt", "small body\n"));
     ASSERT_TRUE(WriteFile(root + "/two-k.bin", std::string(2048, 'z')));
@@ -46,11 +46,11 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
     int refusedPort = FreePort();
 
     constexpr int kTotal = 10000, kPool = 8;
-    std::vector<std::unique_ptr<DownloadConnection>> pool;
+    std::vector<std::unique_ptr<net::DownloadConnection>> pool;
     int started = 0, finished = 0, ok = 0;
     int codes[6] = {0, 0, 0, 0, 0, 0};
-    std::function<void(DownloadConnection&)> next;
-    next = [&](DownloadConnection& c) {
+    std::function<void(net::DownloadConnection&)> next;
+    next = [&](net::DownloadConnection& c) {
         if (started >= kTotal) return;
         int i = started++;
         c.SizeLimit = 0;
@@ -66,7 +66,7 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
                 c.SetURL("http://127.0.0.1:" + std::to_string(refusedPort) + "/");
             } else {
                 c.SetURL(nginx.Url("/two-k.bin"));
-                c.OnHeader = [](DownloadConnection& self) { self.Abort(); };
+                c.OnHeader = [](net::DownloadConnection& self) { self.Abort(); };
             }
             break;
         default: c.SetURL(nginx.Url("/small.txt"));
@@ -79,9 +79,9 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
         for (int& n : codes) n = 0;
         pool.clear();
         for (int k = 0; k < kPool; ++k) {
-            auto c = std::make_unique<DownloadConnection>();
+            auto c = std::make_unique<net::DownloadConnection>();
             c->Index = k;
-            c->OnDone = [&](DownloadConnection& self, int code) {
+            c->OnDone = [&](net::DownloadConnection& self, int code) {
                 ++finished;
                 if (code >= 0 && code <= 5) ++codes[code];
                 if (code == 0 && self.StatusCode == 200) ++ok;
@@ -97,7 +97,7 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
     // A first round brings the event loop's own descriptors into being.
     ASSERT_TRUE(runAll(20));
     pool.clear();
-    platform::RunUntil([] { return RunningLookups() == 0; }, 5000);
+    platform::RunUntil([] { return net::RunningLookups() == 0; }, 5000);
     Settle(200);
     int fdsBefore = CountEntries("/proc/self/fd");
     int threadsBefore = CountEntries("/proc/self/task");
@@ -113,11 +113,11 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
     for (auto& c : pool) EXPECT_FALSE(c->Busy);
     pool.clear();
 
-    platform::RunUntil([] { return RunningLookups() == 0; }, 5000);
+    platform::RunUntil([] { return net::RunningLookups() == 0; }, 5000);
     for (int i = 0; i < 50 && CountEntries("/proc/self/task") > threadsBefore; ++i) Settle(20);
     Settle(200);
     EXPECT_EQ(CountEntries("/proc/self/fd"), fdsBefore);
     EXPECT_LE(CountEntries("/proc/self/task"), threadsBefore);
-    EXPECT_EQ(PendingRequests(), 0u);
-    SetResolverForTesting(nullptr);
+    EXPECT_EQ(net::PendingRequests(), 0u);
+    net::SetResolverForTesting(nullptr);
 }

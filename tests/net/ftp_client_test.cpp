@@ -46,7 +46,7 @@ TEST_F(FtpClientTest, FileThroughSplitMultiLineAndJoinedReplies) {
                                  return self->Standard(s, verb, arg);
                              });
     self = &server;
-    DownloadConnection c;
+    net::DownloadConnection c;
     Events e;
     Attach(c, e);
     c.SetURL(server.Url("/f.bin"));
@@ -93,7 +93,7 @@ TEST_F(FtpClientTest, EightGigabyteSizes) {
                              });
     self = &server;
     {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e;
         Attach(c, e);
         c.SizeLimit = 1;
@@ -109,10 +109,10 @@ TEST_F(FtpClientTest, EightGigabyteSizes) {
     {
         // Without SIZE, the size comes from the transfer reply.
         sizeKnown = false;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e;
         Attach(c, e);
-        c.OnHeader = [&](DownloadConnection& cl) {
+        c.OnHeader = [&](net::DownloadConnection& cl) {
             ++e.headers;
             cl.Abort();
         };
@@ -134,7 +134,7 @@ TEST_F(FtpClientTest, HostileListingAndRefusedLineBreaks) {
         std::string(5000, 'x') + "\r\n-rw-r--r-- 1 u g 1 Jan 1 10:00 tail";
     ScriptedFtpServer server("220 Ready.\r\n", {{"/pub/", ""}, {"LIST", listing}});
     {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e;
         Attach(c, e);
         c.SetURL(server.Url("/pub/"));
@@ -157,7 +157,7 @@ TEST_F(FtpClientTest, HostileListingAndRefusedLineBreaks) {
         EXPECT_EQ(c.StatusCode, 200);
     }
     for (const std::string& url : {server.Url("/a%0D%0ADELE%20b"), server.Url("/x")}) {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e;
         Attach(c, e);
         c.SetURL(url);
@@ -202,7 +202,7 @@ TEST_F(FtpClientTest, DataConnections) {
                              });
     self = &server;
     auto fetch = [&](bool passive, Events& e) {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, e);
         c.FtpPassive = passive;
         c.SetURL(server.Url("/f"));
@@ -248,7 +248,7 @@ TEST_F(FtpClientTest, ResumeWithRestAcceptedAndRefused) {
     self = &server;
     for (bool passive : {false, true}) {
         refuse = false;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e;
         Attach(c, e);
         c.FtpPassive = passive;
@@ -265,7 +265,7 @@ TEST_F(FtpClientTest, ResumeWithRestAcceptedAndRefused) {
 
         refuse = true;
         Events r;
-        DownloadConnection d;
+        net::DownloadConnection d;
         Attach(d, r);
         d.FtpPassive = passive;
         d.ResumeFrom = 3;
@@ -298,7 +298,7 @@ TEST_F(FtpClientTest, BrokenTransferResumesWithRest) {
                                  return self->Standard(s, verb, arg);
                              });
     self = &server;
-    DownloadConnection c;
+    net::DownloadConnection c;
     Events e;
     Attach(c, e);
     c.SetURL(server.Url("/f"));

@@ -40,7 +40,7 @@ protected:
     Result Fetch(const std::string& url, bool passive, std::int64_t resumeFrom = 0, const std::string& user = "",
                  const std::string& password = "") {
         Result r;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, r.e);
         c.FtpPassive = passive;
         c.ResumeFrom = resumeFrom;
@@ -120,7 +120,7 @@ TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
     ASSERT_TRUE(dante.Ok()) << dante.Error();
     for (int proxyType : {2, 1}) {
         Events e;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, e);
         c.ProxyType = proxyType;
         c.ProxyHost = "127.0.0.1";

@@ -12,8 +12,8 @@
 namespace qm {
 namespace {
 
-std::vector<FtpReply> FeedAll(FtpReplyReader& r, const std::vector<std::string>& pieces) {
-    std::vector<FtpReply> out;
+std::vector<net::FtpReply> FeedAll(net::FtpReplyReader& r, const std::vector<std::string>& pieces) {
+    std::vector<net::FtpReply> out;
     for (const std::string& p : pieces) {
         EXPECT_TRUE(r.Feed(p.data(), p.size()));
         while (auto reply = r.Next()) out.push_back(*reply);
@@ -22,7 +22,7 @@ std::vector<FtpReply> FeedAll(FtpReplyReader& r, const std::vector<std::string>&
 }
 
 TEST(FtpReply, SplitJoinedAndMultiLineReplies) {
-    FtpReplyReader r;
+    net::FtpReplyReader r;
     // One reply over three reads, then two replies in one read.
     auto got = FeedAll(r, {"33", "1 Password", " please.\r\n", "230 In.\r\n200 Type set.\r\n"});
     ASSERT_EQ(got.size(), 3u);
@@ -48,7 +48,7 @@ TEST(FtpReply, SplitJoinedAndMultiLineReplies) {
     EXPECT_EQ(got[4].digit, 0);
 
     // An unfinished reply is bounded.
-    FtpReplyReader big;
+    net::FtpReplyReader big;
     std::string line = "220-" + std::string(1000, 'x') + "\r\n";
     bool refused = false;
     for (int i = 0; i < 200 && !refused; ++i) {
@@ -59,31 +59,31 @@ TEST(FtpReply, SplitJoinedAndMultiLineReplies) {
 }
 
 TEST(FtpReply, SizesAreSixtyFourBitAndSaturate) {
-    EXPECT_EQ(FtpSizeDigits("213 8589934592\r\n"), "8589934592");
-    EXPECT_EQ(FtpDigitsValue("8589934592", 0), 8589934592LL);
-    EXPECT_EQ(FtpDigitsValue("99999999999999999999999999", 0), INT64_MAX);
-    EXPECT_EQ(FtpDigitsValue("9223372036854775808", 0), INT64_MAX);
-    EXPECT_EQ(FtpSizeDigits("213\r\n"), "");
-    EXPECT_EQ(*FtpTransferSizeDigits("150 Opening BINARY mode data connection for f (8589934592 bytes).\r\n"),
+    EXPECT_EQ(net::FtpSizeDigits("213 8589934592\r\n"), "8589934592");
+    EXPECT_EQ(net::FtpDigitsValue("8589934592", 0), 8589934592LL);
+    EXPECT_EQ(net::FtpDigitsValue("99999999999999999999999999", 0), INT64_MAX);
+    EXPECT_EQ(net::FtpDigitsValue("9223372036854775808", 0), INT64_MAX);
+    EXPECT_EQ(net::FtpSizeDigits("213\r\n"), "");
+    EXPECT_EQ(*net::FtpTransferSizeDigits("150 Opening BINARY mode data connection for f (8589934592 bytes).\r\n"),
               "8589934592");
-    EXPECT_EQ(*FtpTransferSizeDigits("5 bytes)"), "");  // never the reply's first character
-    EXPECT_FALSE(FtpTransferSizeDigits("150 Opening.\r\n").has_value());
-    EXPECT_TRUE(FtpSafeArgument("RETR /a b"));
-    EXPECT_FALSE(FtpSafeArgument("RETR /a\r\nDELE /b"));
-    EXPECT_FALSE(FtpSafeArgument(std::string("PASS a\0b", 8)));
+    EXPECT_EQ(*net::FtpTransferSizeDigits("5 bytes)"), "");  // never the reply's first character
+    EXPECT_FALSE(net::FtpTransferSizeDigits("150 Opening.\r\n").has_value());
+    EXPECT_TRUE(net::FtpSafeArgument("RETR /a b"));
+    EXPECT_FALSE(net::FtpSafeArgument("RETR /a\r\nDELE /b"));
+    EXPECT_FALSE(net::FtpSafeArgument(std::string("PASS a\0b", 8)));
 }
 
 TEST(FtpReply, PortAndPassiveTexts) {
     std::uint32_t address = htonl(0xC0A80005);  // 192.168.0.5
-    EXPECT_EQ(FtpConversation::PortArgument(address, 1025), "192,168,0,5,4,1");
-    EXPECT_EQ(FtpConversation::PassivePort("227 Entering Passive Mode (127,0,0,1,195,80).\r\n"), 195 * 256 + 80);
-    EXPECT_EQ(FtpConversation::PassivePort("227 =127,0,0,1,0,21\r\n"), 21);
-    EXPECT_EQ(FtpConversation::PassivePort("227 (127,0,0,1,300,1)\r\n"), 0);
-    EXPECT_EQ(FtpConversation::PassivePort("227 Passive\r\n"), 0);
+    EXPECT_EQ(net::FtpConversation::PortArgument(address, 1025), "192,168,0,5,4,1");
+    EXPECT_EQ(net::FtpConversation::PassivePort("227 Entering Passive Mode (127,0,0,1,195,80).\r\n"), 195 * 256 + 80);
+    EXPECT_EQ(net::FtpConversation::PassivePort("227 =127,0,0,1,0,21\r\n"), 21);
+    EXPECT_EQ(net::FtpConversation::PassivePort("227 (127,0,0,1,300,1)\r\n"), 0);
+    EXPECT_EQ(net::FtpConversation::PassivePort("227 Passive\r\n"), 0);
 }
 
 std::string Convert(const std::vector<std::string>& pieces, bool finish = false) {
-    FtpListingConverter c;
+    net::FtpListingConverter c;
     c.Reset();
     std::string out;
     for (const auto& p : pieces) c.Convert(p, out);
@@ -122,13 +122,13 @@ TEST(FtpListing, HostileNamesAndLongLines) {
         << page;
     // An over-long line passes through, unconverted and escaped, in pieces; nothing spins and
     // what is held back stays bounded; the next line is converted again.
-    FtpListingConverter c;
+    net::FtpListingConverter c;
     c.Reset();
     std::string out;
     std::string longName = "-rw-r--r-- 1 u g 1 Jan 1 2020 " + std::string(40000, '<');
     for (std::size_t at = 0; at < longName.size(); at += 3000) {
         c.Convert(longName.substr(at, 3000), out);
-        EXPECT_LE(c.Carry(), FtpListingConverter::kMaxLineBytes);
+        EXPECT_LE(c.Carry(), net::FtpListingConverter::kMaxLineBytes);
     }
     c.Convert("\r\n-rw-r--r-- 1 u g 1 Jan 1 2020 next\r\n", out);
     EXPECT_EQ(out.find('<', 13), out.find("<a href=\"next\">"));

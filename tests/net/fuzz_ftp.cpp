@@ -15,25 +15,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* text = reinterpret_cast<const char*>(data + 1);
     const std::size_t n = size - 1;
 
-    qm::FtpReplyReader reader;
+    qm::net::FtpReplyReader reader;
     for (std::size_t at = 0; at < n; at += step) {
         std::size_t len = n - at < step ? n - at : step;
         if (!reader.Feed(text + at, len)) break;
         while (auto reply = reader.Next()) {
             if (reply->digit < 0 || reply->digit > 9 || reply->text.empty()) std::abort();
-            qm::FtpSizeDigits(reply->text);
-            qm::FtpTransferSizeDigits(reply->text);
-            qm::FtpConversation::PassivePort(reply->text);
+            qm::net::FtpSizeDigits(reply->text);
+            qm::net::FtpTransferSizeDigits(reply->text);
+            qm::net::FtpConversation::PassivePort(reply->text);
         }
     }
 
-    qm::FtpListingConverter listing;
+    qm::net::FtpListingConverter listing;
     listing.Reset();
     std::string page;
     for (std::size_t at = 0; at < n; at += step) {
         std::size_t len = n - at < step ? n - at : step;
         listing.Convert(std::string_view(text + at, len), page);
-        if (listing.Carry() > qm::FtpListingConverter::kMaxLineBytes) std::abort();
+        if (listing.Carry() > qm::net::FtpListingConverter::kMaxLineBytes) std::abort();
     }
     listing.Finish(page);
     // Whatever the listing, the page's only tags are the ones the converter writes.

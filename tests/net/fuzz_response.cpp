@@ -22,15 +22,15 @@ int g_port = 0;
 
 void Setup() {
     qm::platform::InitEventLoop();
-    qm::NetStartup();
+    qm::net::NetStartup();
     g_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(g_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     listen(g_listener, 16);
-    g_port = qm::BoundPort(g_listener);
-    qm::SetNonBlocking(g_listener);
+    g_port = qm::net::BoundPort(g_listener);
+    qm::net::SetNonBlocking(g_listener);
 }
 
 }  // namespace
@@ -44,19 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t length = size - 2;
     // The header readers on their own, whatever the bytes.
     const std::string_view whole(body, length);
-    if (auto field = qm::HeaderField(whole, "content-length:"); field && field->size() > length) std::abort();
-    if (auto start = qm::ContentRangeStart(whole); start && *start < 0) std::abort();
+    if (auto field = qm::net::HeaderField(whole, "content-length:"); field && field->size() > length) std::abort();
+    if (auto start = qm::net::ContentRangeStart(whole); start && *start < 0) std::abort();
 
-    qm::DownloadConnection client;
+    qm::net::DownloadConnection client;
     int dones = 0, code = -1;
     client.TimeOut = 2000;
     client.SizeLimit = sizeLimit;
     client.ResumeFrom = data[1] & 4 ? 3 : 0;  // a range asked for: the answer's part is checked
-    client.OnDone = [&](qm::DownloadConnection&, int c) {
+    client.OnDone = [&](qm::net::DownloadConnection&, int c) {
         ++dones;
         code = c;
     };
-    client.OnData = [](qm::DownloadConnection&, const char* d, std::size_t n) {
+    client.OnData = [](qm::net::DownloadConnection&, const char* d, std::size_t n) {
         volatile char sink = n ? d[n - 1] : 0;
         (void)sink;
     };

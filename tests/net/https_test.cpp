@@ -91,14 +91,14 @@ protected:
         NetTest::SetUp();
         ASSERT_TRUE(error_->empty()) << *error_;
         ASSERT_TRUE(nginx_->Ok()) << nginx_->Error();
-        DownloadConnection::AcceptUntrusted = false;
+        net::DownloadConnection::AcceptUntrusted = false;
     }
-    void TearDown() override { DownloadConnection::AcceptUntrusted = false; }
+    void TearDown() override { net::DownloadConnection::AcceptUntrusted = false; }
     static std::string Url(int which, const std::string& path) {
         return "https://localhost:" + std::to_string(ports_[which]) + path;
     }
     // A finished fetch of url: its events.
-    static Events Fetch(DownloadConnection& c, const std::string& url) {
+    static Events Fetch(net::DownloadConnection& c, const std::string& url) {
         Events e;
         Attach(c, e);
         c.SetURL(url);
@@ -127,11 +127,11 @@ NginxPeer* HttpsTest::nginx_ = nullptr;
 }  // namespace
 
 TEST_F(HttpsTest, TrustedServerWholeFileResumeAndNotModified) {
-    DownloadConnection c;
+    net::DownloadConnection c;
     Events e = Fetch(c, Url(0, "/file.txt"));
     EXPECT_EQ(c.Scheme, 3);
     EXPECT_EQ(c.GetURL(), Url(0, "/file.txt"));
-    DownloadConnection q;
+    net::DownloadConnection q;
     q.SetURL("http://h/go?to=https://other/");
     EXPECT_EQ(q.Scheme, 0);
     EXPECT_EQ(q.Host, "h");
@@ -143,7 +143,7 @@ TEST_F(HttpsTest, TrustedServerWholeFileResumeAndNotModified) {
     EXPECT_EQ(e.body, body_);
     EXPECT_TRUE(c.Complete);
 
-    DownloadConnection r;
+    net::DownloadConnection r;
     r.ResumeFrom = 1000;
     Events ranged = Fetch(r, Url(0, "/file.txt"));
     EXPECT_EQ(r.StatusCode, 206) << ranged.Dump();
@@ -153,7 +153,7 @@ TEST_F(HttpsTest, TrustedServerWholeFileResumeAndNotModified) {
     // The stored copy's date, as the engine sends it back.
     const std::size_t at = c.Header.find("Last-Modified: ");
     ASSERT_NE(at, std::string::npos) << c.Header;
-    DownloadConnection m;
+    net::DownloadConnection m;
     m.IfModifiedSince = c.Header.substr(at + 15, c.Header.find('\r', at) - at - 15);
     Events same = Fetch(m, Url(0, "/file.txt"));
     EXPECT_EQ(m.StatusCode, 304) << same.Dump();
@@ -168,16 +168,16 @@ TEST_F(HttpsTest, RefusedCertificatesSayWhyAndTheOptionAcceptsThem) {
                  {2, "hostname mismatch"},
                  {3, "self-signed certificate"}};
     for (const Case& k : cases) {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e = Fetch(c, Url(k.port, "/page.html"));
         EXPECT_EQ(e.code, 4) << k.reason;
         EXPECT_TRUE(e.body.empty());
         EXPECT_TRUE(Logged(e, "Secure connection to host localhost failed: certificate refused: ")) << e.Dump();
         EXPECT_TRUE(Logged(e, k.reason)) << e.Dump();
     }
-    DownloadConnection::AcceptUntrusted = true;
+    net::DownloadConnection::AcceptUntrusted = true;
     for (const Case& k : cases) {
-        DownloadConnection c;
+        net::DownloadConnection c;
         Events e = Fetch(c, Url(k.port, "/page.html"));
         EXPECT_EQ(e.code, 0) << e.Dump();
         EXPECT_EQ(e.body, "<p>secure page</p>");
@@ -187,7 +187,7 @@ TEST_F(HttpsTest, RefusedCertificatesSayWhyAndTheOptionAcceptsThem) {
 TEST_F(HttpsTest, TunnelsThroughHttpProxyAndSocks) {
     TinyproxyPeer proxy;
     ASSERT_TRUE(proxy.Ok()) << proxy.Error();
-    DownloadConnection c;
+    net::DownloadConnection c;
     c.ProxyType = 1;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = proxy.Port();
@@ -199,7 +199,7 @@ TEST_F(HttpsTest, TunnelsThroughHttpProxyAndSocks) {
 
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();
-    DownloadConnection s;
+    net::DownloadConnection s;
     s.ProxyType = 2;
     s.ProxyHost = "127.0.0.1";
     s.ProxyPort = socks.Port();

@@ -19,15 +19,15 @@ class KeepAliveTest : public NetTest {
 protected:
     void SetUp() override {
         NetTest::SetUp();
-        kept::CloseAll();
+        net::kept::CloseAll();
     }
-    void TearDown() override { kept::CloseAll(); }
+    void TearDown() override { net::kept::CloseAll(); }
 
     // Fetches url on a fresh client (as the next record of a download would be) and returns
     // its events.
     Events Fetch(const std::string& url, bool keepAlive = true, bool* reused = nullptr) {
         Events e;
-        DownloadConnection c;
+        net::DownloadConnection c;
         Attach(c, e);
         c.KeepAlive = keepAlive;
         c.TimeOut = 5000;
@@ -86,11 +86,11 @@ TEST_F(KeepAliveTest, AnswersThatEndOtherwiseCloseTheirConnection) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
-        kept::CloseAll();
+        net::kept::CloseAll();
         ScriptedServer s({{ReadRequest(), Send(k.answer), Hold(3000)}, {ReadRequest(), Send(kAbc), Hold(3000)}});
         Events first = Fetch(s.Url("/1"));
         EXPECT_EQ(first.body, k.body);
-        EXPECT_EQ(kept::Count(), 0u);
+        EXPECT_EQ(net::kept::Count(), 0u);
         bool reused = true;
         Events second = Fetch(s.Url("/2"), true, &reused);
         EXPECT_EQ(second.body, "abc");
@@ -98,18 +98,18 @@ TEST_F(KeepAliveTest, AnswersThatEndOtherwiseCloseTheirConnection) {
         EXPECT_EQ(s.Accepted(), 2);
     }
     // No length: the answer ends with the close, which is its normal end.
-    kept::CloseAll();
+    net::kept::CloseAll();
     ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\n\r\nuntil the end"), Close()}});
     Events e = Fetch(s.Url("/"));
     EXPECT_EQ(e.body, "until the end");
     EXPECT_EQ(e.code, 1);
-    EXPECT_EQ(kept::Count(), 0u);
+    EXPECT_EQ(net::kept::Count(), 0u);
     // The option off: nothing is kept even where the server would allow it.
     ScriptedServer off({{ReadRequest(), Send(kHello), Hold(3000)}}, true);
     Fetch(off.Url("/1"), false);
     Fetch(off.Url("/2"), false);
     EXPECT_EQ(off.Accepted(), 2);
-    EXPECT_EQ(kept::Count(), 0u);
+    EXPECT_EQ(net::kept::Count(), 0u);
 }
 
 TEST_F(KeepAliveTest, ServerClosingAKeptConnectionCostsNoAttempt) {

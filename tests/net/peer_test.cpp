@@ -49,7 +49,7 @@ NginxPeer* PeerTest::nginx_ = nullptr;
 
 TEST_F(PeerTest, WholeFileRangeAndNotModified) {
     Events e;
-    DownloadConnection c;
+    net::DownloadConnection c;
     Attach(c, e);
     c.SetURL(nginx_->Url("/file.txt"));
     ASSERT_TRUE(c.Start(false));
@@ -87,7 +87,7 @@ TEST_F(PeerTest, WholeFileRangeAndNotModified) {
 
 TEST_F(PeerTest, BasicAuthorizationAndRedirect) {
     Events e;
-    DownloadConnection c;
+    net::DownloadConnection c;
     Attach(c, e);
     c.SetURL(nginx_->Url("/private/secret.txt"));
     ASSERT_TRUE(c.Start(false));
@@ -106,7 +106,7 @@ TEST_F(PeerTest, BasicAuthorizationAndRedirect) {
     EXPECT_EQ(e2.body, "top secret\n");
 
     Events e3;
-    DownloadConnection r;
+    net::DownloadConnection r;
     Attach(r, e3);
     r.SetURL(nginx_->Url("/old"));
     ASSERT_TRUE(r.Start(false));
@@ -122,7 +122,7 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
     TinyproxyPeer proxy;
     ASSERT_TRUE(proxy.Ok()) << proxy.Error();
     Events e;
-    DownloadConnection c;
+    net::DownloadConnection c;
     Attach(c, e);
     c.SetURL(nginx_->Url("/file.txt"));
     c.ProxyType = 1;
@@ -136,7 +136,7 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();
     Events e2;
-    DownloadConnection s;
+    net::DownloadConnection s;
     Attach(s, e2);
     s.SetURL(nginx_->Url("/file.txt"));
     s.ProxyType = 2;

@@ -9,10 +9,10 @@
 #include "net/http_client.h"
 #include "net/sockets.h"
 
-using qm::DownloadConnection;
+using qm::net::DownloadConnection;
 
 TEST(SetURL, HttpAddressesAndTheirDefaults) {
-    DownloadConnection c;
+    qm::net::DownloadConnection c;
     c.SetURL("http://host");
     EXPECT_EQ(c.Scheme, 0);
     EXPECT_EQ(c.Host, "host");
@@ -44,7 +44,7 @@ TEST(SetURL, HttpAddressesAndTheirDefaults) {
 }
 
 TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
-    DownloadConnection c;
+    qm::net::DownloadConnection c;
     c.SetURL("ftp://host/a%20b");
     EXPECT_EQ(c.Scheme, 1);
     EXPECT_EQ(c.Port, 21);
@@ -60,7 +60,7 @@ TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
 }
 
 TEST(SetURL, FileAddresses) {
-    DownloadConnection c;
+    qm::net::DownloadConnection c;
     c.Host = "kept";
     c.SetURL("file:///tmp/some file.html");
     EXPECT_EQ(c.Scheme, 2);
@@ -79,80 +79,80 @@ TEST(SetURL, FileAddresses) {
 }
 
 TEST(StatusText, PhrasesByCode) {
-    EXPECT_EQ(DownloadConnection::StatusText(200), "200 OK");
-    EXPECT_EQ(DownloadConnection::StatusText(206), "206 Partial Content");
-    EXPECT_EQ(DownloadConnection::StatusText(301), "301 Object Moved");
-    EXPECT_EQ(DownloadConnection::StatusText(302), "302 Object Moved");
-    EXPECT_EQ(DownloadConnection::StatusText(304), "304 Not Modified");
-    EXPECT_EQ(DownloadConnection::StatusText(407), "407 Proxy Authentication Required");
-    EXPECT_EQ(DownloadConnection::StatusText(500), "500 Server/Gateway error");
-    EXPECT_EQ(DownloadConnection::StatusText(599), "599 Server/Gateway error");
-    EXPECT_EQ(DownloadConnection::StatusText(303), "303 Unknown");
-    EXPECT_EQ(DownloadConnection::StatusText(0), "0 Unknown");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(200), "200 OK");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(206), "206 Partial Content");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(301), "301 Object Moved");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(302), "302 Object Moved");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(304), "304 Not Modified");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(407), "407 Proxy Authentication Required");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(500), "500 Server/Gateway error");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(599), "599 Server/Gateway error");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(303), "303 Unknown");
+    EXPECT_EQ(qm::net::DownloadConnection::StatusText(0), "0 Unknown");
 }
 
 TEST(Base64, StandardAlphabetAndPadding) {
-    EXPECT_EQ(DownloadConnection::Base64(""), "");
-    EXPECT_EQ(DownloadConnection::Base64("f"), "Zg==");
-    EXPECT_EQ(DownloadConnection::Base64("fo"), "Zm8=");
-    EXPECT_EQ(DownloadConnection::Base64("foo"), "Zm9v");
-    EXPECT_EQ(DownloadConnection::Base64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-    EXPECT_EQ(DownloadConnection::Base64(std::string("\xff\xfe\x00", 3)), "//4A");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64(""), "");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64("f"), "Zg==");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64("fo"), "Zm8=");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64("foo"), "Zm9v");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    EXPECT_EQ(qm::net::DownloadConnection::Base64(std::string("\xff\xfe\x00", 3)), "//4A");
 }
 
 TEST(ContentTypeOf, LaterRulesOverrideEarlier) {
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("a/b/index.HTML"), "text/html");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("page.shtm"), "text/html");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("x.stm"), "text/html");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("p.JPEG"), "image/jpeg");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("p.gif"), "image/gif");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("q.asp"), "text/html");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("A.class"), "");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("s.js"), "application/x-javascript");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("data.bin"), "");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("_static/Theme.CSS"), "text/css");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("fig.svg"), "image/svg+xml");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("theme.css@2022.1"), "");  // named by its query
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("noext"), "");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("a/b/index.HTML"), "text/html");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("page.shtm"), "text/html");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("x.stm"), "text/html");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("p.JPEG"), "image/jpeg");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("p.gif"), "image/gif");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("q.asp"), "text/html");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("A.class"), "");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("s.js"), "application/x-javascript");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("data.bin"), "");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("_static/Theme.CSS"), "text/css");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("fig.svg"), "image/svg+xml");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("theme.css@2022.1"), "");  // named by its query
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("noext"), "");
     // A dot in a folder name is no extension.
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("c:\\dir.htm\\file"), "");
-    EXPECT_EQ(DownloadConnection::ContentTypeOf("/srv/dir.htm/file"), "");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("c:\\dir.htm\\file"), "");
+    EXPECT_EQ(qm::net::DownloadConnection::ContentTypeOf("/srv/dir.htm/file"), "");
 }
 
 TEST(TextHelpers, HasPrefixCountedToStringHexByte) {
-    EXPECT_TRUE(qm::HasPrefix("HTTP/1.0", "HTTP"));
-    EXPECT_TRUE(qm::HasPrefix("x", ""));
-    EXPECT_TRUE(qm::HasPrefix("", ""));
-    EXPECT_FALSE(qm::HasPrefix("http", "HTTP"));
-    EXPECT_FALSE(qm::HasPrefix("HT", "HTTP"));
+    EXPECT_TRUE(qm::net::HasPrefix("HTTP/1.0", "HTTP"));
+    EXPECT_TRUE(qm::net::HasPrefix("x", ""));
+    EXPECT_TRUE(qm::net::HasPrefix("", ""));
+    EXPECT_FALSE(qm::net::HasPrefix("http", "HTTP"));
+    EXPECT_FALSE(qm::net::HasPrefix("HT", "HTTP"));
 
     const char raw[] = {'a', 'b', '\0', 'c'};
-    EXPECT_EQ(qm::CountedToString(raw, 4), "ab");
-    EXPECT_EQ(qm::CountedToString(raw, 1), "a");
-    EXPECT_EQ(qm::CountedToString(nullptr, 3), "");
+    EXPECT_EQ(qm::net::CountedToString(raw, 4), "ab");
+    EXPECT_EQ(qm::net::CountedToString(raw, 1), "a");
+    EXPECT_EQ(qm::net::CountedToString(nullptr, 3), "");
 
-    EXPECT_EQ(qm::HexByte("4A"), 0x4a);
-    EXPECT_EQ(qm::HexByte("ff"), 255);
-    EXPECT_EQ(qm::HexByte("0g"), 0);
-    EXPECT_EQ(qm::HexByte("4"), 0);
+    EXPECT_EQ(qm::net::HexByte("4A"), 0x4a);
+    EXPECT_EQ(qm::net::HexByte("ff"), 255);
+    EXPECT_EQ(qm::net::HexByte("0g"), 0);
+    EXPECT_EQ(qm::net::HexByte("4"), 0);
 }
 
 TEST(CreateListener, SystemPortAndFallbackRange) {
-    int a = qm::CreateListener(0, 7000);
-    ASSERT_NE(a, qm::kNoSocket);
-    EXPECT_EQ(qm::LastListenPort, 0);
-    int taken = qm::BoundPort(a);
+    int a = qm::net::CreateListener(0, 7000);
+    ASSERT_NE(a, qm::net::kNoSocket);
+    EXPECT_EQ(qm::net::LastListenPort, 0);
+    int taken = qm::net::BoundPort(a);
     EXPECT_GT(taken, 0);
 
     // The port is busy: the first free alternative is taken.
-    int b = qm::CreateListener(taken, taken);
-    ASSERT_NE(b, qm::kNoSocket);
-    EXPECT_EQ(qm::LastListenPort, qm::BoundPort(b));
-    EXPECT_GT(qm::BoundPort(b), taken);
-    EXPECT_LE(qm::BoundPort(b), taken + 2000);
+    int b = qm::net::CreateListener(taken, taken);
+    ASSERT_NE(b, qm::net::kNoSocket);
+    EXPECT_EQ(qm::net::LastListenPort, qm::net::BoundPort(b));
+    EXPECT_GT(qm::net::BoundPort(b), taken);
+    EXPECT_LE(qm::net::BoundPort(b), taken + 2000);
 
     // Without alternatives a busy port gives no socket.
-    EXPECT_EQ(qm::CreateListener(taken, 0), qm::kNoSocket);
+    EXPECT_EQ(qm::net::CreateListener(taken, 0), qm::net::kNoSocket);
 
     // The listener accepts connections.
     int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -167,12 +167,12 @@ TEST(CreateListener, SystemPortAndFallbackRange) {
 }
 
 TEST(NetStartup, SetsAndClearsSharedSettings) {
-    DownloadConnection::UserAgent = "other";
-    DownloadConnection::ProxyUser = "u";
-    qm::NetStartup();
-    EXPECT_EQ(DownloadConnection::UserAgent, "Velloran/4.0");
-    qm::NetShutdown();
-    EXPECT_EQ(DownloadConnection::UserAgent, "");
-    EXPECT_EQ(DownloadConnection::ProxyUser, "");
-    EXPECT_EQ(DownloadConnection::ProxyPassword, "");
+    qm::net::DownloadConnection::UserAgent = "other";
+    qm::net::DownloadConnection::ProxyUser = "u";
+    qm::net::NetStartup();
+    EXPECT_EQ(qm::net::DownloadConnection::UserAgent, "Velloran/4.0");
+    qm::net::NetShutdown();
+    EXPECT_EQ(qm::net::DownloadConnection::UserAgent, "");
+    EXPECT_EQ(qm::net::DownloadConnection::ProxyUser, "");
+    EXPECT_EQ(qm::net::DownloadConnection::ProxyPassword, "");
 }

@@ -13,9 +13,9 @@
 namespace qm::server {
 namespace {
 
-Project& AddProject(ProjectTree& tree, ProjectFolder& folder, int iid, const std::string& caption,
+store::Project& AddProject(store::ProjectTree& tree, store::ProjectFolder& folder, int iid, const std::string& caption,
                     const std::string& url) {
-    auto p = std::make_unique<Project>();
+    auto p = std::make_unique<store::Project>();
     p->IID = iid;
     p->Caption = caption;
     p->URL = url;
@@ -29,8 +29,8 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 }
 
 TEST(ServerPages, IndexListsFoldersWithTreeIndices) {
-    ProjectTree tree;
-    ProjectFolder& sites = tree.AddFolder("Sites");
+    store::ProjectTree tree;
+    store::ProjectFolder& sites = tree.AddFolder("Sites");
     AddProject(tree, sites, 4, "Alpha", "http://alpha.example/");
     AddProject(tree, sites, 9, "Beta", "http://beta.example/x/");
     tree.AddFolder("Empty");
@@ -73,9 +73,9 @@ protected:
         project_->SErr = 1;
         project_->SAbr = 5;
     }
-    ProjectTree tree_;
-    ProjectFolder* folder_ = nullptr;
-    Project* project_ = nullptr;
+    store::ProjectTree tree_;
+    store::ProjectFolder* folder_ = nullptr;
+    store::Project* project_ = nullptr;
 };
 
 TEST_F(ProjectPage, NeverRunShowsStatisticsAndLinks) {

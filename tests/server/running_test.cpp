@@ -47,13 +47,13 @@ protected:
     static void SetUpTestSuite() { platform::InitEventLoop(); }
 
     void SetUp() override {
-        Options().Reset();
+        store::Options().Reset();
         root_ = test::MakeTempDir("served");
-        Options().PathPrefix = root_ + "/default/";
-        Options().HTTPPort = test::FreePort();
-        ProjectFolder& sites = tree_.AddFolder("Sites");
+        store::Options().PathPrefix = root_ + "/default/";
+        store::Options().HTTPPort = test::FreePort();
+        store::ProjectFolder& sites = tree_.AddFolder("Sites");
         sites.Dir = root_ + "/sites/";
-        auto p = std::make_unique<Project>();
+        auto p = std::make_unique<store::Project>();
         p->IID = 7;
         p->Caption = "Host site";
         p->URL = "http://host/index.htm";
@@ -84,7 +84,7 @@ protected:
 
     std::string Get(const std::string& path, const std::string& extra = "") { return test::Get(port_, path, extra); }
 
-    ProjectTree tree_;
+    store::ProjectTree tree_;
     std::string root_;
     int port_ = 0;
 };
@@ -175,8 +175,8 @@ TEST_F(RunningServer, StubsFoldersAndMissingFiles) {
 }
 
 TEST_F(RunningServer, OfferedDownloadFoldersAreSearched) {
-    Options().DDs.Add(root_ + "/nowhere/");
-    Options().DDs.Add(root_ + "/dd/");
+    store::Options().DDs.Add(root_ + "/nowhere/");
+    store::Options().DDs.Add(root_ + "/dd/");
     EXPECT_EQ(BodyOf(Get("/other/page.htm")), "<html>from dd</html>");
     // Found again through the remembered folder.
     EXPECT_EQ(BodyOf(Get("/other/page.htm")), "<html>from dd</html>");
@@ -212,12 +212,12 @@ TEST_F(RunningServer, ListensOnLoopbackOnly) {
 
 TEST_F(RunningServer, TakenPortFallsBackAndRestartMoves) {
     // Another program holds the configured port.
-    const int holder = CreateListener(test::FreePort(), 0, true);
+    const int holder = net::CreateListener(test::FreePort(), 0, true);
     ASSERT_GE(holder, 0);
     sockaddr_in a{};
     socklen_t len = sizeof a;
     ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
-    Options().HTTPPort = ntohs(a.sin_port);
+    store::Options().HTTPPort = ntohs(a.sin_port);
     StartServer();
     EXPECT_FALSE(ServerRunning() && ServerPort() == port_);
     ASSERT_TRUE(platform::RunUntil([] { return ServerRunning(); }, 10000));

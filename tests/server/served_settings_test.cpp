@@ -15,19 +15,19 @@ namespace qm::server {
 namespace {
 
 TEST(ServedSettings, EveryChangeTheMappingReadsIsNoticed) {
-    Options().Reset();
-    Options().PathPrefix = "/srv/default/";
-    ProjectTree tree;
+    store::Options().Reset();
+    store::Options().PathPrefix = "/srv/default/";
+    store::ProjectTree tree;
     tree.AddFolder("Sites").Dir = "/srv/sites/";
     tree.AddFolder("Plain");  // no directory of its own: the download folder
 
-    const ServedSettings first = ServedSettings::Of(&tree, Options());
+    const ServedSettings first = ServedSettings::Of(&tree, store::Options());
     ASSERT_EQ(first.folders.size(), 2u);
     EXPECT_EQ(first.folders[0].lowerCaption, "sites");
     EXPECT_EQ(first.folders[1].dir, "/srv/default/");
     EXPECT_EQ(first.defaultDoc, "default.htm");
-    EXPECT_TRUE(first.Matches(&tree, Options()));
-    EXPECT_FALSE(first.Matches(nullptr, Options()));
+    EXPECT_TRUE(first.Matches(&tree, store::Options()));
+    EXPECT_FALSE(first.Matches(nullptr, store::Options()));
 
     const std::vector<std::pair<const char*, std::function<void()>>> changes = {
         {"caption", [&] { tree.Folders[0]->Caption = "SITES"; }},
@@ -35,23 +35,23 @@ TEST(ServedSettings, EveryChangeTheMappingReadsIsNoticed) {
         {"directory given", [&] { tree.Folders[1]->Dir = "/srv/plain/"; }},
         {"folder added", [&] { tree.AddFolder("More"); }},
         {"folder removed", [&] { tree.Folders.pop_back(); }},
-        {"download folder", [&] { Options().PathPrefix = "/srv/elsewhere/"; }},
-        {"download folder unset", [&] { Options().PathPrefix.clear(); }},
-        {"offered folder", [&] { Options().DDs.Add("/srv/offered/"); }},
-        {"default document", [&] { Options().DefaultDoc = "index.html"; }},
-        {"address prefix", [&] { Options().URLPrefix = "/qm"; }},
+        {"download folder", [&] { store::Options().PathPrefix = "/srv/elsewhere/"; }},
+        {"download folder unset", [&] { store::Options().PathPrefix.clear(); }},
+        {"offered folder", [&] { store::Options().DDs.Add("/srv/offered/"); }},
+        {"default document", [&] { store::Options().DefaultDoc = "index.html"; }},
+        {"address prefix", [&] { store::Options().URLPrefix = "/qm"; }},
     };
     for (const auto& [what, change] : changes) {
-        const ServedSettings before = ServedSettings::Of(&tree, Options());
+        const ServedSettings before = ServedSettings::Of(&tree, store::Options());
         change();
-        EXPECT_FALSE(before.Matches(&tree, Options())) << what;
-        EXPECT_TRUE(ServedSettings::Of(&tree, Options()).Matches(&tree, Options())) << what;
+        EXPECT_FALSE(before.Matches(&tree, store::Options())) << what;
+        EXPECT_TRUE(ServedSettings::Of(&tree, store::Options()).Matches(&tree, store::Options())) << what;
     }
     // A folder without a directory follows the download folder.
     tree.Folders[1]->Dir.clear();
-    Options().PathPrefix = "/srv/new/";
-    EXPECT_EQ(ServedSettings::Of(&tree, Options()).folders[1].dir, "/srv/new/");
-    Options().Reset();
+    store::Options().PathPrefix = "/srv/new/";
+    EXPECT_EQ(ServedSettings::Of(&tree, store::Options()).folders[1].dir, "/srv/new/");
+    store::Options().Reset();
 }
 
 }  // namespace

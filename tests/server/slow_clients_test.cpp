@@ -90,10 +90,10 @@ protected:
     static void SetUpTestSuite() { platform::InitEventLoop(); }
 
     void SetUp() override {
-        Options().Reset();
+        store::Options().Reset();
         root_ = test::MakeTempDir("slow-clients");
-        Options().PathPrefix = root_ + "/default/";
-        Options().HTTPPort = test::FreePort();
+        store::Options().PathPrefix = root_ + "/default/";
+        store::Options().HTTPPort = test::FreePort();
         tree_.AddFolder("Sites").Dir = root_ + "/sites/";
         for (int i = 0; i < 3000; ++i) page_ += static_cast<char>('a' + i % 26);
         ASSERT_TRUE(test::WriteFile(root_ + "/sites/host/page.bin", page_));
@@ -117,7 +117,7 @@ protected:
         return WaitFor([] { return ActiveConnections() == 0 && WaitingConnections() == 0; }, 5000);
     }
 
-    ProjectTree tree_;
+    store::ProjectTree tree_;
     std::string root_, page_;
     int port_ = 0;
 };

@@ -21,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     put("Descr.QV3", data, half);
     put("Descr.Dat", data + half, size - half);
-    qm::FileDescription r;
-    qm::ReadDescription(dir, "index.html", r);
-    qm::ReadDescription(dir, "a", r);
-    qm::FileDescription w;
+    qm::store::FileDescription r;
+    qm::store::ReadDescription(dir, "index.html", r);
+    qm::store::ReadDescription(dir, "a", r);
+    qm::store::FileDescription w;
     w.Name = "a";
     w.Text = "t";
     w.ContentType = "text/html";
-    qm::WriteDescription(dir, w);
-    if (!qm::ReadDescription(dir, "a", r) || r.ContentType != "text/html") __builtin_trap();
+    qm::store::WriteDescription(dir, w);
+    if (!qm::store::ReadDescription(dir, "a", r) || r.ContentType != "text/html") __builtin_trap();
     return 0;
 }

@@ -19,18 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!f) return 0;
         std::fwrite(data, 1, size, f);
         std::fclose(f);
-        qm::ProjectTree tree;
-        qm::TreeLoadReport report = qm::LoadTreeStore(tree, dir);
+        qm::store::ProjectTree tree;
+        qm::store::TreeLoadReport report = qm::store::LoadTreeStore(tree, dir);
         (void)report;
-        for (qm::Project* p : tree.AllProjects()) (void)p->Caption.size();
+        for (qm::store::Project* p : tree.AllProjects()) (void)p->Caption.size();
         std::remove((dir + "/Orrinal.dat.damaged").c_str());
     }
     {
         qm::platform::MemoryClipboard clip;
         qm::platform::SetSystemClipboard(&clip);
         clip.SetText(text);
-        qm::ProjectTree tree;
-        qm::PasteFromClipboard(tree, nullptr);
+        qm::store::ProjectTree tree;
+        qm::store::PasteFromClipboard(tree, nullptr);
         qm::platform::SetSystemClipboard(nullptr);
     }
     return 0;

@@ -14,38 +14,38 @@ using platform::RegKey;
 using platform::Registry;
 
 struct Loaded {
-    ProgramOptions options;
-    Project defaults;
+    store::ProgramOptions options;
+    store::Project defaults;
     std::vector<std::string> warnings;
 };
 
 void Load(Registry& reg, Loaded& out) {
     out.options.Reset();
     out.options.UAgent = "Quillmoor/1.0";
-    RegKey key = OpenOptionsKeyForLoad(reg);
-    LoadOptions(out.options, key, out.defaults, &out.warnings);
+    RegKey key = store::OpenOptionsKeyForLoad(reg);
+    store::LoadOptions(out.options, key, out.defaults, &out.warnings);
 }
 
 TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     Registry reg;
     Loaded l;
     Load(reg, l);
-    RegKey key = reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, false);
+    RegKey key = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, false);
     ASSERT_TRUE(key.Valid());
     std::vector<std::string> expected;
-    for (const auto& n : OptionNames()) expected.push_back(n.name);
+    for (const auto& n : store::OptionNames()) expected.push_back(n.name);
     // Load writes in its own order; every saved value is there.
     for (const auto& n : expected) EXPECT_TRUE(key.ValueExists(n)) << n;
     EXPECT_FALSE(key.ValueExists("URLPrefix"));
     std::string s;
     key.ReadString("PathPrefix", s);
-    EXPECT_EQ(s, DefaultDownloadFolder());
+    EXPECT_EQ(s, store::DefaultDownloadFolder());
     key.ReadString("HTTPUser", s);
     EXPECT_EQ(s, "\x01");
     key.ReadString("UAgent", s);
     EXPECT_EQ(s, "Quillmoor/1.0");
     key.ReadString("DDs", s);
-    EXPECT_EQ(s, DefaultDownloadFolder() + "\r\n");
+    EXPECT_EQ(s, store::DefaultDownloadFolder() + "\r\n");
     std::int32_t n;
     key.ReadInt("TimeOut", n);
     EXPECT_EQ(n, 300000);
@@ -71,19 +71,19 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
 
 TEST(Options, OlderKeysAreReadAndSavesGoToTheCurrentKey) {
     Registry reg;
-    reg.OpenKey(Hive::LocalMachine, kVelloranKeyPath, true).WriteInt("HTTPCount", 3);
+    reg.OpenKey(Hive::LocalMachine, store::kVelloranKeyPath, true).WriteInt("HTTPCount", 3);
     Loaded l;
     Load(reg, l);
     EXPECT_EQ(l.options.HTTPCount, 3);
-    EXPECT_FALSE(reg.KeyExists(Hive::CurrentUser, kOptionsKeyPath));
-    RegKey save = OpenOptionsKeyForSave(reg);
-    SaveOptions(l.options, save, l.defaults);
+    EXPECT_FALSE(reg.KeyExists(Hive::CurrentUser, store::kOptionsKeyPath));
+    RegKey save = store::OpenOptionsKeyForSave(reg);
+    store::SaveOptions(l.options, save, l.defaults);
     std::int32_t n = 0;
-    EXPECT_TRUE(reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, false).ReadInt("HTTPCount", n));
+    EXPECT_TRUE(reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, false).ReadInt("HTTPCount", n));
     EXPECT_EQ(n, 3);
     // The sister product's key comes before the earlier product's.
-    reg.OpenKey(Hive::CurrentUser, kAmbrelKeyPath, true).WriteInt("HTTPCount", 4);
-    reg.DeleteKey(Hive::CurrentUser, kOptionsKeyPath);
+    reg.OpenKey(Hive::CurrentUser, store::kAmbrelKeyPath, true).WriteInt("HTTPCount", 4);
+    reg.DeleteKey(Hive::CurrentUser, store::kOptionsKeyPath);
     Loaded l2;
     Load(reg, l2);
     EXPECT_EQ(l2.options.HTTPCount, 4);
@@ -91,7 +91,7 @@ TEST(Options, OlderKeysAreReadAndSavesGoToTheCurrentKey) {
 
 TEST(Options, LoadRepairs) {
     Registry reg;
-    RegKey k = reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, true);
+    RegKey k = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, true);
     k.WriteString("PathPrefix", "");
     k.WriteString("URLPrefix", "HTTP://Www.X/");
     k.WriteString("ProxyAddr", std::string(60, 'p'));
@@ -106,7 +106,7 @@ TEST(Options, LoadRepairs) {
     k.WriteString("DDs", "/b/\r\n/a/\r\n/B/\r\n");
     Loaded l;
     Load(reg, l);
-    EXPECT_EQ(l.options.PathPrefix, DefaultDownloadFolder());
+    EXPECT_EQ(l.options.PathPrefix, store::DefaultDownloadFolder());
     EXPECT_EQ(l.options.URLPrefix, "http://www.x/");
     EXPECT_EQ(l.options.ProxyAddr, std::string(50, 'p'));
     EXPECT_EQ(l.options.DefaultDoc, "default.htm");
@@ -116,13 +116,13 @@ TEST(Options, LoadRepairs) {
     EXPECT_EQ(l.options.Priority, 2);
     EXPECT_EQ(l.options.ProxyType, 1);
     EXPECT_EQ(l.options.HTTPPass, "plain");
-    EXPECT_EQ(l.options.DDs.Items(), (std::vector<std::string>{"/a/", "/b/", DefaultDownloadFolder()}));
+    EXPECT_EQ(l.options.DDs.Items(), (std::vector<std::string>{"/a/", "/b/", store::DefaultDownloadFolder()}));
     // The plain password is written back encoded.
-    RegKey save = OpenOptionsKeyForSave(reg);
-    SaveOptions(l.options, save, l.defaults);
+    RegKey save = store::OpenOptionsKeyForSave(reg);
+    store::SaveOptions(l.options, save, l.defaults);
     std::string s;
     k.ReadString("HTTPPass", s);
-    EXPECT_EQ(s, EncodeLetterPairs("plain"));
+    EXPECT_EQ(s, store::EncodeLetterPairs("plain"));
     // Retry = 0 means one retry.
     k.WriteInt("Retry", 0);
     Loaded l2;
@@ -132,7 +132,7 @@ TEST(Options, LoadRepairs) {
 
 TEST(Options, WrongTypeKeepsTheValueAndWarns) {
     Registry reg;
-    RegKey k = reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, true);
+    RegKey k = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, true);
     k.WriteString("HTTPPort", "8000");
     k.OpenKey("Defaults", true).WriteString("Lev", "4");
     k.OpenKey("Defaults", true).WriteString("LimSize", "4");
@@ -155,14 +155,14 @@ TEST(Options, SaveOrderAndDefaultsRoundTrip) {
     l.options.HTTPUser = "ab";
     l.defaults.Lev = 3;
     l.defaults.User = "me";
-    l.defaults.Categories[kCatText].Flags = {true, true, false, false, true};
-    l.defaults.Categories[kCatAudio].MinSize = 8;
+    l.defaults.Categories[store::kCatText].Flags = {true, true, false, false, true};
+    l.defaults.Categories[store::kCatAudio].MinSize = 8;
     l.defaults.RPathEx = "cgi\r\n";
     reg.Clear();
-    RegKey k = OpenOptionsKeyForSave(reg);
-    SaveOptions(l.options, k, l.defaults);
+    RegKey k = store::OpenOptionsKeyForSave(reg);
+    store::SaveOptions(l.options, k, l.defaults);
     std::vector<std::string> names;
-    for (const auto& n : OptionNames()) names.push_back(n.name);
+    for (const auto& n : store::OptionNames()) names.push_back(n.name);
     EXPECT_EQ(k.ValueNames(), names);
     std::string s;
     k.ReadString("HTTPUser", s);
@@ -173,37 +173,37 @@ TEST(Options, SaveOrderAndDefaultsRoundTrip) {
     EXPECT_EQ(back.defaults.Lev, 3);
     EXPECT_EQ(back.defaults.User, "me");
     EXPECT_EQ(back.defaults.URL, "http://");
-    EXPECT_EQ(back.defaults.Categories[kCatText].Flags, (std::array<bool, 5>{true, true, false, false, true}));
-    EXPECT_EQ(back.defaults.Categories[kCatAudio].MinSize, 8);
+    EXPECT_EQ(back.defaults.Categories[store::kCatText].Flags, (std::array<bool, 5>{true, true, false, false, true}));
+    EXPECT_EQ(back.defaults.Categories[store::kCatAudio].MinSize, 8);
     EXPECT_EQ(back.defaults.RPathEx, "cgi\r\n");
 }
 
 TEST(Options, LetterPairs) {
-    EXPECT_EQ(EncodeLetterPairs("ab"), "\x01" "BGCG");
-    EXPECT_EQ(EncodeLetterPairs(""), "\x01");
-    EXPECT_EQ(DecodeLetterPairs("\x01" "BGCG"), "ab");
+    EXPECT_EQ(store::EncodeLetterPairs("ab"), "\x01" "BGCG");
+    EXPECT_EQ(store::EncodeLetterPairs(""), "\x01");
+    EXPECT_EQ(store::DecodeLetterPairs("\x01" "BGCG"), "ab");
     const std::string all = [] {
         std::string s;
         for (int i = 1; i < 256; ++i) s += static_cast<char>(i);
         return s;
     }();
-    EXPECT_EQ(DecodeLetterPairs(EncodeLetterPairs(all)), all);
-    EXPECT_EQ(DecodeLetterPairs("\x01" "B"), "\x01");  // a lone last letter
+    EXPECT_EQ(store::DecodeLetterPairs(store::EncodeLetterPairs(all)), all);
+    EXPECT_EQ(store::DecodeLetterPairs("\x01" "B"), "\x01");  // a lone last letter
 }
 
 TEST(Options, ProxyBypassRule) {
-    EXPECT_EQ(WithProxyBypass(""), "127.0.0.1");
-    EXPECT_EQ(WithProxyBypass("*.local"), "*.local\r\n127.0.0.1");
-    EXPECT_EQ(WithProxyBypass("127.0.0.10"), "127.0.0.10\r\n127.0.0.1");
-    EXPECT_EQ(WithProxyBypass("127.0.0.1;x"), "127.0.0.1;x");
-    EXPECT_EQ(WithProxyBypass("x;127.0.0.1"), "x;127.0.0.1");
+    EXPECT_EQ(store::WithProxyBypass(""), "127.0.0.1");
+    EXPECT_EQ(store::WithProxyBypass("*.local"), "*.local\r\n127.0.0.1");
+    EXPECT_EQ(store::WithProxyBypass("127.0.0.10"), "127.0.0.10\r\n127.0.0.1");
+    EXPECT_EQ(store::WithProxyBypass("127.0.0.1;x"), "127.0.0.1;x");
+    EXPECT_EQ(store::WithProxyBypass("x;127.0.0.1"), "x;127.0.0.1");
     Registry reg;
-    EnsureProxyBypass(reg);  // no internet settings key: nothing is created
-    EXPECT_FALSE(reg.KeyExists(Hive::CurrentUser, kInternetSettingsPath));
-    RegKey is = reg.OpenKey(Hive::CurrentUser, kInternetSettingsPath, true);
+    store::EnsureProxyBypass(reg);  // no internet settings key: nothing is created
+    EXPECT_FALSE(reg.KeyExists(Hive::CurrentUser, store::kInternetSettingsPath));
+    RegKey is = reg.OpenKey(Hive::CurrentUser, store::kInternetSettingsPath, true);
     RegKey lan = is.OpenKey("LAN", true);
     lan.WriteString("ProxyOverride", "<local>");
-    EnsureProxyBypass(reg);
+    store::EnsureProxyBypass(reg);
     std::string s;
     EXPECT_TRUE(is.ReadString("ProxyOverride", s));
     EXPECT_EQ(s, "127.0.0.1");
@@ -214,7 +214,7 @@ TEST(Options, ProxyBypassRule) {
 TEST(Options, StoredServerRuleOfTheDefaultsIsKept) {
     // A registry written before the built-in default changed keeps its "all servers".
     Registry reg;
-    RegKey k = reg.OpenKey(Hive::CurrentUser, kOptionsKeyPath, true);
+    RegKey k = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, true);
     k.OpenKey("Defaults", true).WriteInt("RSrvsBx", 0);
     Loaded l;
     Load(reg, l);

@@ -13,18 +13,18 @@
 namespace qm {
 namespace {
 
-std::unique_ptr<Project> ReadProject(const std::string& keys) {
+std::unique_ptr<store::Project> ReadProject(const std::string& keys) {
     std::string path = test::MakeTempDir("proj") + "/p.txt";
     test::WriteFile(path, "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nType=0\r\n" + keys);
-    TypedStream s(path, false);
-    std::unique_ptr<StreamObject> obj;
+    store::TypedStream s(path, false);
+    std::unique_ptr<store::StreamObject> obj;
     EXPECT_TRUE(s.ReadObject(obj)) << s.Error();
-    return std::unique_ptr<Project>(dynamic_cast<Project*>(obj.release()));
+    return std::unique_ptr<store::Project>(dynamic_cast<store::Project*>(obj.release()));
 }
 
 TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
-    Project p;
-    ResetToBuiltInDefaults(p);
+    store::Project p;
+    store::ResetToBuiltInDefaults(p);
     p.IID = 7;
     p.Caption = "Site";
     p.URL = "http://example.test/";
@@ -32,15 +32,15 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
     p.Psw = "pw";
     p.LastStart = 0;
     p.SrvImg = false;
-    p.Categories[kCatImages].Flags = {true, false, true, false, true};
-    p.Categories[kCatText].MaxSize = 9;
-    p.Categories[kCatText].MinSize = 3;
-    p.Categories[kCatOther].MinSize = 5;
+    p.Categories[store::kCatImages].Flags = {true, false, true, false, true};
+    p.Categories[store::kCatText].MaxSize = 9;
+    p.Categories[store::kCatText].MinSize = 3;
+    p.Categories[store::kCatOther].MinSize = 5;
     p.RSrvsIn = "a\r\nb\r\n";
     p.S304 = 2;
     std::string path = test::MakeTempDir("projw") + "/p.txt";
     {
-        TypedStream s(path, true);
+        store::TypedStream s(path, true);
         s.WriteCount(0);
         s.WriteObject(p);
     }
@@ -71,7 +71,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
 }
 
 TEST(ProjectStream, RoundTripKeepsSettings) {
-    Project p;
+    store::Project p;
     p.IID = 3;
     p.Caption = "C";
     p.URL = "http://h/?q=a=b";
@@ -87,22 +87,22 @@ TEST(ProjectStream, RoundTripKeepsSettings) {
     p.SrvImg = true;
     p.FMGroup = 3;
     p.FM3Lev = 2;
-    p.Categories[kCatUserDefined].Exts = "foo\r\nbar\r\n o";
-    p.Categories[kCatOther].Flags[4] = true;
-    p.Categories[kCatOther].MaxSize = 77;
+    p.Categories[store::kCatUserDefined].Exts = "foo\r\nbar\r\n o";
+    p.Categories[store::kCatOther].Flags[4] = true;
+    p.Categories[store::kCatOther].MaxSize = 77;
     p.RFileEx = "x\r\ny";
     p.LastStart = 45123.5;
     p.LastEnd = 45124.25;
     p.SErr = 9;
     std::string path = test::MakeTempDir("projrt") + "/p.txt";
     {
-        TypedStream s(path, true);
+        store::TypedStream s(path, true);
         s.WriteObject(p);
     }
-    TypedStream s(path, false);
-    std::unique_ptr<StreamObject> obj;
+    store::TypedStream s(path, false);
+    std::unique_ptr<store::StreamObject> obj;
     ASSERT_TRUE(s.ReadObject(obj));
-    auto& r = dynamic_cast<Project&>(*obj);
+    auto& r = dynamic_cast<store::Project&>(*obj);
     EXPECT_EQ(r.IID, 3);
     EXPECT_EQ(r.URL, "http://h/?q=a=b");
     EXPECT_EQ(r.Img, "No");
@@ -114,9 +114,9 @@ TEST(ProjectStream, RoundTripKeepsSettings) {
     EXPECT_EQ(r.LimNumber, 7);
     EXPECT_TRUE(r.SrvImg);
     EXPECT_EQ(r.FMGroup, 3);
-    EXPECT_EQ(r.Categories[kCatUserDefined].Exts, "foo\r\nbar\r\n o");
-    EXPECT_TRUE(r.Categories[kCatOther].Flags[4]);
-    EXPECT_EQ(r.Categories[kCatOther].MaxSize, 77);
+    EXPECT_EQ(r.Categories[store::kCatUserDefined].Exts, "foo\r\nbar\r\n o");
+    EXPECT_TRUE(r.Categories[store::kCatOther].Flags[4]);
+    EXPECT_EQ(r.Categories[store::kCatOther].MaxSize, 77);
     EXPECT_EQ(r.RFileEx, "x\r\ny");
     EXPECT_EQ(r.LastStart, 45123.5);
     EXPECT_EQ(r.LastEnd, 45124.25);
@@ -138,9 +138,9 @@ TEST(ProjectStream, CrawlTrapRulesAreOnUnlessSwitchedOff) {
     EXPECT_TRUE(ReadProject("URL=http://a/\r\nSAbr=0\r\n")->CrawlTraps);  // stored before the setting
     EXPECT_FALSE(ReadProject("CrawlTraps=False\r\n")->CrawlTraps);
     EXPECT_TRUE(ReadProject("CrawlTraps=True\r\n")->CrawlTraps);
-    Project off;
+    store::Project off;
     off.CrawlTraps = false;
-    Project copy;
+    store::Project copy;
     copy.Assign(off);
     EXPECT_FALSE(copy.CrawlTraps);
 }
@@ -159,51 +159,51 @@ TEST(ProjectStream, ServerImagesAndLimitRepairs) {
 TEST(ProjectStream, CategoriesFlagsAndSizes) {
     auto p = ReadProject("FTText.Exts=gif\x02\x01jpg\x02\x01 xo\r\nFTText.B=xo\r\nFTImages.B=xxxxxxxx\r\n"
                          "FTSizes=1,2,3,x,5\r\n");
-    EXPECT_TRUE(p->Categories[kCatText].Flags[0]);
-    for (int i = 1; i < 5; ++i) EXPECT_FALSE(p->Categories[kCatText].Flags[i]);
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(p->Categories[kCatImages].Flags[i]);
-    EXPECT_EQ(p->Categories[kCatText].MaxSize, 1);
-    EXPECT_EQ(p->Categories[kCatText].MinSize, 2);
-    EXPECT_EQ(p->Categories[kCatImages].MaxSize, 3);
-    EXPECT_EQ(p->Categories[kCatImages].MinSize, 0);
-    EXPECT_EQ(p->Categories[kCatVideo].MaxSize, 5);
-    EXPECT_EQ(p->Categories[kCatOther].MinSize, 0);
+    EXPECT_TRUE(p->Categories[store::kCatText].Flags[0]);
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(p->Categories[store::kCatText].Flags[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(p->Categories[store::kCatImages].Flags[i]);
+    EXPECT_EQ(p->Categories[store::kCatText].MaxSize, 1);
+    EXPECT_EQ(p->Categories[store::kCatText].MinSize, 2);
+    EXPECT_EQ(p->Categories[store::kCatImages].MaxSize, 3);
+    EXPECT_EQ(p->Categories[store::kCatImages].MinSize, 0);
+    EXPECT_EQ(p->Categories[store::kCatVideo].MaxSize, 5);
+    EXPECT_EQ(p->Categories[store::kCatOther].MinSize, 0);
     // The extension list has no other key of its category: the other lists are emptied.
-    EXPECT_EQ(p->Categories[kCatImages].Exts, "");
-    TickedList t = ParseTickedList(p->Categories[kCatText].Exts);
+    EXPECT_EQ(p->Categories[store::kCatImages].Exts, "");
+    store::TickedList t = store::ParseTickedList(p->Categories[store::kCatText].Exts);
     EXPECT_EQ(t.Entries, (std::vector<std::string>{"gif", "jpg"}));
     EXPECT_EQ(t.Ticked, (std::vector<bool>{true, false}));
-    EXPECT_EQ(ParseTickedList("gif\r\njpg").Ticked, (std::vector<bool>{true, true}));
-    EXPECT_EQ(FormatTickedList(t), "gif\r\njpg\r\n xo");
+    EXPECT_EQ(store::ParseTickedList("gif\r\njpg").Ticked, (std::vector<bool>{true, true}));
+    EXPECT_EQ(store::FormatTickedList(t), "gif\r\njpg\r\n xo");
 }
 
 TEST(ProjectStream, StoreWithoutFileTypesKeepsDefaultsExtensions) {
-    DefaultsProject().Categories[kCatVideo].Exts = "mov";
+    store::DefaultsProject().Categories[store::kCatVideo].Exts = "mov";
     auto p = ReadProject("Caption=old\r\n");
-    EXPECT_EQ(p->Categories[kCatVideo].Exts, "mov");
-    EXPECT_EQ(p->Categories[kCatText].Exts, DefaultsProject().Categories[kCatText].Exts);
-    ResetToBuiltInDefaults(DefaultsProject());
+    EXPECT_EQ(p->Categories[store::kCatVideo].Exts, "mov");
+    EXPECT_EQ(p->Categories[store::kCatText].Exts, store::DefaultsProject().Categories[store::kCatText].Exts);
+    store::ResetToBuiltInDefaults(store::DefaultsProject());
 }
 
 TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
-    Project src;
+    store::Project src;
     src.Caption = "S";
     src.IID = 4;
     src.URL = "http://s/";
-    src.Categories[kCatOther].Flags[1] = true;
-    src.Categories[kCatArchive].Exts = "zzz";
+    src.Categories[store::kCatOther].Flags[1] = true;
+    src.Categories[store::kCatArchive].Exts = "zzz";
     src.LastEnd = 99;
     src.S200 = 10;
     src.StatusText = "busy";
-    Project dst;
+    store::Project dst;
     dst.LastEnd = 5;
     dst.S200 = 1;
     dst.Assign(src);
     EXPECT_EQ(dst.Caption, "S");
     EXPECT_EQ(dst.IID, 4);
     EXPECT_EQ(dst.URL, "http://s/");
-    EXPECT_TRUE(dst.Categories[kCatOther].Flags[1]);
-    EXPECT_EQ(dst.Categories[kCatArchive].Exts, "zzz");
+    EXPECT_TRUE(dst.Categories[store::kCatOther].Flags[1]);
+    EXPECT_EQ(dst.Categories[store::kCatArchive].Exts, "zzz");
     EXPECT_EQ(dst.StatusText, "busy");
     EXPECT_EQ(dst.LastEnd, 5);
     EXPECT_EQ(dst.S200, 1);
@@ -213,14 +213,14 @@ TEST(ProjectStream, SiteMapLoadsOnFirstUseAndSavesWhenModified) {
     std::string dir = test::MakeTempDir("sitemap");
     platform::SetProgramFolder(dir);
     test::WriteFile(dir + "/12.map", "b/x.htm\r\nA/y.htm\r\nb/X.htm\r\n");
-    Project p;
+    store::Project p;
     p.IID = 12;
     // Names differing only in case are different files: both are kept.
     EXPECT_EQ(p.SiteMap().Items(), (std::vector<std::string>{"A/y.htm", "b/X.htm", "b/x.htm"}));
     p.SiteMap().Add("c/z.gif");
     p.MarkSiteMapModified();
     {
-        TypedStream s(dir + "/store.txt", true);
+        store::TypedStream s(dir + "/store.txt", true);
         s.WriteObject(p);
     }
     EXPECT_FALSE(p.SiteMapModified());

@@ -17,12 +17,12 @@ TEST(SortedStringList, AdditionsInAnyOrderGiveTheSortedListWithoutDuplicates) {
         SCOPED_TRACE(keepCase ? "case variants kept" : "case variants equal");
         // The reference: an ordered set with the list's own order.
         auto less = [keepCase](const std::string& a, const std::string& b) {
-            const int c = CompareNoCase(a, b);
+            const int c = store::CompareNoCase(a, b);
             if (c != 0 || !keepCase) return c < 0;
             return a < b;
         };
         std::set<std::string, decltype(less)> reference(less);
-        SortedStringList list(keepCase);
+        store::SortedStringList list(keepCase);
         std::mt19937 random(7);
         for (int i = 0; i < 20000; ++i) {
             std::string item = "host/dir" + std::to_string(random() % 50) + "/Page" +
@@ -45,13 +45,13 @@ TEST(SortedStringList, AdditionsInAnyOrderGiveTheSortedListWithoutDuplicates) {
             }
         }
         EXPECT_EQ(list.Count(), reference.size());
-        const SortedStringList copy = list;
+        const store::SortedStringList copy = list;
         ASSERT_EQ(copy.Items().size(), reference.size());
         EXPECT_TRUE(std::equal(copy.Items().begin(), copy.Items().end(), reference.begin()));
         EXPECT_FALSE(list.Contains("host/none.html"));
 
         // The text round trip keeps the order and drops nothing.
-        SortedStringList read(keepCase);
+        store::SortedStringList read(keepCase);
         read.SetText(list.Text());
         EXPECT_EQ(read.Items(), list.Items());
         EXPECT_FALSE(read.Add(*reference.rbegin()));

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 namespace qm {
 namespace {
 
-ProjectTree TreeOf(const std::string& caption, int folders) {
-    ProjectTree tree;
+store::ProjectTree TreeOf(const std::string& caption, int folders) {
+    store::ProjectTree tree;
     for (int i = 0; i < folders; ++i) tree.AddFolder(caption + std::to_string(i));
     return tree;
 }
@@ -41,9 +41,9 @@ TEST(UniqueSave, StaleOrPlantedTemporaryFilesAreNeverWrittenThrough) {
         fs::create_symlink(victim, dir + "/" + name);
     ASSERT_TRUE(test::WriteFile(dir + "/Orrinal.dat", "Stream 1.1 File\r\nCount=0\r\n"));
 
-    ProjectTree tree = TreeOf("F", 2);
+    store::ProjectTree tree = TreeOf("F", 2);
     std::string error;
-    ASSERT_TRUE(SaveTreeStore(tree, dir, error)) << error;
+    ASSERT_TRUE(store::SaveTreeStore(tree, dir, error)) << error;
     ASSERT_TRUE(platform::WriteFileAtomic(dir + "/registry.reg", "settings", true, error)) << error;
     std::vector<platform::FileToWrite> maps = {{dir + "/1.map", "a"}, {dir + "/2.map", "b"}};
     ASSERT_TRUE(platform::WriteFilesAtomic(maps, error)) << error;
@@ -51,8 +51,8 @@ TEST(UniqueSave, StaleOrPlantedTemporaryFilesAreNeverWrittenThrough) {
     EXPECT_EQ(test::ReadFile(victim), "keep me");
     EXPECT_EQ(test::ReadFile(dir + "/registry.reg"), "settings");
     EXPECT_EQ(test::ReadFile(dir + "/2.map"), "b");
-    ProjectTree back;
-    ASSERT_FALSE(LoadTreeStore(back, dir).damaged);
+    store::ProjectTree back;
+    ASSERT_FALSE(store::LoadTreeStore(back, dir).damaged);
     ASSERT_EQ(back.Folders.size(), 2u);
     EXPECT_EQ(back.Folders[1]->Caption, "F1");
     // Nothing of the saves is left behind; the planted links are as they were.
@@ -76,28 +76,28 @@ TEST(UniqueSave, StaleOrPlantedTemporaryFilesAreNeverWrittenThrough) {
 TEST(UniqueSave, TwoWritersSavingAtOnceLeaveOneWholeStore) {
     const std::string dir = test::MakeTempDir("unique-race");
     // Trees of different sizes, so that mixed bytes could not pass for either.
-    ProjectTree small = TreeOf("Small", 3);
-    ProjectTree large = TreeOf("Large", 400);
+    store::ProjectTree small = TreeOf("Small", 3);
+    store::ProjectTree large = TreeOf("Large", 400);
     std::atomic<int> failures{0};
-    auto writer = [&](ProjectTree& tree) {
+    auto writer = [&](store::ProjectTree& tree) {
         for (int i = 0; i < 30; ++i) {
             std::string error;
-            if (!SaveTreeStore(tree, dir, error)) ++failures;
+            if (!store::SaveTreeStore(tree, dir, error)) ++failures;
         }
     };
     std::thread one(writer, std::ref(small)), two(writer, std::ref(large));
     for (int i = 0; i < 60; ++i) {
-        ProjectTree back;
+        store::ProjectTree back;
         if (!fs::exists(dir + "/Orrinal.dat")) continue;
-        const TreeLoadReport report = LoadTreeStore(back, dir);
+        const store::TreeLoadReport report = store::LoadTreeStore(back, dir);
         EXPECT_FALSE(report.damaged) << report.message;
         EXPECT_TRUE(back.Folders.size() == 3 || back.Folders.size() == 400) << back.Folders.size();
     }
     one.join();
     two.join();
     EXPECT_EQ(failures.load(), 0);
-    ProjectTree last;
-    ASSERT_FALSE(LoadTreeStore(last, dir).damaged);
+    store::ProjectTree last;
+    ASSERT_FALSE(store::LoadTreeStore(last, dir).damaged);
     EXPECT_TRUE(last.Folders.size() == 3 || last.Folders.size() == 400);
     EXPECT_EQ(Leftovers(dir), (std::set<std::string>{"Orrinal.dat"}));
 }

@@ -86,22 +86,22 @@ struct Window {
 
 TEST(ProjectProperties, ControlsFollowTheirRules) {
     App();
-    Project p;
+    store::Project p;
     p.URL = "http://";
     p.Caption = "http://";
     p.Lev = 3;
     p.FMGroup = 3;
     p.FM3Lev = 3;
-    p.Categories[kCatImages].Exts = "gif\r\njpg\r\npng";  // no selection line
-    p.Categories[kCatArchive].Exts = "zip";
-    p.Categories[kCatVideo].Flags[0] = true;  // excluded
+    p.Categories[store::kCatImages].Exts = "gif\r\njpg\r\npng";  // no selection line
+    p.Categories[store::kCatArchive].Exts = "zip";
+    p.Categories[store::kCatVideo].Flags[0] = true;  // excluded
     ProjectPropertiesDialog dlg;
     std::vector<QString> topics;
     dlg.OnHelp = [&](const QString& t) { topics.push_back(t); };
     dlg.SetProject(p, false);
     EXPECT_EQ(dlg.windowTitle(), "Project Properties");
     EXPECT_EQ(dlg.CurrentPage(), "Address");
-    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(UIMessage(26)));
+    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(26)));
 
     // Typing an address fills the name until the name differs in its first seven characters.
     auto* url = Child<QLineEdit>(dlg, "edtURL");
@@ -215,7 +215,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_FALSE(Child<QLineEdit>(dlg, "edtUser")->isEnabled());
 
     dlg.accept();
-    const Project& s = dlg.Settings();
+    const store::Project& s = dlg.Settings();
     EXPECT_EQ(s.URL, "http://a.org/docs");
     EXPECT_EQ(s.Caption, "My site");
     EXPECT_EQ(s.Lev, 2);
@@ -223,12 +223,12 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_EQ(s.FM3Lev, 2);
     EXPECT_EQ(s.When, 5);
     EXPECT_EQ(s.Day, 30);
-    EXPECT_EQ(s.Categories[kCatImages].Exts, "gif\r\njpg\r\npng\r\nwebp\r\n xoxx");
-    EXPECT_TRUE(s.Categories[kCatImages].Flags[2] && s.Categories[kCatImages].Flags[3]);
-    EXPECT_EQ(s.Categories[kCatImages].MinSize, 12);
-    EXPECT_EQ(s.Categories[kCatArchive].Exts, "");
-    EXPECT_TRUE(s.Categories[kCatVideo].Flags[0]);
-    EXPECT_TRUE(s.Categories[kCatOther].Flags[0]);
+    EXPECT_EQ(s.Categories[store::kCatImages].Exts, "gif\r\njpg\r\npng\r\nwebp\r\n xoxx");
+    EXPECT_TRUE(s.Categories[store::kCatImages].Flags[2] && s.Categories[store::kCatImages].Flags[3]);
+    EXPECT_EQ(s.Categories[store::kCatImages].MinSize, 12);
+    EXPECT_EQ(s.Categories[store::kCatArchive].Exts, "");
+    EXPECT_TRUE(s.Categories[store::kCatVideo].Flags[0]);
+    EXPECT_TRUE(s.Categories[store::kCatOther].Flags[0]);
     EXPECT_EQ(s.RSrvsBx, 2);
     EXPECT_EQ(s.RSrvsEx, "ads\r\n x");
     EXPECT_EQ(s.RSrvsIn, "docs\r\n o");
@@ -240,7 +240,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     // An empty Day is the 1st; the Defaults Project has no name field.
     ProjectPropertiesDialog defaults;
     defaults.SetProject(p, true);
-    EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(UIMessage(22)));
+    EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(store::UIMessage(22)));
     EXPECT_TRUE(Child<QLineEdit>(defaults, "edtName")->isHidden());
     Child<QSpinBox>(defaults, "edtDay")->findChild<QLineEdit*>()->setText("");
     QTest::keyClicks(Child<QLineEdit>(defaults, "edtURL"), "x.org");
@@ -255,7 +255,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
     Window w(home);
     ui::MainWindow& f = w.form;
     f.PasteText("http://127.0.0.1:9/site/");
-    Project* p = f.SelectedNode().project;
+    store::Project* p = f.SelectedNode().project;
     ASSERT_NE(p, nullptr);
     p->RSrvsEx = "ads\r\n x";
     p->When = 1;
@@ -299,7 +299,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
 
     // The Defaults Project: the level goes to the address bar.
     f.ExecDialog = [](QDialog& d) {
-        EXPECT_EQ(d.windowTitle(), QString::fromStdString(UIMessage(22)));
+        EXPECT_EQ(d.windowTitle(), QString::fromStdString(store::UIMessage(22)));
         Child<QSpinBox>(d, "edtLevel")->setValue(6);
         d.accept();
         return static_cast<int>(QDialog::Accepted);
@@ -316,7 +316,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
         return static_cast<int>(QDialog::Accepted);
     };
     f.NewProjectDialog();
-    Project* added = f.SelectedNode().project;
+    store::Project* added = f.SelectedNode().project;
     ASSERT_NE(added, nullptr);
     ASSERT_NE(added, p);
     EXPECT_EQ(added->URL, "http://new.example");
@@ -329,14 +329,14 @@ TEST(Options, PagesRulesAndAutoDetect) {
     ProgramOptionsDialog dlg;
     std::vector<QString> topics;
     dlg.OnHelp = [&](const QString& t) { topics.push_back(t); };
-    ProgramOptions o;
+    store::ProgramOptions o;
     o.Reset();
     o.UAgent = "";
     app::WindowState st;
     st.SetText("Browsers", "Kept=/nowhere/browserx\r\n");
     dlg.SetForm(app::FillOptionsForm(o, st));
     EXPECT_EQ(dlg.CurrentPage(), "Connection");
-    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(UIMessage(34)));
+    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(34)));
     EXPECT_EQ(Child<QLineEdit>(dlg, "edtTimeOut")->text(), "300");
     EXPECT_TRUE(Child<QRadioButton>(dlg, "rbAgentList")->isChecked());
     EXPECT_EQ(Child<QComboBox>(dlg, "cbAgent")->currentText(), "Anonymous");
@@ -358,7 +358,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
 
     // The free space of the download folder's disk.
     Child<QLineEdit>(dlg, "edtPathPrefix")->setText("/");
-    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")->text().endsWith(QString::fromStdString(UIMessage(45))));
+    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")->text().endsWith(QString::fromStdString(store::UIMessage(45))));
 
     // Tools: add, tick, remove; Auto Detect twice adds the fake browser once.
     std::string dir = qm::test::MakeTempDir("ui_dialogs_detect");
@@ -371,7 +371,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     dlg.DetectSources.desktopDirs = {dir + "/apps"};
     ASSERT_TRUE(dlg.SelectCategory("Browsers"));
     EXPECT_EQ(dlg.CurrentPage(), "Tools");
-    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(), QString::fromStdString(UIMessage(40)));
+    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(), QString::fromStdString(store::UIMessage(40)));
     auto* tools = Child<QListWidget>(dlg, "lbTools");
     EXPECT_EQ(Checklist(tools, true), QStringList({"Kept"}));
     Click(dlg, "btnAutoDetect");
@@ -460,25 +460,25 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
         };
         w.form.OptionsDialog();
         EXPECT_EQ(restarts, 1);
-        EXPECT_EQ(Options().HTTPPort, port);
-        EXPECT_FALSE(Options().KeepAlive);
-        EXPECT_TRUE(Options().ExtLast);
-        EXPECT_EQ(Options().BookmarksFile, "/srv/bookmarks.html");
+        EXPECT_EQ(store::Options().HTTPPort, port);
+        EXPECT_FALSE(store::Options().KeepAlive);
+        EXPECT_TRUE(store::Options().ExtLast);
+        EXPECT_EQ(store::Options().BookmarksFile, "/srv/bookmarks.html");
         EXPECT_TRUE(w.form.close());
     }
-    Options().Reset();
+    store::Options().Reset();
     Window again(home);
-    EXPECT_EQ(Options().HTTPPort, port);
-    EXPECT_EQ(Options().TimeOut, 300000);
-    EXPECT_EQ(Options().UAgent, "");
+    EXPECT_EQ(store::Options().HTTPPort, port);
+    EXPECT_EQ(store::Options().TimeOut, 300000);
+    EXPECT_EQ(store::Options().UAgent, "");
     EXPECT_EQ(again.form.Core().State().Int("MapMode"), 1);
     // The transfer options come back from the registry.
-    EXPECT_FALSE(Options().KeepAlive);
-    EXPECT_TRUE(Options().FtpPassive && Options().SSLAnyCert && Options().ExtLast);
-    EXPECT_FALSE(Options().LowMemory);
-    EXPECT_EQ(Options().Pause, 2);
-    EXPECT_EQ(Options().Priority, 3);
-    EXPECT_EQ(Options().BookmarksFile, "/srv/bookmarks.html");
+    EXPECT_FALSE(store::Options().KeepAlive);
+    EXPECT_TRUE(store::Options().FtpPassive && store::Options().SSLAnyCert && store::Options().ExtLast);
+    EXPECT_FALSE(store::Options().LowMemory);
+    EXPECT_EQ(store::Options().Pause, 2);
+    EXPECT_EQ(store::Options().Priority, 3);
+    EXPECT_EQ(store::Options().BookmarksFile, "/srv/bookmarks.html");
     again.form.ExecDialog = [](QDialog& d) {
         EXPECT_EQ(Child<QComboBox>(d, "cbAgent")->currentText(), "Anonymous");
         EXPECT_TRUE(Child<QRadioButton>(d, "rbAgentList")->isChecked());
@@ -489,7 +489,7 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
     };
     again.form.OptionsDialog();
     StopServer();
-    Options().Reset();
+    store::Options().Reset();
 }
 
 // Language files address the texts of a window by component names: every label, button and
@@ -533,9 +533,9 @@ TEST(Help, EveryTopicHasAPage) {
 TEST(PasswordQuestion, TheWindowAsksAndHandsTheAnswerToTheEngine) {
     const std::string home = test::MakeTempDir("ui-password");
     Window w(home);
-    QueueManager& q = w.form.Core().Engine().Queue();
+    engine::QueueManager& q = w.form.Core().Engine().Queue();
     ASSERT_TRUE(q.OnPasswordWanted);
-    Project project;
+    store::Project project;
     project.Caption = "Intranet";
     project.User = "alice";
 

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
-    qm::SortedStringList list;
+    qm::store::SortedStringList list;
     list.SetText(text);
     qm::app::DirTreeModel map;
     map.Mode = 0;
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     map.SetDirectory("/");
     map.SetActive(true);
-    for (const std::string& line : qm::SplitLines(text)) {
+    for (const std::string& line : qm::store::SplitLines(text)) {
         map.AddLine(line);
         map.FindNode(line);
     }

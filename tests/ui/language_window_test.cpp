@@ -100,7 +100,7 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
     // The options pages with the later options, as shipped.
     ui::ProgramOptionsDialog options;
     app::WindowState state;
-    options.SetForm(app::FillOptionsForm(Options(), state));
+    options.SetForm(app::FillOptionsForm(store::Options(), state));
     options.show();
     for (const char* page : {"Transfers", "Advanced"}) {
         ASSERT_TRUE(options.SelectCategory(page));
@@ -131,8 +131,8 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         EXPECT_EQ(address->textFormat(), Qt::PlainText);
         EXPECT_EQ(address->text(), "<b>Adresse:</b>");
         EXPECT_EQ(form.LogWindow()->windowTitle(), "Meldungen");
-        EXPECT_EQ(UIMessage(52), "&Favoriten importieren");
-        EXPECT_EQ(UIMessage(48), "Bereit");
+        EXPECT_EQ(store::UIMessage(52), "&Favoriten importieren");
+        EXPECT_EQ(store::UIMessage(48), "Bereit");
         // A dialog made later gets the language when it is created.
         ui::FolderPropertiesDialog dialog(&form);
         EXPECT_EQ(dialog.windowTitle(), "Ordnereigenschaften");
@@ -153,7 +153,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         Screenshot(prop, "translated_project_properties_address.png");
         prop.hide();
         ui::ProgramOptionsDialog options(&form);
-        options.SetForm(app::FillOptionsForm(Options(), form.Core().State()));
+        options.SetForm(app::FillOptionsForm(store::Options(), form.Core().State()));
         EXPECT_EQ(options.windowTitle(), "Optionen");
         ASSERT_TRUE(options.SelectCategory("Übertragungen"));
         EXPECT_EQ(options.CurrentPage(), "Transfers");
@@ -169,7 +169,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         QTest::qWait(50);
         Screenshot(*Named<QMenu>(form, "miProject"), "translated_project_menu.png");
     }
-    ResetUIMessages();
+    store::ResetUIMessages();
 }
 
 TEST(LanguageWindows, BookmarksMenuFromTheImportThread) {
@@ -220,7 +220,7 @@ TEST(LanguageWindows, BookmarksMenuFromTheImportThread) {
     ifav->close();
 
     first->trigger();
-    Project* p = form.SelectedNode().project;
+    store::Project* p = form.SelectedNode().project;
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Caption, "Site 0 & more");
     EXPECT_EQ(p->URL, "http://127.0.0.1/s0");

@@ -20,8 +20,8 @@ using namespace qm::app;
 
 namespace {
 struct OptionsGuard {
-    ProgramOptions saved = Options();
-    ~OptionsGuard() { Options() = saved; }
+    store::ProgramOptions saved = store::Options();
+    ~OptionsGuard() { store::Options() = saved; }
 };
 
 void Touch(const std::string& path) {
@@ -45,7 +45,7 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
     EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Empty");
 
     // With logging off only the progress lines change; kind 3 changes neither.
-    Options().UseLog = false;
+    store::Options().UseLog = false;
     log.Route(1, "Connecting", 0);
     EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Connecting");
     EXPECT_TRUE(log.Lines().empty());
@@ -55,8 +55,8 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
     log.Route(7, "late", 1);
     EXPECT_EQ(log.ProgressLines().size(), 2u);
 
-    Options().UseLog = true;
-    Options().FProgress = false;
+    store::Options().UseLog = true;
+    store::Options().FProgress = false;
     log.Route(0, "Connected", 0);
     log.Route(0, "12 kb", 1);
     log.Route(0, "Done", 2);
@@ -69,7 +69,7 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
     EXPECT_EQ(state, "Downloading");
 
     // Analysis messages ignore the filters but not the limit: the log never outgrows it.
-    Options().LogLimit = 5;
+    store::Options().LogLimit = 5;
     log.Clear();
     for (int i = 0; i < 4; ++i) log.Route(-1, "parsed " + std::to_string(i), 102);
     EXPECT_EQ(log.Lines().size(), 4u);
@@ -79,7 +79,7 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
     EXPECT_LT(log.Lines().size(), 5u);
 
     // Find starts at the selected line, Find Next after it, without wrapping.
-    Options().LogLimit = 5000;
+    store::Options().LogLimit = 5000;
     log.Clear();
     for (const char* l : {"alpha", "Beta one", "gamma", "beta two"}) log.Append(l);
     log.Select(-1);
@@ -110,7 +110,7 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
     for (const char* f : {"Host/b.html", "Host/a.gif", "Host/Sub/x.txt", "host/sub/y.txt", "Host/Z.htm",
                           "Host/b.html.primary", "Host/Descr.QV3", "Other/index.htm"})
         Touch(root + f);
-    SortedStringList list;
+    store::SortedStringList list;
     for (const char* f : {"Host/b.html", "Host/a.gif", "Host/Sub/x.txt", "host/sub/y.txt", "Host/Z.htm",
                           "Host/b.html.primary", "Host/Descr.QV3", "Host/gone.htm", "Other/index.htm"})
         list.Add(root + f);
@@ -148,8 +148,8 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
     EXPECT_EQ(m.NodePath(*found), root + "Host/Sub/y.txt");
 
     // A folder-less list and an empty download folder never match everything.
-    Options().DDs.Clear();
-    Options().DDs.Add("");
+    store::Options().DDs.Clear();
+    store::Options().DDs.Add("");
     DirTreeModel::CachedRoot().clear();
     DirTreeModel other;
     other.Mode = 0;
@@ -224,30 +224,30 @@ TEST(MapPage, DeleteStaysInsideAndFolderRules) {
     EXPECT_TRUE(KeywordPickOk(2, 3, false));
     EXPECT_FALSE(KeywordPickOk(2, 1, false));
 
-    Options().PathPrefix = "/home/u/Quillmoor/";
+    store::Options().PathPrefix = "/home/u/Quillmoor/";
     EXPECT_EQ(PickerFolderFor(""), "/home/u/Quillmoor");
     EXPECT_EQ(PickerFolderFor("/data/sites/"), "/data/sites");
     EXPECT_EQ(FieldTextForPicked("/data/sites"), "/data/sites/");
-    ProjectFolder folder;
+    store::ProjectFolder folder;
     folder.Caption = "Old";
-    Options().DDs.Clear();
+    store::Options().DDs.Clear();
     StoreFolderProperties(folder, "", "");
     EXPECT_EQ(folder.Caption, "Old");
     EXPECT_EQ(folder.Dir, "");
-    EXPECT_TRUE(Options().DDs.Empty());
+    EXPECT_TRUE(store::Options().DDs.Empty());
     StoreFolderProperties(folder, "New", "/data/sites/");
     EXPECT_EQ(folder.Caption, "New");
-    EXPECT_TRUE(Options().DDs.Contains("/data/sites/"));
+    EXPECT_TRUE(store::Options().DDs.Contains("/data/sites/"));
 }
 
 TEST(FindFiles, ProjectTreeWalk) {
-    ProjectTree tree;
-    ProjectFolder& a = tree.AddFolder("Default");
-    auto p = std::make_unique<Project>();
+    store::ProjectTree tree;
+    store::ProjectFolder& a = tree.AddFolder("Default");
+    auto p = std::make_unique<store::Project>();
     p->Caption = "Docs Site";
     tree.AddProject(a, std::move(p));
-    ProjectFolder& b = tree.AddFolder("News");
-    auto q = std::make_unique<Project>();
+    store::ProjectFolder& b = tree.AddFolder("News");
+    auto q = std::make_unique<store::Project>();
     q->Caption = "docs mirror";
     tree.AddProject(b, std::move(q));
     EXPECT_EQ(FindTreeNode(tree, -1, "DOCS", false), 1);

@@ -86,9 +86,9 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         s.startServer = false;
         std::string error;
         ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;
-        Options().PathPrefix = home + "/dl/";
-        Options().HTTPPort = qm::test::FreePort();
-        Options().UseLog = true;
+        store::Options().PathPrefix = home + "/dl/";
+        store::Options().HTTPPort = qm::test::FreePort();
+        store::Options().UseLog = true;
         form.PasteText(QString::fromStdString(nginx.Url("/index.html")));
         form.Pages()->setTabVisible(0, false);  // only the map page: saved as "pgProjects" 0
         form.Core().State().SetInt("MapMode", 0);

@@ -70,11 +70,11 @@ struct Window {
         std::string error;
         bool ok = form.Start(s, error) == MainWindow::Started::Yes;
         EXPECT_TRUE(ok) << error;
-        Options().PathPrefix = home + "/dl/";
+        store::Options().PathPrefix = home + "/dl/";
         form.show();
         return ok;
     }
-    Project* Selected() { return form.SelectedNode().project; }
+    store::Project* Selected() { return form.SelectedNode().project; }
 };
 
 bool HasHiddenNames(const app::MapNode& n) {
@@ -95,8 +95,8 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     Window w;
     ASSERT_TRUE(w.Start(home));
     MainWindow& f = w.form;
-    Options().UseLog = true;
-    Options().HTTPCount = 10;
+    store::Options().UseLog = true;
+    store::Options().HTTPCount = 10;
     f.ProgressWindow()->Refresh();
     EXPECT_EQ(f.ProgressWindow()->List()->count(), static_cast<int>(f.Core().Engine().Queue().PoolSize()));
 
@@ -105,7 +105,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     f.AddressField()->setText(QString::fromStdString(url.substr(7)));
     f.LevelField()->setValue(3);
     QTest::keyClick(f.AddressField(), Qt::Key_Return);
-    Project* p = w.Selected();
+    store::Project* p = w.Selected();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->URL, url);
     EXPECT_EQ(p->Lev, 3);
@@ -126,11 +126,11 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     int first = f.LogWindow()->List()->currentRow();
     EXPECT_TRUE(f.LogWindow()->FindNext());
     EXPECT_GT(f.LogWindow()->List()->currentRow(), first);
-    Options().LogLimit = 3;
-    for (int i = 0; i < 3; ++i) f.Log().Route(-1, "line", kStatusAnalysis);
+    store::Options().LogLimit = 3;
+    for (int i = 0; i < 3; ++i) f.Log().Route(-1, "line", engine::kStatusAnalysis);
     f.LogWindow()->Refresh();
     EXPECT_LT(f.LogWindow()->List()->count(), 3);
-    Options().LogLimit = 5000;
+    store::Options().LogLimit = 5000;
     std::string logFile = home + "/saved.log";
     f.Log().Append("saved line");
     EXPECT_TRUE(f.LogWindow()->SaveTo(QString::fromStdString(logFile)));
@@ -152,7 +152,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     ASSERT_TRUE(f.FindNext("NEEDLE", false));
     EXPECT_EQ(f.SiteMap()->SelectedNode()->Caption, "needle.txt");
     ASSERT_EQ(w.notices.size(), 1u);
-    EXPECT_EQ(w.notices.back(), UIMessage(46));
+    EXPECT_EQ(w.notices.back(), store::UIMessage(46));
 
     // Folder mode: every stored site, folders read as they open, found on disk when unread.
     f.Core().State().SetInt("MapMode", 1);
@@ -165,7 +165,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
 
     // Keyword picker: OK only for a selection that fits the kind.
     ui::KeywordPickerDialog picker(&f);
-    picker.Prepare(0, Options().PathPrefix, &GetMap(*p), p->Caption);
+    picker.Prepare(0, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
     app::DirTreeModel& pm = picker.Tree()->Model();
     ASSERT_FALSE(pm.First()->Children.empty());
     app::MapNode* hostNode = pm.First()->Children[0].get();
@@ -175,7 +175,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     ASSERT_NE(file, nullptr);
     picker.Tree()->SelectNode(file);
     EXPECT_FALSE(picker.OkButton()->isEnabled());
-    picker.Prepare(2, Options().PathPrefix, &GetMap(*p), p->Caption);
+    picker.Prepare(2, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
     picker.Tree()->SelectNode(picker.Tree()->Model().FindNode(map.NodePath(*f.SiteMap()->SelectedNode())));
     EXPECT_TRUE(picker.OkButton()->isEnabled());
 
@@ -201,7 +201,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     EXPECT_EQ(p->Caption, "Renamed Site");
 
     f.PasteText(QString::fromStdString(nginx.Url("/pa\r\nge2.html")));
-    Project* pasted = w.Selected();
+    store::Project* pasted = w.Selected();
     ASSERT_NE(pasted, p);
     EXPECT_EQ(pasted->URL, nginx.Url("/page2.html"));
 
@@ -209,12 +209,12 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     mime.setUrls({QUrl(QString::fromStdString(nginx.Url("/sub/needle.txt")))});
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     f.dropEvent(&drop);
-    Project* dropped = w.Selected();
+    store::Project* dropped = w.Selected();
     ASSERT_NE(dropped, pasted);
     EXPECT_EQ(dropped->URL, nginx.Url("/sub/needle.txt"));
 
     f.NewFolder();
-    ProjectFolder* second = f.SelectedNode().folder;
+    store::ProjectFolder* second = f.SelectedNode().folder;
     ASSERT_NE(second, nullptr);
     ASSERT_NE(second, p->Folder);
     EXPECT_FALSE(f.DropNode({second, nullptr}, {p->Folder, p}));  // a folder onto a Project
@@ -234,8 +234,8 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     w.answers = {true, false};
     f.DeleteSelected();
     ASSERT_EQ(w.questions.size(), 2u);
-    EXPECT_EQ(w.questions[0], UIMessage(5) + "\r\n'Renamed Site' ?");
-    EXPECT_EQ(w.questions[1], UIMessage(7) + " ?");
+    EXPECT_EQ(w.questions[0], store::UIMessage(5) + "\r\n'Renamed Site' ?");
+    EXPECT_EQ(w.questions[1], store::UIMessage(7) + " ?");
     EXPECT_TRUE(fs::exists(needlePath.substr(0, needlePath.find("/sub/")) + "/index.html"));
     f.ShowMapPage();
     ASSERT_NE(map.First(), nullptr);
@@ -245,13 +245,13 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     f.SelectNode({f.Core().GetSession().Tree().Folders[0].get(), nullptr});
     w.answers = {true};
     f.DeleteSelected();
-    EXPECT_EQ(w.notices.back(), UIMessage(9));
+    EXPECT_EQ(w.notices.back(), store::UIMessage(9));
     EXPECT_EQ(f.Tree()->topLevelItemCount(), 2);
 }
 
 TEST(MainWindow, FolderDialogRules) {
     App();
-    Options().PathPrefix = "/tmp/";
+    store::Options().PathPrefix = "/tmp/";
     ui::FolderPropertiesDialog dlg;
     dlg.SetValues("Sites", "/tmp/");
     dlg.NameField()->clear();
@@ -284,7 +284,7 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
         EXPECT_TRUE(w.notices.empty());
         w.form.BrowseWith(QString::fromStdString(home + "/no-such-tool"));
         ASSERT_EQ(w.notices.size(), 1u);
-        EXPECT_EQ(w.notices.back(), UIMessage(10));
+        EXPECT_EQ(w.notices.back(), store::UIMessage(10));
         // The queue written to a file and read back; a missing file is reported.
         EXPECT_TRUE(w.form.SuspendTo(QString::fromStdString(home + "/queue.que")));
         EXPECT_TRUE(fs::exists(home + "/queue.que"));
@@ -295,7 +295,7 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
         w.form.Core().State().SetBool("ConfirmExit", true);
         w.answers = {false};
         EXPECT_FALSE(w.form.close());  // No keeps the window
-        EXPECT_EQ(w.questions.back(), UIMessage(21) + "?");
+        EXPECT_EQ(w.questions.back(), store::UIMessage(21) + "?");
         w.answers = {true};
         EXPECT_TRUE(w.form.close());
     }
