@@ -1,5 +1,5 @@
 #!/bin/sh
-# Peak memory and wall time of quillmoor-cli get --level 1 and of wget2 -r -l 1 on pages
+# Peak memory, wall and processor time of quillmoor-cli get --level 1 and of wget2 -r -l 1 on pages
 # with huge numbers of links, served by nginx on 127.0.0.1 (the links answer 404, so
 # nothing is stored): one page of 1,000,000 distinct hyperlinks, a style sheet of 300,000
 # url()s, and a 60 MB page on one line. Runs alternate; prints each run, then the medians.
@@ -41,8 +41,11 @@ measure() {  # label command...
   wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$WORK/time" |
          awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
   rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time")
-  echo "$label wall=${wall}s peak_rss=${rss}kB requests=$requests"
-  echo "$label $wall $rss $requests" >> "$WORK/results"
+  # Processor time (user + system) as well: on a shared machine the wall time also counts
+  # the waits for a processor.
+  cpu=$(sed -n 's/.*\(User\|System\) time (seconds): //p' "$WORK/time" | awk '{ s += $1 } END { print s }')
+  echo "$label wall=${wall}s cpu=${cpu}s peak_rss=${rss}kB requests=$requests"
+  echo "$label $wall $rss $requests $cpu" >> "$WORK/results"
 }
 qm() {  # label cli case
   d=$WORK/run/$1; rm -rf "$d"; mkdir -p "$d/files" "$d/home" "$d/tmp"
@@ -71,11 +74,13 @@ python3 - "$WORK/results" <<'PY'
 import statistics, sys
 runs = {}
 for line in open(sys.argv[1]):
-    label, wall, rss, requests = line.split()
-    runs.setdefault(label, []).append((float(wall), int(rss), int(requests)))
+    label, wall, rss, requests, cpu = line.split()
+    runs.setdefault(label, []).append((float(wall), int(rss), int(requests), float(cpu)))
 for label in sorted(runs):
     r = runs[label]
-    print("%-14s median wall=%.2fs peak_rss=%.0fkB requests=%d (%d runs)" %
-          (label, statistics.median(x[0] for x in r), statistics.median(x[1] for x in r),
-           statistics.median(x[2] for x in r), len(r)))
+    requests = statistics.median(x[2] for x in r)
+    cpu = statistics.median(x[3] for x in r)
+    print("%-14s median wall=%.2fs cpu=%.2fs (%.1f us/request) peak_rss=%.0fkB requests=%d (%d runs)" %
+          (label, statistics.median(x[0] for x in r), cpu, cpu * 1e6 / max(requests, 1),
+           statistics.median(x[1] for x in r), requests, len(r)))
 PY

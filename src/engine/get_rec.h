@@ -52,6 +52,7 @@ public:
     std::string Referer;
     std::string AnalysisSource, AnalysisTarget;
     bool AnalysisDeletesTemp = false;
+    bool BodyFileMade = false;  // Temp was made (or tried) for the present attempt
     AnalysisThread* Parser = nullptr;
     int ConnTries = 0;
     int BadRequestAnswers = 0;  // 400 answers received so far in this run

@@ -65,6 +65,7 @@ void QueueManager::OnHeader(DownloadRecord& record, net::DownloadConnection& con
 }
 
 void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t count) {
+    if (count > 0 && !record.BodyFileMade) OpenBodyFile(record);
     if (record.DataFile && count > 0) std::fwrite(block, 1, count, record.DataFile);
     totalReceived_ += static_cast<std::int64_t>(count);
     if (store::Project* p = record.Project) {
@@ -168,6 +169,11 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, in
 
     if (status == 200) {
         if (project) ++project->S200;
+        // An empty body is stored (or analysed) as an empty file all the same.
+        if (!record->BodyFileMade) {
+            record->BodyFileMade = true;
+            record->Temp = CreateTemporaryFile();
+        }
         const bool excluded = record->Category && record->Category->Flags[0];
         if (excluded && Contains(record->ContentType, "text/html")) {
             // Followed for its links, never stored.

@@ -126,7 +126,7 @@ PackedRecord& PackedRecord::operator=(PackedRecord&&) noexcept = default;
 
 bool PackedRecord::Packable(const DownloadRecord& r) {
     return !r.Busy && !r.Conn && !r.DataFile && !r.DataBuffer && !r.Parser && r.ContentType.empty() &&
-           r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp &&
+           r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp && !r.BodyFileMade &&
            r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 &&
            r.OldFName.empty() && r.OldDepth == 0 && r.NewFName.empty() && r.AuthChallenge.empty() &&
            r.AuthUser.empty() && r.AuthPassword.empty() && r.RedirectStart.empty() && r.RedirectHops == 0 &&

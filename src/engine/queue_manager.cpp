@@ -67,6 +67,15 @@ void CountersChanged(store::Project& p) {
 
 }  // namespace
 
+void QueueManager::OpenBodyFile(DownloadRecord& record) {
+    // Made once per attempt: a file that cannot be made is not tried again halfway through
+    // the body, which would store its tail alone.
+    if (record.BodyFileMade) return;
+    record.BodyFileMade = true;
+    record.Temp.clear();
+    record.DataFile = OpenDataFile(OpenTemporaryFile(record.Temp), record.DataBuffer);
+}
+
 std::string DownloadingText() { return store::UIMessage(47); }
 std::string IdleText() { return store::UIMessage(48); }
 
@@ -356,10 +365,12 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     conn.IfModifiedSince.clear();
     record.Conn = &conn;
+    // The temporary file is made when the first bytes of a body arrive (OpenBodyFile): most
+    // answers of a link-dense site (404s, redirects, errors) bring no body that is kept.
     record.Temp.clear();
-    const int tempFd = OpenTemporaryFile(record.Temp);
     if (record.DataFile) std::fclose(record.DataFile);
-    record.DataFile = OpenDataFile(tempFd, record.DataBuffer);
+    record.DataFile = nullptr;
+    record.BodyFileMade = false;
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
@@ -375,7 +386,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     }
 
     // The file's directory is on the same file system and is cheaper to look up.
-    std::int64_t free = FreeSpace(record.Path.empty() ? record.FName : record.Path);
+    std::int64_t free = freeSpace_.Free(record.Path.empty() ? record.FName : record.Path, totalReceived_);
     if (free >= 0 && free < static_cast<std::int64_t>(store::Options().DiskSpace) * 1048576) {
         // The record stays queued (not busy) until the stop destroys it.
         if (record.DataFile) {

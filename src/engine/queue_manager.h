@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/crawl_limits.h"
+#include "engine/free_space_gauge.h"
 #include "engine/packed_record.h"
 #include "engine/retry_wait.h"
 #include "engine/seen_addresses.h"
@@ -189,6 +190,9 @@ private:
     void OnHeader(DownloadRecord& record, net::DownloadConnection& conn);
     void OnData(DownloadRecord& record, const char* block, std::size_t count);
     void OnDone(DownloadRecord& record, net::DownloadConnection& conn, int code);
+    // Makes the temporary file that receives the record's body and opens it as DataFile
+    // (once per attempt; Temp stays empty when it cannot be made).
+    void OpenBodyFile(DownloadRecord& record);
     void FinishRecord(std::unique_ptr<DownloadRecord> record);
     // A 401 answer with a challenge (auth_answer.cpp): queues the record again with the
     // credentials that answer it, or stops its Project; true when it took the record.
@@ -232,6 +236,7 @@ private:
     std::atomic<std::uint64_t> seenGeneration_{1};
     int pendingCount_ = 0;
     std::int64_t totalReceived_ = 0;
+    FreeSpaceGauge freeSpace_;  // checked before every start
     RetryWait retryWait_;
     std::unique_ptr<platform::Timer> retryTimer_;
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)

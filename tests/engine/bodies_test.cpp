@@ -1,13 +1,15 @@
 // What is stored of misbehaving answers, end to end through the queue against scripted
 // peers: a 300 MiB answer without a length is stored whole, bytes beyond the announced
 // length never reach the file, a resumed transfer answered with the wrong part is fetched
-// again whole, and header names count only at line starts.
+// again whole, header names count only at line starts, and the temporary file is made only
+// for a body.
 #include <filesystem>
 #include <fstream>
 
 #include "engine_fixture.h"
 #include "net/kept_connections.h"
 #include "net/scripted_server.h"
+#include "platform/event_loop.h"
 #include "store/file_category.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -130,6 +132,44 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     ASSERT_TRUE(RunIdle(*q));
     EXPECT_EQ(ReadFile(LocalOf(text, s.Url("/text.txt"))), "abcdef") << "X-Content-Length announces nothing";
     EXPECT_EQ(text.S200, 1);
+}
+
+TEST_F(BodiesTest, TheTemporaryFileWaitsForABody) {
+    // A request waiting for its answer has no temporary file yet; the body that then arrives
+    // is stored whole, an empty body is stored as an empty file, and a 404 leaves nothing.
+    ScriptedServer s({{ReadRequest(), Pause(300), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"),
+                       Pause(100), Send("late body"), Close()},
+                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n"),
+                       Close()},
+                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n"),
+                       Close()},
+                      {ReadRequest(), Send("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n"),
+                       Close()}});
+    store::Project& late = AddProject(s.Url("/late.txt"));
+    auto q = MakeQueue(1);
+    ASSERT_TRUE(q->StartProject(late));
+    ASSERT_TRUE(platform::RunUntil([&] { return !s.Received().empty() && !s.Received()[0].empty(); }, 10000));
+    EXPECT_EQ(TempFiles(), 0) << "no body has arrived";
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(ReadFile(LocalOf(late, s.Url("/late.txt"))), "late body");
+
+    store::Project& empty = AddProject(s.Url("/empty.txt"));
+    store::Project& page = AddProject(s.Url("/empty.html"));
+    store::Project& missing = AddProject(s.Url("/missing.txt"));
+    for (store::Project* p : {&empty, &page, &missing}) {
+        ASSERT_TRUE(q->StartProject(*p));
+        ASSERT_TRUE(RunIdle(*q));
+    }
+    const std::string emptyFile = LocalOf(empty, s.Url("/empty.txt"));
+    ASSERT_TRUE(fs::is_regular_file(emptyFile));
+    EXPECT_EQ(fs::file_size(emptyFile), 0u);
+    const std::string emptyPage = LocalOf(page, s.Url("/empty.html"));
+    ASSERT_TRUE(fs::is_regular_file(emptyPage));
+    EXPECT_EQ(fs::file_size(emptyPage), 0u);
+    EXPECT_EQ(empty.S200 + page.S200, 2);
+    EXPECT_FALSE(fs::exists(LocalOf(missing, s.Url("/missing.txt"))));
+    EXPECT_EQ(missing.S400, 1);
+    EXPECT_EQ(TempFiles(), 0);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// Header values, redirect stubs, one-step placement and free space.
+// Header values, redirect stubs, one-step placement, free space and its gauge.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
+#include "engine/free_space_gauge.h"
 #include "engine/get_rec.h"
 #include "engine/stored_files.h"
 #include "store/folder.h"
@@ -101,6 +103,34 @@ TEST(FreeSpace, KnownForExistingAndMissingPathsAndCapped) {
     EXPECT_GE(f, 0);
     EXPECT_LE(f, 1000000000);
     EXPECT_EQ(engine::FreeSpace(""), -1);
+}
+
+TEST(FreeSpaceGauge, AsksAgainAfterASecondOrAMegabyteAndPerFolder) {
+    std::int64_t now = 5000;
+    std::int64_t answer = 7000000;
+    std::vector<std::string> asked;
+    engine::FreeSpaceGauge gauge([&](const std::string& path) { asked.push_back(path); return answer; },
+                         [&] { return now; });
+    EXPECT_EQ(gauge.Free("/a", 0), 7000000);
+    answer = 100;  // the disk filled up meanwhile
+    now += engine::FreeSpaceGauge::kMaxAgeMs - 1;
+    EXPECT_EQ(gauge.Free("/a", engine::FreeSpaceGauge::kMaxReceived - 1), 7000000);
+    EXPECT_EQ(gauge.Free("/b", 0), 100) << "another folder is asked for itself";
+    EXPECT_EQ(gauge.Free("/a", engine::FreeSpaceGauge::kMaxReceived), 100) << "a megabyte received";
+    answer = 50;
+    EXPECT_EQ(gauge.Free("/a", 0), 50) << "a count that went back belongs to a new run";
+    now += engine::FreeSpaceGauge::kMaxAgeMs;
+    answer = -1;
+    EXPECT_EQ(gauge.Free("/b", 0), -1) << "a second passed";
+    EXPECT_EQ(gauge.Free("/b", 0), -1) << "an unknown answer is kept as well";
+    EXPECT_EQ(asked, (std::vector<std::string>{"/a", "/b", "/a", "/a", "/b"}));
+
+    // However many folders, the answers kept stay few.
+    for (int i = 0; i < 1000; ++i) gauge.Free("/many/" + std::to_string(i), 0);
+    asked.clear();
+    gauge.Free("/many/999", 0);
+    gauge.Free("/many/0", 0);
+    EXPECT_EQ(asked, (std::vector<std::string>{"/many/0"}));
 }
 
 }  // namespace
