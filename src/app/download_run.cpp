@@ -3,10 +3,10 @@
 #include "app/download_run.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include "app/project_lookup.h"
 #include "app/session.h"
+#include "engine/connection_setup.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
 #include "engine/queue_manager.h"
@@ -28,40 +28,34 @@
 
 namespace qm::app {
 
-namespace {
-void ToStderr(const std::string& line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
-}  // namespace
-
 DownloadRun::DownloadRun(Session& session, RunSettings settings)
     : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
     NetStartup();
     const ProgramOptions& opt = Options();
-    DownloadConnection::UserAgent = opt.UAgent;
-    DownloadConnection::AcceptUntrusted = opt.SSLAnyCert;
-    DownloadConnection::ProxyUser = opt.HTTPUser;
-    DownloadConnection::ProxyPassword = opt.HTTPPass;
+    ApplySharedConnectionOptions(opt);
 #ifdef QM_HAVE_ANALYSIS
     InstallAnalysis();
 #endif
-    if (!settings_.message) settings_.message = ToStderr;
+    if (!settings_.message) settings_.message = [](const std::string&) {};
     queue_ = std::make_unique<QueueManager>(opt.HTTPCount);
-    queue_->OnItemStored = [](QueueManager&, DownloadRecord& record) {
+    queue_->OnItemStored = [this](QueueManager&, DownloadRecord& record) {
         // Only files that are really there belong to the map (a page followed only for its
         // links is not stored).
         if (record.Project && FileExists(record.FName)) AddToMap(*record.Project, record.FName);
+        if (OnFileStored) OnFileStored(record);
     };
     queue_->OnStatus = [this](QueueManager&, const std::string& text, int kind) {
-        if (kind == kStatusAnalysis) settings_.message(text);
+        if (OnQueueStatus) OnQueueStatus(text, kind);
+        else if (kind == kStatusAnalysis) settings_.message(text);
     };
     queue_->OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text,
                                   int kind) {
-        if (!settings_.log) return;
-        (void)kind;
-        settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, kind);
+        else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+    };
+    queue_->OnPoolChange = [this](QueueManager&, int number, int change) {
+        if (OnPoolChange) OnPoolChange(number, change);
     };
 }
 
@@ -151,6 +145,13 @@ void DownloadRun::Adopt(Project& project) {
     started_.push_back(&project);
 }
 
+bool DownloadRun::ResumeFrom(const std::string& file, ResumeReport& report) {
+    const bool read = ResumeFromFile(*queue_, session_.Tree(), file, report);
+    for (const auto& record : queue_->Queue())
+        if (record.Project()) Adopt(*record.Project());
+    return read;
+}
+
 bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now() + std::chrono::seconds(1);
@@ -186,17 +187,12 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
         // Let the last messages of the analysis thread arrive.
         platform::RunUntil([&] { return Idle(); }, 2000);
     }
-    if (settings_.terminal && settings_.progress) settings_.progress("");
     return idle;
 }
 
 void DownloadRun::Tick() {
-    std::int64_t total = queue_->TotalReceived();
-    ringPos_ = (ringPos_ + 1) % 5;
-    ring_[ringPos_] = total - lastTotal_;
-    lastTotal_ = total;
+    speed_.Add(queue_->TotalReceived());
     if (settings_.progress) settings_.progress(ProgressLine());
-    else ToStderr(ProgressLine());
 }
 
 std::string RetryWaitText(const QueueManager& queue) {
@@ -212,9 +208,7 @@ std::string DownloadRun::ProgressLine() const {
         done += p->DoneCount;
         bytes += p->ReceivedBytes;
     }
-    long long speed = 0;
-    for (std::int64_t v : ring_) speed += v;
-    speed /= 5;
+    const long long speed = speed_.BytesPerSecond();
     return UIMessage(11) + ": " + std::to_string(done) + " " + UIMessage(12) + "  " +
            UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + UIMessage(14) +
            ": " + std::to_string(bytes / 1024) + " " + UIMessage(15) + "  " + UIMessage(19) +
@@ -244,113 +238,3 @@ bool DownloadRun::Save(std::string& error) {
 
 }  // namespace qm::app
 
-#include <unistd.h>
-
-#include "platform/stop_signals.h"
-
-namespace qm::app {
-
-namespace {
-std::atomic<bool> g_interrupted{false};
-}  // namespace
-
-namespace {
-int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
-            const std::string& suspendTo);
-}  // namespace
-
-int RunStartWords(Session& session, const std::vector<std::string>& words, bool log, const std::string& suspendTo) {
-    return RunWith(
-        session,
-        [&words](DownloadRun& run, std::string& reasons) {
-            for (const std::string& w : words) {
-                std::string why;
-                if (!run.StartArg(w, why) && !why.empty()) reasons += (reasons.empty() ? "" : "\n") + why;
-            }
-            return !run.Started().empty();
-        },
-        log, suspendTo);
-}
-
-int RunResumeFile(Session& session, const std::string& file, bool log, const std::string& suspendTo) {
-    return RunWith(
-        session,
-        [&file, &session](DownloadRun& run, std::string& reasons) {
-            ResumeReport report;
-            const bool read = ResumeFromFile(run.Queue(), session.Tree(), file, report);
-            for (const std::string& line : report.problems) reasons += (reasons.empty() ? "" : "\n") + line;
-            if (report.noProject > 0)
-                reasons += (reasons.empty() ? "" : "\n") + std::to_string(report.noProject) +
-                           " record(s) of Projects no longer in the tree were dropped";
-            if (!read) return false;
-            for (const auto& record : run.Queue().Queue())
-                if (record.Project()) run.Adopt(*record.Project());
-            if (run.Started().empty()) reasons += (reasons.empty() ? "" : "\n") + std::string("the queue file holds no record to resume");
-            return !run.Started().empty();
-        },
-        log, suspendTo);
-}
-
-namespace {
-int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
-            const std::string& suspendTo) {
-    RunSettings settings;
-    settings.log = log;
-    settings.suspendTo = suspendTo;
-    settings.terminal = ::isatty(2) != 0;
-    bool lineOpen = false;
-    settings.message = [&lineOpen](const std::string& line) {
-        if (lineOpen) std::fputs("\r\x1b[K", stderr);
-        lineOpen = false;
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-    };
-    if (settings.terminal) {
-        settings.progress = [&lineOpen](const std::string& line) {
-            if (line.empty()) {
-                if (lineOpen) std::fputs("\n", stderr);
-                lineOpen = false;
-            } else {
-                std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-                lineOpen = true;
-            }
-            std::fflush(stderr);
-        };
-    } else {
-        settings.progress = [](const std::string& line) {
-            if (line.empty()) return;
-            std::fprintf(stderr, "%s\n", line.c_str());
-            std::fflush(stderr);
-        };
-    }
-
-    g_interrupted.store(false);
-    // Every signal asks the run to stop: a second one discards a queue that could not be written.
-    platform::StopSignals signals([](int) { g_interrupted.store(true); }, false);
-
-    int code = 0;
-    {
-        DownloadRun run(session, settings);
-        std::string reasons;
-        if (!begin(run, reasons)) {
-            std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
-                         reasons.c_str());
-            code = 1;
-        } else {
-            if (!reasons.empty()) settings.message(reasons);
-            bool idle = run.RunUntilIdle(g_interrupted);
-            if (!idle) code = 130;
-            for (Project* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
-            std::fflush(stdout);
-        }
-        std::string error;
-        if (!run.Save(error)) {
-            std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-            if (code == 0) code = 1;
-        }
-    }
-    return code;
-}
-}  // namespace
-
-}  // namespace qm::app

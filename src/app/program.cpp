@@ -7,12 +7,14 @@
 #include <climits>
 
 #include "app/download_run.h"
+#include "app/log_model.h"
 #include "app/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
 #include "engine/scheduler.h"
 #include "engine/site_map.h"
+#include "net/http_client.h"
 #include "platform/event_loop.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
@@ -110,7 +112,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     p.state.SetText("LastRunPos", ProgramFilePath());
 
     RunSettings run;
-    run.message = settings.message;
+    run.message = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
     p.run = std::make_unique<DownloadRun>(p.session, run);
     if (settings.loadPlugins) {
         p.plugins.OnLog = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
@@ -240,6 +242,24 @@ void Program::Close() {
     if (OnClosed) OnClosed();
 }
 
+OptionsApplied Program::ApplyOptions(const OptionsForm& form) {
+    Parts& p = *parts_;
+    const OptionsApplied applied = ApplyOptionsForm(form, Options(), p.state);
+    if (applied.portChanged) {
+        if (RestartServer) RestartServer();
+        else StartServer();
+    }
+    if (p.run) p.run->Queue().SetConnectionCount(Options().HTTPCount);
+    return applied;
+}
+
+void Program::AbortConnection(int index) {
+    if (!parts_->run) return;
+    QueueManager& queue = parts_->run->Queue();
+    // The pool may have shrunk since the front end showed the connection.
+    if (LogModel::CancelIndexValid(index, queue.PoolSize())) queue.Connection(static_cast<std::size_t>(index)).Abort();
+}
+
 void Program::QuarterTick() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
@@ -275,13 +295,8 @@ void Program::SetStatus(int panel, std::string& current, const std::string& text
 void Program::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
-    const std::int64_t total = p.run->Queue().TotalReceived();
-    ringPos_ = (ringPos_ + 1) % 5;
-    ring_[ringPos_] = total - lastTotal_;
-    lastTotal_ = total;
-    std::int64_t sum = 0;
-    for (std::int64_t v : ring_) sum += v;
-    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(sum / 5) + " " + UIMessage(20) +
+    speed_.Add(p.run->Queue().TotalReceived());
+    SetStatus(4, speedText_, UIMessage(19) + ": " + std::to_string(speed_.BytesPerSecond()) + " " + UIMessage(20) +
                                  RetryWaitText(p.run->Queue()));
     const Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))

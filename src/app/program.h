@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/options_form.h"
+#include "app/speed_average.h"
 #include "app/tree_commands.h"
 
 namespace qm {
@@ -55,7 +57,7 @@ struct ProgramSettings {
     // SIGTERM, SIGHUP and SIGINT close the program as its Exit command does, without asking;
     // a second one while it closes ends the process at once.
     bool closeOnSignals = false;
-    // Where the engine's messages go (standard error when not set).
+    // Where the engine's messages go (Warnings() when not set).
     std::function<void(const std::string& line)> message;
 };
 
@@ -85,6 +87,16 @@ public:
     // The language file: the desktop program applies "qm.int" of the program folder to its
     // windows here (after the options and the queue manager, before the server starts).
     std::function<void()> LoadLanguage;
+
+    // Restarts the local web server after its port changed (StartServer when not set).
+    std::function<void()> RestartServer;
+
+    // The Options dialog's OK: the form's values become the options and window settings; a
+    // new port restarts the local web server and the pool takes the new connection count.
+    OptionsApplied ApplyOptions(const OptionsForm& form);
+    // Cancels the transfer of one connection of the pool (by its number in the Download
+    // Progress window); a number no longer in the pool is ignored.
+    void AbortConnection(int index);
 
     Session& GetSession();
     DownloadRun& Engine();
@@ -133,9 +145,7 @@ private:
     bool closed_ = false;
     bool minuteOn_ = false;
     int idleMs_ = 0;
-    std::int64_t lastTotal_ = 0;
-    std::int64_t ring_[5] = {0, 0, 0, 0, 0};
-    int ringPos_ = 0;
+    SpeedAverage speed_;
     std::string speedText_, sizeText_, saveError_;
 };
 

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "app/address_scheme.h"
-#include "app/download_run.h"
 #include "app/new_project.h"
 #include "app/session.h"
 #include "cli/cli_command.h"
+#include "cli/run_downloads.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -90,7 +90,7 @@ int RunGet(const Invocation& inv) {
     std::size_t index = 0;
     for (std::size_t i = 0; i < folder->Children.size(); ++i)
         if (folder->Children[i].get() == project) index = i;
-    return app::RunStartWords(session, {folder->Caption + "/" + std::to_string(index)}, log);
+    return RunStartWords(session, {folder->Caption + "/" + std::to_string(index)}, log);
 }
 
 }  // namespace

@@ -100,10 +100,7 @@ int RunOptions(const Invocation& inv) {
             key.WriteString(name, c.text);
         }
     }
-    ProgramOptions& options = Options();
-    options.Reset();
-    options.UAgent = "Quillmoor/1.0";
-    LoadOptions(options, key, session.Defaults());
+    session.LoadProgramOptions();
     if (!session.Save(error)) {
         std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
         return kExitFailure;

@@ -33,6 +33,10 @@ int RunServe(const Invocation& inv) {
         else settings.args.push_back(a);
     }
     settings.closeOnSignals = true;
+    settings.message = [](const std::string& line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    };
 
     int code = kExitOk;
     {

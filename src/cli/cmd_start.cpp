@@ -4,23 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "app/download_run.h"
 #include "app/session.h"
 #include "cli/cli_command.h"
+#include "cli/run_downloads.h"
 
 namespace qm::cli {
 
 namespace {
-
-bool OpenSession(app::Session& session, const Invocation& inv) {
-    std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Run)) {
-        std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-        return false;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    return true;
-}
 
 // Reads --log and --suspend-to FILE; the other words are left in words.
 int ReadRunOptions(const char* name, const Invocation& inv, bool& log, std::string& suspendTo,
@@ -51,8 +41,8 @@ int RunStart(const Invocation& inv) {
     if (int code = ReadRunOptions("start", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.empty()) return UsageError("start", "name at least one FOLDER/PROJECT");
     app::Session session;
-    if (!OpenSession(session, inv)) return kExitFailure;
-    return app::RunStartWords(session, words, log, suspendTo);
+    if (!OpenSession("start", session, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunStartWords(session, words, log, suspendTo);
 }
 
 int RunResume(const Invocation& inv) {
@@ -62,8 +52,8 @@ int RunResume(const Invocation& inv) {
     if (int code = ReadRunOptions("resume", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.size() != 1) return UsageError("resume", "name one queue file");
     app::Session session;
-    if (!OpenSession(session, inv)) return kExitFailure;
-    return app::RunResumeFile(session, words[0], log, suspendTo);
+    if (!OpenSession("resume", session, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunResumeFile(session, words[0], log, suspendTo);
 }
 
 }  // namespace

@@ -226,10 +226,7 @@ void MainWindow::BuildWidgets() {
     tabifyDockWidget(progressWindow_, logWindow_);
     progressWindow_->raise();
     progressWindow_->OnCancel = [this](int index) {
-        if (!program_) return;
-        QueueManager& q = program_->Engine().Queue();
-        // The pool may have shrunk since the menu opened.
-        if (app::LogModel::CancelIndexValid(index, q.PoolSize())) q.Connection(static_cast<std::size_t>(index)).Abort();
+        if (program_) program_->AbortConnection(index);
     };
 
     BuildMenus();
@@ -479,31 +476,27 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
 }
 
 void MainWindow::HookEngine() {
-    QueueManager& q = program_->Engine().Queue();
-    q.OnConnStatus = [this](QueueManager&, DownloadConnection& conn, const std::string& text, int kind) {
-        log_.Route(conn.Index, text, kind);
+    app::DownloadRun& engine = program_->Engine();
+    engine.OnConnectionStatus = [this](int connection, const std::string& text, int kind) {
+        log_.Route(connection, text, kind);
     };
-    auto oldStatus = q.OnStatus;
-    q.OnStatus = [this, oldStatus](QueueManager& sender, const std::string& text, int kind) {
+    engine.OnQueueStatus = [this](const std::string& text, int kind) {
         if (kind == kStatusQueue || kind == kStatusAnalysis) log_.Route(-1, text, kind);
-        else if (oldStatus) oldStatus(sender, text, kind);
     };
-    q.OnPoolChange = [this](QueueManager&, int number, int change) {
+    engine.OnPoolChange = [this](int number, int change) {
         if (change == 1) log_.AddSlot(number);
         else if (change == 2) log_.RemoveSlot(number);
     };
-    for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
-    q.OnPasswordWanted = [this](QueueManager&, Project& project, const std::string& url,
-                                const std::string& realm, std::string& user, std::string& password) {
+    for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
+    engine.Queue().OnPasswordWanted = [this](QueueManager&, Project& project, const std::string& url,
+                                             const std::string& realm, std::string& user, std::string& password) {
         PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
         user = dialog.User();
         password = dialog.Password();
         return true;
     };
-    auto oldStored = q.OnItemStored;
-    q.OnItemStored = [this, oldStored](QueueManager& sender, DownloadRecord& record) {
-        if (oldStored) oldStored(sender, record);
+    engine.OnFileStored = [this](DownloadRecord& record) {
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
         if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != app::DirTreeModel::kFolderMode)
@@ -680,19 +673,8 @@ void MainWindow::DeleteSelected() {
         if (program_->Commands().DeleteMapEntry(*mapProject_, path)) m.Remove(*node);
         return;
     }
-    if (program_->Commands().ConfirmDelete &&
-        !Ask(app::Question::RemoveNode, UIMessage(5) + "\r\n'" + node->Caption + "' ?", UIMessage(6)))
-        return;
     // Every stored site: deleting stays inside the download folders the map can show.
-    std::vector<std::string> roots{m.Directory(), Options().PathPrefix};
-    for (const std::string& d : Options().DDs.Items()) roots.push_back(d);
-    for (const auto& f : program_->GetSession().Tree().Folders) roots.push_back(f->Dir);
-    std::string why;
-    if (!app::DeleteMapPath(path, roots, why)) {
-        ShowError(why, UIMessage(3));
-        return;
-    }
-    m.Remove(*node);
+    if (program_->Commands().DeleteStoredPath(m.Directory(), path, node->Caption)) m.Remove(*node);
 }
 
 bool MainWindow::DropNode(Node source, Node target) {
@@ -728,7 +710,7 @@ void MainWindow::FolderProperties() {
     FolderPropertiesDialog dlg(this);
     dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
+    program_->Commands().ApplyFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
     RefreshTree();
 }
 
@@ -784,9 +766,7 @@ bool MainWindow::SuspendTo(const QString& file) {
 bool MainWindow::ResumeFrom(const QString& file) {
     if (!program_) return false;
     ResumeReport report;
-    bool ok = ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
-    for (const auto& record : program_->Engine().Queue().Queue())
-        if (record.Project()) program_->Engine().Adopt(*record.Project());
+    bool ok = program_->Engine().ResumeFrom(S(file), report);
     for (const std::string& line : report.problems) log_.Route(-1, line, kStatusAnalysis);
     if (!ok) ShowError("cannot read " + S(file), UIMessage(3));
     UpdateIcons();

@@ -62,8 +62,6 @@ public:
     void OptionsDialog();                      // "&Options..."
     // Runs a modal dialog (exec when unset; tests answer it instead).
     std::function<int(QDialog& dialog)> ExecDialog;
-    // Restarts the local web server after the port changed in the options.
-    std::function<void()> RestartServer;
     void Browse();
     void BrowseWith(const QString& programFile);  // a tool of the three tool lists
     std::string BrowseTarget() const;             // the address Browse opens, or empty

@@ -265,11 +265,12 @@ TEST(TreeCommands, StartStopSuspendAndIcons) {
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconSuspended);
     t.commands.Stop({&f, &a});
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
-    Project edited;
+    Project original, edited;
+    original.Assign(a);
     edited.Assign(a);
     edited.Caption = "A2";
     edited.IID = 999;
-    EXPECT_EQ(t.commands.ApplyProperties(a, edited), "A");
+    EXPECT_EQ(t.commands.ApplyProperties(a, original, edited), "A");
     EXPECT_EQ(a.Caption, "A2");
     EXPECT_NE(a.IID, 999);
 }

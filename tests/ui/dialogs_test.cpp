@@ -417,7 +417,7 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
     {
         Window w(home, true);
         int restarts = 0;
-        w.form.RestartServer = [&] {
+        w.form.Core().RestartServer = [&] {
             ++restarts;
             StartServer();
         };
