@@ -3,7 +3,7 @@
 
 #include "app/address_scheme.h"
 #include "app/new_project.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "store/defaults_project.h"
 #include "store/object_stream.h"
@@ -41,9 +41,11 @@ int RunAdd(const Invocation& inv) {
                                      app::FetchableSchemes() + ")");
     if (app::NamesIpv6Host(words[1])) return UsageError("add", app::kIpv6Refused);
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error)) {
+    if (!core.Open(inv.home, error)) {
         std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -1,7 +1,7 @@
 // quillmoor-cli due: the Projects the scheduler would start at a minute, without starting them.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "engine/scheduler.h"
 #include "store/folder.h"
@@ -20,9 +20,10 @@ int RunDue(const Invocation& inv) {
         else return UsageError("due", "unexpected '" + inv.args[i] + "'");
         if (!ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
     }
-    app::Session session;
+    app::Core core;
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
+    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli due: %s\n", error.c_str());
         return kExitFailure;
     }

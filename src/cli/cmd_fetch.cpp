@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "engine/connection_setup.h"
 #include "net/http_client.h"
@@ -46,9 +46,10 @@ int RunFetch(const Invocation& inv) {
     if (url.empty()) return UsageError("fetch", "no URL given");
     if (haveOut && outFile.empty()) return UsageError("fetch", "-o needs a file name");
 
-    app::Session session;
+    app::Core core;
+
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
+    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli fetch: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -1,7 +1,7 @@
 // quillmoor-cli list: the Project tree, one line per folder and, indented, one per Project.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 
 namespace qm::cli {
@@ -9,9 +9,10 @@ namespace {
 
 int RunList(const Invocation& inv) {
     if (!inv.args.empty()) return UsageError("list", "no arguments expected");
-    app::Session session;
+    app::Core core;
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
+    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli list: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -1,7 +1,7 @@
 // quillmoor-cli options: show the program options, or set some by their registry names.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "platform/registry.h"
 #include "store/object_stream.h"
@@ -61,9 +61,11 @@ int RunOptions(const Invocation& inv) {
         changes.push_back(std::move(c));
     }
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true,
+    if (!core.Open(inv.home, error, true,
                       changes.empty() ? app::Session::Access::Read : app::Session::Access::Change)) {
         std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
         return kExitFailure;

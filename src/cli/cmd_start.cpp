@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "cli/run_downloads.h"
 
@@ -40,9 +40,9 @@ int RunStart(const Invocation& inv) {
     std::vector<std::string> words;
     if (int code = ReadRunOptions("start", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.empty()) return UsageError("start", "name at least one FOLDER/PROJECT");
-    app::Session session;
-    if (!OpenSession("start", session, inv, app::Session::Access::Run)) return kExitFailure;
-    return RunStartWords(session, words, log, suspendTo);
+    app::Core core;
+    if (!OpenCore("start", core, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunStartWords(core, words, log, suspendTo);
 }
 
 int RunResume(const Invocation& inv) {
@@ -51,9 +51,9 @@ int RunResume(const Invocation& inv) {
     std::vector<std::string> words;
     if (int code = ReadRunOptions("resume", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.size() != 1) return UsageError("resume", "name one queue file");
-    app::Session session;
-    if (!OpenSession("resume", session, inv, app::Session::Access::Run)) return kExitFailure;
-    return RunResumeFile(session, words[0], log, suspendTo);
+    app::Core core;
+    if (!OpenCore("resume", core, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunResumeFile(core, words[0], log, suspendTo);
 }
 
 }  // namespace

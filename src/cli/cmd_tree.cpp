@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/project_lookup.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "app/tree_commands.h"
 #include "cli/cli_command.h"
 #include "store/ui_messages.h"
@@ -62,8 +62,9 @@ int Fail(const char* name, const std::string& message) {
 
 int RunNewFolder(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("new-folder", "give the folder's caption");
-    app::Session session;
-    if (!OpenSession("new-folder", session, inv)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("new-folder", core, inv)) return kExitFailure;
     FlagAnswers answers;
     app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
     ProjectFolder& folder = commands.NewFolder();
@@ -74,8 +75,9 @@ int RunNewFolder(const Invocation& inv) {
 int RunRename(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("rename", "give the node and its new caption");
     if (inv.args[1].empty()) return UsageError("rename", "the caption may not be empty");
-    app::Session session;
-    if (!OpenSession("rename", session, inv)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("rename", core, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), inv.args[0], error);
     if (!node.folder) return Fail("rename", error);
@@ -94,8 +96,9 @@ int RunDelete(const Invocation& inv) {
         else words.push_back(a);
     }
     if (words.size() != 1) return UsageError("delete", "name one folder or Project");
-    app::Session session;
-    if (!OpenSession("delete", session, inv)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("delete", core, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), words[0], error);
     if (!node.folder) return Fail("delete", error);
@@ -106,8 +109,9 @@ int RunDelete(const Invocation& inv) {
 
 int RunMove(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("move", "give what to move and where");
-    app::Session session;
-    if (!OpenSession("move", session, inv)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("move", core, inv)) return kExitFailure;
     std::string error;
     app::Node source = FindNode(session.Tree(), inv.args[0], error);
     if (!source.folder) return Fail("move", error);

@@ -53,7 +53,7 @@ private:
     bool lineOpen_ = false;
 };
 
-int RunWith(app::Session& session, const std::function<bool(app::DownloadRun&, std::string&)>& begin, bool log,
+int RunWith(app::Core& core, const std::function<bool(app::DownloadRun&, std::string&)>& begin, bool log,
             const std::string& suspendTo) {
     TerminalLines lines(::isatty(2) != 0);
     app::RunSettings settings;
@@ -68,7 +68,7 @@ int RunWith(app::Session& session, const std::function<bool(app::DownloadRun&, s
 
     int code = kExitOk;
     {
-        app::DownloadRun run(session, settings);
+        app::DownloadRun& run = core.StartEngine(settings);
         std::string reasons;
         if (!begin(run, reasons)) {
             std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
@@ -93,10 +93,10 @@ int RunWith(app::Session& session, const std::function<bool(app::DownloadRun&, s
 
 }  // namespace
 
-int RunStartWords(app::Session& session, const std::vector<std::string>& words, bool log,
+int RunStartWords(app::Core& core, const std::vector<std::string>& words, bool log,
                   const std::string& suspendTo) {
     return RunWith(
-        session,
+        core,
         [&words](app::DownloadRun& run, std::string& reasons) {
             for (const std::string& w : words) {
                 std::string why;
@@ -107,9 +107,9 @@ int RunStartWords(app::Session& session, const std::vector<std::string>& words, 
         log, suspendTo);
 }
 
-int RunResumeFile(app::Session& session, const std::string& file, bool log, const std::string& suspendTo) {
+int RunResumeFile(app::Core& core, const std::string& file, bool log, const std::string& suspendTo) {
     return RunWith(
-        session,
+        core,
         [&file](app::DownloadRun& run, std::string& reasons) {
             ResumeReport report;
             const bool read = run.ResumeFrom(file, report);

@@ -428,9 +428,9 @@ void MainWindow::BuildMenus() {
     });
 }
 
-MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std::string& error) {
+MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::string& error) {
     clock_ = std::make_unique<app::SystemClock>();
-    program_ = std::make_unique<app::Program>(*clock_, *this);
+    program_ = std::make_unique<app::Core>(*clock_, *this);
     InstallLanguage(*this);
     program_->OnShow = [this] {
         showNormal();
@@ -447,12 +447,12 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
         SetStatus(0, Q(text));
         panels_[0]->repaint();
     };
-    app::ProgramSettings s = settings;
+    app::CoreSettings s = settings;
     if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, kStatusAnalysis); };
     switch (program_->Start(s, error)) {
-    case app::Program::StartResult::AnotherInstance: return Started::AnotherInstance;
-    case app::Program::StartResult::Failed: return Started::Failed;
-    case app::Program::StartResult::Started: break;
+    case app::Core::StartResult::AnotherInstance: return Started::AnotherInstance;
+    case app::Core::StartResult::Failed: return Started::Failed;
+    case app::Core::StartResult::Started: break;
     }
     HookEngine();
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);

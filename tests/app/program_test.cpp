@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "app/download_run.h"
-#include "app/program.h"
+#include "app/core.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -52,8 +52,8 @@ public:
     void ShowError(const std::string&, const std::string&) override {}
 };
 
-ProgramSettings Quiet(const std::string& home, std::vector<std::string> args = {}) {
-    ProgramSettings s;
+CoreSettings Quiet(const std::string& home, std::vector<std::string> args = {}) {
+    CoreSettings s;
     s.home = home;
     s.args = std::move(args);
     s.singleInstance = false;
@@ -80,10 +80,10 @@ TEST(Program, IdleCloseAfterSixtySecondsWithoutAsking) {
     ScriptedAnswers answers;
     int closedEvents = 0;
     {
-        Program program(clock, answers);
+        Core program(clock, answers);
         program.OnClosed = [&] { ++closedEvents; };
         std::string error;
-        ASSERT_EQ(program.Start(Quiet(home, {"/close"}), error), Program::StartResult::Started) << error;
+        ASSERT_EQ(program.Start(Quiet(home, {"/close"}), error), Core::StartResult::Started) << error;
         EXPECT_TRUE(program.Line().closeWhenIdle);
         for (int i = 0; i < 239; ++i) {
             clock.Advance(250);
@@ -111,7 +111,7 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
     const std::string home = test::MakeTempDir("shutdown");
     FakeClock clock;
     ScriptedAnswers answers;
-    Program program(clock, answers);
+    Core program(clock, answers);
     int powerOffs = 0;
     bool savedFirst = false, closedFirst = false;
     program.PowerOff = [&](std::string&) {
@@ -121,7 +121,7 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
         return true;
     };
     std::string error;
-    ASSERT_EQ(program.Start(Quiet(home, {"/SHUTDOWN"}), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(program.Start(Quiet(home, {"/SHUTDOWN"}), error), Core::StartResult::Started) << error;
     for (int i = 0; i < 240; ++i) {
         clock.Advance(250);
         program.QuarterTick();
@@ -132,8 +132,8 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
 
     // Without an action installed nothing powers off; it is reported.
     const std::string home2 = test::MakeTempDir("shutdown2");
-    Program second(clock, answers);
-    ASSERT_EQ(second.Start(Quiet(home2, {"/shutdown"}), error), Program::StartResult::Started) << error;
+    Core second(clock, answers);
+    ASSERT_EQ(second.Start(Quiet(home2, {"/shutdown"}), error), Core::StartResult::Started) << error;
     for (int i = 0; i < 240; ++i) second.QuarterTick();
     EXPECT_TRUE(second.Closed());
     bool reported = false;
@@ -146,9 +146,9 @@ TEST(Program, ExitQuestionAndSelectedNode) {
     FakeClock clock;
     ScriptedAnswers answers;
     {
-        Program program(clock, answers);
+        Core program(clock, answers);
         std::string error;
-        ASSERT_EQ(program.Start(Quiet(home), error), Program::StartResult::Started) << error;
+        ASSERT_EQ(program.Start(Quiet(home), error), Core::StartResult::Started) << error;
         EXPECT_EQ(program.Commands().Selected().folder, nullptr);  // 99 is out of range
         EXPECT_EQ(program.State().Int("TreeSelected"), -1);
         ProjectFolder& f = program.GetSession().Tree().AddFolder("Second");
@@ -160,9 +160,9 @@ TEST(Program, ExitQuestionAndSelectedNode) {
         ASSERT_EQ(answers.asked.size(), 2u);
         EXPECT_EQ(answers.asked[0], "Confirmaton|Do you want to quit?");
     }
-    Program again(clock, answers);
+    Core again(clock, answers);
     std::string error;
-    ASSERT_EQ(again.Start(Quiet(home), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(again.Start(Quiet(home), error), Core::StartResult::Started) << error;
     ASSERT_NE(again.Commands().Selected().folder, nullptr);
     EXPECT_EQ(again.Commands().Selected().folder->Caption, "Second");
 }
@@ -192,11 +192,11 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
     }
     FakeClock clock;
     ScriptedAnswers answers;
-    Program program(clock, answers);
+    Core program(clock, answers);
     std::vector<std::string> texts;
     program.OnStatusText = [&](int panel, const std::string& t) { texts.push_back(std::to_string(panel) + ":" + t); };
     std::string error;
-    ASSERT_EQ(program.Start(Quiet(home, {"default/named", "3"}), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(program.Start(Quiet(home, {"default/named", "3"}), error), Core::StartResult::Started) << error;
     ASSERT_EQ(program.StartedByCommandLine().size(), 1u);
     EXPECT_EQ(program.StartedByCommandLine()[0]->Caption, "Named");
     bool bareReported = false;

@@ -1,19 +1,27 @@
 #pragma once
-// The running program without its windows: start-up and shutdown in their order, the
-// command line, the timers (quarter second: idle close and the minute handling; one second:
-// speed and size texts; the scheduler's minutes with the auto-save), single instance, and
-// the tree commands. The desktop window owns one Program and calls it the way
-// quillmoor-cli serve and the tests do:
+// The program core both front ends drive: the opened program folder (Session), the options,
+// the engine with its queue (DownloadRun), the local web server, the scheduler, the tree
+// commands, single instance and the timers (quarter second: idle close and the minute
+// handling; one second: speed and size texts; the scheduler's minutes with the auto-save).
+//
+// The desktop window and quillmoor-cli serve run the whole program with Start:
 //
 //   SystemClock clock;  MyAnswers answers;          // Confirmation: message boxes
-//   Program program(clock, answers);
-//   program.OnStatusText = [&](int panel, const std::string& t) { statusBar.set(panel, t); };
-//   program.OnClosed = [&] { window.close(); };
-//   if (program.Start(settings, error) != Program::StartResult::Started) return;
-//   ... gestures call program.Commands().Start(node) and so on ...
-//   window close button: program.RequestClose();
+//   Core core(clock, answers);
+//   core.OnStatusText = [&](int panel, const std::string& t) { statusBar.set(panel, t); };
+//   core.OnClosed = [&] { window.close(); };
+//   if (core.Start(settings, error) != Core::StartResult::Started) return;
+//   ... gestures call core.Commands().Start(node) and so on ...
+//   window close button: core.RequestClose();
 //
-// With ProgramSettings::runTimers the program drives QuarterTick and SecondTick from the
+// A quillmoor-cli command opens only the program folder with Open, and a download run adds
+// the engine with StartEngine:
+//
+//   Core core;
+//   if (!core.Open(home, error, true, Session::Access::Run)) ...
+//   DownloadRun& run = core.StartEngine(settings);
+//
+// With CoreSettings::runTimers the program drives QuarterTick and SecondTick from the
 // event loop's timers; tests leave it off and call them with a fake clock.
 #include <functional>
 #include <memory>
@@ -21,6 +29,8 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/download_run.h"
+#include "app/session.h"
 #include "app/options_form.h"
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
@@ -31,9 +41,7 @@ class ProjectScheduler;
 
 namespace qm::app {
 
-class DownloadRun;
 class Plugins;
-class Session;
 class WindowState;
 
 // The time of day as a date-time (days since 30 December 1899, local time).
@@ -47,7 +55,7 @@ public:
     double Now() const override;
 };
 
-struct ProgramSettings {
+struct CoreSettings {
     std::string home;               // program folder (see Session::Open)
     std::vector<std::string> args;  // the command line
     bool singleInstance = true;
@@ -61,15 +69,25 @@ struct ProgramSettings {
     std::function<void(const std::string& line)> message;
 };
 
-class Program {
+class Core {
 public:
-    Program(Clock& clock, Confirmation& answers);
-    ~Program();  // closes when still open, then destroys in the shutdown order
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
+    Core(Clock& clock, Confirmation& answers);
+    // For a command without questions: the system clock, every question answered No and
+    // every refusal kept in Warnings().
+    Core();
+    ~Core();  // closes when still open, then destroys in the shutdown order
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // Opens the program folder only (see Session::Open); nothing runs and nothing is saved
+    // unless the command saves. Warnings: GetSession().Warnings().
+    bool Open(const std::string& home, std::string& error, bool loadTree = true,
+              Session::Access access = Session::Access::Change);
+    // The engine for a download run of a command (after Open; once).
+    DownloadRun& StartEngine(RunSettings settings);
 
     enum class StartResult { Started, AnotherInstance, Failed };
-    StartResult Start(const ProgramSettings& settings, std::string& error);
+    StartResult Start(const CoreSettings& settings, std::string& error);
     // Start-up messages (damaged files kept aside, values of the wrong type...).
     const std::vector<std::string>& Warnings() const { return warnings_; }
 
@@ -134,6 +152,8 @@ private:
     void ProcessCommandLine(const std::vector<std::string>& args);
     void SetStatus(int panel, std::string& current, const std::string& text);
 
+    struct Fallbacks;  // the clock and answers of a Core made without them
+    std::unique_ptr<Fallbacks> fallbacks_;
     Clock& clock_;
     Confirmation& answers_;
     struct Parts;
@@ -141,6 +161,7 @@ private:
     std::vector<std::string> warnings_;
     CommandLine line_;
     std::vector<Project*> commandLineStarted_;
+    bool started_ = false;  // Start ran: the whole program runs
     bool closing_ = false;
     bool closed_ = false;
     bool minuteOn_ = false;

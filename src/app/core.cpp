@@ -1,5 +1,5 @@
 // The program's start-up, shutdown and timers.
-#include "app/program.h"
+#include "app/core.h"
 
 #include <unistd.h>
 
@@ -41,7 +41,7 @@ std::string ProgramFilePath() {
 
 double SystemClock::Now() const { return NowDateTime(); }
 
-struct Program::Parts {
+struct Core::Parts {
     Session session;
     std::unique_ptr<platform::SingleInstance> instance;
     WindowState state;
@@ -54,13 +54,41 @@ struct Program::Parts {
     Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
-Program::Program(Clock& clock, Confirmation& answers)
+struct Core::Fallbacks : Confirmation {
+    SystemClock clock;
+    std::vector<std::string>* refusals = nullptr;
+    bool Ask(Question, const std::string&, const std::string&) override { return false; }
+    void ShowError(const std::string& message, const std::string&) override {
+        if (refusals) refusals->push_back(message);
+    }
+};
+
+Core::Core(Clock& clock, Confirmation& answers)
     : clock_(clock), answers_(answers), parts_(std::make_unique<Parts>()) {}
 
-Program::~Program() {
+Core::Core()
+    : fallbacks_(std::make_unique<Fallbacks>()),
+      clock_(fallbacks_->clock),
+      answers_(*fallbacks_),
+      parts_(std::make_unique<Parts>()) {
+    fallbacks_->refusals = &warnings_;
+}
+
+bool Core::Open(const std::string& home, std::string& error, bool loadTree, Session::Access access) {
+    return parts_->session.Open(home, error, loadTree, access);
+}
+
+DownloadRun& Core::StartEngine(RunSettings settings) {
+    Parts& p = *parts_;
+    if (!p.run) p.run = std::make_unique<DownloadRun>(p.session, std::move(settings));
+    return *p.run;
+}
+
+Core::~Core() {
     Parts& p = *parts_;
     p.signals.reset();
-    if (p.run && !closed_) Close();
+    // Only the running program closes and saves by itself; a command saves what it changed.
+    if (started_ && p.run && !closed_) Close();
     p.plugins.Finish();
     if (p.run) p.run->Queue().StopAll();
     p.quarter.reset();
@@ -76,14 +104,14 @@ Program::~Program() {
     p.instance.reset();
 }
 
-Session& Program::GetSession() { return parts_->session; }
-DownloadRun& Program::Engine() { return *parts_->run; }
-TreeCommands& Program::Commands() { return *parts_->commands; }
-WindowState& Program::State() { return parts_->state; }
-Plugins& Program::PluginList() { return parts_->plugins; }
-ProjectScheduler& Program::Scheduler() { return parts_->scheduler; }
+Session& Core::GetSession() { return parts_->session; }
+DownloadRun& Core::Engine() { return *parts_->run; }
+TreeCommands& Core::Commands() { return *parts_->commands; }
+WindowState& Core::State() { return parts_->state; }
+Plugins& Core::PluginList() { return parts_->plugins; }
+ProjectScheduler& Core::Scheduler() { return parts_->scheduler; }
 
-Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
+Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) {
     Parts& p = *parts_;
     platform::InitEventLoop();
     // One program per program folder: a second one asks the first to show itself and ends.
@@ -153,6 +181,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
         if (!SaveAll(why)) warnings_.push_back(why);
     };
 
+    started_ = true;
     ProcessCommandLine(settings.args);
     if (settings.closeOnSignals) {
         std::function<void(const std::string&)> message = settings.message;
@@ -174,7 +203,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     return StartResult::Started;
 }
 
-void Program::ProcessCommandLine(const std::vector<std::string>& args) {
+void Core::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
     for (const std::string& word : line_.projectWords) {
         const std::vector<Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
@@ -192,7 +221,7 @@ void Program::ProcessCommandLine(const std::vector<std::string>& args) {
     }
 }
 
-bool Program::SaveAll(std::string& error) {
+bool Core::SaveAll(std::string& error) {
     Parts& p = *parts_;
     if (p.commands) {
         const Node sel = p.commands->Selected();
@@ -219,14 +248,14 @@ bool Program::SaveAll(std::string& error) {
     return ok;
 }
 
-bool Program::RequestClose() {
+bool Core::RequestClose() {
     if (closed_) return true;
     if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, UIMessage(21) + "?", UIMessage(6))) return false;
     Close();
     return true;
 }
 
-void Program::Close() {
+void Core::Close() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     closing_ = true;
@@ -242,7 +271,7 @@ void Program::Close() {
     if (OnClosed) OnClosed();
 }
 
-OptionsApplied Program::ApplyOptions(const OptionsForm& form) {
+OptionsApplied Core::ApplyOptions(const OptionsForm& form) {
     Parts& p = *parts_;
     const OptionsApplied applied = ApplyOptionsForm(form, Options(), p.state);
     if (applied.portChanged) {
@@ -253,14 +282,14 @@ OptionsApplied Program::ApplyOptions(const OptionsForm& form) {
     return applied;
 }
 
-void Program::AbortConnection(int index) {
+void Core::AbortConnection(int index) {
     if (!parts_->run) return;
     QueueManager& queue = parts_->run->Queue();
     // The pool may have shrunk since the front end showed the connection.
     if (LogModel::CancelIndexValid(index, queue.PoolSize())) queue.Connection(static_cast<std::size_t>(index)).Abort();
 }
 
-void Program::QuarterTick() {
+void Core::QuarterTick() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     const double now = clock_.Now();
@@ -286,13 +315,13 @@ void Program::QuarterTick() {
     }
 }
 
-void Program::SetStatus(int panel, std::string& current, const std::string& text) {
+void Core::SetStatus(int panel, std::string& current, const std::string& text) {
     if (text == current) return;
     current = text;
     if (OnStatusText) OnStatusText(panel, text);
 }
 
-void Program::SecondTick() {
+void Core::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
     speed_.Add(p.run->Queue().TotalReceived());
