@@ -145,6 +145,22 @@ void DownloadRun::Adopt(Project& project) {
     started_.push_back(&project);
 }
 
+void DownloadRun::AskPasswordsWith(PasswordQuestion ask) {
+    if (!ask) {
+        queue_->OnPasswordWanted = nullptr;
+        return;
+    }
+    queue_->OnPasswordWanted = [ask = std::move(ask)](QueueManager&, Project& project, const std::string& url,
+                                                      const std::string& realm, std::string& user,
+                                                      std::string& password) {
+        return ask(project, url, realm, user, password);
+    };
+}
+
+bool DownloadRun::SuspendTo(const std::string& file, std::string& error) {
+    return SuspendToFile(*queue_, file, error);
+}
+
 bool DownloadRun::ResumeFrom(const std::string& file, ResumeReport& report) {
     const bool read = ResumeFromFile(*queue_, session_.Tree(), file, report);
     for (const auto& record : queue_->Queue())
@@ -164,7 +180,7 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
             if (!idle && !settings_.suspendTo.empty() && !triedFile) {
                 triedFile = true;
                 std::string error;
-                if (SuspendToFile(*queue_, settings_.suspendTo, error)) {
+                if (SuspendTo(settings_.suspendTo, error)) {
                     suspendedToFile_ = true;
                     settings_.message("The queue was written to " + settings_.suspendTo);
                 } else {

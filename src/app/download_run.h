@@ -59,6 +59,12 @@ public:
     std::function<void(int number, int change)> OnPoolChange;
     // A file was stored and added to its Project's site map.
     std::function<void(DownloadRecord& record)> OnFileStored;
+    // A Project's server asks for a password the Project has the user give ("pswMethod" 1):
+    // ask returns true with user and password, false when the user refused. Without one
+    // (the default, or an empty ask) such pages are skipped.
+    using PasswordQuestion = std::function<bool(Project& project, const std::string& url, const std::string& realm,
+                                                std::string& user, std::string& password)>;
+    void AskPasswordsWith(PasswordQuestion ask);
 
     // One command-line word: "FOLDER/PROJECT", "FOLDER/INDEX" or "FOLDER/all" starts those
     // Projects; "/close" and "/shutdown" are accepted and change nothing here (the run ends
@@ -85,6 +91,9 @@ public:
     bool RunUntilIdle(std::atomic<bool>& stop);
     // True when the last RunUntilIdle wrote the queue to RunSettings::suspendTo.
     bool SuspendedToFile() const { return suspendedToFile_; }
+    // Suspend To File: the queue is written to file and emptied. False with error when the
+    // file could not be written (the queue then goes on).
+    bool SuspendTo(const std::string& file, std::string& error);
     // Resume From File: the queue file's records join the queue and their Projects are
     // adopted as if started (finishing times, summary lines). False when the file could not
     // be read; report tells what was dropped.

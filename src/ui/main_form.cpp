@@ -488,14 +488,14 @@ void MainWindow::HookEngine() {
         else if (change == 2) log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
-    engine.Queue().OnPasswordWanted = [this](QueueManager&, Project& project, const std::string& url,
-                                             const std::string& realm, std::string& user, std::string& password) {
+    engine.AskPasswordsWith([this](Project& project, const std::string& url, const std::string& realm,
+                                   std::string& user, std::string& password) {
         PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
         user = dialog.User();
         password = dialog.Password();
         return true;
-    };
+    });
     engine.OnFileStored = [this](DownloadRecord& record) {
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
@@ -755,7 +755,7 @@ void MainWindow::BrowseWith(const QString& programFile) {
 bool MainWindow::SuspendTo(const QString& file) {
     if (!program_) return false;
     std::string error;
-    if (!SuspendToFile(program_->Engine().Queue(), S(file), error)) {
+    if (!program_->Engine().SuspendTo(S(file), error)) {
         ShowError(error, UIMessage(3));
         return false;
     }

@@ -288,3 +288,77 @@ TEST(SingleInstance, TheSocketLiesWhereNoOtherUserCanTakeItsName) {
 
 }  // namespace
 }  // namespace qm::app
+
+namespace qm::app {
+namespace {
+
+TEST(Core, ACommandOpensTheFolderAndSavesOnlyWhatItSaves) {
+    const std::string home = test::MakeTempDir("corecmd");
+    {
+        Core core;
+        std::string error;
+        ASSERT_TRUE(core.Open(home, error, true, Session::Access::Run)) << error;
+        core.GetSession().Tree().AddFolder("Unsaved");
+        DownloadRun& run = core.StartEngine({});
+        EXPECT_EQ(&core.StartEngine({}), &run);  // one engine per core
+        EXPECT_EQ(&core.Engine(), &run);
+        EXPECT_TRUE(run.Idle());
+    }
+    // Unlike the running program, the core of a command does not save when it ends.
+    EXPECT_FALSE(fs::exists(home + "/Orrinal.dat"));
+    {
+        Core core;
+        std::string error;
+        ASSERT_TRUE(core.Open(home, error)) << error;
+        core.GetSession().Tree().AddFolder("Saved");
+        ASSERT_TRUE(core.GetSession().Save(error)) << error;
+    }
+    Core reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(home, error, true, Session::Access::Read)) << error;
+    EXPECT_NE(reader.GetSession().Tree().FindFolder("Saved"), nullptr);
+    EXPECT_EQ(reader.GetSession().Tree().FindFolder("Unsaved"), nullptr);
+}
+
+TEST(Core, OptionsAppliedRestartTheServerOnANewPortAndResizeThePool) {
+    const std::string home = test::MakeTempDir("coreoptions");
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Core core(clock, answers);
+    std::string error;
+    ASSERT_EQ(core.Start(Quiet(home), error), Core::StartResult::Started) << error;
+    int restarts = 0;
+    core.RestartServer = [&] { ++restarts; };
+
+    OptionsForm form = FillOptionsForm(Options(), core.State());
+    core.ApplyOptions(form);
+    EXPECT_EQ(restarts, 0);  // nothing changed
+
+    form.port = std::to_string(Options().HTTPPort == 8123 ? 8124 : 8123);
+    form.connections = "3";
+    EXPECT_TRUE(core.ApplyOptions(form).portChanged);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(Options().HTTPCount, 3);
+    EXPECT_EQ(core.Engine().Queue().PoolSize(), 3u);
+    // A connection number no longer in the pool is ignored.
+    core.AbortConnection(7);
+    core.AbortConnection(-1);
+    core.Close();
+}
+
+TEST(Core, SpeedIsTheAverageOfTheLastFiveSeconds) {
+    SpeedAverage speed;
+    EXPECT_EQ(speed.BytesPerSecond(), 0);
+    std::int64_t total = 0;
+    for (int second = 0; second < 5; ++second) speed.Add(total += 1000);
+    EXPECT_EQ(speed.BytesPerSecond(), 1000);
+    speed.Add(total);  // a second without data
+    EXPECT_EQ(speed.BytesPerSecond(), 800);
+    for (int second = 0; second < 4; ++second) speed.Add(total);
+    EXPECT_EQ(speed.BytesPerSecond(), 0);
+    speed.Add(total += 52);
+    EXPECT_EQ(speed.BytesPerSecond(), 10);  // whole bytes, rounded down
+}
+
+}  // namespace
+}  // namespace qm::app
