@@ -233,19 +233,11 @@ bool Core::SaveAll(std::string& error) {
     }
     platform::RegKey key = OpenOptionsKeyForSave(p.session.Registry());
     p.state.Save(key);
-    bool ok = true;
     std::string mapError;
-    const std::vector<Project*> projects = p.session.Tree().AllProjects();
-    if (!SaveMaps(projects)) {
-        for (Project* project : projects)
-            if (project->SiteMapModified()) {
-                ok = false;
-                mapError = "the site map of '" + project->Caption + "' could not be written";
-            }
-    }
+    const bool mapsSaved = SaveSiteMaps(p.session.Tree().AllProjects(), mapError);
     if (!p.session.Save(error)) return false;
-    if (!ok) error = mapError;
-    return ok;
+    if (!mapsSaved) error = mapError;
+    return mapsSaved;
 }
 
 bool Core::RequestClose() {

@@ -237,19 +237,23 @@ std::string DownloadRun::SummaryLine(const Project& p) {
            " SAbr=" + std::to_string(p.SAbr);
 }
 
-bool DownloadRun::Save(std::string& error) {
+bool SaveSiteMaps(const std::vector<Project*>& projects, std::string& error) {
+    if (SaveMaps(projects)) return true;
     bool ok = true;
-    std::string mapErrors;
-    if (!SaveMaps(started_)) {
-        for (Project* p : started_)
-            if (p->SiteMapModified()) {
-                ok = false;
-                mapErrors = "the site map of '" + p->Caption + "' could not be written";
-            }
-    }
-    if (!session_.Save(error)) return false;
-    if (!ok) error = mapErrors;
+    for (Project* p : projects)
+        if (p->SiteMapModified()) {
+            ok = false;
+            error = "the site map of '" + p->Caption + "' could not be written";
+        }
     return ok;
+}
+
+bool DownloadRun::Save(std::string& error) {
+    std::string mapError;
+    const bool mapsSaved = SaveSiteMaps(started_, mapError);
+    if (!session_.Save(error)) return false;
+    if (!mapsSaved) error = mapError;
+    return mapsSaved;
 }
 
 }  // namespace qm::app

@@ -38,6 +38,10 @@ struct RunSettings {
 // when none waits), so that a quiet run says why it is quiet.
 std::string RetryWaitText(const QueueManager& queue);
 
+// Writes the site maps of these Projects that changed. False with the error naming a Project
+// whose map could not be written.
+bool SaveSiteMaps(const std::vector<Project*>& projects, std::string& error);
+
 class DownloadRun : public ProjectEngine {
 public:
     // The session must be open. Creates the queue manager with the option "HTTPCount".

@@ -45,11 +45,7 @@ int RunAdd(const Invocation& inv) {
 
     app::Session& session = core.GetSession();
     std::string error;
-    if (!core.Open(inv.home, error)) {
-        std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("add", core, inv)) return kExitFailure;
     ProjectTree& tree = session.Tree();
     ProjectFolder* folder = tree.FindFolder(words[0]);
     if (!folder) folder = &tree.AddFolder(words[0]);

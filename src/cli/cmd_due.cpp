@@ -23,11 +23,7 @@ int RunDue(const Invocation& inv) {
     app::Core core;
     app::Session& session = core.GetSession();
     std::string error;
-    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
-        std::fprintf(stderr, "quillmoor-cli due: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("due", core, inv, app::Session::Access::Read)) return kExitFailure;
     for (Project* p : DueProjects(session.Tree(), at))
         std::printf("%s/%s\n", p->Folder ? p->Folder->Caption.c_str() : "", p->Caption.c_str());
     return kExitOk;

@@ -60,11 +60,7 @@ int RunGet(const Invocation& inv) {
 
     app::Session& session = core.GetSession();
     std::string error;
-    if (!core.Open(inv.home, error, true, app::Session::Access::Run)) {
-        std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("get", core, inv, app::Session::Access::Run)) return kExitFailure;
     ProjectTree& tree = session.Tree();
     ProjectFolder* folder = nullptr;
     if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();

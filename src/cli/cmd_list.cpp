@@ -12,11 +12,7 @@ int RunList(const Invocation& inv) {
     app::Core core;
     app::Session& session = core.GetSession();
     std::string error;
-    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
-        std::fprintf(stderr, "quillmoor-cli list: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("list", core, inv, app::Session::Access::Read)) return kExitFailure;
     for (const auto& folder : session.Tree().Folders) {
         std::printf("%s\n", folder->Caption.c_str());
         for (const auto& p : folder->Children)

@@ -65,12 +65,8 @@ int RunOptions(const Invocation& inv) {
 
     app::Session& session = core.GetSession();
     std::string error;
-    if (!core.Open(inv.home, error, true,
-                      changes.empty() ? app::Session::Access::Read : app::Session::Access::Change)) {
-        std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    const auto access = changes.empty() ? app::Session::Access::Read : app::Session::Access::Change;
+    if (!OpenCore("options", core, inv, access)) return kExitFailure;
     if (changes.empty()) {
         PrintOptions(nullptr);
         return kExitOk;
