@@ -74,6 +74,12 @@ Core::Core()
     fallbacks_->refusals = &warnings_;
 }
 
+Core::Core(Confirmation& answers)
+    : fallbacks_(std::make_unique<Fallbacks>()),
+      clock_(fallbacks_->clock),
+      answers_(answers),
+      parts_(std::make_unique<Parts>()) {}
+
 bool Core::Open(const std::string& home, std::string& error, bool loadTree, Session::Access access) {
     return parts_->session.Open(home, error, loadTree, access);
 }
@@ -106,7 +112,12 @@ Core::~Core() {
 
 Session& Core::GetSession() { return parts_->session; }
 DownloadRun& Core::Engine() { return *parts_->run; }
-TreeCommands& Core::Commands() { return *parts_->commands; }
+TreeCommands& Core::Commands() {
+    Parts& p = *parts_;
+    if (!p.commands)
+        p.commands = std::make_unique<TreeCommands>(p.session.Tree(), p.session.Defaults(), answers_, p.run.get());
+    return *p.commands;
+}
 WindowState& Core::State() { return parts_->state; }
 Plugins& Core::PluginList() { return parts_->plugins; }
 ProjectScheduler& Core::Scheduler() { return parts_->scheduler; }

@@ -75,6 +75,8 @@ public:
     // For a command without questions: the system clock, every question answered No and
     // every refusal kept in Warnings().
     Core();
+    // For a command that answers the tree commands' questions itself (the system clock).
+    explicit Core(Confirmation& answers);
     ~Core();  // closes when still open, then destroys in the shutdown order
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
@@ -118,6 +120,7 @@ public:
 
     Session& GetSession();
     DownloadRun& Engine();
+    // The tree commands on the opened tree (made on first use after Open; Start makes them).
     TreeCommands& Commands();
     WindowState& State();
     ProjectScheduler& Scheduler();
