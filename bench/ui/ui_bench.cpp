@@ -105,7 +105,7 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
         qm::ui::MainWindow form;
         form.AskHook = [](qm::app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
-        qm::app::ProgramSettings s;
+        qm::app::CoreSettings s;
         s.home = home;
         s.singleInstance = false;
         s.startServer = false;

@@ -1,5 +1,6 @@
 // Browser detection and the default browser.
 #include "app/browser_detect.h"
+#include "app/trim.h"
 
 #include <unistd.h>
 
@@ -19,11 +20,6 @@ namespace qm::app {
 namespace {
 
 constexpr std::size_t kMaxTextBytes = 64 * 1024;
-
-std::string Trim(std::string_view s) {
-    std::size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
-    return a == std::string_view::npos ? std::string() : std::string(s.substr(a, b - a + 1));
-}
 
 std::vector<std::string> SplitList(const char* value, const char* fallback) {
     std::string text = value && *value ? value : fallback;

@@ -3,10 +3,10 @@
 #include "app/download_run.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include "app/project_lookup.h"
 #include "app/session.h"
+#include "engine/connection_setup.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
 #include "engine/queue_manager.h"
@@ -28,40 +28,34 @@
 
 namespace qm::app {
 
-namespace {
-void ToStderr(const std::string& line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
-}  // namespace
-
 DownloadRun::DownloadRun(Session& session, RunSettings settings)
     : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
     net::NetStartup();
     const store::ProgramOptions& opt = store::Options();
-    net::DownloadConnection::UserAgent = opt.UAgent;
-    net::DownloadConnection::AcceptUntrusted = opt.SSLAnyCert;
-    net::DownloadConnection::ProxyUser = opt.HTTPUser;
-    net::DownloadConnection::ProxyPassword = opt.HTTPPass;
+    engine::ApplySharedConnectionOptions(opt);
 #ifdef QM_HAVE_ANALYSIS
     analysis::InstallAnalysis();
 #endif
-    if (!settings_.message) settings_.message = ToStderr;
+    if (!settings_.message) settings_.message = [](const std::string&) {};
     queue_ = std::make_unique<engine::QueueManager>(opt.HTTPCount);
-    queue_->OnItemStored = [](engine::QueueManager&, engine::DownloadRecord& record) {
+    queue_->OnItemStored = [this](engine::QueueManager&, engine::DownloadRecord& record) {
         // Only files that are really there belong to the map (a page followed only for its
         // links is not stored).
         if (record.Project && engine::FileExists(record.FName)) engine::AddToMap(*record.Project, record.FName);
+        if (OnFileStored) OnFileStored(record);
     };
     queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, int kind) {
-        if (kind == engine::kStatusAnalysis) settings_.message(text);
+        if (OnQueueStatus) OnQueueStatus(text, kind);
+        else if (kind == engine::kStatusAnalysis) settings_.message(text);
     };
     queue_->OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text,
                                   int kind) {
-        if (!settings_.log) return;
-        (void)kind;
-        settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, kind);
+        else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+    };
+    queue_->OnPoolChange = [this](engine::QueueManager&, int number, int change) {
+        if (OnPoolChange) OnPoolChange(number, change);
     };
 }
 
@@ -151,6 +145,29 @@ void DownloadRun::Adopt(store::Project& project) {
     started_.push_back(&project);
 }
 
+void DownloadRun::AskPasswordsWith(PasswordQuestion ask) {
+    if (!ask) {
+        queue_->OnPasswordWanted = nullptr;
+        return;
+    }
+    queue_->OnPasswordWanted = [ask = std::move(ask)](engine::QueueManager&, store::Project& project, const std::string& url,
+                                                      const std::string& realm, std::string& user,
+                                                      std::string& password) {
+        return ask(project, url, realm, user, password);
+    };
+}
+
+bool DownloadRun::SuspendTo(const std::string& file, std::string& error) {
+    return engine::SuspendToFile(*queue_, file, error);
+}
+
+bool DownloadRun::ResumeFrom(const std::string& file, engine::ResumeReport& report) {
+    const bool read = engine::ResumeFromFile(*queue_, session_.Tree(), file, report);
+    for (const auto& record : queue_->Queue())
+        if (record.Project()) Adopt(*record.Project());
+    return read;
+}
+
 bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now() + std::chrono::seconds(1);
@@ -163,7 +180,7 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
             if (!idle && !settings_.suspendTo.empty() && !triedFile) {
                 triedFile = true;
                 std::string error;
-                if (engine::SuspendToFile(*queue_, settings_.suspendTo, error)) {
+                if (SuspendTo(settings_.suspendTo, error)) {
                     suspendedToFile_ = true;
                     settings_.message("The queue was written to " + settings_.suspendTo);
                 } else {
@@ -186,17 +203,12 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
         // Let the last messages of the analysis thread arrive.
         platform::RunUntil([&] { return Idle(); }, 2000);
     }
-    if (settings_.terminal && settings_.progress) settings_.progress("");
     return idle;
 }
 
 void DownloadRun::Tick() {
-    std::int64_t total = queue_->TotalReceived();
-    ringPos_ = (ringPos_ + 1) % 5;
-    ring_[ringPos_] = total - lastTotal_;
-    lastTotal_ = total;
+    speed_.Add(queue_->TotalReceived());
     if (settings_.progress) settings_.progress(ProgressLine());
-    else ToStderr(ProgressLine());
 }
 
 std::string RetryWaitText(const engine::QueueManager& queue) {
@@ -212,9 +224,7 @@ std::string DownloadRun::ProgressLine() const {
         done += p->DoneCount;
         bytes += p->ReceivedBytes;
     }
-    long long speed = 0;
-    for (std::int64_t v : ring_) speed += v;
-    speed /= 5;
+    const long long speed = speed_.BytesPerSecond();
     return store::UIMessage(11) + ": " + std::to_string(done) + " " + store::UIMessage(12) + "  " +
            store::UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(14) +
            ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(15) + "  " + store::UIMessage(19) +
@@ -227,130 +237,24 @@ std::string DownloadRun::SummaryLine(const store::Project& p) {
            " SAbr=" + std::to_string(p.SAbr);
 }
 
-bool DownloadRun::Save(std::string& error) {
+bool SaveSiteMaps(const std::vector<store::Project*>& projects, std::string& error) {
+    if (engine::SaveMaps(projects)) return true;
     bool ok = true;
-    std::string mapErrors;
-    if (!engine::SaveMaps(started_)) {
-        for (store::Project* p : started_)
-            if (p->SiteMapModified()) {
-                ok = false;
-                mapErrors = "the site map of '" + p->Caption + "' could not be written";
-            }
-    }
-    if (!session_.Save(error)) return false;
-    if (!ok) error = mapErrors;
+    for (store::Project* p : projects)
+        if (p->SiteMapModified()) {
+            ok = false;
+            error = "the site map of '" + p->Caption + "' could not be written";
+        }
     return ok;
 }
 
+bool DownloadRun::Save(std::string& error) {
+    std::string mapError;
+    const bool mapsSaved = SaveSiteMaps(started_, mapError);
+    if (!session_.Save(error)) return false;
+    if (!mapsSaved) error = mapError;
+    return mapsSaved;
+}
+
 }  // namespace qm::app
 
-#include <unistd.h>
-
-#include "platform/stop_signals.h"
-
-namespace qm::app {
-
-namespace {
-std::atomic<bool> g_interrupted{false};
-}  // namespace
-
-namespace {
-int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
-            const std::string& suspendTo);
-}  // namespace
-
-int RunStartWords(Session& session, const std::vector<std::string>& words, bool log, const std::string& suspendTo) {
-    return RunWith(
-        session,
-        [&words](DownloadRun& run, std::string& reasons) {
-            for (const std::string& w : words) {
-                std::string why;
-                if (!run.StartArg(w, why) && !why.empty()) reasons += (reasons.empty() ? "" : "\n") + why;
-            }
-            return !run.Started().empty();
-        },
-        log, suspendTo);
-}
-
-int RunResumeFile(Session& session, const std::string& file, bool log, const std::string& suspendTo) {
-    return RunWith(
-        session,
-        [&file, &session](DownloadRun& run, std::string& reasons) {
-            engine::ResumeReport report;
-            const bool read = engine::ResumeFromFile(run.Queue(), session.Tree(), file, report);
-            for (const std::string& line : report.problems) reasons += (reasons.empty() ? "" : "\n") + line;
-            if (report.noProject > 0)
-                reasons += (reasons.empty() ? "" : "\n") + std::to_string(report.noProject) +
-                           " record(s) of Projects no longer in the tree were dropped";
-            if (!read) return false;
-            for (const auto& record : run.Queue().Queue())
-                if (record.Project()) run.Adopt(*record.Project());
-            if (run.Started().empty()) reasons += (reasons.empty() ? "" : "\n") + std::string("the queue file holds no record to resume");
-            return !run.Started().empty();
-        },
-        log, suspendTo);
-}
-
-namespace {
-int RunWith(Session& session, const std::function<bool(DownloadRun&, std::string&)>& begin, bool log,
-            const std::string& suspendTo) {
-    RunSettings settings;
-    settings.log = log;
-    settings.suspendTo = suspendTo;
-    settings.terminal = ::isatty(2) != 0;
-    bool lineOpen = false;
-    settings.message = [&lineOpen](const std::string& line) {
-        if (lineOpen) std::fputs("\r\x1b[K", stderr);
-        lineOpen = false;
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-    };
-    if (settings.terminal) {
-        settings.progress = [&lineOpen](const std::string& line) {
-            if (line.empty()) {
-                if (lineOpen) std::fputs("\n", stderr);
-                lineOpen = false;
-            } else {
-                std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-                lineOpen = true;
-            }
-            std::fflush(stderr);
-        };
-    } else {
-        settings.progress = [](const std::string& line) {
-            if (line.empty()) return;
-            std::fprintf(stderr, "%s\n", line.c_str());
-            std::fflush(stderr);
-        };
-    }
-
-    g_interrupted.store(false);
-    // Every signal asks the run to stop: a second one discards a queue that could not be written.
-    platform::StopSignals signals([](int) { g_interrupted.store(true); }, false);
-
-    int code = 0;
-    {
-        DownloadRun run(session, settings);
-        std::string reasons;
-        if (!begin(run, reasons)) {
-            std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
-                         reasons.c_str());
-            code = 1;
-        } else {
-            if (!reasons.empty()) settings.message(reasons);
-            bool idle = run.RunUntilIdle(g_interrupted);
-            if (!idle) code = 130;
-            for (store::Project* p : run.Started()) std::printf("%s\n", DownloadRun::SummaryLine(*p).c_str());
-            std::fflush(stdout);
-        }
-        std::string error;
-        if (!run.Save(error)) {
-            std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-            if (code == 0) code = 1;
-        }
-    }
-    return code;
-}
-}  // namespace
-
-}  // namespace qm::app

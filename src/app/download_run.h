@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "app/speed_average.h"
 #include "app/tree_commands.h"
 
+namespace qm::engine {
+class DownloadRecord;
+class QueueManager;
+struct ResumeReport;
+}
 namespace qm::store { class Project; }
-namespace qm::engine { class QueueManager; }
 
 namespace qm::app {
 
@@ -20,10 +25,9 @@ class Session;
 
 struct RunSettings {
     bool log = false;  // also report the connections' status lines
-    // Where progress and messages go (stderr when not set); terminal: one rewritten line.
+    // Where the progress line (once a second) and messages go; nowhere when not set.
     std::function<void(const std::string& line)> progress;
     std::function<void(const std::string& line)> message;
-    bool terminal = false;
     // When set, a stop request writes the queue to this file (Suspend To File) instead of
     // discarding it. When the file cannot be written the run goes on; a second stop request
     // then discards the queue.
@@ -34,6 +38,10 @@ struct RunSettings {
 // when none waits), so that a quiet run says why it is quiet.
 std::string RetryWaitText(const engine::QueueManager& queue);
 
+// Writes the site maps of these Projects that changed. False with the error naming a Project
+// whose map could not be written.
+bool SaveSiteMaps(const std::vector<store::Project*>& projects, std::string& error);
+
 class DownloadRun : public ProjectEngine {
 public:
     // The session must be open. Creates the queue manager with the option "HTTPCount".
@@ -43,6 +51,24 @@ public:
     DownloadRun& operator=(const DownloadRun&) = delete;
 
     engine::QueueManager& Queue();
+
+    // Events for a front end; they may be set at any time, and unset ones do nothing.
+    // A connection's status line (connection number, text, kind); unset: with
+    // RunSettings::log the message "HTTPn: text".
+    std::function<void(int connection, const std::string& text, int kind)> OnConnectionStatus;
+    // The queue's state texts and the analysis messages; unset: analysis messages go to
+    // RunSettings::message.
+    std::function<void(const std::string& text, int kind)> OnQueueStatus;
+    // A connection joined (change 1) or left (change 2) the pool.
+    std::function<void(int number, int change)> OnPoolChange;
+    // A file was stored and added to its Project's site map.
+    std::function<void(engine::DownloadRecord& record)> OnFileStored;
+    // A Project's server asks for a password the Project has the user give ("pswMethod" 1):
+    // ask returns true with user and password, false when the user refused. Without one
+    // (the default, or an empty ask) such pages are skipped.
+    using PasswordQuestion = std::function<bool(store::Project& project, const std::string& url, const std::string& realm,
+                                                std::string& user, std::string& password)>;
+    void AskPasswordsWith(PasswordQuestion ask);
 
     // One command-line word: "FOLDER/PROJECT", "FOLDER/INDEX" or "FOLDER/all" starts those
     // Projects; "/close" and "/shutdown" are accepted and change nothing here (the run ends
@@ -69,6 +95,13 @@ public:
     bool RunUntilIdle(std::atomic<bool>& stop);
     // True when the last RunUntilIdle wrote the queue to RunSettings::suspendTo.
     bool SuspendedToFile() const { return suspendedToFile_; }
+    // Suspend To File: the queue is written to file and emptied. False with error when the
+    // file could not be written (the queue then goes on).
+    bool SuspendTo(const std::string& file, std::string& error);
+    // Resume From File: the queue file's records join the queue and their Projects are
+    // adopted as if started (finishing times, summary lines). False when the file could not
+    // be read; report tells what was dropped.
+    bool ResumeFrom(const std::string& file, engine::ResumeReport& report);
     // Adopts a Project whose records were queued from a queue file (finishing time, summary).
     void Adopt(store::Project& project);
     bool Idle() const;
@@ -89,24 +122,8 @@ private:
     RunSettings settings_;
     std::unique_ptr<engine::QueueManager> queue_;
     std::vector<store::Project*> started_;
-    std::int64_t lastTotal_ = 0;
-    std::int64_t ring_[5] = {0, 0, 0, 0, 0};
-    int ringPos_ = 0;
+    SpeedAverage speed_;
     bool suspendedToFile_ = false;
 };
-
-}  // namespace qm::app
-
-namespace qm::app {
-
-// quillmoor-cli start and get: starts each word as the command line does, runs until the
-// engine is idle (Ctrl-C, SIGTERM or SIGHUP stop it), sets the finishing times, saves everything,
-// prints one line per started Project on standard output. Returns the exit code: 0 done,
-// 1 nothing could be started (the reason on standard error) or saving failed, 130 stopped.
-int RunStartWords(Session& session, const std::vector<std::string>& words, bool log,
-                  const std::string& suspendTo = {});
-// quillmoor-cli resume: Resume From File, then runs until idle as RunStartWords does (Ctrl-C
-// discards, or writes the queue again when suspendTo is given).
-int RunResumeFile(Session& session, const std::string& file, bool log, const std::string& suspendTo = {});
 
 }  // namespace qm::app

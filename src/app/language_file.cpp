@@ -1,4 +1,5 @@
 #include "app/language_file.h"
+#include "app/trim.h"
 
 #include <sys/stat.h>
 
@@ -14,16 +15,10 @@ namespace qm::app {
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlankOrControl(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlankOrControl(s.back())) s.remove_suffix(1);
-    return s;
-}
+std::string_view TrimControls(std::string_view s) { return TrimView(s, kBlanksAndControls); }
 
 bool IsComment(std::string_view line) {
-    return Trim(line).empty() || line.front() == '#' || line.front() == ';';
+    return TrimControls(line).empty() || line.front() == '#' || line.front() == ';';
 }
 
 bool IsHeader(std::string_view line) { return line.substr(0, 10) == "[Intl File"; }
@@ -48,11 +43,11 @@ Entry ParseEntry(std::string_view line) {
     e.value = std::string(line.substr(eq + 1));
     const std::size_t dot = line.find('.');
     if (dot == std::string_view::npos || dot > eq) {
-        if (store::CompareNoCase(Trim(line.substr(0, eq)), "Caption") == 0) e.kind = Entry::Title;
+        if (store::CompareNoCase(TrimControls(line.substr(0, eq)), "Caption") == 0) e.kind = Entry::Title;
         return e;
     }
-    e.component = std::string(Trim(line.substr(0, dot)));
-    const std::string_view prop = Trim(line.substr(dot + 1, eq - dot - 1));
+    e.component = std::string(TrimControls(line.substr(0, dot)));
+    const std::string_view prop = TrimControls(line.substr(dot + 1, eq - dot - 1));
     if (e.component.empty()) return e;
     if (store::CompareNoCase(prop, "Caption") == 0) {
         e.kind = Entry::Caption;
@@ -187,7 +182,7 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
     Walk(language.Lines(), [&](const std::string& name) { section = store::LowerCase(name); },
          [&](const std::string& line) {
              const std::size_t eq = line.find('=');
-             if (eq != std::string::npos) values[section + "\n" + store::LowerCase(Trim(std::string_view(line).substr(0, eq)))] = line.substr(eq + 1);
+             if (eq != std::string::npos) values[section + "\n" + store::LowerCase(TrimControls(std::string_view(line).substr(0, eq)))] = line.substr(eq + 1);
          });
     std::vector<std::string> in = store::SplitLines(templateText), out;
     section.clear();
@@ -209,7 +204,7 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
             out.push_back(line);
             continue;
         }
-        auto it = values.find(section + "\n" + store::LowerCase(Trim(std::string_view(line).substr(0, eq))));
+        auto it = values.find(section + "\n" + store::LowerCase(TrimControls(std::string_view(line).substr(0, eq))));
         out.push_back(it == values.end() ? line : line.substr(0, eq + 1) + it->second);
     }
     out.push_back("[Strings]");

@@ -1,5 +1,6 @@
 // The options dialog's values and rules.
 #include "app/options_form.h"
+#include "app/trim.h"
 
 #include <climits>
 #include <cmath>
@@ -15,10 +16,6 @@ namespace {
 constexpr int kMaxTimeOutSeconds = INT_MAX / 1000;  // milliseconds must fit in 32 bits
 const char* const kToolLists[3] = {"Browsers", "Viewers", "Editors"};
 
-std::string Trimmed(const std::string& text) {
-    std::size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
-    return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
-}
 }  // namespace
 
 const std::array<UserAgentEntry, 7>& UserAgentEntries() {
@@ -145,7 +142,7 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, 
     const auto& agents = UserAgentEntries();
     if (f.agentFromList) o.UAgent = agents[Clamp(f.agentIndex, 0, static_cast<int>(agents.size()) - 1)].text;
     else o.UAgent = f.agentText;
-    o.BookmarksFile = Trimmed(f.bookmarksFile);
+    o.BookmarksFile = Trim(f.bookmarksFile, kSpaceAndTab);
     o.KeepAlive = f.keepAlive;
     o.FtpPassive = f.ftpPassive;
     o.SSLAnyCert = f.sslAnyCert;

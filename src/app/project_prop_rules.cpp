@@ -1,5 +1,6 @@
 // The Project properties dialog's rules.
 #include "app/project_prop_rules.h"
+#include "app/trim.h"
 
 #include "app/dialog_values.h"
 
@@ -46,13 +47,6 @@ ScheduleEnables ScheduleControls(int when) {
     }
     return e;
 }
-
-namespace {
-std::string Trim(const std::string& s) {
-    std::size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-}  // namespace
 
 bool AddTickedEntry(store::TickedList& list, const std::string& text) {
     std::string entry = Trim(text);

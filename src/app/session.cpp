@@ -64,12 +64,8 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree, A
         s.registry.Clear();
     }
 
-    store::ProgramOptions& options = store::Options();
-    options.Reset();
-    options.UAgent = "Quillmoor/1.0";
-    platform::RegKey key = store::OpenOptionsKeyForLoad(s.registry);
     std::vector<std::string> warnings;
-    store::LoadOptions(options, key, store::DefaultsProject(), &warnings);
+    LoadProgramOptions(&warnings);
     store::EnsureProxyBypass(s.registry);
     for (const auto& w : warnings) s.Warn(w);
     // Values written while loading are kept at once, as the system registry would keep them.
@@ -97,6 +93,14 @@ void Session::LoadTree() {
         s.Warn(w);
         s.treeBlocked = report.keepAsideFailed;
     }
+}
+
+void Session::LoadProgramOptions(std::vector<std::string>* warnings) {
+    store::ProgramOptions& options = store::Options();
+    options.Reset();
+    options.UAgent = "Quillmoor/1.0";
+    platform::RegKey key = store::OpenOptionsKeyForLoad(impl_->registry);
+    store::LoadOptions(options, key, store::DefaultsProject(), warnings);
 }
 
 const std::string& Session::Warnings() const { return impl_->warnings; }

@@ -3,6 +3,7 @@
 // registry, the options, the Defaults Project and the Project tree store.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -36,6 +37,11 @@ public:
     // that changed). False with a message when a file could not be written, or when the
     // session was opened to read only.
     bool Save(std::string& error);
+
+    // The options as the program starts with them: reset, the program's user agent, then
+    // the values of the registry's options key with every conversion and repair of loading
+    // (which may write repaired values back into the key). Problems go to warnings.
+    void LoadProgramOptions(std::vector<std::string>* warnings = nullptr);
 
     const std::string& ProgramFolder() const;
     store::ProjectTree& Tree();

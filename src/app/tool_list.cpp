@@ -1,5 +1,6 @@
 // Reading and writing the tool lists.
 #include "app/tool_list.h"
+#include "app/trim.h"
 
 #include "store/string_list.h"
 
@@ -8,10 +9,6 @@ namespace qm::app {
 namespace {
 constexpr std::size_t kMaxTools = 64;
 
-std::string Trim(const std::string& s) {
-    std::size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
 }  // namespace
 
 ToolEntry ParseToolEntry(const std::string& line) {
@@ -54,7 +51,7 @@ bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntr
         std::string out;
         for (char c : text)
             if (c != '\r' && c != '\n' && !(isCaption && c == '=')) out += c;
-        return Trim(out);
+        return Trim(out, kSpaceAndTab);
     };
     entry.program = clean(file, false);
     if (entry.program.empty()) return false;
@@ -70,7 +67,7 @@ bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntr
 std::vector<Tool> ParseToolList(const std::string& text) {
     std::vector<Tool> tools;
     for (const ToolEntry& e : ParseToolEntries(text)) {
-        Tool t{Trim(e.caption), Trim(e.program)};
+        Tool t{Trim(e.caption, kSpaceAndTab), Trim(e.program, kSpaceAndTab)};
         if (!e.ticked || t.program.empty()) continue;
         if (t.caption.empty()) t.caption = t.program;
         tools.push_back(std::move(t));

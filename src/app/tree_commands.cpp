@@ -6,12 +6,15 @@
 #include <filesystem>
 #include <set>
 
+#include "app/map_page.h"
 #include "app/new_project.h"
+#include "app/project_prop_rules.h"
 #include "engine/address_rules.h"
 #include "engine/local_path.h"
 #include "engine/site_map.h"
 #include "engine/stored_files.h"
 #include "platform/clipboard.h"
+#include "store/defaults_project.h"
 #include "store/options.h"
 #include "store/string_list.h"
 #include "store/tree_store.h"
@@ -246,21 +249,36 @@ int TreeCommands::ProjectIcon(const store::Project& p) const {
     return p.When != 0 ? kIconScheduled : kIconIdle;
 }
 
-std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& edited) {
+std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& original, const store::Project& edited) {
     std::string old = project.Caption;
-    const int iid = project.IID;
-    project.Assign(edited);
-    project.IID = iid;
+    CopyEditedSettings(project, original, edited);
     return old;
 }
 
 void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir) {
-    folder.Caption = caption;
-    folder.Level = 0;
-    folder.Dir = dir;
+    StoreFolderProperties(folder, caption, dir);
 }
 
-void TreeCommands::ApplyDefaults(const store::Project& edited) { defaults_.Assign(edited); }
+void TreeCommands::ApplyDefaults(const store::Project& original, const store::Project& edited) {
+    CopyEditedSettings(defaults_, original, edited);
+}
+
+void TreeCommands::RestoreDefaults() { store::ResetToBuiltInDefaults(defaults_); }
+
+bool TreeCommands::DeleteStoredPath(const std::string& mapDirectory, const std::string& path,
+                                    const std::string& caption) {
+    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
+        return false;
+    std::vector<std::string> roots{mapDirectory, store::Options().PathPrefix};
+    for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);
+    for (const auto& f : tree_.Folders) roots.push_back(f->Dir);
+    std::string why;
+    if (!DeleteMapPath(path, roots, why)) {
+        answers_.ShowError(why, store::UIMessage(3));
+        return false;
+    }
+    return true;
+}
 
 int DeleteProjectFiles(store::Project& project) {
     const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();

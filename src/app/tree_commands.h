@@ -108,11 +108,23 @@ public:
     std::string SuspendCaption() const;
     int ProjectIcon(const store::Project& project) const;
 
-    // Properties: the edited copy is assigned back (identifier kept). Returns the old
-    // caption, so the front end can rename the site map's first node when it showed it.
-    std::string ApplyProperties(store::Project& project, const store::Project& edited);
+    // Properties: only the settings the user changed between original (what the dialog was
+    // opened with) and edited go back, so that what the engine or the scheduler changed
+    // meanwhile stays; the identifier is kept. Returns the old caption, so the front end can
+    // rename the site map's first node when it showed it.
+    std::string ApplyProperties(store::Project& project, const store::Project& original, const store::Project& edited);
+    // A folder's caption (an empty one is not taken) and download directory, which joins the
+    // download folders.
     void ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir);
-    void ApplyDefaults(const store::Project& edited);
+    // The Defaults Project's dialog, as ApplyProperties; RestoreDefaults: the built-in values.
+    void ApplyDefaults(const store::Project& original, const store::Project& edited);
+    void RestoreDefaults();
+
+    // Delete on the map of every stored site: after the same first question as Delete, the
+    // stored file or directory is deleted when it lies inside a folder downloads go to (the
+    // map's own directory, the download folder option, the download folders or a folder's
+    // directory). A refusal is shown. True when something was deleted.
+    bool DeleteStoredPath(const std::string& mapDirectory, const std::string& path, const std::string& caption);
 
 private:
     void Forget(Node node);

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/session.h"
+#include "app/core.h"
 
 namespace qm::cli {
 
@@ -32,12 +32,12 @@ const std::vector<Command>& Commands();
 // returns kExitUsage.
 int UsageError(const char* name, const std::string& problem);
 
-// Opens the program's session for a command; on failure prints "quillmoor-cli NAME: why" and
-// returns false. Start-up warnings go to stderr.
+// Opens the program core for a command (the program folder only, see app::Core::Open); on
+// failure prints "quillmoor-cli NAME: why" and returns false. Start-up warnings go to stderr.
 // access: see app::Session::Open (a command that only reads opens with Read, so that it works
 // alongside the window or serve).
-bool OpenSession(const char* name, app::Session& session, const Invocation& inv,
-                 app::Session::Access access = app::Session::Access::Change);
+bool OpenCore(const char* name, app::Core& core, const Invocation& inv,
+              app::Session::Access access = app::Session::Access::Change);
 
 }  // namespace qm::cli
 

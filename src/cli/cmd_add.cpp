@@ -3,7 +3,7 @@
 
 #include "app/address_scheme.h"
 #include "app/new_project.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "store/defaults_project.h"
 #include "store/object_stream.h"
@@ -41,13 +41,11 @@ int RunAdd(const Invocation& inv) {
                                      app::FetchableSchemes() + ")");
     if (app::NamesIpv6Host(words[1])) return UsageError("add", app::kIpv6Refused);
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error)) {
-        std::fprintf(stderr, "quillmoor-cli add: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("add", core, inv)) return kExitFailure;
     store::ProjectTree& tree = session.Tree();
     store::ProjectFolder* folder = tree.FindFolder(words[0]);
     if (!folder) folder = &tree.AddFolder(words[0]);

@@ -5,7 +5,7 @@
 
 #include "app/bookmarks.h"
 #include "app/new_project.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "store/defaults_project.h"
 #include "store/options.h"
@@ -25,8 +25,9 @@ int RunBookmarks(const Invocation& inv) {
     std::string folderName;
     if (inv.args.size() == 2 && inv.args[0] == "--add" && !inv.args[1].empty()) folderName = inv.args[1];
     else if (!inv.args.empty()) return UsageError("bookmarks", "only --add FOLDER is taken");
-    app::Session session;
-    if (!OpenSession("bookmarks", session, inv,
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("bookmarks", core, inv,
                      folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     // No menu to fit: one level each.
     const app::BookmarkItem root = app::ReadAllBookmarks(app::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));

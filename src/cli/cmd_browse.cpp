@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "app/project_lookup.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "app/tree_commands.h"
 #include "cli/cli_command.h"
 #include "platform/launch.h"
@@ -47,9 +47,10 @@ int RunBrowse(const Invocation& inv) {
         else words.push_back(a);
     }
     if (words.size() != 1) return UsageError("browse", "name one Project as FOLDER/PROJECT");
-    app::Session session;
+    app::Core core;
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
+    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli browse: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -1,7 +1,7 @@
 // quillmoor-cli due: the Projects the scheduler would start at a minute, without starting them.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "engine/scheduler.h"
 #include "store/folder.h"
@@ -20,13 +20,10 @@ int RunDue(const Invocation& inv) {
         else return UsageError("due", "unexpected '" + inv.args[i] + "'");
         if (!engine::ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
     }
-    app::Session session;
+    app::Core core;
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
-        std::fprintf(stderr, "quillmoor-cli due: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("due", core, inv, app::Session::Access::Read)) return kExitFailure;
     for (store::Project* p : engine::DueProjects(session.Tree(), at))
         std::printf("%s/%s\n", p->Folder ? p->Folder->Caption.c_str() : "", p->Caption.c_str());
     return kExitOk;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/project_lookup.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "engine/admission.h"
 #include "engine/crawl_limits.h"
@@ -54,9 +54,11 @@ int RunExplain(const Invocation& inv) {
     }
     if (positional < 2) return UsageError("explain", "a Project and an address are needed");
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
+    if (!core.Open(inv.home, error, true, app::Session::Access::Read)) {
         std::fprintf(stderr, "quillmoor-cli explain: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "app/address_scheme.h"
-#include "app/download_run.h"
 #include "app/new_project.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
+#include "cli/run_downloads.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -56,13 +56,11 @@ int RunGet(const Invocation& inv) {
                                      app::FetchableSchemes() + ")");
     if (app::NamesIpv6Host(url)) return UsageError("get", app::kIpv6Refused);
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Run)) {
-        std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("get", core, inv, app::Session::Access::Run)) return kExitFailure;
     store::ProjectTree& tree = session.Tree();
     store::ProjectFolder* folder = nullptr;
     if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
@@ -90,7 +88,7 @@ int RunGet(const Invocation& inv) {
     std::size_t index = 0;
     for (std::size_t i = 0; i < folder->Children.size(); ++i)
         if (folder->Children[i].get() == project) index = i;
-    return app::RunStartWords(session, {folder->Caption + "/" + std::to_string(index)}, log);
+    return RunStartWords(core, {folder->Caption + "/" + std::to_string(index)}, log);
 }
 
 }  // namespace

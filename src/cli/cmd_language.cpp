@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/language_file.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "platform/program_folder.h"
 
@@ -18,8 +18,8 @@ const char* const kWindowTemplate =
 
 int RunLanguageTemplate(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("language-template", "FILE is needed");
-    app::Session session;
-    if (!OpenSession("language-template", session, inv, app::Session::Access::Read)) return kExitFailure;
+    app::Core core;
+    if (!OpenCore("language-template", core, inv, app::Session::Access::Read)) return kExitFailure;
     app::LanguageFile language;
     std::string error;
     if (language.Load(platform::ProgramFile(app::kLanguageFileName), error)) {

@@ -1,7 +1,7 @@
 // quillmoor-cli list: the Project tree, one line per folder and, indented, one per Project.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 
 namespace qm::cli {
@@ -9,13 +9,10 @@ namespace {
 
 int RunList(const Invocation& inv) {
     if (!inv.args.empty()) return UsageError("list", "no arguments expected");
-    app::Session session;
+    app::Core core;
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Read)) {
-        std::fprintf(stderr, "quillmoor-cli list: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    if (!OpenCore("list", core, inv, app::Session::Access::Read)) return kExitFailure;
     for (const auto& folder : session.Tree().Folders) {
         std::printf("%s\n", folder->Caption.c_str());
         for (const auto& p : folder->Children)

@@ -1,7 +1,7 @@
 // quillmoor-cli options: show the program options, or set some by their registry names.
 #include <cstdio>
 
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "platform/registry.h"
 #include "store/object_stream.h"
@@ -61,14 +61,12 @@ int RunOptions(const Invocation& inv) {
         changes.push_back(std::move(c));
     }
 
-    app::Session session;
+    app::Core core;
+
+    app::Session& session = core.GetSession();
     std::string error;
-    if (!session.Open(inv.home, error, true,
-                      changes.empty() ? app::Session::Access::Read : app::Session::Access::Change)) {
-        std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
+    const auto access = changes.empty() ? app::Session::Access::Read : app::Session::Access::Change;
+    if (!OpenCore("options", core, inv, access)) return kExitFailure;
     if (changes.empty()) {
         PrintOptions(nullptr);
         return kExitOk;
@@ -100,10 +98,7 @@ int RunOptions(const Invocation& inv) {
             key.WriteString(name, c.text);
         }
     }
-    store::ProgramOptions& options = store::Options();
-    options.Reset();
-    options.UAgent = "Quillmoor/1.0";
-    store::LoadOptions(options, key, session.Defaults());
+    session.LoadProgramOptions();
     if (!session.Save(error)) {
         std::fprintf(stderr, "quillmoor-cli options: %s\n", error.c_str());
         return kExitFailure;

@@ -4,7 +4,7 @@
 
 #include "app/project_lookup.h"
 #include "app/project_settings.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "store/project.h"
 
@@ -30,8 +30,9 @@ int RunProject(const Invocation& inv) {
     for (std::size_t i = 1; i < inv.args.size(); ++i)
         if (inv.args[i].find('=') == std::string::npos || inv.args[i][0] == '=')
             return UsageError("project", "expected KEY=VALUE, got '" + inv.args[i] + "'");
-    app::Session session;
-    if (!OpenSession("project", session, inv, inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("project", core, inv, inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read)) return kExitFailure;
     std::string error;
     store::Project* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
     if (!project) {
@@ -45,8 +46,9 @@ int RunDefaults(const Invocation& inv) {
     for (const auto& a : inv.args)
         if (a.find('=') == std::string::npos || a[0] == '=')
             return UsageError("defaults", "expected KEY=VALUE, got '" + a + "'");
-    app::Session session;
-    if (!OpenSession("defaults", session, inv, inv.args.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
+    app::Core core;
+    app::Session& session = core.GetSession();
+    if (!OpenCore("defaults", core, inv, inv.args.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     return ShowOrSet("defaults", session, session.Defaults(), inv.args);
 }
 

@@ -5,7 +5,7 @@
 // end it as --close does; a second one ends it at once.
 #include <cstdio>
 
-#include "app/program.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
 #include "platform/event_loop.h"
 #include "platform/power_off.h"
@@ -24,7 +24,7 @@ public:
 };
 
 int RunServe(const Invocation& inv) {
-    app::ProgramSettings settings;
+    app::CoreSettings settings;
     settings.home = inv.home;
     for (const std::string& a : inv.args) {
         if (a == "--close") settings.args.push_back("/close");
@@ -33,12 +33,16 @@ int RunServe(const Invocation& inv) {
         else settings.args.push_back(a);
     }
     settings.closeOnSignals = true;
+    settings.message = [](const std::string& line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    };
 
     int code = kExitOk;
     {
         app::SystemClock clock;
         NoAnswers answers;
-        app::Program program(clock, answers);
+        app::Core program(clock, answers);
         program.PowerOff = [](std::string& error) { return platform::RequestSystemPowerOff(error); };
         program.OnClosed = [] { platform::Quit(0); };
         program.OnShow = [] {
@@ -46,14 +50,14 @@ int RunServe(const Invocation& inv) {
         };
         std::string error;
         switch (program.Start(settings, error)) {
-        case app::Program::StartResult::AnotherInstance:
+        case app::Core::StartResult::AnotherInstance:
             std::fprintf(stderr, "quillmoor-cli serve: the program already runs for this program folder; "
                                  "it was asked to show itself\n");
             return kExitOk;
-        case app::Program::StartResult::Failed:
+        case app::Core::StartResult::Failed:
             std::fprintf(stderr, "quillmoor-cli serve: %s\n", error.c_str());
             return kExitFailure;
-        case app::Program::StartResult::Started:
+        case app::Core::StartResult::Started:
             break;
         }
         for (const std::string& w : program.Warnings()) std::fprintf(stderr, "%s\n", w.c_str());

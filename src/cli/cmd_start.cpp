@@ -4,23 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "app/download_run.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "cli/cli_command.h"
+#include "cli/run_downloads.h"
 
 namespace qm::cli {
 
 namespace {
-
-bool OpenSession(app::Session& session, const Invocation& inv) {
-    std::string error;
-    if (!session.Open(inv.home, error, true, app::Session::Access::Run)) {
-        std::fprintf(stderr, "quillmoor-cli: %s\n", error.c_str());
-        return false;
-    }
-    if (!session.Warnings().empty()) std::fprintf(stderr, "%s\n", session.Warnings().c_str());
-    return true;
-}
 
 // Reads --log and --suspend-to FILE; the other words are left in words.
 int ReadRunOptions(const char* name, const Invocation& inv, bool& log, std::string& suspendTo,
@@ -50,9 +40,9 @@ int RunStart(const Invocation& inv) {
     std::vector<std::string> words;
     if (int code = ReadRunOptions("start", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.empty()) return UsageError("start", "name at least one FOLDER/PROJECT");
-    app::Session session;
-    if (!OpenSession(session, inv)) return kExitFailure;
-    return app::RunStartWords(session, words, log, suspendTo);
+    app::Core core;
+    if (!OpenCore("start", core, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunStartWords(core, words, log, suspendTo);
 }
 
 int RunResume(const Invocation& inv) {
@@ -61,9 +51,9 @@ int RunResume(const Invocation& inv) {
     std::vector<std::string> words;
     if (int code = ReadRunOptions("resume", inv, log, suspendTo, words); code != kExitOk) return code;
     if (words.size() != 1) return UsageError("resume", "name one queue file");
-    app::Session session;
-    if (!OpenSession(session, inv)) return kExitFailure;
-    return app::RunResumeFile(session, words[0], log, suspendTo);
+    app::Core core;
+    if (!OpenCore("resume", core, inv, app::Session::Access::Run)) return kExitFailure;
+    return RunResumeFile(core, words[0], log, suspendTo);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/project_lookup.h"
-#include "app/session.h"
+#include "app/core.h"
 #include "app/tree_commands.h"
 #include "cli/cli_command.h"
 #include "store/ui_messages.h"
@@ -62,10 +62,11 @@ int Fail(const char* name, const std::string& message) {
 
 int RunNewFolder(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("new-folder", "give the folder's caption");
-    app::Session session;
-    if (!OpenSession("new-folder", session, inv)) return kExitFailure;
     FlagAnswers answers;
-    app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
+    app::Core core(answers);
+    app::Session& session = core.GetSession();
+    if (!OpenCore("new-folder", core, inv)) return kExitFailure;
+    app::TreeCommands& commands = core.Commands();
     store::ProjectFolder& folder = commands.NewFolder();
     commands.Rename({&folder, nullptr}, inv.args[0]);
     return Finish("new-folder", session);
@@ -74,14 +75,14 @@ int RunNewFolder(const Invocation& inv) {
 int RunRename(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("rename", "give the node and its new caption");
     if (inv.args[1].empty()) return UsageError("rename", "the caption may not be empty");
-    app::Session session;
-    if (!OpenSession("rename", session, inv)) return kExitFailure;
+    FlagAnswers answers;
+    app::Core core(answers);
+    app::Session& session = core.GetSession();
+    if (!OpenCore("rename", core, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), inv.args[0], error);
     if (!node.folder) return Fail("rename", error);
-    FlagAnswers answers;
-    app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
-    commands.Rename(node, inv.args[1]);
+    core.Commands().Rename(node, inv.args[1]);
     return Finish("rename", session);
 }
 
@@ -94,29 +95,29 @@ int RunDelete(const Invocation& inv) {
         else words.push_back(a);
     }
     if (words.size() != 1) return UsageError("delete", "name one folder or Project");
-    app::Session session;
-    if (!OpenSession("delete", session, inv)) return kExitFailure;
+    app::Core core(answers);
+    app::Session& session = core.GetSession();
+    if (!OpenCore("delete", core, inv)) return kExitFailure;
     std::string error;
     app::Node node = FindNode(session.Tree(), words[0], error);
     if (!node.folder) return Fail("delete", error);
-    app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
-    if (!commands.Delete(node)) return Fail("delete", answers.refusal.empty() ? "nothing was deleted" : answers.refusal);
+    if (!core.Commands().Delete(node)) return Fail("delete", answers.refusal.empty() ? "nothing was deleted" : answers.refusal);
     return Finish("delete", session);
 }
 
 int RunMove(const Invocation& inv) {
     if (inv.args.size() != 2) return UsageError("move", "give what to move and where");
-    app::Session session;
-    if (!OpenSession("move", session, inv)) return kExitFailure;
+    FlagAnswers answers;
+    app::Core core(answers);
+    app::Session& session = core.GetSession();
+    if (!OpenCore("move", core, inv)) return kExitFailure;
     std::string error;
     app::Node source = FindNode(session.Tree(), inv.args[0], error);
     if (!source.folder) return Fail("move", error);
     app::Node target = FindNode(session.Tree(), inv.args[1], error);
     if (!target.folder) return Fail("move", error);
-    FlagAnswers answers;
-    app::TreeCommands commands(session.Tree(), session.Defaults(), answers, nullptr);
     if (!app::TreeCommands::CanDrop(source, target)) return Fail("move", "a folder cannot be moved onto a Project");
-    if (!commands.Drop(source, target)) return Fail("move", "nothing to move: source and target are the same");
+    if (!core.Commands().Drop(source, target)) return Fail("move", "nothing to move: source and target are the same");
     return Finish("move", session);
 }
 

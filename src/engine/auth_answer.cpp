@@ -1,5 +1,6 @@
 // Password-protected pages: which credentials answer a server's 401 challenge, and what the
 // Project's password method ("pswMethod") does when its own server asks.
+#include "engine/connection_setup.h"
 #include "engine/credential_scope.h"
 #include "engine/get_rec.h"
 #include "engine/queue_manager.h"
@@ -8,17 +9,6 @@
 #include "store/project.h"
 
 namespace qm::engine {
-
-namespace {
-
-// "user:password" as written before an address's host; a name alone has no password.
-void SplitUserPassword(const std::string& text, std::string& user, std::string& password) {
-    const std::size_t colon = text.find(':');
-    user = text.substr(0, colon);
-    password = colon == std::string::npos ? std::string() : text.substr(colon + 1);
-}
-
-}  // namespace
 
 void ChooseCredentials(const DownloadRecord& record, std::string& user, std::string& password) {
     user.clear();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/admission.h"
+#include "engine/connection_setup.h"
 #include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -411,11 +412,8 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     const store::ProgramOptions& opt = store::Options();
     conn.SetURL(record.URL);
-    conn.ProxyType = opt.ProxyType;
-    conn.ProxyHost = opt.ProxyAddr;
-    conn.ProxyPort = opt.ProxyPort;
-    conn.TimeOut = opt.TimeOut;
-    conn.FtpPassive = opt.FtpPassive;
+    ApplyConnectionOptions(conn, opt);
+    // Only the pool keeps connections open for the next record.
     conn.KeepAlive = opt.KeepAlive;
     conn.Challenge = record.AuthChallenge;
     ChooseCredentials(record, conn.UserName, conn.Password);

@@ -126,7 +126,7 @@ void StartBookmarkImport(MainWindow& form) {
                                                        store::Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
-    app::Program* core = &form.Core();
+    app::Core* core = &form.Core();
     auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](app::BookmarkItem root) {
         if (core->Closing()) return;
         QMenu* file = form.findChild<QMenu*>("miFile");
@@ -138,7 +138,7 @@ void StartBookmarkImport(MainWindow& form) {
         bookmarks->SetBookmarks(std::move(root));
         bookmarks->SetMenu(ifav);
         bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
-            app::Program& program = form.Core();
+            app::Core& program = form.Core();
             if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
             store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
                                                   program.GetSession().Defaults(), title, url);

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Quillmoor");
     QApplication::setApplicationDisplayName("Quillmoor 1.0");
     qm::platform::SetLockHolderName("the Quillmoor window");
-    qm::app::ProgramSettings settings;
+    qm::app::CoreSettings settings;
     settings.closeOnSignals = true;  // a logout or kill saves and closes as File > Exit does
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {

@@ -226,10 +226,7 @@ void MainWindow::BuildWidgets() {
     tabifyDockWidget(progressWindow_, logWindow_);
     progressWindow_->raise();
     progressWindow_->OnCancel = [this](int index) {
-        if (!program_) return;
-        engine::QueueManager& q = program_->Engine().Queue();
-        // The pool may have shrunk since the menu opened.
-        if (app::LogModel::CancelIndexValid(index, q.PoolSize())) q.Connection(static_cast<std::size_t>(index)).Abort();
+        if (program_) program_->AbortConnection(index);
     };
 
     BuildMenus();
@@ -431,9 +428,9 @@ void MainWindow::BuildMenus() {
     });
 }
 
-MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std::string& error) {
+MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::string& error) {
     clock_ = std::make_unique<app::SystemClock>();
-    program_ = std::make_unique<app::Program>(*clock_, *this);
+    program_ = std::make_unique<app::Core>(*clock_, *this);
     InstallLanguage(*this);
     program_->OnShow = [this] {
         showNormal();
@@ -450,12 +447,12 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
         SetStatus(0, Q(text));
         panels_[0]->repaint();
     };
-    app::ProgramSettings s = settings;
+    app::CoreSettings s = settings;
     if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, engine::kStatusAnalysis); };
     switch (program_->Start(s, error)) {
-    case app::Program::StartResult::AnotherInstance: return Started::AnotherInstance;
-    case app::Program::StartResult::Failed: return Started::Failed;
-    case app::Program::StartResult::Started: break;
+    case app::Core::StartResult::AnotherInstance: return Started::AnotherInstance;
+    case app::Core::StartResult::Failed: return Started::Failed;
+    case app::Core::StartResult::Started: break;
     }
     HookEngine();
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
@@ -479,31 +476,27 @@ MainWindow::Started MainWindow::Start(const app::ProgramSettings& settings, std:
 }
 
 void MainWindow::HookEngine() {
-    engine::QueueManager& q = program_->Engine().Queue();
-    q.OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text, int kind) {
-        log_.Route(conn.Index, text, kind);
+    app::DownloadRun& engine = program_->Engine();
+    engine.OnConnectionStatus = [this](int connection, const std::string& text, int kind) {
+        log_.Route(connection, text, kind);
     };
-    auto oldStatus = q.OnStatus;
-    q.OnStatus = [this, oldStatus](engine::QueueManager& sender, const std::string& text, int kind) {
+    engine.OnQueueStatus = [this](const std::string& text, int kind) {
         if (kind == engine::kStatusQueue || kind == engine::kStatusAnalysis) log_.Route(-1, text, kind);
-        else if (oldStatus) oldStatus(sender, text, kind);
     };
-    q.OnPoolChange = [this](engine::QueueManager&, int number, int change) {
+    engine.OnPoolChange = [this](int number, int change) {
         if (change == 1) log_.AddSlot(number);
         else if (change == 2) log_.RemoveSlot(number);
     };
-    for (std::size_t i = 0; i < q.PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
-    q.OnPasswordWanted = [this](engine::QueueManager&, store::Project& project, const std::string& url,
-                                const std::string& realm, std::string& user, std::string& password) {
+    for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
+    engine.AskPasswordsWith([this](store::Project& project, const std::string& url, const std::string& realm,
+                                   std::string& user, std::string& password) {
         PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
         user = dialog.User();
         password = dialog.Password();
         return true;
-    };
-    auto oldStored = q.OnItemStored;
-    q.OnItemStored = [this, oldStored](engine::QueueManager& sender, engine::DownloadRecord& record) {
-        if (oldStored) oldStored(sender, record);
+    });
+    engine.OnFileStored = [this](engine::DownloadRecord& record) {
         // While the map shows this Project, its new files appear at once.
         app::DirTreeModel& m = siteMap_->Model();
         if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != app::DirTreeModel::kFolderMode)
@@ -680,19 +673,8 @@ void MainWindow::DeleteSelected() {
         if (program_->Commands().DeleteMapEntry(*mapProject_, path)) m.Remove(*node);
         return;
     }
-    if (program_->Commands().ConfirmDelete &&
-        !Ask(app::Question::RemoveNode, store::UIMessage(5) + "\r\n'" + node->Caption + "' ?", store::UIMessage(6)))
-        return;
     // Every stored site: deleting stays inside the download folders the map can show.
-    std::vector<std::string> roots{m.Directory(), store::Options().PathPrefix};
-    for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);
-    for (const auto& f : program_->GetSession().Tree().Folders) roots.push_back(f->Dir);
-    std::string why;
-    if (!app::DeleteMapPath(path, roots, why)) {
-        ShowError(why, store::UIMessage(3));
-        return;
-    }
-    m.Remove(*node);
+    if (program_->Commands().DeleteStoredPath(m.Directory(), path, node->Caption)) m.Remove(*node);
 }
 
 bool MainWindow::DropNode(Node source, Node target) {
@@ -728,7 +710,7 @@ void MainWindow::FolderProperties() {
     FolderPropertiesDialog dlg(this);
     dlg.SetValues(Q(n.folder->Caption), Q(n.folder->Dir));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    app::StoreFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
+    program_->Commands().ApplyFolderProperties(*n.folder, S(dlg.Caption()), S(dlg.Directory()));
     RefreshTree();
 }
 
@@ -773,7 +755,7 @@ void MainWindow::BrowseWith(const QString& programFile) {
 bool MainWindow::SuspendTo(const QString& file) {
     if (!program_) return false;
     std::string error;
-    if (!engine::SuspendToFile(program_->Engine().Queue(), S(file), error)) {
+    if (!program_->Engine().SuspendTo(S(file), error)) {
         ShowError(error, store::UIMessage(3));
         return false;
     }
@@ -784,9 +766,7 @@ bool MainWindow::SuspendTo(const QString& file) {
 bool MainWindow::ResumeFrom(const QString& file) {
     if (!program_) return false;
     engine::ResumeReport report;
-    bool ok = engine::ResumeFromFile(program_->Engine().Queue(), program_->GetSession().Tree(), S(file), report);
-    for (const auto& record : program_->Engine().Queue().Queue())
-        if (record.Project()) program_->Engine().Adopt(*record.Project());
+    bool ok = program_->Engine().ResumeFrom(S(file), report);
     for (const std::string& line : report.problems) log_.Route(-1, line, engine::kStatusAnalysis);
     if (!ok) ShowError("cannot read " + S(file), store::UIMessage(3));
     UpdateIcons();

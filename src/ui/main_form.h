@@ -1,6 +1,6 @@
 #pragma once
 // MainWindow: the main window. It shows the Project tree, the site map, the log and progress
-// windows and the status bar, and hands every gesture to the program core (app::Program and
+// windows and the status bar, and hands every gesture to the program core (app::Core and
 // its tree commands). Questions go through app::Confirmation: message boxes here, scripted
 // answers in tests.
 #include <QLabel>
@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "app/log_model.h"
-#include "app/program.h"
+#include "app/core.h"
 #include "app/tree_commands.h"
 #include "ui/dir_tree.h"
 #include "ui/log_windows.h"
@@ -35,8 +35,8 @@ public:
     // Starts the program core (options, store, server, command line, timers). False with a
     // message when it cannot run; another running instance is asked to show itself.
     enum class Started { Yes, AnotherInstance, Failed };
-    Started Start(const app::ProgramSettings& settings, std::string& error);
-    app::Program& Core() { return *program_; }
+    Started Start(const app::CoreSettings& settings, std::string& error);
+    app::Core& Core() { return *program_; }
 
     // app::Confirmation: message boxes unless a test set the hooks.
     bool Ask(app::Question which, const std::string& text, const std::string& caption) override;
@@ -62,8 +62,6 @@ public:
     void OptionsDialog();                      // "&Options..."
     // Runs a modal dialog (exec when unset; tests answer it instead).
     std::function<int(QDialog& dialog)> ExecDialog;
-    // Restarts the local web server after the port changed in the options.
-    std::function<void()> RestartServer;
     void Browse();
     void BrowseWith(const QString& programFile);  // a tool of the three tool lists
     std::string BrowseTarget() const;             // the address Browse opens, or empty
@@ -112,7 +110,7 @@ private:
     bool MapPageShown() const;
 
     std::unique_ptr<app::SystemClock> clock_;
-    std::unique_ptr<app::Program> program_;
+    std::unique_ptr<app::Core> program_;
     app::LogModel log_;
 
     ProjectTreeView* tree_ = nullptr;

@@ -48,7 +48,7 @@ void MainWindow::ProjectProperties(store::Project& project) {
     if (RunDialog(dlg) != QDialog::Accepted) return;
     // Only what the user changed goes back: the engine and the scheduler may have changed
     // the Project while the dialog was open.
-    app::CopyEditedSettings(project, dlg.Original(), dlg.Settings());
+    program_->Commands().ApplyProperties(project, dlg.Original(), dlg.Settings());
     RefreshTree();
     UpdateMap();
     UpdateIcons();
@@ -76,13 +76,13 @@ void MainWindow::DefaultProperties() {
     ProjectPropertiesDialog dlg(this);
     dlg.SetProject(defaults, true);
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    app::CopyEditedSettings(defaults, dlg.Original(), dlg.Settings());
+    program_->Commands().ApplyDefaults(dlg.Original(), dlg.Settings());
     edtLevel_->setValue(defaults.Lev);
 }
 
 void MainWindow::RestoreDefaults() {
     if (!program_) return;
-    store::ResetToBuiltInDefaults(program_->GetSession().Defaults());
+    program_->Commands().RestoreDefaults();
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
 }
 
@@ -92,12 +92,7 @@ void MainWindow::OptionsDialog() {
     dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
     dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State());
-    if (applied.portChanged) {
-        if (RestartServer) RestartServer();
-        else StartServer();
-    }
-    program_->Engine().Queue().SetConnectionCount(store::Options().HTTPCount);
+    program_->ApplyOptions(dlg.Form());
     UpdateMap();
 }
 

@@ -9,7 +9,7 @@
 #include "app/download_run.h"
 #include "app/new_project.h"
 #include "app/plugins.h"
-#include "app/program.h"
+#include "app/core.h"
 #include "app/session.h"
 #include "engine/queue_manager.h"
 #include "platform/event_loop.h"
@@ -48,8 +48,8 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
     {
         SystemClock clock;
         NoAnswers answers;
-        Program program(clock, answers);
-        ProgramSettings s;
+        Core program(clock, answers);
+        CoreSettings s;
         s.home = home;
         s.singleInstance = false;
         s.startServer = false;
@@ -57,7 +57,7 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         s.message = [&](const std::string& line) { lines.push_back(line); };
         store::Options().PathPrefix = home + "/sites/";
         std::string error;
-        ASSERT_EQ(program.Start(s, error), Program::StartResult::Started) << error;
+        ASSERT_EQ(program.Start(s, error), Core::StartResult::Started) << error;
         ASSERT_EQ(program.PluginList().Loaded(), std::vector<std::string>{"sample.so"});
         Session& session = program.GetSession();
         store::ProjectFolder& folder = program.Commands().TargetFolder();

@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "app/download_run.h"
-#include "app/program.h"
+#include "app/core.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -52,8 +52,8 @@ public:
     void ShowError(const std::string&, const std::string&) override {}
 };
 
-ProgramSettings Quiet(const std::string& home, std::vector<std::string> args = {}) {
-    ProgramSettings s;
+CoreSettings Quiet(const std::string& home, std::vector<std::string> args = {}) {
+    CoreSettings s;
     s.home = home;
     s.args = std::move(args);
     s.singleInstance = false;
@@ -80,10 +80,10 @@ TEST(Program, IdleCloseAfterSixtySecondsWithoutAsking) {
     ScriptedAnswers answers;
     int closedEvents = 0;
     {
-        Program program(clock, answers);
+        Core program(clock, answers);
         program.OnClosed = [&] { ++closedEvents; };
         std::string error;
-        ASSERT_EQ(program.Start(Quiet(home, {"/close"}), error), Program::StartResult::Started) << error;
+        ASSERT_EQ(program.Start(Quiet(home, {"/close"}), error), Core::StartResult::Started) << error;
         EXPECT_TRUE(program.Line().closeWhenIdle);
         for (int i = 0; i < 239; ++i) {
             clock.Advance(250);
@@ -111,7 +111,7 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
     const std::string home = test::MakeTempDir("shutdown");
     FakeClock clock;
     ScriptedAnswers answers;
-    Program program(clock, answers);
+    Core program(clock, answers);
     int powerOffs = 0;
     bool savedFirst = false, closedFirst = false;
     program.PowerOff = [&](std::string&) {
@@ -121,7 +121,7 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
         return true;
     };
     std::string error;
-    ASSERT_EQ(program.Start(Quiet(home, {"/SHUTDOWN"}), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(program.Start(Quiet(home, {"/SHUTDOWN"}), error), Core::StartResult::Started) << error;
     for (int i = 0; i < 240; ++i) {
         clock.Advance(250);
         program.QuarterTick();
@@ -132,8 +132,8 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
 
     // Without an action installed nothing powers off; it is reported.
     const std::string home2 = test::MakeTempDir("shutdown2");
-    Program second(clock, answers);
-    ASSERT_EQ(second.Start(Quiet(home2, {"/shutdown"}), error), Program::StartResult::Started) << error;
+    Core second(clock, answers);
+    ASSERT_EQ(second.Start(Quiet(home2, {"/shutdown"}), error), Core::StartResult::Started) << error;
     for (int i = 0; i < 240; ++i) second.QuarterTick();
     EXPECT_TRUE(second.Closed());
     bool reported = false;
@@ -146,9 +146,9 @@ TEST(Program, ExitQuestionAndSelectedNode) {
     FakeClock clock;
     ScriptedAnswers answers;
     {
-        Program program(clock, answers);
+        Core program(clock, answers);
         std::string error;
-        ASSERT_EQ(program.Start(Quiet(home), error), Program::StartResult::Started) << error;
+        ASSERT_EQ(program.Start(Quiet(home), error), Core::StartResult::Started) << error;
         EXPECT_EQ(program.Commands().Selected().folder, nullptr);  // 99 is out of range
         EXPECT_EQ(program.State().Int("TreeSelected"), -1);
         store::ProjectFolder& f = program.GetSession().Tree().AddFolder("Second");
@@ -160,9 +160,9 @@ TEST(Program, ExitQuestionAndSelectedNode) {
         ASSERT_EQ(answers.asked.size(), 2u);
         EXPECT_EQ(answers.asked[0], "Confirmaton|Do you want to quit?");
     }
-    Program again(clock, answers);
+    Core again(clock, answers);
     std::string error;
-    ASSERT_EQ(again.Start(Quiet(home), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(again.Start(Quiet(home), error), Core::StartResult::Started) << error;
     ASSERT_NE(again.Commands().Selected().folder, nullptr);
     EXPECT_EQ(again.Commands().Selected().folder->Caption, "Second");
 }
@@ -192,11 +192,11 @@ TEST(Program, MinuteHandlingStatusTextsAndCommandLineStarts) {
     }
     FakeClock clock;
     ScriptedAnswers answers;
-    Program program(clock, answers);
+    Core program(clock, answers);
     std::vector<std::string> texts;
     program.OnStatusText = [&](int panel, const std::string& t) { texts.push_back(std::to_string(panel) + ":" + t); };
     std::string error;
-    ASSERT_EQ(program.Start(Quiet(home, {"default/named", "3"}), error), Program::StartResult::Started) << error;
+    ASSERT_EQ(program.Start(Quiet(home, {"default/named", "3"}), error), Core::StartResult::Started) << error;
     ASSERT_EQ(program.StartedByCommandLine().size(), 1u);
     EXPECT_EQ(program.StartedByCommandLine()[0]->Caption, "Named");
     bool bareReported = false;
@@ -284,6 +284,80 @@ TEST(SingleInstance, TheSocketLiesWhereNoOtherUserCanTakeItsName) {
     if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
     else unsetenv("TMPDIR");
     if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace qm::app
+
+namespace qm::app {
+namespace {
+
+TEST(Core, ACommandOpensTheFolderAndSavesOnlyWhatItSaves) {
+    const std::string home = test::MakeTempDir("corecmd");
+    {
+        Core core;
+        std::string error;
+        ASSERT_TRUE(core.Open(home, error, true, Session::Access::Run)) << error;
+        core.GetSession().Tree().AddFolder("Unsaved");
+        DownloadRun& run = core.StartEngine({});
+        EXPECT_EQ(&core.StartEngine({}), &run);  // one engine per core
+        EXPECT_EQ(&core.Engine(), &run);
+        EXPECT_TRUE(run.Idle());
+    }
+    // Unlike the running program, the core of a command does not save when it ends.
+    EXPECT_FALSE(fs::exists(home + "/Orrinal.dat"));
+    {
+        Core core;
+        std::string error;
+        ASSERT_TRUE(core.Open(home, error)) << error;
+        core.GetSession().Tree().AddFolder("Saved");
+        ASSERT_TRUE(core.GetSession().Save(error)) << error;
+    }
+    Core reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(home, error, true, Session::Access::Read)) << error;
+    EXPECT_NE(reader.GetSession().Tree().FindFolder("Saved"), nullptr);
+    EXPECT_EQ(reader.GetSession().Tree().FindFolder("Unsaved"), nullptr);
+}
+
+TEST(Core, OptionsAppliedRestartTheServerOnANewPortAndResizeThePool) {
+    const std::string home = test::MakeTempDir("coreoptions");
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Core core(clock, answers);
+    std::string error;
+    ASSERT_EQ(core.Start(Quiet(home), error), Core::StartResult::Started) << error;
+    int restarts = 0;
+    core.RestartServer = [&] { ++restarts; };
+
+    OptionsForm form = FillOptionsForm(store::Options(), core.State());
+    core.ApplyOptions(form);
+    EXPECT_EQ(restarts, 0);  // nothing changed
+
+    form.port = std::to_string(store::Options().HTTPPort == 8123 ? 8124 : 8123);
+    form.connections = "3";
+    EXPECT_TRUE(core.ApplyOptions(form).portChanged);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(store::Options().HTTPCount, 3);
+    EXPECT_EQ(core.Engine().Queue().PoolSize(), 3u);
+    // A connection number no longer in the pool is ignored.
+    core.AbortConnection(7);
+    core.AbortConnection(-1);
+    core.Close();
+}
+
+TEST(Core, SpeedIsTheAverageOfTheLastFiveSeconds) {
+    SpeedAverage speed;
+    EXPECT_EQ(speed.BytesPerSecond(), 0);
+    std::int64_t total = 0;
+    for (int second = 0; second < 5; ++second) speed.Add(total += 1000);
+    EXPECT_EQ(speed.BytesPerSecond(), 1000);
+    speed.Add(total);  // a second without data
+    EXPECT_EQ(speed.BytesPerSecond(), 800);
+    for (int second = 0; second < 4; ++second) speed.Add(total);
+    EXPECT_EQ(speed.BytesPerSecond(), 0);
+    speed.Add(total += 52);
+    EXPECT_EQ(speed.BytesPerSecond(), 10);  // whole bytes, rounded down
 }
 
 }  // namespace

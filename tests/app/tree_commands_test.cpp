@@ -265,11 +265,12 @@ TEST(TreeCommands, StartStopSuspendAndIcons) {
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconSuspended);
     t.commands.Stop({&f, &a});
     EXPECT_EQ(t.commands.ProjectIcon(a), kIconIdle);
-    store::Project edited;
+    store::Project original, edited;
+    original.Assign(a);
     edited.Assign(a);
     edited.Caption = "A2";
     edited.IID = 999;
-    EXPECT_EQ(t.commands.ApplyProperties(a, edited), "A");
+    EXPECT_EQ(t.commands.ApplyProperties(a, original, edited), "A");
     EXPECT_EQ(a.Caption, "A2");
     EXPECT_NE(a.IID, 999);
 }
@@ -336,6 +337,70 @@ TEST(CommandLine, WordsMatchFoldersAndProjects) {
     EXPECT_TRUE(MatchCommandWord(t.tree, "Nowhere/all").empty());
     EXPECT_TRUE(MatchCommandWord(t.tree, "7").empty());  // a bare number names nothing
     EXPECT_TRUE(MatchCommandWord(t.tree, "Sites").empty());
+}
+
+}  // namespace
+}  // namespace qm::app
+
+namespace qm::app {
+namespace {
+
+TEST(TreeCommands, DeleteStoredPathStaysInsideTheDownloadFolders) {
+    const std::string dir = test::MakeTempDir("treestored");
+    store::Options().Reset();
+    store::Options().PathPrefix = dir + "/dl/";
+    TreeFixture t;
+    store::ProjectFolder& f = t.tree.AddFolder("F");
+    f.Dir = dir + "/own/";
+    ASSERT_TRUE(test::WriteFile(dir + "/dl/site/a.html", "a"));
+    ASSERT_TRUE(test::WriteFile(dir + "/own/site/b.html", "b"));
+    ASSERT_TRUE(test::WriteFile(dir + "/outside/c.html", "keep"));
+
+    // No to the question: nothing goes.
+    t.answers.answers = {false};
+    EXPECT_FALSE(t.commands.DeleteStoredPath(dir + "/dl/", dir + "/dl/site/a.html", "a.html"));
+    EXPECT_TRUE(fs::exists(dir + "/dl/site/a.html"));
+    ASSERT_EQ(t.answers.asked.size(), 1u);
+    EXPECT_NE(t.answers.asked[0].find("'a.html' ?"), std::string::npos);
+
+    EXPECT_TRUE(t.commands.DeleteStoredPath(dir + "/dl/", dir + "/dl/site/a.html", "a.html"));
+    EXPECT_FALSE(fs::exists(dir + "/dl/site/a.html"));
+    // The folder's own directory counts even when the map shows another one.
+    EXPECT_TRUE(t.commands.DeleteStoredPath(dir + "/dl/", dir + "/own/site/b.html", "b.html"));
+    EXPECT_FALSE(fs::exists(dir + "/own/site/b.html"));
+
+    // Outside every download folder: refused and shown, also when the question is not asked.
+    t.commands.ConfirmDelete = false;
+    const std::size_t asked = t.answers.asked.size();
+    EXPECT_FALSE(t.commands.DeleteStoredPath(dir + "/dl/", dir + "/outside/c.html", "c.html"));
+    EXPECT_EQ(t.answers.asked.size(), asked);
+    EXPECT_EQ(test::ReadFile(dir + "/outside/c.html"), "keep");
+    EXPECT_EQ(t.answers.errors.size(), 1u);
+}
+
+TEST(TreeCommands, FolderPropertiesAndDefaultsKeepWhatWasNotEdited) {
+    store::Options().Reset();
+    TreeFixture t;
+    store::ProjectFolder& f = t.tree.AddFolder("F");
+    f.Level = 2;
+    t.commands.ApplyFolderProperties(f, "", "/data/sites/");
+    EXPECT_EQ(f.Caption, "F");  // an empty caption is not taken
+    EXPECT_EQ(f.Dir, "/data/sites/");
+    EXPECT_EQ(f.Level, 2);
+    bool listed = false;
+    for (const std::string& d : store::Options().DDs.Items()) listed = listed || d == "/data/sites/";
+    EXPECT_TRUE(listed);
+
+    // The Defaults Project: only what the dialog changed goes back.
+    store::Project original;
+    original.Assign(t.defaults);
+    store::Project edited;
+    edited.Assign(original);
+    edited.Lev = original.Lev + 3;
+    t.defaults.URL = "http://changed.meanwhile/";
+    t.commands.ApplyDefaults(original, edited);
+    EXPECT_EQ(t.defaults.Lev, original.Lev + 3);
+    EXPECT_EQ(t.defaults.URL, "http://changed.meanwhile/");
 }
 
 }  // namespace

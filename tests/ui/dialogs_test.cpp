@@ -74,7 +74,7 @@ struct Window {
     explicit Window(const std::string& home, bool server = false) {
         form.AskHook = [](app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
-        app::ProgramSettings s;
+        app::CoreSettings s;
         s.home = home;
         s.singleInstance = false;
         s.startServer = server;
@@ -417,7 +417,7 @@ TEST(Options, PortChangeRestartsTheServerOnceAndOptionsSurviveRestart) {
     {
         Window w(home, true);
         int restarts = 0;
-        w.form.RestartServer = [&] {
+        w.form.Core().RestartServer = [&] {
             ++restarts;
             StartServer();
         };

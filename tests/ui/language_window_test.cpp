@@ -55,7 +55,7 @@ void Screenshot(QWidget& w, const QString& name) {
 
 bool Start(MainWindow& form, const std::string& home) {
     form.NoticeHook = [](const std::string&) {};
-    app::ProgramSettings s;
+    app::CoreSettings s;
     s.home = home;
     s.singleInstance = false;
     s.startServer = false;

@@ -80,7 +80,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         ui::MainWindow form;
         form.AskHook = [](app::Question, const std::string&) { return true; };
         form.NoticeHook = [](const std::string&) {};
-        app::ProgramSettings s;
+        app::CoreSettings s;
         s.home = home;
         s.singleInstance = false;
         s.startServer = false;

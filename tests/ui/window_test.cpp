@@ -63,7 +63,7 @@ struct Window {
             return a;
         };
         form.NoticeHook = [this](const std::string& text) { notices.push_back(text); };
-        app::ProgramSettings s;
+        app::CoreSettings s;
         s.home = home;
         s.singleInstance = false;
         s.startServer = false;

@@ -1,19 +1,27 @@
 #pragma once
-// The running program without its windows: start-up and shutdown in their order, the
-// command line, the timers (quarter second: idle close and the minute handling; one second:
-// speed and size texts; the scheduler's minutes with the auto-save), single instance, and
-// the tree commands. The desktop window owns one Program and calls it the way
-// quillmoor-cli serve and the tests do:
+// The program core both front ends drive: the opened program folder (Session), the options,
+// the engine with its queue (DownloadRun), the local web server, the scheduler, the tree
+// commands, single instance and the timers (quarter second: idle close and the minute
+// handling; one second: speed and size texts; the scheduler's minutes with the auto-save).
+//
+// The desktop window and quillmoor-cli serve run the whole program with Start:
 //
 //   SystemClock clock;  MyAnswers answers;          // Confirmation: message boxes
-//   Program program(clock, answers);
-//   program.OnStatusText = [&](int panel, const std::string& t) { statusBar.set(panel, t); };
-//   program.OnClosed = [&] { window.close(); };
-//   if (program.Start(settings, error) != Program::StartResult::Started) return;
-//   ... gestures call program.Commands().Start(node) and so on ...
-//   window close button: program.RequestClose();
+//   Core core(clock, answers);
+//   core.OnStatusText = [&](int panel, const std::string& t) { statusBar.set(panel, t); };
+//   core.OnClosed = [&] { window.close(); };
+//   if (core.Start(settings, error) != Core::StartResult::Started) return;
+//   ... gestures call core.Commands().Start(node) and so on ...
+//   window close button: core.RequestClose();
 //
-// With ProgramSettings::runTimers the program drives QuarterTick and SecondTick from the
+// A quillmoor-cli command opens only the program folder with Open, and a download run adds
+// the engine with StartEngine:
+//
+//   Core core;
+//   if (!core.Open(home, error, true, Session::Access::Run)) ...
+//   DownloadRun& run = core.StartEngine(settings);
+//
+// With CoreSettings::runTimers the program drives QuarterTick and SecondTick from the
 // event loop's timers; tests leave it off and call them with a fake clock.
 #include <functional>
 #include <memory>
@@ -21,15 +29,17 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/download_run.h"
+#include "app/session.h"
+#include "app/options_form.h"
+#include "app/speed_average.h"
 #include "app/tree_commands.h"
 
 namespace qm::engine { class ProjectScheduler; }
 
 namespace qm::app {
 
-class DownloadRun;
 class Plugins;
-class Session;
 class WindowState;
 
 // The time of day as a date-time (days since 30 December 1899, local time).
@@ -43,7 +53,7 @@ public:
     double Now() const override;
 };
 
-struct ProgramSettings {
+struct CoreSettings {
     std::string home;               // program folder (see Session::Open)
     std::vector<std::string> args;  // the command line
     bool singleInstance = true;
@@ -53,19 +63,31 @@ struct ProgramSettings {
     // SIGTERM, SIGHUP and SIGINT close the program as its Exit command does, without asking;
     // a second one while it closes ends the process at once.
     bool closeOnSignals = false;
-    // Where the engine's messages go (standard error when not set).
+    // Where the engine's messages go (Warnings() when not set).
     std::function<void(const std::string& line)> message;
 };
 
-class Program {
+class Core {
 public:
-    Program(Clock& clock, Confirmation& answers);
-    ~Program();  // closes when still open, then destroys in the shutdown order
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
+    Core(Clock& clock, Confirmation& answers);
+    // For a command without questions: the system clock, every question answered No and
+    // every refusal kept in Warnings().
+    Core();
+    // For a command that answers the tree commands' questions itself (the system clock).
+    explicit Core(Confirmation& answers);
+    ~Core();  // closes when still open, then destroys in the shutdown order
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // Opens the program folder only (see Session::Open); nothing runs and nothing is saved
+    // unless the command saves. Warnings: GetSession().Warnings().
+    bool Open(const std::string& home, std::string& error, bool loadTree = true,
+              Session::Access access = Session::Access::Change);
+    // The engine for a download run of a command (after Open; once).
+    DownloadRun& StartEngine(RunSettings settings);
 
     enum class StartResult { Started, AnotherInstance, Failed };
-    StartResult Start(const ProgramSettings& settings, std::string& error);
+    StartResult Start(const CoreSettings& settings, std::string& error);
     // Start-up messages (damaged files kept aside, values of the wrong type...).
     const std::vector<std::string>& Warnings() const { return warnings_; }
 
@@ -84,8 +106,19 @@ public:
     // windows here (after the options and the queue manager, before the server starts).
     std::function<void()> LoadLanguage;
 
+    // Restarts the local web server after its port changed (StartServer when not set).
+    std::function<void()> RestartServer;
+
+    // The Options dialog's OK: the form's values become the options and window settings; a
+    // new port restarts the local web server and the pool takes the new connection count.
+    OptionsApplied ApplyOptions(const OptionsForm& form);
+    // Cancels the transfer of one connection of the pool (by its number in the Download
+    // Progress window); a number no longer in the pool is ignored.
+    void AbortConnection(int index);
+
     Session& GetSession();
     DownloadRun& Engine();
+    // The tree commands on the opened tree (made on first use after Open; Start makes them).
     TreeCommands& Commands();
     WindowState& State();
     engine::ProjectScheduler& Scheduler();
@@ -120,6 +153,8 @@ private:
     void ProcessCommandLine(const std::vector<std::string>& args);
     void SetStatus(int panel, std::string& current, const std::string& text);
 
+    struct Fallbacks;  // the clock and answers of a Core made without them
+    std::unique_ptr<Fallbacks> fallbacks_;
     Clock& clock_;
     Confirmation& answers_;
     struct Parts;
@@ -127,13 +162,12 @@ private:
     std::vector<std::string> warnings_;
     CommandLine line_;
     std::vector<store::Project*> commandLineStarted_;
+    bool started_ = false;  // Start ran: the whole program runs
     bool closing_ = false;
     bool closed_ = false;
     bool minuteOn_ = false;
     int idleMs_ = 0;
-    std::int64_t lastTotal_ = 0;
-    std::int64_t ring_[5] = {0, 0, 0, 0, 0};
-    int ringPos_ = 0;
+    SpeedAverage speed_;
     std::string speedText_, sizeText_, saveError_;
 };
 

@@ -1,5 +1,5 @@
 // The program's start-up, shutdown and timers.
-#include "app/program.h"
+#include "app/core.h"
 
 #include <unistd.h>
 
@@ -7,12 +7,14 @@
 #include <climits>
 
 #include "app/download_run.h"
+#include "app/log_model.h"
 #include "app/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
 #include "engine/scheduler.h"
 #include "engine/site_map.h"
+#include "net/http_client.h"
 #include "platform/event_loop.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
@@ -39,7 +41,7 @@ std::string ProgramFilePath() {
 
 double SystemClock::Now() const { return store::NowDateTime(); }
 
-struct Program::Parts {
+struct Core::Parts {
     Session session;
     std::unique_ptr<platform::SingleInstance> instance;
     WindowState state;
@@ -52,13 +54,47 @@ struct Program::Parts {
     Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
-Program::Program(Clock& clock, Confirmation& answers)
+struct Core::Fallbacks : Confirmation {
+    SystemClock clock;
+    std::vector<std::string>* refusals = nullptr;
+    bool Ask(Question, const std::string&, const std::string&) override { return false; }
+    void ShowError(const std::string& message, const std::string&) override {
+        if (refusals) refusals->push_back(message);
+    }
+};
+
+Core::Core(Clock& clock, Confirmation& answers)
     : clock_(clock), answers_(answers), parts_(std::make_unique<Parts>()) {}
 
-Program::~Program() {
+Core::Core()
+    : fallbacks_(std::make_unique<Fallbacks>()),
+      clock_(fallbacks_->clock),
+      answers_(*fallbacks_),
+      parts_(std::make_unique<Parts>()) {
+    fallbacks_->refusals = &warnings_;
+}
+
+Core::Core(Confirmation& answers)
+    : fallbacks_(std::make_unique<Fallbacks>()),
+      clock_(fallbacks_->clock),
+      answers_(answers),
+      parts_(std::make_unique<Parts>()) {}
+
+bool Core::Open(const std::string& home, std::string& error, bool loadTree, Session::Access access) {
+    return parts_->session.Open(home, error, loadTree, access);
+}
+
+DownloadRun& Core::StartEngine(RunSettings settings) {
+    Parts& p = *parts_;
+    if (!p.run) p.run = std::make_unique<DownloadRun>(p.session, std::move(settings));
+    return *p.run;
+}
+
+Core::~Core() {
     Parts& p = *parts_;
     p.signals.reset();
-    if (p.run && !closed_) Close();
+    // Only the running program closes and saves by itself; a command saves what it changed.
+    if (started_ && p.run && !closed_) Close();
     p.plugins.Finish();
     if (p.run) p.run->Queue().StopAll();
     p.quarter.reset();
@@ -74,14 +110,19 @@ Program::~Program() {
     p.instance.reset();
 }
 
-Session& Program::GetSession() { return parts_->session; }
-DownloadRun& Program::Engine() { return *parts_->run; }
-TreeCommands& Program::Commands() { return *parts_->commands; }
-WindowState& Program::State() { return parts_->state; }
-Plugins& Program::PluginList() { return parts_->plugins; }
-engine::ProjectScheduler& Program::Scheduler() { return parts_->scheduler; }
+Session& Core::GetSession() { return parts_->session; }
+DownloadRun& Core::Engine() { return *parts_->run; }
+TreeCommands& Core::Commands() {
+    Parts& p = *parts_;
+    if (!p.commands)
+        p.commands = std::make_unique<TreeCommands>(p.session.Tree(), p.session.Defaults(), answers_, p.run.get());
+    return *p.commands;
+}
+WindowState& Core::State() { return parts_->state; }
+Plugins& Core::PluginList() { return parts_->plugins; }
+engine::ProjectScheduler& Core::Scheduler() { return parts_->scheduler; }
 
-Program::StartResult Program::Start(const ProgramSettings& settings, std::string& error) {
+Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) {
     Parts& p = *parts_;
     platform::InitEventLoop();
     // One program per program folder: a second one asks the first to show itself and ends.
@@ -110,7 +151,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     p.state.SetText("LastRunPos", ProgramFilePath());
 
     RunSettings run;
-    run.message = settings.message;
+    run.message = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
     p.run = std::make_unique<DownloadRun>(p.session, run);
     if (settings.loadPlugins) {
         p.plugins.OnLog = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
@@ -151,6 +192,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
         if (!SaveAll(why)) warnings_.push_back(why);
     };
 
+    started_ = true;
     ProcessCommandLine(settings.args);
     if (settings.closeOnSignals) {
         std::function<void(const std::string&)> message = settings.message;
@@ -172,7 +214,7 @@ Program::StartResult Program::Start(const ProgramSettings& settings, std::string
     return StartResult::Started;
 }
 
-void Program::ProcessCommandLine(const std::vector<std::string>& args) {
+void Core::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
     for (const std::string& word : line_.projectWords) {
         const std::vector<store::Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
@@ -190,7 +232,7 @@ void Program::ProcessCommandLine(const std::vector<std::string>& args) {
     }
 }
 
-bool Program::SaveAll(std::string& error) {
+bool Core::SaveAll(std::string& error) {
     Parts& p = *parts_;
     if (p.commands) {
         const Node sel = p.commands->Selected();
@@ -202,29 +244,21 @@ bool Program::SaveAll(std::string& error) {
     }
     platform::RegKey key = store::OpenOptionsKeyForSave(p.session.Registry());
     p.state.Save(key);
-    bool ok = true;
     std::string mapError;
-    const std::vector<store::Project*> projects = p.session.Tree().AllProjects();
-    if (!engine::SaveMaps(projects)) {
-        for (store::Project* project : projects)
-            if (project->SiteMapModified()) {
-                ok = false;
-                mapError = "the site map of '" + project->Caption + "' could not be written";
-            }
-    }
+    const bool mapsSaved = SaveSiteMaps(p.session.Tree().AllProjects(), mapError);
     if (!p.session.Save(error)) return false;
-    if (!ok) error = mapError;
-    return ok;
+    if (!mapsSaved) error = mapError;
+    return mapsSaved;
 }
 
-bool Program::RequestClose() {
+bool Core::RequestClose() {
     if (closed_) return true;
     if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, store::UIMessage(21) + "?", store::UIMessage(6))) return false;
     Close();
     return true;
 }
 
-void Program::Close() {
+void Core::Close() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     closing_ = true;
@@ -240,7 +274,25 @@ void Program::Close() {
     if (OnClosed) OnClosed();
 }
 
-void Program::QuarterTick() {
+OptionsApplied Core::ApplyOptions(const OptionsForm& form) {
+    Parts& p = *parts_;
+    const OptionsApplied applied = ApplyOptionsForm(form, store::Options(), p.state);
+    if (applied.portChanged) {
+        if (RestartServer) RestartServer();
+        else StartServer();
+    }
+    if (p.run) p.run->Queue().SetConnectionCount(store::Options().HTTPCount);
+    return applied;
+}
+
+void Core::AbortConnection(int index) {
+    if (!parts_->run) return;
+    engine::QueueManager& queue = parts_->run->Queue();
+    // The pool may have shrunk since the front end showed the connection.
+    if (LogModel::CancelIndexValid(index, queue.PoolSize())) queue.Connection(static_cast<std::size_t>(index)).Abort();
+}
+
+void Core::QuarterTick() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     const double now = clock_.Now();
@@ -266,22 +318,17 @@ void Program::QuarterTick() {
     }
 }
 
-void Program::SetStatus(int panel, std::string& current, const std::string& text) {
+void Core::SetStatus(int panel, std::string& current, const std::string& text) {
     if (text == current) return;
     current = text;
     if (OnStatusText) OnStatusText(panel, text);
 }
 
-void Program::SecondTick() {
+void Core::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
-    const std::int64_t total = p.run->Queue().TotalReceived();
-    ringPos_ = (ringPos_ + 1) % 5;
-    ring_[ringPos_] = total - lastTotal_;
-    lastTotal_ = total;
-    std::int64_t sum = 0;
-    for (std::int64_t v : ring_) sum += v;
-    SetStatus(4, speedText_, store::UIMessage(19) + ": " + std::to_string(sum / 5) + " " + store::UIMessage(20) +
+    speed_.Add(p.run->Queue().TotalReceived());
+    SetStatus(4, speedText_, store::UIMessage(19) + ": " + std::to_string(speed_.BytesPerSecond()) + " " + store::UIMessage(20) +
                                  RetryWaitText(p.run->Queue()));
     const store::Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
