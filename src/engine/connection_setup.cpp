@@ -15,7 +15,7 @@ void ApplySharedConnectionOptions(const store::ProgramOptions& options) {
 }
 
 void ApplyConnectionOptions(net::DownloadConnection& connection, const store::ProgramOptions& options) {
-    connection.ProxyType = options.ProxyType;
+    connection.ProxyType = net::ProxyKindOf(options.ProxyType);
     connection.ProxyHost = options.ProxyAddr;
     connection.ProxyPort = options.ProxyPort;
     connection.TimeOut = options.TimeOut;

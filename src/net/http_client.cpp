@@ -142,7 +142,9 @@ struct DownloadConnection::Impl {
     std::unique_ptr<FtpConversation> ftp;  // made for the first ftp:// address
 
     // FTP is not carried by an HTTP proxy: such addresses are fetched directly.
-    int Proxy() const { return c.Scheme == 1 && c.ProxyType == 1 ? 0 : c.ProxyType; }
+    ProxyKind Proxy() const {
+        return c.Scheme == UrlScheme::Ftp && c.ProxyType == ProxyKind::Http ? ProxyKind::None : c.ProxyType;
+    }
     FtpConversation& Ftp();
     // https: the TLS session over sock, and the proxy's answer to CONNECT while it is awaited.
     std::unique_ptr<TlsChannel> tls;
@@ -300,10 +302,10 @@ DownloadConnection::~DownloadConnection() {
 void DownloadConnection::SetURL(const std::string& address) {
     std::string a = Trim(address);
     std::string lower = Lower(a);
-    Scheme = 0;
+    Scheme = UrlScheme::Http;
     std::string rest = a;
-    static const struct { const char* prefix; int scheme; } kSchemes[] = {
-        {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+    static const struct { const char* prefix; UrlScheme scheme; } kSchemes[] = {
+        {"http://", UrlScheme::Http}, {"file://", UrlScheme::File}, {"ftp://", UrlScheme::Ftp}};
     std::size_t found = std::string::npos;
     for (const auto& s : kSchemes) {
         std::size_t p = lower.find(s.prefix);
@@ -318,11 +320,11 @@ void DownloadConnection::SetURL(const std::string& address) {
     // named in a query of either kind is not taken for the address itself.
     const std::size_t secure = lower.find("https://");
     if (secure < found) {
-        Scheme = 3;
+        Scheme = UrlScheme::Https;
         rest = a.substr(secure + 8);
     }
     std::string path;
-    if (Scheme == 2) {
+    if (Scheme == UrlScheme::File) {
         // Local paths use this system's separator; "|" stands for the drive colon.
         for (char& ch : rest)
             if (ch == '|') ch = ':';
@@ -339,15 +341,15 @@ void DownloadConnection::SetURL(const std::string& address) {
             Host = rest.substr(0, k);
             long long port = 0;
             Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port)
-                                                                   : (Scheme == 3 ? 443 : 80);
+                                                                   : (Scheme == UrlScheme::Https ? 443 : 80);
         } else {
             Host = rest.substr(0, s);
-            Port = Scheme == 1 ? 21 : Scheme == 3 ? 443 : 80;
+            Port = Scheme == UrlScheme::Ftp ? 21 : Scheme == UrlScheme::Https ? 443 : 80;
         }
         path = rest.substr(s);
     }
     if (path.empty()) path = "/";
-    if (Scheme == 1) {
+    if (Scheme == UrlScheme::Ftp) {
         std::string decoded;
         auto hex = [](char ch) {
             return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
@@ -375,13 +377,17 @@ bool DownloadConnection::EndedWhole(int code) const {
            (StatusCode > 0 && (StatusCode < 200 || StatusCode > 255));
 }
 
+ProxyKind ProxyKindOf(int option) {
+    return option == 1 ? ProxyKind::Http : option == 2 ? ProxyKind::Socks4 : ProxyKind::None;
+}
+
 std::string DownloadConnection::GetURL() const {
     switch (Scheme) {
-    case 1:
+    case UrlScheme::Ftp:
         return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
-    case 2:
+    case UrlScheme::File:
         return "file://" + Path;
-    case 3:
+    case UrlScheme::Https:
         return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
     default:
         return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
@@ -416,7 +422,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
         c.Received = c.ResumeFrom;
         SocksGranted = false;
         State = 0;
-        if (c.Scheme == 2) return StartLocalFile();
+        if (c.Scheme == UrlScheme::File) return StartLocalFile();
         if (c.Delay >= 1) {
             Report("Delay " + std::to_string(c.Delay) + " seconds before " + c.GetURL() + ".", 0);
             if (!c.Busy) return true;  // the owner ended it from the report
@@ -439,7 +445,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
 
 bool DownloadConnection::Impl::TakeKeptConnection() {
     // FTP keeps its own conversation; a SOCKS connection is not worth the bookkeeping.
-    if (!c.KeepAlive || Restarting || c.Scheme == 1 || c.Scheme == 2 || Proxy() == 2) return false;
+    if (!c.KeepAlive || Restarting || c.Scheme == UrlScheme::Ftp || c.Scheme == UrlScheme::File || Proxy() == ProxyKind::Socks4) return false;
     int fd = kNoSocket;
     std::unique_ptr<TlsChannel> session;
     if (!kept::Take(KeptKey(), fd, session)) return false;
@@ -480,7 +486,7 @@ bool DownloadConnection::Impl::ServerKeepsOpen() const {
         std::size_t lineEnd = lower.find_first_of("\r\n", at);
         if (nameEnd == std::string::npos || nameEnd > lineEnd) continue;
         const std::string name = lower.substr(at, nameEnd - at);
-        if (name != "connection" && !(name == "proxy-connection" && Proxy() == 1)) continue;
+        if (name != "connection" && !(name == "proxy-connection" && Proxy() == ProxyKind::Http)) continue;
         const std::string value = lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
         if (value.find("close") != std::string::npos) return false;
         if (value.find("keep-alive") != std::string::npos) keeps = true;
@@ -495,14 +501,14 @@ bool DownloadConnection::Impl::OpenConnection() {
         c.Busy = false;
         return false;
     }
-    connectPort = Proxy() > 0 ? c.ProxyPort : c.Port;
-    if (Proxy() > 0) targetPort = c.Port;
-    HostToResolve = Proxy() > 0 ? c.ProxyHost : c.Host;
+    connectPort = Proxy() != ProxyKind::None ? c.ProxyPort : c.Port;
+    if (Proxy() != ProxyKind::None) targetPort = c.Port;
+    HostToResolve = Proxy() != ProxyKind::None ? c.ProxyHost : c.Host;
     connectAddress = CachedAddress(HostToResolve);
 
     auto guard = alive;
     std::uint64_t gen = generation;
-    if (Proxy() == 2) {
+    if (Proxy() == ProxyKind::Socks4) {
         targetAddress = CachedAddress(c.Host);
         if (targetAddress == kNoAddress) {
             Report("Looking up host " + c.Host + "...", 0);
@@ -570,7 +576,7 @@ void DownloadConnection::Impl::BuildRequest() {
     // Credentials go out only in answer to the server's own challenge.
     std::string auth;
     if (!c.Challenge.empty() && !c.UserName.empty()) {
-        const bool absolute = c.ProxyType == 1 && c.Scheme != 3;
+        const bool absolute = c.ProxyType == ProxyKind::Http && c.Scheme != UrlScheme::Https;
         const std::string target = EncodeRequestTarget(absolute ? c.GetURL() : c.Path);
         const std::string value = AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password,
                                                      "GET", target, NewClientNonce());
@@ -583,7 +589,7 @@ void DownloadConnection::Impl::BuildRequest() {
         return text.size() >= n && std::equal(text.begin(), text.begin() + n, lowerPrefix,
                                               [](char a, char b) { return (a | 0x20) == b || a == b; });
     };
-    const bool hideReferer = startsWith(c.Referer, "file:") || (c.Scheme != 3 && startsWith(c.Referer, "https://"));
+    const bool hideReferer = startsWith(c.Referer, "file:") || (c.Scheme != UrlScheme::Https && startsWith(c.Referer, "https://"));
     std::string referer = c.Referer.empty() || hideReferer ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
     std::string range;
     if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {
@@ -592,11 +598,11 @@ void DownloadConnection::Impl::BuildRequest() {
         range += crlf;
     }
     std::string agent = UserAgent.empty() ? "" : "User-Agent: " + UserAgent + crlf;
-    const int defaultPort = c.Scheme == 3 ? 443 : 80;
+    const int defaultPort = c.Scheme == UrlScheme::Https ? 443 : 80;
     std::string host = "Host: " + c.Host + (c.Port != defaultPort ? ":" + std::to_string(c.Port) : "") + crlf;
     std::string r;
     // Through an HTTP proxy an https request travels inside the tunnel, as to the server.
-    if (c.ProxyType == 1 && c.Scheme != 3) {
+    if (c.ProxyType == ProxyKind::Http && c.Scheme != UrlScheme::Https) {
         r = "GET " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Proxy-Connection: Keep-Alive" + crlf;
@@ -657,7 +663,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
 void DownloadConnection::Impl::Connect() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    Report(Proxy() != 0 ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
+    Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
     if (!Current(guard, gen)) return;
     if (sock == kNoSocket || !SetNonBlocking(sock)) {
         Finish(4, false, "Socket Error.", 0);
@@ -730,7 +736,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
         return;
     }
     watch->SetInterest(true, false);
-    if (c.Scheme == 1 && Proxy() != 2) {
+    if (c.Scheme == UrlScheme::Ftp && Proxy() != ProxyKind::Socks4) {
         // The FTP server speaks first: nothing is sent until its greeting.
         Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
         if (!Current(guard, gen)) return;
@@ -738,7 +744,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
         StartTimeout();
         return;
     }
-    if (Proxy() == 2) {
+    if (Proxy() == ProxyKind::Socks4) {
         Report("Proxy server connected. Waiting for reply.", 0);
         if (!Current(guard, gen)) return;
         unsigned char head[8];
@@ -749,7 +755,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
         std::memcpy(head + 4, &targetAddress, 4);
         SendText(std::string(reinterpret_cast<char*>(head), 8));
         SendText(std::string("SSL\0", 4));
-    } else if (c.Scheme == 3 && c.ProxyType == 1) {
+    } else if (c.Scheme == UrlScheme::Https && c.ProxyType == ProxyKind::Http) {
         // A tunnel through the proxy first; TLS starts when the proxy says yes.
         Report("Proxy server connected. Opening a tunnel to " + c.Host + ".", 0);
         if (!Current(guard, gen)) return;
@@ -760,7 +766,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
         connect += "\r\n";
         tunnelPending = true;
         SendText(connect);
-    } else if (c.Scheme == 3) {
+    } else if (c.Scheme == UrlScheme::Https) {
         StartTls();
         return;
     } else {
@@ -891,7 +897,7 @@ void DownloadConnection::Impl::FlushOutput() {
 void DownloadConnection::Impl::OnReadable() {
     if (!c.Busy) return;
     if (c.TimeOut > 0) timer.Start(c.TimeOut, true);
-    if (Proxy() == 2 && !SocksGranted) {
+    if (Proxy() == ProxyKind::Socks4 && !SocksGranted) {
         ssize_t n = ::recv(sock, socksReply.data() + socksReplyBytes, 8 - socksReplyBytes, 0);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             OnClosed();
@@ -909,13 +915,13 @@ void DownloadConnection::Impl::OnReadable() {
         auto guard = alive;
         std::uint64_t gen = generation;
         SocksGranted = true;
-        if (c.Scheme == 3) {
+        if (c.Scheme == UrlScheme::Https) {
             StartTls();
             return;
         }
         Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
         if (!Current(guard, gen)) return;
-        if (c.Scheme == 1) {
+        if (c.Scheme == UrlScheme::Ftp) {
             Ftp().Begin(sock, Restarting, true);
             return;
         }
@@ -923,7 +929,7 @@ void DownloadConnection::Impl::OnReadable() {
         Report(request, 3);
         return;
     }
-    if (c.Scheme == 1) {
+    if (c.Scheme == UrlScheme::Ftp) {
         Ftp().OnControlReadable();
         return;
     }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "net/connection_codes.h"
+
 namespace qm::net {
 
 class DownloadConnection {
@@ -18,14 +20,14 @@ public:
     DownloadConnection& operator=(const DownloadConnection&) = delete;
 
     // Address, set by SetURL.
-    int Scheme = 0;  // 0 http, 1 ftp, 2 file, 3 https
+    UrlScheme Scheme = UrlScheme::Http;
     std::string Host;
     int Port = 80;
     std::string Path = "/";
     bool PathIsDirectory = true;
 
     // Settings, set by the owner before Start.
-    int ProxyType = 0;  // 0 none, 1 HTTP proxy, 2 SOCKS4
+    ProxyKind ProxyType = ProxyKind::None;
     std::string ProxyHost;
     int ProxyPort = 0;
     int TimeOut = 0;    // milliseconds of inactivity; 0 or less: none

@@ -44,11 +44,12 @@ bool StillUsable(const Kept& k) {
 
 }  // namespace
 
-std::string KeyFor(int scheme, const std::string& host, int port, int proxyType,
+std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy,
                    const std::string& proxyHost, int proxyPort, bool acceptUntrusted) {
-    std::string key = std::to_string(scheme) + ' ' + host + ' ' + std::to_string(port);
-    if (proxyType != 0) key += ' ' + std::to_string(proxyType) + ' ' + proxyHost + ' ' + std::to_string(proxyPort);
-    if (scheme == 3 && acceptUntrusted) key += " any-certificate";
+    std::string key = std::to_string(static_cast<int>(scheme)) + ' ' + host + ' ' + std::to_string(port);
+    if (proxy != ProxyKind::None)
+        key += ' ' + std::to_string(static_cast<int>(proxy)) + ' ' + proxyHost + ' ' + std::to_string(proxyPort);
+    if (scheme == UrlScheme::Https && acceptUntrusted) key += " any-certificate";
     return key;
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "net/connection_codes.h"
+
 namespace qm::net {
 
 class TlsChannel;
@@ -13,7 +15,7 @@ class TlsChannel;
 namespace kept {
 
 // The key of a connection: everything that decides where its bytes go and how.
-std::string KeyFor(int scheme, const std::string& host, int port, int proxyType,
+std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy,
                    const std::string& proxyHost, int proxyPort, bool acceptUntrusted);
 
 // Keeps fd (and its TLS session) under key. The oldest kept connection is closed when more

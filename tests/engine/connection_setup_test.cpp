@@ -47,7 +47,7 @@ TEST(ConnectionSetup, OptionsGoToTheConnection) {
     o.SSLAnyCert = true;
     net::DownloadConnection c;
     engine::ApplyConnectionOptions(c, o);
-    EXPECT_EQ(c.ProxyType, 2);
+    EXPECT_EQ(c.ProxyType, net::ProxyKind::Socks4);
     EXPECT_EQ(c.ProxyHost, "proxy.test");
     EXPECT_EQ(c.ProxyPort, 3128);
     EXPECT_EQ(c.TimeOut, 12000);

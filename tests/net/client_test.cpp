@@ -133,7 +133,7 @@ TEST_F(ClientTest, PlainRequestAndHttpProxyRequest) {
     c.Port = 80;
     // Direct to the scripted peer under a name: Host line without port 80.
     c.SetURL("http://peer.test/");
-    c.ProxyType = 1;
+    c.ProxyType = net::ProxyKind::Http;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = s.Port();
     c.Referer = "http://ref/";
@@ -192,7 +192,7 @@ TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
     net::DownloadConnection d;
     Attach(d, e2);
     d.SetURL("http://peer.test/a b/\"c\"");
-    d.ProxyType = 1;
+    d.ProxyType = net::ProxyKind::Http;
     d.ProxyHost = "127.0.0.1";
     d.ProxyPort = s.Port();
     ASSERT_TRUE(d.Start(false));
@@ -411,7 +411,7 @@ TEST_F(ClientTest, UnknownHostsServerProxyAndSocksTarget) {
     net::DownloadConnection p;
     Attach(p, e2);
     p.SetURL("http://peer.test/");
-    p.ProxyType = 1;
+    p.ProxyType = net::ProxyKind::Http;
     p.ProxyHost = "badproxy.test";
     p.ProxyPort = 1;
     ASSERT_TRUE(p.Start(false));
@@ -422,7 +422,7 @@ TEST_F(ClientTest, UnknownHostsServerProxyAndSocksTarget) {
     net::DownloadConnection k;
     Attach(k, e3);
     k.SetURL("http://nosuch.test/");
-    k.ProxyType = 2;
+    k.ProxyType = net::ProxyKind::Socks4;
     k.ProxyHost = "proxy.test";
     k.ProxyPort = 1;
     ASSERT_TRUE(k.Start(false));
@@ -460,7 +460,7 @@ TEST_F(ClientTest, SocksRequestIsTwoSendsThenTheRequest) {
                        ReadRequest(), Send(kOk), Close()}});
     net::DownloadConnection c;
     Prepare(c, "http://10.9.8.7:8081/p");
-    c.ProxyType = 2;
+    c.ProxyType = net::ProxyKind::Socks4;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = s.Port();
     net::DownloadConnection::UserAgent = "";
@@ -480,7 +480,7 @@ TEST_F(ClientTest, SocksRefusalEndsByTimeOut) {
     ScriptedServer s({{ReadBytes(12), Send(std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8)), Hold(5000)}});
     net::DownloadConnection c;
     Prepare(c, "http://10.9.8.7/p");
-    c.ProxyType = 2;
+    c.ProxyType = net::ProxyKind::Socks4;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = s.Port();
     c.TimeOut = 300;

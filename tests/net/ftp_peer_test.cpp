@@ -118,7 +118,7 @@ TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
     ASSERT_TRUE(peer.Ok()) << peer.Error();
     DantePeer dante;
     ASSERT_TRUE(dante.Ok()) << dante.Error();
-    for (int proxyType : {2, 1}) {
+    for (net::ProxyKind proxyType : {net::ProxyKind::Socks4, net::ProxyKind::Http}) {
         Events e;
         net::DownloadConnection c;
         Attach(c, e);
@@ -126,14 +126,14 @@ TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
         c.ProxyHost = "127.0.0.1";
         // SOCKS4 carries the control connection; an HTTP proxy cannot carry FTP, and the
         // address is fetched directly (nothing listens at the proxy's port).
-        c.ProxyPort = proxyType == 2 ? dante.Port() : FreePort();
+        c.ProxyPort = proxyType == net::ProxyKind::Socks4 ? dante.Port() : FreePort();
         c.TimeOut = 10000;
         c.SetURL(peer.Url("/pub/small.txt"));
         ASSERT_TRUE(c.Start(false));
         ASSERT_TRUE(RunToDone(e, 30000));
-        EXPECT_EQ(e.code, 0) << proxyType << "\n" << e.Dump();
+        EXPECT_EQ(e.code, 0) << static_cast<int>(proxyType) << "\n" << e.Dump();
         EXPECT_EQ(e.body, "hello over ftp\n");
-        EXPECT_EQ(e.Has("Proxy server connected. Waiting for reply.", 0), proxyType == 2) << e.Dump();
+        EXPECT_EQ(e.Has("Proxy server connected. Waiting for reply.", 0), proxyType == net::ProxyKind::Socks4) << e.Dump();
     }
 }
 

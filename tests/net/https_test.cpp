@@ -129,14 +129,14 @@ NginxPeer* HttpsTest::nginx_ = nullptr;
 TEST_F(HttpsTest, TrustedServerWholeFileResumeAndNotModified) {
     net::DownloadConnection c;
     Events e = Fetch(c, Url(0, "/file.txt"));
-    EXPECT_EQ(c.Scheme, 3);
+    EXPECT_EQ(c.Scheme, net::UrlScheme::Https);
     EXPECT_EQ(c.GetURL(), Url(0, "/file.txt"));
     net::DownloadConnection q;
     q.SetURL("http://h/go?to=https://other/");
-    EXPECT_EQ(q.Scheme, 0);
+    EXPECT_EQ(q.Scheme, net::UrlScheme::Http);
     EXPECT_EQ(q.Host, "h");
     q.SetURL("HTTPS://h/x?to=http://other/");
-    EXPECT_EQ(q.Scheme, 3);
+    EXPECT_EQ(q.Scheme, net::UrlScheme::Https);
     EXPECT_EQ(q.Port, 443);
     EXPECT_EQ(e.code, 0) << e.Dump();
     EXPECT_EQ(c.StatusCode, 200);
@@ -188,7 +188,7 @@ TEST_F(HttpsTest, TunnelsThroughHttpProxyAndSocks) {
     TinyproxyPeer proxy;
     ASSERT_TRUE(proxy.Ok()) << proxy.Error();
     net::DownloadConnection c;
-    c.ProxyType = 1;
+    c.ProxyType = net::ProxyKind::Http;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = proxy.Port();
     Events e = Fetch(c, Url(0, "/file.txt"));
@@ -200,7 +200,7 @@ TEST_F(HttpsTest, TunnelsThroughHttpProxyAndSocks) {
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();
     net::DownloadConnection s;
-    s.ProxyType = 2;
+    s.ProxyType = net::ProxyKind::Socks4;
     s.ProxyHost = "127.0.0.1";
     s.ProxyPort = socks.Port();
     Events f = Fetch(s, "https://127.0.0.1:" + std::to_string(ports_[0]) + "/page.html");

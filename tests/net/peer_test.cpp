@@ -125,7 +125,7 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
     net::DownloadConnection c;
     Attach(c, e);
     c.SetURL(nginx_->Url("/file.txt"));
-    c.ProxyType = 1;
+    c.ProxyType = net::ProxyKind::Http;
     c.ProxyHost = "127.0.0.1";
     c.ProxyPort = proxy.Port();
     ASSERT_TRUE(c.Start(false));
@@ -139,7 +139,7 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
     net::DownloadConnection s;
     Attach(s, e2);
     s.SetURL(nginx_->Url("/file.txt"));
-    s.ProxyType = 2;
+    s.ProxyType = net::ProxyKind::Socks4;
     s.ProxyHost = "127.0.0.1";
     s.ProxyPort = socks.Port();
     ASSERT_TRUE(s.Start(false));

@@ -14,7 +14,7 @@ using qm::net::DownloadConnection;
 TEST(SetURL, HttpAddressesAndTheirDefaults) {
     qm::net::DownloadConnection c;
     c.SetURL("http://host");
-    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Scheme, qm::net::UrlScheme::Http);
     EXPECT_EQ(c.Host, "host");
     EXPECT_EQ(c.Port, 80);
     EXPECT_EQ(c.Path, "/");
@@ -22,7 +22,7 @@ TEST(SetURL, HttpAddressesAndTheirDefaults) {
     EXPECT_EQ(c.GetURL(), "http://host/");
 
     c.SetURL("  \t example.org/a/b.html\r\n");  // no scheme: http
-    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Scheme, qm::net::UrlScheme::Http);
     EXPECT_EQ(c.Host, "example.org");
     EXPECT_EQ(c.Path, "/a/b.html");
     EXPECT_FALSE(c.PathIsDirectory);
@@ -46,7 +46,7 @@ TEST(SetURL, HttpAddressesAndTheirDefaults) {
 TEST(SetURL, FtpDecodesEscapesOnlyWhenValid) {
     qm::net::DownloadConnection c;
     c.SetURL("ftp://host/a%20b");
-    EXPECT_EQ(c.Scheme, 1);
+    EXPECT_EQ(c.Scheme, qm::net::UrlScheme::Ftp);
     EXPECT_EQ(c.Port, 21);
     EXPECT_EQ(c.Path, "/a b");
     c.SetURL("ftp://host:2121/pub/");
@@ -63,7 +63,7 @@ TEST(SetURL, FileAddresses) {
     qm::net::DownloadConnection c;
     c.Host = "kept";
     c.SetURL("file:///tmp/some file.html");
-    EXPECT_EQ(c.Scheme, 2);
+    EXPECT_EQ(c.Scheme, qm::net::UrlScheme::File);
     EXPECT_EQ(c.Path, "/tmp/some file.html");
     EXPECT_EQ(c.Host, "kept");
     EXPECT_EQ(c.GetURL(), "file:///tmp/some file.html");
@@ -74,7 +74,7 @@ TEST(SetURL, FileAddresses) {
     EXPECT_EQ(c.Path, "c:/x");
     // The first scheme found in the list order wins, wherever it stands.
     c.SetURL("view:file:///a?u=http://b/");
-    EXPECT_EQ(c.Scheme, 0);
+    EXPECT_EQ(c.Scheme, qm::net::UrlScheme::Http);
     EXPECT_EQ(c.Host, "b");
 }
 

@@ -1,0 +1,14 @@
+#pragma once
+// The codes a DownloadConnection is set up with and reports with.
+
+namespace qm::net {
+
+// The kinds of address a connection fetches.
+enum class UrlScheme { Http = 0, Ftp = 1, File = 2, Https = 3 };
+
+// How a connection reaches its server; the values are those of the option "ProxyType".
+enum class ProxyKind { None = 0, Http = 1, Socks4 = 2 };
+// The option "ProxyType" as a proxy kind (an unknown value means no proxy).
+ProxyKind ProxyKindOf(int option);
+
+}  // namespace qm::net
