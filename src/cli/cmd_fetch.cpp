@@ -86,7 +86,7 @@ int RunFetch(const Invocation& inv) {
     engine::ApplyConnectionOptions(*client, store::Options());
 
     bool done = false, writeFailed = false;
-    int doneCode = -1;
+    net::DoneCode doneCode = net::DoneCode::Failed;
     // Progress lines come with every block; they are buffered, and every other line
     // flushes them out with it.
     static char errBuffer[1 << 16];
@@ -102,7 +102,7 @@ int RunFetch(const Invocation& inv) {
             c.Abort();
         }
     };
-    client->OnDone = [&](net::DownloadConnection&, int code) {
+    client->OnDone = [&](net::DownloadConnection&, net::DoneCode code) {
         done = true;
         doneCode = code;
     };
@@ -127,7 +127,7 @@ int RunFetch(const Invocation& inv) {
     // engine counts it.
     const bool complete = started && done && client->EndedWhole(doneCode);
     std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode,
-                 complete ? "yes" : "no", doneCode, static_cast<long long>(client->Received));
+                 complete ? "yes" : "no", done ? static_cast<int>(doneCode) : -1, static_cast<long long>(client->Received));
     bool ok = complete && client->StatusCode > 0 && client->StatusCode < 400 && flushed;
     if (!partFile.empty()) {
         std::error_code ec;

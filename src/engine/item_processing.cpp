@@ -112,7 +112,7 @@ void QueueManager::RetryAfterFailure(std::unique_ptr<DownloadRecord> record) {
     RetryRecord(std::move(record));
 }
 
-void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, int code) {
+void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, net::DoneCode code) {
     if (!rec.Busy) return;
     store::Project* project = rec.Project;
     if (project) ++project->ProcessingCount;
@@ -155,9 +155,9 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, in
 
     if (!complete) {
         DeleteTemp(*record);
-        if (code == 3 || code == 5) {
+        if (code == net::DoneCode::Aborted || code == net::DoneCode::SizeLimit) {
             if (project) {
-                if (code == 3) ++project->SAbr;
+                if (code == net::DoneCode::Aborted) ++project->SAbr;
                 else ++project->SErr;
             }
             FinishRecord(std::move(record));

@@ -382,7 +382,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
         conn.Complete = false;
         conn.ContentLength = 0;
         conn.Header.clear();
-        OnDone(record, conn, 3);
+        OnDone(record, conn, net::DoneCode::Aborted);
         return;
     }
 
@@ -429,7 +429,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     conn.OnData = [this, rec](net::DownloadConnection&, const char* block, std::size_t count) {
         OnData(*rec, block, count);
     };
-    conn.OnDone = [this, rec](net::DownloadConnection& c, int code) { OnDone(*rec, c, code); };
+    conn.OnDone = [this, rec](net::DownloadConnection& c, net::DoneCode code) { OnDone(*rec, c, code); };
     conn.Referer = record.Referer;
     if (!conn.Start(false)) {
         conn.OnHeader = nullptr;

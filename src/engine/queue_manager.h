@@ -20,6 +20,7 @@
 #include "engine/packed_record.h"
 #include "engine/retry_wait.h"
 #include "engine/seen_addresses.h"
+#include "net/connection_codes.h"
 #include "store/string_list.h"
 
 namespace qm::platform { class Timer; }
@@ -189,7 +190,7 @@ private:
     // Item processing (item_processing.cpp).
     void OnHeader(DownloadRecord& record, net::DownloadConnection& conn);
     void OnData(DownloadRecord& record, const char* block, std::size_t count);
-    void OnDone(DownloadRecord& record, net::DownloadConnection& conn, int code);
+    void OnDone(DownloadRecord& record, net::DownloadConnection& conn, net::DoneCode code);
     // Makes the temporary file that receives the record's body and opens it as DataFile
     // (once per attempt; Temp stays empty when it cannot be made).
     void OpenBodyFile(DownloadRecord& record);

@@ -104,7 +104,7 @@ void FtpConversation::CloseData() {
     dataConnecting_ = false;
 }
 
-void FtpConversation::Fail(const std::string& text) { hooks_.finish(4, false, text, 2); }
+void FtpConversation::Fail(const std::string& text) { hooks_.finish(DoneCode::Failed, false, text, 2); }
 
 // Reports the step's status text (when there is one), sends the command and reports it.
 void FtpConversation::Command(const std::string& statusText, const std::string& command) {
@@ -148,7 +148,7 @@ void FtpConversation::OnControlReadable() {
 
 bool FtpConversation::SizeLimitExceeded() {
     if (c_.SizeLimit > 0 && fileSize_ > static_cast<std::int64_t>(c_.SizeLimit) * 1024) {
-        hooks_.finish(5, true, "File size limit exceed.", 2);
+        hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
         return true;
     }
     return false;
@@ -225,7 +225,7 @@ void FtpConversation::OnReply(const FtpReply& reply) {
         if (d > 3) {
             if (restarting_) {
                 // The part already delivered cannot be taken back: the resume ends here.
-                hooks_.finish(1, false, "Reget is not supported.", 2);
+                hooks_.finish(DoneCode::ServerClosed, false, "Reget is not supported.", 2);
                 return;
             }
             restRefused_ = true;
@@ -497,7 +497,7 @@ void FtpConversation::ReadData() {
             return;
         }
         if (c_.SizeLimit > 0 && c_.Received > static_cast<std::int64_t>(c_.SizeLimit) * 1024) {
-            hooks_.finish(5, true, "File size limit exceed.", 2);
+            hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
             return;
         }
     }
@@ -533,7 +533,7 @@ void FtpConversation::DataDone() {
 void FtpConversation::EndTransfer() {
     if (fileSize_ != 0 || finalDigit_ == 2) {
         c_.Remaining = 0;
-        hooks_.finish(0, true, "Read Transaction complete.", 2);
+        hooks_.finish(DoneCode::Complete, true, "Read Transaction complete.", 2);
     } else {
         hooks_.closed();  // the server says the transfer broke off
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "net/connection_codes.h"
 #include "net/ftp_listing.h"
 #include "net/ftp_reply.h"
 
@@ -24,7 +25,7 @@ public:
     struct Hooks {
         std::function<void(const std::string& text, int kind)> report;
         // Ends the transaction: the client idles, every socket closes, OnDone(code) follows.
-        std::function<void(int code, bool complete, const std::string& text, int kind)> finish;
+        std::function<void(DoneCode code, bool complete, const std::string& text, int kind)> finish;
         // A connection closed under us: the client's close handling (with its resume).
         std::function<void()> closed;
         // Something arrived: the inactivity timer starts again.

@@ -206,7 +206,7 @@ struct DownloadConnection::Impl {
     }
 
     // The common end of a transaction: the client is idle before the owner hears of it.
-    void Finish(int code, bool complete, const std::string& text, int kind) {
+    void Finish(DoneCode code, bool complete, const std::string& text, int kind) {
         auto guard = alive;
         std::uint64_t gen = generation;
         c.Busy = false;
@@ -218,7 +218,7 @@ struct DownloadConnection::Impl {
         if (c.OnDone) c.OnDone(c, code);
     }
 
-    void DoneWithoutReport(int code) {
+    void DoneWithoutReport(DoneCode code) {
         auto guard = alive;
         std::uint64_t gen = generation;
         c.Busy = false;
@@ -267,7 +267,7 @@ FtpConversation& DownloadConnection::Impl::Ftp() {
     if (!ftp) {
         FtpConversation::Hooks h;
         h.report = [this](const std::string& text, int kind) { Report(text, kind); };
-        h.finish = [this](int code, bool complete, const std::string& text, int kind) {
+        h.finish = [this](DoneCode code, bool complete, const std::string& text, int kind) {
             Finish(code, complete, text, kind);
         };
         h.closed = [this] { OnClosed(); };
@@ -371,9 +371,10 @@ void DownloadConnection::SetURL(const std::string& address) {
     PathIsDirectory = !Path.empty() && Path.back() == '/';
 }
 
-bool DownloadConnection::EndedWhole(int code) const {
-    if (code == 5) return false;
-    return Complete || (StatusCode > 0 && ContentLength == 0 && code <= 1) ||
+bool DownloadConnection::EndedWhole(DoneCode code) const {
+    if (code == DoneCode::SizeLimit) return false;
+    const bool endedByServer = code == DoneCode::Complete || code == DoneCode::ServerClosed;
+    return Complete || (StatusCode > 0 && ContentLength == 0 && endedByServer) ||
            (StatusCode > 0 && (StatusCode < 200 || StatusCode > 255));
 }
 
@@ -472,7 +473,7 @@ void DownloadConnection::Impl::ConnectAgain() {
     c.Reused = false;
     Report("Kept connection to host " + c.Host + " was closed. Connecting again.", 0);
     if (!Current(guard, gen)) return;
-    if (!OpenConnection() && Same(guard, gen)) DoneWithoutReport(4);
+    if (!OpenConnection() && Same(guard, gen)) DoneWithoutReport(DoneCode::Failed);
 }
 
 bool DownloadConnection::Impl::ServerKeepsOpen() const {
@@ -567,7 +568,7 @@ bool DownloadConnection::Impl::StartLocalFile() {
     if (!Current(guard, gen)) return true;
     c.Busy = false;
     Report("Read Transaction complete.", 2);
-    if (Same(guard, gen) && c.OnDone) c.OnDone(c, 0);
+    if (Same(guard, gen) && c.OnDone) c.OnDone(c, DoneCode::Complete);
     return true;
 }
 
@@ -630,7 +631,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
     if (socksTarget) {
         targetLookup = nullptr;
         if (address == kNoAddress) {
-            Finish(4, false, "Host " + c.Host + " not found.", 0);
+            Finish(DoneCode::Failed, false, "Host " + c.Host + " not found.", 0);
             return;
         }
         targetAddress = address;
@@ -653,7 +654,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
     }
     serverLookup = nullptr;
     if (address == kNoAddress) {
-        Finish(4, false, "Host " + HostToResolve + " not found.", 0);
+        Finish(DoneCode::Failed, false, "Host " + HostToResolve + " not found.", 0);
         return;
     }
     connectAddress = address;
@@ -666,7 +667,7 @@ void DownloadConnection::Impl::Connect() {
     Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
     if (!Current(guard, gen)) return;
     if (sock == kNoSocket || !SetNonBlocking(sock)) {
-        Finish(4, false, "Socket Error.", 0);
+        Finish(DoneCode::Failed, false, "Socket Error.", 0);
         return;
     }
     int one = 1;
@@ -732,7 +733,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
             timer.Start(1000, true);
             return;
         }
-        Finish(4, false, "Connection to host " + c.Host + " failed.", 0);
+        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", 0);
         return;
     }
     watch->SetInterest(true, false);
@@ -791,7 +792,7 @@ void DownloadConnection::Impl::StartTls() {
     std::string error;
     tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
     if (!tls) {
-        Finish(4, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
         return;
     }
     StartTimeout();
@@ -812,7 +813,7 @@ void DownloadConnection::Impl::ContinueHandshake() {
         watch->SetInterest(true, true);
         return;
     case TlsChannel::Step::Failed:
-        Finish(4, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
         return;
     }
 }
@@ -823,20 +824,20 @@ void DownloadConnection::Impl::ReadTunnelReply() {
     long n = ReceiveSome(chunk, sizeof chunk);
     if (n == -1) return;
     if (n <= 0) {
-        Finish(4, false, "Proxy server closed the tunnel to host " + c.Host + ".", 0);
+        Finish(DoneCode::Failed, false, "Proxy server closed the tunnel to host " + c.Host + ".", 0);
         return;
     }
     tunnelReply.append(chunk, static_cast<std::size_t>(n));
     std::size_t end = FindTerminator(tunnelReply, 0);
     if (end == std::string::npos) {
-        if (tunnelReply.size() > kMaxHeaderBytes) Finish(4, false, "Response header too long.", 2);
+        if (tunnelReply.size() > kMaxHeaderBytes) Finish(DoneCode::Failed, false, "Response header too long.", 2);
         return;
     }
     std::string status = tunnelReply.substr(0, tunnelReply.find_first_of("\r\n"));
     Report(status, 3);
     std::size_t blank = status.find(' ');
     if (!HasPrefix(status, "HTTP/") || blank == std::string::npos || status.compare(blank + 1, 1, "2") != 0) {
-        Finish(4, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", 0);
+        Finish(DoneCode::Failed, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", 0);
         return;
     }
     tunnelPending = false;
@@ -976,7 +977,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
             std::size_t end = FindTerminator(text, from);
             if (end == std::string::npos) {
                 if (headerBytes > kMaxHeaderBytes)
-                    Finish(4, false, "Response header too long.", 2);
+                    Finish(DoneCode::Failed, false, "Response header too long.", 2);
                 return;  // wait for the rest of the header
             }
             text.resize(end);
@@ -998,13 +999,13 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         }
         if (c.StatusCode == 0) c.StatusCode = code;
         if (Restarting && code != 206) {
-            Finish(1, false, "Reget is not supported.", 2);
+            Finish(DoneCode::ServerClosed, false, "Reget is not supported.", 2);
             return;
         }
         // A part that does not begin with the byte asked for would be joined at the wrong
         // place: the transfer fails, and the owner fetches the file again whole.
         if (code == 206 && (Restarting || c.ResumeFrom > 0) && ContentRangeStart(text) != c.Received) {
-            Finish(1, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", 2);
+            Finish(DoneCode::ServerClosed, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", 2);
             return;
         }
         if (!Restarting) {
@@ -1025,7 +1026,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
                     // Only an announced length is held against the limit; without one the
                     // limit applies to what arrives.
                     if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
-                        Finish(5, true, "File size limit exceed.", 2);
+                        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
                         return;
                     }
                 }
@@ -1043,7 +1044,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
         keepAfter = !Restarting && n == (lengthKnown ? static_cast<std::size_t>(c.ContentLength) : 0) &&
                     (lengthKnown || noBody) && ServerKeepsOpen();
-        Finish(0, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
+        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
         return;
     }
     // Nothing beyond the announced length belongs to this answer; without a length the
@@ -1073,7 +1074,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
     std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
     if (c.Remaining > 0 && (c.SizeLimit <= 0 || c.Received <= limit)) return;
     if (c.SizeLimit > 0 && c.Received > limit) {
-        Finish(5, true, "File size limit exceed.", 2);
+        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
         return;
     }
     // Exactly the announced length arrived: nothing of another answer is mixed in.
@@ -1082,7 +1083,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         Report("Bytes beyond the announced length were dropped.", 0);
         if (!Current(guard, gen)) return;
     }
-    Finish(0, true, "Read Transaction complete.", 2);
+    Finish(DoneCode::Complete, true, "Read Transaction complete.", 2);
 }
 
 void DownloadConnection::Impl::OnClosed() {
@@ -1111,7 +1112,7 @@ void DownloadConnection::Impl::OnClosed() {
         Report("Close Transaction complete.", 2);
         if (!Same(guard, gen) || c.Busy) return;
     }
-    if (c.OnDone) c.OnDone(c, 1);
+    if (c.OnDone) c.OnDone(c, DoneCode::ServerClosed);
 }
 
 void DownloadConnection::Impl::OnTimer() {
@@ -1120,14 +1121,14 @@ void DownloadConnection::Impl::OnTimer() {
     timer.Stop();
     if (State == 4) {
         State = 0;
-        Finish(4, false, "Connection to host " + c.Host + " failed.", 0);
+        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", 0);
         return;
     }
     CancelLookups();
     if (!c.Busy) return;
     if (c.Delay >= 1) {
         c.Delay = 0;
-        if (!Start(false) && Same(guard, gen + 1)) DoneWithoutReport(4);
+        if (!Start(false) && Same(guard, gen + 1)) DoneWithoutReport(DoneCode::Failed);
         return;
     }
     if (State == 0) {
@@ -1141,11 +1142,11 @@ void DownloadConnection::Impl::OnTimer() {
             if (Start(true)) return;
             if (!Same(guard, gen + 1)) return;
         }
-        if (c.OnDone) c.OnDone(c, 2);
+        if (c.OnDone) c.OnDone(c, DoneCode::TimedOut);
         return;
     }
     State = 0;
-    Finish(2, false, "Connection Timed out.", 2);
+    Finish(DoneCode::TimedOut, false, "Connection Timed out.", 2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1158,7 +1159,7 @@ void DownloadConnection::Abort() {
     d.timer.Stop();
     if (Remaining < 1) Complete = true;
     d.State = 0;
-    d.Finish(3, Complete, Complete ? "Read Transaction complete." : "Aborted.", 2);
+    d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.", 2);
 }
 
 std::string DownloadConnection::StatusText(int code) {

@@ -73,8 +73,7 @@ public:
     // a handler may also destroy the client, as its last act (its own captures go with it).
     std::function<void(DownloadConnection& sender)> OnHeader;
     std::function<void(DownloadConnection& sender, const char* buffer, std::size_t count)> OnData;
-    // Code: see the failure table (0 .. 5).
-    std::function<void(DownloadConnection& sender, int code)> OnDone;
+    std::function<void(DownloadConnection& sender, DoneCode code)> OnDone;
     // Kind 0 connection, 1 progress, 2 end of the transaction, 3 protocol text.
     std::function<void(DownloadConnection& sender, const std::string& text, int kind)> OnStatus;
 
@@ -86,8 +85,8 @@ public:
     // Whether the transaction that ended with done code `code` delivered its answer whole:
     // the connection saw the announced end, or an answer without a length ended with the
     // server closing (its normal end), or the status carries no body to lose. Never after
-    // the size limit (code 5).
-    bool EndedWhole(int code) const;
+    // the size limit.
+    bool EndedWhole(DoneCode code) const;
 
     static std::string StatusText(int code);
     static std::string Base64(const std::string& text);

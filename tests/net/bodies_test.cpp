@@ -128,7 +128,7 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
         EXPECT_EQ(ev.dones, 1);
         EXPECT_EQ(ev.code, 1);
         EXPECT_FALSE(c.Complete);
-        EXPECT_FALSE(c.EndedWhole(ev.code));
+        EXPECT_FALSE(c.EndedWhole(static_cast<net::DoneCode>(ev.code)));
         EXPECT_EQ(ev.body, "0123") << "nothing of the refused part is delivered";
         EXPECT_TRUE(ev.Has("Reget answered from another byte than 4.", 2)) << ev.Dump();
     }
@@ -165,7 +165,7 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     EXPECT_EQ(e.body, "abcdef") << "X-Content-Length announces nothing";
     EXPECT_EQ(c.ContentLength, 0);
     EXPECT_EQ(e.code, 1);
-    EXPECT_TRUE(c.EndedWhole(e.code)) << "an answer without a length ends when the server closes";
+    EXPECT_TRUE(c.EndedWhole(static_cast<net::DoneCode>(e.code))) << "an answer without a length ends when the server closes";
 
     Events second;
     Attach(c, second);
@@ -188,7 +188,7 @@ TEST_F(BodiesTest, LengthsBeyond32BitsAreCountedWhole) {
     EXPECT_EQ(c.Received, 1000);
     EXPECT_EQ(c.Remaining, 5000000000LL - 1000);
     EXPECT_EQ(e.code, 1);
-    EXPECT_FALSE(c.EndedWhole(e.code));
+    EXPECT_FALSE(c.EndedWhole(static_cast<net::DoneCode>(e.code)));
     EXPECT_TRUE(e.Has("0% of 5000000000 bytes of " + c.GetURL() + ".", 1)) << e.Dump();
 }
 

@@ -39,9 +39,9 @@ inline void Attach(net::DownloadConnection& c, Events& e) {
         if (e.headers == 0) e.dataBeforeHeader = true;
         e.body.append(data, n);
     };
-    c.OnDone = [&e](net::DownloadConnection&, int code) {
+    c.OnDone = [&e](net::DownloadConnection&, net::DoneCode code) {
         ++e.dones;
-        e.code = code;
+        e.code = static_cast<int>(code);
     };
 }
 

@@ -573,8 +573,8 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
         net::DownloadConnection c;
         Attach(c, ev);
         int rounds = 0;
-        c.OnDone = [&](net::DownloadConnection& self, int code) {
-            ev.code = code;
+        c.OnDone = [&](net::DownloadConnection& self, net::DoneCode code) {
+            ev.code = static_cast<int>(code);
             if (++rounds < 3) self.Start(false);
             else ++ev.dones;
         };

@@ -81,7 +81,8 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
         for (int k = 0; k < kPool; ++k) {
             auto c = std::make_unique<net::DownloadConnection>();
             c->Index = k;
-            c->OnDone = [&](net::DownloadConnection& self, int code) {
+            c->OnDone = [&](net::DownloadConnection& self, net::DoneCode done) {
+                const int code = static_cast<int>(done);
                 ++finished;
                 if (code >= 0 && code <= 5) ++codes[code];
                 if (code == 0 && self.StatusCode == 200) ++ok;

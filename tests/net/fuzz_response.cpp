@@ -52,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client.TimeOut = 2000;
     client.SizeLimit = sizeLimit;
     client.ResumeFrom = data[1] & 4 ? 3 : 0;  // a range asked for: the answer's part is checked
-    client.OnDone = [&](qm::net::DownloadConnection&, int c) {
+    client.OnDone = [&](qm::net::DownloadConnection&, qm::net::DoneCode c) {
         ++dones;
-        code = c;
+        code = static_cast<int>(c);
     };
     client.OnData = [](qm::net::DownloadConnection&, const char* d, std::size_t n) {
         volatile char sink = n ? d[n - 1] : 0;
