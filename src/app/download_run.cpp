@@ -45,13 +45,13 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
         if (record.Project && engine::FileExists(record.FName)) engine::AddToMap(*record.Project, record.FName);
         if (OnFileStored) OnFileStored(record);
     };
-    queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, int kind) {
+    queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, engine::MessageKind kind) {
         if (OnQueueStatus) OnQueueStatus(text, kind);
-        else if (kind == engine::kStatusAnalysis) settings_.message(text);
+        else if (kind == engine::MessageKind::Analysis) settings_.message(text);
     };
     queue_->OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text,
-                                  int kind) {
-        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, kind);
+                                  net::StatusKind kind) {
+        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, engine::MessageKindOf(kind));
         else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
     };
     queue_->OnPoolChange = [this](engine::QueueManager&, int number, int change) {

@@ -11,6 +11,7 @@
 
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
+#include "engine/message_kind.h"
 
 namespace qm::engine {
 class DownloadRecord;
@@ -55,10 +56,10 @@ public:
     // Events for a front end; they may be set at any time, and unset ones do nothing.
     // A connection's status line (connection number, text, kind); unset: with
     // RunSettings::log the message "HTTPn: text".
-    std::function<void(int connection, const std::string& text, int kind)> OnConnectionStatus;
+    std::function<void(int connection, const std::string& text, engine::MessageKind kind)> OnConnectionStatus;
     // The queue's state texts and the analysis messages; unset: analysis messages go to
     // RunSettings::message.
-    std::function<void(const std::string& text, int kind)> OnQueueStatus;
+    std::function<void(const std::string& text, engine::MessageKind kind)> OnQueueStatus;
     // A connection joined (change 1) or left (change 2) the pool.
     std::function<void(int number, int change)> OnPoolChange;
     // A file was stored and added to its Project's site map.

@@ -17,28 +17,29 @@ std::string Prefixed(int index, const std::string& text) {
 }
 }  // namespace
 
-void LogModel::Route(int index, const std::string& text, int kind) {
+void LogModel::Route(int index, const std::string& text, engine::MessageKind kind) {
+    using engine::MessageKind;
     const store::ProgramOptions& opt = store::Options();
-    if (kind >= 0 && kind <= 20) {
-        if (kind == 3) return;  // protocol text changes neither window
+    if (engine::IsConnectionStatus(kind)) {
+        if (kind == MessageKind::ProtocolText) return;  // protocol text changes neither window
         if (index >= 0 && static_cast<std::size_t>(index) < progress_.size()) {
             progress_[index] = Prefixed(index, text);
             ++progressRevision_;
         }
         if (!opt.UseLog) return;
-        if ((kind == 0 && opt.FConnect) || (kind == 1 && opt.FProgress) ||
-            (kind == 2 && opt.FDisconnect))
+        if ((kind == MessageKind::Connection && opt.FConnect) || (kind == MessageKind::Progress && opt.FProgress) ||
+            (kind == MessageKind::TransactionEnd && opt.FDisconnect))
             Append(Prefixed(index, text));
         return;
     }
-    if (kind == 101) {
+    if (kind == MessageKind::QueueState) {
         if (text != queueState_) {
             queueState_ = text;
             if (OnQueueState) OnQueueState(text);
         }
         return;
     }
-    if (kind == 102) Append(text);  // unfiltered, but bounded like every other line
+    if (kind == MessageKind::Analysis) Append(text);  // unfiltered, but bounded like every other line
 }
 
 void LogModel::AddSlot(int index) {

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/message_kind.h"
+
 namespace qm::app {
 
 class LogModel {
 public:
-    // Routes one message of the engine (connection status kinds 0 to 20, queue state 101,
-    // analysis and queue messages 102) to the progress lines, the log and the status bar.
-    void Route(int index, const std::string& text, int kind);
+    // Routes one message of the engine (a connection's status line, the queue state, an
+    // analysis or queue message) to the progress lines, the log and the status bar.
+    void Route(int index, const std::string& text, engine::MessageKind kind);
 
     // Progress lines: one per connection slot of the pool.
     void AddSlot(int index);

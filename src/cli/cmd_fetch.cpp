@@ -91,10 +91,10 @@ int RunFetch(const Invocation& inv) {
     // flushes them out with it.
     static char errBuffer[1 << 16];
     std::setvbuf(stderr, errBuffer, _IOFBF, sizeof errBuffer);
-    client->OnStatus = [verbose](net::DownloadConnection& c, const std::string& text, int kind) {
-        if (kind == 3 && !verbose) return;
+    client->OnStatus = [verbose](net::DownloadConnection& c, const std::string& text, net::StatusKind kind) {
+        if (kind == net::StatusKind::ProtocolText && !verbose) return;
         std::fprintf(stderr, "HTTP%d: %s\n", c.Index, text.c_str());
-        if (kind != 1) std::fflush(stderr);
+        if (kind != net::StatusKind::Progress) std::fflush(stderr);
     };
     client->OnData = [out, &writeFailed](net::DownloadConnection& c, const char* data, std::size_t count) {
         if (std::fwrite(data, 1, count, out) != count && !writeFailed) {

@@ -146,9 +146,9 @@ net::DownloadConnection& QueueManager::AddConnection() {
     auto conn = std::make_unique<net::DownloadConnection>();
     conn->Index = static_cast<int>(pool_.size());
     net::DownloadConnection& c = *conn;
-    c.OnStatus = [this](net::DownloadConnection& sender, const std::string& text, int kind) {
+    c.OnStatus = [this](net::DownloadConnection& sender, const std::string& text, net::StatusKind kind) {
         if (OnConnStatus) OnConnStatus(*this, sender, text, kind);
-        if (OnStatus) OnStatus(*this, "HTTP" + std::to_string(sender.Index) + ": " + text, kind);
+        if (OnStatus) OnStatus(*this, "HTTP" + std::to_string(sender.Index) + ": " + text, MessageKindOf(kind));
     };
     pool_.push_back(std::move(conn));
     return c;
@@ -176,7 +176,7 @@ std::size_t QueueManager::BusyConnections() const {
 }
 
 void QueueManager::RaiseStatus(const std::string& text) {
-    if (OnStatus) OnStatus(*this, text, kStatusQueue);
+    if (OnStatus) OnStatus(*this, text, MessageKind::QueueState);
 }
 
 void QueueManager::RaiseQueueState() {
@@ -656,7 +656,7 @@ void QueueManager::StopProject(store::Project& project) {
 }
 
 void QueueManager::ReportMessage(const std::string& text, bool stop) {
-    if (OnStatus) OnStatus(*this, text, kStatusAnalysis);
+    if (OnStatus) OnStatus(*this, text, MessageKind::Analysis);
     if (stop) StopAll();
 }
 

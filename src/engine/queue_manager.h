@@ -17,6 +17,7 @@
 
 #include "engine/crawl_limits.h"
 #include "engine/free_space_gauge.h"
+#include "engine/message_kind.h"
 #include "engine/packed_record.h"
 #include "engine/retry_wait.h"
 #include "engine/seen_addresses.h"
@@ -41,8 +42,6 @@ extern const char* const kTextDownload;
 extern const char* const kTextSuspend;
 extern const char* const kTextParsing;
 
-constexpr int kStatusQueue = 101;     // queue state texts
-constexpr int kStatusAnalysis = 102;  // messages of the analysis and the queue
 
 // Counter operations on a Project; each recomputes StateText and ProgressText and raises
 // OnProjectChange code 1, and code 2 when the Project has nothing queued or in processing.
@@ -81,7 +80,7 @@ public:
     static QueueManager* Instance();
 
     // Events (sender first).
-    std::function<void(QueueManager& sender, const std::string& text, int kind)> OnStatus;
+    std::function<void(QueueManager& sender, const std::string& text, MessageKind kind)> OnStatus;
     std::function<void(QueueManager& sender)> OnChange;
     std::function<void(QueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
     std::function<void(QueueManager& sender, DownloadRecord& record)> OnItemStored;
@@ -91,8 +90,8 @@ public:
     std::function<bool(QueueManager& sender, store::Project& project, const std::string& url,
                        const std::string& realm, std::string& user, std::string& password)>
         OnPasswordWanted;
-    // Status lines of the connections: "HTTP" + index + ": " + text (kinds 0 to 3).
-    std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text, int kind)>
+    // Status lines of the connections: "HTTP" + index + ": " + text.
+    std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text, net::StatusKind kind)>
         OnConnStatus;
 
     // Starting a Project: the caller empties the seen-address list first (Start command).

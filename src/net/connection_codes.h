@@ -11,6 +11,14 @@ enum class ProxyKind { None = 0, Http = 1, Socks4 = 2 };
 // The option "ProxyType" as a proxy kind (an unknown value means no proxy).
 ProxyKind ProxyKindOf(int option);
 
+// What a status line of a connection tells.
+enum class StatusKind {
+    Connection = 0,      // looking up, connecting, connected
+    Progress = 1,        // bytes received so far
+    TransactionEnd = 2,  // how the transaction ended
+    ProtocolText = 3,    // a line sent or received (request, header, FTP command or reply)
+};
+
 // How a transaction ended.
 enum class DoneCode {
     Complete = 0,      // all data, a status above 299 whose body was not read, or a local file

@@ -104,7 +104,7 @@ void FtpConversation::CloseData() {
     dataConnecting_ = false;
 }
 
-void FtpConversation::Fail(const std::string& text) { hooks_.finish(DoneCode::Failed, false, text, 2); }
+void FtpConversation::Fail(const std::string& text) { hooks_.finish(DoneCode::Failed, false, text, StatusKind::TransactionEnd); }
 
 // Reports the step's status text (when there is one), sends the command and reports it.
 void FtpConversation::Command(const std::string& statusText, const std::string& command) {
@@ -115,11 +115,11 @@ void FtpConversation::Command(const std::string& statusText, const std::string& 
         return;
     }
     if (!statusText.empty()) {
-        hooks_.report(statusText, 0);
+        hooks_.report(statusText, StatusKind::Connection);
         if (!ok()) return;
     }
     hooks_.send(command + "\r\n");
-    hooks_.report(command, 3);
+    hooks_.report(command, StatusKind::ProtocolText);
 }
 
 void FtpConversation::OnControlReadable() {
@@ -138,7 +138,7 @@ void FtpConversation::OnControlReadable() {
             return;
         }
         while (auto reply = replies_.Next()) {
-            hooks_.report(reply->text, 3);
+            hooks_.report(reply->text, StatusKind::ProtocolText);
             if (!ok()) return;
             OnReply(*reply);
             if (!ok()) return;
@@ -148,14 +148,14 @@ void FtpConversation::OnControlReadable() {
 
 bool FtpConversation::SizeLimitExceeded() {
     if (c_.SizeLimit > 0 && fileSize_ > static_cast<std::int64_t>(c_.SizeLimit) * 1024) {
-        hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
+        hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
         return true;
     }
     return false;
 }
 
 void FtpConversation::TakeSize(const std::string& digits) {
-    hooks_.report("Length=" + digits + ".", 0);
+    hooks_.report("Length=" + digits + ".", StatusKind::Connection);
     fileSize_ = FtpDigitsValue(digits, 0);
 }
 
@@ -225,11 +225,11 @@ void FtpConversation::OnReply(const FtpReply& reply) {
         if (d > 3) {
             if (restarting_) {
                 // The part already delivered cannot be taken back: the resume ends here.
-                hooks_.finish(DoneCode::ServerClosed, false, "Reget is not supported.", 2);
+                hooks_.finish(DoneCode::ServerClosed, false, "Reget is not supported.", StatusKind::TransactionEnd);
                 return;
             }
             restRefused_ = true;
-            hooks_.report("Reget is not supported.", 0);
+            hooks_.report("Reget is not supported.", StatusKind::Connection);
             if (!ok()) return;
         } else {
             restAccepted_ = true;
@@ -295,7 +295,7 @@ void FtpConversation::AskForTransfer() {
     }
     if (restarting_ || c_.ResumeFrom > 0) {
         auto ok = hooks_.guard();
-        hooks_.report("Restarting from " + std::to_string(c_.Received) + ".", 0);
+        hooks_.report("Restarting from " + std::to_string(c_.Received) + ".", StatusKind::Connection);
         if (!ok()) return;
         step_ = kRestOrPortDir;
         Command("", "REST " + std::to_string(c_.Received));
@@ -310,7 +310,7 @@ void FtpConversation::AskForTransfer() {
 bool FtpConversation::FallBackToPassive() {
     if (passive_ || triedPassive_ || viaSocks_ || dataReady_) return false;
     auto ok = hooks_.guard();
-    hooks_.report("Active mode refused; trying passive mode.", 0);
+    hooks_.report("Active mode refused; trying passive mode.", StatusKind::Connection);
     if (!ok()) return true;
     CloseData();
     passive_ = triedPassive_ = true;
@@ -479,7 +479,7 @@ void FtpConversation::ReadData() {
                 p = std::to_string(static_cast<long long>(std::nearbyint(percent))) + "% of " +
                     std::to_string(c_.ContentLength);
             }
-            hooks_.report(p + " bytes of " + c_.GetURL() + ".", 1);
+            hooks_.report(p + " bytes of " + c_.GetURL() + ".", StatusKind::Progress);
             if (!ok()) return;
         }
         if (n > 0 && c_.OnData) {
@@ -497,7 +497,7 @@ void FtpConversation::ReadData() {
             return;
         }
         if (c_.SizeLimit > 0 && c_.Received > static_cast<std::int64_t>(c_.SizeLimit) * 1024) {
-            hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
+            hooks_.finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
             return;
         }
     }
@@ -533,7 +533,7 @@ void FtpConversation::DataDone() {
 void FtpConversation::EndTransfer() {
     if (fileSize_ != 0 || finalDigit_ == 2) {
         c_.Remaining = 0;
-        hooks_.finish(DoneCode::Complete, true, "Read Transaction complete.", 2);
+        hooks_.finish(DoneCode::Complete, true, "Read Transaction complete.", StatusKind::TransactionEnd);
     } else {
         hooks_.closed();  // the server says the transfer broke off
     }

@@ -23,9 +23,9 @@ class DownloadConnection;
 class FtpConversation {
 public:
     struct Hooks {
-        std::function<void(const std::string& text, int kind)> report;
+        std::function<void(const std::string& text, StatusKind kind)> report;
         // Ends the transaction: the client idles, every socket closes, OnDone(code) follows.
-        std::function<void(DoneCode code, bool complete, const std::string& text, int kind)> finish;
+        std::function<void(DoneCode code, bool complete, const std::string& text, StatusKind kind)> finish;
         // A connection closed under us: the client's close handling (with its resume).
         std::function<void()> closed;
         // Something arrived: the inactivity timer starts again.

@@ -159,10 +159,10 @@ struct DownloadConnection::Impl {
         return *guard && generation == gen;
     }
 
-    void Report(const std::string& text, int kind) {
+    void Report(const std::string& text, StatusKind kind) {
         if (!c.OnStatus) return;
         auto guard = alive;
-        if (kind != 3) {
+        if (kind != StatusKind::ProtocolText) {
             c.OnStatus(c, text, kind);
             return;
         }
@@ -206,7 +206,7 @@ struct DownloadConnection::Impl {
     }
 
     // The common end of a transaction: the client is idle before the owner hears of it.
-    void Finish(DoneCode code, bool complete, const std::string& text, int kind) {
+    void Finish(DoneCode code, bool complete, const std::string& text, StatusKind kind) {
         auto guard = alive;
         std::uint64_t gen = generation;
         c.Busy = false;
@@ -266,8 +266,8 @@ struct DownloadConnection::Impl {
 FtpConversation& DownloadConnection::Impl::Ftp() {
     if (!ftp) {
         FtpConversation::Hooks h;
-        h.report = [this](const std::string& text, int kind) { Report(text, kind); };
-        h.finish = [this](DoneCode code, bool complete, const std::string& text, int kind) {
+        h.report = [this](const std::string& text, StatusKind kind) { Report(text, kind); };
+        h.finish = [this](DoneCode code, bool complete, const std::string& text, StatusKind kind) {
             Finish(code, complete, text, kind);
         };
         h.closed = [this] { OnClosed(); };
@@ -425,7 +425,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
         State = 0;
         if (c.Scheme == UrlScheme::File) return StartLocalFile();
         if (c.Delay >= 1) {
-            Report("Delay " + std::to_string(c.Delay) + " seconds before " + c.GetURL() + ".", 0);
+            Report("Delay " + std::to_string(c.Delay) + " seconds before " + c.GetURL() + ".", StatusKind::Connection);
             if (!c.Busy) return true;  // the owner ended it from the report
             timer.Start(c.Delay * 1000, true);
             return true;
@@ -471,7 +471,7 @@ void DownloadConnection::Impl::ConnectAgain() {
     CloseSockets();
     reused = false;
     c.Reused = false;
-    Report("Kept connection to host " + c.Host + " was closed. Connecting again.", 0);
+    Report("Kept connection to host " + c.Host + " was closed. Connecting again.", StatusKind::Connection);
     if (!Current(guard, gen)) return;
     if (!OpenConnection() && Same(guard, gen)) DoneWithoutReport(DoneCode::Failed);
 }
@@ -512,7 +512,7 @@ bool DownloadConnection::Impl::OpenConnection() {
     if (Proxy() == ProxyKind::Socks4) {
         targetAddress = CachedAddress(c.Host);
         if (targetAddress == kNoAddress) {
-            Report("Looking up host " + c.Host + "...", 0);
+            Report("Looking up host " + c.Host + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return true;
             State = 2;
             StartTimeout();
@@ -523,7 +523,7 @@ bool DownloadConnection::Impl::OpenConnection() {
         }
     }
     if (connectAddress == kNoAddress) {
-        Report("Looking up host " + HostToResolve + "...", 0);
+        Report("Looking up host " + HostToResolve + "...", StatusKind::Connection);
         if (!Current(guard, gen)) return true;
         State = 1;
         StartTimeout();
@@ -546,10 +546,10 @@ bool DownloadConnection::Impl::StartLocalFile() {
     if (!f) {
         c.StatusCode = 404;
         c.Busy = false;
-        Report("Local file " + c.Path + " not found.", 0);
+        Report("Local file " + c.Path + " not found.", StatusKind::Connection);
         return false;
     }
-    Report("Local file " + c.Path + " found.", 0);
+    Report("Local file " + c.Path + " found.", StatusKind::Connection);
     if (!Current(guard, gen)) {
         std::fclose(f);
         return true;
@@ -567,7 +567,7 @@ bool DownloadConnection::Impl::StartLocalFile() {
     std::fclose(f);
     if (!Current(guard, gen)) return true;
     c.Busy = false;
-    Report("Read Transaction complete.", 2);
+    Report("Read Transaction complete.", StatusKind::TransactionEnd);
     if (Same(guard, gen) && c.OnDone) c.OnDone(c, DoneCode::Complete);
     return true;
 }
@@ -631,7 +631,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
     if (socksTarget) {
         targetLookup = nullptr;
         if (address == kNoAddress) {
-            Finish(DoneCode::Failed, false, "Host " + c.Host + " not found.", 0);
+            Finish(DoneCode::Failed, false, "Host " + c.Host + " not found.", StatusKind::Connection);
             return;
         }
         targetAddress = address;
@@ -642,7 +642,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
             HostToResolve = c.ProxyHost;
             State = 1;
             StartTimeout();
-            Report("Looking up host " + c.ProxyHost + "...", 0);
+            Report("Looking up host " + c.ProxyHost + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return;
             serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
                 if (Current(guard, gen) && State == 1) OnLookup(false, a);
@@ -654,7 +654,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
     }
     serverLookup = nullptr;
     if (address == kNoAddress) {
-        Finish(DoneCode::Failed, false, "Host " + HostToResolve + " not found.", 0);
+        Finish(DoneCode::Failed, false, "Host " + HostToResolve + " not found.", StatusKind::Connection);
         return;
     }
     connectAddress = address;
@@ -664,10 +664,10 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
 void DownloadConnection::Impl::Connect() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", 0);
+    Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", StatusKind::Connection);
     if (!Current(guard, gen)) return;
     if (sock == kNoSocket || !SetNonBlocking(sock)) {
-        Finish(DoneCode::Failed, false, "Socket Error.", 0);
+        Finish(DoneCode::Failed, false, "Socket Error.", StatusKind::Connection);
         return;
     }
     int one = 1;
@@ -733,20 +733,20 @@ void DownloadConnection::Impl::OnConnected(int error) {
             timer.Start(1000, true);
             return;
         }
-        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", 0);
+        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", StatusKind::Connection);
         return;
     }
     watch->SetInterest(true, false);
     if (c.Scheme == UrlScheme::Ftp && Proxy() != ProxyKind::Socks4) {
         // The FTP server speaks first: nothing is sent until its greeting.
-        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", StatusKind::Connection);
         if (!Current(guard, gen)) return;
         Ftp().Begin(sock, Restarting, false);
         StartTimeout();
         return;
     }
     if (Proxy() == ProxyKind::Socks4) {
-        Report("Proxy server connected. Waiting for reply.", 0);
+        Report("Proxy server connected. Waiting for reply.", StatusKind::Connection);
         if (!Current(guard, gen)) return;
         unsigned char head[8];
         head[0] = 4;
@@ -758,7 +758,7 @@ void DownloadConnection::Impl::OnConnected(int error) {
         SendText(std::string("SSL\0", 4));
     } else if (c.Scheme == UrlScheme::Https && c.ProxyType == ProxyKind::Http) {
         // A tunnel through the proxy first; TLS starts when the proxy says yes.
-        Report("Proxy server connected. Opening a tunnel to " + c.Host + ".", 0);
+        Report("Proxy server connected. Opening a tunnel to " + c.Host + ".", StatusKind::Connection);
         if (!Current(guard, gen)) return;
         const std::string target = c.Host + ":" + std::to_string(c.Port);
         std::string connect = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
@@ -780,10 +780,10 @@ void DownloadConnection::Impl::OnConnected(int error) {
 void DownloadConnection::Impl::SendRequest() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+    Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", StatusKind::Connection);
     if (!Current(guard, gen)) return;
     SendText(request);
-    Report(request, 3);
+    Report(request, StatusKind::ProtocolText);
     if (!Current(guard, gen)) return;
     StartTimeout();
 }
@@ -792,7 +792,7 @@ void DownloadConnection::Impl::StartTls() {
     std::string error;
     tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
     if (!tls) {
-        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", StatusKind::Connection);
         return;
     }
     StartTimeout();
@@ -813,7 +813,7 @@ void DownloadConnection::Impl::ContinueHandshake() {
         watch->SetInterest(true, true);
         return;
     case TlsChannel::Step::Failed:
-        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", StatusKind::Connection);
         return;
     }
 }
@@ -824,20 +824,20 @@ void DownloadConnection::Impl::ReadTunnelReply() {
     long n = ReceiveSome(chunk, sizeof chunk);
     if (n == -1) return;
     if (n <= 0) {
-        Finish(DoneCode::Failed, false, "Proxy server closed the tunnel to host " + c.Host + ".", 0);
+        Finish(DoneCode::Failed, false, "Proxy server closed the tunnel to host " + c.Host + ".", StatusKind::Connection);
         return;
     }
     tunnelReply.append(chunk, static_cast<std::size_t>(n));
     std::size_t end = FindTerminator(tunnelReply, 0);
     if (end == std::string::npos) {
-        if (tunnelReply.size() > kMaxHeaderBytes) Finish(DoneCode::Failed, false, "Response header too long.", 2);
+        if (tunnelReply.size() > kMaxHeaderBytes) Finish(DoneCode::Failed, false, "Response header too long.", StatusKind::TransactionEnd);
         return;
     }
     std::string status = tunnelReply.substr(0, tunnelReply.find_first_of("\r\n"));
-    Report(status, 3);
+    Report(status, StatusKind::ProtocolText);
     std::size_t blank = status.find(' ');
     if (!HasPrefix(status, "HTTP/") || blank == std::string::npos || status.compare(blank + 1, 1, "2") != 0) {
-        Finish(DoneCode::Failed, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", 0);
+        Finish(DoneCode::Failed, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", StatusKind::Connection);
         return;
     }
     tunnelPending = false;
@@ -920,14 +920,14 @@ void DownloadConnection::Impl::OnReadable() {
             StartTls();
             return;
         }
-        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", 0);
+        Report("Host " + c.Host + " connected. Waiting for " + c.GetURL() + ".", StatusKind::Connection);
         if (!Current(guard, gen)) return;
         if (c.Scheme == UrlScheme::Ftp) {
             Ftp().Begin(sock, Restarting, true);
             return;
         }
         SendText(request);
-        Report(request, 3);
+        Report(request, StatusKind::ProtocolText);
         return;
     }
     if (c.Scheme == UrlScheme::Ftp) {
@@ -962,7 +962,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
     auto guard = alive;
     std::uint64_t gen = generation;
     if (!HeaderDone) {
-        Report("Transferring data from " + c.GetURL() + ".", 1);
+        Report("Transferring data from " + c.GetURL() + ".", StatusKind::Progress);
         if (!Current(guard, gen)) return;
         buffer[n] = '\0';
         if (c.Header.empty() && buffer[0] != 'H') {
@@ -977,11 +977,11 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
             std::size_t end = FindTerminator(text, from);
             if (end == std::string::npos) {
                 if (headerBytes > kMaxHeaderBytes)
-                    Finish(DoneCode::Failed, false, "Response header too long.", 2);
+                    Finish(DoneCode::Failed, false, "Response header too long.", StatusKind::TransactionEnd);
                 return;  // wait for the rest of the header
             }
             text.resize(end);
-            Report(text, 3);
+            Report(text, StatusKind::ProtocolText);
             if (!Current(guard, gen)) return;
             std::size_t bodyStart = end > before ? end - before : 0;
             n = n > bodyStart ? n - bodyStart : 0;
@@ -999,13 +999,13 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         }
         if (c.StatusCode == 0) c.StatusCode = code;
         if (Restarting && code != 206) {
-            Finish(DoneCode::ServerClosed, false, "Reget is not supported.", 2);
+            Finish(DoneCode::ServerClosed, false, "Reget is not supported.", StatusKind::TransactionEnd);
             return;
         }
         // A part that does not begin with the byte asked for would be joined at the wrong
         // place: the transfer fails, and the owner fetches the file again whole.
         if (code == 206 && (Restarting || c.ResumeFrom > 0) && ContentRangeStart(text) != c.Received) {
-            Finish(DoneCode::ServerClosed, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", 2);
+            Finish(DoneCode::ServerClosed, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", StatusKind::TransactionEnd);
             return;
         }
         if (!Restarting) {
@@ -1026,7 +1026,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
                     // Only an announced length is held against the limit; without one the
                     // limit applies to what arrives.
                     if (c.SizeLimit > 0 && c.Remaining > static_cast<std::int64_t>(c.SizeLimit) * 1024) {
-                        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
+                        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
                         return;
                     }
                 }
@@ -1044,7 +1044,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
         keepAfter = !Restarting && n == (lengthKnown ? static_cast<std::size_t>(c.ContentLength) : 0) &&
                     (lengthKnown || noBody) && ServerKeepsOpen();
-        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", 2);
+        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", StatusKind::TransactionEnd);
         return;
     }
     // Nothing beyond the announced length belongs to this answer; without a length the
@@ -1064,7 +1064,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
             p = std::to_string(static_cast<long long>(std::nearbyint(percent))) + "% of " +
                 std::to_string(c.ContentLength);
         }
-        Report(p + " bytes of " + c.GetURL() + ".", 1);
+        Report(p + " bytes of " + c.GetURL() + ".", StatusKind::Progress);
         if (!Current(guard, gen)) return;
     }
     if (n > 0 && c.OnData) {
@@ -1074,16 +1074,16 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
     std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
     if (c.Remaining > 0 && (c.SizeLimit <= 0 || c.Received <= limit)) return;
     if (c.SizeLimit > 0 && c.Received > limit) {
-        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", 2);
+        Finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
         return;
     }
     // Exactly the announced length arrived: nothing of another answer is mixed in.
     keepAfter = lengthKnown && !Restarting && !overrun && c.Remaining == 0 && ServerKeepsOpen();
     if (overrun) {
-        Report("Bytes beyond the announced length were dropped.", 0);
+        Report("Bytes beyond the announced length were dropped.", StatusKind::Connection);
         if (!Current(guard, gen)) return;
     }
-    Finish(DoneCode::Complete, true, "Read Transaction complete.", 2);
+    Finish(DoneCode::Complete, true, "Read Transaction complete.", StatusKind::TransactionEnd);
 }
 
 void DownloadConnection::Impl::OnClosed() {
@@ -1099,7 +1099,7 @@ void DownloadConnection::Impl::OnClosed() {
     if (!c.Busy) return;
     c.Busy = false;
     if (!c.Complete) {
-        Report("Connection Reset by Peer. Status: " + StatusText(c.StatusCode) + ".", 2);
+        Report("Connection Reset by Peer. Status: " + StatusText(c.StatusCode) + ".", StatusKind::TransactionEnd);
         if (!Same(guard, gen) || c.Busy) return;
     }
     if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 &&
@@ -1109,7 +1109,7 @@ void DownloadConnection::Impl::OnClosed() {
         gen = generation;
     }
     if (c.Complete) {
-        Report("Close Transaction complete.", 2);
+        Report("Close Transaction complete.", StatusKind::TransactionEnd);
         if (!Same(guard, gen) || c.Busy) return;
     }
     if (c.OnDone) c.OnDone(c, DoneCode::ServerClosed);
@@ -1121,7 +1121,7 @@ void DownloadConnection::Impl::OnTimer() {
     timer.Stop();
     if (State == 4) {
         State = 0;
-        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", 0);
+        Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", StatusKind::Connection);
         return;
     }
     CancelLookups();
@@ -1135,7 +1135,7 @@ void DownloadConnection::Impl::OnTimer() {
         if (c.Remaining < 1) c.Complete = true;
         CloseSockets();
         c.Busy = false;
-        Report(c.Complete ? "Read Transaction complete." : "Connection Timed out.", 2);
+        Report(c.Complete ? "Read Transaction complete." : "Connection Timed out.", StatusKind::TransactionEnd);
         if (!Same(guard, gen) || c.Busy) return;
         if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 &&
             c.StatusCode <= 255 && c.AllowResume) {
@@ -1146,7 +1146,7 @@ void DownloadConnection::Impl::OnTimer() {
         return;
     }
     State = 0;
-    Finish(DoneCode::TimedOut, false, "Connection Timed out.", 2);
+    Finish(DoneCode::TimedOut, false, "Connection Timed out.", StatusKind::TransactionEnd);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1159,7 +1159,7 @@ void DownloadConnection::Abort() {
     d.timer.Stop();
     if (Remaining < 1) Complete = true;
     d.State = 0;
-    d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.", 2);
+    d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.", StatusKind::TransactionEnd);
 }
 
 std::string DownloadConnection::StatusText(int code) {

@@ -74,8 +74,7 @@ public:
     std::function<void(DownloadConnection& sender)> OnHeader;
     std::function<void(DownloadConnection& sender, const char* buffer, std::size_t count)> OnData;
     std::function<void(DownloadConnection& sender, DoneCode code)> OnDone;
-    // Kind 0 connection, 1 progress, 2 end of the transaction, 3 protocol text.
-    std::function<void(DownloadConnection& sender, const std::string& text, int kind)> OnStatus;
+    std::function<void(DownloadConnection& sender, const std::string& text, StatusKind kind)> OnStatus;
 
     void SetURL(const std::string& address);
     std::string GetURL() const;

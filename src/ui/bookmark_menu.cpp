@@ -104,7 +104,7 @@ void InstallLanguage(MainWindow& form) {
         if (platform::ProgramFolder().empty()) return;
         std::string error;
         if (!LoadLanguage(platform::ProgramFile(app::kLanguageFileName), error))
-            form.Log().Route(-1, error, engine::kStatusAnalysis);
+            form.Log().Route(-1, error, engine::MessageKind::Analysis);
     };
     // The hidden command that writes the template over "qm.int" of the program folder.
     auto* intl = new QAction("Intl", &form);

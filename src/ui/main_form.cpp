@@ -448,7 +448,7 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
         panels_[0]->repaint();
     };
     app::CoreSettings s = settings;
-    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, engine::kStatusAnalysis); };
+    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, engine::MessageKind::Analysis); };
     switch (program_->Start(s, error)) {
     case app::Core::StartResult::AnotherInstance: return Started::AnotherInstance;
     case app::Core::StartResult::Failed: return Started::Failed;
@@ -469,7 +469,7 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
         });
         tray_->show();
     }
-    for (const std::string& w : program_->Warnings()) log_.Route(-1, w, engine::kStatusAnalysis);
+    for (const std::string& w : program_->Warnings()) log_.Route(-1, w, engine::MessageKind::Analysis);
     tmrPaste_.start();
     StartBookmarkImport(*this);
     return Started::Yes;
@@ -477,11 +477,11 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
 
 void MainWindow::HookEngine() {
     app::DownloadRun& engine = program_->Engine();
-    engine.OnConnectionStatus = [this](int connection, const std::string& text, int kind) {
+    engine.OnConnectionStatus = [this](int connection, const std::string& text, engine::MessageKind kind) {
         log_.Route(connection, text, kind);
     };
-    engine.OnQueueStatus = [this](const std::string& text, int kind) {
-        if (kind == engine::kStatusQueue || kind == engine::kStatusAnalysis) log_.Route(-1, text, kind);
+    engine.OnQueueStatus = [this](const std::string& text, engine::MessageKind kind) {
+        if (kind == engine::MessageKind::QueueState || kind == engine::MessageKind::Analysis) log_.Route(-1, text, kind);
     };
     engine.OnPoolChange = [this](int number, int change) {
         if (change == 1) log_.AddSlot(number);
@@ -767,7 +767,7 @@ bool MainWindow::ResumeFrom(const QString& file) {
     if (!program_) return false;
     engine::ResumeReport report;
     bool ok = program_->Engine().ResumeFrom(S(file), report);
-    for (const std::string& line : report.problems) log_.Route(-1, line, engine::kStatusAnalysis);
+    for (const std::string& line : report.problems) log_.Route(-1, line, engine::MessageKind::Analysis);
     if (!ok) ShowError("cannot read " + S(file), store::UIMessage(3));
     UpdateIcons();
     return ok;

@@ -37,8 +37,8 @@ struct Events {
 
 void Watch(engine::QueueManager& q, Events& ev, store::Project& p) {
     q.OnItemStored = [&ev](engine::QueueManager&, engine::DownloadRecord& r) { ev.stored.push_back(r.FName); };
-    q.OnStatus = [&ev](engine::QueueManager&, const std::string& text, int kind) {
-        if (kind == engine::kStatusAnalysis) ev.messages.push_back(text);
+    q.OnStatus = [&ev](engine::QueueManager&, const std::string& text, engine::MessageKind kind) {
+        if (kind == engine::MessageKind::Analysis) ev.messages.push_back(text);
     };
     q.OnPoolChange = [&ev](engine::QueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
     p.OnProjectChange = [&ev](store::Project&, int code, std::int64_t) {
@@ -293,8 +293,8 @@ TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
     auto q = std::make_unique<engine::QueueManager>(1);
     q->SetRetryWait({std::chrono::milliseconds(150), std::chrono::milliseconds(400)});
     std::vector<std::string> messages;
-    q->OnStatus = [&](engine::QueueManager&, const std::string& text, int kind) {
-        if (kind == engine::kStatusAnalysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
+    q->OnStatus = [&](engine::QueueManager&, const std::string& text, engine::MessageKind kind) {
+        if (kind == engine::MessageKind::Analysis && text.rfind("Waiting", 0) == 0) messages.push_back(text);
     };
     ASSERT_TRUE(q->StartProject(p));
     // The failing record waits out its pause in the queue, shown as waiting, while the only

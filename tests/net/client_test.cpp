@@ -624,7 +624,7 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
     {
         Events ev;
         auto* c = new net::DownloadConnection;
-        c->OnStatus = [&](net::DownloadConnection& self, const std::string& text, int) {
+        c->OnStatus = [&](net::DownloadConnection& self, const std::string& text, net::StatusKind) {
             if (text.rfind("Host ", 0) == 0) {
                 ++ev.dones;
                 delete &self;

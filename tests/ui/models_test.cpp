@@ -46,36 +46,36 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
 
     // With logging off only the progress lines change; kind 3 changes neither.
     store::Options().UseLog = false;
-    log.Route(1, "Connecting", 0);
+    log.Route(1, "Connecting", engine::MessageKind::Connection);
     EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Connecting");
     EXPECT_TRUE(log.Lines().empty());
-    log.Route(1, "GET / HTTP/1.0", 3);
+    log.Route(1, "GET / HTTP/1.0", engine::MessageKind::ProtocolText);
     EXPECT_EQ(log.ProgressLines()[1], "HTTP1: Connecting");
     // A message for a slot the pool no longer has is dropped, not written past the end.
-    log.Route(7, "late", 1);
+    log.Route(7, "late", engine::MessageKind::Progress);
     EXPECT_EQ(log.ProgressLines().size(), 2u);
 
     store::Options().UseLog = true;
     store::Options().FProgress = false;
-    log.Route(0, "Connected", 0);
-    log.Route(0, "12 kb", 1);
-    log.Route(0, "Done", 2);
+    log.Route(0, "Connected", engine::MessageKind::Connection);
+    log.Route(0, "12 kb", engine::MessageKind::Progress);
+    log.Route(0, "Done", engine::MessageKind::TransactionEnd);
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"HTTP0: Connected", "HTTP0: Done"}));
     EXPECT_EQ(log.Selected(), 1);  // tracking follows the end
 
     std::string state;
     log.OnQueueState = [&](const std::string& t) { state = t; };
-    log.Route(-1, "Downloading", 101);
+    log.Route(-1, "Downloading", engine::MessageKind::QueueState);
     EXPECT_EQ(state, "Downloading");
 
     // Analysis messages ignore the filters but not the limit: the log never outgrows it.
     store::Options().LogLimit = 5;
     log.Clear();
-    for (int i = 0; i < 4; ++i) log.Route(-1, "parsed " + std::to_string(i), 102);
+    for (int i = 0; i < 4; ++i) log.Route(-1, "parsed " + std::to_string(i), engine::MessageKind::Analysis);
     EXPECT_EQ(log.Lines().size(), 4u);
-    log.Route(-1, "parsed 4", 102);
+    log.Route(-1, "parsed 4", engine::MessageKind::Analysis);
     EXPECT_TRUE(log.Lines().empty());
-    for (int i = 0; i < 12; ++i) log.Route(-1, "more", 102);
+    for (int i = 0; i < 12; ++i) log.Route(-1, "more", engine::MessageKind::Analysis);
     EXPECT_LT(log.Lines().size(), 5u);
 
     // Find starts at the selected line, Find Next after it, without wrapping.

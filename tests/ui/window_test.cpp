@@ -127,7 +127,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     EXPECT_TRUE(f.LogWindow()->FindNext());
     EXPECT_GT(f.LogWindow()->List()->currentRow(), first);
     store::Options().LogLimit = 3;
-    for (int i = 0; i < 3; ++i) f.Log().Route(-1, "line", engine::kStatusAnalysis);
+    for (int i = 0; i < 3; ++i) f.Log().Route(-1, "line", engine::MessageKind::Analysis);
     f.LogWindow()->Refresh();
     EXPECT_LT(f.LogWindow()->List()->count(), 3);
     store::Options().LogLimit = 5000;
