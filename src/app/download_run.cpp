@@ -54,7 +54,7 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
         if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, engine::MessageKindOf(kind));
         else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
     };
-    queue_->OnPoolChange = [this](engine::QueueManager&, int number, int change) {
+    queue_->OnPoolChange = [this](engine::QueueManager&, int number, engine::PoolChange change) {
         if (OnPoolChange) OnPoolChange(number, change);
     };
 }
@@ -68,8 +68,8 @@ DownloadRun::~DownloadRun() {
 engine::QueueManager& DownloadRun::Queue() { return *queue_; }
 
 void DownloadRun::HookProject(store::Project& project) {
-    project.OnProjectChange = [](store::Project& p, int code, std::int64_t) {
-        if (code == 2) p.LastEnd = store::NowDateTime();
+    project.OnProjectChange = [](store::Project& p, store::ProjectChange change, std::int64_t) {
+        if (change == store::ProjectChange::Finished) p.LastEnd = store::NowDateTime();
     };
 }
 

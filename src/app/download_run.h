@@ -12,6 +12,7 @@
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
 #include "engine/message_kind.h"
+#include "engine/pool_change.h"
 
 namespace qm::engine {
 class DownloadRecord;
@@ -60,8 +61,8 @@ public:
     // The queue's state texts and the analysis messages; unset: analysis messages go to
     // RunSettings::message.
     std::function<void(const std::string& text, engine::MessageKind kind)> OnQueueStatus;
-    // A connection joined (change 1) or left (change 2) the pool.
-    std::function<void(int number, int change)> OnPoolChange;
+    // A connection joined or left the pool.
+    std::function<void(int number, engine::PoolChange change)> OnPoolChange;
     // A file was stored and added to its Project's site map.
     std::function<void(engine::DownloadRecord& record)> OnFileStored;
     // A Project's server asks for a password the Project has the user give ("pswMethod" 1):

@@ -70,7 +70,7 @@ void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t
     totalReceived_ += static_cast<std::int64_t>(count);
     if (store::Project* p = record.Project) {
         p->ReceivedBytes += static_cast<std::int64_t>(count);
-        if (p->OnProjectChange) p->OnProjectChange(*p, 4, static_cast<std::int64_t>(count));
+        if (p->OnProjectChange) p->OnProjectChange(*p, store::ProjectChange::BytesReceived, static_cast<std::int64_t>(count));
     }
 }
 

@@ -62,7 +62,7 @@ std::FILE* OpenDataFile(int fd, std::unique_ptr<char[]>& buffer) {
 
 void CountersChanged(store::Project& p) {
     Recompute(p);
-    if (p.OnProjectChange) p.OnProjectChange(p, 1, 0);
+    if (p.OnProjectChange) p.OnProjectChange(p, store::ProjectChange::Counters, 0);
     NotifyIfFinished(p);
 }
 
@@ -98,7 +98,7 @@ void IncDone(store::Project& p) {
 void NotifyIfFinished(store::Project& p) {
     if (p.QueuedCount != 0 || p.ProcessingCount != 0) return;
     Recompute(p);
-    if (p.OnProjectChange) p.OnProjectChange(p, 2, 0);
+    if (p.OnProjectChange) p.OnProjectChange(p, store::ProjectChange::Finished, 0);
 }
 
 // A call from the analysis thread that the main thread runs.
@@ -492,7 +492,7 @@ void QueueManager::ApplyPendingCount() {
     if (want > pool_.size()) {
         while (pool_.size() < want) {
             net::DownloadConnection& c = AddConnection();
-            if (OnPoolChange) OnPoolChange(*this, c.Index, 1);
+            if (OnPoolChange) OnPoolChange(*this, c.Index, PoolChange::Added);
         }
         pendingCount_ = 0;
         FillConnections();
@@ -501,7 +501,7 @@ void QueueManager::ApplyPendingCount() {
     while (pool_.size() > want && !pool_.back()->Busy) {
         RetireConnection(std::move(pool_.back()));
         pool_.pop_back();
-        if (OnPoolChange) OnPoolChange(*this, static_cast<int>(pool_.size()), 2);
+        if (OnPoolChange) OnPoolChange(*this, static_cast<int>(pool_.size()), PoolChange::Removed);
     }
     if (pool_.size() == want) pendingCount_ = 0;
 }

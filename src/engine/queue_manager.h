@@ -19,6 +19,7 @@
 #include "engine/free_space_gauge.h"
 #include "engine/message_kind.h"
 #include "engine/packed_record.h"
+#include "engine/pool_change.h"
 #include "engine/retry_wait.h"
 #include "engine/seen_addresses.h"
 #include "net/connection_codes.h"
@@ -44,7 +45,7 @@ extern const char* const kTextParsing;
 
 
 // Counter operations on a Project; each recomputes StateText and ProgressText and raises
-// OnProjectChange code 1, and code 2 when the Project has nothing queued or in processing.
+// OnProjectChange Counters, and Finished when the Project has nothing queued or in processing.
 void IncQueued(store::Project& project);
 void DecQueued(store::Project& project);
 void IncDone(store::Project& project);
@@ -82,7 +83,7 @@ public:
     // Events (sender first).
     std::function<void(QueueManager& sender, const std::string& text, MessageKind kind)> OnStatus;
     std::function<void(QueueManager& sender)> OnChange;
-    std::function<void(QueueManager& sender, int number, int change)> OnPoolChange;  // 1 added, 2 removed
+    std::function<void(QueueManager& sender, int number, PoolChange change)> OnPoolChange;
     std::function<void(QueueManager& sender, DownloadRecord& record)> OnItemStored;
     // Asks the user for a user name and password for a page of project that its server
     // protects (the Project's password method 1); false: the page is skipped. Without a

@@ -14,6 +14,13 @@ namespace qm::store {
 
 class ProjectFolder;
 
+// What changed in a Project while it downloads.
+enum class ProjectChange {
+    Counters = 1,       // queued, done or processing counts
+    Finished = 2,       // nothing is queued or in processing any more
+    BytesReceived = 4,  // body bytes arrived
+};
+
 class Project : public TreeItem {
 public:
     Project();  // kind 102, empty strings, zero numbers, LastStart = now, extensions of the Defaults Project
@@ -59,8 +66,8 @@ public:
     int ProcessingCount = 0;
     std::string StateText;
     std::string ProgressText;
-    // code 1 counters changed, 2 the Project finished, 4 value body bytes received.
-    std::function<void(Project& sender, int code, std::int64_t value)> OnProjectChange;
+    // value: the bytes received for ProjectChange::BytesReceived, else 0.
+    std::function<void(Project& sender, ProjectChange change, std::int64_t value)> OnProjectChange;
 
     // The site map: the stored files of the Project, kept in "<IID>.map" in the program folder.
     SortedStringList& SiteMap();  // loaded on first use

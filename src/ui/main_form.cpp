@@ -483,9 +483,9 @@ void MainWindow::HookEngine() {
     engine.OnQueueStatus = [this](const std::string& text, engine::MessageKind kind) {
         if (kind == engine::MessageKind::QueueState || kind == engine::MessageKind::Analysis) log_.Route(-1, text, kind);
     };
-    engine.OnPoolChange = [this](int number, int change) {
-        if (change == 1) log_.AddSlot(number);
-        else if (change == 2) log_.RemoveSlot(number);
+    engine.OnPoolChange = [this](int number, engine::PoolChange change) {
+        if (change == engine::PoolChange::Added) log_.AddSlot(number);
+        else if (change == engine::PoolChange::Removed) log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
     engine.AskPasswordsWith([this](store::Project& project, const std::string& url, const std::string& realm,

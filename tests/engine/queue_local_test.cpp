@@ -324,8 +324,8 @@ TEST_F(LocalQueueTest, ALongRunOfDroppedRecordsNeedsNoDeepStack) {
     }
     EXPECT_EQ(project_->QueuedCount, n);
     int finished = 0;
-    project_->OnProjectChange = [&](store::Project&, int code, std::int64_t) {
-        if (code == 2) ++finished;
+    project_->OnProjectChange = [&](store::Project&, store::ProjectChange change, std::int64_t) {
+        if (change == store::ProjectChange::Finished) ++finished;
     };
     q.SetSuspended(false);
     EXPECT_EQ(q.QueueCount(), 0u);

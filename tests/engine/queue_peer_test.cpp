@@ -40,9 +40,11 @@ void Watch(engine::QueueManager& q, Events& ev, store::Project& p) {
     q.OnStatus = [&ev](engine::QueueManager&, const std::string& text, engine::MessageKind kind) {
         if (kind == engine::MessageKind::Analysis) ev.messages.push_back(text);
     };
-    q.OnPoolChange = [&ev](engine::QueueManager&, int n, int change) { ev.pool.push_back({n, change}); };
-    p.OnProjectChange = [&ev](store::Project&, int code, std::int64_t) {
-        if (code == 2) ++ev.finished;
+    q.OnPoolChange = [&ev](engine::QueueManager&, int n, engine::PoolChange change) {
+        ev.pool.push_back({n, static_cast<int>(change)});
+    };
+    p.OnProjectChange = [&ev](store::Project&, store::ProjectChange change, std::int64_t) {
+        if (change == store::ProjectChange::Finished) ++ev.finished;
     };
 }
 
