@@ -123,7 +123,15 @@ struct DownloadConnection::Impl {
     bool keepAfter = false;    // the answer ended where announced: the connection may stay
     bool SocksGranted = false;
     bool Restarting = false;
-    int State = 0;  // 0 idle/transferring, 1 lookup, 2 SOCKS target lookup, 3 connecting, 4 refused
+    // Where the transaction stands while it reaches its server.
+    enum class Stage {
+        Idle = 0,             // idle, or connected and transferring
+        Lookup = 1,           // looking up the server's (or the proxy's) address
+        SocksTargetLookup = 2,  // looking up the server's address for the SOCKS request
+        Connecting = 3,
+        Refused = 4,          // a quick refusal waits before it is reported
+    };
+    Stage State = Stage::Idle;
     double ConnectStarted = 0;
     std::string HostToResolve;
     std::string ifModifiedLine;
@@ -422,7 +430,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
         c.Header.clear();
         c.Received = c.ResumeFrom;
         SocksGranted = false;
-        State = 0;
+        State = Stage::Idle;
         if (c.Scheme == UrlScheme::File) return StartLocalFile();
         if (c.Delay >= 1) {
             Report("Delay " + std::to_string(c.Delay) + " seconds before " + c.GetURL() + ".", StatusKind::Connection);
@@ -433,7 +441,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
     }
     SocksGranted = false;
     socksReplyBytes = 0;
-    State = 0;
+    State = Stage::Idle;
     Restarting = restart;
     std::string ims = c.IfModifiedSince;
     while (!ims.empty() && (ims.back() == '\r' || ims.back() == '\n')) ims.pop_back();
@@ -454,7 +462,7 @@ bool DownloadConnection::Impl::TakeKeptConnection() {
     tls = std::move(session);
     reused = true;
     c.Reused = true;
-    State = 0;
+    State = Stage::Idle;
     connecting = false;
     watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
     watch->SetInterest(true, false);
@@ -514,10 +522,10 @@ bool DownloadConnection::Impl::OpenConnection() {
         if (targetAddress == kNoAddress) {
             Report("Looking up host " + c.Host + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return true;
-            State = 2;
+            State = Stage::SocksTargetLookup;
             StartTimeout();
             targetLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == 2) OnLookup(true, a);
+                if (Current(guard, gen) && State == Stage::SocksTargetLookup) OnLookup(true, a);
             }, c.Host);
             return true;
         }
@@ -525,10 +533,10 @@ bool DownloadConnection::Impl::OpenConnection() {
     if (connectAddress == kNoAddress) {
         Report("Looking up host " + HostToResolve + "...", StatusKind::Connection);
         if (!Current(guard, gen)) return true;
-        State = 1;
+        State = Stage::Lookup;
         StartTimeout();
         serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-            if (Current(guard, gen) && State == 1) OnLookup(false, a);
+            if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
         }, HostToResolve);
         return true;
     }
@@ -626,7 +634,7 @@ void DownloadConnection::Impl::BuildRequest() {
 void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address) {
     auto guard = alive;
     std::uint64_t gen = generation;
-    State = 0;
+    State = Stage::Idle;
     timer.Stop();
     if (socksTarget) {
         targetLookup = nullptr;
@@ -640,12 +648,12 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
         }
         if (connectAddress == kNoAddress) {
             HostToResolve = c.ProxyHost;
-            State = 1;
+            State = Stage::Lookup;
             StartTimeout();
             Report("Looking up host " + c.ProxyHost + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return;
             serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == 1) OnLookup(false, a);
+                if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
             }, HostToResolve);
             return;
         }
@@ -673,7 +681,7 @@ void DownloadConnection::Impl::Connect() {
     int one = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
-    State = 3;
+    State = Stage::Connecting;
     StartTimeout();
     ConnectStarted = NowDays();
     connecting = true;
@@ -724,11 +732,11 @@ void DownloadConnection::Impl::OnConnected(int error) {
     std::uint64_t gen = generation;
     connecting = false;
     double elapsed = NowDays() - ConnectStarted;
-    State = 0;
+    State = Stage::Idle;
     timer.Stop();
     if (error != 0) {
         if (elapsed < kQuickRefusalDays) {
-            State = 4;
+            State = Stage::Refused;
             if (watch) watch->SetInterest(false, false);
             timer.Start(1000, true);
             return;
@@ -1119,8 +1127,8 @@ void DownloadConnection::Impl::OnTimer() {
     auto guard = alive;
     std::uint64_t gen = generation;
     timer.Stop();
-    if (State == 4) {
-        State = 0;
+    if (State == Stage::Refused) {
+        State = Stage::Idle;
         Finish(DoneCode::Failed, false, "Connection to host " + c.Host + " failed.", StatusKind::Connection);
         return;
     }
@@ -1131,7 +1139,7 @@ void DownloadConnection::Impl::OnTimer() {
         if (!Start(false) && Same(guard, gen + 1)) DoneWithoutReport(DoneCode::Failed);
         return;
     }
-    if (State == 0) {
+    if (State == Stage::Idle) {
         if (c.Remaining < 1) c.Complete = true;
         CloseSockets();
         c.Busy = false;
@@ -1145,7 +1153,7 @@ void DownloadConnection::Impl::OnTimer() {
         if (c.OnDone) c.OnDone(c, DoneCode::TimedOut);
         return;
     }
-    State = 0;
+    State = Stage::Idle;
     Finish(DoneCode::TimedOut, false, "Connection Timed out.", StatusKind::TransactionEnd);
 }
 
@@ -1158,7 +1166,7 @@ void DownloadConnection::Abort() {
     ++d.generation;  // events of the aborted transaction still queued are dropped
     d.timer.Stop();
     if (Remaining < 1) Complete = true;
-    d.State = 0;
+    d.State = Impl::Stage::Idle;
     d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.", StatusKind::TransactionEnd);
 }
 
