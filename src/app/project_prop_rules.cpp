@@ -27,11 +27,11 @@ int ReadDay(const std::string& text) { return Clamp(ReadNumber(text, 1) - 1, 0, 
 
 CategoryEnables CategoryControls(const store::FileCategory& category) {
     CategoryEnables e;
-    e.groups = !category.Flags[0];
-    bool sizes = e.groups && category.Flags[2];
+    e.groups = !category.Flag(store::CategoryFlag::Excluded);
+    bool sizes = e.groups && category.Flag(store::CategoryFlag::SelectedSizesOnly);
     e.minCheck = e.maxCheck = sizes;
-    e.minEdit = sizes && category.Flags[3];
-    e.maxEdit = sizes && category.Flags[4];
+    e.minEdit = sizes && category.Flag(store::CategoryFlag::MinSizeOn);
+    e.maxEdit = sizes && category.Flag(store::CategoryFlag::MaxSizeOn);
     return e;
 }
 
@@ -113,7 +113,7 @@ void CopyEditedSettings(store::Project& t, const store::Project& o, const store:
         store::FileCategory& tc = t.Categories[i];
         const store::FileCategory &oc = o.Categories[i], &ec = e.Categories[i];
         if (i != store::kCatOther) Take(tc.Exts, oc.Exts, ec.Exts);
-        for (int f = 0; f < 5; ++f) Take(tc.Flags[f], oc.Flags[f], ec.Flags[f]);
+        for (std::size_t f = 0; f < store::kCategoryFlagCount; ++f) Take(tc.Flags[f], oc.Flags[f], ec.Flags[f]);
         Take(tc.MinSize, oc.MinSize, ec.MinSize);
         Take(tc.MaxSize, oc.MaxSize, ec.MaxSize);
     }

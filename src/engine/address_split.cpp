@@ -168,8 +168,8 @@ CategoryVerdict CategoryTest(const store::FileCategory& category, std::string_vi
     std::size_t index = 0;
     while (lines.Next(entry)) {
         if (EqualNoCase(entry, extension)) {
-            if (category.Flags[0]) return CategoryVerdict::Rejected;
-            if (category.Flags[1] && !FlagSet(v, index, true)) return CategoryVerdict::Rejected;
+            if (category.Flag(store::CategoryFlag::Excluded)) return CategoryVerdict::Rejected;
+            if (category.Flag(store::CategoryFlag::SelectedTypesOnly) && !FlagSet(v, index, true)) return CategoryVerdict::Rejected;
             return CategoryVerdict::Accepted;
         }
         ++index;

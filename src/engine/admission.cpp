@@ -123,7 +123,7 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         if (v == CategoryVerdict::Rejected) refusedBy = i;
     }
     if (refusedBy < 0) {
-        if (!rules.Categories[store::kCatOther].Flags[0]) {
+        if (!rules.Categories[store::kCatOther].Flag(store::CategoryFlag::Excluded)) {
             record.Category = &project->Categories[store::kCatOther];
             why.admitted = true;
             return true;
@@ -131,7 +131,7 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         refusedBy = store::kCatOther;
     }
     // A page link is still fetched when pages are excluded, so that its links can be followed.
-    if (!record.IsImage && rules.Categories[store::kCatText].Flags[0]) {
+    if (!record.IsImage && rules.Categories[store::kCatText].Flag(store::CategoryFlag::Excluded)) {
         record.Category = &project->Categories[store::kCatText];
         why.admitted = true;
         return true;

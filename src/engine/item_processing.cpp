@@ -54,14 +54,14 @@ void QueueManager::OnHeader(DownloadRecord& record, net::DownloadConnection& con
     if (conn.StatusCode != 200 || !record.Category) return;
     const store::FileCategory& cat = *record.Category;
     std::int64_t length = conn.ContentLength;
-    if (length > 0 && cat.Flags[2]) {
-        if ((cat.Flags[3] && length < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
-            (cat.Flags[4] && length > static_cast<std::int64_t>(cat.MaxSize) * 1024)) {
+    if (length > 0 && cat.Flag(store::CategoryFlag::SelectedSizesOnly)) {
+        if ((cat.Flag(store::CategoryFlag::MinSizeOn) && length < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
+            (cat.Flag(store::CategoryFlag::MaxSizeOn) && length > static_cast<std::int64_t>(cat.MaxSize) * 1024)) {
             conn.Abort();
             return;
         }
     }
-    if (cat.Flags[0] && !Contains(record.ContentType, "text/html")) conn.Abort();
+    if (cat.Flag(store::CategoryFlag::Excluded) && !Contains(record.ContentType, "text/html")) conn.Abort();
 }
 
 void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t count) {
@@ -174,7 +174,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             record->BodyFileMade = true;
             record->Temp = CreateTemporaryFile();
         }
-        const bool excluded = record->Category && record->Category->Flags[0];
+        const bool excluded = record->Category && record->Category->Flag(store::CategoryFlag::Excluded);
         if (excluded && Contains(record->ContentType, "text/html")) {
             // Followed for its links, never stored.
             std::string temp = record->Temp;

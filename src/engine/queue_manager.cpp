@@ -420,7 +420,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     int limit = 0;
     if (project && project->LimBSize) limit = project->LimSize;
-    if (record.Category && record.Category->Flags[2] && record.Category->Flags[4])
+    if (record.Category && record.Category->Flag(store::CategoryFlag::SelectedSizesOnly) && record.Category->Flag(store::CategoryFlag::MaxSizeOn))
         limit = record.Category->MaxSize;
     conn.SizeLimit = limit;
 

@@ -174,7 +174,7 @@ void ProjectPropertiesDialog::BuildNavigation() {
     connect(tvProp_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
         int cat = item->data(0, kCategory).toInt();
         if (loading_ || cat < 0) return;
-        copy_.Categories[cat].Flags[0] = item->checkState(0) != Qt::Checked;
+        copy_.Categories[cat].Flag(store::CategoryFlag::Excluded) = item->checkState(0) != Qt::Checked;
         if (cat == category_) UpdateCategoryEnables();
     });
 }
@@ -302,23 +302,23 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
         return loading_ || category_ < 0 ? nullptr : &copy_.Categories[category_];
     };
     connect(rgTypes_, &QButtonGroup::idToggled, this, [current](int id, bool on) {
-        if (store::FileCategory* c = current(); c && on) c->Flags[1] = id == 1;
+        if (store::FileCategory* c = current(); c && on) c->Flag(store::CategoryFlag::SelectedTypesOnly) = id == 1;
     });
     connect(rgSizes_, &QButtonGroup::idToggled, this, [this, current](int id, bool on) {
-        if (store::FileCategory* c = current(); c && on) c->Flags[2] = id == 1;
+        if (store::FileCategory* c = current(); c && on) c->Flag(store::CategoryFlag::SelectedSizesOnly) = id == 1;
         UpdateCategoryEnables();
     });
-    auto sizeCheck = [this, current](QSpinBox* edit, int flag, int store::FileCategory::*size) {
+    auto sizeCheck = [this, current](QSpinBox* edit, store::CategoryFlag flag, int store::FileCategory::*size) {
         return [this, current, edit, flag, size](bool on) {
             if (store::FileCategory* c = current()) {
-                c->Flags[flag] = on;
+                c->Flag(flag) = on;
                 if (on) c->*size = app::ReadCategorySize(S(edit->cleanText()), edit->value());
             }
             UpdateCategoryEnables();
         };
     };
-    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, 3, &store::FileCategory::MinSize));
-    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, 4, &store::FileCategory::MaxSize));
+    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, store::CategoryFlag::MinSizeOn, &store::FileCategory::MinSize));
+    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, store::CategoryFlag::MaxSizeOn, &store::FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
         if (store::FileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
     });
@@ -536,7 +536,7 @@ void ProjectPropertiesDialog::FillAll() {
     chkCrawlTraps_->setChecked(copy_.CrawlTraps);
 
     for (int i = 0; i < store::kCategoryCount; ++i)
-        categoryItems_[i]->setCheckState(0, copy_.Categories[i].Flags[0] ? Qt::Unchecked : Qt::Checked);
+        categoryItems_[i]->setCheckState(0, copy_.Categories[i].Flag(store::CategoryFlag::Excluded) ? Qt::Unchecked : Qt::Checked);
 
     for (FilterPage& f : filters_) {
         Check(f.rule, app::FilterRule(copy_, f.index));
@@ -564,14 +564,14 @@ void ProjectPropertiesDialog::FillCategoryPage() {
     const store::FileCategory& c = copy_.Categories[category_];
     loading_ = true;
     gbTypes_->setVisible(category_ != store::kCatOther);
-    Check(rgTypes_, c.Flags[1] ? 1 : 0);
+    Check(rgTypes_, c.Flag(store::CategoryFlag::SelectedTypesOnly) ? 1 : 0);
     FillChecklist(lbExts_, store::ParseTickedList(c.Exts));
     edtExt_->clear();
-    Check(rgSizes_, c.Flags[2] ? 1 : 0);
-    chkMinSize_->setChecked(c.Flags[3]);
+    Check(rgSizes_, c.Flag(store::CategoryFlag::SelectedSizesOnly) ? 1 : 0);
+    chkMinSize_->setChecked(c.Flag(store::CategoryFlag::MinSizeOn));
     edtMinSize_->setValue(c.MinSize);
-    chkMaxSize_->setChecked(c.Flags[4]);
-    edtMaxSize_->setValue(c.MaxSize == 0 && !c.Flags[4] ? 100 : c.MaxSize);
+    chkMaxSize_->setChecked(c.Flag(store::CategoryFlag::MaxSizeOn));
+    edtMaxSize_->setValue(c.MaxSize == 0 && !c.Flag(store::CategoryFlag::MaxSizeOn) ? 100 : c.MaxSize);
     loading_ = false;
     UpdateCategoryEnables();
 }

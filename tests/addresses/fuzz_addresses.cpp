@@ -29,7 +29,7 @@ struct Setup {
         project.RFileEx = ".exe$\r\n";
         project.Categories[qm::store::kCatText].Exts = "htm\r\nhtml\r\n";
         project.Categories[qm::store::kCatImages].Exts = "gif\r\njpg\r\n ox\r\n";
-        project.Categories[qm::store::kCatImages].Flags[1] = true;
+        project.Categories[qm::store::kCatImages].Flag(qm::store::CategoryFlag::SelectedTypesOnly) = true;
     }
 };
 

@@ -78,7 +78,7 @@ protected:
         store::Project& p = Add(tree, folder, "Manual", "http://127.0.0.1/manual/index.htm");
         p.Categories = session.Defaults().Categories;
         p.RSrvsBx = 1;
-        p.Categories[store::kCatImages].Flags[0] = true;
+        p.Categories[store::kCatImages].Flag(store::CategoryFlag::Excluded) = true;
         ASSERT_TRUE(session.Save(error)) << error;
     }
     test::RunResult Explain(const std::vector<std::string>& args) {

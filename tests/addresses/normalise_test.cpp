@@ -262,13 +262,13 @@ TEST_F(AddressTest, FileTypeCategories) {
     EXPECT_EQ(CategoryOf("http://host/f.tar.gz#part.htm"), store::kCatArchive);
 
     std::string reason;
-    project->Categories[store::kCatOther].Flags[0] = true;
+    project->Categories[store::kCatOther].Flag(store::CategoryFlag::Excluded) = true;
     EXPECT_FALSE(Takes("http://host/readme", true, &reason));
     EXPECT_EQ(reason, "category other");
     EXPECT_TRUE(Takes("http://host/a.zip", true));
 
     project->Categories[store::kCatImages].Exts = std::string(kImages) + " xo\r\n";
-    project->Categories[store::kCatImages].Flags[1] = true;
+    project->Categories[store::kCatImages].Flag(store::CategoryFlag::SelectedTypesOnly) = true;
     EXPECT_TRUE(Takes("http://host/a.gif", true));
     EXPECT_FALSE(Takes("http://host/a.jpg", true, &reason));
     EXPECT_EQ(reason, "category images");
@@ -278,15 +278,15 @@ TEST_F(AddressTest, FileTypeCategories) {
 // With pages excluded, page links are still fetched (so that their links are followed), and
 // an image is stored only when it is embedded in a page and images are not excluded.
 TEST_F(AddressTest, CrawlingThroughExcludedPages) {
-    project->Categories[store::kCatText].Flags[0] = true;
+    project->Categories[store::kCatText].Flag(store::CategoryFlag::Excluded) = true;
     EXPECT_EQ(CategoryOf("http://host/a.htm"), store::kCatText);
     EXPECT_EQ(CategoryOf("http://host/a.htm", true), -1);
     EXPECT_EQ(CategoryOf("http://host/p.gif", true), store::kCatImages);
 
-    project->Categories[store::kCatImages].Flags[0] = true;
+    project->Categories[store::kCatImages].Flag(store::CategoryFlag::Excluded) = true;
     EXPECT_EQ(CategoryOf("http://host/p.gif", true), -1);
     EXPECT_EQ(CategoryOf("http://host/p.gif", false), store::kCatText);
-    project->Categories[store::kCatText].Flags[0] = false;
+    project->Categories[store::kCatText].Flag(store::CategoryFlag::Excluded) = false;
     EXPECT_EQ(CategoryOf("http://host/p.gif", false), -1);
 }
 
@@ -296,7 +296,7 @@ TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
     rec.URL = "http://host/x/a.zip";
     ASSERT_TRUE(engine::Admit(rec));
     EXPECT_EQ(rec.Category, &project->Categories[store::kCatArchive]);
-    project->Categories[store::kCatArchive].Flags[0] = true;
+    project->Categories[store::kCatArchive].Flag(store::CategoryFlag::Excluded) = true;
     rec.IsImage = true;
     EXPECT_FALSE(engine::Admit(rec));
     EXPECT_EQ(rec.Category, nullptr);
@@ -345,7 +345,7 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
     prepare();
     EXPECT_EQ(memo.Size(), 0u);
     for (const char* url : addresses) same(url, false, "start server only");
-    project->Categories[store::kCatArchive].Flags[0] = true;
+    project->Categories[store::kCatArchive].Flag(store::CategoryFlag::Excluded) = true;
     prepare();
     for (const char* url : addresses) same(url, true, "archives excluded");
     folder.Dir = "/srv/elsewhere/";

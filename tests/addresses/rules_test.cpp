@@ -281,8 +281,8 @@ TEST(ListAllows, IncludeExcludeAndFlags) {
 store::FileCategory Category(const std::string& exts, bool excluded = false, bool selectedOnly = false) {
     store::FileCategory c;
     c.Exts = exts;
-    c.Flags[0] = excluded;
-    c.Flags[1] = selectedOnly;
+    c.Flag(store::CategoryFlag::Excluded) = excluded;
+    c.Flag(store::CategoryFlag::SelectedTypesOnly) = selectedOnly;
     return c;
 }
 

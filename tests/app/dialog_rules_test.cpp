@@ -51,12 +51,12 @@ TEST(ProjectDialogRules, EnabledControls) {
     CategoryEnables e = CategoryControls(c);
     EXPECT_TRUE(e.groups);
     EXPECT_FALSE(e.minCheck);
-    c.Flags[2] = true;
-    c.Flags[4] = true;
+    c.Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+    c.Flag(store::CategoryFlag::MaxSizeOn) = true;
     e = CategoryControls(c);
     EXPECT_TRUE(e.minCheck && e.maxCheck && e.maxEdit);
     EXPECT_FALSE(e.minEdit);
-    c.Flags[0] = true;  // excluded
+    c.Flag(store::CategoryFlag::Excluded) = true;  // excluded
     e = CategoryControls(c);
     EXPECT_FALSE(e.groups || e.maxCheck || e.maxEdit);
 

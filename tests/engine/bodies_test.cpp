@@ -56,8 +56,8 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthIsReadToItsEnd) {
                              SendRepeated(Chunk(0), 64), Hold(5000)}});
     store::Project& small = AddProject(limited.Url("/limited.bin"));
     store::FileCategory& other = small.Categories[store::kCatOther];
-    other.Flags[2] = true;  // size selection
-    other.Flags[4] = true;  // maximum on
+    other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;  // size selection
+    other.Flag(store::CategoryFlag::MaxSizeOn) = true;  // maximum on
     other.MaxSize = 1024;   // kilobytes
     ASSERT_TRUE(q->StartProject(small));
     ASSERT_TRUE(RunIdle(*q));

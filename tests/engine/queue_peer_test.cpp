@@ -376,8 +376,8 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     // Above the maximum: the connection's size limit ends it before any body arrives.
     store::Project& p = AddProject(Url("/big.bin"));
     store::FileCategory& other = p.Categories[store::kCatOther];
-    other.Flags[2] = true;  // size selection
-    other.Flags[4] = true;  // maximum on
+    other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;  // size selection
+    other.Flag(store::CategoryFlag::MaxSizeOn) = true;  // maximum on
     other.MaxSize = 4;
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
@@ -390,8 +390,8 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
 
     // Below the minimum: the content check aborts it.
     store::Project& m = AddProject(Url("/big.bin"));
-    m.Categories[store::kCatOther].Flags[2] = true;
-    m.Categories[store::kCatOther].Flags[3] = true;  // minimum on
+    m.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+    m.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;  // minimum on
     m.Categories[store::kCatOther].MinSize = 20;
     q->ClearSeen();
     ASSERT_TRUE(q->StartProject(m));

@@ -88,7 +88,7 @@ TEST(ProjectStream, RoundTripKeepsSettings) {
     p.FMGroup = 3;
     p.FM3Lev = 2;
     p.Categories[store::kCatUserDefined].Exts = "foo\r\nbar\r\n o";
-    p.Categories[store::kCatOther].Flags[4] = true;
+    p.Categories[store::kCatOther].Flag(store::CategoryFlag::MaxSizeOn) = true;
     p.Categories[store::kCatOther].MaxSize = 77;
     p.RFileEx = "x\r\ny";
     p.LastStart = 45123.5;
@@ -115,7 +115,7 @@ TEST(ProjectStream, RoundTripKeepsSettings) {
     EXPECT_TRUE(r.SrvImg);
     EXPECT_EQ(r.FMGroup, 3);
     EXPECT_EQ(r.Categories[store::kCatUserDefined].Exts, "foo\r\nbar\r\n o");
-    EXPECT_TRUE(r.Categories[store::kCatOther].Flags[4]);
+    EXPECT_TRUE(r.Categories[store::kCatOther].Flag(store::CategoryFlag::MaxSizeOn));
     EXPECT_EQ(r.Categories[store::kCatOther].MaxSize, 77);
     EXPECT_EQ(r.RFileEx, "x\r\ny");
     EXPECT_EQ(r.LastStart, 45123.5);
@@ -159,7 +159,7 @@ TEST(ProjectStream, ServerImagesAndLimitRepairs) {
 TEST(ProjectStream, CategoriesFlagsAndSizes) {
     auto p = ReadProject("FTText.Exts=gif\x02\x01jpg\x02\x01 xo\r\nFTText.B=xo\r\nFTImages.B=xxxxxxxx\r\n"
                          "FTSizes=1,2,3,x,5\r\n");
-    EXPECT_TRUE(p->Categories[store::kCatText].Flags[0]);
+    EXPECT_TRUE(p->Categories[store::kCatText].Flag(store::CategoryFlag::Excluded));
     for (int i = 1; i < 5; ++i) EXPECT_FALSE(p->Categories[store::kCatText].Flags[i]);
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(p->Categories[store::kCatImages].Flags[i]);
     EXPECT_EQ(p->Categories[store::kCatText].MaxSize, 1);
@@ -190,7 +190,7 @@ TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
     src.Caption = "S";
     src.IID = 4;
     src.URL = "http://s/";
-    src.Categories[store::kCatOther].Flags[1] = true;
+    src.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedTypesOnly) = true;
     src.Categories[store::kCatArchive].Exts = "zzz";
     src.LastEnd = 99;
     src.S200 = 10;
@@ -202,7 +202,7 @@ TEST(ProjectStream, AssignLeavesStatisticsAndLastEnd) {
     EXPECT_EQ(dst.Caption, "S");
     EXPECT_EQ(dst.IID, 4);
     EXPECT_EQ(dst.URL, "http://s/");
-    EXPECT_TRUE(dst.Categories[store::kCatOther].Flags[1]);
+    EXPECT_TRUE(dst.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedTypesOnly));
     EXPECT_EQ(dst.Categories[store::kCatArchive].Exts, "zzz");
     EXPECT_EQ(dst.StatusText, "busy");
     EXPECT_EQ(dst.LastEnd, 5);

@@ -94,7 +94,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     p.FM3Lev = 3;
     p.Categories[store::kCatImages].Exts = "gif\r\njpg\r\npng";  // no selection line
     p.Categories[store::kCatArchive].Exts = "zip";
-    p.Categories[store::kCatVideo].Flags[0] = true;  // excluded
+    p.Categories[store::kCatVideo].Flag(store::CategoryFlag::Excluded) = true;  // excluded
     ProjectPropertiesDialog dlg;
     std::vector<QString> topics;
     dlg.OnHelp = [&](const QString& t) { topics.push_back(t); };
@@ -224,11 +224,11 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_EQ(s.When, 5);
     EXPECT_EQ(s.Day, 30);
     EXPECT_EQ(s.Categories[store::kCatImages].Exts, "gif\r\njpg\r\npng\r\nwebp\r\n xoxx");
-    EXPECT_TRUE(s.Categories[store::kCatImages].Flags[2] && s.Categories[store::kCatImages].Flags[3]);
+    EXPECT_TRUE(s.Categories[store::kCatImages].Flag(store::CategoryFlag::SelectedSizesOnly) && s.Categories[store::kCatImages].Flag(store::CategoryFlag::MinSizeOn));
     EXPECT_EQ(s.Categories[store::kCatImages].MinSize, 12);
     EXPECT_EQ(s.Categories[store::kCatArchive].Exts, "");
-    EXPECT_TRUE(s.Categories[store::kCatVideo].Flags[0]);
-    EXPECT_TRUE(s.Categories[store::kCatOther].Flags[0]);
+    EXPECT_TRUE(s.Categories[store::kCatVideo].Flag(store::CategoryFlag::Excluded));
+    EXPECT_TRUE(s.Categories[store::kCatOther].Flag(store::CategoryFlag::Excluded));
     EXPECT_EQ(s.RSrvsBx, 2);
     EXPECT_EQ(s.RSrvsEx, "ads\r\n x");
     EXPECT_EQ(s.RSrvsIn, "docs\r\n o");
