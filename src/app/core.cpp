@@ -253,7 +253,7 @@ bool Core::SaveAll(std::string& error) {
 
 bool Core::RequestClose() {
     if (closed_) return true;
-    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, store::UIMessage(21) + "?", store::UIMessage(6))) return false;
+    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, store::UIMessage(store::UIText::AskQuit) + "?", store::UIMessage(store::UIText::Confirmation))) return false;
     Close();
     return true;
 }
@@ -328,11 +328,11 @@ void Core::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
     speed_.Add(p.run->Queue().TotalReceived());
-    SetStatus(4, speedText_, store::UIMessage(19) + ": " + std::to_string(speed_.BytesPerSecond()) + " " + store::UIMessage(20) +
+    SetStatus(4, speedText_, store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed_.BytesPerSecond()) + " " + store::UIMessage(store::UIText::BytesPerSecond) +
                                  RetryWaitText(p.run->Queue()));
     const store::Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
-        SetStatus(3, sizeText_, store::UIMessage(14) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + store::UIMessage(15));
+        SetStatus(3, sizeText_, store::UIMessage(store::UIText::Size) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes));
     else
         SetStatus(3, sizeText_, "");
 }

@@ -225,10 +225,10 @@ std::string DownloadRun::ProgressLine() const {
         bytes += p->ReceivedBytes;
     }
     const long long speed = speed_.BytesPerSecond();
-    return store::UIMessage(11) + ": " + std::to_string(done) + " " + store::UIMessage(12) + "  " +
-           store::UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(14) +
-           ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(15) + "  " + store::UIMessage(19) +
-           ": " + std::to_string(speed) + " " + store::UIMessage(20) + RetryWaitText(*queue_);
+    return store::UIMessage(store::UIText::Downloaded) + ": " + std::to_string(done) + " " + store::UIMessage(store::UIText::Files) + "  " +
+           store::UIMessage(store::UIText::Queue) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(store::UIText::Size) +
+           ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes) + "  " + store::UIMessage(store::UIText::Speed) +
+           ": " + std::to_string(speed) + " " + store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(*queue_);
 }
 
 std::string DownloadRun::SummaryLine(const store::Project& p) {

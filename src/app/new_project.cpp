@@ -44,7 +44,7 @@ store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folde
     auto p = std::make_unique<store::Project>();
     p->Assign(settings);
     p->URL = NormaliseTypedAddress(typedAddress);
-    p->StatusText = store::UIMessage(48);
+    p->StatusText = store::UIMessage(store::UIText::Ready);
     p->IID = tree.TakeID();
     return tree.AddProject(folder, std::move(p));
 }
@@ -55,7 +55,7 @@ store::Project& PasteAddress(store::ProjectTree& tree, store::ProjectFolder& fol
     p->Assign(defaults);
     p->URL = NormalisePastedAddress(text);
     p->Caption = p->URL;
-    p->StatusText = store::UIMessage(48);
+    p->StatusText = store::UIMessage(store::UIText::Ready);
     p->IID = tree.TakeID();
     return tree.AddProject(folder, std::move(p));
 }

@@ -68,7 +68,7 @@ std::string FreeSpaceText(const std::string& folder) {
     fs::space_info info = fs::space(p, ec);
     if (ec) return {};
     long long mb = std::llround(static_cast<double>(info.available) / (1024.0 * 1024.0));
-    return std::to_string(mb) + " " + store::UIMessage(45);
+    return std::to_string(mb) + " " + store::UIMessage(store::UIText::MegabytesFree);
 }
 
 OptionsForm FillOptionsForm(const store::ProgramOptions& o, const WindowState& st) {

@@ -60,7 +60,7 @@ TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, C
     : tree_(tree), defaults_(defaults), answers_(answers), engine_(engine) {}
 
 store::ProjectFolder& TreeCommands::TargetFolder() {
-    if (tree_.Folders.empty()) tree_.AddFolder(store::UIMessage(0));
+    if (tree_.Folders.empty()) tree_.AddFolder(store::UIMessage(store::UIText::Default));
     if (!Valid(selected_)) selected_ = tree_.NodeAt(0);
     if (selected_.project) selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
     return *selected_.folder;
@@ -100,7 +100,7 @@ bool TreeCommands::Cut(Node node) {
 }
 
 store::ProjectFolder& TreeCommands::NewFolder() {
-    store::ProjectFolder& f = tree_.AddFolder(store::UIMessage(16));
+    store::ProjectFolder& f = tree_.AddFolder(store::UIMessage(store::UIText::NewFolder));
     f.Level = 0;
     f.Dir.clear();
     selected_ = {&f, nullptr};
@@ -124,7 +124,7 @@ bool TreeCommands::DeleteProject(store::Project& project, bool partOfCut) {
     // The files are only offered for deletion when the Project has stored some; a cut keeps
     // them for the pasted copy.
     const bool hasFiles = !engine::GetMap(project).Empty();
-    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(7) + " ?", store::UIMessage(6))) DeleteProjectFiles(project);
+    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(store::UIText::AskRemoveProjectFiles) + " ?", store::UIMessage(store::UIText::Confirmation))) DeleteProjectFiles(project);
     engine::DeleteMap(project);
     if (engine_) engine_->ForgetProject(project);
     std::unique_ptr<store::Project> gone = tree_.TakeProject(project);
@@ -136,15 +136,15 @@ bool TreeCommands::Delete(Node node, bool partOfCut) {
     if (!Valid(node)) return false;
     const std::string caption = node.project ? node.project->Caption : node.folder->Caption;
     if (ConfirmDelete && !partOfCut &&
-        !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?", store::UIMessage(store::UIText::Confirmation)))
         return false;
     if (node.project) return DeleteProject(*node.project, partOfCut);
     if (tree_.Folders.size() <= 1) {
-        answers_.ShowError(store::UIMessage(8), store::UIMessage(3));
+        answers_.ShowError(store::UIMessage(store::UIText::OneFolderMustRemain), store::UIMessage(store::UIText::Error));
         return false;
     }
     if (!node.folder->Children.empty()) {
-        answers_.ShowError(store::UIMessage(9), store::UIMessage(3));
+        answers_.ShowError(store::UIMessage(store::UIText::DeleteProjectsFirst), store::UIMessage(store::UIText::Error));
         return false;
     }
     Forget(node);
@@ -155,7 +155,7 @@ bool TreeCommands::DeleteMapEntry(store::Project& project, const std::string& ra
     std::string path = rawPath;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     if (path.empty()) return false;
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + path + "' ?", store::UIMessage(6)))
+    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + path + "' ?", store::UIMessage(store::UIText::Confirmation)))
         return false;
     const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();
     const fs::path relative = fs::path(path).lexically_normal().lexically_relative(root);
@@ -240,7 +240,7 @@ void TreeCommands::ToggleSuspend() {
 }
 
 std::string TreeCommands::SuspendCaption() const {
-    return store::UIMessage(engine_ && engine_->Suspended() ? 17 : 18);
+    return store::UIMessage(engine_ && engine_->Suspended() ? store::UIText::Resume : store::UIText::Suspend);
 }
 
 int TreeCommands::ProjectIcon(const store::Project& p) const {
@@ -267,14 +267,14 @@ void TreeCommands::RestoreDefaults() { store::ResetToBuiltInDefaults(defaults_);
 
 bool TreeCommands::DeleteStoredPath(const std::string& mapDirectory, const std::string& path,
                                     const std::string& caption) {
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
+    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?", store::UIMessage(store::UIText::Confirmation)))
         return false;
     std::vector<std::string> roots{mapDirectory, store::Options().PathPrefix};
     for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);
     for (const auto& f : tree_.Folders) roots.push_back(f->Dir);
     std::string why;
     if (!DeleteMapPath(path, roots, why)) {
-        answers_.ShowError(why, store::UIMessage(3));
+        answers_.ShowError(why, store::UIMessage(store::UIText::Error));
         return false;
     }
     return true;

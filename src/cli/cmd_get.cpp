@@ -65,7 +65,7 @@ int RunGet(const Invocation& inv) {
     store::ProjectFolder* folder = nullptr;
     if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
     else folder = tree.FindFolder(folderName);
-    if (!folder) folder = &tree.AddFolder(folderName.empty() ? store::UIMessage(0) : folderName);
+    if (!folder) folder = &tree.AddFolder(folderName.empty() ? store::UIMessage(store::UIText::Default) : folderName);
 
     const std::string address = app::NormaliseTypedAddress(url);
     store::Project* project = nullptr;

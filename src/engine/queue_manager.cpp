@@ -77,8 +77,8 @@ void QueueManager::OpenBodyFile(DownloadRecord& record) {
     record.DataFile = OpenDataFile(OpenTemporaryFile(record.Temp), record.DataBuffer);
 }
 
-std::string DownloadingText() { return store::UIMessage(47); }
-std::string IdleText() { return store::UIMessage(48); }
+std::string DownloadingText() { return store::UIMessage(store::UIText::Downloading); }
+std::string IdleText() { return store::UIMessage(store::UIText::Ready); }
 
 void IncQueued(store::Project& p) {
     ++p.QueuedCount;

@@ -147,7 +147,7 @@ void Project::Load(ObjectStream& s) {
     Lev = s.ReadInt("Lev");
     Srv = s.ReadStr("Srv");
     if (Srv.empty()) Srv = "Yes";
-    StatusText = UIMessage(48);
+    StatusText = UIMessage(store::UIText::Ready);
     When = s.ReadInt("When");
     Hour = s.ReadInt("Hour");
     Minute = s.ReadInt("Minute");

@@ -20,7 +20,7 @@ std::string Join(const std::string& folder, const char* name) {
 }
 
 ProjectFolder& DefaultFolder(ProjectTree& tree) {
-    if (tree.Folders.empty()) tree.AddFolder(UIMessage(0));
+    if (tree.Folders.empty()) tree.AddFolder(UIMessage(store::UIText::Default));
     return *tree.Folders.back();
 }
 }  // namespace

@@ -114,7 +114,7 @@ void InstallLanguage(MainWindow& form) {
     QObject::connect(intl, &QAction::triggered, &form, [&form] {
         std::string error;
         if (!WriteLanguageFile(platform::ProgramFile(app::kLanguageFileName), error))
-            form.ShowError(error, store::UIMessage(3));
+            form.ShowError(error, store::UIMessage(store::UIText::Error));
     });
     MarkUserData(intl);
     form.addAction(intl);
@@ -133,7 +133,7 @@ void StartBookmarkImport(MainWindow& form) {
         if (!file) return;
         auto* bookmarks = new BookmarkMenu(&form);
         bookmarks->setObjectName("Bookmarks");
-        auto* ifav = new QMenu(Q(store::UIMessage(52)), file);
+        auto* ifav = new QMenu(Q(store::UIMessage(store::UIText::ImportFavorites)), file);
         ifav->setObjectName("IFav");
         bookmarks->SetBookmarks(std::move(root));
         bookmarks->SetMenu(ifav);
@@ -148,7 +148,7 @@ void StartBookmarkImport(MainWindow& form) {
         bookmarks->SetEnabled(true);
         const QList<QAction*> actions = file->actions();
         file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
-        if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(1)))->setEnabled(false);
+        if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(store::UIText::Empty)))->setEnabled(false);
     }, &form);
     bookmarker->setObjectName("Bookmarker");
 }

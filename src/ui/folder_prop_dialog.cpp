@@ -95,7 +95,7 @@ FolderPropertiesDialog::FolderPropertiesDialog(QWidget* parent) : QDialog(parent
         for (QTreeWidgetItem* p = item; p; p = p->parent()) parts << p->text(0);
         captionPanel_->setText("  " + parts.join(" - "));
         if (item->childCount() == 0) {
-            description_->setText(QString::fromStdString(store::UIMessage(36)));
+            description_->setText(QString::fromStdString(store::UIMessage(store::UIText::HintFolders)));
             FollowField();
         }
     });

@@ -278,7 +278,7 @@ void MainWindow::BuildMenus() {
     act(file, "Save &changes", "miSave", [this] {
         std::string error;
         StoreState();
-        if (program_ && !program_->SaveAll(error)) ShowError(error, store::UIMessage(3));
+        if (program_ && !program_->SaveAll(error)) ShowError(error, store::UIMessage(store::UIText::Error));
     }, QKeySequence("Ctrl+S"));
     file->addSeparator();
     act(file, "E&xit", "miExit", [this] { close(); });
@@ -294,7 +294,7 @@ void MainWindow::BuildMenus() {
         if (!program_) return;
         std::string error;
         if (program_->Commands().Paste(&error) > 0) RefreshTree();
-        else if (!error.empty()) ShowError(error, store::UIMessage(3));
+        else if (!error.empty()) ShowError(error, store::UIMessage(store::UIText::Error));
     }, QKeySequence::Paste);
     act(edit, "&Delete", "miDelete", [this] { DeleteSelected(); }, QKeySequence::Delete);
     act(edit, "&Rename", "miRename", [this] {
@@ -328,7 +328,7 @@ void MainWindow::BuildMenus() {
     project->setObjectName("miProject");
     act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
     act(project, "Sto&p", "miStop", [this] { StopSelected(); });
-    miSuspend_ = act(project, Q(store::UIMessage(18)), "miSuspend", [this] { ToggleSuspend(); });
+    miSuspend_ = act(project, Q(store::UIMessage(store::UIText::Suspend)), "miSuspend", [this] { ToggleSuspend(); });
     act(project, "Suspend To &File...", "miSuspendToFile", [this] {
         QString file = QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
         if (!file.isEmpty()) SuspendTo(file);
@@ -351,7 +351,7 @@ void MainWindow::BuildMenus() {
                 QString programFile = Q(t.program);
                 tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
             }
-            if (tools->isEmpty()) tools->addAction(Q(store::UIMessage(1)))->setEnabled(false);
+            if (tools->isEmpty()) tools->addAction(Q(store::UIMessage(store::UIText::Empty)))->setEnabled(false);
         });
     }
 
@@ -638,7 +638,7 @@ void MainWindow::AddressEntered() {
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
     std::string why;
-    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(3));
+    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(store::UIText::Error));
     UpdateIcons();
 }
 
@@ -686,7 +686,7 @@ bool MainWindow::DropNode(Node source, Node target) {
 void MainWindow::StartSelected() {
     if (!program_) return;
     std::string why;
-    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(3));
+    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(store::UIText::Error));
     UpdateIcons();
 }
 
@@ -720,8 +720,8 @@ void MainWindow::Browse() {
     // The desktop's default browser, given the address as its one argument.
     std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
-    if (browser.empty()) ShowError(store::UIMessage(2), store::UIMessage(3));
-    else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(4), store::UIMessage(3));
+    if (browser.empty()) ShowError(store::UIMessage(store::UIText::NoDefaultBrowser), store::UIMessage(store::UIText::Error));
+    else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(store::UIText::BrowserLaunchFailed), store::UIMessage(store::UIText::Error));
 }
 
 std::string MainWindow::BrowseTarget() const {
@@ -749,14 +749,14 @@ void MainWindow::BrowseWith(const QString& programFile) {
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
     std::string error;
-    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(store::UIMessage(10), store::UIMessage(3));
+    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(store::UIMessage(store::UIText::ExternalToolFailed), store::UIMessage(store::UIText::Error));
 }
 
 bool MainWindow::SuspendTo(const QString& file) {
     if (!program_) return false;
     std::string error;
     if (!program_->Engine().SuspendTo(S(file), error)) {
-        ShowError(error, store::UIMessage(3));
+        ShowError(error, store::UIMessage(store::UIText::Error));
         return false;
     }
     UpdateIcons();
@@ -768,7 +768,7 @@ bool MainWindow::ResumeFrom(const QString& file) {
     engine::ResumeReport report;
     bool ok = program_->Engine().ResumeFrom(S(file), report);
     for (const std::string& line : report.problems) log_.Route(-1, line, engine::MessageKind::Analysis);
-    if (!ok) ShowError("cannot read " + S(file), store::UIMessage(3));
+    if (!ok) ShowError("cannot read " + S(file), store::UIMessage(store::UIText::Error));
     UpdateIcons();
     return ok;
 }
@@ -776,7 +776,7 @@ bool MainWindow::ResumeFrom(const QString& file) {
 bool MainWindow::FindNext(const QString& text, bool matchCase) {
     if (!program_ || text.isEmpty()) return false;
     QString before = panels_[0]->text();
-    SetStatus(0, Q(store::UIMessage(51)));
+    SetStatus(0, Q(store::UIMessage(store::UIText::Searching)));
     bool found = false;
     if (!MapPageShown()) {
         store::ProjectTree& t = program_->GetSession().Tree();
@@ -793,8 +793,8 @@ bool MainWindow::FindNext(const QString& text, bool matchCase) {
     }
     SetStatus(0, before);
     if (!found) {
-        if (NoticeHook) NoticeHook(store::UIMessage(46));
-        else QMessageBox::warning(this, QApplication::applicationName(), Q(store::UIMessage(46)));
+        if (NoticeHook) NoticeHook(store::UIMessage(store::UIText::NoMatchingData));
+        else QMessageBox::warning(this, QApplication::applicationName(), Q(store::UIMessage(store::UIText::NoMatchingData)));
     }
     return found;
 }

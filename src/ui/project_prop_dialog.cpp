@@ -505,7 +505,7 @@ void ProjectPropertiesDialog::SetProject(const store::Project& settings, bool is
     copy_.Assign(settings);
     original_.Assign(settings);
     defaults_ = isDefaults;
-    setWindowTitle(isDefaults ? Q(store::UIMessage(22)) : QString("Project Properties"));
+    setWindowTitle(isDefaults ? Q(store::UIMessage(store::UIText::DefaultProjectProperties)) : QString("Project Properties"));
     lblName_->setVisible(!isDefaults);
     edtName_->setVisible(!isDefaults);
     FillAll();

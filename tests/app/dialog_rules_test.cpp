@@ -165,7 +165,7 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     EXPECT_EQ(TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
 
     std::string free = FreeSpaceText("/no/such/folder/below/root");
-    EXPECT_NE(free.find(" " + store::UIMessage(45)), std::string::npos) << free;
+    EXPECT_NE(free.find(" " + store::UIMessage(store::UIText::MegabytesFree)), std::string::npos) << free;
     EXPECT_EQ(FreeSpaceText("relative/folder"), "");
 }
 

@@ -69,9 +69,9 @@ TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
     EXPECT_EQ(main.set.size(), 4u);
     EXPECT_TRUE(other.set.empty());
     // Two lines replace entries 0 and 1 only.
-    EXPECT_EQ(store::UIMessage(0), "Vorgabe");
-    EXPECT_EQ(store::UIMessage(1), "Leer");
-    EXPECT_EQ(store::UIMessage(2), "Could not find default Browser");
+    EXPECT_EQ(store::UIMessage(store::UIText::Default), "Vorgabe");
+    EXPECT_EQ(store::UIMessage(store::UIText::Empty), "Leer");
+    EXPECT_EQ(store::UIMessage(store::UIText::NoDefaultBrowser), "Could not find default Browser");
     EXPECT_EQ(f.Strings(), (std::vector<std::string>{"Vorgabe", "Leer"}));
 
     // Applying to one window leaves the others alone.
@@ -140,8 +140,8 @@ TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     f.Apply({&main});
     EXPECT_EQ(main.set["miFile.Caption"], "&Datei");
     EXPECT_EQ(main.set["rgMode.0"], "One");
-    EXPECT_EQ(store::UIMessage(0), "Standard");
-    EXPECT_EQ(store::UIMessage(52), "Import &Favorites");
+    EXPECT_EQ(store::UIMessage(store::UIText::Default), "Standard");
+    EXPECT_EQ(store::UIMessage(store::UIText::ImportFavorites), "Import &Favorites");
 
     // The template with the translation put in: the translated entries, the others English.
     const std::string merged = TranslatedTemplateText(text, f, CurrentMessages());

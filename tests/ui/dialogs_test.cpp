@@ -101,7 +101,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     dlg.SetProject(p, false);
     EXPECT_EQ(dlg.windowTitle(), "Project Properties");
     EXPECT_EQ(dlg.CurrentPage(), "Address");
-    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(26)));
+    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(store::UIText::HintProjectName)));
 
     // Typing an address fills the name until the name differs in its first seven characters.
     auto* url = Child<QLineEdit>(dlg, "edtURL");
@@ -240,7 +240,7 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     // An empty Day is the 1st; the Defaults Project has no name field.
     ProjectPropertiesDialog defaults;
     defaults.SetProject(p, true);
-    EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(store::UIMessage(22)));
+    EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(store::UIMessage(store::UIText::DefaultProjectProperties)));
     EXPECT_TRUE(Child<QLineEdit>(defaults, "edtName")->isHidden());
     Child<QSpinBox>(defaults, "edtDay")->findChild<QLineEdit*>()->setText("");
     QTest::keyClicks(Child<QLineEdit>(defaults, "edtURL"), "x.org");
@@ -299,7 +299,7 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
 
     // The Defaults Project: the level goes to the address bar.
     f.ExecDialog = [](QDialog& d) {
-        EXPECT_EQ(d.windowTitle(), QString::fromStdString(store::UIMessage(22)));
+        EXPECT_EQ(d.windowTitle(), QString::fromStdString(store::UIMessage(store::UIText::DefaultProjectProperties)));
         Child<QSpinBox>(d, "edtLevel")->setValue(6);
         d.accept();
         return static_cast<int>(QDialog::Accepted);
@@ -336,7 +336,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     st.SetText("Browsers", "Kept=/nowhere/browserx\r\n");
     dlg.SetForm(app::FillOptionsForm(o, st));
     EXPECT_EQ(dlg.CurrentPage(), "Connection");
-    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(34)));
+    EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(store::UIText::HintConnection)));
     EXPECT_EQ(Child<QLineEdit>(dlg, "edtTimeOut")->text(), "300");
     EXPECT_TRUE(Child<QRadioButton>(dlg, "rbAgentList")->isChecked());
     EXPECT_EQ(Child<QComboBox>(dlg, "cbAgent")->currentText(), "Anonymous");
@@ -358,7 +358,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
 
     // The free space of the download folder's disk.
     Child<QLineEdit>(dlg, "edtPathPrefix")->setText("/");
-    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")->text().endsWith(QString::fromStdString(store::UIMessage(45))));
+    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")->text().endsWith(QString::fromStdString(store::UIMessage(store::UIText::MegabytesFree))));
 
     // Tools: add, tick, remove; Auto Detect twice adds the fake browser once.
     std::string dir = qm::test::MakeTempDir("ui_dialogs_detect");
@@ -371,7 +371,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     dlg.DetectSources.desktopDirs = {dir + "/apps"};
     ASSERT_TRUE(dlg.SelectCategory("Browsers"));
     EXPECT_EQ(dlg.CurrentPage(), "Tools");
-    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(), QString::fromStdString(store::UIMessage(40)));
+    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(), QString::fromStdString(store::UIMessage(store::UIText::HintBrowsers)));
     auto* tools = Child<QListWidget>(dlg, "lbTools");
     EXPECT_EQ(Checklist(tools, true), QStringList({"Kept"}));
     Click(dlg, "btnAutoDetect");

@@ -131,8 +131,8 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         EXPECT_EQ(address->textFormat(), Qt::PlainText);
         EXPECT_EQ(address->text(), "<b>Adresse:</b>");
         EXPECT_EQ(form.LogWindow()->windowTitle(), "Meldungen");
-        EXPECT_EQ(store::UIMessage(52), "&Favoriten importieren");
-        EXPECT_EQ(store::UIMessage(48), "Bereit");
+        EXPECT_EQ(store::UIMessage(store::UIText::ImportFavorites), "&Favoriten importieren");
+        EXPECT_EQ(store::UIMessage(store::UIText::Ready), "Bereit");
         // A dialog made later gets the language when it is created.
         ui::FolderPropertiesDialog dialog(&form);
         EXPECT_EQ(dialog.windowTitle(), "Ordnereigenschaften");

@@ -152,7 +152,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     ASSERT_TRUE(f.FindNext("NEEDLE", false));
     EXPECT_EQ(f.SiteMap()->SelectedNode()->Caption, "needle.txt");
     ASSERT_EQ(w.notices.size(), 1u);
-    EXPECT_EQ(w.notices.back(), store::UIMessage(46));
+    EXPECT_EQ(w.notices.back(), store::UIMessage(store::UIText::NoMatchingData));
 
     // Folder mode: every stored site, folders read as they open, found on disk when unread.
     f.Core().State().SetInt("MapMode", 1);
@@ -234,8 +234,8 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     w.answers = {true, false};
     f.DeleteSelected();
     ASSERT_EQ(w.questions.size(), 2u);
-    EXPECT_EQ(w.questions[0], store::UIMessage(5) + "\r\n'Renamed Site' ?");
-    EXPECT_EQ(w.questions[1], store::UIMessage(7) + " ?");
+    EXPECT_EQ(w.questions[0], store::UIMessage(store::UIText::AskRemove) + "\r\n'Renamed Site' ?");
+    EXPECT_EQ(w.questions[1], store::UIMessage(store::UIText::AskRemoveProjectFiles) + " ?");
     EXPECT_TRUE(fs::exists(needlePath.substr(0, needlePath.find("/sub/")) + "/index.html"));
     f.ShowMapPage();
     ASSERT_NE(map.First(), nullptr);
@@ -245,7 +245,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     f.SelectNode({f.Core().GetSession().Tree().Folders[0].get(), nullptr});
     w.answers = {true};
     f.DeleteSelected();
-    EXPECT_EQ(w.notices.back(), store::UIMessage(9));
+    EXPECT_EQ(w.notices.back(), store::UIMessage(store::UIText::DeleteProjectsFirst));
     EXPECT_EQ(f.Tree()->topLevelItemCount(), 2);
 }
 
@@ -284,7 +284,7 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
         EXPECT_TRUE(w.notices.empty());
         w.form.BrowseWith(QString::fromStdString(home + "/no-such-tool"));
         ASSERT_EQ(w.notices.size(), 1u);
-        EXPECT_EQ(w.notices.back(), store::UIMessage(10));
+        EXPECT_EQ(w.notices.back(), store::UIMessage(store::UIText::ExternalToolFailed));
         // The queue written to a file and read back; a missing file is reported.
         EXPECT_TRUE(w.form.SuspendTo(QString::fromStdString(home + "/queue.que")));
         EXPECT_TRUE(fs::exists(home + "/queue.que"));
@@ -295,7 +295,7 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
         w.form.Core().State().SetBool("ConfirmExit", true);
         w.answers = {false};
         EXPECT_FALSE(w.form.close());  // No keeps the window
-        EXPECT_EQ(w.questions.back(), store::UIMessage(21) + "?");
+        EXPECT_EQ(w.questions.back(), store::UIMessage(store::UIText::AskQuit) + "?");
         w.answers = {true};
         EXPECT_TRUE(w.form.close());
     }
