@@ -8,7 +8,7 @@
 
 #include "app/download_run.h"
 #include "app/log_model.h"
-#include "app/plugins.h"
+#include "desktop/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -51,7 +51,7 @@ struct Core::Parts {
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
     std::unique_ptr<platform::StopSignals> signals;
-    Plugins plugins;  // released last, after everything that could call into a plug-in
+    desktop::Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
 struct Core::Fallbacks : Confirmation {
@@ -119,7 +119,7 @@ TreeCommands& Core::Commands() {
     return *p.commands;
 }
 WindowState& Core::State() { return parts_->state; }
-Plugins& Core::PluginList() { return parts_->plugins; }
+desktop::Plugins& Core::PluginList() { return parts_->plugins; }
 engine::ProjectScheduler& Core::Scheduler() { return parts_->scheduler; }
 
 Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) {

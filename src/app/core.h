@@ -35,11 +35,11 @@
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
 
+namespace qm::desktop { class Plugins; }
 namespace qm::engine { class ProjectScheduler; }
 
 namespace qm::app {
 
-class Plugins;
 class WindowState;
 
 // The time of day as a date-time (days since 30 December 1899, local time).
@@ -123,7 +123,7 @@ public:
     WindowState& State();
     engine::ProjectScheduler& Scheduler();
     const CommandLine& Line() const { return line_; }
-    Plugins& PluginList();
+    desktop::Plugins& PluginList();
 
     // The Projects the command line started.
     const std::vector<store::Project*>& StartedByCommandLine() const { return commandLineStarted_; }

@@ -1,6 +1,6 @@
 // The options dialog's values and rules.
 #include "app/options_form.h"
-#include "app/trim.h"
+#include "store/trim.h"
 
 #include <climits>
 #include <cmath>
@@ -106,9 +106,9 @@ OptionsForm FillOptionsForm(const store::ProgramOptions& o, const WindowState& s
     f.lowMemory = o.LowMemory;
     f.pauseSeconds = std::to_string(o.Pause);
     f.priorityIndex = Clamp(o.Priority, 1, 5) - 1;
-    f.browsers = ParseToolEntries(st.Text(kToolLists[0]));
-    f.viewers = ParseToolEntries(st.Text(kToolLists[1]));
-    f.editors = ParseToolEntries(st.Text(kToolLists[2]));
+    f.browsers = desktop::ParseToolEntries(st.Text(kToolLists[0]));
+    f.viewers = desktop::ParseToolEntries(st.Text(kToolLists[1]));
+    f.editors = desktop::ParseToolEntries(st.Text(kToolLists[2]));
     return f;
 }
 
@@ -142,7 +142,7 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, 
     const auto& agents = UserAgentEntries();
     if (f.agentFromList) o.UAgent = agents[Clamp(f.agentIndex, 0, static_cast<int>(agents.size()) - 1)].text;
     else o.UAgent = f.agentText;
-    o.BookmarksFile = Trim(f.bookmarksFile, kSpaceAndTab);
+    o.BookmarksFile = store::Trim(f.bookmarksFile, store::kSpaceAndTab);
     o.KeepAlive = f.keepAlive;
     o.FtpPassive = f.ftpPassive;
     o.SSLAnyCert = f.sslAnyCert;
@@ -150,9 +150,9 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, 
     o.LowMemory = f.lowMemory;
     o.Pause = TakeBackPause(f.pauseSeconds);
     o.Priority = Clamp(f.priorityIndex, 0, 4) + 1;
-    st.SetText(kToolLists[0], FormatToolEntries(f.browsers));
-    st.SetText(kToolLists[1], FormatToolEntries(f.viewers));
-    st.SetText(kToolLists[2], FormatToolEntries(f.editors));
+    st.SetText(kToolLists[0], desktop::FormatToolEntries(f.browsers));
+    st.SetText(kToolLists[1], desktop::FormatToolEntries(f.viewers));
+    st.SetText(kToolLists[2], desktop::FormatToolEntries(f.editors));
     return done;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 #include "store/options.h"
 
 namespace qm::app {
@@ -45,7 +45,7 @@ struct OptionsForm {
     std::string pauseSeconds;
     int priorityIndex = 1;  // 0 lowest .. 4 highest analysis priority
     // Tools pages.
-    std::vector<ToolEntry> browsers, viewers, editors;
+    std::vector<desktop::ToolEntry> browsers, viewers, editors;
 };
 
 OptionsForm FillOptionsForm(const store::ProgramOptions& options, const WindowState& state);

@@ -1,6 +1,6 @@
 // The Project properties dialog's rules.
 #include "app/project_prop_rules.h"
-#include "app/trim.h"
+#include "store/trim.h"
 
 #include "app/dialog_values.h"
 
@@ -49,7 +49,7 @@ ScheduleEnables ScheduleControls(int when) {
 }
 
 bool AddTickedEntry(store::TickedList& list, const std::string& text) {
-    std::string entry = Trim(text);
+    std::string entry = store::Trim(text);
     if (entry.empty()) return false;
     list.Ticked.resize(list.Entries.size(), true);
     list.Entries.push_back(entry);

@@ -27,12 +27,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/browser_detect.h"
+#include "desktop/browser_detect.h"
 #include "app/download_run.h"
 #include "app/find_files.h"
 #include "app/map_page.h"
 #include "app/session.h"
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 #include "app/window_state.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
@@ -347,7 +347,7 @@ void MainWindow::BuildMenus() {
         connect(tools, &QMenu::aboutToShow, this, [this, tools, list] {
             tools->clear();
             if (!program_) return;
-            for (const app::Tool& t : app::ParseToolList(program_->State().Text(list))) {
+            for (const desktop::Tool& t : desktop::ParseToolList(program_->State().Text(list))) {
                 QString programFile = Q(t.program);
                 tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
             }
@@ -718,7 +718,7 @@ void MainWindow::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The desktop's default browser, given the address as its one argument.
-    std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
+    std::string browser = desktop::DefaultBrowserProgram(desktop::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
     if (browser.empty()) ShowError(store::UIMessage(2), store::UIMessage(3));
     else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(4), store::UIMessage(3));

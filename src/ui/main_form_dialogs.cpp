@@ -89,7 +89,7 @@ void MainWindow::RestoreDefaults() {
 void MainWindow::OptionsDialog() {
     if (!program_) return;
     ProgramOptionsDialog dlg(this);
-    dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
+    dlg.DetectSources = desktop::SystemBrowserSources(&program_->GetSession().Registry());
     dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
     program_->ApplyOptions(dlg.Form());

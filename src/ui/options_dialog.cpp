@@ -386,22 +386,22 @@ QWidget* ProgramOptionsDialog::BuildToolsPage() {
     l->addLayout(row, 1);
 
     connect(lbTools_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
         int row = lbTools_->row(item);
         if (tools && row >= 0 && row < static_cast<int>(tools->size()))
             (*tools)[row].ticked = item->checkState() == Qt::Checked;
     });
     connect(add, &QPushButton::clicked, this, [this] {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
-        app::ToolEntry entry;
-        if (!tools || !app::MakeToolEntry(S(edtToolCaption_->text()), S(edtToolFile_->text()), entry)) return;
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
+        desktop::ToolEntry entry;
+        if (!tools || !desktop::MakeToolEntry(S(edtToolCaption_->text()), S(edtToolFile_->text()), entry)) return;
         tools->push_back(entry);
         FillTools();
         edtToolCaption_->clear();
         edtToolFile_->clear();
     });
     connect(remove, &QPushButton::clicked, this, [this] {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
         int row = lbTools_->currentRow();
         if (!tools || row < 0 || row >= static_cast<int>(tools->size())) return;
         tools->erase(tools->begin() + row);
@@ -494,7 +494,7 @@ app::OptionsForm ProgramOptionsDialog::Form() const {
     return f;
 }
 
-std::vector<app::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
+std::vector<desktop::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
     switch (toolList_) {
     case 0: return &form_.browsers;
     case 1: return &form_.viewers;
@@ -506,9 +506,9 @@ std::vector<app::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
 void ProgramOptionsDialog::FillTools() {
     QSignalBlocker block(lbTools_);
     lbTools_->clear();
-    std::vector<app::ToolEntry>* tools = CurrentTools();
+    std::vector<desktop::ToolEntry>* tools = CurrentTools();
     if (!tools) return;
-    for (const app::ToolEntry& e : *tools) {
+    for (const desktop::ToolEntry& e : *tools) {
         auto* item = new QListWidgetItem(Q(e.caption), lbTools_);
         item->setToolTip(Q(e.program));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -518,7 +518,7 @@ void ProgramOptionsDialog::FillTools() {
 
 void ProgramOptionsDialog::AutoDetect() {
     if (toolList_ != 0) return;
-    app::DetectBrowsers(form_.browsers, DetectSources);
+    desktop::DetectBrowsers(form_.browsers, DetectSources);
     FillTools();
 }
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/browser_detect.h"
+#include "desktop/browser_detect.h"
 #include "app/options_form.h"
 
 class QButtonGroup;
@@ -33,7 +33,7 @@ public:
     app::OptionsForm Form() const;
 
     // Where "Auto Detect" looks for browsers.
-    app::BrowserSources DetectSources;
+    desktop::BrowserSources DetectSources;
     // Opens a help topic; the help window when unset.
     std::function<void(const QString& topic)> OnHelp;
 
@@ -54,7 +54,7 @@ private:
     QWidget* BuildToolsPage();
     void BuildCategories();
     void CategoryChanged(QTreeWidgetItem* current);
-    std::vector<app::ToolEntry>* CurrentTools();
+    std::vector<desktop::ToolEntry>* CurrentTools();
     void FillTools();
     void UpdateFreeSpace();
     void UpdateAgentEnables();

@@ -7,7 +7,7 @@
 #include "app/dialog_values.h"
 #include "app/options_form.h"
 #include "app/project_prop_rules.h"
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 #include "app/window_state.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
@@ -193,27 +193,27 @@ TEST(OptionsDialogRules, UserAgentSelector) {
 }
 
 TEST(OptionsDialogRules, ToolEntriesReadSafely) {
-    ToolEntry e = ParseToolEntry("Firefox=/usr/bin/firefoxx");
+    desktop::ToolEntry e = desktop::ParseToolEntry("Firefox=/usr/bin/firefoxx");
     EXPECT_EQ(e.caption, "Firefox");
     EXPECT_EQ(e.program, "/usr/bin/firefox");
     EXPECT_TRUE(e.ticked);
-    e = ParseToolEntry("Off=/usr/bin/lesso");
+    e = desktop::ParseToolEntry("Off=/usr/bin/lesso");
     EXPECT_EQ(e.program, "/usr/bin/less");
     EXPECT_FALSE(e.ticked);
     for (const char* shortLine : {"", "=", "x", "no equals", "a="}) {
-        e = ParseToolEntry(shortLine);
+        e = desktop::ParseToolEntry(shortLine);
         EXPECT_EQ(e.program, "") << shortLine;
         EXPECT_FALSE(e.ticked) << shortLine;
     }
-    EXPECT_EQ(ParseToolEntry("a=b=cx").program, "b=c");
-    std::vector<ToolEntry> list = ParseToolEntries("A=/a x\r\nB=/bo\r\n");
+    EXPECT_EQ(desktop::ParseToolEntry("a=b=cx").program, "b=c");
+    std::vector<desktop::ToolEntry> list = desktop::ParseToolEntries("A=/a x\r\nB=/bo\r\n");
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(FormatToolEntries(list), "A=/a x\r\nB=/bo\r\n");
-    ToolEntry made;
-    EXPECT_FALSE(MakeToolEntry("Name", "  ", made));
-    ASSERT_TRUE(MakeToolEntry("We=ird\r\n", "/opt/web/bin/browse", made));
-    EXPECT_EQ(FormatToolEntry(made), "Weird=/opt/web/bin/browsex");
-    ASSERT_TRUE(MakeToolEntry("", "/opt/web/bin/browse", made));
+    EXPECT_EQ(desktop::FormatToolEntries(list), "A=/a x\r\nB=/bo\r\n");
+    desktop::ToolEntry made;
+    EXPECT_FALSE(desktop::MakeToolEntry("Name", "  ", made));
+    ASSERT_TRUE(desktop::MakeToolEntry("We=ird\r\n", "/opt/web/bin/browse", made));
+    EXPECT_EQ(desktop::FormatToolEntry(made), "Weird=/opt/web/bin/browsex");
+    ASSERT_TRUE(desktop::MakeToolEntry("", "/opt/web/bin/browse", made));
     EXPECT_EQ(made.caption, "browse");
 }
 

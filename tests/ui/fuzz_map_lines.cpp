@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/dir_tree_model.h"
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 #include "store/string_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         map.FindNode(line);
     }
     for (qm::app::MapNode* n = map.First(); n; n = qm::app::DirTreeModel::Next(n, map.Top())) map.NodePath(*n);
-    qm::app::ParseToolList(text);
+    qm::desktop::ParseToolList(text);
     return 0;
 }

@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 
 namespace qm::platform { class Registry; }
 
-namespace qm::app {
+namespace qm::desktop {
 
 // Where browsers are looked for. The system's: $PATH, the freedesktop application folders
 // ($XDG_DATA_HOME and $XDG_DATA_DIRS, each with "applications"), the program's registry.
@@ -56,4 +56,4 @@ std::string RegistryBrowserCommand(platform::Registry& registry);
 // programs found in sources.pathDirs are run.
 std::string DefaultBrowserProgram(const BrowserSources& sources);
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -8,13 +8,13 @@
 #include <QCoreApplication>
 #include <filesystem>
 
-#include "app/browser_detect.h"
+#include "desktop/browser_detect.h"
 #include "platform/registry.h"
 #include "support/peers.h"
 
 namespace fs = std::filesystem;
 using namespace qm;
-using namespace qm::app;
+using namespace qm::desktop;
 
 namespace {
 // A file that looks like a program; made executable but never run.
@@ -66,16 +66,16 @@ TEST(BrowserDetection, PathDesktopEntriesRegistryAndSettingsFiles) {
     std::string mosaic = FakeProgram(dir + "/mosaic/bin/airmosd.exe");
     qm::test::WriteFile(win + "/airmos.ini", "[Hotlists]\r\nHotlist 0=" + dir + "/mosaic/data\\hotlist.htm\r\n");
 
-    BrowserSources src;
+    desktop::BrowserSources src;
     src.pathDirs = {dir + "/empty", bin};
     src.desktopDirs = {apps, dir + "/missing"};
     src.registry = &reg;
     src.windowsDir = win;
 
-    std::vector<ToolEntry> list = {{"Mine", falkon, false}};  // already listed: kept, not doubled
-    EXPECT_EQ(DetectBrowsers(list, src), 6);
+    std::vector<desktop::ToolEntry> list = {{"Mine", falkon, false}};  // already listed: kept, not doubled
+    EXPECT_EQ(desktop::DetectBrowsers(list, src), 6);
     std::vector<std::string> found;
-    for (const ToolEntry& e : list) found.push_back(e.caption + "=" + e.program + (e.ticked ? "x" : "o"));
+    for (const desktop::ToolEntry& e : list) found.push_back(e.caption + "=" + e.program + (e.ticked ? "x" : "o"));
     std::vector<std::string> expected = {
         "Mine=" + falkon + "o",
         "MS Internet Explorer=" + ie + "x",
@@ -86,29 +86,29 @@ TEST(BrowserDetection, PathDesktopEntriesRegistryAndSettingsFiles) {
         "Quoted=" + quoted + "x",
     };
     EXPECT_EQ(found, expected);
-    EXPECT_EQ(DetectBrowsers(list, src), 0);  // a second run adds nothing
+    EXPECT_EQ(desktop::DetectBrowsers(list, src), 0);  // a second run adds nothing
     EXPECT_EQ(list.size(), expected.size());
 
     // No sources, no browsers; a long settings folder name is not read.
-    std::vector<ToolEntry> none;
-    BrowserSources empty;
+    std::vector<desktop::ToolEntry> none;
+    desktop::BrowserSources empty;
     empty.windowsDir = std::string(1000, 'w');
-    EXPECT_EQ(DetectBrowsers(none, empty), 0);
+    EXPECT_EQ(desktop::DetectBrowsers(none, empty), 0);
 }
 
 TEST(BrowserDetection, DesktopAndIniTextsAreReadWithinBounds) {
-    DesktopEntry e = ParseDesktopEntry("[Other]\nExec=no\n[Desktop Entry]\nExec=\"/a b/c\\\"d\" %u\nHidden=true\n");
+    desktop::DesktopEntry e = desktop::ParseDesktopEntry("[Other]\nExec=no\n[Desktop Entry]\nExec=\"/a b/c\\\"d\" %u\nHidden=true\n");
     EXPECT_EQ(e.exec, "/a b/c\"d");
     EXPECT_TRUE(e.hidden);
     EXPECT_FALSE(e.application);
-    e = ParseDesktopEntry("[Desktop Entry]\nExec=\"unterminated\nCategories=X;WebBrowserish;\n");
+    e = desktop::ParseDesktopEntry("[Desktop Entry]\nExec=\"unterminated\nCategories=X;WebBrowserish;\n");
     EXPECT_EQ(e.exec, "unterminated");
     EXPECT_FALSE(e.webBrowser);
-    EXPECT_EQ(ParseDesktopEntry("[Desktop Entry]\nExec=env A=1 B=2\n").exec, "");
-    EXPECT_EQ(IniValue("[a]\nk=1\n[ B ]\n K = two \n", "b", "k"), "two");
-    EXPECT_EQ(IniValue("[b\nk=1\n", "b", "k"), "");
+    EXPECT_EQ(desktop::ParseDesktopEntry("[Desktop Entry]\nExec=env A=1 B=2\n").exec, "");
+    EXPECT_EQ(desktop::IniValue("[a]\nk=1\n[ B ]\n K = two \n", "b", "k"), "two");
+    EXPECT_EQ(desktop::IniValue("[b\nk=1\n", "b", "k"), "");
     std::string big(70 * 1024, 'x');
-    EXPECT_EQ(IniValue(big + "\n[s]\nk=v\n", "s", "k"), "");  // beyond the first 64 KiB
+    EXPECT_EQ(desktop::IniValue(big + "\n[s]\nk=v\n", "s", "k"), "");  // beyond the first 64 KiB
 }
 
 TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
@@ -121,22 +121,22 @@ TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
     std::string browser = FakeProgram(bin + "/webview");
     FakeProgram(bin + "/xdg-settings", "#!/bin/sh\n[ \"$1 $2\" = \"get default-web-browser\" ] && echo webview.desktop\n");
     qm::test::WriteFile(apps + "/webview.desktop", Desktop("Web View", "webview %u", "WebBrowser;"));
-    BrowserSources src;
+    desktop::BrowserSources src;
     src.pathDirs = {bin};
     src.desktopDirs = {apps};
-    EXPECT_EQ(DefaultBrowserProgram(src), browser);
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), browser);
 
     // Without the desktop entry, xdg-open; without either, nothing.
     fs::remove(apps + "/webview.desktop");
-    EXPECT_EQ(DefaultBrowserProgram(src), "");
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), "");
     std::string open = FakeProgram(bin + "/xdg-open");
-    EXPECT_EQ(DefaultBrowserProgram(src), open);
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), open);
     // An answer that is not a plain file name is not looked up.
     FakeProgram(bin + "/xdg-settings", "#!/bin/sh\necho ../../bin/webview\n");
-    EXPECT_EQ(DefaultBrowserProgram(src), open);
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), open);
 
     platform::Registry reg;
-    EXPECT_EQ(RegistryBrowserCommand(reg), "");
+    EXPECT_EQ(desktop::RegistryBrowserCommand(reg), "");
     std::string error;
     ASSERT_TRUE(reg.ImportText(
         "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -145,14 +145,14 @@ TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
         "[HKEY_LOCAL_MACHINE\\Software\\Classes\\htmlfile\\shell\\open\\command]\r\n"
         "@=\"\\\"C:\\\\Program Files\\\\Web\\\\web.exe\\\" \\\"%1\\\"\"\r\n",
         error)) << error;
-    EXPECT_EQ(RegistryBrowserCommand(reg), "\"C:\\Program Files\\Web\\web.exe\" \"\"");
+    EXPECT_EQ(desktop::RegistryBrowserCommand(reg), "\"C:\\Program Files\\Web\\web.exe\" \"\"");
     src.registry = &reg;
-    EXPECT_EQ(DefaultBrowserProgram(src), open);  // that program does not exist here
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), open);  // that program does not exist here
     std::string web = FakeProgram(dir + "/Web Apps/web.exe");
     ASSERT_TRUE(reg.ImportText(
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Classes\\.htm\\shell\\open\\command]\r\n"
         "@=\"\\\"" + web + "\\\" -url \\\"%1\\\"\"\r\n",
         error)) << error;
-    EXPECT_EQ(DefaultBrowserProgram(src), web);
+    EXPECT_EQ(desktop::DefaultBrowserProgram(src), web);
 }

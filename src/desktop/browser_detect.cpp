@@ -1,6 +1,6 @@
 // Browser detection and the default browser.
-#include "app/browser_detect.h"
-#include "app/trim.h"
+#include "desktop/browser_detect.h"
+#include "store/trim.h"
 
 #include <unistd.h>
 
@@ -15,7 +15,7 @@
 
 namespace fs = std::filesystem;
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace {
 
@@ -128,7 +128,7 @@ std::string JoinPath(const std::string& folder, const std::string& rest) {
 
 void RegistryBrowsers(platform::Registry& reg, Collector& found) {
     std::string icon = ClassesValue(reg, "CLSID\\{FBF23B42-E3F0-101B-8488-00AA003E56F8}\\DefaultIcon", "");
-    found.Add("MS Internet Explorer", Trim(icon.substr(0, icon.find(','))));
+    found.Add("MS Internet Explorer", store::Trim(icon.substr(0, icon.find(','))));
 
     std::string dir;
     platform::RegKey user = reg.OpenKey(platform::Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Main", false);
@@ -230,7 +230,7 @@ DesktopEntry ParseDesktopEntry(std::string_view text) {
     DesktopEntry e;
     bool inEntry = false;
     for (const std::string& raw : Lines(text)) {
-        std::string line = Trim(raw);
+        std::string line = store::Trim(raw);
         if (line.empty() || line[0] == '#') continue;
         if (line[0] == '[') {
             inEntry = line == "[Desktop Entry]";
@@ -239,8 +239,8 @@ DesktopEntry ParseDesktopEntry(std::string_view text) {
         if (!inEntry) continue;
         std::size_t eq = line.find('=');
         if (eq == std::string::npos) continue;
-        std::string key = Trim(std::string_view(line).substr(0, eq));
-        std::string value = Trim(std::string_view(line).substr(eq + 1));
+        std::string key = store::Trim(std::string_view(line).substr(0, eq));
+        std::string value = store::Trim(std::string_view(line).substr(eq + 1));
         if (key == "Name") e.name = value;
         else if (key == "Exec") e.exec = ExecProgram(value);
         else if (key == "Type") e.application = value == "Application";
@@ -253,16 +253,16 @@ DesktopEntry ParseDesktopEntry(std::string_view text) {
 std::string IniValue(std::string_view text, std::string_view section, std::string_view key) {
     bool inSection = false;
     for (const std::string& raw : Lines(text)) {
-        std::string line = Trim(raw);
+        std::string line = store::Trim(raw);
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            inSection = close != std::string::npos && store::CompareNoCase(Trim(line.substr(1, close - 1)), section) == 0;
+            inSection = close != std::string::npos && store::CompareNoCase(store::Trim(line.substr(1, close - 1)), section) == 0;
             continue;
         }
         std::size_t eq = line.find('=');
-        if (inSection && eq != std::string::npos && store::CompareNoCase(Trim(line.substr(0, eq)), key) == 0)
-            return Trim(line.substr(eq + 1));
+        if (inSection && eq != std::string::npos && store::CompareNoCase(store::Trim(line.substr(0, eq)), key) == 0)
+            return store::Trim(line.substr(eq + 1));
     }
     return {};
 }
@@ -312,7 +312,7 @@ std::string DefaultBrowserProgram(const BrowserSources& sources) {
     std::string settings = FindExecutable("xdg-settings", sources.pathDirs);
     std::string answer;
     if (!settings.empty() && platform::RunForOutput(settings, {"get", "default-web-browser"}, answer)) {
-        std::string id = Trim(answer);
+        std::string id = store::Trim(answer);
         // A desktop file id is a plain file name.
         if (!id.empty() && id.find('/') == std::string::npos && id != "." && id != "..") {
             for (const std::string& dir : sources.desktopDirs) {
@@ -333,10 +333,10 @@ std::string DefaultBrowserProgram(const BrowserSources& sources) {
             if (c != '"') command += c;
         std::size_t exe = store::LowerCase(command).find(".exe");
         if (exe != std::string::npos) command.resize(exe + 4);
-        command = Trim(command);
+        command = store::Trim(command);
         if (!command.empty() && command[0] == '/' && IsExecutableFile(command)) return command;
     }
     return FindExecutable("xdg-open", sources.pathDirs);
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -1,5 +1,5 @@
-#include "app/language_file.h"
-#include "app/trim.h"
+#include "desktop/language_file.h"
+#include "store/trim.h"
 
 #include <sys/stat.h>
 
@@ -11,11 +11,11 @@
 #include "store/string_list.h"
 #include "store/ui_messages.h"
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace {
 
-std::string_view TrimControls(std::string_view s) { return TrimView(s, kBlanksAndControls); }
+std::string_view TrimControls(std::string_view s) { return store::TrimView(s, store::kBlanksAndControls); }
 
 bool IsComment(std::string_view line) {
     return TrimControls(line).empty() || line.front() == '#' || line.front() == ';';
@@ -222,4 +222,4 @@ bool WriteLanguageText(const std::string& path, const std::string& text, std::st
     return platform::WriteFileAtomic(path, text, false, error);
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

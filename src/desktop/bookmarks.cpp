@@ -1,4 +1,4 @@
-#include "app/bookmarks.h"
+#include "desktop/bookmarks.h"
 
 #include <sys/stat.h>
 
@@ -11,7 +11,7 @@
 #include "platform/registry.h"
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace fs = std::filesystem;
 
@@ -346,4 +346,4 @@ std::string BookmarkListing(const BookmarkItem& root) {
     return out;
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

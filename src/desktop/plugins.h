@@ -15,7 +15,7 @@
 namespace qm::engine { class QueueManager; }
 namespace qm::store { struct ProgramOptions; }
 
-namespace qm::app {
+namespace qm::desktop {
 
 class Plugins {
 public:
@@ -45,4 +45,4 @@ private:
     bool finished_ = false;
 };
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/browser_detect.h"
+#include "desktop/browser_detect.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    qm::app::ParseDesktopEntry(text);
-    qm::app::IniValue(text, "USER PREFS", "Opera Directory");
-    qm::app::IniValue(text, "Hotlists", "Hotlist 0");
+    qm::desktop::ParseDesktopEntry(text);
+    qm::desktop::IniValue(text, "USER PREFS", "Opera Directory");
+    qm::desktop::IniValue(text, "Hotlists", "Hotlist 0");
     return 0;
 }

@@ -8,7 +8,7 @@
 
 #include "app/download_run.h"
 #include "app/new_project.h"
-#include "app/plugins.h"
+#include "desktop/plugins.h"
 #include "app/core.h"
 #include "app/session.h"
 #include "engine/queue_manager.h"
@@ -86,7 +86,7 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     Install(first, QM_BROKEN_PLUGIN, "a-broken.so");
     Install(first, QM_SAMPLE_PLUGIN, "b-sample.so");
     {
-        Plugins plugins;
+        desktop::Plugins plugins;
         plugins.OnLog = [&](const std::string& l) { lines.push_back(l); };
         EXPECT_EQ(plugins.Load(first, queue, store::Options()), 0);
     }
@@ -100,7 +100,7 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     Install(second, QM_BROKEN_PLUGIN, "b-broken.so");
     Install(second, QM_SAMPLE_PLUGIN, "c-group-writable.so", 0775);
     {
-        Plugins plugins;
+        desktop::Plugins plugins;
         EXPECT_EQ(plugins.Load(second, queue, store::Options()), 1);
     }
     EXPECT_NE(test::ReadFile(second + "/sample-plugin.log").find("done"), std::string::npos);
@@ -111,7 +111,7 @@ TEST(Plugins, LoadingStopsAtAFailureAndSkipsWritableLibraries) {
     Install(third, QM_SAMPLE_PLUGIN, "sample.so", 0777);
     lines.clear();
     {
-        Plugins plugins;
+        desktop::Plugins plugins;
         plugins.OnLog = [&](const std::string& l) { lines.push_back(l); };
         EXPECT_EQ(plugins.Load(third, queue, store::Options()), 0);
         EXPECT_EQ(plugins.Load("plug-relative", queue, store::Options()), 0);

@@ -16,7 +16,7 @@ namespace qm::platform {
 class Registry;
 }
 
-namespace qm::app {
+namespace qm::desktop {
 
 constexpr std::size_t kBookmarkFileMaxBytes = 16 * 1024 * 1024;
 constexpr std::size_t kBookmarkDatabaseMaxBytes = 256 * 1024 * 1024;
@@ -107,4 +107,4 @@ int MaxPerMenuFor(int availableHeight, int lineHeight);
 // bookmarks as "caption<TAB>address".
 std::string BookmarkListing(const BookmarkItem& root);
 
-}  // namespace qm::app
+}  // namespace qm::desktop

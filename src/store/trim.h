@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm::app {
+namespace qm::store {
 
 // Blanks and line breaks.
 inline constexpr std::string_view kLineBlanks = " \t\r\n";
@@ -27,4 +27,4 @@ inline std::string Trim(std::string_view text, std::string_view blanks = kLineBl
     return std::string(TrimView(text, blanks));
 }
 
-}  // namespace qm::app
+}  // namespace qm::store

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm::app {
+namespace qm::desktop {
 
 constexpr std::size_t kLanguageFileMaxBytes = 1024 * 1024;
 constexpr std::size_t kLanguageFileMaxLines = 50000;
@@ -84,4 +84,4 @@ std::vector<std::string> CurrentMessages();
 // Writes text to path atomically (through a temporary file renamed into place).
 bool WriteLanguageText(const std::string& path, const std::string& text, std::string& error);
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -1,10 +1,10 @@
 // Reading and writing the tool lists.
-#include "app/tool_list.h"
-#include "app/trim.h"
+#include "desktop/tool_list.h"
+#include "store/trim.h"
 
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace {
 constexpr std::size_t kMaxTools = 64;
@@ -51,7 +51,7 @@ bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntr
         std::string out;
         for (char c : text)
             if (c != '\r' && c != '\n' && !(isCaption && c == '=')) out += c;
-        return Trim(out, kSpaceAndTab);
+        return store::Trim(out, store::kSpaceAndTab);
     };
     entry.program = clean(file, false);
     if (entry.program.empty()) return false;
@@ -67,7 +67,7 @@ bool MakeToolEntry(const std::string& caption, const std::string& file, ToolEntr
 std::vector<Tool> ParseToolList(const std::string& text) {
     std::vector<Tool> tools;
     for (const ToolEntry& e : ParseToolEntries(text)) {
-        Tool t{Trim(e.caption, kSpaceAndTab), Trim(e.program, kSpaceAndTab)};
+        Tool t{store::Trim(e.caption, store::kSpaceAndTab), store::Trim(e.program, store::kSpaceAndTab)};
         if (!e.ticked || t.program.empty()) continue;
         if (t.caption.empty()) t.caption = t.program;
         tools.push_back(std::move(t));
@@ -75,4 +75,4 @@ std::vector<Tool> ParseToolList(const std::string& text) {
     return tools;
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "app/bookmark_project.h"
-#include "app/bookmarks.h"
+#include "desktop/bookmarks.h"
 #include "platform/registry.h"
 #include "store/project_tree.h"
 #include "support/peers.h"
@@ -18,39 +18,39 @@ namespace fs = std::filesystem;
 namespace qm::app {
 namespace {
 
-using Kind = BookmarkItem::Kind;
+using Kind = desktop::BookmarkItem::Kind;
 
-BookmarkItem Read(void (*reader)(std::string_view, BookmarkLevel&), std::string_view text, int max = 0) {
-    BookmarkItem root;
+desktop::BookmarkItem Read(void (*reader)(std::string_view, desktop::BookmarkLevel&), std::string_view text, int max = 0) {
+    desktop::BookmarkItem root;
     std::size_t entries = 0;
-    BookmarkLevel level(root, max, entries);
+    desktop::BookmarkLevel level(root, max, entries);
     reader(text, level);
     return root;
 }
 
-int Depth(const BookmarkItem& item) {
+int Depth(const desktop::BookmarkItem& item) {
     int d = 0;
-    for (const BookmarkItem& c : item.children) d = std::max(d, 1 + Depth(c));
+    for (const desktop::BookmarkItem& c : item.children) d = std::max(d, 1 + Depth(c));
     return d;
 }
 
 TEST(Bookmarks, ShortenedTitlesAndOverflowLevels) {
     const std::string t45(45, 'a');
-    EXPECT_EQ(ShortenedTitle(t45), t45);
+    EXPECT_EQ(desktop::ShortenedTitle(t45), t45);
     const std::string t46 = std::string(21, 'b') + "1234" + std::string(21, 'e');
-    EXPECT_EQ(ShortenedTitle(t46), std::string(21, 'b') + "..." + std::string(21, 'e'));
+    EXPECT_EQ(desktop::ShortenedTitle(t46), std::string(21, 'b') + "..." + std::string(21, 'e'));
     // Characters, not bytes: a title of 46 two-byte letters keeps whole letters.
     std::string umlauts;
     for (int i = 0; i < 46; ++i) umlauts += "\xc3\xa4";
-    EXPECT_EQ(ShortenedTitle(umlauts).size(), 42u * 2 + 3);
+    EXPECT_EQ(desktop::ShortenedTitle(umlauts).size(), 42u * 2 + 3);
 
     // 25 bookmarks with 10 a menu: 9 and ">>", 9 and ">>", then 7.
     std::string html;
     for (int i = 0; i < 25; ++i) html += "<DT><A HREF=\"http://h/" + std::to_string(i) + "\">B" + std::to_string(i) + "</A>\n";
-    BookmarkItem root = Read(ReadBookmarkHtml, html, 10);
+    desktop::BookmarkItem root = Read(desktop::ReadBookmarkHtml, html, 10);
     ASSERT_EQ(root.children.size(), 10u);
     EXPECT_EQ(root.children[8].caption, "B8");
-    const BookmarkItem& more = root.children[9];
+    const desktop::BookmarkItem& more = root.children[9];
     EXPECT_EQ(more.caption, ">>");
     ASSERT_EQ(more.children.size(), 10u);
     EXPECT_EQ(more.children[0].caption, "B9");
@@ -58,13 +58,13 @@ TEST(Bookmarks, ShortenedTitlesAndOverflowLevels) {
     ASSERT_EQ(more.children[9].children.size(), 7u);
     EXPECT_EQ(more.children[9].children[6].url, "http://h/24");
 
-    EXPECT_EQ(MaxPerMenuFor(1000, 25), 36);
-    EXPECT_EQ(MaxPerMenuFor(150, 25), 0);  // 2 lines: below 3
-    EXPECT_EQ(MaxPerMenuFor(1000, 0), 0);
+    EXPECT_EQ(desktop::MaxPerMenuFor(1000, 25), 36);
+    EXPECT_EQ(desktop::MaxPerMenuFor(150, 25), 0);  // 2 lines: below 3
+    EXPECT_EQ(desktop::MaxPerMenuFor(1000, 0), 0);
 }
 
 TEST(Bookmarks, HtmlAndHotListFiles) {
-    BookmarkItem root = Read(ReadBookmarkHtml,
+    desktop::BookmarkItem root = Read(desktop::ReadBookmarkHtml,
                              "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
                              "<DT><A HREF='x.htm'>Title</A>\n"
                              "<DT><A HREF = \"http://a/b c\" ADD_DATE=\"1\">Spaced</A>\n"
@@ -93,11 +93,11 @@ TEST(Bookmarks, HtmlAndHotListFiles) {
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "<DT><H3>F</H3>\n<DL>\n";
     deep += "<DT><A HREF=\"http://deep/\">Deep</A>\n";
-    BookmarkItem nested = Read(ReadBookmarkHtml, deep);
-    EXPECT_LE(Depth(nested), kBookmarkMaxDepth + 1);
-    EXPECT_NE(BookmarkListing(nested).find("http://deep/"), std::string::npos);
+    desktop::BookmarkItem nested = Read(desktop::ReadBookmarkHtml, deep);
+    EXPECT_LE(Depth(nested), desktop::kBookmarkMaxDepth + 1);
+    EXPECT_NE(desktop::BookmarkListing(nested).find("http://deep/"), std::string::npos);
 
-    BookmarkItem opera = Read(ReadOperaHotList,
+    desktop::BookmarkItem opera = Read(desktop::ReadOperaHotList,
                               "Opera Hotlist version 2.0\n\n"
                               "#FOLDER\n\tID=1\n\tNAME=Work\n"
                               "#URL\n\tNAME=Intranet\n\tURL=http://intra/\n"
@@ -125,16 +125,16 @@ TEST(Bookmarks, FavoritesFolderWithShortcuts) {
     ASSERT_TRUE(test::WriteFile(dir + "/.hidden/x.url", "[InternetShortcut]\nURL=http://hidden/\n"));
     fs::create_symlink(dir, dir + "/Sub/loop");  // a folder link back to the top
 
-    BookmarkItem root;
+    desktop::BookmarkItem root;
     std::size_t entries = 0;
-    BookmarkLevel level(root, 0, entries);
-    ReadFavoritesFolder(dir, level);
+    desktop::BookmarkLevel level(root, 0, entries);
+    desktop::ReadFavoritesFolder(dir, level);
     ASSERT_EQ(root.children.size(), 5u);  // Sub, Alpha, one of the two long ones, nourl, zeta
     EXPECT_EQ(root.children[0].caption, "Sub");
     EXPECT_EQ(root.children[0].children.size(), 1u);  // its own long one; the loop adds nothing
     EXPECT_EQ(root.children[0].children[0].url, "http://b2/");
     EXPECT_EQ(root.children[1].url, "http://alpha/");
-    EXPECT_EQ(root.children[2].caption, ShortenedTitle(longA));
+    EXPECT_EQ(root.children[2].caption, desktop::ShortenedTitle(longA));
     EXPECT_EQ(root.children[3].caption, "nourl");
     EXPECT_EQ(root.children[3].url, "N/A");
     EXPECT_EQ(root.children[4].url, "http://zeta/");
@@ -187,17 +187,17 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
     reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\jo", true).WriteString("DirRoot", home + "/users/jo");
     reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\gone", true).WriteString("DirRoot", home + "/none");
 
-    BookmarkSources s;
-    ReadRegistrySources(reg, s);
+    desktop::BookmarkSources s;
+    desktop::ReadRegistrySources(reg, s);
     s.home = home;
     s.programFolder = home + "/prog";
     s.bookmarksFile = home + "/mine.html";
     sqlite3* keepOpen = nullptr;  // Firefox holds its database open while it runs
     ASSERT_EQ(sqlite3_open((profile + "/places.sqlite").c_str(), &keepOpen), SQLITE_OK);
-    const BookmarkItem root = ReadAllBookmarks(s);
+    const desktop::BookmarkItem root = desktop::ReadAllBookmarks(s);
     sqlite3_close(keepOpen);
     sqlite3_close(db);
-    EXPECT_EQ(BookmarkListing(root),
+    EXPECT_EQ(desktop::BookmarkListing(root),
               "MS IE Favorites\n  Site\thttp://fav/\n"
               "Navigator Bookmarks\n  Nav\thttp://nav/\n"
               "Communicator Users Bookmarks\n  jo\n    Jo\thttp://jo/\n"
@@ -207,12 +207,12 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
               "Chromium Bookmarks\n  Bookmarks bar\n    Chromium\thttps://www.chromium.org/\n    Nested\n      In\thttp://in/\n"
               "Bookmarks File\n  Mine\thttp://mine/\n");
 
-    BookmarkItem broken;
+    desktop::BookmarkItem broken;
     std::size_t entries = 0;
-    BookmarkLevel level(broken, 0, entries);
+    desktop::BookmarkLevel level(broken, 0, entries);
     std::string error;
     ASSERT_TRUE(test::WriteFile(home + "/bad.sqlite", "not a database at all"));
-    EXPECT_FALSE(ReadFirefoxPlaces(home + "/bad.sqlite", level, error));
+    EXPECT_FALSE(desktop::ReadFirefoxPlaces(home + "/bad.sqlite", level, error));
     EXPECT_FALSE(error.empty());
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::app {
+namespace qm::desktop {
 
 // One entry as the options dialog edits it. Reading never goes past the line: a line
 // without "=" is a caption without a program, an entry without a flag character is not
@@ -34,4 +34,4 @@ struct Tool {
 };
 std::vector<Tool> ParseToolList(const std::string& text);
 
-}  // namespace qm::app
+}  // namespace qm::desktop

@@ -13,13 +13,13 @@
 #include <map>
 #include <set>
 
-#include "app/bookmarks.h"
+#include "desktop/bookmarks.h"
 #include "engine/local_path.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace fs = std::filesystem;
 
@@ -322,4 +322,4 @@ BookmarkItem ReadAllBookmarks(const BookmarkSources& s) {
     return root;
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

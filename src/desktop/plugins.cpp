@@ -1,4 +1,4 @@
-#include "app/plugins.h"
+#include "desktop/plugins.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include "quillmoor/plugin.h"
 #include "store/options.h"
 
-namespace qm::app {
+namespace qm::desktop {
 
 namespace fs = std::filesystem;
 
@@ -159,4 +159,4 @@ void Plugins::Finish() {
     host_->listeners.clear();
 }
 
-}  // namespace qm::app
+}  // namespace qm::desktop

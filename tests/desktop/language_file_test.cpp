@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "app/language_file.h"
+#include "desktop/language_file.h"
 #include "store/ui_messages.h"
 #include "support/peers.h"
 
@@ -12,7 +12,7 @@ namespace qm::app {
 namespace {
 
 // A window that records what the file set, and knows a few components.
-class FakeWindow : public LanguageTarget {
+class FakeWindow : public desktop::LanguageTarget {
 public:
     explicit FakeWindow(std::string name) : name_(std::move(name)) {}
     std::string Name() const override { return name_; }
@@ -39,7 +39,7 @@ struct MessagesRestored {
 
 TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
     MessagesRestored restore;
-    LanguageFile f;
+    desktop::LanguageFile f;
     f.SetText("[Intl File 4.0]\r\nLanguage=Deutsch\r\n\r\n"
               "; a comment\r\n"
               "[MainForm]\r\n"
@@ -83,7 +83,7 @@ TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
 TEST(LanguageFile, DamagedAndOversizedFiles) {
     MessagesRestored restore;
     const std::string dir = test::MakeTempDir("langdamaged");
-    LanguageFile f;
+    desktop::LanguageFile f;
     std::string error;
     EXPECT_FALSE(f.Load(dir + "/missing.int", error));
     EXPECT_TRUE(error.empty());
@@ -103,22 +103,22 @@ TEST(LanguageFile, DamagedAndOversizedFiles) {
     EXPECT_EQ(store::UIMessage(store::kUIMessageCount - 1), "line 52");
     EXPECT_EQ(store::UIMessage(store::kUIMessageCount), "");
 
-    ASSERT_TRUE(test::WriteFile(dir + "/huge.int", std::string(kLanguageFileMaxBytes + 1, 'x')));
-    LanguageFile huge;
+    ASSERT_TRUE(test::WriteFile(dir + "/huge.int", std::string(desktop::kLanguageFileMaxBytes + 1, 'x')));
+    desktop::LanguageFile huge;
     EXPECT_FALSE(huge.Load(dir + "/huge.int", error));
     EXPECT_NE(error.find("larger"), std::string::npos);
 }
 
 TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     MessagesRestored restore;
-    std::vector<WindowTexts> windows = {
+    std::vector<desktop::WindowTexts> windows = {
         {"MainForm", "Brantforge Quillmoor 1.0",
          {{"miFile", "&File", "File commands", {}},
           {"rgMode", "Mode:", "", {"One", "Two", "3"}},  // "3" has no letter: not written
           {"lblNumber", "42", "", {}}}},
         {"LogWindow", "Messages Window", {}},
     };
-    const std::string text = LanguageTemplateText(windows, CurrentMessages());
+    const std::string text = desktop::LanguageTemplateText(windows, desktop::CurrentMessages());
     EXPECT_EQ(text.rfind("[Intl File 4.0]\r\nLanguage=English\r\n\r\n[MainForm]\r\nCaption=Brantforge Quillmoor 1.0\r\n", 0), 0u);
     EXPECT_NE(text.find("miFile.Hint=File commands\r\n"), std::string::npos);
     EXPECT_NE(text.find("rgMode.1=Two\r\n"), std::string::npos);
@@ -129,12 +129,12 @@ TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     // Written atomically, edited by a translator, read back.
     const std::string dir = test::MakeTempDir("langround");
     std::string error;
-    ASSERT_TRUE(WriteLanguageText(dir + "/qm.int", text, error)) << error;
+    ASSERT_TRUE(desktop::WriteLanguageText(dir + "/qm.int", text, error)) << error;
     std::string edited = test::ReadFile(dir + "/qm.int");
     edited.replace(edited.find("&File"), 5, "&Datei");
     edited.replace(edited.find("\r\nDefault\r\n"), 11, "\r\nStandard\r\n");
-    ASSERT_TRUE(WriteLanguageText(dir + "/qm.int", edited, error)) << error;
-    LanguageFile f;
+    ASSERT_TRUE(desktop::WriteLanguageText(dir + "/qm.int", edited, error)) << error;
+    desktop::LanguageFile f;
     ASSERT_TRUE(f.Load(dir + "/qm.int", error)) << error;
     FakeWindow main("MainForm");
     f.Apply({&main});
@@ -144,7 +144,7 @@ TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     EXPECT_EQ(store::UIMessage(52), "Import &Favorites");
 
     // The template with the translation put in: the translated entries, the others English.
-    const std::string merged = TranslatedTemplateText(text, f, CurrentMessages());
+    const std::string merged = desktop::TranslatedTemplateText(text, f, desktop::CurrentMessages());
     EXPECT_NE(merged.find("miFile.Caption=&Datei\r\n"), std::string::npos);
     EXPECT_NE(merged.find("miFile.Hint=File commands\r\n"), std::string::npos);
     EXPECT_NE(merged.find("[Strings]\r\nStandard\r\nEmpty\r\n"), std::string::npos);
