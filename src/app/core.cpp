@@ -7,7 +7,6 @@
 #include <climits>
 
 #include "app/download_run.h"
-#include "app/log_model.h"
 #include "desktop/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
@@ -274,22 +273,20 @@ void Core::Close() {
     if (OnClosed) OnClosed();
 }
 
-OptionsApplied Core::ApplyOptions(const OptionsForm& form) {
+void Core::OptionsChanged(bool portChanged) {
     Parts& p = *parts_;
-    const OptionsApplied applied = ApplyOptionsForm(form, store::Options(), p.state);
-    if (applied.portChanged) {
+    if (portChanged) {
         if (RestartServer) RestartServer();
         else StartServer();
     }
     if (p.run) p.run->Queue().SetConnectionCount(store::Options().HTTPCount);
-    return applied;
 }
 
 void Core::AbortConnection(int index) {
     if (!parts_->run) return;
     engine::QueueManager& queue = parts_->run->Queue();
     // The pool may have shrunk since the front end showed the connection.
-    if (LogModel::CancelIndexValid(index, queue.PoolSize())) queue.Connection(static_cast<std::size_t>(index)).Abort();
+    if (index >= 0 && static_cast<std::size_t>(index) < queue.PoolSize()) queue.Connection(static_cast<std::size_t>(index)).Abort();
 }
 
 void Core::QuarterTick() {

@@ -1,9 +1,10 @@
 #pragma once
 // The rules of the Project properties dialog, apart from its widgets: how a field's text
 // becomes a setting, which controls are enabled, how the extension and keyword lists are
-// edited, and what OK hands back to the Project.
+// edited (what OK hands back is in app/project_edits.h).
 #include <string>
 
+#include "app/project_edits.h"
 #include "store/project.h"
 #include "store/string_list.h"
 
@@ -42,17 +43,5 @@ bool AddTickedEntry(store::TickedList& list, const std::string& text);
 // Removes entry index and returns its text (empty when there is no such entry).
 std::string RemoveTickedEntry(store::TickedList& list, int index);
 void SetTicked(store::TickedList& list, int index, bool ticked);
-
-// The keyword list of a filter page (0 servers, 1 directories, 2 file names), the exclude
-// list or the include list; and the page's rule ("RSrvsBx", "RPathBx", "RFileBx").
-std::string& KeywordList(store::Project& project, int page, bool include);
-int& FilterRule(store::Project& project, int page);
-const std::string& KeywordList(const store::Project& project, int page, bool include);
-int FilterRule(const store::Project& project, int page);
-
-// OK hands back only what the dialog edits, and of that only what the user changed while it
-// was open (original: the copy the dialog was filled from): run counters, statistics, the
-// last start and what the scheduler or the engine changed meanwhile stay as they are.
-void CopyEditedSettings(store::Project& target, const store::Project& original, const store::Project& edited);
 
 }  // namespace qm::app

@@ -92,7 +92,7 @@ void MainWindow::OptionsDialog() {
     dlg.DetectSources = desktop::SystemBrowserSources(&program_->GetSession().Registry());
     dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    program_->ApplyOptions(dlg.Form());
+    program_->OptionsChanged(app::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State()).portChanged);
     UpdateMap();
 }
 
