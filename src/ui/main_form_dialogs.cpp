@@ -2,9 +2,9 @@
 #include <QMenu>
 
 #include "app/download_run.h"
-#include "app/map_page.h"
-#include "app/options_form.h"
-#include "app/project_prop_rules.h"
+#include "viewmodels/map_page.h"
+#include "viewmodels/options_form.h"
+#include "viewmodels/project_prop_rules.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -90,9 +90,9 @@ void MainWindow::OptionsDialog() {
     if (!program_) return;
     ProgramOptionsDialog dlg(this);
     dlg.DetectSources = desktop::SystemBrowserSources(&program_->GetSession().Registry());
-    dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
+    dlg.SetForm(viewmodels::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    program_->OptionsChanged(app::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State()).portChanged);
+    program_->OptionsChanged(viewmodels::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State()).portChanged);
     UpdateMap();
 }
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "desktop/browser_detect.h"
-#include "app/options_form.h"
+#include "viewmodels/options_form.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -28,9 +28,9 @@ public:
     explicit ProgramOptionsDialog(QWidget* parent = nullptr);
 
     // Fills every control from form (the current options and window values).
-    void SetForm(const app::OptionsForm& form);
+    void SetForm(const viewmodels::OptionsForm& form);
     // What the controls hold now, for app::ApplyOptionsForm.
-    app::OptionsForm Form() const;
+    viewmodels::OptionsForm Form() const;
 
     // Where "Auto Detect" looks for browsers.
     desktop::BrowserSources DetectSources;
@@ -59,7 +59,7 @@ private:
     void UpdateFreeSpace();
     void UpdateAgentEnables();
 
-    app::OptionsForm form_;  // the tool lists are edited here; the rest lives in the controls
+    viewmodels::OptionsForm form_;  // the tool lists are edited here; the rest lives in the controls
     int toolList_ = -1;      // 0 browsers, 1 viewers, 2 editors
 
     QTreeWidget* tvOptions_;

@@ -1,9 +1,9 @@
 // The question put to the user for a password-protected page.
-#include "app/password_question.h"
+#include "viewmodels/password_question.h"
 
 #include "store/project.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 namespace {
 
@@ -25,4 +25,4 @@ PasswordQuestion AskForPassword(const store::Project& project, const std::string
     return q;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

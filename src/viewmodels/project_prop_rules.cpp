@@ -1,10 +1,10 @@
 // The Project properties dialog's rules.
-#include "app/project_prop_rules.h"
+#include "viewmodels/project_prop_rules.h"
 #include "store/trim.h"
 
-#include "app/dialog_values.h"
+#include "viewmodels/dialog_values.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 std::string MirroredName(const std::string& name, const std::string& address) {
     return name.substr(0, 7) == address.substr(0, 7) ? address : name;
@@ -71,4 +71,4 @@ void SetTicked(store::TickedList& list, int index, bool ticked) {
     if (index >= 0 && index < static_cast<int>(list.Ticked.size())) list.Ticked[index] = ticked;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

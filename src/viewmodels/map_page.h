@@ -12,7 +12,7 @@ namespace qm::store { class ProjectFolder; }
 namespace qm::store {
 }
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 // "OK" of the keyword picker: kind 0 a host folder (first level below the root), kind 1 a
 // node two levels down or deeper with children, kind 2 one without children.
@@ -24,4 +24,4 @@ bool KeywordPickOk(int kind, int depth, bool hasChildren);
 std::string PickerFolderFor(const std::string& fieldText);
 std::string FieldTextForPicked(const std::string& folder);
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

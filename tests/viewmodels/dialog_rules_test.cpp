@@ -4,9 +4,9 @@
 
 #include <climits>
 
-#include "app/dialog_values.h"
-#include "app/options_form.h"
-#include "app/project_prop_rules.h"
+#include "viewmodels/dialog_values.h"
+#include "viewmodels/options_form.h"
+#include "viewmodels/project_prop_rules.h"
 #include "desktop/tool_list.h"
 #include "app/window_state.h"
 #include "store/options.h"
@@ -16,48 +16,48 @@ using namespace qm;
 using namespace qm::app;
 
 TEST(ProjectDialogRules, FieldTextsBecomeSettings) {
-    EXPECT_EQ(ReadNumber(" 42 ", 7), 42);
-    EXPECT_EQ(ReadNumber("-3", 7), -3);
-    EXPECT_EQ(ReadNumber("4x", 7), 7);
-    EXPECT_EQ(ReadNumber("", 7), 7);
-    EXPECT_EQ(ReadNumber("99999999999", 7), 7);  // does not fit in 32 bits
+    EXPECT_EQ(viewmodels::ReadNumber(" 42 ", 7), 42);
+    EXPECT_EQ(viewmodels::ReadNumber("-3", 7), -3);
+    EXPECT_EQ(viewmodels::ReadNumber("4x", 7), 7);
+    EXPECT_EQ(viewmodels::ReadNumber("", 7), 7);
+    EXPECT_EQ(viewmodels::ReadNumber("99999999999", 7), 7);  // does not fit in 32 bits
 
-    EXPECT_EQ(ReadLevel("abc"), 1);
-    EXPECT_EQ(ReadLevel("5000"), 999);
-    EXPECT_EQ(ReadSkipLevel("5", 2), 2);  // a Level of 2 caps the skip level
-    EXPECT_EQ(ReadSkipLevel("x", 2), 0);
-    EXPECT_EQ(ReadDay("31"), 30);
-    EXPECT_EQ(ReadDay(""), 0);
-    EXPECT_EQ(ReadDay("1"), 0);
-    EXPECT_EQ(ReadDay("0"), 0);
-    EXPECT_EQ(ReadDay("77"), 30);
-    EXPECT_EQ(ReadTotalSizeLimit("?"), 10000);
-    EXPECT_EQ(ReadFileCountLimit(""), 5000);
-    EXPECT_EQ(ReadCategorySize("", 100), 100);
+    EXPECT_EQ(viewmodels::ReadLevel("abc"), 1);
+    EXPECT_EQ(viewmodels::ReadLevel("5000"), 999);
+    EXPECT_EQ(viewmodels::ReadSkipLevel("5", 2), 2);  // a Level of 2 caps the skip level
+    EXPECT_EQ(viewmodels::ReadSkipLevel("x", 2), 0);
+    EXPECT_EQ(viewmodels::ReadDay("31"), 30);
+    EXPECT_EQ(viewmodels::ReadDay(""), 0);
+    EXPECT_EQ(viewmodels::ReadDay("1"), 0);
+    EXPECT_EQ(viewmodels::ReadDay("0"), 0);
+    EXPECT_EQ(viewmodels::ReadDay("77"), 30);
+    EXPECT_EQ(viewmodels::ReadTotalSizeLimit("?"), 10000);
+    EXPECT_EQ(viewmodels::ReadFileCountLimit(""), 5000);
+    EXPECT_EQ(viewmodels::ReadCategorySize("", 100), 100);
 }
 
 TEST(ProjectDialogRules, NameFollowsAddressUntilItDiffers) {
     std::string name = "http://";
-    name = MirroredName(name, "http://a");
-    name = MirroredName(name, "http://ab.org");
+    name = viewmodels::MirroredName(name, "http://a");
+    name = viewmodels::MirroredName(name, "http://ab.org");
     EXPECT_EQ(name, "http://ab.org");
     name = "https:/ my site";  // first seven characters differ now
-    EXPECT_EQ(MirroredName(name, "http://ab.org/x"), "https:/ my site");
-    EXPECT_EQ(MirroredName("http://old", "http://new"), "http://new");
+    EXPECT_EQ(viewmodels::MirroredName(name, "http://ab.org/x"), "https:/ my site");
+    EXPECT_EQ(viewmodels::MirroredName("http://old", "http://new"), "http://new");
 }
 
 TEST(ProjectDialogRules, EnabledControls) {
     store::FileCategory c;
-    CategoryEnables e = CategoryControls(c);
+    viewmodels::CategoryEnables e = viewmodels::CategoryControls(c);
     EXPECT_TRUE(e.groups);
     EXPECT_FALSE(e.minCheck);
     c.Flags[2] = true;
     c.Flags[4] = true;
-    e = CategoryControls(c);
+    e = viewmodels::CategoryControls(c);
     EXPECT_TRUE(e.minCheck && e.maxCheck && e.maxEdit);
     EXPECT_FALSE(e.minEdit);
     c.Flags[0] = true;  // excluded
-    e = CategoryControls(c);
+    e = viewmodels::CategoryControls(c);
     EXPECT_FALSE(e.groups || e.maxCheck || e.maxEdit);
 
     const bool expected[6][6] = {
@@ -66,7 +66,7 @@ TEST(ProjectDialogRules, EnabledControls) {
         {1, 0, 1, 0, 1, 0}, {1, 0, 1, 1, 1, 0}, {1, 0, 0, 0, 1, 1},
     };
     for (int when = 0; when < 6; ++when) {
-        ScheduleEnables s = ScheduleControls(when);
+        viewmodels::ScheduleEnables s = viewmodels::ScheduleControls(when);
         bool got[6] = {s.time, s.weekday, s.day, s.month, s.once, s.interval};
         for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], expected[when][i]) << when << " " << i;
     }
@@ -76,16 +76,16 @@ TEST(ProjectDialogRules, TickedListsKeepTheirSelectionLine) {
     store::TickedList list = store::ParseTickedList("gif\r\njpg\r\n");
     ASSERT_EQ(list.Entries.size(), 2u);
     EXPECT_EQ(store::FormatTickedList(list), "gif\r\njpg\r\n xx");  // no selection line: all ticked
-    SetTicked(list, 1, false);
-    EXPECT_TRUE(AddTickedEntry(list, "  png "));
-    EXPECT_FALSE(AddTickedEntry(list, "   "));
+    viewmodels::SetTicked(list, 1, false);
+    EXPECT_TRUE(viewmodels::AddTickedEntry(list, "  png "));
+    EXPECT_FALSE(viewmodels::AddTickedEntry(list, "   "));
     EXPECT_EQ(store::FormatTickedList(list), "gif\r\njpg\r\npng\r\n xox");
-    EXPECT_EQ(RemoveTickedEntry(list, 1), "jpg");
-    EXPECT_EQ(RemoveTickedEntry(list, 9), "");
+    EXPECT_EQ(viewmodels::RemoveTickedEntry(list, 1), "jpg");
+    EXPECT_EQ(viewmodels::RemoveTickedEntry(list, 9), "");
     EXPECT_EQ(store::FormatTickedList(list), "gif\r\npng\r\n xx");
 
     store::TickedList only = store::ParseTickedList("zip");
-    EXPECT_EQ(RemoveTickedEntry(only, 0), "zip");
+    EXPECT_EQ(viewmodels::RemoveTickedEntry(only, 0), "zip");
     EXPECT_EQ(store::FormatTickedList(only), "");  // the only extension removed: empty text
 }
 
@@ -127,7 +127,7 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     store::ProgramOptions o;
     o.Reset();
     WindowState st;
-    OptionsForm f = FillOptionsForm(o, st);
+    viewmodels::OptionsForm f = viewmodels::FillOptionsForm(o, st);
     EXPECT_EQ(f.timeOutSeconds, "300");
     f.timeOutSeconds = "abc";
     f.connections = "";
@@ -137,7 +137,7 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     f.downloadFolder = "/srv/sites";
     f.diskSpace = "lots";
     f.autoSaveMinutes = "soon";
-    OptionsApplied a = ApplyOptionsForm(f, o, st);
+    viewmodels::OptionsApplied a = viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.TimeOut, 300000);
     EXPECT_EQ(o.HTTPCount, 10);
     EXPECT_FALSE(a.portChanged);
@@ -149,24 +149,24 @@ TEST(OptionsDialogRules, TakenBackWithDefaultsAndRanges) {
     EXPECT_EQ(st.Int("iAutoSave"), 5);
 
     // The time-out in milliseconds never overflows; the port stays a port.
-    EXPECT_EQ(TakeBackTimeOut("99999999"), INT_MAX / 1000 * 1000);
-    EXPECT_EQ(TakeBackTimeOut("0"), 1000);
-    EXPECT_EQ(TakeBackPort("70000", 800), 65535);
-    EXPECT_EQ(TakeBackPort("-1", 800), 1);
-    EXPECT_EQ(TakeBackPort("x", 800), 800);
-    f = FillOptionsForm(o, st);
+    EXPECT_EQ(viewmodels::TakeBackTimeOut("99999999"), INT_MAX / 1000 * 1000);
+    EXPECT_EQ(viewmodels::TakeBackTimeOut("0"), 1000);
+    EXPECT_EQ(viewmodels::TakeBackPort("70000", 800), 65535);
+    EXPECT_EQ(viewmodels::TakeBackPort("-1", 800), 1);
+    EXPECT_EQ(viewmodels::TakeBackPort("x", 800), 800);
+    f = viewmodels::FillOptionsForm(o, st);
     f.port = "8123";
-    EXPECT_TRUE(ApplyOptionsForm(f, o, st).portChanged);
-    EXPECT_FALSE(ApplyOptionsForm(f, o, st).portChanged);
+    EXPECT_TRUE(viewmodels::ApplyOptionsForm(f, o, st).portChanged);
+    EXPECT_FALSE(viewmodels::ApplyOptionsForm(f, o, st).portChanged);
     f.connections = "500";
-    ApplyOptionsForm(f, o, st);
+    viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.HTTPCount, 100);  // the most the connection pool takes
-    EXPECT_EQ(TakeBackDownloadFolder(""), store::DefaultDownloadFolder());
-    EXPECT_EQ(TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
+    EXPECT_EQ(viewmodels::TakeBackDownloadFolder(""), store::DefaultDownloadFolder());
+    EXPECT_EQ(viewmodels::TakeBackDownloadFolder("C:\\sites\\"), "C:\\sites\\");
 
-    std::string free = FreeSpaceText("/no/such/folder/below/root");
+    std::string free = viewmodels::FreeSpaceText("/no/such/folder/below/root");
     EXPECT_NE(free.find(" " + store::UIMessage(45)), std::string::npos) << free;
-    EXPECT_EQ(FreeSpaceText("relative/folder"), "");
+    EXPECT_EQ(viewmodels::FreeSpaceText("relative/folder"), "");
 }
 
 TEST(OptionsDialogRules, UserAgentSelector) {
@@ -174,21 +174,21 @@ TEST(OptionsDialogRules, UserAgentSelector) {
     o.Reset();
     WindowState st;
     o.UAgent = "Quillmoor/1.0";
-    OptionsForm f = FillOptionsForm(o, st);
+    viewmodels::OptionsForm f = viewmodels::FillOptionsForm(o, st);
     EXPECT_TRUE(f.agentFromList);
     EXPECT_EQ(f.agentIndex, 0);
     f.agentIndex = 6;  // "Anonymous"
-    ApplyOptionsForm(f, o, st);
+    viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.UAgent, "");
-    f = FillOptionsForm(o, st);
+    f = viewmodels::FillOptionsForm(o, st);
     EXPECT_TRUE(f.agentFromList);
-    EXPECT_STREQ(UserAgentEntries()[f.agentIndex].caption, "Anonymous");
+    EXPECT_STREQ(viewmodels::UserAgentEntries()[f.agentIndex].caption, "Anonymous");
     o.UAgent = "MyBot/2";
-    f = FillOptionsForm(o, st);
+    f = viewmodels::FillOptionsForm(o, st);
     EXPECT_FALSE(f.agentFromList);
     EXPECT_EQ(f.agentText, "MyBot/2");
     f.agentText = "Other/3";
-    ApplyOptionsForm(f, o, st);
+    viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.UAgent, "Other/3");
 }
 
@@ -221,12 +221,12 @@ TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
     store::ProgramOptions o;
     o.Reset();
     WindowState st;
-    OptionsForm f = FillOptionsForm(o, st);
+    viewmodels::OptionsForm f = viewmodels::FillOptionsForm(o, st);
     EXPECT_TRUE(f.keepAlive);
     EXPECT_FALSE(f.ftpPassive || f.sslAnyCert || f.extLast);
     EXPECT_TRUE(f.lowMemory);
     EXPECT_EQ(f.pauseSeconds, "0");
-    EXPECT_STREQ(PriorityEntries()[f.priorityIndex], "Lower");  // the stored default 2
+    EXPECT_STREQ(viewmodels::PriorityEntries()[f.priorityIndex], "Lower");  // the stored default 2
 
     f.keepAlive = false;
     f.ftpPassive = f.sslAnyCert = f.extLast = true;
@@ -234,7 +234,7 @@ TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
     f.pauseSeconds = "7";
     f.priorityIndex = 4;
     f.bookmarksFile = "  /home/u/bookmarks.html ";
-    ApplyOptionsForm(f, o, st);
+    viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_FALSE(o.KeepAlive);
     EXPECT_TRUE(o.FtpPassive && o.SSLAnyCert && o.ExtLast);
     EXPECT_FALSE(o.LowMemory);
@@ -242,7 +242,7 @@ TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
     EXPECT_EQ(o.Priority, 5);
     EXPECT_EQ(o.BookmarksFile, "/home/u/bookmarks.html");
     // Filled again, the form shows what was kept.
-    OptionsForm again = FillOptionsForm(o, st);
+    viewmodels::OptionsForm again = viewmodels::FillOptionsForm(o, st);
     EXPECT_EQ(again.priorityIndex, 4);
     EXPECT_EQ(again.pauseSeconds, "7");
     EXPECT_EQ(again.bookmarksFile, o.BookmarksFile);
@@ -251,11 +251,11 @@ TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
     // Out of range and not numbers: the pause stays within an hour, the priority within 1..5.
     f.pauseSeconds = "soon";
     f.priorityIndex = -3;
-    ApplyOptionsForm(f, o, st);
+    viewmodels::ApplyOptionsForm(f, o, st);
     EXPECT_EQ(o.Pause, 0);
     EXPECT_EQ(o.Priority, 1);
-    EXPECT_EQ(TakeBackPause("999999"), 3600);
-    EXPECT_EQ(TakeBackPause("-5"), 0);
+    EXPECT_EQ(viewmodels::TakeBackPause("999999"), 3600);
+    EXPECT_EQ(viewmodels::TakeBackPause("-5"), 0);
     o.Priority = 9;  // a stored value the start-up repair did not see
-    EXPECT_EQ(FillOptionsForm(o, st).priorityIndex, 4);
+    EXPECT_EQ(viewmodels::FillOptionsForm(o, st).priorityIndex, 4);
 }

@@ -1,9 +1,9 @@
 // Numbers typed into dialog fields.
-#include "app/dialog_values.h"
+#include "viewmodels/dialog_values.h"
 
 #include <charconv>
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 int ReadNumber(const std::string& text, int fallback) {
     std::size_t a = text.find_first_not_of(" \t");
@@ -22,4 +22,4 @@ int Clamp(int value, int low, int high) {
     return value < low ? low : value > high ? high : value;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

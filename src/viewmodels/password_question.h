@@ -5,7 +5,7 @@
 
 namespace qm::store { class Project; }
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 struct PasswordQuestion {
     std::string caption;  // the window's title
@@ -15,4 +15,4 @@ struct PasswordQuestion {
 
 PasswordQuestion AskForPassword(const store::Project& project, const std::string& url, const std::string& realm);
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

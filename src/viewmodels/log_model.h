@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 class LogModel {
 public:
@@ -63,4 +63,4 @@ private:
     std::uint64_t logGeneration_ = 0, logRevision_ = 0, progressRevision_ = 0;
 };
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

@@ -11,7 +11,7 @@
 
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 struct MapNode {
     std::string Caption;
@@ -88,4 +88,4 @@ private:
     std::vector<std::unique_ptr<MapNode>> top_;
 };
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

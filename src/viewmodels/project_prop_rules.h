@@ -8,7 +8,7 @@
 #include "store/project.h"
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 // The Project name that goes with a changed address: while the first seven characters of
 // the name equal those of the address, the name follows the address.
@@ -44,4 +44,4 @@ bool AddTickedEntry(store::TickedList& list, const std::string& text);
 std::string RemoveTickedEntry(store::TickedList& list, int index);
 void SetTicked(store::TickedList& list, int index, bool ticked);
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

@@ -1,16 +1,16 @@
 // The options dialog's values and rules.
-#include "app/options_form.h"
+#include "viewmodels/options_form.h"
 #include "store/trim.h"
 
 #include <climits>
 #include <cmath>
 #include <filesystem>
 
-#include "app/dialog_values.h"
+#include "viewmodels/dialog_values.h"
 #include "app/window_state.h"
 #include "store/ui_messages.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 namespace {
 constexpr int kMaxTimeOutSeconds = INT_MAX / 1000;  // milliseconds must fit in 32 bits
@@ -71,7 +71,7 @@ std::string FreeSpaceText(const std::string& folder) {
     return std::to_string(mb) + " " + store::UIMessage(45);
 }
 
-OptionsForm FillOptionsForm(const store::ProgramOptions& o, const WindowState& st) {
+OptionsForm FillOptionsForm(const store::ProgramOptions& o, const app::WindowState& st) {
     OptionsForm f;
     f.connections = std::to_string(o.HTTPCount);
     f.timeOutSeconds = std::to_string(o.TimeOut / 1000);
@@ -112,7 +112,7 @@ OptionsForm FillOptionsForm(const store::ProgramOptions& o, const WindowState& s
     return f;
 }
 
-OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, WindowState& st) {
+OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, app::WindowState& st) {
     OptionsApplied done;
     o.HTTPCount = Clamp(ReadNumber(f.connections, 10), 1, 100);  // what the connection pool takes
     o.TimeOut = TakeBackTimeOut(f.timeOutSeconds);
@@ -156,4 +156,4 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, 
     return done;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

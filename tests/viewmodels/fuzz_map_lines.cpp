@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dir_tree_model.h"
+#include "viewmodels/dir_tree_model.h"
 #include "desktop/tool_list.h"
 #include "store/string_list.h"
 
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text(reinterpret_cast<const char*>(data), size);
     qm::store::SortedStringList list;
     list.SetText(text);
-    qm::app::DirTreeModel map;
+    qm::viewmodels::DirTreeModel map;
     map.Mode = 0;
     map.List = &list;
     map.RootCaption = "fuzz";
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         map.AddLine(line);
         map.FindNode(line);
     }
-    for (qm::app::MapNode* n = map.First(); n; n = qm::app::DirTreeModel::Next(n, map.Top())) map.NodePath(*n);
+    for (qm::viewmodels::MapNode* n = map.First(); n; n = qm::viewmodels::DirTreeModel::Next(n, map.Top())) map.NodePath(*n);
     qm::desktop::ParseToolList(text);
     return 0;
 }

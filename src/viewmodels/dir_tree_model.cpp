@@ -1,5 +1,5 @@
 // Building the site-map tree from a list or from the disk.
-#include "app/dir_tree_model.h"
+#include "viewmodels/dir_tree_model.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,7 +7,7 @@
 
 #include "store/options.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 namespace fs = std::filesystem;
 
@@ -297,4 +297,4 @@ MapNode* DirTreeModel::Next(const MapNode* after, const std::vector<std::unique_
     return nullptr;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-#include "app/dir_tree_model.h"
+#include "viewmodels/dir_tree_model.h"
 #include "store/project_tree.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 // Whether name contains text (both lower-cased unless matchCase).
 bool NameMatches(const std::string& name, const std::string& text, bool matchCase);
@@ -32,4 +32,4 @@ std::string SearchDisk(const std::string& folder, const std::string& text, bool 
 // disk and the map is filled along the path found. nullptr when nothing matches.
 MapNode* FindMapNode(DirTreeModel& map, MapNode* selected, const std::string& text, bool matchCase);
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

@@ -1,5 +1,5 @@
 // Routing of engine messages to the log and progress lines.
-#include "app/log_model.h"
+#include "viewmodels/log_model.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include "store/string_list.h"
 #include "store/ui_messages.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 namespace {
 std::string Prefixed(int index, const std::string& text) {
@@ -127,4 +127,4 @@ int LogModel::Find(const std::string& text) {
 
 int LogModel::FindNext() { return SearchFrom(selected_ < 0 ? 0 : selected_ + 1); }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

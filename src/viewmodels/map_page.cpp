@@ -1,9 +1,9 @@
 // Keyword picker and folder dialog rules.
-#include "app/map_page.h"
+#include "viewmodels/map_page.h"
 
 #include "store/options.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 bool KeywordPickOk(int kind, int depth, bool hasChildren) {
     switch (kind) {
@@ -26,4 +26,4 @@ std::string FieldTextForPicked(const std::string& folder) {
 }
 
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

@@ -10,9 +10,9 @@
 #include "desktop/tool_list.h"
 #include "store/options.h"
 
-namespace qm::app {
+namespace qm::app { class WindowState; }
+namespace qm::viewmodels {
 
-class WindowState;
 
 // The user-agent selector's entries: caption and the text sent to servers.
 struct UserAgentEntry {
@@ -48,14 +48,14 @@ struct OptionsForm {
     std::vector<desktop::ToolEntry> browsers, viewers, editors;
 };
 
-OptionsForm FillOptionsForm(const store::ProgramOptions& options, const WindowState& state);
+OptionsForm FillOptionsForm(const store::ProgramOptions& options, const app::WindowState& state);
 
 // What taking the form back changed that the window must follow.
 struct OptionsApplied {
     bool portChanged = false;    // the local web server must be restarted
     bool folderChanged = false;  // the site map follows the download folder
 };
-OptionsApplied ApplyOptionsForm(const OptionsForm& form, store::ProgramOptions& options, WindowState& state);
+OptionsApplied ApplyOptionsForm(const OptionsForm& form, store::ProgramOptions& options, app::WindowState& state);
 
 // The single rules, also used by the dialog to show the value it will keep.
 int TakeBackTimeOut(const std::string& seconds);  // milliseconds; not a number: 300 s
@@ -68,4 +68,4 @@ const std::array<const char*, 5>& PriorityEntries();
 // folder is not an absolute path.
 std::string FreeSpaceText(const std::string& folder);
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

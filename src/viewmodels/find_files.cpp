@@ -1,5 +1,5 @@
 // Find over the Project tree, the site map and the disk.
-#include "app/find_files.h"
+#include "viewmodels/find_files.h"
 
 #include <dirent.h>
 #include <set>
@@ -8,7 +8,7 @@
 
 #include "store/string_list.h"
 
-namespace qm::app {
+namespace qm::viewmodels {
 
 bool NameMatches(const std::string& name, const std::string& text, bool matchCase) {
     if (matchCase) return name.find(text) != std::string::npos;
@@ -84,4 +84,4 @@ MapNode* FindMapNode(DirTreeModel& map, MapNode* selected, const std::string& te
     return nullptr;
 }
 
-}  // namespace qm::app
+}  // namespace qm::viewmodels

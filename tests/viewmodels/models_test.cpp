@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/dir_tree_model.h"
-#include "app/find_files.h"
-#include "app/log_model.h"
-#include "app/map_page.h"
+#include "viewmodels/dir_tree_model.h"
+#include "viewmodels/find_files.h"
+#include "viewmodels/log_model.h"
+#include "viewmodels/map_page.h"
 #include "store/folder.h"
 #include "store/options.h"
 #include "store/project_tree.h"
@@ -29,7 +29,7 @@ void Touch(const std::string& path) {
     std::ofstream(path) << "x";
 }
 
-std::vector<std::string> Captions(const MapNode& n) {
+std::vector<std::string> Captions(const viewmodels::MapNode& n) {
     std::vector<std::string> out;
     for (auto& c : n.Children) out.push_back(c->Caption);
     return out;
@@ -38,7 +38,7 @@ std::vector<std::string> Captions(const MapNode& n) {
 
 TEST(LogModel, RoutingFiltersLimitAndFind) {
     OptionsGuard guard;
-    LogModel log;
+    viewmodels::LogModel log;
     log.AddSlot(0);
     log.AddSlot(1);
     ASSERT_EQ(log.ProgressLines().size(), 2u);
@@ -96,9 +96,9 @@ TEST(LogModel, RoutingFiltersLimitAndFind) {
     EXPECT_FALSE(fs::exists(dir + "/messages.log.$$$"));
     EXPECT_FALSE(log.Save(dir + "/missing/messages.log", error));
 
-    EXPECT_TRUE(LogModel::CancelIndexValid(1, 2));
-    EXPECT_FALSE(LogModel::CancelIndexValid(2, 2));
-    EXPECT_FALSE(LogModel::CancelIndexValid(-1, 2));
+    EXPECT_TRUE(viewmodels::LogModel::CancelIndexValid(1, 2));
+    EXPECT_FALSE(viewmodels::LogModel::CancelIndexValid(2, 2));
+    EXPECT_FALSE(viewmodels::LogModel::CancelIndexValid(-1, 2));
     log.RemoveSlot(5);
     log.RemoveSlot(0);
     EXPECT_EQ(log.ProgressLines().size(), 1u);
@@ -115,7 +115,7 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
                           "Host/b.html.primary", "Host/Descr.QV3", "Host/gone.htm", "Other/index.htm"})
         list.Add(root + f);
     list.Add("/elsewhere/file.htm");
-    DirTreeModel m;
+    viewmodels::DirTreeModel m;
     m.Mode = 0;
     m.List = &list;
     m.RootCaption = "My Site";
@@ -129,12 +129,12 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
     m.SetDirectory(root);
     m.SetActive(true);
     ASSERT_EQ(m.Top().size(), 1u);
-    const MapNode& top = *m.First();
+    const viewmodels::MapNode& top = *m.First();
     EXPECT_EQ(top.Caption, "My Site");
     EXPECT_EQ(lastMax, -1);
     // Names differing only in case share one folder; the stored case is kept.
     ASSERT_EQ(Captions(top), (std::vector<std::string>{"Host", "Other"}));
-    const MapNode& host = *top.Children[0];
+    const viewmodels::MapNode& host = *top.Children[0];
     EXPECT_EQ(Captions(host), (std::vector<std::string>{"Sub", "a.gif", "b.html", "Z.htm"}));
     EXPECT_EQ(Captions(*host.Children[0]), (std::vector<std::string>{"x.txt", "y.txt"}));
     EXPECT_EQ(host.Image, 1);
@@ -142,7 +142,7 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
     EXPECT_EQ(host.Children[1]->Image, 12);
     EXPECT_EQ(folders.front(), root + "Host/");
 
-    MapNode* found = m.FindNode(root + "HOST/sub/Y.TXT");
+    viewmodels::MapNode* found = m.FindNode(root + "HOST/sub/Y.TXT");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->Caption, "y.txt");
     EXPECT_EQ(m.NodePath(*found), root + "Host/Sub/y.txt");
@@ -150,8 +150,8 @@ TEST(DirTreeModel, ListModeBuildsSortedTreeWithoutHiddenFiles) {
     // A folder-less list and an empty download folder never match everything.
     store::Options().DDs.Clear();
     store::Options().DDs.Add("");
-    DirTreeModel::CachedRoot().clear();
-    DirTreeModel other;
+    viewmodels::DirTreeModel::CachedRoot().clear();
+    viewmodels::DirTreeModel other;
     other.Mode = 0;
     other.List = &list;
     other.SetDirectory("/nowhere/");
@@ -168,30 +168,30 @@ TEST(DirTreeModel, FolderModeReadsOnExpansionAndFindsOnDisk) {
         Touch(root + f);
     // A link cycle below an unread folder must not make the disk search loop.
     fs::create_directory_symlink(root + "site", root + "site/deep/loop");
-    DirTreeModel m;
+    viewmodels::DirTreeModel m;
     m.SetDirectory(root);
     m.SetActive(true);
-    const MapNode& top = *m.First();
+    const viewmodels::MapNode& top = *m.First();
     EXPECT_EQ(top.Caption, "Web Sites");
     ASSERT_EQ(Captions(top), (std::vector<std::string>{"site"}));
-    MapNode& site = *top.Children[0];
+    viewmodels::MapNode& site = *top.Children[0];
     ASSERT_EQ(site.Children.size(), 1u);
     EXPECT_TRUE(site.Children[0]->Placeholder);
     m.Fill(site, false);
     EXPECT_EQ(Captions(site), (std::vector<std::string>{"deep", "index.htm"}));  // no .primary, no Descr
 
-    EXPECT_EQ(SearchDisk(root + "site/", "absent", false), "");
-    EXPECT_EQ(SearchDisk(root + "site/", "NEEDLE", false), root + "site/deep/er/needle.txt");
-    EXPECT_EQ(SearchDisk(root + "site/", "NEEDLE", true), "");
+    EXPECT_EQ(viewmodels::SearchDisk(root + "site/", "absent", false), "");
+    EXPECT_EQ(viewmodels::SearchDisk(root + "site/", "NEEDLE", false), root + "site/deep/er/needle.txt");
+    EXPECT_EQ(viewmodels::SearchDisk(root + "site/", "NEEDLE", true), "");
 
-    MapNode* hit = FindMapNode(m, nullptr, "needle", false);
+    viewmodels::MapNode* hit = viewmodels::FindMapNode(m, nullptr, "needle", false);
     ASSERT_NE(hit, nullptr);
     EXPECT_EQ(m.NodePath(*hit), root + "site/deep/er/needle.txt");
     // Searching on finds the same file only through the link, never the same node again.
-    MapNode* again = FindMapNode(m, hit, "needle", false);
+    viewmodels::MapNode* again = viewmodels::FindMapNode(m, hit, "needle", false);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(m.NodePath(*again), root + "site/deep/loop/deep/er/needle.txt");
-    EXPECT_EQ(FindMapNode(m, nullptr, "absent", false), nullptr);
+    EXPECT_EQ(viewmodels::FindMapNode(m, nullptr, "absent", false), nullptr);
 }
 
 TEST(MapPage, DeleteStaysInsideAndFolderRules) {
@@ -216,18 +216,18 @@ TEST(MapPage, DeleteStaysInsideAndFolderRules) {
     EXPECT_FALSE(fs::exists(root + "site/a.htm"));
     EXPECT_FALSE(fs::exists(root + "site/a.htm.primary"));
 
-    EXPECT_TRUE(KeywordPickOk(0, 1, true));
-    EXPECT_FALSE(KeywordPickOk(0, 2, true));
-    EXPECT_TRUE(KeywordPickOk(1, 2, true));
-    EXPECT_FALSE(KeywordPickOk(1, 2, false));
-    EXPECT_FALSE(KeywordPickOk(1, 1, true));
-    EXPECT_TRUE(KeywordPickOk(2, 3, false));
-    EXPECT_FALSE(KeywordPickOk(2, 1, false));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(0, 1, true));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(0, 2, true));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(1, 2, true));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(1, 2, false));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(1, 1, true));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(2, 3, false));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(2, 1, false));
 
     store::Options().PathPrefix = "/home/u/Quillmoor/";
-    EXPECT_EQ(PickerFolderFor(""), "/home/u/Quillmoor");
-    EXPECT_EQ(PickerFolderFor("/data/sites/"), "/data/sites");
-    EXPECT_EQ(FieldTextForPicked("/data/sites"), "/data/sites/");
+    EXPECT_EQ(viewmodels::PickerFolderFor(""), "/home/u/Quillmoor");
+    EXPECT_EQ(viewmodels::PickerFolderFor("/data/sites/"), "/data/sites");
+    EXPECT_EQ(viewmodels::FieldTextForPicked("/data/sites"), "/data/sites/");
     store::ProjectFolder folder;
     folder.Caption = "Old";
     store::Options().DDs.Clear();
@@ -250,10 +250,10 @@ TEST(FindFiles, ProjectTreeWalk) {
     auto q = std::make_unique<store::Project>();
     q->Caption = "docs mirror";
     tree.AddProject(b, std::move(q));
-    EXPECT_EQ(FindTreeNode(tree, -1, "DOCS", false), 1);
-    EXPECT_EQ(FindTreeNode(tree, 1, "DOCS", false), 3);
-    EXPECT_EQ(FindTreeNode(tree, 3, "DOCS", false), -1);
-    EXPECT_EQ(FindTreeNode(tree, -1, "docs", true), 3);
+    EXPECT_EQ(viewmodels::FindTreeNode(tree, -1, "DOCS", false), 1);
+    EXPECT_EQ(viewmodels::FindTreeNode(tree, 1, "DOCS", false), 3);
+    EXPECT_EQ(viewmodels::FindTreeNode(tree, 3, "DOCS", false), -1);
+    EXPECT_EQ(viewmodels::FindTreeNode(tree, -1, "docs", true), 3);
 }
 
 #include "desktop/tool_list.h"
