@@ -62,7 +62,7 @@ void BM_ListModeMap10000(benchmark::State& state) {
     qm::ui::DirectoryTreeView tree;
     tree.resize(400, 600);
     tree.show();
-    qm::app::DirTreeModel& m = tree.Model();
+    qm::viewmodels::DirTreeModel& m = tree.Model();
     m.Mode = 0;
     m.List = &list;
     m.RootCaption = "Bench";

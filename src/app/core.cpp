@@ -7,8 +7,7 @@
 #include <climits>
 
 #include "app/download_run.h"
-#include "app/log_model.h"
-#include "app/plugins.h"
+#include "desktop/plugins.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -51,7 +50,7 @@ struct Core::Parts {
     std::unique_ptr<platform::Timer> quarter, second;
     bool serverStarted = false;
     std::unique_ptr<platform::StopSignals> signals;
-    Plugins plugins;  // released last, after everything that could call into a plug-in
+    desktop::Plugins plugins;  // released last, after everything that could call into a plug-in
 };
 
 struct Core::Fallbacks : Confirmation {
@@ -119,7 +118,7 @@ TreeCommands& Core::Commands() {
     return *p.commands;
 }
 WindowState& Core::State() { return parts_->state; }
-Plugins& Core::PluginList() { return parts_->plugins; }
+desktop::Plugins& Core::PluginList() { return parts_->plugins; }
 engine::ProjectScheduler& Core::Scheduler() { return parts_->scheduler; }
 
 Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) {
@@ -274,22 +273,20 @@ void Core::Close() {
     if (OnClosed) OnClosed();
 }
 
-OptionsApplied Core::ApplyOptions(const OptionsForm& form) {
+void Core::OptionsChanged(bool portChanged) {
     Parts& p = *parts_;
-    const OptionsApplied applied = ApplyOptionsForm(form, store::Options(), p.state);
-    if (applied.portChanged) {
+    if (portChanged) {
         if (RestartServer) RestartServer();
         else StartServer();
     }
     if (p.run) p.run->Queue().SetConnectionCount(store::Options().HTTPCount);
-    return applied;
 }
 
 void Core::AbortConnection(int index) {
     if (!parts_->run) return;
     engine::QueueManager& queue = parts_->run->Queue();
     // The pool may have shrunk since the front end showed the connection.
-    if (LogModel::CancelIndexValid(index, queue.PoolSize())) queue.Connection(static_cast<std::size_t>(index)).Abort();
+    if (index >= 0 && static_cast<std::size_t>(index) < queue.PoolSize()) queue.Connection(static_cast<std::size_t>(index)).Abort();
 }
 
 void Core::QuarterTick() {

@@ -31,15 +31,14 @@
 #include "app/command_line.h"
 #include "app/download_run.h"
 #include "app/session.h"
-#include "app/options_form.h"
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
 
+namespace qm::desktop { class Plugins; }
 namespace qm::engine { class ProjectScheduler; }
 
 namespace qm::app {
 
-class Plugins;
 class WindowState;
 
 // The time of day as a date-time (days since 30 December 1899, local time).
@@ -109,9 +108,9 @@ public:
     // Restarts the local web server after its port changed (StartServer when not set).
     std::function<void()> RestartServer;
 
-    // The Options dialog's OK: the form's values become the options and window settings; a
-    // new port restarts the local web server and the pool takes the new connection count.
-    OptionsApplied ApplyOptions(const OptionsForm& form);
+    // After the options changed (the Options dialog's OK): a new port restarts the local web
+    // server, and the pool takes the connection count.
+    void OptionsChanged(bool portChanged);
     // Cancels the transfer of one connection of the pool (by its number in the Download
     // Progress window); a number no longer in the pool is ignored.
     void AbortConnection(int index);
@@ -123,7 +122,7 @@ public:
     WindowState& State();
     engine::ProjectScheduler& Scheduler();
     const CommandLine& Line() const { return line_; }
-    Plugins& PluginList();
+    desktop::Plugins& PluginList();
 
     // The Projects the command line started.
     const std::vector<store::Project*>& StartedByCommandLine() const { return commandLineStarted_; }

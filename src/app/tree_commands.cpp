@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <set>
 
-#include "app/map_page.h"
+#include "app/project_edits.h"
 #include "app/new_project.h"
-#include "app/project_prop_rules.h"
+#include "app/stored_site.h"
 #include "engine/address_rules.h"
 #include "engine/local_path.h"
 #include "engine/site_map.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <set>
 
-#include "app/bookmarks.h"
+#include "desktop/bookmarks.h"
 #include "app/new_project.h"
 #include "app/core.h"
 #include "cli/cli_command.h"
@@ -14,10 +14,10 @@
 namespace qm::cli {
 namespace {
 
-void Links(const app::BookmarkItem& item, std::vector<const app::BookmarkItem*>& out) {
-    for (const app::BookmarkItem& c : item.children) {
-        if (c.kind == app::BookmarkItem::Kind::Link && !c.url.empty() && c.url != "N/A") out.push_back(&c);
-        if (c.kind == app::BookmarkItem::Kind::Folder) Links(c, out);
+void Links(const desktop::BookmarkItem& item, std::vector<const desktop::BookmarkItem*>& out) {
+    for (const desktop::BookmarkItem& c : item.children) {
+        if (c.kind == desktop::BookmarkItem::Kind::Link && !c.url.empty() && c.url != "N/A") out.push_back(&c);
+        if (c.kind == desktop::BookmarkItem::Kind::Folder) Links(c, out);
     }
 }
 
@@ -30,9 +30,9 @@ int RunBookmarks(const Invocation& inv) {
     if (!OpenCore("bookmarks", core, inv,
                      folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
     // No menu to fit: one level each.
-    const app::BookmarkItem root = app::ReadAllBookmarks(app::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));
+    const desktop::BookmarkItem root = desktop::ReadAllBookmarks(desktop::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));
     if (folderName.empty()) {
-        std::fputs(app::BookmarkListing(root).c_str(), stdout);
+        std::fputs(desktop::BookmarkListing(root).c_str(), stdout);
         return kExitOk;
     }
     store::ProjectTree& tree = session.Tree();
@@ -40,10 +40,10 @@ int RunBookmarks(const Invocation& inv) {
     if (!folder) folder = &tree.AddFolder(folderName);
     std::set<std::string> known;
     for (const auto& p : folder->Children) known.insert(store::LowerCase(p->URL));
-    std::vector<const app::BookmarkItem*> links;
+    std::vector<const desktop::BookmarkItem*> links;
     Links(root, links);
     int added = 0;
-    for (const app::BookmarkItem* link : links) {
+    for (const desktop::BookmarkItem* link : links) {
         if (!known.insert(store::LowerCase(app::NormaliseTypedAddress(link->url))).second) continue;
         store::Project& p = app::NewProject(tree, *folder, session.Defaults(), link->url);
         p.Caption = store::LimitCaption(link->caption);

@@ -3,7 +3,7 @@
 // applied, and the message list.
 #include <cstdio>
 
-#include "app/language_file.h"
+#include "desktop/language_file.h"
 #include "app/core.h"
 #include "cli/cli_command.h"
 #include "platform/program_folder.h"
@@ -20,15 +20,15 @@ int RunLanguageTemplate(const Invocation& inv) {
     if (inv.args.size() != 1 || inv.args[0].empty()) return UsageError("language-template", "FILE is needed");
     app::Core core;
     if (!OpenCore("language-template", core, inv, app::Session::Access::Read)) return kExitFailure;
-    app::LanguageFile language;
+    desktop::LanguageFile language;
     std::string error;
-    if (language.Load(platform::ProgramFile(app::kLanguageFileName), error)) {
+    if (language.Load(platform::ProgramFile(desktop::kLanguageFileName), error)) {
         language.Apply({});
     } else if (!error.empty()) {
         std::fprintf(stderr, "quillmoor-cli language-template: %s\n", error.c_str());
     }
-    const std::string text = app::TranslatedTemplateText(kWindowTemplate, language, app::CurrentMessages());
-    if (!app::WriteLanguageText(inv.args[0], text, error)) {
+    const std::string text = desktop::TranslatedTemplateText(kWindowTemplate, language, desktop::CurrentMessages());
+    if (!desktop::WriteLanguageText(inv.args[0], text, error)) {
         std::fprintf(stderr, "quillmoor-cli language-template: %s\n", error.c_str());
         return kExitFailure;
     }

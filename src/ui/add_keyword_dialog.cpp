@@ -5,7 +5,7 @@
 #include <QDialogButtonBox>
 #include <QVBoxLayout>
 
-#include "app/map_page.h"
+#include "viewmodels/map_page.h"
 #include "app/tree_commands.h"
 
 namespace qm::ui {
@@ -33,7 +33,7 @@ KeywordPickerDialog::KeywordPickerDialog(QWidget* parent) : QDialog(parent) {
 void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
                        const std::string& rootCaption) {
     kind_ = kind;
-    app::DirTreeModel& m = tree_->Model();
+    viewmodels::DirTreeModel& m = tree_->Model();
     m.SetActive(false);
     m.Mode = 0;
     m.List = list;
@@ -47,12 +47,12 @@ void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const 
 }
 
 void KeywordPickerDialog::UpdateOk() {
-    app::MapNode* n = tree_->SelectedNode();
-    ok_->setEnabled(n && app::KeywordPickOk(kind_, n->Depth(), !n->Children.empty()));
+    viewmodels::MapNode* n = tree_->SelectedNode();
+    ok_->setEnabled(n && viewmodels::KeywordPickOk(kind_, n->Depth(), !n->Children.empty()));
 }
 
 QString KeywordPickerDialog::PickedCaption() const {
-    app::MapNode* n = tree_->SelectedNode();
+    viewmodels::MapNode* n = tree_->SelectedNode();
     return n ? QString::fromStdString(n->Caption) : QString();
 }
 

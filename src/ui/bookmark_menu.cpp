@@ -37,7 +37,7 @@ void BookmarkMenu::SetEnabled(bool on) {
     if (on) Rebuild();
 }
 
-void BookmarkMenu::SetBookmarks(app::BookmarkItem root) {
+void BookmarkMenu::SetBookmarks(desktop::BookmarkItem root) {
     root_ = std::move(root);
     if (enabled_) Rebuild();
 }
@@ -49,13 +49,13 @@ void BookmarkMenu::Rebuild() {
     Fill(menu_, root_);
 }
 
-void BookmarkMenu::Fill(QMenu* menu, const app::BookmarkItem& level) {
+void BookmarkMenu::Fill(QMenu* menu, const desktop::BookmarkItem& level) {
     menu->setToolTipsVisible(true);
-    for (const app::BookmarkItem& item : level.children) {
+    for (const desktop::BookmarkItem& item : level.children) {
         switch (item.kind) {
-        case app::BookmarkItem::Kind::Separator: menu->addSeparator(); break;
-        case app::BookmarkItem::Kind::Folder: Fill(menu->addMenu(MenuText(item.caption)), item); break;
-        case app::BookmarkItem::Kind::Link: {
+        case desktop::BookmarkItem::Kind::Separator: menu->addSeparator(); break;
+        case desktop::BookmarkItem::Kind::Folder: Fill(menu->addMenu(MenuText(item.caption)), item); break;
+        case desktop::BookmarkItem::Kind::Link: {
             QAction* a = menu->addAction(MenuText(item.caption));
             a->setToolTip(Q(item.url));
             a->setStatusTip(Q(item.url));
@@ -69,11 +69,11 @@ void BookmarkMenu::Fill(QMenu* menu, const app::BookmarkItem& level) {
     }
 }
 
-BookmarkReader::BookmarkReader(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent)
+BookmarkReader::BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done, QObject* parent)
     : QObject(parent) {
     QPointer<BookmarkReader> self(this);
     thread_ = std::thread([this, self, sources = std::move(sources), done = std::move(done)] {
-        app::BookmarkItem root = app::ReadAllBookmarks(sources);
+        desktop::BookmarkItem root = desktop::ReadAllBookmarks(sources);
         // Posted to this object: dropped by Qt when it is gone by the time the main thread
         // gets to it (its destructor waits for this thread first).
         QMetaObject::invokeMethod(this, [self, done, root = std::move(root)]() mutable {
@@ -94,7 +94,7 @@ int ScreenMaxPerMenu() {
     QAction* a = probe.addAction("Xg");
     probe.ensurePolished();
     const int line = probe.actionGeometry(a).height();
-    return app::MaxPerMenuFor(screen->availableGeometry().height(), line);
+    return desktop::MaxPerMenuFor(screen->availableGeometry().height(), line);
 }
 
 void InstallLanguage(MainWindow& form) {
@@ -103,7 +103,7 @@ void InstallLanguage(MainWindow& form) {
         // Only the program folder's file, never one in the current folder.
         if (platform::ProgramFolder().empty()) return;
         std::string error;
-        if (!LoadLanguage(platform::ProgramFile(app::kLanguageFileName), error))
+        if (!LoadLanguage(platform::ProgramFile(desktop::kLanguageFileName), error))
             form.Log().Route(-1, error, engine::MessageKind::Analysis);
     };
     // The hidden command that writes the template over "qm.int" of the program folder.
@@ -113,7 +113,7 @@ void InstallLanguage(MainWindow& form) {
     intl->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(intl, &QAction::triggered, &form, [&form] {
         std::string error;
-        if (!WriteLanguageFile(platform::ProgramFile(app::kLanguageFileName), error))
+        if (!WriteLanguageFile(platform::ProgramFile(desktop::kLanguageFileName), error))
             form.ShowError(error, store::UIMessage(store::UIText::Error));
     });
     MarkUserData(intl);
@@ -122,12 +122,12 @@ void InstallLanguage(MainWindow& form) {
 
 void StartBookmarkImport(MainWindow& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
-    app::BookmarkSources sources = app::MachineSources(form.Core().GetSession().Registry(),
+    desktop::BookmarkSources sources = desktop::MachineSources(form.Core().GetSession().Registry(),
                                                        store::Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Core* core = &form.Core();
-    auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](app::BookmarkItem root) {
+    auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](desktop::BookmarkItem root) {
         if (core->Closing()) return;
         QMenu* file = form.findChild<QMenu*>("miFile");
         if (!file) return;

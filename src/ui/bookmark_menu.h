@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "app/bookmarks.h"
+#include "desktop/bookmarks.h"
 
 namespace qm::ui {
 
@@ -27,18 +27,18 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool on);
     // The bookmarks shown (the menu is rebuilt from them when enabled).
-    void SetBookmarks(app::BookmarkItem root);
-    const app::BookmarkItem& Bookmarks() const { return root_; }
+    void SetBookmarks(desktop::BookmarkItem root);
+    const desktop::BookmarkItem& Bookmarks() const { return root_; }
 
     // A bookmark was chosen: its caption and address.
     std::function<void(BookmarkMenu& sender, const std::string& title, const std::string& url)> OnURL;
 
 private:
     void Rebuild();
-    void Fill(QMenu* menu, const app::BookmarkItem& level);
+    void Fill(QMenu* menu, const desktop::BookmarkItem& level);
     QMenu* menu_ = nullptr;
     bool enabled_ = false;
-    app::BookmarkItem root_;
+    desktop::BookmarkItem root_;
 };
 
 class BookmarkReader : public QObject {
@@ -46,7 +46,7 @@ class BookmarkReader : public QObject {
 public:
     // Starts reading; done runs on the main thread with the tree (not when this object was
     // destroyed first).
-    BookmarkReader(app::BookmarkSources sources, std::function<void(app::BookmarkItem)> done, QObject* parent);
+    BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done, QObject* parent);
     ~BookmarkReader() override;  // waits for the thread
     bool Finished() const { return finished_; }
 

@@ -7,9 +7,9 @@
 
 namespace qm::ui {
 
-using app::MapNode;
+using viewmodels::MapNode;
 
-DirTreeItems::DirTreeItems(app::DirTreeModel& model, QObject* parent)
+DirTreeItems::DirTreeItems(viewmodels::DirTreeModel& model, QObject* parent)
     : QAbstractItemModel(parent), model_(model) {
     auto& n = model_.Notify;
     n.beginReset = [this] { beginResetModel(); };

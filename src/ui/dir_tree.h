@@ -4,13 +4,13 @@
 #include <QAbstractItemModel>
 #include <QTreeView>
 
-#include "app/dir_tree_model.h"
+#include "viewmodels/dir_tree_model.h"
 
 namespace qm::ui {
 
 class DirTreeItems : public QAbstractItemModel {
 public:
-    explicit DirTreeItems(app::DirTreeModel& model, QObject* parent = nullptr);
+    explicit DirTreeItems(viewmodels::DirTreeModel& model, QObject* parent = nullptr);
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -18,28 +18,28 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
 
-    app::MapNode* Node(const QModelIndex& index) const;
-    QModelIndex IndexOf(const app::MapNode* node) const;
+    viewmodels::MapNode* Node(const QModelIndex& index) const;
+    QModelIndex IndexOf(const viewmodels::MapNode* node) const;
 
 private:
-    const std::vector<std::unique_ptr<app::MapNode>>& Kids(const app::MapNode* n) const;
-    app::DirTreeModel& model_;
+    const std::vector<std::unique_ptr<viewmodels::MapNode>>& Kids(const viewmodels::MapNode* n) const;
+    viewmodels::DirTreeModel& model_;
 };
 
 class DirectoryTreeView : public QTreeView {
     Q_OBJECT
 public:
     explicit DirectoryTreeView(QWidget* parent = nullptr);
-    app::DirTreeModel& Model() { return model_; }
+    viewmodels::DirTreeModel& Model() { return model_; }
     DirTreeItems& Items() { return *items_; }
-    app::MapNode* SelectedNode() const;
-    void SelectNode(const app::MapNode* node);  // expands the path to it
+    viewmodels::MapNode* SelectedNode() const;
+    void SelectNode(const viewmodels::MapNode* node);  // expands the path to it
 
 signals:
     void nodeSelected();
 
 private:
-    app::DirTreeModel model_;
+    viewmodels::DirTreeModel model_;
     DirTreeItems* items_;
 };
 

@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/map_page.h"
+#include "viewmodels/map_page.h"
 #include "store/ui_messages.h"
 
 namespace qm::ui {
@@ -80,7 +80,7 @@ FolderPropertiesDialog::FolderPropertiesDialog(QWidget* parent) : QDialog(parent
     connect(files_, &QFileSystemModel::directoryLoaded, this, [this] {
         if (!scrollPending_ || !picker_->currentIndex().isValid()) return;
         picker_->scrollTo(picker_->currentIndex(), QAbstractItemView::PositionAtCenter);
-        if (files_->filePath(picker_->currentIndex()) == QString::fromStdString(app::PickerFolderFor(edtDir_->text().toStdString())))
+        if (files_->filePath(picker_->currentIndex()) == QString::fromStdString(viewmodels::PickerFolderFor(edtDir_->text().toStdString())))
             scrollPending_ = !files_->canFetchMore(picker_->currentIndex().parent());
     });
     connect(edtDir_, &QLineEdit::textChanged, this, [this] { FollowField(); });
@@ -115,7 +115,7 @@ QString FolderPropertiesDialog::PickerFolder() const { return files_->filePath(p
 void FolderPropertiesDialog::FollowField() {
     if (guard_) return;
     guard_ = true;
-    QString folder = QString::fromStdString(app::PickerFolderFor(edtDir_->text().toStdString()));
+    QString folder = QString::fromStdString(viewmodels::PickerFolderFor(edtDir_->text().toStdString()));
     // A directory not created yet: show the nearest folder above it that exists.
     for (int up = 0; up < 64 && !folder.isEmpty() && !QDir(folder).exists(); ++up) {
         QString parent = QFileInfo(folder).path();
@@ -134,7 +134,7 @@ void FolderPropertiesDialog::FollowField() {
 
 void FolderPropertiesDialog::PickFolder(const QString& path) {
     guard_ = true;
-    edtDir_->setText(QString::fromStdString(app::FieldTextForPicked(path.toStdString())));
+    edtDir_->setText(QString::fromStdString(viewmodels::FieldTextForPicked(path.toStdString())));
     guard_ = false;
 }
 

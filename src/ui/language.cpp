@@ -87,7 +87,7 @@ QTreeWidgetItem* TreeNodeAt(QTreeWidget* tree, int index) {
     return nullptr;
 }
 
-class WidgetTarget : public app::LanguageTarget {
+class WidgetTarget : public desktop::LanguageTarget {
 public:
     explicit WidgetTarget(QWidget* w) : w_(w) {}
     std::string Name() const override { return S(w_->objectName()); }
@@ -173,8 +173,8 @@ void RegisterLanguageWindow(QWidget* window) {
 
 void AddTemplateDialog(std::function<QWidget*()> make) { TemplateDialogs().push_back(std::move(make)); }
 
-app::LanguageFile& LoadedLanguage() {
-    static app::LanguageFile file;
+desktop::LanguageFile& LoadedLanguage() {
+    static desktop::LanguageFile file;
     return file;
 }
 
@@ -186,7 +186,7 @@ QObject* FindComponent(QWidget* window, const QString& name) {
 }
 
 bool LoadLanguage(const std::string& path, std::string& error) {
-    app::LanguageFile file;
+    desktop::LanguageFile file;
     if (!file.Load(path, error)) return error.empty();
     LoadedLanguage() = std::move(file);
     ApplyLanguage(nullptr);
@@ -194,10 +194,10 @@ bool LoadLanguage(const std::string& path, std::string& error) {
 }
 
 void ApplyLanguage(QWidget* window) {
-    const app::LanguageFile& file = LoadedLanguage();
+    const desktop::LanguageFile& file = LoadedLanguage();
     if (!file.Loaded()) return;
     std::vector<std::unique_ptr<WidgetTarget>> targets;
-    std::vector<app::LanguageTarget*> list;
+    std::vector<desktop::LanguageTarget*> list;
     for (const QPointer<QWidget>& w : Windows()) {
         if (!w || (window && w.data() != window)) continue;
         targets.push_back(std::make_unique<WidgetTarget>(w.data()));
@@ -206,13 +206,13 @@ void ApplyLanguage(QWidget* window) {
     file.Apply(list);
 }
 
-app::WindowTexts CollectWindowTexts(QWidget* window) {
-    app::WindowTexts texts;
+desktop::WindowTexts CollectWindowTexts(QWidget* window) {
+    desktop::WindowTexts texts;
     texts.name = S(window->objectName());
     texts.title = S(window->windowTitle());
     for (QObject* o : Components(window)) {
         if (o->property(kUserData).toBool() && !qobject_cast<QTreeWidget*>(o)) continue;
-        app::ComponentTexts c;
+        desktop::ComponentTexts c;
         c.name = S(o->objectName());
         if (auto* a = qobject_cast<QAction*>(o)) {
             if (a->isSeparator()) continue;
@@ -256,11 +256,11 @@ bool WriteLanguageFile(const std::string& path, std::string& error) {
             ApplyLanguage(d);
             dialogs.emplace_back(d);
         }
-    std::vector<app::WindowTexts> windows;
+    std::vector<desktop::WindowTexts> windows;
     for (const QPointer<QWidget>& w : Windows())
         if (w) windows.push_back(CollectWindowTexts(w.data()));
     dialogs.clear();
-    return app::WriteLanguageText(path, app::LanguageTemplateText(windows, app::CurrentMessages()), error);
+    return desktop::WriteLanguageText(path, desktop::LanguageTemplateText(windows, desktop::CurrentMessages()), error);
 }
 
 void MarkUserData(QObject* view) { view->setProperty(kUserData, true); }

@@ -7,21 +7,21 @@
 #include <functional>
 #include <string>
 
-#include "app/language_file.h"
+#include "desktop/language_file.h"
 
 namespace qm::ui {
 
 // Records a window for the language file, in creation order (forgotten when it is destroyed).
 void RegisterLanguageWindow(QWidget* window);
 // The loaded language file of the program.
-app::LanguageFile& LoadedLanguage();
+desktop::LanguageFile& LoadedLanguage();
 // Loads the file when it exists and applies it to every registered window and the message
 // list. False with error when the file exists but cannot be read.
 bool LoadLanguage(const std::string& path, std::string& error);
 // Applies the loaded file to one window (a dialog just created), or to all when null.
 void ApplyLanguage(QWidget* window);
 // The texts of one window as the template lists them.
-app::WindowTexts CollectWindowTexts(QWidget* window);
+desktop::WindowTexts CollectWindowTexts(QWidget* window);
 // Writes the template of every registered window (after creating the dialogs opened on
 // demand, with the current language applied) and the message list, atomically.
 bool WriteLanguageFile(const std::string& path, std::string& error);

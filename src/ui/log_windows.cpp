@@ -10,7 +10,7 @@
 
 namespace qm::ui {
 
-MessagesWindow::MessagesWindow(app::LogModel& model, QWidget* parent)
+MessagesWindow::MessagesWindow(viewmodels::LogModel& model, QWidget* parent)
     : QDockWidget("Messages Window", parent), model_(model) {
     setObjectName("LogWindow");
     RegisterLanguageWindow(this);
@@ -134,7 +134,7 @@ void MessagesWindow::closeEvent(QCloseEvent* e) {
     QDockWidget::closeEvent(e);
 }
 
-DownloadProgressWindow::DownloadProgressWindow(app::LogModel& model, QWidget* parent)
+DownloadProgressWindow::DownloadProgressWindow(viewmodels::LogModel& model, QWidget* parent)
     : QDockWidget("Download Progress", parent), model_(model) {
     setObjectName("WndProgress");
     RegisterLanguageWindow(this);

@@ -9,14 +9,14 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/log_model.h"
+#include "viewmodels/log_model.h"
 
 namespace qm::ui {
 
 class MessagesWindow : public QDockWidget {
     Q_OBJECT
 public:
-    MessagesWindow(app::LogModel& model, QWidget* parent = nullptr);
+    MessagesWindow(viewmodels::LogModel& model, QWidget* parent = nullptr);
     QListWidget* List() const { return list_; }
     void Refresh();  // brings the list up to the model now
     // Commands (the main menu's "&Settings" items and the list's context menu).
@@ -40,7 +40,7 @@ protected:
 
 private:
     void SyncChecks();
-    app::LogModel& model_;
+    viewmodels::LogModel& model_;
     QListWidget* list_;
     QMenu* menu_;
     QAction *track_, *pause_, *filters_[3], *findNext_;
@@ -51,7 +51,7 @@ private:
 class DownloadProgressWindow : public QDockWidget {
     Q_OBJECT
 public:
-    DownloadProgressWindow(app::LogModel& model, QWidget* parent = nullptr);
+    DownloadProgressWindow(viewmodels::LogModel& model, QWidget* parent = nullptr);
     QListWidget* List() const { return list_; }
     void Refresh();
     // Cancels the connection of that line; pool bounds are checked by the caller's hook.
@@ -65,7 +65,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    app::LogModel& model_;
+    viewmodels::LogModel& model_;
     QListWidget* list_;
     std::uint64_t shownRevision_ = ~0ull;
     QTimer refresh_;

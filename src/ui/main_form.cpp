@@ -27,12 +27,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/browser_detect.h"
+#include "desktop/browser_detect.h"
 #include "app/download_run.h"
-#include "app/find_files.h"
-#include "app/map_page.h"
+#include "viewmodels/find_files.h"
+#include "viewmodels/map_page.h"
 #include "app/session.h"
-#include "app/tool_list.h"
+#include "desktop/tool_list.h"
 #include "app/window_state.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
@@ -172,7 +172,7 @@ void MainWindow::BuildWidgets() {
     pages_->addTab(pgMap_, Picture(1), "Site Map");
     setCentralWidget(pages_);
 
-    app::DirTreeModel& map = siteMap_->Model();
+    viewmodels::DirTreeModel& map = siteMap_->Model();
     map.OnGetIndex = [this](const std::string& folder, const std::string&, const std::string& name) {
         return PictureFor(folder, name);
     };
@@ -347,7 +347,7 @@ void MainWindow::BuildMenus() {
         connect(tools, &QMenu::aboutToShow, this, [this, tools, list] {
             tools->clear();
             if (!program_) return;
-            for (const app::Tool& t : app::ParseToolList(program_->State().Text(list))) {
+            for (const desktop::Tool& t : desktop::ParseToolList(program_->State().Text(list))) {
                 QString programFile = Q(t.program);
                 tools->addAction(Q(t.caption), this, [this, programFile] { BrowseWith(programFile); });
             }
@@ -490,7 +490,7 @@ void MainWindow::HookEngine() {
     for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
     engine.AskPasswordsWith([this](store::Project& project, const std::string& url, const std::string& realm,
                                    std::string& user, std::string& password) {
-        PasswordDialog dialog(app::AskForPassword(project, url, realm), this);
+        PasswordDialog dialog(viewmodels::AskForPassword(project, url, realm), this);
         if (RunDialog(dialog) != QDialog::Accepted) return false;
         user = dialog.User();
         password = dialog.Password();
@@ -498,9 +498,9 @@ void MainWindow::HookEngine() {
     });
     engine.OnFileStored = [this](engine::DownloadRecord& record) {
         // While the map shows this Project, its new files appear at once.
-        app::DirTreeModel& m = siteMap_->Model();
-        if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != app::DirTreeModel::kFolderMode)
-            if (app::MapNode* node = m.AddLine(record.FName); node && !siteMap_->SelectedNode() &&
+        viewmodels::DirTreeModel& m = siteMap_->Model();
+        if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != viewmodels::DirTreeModel::kFolderMode)
+            if (viewmodels::MapNode* node = m.AddLine(record.FName); node && !siteMap_->SelectedNode() &&
                                                                record.FName == app::StartPagePath(*mapProject_))
                 siteMap_->SelectNode(node);  // the start page, as when the map was opened
     };
@@ -663,9 +663,9 @@ void MainWindow::DeleteSelected() {
         if (program_->Commands().Delete(SelectedNode())) RefreshTree();
         return;
     }
-    app::MapNode* node = siteMap_->SelectedNode();
+    viewmodels::MapNode* node = siteMap_->SelectedNode();
     if (!node || !node->Parent) return;
-    app::DirTreeModel& m = siteMap_->Model();
+    viewmodels::DirTreeModel& m = siteMap_->Model();
     const std::string path = m.NodePath(*node);
     if (mapProject_) {
         // A Project's map: the core asks, deletes inside the Project's folder and updates
@@ -718,7 +718,7 @@ void MainWindow::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The desktop's default browser, given the address as its one argument.
-    std::string browser = app::DefaultBrowserProgram(app::SystemBrowserSources(&program_->GetSession().Registry()));
+    std::string browser = desktop::DefaultBrowserProgram(desktop::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
     if (browser.empty()) ShowError(store::UIMessage(store::UIText::NoDefaultBrowser), store::UIMessage(store::UIText::Error));
     else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(store::UIText::BrowserLaunchFailed), store::UIMessage(store::UIText::Error));
@@ -734,9 +734,9 @@ std::string MainWindow::BrowseTarget() const {
         if (!n.project) return {};
         address = app::BrowseAddress(*n.project, server, port);
     } else {
-        app::MapNode* node = siteMap_->SelectedNode();
+        viewmodels::MapNode* node = siteMap_->SelectedNode();
         if (!node) return {};
-        app::DirTreeModel& m = siteMap_->Model();
+        viewmodels::DirTreeModel& m = siteMap_->Model();
         std::string path = node->Parent ? m.NodePath(*node) : m.Directory() + "default.htm";
         if (path.compare(0, m.Directory().size(), m.Directory()) == 0) path = path.substr(m.Directory().size());
         address = app::BrowsePathAddress(SelectedNode().folder, path, server, port);
@@ -782,12 +782,12 @@ bool MainWindow::FindNext(const QString& text, bool matchCase) {
         store::ProjectTree& t = program_->GetSession().Tree();
         Node sel = SelectedNode();
         int from = sel.project ? t.IndexOf(*sel.project) : sel.folder ? t.IndexOf(*sel.folder) : -1;
-        int hit = app::FindTreeNode(t, from, S(text), matchCase);
+        int hit = viewmodels::FindTreeNode(t, from, S(text), matchCase);
         if (hit >= 0) {
             SelectNode(t.NodeAt(hit));
             found = true;
         }
-    } else if (app::MapNode* n = app::FindMapNode(siteMap_->Model(), siteMap_->SelectedNode(), S(text), matchCase)) {
+    } else if (viewmodels::MapNode* n = viewmodels::FindMapNode(siteMap_->Model(), siteMap_->SelectedNode(), S(text), matchCase)) {
         siteMap_->SelectNode(n);
         found = true;
     }
@@ -812,27 +812,27 @@ int MainWindow::PictureFor(const std::string& folder, const std::string& file) c
 void MainWindow::UpdateMap() {
     if (!program_) return;
     Node sel = SelectedNode();
-    app::DirTreeModel& m = siteMap_->Model();
-    int mode = program_->State().Int("MapMode") == 1 ? app::DirTreeModel::kFolderMode : 0;
+    viewmodels::DirTreeModel& m = siteMap_->Model();
+    int mode = program_->State().Int("MapMode") == 1 ? viewmodels::DirTreeModel::kFolderMode : 0;
     std::string root = app::MapRootFolder(sel.folder);
     std::string shown = root;
-    if (mode == app::DirTreeModel::kFolderMode && !shown.empty() && shown.back() != '/') shown += '/';
+    if (mode == viewmodels::DirTreeModel::kFolderMode && !shown.empty() && shown.back() != '/') shown += '/';
     bool rebuild = !m.Active() || shown != m.Directory() || mode != m.Mode;
-    if (mode != app::DirTreeModel::kFolderMode) {
+    if (mode != viewmodels::DirTreeModel::kFolderMode) {
         const store::SortedStringList* list = sel.project ? &engine::GetMap(*sel.project) : nullptr;
         if (!sel.project || list != m.List || sel.project->Caption != m.RootCaption) rebuild = true;
     }
     if (rebuild) {
         m.SetActive(false);
         m.Mode = mode;
-        m.List = mode != app::DirTreeModel::kFolderMode && sel.project ? &engine::GetMap(*sel.project) : nullptr;
+        m.List = mode != viewmodels::DirTreeModel::kFolderMode && sel.project ? &engine::GetMap(*sel.project) : nullptr;
         m.RootCaption = sel.project ? sel.project->Caption : std::string();
         m.SetDirectory(root);
         m.SetActive(true);
         mapProject_ = m.List ? sel.project : nullptr;
     }
-    if (mode != app::DirTreeModel::kFolderMode && sel.project)
-        if (app::MapNode* start = m.FindNode(app::StartPagePath(*sel.project))) siteMap_->SelectNode(start);
+    if (mode != viewmodels::DirTreeModel::kFolderMode && sel.project)
+        if (viewmodels::MapNode* start = m.FindNode(app::StartPagePath(*sel.project))) siteMap_->SelectNode(start);
 }
 
 // ---- window state, drops, closing --------------------------------------------------------------

@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/log_model.h"
+#include "viewmodels/log_model.h"
 #include "app/core.h"
 #include "app/tree_commands.h"
 #include "ui/dir_tree.h"
@@ -83,7 +83,7 @@ public:
     QLabel* StatusPanel(int i) const { return panels_[i]; }
     MessagesWindow* LogWindow() const { return logWindow_; }
     DownloadProgressWindow* ProgressWindow() const { return progressWindow_; }
-    app::LogModel& Log() { return log_; }
+    viewmodels::LogModel& Log() { return log_; }
     int PictureFor(const std::string& folder, const std::string& file) const;
 
     // Addresses dropped on the window (text/uri-list, text/plain) become address pastes.
@@ -111,7 +111,7 @@ private:
 
     std::unique_ptr<app::SystemClock> clock_;
     std::unique_ptr<app::Core> program_;
-    app::LogModel log_;
+    viewmodels::LogModel log_;
 
     ProjectTreeView* tree_ = nullptr;
     DirectoryTreeView* siteMap_ = nullptr;

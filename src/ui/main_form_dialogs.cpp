@@ -2,9 +2,9 @@
 #include <QMenu>
 
 #include "app/download_run.h"
-#include "app/map_page.h"
-#include "app/options_form.h"
-#include "app/project_prop_rules.h"
+#include "viewmodels/map_page.h"
+#include "viewmodels/options_form.h"
+#include "viewmodels/project_prop_rules.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
@@ -89,10 +89,10 @@ void MainWindow::RestoreDefaults() {
 void MainWindow::OptionsDialog() {
     if (!program_) return;
     ProgramOptionsDialog dlg(this);
-    dlg.DetectSources = app::SystemBrowserSources(&program_->GetSession().Registry());
-    dlg.SetForm(app::FillOptionsForm(store::Options(), program_->State()));
+    dlg.DetectSources = desktop::SystemBrowserSources(&program_->GetSession().Registry());
+    dlg.SetForm(viewmodels::FillOptionsForm(store::Options(), program_->State()));
     if (RunDialog(dlg) != QDialog::Accepted) return;
-    program_->ApplyOptions(dlg.Form());
+    program_->OptionsChanged(viewmodels::ApplyOptionsForm(dlg.Form(), store::Options(), program_->State()).portChanged);
     UpdateMap();
 }
 

@@ -100,7 +100,7 @@ ProgramOptionsDialog::ProgramOptionsDialog(QWidget* parent) : QDialog(parent) {
     for (QObject* shown : {static_cast<QObject*>(pnlCaption_), static_cast<QObject*>(lblFreeSpace_),
                            static_cast<QObject*>(lblToolList_)})
         MarkUserData(shown);
-    SetForm(app::OptionsForm());
+    SetForm(viewmodels::OptionsForm());
     RegisterLanguageWindow(this);
     ApplyLanguage(this);
 }
@@ -155,10 +155,10 @@ QWidget* ProgramOptionsDialog::BuildConnectionPage() {
     form->addRow(chkHTTPStart_, edtHTTPPort_);
     // Out-of-range numbers show the value they will be kept as.
     connect(edtHTTPPort_, &QLineEdit::editingFinished, this, [this] {
-        edtHTTPPort_->setText(QString::number(app::TakeBackPort(S(edtHTTPPort_->text()), 800)));
+        edtHTTPPort_->setText(QString::number(viewmodels::TakeBackPort(S(edtHTTPPort_->text()), 800)));
     });
     connect(edtTimeOut_, &QLineEdit::editingFinished, this, [this] {
-        edtTimeOut_->setText(QString::number(app::TakeBackTimeOut(S(edtTimeOut_->text())) / 1000));
+        edtTimeOut_->setText(QString::number(viewmodels::TakeBackTimeOut(S(edtTimeOut_->text())) / 1000));
     });
     return page;
 }
@@ -266,7 +266,7 @@ QWidget* ProgramOptionsDialog::BuildAdvancedPage() {
     rbAgentText_->setObjectName("rbAgentText");
     cbAgent_ = new QComboBox(agent);
     cbAgent_->setObjectName("cbAgent");
-    for (const app::UserAgentEntry& e : app::UserAgentEntries()) cbAgent_->addItem(e.caption);
+    for (const viewmodels::UserAgentEntry& e : viewmodels::UserAgentEntries()) cbAgent_->addItem(e.caption);
     edtAgent_ = Field(agent, "edtAgent");
     auto* gl = new QFormLayout(agent);
     gl->addRow(rbAgentList_, cbAgent_);
@@ -321,7 +321,7 @@ QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     cl->addWidget(chkSSLAnyCert_);
     cl->addLayout(pause);
     connect(edtPause_, &QLineEdit::editingFinished, this, [this] {
-        edtPause_->setText(QString::number(app::TakeBackPause(S(edtPause_->text()))));
+        edtPause_->setText(QString::number(viewmodels::TakeBackPause(S(edtPause_->text()))));
     });
 
     auto* stored = new QGroupBox("Stored files", page);
@@ -334,7 +334,7 @@ QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     analysis->setObjectName("gbTransferAnalysis");
     cbPriority_ = new QComboBox(analysis);
     cbPriority_->setObjectName("cbPriority");
-    for (const char* entry : app::PriorityEntries()) cbPriority_->addItem(entry);
+    for (const char* entry : viewmodels::PriorityEntries()) cbPriority_->addItem(entry);
     chkLowMemory_ = CheckBox(analysis, "chkLowMemory", "Save memory: no new analysis while a queue holds 1000 addresses");
     auto* priority = new QHBoxLayout;
     priority->addWidget(Label(analysis, "lblPriority", "Analysis priority:"));
@@ -386,22 +386,22 @@ QWidget* ProgramOptionsDialog::BuildToolsPage() {
     l->addLayout(row, 1);
 
     connect(lbTools_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
         int row = lbTools_->row(item);
         if (tools && row >= 0 && row < static_cast<int>(tools->size()))
             (*tools)[row].ticked = item->checkState() == Qt::Checked;
     });
     connect(add, &QPushButton::clicked, this, [this] {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
-        app::ToolEntry entry;
-        if (!tools || !app::MakeToolEntry(S(edtToolCaption_->text()), S(edtToolFile_->text()), entry)) return;
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
+        desktop::ToolEntry entry;
+        if (!tools || !desktop::MakeToolEntry(S(edtToolCaption_->text()), S(edtToolFile_->text()), entry)) return;
         tools->push_back(entry);
         FillTools();
         edtToolCaption_->clear();
         edtToolFile_->clear();
     });
     connect(remove, &QPushButton::clicked, this, [this] {
-        std::vector<app::ToolEntry>* tools = CurrentTools();
+        std::vector<desktop::ToolEntry>* tools = CurrentTools();
         int row = lbTools_->currentRow();
         if (!tools || row < 0 || row >= static_cast<int>(tools->size())) return;
         tools->erase(tools->begin() + row);
@@ -417,7 +417,7 @@ QWidget* ProgramOptionsDialog::BuildToolsPage() {
 
 // ---- filling and reading -----------------------------------------------------------------------
 
-void ProgramOptionsDialog::SetForm(const app::OptionsForm& f) {
+void ProgramOptionsDialog::SetForm(const viewmodels::OptionsForm& f) {
     form_ = f;
     edtHTTPCount_->setText(Q(f.connections));
     edtTimeOut_->setText(Q(f.timeOutSeconds));
@@ -457,8 +457,8 @@ void ProgramOptionsDialog::SetForm(const app::OptionsForm& f) {
     FillTools();
 }
 
-app::OptionsForm ProgramOptionsDialog::Form() const {
-    app::OptionsForm f = form_;
+viewmodels::OptionsForm ProgramOptionsDialog::Form() const {
+    viewmodels::OptionsForm f = form_;
     f.connections = S(edtHTTPCount_->text());
     f.timeOutSeconds = S(edtTimeOut_->text());
     f.retries = S(edtConnRetries_->text());
@@ -494,7 +494,7 @@ app::OptionsForm ProgramOptionsDialog::Form() const {
     return f;
 }
 
-std::vector<app::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
+std::vector<desktop::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
     switch (toolList_) {
     case 0: return &form_.browsers;
     case 1: return &form_.viewers;
@@ -506,9 +506,9 @@ std::vector<app::ToolEntry>* ProgramOptionsDialog::CurrentTools() {
 void ProgramOptionsDialog::FillTools() {
     QSignalBlocker block(lbTools_);
     lbTools_->clear();
-    std::vector<app::ToolEntry>* tools = CurrentTools();
+    std::vector<desktop::ToolEntry>* tools = CurrentTools();
     if (!tools) return;
-    for (const app::ToolEntry& e : *tools) {
+    for (const desktop::ToolEntry& e : *tools) {
         auto* item = new QListWidgetItem(Q(e.caption), lbTools_);
         item->setToolTip(Q(e.program));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -518,12 +518,12 @@ void ProgramOptionsDialog::FillTools() {
 
 void ProgramOptionsDialog::AutoDetect() {
     if (toolList_ != 0) return;
-    app::DetectBrowsers(form_.browsers, DetectSources);
+    desktop::DetectBrowsers(form_.browsers, DetectSources);
     FillTools();
 }
 
 void ProgramOptionsDialog::UpdateFreeSpace() {
-    lblFreeSpace_->setText(Q(app::FreeSpaceText(S(edtPathPrefix_->text()))));
+    lblFreeSpace_->setText(Q(viewmodels::FreeSpaceText(S(edtPathPrefix_->text()))));
 }
 
 void ProgramOptionsDialog::UpdateAgentEnables() {

@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/browser_detect.h"
-#include "app/options_form.h"
+#include "desktop/browser_detect.h"
+#include "viewmodels/options_form.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -28,12 +28,12 @@ public:
     explicit ProgramOptionsDialog(QWidget* parent = nullptr);
 
     // Fills every control from form (the current options and window values).
-    void SetForm(const app::OptionsForm& form);
+    void SetForm(const viewmodels::OptionsForm& form);
     // What the controls hold now, for app::ApplyOptionsForm.
-    app::OptionsForm Form() const;
+    viewmodels::OptionsForm Form() const;
 
     // Where "Auto Detect" looks for browsers.
-    app::BrowserSources DetectSources;
+    desktop::BrowserSources DetectSources;
     // Opens a help topic; the help window when unset.
     std::function<void(const QString& topic)> OnHelp;
 
@@ -54,12 +54,12 @@ private:
     QWidget* BuildToolsPage();
     void BuildCategories();
     void CategoryChanged(QTreeWidgetItem* current);
-    std::vector<app::ToolEntry>* CurrentTools();
+    std::vector<desktop::ToolEntry>* CurrentTools();
     void FillTools();
     void UpdateFreeSpace();
     void UpdateAgentEnables();
 
-    app::OptionsForm form_;  // the tool lists are edited here; the rest lives in the controls
+    viewmodels::OptionsForm form_;  // the tool lists are edited here; the rest lives in the controls
     int toolList_ = -1;      // 0 browsers, 1 viewers, 2 editors
 
     QTreeWidget* tvOptions_;

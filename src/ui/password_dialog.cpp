@@ -11,7 +11,7 @@
 
 namespace qm::ui {
 
-PasswordDialog::PasswordDialog(const app::PasswordQuestion& question, QWidget* parent) : QDialog(parent) {
+PasswordDialog::PasswordDialog(const viewmodels::PasswordQuestion& question, QWidget* parent) : QDialog(parent) {
     setObjectName("dlgPassword");
     setWindowTitle(Q(question.caption));
     lblQuestion_ = new QLabel(Q(question.text), this);

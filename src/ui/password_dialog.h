@@ -4,14 +4,14 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/password_question.h"
+#include "viewmodels/password_question.h"
 
 namespace qm::ui {
 
 class PasswordDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit PasswordDialog(const app::PasswordQuestion& question, QWidget* parent = nullptr);
+    explicit PasswordDialog(const viewmodels::PasswordQuestion& question, QWidget* parent = nullptr);
     std::string User() const;
     std::string Password() const;
 

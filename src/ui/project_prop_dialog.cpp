@@ -16,8 +16,8 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
-#include "app/dialog_values.h"
-#include "app/project_prop_rules.h"
+#include "viewmodels/dialog_values.h"
+#include "viewmodels/project_prop_rules.h"
 #include "store/defaults_project.h"
 #include "store/ui_messages.h"
 #include "ui/dialog_widgets.h"
@@ -213,7 +213,7 @@ QWidget* ProjectPropertiesDialog::BuildAddressPage() {
 
     connect(edtURL_, &QLineEdit::textChanged, this, [this](const QString& address) {
         if (loading_ || defaults_) return;
-        edtName_->setText(Q(app::MirroredName(S(edtName_->text()), S(address))));
+        edtName_->setText(Q(viewmodels::MirroredName(S(edtName_->text()), S(address))));
     });
     connect(edtLevel_, &QSpinBox::valueChanged, this, [this](int level) { edtFM3Lev_->setMaximum(level); });
     connect(rgFMGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
@@ -312,7 +312,7 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
         return [this, current, edit, flag, size](bool on) {
             if (store::FileCategory* c = current()) {
                 c->Flag(flag) = on;
-                if (on) c->*size = app::ReadCategorySize(S(edit->cleanText()), edit->value());
+                if (on) c->*size = viewmodels::ReadCategorySize(S(edit->cleanText()), edit->value());
             }
             UpdateCategoryEnables();
         };
@@ -320,23 +320,23 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, store::CategoryFlag::MinSizeOn, &store::FileCategory::MinSize));
     connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, store::CategoryFlag::MaxSizeOn, &store::FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (store::FileCategory* c = current()) c->MinSize = app::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
+        if (store::FileCategory* c = current()) c->MinSize = viewmodels::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
     });
     connect(edtMaxSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (store::FileCategory* c = current()) c->MaxSize = app::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
+        if (store::FileCategory* c = current()) c->MaxSize = viewmodels::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
     });
     connect(lbExts_, &QListWidget::itemChanged, this, [this, current](QListWidgetItem* item) {
         store::FileCategory* c = current();
         if (!c) return;
         store::TickedList list = store::ParseTickedList(c->Exts);
-        app::SetTicked(list, lbExts_->row(item), item->checkState() == Qt::Checked);
+        viewmodels::SetTicked(list, lbExts_->row(item), item->checkState() == Qt::Checked);
         StoreExtensions(list);
     });
     connect(add, &QPushButton::clicked, this, [this, current] {
         store::FileCategory* c = current();
         if (!c) return;
         store::TickedList list = store::ParseTickedList(c->Exts);
-        if (!app::AddTickedEntry(list, S(edtExt_->text()))) return;
+        if (!viewmodels::AddTickedEntry(list, S(edtExt_->text()))) return;
         StoreExtensions(list);
         FillChecklist(lbExts_, list);
         edtExt_->clear();
@@ -345,7 +345,7 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
         store::FileCategory* c = current();
         if (!c || lbExts_->currentRow() < 0) return;
         store::TickedList list = store::ParseTickedList(c->Exts);
-        std::string text = app::RemoveTickedEntry(list, lbExts_->currentRow());
+        std::string text = viewmodels::RemoveTickedEntry(list, lbExts_->currentRow());
         StoreExtensions(list);
         FillChecklist(lbExts_, list);
         edtExt_->setText(Q(text));
@@ -404,12 +404,12 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
     connect(f.list, &QListWidget::itemChanged, this, [this, fp, text](QListWidgetItem* item) {
         if (loading_) return;
         store::TickedList list = store::ParseTickedList(text());
-        app::SetTicked(list, fp->list->row(item), item->checkState() == Qt::Checked);
+        viewmodels::SetTicked(list, fp->list->row(item), item->checkState() == Qt::Checked);
         StoreKeywordList(*fp, list);
     });
     connect(add, &QPushButton::clicked, this, [this, fp, text] {
         store::TickedList list = store::ParseTickedList(text());
-        if (app::AddTickedEntry(list, S(fp->edit->text()))) {
+        if (viewmodels::AddTickedEntry(list, S(fp->edit->text()))) {
             StoreKeywordList(*fp, list);
             FillChecklist(fp->list, list);
         }
@@ -420,7 +420,7 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
         int row = fp->list->currentRow();
         if (row < 0) return;
         store::TickedList list = store::ParseTickedList(text());
-        std::string removed = app::RemoveTickedEntry(list, row);
+        std::string removed = viewmodels::RemoveTickedEntry(list, row);
         StoreKeywordList(*fp, list);
         FillChecklist(fp->list, list);
         fp->edit->setText(Q(removed));
@@ -520,7 +520,7 @@ void ProjectPropertiesDialog::FillAll() {
     loading_ = true;
     edtURL_->setText(Q(copy_.URL));
     edtName_->setText(Q(copy_.Caption));
-    edtLevel_->setValue(app::Clamp(copy_.Lev, 0, 999));
+    edtLevel_->setValue(viewmodels::Clamp(copy_.Lev, 0, 999));
     edtFM3Lev_->setMaximum(edtLevel_->value());
     edtFM3Lev_->setValue(copy_.FM3Lev);
     Check(rgFMGroup_, copy_.FMGroup);
@@ -549,11 +549,11 @@ void ProjectPropertiesDialog::FillAll() {
     edtUser_->setText(Q(copy_.User));
     edtPsw_->setText(Q(copy_.Psw));
 
-    cbWhen_->setCurrentIndex(app::Clamp(copy_.When, 0, 5));
-    tpTime_->setTime(QTime(app::Clamp(copy_.Hour, 0, 23), app::Clamp(copy_.Minute, 0, 59)));
-    cbWeekday_->setCurrentIndex(app::Clamp(copy_.Weekday, 0, 6));
-    edtDay_->setValue(app::Clamp(copy_.Day, 0, 30) + 1);
-    cbMonth_->setCurrentIndex(app::Clamp(copy_.Month, 0, 11));
+    cbWhen_->setCurrentIndex(viewmodels::Clamp(copy_.When, 0, 5));
+    tpTime_->setTime(QTime(viewmodels::Clamp(copy_.Hour, 0, 23), viewmodels::Clamp(copy_.Minute, 0, 59)));
+    cbWeekday_->setCurrentIndex(viewmodels::Clamp(copy_.Weekday, 0, 6));
+    edtDay_->setValue(viewmodels::Clamp(copy_.Day, 0, 30) + 1);
+    cbMonth_->setCurrentIndex(viewmodels::Clamp(copy_.Month, 0, 11));
     chkOnce_->setChecked(copy_.Once);
     UpdateScheduleEnables();
     loading_ = false;
@@ -592,7 +592,7 @@ void ProjectPropertiesDialog::StoreExtensions(const store::TickedList& list) {
 
 void ProjectPropertiesDialog::UpdateCategoryEnables() {
     if (category_ < 0) return;
-    app::CategoryEnables e = app::CategoryControls(copy_.Categories[category_]);
+    viewmodels::CategoryEnables e = viewmodels::CategoryControls(copy_.Categories[category_]);
     gbTypes_->setEnabled(e.groups);
     gbSizes_->setEnabled(e.groups);
     chkMinSize_->setEnabled(e.minCheck);
@@ -602,7 +602,7 @@ void ProjectPropertiesDialog::UpdateCategoryEnables() {
 }
 
 void ProjectPropertiesDialog::UpdateScheduleEnables() {
-    app::ScheduleEnables e = app::ScheduleControls(cbWhen_->currentIndex());
+    viewmodels::ScheduleEnables e = viewmodels::ScheduleControls(cbWhen_->currentIndex());
     lblTime_->setVisible(!e.interval);
     lblTimeInterval_->setVisible(e.interval);
     tpTime_->setEnabled(e.time);
@@ -664,13 +664,13 @@ void ProjectPropertiesDialog::ReadOnOk() {
         copy_.Caption = store::LimitCaption(S(edtName_->text()));
         if (copy_.Caption.empty()) copy_.Caption = copy_.URL;
     }
-    copy_.Lev = app::ReadLevel(S(edtLevel_->cleanText()));
-    copy_.FM3Lev = app::ReadSkipLevel(S(edtFM3Lev_->cleanText()), copy_.Lev);
+    copy_.Lev = viewmodels::ReadLevel(S(edtLevel_->cleanText()));
+    copy_.FM3Lev = viewmodels::ReadSkipLevel(S(edtFM3Lev_->cleanText()), copy_.Lev);
 
     copy_.LimBTSize = chkLimBTSize_->isChecked();
-    copy_.LimTSize = app::ReadTotalSizeLimit(S(edtLimTSize_->cleanText()));
+    copy_.LimTSize = viewmodels::ReadTotalSizeLimit(S(edtLimTSize_->cleanText()));
     copy_.LimBNumber = chkLimBNumber_->isChecked();
-    copy_.LimNumber = app::ReadFileCountLimit(S(edtLimNumber_->cleanText()));
+    copy_.LimNumber = viewmodels::ReadFileCountLimit(S(edtLimNumber_->cleanText()));
     copy_.EnableScript = chkEnableScript_->isChecked();
     copy_.EnableJava = chkEnableJava_->isChecked();
     copy_.LTranslate = chkLTranslate_->isChecked();
@@ -686,7 +686,7 @@ void ProjectPropertiesDialog::ReadOnOk() {
     copy_.Hour = tpTime_->time().hour();
     copy_.Minute = tpTime_->time().minute();
     copy_.Weekday = cbWeekday_->currentIndex();
-    copy_.Day = app::ReadDay(S(edtDay_->cleanText()));
+    copy_.Day = viewmodels::ReadDay(S(edtDay_->cleanText()));
     copy_.Month = cbMonth_->currentIndex();
     copy_.Once = chkOnce_->isChecked();
 }

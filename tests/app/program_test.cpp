@@ -14,6 +14,7 @@
 #include "app/download_run.h"
 #include "app/core.h"
 #include "app/session.h"
+#include "viewmodels/options_form.h"
 #include "app/window_state.h"
 #include "engine/queue_manager.h"
 #include "engine/scheduler.h"
@@ -330,13 +331,15 @@ TEST(Core, OptionsAppliedRestartTheServerOnANewPortAndResizeThePool) {
     int restarts = 0;
     core.RestartServer = [&] { ++restarts; };
 
-    OptionsForm form = FillOptionsForm(store::Options(), core.State());
-    core.ApplyOptions(form);
+    viewmodels::OptionsForm form = viewmodels::FillOptionsForm(store::Options(), core.State());
+    core.OptionsChanged(viewmodels::ApplyOptionsForm(form, store::Options(), core.State()).portChanged);
     EXPECT_EQ(restarts, 0);  // nothing changed
 
     form.port = std::to_string(store::Options().HTTPPort == 8123 ? 8124 : 8123);
     form.connections = "3";
-    EXPECT_TRUE(core.ApplyOptions(form).portChanged);
+    const viewmodels::OptionsApplied applied = viewmodels::ApplyOptionsForm(form, store::Options(), core.State());
+    EXPECT_TRUE(applied.portChanged);
+    core.OptionsChanged(applied.portChanged);
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(store::Options().HTTPCount, 3);
     EXPECT_EQ(core.Engine().Queue().PoolSize(), 3u);

@@ -334,7 +334,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     o.UAgent = "";
     app::WindowState st;
     st.SetText("Browsers", "Kept=/nowhere/browserx\r\n");
-    dlg.SetForm(app::FillOptionsForm(o, st));
+    dlg.SetForm(viewmodels::FillOptionsForm(o, st));
     EXPECT_EQ(dlg.CurrentPage(), "Connection");
     EXPECT_EQ(dlg.DescriptionText(), QString::fromStdString(store::UIMessage(store::UIText::HintConnection)));
     EXPECT_EQ(Child<QLineEdit>(dlg, "edtTimeOut")->text(), "300");
@@ -399,7 +399,7 @@ TEST(Options, PagesRulesAndAutoDetect) {
     emit pause->editingFinished();
     EXPECT_EQ(pause->text(), "3600");
 
-    app::OptionsApplied applied = app::ApplyOptionsForm(dlg.Form(), o, st);
+    viewmodels::OptionsApplied applied = viewmodels::ApplyOptionsForm(dlg.Form(), o, st);
     EXPECT_TRUE(applied.portChanged);
     EXPECT_EQ(o.HTTPPort, 65535);
     EXPECT_EQ(o.TimeOut, 300000);

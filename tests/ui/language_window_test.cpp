@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/options_form.h"
+#include "viewmodels/options_form.h"
 #include "app/session.h"
 #include "app/window_state.h"
 #include "store/options.h"
@@ -100,7 +100,7 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
     // The options pages with the later options, as shipped.
     ui::ProgramOptionsDialog options;
     app::WindowState state;
-    options.SetForm(app::FillOptionsForm(store::Options(), state));
+    options.SetForm(viewmodels::FillOptionsForm(store::Options(), state));
     options.show();
     for (const char* page : {"Transfers", "Advanced"}) {
         ASSERT_TRUE(options.SelectCategory(page));
@@ -153,7 +153,7 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         Screenshot(prop, "translated_project_properties_address.png");
         prop.hide();
         ui::ProgramOptionsDialog options(&form);
-        options.SetForm(app::FillOptionsForm(store::Options(), form.Core().State()));
+        options.SetForm(viewmodels::FillOptionsForm(store::Options(), form.Core().State()));
         EXPECT_EQ(options.windowTitle(), "Optionen");
         ASSERT_TRUE(options.SelectCategory("Übertragungen"));
         EXPECT_EQ(options.CurrentPage(), "Transfers");

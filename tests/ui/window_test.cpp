@@ -77,10 +77,10 @@ struct Window {
     store::Project* Selected() { return form.SelectedNode().project; }
 };
 
-bool HasHiddenNames(const app::MapNode& n) {
+bool HasHiddenNames(const viewmodels::MapNode& n) {
     for (auto& c : n.Children) {
         if (c->Placeholder) continue;
-        if (app::DirTreeModel::Hidden(c->Caption) || HasHiddenNames(*c)) return true;
+        if (viewmodels::DirTreeModel::Hidden(c->Caption) || HasHiddenNames(*c)) return true;
     }
     return false;
 }
@@ -139,7 +139,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     // The map in list mode: the Project's files, its start page selected, no stored copies.
     f.Core().State().SetInt("MapMode", 0);
     f.ShowMapPage();
-    app::DirTreeModel& map = f.SiteMap()->Model();
+    viewmodels::DirTreeModel& map = f.SiteMap()->Model();
     ASSERT_NE(map.First(), nullptr);
     EXPECT_EQ(map.First()->Caption, p->Caption);
     ASSERT_NE(f.SiteMap()->SelectedNode(), nullptr);
@@ -166,12 +166,12 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     // Keyword picker: OK only for a selection that fits the kind.
     ui::KeywordPickerDialog picker(&f);
     picker.Prepare(0, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
-    app::DirTreeModel& pm = picker.Tree()->Model();
+    viewmodels::DirTreeModel& pm = picker.Tree()->Model();
     ASSERT_FALSE(pm.First()->Children.empty());
-    app::MapNode* hostNode = pm.First()->Children[0].get();
+    viewmodels::MapNode* hostNode = pm.First()->Children[0].get();
     picker.Tree()->SelectNode(hostNode);
     EXPECT_TRUE(picker.OkButton()->isEnabled());
-    app::MapNode* file = pm.FindNode(map.NodePath(*f.SiteMap()->SelectedNode()));
+    viewmodels::MapNode* file = pm.FindNode(map.NodePath(*f.SiteMap()->SelectedNode()));
     ASSERT_NE(file, nullptr);
     picker.Tree()->SelectNode(file);
     EXPECT_FALSE(picker.OkButton()->isEnabled());
