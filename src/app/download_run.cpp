@@ -28,8 +28,7 @@
 
 namespace qm::app {
 
-DownloadRun::DownloadRun(Session& session, RunSettings settings)
-    : session_(session), settings_(std::move(settings)) {
+DownloadRun::DownloadRun(Session& session, RunSettings settings) : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
     net::NetStartup();
     const store::ProgramOptions& opt = store::Options();
@@ -46,13 +45,17 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings)
         if (OnFileStored) OnFileStored(record);
     };
     queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, int kind) {
-        if (OnQueueStatus) OnQueueStatus(text, kind);
-        else if (kind == engine::kStatusAnalysis) settings_.message(text);
+        if (OnQueueStatus)
+            OnQueueStatus(text, kind);
+        else if (kind == engine::kStatusAnalysis)
+            settings_.message(text);
     };
     queue_->OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text,
                                   int kind) {
-        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, kind);
-        else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+        if (OnConnectionStatus)
+            OnConnectionStatus(conn.Index, text, kind);
+        else if (settings_.log)
+            settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
     };
     queue_->OnPoolChange = [this](engine::QueueManager&, int number, int change) {
         if (OnPoolChange) OnPoolChange(number, change);
@@ -85,8 +88,7 @@ bool DownloadRun::Restart(store::Project& project, std::string& why) {
     HookProject(project);
     queue_->ClearSeen();
     if (!queue_->StartProject(project)) {
-        why = "Project '" + project.Caption + "' could not be started: its address " +
-              project.URL + " is not taken";
+        why = "Project '" + project.Caption + "' could not be started: its address " + project.URL + " is not taken";
         return false;
     }
     bool known = false;
@@ -128,11 +130,15 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
     std::string failures;
     for (store::Project* p : projects) {
         std::string one;
-        if (Start(*p, one)) any = true;
-        else failures += (failures.empty() ? "" : "; ") + one;
+        if (Start(*p, one))
+            any = true;
+        else
+            failures += (failures.empty() ? "" : "; ") + one;
     }
-    if (!any) why = failures;
-    else if (!failures.empty()) settings_.message(failures);
+    if (!any)
+        why = failures;
+    else if (!failures.empty())
+        settings_.message(failures);
     return any;
 }
 
@@ -150,9 +156,9 @@ void DownloadRun::AskPasswordsWith(PasswordQuestion ask) {
         queue_->OnPasswordWanted = nullptr;
         return;
     }
-    queue_->OnPasswordWanted = [ask = std::move(ask)](engine::QueueManager&, store::Project& project, const std::string& url,
-                                                      const std::string& realm, std::string& user,
-                                                      std::string& password) {
+    queue_->OnPasswordWanted = [ask = std::move(ask)](engine::QueueManager&, store::Project& project,
+                                                      const std::string& url, const std::string& realm,
+                                                      std::string& user, std::string& password) {
         return ask(project, url, realm, user, password);
     };
 }
@@ -185,8 +191,8 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
                     settings_.message("The queue was written to " + settings_.suspendTo);
                 } else {
                     // The transfers go on; a second stop request discards the queue.
-                    settings_.message("The queue could not be written to " + settings_.suspendTo + ": " +
-                                      error + "; downloading goes on (stop again to discard the queue)");
+                    settings_.message("The queue could not be written to " + settings_.suspendTo + ": " + error +
+                                      "; downloading goes on (stop again to discard the queue)");
                     stop.store(false);
                     continue;
                 }
@@ -226,15 +232,14 @@ std::string DownloadRun::ProgressLine() const {
     }
     const long long speed = speed_.BytesPerSecond();
     return store::UIMessage(11) + ": " + std::to_string(done) + " " + store::UIMessage(12) + "  " +
-           store::UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(14) +
-           ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(15) + "  " + store::UIMessage(19) +
-           ": " + std::to_string(speed) + " " + store::UIMessage(20) + RetryWaitText(*queue_);
+           store::UIMessage(13) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(14) + ": " +
+           std::to_string(bytes / 1024) + " " + store::UIMessage(15) + "  " + store::UIMessage(19) + ": " +
+           std::to_string(speed) + " " + store::UIMessage(20) + RetryWaitText(*queue_);
 }
 
 std::string DownloadRun::SummaryLine(const store::Project& p) {
     return p.Caption + ": S200=" + std::to_string(p.S200) + " S304=" + std::to_string(p.S304) +
-           " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) +
-           " SAbr=" + std::to_string(p.SAbr);
+           " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) + " SAbr=" + std::to_string(p.SAbr);
 }
 
 bool SaveSiteMaps(const std::vector<store::Project*>& projects, std::string& error) {
@@ -257,4 +262,3 @@ bool DownloadRun::Save(std::string& error) {
 }
 
 }  // namespace qm::app
-

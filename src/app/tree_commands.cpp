@@ -56,13 +56,15 @@ bool Same(Node a, Node b) { return a.folder == b.folder && a.project == b.projec
 
 }  // namespace
 
-TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers, ProjectEngine* engine)
+TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers,
+                           ProjectEngine* engine)
     : tree_(tree), defaults_(defaults), answers_(answers), engine_(engine) {}
 
 store::ProjectFolder& TreeCommands::TargetFolder() {
     if (tree_.Folders.empty()) tree_.AddFolder(store::UIMessage(0));
     if (!Valid(selected_)) selected_ = tree_.NodeAt(0);
-    if (selected_.project) selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
+    if (selected_.project)
+        selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
     return *selected_.folder;
 }
 
@@ -89,8 +91,10 @@ int TreeCommands::Paste(std::string* error) {
 }
 
 void TreeCommands::Copy(Node node) {
-    if (node.project) store::CopyProjectToClipboard(*node.project);
-    else if (node.folder) store::CopyFolderToClipboard(*node.folder);
+    if (node.project)
+        store::CopyProjectToClipboard(*node.project);
+    else if (node.folder)
+        store::CopyFolderToClipboard(*node.folder);
 }
 
 bool TreeCommands::Cut(Node node) {
@@ -109,8 +113,10 @@ store::ProjectFolder& TreeCommands::NewFolder() {
 
 bool TreeCommands::Rename(Node node, const std::string& caption) {
     if (!Valid(node) || caption.empty()) return false;
-    if (node.project) node.project->Caption = caption;
-    else node.folder->Caption = caption;
+    if (node.project)
+        node.project->Caption = caption;
+    else
+        node.folder->Caption = caption;
     return true;
 }
 
@@ -124,7 +130,8 @@ bool TreeCommands::DeleteProject(store::Project& project, bool partOfCut) {
     // The files are only offered for deletion when the Project has stored some; a cut keeps
     // them for the pasted copy.
     const bool hasFiles = !engine::GetMap(project).Empty();
-    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(7) + " ?", store::UIMessage(6))) DeleteProjectFiles(project);
+    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(7) + " ?", store::UIMessage(6)))
+        DeleteProjectFiles(project);
     engine::DeleteMap(project);
     if (engine_) engine_->ForgetProject(project);
     std::unique_ptr<store::Project> gone = tree_.TakeProject(project);
@@ -155,7 +162,8 @@ bool TreeCommands::DeleteMapEntry(store::Project& project, const std::string& ra
     std::string path = rawPath;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     if (path.empty()) return false;
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + path + "' ?", store::UIMessage(6)))
+    if (ConfirmDelete &&
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + path + "' ?", store::UIMessage(6)))
         return false;
     const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();
     const fs::path relative = fs::path(path).lexically_normal().lexically_relative(root);
@@ -219,14 +227,17 @@ bool TreeCommands::Drop(Node source, Node target) {
 int TreeCommands::Start(Node node, std::string* why) {
     if (!engine_ || !Valid(node)) return 0;
     std::vector<store::Project*> projects;
-    if (node.project) projects.push_back(node.project);
+    if (node.project)
+        projects.push_back(node.project);
     else
         for (const auto& p : node.folder->Children) projects.push_back(p.get());
     int started = 0;
     for (store::Project* p : projects) {
         std::string one;
-        if (engine_->StartProject(*p, one)) ++started;
-        else if (why) *why += (why->empty() ? "" : "\n") + one;
+        if (engine_->StartProject(*p, one))
+            ++started;
+        else if (why)
+            *why += (why->empty() ? "" : "\n") + one;
     }
     return started;
 }
@@ -239,9 +250,7 @@ void TreeCommands::ToggleSuspend() {
     if (engine_) engine_->SetSuspended(!engine_->Suspended());
 }
 
-std::string TreeCommands::SuspendCaption() const {
-    return store::UIMessage(engine_ && engine_->Suspended() ? 17 : 18);
-}
+std::string TreeCommands::SuspendCaption() const { return store::UIMessage(engine_ && engine_->Suspended() ? 17 : 18); }
 
 int TreeCommands::ProjectIcon(const store::Project& p) const {
     if (p.QueuedCount > 0 || p.ProcessingCount > 0)
@@ -249,13 +258,15 @@ int TreeCommands::ProjectIcon(const store::Project& p) const {
     return p.When != 0 ? kIconScheduled : kIconIdle;
 }
 
-std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& original, const store::Project& edited) {
+std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& original,
+                                          const store::Project& edited) {
     std::string old = project.Caption;
     CopyEditedSettings(project, original, edited);
     return old;
 }
 
-void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir) {
+void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption,
+                                         const std::string& dir) {
     StoreFolderProperties(folder, caption, dir);
 }
 
@@ -267,7 +278,8 @@ void TreeCommands::RestoreDefaults() { store::ResetToBuiltInDefaults(defaults_);
 
 bool TreeCommands::DeleteStoredPath(const std::string& mapDirectory, const std::string& path,
                                     const std::string& caption) {
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
+    if (ConfirmDelete &&
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(5) + "\r\n'" + caption + "' ?", store::UIMessage(6)))
         return false;
     std::vector<std::string> roots{mapDirectory, store::Options().PathPrefix};
     for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);
@@ -350,8 +362,8 @@ std::string BrowsePathAddress(const store::ProjectFolder* folder, const std::str
         return a + EncodeBrowsePath(path);
     }
     std::string dir = folder && !folder->Dir.empty() ? folder->Dir
-                      : !opt.PathPrefix.empty() ? opt.PathPrefix
-                                                : store::DefaultDownloadFolder();
+                      : !opt.PathPrefix.empty()      ? opt.PathPrefix
+                                                     : store::DefaultDownloadFolder();
     for (char& c : dir)
         if (c == '\\') c = '/';
     if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -384,19 +396,32 @@ int SiteMapIconFor(const std::string& fileName, const std::string& contentType) 
     if (dot != std::string::npos) ext = store::LowerCase(base.substr(dot + 1));
     if (!contentType.empty()) {
         const std::string type = store::LowerCase(contentType);
-        if (type.rfind("text/html", 0) == 0) ext = "htm";
-        else if (type.rfind("image/", 0) == 0) ext = "gif";
-        else if (type.rfind("text/plain", 0) == 0) ext = "txt";
+        if (type.rfind("text/html", 0) == 0)
+            ext = "htm";
+        else if (type.rfind("image/", 0) == 0)
+            ext = "gif";
+        else if (type.rfind("text/plain", 0) == 0)
+            ext = "txt";
     }
     static const struct {
         const char* list;
         int icon;
     } kTable[] = {
-        {"htm,html,shtml,rhtml,asp,stm", 12}, {"txt,text", 13},
-        {"gif,bmp,jpeg,jpg,xbm,tga,pcx,png,fif,rle", 14}, {"tif,rtf", 15},
-        {"au,wav,aif,aifc,aiff,snd,mp3", 16}, {"mid", 17}, {"avi,mov,mpeg,mpg", 18}, {"qt", 19},
-        {"zip,lha,arc,lei,lay,arj,rar,z,gz,lzh", 20}, {"exe,com,class", 21}, {"doc", 22}, {"hlp", 23},
-        {"ttf", 24}, {"fon", 25}, {"ra,ram", 26},
+        {"htm,html,shtml,rhtml,asp,stm", 12},
+        {"txt,text", 13},
+        {"gif,bmp,jpeg,jpg,xbm,tga,pcx,png,fif,rle", 14},
+        {"tif,rtf", 15},
+        {"au,wav,aif,aifc,aiff,snd,mp3", 16},
+        {"mid", 17},
+        {"avi,mov,mpeg,mpg", 18},
+        {"qt", 19},
+        {"zip,lha,arc,lei,lay,arj,rar,z,gz,lzh", 20},
+        {"exe,com,class", 21},
+        {"doc", 22},
+        {"hlp", 23},
+        {"ttf", 24},
+        {"fon", 25},
+        {"ra,ram", 26},
     };
     if (!ext.empty())
         for (const auto& row : kTable)

@@ -59,8 +59,8 @@ int RunFetch(const Invocation& inv) {
     std::string partFile;
     // Devices and pipes (such as /dev/null) are written directly.
     std::error_code typeError;
-    bool special = haveOut && std::filesystem::exists(outFile, typeError) &&
-                   !std::filesystem::is_regular_file(outFile, typeError);
+    bool special =
+        haveOut && std::filesystem::exists(outFile, typeError) && !std::filesystem::is_regular_file(outFile, typeError);
     if (haveOut && special) {
         out = std::fopen(outFile.c_str(), "wb");
         if (!out) {
@@ -71,8 +71,7 @@ int RunFetch(const Invocation& inv) {
         partFile = outFile + ".qmpart";
         out = std::fopen(partFile.c_str(), "wb");
         if (!out) {
-            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", partFile.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", partFile.c_str(), std::strerror(errno));
             return kExitFailure;
         }
     }
@@ -126,8 +125,8 @@ int RunFetch(const Invocation& inv) {
     // An answer without a length that ends with the server closing is whole, as the download
     // engine counts it.
     const bool complete = started && done && client->EndedWhole(doneCode);
-    std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode,
-                 complete ? "yes" : "no", doneCode, static_cast<long long>(client->Received));
+    std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode, complete ? "yes" : "no",
+                 doneCode, static_cast<long long>(client->Received));
     bool ok = complete && client->StatusCode > 0 && client->StatusCode < 400 && flushed;
     if (!partFile.empty()) {
         std::error_code ec;
@@ -151,7 +150,7 @@ int RunFetch(const Invocation& inv) {
 
 }  // namespace
 
-QM_CLI_COMMAND("fetch", "URL [-o FILE] [--verbose]",
-               "fetch one address with the program's connection settings", RunFetch);
+QM_CLI_COMMAND("fetch", "URL [-o FILE] [--verbose]", "fetch one address with the program's connection settings",
+               RunFetch);
 
 }  // namespace qm::cli

@@ -52,8 +52,7 @@ int RunGet(const Invocation& inv) {
     }
     if (url.empty()) return UsageError("get", "an address is needed");
     if (const std::string scheme = app::UnsupportedScheme(url); !scheme.empty())
-        return UsageError("get", "cannot fetch " + scheme + ": addresses (only " +
-                                     app::FetchableSchemes() + ")");
+        return UsageError("get", "cannot fetch " + scheme + ": addresses (only " + app::FetchableSchemes() + ")");
     if (app::NamesIpv6Host(url)) return UsageError("get", app::kIpv6Refused);
 
     app::Core core;
@@ -63,8 +62,10 @@ int RunGet(const Invocation& inv) {
     if (!OpenCore("get", core, inv, app::Session::Access::Run)) return kExitFailure;
     store::ProjectTree& tree = session.Tree();
     store::ProjectFolder* folder = nullptr;
-    if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
-    else folder = tree.FindFolder(folderName);
+    if (folderName.empty())
+        folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
+    else
+        folder = tree.FindFolder(folderName);
     if (!folder) folder = &tree.AddFolder(folderName.empty() ? store::UIMessage(0) : folderName);
 
     const std::string address = app::NormaliseTypedAddress(url);

@@ -106,8 +106,7 @@ std::size_t FindTerminator(const std::string& text, std::size_t from) {
 // ---------------------------------------------------------------------------------------
 
 struct DownloadConnection::Impl {
-    explicit Impl(DownloadConnection& client)
-        : c(client), timer([this] { OnTimer(); }) {}
+    explicit Impl(DownloadConnection& client) : c(client), timer([this] { OnTimer(); }) {}
 
     DownloadConnection& c;
     int sock = kNoSocket;
@@ -133,7 +132,7 @@ struct DownloadConnection::Impl {
     int connectPort = 0;
     std::uint32_t targetAddress = kNoAddress;
     int targetPort = 0;
-    bool connecting = false;  // waiting for the connect to finish
+    bool connecting = false;      // waiting for the connect to finish
     std::size_t headerBytes = 0;  // raw bytes taken into the current header
     std::array<unsigned char, 8> socksReply{};
     std::size_t socksReplyBytes = 0;
@@ -153,9 +152,7 @@ struct DownloadConnection::Impl {
     bool Current(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
         return *guard && generation == gen && c.Busy;
     }
-    bool Same(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
-        return *guard && generation == gen;
-    }
+    bool Same(const std::shared_ptr<bool>& guard, std::uint64_t gen) const { return *guard && generation == gen; }
 
     void Report(const std::string& text, int kind) {
         if (!c.OnStatus) return;
@@ -302,8 +299,10 @@ void DownloadConnection::SetURL(const std::string& address) {
     std::string lower = Lower(a);
     Scheme = 0;
     std::string rest = a;
-    static const struct { const char* prefix; int scheme; } kSchemes[] = {
-        {"http://", 0}, {"file://", 2}, {"ftp://", 1}};
+    static const struct {
+        const char* prefix;
+        int scheme;
+    } kSchemes[] = {{"http://", 0}, {"file://", 2}, {"ftp://", 1}};
     std::size_t found = std::string::npos;
     for (const auto& s : kSchemes) {
         std::size_t p = lower.find(s.prefix);
@@ -338,8 +337,7 @@ void DownloadConnection::SetURL(const std::string& address) {
         if (k != std::string::npos && k < s) {
             Host = rest.substr(0, k);
             long long port = 0;
-            Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port)
-                                                                   : (Scheme == 3 ? 443 : 80);
+            Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port) : (Scheme == 3 ? 443 : 80);
         } else {
             Host = rest.substr(0, s);
             Port = Scheme == 1 ? 21 : Scheme == 3 ? 443 : 80;
@@ -377,14 +375,10 @@ bool DownloadConnection::EndedWhole(int code) const {
 
 std::string DownloadConnection::GetURL() const {
     switch (Scheme) {
-    case 1:
-        return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
-    case 2:
-        return "file://" + Path;
-    case 3:
-        return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
-    default:
-        return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
+    case 1: return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
+    case 2: return "file://" + Path;
+    case 3: return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
+    default: return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
     }
 }
 
@@ -481,7 +475,8 @@ bool DownloadConnection::Impl::ServerKeepsOpen() const {
         if (nameEnd == std::string::npos || nameEnd > lineEnd) continue;
         const std::string name = lower.substr(at, nameEnd - at);
         if (name != "connection" && !(name == "proxy-connection" && Proxy() == 1)) continue;
-        const std::string value = lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
+        const std::string value =
+            lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
         if (value.find("close") != std::string::npos) return false;
         if (value.find("keep-alive") != std::string::npos) keeps = true;
     }
@@ -509,9 +504,12 @@ bool DownloadConnection::Impl::OpenConnection() {
             if (!Current(guard, gen)) return true;
             State = 2;
             StartTimeout();
-            targetLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == 2) OnLookup(true, a);
-            }, c.Host);
+            targetLookup = LookupHost(
+                this,
+                [this, guard, gen](std::uint32_t a) {
+                    if (Current(guard, gen) && State == 2) OnLookup(true, a);
+                },
+                c.Host);
             return true;
         }
     }
@@ -520,9 +518,12 @@ bool DownloadConnection::Impl::OpenConnection() {
         if (!Current(guard, gen)) return true;
         State = 1;
         StartTimeout();
-        serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-            if (Current(guard, gen) && State == 1) OnLookup(false, a);
-        }, HostToResolve);
+        serverLookup = LookupHost(
+            this,
+            [this, guard, gen](std::uint32_t a) {
+                if (Current(guard, gen) && State == 1) OnLookup(false, a);
+            },
+            HostToResolve);
         return true;
     }
     Connect();
@@ -572,8 +573,8 @@ void DownloadConnection::Impl::BuildRequest() {
     if (!c.Challenge.empty() && !c.UserName.empty()) {
         const bool absolute = c.ProxyType == 1 && c.Scheme != 3;
         const std::string target = EncodeRequestTarget(absolute ? c.GetURL() : c.Path);
-        const std::string value = AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password,
-                                                     "GET", target, NewClientNonce());
+        const std::string value =
+            AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password, "GET", target, NewClientNonce());
         if (!value.empty()) auth = "Authorization: " + value + crlf;
     }
     // An https page's address is not told to a server over plain http, nor a local file's
@@ -602,8 +603,7 @@ void DownloadConnection::Impl::BuildRequest() {
         r += "Proxy-Connection: Keep-Alive" + crlf;
         r += agent + referer + range + host;
         r += "Accept: */*" + crlf;
-        if (!ProxyUser.empty())
-            r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
+        if (!ProxyUser.empty()) r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
         r += "Pragma: no-cache" + crlf + crlf;
     } else {
         r = "GET " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
@@ -637,9 +637,12 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
             StartTimeout();
             Report("Looking up host " + c.ProxyHost + "...", 0);
             if (!Current(guard, gen)) return;
-            serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == 1) OnLookup(false, a);
-            }, HostToResolve);
+            serverLookup = LookupHost(
+                this,
+                [this, guard, gen](std::uint32_t a) {
+                    if (Current(guard, gen) && State == 1) OnLookup(false, a);
+                },
+                HostToResolve);
             return;
         }
         Connect();
@@ -672,7 +675,9 @@ void DownloadConnection::Impl::Connect() {
     connecting = true;
     if (connectPort <= 0 || connectPort > 65535) {
         // No such port: the attempt fails as a refused connect would.
-        PostForTransaction([this] { if (connecting) OnConnected(EINVAL); });
+        PostForTransaction([this] {
+            if (connecting) OnConnected(EINVAL);
+        });
         return;
     }
     sockaddr_in addr{};
@@ -681,12 +686,16 @@ void DownloadConnection::Impl::Connect() {
     addr.sin_addr.s_addr = connectAddress;
     int rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     if (rc == 0) {
-        PostForTransaction([this] { if (connecting) OnConnected(0); });
+        PostForTransaction([this] {
+            if (connecting) OnConnected(0);
+        });
     } else if (errno == EINPROGRESS || errno == EINTR) {
         watch->SetInterest(false, true);
     } else {
         int error = errno;
-        PostForTransaction([this, error] { if (connecting) OnConnected(error); });
+        PostForTransaction([this, error] {
+            if (connecting) OnConnected(error);
+        });
     }
 }
 
@@ -799,12 +808,8 @@ void DownloadConnection::Impl::ContinueHandshake() {
         watch->SetInterest(true, !pendingOut.empty());
         SendRequest();
         return;
-    case TlsChannel::Step::WantRead:
-        watch->SetInterest(true, false);
-        return;
-    case TlsChannel::Step::WantWrite:
-        watch->SetInterest(true, true);
-        return;
+    case TlsChannel::Step::WantRead: watch->SetInterest(true, false); return;
+    case TlsChannel::Step::WantWrite: watch->SetInterest(true, true); return;
     case TlsChannel::Step::Failed:
         Finish(4, false, "Secure connection to host " + c.Host + " failed: " + error + ".", 0);
         return;
@@ -969,8 +974,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
             std::size_t from = before >= 3 ? before - 3 : 0;
             std::size_t end = FindTerminator(text, from);
             if (end == std::string::npos) {
-                if (headerBytes > kMaxHeaderBytes)
-                    Finish(4, false, "Response header too long.", 2);
+                if (headerBytes > kMaxHeaderBytes) Finish(4, false, "Response header too long.", 2);
                 return;  // wait for the rest of the header
             }
             text.resize(end);
@@ -1095,8 +1099,8 @@ void DownloadConnection::Impl::OnClosed() {
         Report("Connection Reset by Peer. Status: " + StatusText(c.StatusCode) + ".", 2);
         if (!Same(guard, gen) || c.Busy) return;
     }
-    if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 &&
-        c.StatusCode >= 200 && c.StatusCode <= 255 && c.AllowResume) {
+    if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 && c.StatusCode >= 200 &&
+        c.StatusCode <= 255 && c.AllowResume) {
         if (Start(true)) return;
         if (!Same(guard, gen + 1)) return;
         gen = generation;
@@ -1130,8 +1134,8 @@ void DownloadConnection::Impl::OnTimer() {
         c.Busy = false;
         Report(c.Complete ? "Read Transaction complete." : "Connection Timed out.", 2);
         if (!Same(guard, gen) || c.Busy) return;
-        if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 &&
-            c.StatusCode <= 255 && c.AllowResume) {
+        if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 && c.StatusCode <= 255 &&
+            c.AllowResume) {
             if (Start(true)) return;
             if (!Same(guard, gen + 1)) return;
         }
@@ -1175,14 +1179,13 @@ std::string DownloadConnection::StatusText(int code) {
 }
 
 std::string DownloadConnection::Base64(const std::string& text) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((text.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 2 < text.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(text[i]) << 16) |
-                     (static_cast<unsigned char>(text[i + 1]) << 8) | static_cast<unsigned char>(text[i + 2]);
+        unsigned v = (static_cast<unsigned char>(text[i]) << 16) | (static_cast<unsigned char>(text[i + 1]) << 8) |
+                     static_cast<unsigned char>(text[i + 2]);
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];

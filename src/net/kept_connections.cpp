@@ -44,8 +44,8 @@ bool StillUsable(const Kept& k) {
 
 }  // namespace
 
-std::string KeyFor(int scheme, const std::string& host, int port, int proxyType,
-                   const std::string& proxyHost, int proxyPort, bool acceptUntrusted) {
+std::string KeyFor(int scheme, const std::string& host, int port, int proxyType, const std::string& proxyHost,
+                   int proxyPort, bool acceptUntrusted) {
     std::string key = std::to_string(scheme) + ' ' + host + ' ' + std::to_string(port);
     if (proxyType != 0) key += ' ' + std::to_string(proxyType) + ' ' + proxyHost + ' ' + std::to_string(proxyPort);
     if (scheme == 3 && acceptUntrusted) key += " any-certificate";

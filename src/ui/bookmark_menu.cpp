@@ -69,16 +69,20 @@ void BookmarkMenu::Fill(QMenu* menu, const desktop::BookmarkItem& level) {
     }
 }
 
-BookmarkReader::BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done, QObject* parent)
+BookmarkReader::BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done,
+                               QObject* parent)
     : QObject(parent) {
     QPointer<BookmarkReader> self(this);
     thread_ = std::thread([this, self, sources = std::move(sources), done = std::move(done)] {
         desktop::BookmarkItem root = desktop::ReadAllBookmarks(sources);
         // Posted to this object: dropped by Qt when it is gone by the time the main thread
         // gets to it (its destructor waits for this thread first).
-        QMetaObject::invokeMethod(this, [self, done, root = std::move(root)]() mutable {
-            if (self) done(std::move(root));
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [self, done, root = std::move(root)]() mutable {
+                if (self) done(std::move(root));
+            },
+            Qt::QueuedConnection);
         finished_ = true;
     });
 }
@@ -123,33 +127,36 @@ void InstallLanguage(MainWindow& form) {
 void StartBookmarkImport(MainWindow& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
     desktop::BookmarkSources sources = desktop::MachineSources(form.Core().GetSession().Registry(),
-                                                       store::Options().BookmarksFile, ScreenMaxPerMenu());
+                                                               store::Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Core* core = &form.Core();
-    auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](desktop::BookmarkItem root) {
-        if (core->Closing()) return;
-        QMenu* file = form.findChild<QMenu*>("miFile");
-        if (!file) return;
-        auto* bookmarks = new BookmarkMenu(&form);
-        bookmarks->setObjectName("Bookmarks");
-        auto* ifav = new QMenu(Q(store::UIMessage(52)), file);
-        ifav->setObjectName("IFav");
-        bookmarks->SetBookmarks(std::move(root));
-        bookmarks->SetMenu(ifav);
-        bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
-            app::Core& program = form.Core();
-            if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
-            store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
-                                                  program.GetSession().Defaults(), title, url);
-            form.RefreshTree();
-            form.SelectNode(app::Node{p.Folder, &p});
-        };
-        bookmarks->SetEnabled(true);
-        const QList<QAction*> actions = file->actions();
-        file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
-        if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(1)))->setEnabled(false);
-    }, &form);
+    auto* bookmarker = new BookmarkReader(
+        std::move(sources),
+        [&form, core](desktop::BookmarkItem root) {
+            if (core->Closing()) return;
+            QMenu* file = form.findChild<QMenu*>("miFile");
+            if (!file) return;
+            auto* bookmarks = new BookmarkMenu(&form);
+            bookmarks->setObjectName("Bookmarks");
+            auto* ifav = new QMenu(Q(store::UIMessage(52)), file);
+            ifav->setObjectName("IFav");
+            bookmarks->SetBookmarks(std::move(root));
+            bookmarks->SetMenu(ifav);
+            bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
+                app::Core& program = form.Core();
+                if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
+                store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
+                                                             program.GetSession().Defaults(), title, url);
+                form.RefreshTree();
+                form.SelectNode(app::Node{p.Folder, &p});
+            };
+            bookmarks->SetEnabled(true);
+            const QList<QAction*> actions = file->actions();
+            file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
+            if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(1)))->setEnabled(false);
+        },
+        &form);
     bookmarker->setObjectName("Bookmarker");
 }
 

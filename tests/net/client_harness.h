@@ -33,7 +33,9 @@ struct Events {
 };
 
 inline void Attach(net::DownloadConnection& c, Events& e) {
-    c.OnStatus = [&e](net::DownloadConnection&, const std::string& text, int kind) { e.status.emplace_back(text, kind); };
+    c.OnStatus = [&e](net::DownloadConnection&, const std::string& text, int kind) {
+        e.status.emplace_back(text, kind);
+    };
     c.OnHeader = [&e](net::DownloadConnection&) { ++e.headers; };
     c.OnData = [&e](net::DownloadConnection&, const char* data, std::size_t n) {
         if (e.headers == 0) e.dataBeforeHeader = true;
