@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds Quillmoor with warnings as errors and runs every test: the
+# Checks the layout, builds Quillmoor with warnings as errors and runs every test: the
 # normal build, the sanitizer build of the parser tests, the thread-sanitizer build of the
 # tests of work shared between threads, and the fuzz targets (briefly, with a fixed seed).
 # Exits non-zero on failure.
@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
 jobs=$(nproc)
+
+echo "== layout (.clang-format)"
+scripts/format.sh --check
 
 echo "== build"
 scripts/build.sh build -DQM_WERROR=ON

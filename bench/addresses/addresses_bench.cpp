@@ -32,7 +32,8 @@ struct Site {
         project.Categories[qm::store::kCatImages].Exts = "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp\r\n";
         project.Categories[qm::store::kCatVideo].Exts = "mpg\r\navi\r\nani\r\nmpeg\r\n";
         project.Categories[qm::store::kCatAudio].Exts = "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\n";
-        project.Categories[qm::store::kCatArchive].Exts = "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab\r\n";
+        project.Categories[qm::store::kCatArchive].Exts =
+            "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab\r\n";
     }
 };
 
@@ -44,14 +45,30 @@ Site& TheSite() {
 // Links as document analysis hands them over: absolute, with "/../" and "/./" left in,
 // queries, entities, fragments, ports and credentials, on a few dozen hosts.
 std::vector<std::string> RealisticLinks(std::size_t count) {
-    const char* hosts[] = {"www.example.org", "mirror.example.org:8080", "cdn.example.net",
-                           "ads.example.com", "user:secret@www.example.org", "WWW.Example.ORG:80",
-                           "static.mirror.example.org", "other.test"};
-    const char* dirs[] = {"/", "/docs/", "/docs/guide/", "/img/", "/docs/guide/../api/",
+    const char* hosts[] = {"www.example.org",
+                           "mirror.example.org:8080",
+                           "cdn.example.net",
+                           "ads.example.com",
+                           "user:secret@www.example.org",
+                           "WWW.Example.ORG:80",
+                           "static.mirror.example.org",
+                           "other.test"};
+    const char* dirs[] = {"/",       "/docs/",    "/docs/guide/",      "/img/",      "/docs/guide/../api/",
                           "/a/./b/", "/cgi-bin/", "/download//files/", "/private/x/"};
-    const char* files[] = {"", "index.html", "page.htm", "logo.gif", "photo.JPG", "archive.zip",
-                           "search.asp?q=word&amp;page=2", "list.cgi?x=1&y=a%20b", "readme",
-                           "movie.mpg", "song.mp3", "style.css", "main.js#top", "a.html?x=a\\b#frag"};
+    const char* files[] = {"",
+                           "index.html",
+                           "page.htm",
+                           "logo.gif",
+                           "photo.JPG",
+                           "archive.zip",
+                           "search.asp?q=word&amp;page=2",
+                           "list.cgi?x=1&y=a%20b",
+                           "readme",
+                           "movie.mpg",
+                           "song.mp3",
+                           "style.css",
+                           "main.js#top",
+                           "a.html?x=a\\b#frag"};
     std::mt19937 rng(42);
     std::vector<std::string> links;
     links.reserve(count);
@@ -92,13 +109,28 @@ std::string Hostile(int kind) {
     switch (kind) {
     case 0: fill("/"); break;
     case 1: fill("&amp;"); break;
-    case 2: url += "?x=&"; fill("amp;"); break;
-    case 3: fill("a/"); url += std::string((n - url.size()) / 3 * 3, '.'); break;
-    case 4: for (std::size_t k = 0; k < n / 6; ++k) url += "a/"; fill("../"); break;
+    case 2:
+        url += "?x=&";
+        fill("amp;");
+        break;
+    case 3:
+        fill("a/");
+        url += std::string((n - url.size()) / 3 * 3, '.');
+        break;
+    case 4:
+        for (std::size_t k = 0; k < n / 6; ++k) url += "a/";
+        fill("../");
+        break;
     case 5: fill("/./"); break;
-    case 6: url = "http://"; fill("../"); break;
+    case 6:
+        url = "http://";
+        fill("../");
+        break;
     case 7: fill("\\\r\n"); break;
-    case 8: url = "http://"; fill("@:80/"); break;
+    case 8:
+        url = "http://";
+        fill("@:80/");
+        break;
     }
     return url;
 }

@@ -47,7 +47,10 @@ const Site& TheSite() {
 class CountingSink : public qm::engine::AnalysisSink {
 public:
     std::int64_t records = 0;
-    bool FoundRecord(std::unique_ptr<qm::engine::DownloadRecord>) override { ++records; return true; }
+    bool FoundRecord(std::unique_ptr<qm::engine::DownloadRecord>) override {
+        ++records;
+        return true;
+    }
     void Report(const std::string&, bool) override {}
 };
 
@@ -79,8 +82,7 @@ void AnalyseSite(benchmark::State& state, bool writeTarget) {
             qm::engine::Normalise(parent);
             parent.Lev = 10;
             const qm::engine::SettingsSnapshot settings = qm::engine::TakeSettingsSnapshot(&project);
-            qm::analysis::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, settings,
-                        sink);
+            qm::analysis::Analyse(parent, site.root + "/" + page, out + "/" + page, writeTarget, settings, sink);
         }
         state.PauseTiming();
         fs::remove_all(out);

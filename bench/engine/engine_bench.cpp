@@ -138,8 +138,8 @@ void BM_Wget2(benchmark::State& state) {
         state.ResumeTiming();
         pid_t pid = ::fork();
         if (pid == 0) {
-            ::execl(wget2.c_str(), wget2.c_str(), "--max-threads=10", "-q", "--no-config",
-                    "-P", out.c_str(), "-i", site.list.c_str(), static_cast<char*>(nullptr));
+            ::execl(wget2.c_str(), wget2.c_str(), "--max-threads=10", "-q", "--no-config", "-P", out.c_str(), "-i",
+                    site.list.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         int status = 0;

@@ -45,8 +45,8 @@ Run RunQuiet(const std::vector<std::string>& args) {
         rusage usage{};
         wait4(pid, &status, 0, &usage);
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                         usage.ru_stime.tv_usec / 1e6;
+        run.cpuSeconds =
+            usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     }
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     posix_spawn_file_actions_destroy(&actions);

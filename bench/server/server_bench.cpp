@@ -44,8 +44,7 @@ Site& TheSite() {
 double RunWrk(const std::string& url, std::string& summary) {
     const std::string cmd = "wrk -t" + std::to_string(EnvInt("QM_WRK_THREADS", 2)) + " -c" +
                             std::to_string(EnvInt("QM_WRK_CONNECTIONS", 32)) + " -d" +
-                            std::to_string(EnvInt("QM_WRK_SECONDS", 5)) + "s -H 'Connection: close' " + url +
-                            " 2>&1";
+                            std::to_string(EnvInt("QM_WRK_SECONDS", 5)) + "s -H 'Connection: close' " + url + " 2>&1";
     std::string out;
     if (FILE* p = ::popen(cmd.c_str(), "r")) {
         char buf[4096];

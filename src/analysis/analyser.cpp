@@ -44,8 +44,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
 std::string_view SchemeOf(std::string_view text) {
     std::size_t i = 0;
     auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    while (i < text.size() && (letter(text[i]) || (i > 0 && ((text[i] >= '0' && text[i] <= '9') ||
-                                                             text[i] == '+' || text[i] == '-' || text[i] == '.'))))
+    while (i < text.size() && (letter(text[i]) || (i > 0 && ((text[i] >= '0' && text[i] <= '9') || text[i] == '+' ||
+                                                             text[i] == '-' || text[i] == '.'))))
         ++i;
     return i > 0 && i < text.size() && text[i] == ':' ? text.substr(0, i) : std::string_view();
 }
@@ -79,9 +79,8 @@ const RowsBySecondChar& TagIndex() {
 }  // namespace
 
 Analyser::Analyser(AnalysisEnvironment& env, engine::DownloadRecord& parent, const std::string& source,
-                     const std::string& target, bool writeTarget, engine::AnalysisSink& sink)
-    : env_(env), parent_(parent), source_(source), target_(target), writeTarget_(writeTarget),
-      sink_(sink) {}
+                   const std::string& target, bool writeTarget, engine::AnalysisSink& sink)
+    : env_(env), parent_(parent), source_(source), target_(target), writeTarget_(writeTarget), sink_(sink) {}
 
 Analyser::~Analyser() {
     if (out_ >= 0) {
@@ -240,9 +239,7 @@ void Analyser::TagLoop() {
         std::size_t pos = NextTag(std::max(cursor_, searchFrom), row);
         if (pos == npos) return;
         row_ = row;
-        bool goOn = row == kRowAnyTag      ? OtherTag(pos)
-                    : kTagTable[row].block ? BlockRow(row, pos)
-                                           : NormalRow(row, pos);
+        bool goOn = row == kRowAnyTag ? OtherTag(pos) : kTagTable[row].block ? BlockRow(row, pos) : NormalRow(row, pos);
         if (!goOn) return;
         // Every step moves on by at least one character, whatever the text.
         searchFrom = std::max(cursor_, pos + 1);
@@ -256,17 +253,14 @@ std::size_t Analyser::FindIn(std::string_view needle, std::size_t from, std::siz
     return at == npos ? npos : from + at;
 }
 
-std::size_t Analyser::FindCached(CachedFind& cache, std::string_view needle,
-                                  std::size_t from) const {
-    if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
-        return cache.at;
+std::size_t Analyser::FindCached(CachedFind& cache, std::string_view needle, std::size_t from) const {
+    if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from)) return cache.at;
     cache.from = from;
     cache.at = FindIn(needle, from, n_);
     return cache.at;
 }
 
-std::size_t Analyser::FindCharCached(CachedFind& cache, char c, std::size_t from,
-                                      std::size_t to) const {
+std::size_t Analyser::FindCharCached(CachedFind& cache, char c, std::size_t from, std::size_t to) const {
     if (cache.from != npos && cache.from <= from && (cache.at == npos || cache.at >= from))
         return (cache.at != npos && cache.at < to) ? cache.at : npos;
     cache.from = from;
@@ -278,21 +272,17 @@ std::size_t Analyser::FindCharCached(CachedFind& cache, char c, std::size_t from
     return cache.at;
 }
 
-std::size_t Analyser::TagEnd(std::size_t pos) {
-    return FindCharCached(tagEnd_, '>', pos, n_);
-}
+std::size_t Analyser::TagEnd(std::size_t pos) { return FindCharCached(tagEnd_, '>', pos, n_); }
 
 // An attribute name inside the tag; a tag without an end searches to the end of the text.
-std::size_t Analyser::FindAttribute(int row, int slot, std::string_view name, std::size_t from,
-                                     std::size_t tagEnd) {
+std::size_t Analyser::FindAttribute(int row, int slot, std::string_view name, std::size_t from, std::size_t tagEnd) {
     if (tagEnd != npos) return FindIn(name, from, tagEnd);
     return FindCached(attrCache_[row][slot], name, from);
 }
 
 // After an attribute name: white space, "=", white space, then the value with or without
 // quotes. False when there is no "=".
-bool Analyser::AttributeValue(std::size_t afterName, std::size_t& start,
-                               std::size_t& end) const {
+bool Analyser::AttributeValue(std::size_t afterName, std::size_t& start, std::size_t& end) const {
     const char* s = search_.data();
     std::size_t i = afterName;
     while (i < n_ && IsBlank(s[i])) ++i;
@@ -308,9 +298,7 @@ bool Analyser::AttributeValue(std::size_t afterName, std::size_t& start,
     start = i;
     while (i < n_ && s[i] != '>' && s[i] != closing) ++i;
     end = i;
-    if ((i >= n_ || s[i] == ' ' || s[i] == '>') && end > start &&
-        (s[end - 1] == '"' || s[end - 1] == '\''))
-        --end;
+    if ((i >= n_ || s[i] == ' ' || s[i] == '>') && end > start && (s[end - 1] == '"' || s[end - 1] == '\'')) --end;
     return true;
 }
 
@@ -343,8 +331,7 @@ bool Analyser::BlockRow(int row, std::size_t pos) {
         std::vector<TagExtra> extras = TagExtras(pos, end);
         RunExtras(extras, handler ? start : end);
     }
-    if (t.kind == kLinkScript && settings_.EnableScript &&
-        (row == kRowScript || handler)) {
+    if (t.kind == kLinkScript && settings_.EnableScript && (row == kRowScript || handler)) {
         ScanScript(start, end == npos ? n_ : end);
     }
     if (end == npos) return false;
@@ -360,11 +347,9 @@ bool Analyser::NormalRow(int row, std::size_t pos) {
     const std::string_view secondName = t.second;
 
     std::size_t a1 = FindAttribute(row, 0, firstName, pos, te);
-    if (a1 != npos && a1 > 0 && IsLower(search_[a1 - 1]))
-        a1 = FindAttribute(row, 1, firstName, a1 + 1, te);
+    if (a1 != npos && a1 > 0 && IsLower(search_[a1 - 1])) a1 = FindAttribute(row, 1, firstName, a1 + 1, te);
     std::vector<TagExtra> extras;
-    if (te != npos && t.kind != kLinkBase && t.kind != kLinkParam && t.kind != kLinkOption)
-        extras = TagExtras(pos, te);
+    if (te != npos && t.kind != kLinkBase && t.kind != kLinkParam && t.kind != kLinkOption) extras = TagExtras(pos, te);
     if (a1 != npos && row == kRowAnchor) {
         char c = search_[pos + 2];
         if (IsLower(c) && c != 'p' && c != 'r') {
@@ -424,9 +409,7 @@ bool Analyser::NormalRow(int row, std::size_t pos) {
     }
 
     // Values the classic row takes itself are not taken again as extra attributes.
-    std::erase_if(extras, [&](const TagExtra& x) {
-        return x.start == v1s || (has2 && x.start == v2s);
-    });
+    std::erase_if(extras, [&](const TagExtra& x) { return x.start == v1s || (has2 && x.start == v2s); });
     RunExtras(extras, v1s);
     MoveTo(v1s);
     // A <link> to what the page loads to show itself takes no level step; any other
@@ -476,8 +459,8 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
         if (!refused) {
             auto record = env_.NewRecord();
             // "//host/path" is reached the way this document was.
-            record->URL = link[0] == '/' ? scheme_.substr(0, scheme_.size() - 2) + Verbatim(origin, end)
-                                         : Verbatim(origin, end);
+            record->URL =
+                link[0] == '/' ? scheme_.substr(0, scheme_.size() - 2) + Verbatim(origin, end) : Verbatim(origin, end);
             queued = AddFoundLink(std::move(record), guessed);
         }
     } else if (StartsWith(link, "/") || StartsWith(link, "\\") || StartsWith(link, "http:/")) {
@@ -518,10 +501,9 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
         }
         rest = std::string_view(search_.data() + start, end - start);
         std::string_view head = rest.substr(0, 7);
-        if (StartsWith(head, "mailto:") || StartsWith(head, "telnet:") ||
-            StartsWith(head, "gopher:") || StartsWith(head, "https:/") ||
-            StartsWith(head, "file:") || StartsWith(head, "news:") || StartsWith(head, "ftp:/") ||
-            StartsWith(head, "data:")) {  // an inline picture or font: nothing to fetch
+        if (StartsWith(head, "mailto:") || StartsWith(head, "telnet:") || StartsWith(head, "gopher:") ||
+            StartsWith(head, "https:/") || StartsWith(head, "file:") || StartsWith(head, "news:") ||
+            StartsWith(head, "ftp:/") || StartsWith(head, "data:")) {  // an inline picture or font: nothing to fetch
             cls = LinkClass::OtherScheme;
         } else if (!refused && !StartsWith(rest, "#")) {
             std::string text = Verbatim(start, end);
@@ -580,8 +562,8 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
         if (k != npos && k > 0 && url[k] != '.') url += ".class";
         appletDepth_ = 0;
         if (!appletBase_.empty()) {
-            appletDepth_ = int(std::count_if(appletBase_.begin(), appletBase_.end(),
-                                             [](char c) { return c == '/' || c == '\\'; }));
+            appletDepth_ = int(
+                std::count_if(appletBase_.begin(), appletBase_.end(), [](char c) { return c == '/' || c == '\\'; }));
             if (StartsWith(appletBase_, "http://")) appletDepth_ -= 2;
         }
         record->JavaClass = true;

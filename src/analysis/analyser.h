@@ -10,10 +10,13 @@
 
 #include "analysis/tag_table.h"
 
-namespace qm::engine { class DownloadRecord; }
-namespace qm::engine { class AnalysisSink; }
+namespace qm::engine {
+class DownloadRecord;
+}  // namespace qm::engine
+namespace qm::engine {
+class AnalysisSink;
+}  // namespace qm::engine
 namespace qm::analysis {
-
 
 // The Project settings an analysis run reads, taken once at its start.
 struct AnalysisSettings {
@@ -22,7 +25,7 @@ struct AnalysisSettings {
     bool ThisWay = false;
     std::string DownloadRoot;  // with "/" separators, ending with "/"
     std::string DefaultDoc = "default.htm";
-    int DiskSpace = 5;  // megabytes kept free besides the file itself
+    int DiskSpace = 5;     // megabytes kept free besides the file itself
     bool ExtLast = false;  // names from a query keep their extension last (MoveExtensionLast)
 };
 

@@ -11,10 +11,13 @@
 #include "analysis/analyser.h"
 #include "analysis/tag_table.h"
 
-namespace qm::engine { class DownloadRecord; }
-namespace qm::engine { class AnalysisSink; }
+namespace qm::engine {
+class DownloadRecord;
+}  // namespace qm::engine
+namespace qm::engine {
+class AnalysisSink;
+}  // namespace qm::engine
 namespace qm::analysis {
-
 
 namespace detail {
 
@@ -42,7 +45,7 @@ struct TagExtra {
 class Analyser {
 public:
     Analyser(AnalysisEnvironment& env, engine::DownloadRecord& parent, const std::string& source,
-              const std::string& target, bool writeTarget, engine::AnalysisSink& sink);
+             const std::string& target, bool writeTarget, engine::AnalysisSink& sink);
     ~Analyser();
     void Run();
     void RunOn(std::string text);  // the source's contents, already read
@@ -58,25 +61,21 @@ private:
     bool AttributeValue(std::size_t afterName, std::size_t& start, std::size_t& end) const;
     std::size_t FindIn(std::string_view needle, std::size_t from, std::size_t to) const;
     std::size_t FindCached(CachedFind& cache, std::string_view needle, std::size_t from) const;
-    std::size_t FindAttribute(int row, int slot, std::string_view name, std::size_t from,
-                              std::size_t tagEnd);
+    std::size_t FindAttribute(int row, int slot, std::string_view name, std::size_t from, std::size_t tagEnd);
     std::size_t FindCharCached(CachedFind& cache, char c, std::size_t from, std::size_t to) const;
     std::size_t TagEnd(std::size_t pos);
 
     // Links.
     void ProcessLink(std::size_t end, bool guessed);
     bool AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool guessed);
-    std::string Verbatim(std::size_t from, std::size_t to) const {
-        return verbatim_.substr(from, to - from);
-    }
+    std::string Verbatim(std::size_t from, std::size_t to) const { return verbatim_.substr(from, to - from); }
 
     // The target.
     bool OpenTarget(std::int64_t sourceSize);
     void WriteSpan(std::size_t from, std::size_t to);
     void WriteText(std::string_view text);
     void MoveTo(std::size_t pos);  // writes the text up to pos and moves the cursor there
-    void WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
-                   bool queued, bool overridden);
+    void WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end, bool queued, bool overridden);
     void WriteLocalAddress(std::size_t from, std::size_t end);
     void WriteWithReplacements(std::size_t from, std::size_t end);
     bool WillBeStored(bool queued) const;

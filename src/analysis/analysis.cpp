@@ -67,8 +67,8 @@ private:
 
 }  // namespace
 
-void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
-             bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
+void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target, bool writeTarget,
+             const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     EngineEnvironment env(settings);
     AnalyseWith(env, record, source, target, writeTarget, sink);
 }

@@ -4,15 +4,20 @@
 // offline browsing.
 #include <string>
 
-namespace qm::engine { class DownloadRecord; }
-namespace qm::engine { class AnalysisSink; }
-namespace qm::engine { struct SettingsSnapshot; }
+namespace qm::engine {
+class DownloadRecord;
+}  // namespace qm::engine
+namespace qm::engine {
+class AnalysisSink;
+}  // namespace qm::engine
+namespace qm::engine {
+struct SettingsSnapshot;
+}  // namespace qm::engine
 namespace qm::analysis {
 
-
 // The analysis routine the queue calls (see engine/analysis_hook.h).
-void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
-             bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink);
+void Analyse(engine::DownloadRecord& record, const std::string& source, const std::string& target, bool writeTarget,
+             const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink);
 
 // Makes the queue use Analyse instead of copying stored files unchanged.
 void InstallAnalysis();

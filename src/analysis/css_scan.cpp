@@ -13,9 +13,7 @@ constexpr std::size_t npos = std::string_view::npos;
 
 inline bool IsNewline(char c) { return c == '\n' || c == '\r' || c == '\f'; }
 inline bool IsSpace(char c) { return c == ' ' || c == '\t' || IsNewline(c); }
-inline bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+inline bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 inline int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -23,8 +21,8 @@ inline int HexValue(char c) {
 }
 inline bool IsWordChar(char c) {
     unsigned char u = static_cast<unsigned char>(c);
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || u >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           u >= 0x80;
 }
 inline bool IsNonPrintable(char c) {
     unsigned char u = static_cast<unsigned char>(c);
@@ -40,8 +38,7 @@ bool EqualsNoCase(std::string_view a, std::string_view lower) {
 }
 
 bool StartsWithAt(std::string_view text, std::size_t at, std::string_view prefix) {
-    return at <= text.size() && text.size() - at >= prefix.size() &&
-           text.compare(at, prefix.size(), prefix) == 0;
+    return at <= text.size() && text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
@@ -64,9 +61,7 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 }
 
 // A valid escape starts at i: a backslash not followed by a line end or the end of the text.
-bool IsEscape(std::string_view t, std::size_t i) {
-    return i + 1 < t.size() && t[i] == '\\' && !IsNewline(t[i + 1]);
-}
+bool IsEscape(std::string_view t, std::size_t i) { return i + 1 < t.size() && t[i] == '\\' && !IsNewline(t[i + 1]); }
 
 // Reads the escape at i (a valid one) into out; returns the position after it.
 std::size_t ReadEscape(std::string_view t, std::size_t i, std::string* out) {
@@ -116,8 +111,7 @@ struct Scanner {
 
     // A string at i (t[i] is its quote). Returns the position after it; good is false for a
     // string broken by a line end, which browsers drop.
-    std::size_t String(std::size_t i, std::size_t& start, std::size_t& end, std::string& value,
-                       bool& good) {
+    std::size_t String(std::size_t i, std::size_t& start, std::size_t& end, std::string& value, bool& good) {
         const char quote = t[i++];
         start = i;
         good = true;
@@ -259,8 +253,7 @@ struct Scanner {
                         importPending = false;
                         continue;
                     }
-                    bool imageSet =
-                        EqualsNoCase(word, "image-set") || EqualsNoCase(word, "-webkit-image-set");
+                    bool imageSet = EqualsNoCase(word, "image-set") || EqualsNoCase(word, "-webkit-image-set");
                     brackets.push_back(imageSet);
                     if (imageSet) ++imageSets;
                     i = k + 1;
@@ -299,8 +292,8 @@ bool IsFetchableReference(std::string_view text) {
     std::size_t k = 1;
     while (k < text.size()) {
         char c = text[k];
-        bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+                          c == '-' || c == '.';
         if (!schemeChar) break;
         ++k;
     }

@@ -13,9 +13,9 @@ namespace qm::analysis {
 struct StyleLink {
     std::size_t start = 0;  // the address's text in the sheet, without quotes or blanks
     std::size_t end = 0;
-    std::string value;      // the address with its escapes resolved
-    bool escaped = false;   // value differs from the text between start and end
-    bool import = false;    // named by @import: a style sheet
+    std::string value;     // the address with its escapes resolved
+    bool escaped = false;  // value differs from the text between start and end
+    bool import = false;   // named by @import: a style sheet
 };
 
 // The addresses in text worth fetching, in text order: no data: or other non-web schemes, no

@@ -9,8 +9,7 @@ namespace qm::analysis {
 namespace {
 
 // Classes named in a descriptor ("L" name ";") that belong to the default package.
-void ScanDescriptorText(const std::string& s, std::set<std::string>& classNames,
-                        std::set<std::string>& fileStrings) {
+void ScanDescriptorText(const std::string& s, std::set<std::string>& classNames, std::set<std::string>& fileStrings) {
     std::string work = s;
     for (;;) {
         std::size_t l = work.find('L');
@@ -31,8 +30,7 @@ unsigned Be16(const unsigned char* p) { return (unsigned(p[0]) << 8) | unsigned(
 
 JavaClassNames ReadJavaClassNames(const unsigned char* data, std::size_t length) {
     JavaClassNames result;
-    if (length < 4 || data[0] != 0xCA || data[1] != 0xFE || data[2] != 0xBA || data[3] != 0xBE)
-        return result;
+    if (length < 4 || data[0] != 0xCA || data[1] != 0xFE || data[2] != 0xBA || data[3] != 0xBE) return result;
     if (length < 10) return result;
 
     std::set<std::string> classNames, fileStrings;
@@ -49,32 +47,45 @@ JavaClassNames ReadJavaClassNames(const unsigned char* data, std::size_t length)
         std::size_t need = 2;
         unsigned used = 1;
         switch (tag) {
-            case 1: {
-                if (pos + 2 > length) { pos = length; continue; }
-                std::size_t n = Be16(data + pos);
-                pos += 2;
-                if (n > length - pos) { pos = length; continue; }
-                if (n > 0 && n < 1024) {
-                    std::string s(reinterpret_cast<const char*>(data + pos), n);
-                    ScanDescriptorText(s, classNames, fileStrings);
-                    texts[index] = std::move(s);
-                }
-                need = n;
-                break;
+        case 1: {
+            if (pos + 2 > length) {
+                pos = length;
+                continue;
             }
-            case 3: case 4: need = 4; break;
-            case 5: case 6: need = 8; used = 2; break;
-            case 7:
-                if (pos + 2 <= length) classRefs.push_back(Be16(data + pos));
-                need = 2;
-                break;
-            case 8: need = 2; break;
-            case 9: case 10: case 11: need = 4; break;
-            case 12:
-                if (pos + 4 <= length) pairs.emplace_back(Be16(data + pos), Be16(data + pos + 2));
-                need = 4;
-                break;
-            default: need = 2; break;
+            std::size_t n = Be16(data + pos);
+            pos += 2;
+            if (n > length - pos) {
+                pos = length;
+                continue;
+            }
+            if (n > 0 && n < 1024) {
+                std::string s(reinterpret_cast<const char*>(data + pos), n);
+                ScanDescriptorText(s, classNames, fileStrings);
+                texts[index] = std::move(s);
+            }
+            need = n;
+            break;
+        }
+        case 3:
+        case 4: need = 4; break;
+        case 5:
+        case 6:
+            need = 8;
+            used = 2;
+            break;
+        case 7:
+            if (pos + 2 <= length) classRefs.push_back(Be16(data + pos));
+            need = 2;
+            break;
+        case 8: need = 2; break;
+        case 9:
+        case 10:
+        case 11: need = 4; break;
+        case 12:
+            if (pos + 4 <= length) pairs.emplace_back(Be16(data + pos), Be16(data + pos + 2));
+            need = 4;
+            break;
+        default: need = 2; break;
         }
         if (need > length - pos) break;
         pos += need;

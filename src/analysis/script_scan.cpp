@@ -13,9 +13,7 @@ namespace {
 
 constexpr std::size_t kLongestLiteral = 1500;
 
-inline bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+inline bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 }  // namespace
 
@@ -40,9 +38,12 @@ void Analyser::ScanScript(std::size_t start, std::size_t end) {
         const char quote = s[opening];
         p = opening + 1;
         std::size_t closing;
-        if (quote == '"') closing = FindCharCached(dquote, '"', p, end);
-        else if (quote == '\'') closing = FindCharCached(squote, '\'', p, end);
-        else closing = FindCharCached(semicolon, ';', p, end);
+        if (quote == '"')
+            closing = FindCharCached(dquote, '"', p, end);
+        else if (quote == '\'')
+            closing = FindCharCached(squote, '\'', p, end);
+        else
+            closing = FindCharCached(semicolon, ';', p, end);
         closing = std::min({closing, FindCharCached(lf, '\n', p, end), FindCharCached(cr, '\r', p, end)});
         if (closing == npos || closing >= end) return;
         if (s[closing] == '\n' || s[closing] == '\r' || closing - p > kLongestLiteral) {
@@ -60,8 +61,7 @@ void Analyser::ScanScript(std::size_t start, std::size_t end) {
                 --k;
             }
             // k - 1 is the last ".", "/", "\" or other quote, when k > p.
-            bool fileLike = k > p + 1 && s[k - 1] == '.' && literalEnd - k >= 1 &&
-                            literalEnd - k <= 5;
+            bool fileLike = k > p + 1 && s[k - 1] == '.' && literalEnd - k >= 1 && literalEnd - k <= 5;
             if (fileLike) {
                 MoveTo(p);
                 if (cursor_ == p) ProcessLink(literalEnd, true);
@@ -132,9 +132,12 @@ void Analyser::ScanJavaClass(const unsigned char* data, std::size_t length) {
             if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
             absolute = c == "http://"[i];
         }
-        if (!file.empty() && file[0] == '/') record->URL = scheme_ + host_ + file;
-        else if (absolute) record->URL = file;
-        else record->URL = scheme_ + folder_ + file;
+        if (!file.empty() && file[0] == '/')
+            record->URL = scheme_ + host_ + file;
+        else if (absolute)
+            record->URL = file;
+        else
+            record->URL = scheme_ + folder_ + file;
         AddFoundLink(std::move(record), false);
     }
 }

@@ -12,16 +12,13 @@ namespace qm::analysis::detail {
 
 namespace {
 
-inline bool IsHtmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
+inline bool IsHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 // The text can stand in a style sheet without quotes or escapes.
 bool PlainInStyle(std::string_view text) {
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
-        if (u <= 32 || u == 0x7F || c == '"' || c == '\'' || c == '(' || c == ')' || c == '\\')
-            return false;
+        if (u <= 32 || u == 0x7F || c == '"' || c == '\'' || c == '(' || c == ')' || c == '\\') return false;
     }
     return true;
 }
@@ -88,11 +85,11 @@ bool ResourceAttribute(std::string_view tag, std::string_view attribute, TagExtr
         TagExtra::Kind kind;
     };
     static const Rule kRules[] = {
-        {"img", "src", TagExtra::Link},       {"img", "srcset", TagExtra::Srcset},
-        {"source", "src", TagExtra::Link},    {"source", "srcset", TagExtra::Srcset},
-        {"video", "src", TagExtra::Link},     {"video", "poster", TagExtra::Link},
-        {"audio", "src", TagExtra::Link},     {"track", "src", TagExtra::Link},
-        {"object", "data", TagExtra::Link},   {"embed", "src", TagExtra::Link},
+        {"img", "src", TagExtra::Link},     {"img", "srcset", TagExtra::Srcset},
+        {"source", "src", TagExtra::Link},  {"source", "srcset", TagExtra::Srcset},
+        {"video", "src", TagExtra::Link},   {"video", "poster", TagExtra::Link},
+        {"audio", "src", TagExtra::Link},   {"track", "src", TagExtra::Link},
+        {"object", "data", TagExtra::Link}, {"embed", "src", TagExtra::Link},
         {"input", "src", TagExtra::Link},
     };
     for (const Rule& r : kRules) {
@@ -139,42 +136,40 @@ void Analyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
         x.done = true;
         if (x.start < cursor_) continue;
         switch (x.kind) {
-            case TagExtra::Style:
-                ScanStyle(x.start, x.end, true);
-                break;
-            case TagExtra::Link:
-                if (!IsFetchableReference(std::string_view(verbatim_).substr(x.start, x.end - x.start)))
-                    break;
-                row_ = kRowEmbeddedExtra;
-                MoveTo(x.start);
-                ProcessLink(x.end, false);
-                break;
-            case TagExtra::Srcset: {
-                // Candidates: an address (no blanks), then descriptors up to the next ",".
-                // Commas inside an address stay in it; commas ending it do not.
-                row_ = kRowEmbeddedExtra;
-                std::size_t i = x.start;
-                while (i < x.end) {
-                    while (i < x.end && (IsHtmlSpace(search_[i]) || search_[i] == ',')) ++i;
-                    std::size_t s = i;
-                    while (i < x.end && !IsHtmlSpace(search_[i])) ++i;
-                    std::size_t e = i;
-                    while (e > s && search_[e - 1] == ',') --e;
-                    if (e > s && s >= cursor_ &&
-                        IsFetchableReference(std::string_view(verbatim_).substr(s, e - s))) {
-                        MoveTo(s);
-                        ProcessLink(e, false);
-                    }
-                    if (e < i) continue;  // the address ended with ",": no descriptors
-                    int depth = 0;
-                    while (i < x.end && (depth > 0 || search_[i] != ',')) {
-                        if (search_[i] == '(') ++depth;
-                        else if (search_[i] == ')' && depth > 0) --depth;
-                        ++i;
-                    }
+        case TagExtra::Style: ScanStyle(x.start, x.end, true); break;
+        case TagExtra::Link:
+            if (!IsFetchableReference(std::string_view(verbatim_).substr(x.start, x.end - x.start))) break;
+            row_ = kRowEmbeddedExtra;
+            MoveTo(x.start);
+            ProcessLink(x.end, false);
+            break;
+        case TagExtra::Srcset: {
+            // Candidates: an address (no blanks), then descriptors up to the next ",".
+            // Commas inside an address stay in it; commas ending it do not.
+            row_ = kRowEmbeddedExtra;
+            std::size_t i = x.start;
+            while (i < x.end) {
+                while (i < x.end && (IsHtmlSpace(search_[i]) || search_[i] == ',')) ++i;
+                std::size_t s = i;
+                while (i < x.end && !IsHtmlSpace(search_[i])) ++i;
+                std::size_t e = i;
+                while (e > s && search_[e - 1] == ',') --e;
+                if (e > s && s >= cursor_ && IsFetchableReference(std::string_view(verbatim_).substr(s, e - s))) {
+                    MoveTo(s);
+                    ProcessLink(e, false);
                 }
-                break;
+                if (e < i) continue;  // the address ended with ",": no descriptors
+                int depth = 0;
+                while (i < x.end && (depth > 0 || search_[i] != ',')) {
+                    if (search_[i] == '(')
+                        ++depth;
+                    else if (search_[i] == ')' && depth > 0)
+                        --depth;
+                    ++i;
+                }
             }
+            break;
+        }
         }
         row_ = saved;
     }
@@ -195,9 +190,9 @@ int Analyser::LinkRelationRow(std::size_t pos, std::size_t tagEnd) const {
     const Attribute* rel = Find(attributes, "rel");
     if (!rel) return kRowAnchor;
     std::string_view value(search_.data() + rel->start, rel->end - rel->start);
-    static const std::string_view kShown[] = {"icon", "apple-touch-icon",
-                                              "apple-touch-icon-precomposed", "mask-icon",
-                                              "preload", "modulepreload", "manifest"};
+    static const std::string_view kShown[] = {"icon",      "apple-touch-icon", "apple-touch-icon-precomposed",
+                                              "mask-icon", "preload",          "modulepreload",
+                                              "manifest"};
     bool styleSheet = false;
     std::size_t i = 0;
     while (i < value.size()) {

@@ -51,15 +51,15 @@ std::string ReplacedPath(std::string_view link, const std::string& defaultDoc, b
     std::size_t hash = text.find('#');
     std::size_t mainLen = hash == std::string::npos ? text.size() : hash;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i == mainLen && mainLen > 0 && (out.back() == '/' || out.back() == '\\'))
-            out += defaultDoc;
+        if (i == mainLen && mainLen > 0 && (out.back() == '/' || out.back() == '\\')) out += defaultDoc;
         char c = text[i];
-        if (c == '?') c = '@';
-        else if (c == '|' || c == '%') c = '_';
+        if (c == '?')
+            c = '@';
+        else if (c == '|' || c == '%')
+            c = '_';
         out += c;
     }
-    if (mainLen == text.size() && !out.empty() && (out.back() == '/' || out.back() == '\\'))
-        out += defaultDoc;
+    if (mainLen == text.size() && !out.empty() && (out.back() == '/' || out.back() == '\\')) out += defaultDoc;
     return out;
 }
 
@@ -116,8 +116,10 @@ void Analyser::Flush() {
     while (done < outUsed_ && !writeFailed_) {
         ssize_t n = ::write(out_, outBuffer_.get() + done, outUsed_ - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) writeFailed_ = true;
-        else done += std::size_t(n);
+        if (n <= 0)
+            writeFailed_ = true;
+        else
+            done += std::size_t(n);
     }
     outUsed_ = 0;
 }
@@ -155,8 +157,10 @@ void Analyser::WriteText(std::string_view text) {
             while (done < text.size() && !writeFailed_) {
                 ssize_t n = ::write(out_, text.data() + done, text.size() - done);
                 if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) writeFailed_ = true;
-                else done += std::size_t(n);
+                if (n <= 0)
+                    writeFailed_ = true;
+                else
+                    done += std::size_t(n);
             }
             return;
         }
@@ -187,82 +191,75 @@ std::string Analyser::LocalName(std::string text) {
     return name;
 }
 
-void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end,
-                          bool queued, bool overridden) {
+void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end, bool queued,
+                         bool overridden) {
     if (out_ < 0) return;
     const TagRow& t = kTagTable[row_];
     switch (cls) {
-        case LinkClass::OtherScheme:
+    case LinkClass::OtherScheme: WriteSpan(origin, end); return;
+    case LinkClass::Absolute: {
+        if (settings_.LTranslate) {
             WriteSpan(origin, end);
             return;
-        case LinkClass::Absolute: {
-            if (settings_.LTranslate) {
-                WriteSpan(origin, end);
-                return;
-            }
-            const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
-            std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
-            const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
-            bool local = WillBeStored(queued) ||
-                         env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
-            if (!local) {
-                WriteSpan(origin, end);
-                return;
-            }
+        }
+        const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
+        std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
+        const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
+        bool local = WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
+        if (!local) {
+            WriteSpan(origin, end);
+            return;
+        }
+        for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
+        WriteText(LocalAddressText(address, settings_.DefaultDoc, settings_.ExtLast, secure ? "443" : "80"));
+        return;
+    }
+    case LinkClass::HostRelative: {
+        if (settings_.LTranslate) {
+            WriteSpan(origin, end);
+            return;
+        }
+        std::string_view path(verbatim_.data() + start, end - start);
+        bool local =
+            WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(host_ + std::string(path)));
+        if (!local) {
+            WriteText(scheme_ + host_);
+            WriteSpan(start, end);
+            return;
+        }
+        int n = t.kind == kLinkParam ? appletDepth_ : parent_.Depth;
+        if (n > 1) {
+            for (int i = 0; i < n - 2; ++i) WriteText("../");
+            WriteText("..");
+        } else {
+            WriteText(".");
+        }
+        WriteText(ReplacedPath(path, settings_.DefaultDoc, settings_.ExtLast));
+        return;
+    }
+    case LinkClass::Relative: {
+        if (overridden) {
+            // Already a path between stored files: it stays as it is.
+            WriteSpan(origin, end);
+            return;
+        }
+        const std::size_t baseHost = HostOffset(parent_.Base);
+        if (queued && t.kind != kLinkParam && baseHost > 2) {
             for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
-            WriteText(LocalAddressText(address, settings_.DefaultDoc, settings_.ExtLast,
-                                       secure ? "443" : "80"));
-            return;
+            std::string folder = LocalAddressText(std::string_view(parent_.Base).substr(baseHost), settings_.DefaultDoc,
+                                                  false, baseHost == 8 ? "443" : "80");
+            // The base is a folder: its default document name is not part of the prefix.
+            if (folder.size() >= settings_.DefaultDoc.size() &&
+                folder.compare(folder.size() - settings_.DefaultDoc.size(), settings_.DefaultDoc.size(),
+                               settings_.DefaultDoc) == 0 &&
+                !parent_.Base.empty() && (parent_.Base.back() == '/' || parent_.Base.back() == '\\'))
+                folder.erase(folder.size() - settings_.DefaultDoc.size());
+            WriteText(folder);
         }
-        case LinkClass::HostRelative: {
-            if (settings_.LTranslate) {
-                WriteSpan(origin, end);
-                return;
-            }
-            std::string_view path(verbatim_.data() + start, end - start);
-            bool local = WillBeStored(queued) ||
-                         env_.FileExists(settings_.DownloadRoot +
-                                         LocalName(host_ + std::string(path)));
-            if (!local) {
-                WriteText(scheme_ + host_);
-                WriteSpan(start, end);
-                return;
-            }
-            int n = t.kind == kLinkParam ? appletDepth_ : parent_.Depth;
-            if (n > 1) {
-                for (int i = 0; i < n - 2; ++i) WriteText("../");
-                WriteText("..");
-            } else {
-                WriteText(".");
-            }
-            WriteText(ReplacedPath(path, settings_.DefaultDoc, settings_.ExtLast));
-            return;
-        }
-        case LinkClass::Relative: {
-            if (overridden) {
-                // Already a path between stored files: it stays as it is.
-                WriteSpan(origin, end);
-                return;
-            }
-            const std::size_t baseHost = HostOffset(parent_.Base);
-            if (queued && t.kind != kLinkParam && baseHost > 2) {
-                for (int i = 0; i < parent_.Depth; ++i) WriteText("../");
-                std::string folder = LocalAddressText(std::string_view(parent_.Base).substr(baseHost),
-                                                      settings_.DefaultDoc, false,
-                                                      baseHost == 8 ? "443" : "80");
-                // The base is a folder: its default document name is not part of the prefix.
-                if (folder.size() >= settings_.DefaultDoc.size() &&
-                    folder.compare(folder.size() - settings_.DefaultDoc.size(),
-                                   settings_.DefaultDoc.size(), settings_.DefaultDoc) == 0 &&
-                    !parent_.Base.empty() &&
-                    (parent_.Base.back() == '/' || parent_.Base.back() == '\\'))
-                    folder.erase(folder.size() - settings_.DefaultDoc.size());
-                WriteText(folder);
-            }
-            WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start),
-                                   settings_.DefaultDoc, settings_.ExtLast));
-            return;
-        }
+        WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start), settings_.DefaultDoc,
+                               settings_.ExtLast));
+        return;
+    }
     }
 }
 

@@ -16,8 +16,8 @@ std::string UnsupportedScheme(const std::string& typed) {
     while (i < typed.size() && static_cast<unsigned char>(typed[i]) <= ' ') ++i;
     const std::size_t start = i;
     if (i >= typed.size() || !IsLetter(typed[i])) return {};
-    while (i < typed.size() && (IsLetter(typed[i]) || IsDigit(typed[i]) || typed[i] == '+' ||
-                                typed[i] == '-' || typed[i] == '.'))
+    while (i < typed.size() &&
+           (IsLetter(typed[i]) || IsDigit(typed[i]) || typed[i] == '+' || typed[i] == '-' || typed[i] == '.'))
         ++i;
     if (i >= typed.size() || typed[i] != ':') return {};
     // One letter before ":" is a drive; digits after it are a port of a bare host name.

@@ -9,6 +9,6 @@
 namespace qm::app {
 
 store::Project& ProjectFromBookmark(TreeCommands& commands, store::ProjectTree& tree, const store::Project& defaults,
-                             const std::string& title, const std::string& url);
+                                    const std::string& title, const std::string& url);
 
 }  // namespace qm::app

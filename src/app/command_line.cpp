@@ -10,9 +10,12 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     CommandLine c;
     for (const std::string& a : args) {
         const std::string lower = store::LowerCase(a);
-        if (lower == "/close") c.closeWhenIdle = true;
-        else if (lower == "/shutdown") c.shutdownWhenIdle = true;
-        else c.projectWords.push_back(a);
+        if (lower == "/close")
+            c.closeWhenIdle = true;
+        else if (lower == "/shutdown")
+            c.shutdownWhenIdle = true;
+        else
+            c.projectWords.push_back(a);
     }
     return c;
 }

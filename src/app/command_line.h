@@ -10,8 +10,8 @@
 namespace qm::app {
 
 struct CommandLine {
-    bool closeWhenIdle = false;     // "/close"
-    bool shutdownWhenIdle = false;  // "/shutdown"
+    bool closeWhenIdle = false;             // "/close"
+    bool shutdownWhenIdle = false;          // "/shutdown"
     std::vector<std::string> projectWords;  // the other words, in order
 };
 CommandLine ReadCommandLine(const std::vector<std::string>& args);

@@ -62,8 +62,7 @@ struct Core::Fallbacks : Confirmation {
     }
 };
 
-Core::Core(Clock& clock, Confirmation& answers)
-    : clock_(clock), answers_(answers), parts_(std::make_unique<Parts>()) {}
+Core::Core(Clock& clock, Confirmation& answers) : clock_(clock), answers_(answers), parts_(std::make_unique<Parts>()) {}
 
 Core::Core()
     : fallbacks_(std::make_unique<Fallbacks>()),
@@ -153,7 +152,8 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
     run.message = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
     p.run = std::make_unique<DownloadRun>(p.session, run);
     if (settings.loadPlugins) {
-        p.plugins.OnLog = settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
+        p.plugins.OnLog =
+            settings.message ? settings.message : [this](const std::string& line) { warnings_.push_back(line); };
         p.plugins.Load(platform::ProgramFolder(), p.run->Queue(), store::Options());
     }
     if (LoadLanguage) LoadLanguage();
@@ -197,10 +197,12 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
         std::function<void(const std::string&)> message = settings.message;
         p.signals = std::make_unique<platform::StopSignals>([this, message](int number) {
             if (closing_ || closed_) return;
-            const std::string line = "Signal " + std::to_string(number) +
-                                     ": saving and closing (a second signal ends the program at once)";
-            if (message) message(line);
-            else warnings_.push_back(line);
+            const std::string line =
+                "Signal " + std::to_string(number) + ": saving and closing (a second signal ends the program at once)";
+            if (message)
+                message(line);
+            else
+                warnings_.push_back(line);
             Close();
         });
     }
@@ -225,8 +227,10 @@ void Core::ProcessCommandLine(const std::vector<std::string>& args) {
             Node node{project->Folder, project};
             parts_->commands->Select(node);
             std::string why;
-            if (parts_->commands->Start(node, &why) > 0) commandLineStarted_.push_back(project);
-            else if (!why.empty()) warnings_.push_back(why);
+            if (parts_->commands->Start(node, &why) > 0)
+                commandLineStarted_.push_back(project);
+            else if (!why.empty())
+                warnings_.push_back(why);
         }
     }
 }
@@ -236,8 +240,10 @@ bool Core::SaveAll(std::string& error) {
     if (p.commands) {
         const Node sel = p.commands->Selected();
         int index = -1;
-        if (sel.project) index = p.session.Tree().IndexOf(*sel.project);
-        else if (sel.folder) index = p.session.Tree().IndexOf(*sel.folder);
+        if (sel.project)
+            index = p.session.Tree().IndexOf(*sel.project);
+        else if (sel.folder)
+            index = p.session.Tree().IndexOf(*sel.folder);
         p.state.SetInt("TreeSelected", index);
         p.state.SetBool("ConfirmDel", p.commands->ConfirmDelete);
     }
@@ -276,8 +282,10 @@ void Core::Close() {
 void Core::OptionsChanged(bool portChanged) {
     Parts& p = *parts_;
     if (portChanged) {
-        if (RestartServer) RestartServer();
-        else StartServer();
+        if (RestartServer)
+            RestartServer();
+        else
+            StartServer();
     }
     if (p.run) p.run->Queue().SetConnectionCount(store::Options().HTTPCount);
 }
@@ -286,7 +294,8 @@ void Core::AbortConnection(int index) {
     if (!parts_->run) return;
     engine::QueueManager& queue = parts_->run->Queue();
     // The pool may have shrunk since the front end showed the connection.
-    if (index >= 0 && static_cast<std::size_t>(index) < queue.PoolSize()) queue.Connection(static_cast<std::size_t>(index)).Abort();
+    if (index >= 0 && static_cast<std::size_t>(index) < queue.PoolSize())
+        queue.Connection(static_cast<std::size_t>(index)).Abort();
 }
 
 void Core::QuarterTick() {
@@ -301,15 +310,19 @@ void Core::QuarterTick() {
     }
     if (minuteOn_) p.scheduler.Poll(p.session.Tree(), now);
 
-    if (p.run->Queue().QueueCount() > 0 || !p.run->Idle()) idleMs_ = 0;
-    else idleMs_ = std::min(idleMs_ + kQuarterMs, kIdleCloseMs);
+    if (p.run->Queue().QueueCount() > 0 || !p.run->Idle())
+        idleMs_ = 0;
+    else
+        idleMs_ = std::min(idleMs_ + kQuarterMs, kIdleCloseMs);
     if (idleMs_ < kIdleCloseMs) return;
     // Closing when idle never asks: nobody may be there to answer.
     if (line_.shutdownWhenIdle) {
         Close();
         std::string why;
-        if (!PowerOff) warnings_.push_back("no power-off action is installed");
-        else if (!PowerOff(why)) warnings_.push_back(why);
+        if (!PowerOff)
+            warnings_.push_back("no power-off action is installed");
+        else if (!PowerOff(why))
+            warnings_.push_back(why);
     } else if (line_.closeWhenIdle) {
         Close();
     }

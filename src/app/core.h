@@ -34,8 +34,12 @@
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
 
-namespace qm::desktop { class Plugins; }
-namespace qm::engine { class ProjectScheduler; }
+namespace qm::desktop {
+class Plugins;
+}  // namespace qm::desktop
+namespace qm::engine {
+class ProjectScheduler;
+}  // namespace qm::engine
 
 namespace qm::app {
 
@@ -58,7 +62,7 @@ struct CoreSettings {
     bool singleInstance = true;
     bool startServer = true;
     bool runTimers = true;
-    bool loadPlugins = true;        // the plug-ins of the program folder
+    bool loadPlugins = true;  // the plug-ins of the program folder
     // SIGTERM, SIGHUP and SIGINT close the program as its Exit command does, without asking;
     // a second one while it closes ends the process at once.
     bool closeOnSignals = false;

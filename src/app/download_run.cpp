@@ -28,8 +28,7 @@
 
 namespace qm::app {
 
-DownloadRun::DownloadRun(Session& session, RunSettings settings)
-    : session_(session), settings_(std::move(settings)) {
+DownloadRun::DownloadRun(Session& session, RunSettings settings) : session_(session), settings_(std::move(settings)) {
     platform::InitEventLoop();
     net::NetStartup();
     const store::ProgramOptions& opt = store::Options();
@@ -85,8 +84,7 @@ bool DownloadRun::Restart(store::Project& project, std::string& why) {
     HookProject(project);
     queue_->ClearSeen();
     if (!queue_->StartProject(project)) {
-        why = "Project '" + project.Caption + "' could not be started: its address " +
-              project.URL + " is not taken";
+        why = "Project '" + project.Caption + "' could not be started: its address " + project.URL + " is not taken";
         return false;
     }
     bool known = false;
@@ -128,11 +126,15 @@ bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
     std::string failures;
     for (store::Project* p : projects) {
         std::string one;
-        if (Start(*p, one)) any = true;
-        else failures += (failures.empty() ? "" : "; ") + one;
+        if (Start(*p, one))
+            any = true;
+        else
+            failures += (failures.empty() ? "" : "; ") + one;
     }
-    if (!any) why = failures;
-    else if (!failures.empty()) settings_.message(failures);
+    if (!any)
+        why = failures;
+    else if (!failures.empty())
+        settings_.message(failures);
     return any;
 }
 
@@ -150,9 +152,9 @@ void DownloadRun::AskPasswordsWith(PasswordQuestion ask) {
         queue_->OnPasswordWanted = nullptr;
         return;
     }
-    queue_->OnPasswordWanted = [ask = std::move(ask)](engine::QueueManager&, store::Project& project, const std::string& url,
-                                                      const std::string& realm, std::string& user,
-                                                      std::string& password) {
+    queue_->OnPasswordWanted = [ask = std::move(ask)](engine::QueueManager&, store::Project& project,
+                                                      const std::string& url, const std::string& realm,
+                                                      std::string& user, std::string& password) {
         return ask(project, url, realm, user, password);
     };
 }
@@ -185,8 +187,8 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
                     settings_.message("The queue was written to " + settings_.suspendTo);
                 } else {
                     // The transfers go on; a second stop request discards the queue.
-                    settings_.message("The queue could not be written to " + settings_.suspendTo + ": " +
-                                      error + "; downloading goes on (stop again to discard the queue)");
+                    settings_.message("The queue could not be written to " + settings_.suspendTo + ": " + error +
+                                      "; downloading goes on (stop again to discard the queue)");
                     stop.store(false);
                     continue;
                 }
@@ -233,8 +235,7 @@ std::string DownloadRun::ProgressLine() const {
 
 std::string DownloadRun::SummaryLine(const store::Project& p) {
     return p.Caption + ": S200=" + std::to_string(p.S200) + " S304=" + std::to_string(p.S304) +
-           " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) +
-           " SAbr=" + std::to_string(p.SAbr);
+           " S400=" + std::to_string(p.S400) + " SErr=" + std::to_string(p.SErr) + " SAbr=" + std::to_string(p.SAbr);
 }
 
 bool SaveSiteMaps(const std::vector<store::Project*>& projects, std::string& error) {
@@ -257,4 +258,3 @@ bool DownloadRun::Save(std::string& error) {
 }
 
 }  // namespace qm::app
-

@@ -18,8 +18,10 @@ namespace qm::engine {
 class DownloadRecord;
 class QueueManager;
 struct ResumeReport;
-}
-namespace qm::store { class Project; }
+}  // namespace qm::engine
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 
 namespace qm::app {
 
@@ -68,8 +70,8 @@ public:
     // A Project's server asks for a password the Project has the user give ("pswMethod" 1):
     // ask returns true with user and password, false when the user refused. Without one
     // (the default, or an empty ask) such pages are skipped.
-    using PasswordQuestion = std::function<bool(store::Project& project, const std::string& url, const std::string& realm,
-                                                std::string& user, std::string& password)>;
+    using PasswordQuestion = std::function<bool(store::Project& project, const std::string& url,
+                                                const std::string& realm, std::string& user, std::string& password)>;
     void AskPasswordsWith(PasswordQuestion ask);
 
     // One command-line word: "FOLDER/PROJECT", "FOLDER/INDEX" or "FOLDER/all" starts those

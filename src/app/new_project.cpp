@@ -40,7 +40,7 @@ std::string NormalisePastedAddress(const std::string& text) {
 }
 
 store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& settings,
-                    const std::string& typedAddress) {
+                           const std::string& typedAddress) {
     auto p = std::make_unique<store::Project>();
     p->Assign(settings);
     p->URL = NormaliseTypedAddress(typedAddress);
@@ -50,7 +50,7 @@ store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folde
 }
 
 store::Project& PasteAddress(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& defaults,
-                      const std::string& text) {
+                             const std::string& text) {
     auto p = std::make_unique<store::Project>();
     p->Assign(defaults);
     p->URL = NormalisePastedAddress(text);

@@ -16,10 +16,10 @@ std::string NormalisePastedAddress(const std::string& text);
 // Appends a new Project to folder with every setting of settings (a working copy of the
 // Defaults Project), the cleaned address, the idle status and the next identifier.
 store::Project& NewProject(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& settings,
-                    const std::string& typedAddress);
+                           const std::string& typedAddress);
 // A Project from pasted text: the Defaults Project's settings, the cleaned text as caption
 // and address.
 store::Project& PasteAddress(store::ProjectTree& tree, store::ProjectFolder& folder, const store::Project& defaults,
-                      const std::string& text);
+                             const std::string& text);
 
 }  // namespace qm::app

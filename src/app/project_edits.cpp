@@ -13,9 +13,7 @@ std::string& KeywordList(store::Project& p, int page, bool include) {
     }
 }
 
-int& FilterRule(store::Project& p, int page) {
-    return page == 1 ? p.RPathBx : page == 2 ? p.RFileBx : p.RSrvsBx;
-}
+int& FilterRule(store::Project& p, int page) { return page == 1 ? p.RPathBx : page == 2 ? p.RFileBx : p.RSrvsBx; }
 
 const std::string& KeywordList(const store::Project& p, int page, bool include) {
     return KeywordList(const_cast<store::Project&>(p), page, include);

@@ -2,7 +2,9 @@
 // A Project's keyword lists and filter rules by page, and taking back what a dialog edited.
 #include <string>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 
 namespace qm::app {
 

@@ -31,8 +31,7 @@ std::vector<store::Project*> FindProjectsArg(const store::ProjectFolder& folder,
     }
     if (IsDecimal(arg)) {
         const std::size_t index = std::stoul(arg);
-        if (index < folder.Children.size() && folder.Children[index])
-            found.push_back(folder.Children[index].get());
+        if (index < folder.Children.size() && folder.Children[index]) found.push_back(folder.Children[index].get());
         return found;
     }
     for (const auto& p : folder.Children) {

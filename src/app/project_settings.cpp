@@ -17,9 +17,12 @@ namespace {
 std::string Shown(const std::string& stored) {
     std::string out;
     for (char c : stored) {
-        if (c == '\x01') out += "\\n";
-        else if (c == '\x02') out += "\\r";
-        else out += c;
+        if (c == '\x01')
+            out += "\\n";
+        else if (c == '\x02')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }

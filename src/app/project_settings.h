@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 
 namespace qm::app {
 

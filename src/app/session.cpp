@@ -25,7 +25,7 @@ struct Session::Impl {
     bool registryBlocked = false;  // a damaged registry.reg could not be kept aside
     bool treeBlocked = false;      // a damaged store could not be kept aside
     bool readOnly = false;
-    platform::FolderLock lock;     // held while the session may save
+    platform::FolderLock lock;  // held while the session may save
 
     std::string RegistryFile() const { return folder + "/registry.reg"; }
     void Warn(const std::string& w) {
@@ -75,8 +75,10 @@ bool Session::Open(const std::string& home, std::string& error, bool loadTree, A
         std::string busy;
         if (!s.readOnly || briefly.Acquire(s.folder, platform::FolderLock::Hold::Brief, 0, busy)) {
             std::string saveError;
-            if (s.registry.SaveFile(s.RegistryFile(), saveError)) s.registry.SetModified(false);
-            else s.Warn(saveError);
+            if (s.registry.SaveFile(s.RegistryFile(), saveError))
+                s.registry.SetModified(false);
+            else
+                s.Warn(saveError);
         }
     }
 

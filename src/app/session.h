@@ -8,7 +8,9 @@
 #include "store/project.h"
 #include "store/project_tree.h"
 
-namespace qm::platform { class Registry; }
+namespace qm::platform {
+class Registry;
+}  // namespace qm::platform
 
 namespace qm::app {
 

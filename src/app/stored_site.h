@@ -4,8 +4,12 @@
 #include <string>
 #include <vector>
 
-namespace qm::store { class Project; }
-namespace qm::store { class ProjectFolder; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::store {
+class ProjectFolder;
+}  // namespace qm::store
 
 namespace qm::app {
 

@@ -56,13 +56,15 @@ bool Same(Node a, Node b) { return a.folder == b.folder && a.project == b.projec
 
 }  // namespace
 
-TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers, ProjectEngine* engine)
+TreeCommands::TreeCommands(store::ProjectTree& tree, store::Project& defaults, Confirmation& answers,
+                           ProjectEngine* engine)
     : tree_(tree), defaults_(defaults), answers_(answers), engine_(engine) {}
 
 store::ProjectFolder& TreeCommands::TargetFolder() {
     if (tree_.Folders.empty()) tree_.AddFolder(store::UIMessage(store::UIText::Default));
     if (!Valid(selected_)) selected_ = tree_.NodeAt(0);
-    if (selected_.project) selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
+    if (selected_.project)
+        selected_ = {selected_.project->Folder ? selected_.project->Folder : selected_.folder, nullptr};
     return *selected_.folder;
 }
 
@@ -89,8 +91,10 @@ int TreeCommands::Paste(std::string* error) {
 }
 
 void TreeCommands::Copy(Node node) {
-    if (node.project) store::CopyProjectToClipboard(*node.project);
-    else if (node.folder) store::CopyFolderToClipboard(*node.folder);
+    if (node.project)
+        store::CopyProjectToClipboard(*node.project);
+    else if (node.folder)
+        store::CopyFolderToClipboard(*node.folder);
 }
 
 bool TreeCommands::Cut(Node node) {
@@ -109,8 +113,10 @@ store::ProjectFolder& TreeCommands::NewFolder() {
 
 bool TreeCommands::Rename(Node node, const std::string& caption) {
     if (!Valid(node) || caption.empty()) return false;
-    if (node.project) node.project->Caption = caption;
-    else node.folder->Caption = caption;
+    if (node.project)
+        node.project->Caption = caption;
+    else
+        node.folder->Caption = caption;
     return true;
 }
 
@@ -219,14 +225,17 @@ bool TreeCommands::Drop(Node source, Node target) {
 int TreeCommands::Start(Node node, std::string* why) {
     if (!engine_ || !Valid(node)) return 0;
     std::vector<store::Project*> projects;
-    if (node.project) projects.push_back(node.project);
+    if (node.project)
+        projects.push_back(node.project);
     else
         for (const auto& p : node.folder->Children) projects.push_back(p.get());
     int started = 0;
     for (store::Project* p : projects) {
         std::string one;
-        if (engine_->StartProject(*p, one)) ++started;
-        else if (why) *why += (why->empty() ? "" : "\n") + one;
+        if (engine_->StartProject(*p, one))
+            ++started;
+        else if (why)
+            *why += (why->empty() ? "" : "\n") + one;
     }
     return started;
 }
@@ -249,13 +258,15 @@ int TreeCommands::ProjectIcon(const store::Project& p) const {
     return p.When != 0 ? kIconScheduled : kIconIdle;
 }
 
-std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& original, const store::Project& edited) {
+std::string TreeCommands::ApplyProperties(store::Project& project, const store::Project& original,
+                                          const store::Project& edited) {
     std::string old = project.Caption;
     CopyEditedSettings(project, original, edited);
     return old;
 }
 
-void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption, const std::string& dir) {
+void TreeCommands::ApplyFolderProperties(store::ProjectFolder& folder, const std::string& caption,
+                                         const std::string& dir) {
     StoreFolderProperties(folder, caption, dir);
 }
 
@@ -350,8 +361,8 @@ std::string BrowsePathAddress(const store::ProjectFolder* folder, const std::str
         return a + EncodeBrowsePath(path);
     }
     std::string dir = folder && !folder->Dir.empty() ? folder->Dir
-                      : !opt.PathPrefix.empty() ? opt.PathPrefix
-                                                : store::DefaultDownloadFolder();
+                      : !opt.PathPrefix.empty()      ? opt.PathPrefix
+                                                     : store::DefaultDownloadFolder();
     for (char& c : dir)
         if (c == '\\') c = '/';
     if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -384,19 +395,32 @@ int SiteMapIconFor(const std::string& fileName, const std::string& contentType) 
     if (dot != std::string::npos) ext = store::LowerCase(base.substr(dot + 1));
     if (!contentType.empty()) {
         const std::string type = store::LowerCase(contentType);
-        if (type.rfind("text/html", 0) == 0) ext = "htm";
-        else if (type.rfind("image/", 0) == 0) ext = "gif";
-        else if (type.rfind("text/plain", 0) == 0) ext = "txt";
+        if (type.rfind("text/html", 0) == 0)
+            ext = "htm";
+        else if (type.rfind("image/", 0) == 0)
+            ext = "gif";
+        else if (type.rfind("text/plain", 0) == 0)
+            ext = "txt";
     }
     static const struct {
         const char* list;
         int icon;
     } kTable[] = {
-        {"htm,html,shtml,rhtml,asp,stm", 12}, {"txt,text", 13},
-        {"gif,bmp,jpeg,jpg,xbm,tga,pcx,png,fif,rle", 14}, {"tif,rtf", 15},
-        {"au,wav,aif,aifc,aiff,snd,mp3", 16}, {"mid", 17}, {"avi,mov,mpeg,mpg", 18}, {"qt", 19},
-        {"zip,lha,arc,lei,lay,arj,rar,z,gz,lzh", 20}, {"exe,com,class", 21}, {"doc", 22}, {"hlp", 23},
-        {"ttf", 24}, {"fon", 25}, {"ra,ram", 26},
+        {"htm,html,shtml,rhtml,asp,stm", 12},
+        {"txt,text", 13},
+        {"gif,bmp,jpeg,jpg,xbm,tga,pcx,png,fif,rle", 14},
+        {"tif,rtf", 15},
+        {"au,wav,aif,aifc,aiff,snd,mp3", 16},
+        {"mid", 17},
+        {"avi,mov,mpeg,mpg", 18},
+        {"qt", 19},
+        {"zip,lha,arc,lei,lay,arj,rar,z,gz,lzh", 20},
+        {"exe,com,class", 21},
+        {"doc", 22},
+        {"hlp", 23},
+        {"ttf", 24},
+        {"fon", 25},
+        {"ra,ram", 26},
     };
     if (!ext.empty())
         for (const auto& row : kTable)

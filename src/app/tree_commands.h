@@ -51,8 +51,8 @@ public:
 };
 
 // Project node pictures.
-constexpr int kIconIdle = 0, kIconFolder = 2, kIconFolderSelected = 3, kIconDownloading = 28,
-              kIconScheduled = 29, kIconSuspended = 30;
+constexpr int kIconIdle = 0, kIconFolder = 2, kIconFolderSelected = 3, kIconDownloading = 28, kIconScheduled = 29,
+              kIconSuspended = 30;
 
 class TreeCommands {
 public:

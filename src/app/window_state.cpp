@@ -35,25 +35,49 @@ WindowState::WindowState() {
     // site map shown, every bar shown, the log panel shown, no internal browser, deletes
     // confirmed, exit not confirmed, auto-save every 10 minutes.
     values_ = {
-        Num("Left", 80), Num("Top", 60), Num("Width", 900), Num("Height", 640),
+        Num("Left", 80),
+        Num("Top", 60),
+        Num("Width", 900),
+        Num("Height", 640),
         Flag("Maximized", false),
-        Str("Browsers", ""), Str("Viewers", ""), Str("Editors", ""),
-        Flag("InternalBrowser", false), Flag("MessagesPanel", true),
-        Num("ProjectsWidth", 260, true), Num("ProgressHeight", 140), Num("PrTreeWidth", 260),
-        Flag("AddressBar", true), Flag("ToolBar", true), Flag("StatusBar", true),
-        Flag("pgProjects", true), Flag("pgMap", true),
+        Str("Browsers", ""),
+        Str("Viewers", ""),
+        Str("Editors", ""),
+        Flag("InternalBrowser", false),
+        Flag("MessagesPanel", true),
+        Num("ProjectsWidth", 260, true),
+        Num("ProgressHeight", 140),
+        Num("PrTreeWidth", 260),
+        Flag("AddressBar", true),
+        Flag("ToolBar", true),
+        Flag("StatusBar", true),
+        Flag("pgProjects", true),
+        Flag("pgMap", true),
         Num("ShowMode", 0),
-        Flag("ConfirmDel", true), Flag("ConfirmExit", false), Flag("ShowOnStart", false),
-        Num("MapMode", 0), Num("DblClkAction", 0),
-        Flag("bAutoSave", true), Num("iAutoSave", 10),
-        Flag("Splash Window", true), Flag("LVisible", true), Flag("ExtendUI", false),
-        Flag("TextLabels", true), Flag("GrayButtons", false),
+        Flag("ConfirmDel", true),
+        Flag("ConfirmExit", false),
+        Flag("ShowOnStart", false),
+        Num("MapMode", 0),
+        Num("DblClkAction", 0),
+        Flag("bAutoSave", true),
+        Num("iAutoSave", 10),
+        Flag("Splash Window", true),
+        Flag("LVisible", true),
+        Flag("ExtendUI", false),
+        Flag("TextLabels", true),
+        Flag("GrayButtons", false),
         Str("LastRunPos", "", true),
         Num("TreeSelected", -1),
-        Flag("WndProgress.Floating", false), Num("WndProgress.Left", 120), Num("WndProgress.Top", 420),
-        Num("WndProgress.Width", 640), Num("WndProgress.Height", 140),
-        Flag("LogWindow.Floating", false), Num("LogWindow.Left", 120), Num("LogWindow.Top", 560),
-        Num("LogWindow.Width", 640), Num("LogWindow.Height", 160),
+        Flag("WndProgress.Floating", false),
+        Num("WndProgress.Left", 120),
+        Num("WndProgress.Top", 420),
+        Num("WndProgress.Width", 640),
+        Num("WndProgress.Height", 140),
+        Flag("LogWindow.Floating", false),
+        Num("LogWindow.Left", 120),
+        Num("LogWindow.Top", 560),
+        Num("LogWindow.Width", 640),
+        Num("LogWindow.Height", 160),
     };
 }
 
@@ -70,8 +94,10 @@ void WindowState::Load(platform::RegKey& key, std::vector<std::string>* warnings
     for (Value& v : values_) {
         if (v.writeOnly) continue;
         if (!key.ValueExists(v.name)) {
-            if (v.isText) key.WriteString(v.name, v.text);
-            else key.WriteInt(v.name, v.number);
+            if (v.isText)
+                key.WriteString(v.name, v.text);
+            else
+                key.WriteInt(v.name, v.number);
             continue;
         }
         bool ok = false;
@@ -82,14 +108,17 @@ void WindowState::Load(platform::RegKey& key, std::vector<std::string>* warnings
             ok = key.ReadInt(v.name, n);
             if (ok) v.number = v.isBool ? (n != 0 ? 1 : 0) : n;
         }
-        if (!ok && warnings) warnings->push_back("window-state value \"" + v.name + "\" has the wrong type; its default is used");
+        if (!ok && warnings)
+            warnings->push_back("window-state value \"" + v.name + "\" has the wrong type; its default is used");
     }
 }
 
 void WindowState::Save(platform::RegKey& key) const {
     for (const Value& v : values_) {
-        if (v.isText) key.WriteString(v.name, v.text);
-        else key.WriteInt(v.name, v.number);
+        if (v.isText)
+            key.WriteString(v.name, v.text);
+        else
+            key.WriteInt(v.name, v.number);
     }
 }
 

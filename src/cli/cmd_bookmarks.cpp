@@ -23,14 +23,18 @@ void Links(const desktop::BookmarkItem& item, std::vector<const desktop::Bookmar
 
 int RunBookmarks(const Invocation& inv) {
     std::string folderName;
-    if (inv.args.size() == 2 && inv.args[0] == "--add" && !inv.args[1].empty()) folderName = inv.args[1];
-    else if (!inv.args.empty()) return UsageError("bookmarks", "only --add FOLDER is taken");
+    if (inv.args.size() == 2 && inv.args[0] == "--add" && !inv.args[1].empty())
+        folderName = inv.args[1];
+    else if (!inv.args.empty())
+        return UsageError("bookmarks", "only --add FOLDER is taken");
     app::Core core;
     app::Session& session = core.GetSession();
     if (!OpenCore("bookmarks", core, inv,
-                     folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
+                  folderName.empty() ? app::Session::Access::Read : app::Session::Access::Change))
+        return kExitFailure;
     // No menu to fit: one level each.
-    const desktop::BookmarkItem root = desktop::ReadAllBookmarks(desktop::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));
+    const desktop::BookmarkItem root =
+        desktop::ReadAllBookmarks(desktop::MachineSources(session.Registry(), store::Options().BookmarksFile, 0));
     if (folderName.empty()) {
         std::fputs(desktop::BookmarkListing(root).c_str(), stdout);
         return kExitOk;
@@ -59,6 +63,6 @@ int RunBookmarks(const Invocation& inv) {
 }
 
 }  // namespace
-QM_CLI_COMMAND("bookmarks", "[--add FOLDER]",
-               "list the browsers' bookmarks, or add each as a Project to FOLDER", RunBookmarks);
+QM_CLI_COMMAND("bookmarks", "[--add FOLDER]", "list the browsers' bookmarks, or add each as a Project to FOLDER",
+               RunBookmarks);
 }  // namespace qm::cli

@@ -42,9 +42,12 @@ int RunBrowse(const Invocation& inv) {
     bool print = false;
     std::vector<std::string> words;
     for (const auto& a : inv.args) {
-        if (a == "--print") print = true;
-        else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError("browse", "unknown option " + a);
-        else words.push_back(a);
+        if (a == "--print")
+            print = true;
+        else if (a.size() > 2 && a.compare(0, 2, "--") == 0)
+            return UsageError("browse", "unknown option " + a);
+        else
+            words.push_back(a);
     }
     if (words.size() != 1) return UsageError("browse", "name one Project as FOLDER/PROJECT");
     app::Core core;

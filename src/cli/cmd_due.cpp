@@ -15,10 +15,14 @@ int RunDue(const Invocation& inv) {
     double at = store::NowDateTime();
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         std::string text;
-        if (inv.args[i] == "--at" && i + 1 < inv.args.size()) text = inv.args[++i];
-        else if (inv.args[i].rfind("--at=", 0) == 0) text = inv.args[i].substr(5);
-        else return UsageError("due", "unexpected '" + inv.args[i] + "'");
-        if (!engine::ParseMinuteText(text, at)) return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
+        if (inv.args[i] == "--at" && i + 1 < inv.args.size())
+            text = inv.args[++i];
+        else if (inv.args[i].rfind("--at=", 0) == 0)
+            text = inv.args[i].substr(5);
+        else
+            return UsageError("due", "unexpected '" + inv.args[i] + "'");
+        if (!engine::ParseMinuteText(text, at))
+            return UsageError("due", "expected \"YYYY-MM-DD HH:MM\", got '" + text + "'");
     }
     app::Core core;
     app::Session& session = core.GetSession();

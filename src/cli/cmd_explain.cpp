@@ -27,8 +27,8 @@ const char* CategoryName(const engine::DownloadRecord& rec) {
 int RunExplain(const Invocation& inv) {
     std::string projectPath, url;
     bool embedded = false;
-    int beyond = -1;   // steps beyond the last level of the page holding the link
-    int queries = 0;   // query strings already taken under the address's path
+    int beyond = -1;  // steps beyond the last level of the page holding the link
+    int queries = 0;  // query strings already taken under the address's path
     int positional = 0;
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         const std::string& a = inv.args[i];
@@ -83,15 +83,16 @@ int RunExplain(const Invocation& inv) {
     if (why.reason.empty() && engine::Normalise(rec, why) && project->CrawlTraps) {
         if (engine::RepeatsPathSegments(rec.URL))
             why.Refuse(engine::kReasonRepeatingPath);
-        else if (!engine::PathBeforeQuery(rec.URL).empty() && static_cast<std::uint32_t>(queries) >= engine::kMaxQueriesPerPath)
+        else if (!engine::PathBeforeQuery(rec.URL).empty() &&
+                 static_cast<std::uint32_t>(queries) >= engine::kMaxQueriesPerPath)
             why.Refuse(engine::kReasonTooManyQueries);
     }
     if (!why.admitted) {
         std::printf("admitted=no\nreason=%s\n", why.reason.c_str());
         return kExitOk;
     }
-    std::printf("admitted=yes\nurl=%s\ncategory=%s\nfile=%s\ndepth=%d\n", rec.URL.c_str(),
-                CategoryName(rec), rec.FName.c_str(), rec.Depth);
+    std::printf("admitted=yes\nurl=%s\ncategory=%s\nfile=%s\ndepth=%d\n", rec.URL.c_str(), CategoryName(rec),
+                rec.FName.c_str(), rec.Depth);
     return kExitOk;
 }
 

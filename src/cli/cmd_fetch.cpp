@@ -59,8 +59,8 @@ int RunFetch(const Invocation& inv) {
     std::string partFile;
     // Devices and pipes (such as /dev/null) are written directly.
     std::error_code typeError;
-    bool special = haveOut && std::filesystem::exists(outFile, typeError) &&
-                   !std::filesystem::is_regular_file(outFile, typeError);
+    bool special =
+        haveOut && std::filesystem::exists(outFile, typeError) && !std::filesystem::is_regular_file(outFile, typeError);
     if (haveOut && special) {
         out = std::fopen(outFile.c_str(), "wb");
         if (!out) {
@@ -71,8 +71,7 @@ int RunFetch(const Invocation& inv) {
         partFile = outFile + ".qmpart";
         out = std::fopen(partFile.c_str(), "wb");
         if (!out) {
-            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", partFile.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "quillmoor-cli fetch: cannot write %s: %s\n", partFile.c_str(), std::strerror(errno));
             return kExitFailure;
         }
     }
@@ -151,7 +150,7 @@ int RunFetch(const Invocation& inv) {
 
 }  // namespace
 
-QM_CLI_COMMAND("fetch", "URL [-o FILE] [--verbose]",
-               "fetch one address with the program's connection settings", RunFetch);
+QM_CLI_COMMAND("fetch", "URL [-o FILE] [--verbose]", "fetch one address with the program's connection settings",
+               RunFetch);
 
 }  // namespace qm::cli

@@ -36,6 +36,6 @@ int RunLanguageTemplate(const Invocation& inv) {
 }
 
 }  // namespace
-QM_CLI_COMMAND("language-template", "FILE",
-               "write the language file template (the program folder's qm.int applied)", RunLanguageTemplate);
+QM_CLI_COMMAND("language-template", "FILE", "write the language file template (the program folder's qm.int applied)",
+               RunLanguageTemplate);
 }  // namespace qm::cli

@@ -51,8 +51,10 @@ int RunOptions(const Invocation& inv) {
         Change c{found, a.substr(eq + 1)};
         if (found->isInteger) {
             std::string lower = store::LowerCase(c.text);
-            if (found->isBoolean && (lower == "true" || lower == "yes")) c.number = 1;
-            else if (found->isBoolean && (lower == "false" || lower == "no")) c.number = 0;
+            if (found->isBoolean && (lower == "true" || lower == "yes"))
+                c.number = 1;
+            else if (found->isBoolean && (lower == "false" || lower == "no"))
+                c.number = 0;
             else if (!store::ParseDecimal(c.text, c.number))
                 return UsageError("options", std::string(found->name) + " needs a whole number, got '" + c.text + "'");
             else if (found->isBoolean && c.number != 0 && c.number != 1)
@@ -79,8 +81,10 @@ int RunOptions(const Invocation& inv) {
     for (const Change& c : changes) {
         const std::string name = c.name->name;
         names.push_back(name);
-        if (c.name->isInteger) key.WriteInt(name, c.number);
-        else if (name == "HTTPUser" || name == "HTTPPass") key.WriteString(name, store::EncodeLetterPairs(c.text));
+        if (c.name->isInteger)
+            key.WriteInt(name, c.number);
+        else if (name == "HTTPUser" || name == "HTTPPass")
+            key.WriteString(name, store::EncodeLetterPairs(c.text));
         else if (name == "DDs") {
             std::vector<std::string> items;
             std::string cur;
@@ -108,6 +112,6 @@ int RunOptions(const Invocation& inv) {
 }
 
 }  // namespace
-QM_CLI_COMMAND("options", "[NAME=VALUE ...]",
-               "show every program option, or set options by their registry names", RunOptions);
+QM_CLI_COMMAND("options", "[NAME=VALUE ...]", "show every program option, or set options by their registry names",
+               RunOptions);
 }  // namespace qm::cli

@@ -11,9 +11,11 @@
 namespace qm::cli {
 namespace {
 
-int ShowOrSet(const char* name, app::Session& session, store::Project& project, const std::vector<std::string>& changes) {
+int ShowOrSet(const char* name, app::Session& session, store::Project& project,
+              const std::vector<std::string>& changes) {
     if (changes.empty()) {
-        for (const auto& [key, value] : app::ProjectSettings(project)) std::printf("%s=%s\n", key.c_str(), value.c_str());
+        for (const auto& [key, value] : app::ProjectSettings(project))
+            std::printf("%s=%s\n", key.c_str(), value.c_str());
         return kExitOk;
     }
     std::string error;
@@ -32,7 +34,9 @@ int RunProject(const Invocation& inv) {
             return UsageError("project", "expected KEY=VALUE, got '" + inv.args[i] + "'");
     app::Core core;
     app::Session& session = core.GetSession();
-    if (!OpenCore("project", core, inv, inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read)) return kExitFailure;
+    if (!OpenCore("project", core, inv,
+                  inv.args.size() > 1 ? app::Session::Access::Change : app::Session::Access::Read))
+        return kExitFailure;
     std::string error;
     store::Project* project = app::FindProjectPath(session.Tree(), inv.args[0], error);
     if (!project) {
@@ -48,13 +52,13 @@ int RunDefaults(const Invocation& inv) {
             return UsageError("defaults", "expected KEY=VALUE, got '" + a + "'");
     app::Core core;
     app::Session& session = core.GetSession();
-    if (!OpenCore("defaults", core, inv, inv.args.empty() ? app::Session::Access::Read : app::Session::Access::Change)) return kExitFailure;
+    if (!OpenCore("defaults", core, inv, inv.args.empty() ? app::Session::Access::Read : app::Session::Access::Change))
+        return kExitFailure;
     return ShowOrSet("defaults", session, session.Defaults(), inv.args);
 }
 
 }  // namespace
 QM_CLI_COMMAND("project", "FOLDER/PROJECT [KEY=VALUE ...]",
-               "show a Project's settings in store order, or set some (unknown key or bad value: exit 2)",
-               RunProject);
+               "show a Project's settings in store order, or set some (unknown key or bad value: exit 2)", RunProject);
 QM_CLI_COMMAND("defaults", "[KEY=VALUE ...]", "show or set the Defaults Project's settings", RunDefaults);
 }  // namespace qm::cli

@@ -27,10 +27,14 @@ int RunServe(const Invocation& inv) {
     app::CoreSettings settings;
     settings.home = inv.home;
     for (const std::string& a : inv.args) {
-        if (a == "--close") settings.args.push_back("/close");
-        else if (a == "--shutdown") settings.args.push_back("/shutdown");
-        else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError("serve", "unknown option " + a);
-        else settings.args.push_back(a);
+        if (a == "--close")
+            settings.args.push_back("/close");
+        else if (a == "--shutdown")
+            settings.args.push_back("/shutdown");
+        else if (a.size() > 2 && a.compare(0, 2, "--") == 0)
+            return UsageError("serve", "unknown option " + a);
+        else
+            settings.args.push_back(a);
     }
     settings.closeOnSignals = true;
     settings.message = [](const std::string& line) {
@@ -51,14 +55,14 @@ int RunServe(const Invocation& inv) {
         std::string error;
         switch (program.Start(settings, error)) {
         case app::Core::StartResult::AnotherInstance:
-            std::fprintf(stderr, "quillmoor-cli serve: the program already runs for this program folder; "
-                                 "it was asked to show itself\n");
+            std::fprintf(stderr,
+                         "quillmoor-cli serve: the program already runs for this program folder; "
+                         "it was asked to show itself\n");
             return kExitOk;
         case app::Core::StartResult::Failed:
             std::fprintf(stderr, "quillmoor-cli serve: %s\n", error.c_str());
             return kExitFailure;
-        case app::Core::StartResult::Started:
-            break;
+        case app::Core::StartResult::Started: break;
         }
         for (const std::string& w : program.Warnings()) std::fprintf(stderr, "%s\n", w.c_str());
 

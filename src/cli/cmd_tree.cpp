@@ -90,9 +90,12 @@ int RunDelete(const Invocation& inv) {
     FlagAnswers answers;
     std::vector<std::string> words;
     for (const auto& a : inv.args) {
-        if (a == "--files") answers.deleteFiles = true;
-        else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError("delete", "unknown option " + a);
-        else words.push_back(a);
+        if (a == "--files")
+            answers.deleteFiles = true;
+        else if (a.size() > 2 && a.compare(0, 2, "--") == 0)
+            return UsageError("delete", "unknown option " + a);
+        else
+            words.push_back(a);
     }
     if (words.size() != 1) return UsageError("delete", "name one folder or Project");
     app::Core core(answers);
@@ -101,7 +104,8 @@ int RunDelete(const Invocation& inv) {
     std::string error;
     app::Node node = FindNode(session.Tree(), words[0], error);
     if (!node.folder) return Fail("delete", error);
-    if (!core.Commands().Delete(node)) return Fail("delete", answers.refusal.empty() ? "nothing was deleted" : answers.refusal);
+    if (!core.Commands().Delete(node))
+        return Fail("delete", answers.refusal.empty() ? "nothing was deleted" : answers.refusal);
     return Finish("delete", session);
 }
 
@@ -127,6 +131,5 @@ QM_CLI_COMMAND("rename", "FOLDER[/PROJECT] CAPTION", "rename a folder or a Proje
 QM_CLI_COMMAND("delete", "FOLDER[/PROJECT] [--files]",
                "delete a Project (--files: also its stored files) or an empty folder", RunDelete);
 QM_CLI_COMMAND("move", "FOLDER/PROJECT FOLDER[/PROJECT]",
-               "move a Project to the end of a folder or before another Project (a folder before a folder)",
-               RunMove);
+               "move a Project to the end of a folder or before another Project (a folder before a folder)", RunMove);
 }  // namespace qm::cli

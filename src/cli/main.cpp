@@ -16,8 +16,7 @@ std::vector<Command>& Table() {
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out, "usage: quillmoor-cli [--home DIR] COMMAND [ARGS...]\n\ncommands:\n");
-    for (const Command& c : Commands())
-        std::fprintf(out, "  %-8s %s\n           %s\n", c.name, c.usage, c.summary);
+    for (const Command& c : Commands()) std::fprintf(out, "  %-8s %s\n           %s\n", c.name, c.usage, c.summary);
 }
 }  // namespace
 
@@ -66,8 +65,10 @@ int main(int argc, char** argv) {
     std::string name = argv[i++];
     for (; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--home" && i + 1 < argc) inv.home = argv[++i];  // also accepted after the command
-        else inv.args.push_back(a);
+        if (a == "--home" && i + 1 < argc)
+            inv.home = argv[++i];  // also accepted after the command
+        else
+            inv.args.push_back(a);
     }
     for (const Command& c : Commands())
         if (name == c.name) {

@@ -71,8 +71,7 @@ int RunWith(app::Core& core, const std::function<bool(app::DownloadRun&, std::st
         app::DownloadRun& run = core.StartEngine(settings);
         std::string reasons;
         if (!begin(run, reasons)) {
-            std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ",
-                         reasons.c_str());
+            std::fprintf(stderr, "quillmoor-cli: nothing started%s%s\n", reasons.empty() ? "" : ": ", reasons.c_str());
             code = kExitFailure;
         } else {
             if (!reasons.empty()) settings.message(reasons);
@@ -93,8 +92,7 @@ int RunWith(app::Core& core, const std::function<bool(app::DownloadRun&, std::st
 
 }  // namespace
 
-int RunStartWords(app::Core& core, const std::vector<std::string>& words, bool log,
-                  const std::string& suspendTo) {
+int RunStartWords(app::Core& core, const std::vector<std::string>& words, bool log, const std::string& suspendTo) {
     return RunWith(
         core,
         [&words](app::DownloadRun& run, std::string& reasons) {

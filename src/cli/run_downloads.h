@@ -12,8 +12,7 @@ namespace qm::cli {
 // or SIGHUP stop it), sets the finishing times, saves everything, prints one line per started
 // Project on standard output. Returns the exit code: 0 done, 1 nothing could be started (the
 // reason on standard error) or saving failed, 130 stopped.
-int RunStartWords(app::Core& core, const std::vector<std::string>& words, bool log,
-                  const std::string& suspendTo = {});
+int RunStartWords(app::Core& core, const std::vector<std::string>& words, bool log, const std::string& suspendTo = {});
 // Resume From File, then runs until idle as RunStartWords does (Ctrl-C discards, or writes
 // the queue again when suspendTo is given).
 int RunResumeFile(app::Core& core, const std::string& file, bool log, const std::string& suspendTo = {});

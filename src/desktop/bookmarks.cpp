@@ -46,8 +46,8 @@ std::string_view TrimBlanks(std::string_view s) {
 // Exported bookmark files escape "&", "<", ">" and quotes in titles and addresses; the
 // common entities and numeric ASCII references are read back (others stay as written).
 std::string DecodeEntities(std::string_view s) {
-    static const std::pair<std::string_view, char> named[] = {
-        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&apos;", '\''}};
+    static const std::pair<std::string_view, char> named[] = {{"&amp;", '&'},  {"&lt;", '<'},   {"&gt;", '>'},
+                                                              {"&quot;", '"'}, {"&#39;", '\''}, {"&apos;", '\''}};
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
@@ -179,26 +179,31 @@ struct DirId {
 };
 
 void ReadFavoritesLevel(const fs::path& folder, BookmarkLevel& level, int depth, std::set<DirId>& seen) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return;
     seen.insert({st.st_dev, st.st_ino});
     std::vector<std::pair<std::string, fs::path>> folders, shortcuts;
     std::error_code ec;
     std::size_t count = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && count < kBookmarkMaxEntries; it.increment(ec), ++count) {
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && count < kBookmarkMaxEntries;
+         it.increment(ec), ++count) {
         const std::string name = it->path().filename().string();
         std::error_code e2;
         if (it->is_directory(e2)) {
             if (!name.empty() && name.front() != '.') folders.emplace_back(ShortenedTitle(name), it->path());
-        } else if (name.size() > 4 && store::CompareNoCase(std::string_view(name).substr(name.size() - 4), ".url") == 0) {
+        } else if (name.size() > 4 &&
+                   store::CompareNoCase(std::string_view(name).substr(name.size() - 4), ".url") == 0) {
             shortcuts.emplace_back(ShortenedTitle(std::string_view(name).substr(0, name.size() - 4)), it->path());
         }
     }
     // Sorted by caption without regard to case; of equal captions only the first is kept.
     auto sortUnique = [](std::vector<std::pair<std::string, fs::path>>& list) {
-        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) < 0; });
-        list.erase(std::unique(list.begin(), list.end(), [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) == 0; }),
-                   list.end());
+        std::stable_sort(list.begin(), list.end(),
+                         [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) < 0; });
+        list.erase(
+            std::unique(list.begin(), list.end(),
+                        [](const auto& a, const auto& b) { return store::CompareNoCase(a.first, b.first) == 0; }),
+            list.end());
     };
     sortUnique(folders);
     sortUnique(shortcuts);
@@ -269,8 +274,9 @@ BookmarkItem* BookmarkLevel::AddSeparator() {
 
 bool ReadFileCapped(const std::string& path, std::size_t cap, std::string& data) {
     data.clear();
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > cap) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > cap)
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     data.resize(static_cast<std::size_t>(st.st_size));
@@ -312,7 +318,8 @@ std::string ShortcutAddress(std::string_view text) {
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (inSection && eq != std::string_view::npos && store::CompareNoCase(TrimBlanks(line.substr(0, eq)), "URL") == 0)
+        if (inSection && eq != std::string_view::npos &&
+            store::CompareNoCase(TrimBlanks(line.substr(0, eq)), "URL") == 0)
             return std::string(line.substr(eq + 1));
     }
     return "N/A";
@@ -333,8 +340,10 @@ namespace {
 void List(const BookmarkItem& item, int depth, std::string& out) {
     for (const BookmarkItem& c : item.children) {
         out.append(static_cast<std::size_t>(depth) * 2, ' ');
-        if (c.kind == BookmarkItem::Kind::Link) out += c.caption + "\t" + c.url + "\n";
-        else out += c.caption + "\n";
+        if (c.kind == BookmarkItem::Kind::Link)
+            out += c.caption + "\t" + c.url + "\n";
+        else
+            out += c.caption + "\n";
         if (c.kind == BookmarkItem::Kind::Folder) List(c, depth + 1, out);
     }
 }

@@ -14,7 +14,7 @@
 
 namespace qm::platform {
 class Registry;
-}
+}  // namespace qm::platform
 
 namespace qm::desktop {
 
@@ -80,13 +80,13 @@ bool ReadFileCapped(const std::string& path, std::size_t cap, std::string& data)
 // Where the bookmarks are looked for. The registry's entries are read into it on the main
 // thread (ReadRegistrySources); the files are read on the bookmark thread.
 struct BookmarkSources {
-    std::string favoritesFolder;   // the favorites folder's "Favorites" entry
-    std::string navigatorFile;     // Navigator's "File Location"
+    std::string favoritesFolder;                                         // the favorites folder's "Favorites" entry
+    std::string navigatorFile;                                           // Navigator's "File Location"
     std::vector<std::pair<std::string, std::string>> communicatorUsers;  // user name, "DirRoot"
-    std::string home;             // the user's home folder (Firefox and Chromium profiles)
-    std::string programFolder;    // "opera.ini" is looked for here
-    std::string bookmarksFile;    // a bookmarks HTML file the user named (option), or empty
-    int maxPerMenu = 0;           // 0: no overflow levels
+    std::string home;           // the user's home folder (Firefox and Chromium profiles)
+    std::string programFolder;  // "opera.ini" is looked for here
+    std::string bookmarksFile;  // a bookmarks HTML file the user named (option), or empty
+    int maxPerMenu = 0;         // 0: no overflow levels
 };
 
 // Fills the registry part of sources from the browsers' registry entries.

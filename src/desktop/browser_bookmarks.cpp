@@ -26,11 +26,11 @@ namespace fs = std::filesystem;
 namespace {
 
 bool IsFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 bool IsFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -48,7 +48,8 @@ std::string IniValue(std::string_view text, std::string_view section, std::strin
         while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.remove_prefix(1);
         if (!line.empty() && line.front() == '[') {
             const std::size_t close = line.find(']');
-            in = store::CompareNoCase(line.substr(1, close == std::string_view::npos ? close : close - 1), section) == 0;
+            in =
+                store::CompareNoCase(line.substr(1, close == std::string_view::npos ? close : close - 1), section) == 0;
             continue;
         }
         const std::size_t eq = line.find('=');
@@ -100,7 +101,9 @@ void AddPlaces(const std::map<std::int64_t, std::vector<const PlaceRow*>>& child
 
 std::string ColumnText(sqlite3_stmt* st, int col) {
     const unsigned char* t = sqlite3_column_text(st, col);
-    return t ? std::string(reinterpret_cast<const char*>(t), std::min<std::size_t>(static_cast<std::size_t>(sqlite3_column_bytes(st, col)), 8192)) : std::string();
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           std::min<std::size_t>(static_cast<std::size_t>(sqlite3_column_bytes(st, col)), 8192))
+             : std::string();
 }
 
 void AddChromiumNode(const QJsonObject& node, BookmarkLevel& level, int depth) {
@@ -121,7 +124,7 @@ void AddChromiumNode(const QJsonObject& node, BookmarkLevel& level, int depth) {
 }  // namespace
 
 bool ReadFirefoxPlaces(const std::string& placesFile, BookmarkLevel& level, std::string& error) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(placesFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = placesFile + " not found";
         return false;
@@ -145,7 +148,8 @@ bool ReadFirefoxPlaces(const std::string& placesFile, BookmarkLevel& level, std:
         error = "could not copy " + placesFile + ": " + ec.message();
         return false;
     }
-    if (IsFile(placesFile + "-wal")) fs::copy_file(placesFile + "-wal", copy + "-wal", fs::copy_options::overwrite_existing, ec);
+    if (IsFile(placesFile + "-wal"))
+        fs::copy_file(placesFile + "-wal", copy + "-wal", fs::copy_options::overwrite_existing, ec);
     auto cleanup = [&copy] {
         std::error_code e;
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(copy + suffix, e);
@@ -215,7 +219,8 @@ bool ReadFirefoxPlaces(const std::string& placesFile, BookmarkLevel& level, std:
 void ReadChromiumBookmarks(std::string_view json, BookmarkLevel& level) {
     if (json.size() > kBookmarkFileMaxBytes) return;
     QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(json.data(), static_cast<qsizetype>(json.size())), &err);
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray(json.data(), static_cast<qsizetype>(json.size())), &err);
     if (!doc.isObject()) return;
     const QJsonObject roots = doc.object().value("roots").toObject();
     for (const char* key : {"bookmark_bar", "other", "synced"}) {
@@ -227,11 +232,14 @@ void ReadChromiumBookmarks(std::string_view json, BookmarkLevel& level) {
 
 void ReadRegistrySources(platform::Registry& registry, BookmarkSources& s) {
     using platform::Hive;
-    platform::RegKey shell = registry.OpenKey(Hive::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
+    platform::RegKey shell = registry.OpenKey(
+        Hive::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
     shell.ReadString("Favorites", s.favoritesFolder);
-    platform::RegKey list = registry.OpenKey(Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Bookmark List", false);
+    platform::RegKey list =
+        registry.OpenKey(Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Bookmark List", false);
     list.ReadString("File Location", s.navigatorFile);
-    platform::RegKey users = registry.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", false);
+    platform::RegKey users =
+        registry.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", false);
     for (const std::string& user : users.SubKeys()) {
         std::string root;
         users.OpenKey(user, false).ReadString("DirRoot", root);
@@ -299,8 +307,9 @@ BookmarkItem ReadAllBookmarks(const BookmarkSources& s) {
                 }
             }
         }
-        for (const auto& [dir, caption] : {std::pair<std::string, std::string>{"/.config/chromium", "Chromium Bookmarks"},
-                                           {"/.config/google-chrome", "Chrome Bookmarks"}}) {
+        for (const auto& [dir, caption] :
+             {std::pair<std::string, std::string>{"/.config/chromium", "Chromium Bookmarks"},
+              {"/.config/google-chrome", "Chrome Bookmarks"}}) {
             const std::vector<std::string> chromeProfiles = ProfilesWith(s.home + dir, "Bookmarks");
             if (chromeProfiles.empty()) continue;
             BookmarkLevel sub = Sub(top, caption);

@@ -54,9 +54,7 @@ std::string ReadSmallFile(const std::string& path) {
 }
 
 // The lines of text, at most its first 64 KiB.
-std::vector<std::string> Lines(std::string_view text) {
-    return store::SplitLines(text.substr(0, kMaxTextBytes));
-}
+std::vector<std::string> Lines(std::string_view text) { return store::SplitLines(text.substr(0, kMaxTextBytes)); }
 
 // The first word of an "Exec" value: quoted (with backslash escapes) or up to a blank; an
 // "env NAME=value ..." prefix is skipped.
@@ -131,10 +129,12 @@ void RegistryBrowsers(platform::Registry& reg, Collector& found) {
     found.Add("MS Internet Explorer", store::Trim(icon.substr(0, icon.find(','))));
 
     std::string dir;
-    platform::RegKey user = reg.OpenKey(platform::Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Main", false);
+    platform::RegKey user =
+        reg.OpenKey(platform::Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Main", false);
     if (user && user.ReadString("Install Directory", dir) && !dir.empty())
         found.Add("Netscape Navigator", JoinPath(dir, "Program/netscape.exe"));
-    platform::RegKey machine = reg.OpenKey(platform::Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator", false);
+    platform::RegKey machine =
+        reg.OpenKey(platform::Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator", false);
     if (!machine) return;
     for (const std::string& version : machine.SubKeys()) {
         platform::RegKey main = machine.OpenKey(version + "\\Main", false);
@@ -181,12 +181,23 @@ struct KnownBrowser {
     const char* program;
 };
 constexpr KnownBrowser kKnownBrowsers[] = {
-    {"Firefox", "firefox"},       {"Firefox ESR", "firefox-esr"},     {"Chromium", "chromium"},
-    {"Chromium", "chromium-browser"}, {"Google Chrome", "google-chrome"}, {"Epiphany", "epiphany-browser"},
-    {"Epiphany", "epiphany"},     {"Konqueror", "konqueror"},         {"Falkon", "falkon"},
-    {"Midori", "midori"},         {"Opera", "opera"},                 {"Vivaldi", "vivaldi"},
-    {"Brave", "brave-browser"},   {"qutebrowser", "qutebrowser"},     {"SeaMonkey", "seamonkey"},
-    {"Dillo", "dillo"},           {"NetSurf", "netsurf-gtk"},
+    {"Firefox", "firefox"},
+    {"Firefox ESR", "firefox-esr"},
+    {"Chromium", "chromium"},
+    {"Chromium", "chromium-browser"},
+    {"Google Chrome", "google-chrome"},
+    {"Epiphany", "epiphany-browser"},
+    {"Epiphany", "epiphany"},
+    {"Konqueror", "konqueror"},
+    {"Falkon", "falkon"},
+    {"Midori", "midori"},
+    {"Opera", "opera"},
+    {"Vivaldi", "vivaldi"},
+    {"Brave", "brave-browser"},
+    {"qutebrowser", "qutebrowser"},
+    {"SeaMonkey", "seamonkey"},
+    {"Dillo", "dillo"},
+    {"NetSurf", "netsurf-gtk"},
 };
 
 std::vector<fs::path> DesktopFiles(const std::vector<std::string>& dirs) {
@@ -219,8 +230,10 @@ BrowserSources SystemBrowserSources(platform::Registry* registry) {
     s.pathDirs = SplitList(std::getenv("PATH"), "/usr/local/bin:/usr/bin:/bin");
     const char* home = std::getenv("HOME");
     const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && *dataHome) s.desktopDirs.push_back(std::string(dataHome) + "/applications");
-    else if (home && *home) s.desktopDirs.push_back(std::string(home) + "/.local/share/applications");
+    if (dataHome && *dataHome)
+        s.desktopDirs.push_back(std::string(dataHome) + "/applications");
+    else if (home && *home)
+        s.desktopDirs.push_back(std::string(home) + "/.local/share/applications");
     for (const std::string& d : SplitList(std::getenv("XDG_DATA_DIRS"), "/usr/local/share:/usr/share"))
         s.desktopDirs.push_back(d + "/applications");
     return s;
@@ -241,11 +254,16 @@ DesktopEntry ParseDesktopEntry(std::string_view text) {
         if (eq == std::string::npos) continue;
         std::string key = store::Trim(std::string_view(line).substr(0, eq));
         std::string value = store::Trim(std::string_view(line).substr(eq + 1));
-        if (key == "Name") e.name = value;
-        else if (key == "Exec") e.exec = ExecProgram(value);
-        else if (key == "Type") e.application = value == "Application";
-        else if (key == "Hidden") e.hidden = value == "true";
-        else if (key == "Categories") e.webBrowser = (";" + value + ";").find(";WebBrowser;") != std::string::npos;
+        if (key == "Name")
+            e.name = value;
+        else if (key == "Exec")
+            e.exec = ExecProgram(value);
+        else if (key == "Type")
+            e.application = value == "Application";
+        else if (key == "Hidden")
+            e.hidden = value == "true";
+        else if (key == "Categories")
+            e.webBrowser = (";" + value + ";").find(";WebBrowser;") != std::string::npos;
     }
     return e;
 }
@@ -257,7 +275,8 @@ std::string IniValue(std::string_view text, std::string_view section, std::strin
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            inSection = close != std::string::npos && store::CompareNoCase(store::Trim(line.substr(1, close - 1)), section) == 0;
+            inSection = close != std::string::npos &&
+                        store::CompareNoCase(store::Trim(line.substr(1, close - 1)), section) == 0;
             continue;
         }
         std::size_t eq = line.find('=');
@@ -281,8 +300,7 @@ int DetectBrowsers(std::vector<ToolEntry>& list, const BrowserSources& sources) 
     Collector found(list);
     if (sources.registry) RegistryBrowsers(*sources.registry, found);
     SettingsFileBrowsers(sources.windowsDir, found);
-    for (const KnownBrowser& b : kKnownBrowsers)
-        found.Add(b.caption, FindExecutable(b.program, sources.pathDirs));
+    for (const KnownBrowser& b : kKnownBrowsers) found.Add(b.caption, FindExecutable(b.program, sources.pathDirs));
     for (const fs::path& file : DesktopFiles(sources.desktopDirs)) {
         DesktopEntry e = ParseDesktopEntry(ReadSmallFile(file.string()));
         if (!e.application || !e.webBrowser || e.hidden) continue;
@@ -302,8 +320,10 @@ std::string RegistryBrowserCommand(platform::Registry& reg) {
     }
     std::string out;
     for (std::size_t i = 0; i < command.size(); ++i) {
-        if (command[i] == '%') ++i;  // "%" and the character after it
-        else out += command[i];
+        if (command[i] == '%')
+            ++i;  // "%" and the character after it
+        else
+            out += command[i];
     }
     return out;
 }

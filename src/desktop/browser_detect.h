@@ -7,7 +7,9 @@
 
 #include "desktop/tool_list.h"
 
-namespace qm::platform { class Registry; }
+namespace qm::platform {
+class Registry;
+}  // namespace qm::platform
 
 namespace qm::desktop {
 
@@ -24,8 +26,8 @@ BrowserSources SystemBrowserSources(platform::Registry* registry);
 
 // The fields of a freedesktop ".desktop" file's "[Desktop Entry]" group that matter here.
 struct DesktopEntry {
-    std::string name;     // "Name" (not a translated one)
-    std::string exec;     // the program of "Exec": its first word, quotes removed
+    std::string name;  // "Name" (not a translated one)
+    std::string exec;  // the program of "Exec": its first word, quotes removed
     bool application = false;
     bool webBrowser = false;  // "Categories" holds "WebBrowser"
     bool hidden = false;

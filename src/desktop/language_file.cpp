@@ -76,8 +76,10 @@ void Walk(const std::vector<std::string>& lines, Section onSection, Line onLine)
             continue;
         }
         if (IsComment(line)) continue;
-        if (line.front() == '[') onSection(SectionName(line));
-        else onLine(line);
+        if (line.front() == '[')
+            onSection(SectionName(line));
+        else
+            onLine(line);
     }
 }
 
@@ -91,7 +93,7 @@ bool HasLetterRange(const std::string& s) {
 
 bool LanguageFile::Load(const std::string& path, std::string& error) {
     error.clear();
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) {
         error = path + " is not a file";
@@ -117,10 +119,11 @@ void LanguageFile::SetText(std::string_view text) {
 std::vector<std::string> LanguageFile::Strings() const {
     std::vector<std::string> out;
     bool inStrings = false;
-    Walk(lines_, [&](const std::string& name) { inStrings = store::CompareNoCase(name, "Strings") == 0; },
-         [&](const std::string& line) {
-             if (inStrings) out.push_back(line);
-         });
+    Walk(
+        lines_, [&](const std::string& name) { inStrings = store::CompareNoCase(name, "Strings") == 0; },
+        [&](const std::string& line) {
+            if (inStrings) out.push_back(line);
+        });
     return out;
 }
 
@@ -128,35 +131,35 @@ void LanguageFile::Apply(const std::vector<LanguageTarget*>& windows) const {
     LanguageTarget* current = nullptr;
     bool inStrings = false;
     int message = 0;
-    Walk(lines_,
-         [&](const std::string& name) {
-             current = nullptr;
-             inStrings = store::CompareNoCase(name, "Strings") == 0;
-             if (inStrings) message = 0;
-             for (LanguageTarget* w : windows)
-                 if (w && store::CompareNoCase(w->Name(), name) == 0) current = w;
-         },
-         [&](const std::string& line) {
-             if (inStrings) {
-                 // Entries past the table have no reader in the program: they are dropped.
-                 if (message < store::kUIMessageCount) store::SetUIMessage(message, line);
-                 ++message;
-                 return;
-             }
-             if (!current) return;
-             Entry e = ParseEntry(line);
-             switch (e.kind) {
-             case Entry::Title: current->SetTitle(e.value); break;
-             case Entry::Caption: current->SetCaption(e.component, e.value); break;
-             case Entry::Hint: current->SetHint(e.component, e.value); break;
-             case Entry::Item: current->SetItem(e.component, e.index, e.value); break;
-             case Entry::None: break;
-             }
-         });
+    Walk(
+        lines_,
+        [&](const std::string& name) {
+            current = nullptr;
+            inStrings = store::CompareNoCase(name, "Strings") == 0;
+            if (inStrings) message = 0;
+            for (LanguageTarget* w : windows)
+                if (w && store::CompareNoCase(w->Name(), name) == 0) current = w;
+        },
+        [&](const std::string& line) {
+            if (inStrings) {
+                // Entries past the table have no reader in the program: they are dropped.
+                if (message < store::kUIMessageCount) store::SetUIMessage(message, line);
+                ++message;
+                return;
+            }
+            if (!current) return;
+            Entry e = ParseEntry(line);
+            switch (e.kind) {
+            case Entry::Title: current->SetTitle(e.value); break;
+            case Entry::Caption: current->SetCaption(e.component, e.value); break;
+            case Entry::Hint: current->SetHint(e.component, e.value); break;
+            case Entry::Item: current->SetItem(e.component, e.index, e.value); break;
+            case Entry::None: break;
+            }
+        });
 }
 
-std::string LanguageTemplateText(const std::vector<WindowTexts>& windows,
-                                 const std::vector<std::string>& messages) {
+std::string LanguageTemplateText(const std::vector<WindowTexts>& windows, const std::vector<std::string>& messages) {
     std::vector<std::string> out = {"[Intl File 4.0]", "Language=English", ""};
     for (const WindowTexts& w : windows) {
         out.push_back("[" + w.name + "]");
@@ -179,11 +182,14 @@ std::string TranslatedTemplateText(std::string_view templateText, const Language
     // window (lower case) + "\n" + entry key (lower case) -> the language file's value
     std::map<std::string, std::string> values;
     std::string section;
-    Walk(language.Lines(), [&](const std::string& name) { section = store::LowerCase(name); },
-         [&](const std::string& line) {
-             const std::size_t eq = line.find('=');
-             if (eq != std::string::npos) values[section + "\n" + store::LowerCase(TrimControls(std::string_view(line).substr(0, eq)))] = line.substr(eq + 1);
-         });
+    Walk(
+        language.Lines(), [&](const std::string& name) { section = store::LowerCase(name); },
+        [&](const std::string& line) {
+            const std::size_t eq = line.find('=');
+            if (eq != std::string::npos)
+                values[section + "\n" + store::LowerCase(TrimControls(std::string_view(line).substr(0, eq)))] =
+                    line.substr(eq + 1);
+        });
     std::vector<std::string> in = store::SplitLines(templateText), out;
     section.clear();
     for (std::size_t i = 0; i < in.size(); ++i) {

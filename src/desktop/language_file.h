@@ -72,8 +72,7 @@ struct WindowTexts {
 // The template text: header, the windows in the order given, then "[Strings]" with the
 // messages, CR LF line ends. Component lines are written only for texts holding at least
 // one character from "A" to "z".
-std::string LanguageTemplateText(const std::vector<WindowTexts>& windows,
-                                 const std::vector<std::string>& messages);
+std::string LanguageTemplateText(const std::vector<WindowTexts>& windows, const std::vector<std::string>& messages);
 // A template text with the entries of a loaded language file put in place of the ones it
 // names (same window, component and property), and "[Strings]" from messages.
 std::string TranslatedTemplateText(std::string_view templateText, const LanguageFile& language,

@@ -87,7 +87,7 @@ int Plugins::Load(const std::string& programFolder, engine::QueueManager& queue,
     };
     if (programFolder.empty() || programFolder.front() != '/') return 0;
     const std::string dir = programFolder + "/plug-ins";
-    struct stat st{};
+    struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
     if (!Trusted(st)) {
         log("Plug-ins not loaded: other users may write to " + dir);

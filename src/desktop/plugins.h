@@ -12,8 +12,12 @@
 #include <string>
 #include <vector>
 
-namespace qm::engine { class QueueManager; }
-namespace qm::store { struct ProgramOptions; }
+namespace qm::engine {
+class QueueManager;
+}  // namespace qm::engine
+namespace qm::store {
+struct ProgramOptions;
+}  // namespace qm::store
 
 namespace qm::desktop {
 

@@ -27,9 +27,7 @@ ToolEntry ParseToolEntry(const std::string& line) {
     return e;
 }
 
-std::string FormatToolEntry(const ToolEntry& e) {
-    return e.caption + "=" + e.program + (e.ticked ? "x" : "o");
-}
+std::string FormatToolEntry(const ToolEntry& e) { return e.caption + "=" + e.program + (e.ticked ? "x" : "o"); }
 
 std::vector<ToolEntry> ParseToolEntries(const std::string& text) {
     std::vector<ToolEntry> entries;

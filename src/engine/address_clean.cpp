@@ -78,20 +78,20 @@ bool ResolveParents(std::string& url, bool isFile, std::size_t hostEnd) {
         if (c != '/' || !EndsWith(out, "/../", 4)) continue;
         const std::size_t s = out.size() - 4;
         if (!isFile) {
-            if (s < hostEnd) continue;             // inside "http://../": not a path segment
-            if (s == hostEnd) {                    // right after the host: drop "../" only
+            if (s < hostEnd) continue;  // inside "http://../": not a path segment
+            if (s == hostEnd) {         // right after the host: drop "../" only
                 out.resize(out.size() - 3);
                 continue;
             }
             out.resize(s);
-            out.resize(out.rfind('/') + 1);        // a "/" at or after hostEnd exists
+            out.resize(out.rfind('/') + 1);  // a "/" at or after hostEnd exists
             continue;
         }
-        if (s < kSchemeLen) return false;          // "file://../"
+        if (s < kSchemeLen) return false;  // "file://../"
         out.resize(s);
-        const std::size_t q = out.rfind('/');      // at least the scheme's own "/"
+        const std::size_t q = out.rfind('/');  // at least the scheme's own "/"
         std::string_view seg(out.data() + q + 1, out.size() - q - 1);
-        if (q + 1 == kSchemeLen && seg.empty()) return false;       // "file:///../"
+        if (q + 1 == kSchemeLen && seg.empty()) return false;              // "file:///../"
         if (q + 1 <= kSchemeLen + 1 && IsDriveSegment(seg)) return false;  // above the drive
         out.resize(q + 1);
     }
@@ -147,8 +147,10 @@ int CountSeparators(std::string_view text) {
 
 CleanStatus CleanAddress(std::string& url, CleanedAddress& out) {
     out = CleanedAddress{};
-    if (StartsWithNoCase(url, "file://")) out.isFile = true;
-    else if (StartsWithNoCase(url, "https://")) out.isSecure = true;
+    if (StartsWithNoCase(url, "file://"))
+        out.isFile = true;
+    else if (StartsWithNoCase(url, "https://"))
+        out.isSecure = true;
     else if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "ftp://"))
         return CleanStatus::BadScheme;
     const std::size_t schemeLen = SchemeLength(url);
@@ -197,8 +199,7 @@ std::string RelativeLocalName(std::string_view url, bool isFile) {
     const std::size_t schemeLen = SchemeLength(url);
     std::string_view name = url.size() > schemeLen ? url.substr(schemeLen) : std::string_view();
     if (!isFile) return std::string(name);
-    if (name.size() >= 2 && (name[1] == ':' || name[1] == '|'))
-        name.remove_prefix(name.size() < 3 ? name.size() : 3);
+    if (name.size() >= 2 && (name[1] == ':' || name[1] == '|')) name.remove_prefix(name.size() < 3 ? name.size() : 3);
     std::string rel = "Local Files/";
     rel.append(name);
     return rel;

@@ -35,8 +35,7 @@ void MoveExtensionLast(std::string& text) {
     text.insert(fragment - extension.size(), extension);
 }
 
-void MapNameWith(std::string& name, bool addRoot, const std::string& root,
-                 const std::string& defaultDoc) {
+void MapNameWith(std::string& name, bool addRoot, const std::string& root, const std::string& defaultDoc) {
     if (name.empty()) return;
     if (name.size() > 2 && IsLetter(name[0]) && name[1] == ':' && IsSep(name[2])) {
         // A drive: c:/dir/x is kept under "Local Files/dir/x".

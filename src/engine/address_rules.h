@@ -8,9 +8,10 @@
 #include <string>
 #include <string_view>
 
-namespace qm::store { struct FileCategory; }
+namespace qm::store {
+struct FileCategory;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // ---- cleaning ------------------------------------------------------------------------------
 
@@ -50,8 +51,7 @@ int CountSeparators(std::string_view text);
 
 // Maps a relative local name to a file name in place (see MapName in local_path.h), with the
 // default document name given instead of taken from the program options.
-void MapNameWith(std::string& name, bool addRoot, const std::string& root,
-                 const std::string& defaultDoc);
+void MapNameWith(std::string& name, bool addRoot, const std::string& root, const std::string& defaultDoc);
 
 // For names that browsers open from disk by their extension: in an address text with a query,
 // the extension of the file name moves after the query ("s/a.css?v=2#x" becomes

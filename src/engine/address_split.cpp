@@ -26,6 +26,7 @@ public:
         pos_ = end;
         return true;
     }
+
 private:
     std::string_view text_;
     std::size_t pos_ = 0;
@@ -116,8 +117,10 @@ void SplitAddress(std::string_view text, const std::string& defaultDoc, AddressP
             parts.fileName.assign(rest.substr(last + 1));
         }
     }
-    if (parts.fileName.empty()) parts.fileName = defaultDoc;
-    else if (parts.fileName[0] == '#' || parts.fileName[0] == '?') parts.fileName.insert(0, defaultDoc);
+    if (parts.fileName.empty())
+        parts.fileName = defaultDoc;
+    else if (parts.fileName[0] == '#' || parts.fileName[0] == '?')
+        parts.fileName.insert(0, defaultDoc);
 }
 
 std::string_view FileExtension(std::string_view fileName) {

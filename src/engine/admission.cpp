@@ -100,8 +100,7 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
             return why.Refuse("starting server");
         if (rules.RPathBx == 1 && parts.directory.compare(0, start.directory.size(), start.directory) != 0)
             return why.Refuse("starting directory");
-        if (rules.RFileBx == 1 && parts.fileName != start.fileName)
-            return why.Refuse("starting file name");
+        if (rules.RFileBx == 1 && parts.fileName != start.fileName) return why.Refuse("starting file name");
     }
     if (rules.RSrvsBx == 2 && !KeywordRule(rules.RSrvsIn, rules.RSrvsEx, parts.server))
         return why.Refuse("server keywords");

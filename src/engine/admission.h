@@ -4,7 +4,9 @@
 #include <utility>
 #include <vector>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;

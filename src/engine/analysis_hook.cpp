@@ -11,8 +11,8 @@ namespace qm::engine {
 namespace {
 
 // Without link analysis a document is stored as it was received.
-void CopyDocument(DownloadRecord& record, const std::string& source, const std::string& target,
-                  bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink) {
+void CopyDocument(DownloadRecord& record, const std::string& source, const std::string& target, bool writeTarget,
+                  const SettingsSnapshot& settings, AnalysisSink& sink) {
     (void)settings;
     (void)sink;
     if (!writeTarget) return;

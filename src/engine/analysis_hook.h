@@ -26,9 +26,8 @@ public:
 // writeTarget writes the rewritten document to target. settings were taken for the record's
 // Project when its analysis was given out; the routine reads the Project and the program
 // options only through them, never through the record's Project.
-using AnalyseFunction = void (*)(DownloadRecord& record, const std::string& source,
-                                 const std::string& target, bool writeTarget,
-                                 const SettingsSnapshot& settings, AnalysisSink& sink);
+using AnalyseFunction = void (*)(DownloadRecord& record, const std::string& source, const std::string& target,
+                                 bool writeTarget, const SettingsSnapshot& settings, AnalysisSink& sink);
 
 void SetAnalyseFunction(AnalyseFunction fn);  // nullptr restores the copying stand-in
 AnalyseFunction CurrentAnalyseFunction();

@@ -21,7 +21,8 @@ void ChooseCredentials(const DownloadRecord& record, std::string& user, std::str
     // FTP logs on before anything else: the address's own credentials, or the Project's on
     // the Project's own server.
     if (ServerOf(record.URL).rfind("ftp://", 0) != 0) return;
-    if (!record.URLPsw.empty()) SplitUserPassword(record.URLPsw, user, password);
+    if (!record.URLPsw.empty())
+        SplitUserPassword(record.URLPsw, user, password);
     else if (record.Project && ProjectCredentialsApply(*record.Project, record))
         user = record.Project->User, password = record.Project->Psw;
 }
@@ -38,8 +39,8 @@ bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, cons
         int method = project->pswMethod;
         if (method == 1) {
             if (!OnPasswordWanted) {
-                ReportMessage("Password protected, skipped (asking for a password needs the window): " +
-                                  record->URL, false);
+                ReportMessage("Password protected, skipped (asking for a password needs the window): " + record->URL,
+                              false);
                 return false;
             }
             // One question per Project and run: its answer, or its refusal, serves every page.
@@ -47,8 +48,8 @@ bool QueueManager::AnswerChallenge(std::unique_ptr<DownloadRecord>& record, cons
             if (known == askedPasswords_.end()) {
                 const std::uint64_t generation = seenGeneration_.load();
                 AskedPassword asked;
-                asked.given = OnPasswordWanted(*this, *project, record->URL, challenge.realm, asked.user,
-                                               asked.password);
+                asked.given =
+                    OnPasswordWanted(*this, *project, record->URL, challenge.realm, asked.user, asked.password);
                 // Stopped or started again while the question was open: the record ends here.
                 if (seenGeneration_.load() != generation) {
                     FinishRecord(std::move(record));

@@ -26,7 +26,8 @@ namespace {
 std::string DecodeEscapes(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const int byte = text[i] == '%' && i + 2 < text.size() ? net::HexByte(std::string_view(text).substr(i + 1, 2)) : 0;
+        const int byte =
+            text[i] == '%' && i + 2 < text.size() ? net::HexByte(std::string_view(text).substr(i + 1, 2)) : 0;
         if (byte != 0) {
             out += static_cast<char>(byte);
             i += 2;

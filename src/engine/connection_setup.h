@@ -4,10 +4,13 @@
 // and a single transfer of quillmoor-cli fetch are set up by these same rules.
 #include <string>
 
-namespace qm::net { class DownloadConnection; }
-namespace qm::store { struct ProgramOptions; }
+namespace qm::net {
+class DownloadConnection;
+}  // namespace qm::net
+namespace qm::store {
+struct ProgramOptions;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // What every connection shares: the user agent, untrusted certificates, the proxy's user name
 // and password. Set once when the engine starts.
@@ -18,8 +21,7 @@ void ApplyConnectionOptions(net::DownloadConnection& connection, const store::Pr
 
 // "user:password" as written before an address's host: the name, and the password after the
 // first ":" (a name alone has no password). With decodeEscapes, "%XX" escapes are decoded.
-void SplitUserPassword(const std::string& text, std::string& user, std::string& password,
-                       bool decodeEscapes = false);
+void SplitUserPassword(const std::string& text, std::string& user, std::string& password, bool decodeEscapes = false);
 
 // The address without "user:password@" before its host (the last "@" before the path), with
 // the user and password split out of it and their "%" escapes decoded. An address without

@@ -97,8 +97,8 @@ void CrawlTraps::Clear() {
 std::string CrawlTrapMessage(CrawlTraps::Verdict verdict, std::string_view url) {
     if (verdict == CrawlTraps::Verdict::RepeatingPath)
         return "Crawl trap: a path that repeats itself is not followed: " + std::string(url);
-    return "Crawl trap: more than " + std::to_string(kMaxQueriesPerPath) +
-           " query strings under " + std::string(PathBeforeQuery(url)) + ", no more of them are followed";
+    return "Crawl trap: more than " + std::to_string(kMaxQueriesPerPath) + " query strings under " +
+           std::string(PathBeforeQuery(url)) + ", no more of them are followed";
 }
 
 }  // namespace qm::engine

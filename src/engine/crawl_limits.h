@@ -10,9 +10,10 @@
 #include <utility>
 #include <vector>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // Redirects one record follows at the most (as browsers and wget do).
 constexpr int kMaxRedirects = 20;

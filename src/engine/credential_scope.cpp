@@ -21,10 +21,14 @@ bool SplitServer(std::string_view url, Server& out) {
     if (colon == std::string_view::npos) return false;
     out.scheme = std::string(rest.substr(0, colon));
     std::string defaultPort;
-    if (out.scheme == "http") defaultPort = "80";
-    else if (out.scheme == "https") defaultPort = "443";
-    else if (out.scheme == "ftp") defaultPort = "21";
-    else return false;
+    if (out.scheme == "http")
+        defaultPort = "80";
+    else if (out.scheme == "https")
+        defaultPort = "443";
+    else if (out.scheme == "ftp")
+        defaultPort = "21";
+    else
+        return false;
     rest.remove_prefix(colon + 3);
     std::string_view authority = rest.substr(0, rest.find_first_of("/\\?#"));
     const std::size_t at = authority.rfind('@');
@@ -54,8 +58,7 @@ bool CredentialsMayFollow(std::string_view from, std::string_view to) {
     Server a, b;
     if (!SplitServer(from, a) || !SplitServer(to, b) || a.host != b.host) return false;
     if (a.scheme == b.scheme) return a.port == b.port;
-    if (a.scheme == "http" && b.scheme == "https")
-        return a.port == b.port || (a.port == "80" && b.port == "443");
+    if (a.scheme == "http" && b.scheme == "https") return a.port == b.port || (a.port == "80" && b.port == "443");
     return false;
 }
 

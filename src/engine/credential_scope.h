@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;

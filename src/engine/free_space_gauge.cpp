@@ -18,8 +18,7 @@ std::int64_t SteadyMs() {
 
 FreeSpaceGauge::FreeSpaceGauge() : FreeSpaceGauge(FreeSpace, SteadyMs) {}
 
-FreeSpaceGauge::FreeSpaceGauge(Measure measure, Clock clock)
-    : measure_(std::move(measure)), clock_(std::move(clock)) {}
+FreeSpaceGauge::FreeSpaceGauge(Measure measure, Clock clock) : measure_(std::move(measure)), clock_(std::move(clock)) {}
 
 std::int64_t FreeSpaceGauge::Free(const std::string& path, std::int64_t received) {
     const std::int64_t now = clock_();
@@ -27,8 +26,8 @@ std::int64_t FreeSpaceGauge::Free(const std::string& path, std::int64_t received
     if (it != answers_.end()) {
         const Answer& a = it->second;
         // A clock or count that went back (a new run) also asks again.
-        const bool fresh = now >= a.atMs && now - a.atMs < kMaxAgeMs && received >= a.received &&
-                           received - a.received < kMaxReceived;
+        const bool fresh =
+            now >= a.atMs && now - a.atMs < kMaxAgeMs && received >= a.received && received - a.received < kMaxReceived;
         if (fresh) return a.free;
     } else if (answers_.size() >= kMaxFolders) {
         answers_.clear();

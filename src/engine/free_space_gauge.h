@@ -13,7 +13,7 @@ namespace qm::engine {
 class FreeSpaceGauge {
 public:
     using Measure = std::function<std::int64_t(const std::string&)>;  // FreeSpace's answer
-    using Clock = std::function<std::int64_t()>;                       // milliseconds
+    using Clock = std::function<std::int64_t()>;                      // milliseconds
     static constexpr std::int64_t kMaxAgeMs = 1000;
     static constexpr std::int64_t kMaxReceived = 1048576;
     static constexpr std::size_t kMaxFolders = 64;

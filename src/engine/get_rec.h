@@ -8,18 +8,24 @@
 
 #include "store/streamable.h"
 
-namespace qm::store { class Project; }
-namespace qm::store { struct FileCategory; }
-namespace qm::net { class DownloadConnection; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::store {
+struct FileCategory;
+}  // namespace qm::store
+namespace qm::net {
+class DownloadConnection;
+}  // namespace qm::net
 namespace qm::engine {
 
 class AnalysisThread;
 
 class DownloadRecord : public store::StreamObject {
 public:
-    DownloadRecord();  // ConnTries from the program option "ConnRetries"
+    DownloadRecord();                        // ConnTries from the program option "ConnRetries"
     explicit DownloadRecord(int connTries);  // off the main thread, from a copy of the option
-    ~DownloadRecord() override;  // closes DataFile when still open
+    ~DownloadRecord() override;              // closes DataFile when still open
     DownloadRecord(const DownloadRecord&) = delete;
     DownloadRecord& operator=(const DownloadRecord&) = delete;
     void Load(store::ObjectStream& stream) override;  // the Project is found by "IID" when the queue loads it
@@ -67,7 +73,7 @@ public:
     std::string OldFName;
     int OldDepth = 0;
     std::string NewFName;
-    std::string RedirectStart;  // the address a chain of redirects began with
+    std::string RedirectStart;      // the address a chain of redirects began with
     std::uint8_t RedirectHops = 0;  // redirects followed, kept across the re-queue
     // Links in a row that took no level step (or were found at the last level).
     std::uint8_t StepsBeyondLevel = 0;

@@ -27,9 +27,7 @@ namespace {
 // How often a request answered with 400 is sent at the most in one run.
 constexpr int kBadRequestAttempts = 3;
 
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 bool IsDocumentType(const std::string& type) {
     return type.empty() || Contains(type, "x-javascript") || Contains(type, "text/html");
@@ -43,8 +41,7 @@ void DeleteTemp(DownloadRecord& record) {
 // Fills the record's content type from the description of its stored file, when there is one.
 void RecordedContentType(DownloadRecord& record) {
     std::string type, lastModified;
-    if (LookupFileDescription(record.Path, record.RFile, type, lastModified))
-        record.ContentType = type;
+    if (LookupFileDescription(record.Path, record.RFile, type, lastModified)) record.ContentType = type;
 }
 
 }  // namespace
@@ -143,8 +140,10 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
     auto retryOrGiveUp = [&](bool countS400) {
         if (record->ConnTries == 1) {
             if (project) {
-                if (countS400) ++project->S400;
-                else ++project->SErr;
+                if (countS400)
+                    ++project->S400;
+                else
+                    ++project->SErr;
             }
             FinishRecord(std::move(record));
             return;
@@ -184,8 +183,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         if (project) IncDone(*project);
         MakeDirectories(record->Path);
         SweepScratchOnce(record->Path);
-        const bool document = IsDocumentType(record->ContentType) ||
-                              IsStyleSheet(record->ContentType, record->URL);
+        const bool document = IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL);
         const std::string primary = PrimaryName(record->FName);
         // The copy as received is also what analysis reads: the download file is moved
         // into place rather than copied, and analysis works from the stored copy.
@@ -197,7 +195,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             source = primary;
         }
         RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
-                         LastModified(headers).substr(0, 30));
+                              LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {
             std::string target = record->FName;
             QueueForAnalysis(std::move(record), source, target, true);
@@ -220,8 +218,8 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         if (record->RedirectHops == 0) record->RedirectStart = record->URL;
         if (record->RedirectHops >= kMaxRedirects) {
             // A loop, or a chain that grows for ever: the record fails.
-            ReportMessage("More than " + std::to_string(kMaxRedirects) + " redirects from " +
-                              record->RedirectStart + ", not followed further",
+            ReportMessage("More than " + std::to_string(kMaxRedirects) + " redirects from " + record->RedirectStart +
+                              ", not followed further",
                           false);
             if (project) ++project->SErr;
             FinishRecord(std::move(record));
@@ -245,8 +243,8 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             // Where the start address leads is the site the user asked for.
             const std::string server = ServerOf(target);
             if (JoinStartingServer(*project, server))
-                ReportMessage("The start address " + record->RedirectStart + " moved to " + target +
-                                  ": the server " + server + " is a starting server for this run",
+                ReportMessage("The start address " + record->RedirectStart + " moved to " + target + ": the server " +
+                                  server + " is a starting server for this run",
                               false);
         }
         record->URL = target;
@@ -255,8 +253,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             FinishRecord(std::move(record));
             return;
         }
-        if (record->URLPsw.empty() && CredentialsMayFollow(from, record->URL))
-            record->URLPsw = std::move(credentials);
+        if (record->URLPsw.empty() && CredentialsMayFollow(from, record->URL)) record->URLPsw = std::move(credentials);
         record->NewFName = record->FName;
         RetryRecord(std::move(record));
         return;
@@ -281,8 +278,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             return;
         }
         const bool javaScanned = record->JavaClass && project && project->EnableJava;
-        if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) ||
-            javaScanned) {
+        if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) || javaScanned) {
             DeleteTemp(*record);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);

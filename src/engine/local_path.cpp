@@ -90,8 +90,7 @@ void CleanTemporaryFiles() {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string file = it->path().filename().string();
-        if (file.size() < 7 || file.compare(0, 3, "htt") != 0 ||
-            file.compare(file.size() - 4, 4, ".tmp") != 0)
+        if (file.size() < 7 || file.compare(0, 3, "htt") != 0 || file.compare(file.size() - 4, 4, ".tmp") != 0)
             continue;
         std::error_code typeEc;
         if (it->symlink_status(typeEc).type() == fs::file_type::directory) continue;

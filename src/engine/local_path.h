@@ -2,9 +2,10 @@
 // Where a fetched file is stored: the one mapping from addresses to local file names.
 #include <string>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // Rewrites name in place. addRoot false: the escaped relative name with "/" separators;
 // addRoot true: root + name with the platform separator, DefaultDoc for a final separator.

@@ -29,10 +29,9 @@ std::string SettingsStamp(const SettingsSnapshot& settings) {
     stamp += settings.extLast ? '1' : '0';
     if (!settings.project) return stamp;
     Put(stamp, settings.startURL);
-    for (int box : {settings.RSrvsBx, settings.RPathBx, settings.RFileBx})
-        Put(stamp, std::to_string(box));
-    for (const std::string* list : {&settings.RSrvsIn, &settings.RSrvsEx, &settings.RPathIn,
-                                    &settings.RPathEx, &settings.RFileIn, &settings.RFileEx})
+    for (int box : {settings.RSrvsBx, settings.RPathBx, settings.RFileBx}) Put(stamp, std::to_string(box));
+    for (const std::string* list : {&settings.RSrvsIn, &settings.RSrvsEx, &settings.RPathIn, &settings.RPathEx,
+                                    &settings.RFileIn, &settings.RFileEx})
         Put(stamp, *list);
     for (const std::string& server : settings.joinedServers) Put(stamp, server);
     for (const store::FileCategory& category : settings.Categories) {
@@ -76,8 +75,7 @@ NormaliseMemo::Entry* NormaliseMemo::Find(const std::string& key, bool embedded,
     }
 }
 
-NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std::uint64_t hash,
-                                            Outcome outcome) {
+NormaliseMemo::Entry& NormaliseMemo::Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome) {
     if ((entries_.size() + 1) * 2 > slots_.size()) {
         // Twice the room, every entry placed again by its hash.
         std::vector<Slot> bigger(std::max<std::size_t>(1024, slots_.size() * 2));
@@ -117,8 +115,7 @@ bool NormaliseMemo::Normalise(DownloadRecord& record) {
         record.Srv = true;
         if (!o.admitted) return false;
         if (!o.urlIsKey) record.URL = o.url;
-        record.Category =
-            o.category >= 0 ? &record.Project->Categories[std::size_t(o.category)] : nullptr;
+        record.Category = o.category >= 0 ? &record.Project->Categories[std::size_t(o.category)] : nullptr;
         record.FName = o.fileName;
         if (o.pathEnd != kNoPath) {
             record.Path.assign(o.fileName, 0, o.pathEnd);

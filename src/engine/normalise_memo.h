@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;
@@ -39,12 +41,12 @@ private:
     // Kept small: a big site has tens of thousands of addresses.
     struct Outcome {
         bool admitted = false;
-        bool urlIsKey = false;       // the canonical address is the key itself
-        std::int8_t category = -1;   // index into the Project's categories; -1 none
+        bool urlIsKey = false;      // the canonical address is the key itself
+        std::int8_t category = -1;  // index into the Project's categories; -1 none
         int depth = 0;
         std::uint32_t pathEnd = kNoPath;  // Path and RFile split fileName here
-        std::uint64_t handedOver = 0;  // the generation it was last handed over in; 0 never
-        std::string url;               // when not the key
+        std::uint64_t handedOver = 0;     // the generation it was last handed over in; 0 never
+        std::string url;                  // when not the key
         std::string fileName;
     };
     struct Entry {

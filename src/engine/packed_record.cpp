@@ -20,8 +20,8 @@ enum Flag : std::uint8_t {
     kSrv = 2,
     kJavaClass = 4,
     kIsImage = 8,
-    kNameSplit = 16,     // FName is Path + "/" + RFile
-    kNameFromURL = 32,   // RFile is the end of URL after its last "/"
+    kNameSplit = 16,    // FName is Path + "/" + RFile
+    kNameFromURL = 32,  // RFile is the end of URL after its last "/"
 };
 
 void PutNumber(std::string& out, std::uint64_t n) {
@@ -69,8 +69,7 @@ std::string_view GetText(const char*& p) {
 
 bool NameEndsURL(const DownloadRecord& r) {
     const std::size_t n = r.RFile.size();
-    return n > 0 && r.URL.size() > n && r.URL[r.URL.size() - n - 1] == '/' &&
-           r.RFile.find('/') == std::string::npos &&
+    return n > 0 && r.URL.size() > n && r.URL[r.URL.size() - n - 1] == '/' && r.RFile.find('/') == std::string::npos &&
            r.URL.compare(r.URL.size() - n, n, r.RFile) == 0;
 }
 
@@ -127,10 +126,9 @@ PackedRecord& PackedRecord::operator=(PackedRecord&&) noexcept = default;
 bool PackedRecord::Packable(const DownloadRecord& r) {
     return !r.Busy && !r.Conn && !r.DataFile && !r.DataBuffer && !r.Parser && r.ContentType.empty() &&
            r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp && !r.BodyFileMade &&
-           r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 &&
-           r.OldFName.empty() && r.OldDepth == 0 && r.NewFName.empty() && r.AuthChallenge.empty() &&
-           r.AuthUser.empty() && r.AuthPassword.empty() && r.RedirectStart.empty() && r.RedirectHops == 0 &&
-           !r.IsStartAddress;
+           r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 && r.OldFName.empty() &&
+           r.OldDepth == 0 && r.NewFName.empty() && r.AuthChallenge.empty() && r.AuthUser.empty() &&
+           r.AuthPassword.empty() && r.RedirectStart.empty() && r.RedirectHops == 0 && !r.IsStartAddress;
 }
 
 PackedRecord PackedRecord::Pack(const DownloadRecord& r, ContextRef& last) {

@@ -10,8 +10,12 @@
 #include <memory>
 #include <string>
 
-namespace qm::store { class Project; }
-namespace qm::store { struct FileCategory; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::store {
+struct FileCategory;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;

@@ -98,12 +98,12 @@ private:
 
 int NiceFor(int priority) {
     switch (priority) {
-        case 1: return 19;
-        case 2: return 10;
-        case 3: return 0;
-        case 4: return -5;
-        case 5: return -10;
-        default: return 10;
+    case 1: return 19;
+    case 2: return 10;
+    case 3: return 0;
+    case 4: return -5;
+    case 5: return -10;
+    default: return 10;
     }
 }
 
@@ -113,8 +113,7 @@ namespace {
 
 std::string AnalyseInto(DownloadRecord& record, const SettingsSnapshot& settings, QueueSink& sink) {
     AnalyseFunction fn = CurrentAnalyseFunction();
-    fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, settings,
-       sink);
+    fn(record, record.AnalysisSource, record.AnalysisTarget, record.AnalysisDeletesTemp, settings, sink);
     return sink.stopText_;
 }
 
@@ -143,8 +142,7 @@ AnalysisThread::~AnalysisThread() {
 
 void AnalysisThread::Give(std::unique_ptr<DownloadRecord> record, int priority) {
     inFlight_.push_back(record ? static_cast<const void*>(record->Project) : nullptr);
-    auto settings = std::make_unique<const SettingsSnapshot>(
-        TakeSettingsSnapshot(record ? record->Project : nullptr));
+    auto settings = std::make_unique<const SettingsSnapshot>(TakeSettingsSnapshot(record ? record->Project : nullptr));
     {
         std::lock_guard<std::mutex> lock(mutex_);
         inbox_.push_back(Given{std::move(record), std::move(settings), priority});
@@ -184,8 +182,7 @@ void AnalysisThread::Run() {
         }
         if (next.priority != appliedPriority_) {
             // Raising the priority needs privileges; a refusal leaves the thread at normal.
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)),
-                          NiceFor(next.priority));
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceFor(next.priority));
             appliedPriority_ = next.priority;
         }
         if (next.record) Analyse(std::move(next.record), *next.settings);

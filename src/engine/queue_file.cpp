@@ -76,8 +76,10 @@ bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string
         stream.WriteCount(static_cast<int>(queue.QueueCount()));
         for (const auto& entry : queue.Queue()) {
             // A packed record is written from a copy, so that the queue stays small.
-            if (auto copy = entry.UnpackedCopy()) stream.WriteObject(*copy);
-            else stream.WriteObject(*entry);
+            if (auto copy = entry.UnpackedCopy())
+                stream.WriteObject(*copy);
+            else
+                stream.WriteObject(*entry);
         }
         written = stream.Close() && !stream.Failed();
         if (!written) error = stream.Error().empty() ? "cannot write " + part : stream.Error();
@@ -157,7 +159,8 @@ bool ReadQueueFile(const store::ProjectTree& tree, const std::string& fileName, 
         if (!record) {
             if (object) {
                 ++report.skipped;
-                report.problems.push_back("line " + std::to_string(line + 1) + ": an object that is no download record");
+                report.problems.push_back("line " + std::to_string(line + 1) +
+                                          ": an object that is no download record");
             }
             continue;
         }

@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
-namespace qm::store { class ProjectTree; }
-namespace qm::store { class Project; }
+namespace qm::store {
+class ProjectTree;
+}  // namespace qm::store
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;
@@ -27,18 +31,18 @@ private:
 // Suspend To File: suspends the queue, finishes the analysis of every page waiting for or
 // under analysis (their links are queued), writes every record of the download queue in
 // order (busy ones included) to fileName, and only when the file is complete on disk stops
-// every transfer and empties the queue; the queue is left not suspended. The file is written under a temporary name beside fileName and renamed over
-// it, so a failure leaves an existing file as it was. On failure the queue keeps running as
-// it was and error says why.
+// every transfer and empties the queue; the queue is left not suspended. The file is written under a temporary name
+// beside fileName and renamed over it, so a failure leaves an existing file as it was. On failure the queue keeps
+// running as it was and error says why.
 bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string& error);
 
 struct ResumeReport {
-    int queued = 0;        // records added to the queue
-    int noProject = 0;     // records whose Project is no longer in the tree (dropped)
-    int renamed = 0;       // records whose stored names left the Project's folder: recomputed
-    int skipped = 0;       // records that could not be read or placed (dropped)
+    int queued = 0;                     // records added to the queue
+    int noProject = 0;                  // records whose Project is no longer in the tree (dropped)
+    int renamed = 0;                    // records whose stored names left the Project's folder: recomputed
+    int skipped = 0;                    // records that could not be read or placed (dropped)
     std::vector<std::string> problems;  // one line per damaged or dropped part
-    bool opened = false;   // false: the file could not be read at all (see problems)
+    bool opened = false;                // false: the file could not be read at all (see problems)
 };
 
 // Resume From File: queues every record of fileName whose Project is in tree, in file order

@@ -180,9 +180,12 @@ void QueueManager::RaiseStatus(const std::string& text) {
 }
 
 void QueueManager::RaiseQueueState() {
-    if (suspended_) RaiseStatus(kTextSuspend);
-    else if (!queue_.empty()) RaiseStatus(kTextDownload);
-    else RaiseStatus(kTextReady);
+    if (suspended_)
+        RaiseStatus(kTextSuspend);
+    else if (!queue_.empty())
+        RaiseStatus(kTextDownload);
+    else
+        RaiseStatus(kTextReady);
 }
 
 namespace {
@@ -356,9 +359,9 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     record.ContentType.clear();
     record.Base.clear();
 
-    if (project && ((project->LimBNumber && project->DoneCount >= project->LimNumber) ||
-                    (project->LimBTSize &&
-                     project->ReceivedBytes > static_cast<std::int64_t>(project->LimTSize) * 1024))) {
+    if (project &&
+        ((project->LimBNumber && project->DoneCount >= project->LimNumber) ||
+         (project->LimBTSize && project->ReceivedBytes > static_cast<std::int64_t>(project->LimTSize) * 1024))) {
         // The Project reached a limit: the record is dropped uncounted.
         RecordFinished(record);
         return;
@@ -375,8 +378,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     bool exists = FileExists(record.FName);
     if (project && exists &&
-        (project->FMGroup == 2 ||
-         (project->FMGroup == 3 && project->Lev - record.Lev > project->FM3Lev))) {
+        (project->FMGroup == 2 || (project->FMGroup == 3 && project->Lev - record.Lev > project->FM3Lev))) {
         // An existing file is taken as it is, like a "not modified" answer.
         conn.StatusCode = 304;
         conn.Complete = false;
@@ -405,8 +407,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     if (project && exists && (project->FMGroup == 0 || project->FMGroup == 3)) {
         std::string type, modified;
         if (LookupFileDescription(record.Path, record.RFile, type, modified)) {
-            if (!(type == "text/html" && !FileExists(PrimaryName(record.FName))))
-                conn.IfModifiedSince = modified;
+            if (!(type == "text/html" && !FileExists(PrimaryName(record.FName)))) conn.IfModifiedSince = modified;
         }
     }
 
@@ -523,8 +524,10 @@ void QueueManager::RetireConnection(std::unique_ptr<net::DownloadConnection> con
 void QueueManager::SetConnectionCount(int n) {
     if (n < 1 || n > 100) return;
     pendingCount_ = n;
-    if (static_cast<std::size_t>(n) == pool_.size()) pendingCount_ = 0;
-    else ApplyPendingCount();
+    if (static_cast<std::size_t>(n) == pool_.size())
+        pendingCount_ = 0;
+    else
+        ApplyPendingCount();
     StartAnalysis();
 }
 
@@ -661,7 +664,7 @@ void QueueManager::ReportMessage(const std::string& text, bool stop) {
 }
 
 void QueueManager::QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source,
-                                     const std::string& target, bool deleteTemp) {
+                                    const std::string& target, bool deleteTemp) {
     record->AnalysisSource = source;
     record->AnalysisTarget = target;
     record->AnalysisDeletesTemp = deleteTemp;
@@ -695,8 +698,7 @@ void QueueManager::OnAnalysedRecord(std::unique_ptr<DownloadRecord> record) {
     if (OnItemStored) OnItemStored(*this, *record);
 }
 
-void QueueManager::AnalysisFinished(std::unique_ptr<DownloadRecord> record, std::string stopText,
-                                     FoundBatch found) {
+void QueueManager::AnalysisFinished(std::unique_ptr<DownloadRecord> record, std::string stopText, FoundBatch found) {
     // Runs on the analysis thread; everything below happens on the main thread, in the order
     // of the messages (found records, analysed record, stop request, idle).
     struct Results {
@@ -704,8 +706,7 @@ void QueueManager::AnalysisFinished(std::unique_ptr<DownloadRecord> record, std:
         std::string stopText;
         FoundBatch found;
     };
-    auto results = std::make_shared<Results>(
-        Results{std::move(record), std::move(stopText), std::move(found)});
+    auto results = std::make_shared<Results>(Results{std::move(record), std::move(stopText), std::move(found)});
     PostToMain([this, results] {
         AddFoundRecords(results->found);
         OnAnalysedRecord(std::move(results->record));

@@ -25,9 +25,15 @@
 #include "net/connection_codes.h"
 #include "store/string_list.h"
 
-namespace qm::platform { class Timer; }
-namespace qm::store { class Project; }
-namespace qm::net { class DownloadConnection; }
+namespace qm::platform {
+class Timer;
+}  // namespace qm::platform
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::net {
+class DownloadConnection;
+}  // namespace qm::net
 namespace qm::engine {
 
 class DownloadRecord;
@@ -88,8 +94,8 @@ public:
     // Asks the user for a user name and password for a page of project that its server
     // protects (the Project's password method 1); false: the page is skipped. Without a
     // handler such pages are skipped with a log line.
-    std::function<bool(QueueManager& sender, store::Project& project, const std::string& url,
-                       const std::string& realm, std::string& user, std::string& password)>
+    std::function<bool(QueueManager& sender, store::Project& project, const std::string& url, const std::string& realm,
+                       std::string& user, std::string& password)>
         OnPasswordWanted;
     // Status lines of the connections: "HTTP" + index + ": " + text.
     std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text, net::StatusKind kind)>
@@ -107,8 +113,8 @@ public:
     void StopAll();
     void StopProject(store::Project& project);
     void ReportMessage(const std::string& text, bool stop);
-    void QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source,
-                          const std::string& target, bool deleteTemp);
+    void QueueForAnalysis(std::unique_ptr<DownloadRecord> record, const std::string& source, const std::string& target,
+                          bool deleteTemp);
     void StartAnalysis();
     void FlushAnalysis();
     // Analyses everything waiting for analysis and waits until the analysis thread has handed

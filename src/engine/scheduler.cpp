@@ -70,19 +70,17 @@ ClockTime SplitDateTime(double dateTime) {
 }
 
 double JoinDateTime(int year, int month, int day, int hour, int minute, int second) {
-    const long long days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-                           kEpochOffsetDays;
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffsetDays;
     return static_cast<double>(days) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
 }
 
 bool ParseMinuteText(const std::string& text, double& dateTime) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, used = 0;
     char sep = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &used) != 6)
-        return false;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &used) != 6) return false;
     if (static_cast<std::size_t>(used) != text.size() || (sep != ' ' && sep != 'T')) return false;
-    if (y < 1900 || y > 9999 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59)
-        return false;
+    if (y < 1900 || y > 9999 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59) return false;
     // The day must exist in that month.
     const ClockTime back = SplitDateTime(JoinDateTime(y, mo, d, 0, 0));
     if (back.month != mo || back.day != d) return false;
@@ -111,8 +109,7 @@ bool DueAt(const store::Project& p, double now) {
         if (p.Day + 1 != t.day) return false;
         return p.When == 3 || p.Month + 1 == t.month;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
-namespace qm::store { class ProjectTree; }
-namespace qm::store { class Project; }
+namespace qm::store {
+class ProjectTree;
+}  // namespace qm::store
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // A date-time taken apart. month 1-12, day 1-31, weekday 1 = Sunday ... 7 = Saturday.
 struct ClockTime {
@@ -41,7 +44,7 @@ public:
     std::function<void(store::Project& project)> OnStart;
     // Saving the Project tree store when the auto-save count runs over.
     std::function<void()> OnAutoSave;
-    bool AutoSave = false;    // "bAutoSave"
+    bool AutoSave = false;     // "bAutoSave"
     int AutoSaveMinutes = 10;  // "iAutoSave"
 
     // The once-a-minute handler for the minute of now: saves each changed site map, starts

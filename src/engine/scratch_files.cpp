@@ -17,9 +17,7 @@ namespace {
 constexpr std::string_view kFixedSuffix = "part";
 constexpr std::size_t kRandomLength = 6;  // mkstemp's "XXXXXX"
 
-bool IsRandomChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool IsRandomChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 int Locked(int fd) {
     if (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
@@ -44,8 +42,8 @@ int CreateScratchBeside(const std::string& target, std::string& name, unsigned m
 
 int OpenFixedScratch(const std::string& target, std::string& name, unsigned mode) {
     name = target + std::string(kScratchMark) + std::string(kFixedSuffix);
-    return Locked(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                         static_cast<mode_t>(mode)));
+    return Locked(
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode)));
 }
 
 bool CommitScratch(int fd, const std::string& name, const std::string& target, bool ok) {

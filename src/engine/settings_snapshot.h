@@ -12,9 +12,10 @@
 #include "engine/address_rules.h"
 #include "store/file_category.h"
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 struct SettingsSnapshot {
     // The Project found records belong to: compared and pointed into, never read through.

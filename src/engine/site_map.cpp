@@ -40,8 +40,10 @@ bool SaveMaps(const std::vector<store::Project*>& projects) {
     // Only what reached its place loses its mark: its file now holds exactly this list.
     bool ok = true;
     for (std::size_t i = 0; i < changed.size(); ++i) {
-        if (files[i].placed) changed[i]->ClearSiteMapModified();
-        else ok = false;
+        if (files[i].placed)
+            changed[i]->ClearSiteMapModified();
+        else
+            ok = false;
     }
     return ok;
 }

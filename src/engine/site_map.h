@@ -6,9 +6,10 @@
 
 #include "store/string_list.h"
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
-
 
 // Adds a stored or confirmed file (blanks and control characters trimmed; empty ignored).
 void AddToMap(store::Project& project, const std::string& path);

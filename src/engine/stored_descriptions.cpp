@@ -4,8 +4,8 @@
 
 namespace qm::engine {
 
-bool LookupFileDescription(const std::string& dir, const std::string& name,
-                           std::string& contentType, std::string& lastModified) {
+bool LookupFileDescription(const std::string& dir, const std::string& name, std::string& contentType,
+                           std::string& lastModified) {
     store::FileDescription record;
     record.ContentType = contentType;
     if (!store::ReadDescription(dir, name, record)) return false;
@@ -14,8 +14,8 @@ bool LookupFileDescription(const std::string& dir, const std::string& name,
     return true;
 }
 
-void RecordFileDescription(const std::string& dir, const std::string& name,
-                           const std::string& contentType, const std::string& lastModified) {
+void RecordFileDescription(const std::string& dir, const std::string& name, const std::string& contentType,
+                           const std::string& lastModified) {
     store::FileDescription record;
     record.Name = name;
     record.ContentType = contentType.substr(0, 40);

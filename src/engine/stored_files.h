@@ -39,8 +39,8 @@ bool FileExists(const std::string& path);
 
 // Description records of stored files, kept per directory.
 bool LookupFileDescription(const std::string& dir, const std::string& name, std::string& contentType,
-                     std::string& lastModified);
-void RecordFileDescription(const std::string& dir, const std::string& name,
-                      const std::string& contentType, const std::string& lastModified);
+                           std::string& lastModified);
+void RecordFileDescription(const std::string& dir, const std::string& name, const std::string& contentType,
+                           const std::string& lastModified);
 
 }  // namespace qm::engine

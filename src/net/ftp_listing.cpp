@@ -26,8 +26,8 @@ void AppendEscapedTarget(std::string_view text, std::string& out) {
     static const char kHex[] = "0123456789ABCDEF";
     for (char ch : text) {
         unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '<' || c == '>' || c == '&' || c == '%' ||
-            c == '#' || c == '?' || c == '\'') {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '<' || c == '>' || c == '&' || c == '%' || c == '#' || c == '?' ||
+            c == '\'') {
             out += '%';
             out += kHex[c >> 4];
             out += kHex[c & 15];
@@ -47,8 +47,7 @@ bool IsPermissionText(std::string_view field) {
     // characters ("." or "+") says the file has a security context or access list.
     for (std::size_t i = 1; i < 10; ++i) {
         char c = field[i];
-        if (c != '-' && c != 'r' && c != 'w' && c != 'x' && c != 's' && c != 'S' && c != 't' && c != 'T')
-            return false;
+        if (c != '-' && c != 'r' && c != 'w' && c != 'x' && c != 's' && c != 'S' && c != 't' && c != 'T') return false;
     }
     for (std::size_t i = 10; i < field.size(); ++i)
         if (field[i] != '.' && field[i] != '+' && field[i] != '@') return false;

@@ -84,8 +84,10 @@ std::int64_t FtpDigitsValue(std::string_view text, std::size_t from, std::size_t
     std::size_t n = 0;
     for (std::size_t i = from; i < text.size() && IsDigit(text[i]); ++i, ++n) {
         int d = text[i] - '0';
-        if (value > (kMax - d) / 10) value = kMax;
-        else value = value * 10 + d;
+        if (value > (kMax - d) / 10)
+            value = kMax;
+        else
+            value = value * 10 + d;
     }
     if (digits) *digits = n;
     return value;

@@ -269,8 +269,7 @@ void FtpConversation::OnReply(const FtpReply& reply) {
             if (dataEnded_) EndTransfer();
         }
         return;
-    default:
-        return;
+    default: return;
     }
 }
 
@@ -441,8 +440,10 @@ void FtpConversation::TryHeader() {
         header += "Content-Range: bytes " + std::to_string(c_.Received) + "-" + std::to_string(lastByte) + "/" +
                   std::to_string(fileSize_) + "\r\n";
     header += "\r\n";
-    if (restarting_) c_.RegetHeader = header;
-    else c_.Header = header;
+    if (restarting_)
+        c_.RegetHeader = header;
+    else
+        c_.Header = header;
     hooks_.headerDone();
     if (!ok()) return;
     if (fileSize_ != 0 && c_.Remaining <= 0) {
@@ -475,7 +476,8 @@ void FtpConversation::ReadData() {
             if (c_.ContentLength == 0) {
                 p = std::to_string(c_.Received);
             } else {
-                double percent = 100.0 - static_cast<double>(c_.Remaining) / static_cast<double>(c_.ContentLength) * 100.0;
+                double percent =
+                    100.0 - static_cast<double>(c_.Remaining) / static_cast<double>(c_.ContentLength) * 100.0;
                 p = std::to_string(static_cast<long long>(std::nearbyint(percent))) + "% of " +
                     std::to_string(c_.ContentLength);
             }

@@ -15,7 +15,9 @@
 #include "net/ftp_listing.h"
 #include "net/ftp_reply.h"
 
-namespace qm::platform { class SocketWatch; }
+namespace qm::platform {
+class SocketWatch;
+}  // namespace qm::platform
 namespace qm::net {
 
 class DownloadConnection;
@@ -41,8 +43,16 @@ public:
 
     // Steps of the conversation, each named for the reply it waits for.
     enum Step {
-        kGreeting = 0, kUser = 1, kPass = 2, kCwdOrType = 3, kSize = 4, kTypeSet = 5,
-        kPortFile = 6, kRestOrPortDir = 7, kTransfer = 8, kTransferring = 9,
+        kGreeting = 0,
+        kUser = 1,
+        kPass = 2,
+        kCwdOrType = 3,
+        kSize = 4,
+        kTypeSet = 5,
+        kPortFile = 6,
+        kRestOrPortDir = 7,
+        kTransfer = 8,
+        kTransferring = 9,
         kPassive = 20,  // reply to PASV
     };
 
@@ -101,15 +111,15 @@ private:
     bool restRefused_ = false;
     bool restarting_ = false;
     bool viaSocks_ = false;
-    bool passive_ = false;          // this transaction's data connection is passive
-    bool triedPassive_ = false;     // passive mode was already taken after active failed
+    bool passive_ = false;       // this transaction's data connection is passive
+    bool triedPassive_ = false;  // passive mode was already taken after active failed
     int listener_ = -1;
     int data_ = -1;
     bool dataConnecting_ = false;
     bool dataReady_ = false;
     bool headerSent_ = false;
-    bool dataEnded_ = false;  // the server closed the data connection
-    int finalDigit_ = 0;      // first digit of the reply that ends the transfer, 0 until it came
+    bool dataEnded_ = false;         // the server closed the data connection
+    int finalDigit_ = 0;             // first digit of the reply that ends the transfer, 0 until it came
     std::uint32_t controlPeer_ = 0;  // the server's address (network byte order)
     std::unique_ptr<platform::SocketWatch> listenerWatch_;
     std::unique_ptr<platform::SocketWatch> dataWatch_;

@@ -21,7 +21,8 @@ std::optional<std::string_view> HeaderField(std::string_view header, std::string
     std::size_t at = 0;
     while (at < header.size()) {
         const std::size_t end = header.find_first_of("\r\n", at);
-        const std::string_view line = header.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        const std::string_view line =
+            header.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
         if (!name.empty() && StartsWithNoCase(line, name)) return line.substr(name.size());
         if (end == std::string_view::npos) break;
         at = end + 1;

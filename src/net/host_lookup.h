@@ -19,7 +19,7 @@ public:
     explicit HostLookup(std::string name) : Name(std::move(name)) {}
     std::string Name;
     std::uint32_t Address = kNoAddress;  // network byte order
-    void Execute();  // runs in the lookup thread
+    void Execute();                      // runs in the lookup thread
 };
 
 // The answer to a lookup: the address in network byte order, or kNoAddress.

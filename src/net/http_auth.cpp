@@ -45,7 +45,9 @@ struct Parsed {
 void ParseChallenges(std::string_view v, std::vector<Parsed>& out) {
     std::size_t i = 0;
     const std::size_t n = v.size();
-    auto skipBlanks = [&] { while (i < n && (v[i] == ' ' || v[i] == '\t')) ++i; };
+    auto skipBlanks = [&] {
+        while (i < n && (v[i] == ' ' || v[i] == '\t')) ++i;
+    };
     auto token = [&] {
         const std::size_t s = i;
         while (i < n && IsTokenChar(v[i])) ++i;
@@ -203,11 +205,11 @@ std::string AuthorizationValue(const AuthChallenge& ch, const std::string& user,
     std::string ha1 = HexHash(md, user + ":" + ch.realm + ":" + password);
     if (IsSession(ch.algorithm)) ha1 = HexHash(md, ha1 + ":" + ch.nonce + ":" + cnonce);
     const std::string ha2 = HexHash(md, method + ":" + uri);
-    const std::string response =
-        ch.qopAuth ? HexHash(md, ha1 + ":" + ch.nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2)
-                   : HexHash(md, ha1 + ":" + ch.nonce + ":" + ha2);
-    std::string v = "Digest username=" + Quoted(user) + ", realm=" + Quoted(ch.realm) +
-                    ", nonce=" + Quoted(ch.nonce) + ", uri=" + Quoted(uri);
+    const std::string response = ch.qopAuth
+                                     ? HexHash(md, ha1 + ":" + ch.nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2)
+                                     : HexHash(md, ha1 + ":" + ch.nonce + ":" + ha2);
+    std::string v = "Digest username=" + Quoted(user) + ", realm=" + Quoted(ch.realm) + ", nonce=" + Quoted(ch.nonce) +
+                    ", uri=" + Quoted(uri);
     if (!ch.algorithm.empty()) v += ", algorithm=" + ch.algorithm;
     if (ch.qopAuth) v += ", qop=auth, nc=" + nc + ", cnonce=" + Quoted(cnonce);
     v += ", response=" + Quoted(response);

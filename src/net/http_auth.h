@@ -23,9 +23,8 @@ bool HasAuthenticateLine(std::string_view header);
 // The value of the Authorization line answering challenge for a request of method and uri
 // (the request target as sent). cnonce is the client's nonce for Digest; "nc" is always 1,
 // since every answer goes out once.
-std::string AuthorizationValue(const AuthChallenge& challenge, const std::string& user,
-                               const std::string& password, const std::string& method,
-                               const std::string& uri, const std::string& cnonce);
+std::string AuthorizationValue(const AuthChallenge& challenge, const std::string& user, const std::string& password,
+                               const std::string& method, const std::string& uri, const std::string& cnonce);
 
 // A fresh client nonce: 16 random bytes in hexadecimal.
 std::string NewClientNonce();

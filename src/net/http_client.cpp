@@ -106,8 +106,7 @@ std::size_t FindTerminator(const std::string& text, std::size_t from) {
 // ---------------------------------------------------------------------------------------
 
 struct DownloadConnection::Impl {
-    explicit Impl(DownloadConnection& client)
-        : c(client), timer([this] { OnTimer(); }) {}
+    explicit Impl(DownloadConnection& client) : c(client), timer([this] { OnTimer(); }) {}
 
     DownloadConnection& c;
     int sock = kNoSocket;
@@ -141,7 +140,7 @@ struct DownloadConnection::Impl {
     int connectPort = 0;
     std::uint32_t targetAddress = kNoAddress;
     int targetPort = 0;
-    bool connecting = false;  // waiting for the connect to finish
+    bool connecting = false;      // waiting for the connect to finish
     std::size_t headerBytes = 0;  // raw bytes taken into the current header
     std::array<unsigned char, 8> socksReply{};
     std::size_t socksReplyBytes = 0;
@@ -163,9 +162,7 @@ struct DownloadConnection::Impl {
     bool Current(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
         return *guard && generation == gen && c.Busy;
     }
-    bool Same(const std::shared_ptr<bool>& guard, std::uint64_t gen) const {
-        return *guard && generation == gen;
-    }
+    bool Same(const std::shared_ptr<bool>& guard, std::uint64_t gen) const { return *guard && generation == gen; }
 
     void Report(const std::string& text, StatusKind kind) {
         if (!c.OnStatus) return;
@@ -587,8 +584,8 @@ void DownloadConnection::Impl::BuildRequest() {
     if (!c.Challenge.empty() && !c.UserName.empty()) {
         const bool absolute = c.ProxyType == ProxyKind::Http && c.Scheme != UrlScheme::Https;
         const std::string target = EncodeRequestTarget(absolute ? c.GetURL() : c.Path);
-        const std::string value = AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password,
-                                                     "GET", target, NewClientNonce());
+        const std::string value =
+            AuthorizationValue(PickChallenge(c.Challenge), c.UserName, c.Password, "GET", target, NewClientNonce());
         if (!value.empty()) auth = "Authorization: " + value + crlf;
     }
     // An https page's address is not told to a server over plain http, nor a local file's
@@ -617,8 +614,7 @@ void DownloadConnection::Impl::BuildRequest() {
         r += "Proxy-Connection: Keep-Alive" + crlf;
         r += agent + referer + range + host;
         r += "Accept: */*" + crlf;
-        if (!ProxyUser.empty())
-            r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
+        if (!ProxyUser.empty()) r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
         r += "Pragma: no-cache" + crlf + crlf;
     } else {
         r = "GET " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
@@ -687,7 +683,9 @@ void DownloadConnection::Impl::Connect() {
     connecting = true;
     if (connectPort <= 0 || connectPort > 65535) {
         // No such port: the attempt fails as a refused connect would.
-        PostForTransaction([this] { if (connecting) OnConnected(EINVAL); });
+        PostForTransaction([this] {
+            if (connecting) OnConnected(EINVAL);
+        });
         return;
     }
     sockaddr_in addr{};
@@ -696,12 +694,16 @@ void DownloadConnection::Impl::Connect() {
     addr.sin_addr.s_addr = connectAddress;
     int rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     if (rc == 0) {
-        PostForTransaction([this] { if (connecting) OnConnected(0); });
+        PostForTransaction([this] {
+            if (connecting) OnConnected(0);
+        });
     } else if (errno == EINPROGRESS || errno == EINTR) {
         watch->SetInterest(false, true);
     } else {
         int error = errno;
-        PostForTransaction([this, error] { if (connecting) OnConnected(error); });
+        PostForTransaction([this, error] {
+            if (connecting) OnConnected(error);
+        });
     }
 }
 
@@ -814,12 +816,8 @@ void DownloadConnection::Impl::ContinueHandshake() {
         watch->SetInterest(true, !pendingOut.empty());
         SendRequest();
         return;
-    case TlsChannel::Step::WantRead:
-        watch->SetInterest(true, false);
-        return;
-    case TlsChannel::Step::WantWrite:
-        watch->SetInterest(true, true);
-        return;
+    case TlsChannel::Step::WantRead: watch->SetInterest(true, false); return;
+    case TlsChannel::Step::WantWrite: watch->SetInterest(true, true); return;
     case TlsChannel::Step::Failed:
         Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", StatusKind::Connection);
         return;
@@ -1110,8 +1108,8 @@ void DownloadConnection::Impl::OnClosed() {
         Report("Connection Reset by Peer. Status: " + StatusText(c.StatusCode) + ".", StatusKind::TransactionEnd);
         if (!Same(guard, gen) || c.Busy) return;
     }
-    if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 &&
-        c.StatusCode >= 200 && c.StatusCode <= 255 && c.AllowResume) {
+    if ((!HeaderDone || c.ContentLength >= 1) && !c.Complete && c.Received > 0 && c.StatusCode >= 200 &&
+        c.StatusCode <= 255 && c.AllowResume) {
         if (Start(true)) return;
         if (!Same(guard, gen + 1)) return;
         gen = generation;
@@ -1145,8 +1143,8 @@ void DownloadConnection::Impl::OnTimer() {
         c.Busy = false;
         Report(c.Complete ? "Read Transaction complete." : "Connection Timed out.", StatusKind::TransactionEnd);
         if (!Same(guard, gen) || c.Busy) return;
-        if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 &&
-            c.StatusCode <= 255 && c.AllowResume) {
+        if (c.ContentLength >= 1 && !c.Complete && c.Received >= 1 && c.StatusCode >= 200 && c.StatusCode <= 255 &&
+            c.AllowResume) {
             if (Start(true)) return;
             if (!Same(guard, gen + 1)) return;
         }
@@ -1190,14 +1188,13 @@ std::string DownloadConnection::StatusText(int code) {
 }
 
 std::string DownloadConnection::Base64(const std::string& text) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((text.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 2 < text.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(text[i]) << 16) |
-                     (static_cast<unsigned char>(text[i + 1]) << 8) | static_cast<unsigned char>(text[i + 2]);
+        unsigned v = (static_cast<unsigned char>(text[i]) << 16) | (static_cast<unsigned char>(text[i + 1]) << 8) |
+                     static_cast<unsigned char>(text[i + 2]);
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];

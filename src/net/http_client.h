@@ -30,7 +30,7 @@ public:
     ProxyKind ProxyType = ProxyKind::None;
     std::string ProxyHost;
     int ProxyPort = 0;
-    int TimeOut = 0;    // milliseconds of inactivity; 0 or less: none
+    int TimeOut = 0;                 // milliseconds of inactivity; 0 or less: none
     std::string UserName, Password;  // FTP log-on; http and https: the answer to Challenge
     // http and https: the header of the 401 answer whose "WWW-Authenticate" challenge this
     // request answers with UserName and Password; empty: no Authorization line.
@@ -67,7 +67,7 @@ public:
     std::int64_t Received = 0;
     bool Busy = false;
     bool Reused = false;  // the request went out on a kept connection
-    int Index = 0;  // position in the owner's pool
+    int Index = 0;        // position in the owner's pool
 
     // Events; an unassigned one is skipped. Handlers may call Abort or Start on this client;
     // a handler may also destroy the client, as its last act (its own captures go with it).

@@ -7,9 +7,7 @@ namespace qm::net {
 
 namespace {
 
-constexpr bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+constexpr bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // Bytes allowed in a request target as they stand (the "%" is decided by what follows it).
 constexpr std::array<bool, 256> MakeAllowed() {
@@ -31,8 +29,7 @@ std::string EncodeRequestTarget(std::string_view target) {
     out.reserve(target.size());
     for (std::size_t i = 0; i < target.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(target[i]);
-        const bool escapeMade =
-            c == '%' && i + 2 < target.size() && IsHex(target[i + 1]) && IsHex(target[i + 2]);
+        const bool escapeMade = c == '%' && i + 2 < target.size() && IsHex(target[i + 1]) && IsHex(target[i + 2]);
         if (kAllowed[c] || escapeMade) {
             out += char(c);
         } else {

@@ -49,10 +49,8 @@ long SocketControl(BIO* bio, int cmd, long num, void* ptr) {
         if (ptr) *static_cast<int*>(ptr) = fd;
         return fd;
     }
-    case BIO_CTRL_FLUSH:
-        return 1;
-    default:
-        return 0;
+    case BIO_CTRL_FLUSH: return 1;
+    default: return 0;
     }
 }
 
@@ -110,8 +108,7 @@ struct TlsChannel::Session {
 TlsChannel::TlsChannel(std::unique_ptr<Session> session) : session_(std::move(session)) {}
 TlsChannel::~TlsChannel() = default;
 
-std::unique_ptr<TlsChannel> TlsChannel::Open(int fd, const std::string& host, bool verify,
-                                             std::string& error) {
+std::unique_ptr<TlsChannel> TlsChannel::Open(int fd, const std::string& host, bool verify, std::string& error) {
     ERR_clear_error();
     SSL_CTX* ctx = SharedContext();
     BIO_METHOD* method = SocketMethod();

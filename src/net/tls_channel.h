@@ -19,8 +19,7 @@ public:
 
     // A session on fd for host (a name or a dotted address). verify false accepts any
     // certificate. Returns nullptr when OpenSSL cannot set one up (error says why).
-    static std::unique_ptr<TlsChannel> Open(int fd, const std::string& host, bool verify,
-                                            std::string& error);
+    static std::unique_ptr<TlsChannel> Open(int fd, const std::string& host, bool verify, std::string& error);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;

@@ -17,6 +17,7 @@ class MemoryClipboard : public Clipboard {
 public:
     std::string Text() const override { return text_; }
     void SetText(const std::string& text) override { text_ = text; }
+
 private:
     std::string text_;
 };

@@ -90,9 +90,7 @@ void InitEventLoop() {
     g_ended = false;
 }
 
-bool IsMainThread() {
-    return g_haveMainThread && std::this_thread::get_id() == g_mainThread;
-}
+bool IsMainThread() { return g_haveMainThread && std::this_thread::get_id() == g_mainThread; }
 
 void ShutdownEventLoop() {
     {
@@ -233,8 +231,7 @@ struct SocketWatch::Impl {
     }
 };
 
-SocketWatch::SocketWatch(int fd, std::function<void(int events)> onReady)
-    : impl_(std::make_unique<Impl>()) {
+SocketWatch::SocketWatch(int fd, std::function<void(int events)> onReady) : impl_(std::make_unique<Impl>()) {
     impl_->fd = fd;
     impl_->onReady = std::make_shared<std::function<void(int)>>(std::move(onReady));
     impl_->reader = new QSocketNotifier(fd, QSocketNotifier::Read);

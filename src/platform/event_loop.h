@@ -43,6 +43,7 @@ public:
     void Start(int intervalMs, bool singleShot = false);
     void Stop();
     bool Active() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -59,6 +60,7 @@ public:
     SocketWatch& operator=(const SocketWatch&) = delete;
     void SetInterest(bool read, bool write);
     int Fd() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -30,8 +30,8 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     return true;
 }
 
-bool RunForOutput(const std::string& program, const std::vector<std::string>& args, std::string& output,
-                  int timeoutMs, std::size_t maxBytes) {
+bool RunForOutput(const std::string& program, const std::vector<std::string>& args, std::string& output, int timeoutMs,
+                  std::size_t maxBytes) {
     output.clear();
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);

@@ -81,8 +81,8 @@ int CreateUniqueFile(const std::string& prefix, bool ownerOnly, std::string& nam
         std::snprintf(suffix, sizeof suffix, ".%ld-%08llx", static_cast<long>(::getpid()),
                       static_cast<unsigned long long>(r & 0xffffffffu));
         const std::string candidate = prefix + suffix;
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              ownerOnly ? 0600 : 0644);
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, ownerOnly ? 0600 : 0644);
         if (fd >= 0) {
             if (ownerOnly) ::fchmod(fd, 0600);
             name = candidate;
@@ -97,8 +97,7 @@ int CreateUniqueFile(const std::string& prefix, bool ownerOnly, std::string& nam
     return -1;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
-                     std::string& error) {
+bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly, std::string& error) {
     std::string tmp;
     int fd = CreateUniqueFile(path + ".tmp", ownerOnly, tmp, error);
     if (fd < 0) return false;
@@ -164,8 +163,10 @@ bool WriteFilesAtomic(std::vector<FileToWrite>& files, std::string& error) {
             fail("cannot write " + tmp + ": " + std::strerror(errno));
             good = false;
         }
-        if (good) written.push_back(&f);
-        else ::unlink(tmp.c_str());
+        if (good)
+            written.push_back(&f);
+        else
+            ::unlink(tmp.c_str());
     }
     if (written.empty()) return ok;
     // One flush of the file system holding the files makes every temporary file durable

@@ -33,8 +33,7 @@ int CreateUniqueFile(const std::string& prefix, bool ownerOnly, std::string& nam
 // suffix): written, flushed to disk, then renamed over path, so that an interruption leaves
 // either the old or the new file, and two writers never write into one temporary file.
 // ownerOnly creates the file readable and writable by its owner only.
-bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly,
-                     std::string& error);
+bool WriteFileAtomic(const std::string& path, std::string_view data, bool ownerOnly, std::string& error);
 // Writes several files the same way, with one flush to disk for all of them instead of one
 // each: every file is written under its temporary name, the file system is flushed once,
 // then each is renamed over its path and the folders are flushed once. Each file is either

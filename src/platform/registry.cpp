@@ -161,9 +161,7 @@ Registry::Registry() : hkcu_(std::make_unique<RegKey::Node>()), hklm_(std::make_
 }
 Registry::~Registry() = default;
 
-RegKey::Node* Registry::Root(Hive hive) const {
-    return hive == Hive::CurrentUser ? hkcu_.get() : hklm_.get();
-}
+RegKey::Node* Registry::Root(Hive hive) const { return hive == Hive::CurrentUser ? hkcu_.get() : hklm_.get(); }
 
 RegKey Registry::OpenKey(Hive hive, const std::string& path, bool create) {
     return RegKey(this, Root(hive)).OpenKey(path, create);
@@ -206,18 +204,18 @@ void Escape(std::string& out, const std::string& text) {
     static const char hex[] = "0123456789abcdef";
     for (unsigned char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default:
-                if (c < 32 || c == 127) {
-                    out += "\\x";
-                    out += hex[c >> 4];
-                    out += hex[c & 15];
-                } else {
-                    out += static_cast<char>(c);
-                }
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        default:
+            if (c < 32 || c == 127) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
         }
     }
 }
@@ -264,19 +262,19 @@ bool Unquote(const std::string& s, std::size_t& i, std::string& out) {
         if (i >= s.size()) return false;
         char e = s[i++];
         switch (e) {
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case 'r': out += '\r'; break;
-            case 'n': out += '\n'; break;
-            case 'x': {
-                if (i + 2 > s.size()) return false;
-                int h = HexDigit(s[i]), l = HexDigit(s[i + 1]);
-                if (h < 0 || l < 0) return false;
-                out += static_cast<char>(h * 16 + l);
-                i += 2;
-                break;
-            }
-            default: return false;
+        case '\\': out += '\\'; break;
+        case '"': out += '"'; break;
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 'x': {
+            if (i + 2 > s.size()) return false;
+            int h = HexDigit(s[i]), l = HexDigit(s[i + 1]);
+            if (h < 0 || l < 0) return false;
+            out += static_cast<char>(h * 16 + l);
+            i += 2;
+            break;
+        }
+        default: return false;
         }
     }
     return false;
@@ -325,9 +323,12 @@ bool Registry::ImportText(const std::string& text, std::string& error) {
             // otherwise make saving and destroying the tree recurse without bound.
             if (SplitPath(rest).size() > kMaxKeyDepth) return fail("key path too deep");
             Hive hive;
-            if (SameName(hiveName, "HKEY_CURRENT_USER")) hive = Hive::CurrentUser;
-            else if (SameName(hiveName, "HKEY_LOCAL_MACHINE")) hive = Hive::LocalMachine;
-            else return fail("unknown hive " + hiveName);
+            if (SameName(hiveName, "HKEY_CURRENT_USER"))
+                hive = Hive::CurrentUser;
+            else if (SameName(hiveName, "HKEY_LOCAL_MACHINE"))
+                hive = Hive::LocalMachine;
+            else
+                return fail("unknown hive " + hiveName);
             current = OpenKey(hive, rest, true);
             continue;
         }

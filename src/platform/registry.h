@@ -23,8 +23,8 @@ enum class ValueType { None, String, Integer };
 class Registry;
 
 // A handle to one open key. Stays valid as long as the registry lives and neither the key
-// is deleted nor the registry cleared or imported (Clear, ImportText, LoadFile). A default-constructed or failed handle is invalid: reads find nothing, writes do
-// nothing.
+// is deleted nor the registry cleared or imported (Clear, ImportText, LoadFile). A default-constructed or failed handle
+// is invalid: reads find nothing, writes do nothing.
 class RegKey {
 public:
     RegKey() = default;

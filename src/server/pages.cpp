@@ -39,8 +39,9 @@ void AppendFooter(std::string& page, const char* opening) {
     page += opening;
     page += ProgramTitle();
     page += "</b>";
-    page += " - offline copies of web sites, kept on this computer. Questions and reports: "
-            "<a href=\"mailto:quillmoor@localhost\">quillmoor@localhost</a>";
+    page +=
+        " - offline copies of web sites, kept on this computer. Questions and reports: "
+        "<a href=\"mailto:quillmoor@localhost\">quillmoor@localhost</a>";
     page += "</i></font></body></html>";
 }
 
@@ -172,8 +173,8 @@ std::string BuildProjectPage(const store::ProjectTree& tree, int projectNumber) 
 
 std::string BuildDirectoryListing(const std::string& requestPath, const std::string& folderPath) {
     const std::string shownPath = HtmlText(requestPath);
-    std::string page = "<html><head><title>" + shownPath + "</title></head><body><h3>Directory of " +
-                       shownPath + "</h3><p><hr><table>\r\n";
+    std::string page = "<html><head><title>" + shownPath + "</title></head><body><h3>Directory of " + shownPath +
+                       "</h3><p><hr><table>\r\n";
     if (DIR* dir = ::opendir(folderPath.c_str())) {
         std::string base = folderPath;
         if (!base.empty() && base.back() != '/') base += '/';

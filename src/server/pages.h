@@ -3,9 +3,10 @@
 // Project and the listing of a stored folder.
 #include <string>
 
-namespace qm::store { class ProjectTree; }
+namespace qm::store {
+class ProjectTree;
+}  // namespace qm::store
 namespace qm {
-
 
 namespace server {
 

@@ -64,8 +64,7 @@ bool InsideDownloadFolder(const std::string& path, const std::vector<std::string
         std::string rs = root.string();
         while (rs.size() > 1 && rs.back() == '/') rs.pop_back();
         if (t == rs) return true;
-        if (t.size() > rs.size() && t.compare(0, rs.size(), rs) == 0 && (rs == "/" || t[rs.size()] == '/'))
-            return true;
+        if (t.size() > rs.size() && t.compare(0, rs.size(), rs) == 0 && (rs == "/" || t[rs.size()] == '/')) return true;
     }
     return false;
 }
@@ -157,8 +156,8 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
     return std::string();
 }
 
-ResolvedPath ResolveRequestPath(const std::string& requestPath, const ServedSettings& settings,
-                                std::string& cachedRoot, int* openedFile) {
+ResolvedPath ResolveRequestPath(const std::string& requestPath, const ServedSettings& settings, std::string& cachedRoot,
+                                int* openedFile) {
     if (openedFile) *openedFile = -1;
     ResolvedPath result;
     result.defaultDoc = settings.defaultDoc;

@@ -18,8 +18,8 @@ struct ResolvedPath {
 // into a download folder. cachedRoot is the last download folder a file was found under.
 // With openedFile, a stored file found is opened for reading on the way and its descriptor
 // is left there for the caller to close (-1 when none was).
-ResolvedPath ResolveRequestPath(const std::string& requestPath, const ServedSettings& settings,
-                                std::string& cachedRoot, int* openedFile = nullptr);
+ResolvedPath ResolveRequestPath(const std::string& requestPath, const ServedSettings& settings, std::string& cachedRoot,
+                                int* openedFile = nullptr);
 
 // The part of ResolveRequestPath for a path without its leading "/": the first segment picks
 // a Project tree folder, the rest is mapped as stored files are named and looked for under

@@ -21,8 +21,8 @@ constexpr std::uint64_t kLingerTag = std::uint64_t{1} << 32;
 constexpr std::uint64_t kListenTag = std::uint64_t{1} << 40;
 constexpr std::uint64_t kWakeTag = std::uint64_t{2} << 40;
 
-constexpr int kAcceptBatch = 128;          // accepts per round, so reading is not starved
-constexpr int kAcceptPauseMs = 50;         // out of descriptors and nothing to let go
+constexpr int kAcceptBatch = 128;   // accepts per round, so reading is not starved
+constexpr int kAcceptPauseMs = 50;  // out of descriptors and nothing to let go
 constexpr std::size_t kLingerDrainLimit = 64 * 1024;
 
 bool Add(int epoll, int fd, std::uint64_t tag, std::uint32_t events = EPOLLIN) {
@@ -173,8 +173,8 @@ void RequestReader::Take(int fd) {
         ::close(fd);
         return;
     }
-    waiting_.push_back(Connection{fd, Clock::now() + std::chrono::milliseconds(limits_.requestTimeoutMs),
-                                  std::move(bytes)});
+    waiting_.push_back(
+        Connection{fd, Clock::now() + std::chrono::milliseconds(limits_.requestTimeoutMs), std::move(bytes)});
     waitingByFd_[fd] = std::prev(waiting_.end());
 }
 

@@ -21,16 +21,16 @@ std::string Lower(std::string text) {
 }
 
 std::string PageHeader(std::size_t pageLength) {
-    return std::string("HTTP/1.0 200 OK\r\n") + kServerLine + "Content-Type: text/html\r\nContent-Length: " +
-           std::to_string(pageLength) + "\r\n\r\n";
+    return std::string("HTTP/1.0 200 OK\r\n") + kServerLine +
+           "Content-Type: text/html\r\nContent-Length: " + std::to_string(pageLength) + "\r\n\r\n";
 }
 
 std::string Response302(const std::string& location) {
     const std::string shown = HtmlText(location);
-    const std::string body =
-        "<html><body>Object Moved to <a href=\"" + shown + "\">" + shown + "</a></body></html>";
-    return std::string("HTTP/1.0 302 Object Moved\r\n") + kServerLine + "Content-Type: text/html\r\nLocation: " +
-           location + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string body = "<html><body>Object Moved to <a href=\"" + shown + "\">" + shown + "</a></body></html>";
+    return std::string("HTTP/1.0 302 Object Moved\r\n") + kServerLine +
+           "Content-Type: text/html\r\nLocation: " + location + "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
 }
 
 const std::string& Response404() {
@@ -55,8 +55,7 @@ const std::string& Response500() {
     return text;
 }
 
-std::string FileHeader(const std::string& contentType, std::int64_t fileSize, std::int64_t start,
-                       bool partial) {
+std::string FileHeader(const std::string& contentType, std::int64_t fileSize, std::int64_t start, bool partial) {
     std::string h = "HTTP/1.0 ";
     h += partial ? "206 Partial content\r\n" : "200 OK\r\n";
     h += kServerLine;

@@ -18,8 +18,7 @@ const std::string& Response421();
 // "500 Error", no body.
 const std::string& Response500();
 // The header of a stored file: 200, or 206 with its Content-Range when partial.
-std::string FileHeader(const std::string& contentType, std::int64_t fileSize, std::int64_t start,
-                       bool partial);
+std::string FileHeader(const std::string& contentType, std::int64_t fileSize, std::int64_t start, bool partial);
 
 // The first line of a request: the method is the text before the first blank; the path is the
 // text after it, without leading characters below 33, up to the next blank. Without that

@@ -25,8 +25,8 @@ ServedSettings ServedSettings::Of(const store::ProjectTree* tree, const store::P
     if (tree)
         for (const auto& folder : tree->Folders) {
             if (!folder) continue;
-            s.folders.push_back(Folder{folder->Caption, Lower(folder->Caption),
-                                       folder->Dir.empty() ? s.pathPrefix : folder->Dir});
+            s.folders.push_back(
+                Folder{folder->Caption, Lower(folder->Caption), folder->Dir.empty() ? s.pathPrefix : folder->Dir});
         }
     s.offered = options.DDs.Items();
     s.defaultDoc = DefaultDocOf(options);

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
-namespace qm::store { class ProjectTree; }
-namespace qm::store { struct ProgramOptions; }
+namespace qm::store {
+class ProjectTree;
+}  // namespace qm::store
+namespace qm::store {
+struct ProgramOptions;
+}  // namespace qm::store
 namespace qm {
-
 
 namespace server {
 
@@ -20,11 +23,11 @@ struct ServedSettings {
         std::string lowerCaption;  // the project tree's lower case, for comparing with a request
         std::string dir;           // the folder's directory; the download folder when it has none
     };
-    std::vector<Folder> folders;           // in tree order
-    std::string pathPrefix;                // "PathPrefix", or the default download folder
-    std::vector<std::string> offered;      // "DDs"
-    std::string defaultDoc;                // "DefaultDoc", or "default.htm"
-    std::string urlPrefix;                 // "URLPrefix"
+    std::vector<Folder> folders;       // in tree order
+    std::string pathPrefix;            // "PathPrefix", or the default download folder
+    std::vector<std::string> offered;  // "DDs"
+    std::string defaultDoc;            // "DefaultDoc", or "default.htm"
+    std::string urlPrefix;             // "URLPrefix"
 
     // Main thread: the settings as they stand (tree may be nullptr: no folders).
     static ServedSettings Of(const store::ProjectTree* tree, const store::ProgramOptions& options);

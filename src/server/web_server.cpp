@@ -49,16 +49,16 @@ constexpr std::size_t kFilePiece = 1 << 20;
 
 // Server state shared by the main thread, the listener and the connections.
 std::mutex g_mutex;
-std::unique_ptr<WebServer> g_current;                // main thread
-std::vector<std::unique_ptr<WebServer>> g_retired;   // told to end, not yet joined
-std::uint64_t g_generation = 0;                       // under g_mutex
+std::unique_ptr<WebServer> g_current;               // main thread
+std::vector<std::unique_ptr<WebServer>> g_retired;  // told to end, not yet joined
+std::uint64_t g_generation = 0;                     // under g_mutex
 std::atomic<bool> g_running{false};
 std::atomic<int> g_port{0};
 std::atomic<int> g_active{0};
 std::atomic<int> g_waiting{0};
-std::set<int> g_openSockets;                          // under g_mutex
-ServerLimits g_limits;                                // under g_mutex
-server::RequestReader* g_reader = nullptr;            // the newest running listener's; under g_mutex
+std::set<int> g_openSockets;                // under g_mutex
+ServerLimits g_limits;                      // under g_mutex
+server::RequestReader* g_reader = nullptr;  // the newest running listener's; under g_mutex
 // Never destroyed: its threads may outlive a server that could not be stopped in time.
 server::WorkerPool& Pool() {
     static server::WorkerPool* pool = new server::WorkerPool;
@@ -79,7 +79,8 @@ std::atomic<std::uint64_t> g_publishedVersion{0};
 // Main thread: the settings as they stand now, published to the listener when they changed.
 const server::ServedSettings& CurrentSettings() {
     if (!g_settings || !g_settings->Matches(g_tree, store::Options())) {
-        g_settings = std::make_shared<const server::ServedSettings>(server::ServedSettings::Of(g_tree, store::Options()));
+        g_settings =
+            std::make_shared<const server::ServedSettings>(server::ServedSettings::Of(g_tree, store::Options()));
         std::lock_guard<std::mutex> lock(g_publishedMutex);
         g_published = g_settings;
         g_publishedVersion.fetch_add(1, std::memory_order_release);
@@ -251,7 +252,9 @@ WebServer::~WebServer() {
     WaitFor();
 }
 
-void WebServer::Start() { thread_ = std::thread([this] { Execute(); }); }
+void WebServer::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void WebServer::Terminate() {
     terminated_ = true;
@@ -363,10 +366,12 @@ void StopServer() {
     auto idle = [] { return g_active.load() == 0; };
     if (platform::IsMainThread()) {
         PrepareWaiting();
-        platform::RunUntil([&idle] {
-            PrepareWaiting();
-            return idle();
-        }, 30000);
+        platform::RunUntil(
+            [&idle] {
+                PrepareWaiting();
+                return idle();
+            },
+            30000);
     }
     for (int i = 0; i < 3000 && !idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // The answering threads end with the server; ones still busy past the wait are left be.
@@ -411,7 +416,8 @@ PendingRequest::Sent PendingRequest::Transmit() {
     }
     while (file_ >= 0 && fileAt_ < fileEnd_) {
         const std::int64_t left = fileEnd_ - fileAt_;
-        const std::size_t piece = left < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(left) : kFilePiece;
+        const std::size_t piece =
+            left < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(left) : kFilePiece;
         off_t offset = static_cast<off_t>(fileAt_);
         const ssize_t n = ::sendfile(Socket, file_, &offset, piece);
         if (n < 0 && errno == EINTR) continue;
@@ -430,8 +436,7 @@ bool PendingRequest::ClientMaySendMore() const {
     // was received and announces no body leaves nothing more to come.
     if (!IsGet()) return true;
     const std::size_t headEnd = server::RequestHeadEnd(Request);
-    if (headEnd != Request.size() || server::AnnouncesBody(std::string_view(Request).substr(0, headEnd)))
-        return true;
+    if (headEnd != Request.size() || server::AnnouncesBody(std::string_view(Request).substr(0, headEnd))) return true;
     char c;
     return ::recv(Socket, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
@@ -454,7 +459,8 @@ void PendingRequest::Finish() {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
     char sink[1024];
     for (int i = 0; i < 64; ++i) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{Socket, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;

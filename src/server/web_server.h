@@ -22,12 +22,14 @@
 #include "server/responses.h"
 #include "server/served_settings.h"
 
-namespace qm::store { class ProjectTree; }
+namespace qm::store {
+class ProjectTree;
+}  // namespace qm::store
 namespace qm {
 
 namespace server {
 class RequestReader;
-}
+}  // namespace server
 
 // The Project tree the server shows (not owned; nullptr: none). Main thread only.
 void SetServedTree(store::ProjectTree* tree);
@@ -61,7 +63,6 @@ ServerLimits CurrentServerLimits();
 int ActiveConnections();
 // Connections waiting for their request right now.
 int WaitingConnections();
-
 
 // The listener thread.
 class WebServer {
@@ -120,9 +121,9 @@ public:
     void Finish();
 
     int Socket;
-    std::string Request;       // at most 2048 bytes, as the listener received them
-    int ProjectNumber = -1;    // for the Project information page
-    std::string PageText;      // a generated page
+    std::string Request;     // at most 2048 bytes, as the listener received them
+    int ProjectNumber = -1;  // for the Project information page
+    std::string PageText;    // a generated page
 
 private:
     enum class Sent { kAll, kBlocked, kFailed };

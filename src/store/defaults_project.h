@@ -6,7 +6,9 @@
 
 #include "store/project.h"
 
-namespace qm::platform { class RegKey; }
+namespace qm::platform {
+class RegKey;
+}  // namespace qm::platform
 
 namespace qm::store {
 
@@ -19,8 +21,7 @@ void ResetToBuiltInDefaults(Project& project);
 // Reads the subkey "Defaults" of optionsKey (created when missing) into project, after
 // resetting it to the built-in defaults; missing values are written. Values of the wrong
 // type are reported in warnings and keep their defaults.
-void LoadDefaultsProject(Project& project, platform::RegKey& optionsKey,
-                         std::vector<std::string>* warnings = nullptr);
+void LoadDefaultsProject(Project& project, platform::RegKey& optionsKey, std::vector<std::string>* warnings = nullptr);
 // Writes every value of project into the subkey "Defaults" of optionsKey.
 void SaveDefaultsProject(const Project& project, platform::RegKey& optionsKey);
 

@@ -36,7 +36,8 @@ public:
     // system call per block instead of two per record.
     bool ReadAt(std::int64_t offset, void* buf, std::size_t n) const {
         if (n > kBlockSize) return ReadDirect(offset, buf, n);
-        if (offset < blockAt_ || offset + static_cast<std::int64_t>(n) > blockAt_ + static_cast<std::int64_t>(blockLen_)) {
+        if (offset < blockAt_ ||
+            offset + static_cast<std::int64_t>(n) > blockAt_ + static_cast<std::int64_t>(blockLen_)) {
             block_.resize(kBlockSize);
             ssize_t r = ::pread(fd_, block_.data(), kBlockSize, offset);
             blockAt_ = offset;
@@ -166,8 +167,8 @@ struct FileIndex {
     ino_t ino = 0;
     std::int64_t size = 0;
     timespec modified{};
-    std::int64_t end = 0;  // where the walk ended
-    bool marker = false;   // it ended at an end marker
+    std::int64_t end = 0;                              // where the walk ended
+    bool marker = false;                               // it ended at an end marker
     std::unordered_map<std::string, Located> records;  // the first record of each name
 };
 
@@ -186,9 +187,9 @@ FileIndex* IndexOf(const File& f, const std::string& path) {
     if (!f.Stat(st)) return nullptr;
     auto& indexes = Indexes();
     auto it = indexes.find(path);
-    if (it != indexes.end() && it->second.valid && it->second.dev == st.st_dev &&
-        it->second.ino == st.st_ino && it->second.size == st.st_size &&
-        it->second.modified.tv_sec == st.st_mtim.tv_sec && it->second.modified.tv_nsec == st.st_mtim.tv_nsec)
+    if (it != indexes.end() && it->second.valid && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+        it->second.size == st.st_size && it->second.modified.tv_sec == st.st_mtim.tv_sec &&
+        it->second.modified.tv_nsec == st.st_mtim.tv_nsec)
         return &it->second;
     if (it == indexes.end()) {
         if (indexes.size() >= kMaxIndexedFiles) indexes.clear();
@@ -298,7 +299,8 @@ bool WriteDescription(const std::string& directory, const FileDescription& recor
         size = end;
     }
     std::vector<unsigned char> buf;
-    const std::int64_t total = kHeaderSize + static_cast<std::int64_t>(record.Name.size() + record.Text.size()) + kTailSize;
+    const std::int64_t total =
+        kHeaderSize + static_cast<std::int64_t>(record.Name.size() + record.Text.size()) + kTailSize;
     if (total > 0x7fffffff) return false;
     buf.resize(static_cast<std::size_t>(total));
     PutLe32(buf.data(), static_cast<std::int32_t>(total));

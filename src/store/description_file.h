@@ -18,8 +18,8 @@
 namespace qm::store {
 
 struct FileDescription {
-    std::string Name;          // the file name, compared case-sensitively
-    std::string Text;          // the record text (kept when the record is rewritten)
+    std::string Name;  // the file name, compared case-sensitively
+    std::string Text;  // the record text (kept when the record is rewritten)
     std::int32_t DayStamp = 0;
     std::string LastModified;  // at most 30 characters are stored
     std::string ContentType;   // at most 40 characters are stored

@@ -7,7 +7,13 @@
 namespace qm::store {
 
 enum CategoryIndex : int {
-    kCatText = 0, kCatImages, kCatVideo, kCatAudio, kCatArchive, kCatUserDefined, kCatOther,
+    kCatText = 0,
+    kCatImages,
+    kCatVideo,
+    kCatAudio,
+    kCatArchive,
+    kCatUserDefined,
+    kCatOther,
     kCategoryCount
 };
 

@@ -16,8 +16,8 @@ public:
     void Save(ObjectStream& stream) override;
 
     std::vector<std::unique_ptr<Project>> Children;  // owned, in tree order
-    int Level = 0;    // always 0
-    std::string Dir;  // empty: the download folder option "PathPrefix" is used
+    int Level = 0;                                   // always 0
+    std::string Dir;                                 // empty: the download folder option "PathPrefix" is used
 };
 
 }  // namespace qm::store

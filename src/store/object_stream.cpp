@@ -63,11 +63,11 @@ void RegisterStreamType(int typeCode, StreamFactory factory) {
 
 std::unique_ptr<StreamObject> CreateStreamObject(int typeCode) {
     switch (typeCode) {
-        case kTypeProject:
-        case kTypeBareClass: return std::make_unique<Project>();
-        case kTypeFolder: return std::make_unique<ProjectFolder>();
-        case kTypeBareClassAlt: return std::make_unique<StreamObject>();
-        default: break;
+    case kTypeProject:
+    case kTypeBareClass: return std::make_unique<Project>();
+    case kTypeFolder: return std::make_unique<ProjectFolder>();
+    case kTypeBareClassAlt: return std::make_unique<StreamObject>();
+    default: break;
     }
     auto it = Types().find(typeCode);
     if (it != Types().end()) return it->second.factory();
@@ -103,8 +103,10 @@ std::int32_t LenientInt(const std::string& text) {
 std::string EncodeLineBreaks(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
-        if (c == '\n') c = '\x01';
-        else if (c == '\r') c = '\x02';
+        if (c == '\n')
+            c = '\x01';
+        else if (c == '\r')
+            c = '\x02';
     }
     return out;
 }
@@ -112,8 +114,10 @@ std::string EncodeLineBreaks(const std::string& text) {
 std::string DecodeLineBreaks(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
-        if (c == '\x01') c = '\n';
-        else if (c == '\x02') c = '\r';
+        if (c == '\x01')
+            c = '\n';
+        else if (c == '\x02')
+            c = '\r';
     }
     return out;
 }
@@ -155,8 +159,9 @@ double NowDateTime() {
     localtime_r(&t, &local);
     // Seconds since the epoch in local time.
     const double localSeconds = static_cast<double>(t) + static_cast<double>(local.tm_gmtoff);
-    const double micros = static_cast<double>(
-        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() % 1000000) / 1e6;
+    const double micros =
+        static_cast<double>(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() % 1000000) /
+        1e6;
     return 25569.0 + (localSeconds + micros) / 86400.0;
 }
 
@@ -203,8 +208,10 @@ void ObjectStream::ReadHeader() {
     std::string v = Value("Count", &found);
     if (!v.empty()) {
         std::int32_t n = 0;
-        if (ParseDecimal(v, n)) count_ = n;
-        else Fail("line 2: \"Count\" is not a number: " + v);
+        if (ParseDecimal(v, n))
+            count_ = n;
+        else
+            Fail("line 2: \"Count\" is not a number: " + v);
     }
 }
 
@@ -256,7 +263,8 @@ std::int32_t ObjectStream::ReadInt(const std::string& key) {
     std::string v = Value(key);
     if (v.empty()) return 0;
     std::int32_t n = 0;
-    if (!ParseDecimal(v, n)) throw StreamConversionError("\"" + v + "\" is not a valid integer value for \"" + key + "\"");
+    if (!ParseDecimal(v, n))
+        throw StreamConversionError("\"" + v + "\" is not a valid integer value for \"" + key + "\"");
     return n;
 }
 
@@ -297,7 +305,8 @@ double ObjectStream::ReadDateTime(const std::string& key) {
     if (v.empty()) return 0;
     std::tm tm{};
     const char* end = strptime(v.c_str(), "%x %X", &tm);
-    if (!end || *end != '\0') throw StreamConversionError("\"" + v + "\" is not a valid date and time for \"" + key + "\"");
+    if (!end || *end != '\0')
+        throw StreamConversionError("\"" + v + "\" is not a valid date and time for \"" + key + "\"");
     tm.tm_isdst = 0;
     std::time_t secs = timegm(&tm);
     return 25569.0 + static_cast<double>(secs) / 86400.0;
@@ -350,19 +359,13 @@ bool ObjectStream::Close() {
     return !failed_;
 }
 
-void ObjectStream::WriteInt(const std::string& key, std::int32_t value) {
-    PutLine(key + "=" + std::to_string(value));
-}
+void ObjectStream::WriteInt(const std::string& key, std::int32_t value) { PutLine(key + "=" + std::to_string(value)); }
 
 void ObjectStream::WriteStr(const std::string& key, const std::string& text) { PutLine(key + "=" + text); }
 
-void ObjectStream::WriteBool(const std::string& key, bool value) {
-    PutLine(key + (value ? "=True" : "=False"));
-}
+void ObjectStream::WriteBool(const std::string& key, bool value) { PutLine(key + (value ? "=True" : "=False")); }
 
-void ObjectStream::WriteComp(const std::string& key, std::int64_t value) {
-    PutLine(key + "=" + std::to_string(value));
-}
+void ObjectStream::WriteComp(const std::string& key, std::int64_t value) { PutLine(key + "=" + std::to_string(value)); }
 
 void ObjectStream::WriteDateTime(const std::string& key, double value) {
     std::tm tm = ToTm(value);

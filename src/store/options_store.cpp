@@ -60,14 +60,18 @@ struct OptionsIO {
     void Int(const char* name, int& v) {
         if (!key.ValueExists(name)) return key.WriteInt(name, v);
         std::int32_t n;
-        if (key.ReadInt(name, n)) v = n;
-        else Warn(name, "an integer");
+        if (key.ReadInt(name, n))
+            v = n;
+        else
+            Warn(name, "an integer");
     }
     void Bool(const char* name, bool& v) {
         if (!key.ValueExists(name)) return key.WriteInt(name, v ? 1 : 0);
         std::int32_t n;
-        if (key.ReadInt(name, n)) v = n != 0;
-        else Warn(name, "an integer");
+        if (key.ReadInt(name, n))
+            v = n != 0;
+        else
+            Warn(name, "an integer");
     }
     void Secret(const char* name, std::string& v) {
         if (!key.ValueExists(name)) return key.WriteString(name, EncodeLetterPairs(v));
@@ -84,8 +88,10 @@ void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<
     if (o.PathPrefix.empty()) o.PathPrefix = DefaultDownloadFolder();
     if (key.ValueExists("URLPrefix")) {
         std::string s;
-        if (key.ReadString("URLPrefix", s)) o.URLPrefix = LowerCase(s);
-        else io.Warn("URLPrefix", "a text");
+        if (key.ReadString("URLPrefix", s))
+            o.URLPrefix = LowerCase(s);
+        else
+            io.Warn("URLPrefix", "a text");
     }
     io.Bool("UseLog", o.UseLog);
     io.Bool("UseProxy", o.UseProxy);
@@ -121,8 +127,10 @@ void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<
     io.Int("Retries", o.Retries);
     if (key.ValueExists("Retry")) {
         std::int32_t r;
-        if (key.ReadInt("Retry", r)) o.Retries = r != 0 ? 0 : 1;
-        else io.Warn("Retry", "an integer");
+        if (key.ReadInt("Retry", r))
+            o.Retries = r != 0 ? 0 : 1;
+        else
+            io.Warn("Retry", "an integer");
         key.DeleteValue("Retry");
     }
     io.Int("ConnRetries", o.ConnRetries);
@@ -132,8 +140,10 @@ void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<
     io.Int("DiskSpace", o.DiskSpace);
     if (key.ValueExists("DDs")) {
         std::string s;
-        if (key.ReadString("DDs", s)) o.DDs.SetText(s);
-        else io.Warn("DDs", "a text");
+        if (key.ReadString("DDs", s))
+            o.DDs.SetText(s);
+        else
+            io.Warn("DDs", "a text");
     } else {
         key.WriteString("DDs", o.DDs.Text());
     }
@@ -149,20 +159,19 @@ void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<
 
 const std::vector<OptionName>& OptionNames() {
     static const std::vector<OptionName> names = {
-        {"PathPrefix", false, false}, {"UseLog", true, true},      {"UseProxy", true, true},
-        {"ProxyType", true, false},   {"TimeOut", true, false},    {"ProxyAddr", false, false},
-        {"ProxyPort", true, false},   {"HTTPCount", true, false},  {"DefaultDoc", false, false},
-        {"OnDrop", true, false},      {"AcceptDrop", true, true},  {"SysTray", true, true},
-        {"HTTPUser", false, false},   {"HTTPPass", false, false},  {"UAgent", false, false},
-        {"Pause", true, false},       {"HTTPPort", true, false},   {"HTTPStart", true, true},
-        {"FConnect", true, true},     {"FProgress", true, true},   {"FDisconnect", true, true},
-        {"TrackLog", true, true},     {"LogClear", true, true},    {"LogLimit", true, false},
-        {"EntryName", false, false},  {"AConnect", true, true},    {"ADisconn", true, true},
-        {"ADiscTime", true, false},   {"Retries", true, false},    {"ConnRetries", true, false},
-        {"Priority", true, false},    {"LowMemory", true, true},   {"DiskSpace", true, false},
-        {"DDs", false, false},        {"FtpPassive", true, true},  {"SSLAnyCert", true, true},
-        {"ExtLast", true, true},      {"KeepAlive", true, true},
-        {"BookmarksFile", false, false},
+        {"PathPrefix", false, false}, {"UseLog", true, true},     {"UseProxy", true, true},
+        {"ProxyType", true, false},   {"TimeOut", true, false},   {"ProxyAddr", false, false},
+        {"ProxyPort", true, false},   {"HTTPCount", true, false}, {"DefaultDoc", false, false},
+        {"OnDrop", true, false},      {"AcceptDrop", true, true}, {"SysTray", true, true},
+        {"HTTPUser", false, false},   {"HTTPPass", false, false}, {"UAgent", false, false},
+        {"Pause", true, false},       {"HTTPPort", true, false},  {"HTTPStart", true, true},
+        {"FConnect", true, true},     {"FProgress", true, true},  {"FDisconnect", true, true},
+        {"TrackLog", true, true},     {"LogClear", true, true},   {"LogLimit", true, false},
+        {"EntryName", false, false},  {"AConnect", true, true},   {"ADisconn", true, true},
+        {"ADiscTime", true, false},   {"Retries", true, false},   {"ConnRetries", true, false},
+        {"Priority", true, false},    {"LowMemory", true, true},  {"DiskSpace", true, false},
+        {"DDs", false, false},        {"FtpPassive", true, true}, {"SSLAnyCert", true, true},
+        {"ExtLast", true, true},      {"KeepAlive", true, true},  {"BookmarksFile", false, false},
     };
     return names;
 }
@@ -172,27 +181,30 @@ std::vector<OptionValue> OptionValues(const ProgramOptions& o) {
     auto B = [](const char* n, bool v) { return OptionValue{n, true, v ? "1" : "0"}; };
     auto S = [](const char* n, const std::string& v) { return OptionValue{n, false, v}; };
     return {
-        S("PathPrefix", o.PathPrefix), B("UseLog", o.UseLog), B("UseProxy", o.UseProxy),
-        I("ProxyType", o.ProxyType), I("TimeOut", o.TimeOut), S("ProxyAddr", o.ProxyAddr),
-        I("ProxyPort", o.ProxyPort), I("HTTPCount", o.HTTPCount), S("DefaultDoc", o.DefaultDoc),
-        I("OnDrop", o.OnDrop), B("AcceptDrop", o.AcceptDrop), B("SysTray", o.SysTray),
-        S("HTTPUser", o.HTTPUser), S("HTTPPass", o.HTTPPass), S("UAgent", o.UAgent),
-        I("Pause", o.Pause), I("HTTPPort", o.HTTPPort), B("HTTPStart", o.HTTPStart),
-        B("FConnect", o.FConnect), B("FProgress", o.FProgress), B("FDisconnect", o.FDisconnect),
-        B("TrackLog", o.TrackLog), B("LogClear", o.LogClear), I("LogLimit", o.LogLimit),
-        S("EntryName", o.EntryName), B("AConnect", o.AConnect), B("ADisconn", o.ADisconn),
-        I("ADiscTime", o.ADiscTime), I("Retries", o.Retries), I("ConnRetries", o.ConnRetries),
-        I("Priority", o.Priority), B("LowMemory", o.LowMemory), I("DiskSpace", o.DiskSpace),
-        S("DDs", o.DDs.Text()), B("FtpPassive", o.FtpPassive), B("SSLAnyCert", o.SSLAnyCert),
-        B("ExtLast", o.ExtLast), B("KeepAlive", o.KeepAlive), S("BookmarksFile", o.BookmarksFile),
+        S("PathPrefix", o.PathPrefix), B("UseLog", o.UseLog),         B("UseProxy", o.UseProxy),
+        I("ProxyType", o.ProxyType),   I("TimeOut", o.TimeOut),       S("ProxyAddr", o.ProxyAddr),
+        I("ProxyPort", o.ProxyPort),   I("HTTPCount", o.HTTPCount),   S("DefaultDoc", o.DefaultDoc),
+        I("OnDrop", o.OnDrop),         B("AcceptDrop", o.AcceptDrop), B("SysTray", o.SysTray),
+        S("HTTPUser", o.HTTPUser),     S("HTTPPass", o.HTTPPass),     S("UAgent", o.UAgent),
+        I("Pause", o.Pause),           I("HTTPPort", o.HTTPPort),     B("HTTPStart", o.HTTPStart),
+        B("FConnect", o.FConnect),     B("FProgress", o.FProgress),   B("FDisconnect", o.FDisconnect),
+        B("TrackLog", o.TrackLog),     B("LogClear", o.LogClear),     I("LogLimit", o.LogLimit),
+        S("EntryName", o.EntryName),   B("AConnect", o.AConnect),     B("ADisconn", o.ADisconn),
+        I("ADiscTime", o.ADiscTime),   I("Retries", o.Retries),       I("ConnRetries", o.ConnRetries),
+        I("Priority", o.Priority),     B("LowMemory", o.LowMemory),   I("DiskSpace", o.DiskSpace),
+        S("DDs", o.DDs.Text()),        B("FtpPassive", o.FtpPassive), B("SSLAnyCert", o.SSLAnyCert),
+        B("ExtLast", o.ExtLast),       B("KeepAlive", o.KeepAlive),   S("BookmarksFile", o.BookmarksFile),
     };
 }
 
 void SaveOptions(const ProgramOptions& o, RegKey& key, const Project& defaults) {
     for (const OptionValue& v : OptionValues(o)) {
-        if (v.isInteger) key.WriteInt(v.name, LenientInt(v.text));
-        else if (v.name == "HTTPUser" || v.name == "HTTPPass") key.WriteString(v.name, EncodeLetterPairs(v.text));
-        else key.WriteString(v.name, v.text);
+        if (v.isInteger)
+            key.WriteInt(v.name, LenientInt(v.text));
+        else if (v.name == "HTTPUser" || v.name == "HTTPPass")
+            key.WriteString(v.name, EncodeLetterPairs(v.text));
+        else
+            key.WriteString(v.name, v.text);
     }
     SaveDefaultsProject(defaults, key);
 }
@@ -215,8 +227,10 @@ void EnsureProxyBypass(platform::Registry& registry) {
     if (!settings) return;
     auto fix = [](RegKey& k) {
         std::string v;
-        if (!k.ValueExists("ProxyOverride")) v.clear();
-        else if (!k.ReadString("ProxyOverride", v)) return;
+        if (!k.ValueExists("ProxyOverride"))
+            v.clear();
+        else if (!k.ReadString("ProxyOverride", v))
+            return;
         k.WriteString("ProxyOverride", WithProxyBypass(v));
     };
     fix(settings);

@@ -57,8 +57,10 @@ void ReadSizes(const std::string& text, std::array<FileCategory, kCategoryCount>
         std::string piece = rest.substr(0, comma);
         rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
         int v = LenientInt(piece);
-        if (i % 2 == 0) cats[i / 2].MaxSize = v;
-        else cats[i / 2].MinSize = v;
+        if (i % 2 == 0)
+            cats[i / 2].MaxSize = v;
+        else
+            cats[i / 2].MinSize = v;
     }
 }
 
@@ -166,10 +168,10 @@ void Project::Load(ObjectStream& s) {
     EnableScript = s.ReadBool("EnableScript");
     EnableJava = s.ReadBool("EnableJava");
     switch (s.ReadInt("SrvImg")) {
-        case 0:
-        case 1: SrvImg = true; break;
-        case 2: SrvImg = false; break;
-        default: break;
+    case 0:
+    case 1: SrvImg = true; break;
+    case 2: SrvImg = false; break;
+    default: break;
     }
     FMGroup = s.ReadInt("FMGroup");
     FM3Lev = s.ReadInt("FM3Lev");
@@ -332,7 +334,8 @@ struct DefaultsIO {
     std::vector<std::string>* warnings;
 
     void Warn(const std::string& name, const char* kind) {
-        if (warnings) warnings->push_back("registry value Defaults\\" + name + " is not " + kind + "; the default is kept");
+        if (warnings)
+            warnings->push_back("registry value Defaults\\" + name + " is not " + kind + "; the default is kept");
     }
     void Str(const std::string& name, std::string& v) {
         if (!loading) return key.WriteString(name, v);
@@ -343,16 +346,20 @@ struct DefaultsIO {
         if (!loading) return key.WriteInt(name, v);
         if (!key.ValueExists(name)) return key.WriteInt(name, v);
         std::int32_t n;
-        if (key.ReadInt(name, n)) v = n;
-        else Warn(name, "an integer");
+        if (key.ReadInt(name, n))
+            v = n;
+        else
+            Warn(name, "an integer");
     }
     void Bool(const std::string& name, bool& v) {
         int n = v ? 1 : 0;
         if (!loading) return key.WriteInt(name, n);
         if (!key.ValueExists(name)) return key.WriteInt(name, n);
         std::int32_t r;
-        if (key.ReadInt(name, r)) v = r != 0;
-        else Warn(name, "an integer");
+        if (key.ReadInt(name, r))
+            v = r != 0;
+        else
+            Warn(name, "an integer");
     }
 };
 
@@ -389,8 +396,7 @@ void DefaultsValues(Project& p, DefaultsIO& io) {
     io.Bool("LTranslate", p.LTranslate);
     io.Bool("Once", p.Once);
     io.Int("pswMethod", p.pswMethod);
-    for (int i = 0; i < kExtCategories; ++i)
-        io.Str(std::string(kCategoryKeys[i]) + ".Exts", p.Categories[i].Exts);
+    for (int i = 0; i < kExtCategories; ++i) io.Str(std::string(kCategoryKeys[i]) + ".Exts", p.Categories[i].Exts);
     for (int i = 0; i < kCategoryCount; ++i) {
         std::string flags = FlagString(p.Categories[i]);
         io.Str(std::string(kCategoryKeys[i]) + ".B", flags);

@@ -31,9 +31,9 @@ public:
     // Stored settings; the field names are the stream keys.
     int IID = 0;
     std::string URL;
-    std::string Img;       // "Yes" or "No"
+    std::string Img;  // "Yes" or "No"
     int Lev = 0;
-    std::string Srv;       // "Yes" or "No"
+    std::string Srv;  // "Yes" or "No"
     std::string User;
     std::string Psw;
     bool ThisWay = false;
@@ -49,9 +49,12 @@ public:
     bool Once = false;
     int pswMethod = 0;
     std::array<FileCategory, kCategoryCount> Categories{};
-    int RSrvsBx = 0; std::string RSrvsIn, RSrvsEx;  // keyword lists as list text
-    int RPathBx = 0; std::string RPathIn, RPathEx;
-    int RFileBx = 0; std::string RFileIn, RFileEx;
+    int RSrvsBx = 0;
+    std::string RSrvsIn, RSrvsEx;  // keyword lists as list text
+    int RPathBx = 0;
+    std::string RPathIn, RPathEx;
+    int RFileBx = 0;
+    std::string RFileIn, RFileEx;
     int S200 = 0, S304 = 0, S400 = 0, SErr = 0, SAbr = 0;
     // Refuse paths that repeat themselves and endless query strings ("CrawlTraps", stored
     // after the other keys; a stream without it means on).

@@ -38,8 +38,10 @@ Project& ProjectTree::AddProject(ProjectFolder& folder, std::unique_ptr<Project>
 }
 
 void ProjectTree::ApplyLoadedID(Project& project) {
-    if (project.IID == 0) project.IID = TakeID();
-    else if (project.IID >= NextID) NextID = project.IID + 1;
+    if (project.IID == 0)
+        project.IID = TakeID();
+    else if (project.IID >= NextID)
+        NextID = project.IID + 1;
 }
 
 std::unique_ptr<Project> ProjectTree::TakeProject(Project& project) {

@@ -13,7 +13,7 @@ namespace qm::store {
 class ProjectTree {
 public:
     std::vector<std::unique_ptr<ProjectFolder>> Folders;  // owned, in tree order
-    int NextID = 1;                                     // the identifier counter
+    int NextID = 1;                                       // the identifier counter
 
     // Every Project in tree order (folder by folder).
     std::vector<Project*> AllProjects() const;
@@ -43,7 +43,7 @@ public:
         Project* project = nullptr;
     };
     int NodeCount() const;
-    Node NodeAt(int index) const;  // both nullptr when index is out of range
+    Node NodeAt(int index) const;                    // both nullptr when index is out of range
     int IndexOf(const ProjectFolder& folder) const;  // -1 when not in the tree
     int IndexOf(const Project& project) const;
 };

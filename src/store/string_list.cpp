@@ -128,7 +128,8 @@ void SortedStringList::SetText(std::string_view text) {
     items_.clear();
     added_.clear();
     std::vector<std::string> lines = SplitLines(text);
-    std::sort(lines.begin(), lines.end(), [this](const std::string& a, const std::string& b) { return Order(a, b) < 0; });
+    std::sort(lines.begin(), lines.end(),
+              [this](const std::string& a, const std::string& b) { return Order(a, b) < 0; });
     for (auto& l : lines)
         if (items_.empty() || Order(items_.back(), l) != 0) items_.push_back(std::move(l));
 }
@@ -146,8 +147,7 @@ TickedList ParseTickedList(std::string_view text) {
         list.Entries.pop_back();
     }
     list.Ticked.assign(list.Entries.size(), true);
-    for (std::size_t i = 0; i < list.Entries.size() && i < selection.size(); ++i)
-        list.Ticked[i] = selection[i] == 'x';
+    for (std::size_t i = 0; i < list.Entries.size() && i < selection.size(); ++i) list.Ticked[i] = selection[i] == 'x';
     return list;
 }
 

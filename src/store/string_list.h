@@ -24,8 +24,7 @@ public:
     SortedStringList() = default;
     // keepCaseVariants: items that differ only in letter case are kept apart (file names on
     // this system); the order stays the case-blind one.
-    explicit SortedStringList(bool keepCaseVariants)
-        : keepCaseVariants_(keepCaseVariants), added_(Less{this}) {}
+    explicit SortedStringList(bool keepCaseVariants) : keepCaseVariants_(keepCaseVariants), added_(Less{this}) {}
     SortedStringList(const SortedStringList& other);
     SortedStringList& operator=(const SortedStringList& other);
     bool Add(const std::string& item);  // false when an equal item was already there
@@ -43,9 +42,7 @@ public:
 private:
     struct Less {
         const SortedStringList* list;
-        bool operator()(const std::string& a, const std::string& b) const {
-            return list->Order(a, b) < 0;
-        }
+        bool operator()(const std::string& a, const std::string& b) const { return list->Order(a, b) < 0; }
     };
     int Order(std::string_view a, std::string_view b) const;
     // Folds the items added since into the sorted vector, in one pass.

@@ -31,8 +31,10 @@ TreeLoadReport LoadTreeStore(ProjectTree& tree, const std::string& folder) {
     std::error_code ec;
     const std::string dat = Join(folder, "Orrinal.dat");
     const std::string tmp = Join(folder, "Orrinal.$$$");
-    if (fs::exists(dat, ec)) report.file = dat;
-    else if (fs::exists(tmp, ec)) report.file = tmp;
+    if (fs::exists(dat, ec))
+        report.file = dat;
+    else if (fs::exists(tmp, ec))
+        report.file = tmp;
 
     if (!report.file.empty()) {
         TypedStream stream(report.file, false);
@@ -124,9 +126,7 @@ void CopyProjectToClipboard(Project& project) {
     stream.WriteObject(project);
 }
 
-bool ClipboardHoldsObjects() {
-    return platform::SystemClipboard().Text().compare(0, 8, "[Object]") == 0;
-}
+bool ClipboardHoldsObjects() { return platform::SystemClipboard().Text().compare(0, 8, "[Object]") == 0; }
 
 int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* error) {
     if (!ClipboardHoldsObjects()) return 0;
@@ -149,8 +149,10 @@ int PasteFromClipboard(ProjectTree& tree, ProjectFolder* target, std::string* er
             obj.release();
             std::unique_ptr<Project> project(p);
             if (!target) target = tree.Folders.empty() ? &DefaultFolder(tree) : tree.Folders.front().get();
-            if (project->IID != 0 && used.count(project->IID)) project->IID = tree.TakeID();
-            else tree.ApplyLoadedID(*project);
+            if (project->IID != 0 && used.count(project->IID))
+                project->IID = tree.TakeID();
+            else
+                tree.ApplyLoadedID(*project);
             used.insert(project->IID);
             tree.AddProject(*target, std::move(project));
             ++pasted;

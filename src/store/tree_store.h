@@ -8,10 +8,10 @@
 namespace qm::store {
 
 struct TreeLoadReport {
-    bool damaged = false;      // the store could not be read completely
-    std::string file;          // the file that was read (empty when none existed)
-    std::string message;       // which file failed and why
-    std::string keptAsideAs;   // where the damaged file was copied before anything saves over it
+    bool damaged = false;          // the store could not be read completely
+    std::string file;              // the file that was read (empty when none existed)
+    std::string message;           // which file failed and why
+    std::string keptAsideAs;       // where the damaged file was copied before anything saves over it
     bool keepAsideFailed = false;  // then the store must not be saved over
 };
 

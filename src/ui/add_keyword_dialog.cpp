@@ -31,7 +31,7 @@ KeywordPickerDialog::KeywordPickerDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
-                       const std::string& rootCaption) {
+                                  const std::string& rootCaption) {
     kind_ = kind;
     viewmodels::DirTreeModel& m = tree_->Model();
     m.SetActive(false);

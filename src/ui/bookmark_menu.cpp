@@ -69,16 +69,20 @@ void BookmarkMenu::Fill(QMenu* menu, const desktop::BookmarkItem& level) {
     }
 }
 
-BookmarkReader::BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done, QObject* parent)
+BookmarkReader::BookmarkReader(desktop::BookmarkSources sources, std::function<void(desktop::BookmarkItem)> done,
+                               QObject* parent)
     : QObject(parent) {
     QPointer<BookmarkReader> self(this);
     thread_ = std::thread([this, self, sources = std::move(sources), done = std::move(done)] {
         desktop::BookmarkItem root = desktop::ReadAllBookmarks(sources);
         // Posted to this object: dropped by Qt when it is gone by the time the main thread
         // gets to it (its destructor waits for this thread first).
-        QMetaObject::invokeMethod(this, [self, done, root = std::move(root)]() mutable {
-            if (self) done(std::move(root));
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [self, done, root = std::move(root)]() mutable {
+                if (self) done(std::move(root));
+            },
+            Qt::QueuedConnection);
         finished_ = true;
     });
 }
@@ -123,7 +127,7 @@ void InstallLanguage(MainWindow& form) {
 void StartBookmarkImport(MainWindow& form) {
     // The registry is the main thread's: its entries are read here, the files on the thread.
     desktop::BookmarkSources sources = desktop::MachineSources(form.Core().GetSession().Registry(),
-                                                       store::Options().BookmarksFile, ScreenMaxPerMenu());
+                                                               store::Options().BookmarksFile, ScreenMaxPerMenu());
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Core* core = &form.Core();

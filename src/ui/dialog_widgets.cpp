@@ -56,7 +56,8 @@ QButtonGroup* Radios(QWidget* parent, QBoxLayout* layout, const QString& prefix,
 }
 
 QDialogButtonBox* OkCancelHelp(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, dialog);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, dialog);
     buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
     buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
     buttons->button(QDialogButtonBox::Help)->setObjectName("btnHelp");
@@ -71,13 +72,17 @@ void OnClick(QWidget* widget, std::function<void()> fn) {
 
 void OpenHelp(QWidget* parent, const QString& topic, const std::function<void(const QString&)>& onHelp) {
     if (topic.isEmpty()) return;
-    if (onHelp) onHelp(topic);
-    else ShowHelpTopic(parent, topic);
+    if (onHelp)
+        onHelp(topic);
+    else
+        ShowHelpTopic(parent, topic);
 }
 
 void Check(QButtonGroup* group, int id) {
-    if (QAbstractButton* b = group->button(id)) b->setChecked(true);
-    else if (QAbstractButton* first = group->button(0)) first->setChecked(true);
+    if (QAbstractButton* b = group->button(id))
+        b->setChecked(true);
+    else if (QAbstractButton* first = group->button(0))
+        first->setChecked(true);
 }
 
 }  // namespace qm::ui::dialog

@@ -32,8 +32,7 @@ QModelIndex DirTreeItems::IndexOf(const MapNode* node) const {
     if (!node) return {};
     const auto& siblings = Kids(node->Parent);
     for (std::size_t i = 0; i < siblings.size(); ++i)
-        if (siblings[i].get() == node)
-            return createIndex(static_cast<int>(i), 0, const_cast<MapNode*>(node));
+        if (siblings[i].get() == node) return createIndex(static_cast<int>(i), 0, const_cast<MapNode*>(node));
     return {};
 }
 
@@ -53,9 +52,7 @@ int DirTreeItems::rowCount(const QModelIndex& parent) const {
     return static_cast<int>(Kids(Node(parent)).size());
 }
 
-bool DirTreeItems::hasChildren(const QModelIndex& parent) const {
-    return rowCount(parent) > 0;
-}
+bool DirTreeItems::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
 
 QVariant DirTreeItems::data(const QModelIndex& index, int role) const {
     MapNode* n = Node(index);

@@ -80,15 +80,15 @@ FolderPropertiesDialog::FolderPropertiesDialog(QWidget* parent) : QDialog(parent
     connect(files_, &QFileSystemModel::directoryLoaded, this, [this] {
         if (!scrollPending_ || !picker_->currentIndex().isValid()) return;
         picker_->scrollTo(picker_->currentIndex(), QAbstractItemView::PositionAtCenter);
-        if (files_->filePath(picker_->currentIndex()) == QString::fromStdString(viewmodels::PickerFolderFor(edtDir_->text().toStdString())))
+        if (files_->filePath(picker_->currentIndex()) ==
+            QString::fromStdString(viewmodels::PickerFolderFor(edtDir_->text().toStdString())))
             scrollPending_ = !files_->canFetchMore(picker_->currentIndex().parent());
     });
     connect(edtDir_, &QLineEdit::textChanged, this, [this] { FollowField(); });
-    connect(picker_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& i) {
-                if (guard_ || !i.isValid()) return;
-                PickFolder(files_->filePath(i));
-            });
+    connect(picker_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& i) {
+        if (guard_ || !i.isValid()) return;
+        PickFolder(files_->filePath(i));
+    });
     connect(categories_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (!item) return;
         QStringList parts;

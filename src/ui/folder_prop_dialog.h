@@ -22,7 +22,7 @@ public:
     QLineEdit* NameField() const { return edtName_; }
     QLineEdit* DirectoryField() const { return edtDir_; }
     QTreeView* Picker() const { return picker_; }
-    QString PickerFolder() const;  // the folder the picker shows
+    QString PickerFolder() const;          // the folder the picker shows
     void PickFolder(const QString& path);  // as a click in the picker does
 
     void accept() override;

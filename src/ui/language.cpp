@@ -23,7 +23,6 @@ namespace qm::ui {
 
 namespace {
 
-
 // Kept as a property so that the template writes the text as given, whatever the tool tip
 // holds to show it as plain text.
 constexpr const char* kPlainHint = "qmPlainHint";
@@ -96,13 +95,17 @@ public:
     void SetCaption(const std::string& component, const std::string& text) override {
         QObject* o = FindComponent(w_, Q(component));
         const QString t = Q(text);
-        if (auto* a = qobject_cast<QAction*>(o)) a->setText(t);
-        else if (auto* m = qobject_cast<QMenu*>(o)) m->setTitle(t);
+        if (auto* a = qobject_cast<QAction*>(o))
+            a->setText(t);
+        else if (auto* m = qobject_cast<QMenu*>(o))
+            m->setTitle(t);
         else if (auto* l = qobject_cast<QLabel*>(o)) {
             l->setTextFormat(Qt::PlainText);
             l->setText(t);
-        } else if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setText(t);
-        else if (auto* g = qobject_cast<QGroupBox*>(o)) g->setTitle(t);
+        } else if (auto* b = qobject_cast<QAbstractButton*>(o))
+            b->setText(t);
+        else if (auto* g = qobject_cast<QGroupBox*>(o))
+            g->setTitle(t);
         else if (auto* c = qobject_cast<QComboBox*>(o)) {
             if (c->isEditable()) c->setEditText(t);
         } else if (auto* page = qobject_cast<QWidget*>(o)) {

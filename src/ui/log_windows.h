@@ -25,9 +25,9 @@ public:
     void Filter(int tag);
     void ClearLog();
     bool SaveTo(const QString& path);
-    void SaveAs();                 // asks for the file
+    void SaveAs();  // asks for the file
     bool FindText(const QString& text);
-    void FindAsk();                // asks for the text ("Find in Log" / "Text to Find:")
+    void FindAsk();  // asks for the text ("Find in Log" / "Text to Find:")
     bool FindNext();
     QMenu* Menu() const { return menu_; }  // the "&Settings" menu items
     QAction* FindNextAction() const { return findNext_; }

@@ -14,8 +14,10 @@ int main(int argc, char** argv) {
     settings.closeOnSignals = true;  // a logout or kill saves and closes as File > Exit does
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--home" && i + 1 < args.size()) settings.home = args[++i].toStdString();
-        else settings.args.push_back(args[i].toStdString());
+        if (args[i] == "--home" && i + 1 < args.size())
+            settings.home = args[++i].toStdString();
+        else
+            settings.args.push_back(args[i].toStdString());
     }
     qm::ui::MainWindow form;
     std::string error;

@@ -92,8 +92,10 @@ public:
 
 protected:
     void dragEnterEvent(QDragEnterEvent* e) override {
-        if (e->source() == this || e->mimeData()->hasUrls() || e->mimeData()->hasText()) e->acceptProposedAction();
-        else e->ignore();
+        if (e->source() == this || e->mimeData()->hasUrls() || e->mimeData()->hasText())
+            e->acceptProposedAction();
+        else
+            e->ignore();
     }
     void dragMoveEvent(QDragMoveEvent* e) override {
         if (e->source() != this) {
@@ -102,8 +104,8 @@ protected:
         }
         QTreeWidgetItem* target = itemAt(e->position().toPoint());
         QTreeWidgetItem* source = currentItem();
-        if (target && source && app::TreeCommands::CanDrop(Node{Folder(source), Project(source)},
-                                                           Node{Folder(target), Project(target)})) {
+        if (target && source &&
+            app::TreeCommands::CanDrop(Node{Folder(source), Project(source)}, Node{Folder(target), Project(target)})) {
             e->setDropAction(Qt::CopyAction);
             e->accept();
         } else {
@@ -246,8 +248,10 @@ void MainWindow::BuildWidgets() {
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         Node n = NodeOf(item);
         if (!n.project || !program_) return;
-        if (program_->State().Int("DblClkAction") == 1) FolderProperties();
-        else Browse();
+        if (program_->State().Int("DblClkAction") == 1)
+            FolderProperties();
+        else
+            Browse();
     });
     connect(siteMap_, &QTreeView::doubleClicked, this, [this] { Browse(); });
     connect(pages_, &QTabWidget::currentChanged, this, [this] {
@@ -261,8 +265,7 @@ void MainWindow::BuildWidgets() {
 }
 
 void MainWindow::BuildMenus() {
-    auto act = [this](QMenu* menu, const QString& caption, const char* name, auto slot,
-                      const QKeySequence& key = {}) {
+    auto act = [this](QMenu* menu, const QString& caption, const char* name, auto slot, const QKeySequence& key = {}) {
         QAction* a = menu->addAction(caption, this, slot);
         a->setObjectName(name);
         if (!key.isEmpty()) a->setShortcut(key);
@@ -272,7 +275,8 @@ void MainWindow::BuildMenus() {
     file->setObjectName("miFile");
     QMenu* newMenu = file->addMenu("&New");
     newMenu->setObjectName("miNew");
-    act(newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
+    act(
+        newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
     act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
     file->addSeparator();
     act(file, "Save &changes", "miSave", [this] {
@@ -285,10 +289,17 @@ void MainWindow::BuildMenus() {
 
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->setObjectName("miEdit");
-    act(edit, "Cu&t", "miCut", [this] {
-        if (program_ && program_->Commands().Cut(SelectedNode())) RefreshTree();
-    }, QKeySequence::Cut);
-    act(edit, "&Copy", "miCopy", [this] { if (program_) program_->Commands().Copy(SelectedNode()); },
+    act(
+        edit, "Cu&t", "miCut",
+        [this] {
+            if (program_ && program_->Commands().Cut(SelectedNode())) RefreshTree();
+        },
+        QKeySequence::Cut);
+    act(
+        edit, "&Copy", "miCopy",
+        [this] {
+            if (program_) program_->Commands().Copy(SelectedNode());
+        },
         QKeySequence::Copy);
     miPaste_ = act(edit, "&Paste", "miPaste", [this] {
         if (!program_) return;
@@ -303,38 +314,44 @@ void MainWindow::BuildMenus() {
     edit->addSeparator();
     QMenu* find = edit->addMenu("Find");
     find->setObjectName("miFindMenu");
-    QAction* findFiles = act(find, "&Files or Folders...", "miFind", [this] {
-        auto* dlg = new QDialog(this);
-        dlg->setObjectName("dlgFind");
-        dlg->setWindowTitle("Find");
-        dlg->setAttribute(Qt::WA_DeleteOnClose);
-        auto* text = new QLineEdit(dlg);
-        auto* matchCase = new QCheckBox("Match &case", dlg);
-        auto* next = new QPushButton("&Find Next", dlg);
-        next->setDefault(true);
-        auto* row = new QHBoxLayout(dlg);
-        row->addWidget(new QLabel("Find what:", dlg));
-        row->addWidget(text);
-        row->addWidget(matchCase);
-        row->addWidget(next);
-        connect(next, &QPushButton::clicked, dlg, [this, text, matchCase] {
-            if (!text->text().isEmpty()) FindNext(text->text(), matchCase->isChecked());
-        });
-        dlg->show();
-    }, QKeySequence("Ctrl+F"));
+    QAction* findFiles = act(
+        find, "&Files or Folders...", "miFind",
+        [this] {
+            auto* dlg = new QDialog(this);
+            dlg->setObjectName("dlgFind");
+            dlg->setWindowTitle("Find");
+            dlg->setAttribute(Qt::WA_DeleteOnClose);
+            auto* text = new QLineEdit(dlg);
+            auto* matchCase = new QCheckBox("Match &case", dlg);
+            auto* next = new QPushButton("&Find Next", dlg);
+            next->setDefault(true);
+            auto* row = new QHBoxLayout(dlg);
+            row->addWidget(new QLabel("Find what:", dlg));
+            row->addWidget(text);
+            row->addWidget(matchCase);
+            row->addWidget(next);
+            connect(next, &QPushButton::clicked, dlg, [this, text, matchCase] {
+                if (!text->text().isEmpty()) FindNext(text->text(), matchCase->isChecked());
+            });
+            dlg->show();
+        },
+        QKeySequence("Ctrl+F"));
     findFiles->setStatusTip("Find Project, folder or file");
 
     QMenu* project = menuBar()->addMenu("&Project");
     project->setObjectName("miProject");
-    act(project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
+    act(
+        project, "&Start", "miStart", [this] { StartSelected(); }, QKeySequence(Qt::Key_F5));
     act(project, "Sto&p", "miStop", [this] { StopSelected(); });
     miSuspend_ = act(project, Q(store::UIMessage(store::UIText::Suspend)), "miSuspend", [this] { ToggleSuspend(); });
     act(project, "Suspend To &File...", "miSuspendToFile", [this] {
-        QString file = QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
+        QString file =
+            QFileDialog::getSaveFileName(this, "Suspend To File", QString(), "Queue files (*.que);;All files (*)");
         if (!file.isEmpty()) SuspendTo(file);
     });
     act(project, "Resume From F&ile...", "miResumeFromFile", [this] {
-        QString file = QFileDialog::getOpenFileName(this, "Resume From File", QString(), "Queue files (*.que);;All files (*)");
+        QString file =
+            QFileDialog::getOpenFileName(this, "Resume From File", QString(), "Queue files (*.que);;All files (*)");
         if (!file.isEmpty()) ResumeFrom(file);
     });
     project->addSeparator();
@@ -363,7 +380,8 @@ void MainWindow::BuildMenus() {
         a->setObjectName(page == pgProjects_ ? "miPgProjects" : "miPgMap");
         a->setCheckable(true);
         a->setChecked(true);
-        connect(view, &QMenu::aboutToShow, a, [this, a, page] { a->setChecked(pages_->isTabVisible(pages_->indexOf(page))); });
+        connect(view, &QMenu::aboutToShow, a,
+                [this, a, page] { a->setChecked(pages_->isTabVisible(pages_->indexOf(page))); });
         connect(a, &QAction::triggered, this, [this, a, page](bool on) {
             QWidget* other = page == pgProjects_ ? pgMap_ : pgProjects_;
             if (!on && !pages_->isTabVisible(pages_->indexOf(other))) {
@@ -377,9 +395,7 @@ void MainWindow::BuildMenus() {
     view->addSeparator();
     QMenu* messages = view->addMenu("Messages");
     messages->setObjectName("miMessages");
-    miPanel_ = act(messages, "&Panel", "miPanel", [this] {
-        progressWindow_->setVisible(miPanel_->isChecked());
-    });
+    miPanel_ = act(messages, "&Panel", "miPanel", [this] { progressWindow_->setVisible(miPanel_->isChecked()); });
     miPanel_->setCheckable(true);
     miPanel_->setChecked(true);
     miWindow_ = act(messages, "&Window", "miWindow", [this] { logWindow_->setVisible(miWindow_->isChecked()); });
@@ -399,7 +415,10 @@ void MainWindow::BuildMenus() {
         a->setObjectName(name);
         return a;
     };
-    tb("Add", "tbAdd", "list-add", [this] { edtURL_->setFocus(); edtURL_->selectAll(); });
+    tb("Add", "tbAdd", "list-add", [this] {
+        edtURL_->setFocus();
+        edtURL_->selectAll();
+    });
     tb("Delete", "tbDelete", "edit-delete", [this] { DeleteSelected(); });
     tb("Download", "tbDownload", "go-down", [this] { StartSelected(); });
     tb("Stop", "tbStop", "process-stop", [this] { StopSelected(); });
@@ -418,9 +437,11 @@ void MainWindow::BuildMenus() {
         browse->setObjectName("mpBrowse");
         props->setObjectName("mpProperties");
         menu.addSeparator();
-        menu.addAction("&Rename", this, [this] {
-            if (QTreeWidgetItem* i = tree_->currentItem()) tree_->editItem(i);
-        })->setObjectName("mpRename");
+        menu.addAction("&Rename", this,
+                       [this] {
+                           if (QTreeWidgetItem* i = tree_->currentItem()) tree_->editItem(i);
+                       })
+            ->setObjectName("mpRename");
         menu.addAction("&Delete", this, [this] { DeleteSelected(); })->setObjectName("mpDelete");
         bool props1 = program_ && program_->State().Int("DblClkAction") == 1;
         menu.setDefaultAction(props1 ? props : browse);
@@ -461,7 +482,11 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
     if (QSystemTrayIcon::isSystemTrayAvailable() && store::Options().SysTray) {
         tray_ = new QSystemTrayIcon(Picture(0), this);
         auto* menu = new QMenu(this);
-        menu->addAction("&Show", this, [this] { showNormal(); raise(); activateWindow(); });
+        menu->addAction("&Show", this, [this] {
+            showNormal();
+            raise();
+            activateWindow();
+        });
         menu->addAction("E&xit", this, [this] { close(); });
         tray_->setContextMenu(menu);
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
@@ -499,9 +524,10 @@ void MainWindow::HookEngine() {
     engine.OnFileStored = [this](engine::DownloadRecord& record) {
         // While the map shows this Project, its new files appear at once.
         viewmodels::DirTreeModel& m = siteMap_->Model();
-        if (record.Project && record.Project == mapProject_ && m.Active() && m.Mode != viewmodels::DirTreeModel::kFolderMode)
-            if (viewmodels::MapNode* node = m.AddLine(record.FName); node && !siteMap_->SelectedNode() &&
-                                                               record.FName == app::StartPagePath(*mapProject_))
+        if (record.Project && record.Project == mapProject_ && m.Active() &&
+            m.Mode != viewmodels::DirTreeModel::kFolderMode)
+            if (viewmodels::MapNode* node = m.AddLine(record.FName);
+                node && !siteMap_->SelectedNode() && record.FName == app::StartPagePath(*mapProject_))
                 siteMap_->SelectNode(node);  // the start page, as when the map was opened
     };
 }
@@ -718,7 +744,8 @@ void MainWindow::Browse() {
     std::string address = BrowseTarget();
     if (address.empty()) return;
     // The desktop's default browser, given the address as its one argument.
-    std::string browser = desktop::DefaultBrowserProgram(desktop::SystemBrowserSources(&program_->GetSession().Registry()));
+    std::string browser =
+        desktop::DefaultBrowserProgram(desktop::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
     if (browser.empty()) ShowError(store::UIMessage(store::UIText::NoDefaultBrowser), store::UIMessage(store::UIText::Error));
     else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(store::UIText::BrowserLaunchFailed), store::UIMessage(store::UIText::Error));
@@ -787,7 +814,8 @@ bool MainWindow::FindNext(const QString& text, bool matchCase) {
             SelectNode(t.NodeAt(hit));
             found = true;
         }
-    } else if (viewmodels::MapNode* n = viewmodels::FindMapNode(siteMap_->Model(), siteMap_->SelectedNode(), S(text), matchCase)) {
+    } else if (viewmodels::MapNode* n =
+                   viewmodels::FindMapNode(siteMap_->Model(), siteMap_->SelectedNode(), S(text), matchCase)) {
         siteMap_->SelectNode(n);
         found = true;
     }

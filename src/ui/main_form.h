@@ -45,8 +45,8 @@ public:
     std::function<void(const std::string& message)> NoticeHook;  // errors and notices
 
     // Commands, as the menus, toolbar and gestures call them.
-    void AddressEntered();                     // Enter in the address bar: new Project, started
-    void PasteText(const QString& text);       // a dropped or pasted address
+    void AddressEntered();                // Enter in the address bar: new Project, started
+    void PasteText(const QString& text);  // a dropped or pasted address
     void NewFolder();
     void RenameNode(app::Node node, const QString& caption);
     void DeleteSelected();
@@ -54,19 +54,19 @@ public:
     void StartSelected();
     void StopSelected();
     void ToggleSuspend();
-    void FolderProperties();                   // a folder's, or a Project's properties
+    void FolderProperties();  // a folder's, or a Project's properties
     void ProjectProperties(store::Project& project);
-    void NewProjectDialog();                   // "&Project...": the properties of a new Project
-    void DefaultProperties();                  // "De&faults" / "&Properties..."
-    void RestoreDefaults();                    // "De&faults" / "&Restore"
-    void OptionsDialog();                      // "&Options..."
+    void NewProjectDialog();   // "&Project...": the properties of a new Project
+    void DefaultProperties();  // "De&faults" / "&Properties..."
+    void RestoreDefaults();    // "De&faults" / "&Restore"
+    void OptionsDialog();      // "&Options..."
     // Runs a modal dialog (exec when unset; tests answer it instead).
     std::function<int(QDialog& dialog)> ExecDialog;
     void Browse();
-    void BrowseWith(const QString& programFile);  // a tool of the three tool lists
-    std::string BrowseTarget() const;             // the address Browse opens, or empty
-    bool SuspendTo(const QString& file);           // "Suspend To &File..."
-    bool ResumeFrom(const QString& file);          // "Resume From F&ile..."
+    void BrowseWith(const QString& programFile);         // a tool of the three tool lists
+    std::string BrowseTarget() const;                    // the address Browse opens, or empty
+    bool SuspendTo(const QString& file);                 // "Suspend To &File..."
+    bool ResumeFrom(const QString& file);                // "Resume From F&ile..."
     bool FindNext(const QString& text, bool matchCase);  // one press of the find dialog's button
     void ShowMapPage();
 

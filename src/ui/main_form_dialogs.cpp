@@ -20,9 +20,7 @@
 
 namespace qm::ui {
 
-int MainWindow::RunDialog(QDialog& dialog) {
-    return ExecDialog ? ExecDialog(dialog) : dialog.exec();
-}
+int MainWindow::RunDialog(QDialog& dialog) { return ExecDialog ? ExecDialog(dialog) : dialog.exec(); }
 
 void MainWindow::AddDialogMenus(QMenu* settings) {
     settings->addSeparator();

@@ -34,7 +34,6 @@ using dialog::CheckBox;
 using dialog::Label;
 using dialog::Radios;
 
-
 enum Role { kPage = Qt::UserRole, kTopic, kMessage, kToolList };
 
 QLineEdit* Field(QWidget* parent, const char* name, int width = 0) {
@@ -62,7 +61,8 @@ ProgramOptionsDialog::ProgramOptionsDialog(QWidget* parent) : QDialog(parent) {
     pnlCaption_ = new QLabel(this);
     pnlCaption_->setObjectName("pnlCaption");
     pnlCaption_->setWordWrap(true);
-    pnlCaption_->setStyleSheet("font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
+    pnlCaption_->setStyleSheet(
+        "font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
     pnlCaption_->setCursor(Qt::PointingHandCursor);
     dialog::OnClick(pnlCaption_, [this] { ShowHelp(); });
     pages_ = new QStackedWidget(this);
@@ -154,9 +154,8 @@ QWidget* ProgramOptionsDialog::BuildConnectionPage() {
     form->addRow(Label(this, "lblConnRetries", "Number of retries (0 = unlimited):"), edtConnRetries_);
     form->addRow(chkHTTPStart_, edtHTTPPort_);
     // Out-of-range numbers show the value they will be kept as.
-    connect(edtHTTPPort_, &QLineEdit::editingFinished, this, [this] {
-        edtHTTPPort_->setText(QString::number(viewmodels::TakeBackPort(S(edtHTTPPort_->text()), 800)));
-    });
+    connect(edtHTTPPort_, &QLineEdit::editingFinished, this,
+            [this] { edtHTTPPort_->setText(QString::number(viewmodels::TakeBackPort(S(edtHTTPPort_->text()), 800))); });
     connect(edtTimeOut_, &QLineEdit::editingFinished, this, [this] {
         edtTimeOut_->setText(QString::number(viewmodels::TakeBackTimeOut(S(edtTimeOut_->text())) / 1000));
     });
@@ -244,9 +243,9 @@ QWidget* ProgramOptionsDialog::BuildAdvancedPage() {
     auto* map = new QGroupBox("Map mode", page);
     map->setObjectName("gbMapMode");
     auto* ml = new QVBoxLayout(map);
-    rgMapMode_ = Radios(map, ml, "MapMode",
-                        {"Map displays only web sites belonging to the selected Project",
-                         "Map displays all downloaded web sites"});
+    rgMapMode_ = Radios(
+        map, ml, "MapMode",
+        {"Map displays only web sites belonging to the selected Project", "Map displays all downloaded web sites"});
     auto* dbl = new QGroupBox("Double-click on a Project to", page);
     dbl->setObjectName("gbDblClkAction");
     auto* dl = new QHBoxLayout(dbl);
@@ -306,7 +305,8 @@ QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     QWidget* page = Page(this, "Transfers");
     auto* connections = new QGroupBox("Connections", page);
     connections->setObjectName("gbTransferConnections");
-    chkKeepAlive_ = CheckBox(connections, "chkKeepAlive", "Keep a connection open for the next file from the same server");
+    chkKeepAlive_ =
+        CheckBox(connections, "chkKeepAlive", "Keep a connection open for the next file from the same server");
     chkFtpPassive_ = CheckBox(connections, "chkFtpPassive", "Passive FTP data connections from the start");
     chkSSLAnyCert_ = CheckBox(connections, "chkSSLAnyCert", "Accept https certificates the system does not trust");
     edtPause_ = Field(connections, "edtPause", 60);
@@ -320,9 +320,8 @@ QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     cl->addWidget(chkFtpPassive_);
     cl->addWidget(chkSSLAnyCert_);
     cl->addLayout(pause);
-    connect(edtPause_, &QLineEdit::editingFinished, this, [this] {
-        edtPause_->setText(QString::number(viewmodels::TakeBackPause(S(edtPause_->text()))));
-    });
+    connect(edtPause_, &QLineEdit::editingFinished, this,
+            [this] { edtPause_->setText(QString::number(viewmodels::TakeBackPause(S(edtPause_->text())))); });
 
     auto* stored = new QGroupBox("Stored files", page);
     stored->setObjectName("gbTransferFiles");
@@ -335,7 +334,8 @@ QWidget* ProgramOptionsDialog::BuildTransfersPage() {
     cbPriority_ = new QComboBox(analysis);
     cbPriority_->setObjectName("cbPriority");
     for (const char* entry : viewmodels::PriorityEntries()) cbPriority_->addItem(entry);
-    chkLowMemory_ = CheckBox(analysis, "chkLowMemory", "Save memory: no new analysis while a queue holds 1000 addresses");
+    chkLowMemory_ =
+        CheckBox(analysis, "chkLowMemory", "Save memory: no new analysis while a queue holds 1000 addresses");
     auto* priority = new QHBoxLayout;
     priority->addWidget(Label(analysis, "lblPriority", "Analysis priority:"));
     priority->addWidget(cbPriority_);
@@ -537,7 +537,9 @@ void ProgramOptionsDialog::CategoryChanged(QTreeWidgetItem* current) {
     if (!current) return;
     int message = current->data(0, kMessage).toInt();
     // A category without a description of its own shows its caption.
-    pnlCaption_->setText(message >= 0 ? Q(store::UIMessage(message)) : current->childCount() ? QString() : current->text(0));
+    pnlCaption_->setText(message >= 0            ? Q(store::UIMessage(message))
+                         : current->childCount() ? QString()
+                                                 : current->text(0));
     toolList_ = current->data(0, kToolList).toInt();
     QWidget* page = pages_->findChild<QWidget*>(current->data(0, kPage).toString(), Qt::FindDirectChildrenOnly);
     pages_->setCurrentWidget(page ? page : pgNil_);

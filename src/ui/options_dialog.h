@@ -60,7 +60,7 @@ private:
     void UpdateAgentEnables();
 
     viewmodels::OptionsForm form_;  // the tool lists are edited here; the rest lives in the controls
-    int toolList_ = -1;      // 0 browsers, 1 viewers, 2 editors
+    int toolList_ = -1;             // 0 browsers, 1 viewers, 2 editors
 
     QTreeWidget* tvOptions_;
     QLabel* pnlCaption_;

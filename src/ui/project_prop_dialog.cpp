@@ -34,7 +34,6 @@ using dialog::CheckBox;
 using dialog::Label;
 using dialog::Radios;
 
-
 enum Role { kPage = Qt::UserRole, kTopic, kMessage, kCategory, kFilter };
 
 QSpinBox* SpinBox(QWidget* parent, const char* name, int low, int high) {
@@ -66,7 +65,8 @@ ProjectPropertiesDialog::ProjectPropertiesDialog(QWidget* parent) : QDialog(pare
     tvProp_->setFixedWidth(150);
     pnlCaption_ = new QLabel(this);
     pnlCaption_->setObjectName("pnlCaption");
-    pnlCaption_->setStyleSheet("font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
+    pnlCaption_->setStyleSheet(
+        "font-weight: bold; background: palette(dark); color: palette(bright-text); padding: 3px");
     pnlCaption_->setCursor(Qt::PointingHandCursor);
     dialog::OnClick(pnlCaption_, [this] { ShowHelp(); });
     lblDescription_ = new QLabel(this);
@@ -83,19 +83,19 @@ ProjectPropertiesDialog::ProjectPropertiesDialog(QWidget* parent) : QDialog(pare
     pages_->addWidget(pgEmpty_);
     pages_->addWidget(BuildAddressPage());
     pages_->addWidget(pgFileType_ = BuildFileTypePage());
-    pages_->addWidget(BuildFilterPage(filters_[0], "newr", "Srvs",
-                                      {"Load files from all servers", "Load files only within the starting server",
-                                       "Custom servers configuration"},
-                                      {"View excluded server keywords", "View included server keywords"}));
-    pages_->addWidget(BuildFilterPage(filters_[1], "newd", "Path",
-                                      {"Load files from all directories",
-                                       "Load files only within the starting directory and below",
-                                       "Custom directories configuration"},
-                                      {"View excluded directory keywords", "View included directory keywords"}));
-    pages_->addWidget(BuildFilterPage(filters_[2], "newf", "File",
-                                      {"Load all filenames", "Load files only with the starting filename",
-                                       "Custom filenames configuration"},
-                                      {"View excluded filename keywords", "View included filename keywords"}));
+    pages_->addWidget(BuildFilterPage(
+        filters_[0], "newr", "Srvs",
+        {"Load files from all servers", "Load files only within the starting server", "Custom servers configuration"},
+        {"View excluded server keywords", "View included server keywords"}));
+    pages_->addWidget(
+        BuildFilterPage(filters_[1], "newd", "Path",
+                        {"Load files from all directories", "Load files only within the starting directory and below",
+                         "Custom directories configuration"},
+                        {"View excluded directory keywords", "View included directory keywords"}));
+    pages_->addWidget(BuildFilterPage(
+        filters_[2], "newf", "File",
+        {"Load all filenames", "Load files only with the starting filename", "Custom filenames configuration"},
+        {"View excluded filename keywords", "View included filename keywords"}));
     pages_->addWidget(BuildLimitsPage());
     pages_->addWidget(BuildSchedulePage());
     pages_->addWidget(BuildPasswordsPage());
@@ -234,7 +234,8 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     chkEnableScript_ = CheckBox(page, "chkEnableScript", "Enable scripts processing");
     chkEnableJava_ = CheckBox(page, "chkEnableJava", "Enable Java classes processing");
     chkLTranslate_ = CheckBox(page, "chkLTranslate", "Do not translate links");
-    chkCrawlTraps_ = CheckBox(page, "chkCrawlTraps", "Avoid crawl traps (paths that repeat themselves, endless query strings)");
+    chkCrawlTraps_ =
+        CheckBox(page, "chkCrawlTraps", "Avoid crawl traps (paths that repeat themselves, endless query strings)");
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
@@ -257,7 +258,8 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     gbTypes_ = new QGroupBox("File types", page);
     gbTypes_->setObjectName("gbTypes");
     auto* tl = new QVBoxLayout(gbTypes_);
-    rgTypes_ = Radios(gbTypes_, tl, "Types", {"Load all file types listed below", "Load only the selected file types:"});
+    rgTypes_ =
+        Radios(gbTypes_, tl, "Types", {"Load all file types listed below", "Load only the selected file types:"});
     lbExts_ = new QListWidget(gbTypes_);
     lbExts_->setObjectName("lbExts");
     edtExt_ = new QLineEdit(gbTypes_);
@@ -320,10 +322,12 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, store::CategoryFlag::MinSizeOn, &store::FileCategory::MinSize));
     connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, store::CategoryFlag::MaxSizeOn, &store::FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (store::FileCategory* c = current()) c->MinSize = viewmodels::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
+        if (store::FileCategory* c = current())
+            c->MinSize = viewmodels::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
     });
     connect(edtMaxSize_, &QSpinBox::textChanged, this, [this, current] {
-        if (store::FileCategory* c = current()) c->MaxSize = viewmodels::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
+        if (store::FileCategory* c = current())
+            c->MaxSize = viewmodels::ReadCategorySize(S(edtMaxSize_->cleanText()), edtMaxSize_->value());
     });
     connect(lbExts_, &QListWidget::itemChanged, this, [this, current](QListWidgetItem* item) {
         store::FileCategory* c = current();
@@ -353,8 +357,8 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
     return page;
 }
 
-QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* name, const char* suffix, const QStringList& rules,
-                                   const QStringList& views) {
+QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* name, const char* suffix,
+                                                  const QStringList& rules, const QStringList& views) {
     f.index = static_cast<int>(&f - filters_);
     f.page = new QWidget(this);
     f.page->setObjectName(name);
@@ -400,7 +404,9 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
     connect(f.view, &QComboBox::currentIndexChanged, this, [this, fp] {
         if (!loading_) FillKeywordList(*fp);
     });
-    auto text = [this, fp]() -> std::string& { return app::KeywordList(copy_, fp->index, fp->view->currentIndex() == 1); };
+    auto text = [this, fp]() -> std::string& {
+        return app::KeywordList(copy_, fp->index, fp->view->currentIndex() == 1);
+    };
     connect(f.list, &QListWidget::itemChanged, this, [this, fp, text](QListWidgetItem* item) {
         if (loading_) return;
         store::TickedList list = store::ParseTickedList(text());
@@ -587,7 +593,8 @@ void ProjectPropertiesDialog::StoreKeywordList(FilterPage& f, const store::Ticke
 }
 
 void ProjectPropertiesDialog::StoreExtensions(const store::TickedList& list) {
-    if (category_ >= 0 && category_ != store::kCatOther) copy_.Categories[category_].Exts = store::FormatTickedList(list);
+    if (category_ >= 0 && category_ != store::kCatOther)
+        copy_.Categories[category_].Exts = store::FormatTickedList(list);
 }
 
 void ProjectPropertiesDialog::UpdateCategoryEnables() {
@@ -630,8 +637,10 @@ void ProjectPropertiesDialog::NodeChanged(QTreeWidgetItem* current, QTreeWidgetI
     filter_ = nullptr;
     if (current->childCount() > 0) {
         // A group: its first child, unless the user came up from one of its children.
-        if (previous && previous->parent() == current) pages_->setCurrentWidget(pgEmpty_);
-        else tvProp_->setCurrentItem(current->child(0));
+        if (previous && previous->parent() == current)
+            pages_->setCurrentWidget(pgEmpty_);
+        else
+            tvProp_->setCurrentItem(current->child(0));
         return;
     }
     QWidget* page = pages_->findChild<QWidget*>(current->data(0, kPage).toString(), Qt::FindDirectChildrenOnly);

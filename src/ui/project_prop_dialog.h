@@ -44,8 +44,8 @@ public:
     // Navigation: selects the node with this text ("Project", "Images", "Server", ...).
     bool SelectNode(const QString& text);
     QTreeWidget* Navigation() const { return tvProp_; }
-    QString CurrentPage() const;     // object name of the page shown
-    QString CurrentTopic() const;    // help topic of the page shown
+    QString CurrentPage() const;   // object name of the page shown
+    QString CurrentTopic() const;  // help topic of the page shown
     QString HeaderText() const { return pnlCaption_->text(); }
     QString DescriptionText() const { return lblDescription_->text(); }
     void ShowHelp();
@@ -67,8 +67,8 @@ private:
     QWidget* BuildAddressPage();
     QWidget* BuildLimitsPage();
     QWidget* BuildFileTypePage();
-    QWidget* BuildFilterPage(FilterPage& f, const char* page, const char* suffix,
-                             const QStringList& rules, const QStringList& views);
+    QWidget* BuildFilterPage(FilterPage& f, const char* page, const char* suffix, const QStringList& rules,
+                             const QStringList& views);
     QWidget* BuildPasswordsPage();
     QWidget* BuildSchedulePage();
     void BuildNavigation();

@@ -5,9 +5,7 @@
 
 namespace qm::ui {
 
-inline QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+inline QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 inline std::string S(const QString& s) { return s.toStdString(); }
 
 }  // namespace qm::ui

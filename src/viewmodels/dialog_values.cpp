@@ -18,8 +18,6 @@ int ReadNumber(const std::string& text, int fallback) {
     return value;
 }
 
-int Clamp(int value, int low, int high) {
-    return value < low ? low : value > high ? high : value;
-}
+int Clamp(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
 
 }  // namespace qm::viewmodels

@@ -140,8 +140,7 @@ MapNode* DirTreeModel::FindOrInsert(MapNode& parent, const std::string& name, bo
     std::string key = store::LowerCase(name);
     // Folders come first, each group in ascending order of lower-case names: both searches
     // are binary, which keeps a map of many thousands of files quick to build.
-    auto folderEnd = std::partition_point(kids.begin(), kids.end(),
-                                          [](const auto& n) { return n->IsFolder(); });
+    auto folderEnd = std::partition_point(kids.begin(), kids.end(), [](const auto& n) { return n->IsFolder(); });
     auto from = folder ? kids.begin() : folderEnd;
     auto to = folder ? folderEnd : kids.end();
     auto it = std::lower_bound(from, to, key, [](const auto& n, const std::string& k) { return n->Key < k; });
@@ -254,7 +253,8 @@ MapNode* DirTreeModel::FindNode(const std::string& path) {
     MapNode* node = First();
     if (!node) return nullptr;
     std::string rest = path;
-    if (StartsNoCase(rest, directory_)) rest = rest.substr(directory_.size());
+    if (StartsNoCase(rest, directory_))
+        rest = rest.substr(directory_.size());
     else if (!directory_.empty() && IsSep(directory_.back()) &&
              StartsNoCase(rest, directory_.substr(0, directory_.size() - 1)))
         rest = rest.substr(directory_.size() - 1);

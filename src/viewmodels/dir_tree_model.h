@@ -33,7 +33,7 @@ public:
     // Change hooks for a view (parent nullptr = the top level).
     struct Hooks {
         std::function<void()> beginReset, endReset;
-        std::function<void(MapNode* parent, int first, int last)> beginInsert, beginRemove;
+        std::function<void(MapNode*parent, int first, int last)> beginInsert, beginRemove;
         std::function<void()> endInsert, endRemove;
     } Notify;
     // The picture of a file: its folder (ending with the separator), the text after a tab of

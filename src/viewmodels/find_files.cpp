@@ -35,8 +35,7 @@ struct DiskWalk {
 
     std::string Walk(const std::string& folder, int depth) {
         struct stat st;
-        if (depth > limits.maxDepth || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return {};
+        if (depth > limits.maxDepth || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
         if (!visited.insert({st.st_dev, st.st_ino}).second) return {};  // seen: a link cycle
         DIR* dir = ::opendir(folder.c_str());
         if (!dir) return {};
@@ -50,8 +49,10 @@ struct DiskWalk {
             std::string full = folder + (folder.empty() || folder.back() == '/' ? "" : "/") + name;
             struct stat es;
             bool isDir = ::stat(full.c_str(), &es) == 0 && S_ISDIR(es.st_mode);
-            if (NameMatches(name, text, matchCase)) found = isDir ? full + "/" : full;
-            else if (isDir) found = Walk(full, depth + 1);
+            if (NameMatches(name, text, matchCase))
+                found = isDir ? full + "/" : full;
+            else if (isDir)
+                found = Walk(full, depth + 1);
         }
         ::closedir(dir);
         return found;

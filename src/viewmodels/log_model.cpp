@@ -12,9 +12,7 @@
 namespace qm::viewmodels {
 
 namespace {
-std::string Prefixed(int index, const std::string& text) {
-    return "HTTP" + std::to_string(index) + ": " + text;
-}
+std::string Prefixed(int index, const std::string& text) { return "HTTP" + std::to_string(index) + ": " + text; }
 }  // namespace
 
 void LogModel::Route(int index, const std::string& text, engine::MessageKind kind) {
@@ -78,8 +76,7 @@ bool LogModel::Save(const std::string& path, std::string& error) const {
     }
     bool ok = true;
     for (const std::string& l : lines_) {
-        if (std::fwrite(l.data(), 1, l.size(), f) != l.size() || std::fwrite("\r\n", 1, 2, f) != 2)
-            ok = false;
+        if (std::fwrite(l.data(), 1, l.size(), f) != l.size() || std::fwrite("\r\n", 1, 2, f) != 2) ok = false;
     }
     if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) ok = false;
     if (std::fclose(f) != 0) ok = false;

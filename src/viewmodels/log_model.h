@@ -37,8 +37,8 @@ public:
 
     // The commands that flip an option; each returns the new check state of its item.
     bool ToggleTrack();
-    bool TogglePause();             // checked = logging paused
-    bool ToggleFilter(int tag);     // 0 connect, 1 progress, 2 disconnect
+    bool TogglePause();          // checked = logging paused
+    bool ToggleFilter(int tag);  // 0 connect, 1 progress, 2 disconnect
     bool FilterChecked(int tag) const;
 
     // Find: "&Find..." starts at the selected line (the first when none), "Find &Next" at the
@@ -50,7 +50,7 @@ public:
     // Raised for kind 101 when the text differs from the last one (status panel 0).
     std::function<void(const std::string& text)> OnQueueState;
     // Counters the windows compare to refresh only what changed, at their own pace.
-    std::uint64_t LogGeneration() const { return logGeneration_; }       // bumps on Clear
+    std::uint64_t LogGeneration() const { return logGeneration_; }  // bumps on Clear
     std::uint64_t ProgressRevision() const { return progressRevision_; }
     std::uint64_t LogRevision() const { return logRevision_; }
 

@@ -25,5 +25,4 @@ std::string FieldTextForPicked(const std::string& folder) {
     return folder + "/";
 }
 
-
 }  // namespace qm::viewmodels

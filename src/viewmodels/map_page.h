@@ -7,10 +7,13 @@
 
 #include "app/stored_site.h"
 
-namespace qm::store { class Project; }
-namespace qm::store { class ProjectFolder; }
 namespace qm::store {
-}
+class Project;
+}  // namespace qm::store
+namespace qm::store {
+class ProjectFolder;
+}  // namespace qm::store
+namespace qm::store {}
 
 namespace qm::viewmodels {
 

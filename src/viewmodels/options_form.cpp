@@ -140,8 +140,10 @@ OptionsApplied ApplyOptionsForm(const OptionsForm& f, store::ProgramOptions& o, 
     st.SetBool("bAutoSave", f.autoSave);
     st.SetInt("iAutoSave", Clamp(ReadNumber(f.autoSaveMinutes, 5), 1, 24 * 60));
     const auto& agents = UserAgentEntries();
-    if (f.agentFromList) o.UAgent = agents[Clamp(f.agentIndex, 0, static_cast<int>(agents.size()) - 1)].text;
-    else o.UAgent = f.agentText;
+    if (f.agentFromList)
+        o.UAgent = agents[Clamp(f.agentIndex, 0, static_cast<int>(agents.size()) - 1)].text;
+    else
+        o.UAgent = f.agentText;
     o.BookmarksFile = store::Trim(f.bookmarksFile, store::kSpaceAndTab);
     o.KeepAlive = f.keepAlive;
     o.FtpPassive = f.ftpPassive;

@@ -10,9 +10,10 @@
 #include "desktop/tool_list.h"
 #include "store/options.h"
 
-namespace qm::app { class WindowState; }
+namespace qm::app {
+class WindowState;
+}  // namespace qm::app
 namespace qm::viewmodels {
-
 
 // The user-agent selector's entries: caption and the text sent to servers.
 struct UserAgentEntry {
@@ -58,7 +59,7 @@ struct OptionsApplied {
 OptionsApplied ApplyOptionsForm(const OptionsForm& form, store::ProgramOptions& options, app::WindowState& state);
 
 // The single rules, also used by the dialog to show the value it will keep.
-int TakeBackTimeOut(const std::string& seconds);  // milliseconds; not a number: 300 s
+int TakeBackTimeOut(const std::string& seconds);          // milliseconds; not a number: 300 s
 int TakeBackPort(const std::string& text, int fallback);  // 1..65535
 std::string TakeBackDownloadFolder(const std::string& text);
 int TakeBackPause(const std::string& seconds);  // 0..3600; not a number: 0

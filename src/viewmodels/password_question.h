@@ -3,7 +3,9 @@
 // Project's own server protects a page: the texts shown, and the user name offered.
 #include <string>
 
-namespace qm::store { class Project; }
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 
 namespace qm::viewmodels {
 

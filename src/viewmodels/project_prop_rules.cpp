@@ -12,16 +12,12 @@ std::string MirroredName(const std::string& name, const std::string& address) {
 
 int ReadLevel(const std::string& text) { return Clamp(ReadNumber(text, 1), 0, 999); }
 
-int ReadSkipLevel(const std::string& text, int level) {
-    return Clamp(ReadNumber(text, 0), 0, level < 0 ? 0 : level);
-}
+int ReadSkipLevel(const std::string& text, int level) { return Clamp(ReadNumber(text, 0), 0, level < 0 ? 0 : level); }
 
 int ReadTotalSizeLimit(const std::string& text) { return Clamp(ReadNumber(text, 10000), 0, 32500); }
 int ReadFileCountLimit(const std::string& text) { return Clamp(ReadNumber(text, 5000), 0, 32500); }
 
-int ReadCategorySize(const std::string& text, int position) {
-    return Clamp(ReadNumber(text, position), 0, 2000000);
-}
+int ReadCategorySize(const std::string& text, int position) { return Clamp(ReadNumber(text, position), 0, 2000000); }
 
 int ReadDay(const std::string& text) { return Clamp(ReadNumber(text, 1) - 1, 0, 30); }
 
@@ -38,12 +34,12 @@ CategoryEnables CategoryControls(const store::FileCategory& category) {
 ScheduleEnables ScheduleControls(int when) {
     ScheduleEnables e;
     switch (when) {
-    case 1: e.time = e.once = true; break;                                  // daily
-    case 2: e.time = e.weekday = e.once = true; break;                      // weekly
-    case 3: e.time = e.day = e.once = true; break;                          // monthly
-    case 4: e.time = e.day = e.month = e.once = true; break;                // yearly
-    case 5: e.time = e.interval = e.once = true; break;                     // every
-    default: break;                                                         // manually
+    case 1: e.time = e.once = true; break;                    // daily
+    case 2: e.time = e.weekday = e.once = true; break;        // weekly
+    case 3: e.time = e.day = e.once = true; break;            // monthly
+    case 4: e.time = e.day = e.month = e.once = true; break;  // yearly
+    case 5: e.time = e.interval = e.once = true; break;       // every
+    default: break;                                           // manually
     }
     return e;
 }

@@ -23,7 +23,7 @@ int ReadDay(const std::string& text);                         // day of month mi
 
 // Which controls of a category page are enabled.
 struct CategoryEnables {
-    bool groups = false;    // extension and size groups: the category is not excluded
+    bool groups = false;  // extension and size groups: the category is not excluded
     bool minCheck = false, minEdit = false;
     bool maxCheck = false, maxEdit = false;
 };

@@ -14,7 +14,8 @@
 namespace qm {
 namespace {
 
-store::Project& Add(store::ProjectTree& tree, store::ProjectFolder& folder, const std::string& caption, const std::string& url) {
+store::Project& Add(store::ProjectTree& tree, store::ProjectFolder& folder, const std::string& caption,
+                    const std::string& url) {
     auto p = std::make_unique<store::Project>();
     p->Caption = caption;
     p->URL = url;

@@ -179,11 +179,10 @@ TEST_F(AddressTest, RefusedSchemes) {
 // Whatever the address, the stored file stays under the Project's root folder.
 TEST_F(AddressTest, NothingIsStoredOutsideTheRoot) {
     project->URL = "file:///";  // a local Project of the whole disk, so file: addresses are its own
-    for (const char* url : {"http://../x", "http://..", "http://./x", "http://host/a/..",
-                            "http://host/..", "http://host/a/.", "http://.../x",
-                            "http://host/..:80/x", "http://host\\..\\..",
-                            "file://../x", "file:///../etc/passwd", "file://c:/../x",
-                            "file:///home/../../etc/passwd", "file://./x", "http://", "http:///"}) {
+    for (const char* url :
+         {"http://../x", "http://..", "http://./x", "http://host/a/..", "http://host/..", "http://host/a/.",
+          "http://.../x", "http://host/..:80/x", "http://host\\..\\..", "file://../x", "file:///../etc/passwd",
+          "file://c:/../x", "file:///home/../../etc/passwd", "file://./x", "http://", "http:///"}) {
         std::string reason;
         EXPECT_FALSE(Takes(url, false, &reason)) << url;
         EXPECT_EQ(reason, "root folder") << url;
@@ -306,9 +305,16 @@ TEST_F(AddressTest, AdmitOnItsOwnSetsTheCategory) {
 // and forgets when a setting Normalise reads changes.
 TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
     const char* addresses[] = {
-        "http://host:80/a/./b//c/../d.html#top", "http://host/dir/x.zip", "http://other/dir/p.gif",
-        "http://host/dir/q.exe", "http://user:pw@host/dir/s.html", "ftp://host/dir/f.txt",
-        "mailto:x@y", "http://host/dir/page?x=1#frag", "http://host/../up.html", "HTTP://Some.Host",
+        "http://host:80/a/./b//c/../d.html#top",
+        "http://host/dir/x.zip",
+        "http://other/dir/p.gif",
+        "http://host/dir/q.exe",
+        "http://user:pw@host/dir/s.html",
+        "ftp://host/dir/f.txt",
+        "mailto:x@y",
+        "http://host/dir/page?x=1#frag",
+        "http://host/../up.html",
+        "HTTP://Some.Host",
     };
     engine::NormaliseMemo memo;
     // Each page's analysis is given the settings as they were when it was given out.
@@ -367,7 +373,9 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
     std::vector<std::string> many;
     for (int i = 0; i < 6000; ++i)
         many.push_back("http://host/dir/" + std::to_string(i % 7) + "/p" + std::to_string(i) +
-                       (i % 3 == 0 ? ".gif" : i % 3 == 1 ? ".html" : ".zip"));
+                       (i % 3 == 0   ? ".gif"
+                        : i % 3 == 1 ? ".html"
+                                     : ".zip"));
     for (int pass = 0; pass < 3; ++pass)
         for (std::size_t i = 0; i < many.size(); i += 1 + pass)
             same(many[i], i % 2 == 0, pass ? "remembered" : "first");

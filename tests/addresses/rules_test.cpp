@@ -87,9 +87,8 @@ TEST(CleanAddress, ParentMarkersInsideTheHostEndAtOnce) {
 
 TEST(CleanAddress, LocalFilesNeverClimbAboveTheirStart) {
     engine::CleanStatus s;
-    for (const char* up : {"file://../x", "file:///../etc/passwd", "file://c:/../x",
-                           "file:///c|/../x", "file:///home/../../etc/passwd",
-                           "file:///a/b/../../../x"}) {
+    for (const char* up : {"file://../x", "file:///../etc/passwd", "file://c:/../x", "file:///c|/../x",
+                           "file:///home/../../etc/passwd", "file:///a/b/../../../x"}) {
         Clean(up, &s);
         EXPECT_EQ(s, engine::CleanStatus::ClimbsAbove) << up;
     }
@@ -98,8 +97,8 @@ TEST(CleanAddress, LocalFilesNeverClimbAboveTheirStart) {
 }
 
 TEST(CleanAddress, SinglePassGivesTheResultOfRepeatedDeletion) {
-    const char* pieces[] = {"a", "b", "/", "/", "//", ".", "..", "/../", "/./", "&", "amp;", "&amp;",
-                            "AMP;", ":80", "@", "?", "#", "\\", "\r\n", ":"};
+    const char* pieces[] = {"a",    "b",     "/",    "/",   "//", ".", "..", "/../", "/./",  "&",
+                            "amp;", "&amp;", "AMP;", ":80", "@",  "?", "#",  "\\",   "\r\n", ":"};
     std::mt19937 rng(7);
     int compared = 0;
     for (int i = 0; i < 20000; ++i) {

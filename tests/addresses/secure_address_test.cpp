@@ -73,8 +73,7 @@ TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
     std::string s = "h/_static/pydoctheme.css?2022.1#x";
     engine::MoveExtensionLast(s);
     EXPECT_EQ(s, "h/_static/pydoctheme?2022.1.css#x");
-    for (std::string same : {"h/a.css", "h/dir.d/?q=1", "h/a.tar-gz?x", "h/noext?x=1.5",
-                             "h/a.verylongextension?x"}) {
+    for (std::string same : {"h/a.css", "h/dir.d/?q=1", "h/a.tar-gz?x", "h/noext?x=1.5", "h/a.verylongextension?x"}) {
         std::string before = same;
         engine::MoveExtensionLast(same);
         EXPECT_EQ(same, before);
@@ -91,8 +90,8 @@ TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
 TEST_F(SecureAddressTest, Ipv6HostsAreRefusedNotLookedUp) {
     for (const char* v6 : {"http://[::1]:1/", "https://user:pw@[fe80::1]/x", "[::1]/x", " ftp://[::1]/"})
         EXPECT_TRUE(app::NamesIpv6Host(v6)) << v6;
-    for (const char* v4 : {"http://host/[x]", "http://127.0.0.1:8080/", "file:///tmp/[x]",
-                           "http://u@host/a@[b]", "example.com", ""})
+    for (const char* v4 :
+         {"http://host/[x]", "http://127.0.0.1:8080/", "file:///tmp/[x]", "http://u@host/a@[b]", "example.com", ""})
         EXPECT_FALSE(app::NamesIpv6Host(v4)) << v4;
     engine::AdmissionResult why;
     engine::DownloadRecord rec;
@@ -107,8 +106,8 @@ TEST(StartAddressSchemes, UnknownSchemesAreNamedOthersPass) {
     EXPECT_EQ(app::UnsupportedScheme("gopher://host/"), "gopher");
     EXPECT_EQ(app::UnsupportedScheme("  MailTo:someone@host"), "mailto");
     EXPECT_EQ(app::UnsupportedScheme("ftps://host/x"), "ftps");
-    for (const char* ok : {"http://h/", "HTTPS://h/", "ftp://h/d/", "file:///tmp/x", "example.com\\docs",
-                           "host:8080/x", "c:\\web\\index.htm", "localhost", "", "www.x.org:"})
+    for (const char* ok : {"http://h/", "HTTPS://h/", "ftp://h/d/", "file:///tmp/x", "example.com\\docs", "host:8080/x",
+                           "c:\\web\\index.htm", "localhost", "", "www.x.org:"})
         EXPECT_EQ(app::UnsupportedScheme(ok), "") << ok;
 }
 

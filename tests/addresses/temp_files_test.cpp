@@ -30,8 +30,10 @@ protected:
         setenv("TMPDIR", tmp.c_str(), 1);
     }
     void TearDown() override {
-        if (hadOld) setenv("TMPDIR", saved.c_str(), 1);
-        else unsetenv("TMPDIR");
+        if (hadOld)
+            setenv("TMPDIR", saved.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
     }
     std::string Private() const { return tmp + "/quillmoor-" + std::to_string(getuid()); }
     std::string tmp, saved;
@@ -126,8 +128,10 @@ TEST_F(TempFilesTest, AForeignOrOpenFolderIsNeverUsed) {
         EXPECT_NE(c, openRuntime + "/quillmoor");
         EXPECT_EQ(c.rfind(Private() + "-", 0), 0u) << c;
     }
-    if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
-    else unsetenv("XDG_RUNTIME_DIR");
+    if (oldRuntime)
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(TempFilesTest, NoFolderNothingToDo) {

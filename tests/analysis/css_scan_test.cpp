@@ -19,7 +19,8 @@ std::vector<std::string> Values(std::string_view css, bool inAttribute = false) 
 // The raw text each link occupies, so the rewriter replaces exactly the address.
 std::vector<std::string> Spans(std::string_view css) {
     std::vector<std::string> out;
-    for (const analysis::StyleLink& l : analysis::ScanStyleSheet(css)) out.emplace_back(css.substr(l.start, l.end - l.start));
+    for (const analysis::StyleLink& l : analysis::ScanStyleSheet(css))
+        out.emplace_back(css.substr(l.start, l.end - l.start));
     return out;
 }
 
@@ -29,8 +30,8 @@ TEST(StyleScan, UrlWithAndWithoutQuotesAndImportsInBothForms) {
         "body { background: URL( 'bg.png' ) no-repeat; }\n"
         "h1 { background-image: url(  \"h1.gif\"  ); list-style: url(dot.png) }\n"
         "@font-face { src: url(f.woff2?v=1#iefix) format('woff2'), url(f.woff) }\n";
-    EXPECT_THAT(Values(css), ElementsAre("default.css", "basic.css", "classic.css", "bg.png",
-                                         "h1.gif", "dot.png", "f.woff2?v=1#iefix", "f.woff"));
+    EXPECT_THAT(Values(css), ElementsAre("default.css", "basic.css", "classic.css", "bg.png", "h1.gif", "dot.png",
+                                         "f.woff2?v=1#iefix", "f.woff"));
     auto links = analysis::ScanStyleSheet(css);
     EXPECT_TRUE(links[0].import);
     EXPECT_TRUE(links[1].import);
@@ -78,8 +79,7 @@ TEST(StyleScan, DataFragmentsOtherSchemesAndMalformedUrlsAreNotAddresses) {
     EXPECT_THAT(Values("a{b:url(http://h/x.png)} c{d:url(HTTPS://h/y.png)} e{f:url(//cdn/z.png)}"),
                 ElementsAre("http://h/x.png", "HTTPS://h/y.png", "//cdn/z.png"));
     // A blank inside an unquoted url(), or a quote in it, makes it invalid up to its ")".
-    EXPECT_THAT(Values("a{b:url(x y.png)} c{d:url(q\"r.png)} e{f:url(ok.png)}"),
-                ElementsAre("ok.png"));
+    EXPECT_THAT(Values("a{b:url(x y.png)} c{d:url(q\"r.png)} e{f:url(ok.png)}"), ElementsAre("ok.png"));
     // The sheet ending inside url( still names the address.
     EXPECT_THAT(Values("a{b:url(last.png"), ElementsAre("last.png"));
 }
@@ -92,16 +92,14 @@ TEST(StyleScan, ImageSetCandidatesAndStyleAttributeEntities) {
     EXPECT_THAT(Values("background-image: url(&quot;bg.jpg&quot;)", true), ElementsAre("bg.jpg"));
     EXPECT_THAT(Values("background: url(&#39;b.jpg&#39;)", true), ElementsAre("b.jpg"));
     // In a sheet, entities mean nothing: the browser asks for the name as written.
-    EXPECT_THAT(Values("background: url(&quot;bg.jpg&quot;)", false),
-                ElementsAre("&quot;bg.jpg&quot;"));
+    EXPECT_THAT(Values("background: url(&quot;bg.jpg&quot;)", false), ElementsAre("&quot;bg.jpg&quot;"));
 }
 
 TEST(StyleScan, FetchableReferences) {
-    for (const char* yes : {"a.png", "../x/y.css", "/top.png", "http://h/", " HTTPS://h/a ",
-                            "?q=1"})
+    for (const char* yes : {"a.png", "../x/y.css", "/top.png", "http://h/", " HTTPS://h/a ", "?q=1"})
         EXPECT_TRUE(analysis::IsFetchableReference(yes)) << yes;
-    for (const char* no : {"", "   ", "#top", "data:x", "mailto:a@b", "javascript:void(0)",
-                           "blob:http://h/1", "tel:+1"})
+    for (const char* no :
+         {"", "   ", "#top", "data:x", "mailto:a@b", "javascript:void(0)", "blob:http://h/1", "tel:+1"})
         EXPECT_FALSE(analysis::IsFetchableReference(no)) << no;
 }
 

@@ -23,8 +23,7 @@ bool StartsNoCase(const std::string& s, const std::string& lowerPrefix) {
 bool FakeEngine::Normalise(engine::DownloadRecord& record) {
     std::string u = record.URL;
     if (!StartsNoCase(u, "http://")) return false;
-    u.erase(std::remove_if(u.begin(), u.end(), [](char c) { return c == '\n' || c == '\r'; }),
-            u.end());
+    u.erase(std::remove_if(u.begin(), u.end(), [](char c) { return c == '\n' || c == '\r'; }), u.end());
     for (std::size_t a; (a = u.find("&amp;")) != std::string::npos;) u.erase(a + 1, 4);
     if (u.find('/', 7) == std::string::npos) u += '/';
     std::size_t hostEnd = u.find('/', 7);
@@ -72,9 +71,12 @@ std::string FakeEngine::MapRelativeName(const std::string& name) {
     std::size_t slash = n.find('/'), at = n.find('@');
     if (at != std::string::npos && slash != std::string::npos && slash > at) n.erase(0, at + 1);
     for (char& c : n) {
-        if (c == '?') c = '@';
-        else if (c == ':') c = '+';
-        else if (c == '|' || c == '%') c = '_';
+        if (c == '?')
+            c = '@';
+        else if (c == ':')
+            c = '+';
+        else if (c == '|' || c == '%')
+            c = '_';
     }
     return n;
 }
@@ -114,8 +116,8 @@ std::string ScratchDir() {
     return dir;
 }
 
-AnalysisRun AnalyseText(FakeEngine& engine, engine::DownloadRecord& parent, const std::string& text,
-                        bool writeTarget, const std::string& sourceSuffix) {
+AnalysisRun AnalyseText(FakeEngine& engine, engine::DownloadRecord& parent, const std::string& text, bool writeTarget,
+                        const std::string& sourceSuffix) {
     static std::atomic<int> counter{0};
     std::string stem = ScratchDir() + "/doc" + std::to_string(counter++);
     std::string source = stem + ".htm" + sourceSuffix;

@@ -18,7 +18,7 @@ namespace qm::test {
 class FakeEngine : public analysis::AnalysisEnvironment, public engine::AnalysisSink {
 public:
     analysis::AnalysisSettings settings;
-    std::set<std::string> existing;           // full paths that exist on "disk"
+    std::set<std::string> existing;  // full paths that exist on "disk"
     std::function<bool(const std::string&)> admit = [](const std::string&) { return true; };
     std::int64_t freeSpace = -1;
     int redirectStubs = 0;

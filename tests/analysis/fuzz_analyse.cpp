@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine.settings.LTranslate = flags & 2;
     engine.settings.ThisWay = flags & 4;
     if (flags & 8) engine.existing.insert("/root/host/d/x.htm");
-    static const char* kUrls[] = {"http://host/d/p.htm", "http://host/p.htm",
-                                  "http://host:81/a/b/c/p.htm?q", "http://u:p@host"};
+    static const char* kUrls[] = {"http://host/d/p.htm", "http://host/p.htm", "http://host:81/a/b/c/p.htm?q",
+                                  "http://u:p@host"};
     auto parent = DocumentRecord(kUrls[(flags >> 4) & 3], (flags & 64) ? 0 : 2);
     if (flags & 128) parent->ContentType = "application/x-javascript";
 

@@ -15,7 +15,12 @@ public:
         ++used_;
         return *this;
     }
-    ClassFileBuilder& Class(unsigned nameIndex) { pool_ += char(7); U16(nameIndex); ++used_; return *this; }
+    ClassFileBuilder& Class(unsigned nameIndex) {
+        pool_ += char(7);
+        U16(nameIndex);
+        ++used_;
+        return *this;
+    }
     ClassFileBuilder& Long(std::uint64_t v) {
         pool_ += char(5);
         for (int i = 7; i >= 0; --i) pool_ += char((v >> (8 * i)) & 0xFF);
@@ -29,7 +34,10 @@ public:
         ++used_;
         return *this;
     }
-    ClassFileBuilder& Raw(const std::string& bytes) { pool_ += bytes; return *this; }
+    ClassFileBuilder& Raw(const std::string& bytes) {
+        pool_ += bytes;
+        return *this;
+    }
     std::string Bytes() const {
         std::string out("\xCA\xFE\xBA\xBE\0\0\0\x32", 8);
         unsigned count = declared_ ? declared_ : used_ + 1;
@@ -39,7 +47,10 @@ public:
     }
 
 private:
-    void U16(unsigned v) { pool_ += char(v >> 8); pool_ += char(v & 0xFF); }
+    void U16(unsigned v) {
+        pool_ += char(v >> 8);
+        pool_ += char(v & 0xFF);
+    }
     std::string pool_;
     unsigned used_ = 0;
     unsigned declared_;

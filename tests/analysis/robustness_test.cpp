@@ -10,10 +10,10 @@ namespace qm::test {
 namespace {
 
 TEST(BadInput, TruncatedTagsAreWrittenOnceAndWhole) {
-    for (const char* text : {"<a href=", "<a href=\"", "<img src='", "<applet", "<applet code=",
-                             "<base href=", "<script>x('a.gif", "<input onclick=\"", "<!--", "<",
-                             "<a href=\"x.htm", "<param value=", "<meta url=", "<a href=javascript:",
-                             "<option value=a.gif", "<th background"}) {
+    for (const char* text :
+         {"<a href=", "<a href=\"", "<img src='", "<applet", "<applet code=", "<base href=", "<script>x('a.gif",
+          "<input onclick=\"", "<!--", "<", "<a href=\"x.htm",
+          "<param value=", "<meta url=", "<a href=javascript:", "<option value=a.gif", "<th background"}) {
         FakeEngine e;
         e.settings.EnableScript = true;
         auto parent = DocumentRecord("http://host/d/p.htm");
@@ -51,8 +51,7 @@ TEST(BadInput, BinaryFilesLabelledAsHtml) {
     for (int round = 0; round < 20; ++round) {
         std::string text(20000, '\0');
         const char pieces[] = "<a href=\"'/.?%|>\0\r\n <img src=<!-- -->";
-        for (char& c : text)
-            c = (random() % 4 == 0) ? pieces[random() % (sizeof pieces - 1)] : char(random());
+        for (char& c : text) c = (random() % 4 == 0) ? pieces[random() % (sizeof pieces - 1)] : char(random());
         FakeEngine e, scanOnly;
         e.settings.EnableScript = scanOnly.settings.EnableScript = true;
         auto parent = DocumentRecord("http://host/d/p.htm");
@@ -71,8 +70,16 @@ TEST(BadInput, ExistingTargetIsReplacedWhole) {
     auto parent = DocumentRecord("http://host/d/p.htm");
     std::string source = ScratchDir() + "/replace.htm.primary";
     std::string target = ScratchDir() + "/replace.htm";
-    { FILE* f = fopen(target.c_str(), "wb"); fputs(std::string(5000, 'z').c_str(), f); fclose(f); }
-    { FILE* f = fopen(source.c_str(), "wb"); fputs("short", f); fclose(f); }
+    {
+        FILE* f = fopen(target.c_str(), "wb");
+        fputs(std::string(5000, 'z').c_str(), f);
+        fclose(f);
+    }
+    {
+        FILE* f = fopen(source.c_str(), "wb");
+        fputs("short", f);
+        fclose(f);
+    }
     analysis::AnalyseWith(e, *parent, source, target, true, e);
     FILE* f = fopen(target.c_str(), "rb");
     char buf[100] = {};

@@ -18,9 +18,7 @@ struct Doc {
     explicit Doc(const std::string& url = "http://host/dir/page.htm", int lev = 3) {
         parent = DocumentRecord(url, lev);
     }
-    AnalysisRun Run(const std::string& html, bool write = true) {
-        return AnalyseText(engine, *parent, html, write);
-    }
+    AnalysisRun Run(const std::string& html, bool write = true) { return AnalyseText(engine, *parent, html, write); }
 };
 
 TEST(Scanner, DocumentWithoutLinksIsCopiedWithNulBytesAsBlanks) {
@@ -66,8 +64,8 @@ TEST(Scanner, AnchorsWithoutHrefAndLookalikeTagsYieldNothing) {
 }
 
 TEST(Scanner, QuotingVariantsGiveTheSameBareName) {
-    for (const char* html : {"<a href = 'f.htm' >", "<a href=f.htm>", "<a href=\"f.htm>",
-                             "<a\r\nhref=\r\n\"f.htm\">", "<a href=f.htm\">"}) {
+    for (const char* html : {"<a href = 'f.htm' >", "<a href=f.htm>", "<a href=\"f.htm>", "<a\r\nhref=\r\n\"f.htm\">",
+                             "<a href=f.htm\">"}) {
         Doc d;
         auto run = d.Run(html);
         EXPECT_THAT(run.urls, ElementsAre("http://host/dir/f.htm")) << html;
@@ -89,8 +87,7 @@ TEST(Scanner, AppletCodeBaseAndCode) {
     ASSERT_THAT(run.urls, ElementsAre("http://host/dir/classes/Main.class"));
     EXPECT_TRUE(d.engine.found[0]->JavaClass);
     Doc j;
-    EXPECT_THAT(j.Run("<APPLET CODE=\"Game.java\">").urls,
-                ElementsAre("http://host/dir/Game.class"));
+    EXPECT_THAT(j.Run("<APPLET CODE=\"Game.java\">").urls, ElementsAre("http://host/dir/Game.class"));
     EXPECT_TRUE(j.engine.found[0]->JavaClass);
     Doc o;  // code before codebase
     EXPECT_THAT(o.Run("<applet code=Main.class codebase=\"http://other/lib/\">").urls,
@@ -102,8 +99,8 @@ TEST(Scanner, ParametersResolveAgainstTheAppletBase) {
     auto run = d.Run(
         "<applet codebase=\"cls/\" code=\"A.class\"><param name=img value=\"a.gif|b.gif\">"
         "<param name=n value=\"12\"><param name=c value=\"red\"></applet>");
-    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/cls/A.class", "http://host/dir/cls/a.gif",
-                                      "http://host/dir/cls/b.gif"));
+    EXPECT_THAT(run.urls,
+                ElementsAre("http://host/dir/cls/A.class", "http://host/dir/cls/a.gif", "http://host/dir/cls/b.gif"));
     Doc o;
     EXPECT_THAT(o.Run("<select><option value=\"p2.htm\">2<option value=\"3\">3</select>").urls,
                 ElementsAre("http://host/dir/p2.htm"));
@@ -114,13 +111,12 @@ TEST(Scanner, BaseTagRedirectsLaterRelativeLinks) {
     auto run = d.Run(
         "<a href=\"before.htm\"><base href=\"http://other:80/site/index.htm?x=1\">"
         "<a href=\"after.htm\"><img src=\"/top.gif\">");
-    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/before.htm", "http://other/site/after.htm",
-                                      "http://host/top.gif"));
+    EXPECT_THAT(run.urls,
+                ElementsAre("http://host/dir/before.htm", "http://other/site/after.htm", "http://host/top.gif"));
     EXPECT_EQ(d.parent->Base, "http://other/site/");
     EXPECT_EQ(run.output.find("<base"), std::string::npos);
     // Depth 2: through the download root into the base's host folder.
-    EXPECT_NE(run.output.find("<a href=\"../../other/site/after.htm\">"), std::string::npos)
-        << run.output;
+    EXPECT_NE(run.output.find("<a href=\"../../other/site/after.htm\">"), std::string::npos) << run.output;
 }
 
 TEST(Scanner, BareHostBaseIsItsTopFolder) {
@@ -131,8 +127,9 @@ TEST(Scanner, BareHostBaseIsItsTopFolder) {
 
 TEST(Scanner, CommentsHideLinksAndEndAtTheirFirstMarker) {
     Doc d;
-    auto run = d.Run("<!-- <a href=\"hidden.htm\"> --><a href=\"shown.htm\">"
-                     "<!-- x -!> <a href=\"after.htm\">");
+    auto run = d.Run(
+        "<!-- <a href=\"hidden.htm\"> --><a href=\"shown.htm\">"
+        "<!-- x -!> <a href=\"after.htm\">");
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/shown.htm", "http://host/dir/after.htm"));
     Doc e;
     std::string open = "<a href=\"a.htm\"><!-- never closed <a href=\"b.htm\">";
@@ -146,8 +143,8 @@ TEST(Scanner, LevelRuleAtTheDeepestLevel) {
     auto run = d.Run(
         "<a href=\"next.htm\"><img src=\"i.gif\"><frame src=\"f.htm\"><iframe src=\"if.htm\">"
         "<link rel=stylesheet href=\"s.css\"><meta http-equiv=refresh content=\"0; url=r.htm\">");
-    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/i.gif", "http://host/dir/f.htm",
-                                      "http://host/dir/if.htm", "http://host/dir/s.css"));
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/i.gif", "http://host/dir/f.htm", "http://host/dir/if.htm",
+                                      "http://host/dir/s.css"));
     for (const auto& r : d.engine.found) EXPECT_EQ(r->Lev, 0);
     Doc l("http://host/dir/page.htm", 2);
     l.Run("<a href=\"n.htm\"><frame src=\"f.htm\">");
@@ -158,9 +155,10 @@ TEST(Scanner, LevelRuleAtTheDeepestLevel) {
 
 TEST(Scanner, LinkRelationsTakeALevelStepUnlessThePageShowsThem) {
     Doc d("http://host/dir/page.htm", 1);
-    d.Run("<link rel=next href=\"n.htm\"><link rel=\"alternate stylesheet\" href=\"a.css\">"
-          "<link rel=icon href=\"i.ico\"><link href=\"x.htm\"><link rel=canonical href=\"c.htm\">"
-          "<link rel=modulepreload href=\"m.js\">");
+    d.Run(
+        "<link rel=next href=\"n.htm\"><link rel=\"alternate stylesheet\" href=\"a.css\">"
+        "<link rel=icon href=\"i.ico\"><link href=\"x.htm\"><link rel=canonical href=\"c.htm\">"
+        "<link rel=modulepreload href=\"m.js\">");
     ASSERT_EQ(d.engine.found.size(), 6u);
     EXPECT_EQ(d.engine.Find("http://host/dir/n.htm")->Lev, 0);
     EXPECT_EQ(d.engine.Find("http://host/dir/a.css")->Lev, 1);
@@ -170,8 +168,9 @@ TEST(Scanner, LinkRelationsTakeALevelStepUnlessThePageShowsThem) {
     EXPECT_EQ(d.engine.Find("http://host/dir/m.js")->Lev, 1);
     // At the last level only what the page shows is taken.
     Doc last("http://host/dir/page.htm", 0);
-    auto run = last.Run("<link rel=next href=\"n.htm\"><link rel=prev href=\"p.htm\">"
-                        "<link rel=stylesheet href=\"s.css\"><link rel=manifest href=\"app.json\">");
+    auto run = last.Run(
+        "<link rel=next href=\"n.htm\"><link rel=prev href=\"p.htm\">"
+        "<link rel=stylesheet href=\"s.css\"><link rel=manifest href=\"app.json\">");
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/s.css", "http://host/dir/app.json"));
 }
 
@@ -242,8 +241,7 @@ TEST(Scanner, StartPathRuleAndRefusedRecords) {
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/in.htm", "http://host/out.gif"));
     Doc r;
     r.engine.admit = [](const std::string& u) { return u.find("bad") == std::string::npos; };
-    EXPECT_THAT(r.Run("<a href=bad.htm><a href=good.htm>").urls,
-                ElementsAre("http://host/dir/good.htm"));
+    EXPECT_THAT(r.Run("<a href=bad.htm><a href=good.htm>").urls, ElementsAre("http://host/dir/good.htm"));
 }
 
 TEST(Scanner, InheritedFieldsOfFoundRecords) {
@@ -261,8 +259,7 @@ TEST(Scanner, InheritedFieldsOfFoundRecords) {
 TEST(Scanner, FailureMessages) {
     FakeEngine engine;
     auto parent = DocumentRecord("http://host/a.htm");
-    analysis::AnalyseWith(engine, *parent, ScratchDir() + "/missing.htm", ScratchDir() + "/m.htm", true,
-                engine);
+    analysis::AnalyseWith(engine, *parent, ScratchDir() + "/missing.htm", ScratchDir() + "/m.htm", true, engine);
     ASSERT_EQ(engine.messages.size(), 1u);
     EXPECT_EQ(engine.messages[0].first, "Error reading from file: " + ScratchDir() + "/missing.htm");
     EXPECT_FALSE(engine.messages[0].second);
@@ -278,7 +275,11 @@ TEST(Scanner, FailureMessages) {
 
     FakeEngine blocked;
     std::string source = ScratchDir() + "/blocked.htm.primary";
-    { FILE* f = fopen(source.c_str(), "wb"); fputs("<a href=x.htm>", f); fclose(f); }
+    {
+        FILE* f = fopen(source.c_str(), "wb");
+        fputs("<a href=x.htm>", f);
+        fclose(f);
+    }
     std::string target = source + "/cannot/be/made.htm";  // below a file
     analysis::AnalyseWith(blocked, *parent, source, target, true, blocked);
     ASSERT_EQ(blocked.messages.size(), 1u);

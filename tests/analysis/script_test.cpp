@@ -12,8 +12,7 @@ using ::testing::IsEmpty;
 namespace qm::test {
 namespace {
 
-AnalysisRun Scripted(const std::string& html, bool enable = true, FakeEngine* out = nullptr,
-                     int lev = 3) {
+AnalysisRun Scripted(const std::string& html, bool enable = true, FakeEngine* out = nullptr, int lev = 3) {
     FakeEngine local;
     FakeEngine& e = out ? *out : local;
     e.settings.EnableScript = enable;
@@ -25,10 +24,10 @@ TEST(ScriptScanner, QuotedFileNamesInScriptBlocks) {
     EXPECT_THAT(Scripted("<script>window.open('help.shtml','w')</script>").urls,
                 ElementsAre("http://host/dir/help.shtml"));
     EXPECT_THAT(Scripted("<script>a('file.abcdef'); b('name.'); c('x'); d('.gif'); e(\"a.b\n\")"
-                         "</script>").urls,
+                         "</script>")
+                    .urls,
                 IsEmpty());
-    EXPECT_THAT(Scripted("<SCRIPT SRC=\"../lib/j.js\"></SCRIPT>").urls,
-                ElementsAre("http://host/lib/j.js"));
+    EXPECT_THAT(Scripted("<SCRIPT SRC=\"../lib/j.js\"></SCRIPT>").urls, ElementsAre("http://host/lib/j.js"));
     EXPECT_THAT(Scripted("<script>window.open('help.htm')</script>", false).urls, IsEmpty());
 }
 
@@ -41,13 +40,11 @@ TEST(ScriptScanner, ImageTagInsideAStringAndEntityQuotes) {
 }
 
 TEST(ScriptScanner, OnClickOnlyInsideTheInputTag) {
-    EXPECT_THAT(Scripted("<input type=submit onclick=\"go('a.htm')\">").urls,
-                ElementsAre("http://host/dir/a.htm"));
+    EXPECT_THAT(Scripted("<input type=submit onclick=\"go('a.htm')\">").urls, ElementsAre("http://host/dir/a.htm"));
     EXPECT_THAT(Scripted("<input type=text><p onclick=\"go('b.htm')\">").urls, IsEmpty());
     // The input row takes the tag; an image button's source is still followed, other inputs'
     // sources are not.
-    EXPECT_THAT(Scripted("<input type=image src=\"btn.gif\">").urls,
-                ElementsAre("http://host/dir/btn.gif"));
+    EXPECT_THAT(Scripted("<input type=image src=\"btn.gif\">").urls, ElementsAre("http://host/dir/btn.gif"));
     EXPECT_THAT(Scripted("<input type=text src=\"no.gif\">").urls, IsEmpty());
 }
 
@@ -64,8 +61,7 @@ TEST(ScriptScanner, JavaScriptAddresses) {
 TEST(ScriptScanner, GuessedLinksUseALevelAndTryHostNames) {
     FakeEngine e;
     Scripted("<script>load('www.site.com/x/y.gif'); f('a/b.gif')</script>", true, &e, 3);
-    EXPECT_THAT(e.FoundURLs(), ElementsAre("http://host/dir/www.site.com/x/y.gif",
-                                           "http://www.site.com/x/y.gif",
+    EXPECT_THAT(e.FoundURLs(), ElementsAre("http://host/dir/www.site.com/x/y.gif", "http://www.site.com/x/y.gif",
                                            "http://host/dir/a/b.gif"));
     for (const auto& r : e.found) {
         EXPECT_EQ(r->Lev, 2);
@@ -86,8 +82,7 @@ TEST(ScriptScanner, LongAndUnclosedStringsArePassedOver) {
 TEST(ParamScanner, WordsOfAValue) {
     EXPECT_THAT(Scripted("<param name=a value=\"x.gif y.gif*z.gif\">").urls,
                 ElementsAre("http://host/dir/x.gif", "http://host/dir/y.gif", "http://host/dir/z.gif"));
-    EXPECT_THAT(Scripted("<param name=a value=\"a%20b.gif\">").urls,
-                ElementsAre("http://host/dir/a%20b.gif"));
+    EXPECT_THAT(Scripted("<param name=a value=\"a%20b.gif\">").urls, ElementsAre("http://host/dir/a%20b.gif"));
     EXPECT_THAT(Scripted("<param name=a value=\"50%\"><param value=\"#fff\">").urls, IsEmpty());
     auto run = Scripted("<param name=a value='one.gif|http://h/two.gif'>");
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/one.gif", "http://h/two.gif"));
@@ -97,17 +92,17 @@ TEST(ParamScanner, WordsOfAValue) {
 TEST(JavaClassScanner, ConstantPoolNames) {
     ClassFileBuilder b;
     b.Utf8("(LHelper;Ljava/util/List;)V")  // 1
-        .Long(42)                            // 2, 3
-        .Utf8("Other")                       // 4
-        .Class(4)                            // 5
-        .Utf8("java/lang/Object")            // 6
-        .Class(6)                            // 7
-        .Utf8("images/pic.gif")              // 8
-        .Utf8("nodot")                       // 9
-        .NameAndType(11, 12)                 // 10
-        .Utf8("java/awt/Component")          // 11
-        .Utf8("Panel2")                      // 12
-        .Utf8("java.lang.String");           // 13
+        .Long(42)                          // 2, 3
+        .Utf8("Other")                     // 4
+        .Class(4)                          // 5
+        .Utf8("java/lang/Object")          // 6
+        .Class(6)                          // 7
+        .Utf8("images/pic.gif")            // 8
+        .Utf8("nodot")                     // 9
+        .NameAndType(11, 12)               // 10
+        .Utf8("java/awt/Component")        // 11
+        .Utf8("Panel2")                    // 12
+        .Utf8("java.lang.String");         // 13
     std::string bytes = b.Bytes();
     analysis::JavaClassNames names =
         analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -119,16 +114,15 @@ TEST(JavaClassScanner, ConstantPoolNames) {
     parent->JavaClass = true;
     AnalyseText(e, *parent, bytes, false);
     EXPECT_THAT(e.FoundURLs(), ElementsAre("http://host/cls/Helper.class", "http://host/cls/Other.class",
-                                           "http://host/cls/Panel2.class",
-                                           "http://host/cls/images/pic.gif"));
+                                           "http://host/cls/Panel2.class", "http://host/cls/images/pic.gif"));
     EXPECT_TRUE(e.found[0]->JavaClass);
     EXPECT_FALSE(e.found[3]->JavaClass);
 }
 
 TEST(JavaClassScanner, BadSignaturesAndLyingCounts) {
     std::string notClass = "\xCA\xFE\xBA\xBF\0\0\0\x32\0\x02\x01\0\x05x.gif";
-    EXPECT_TRUE(analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(notClass.data()),
-                                   notClass.size()).fileStrings.empty());
+    EXPECT_TRUE(analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(notClass.data()), notClass.size())
+                    .fileStrings.empty());
     // A count far beyond the entries present, and a text that runs past the end.
     ClassFileBuilder b(0xFFFF);
     b.Utf8("a.gif").Raw(std::string("\x01\x7f\xff", 3) + "short.gif");
@@ -143,7 +137,8 @@ TEST(JavaClassScanner, BadSignaturesAndLyingCounts) {
     ClassFileBuilder big;
     big.Utf8(std::string(1100, 'a') + ".gif").Utf8("LSmall;");
     std::string bigBytes = big.Bytes();
-    auto bigNames = analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bigBytes.data()), bigBytes.size());
+    auto bigNames =
+        analysis::ReadJavaClassNames(reinterpret_cast<const unsigned char*>(bigBytes.data()), bigBytes.size());
     EXPECT_TRUE(bigNames.fileStrings.empty());
     EXPECT_THAT(bigNames.classNames, ElementsAre("Small"));
 }

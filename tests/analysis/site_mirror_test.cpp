@@ -31,10 +31,8 @@ std::string Slurp(const fs::path& p) {
 
 // Local links (href, src, background) of a stored page that do not resolve. With a source
 // folder, links to files the site itself lacks are not counted.
-std::vector<std::string> BrokenLinks(const fs::path& page, const fs::path& root,
-                                     const fs::path& source = {}) {
-    static const std::regex attr(R"re((?:href|src|background)\s*=\s*(?:"([^"]*)"|'([^']*)'))re",
-                                 std::regex::icase);
+std::vector<std::string> BrokenLinks(const fs::path& page, const fs::path& root, const fs::path& source = {}) {
+    static const std::regex attr(R"re((?:href|src|background)\s*=\s*(?:"([^"]*)"|'([^']*)'))re", std::regex::icase);
     std::vector<std::string> broken;
     std::string text = Slurp(page);
     for (std::sregex_iterator it(text.begin(), text.end(), attr), end; it != end; ++it) {
@@ -67,8 +65,7 @@ StoredSite Scan(const fs::path& hostDir) {
         std::string rel = e.path().lexically_relative(hostDir).string();
         s.files.insert(rel);
         std::string ext = e.path().extension().string();
-        if (ext == ".html" || ext == ".htm" || rel.find(".html@") != std::string::npos)
-            s.pages.push_back(e.path());
+        if (ext == ".html" || ext == ".htm" || rel.find(".html@") != std::string::npos) s.pages.push_back(e.path());
     }
     return s;
 }
@@ -142,7 +139,8 @@ TEST_F(SiteMirror, SmallSiteWithEveryKindOfLink) {
     WriteFile(site + "/nav.html",
               "<body background=\"img/bg.gif\"><a href=\"main/content.html\">c</a>"
               "<a href=\"/main/page2.html?x=1\">q</a><a href=\"moved\">r</a>"
-              "<a href=\"" + self + "/base/b.html\">b</a><a href=\"mailto:x@y\">m</a></body>");
+              "<a href=\"" +
+                  self + "/base/b.html\">b</a><a href=\"mailto:x@y\">m</a></body>");
     WriteFile(site + "/main/content.html",
               "<link rel=stylesheet href=\"../css/style.css\">"
               "<img src=\"../img/pic.gif\" usemap=\"#m\"><map name=m>"
@@ -153,8 +151,7 @@ TEST_F(SiteMirror, SmallSiteWithEveryKindOfLink) {
     WriteFile(site + "/main/page2.html", "<a href=\"content.html\">back</a>");
     WriteFile(site + "/main/popup.html", "<img src=\"/img/pic.gif\">");
     WriteFile(site + "/main/target.html", "<p>moved here</p>");
-    WriteFile(site + "/base/b.html",
-              "<base href=\"" + self + "/main/\"><a href=\"page2.html?x=1\">p</a>");
+    WriteFile(site + "/base/b.html", "<base href=\"" + self + "/main/\"><a href=\"page2.html?x=1\">p</a>");
     WriteFile(site + "/css/style.css", "body { color: black }");
     WriteFile(site + "/img/pic.gif", "GIF89a");
     WriteFile(site + "/img/bg.gif", "GIF89a");
@@ -169,10 +166,9 @@ TEST_F(SiteMirror, SmallSiteWithEveryKindOfLink) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     fs::path host = fs::path(downloads_) / ("127.0.0.1+" + std::to_string(nginx.Port()));
     StoredSite stored = Scan(host);
-    for (const char* f : {"index.html", "nav.html", "main/content.html", "main/page2.html@x=1",
-                          "main/popup.html", "main/target.html", "moved", "base/b.html",
-                          "css/style.css", "img/pic.gif", "img/bg.gif", "cls/Main.class",
-                          "cls/Helper.class", "cls/res/data.gif", "cls/pic2.gif", "default.htm"}) {
+    for (const char* f : {"index.html", "nav.html", "main/content.html", "main/page2.html@x=1", "main/popup.html",
+                          "main/target.html", "moved", "base/b.html", "css/style.css", "img/pic.gif", "img/bg.gif",
+                          "cls/Main.class", "cls/Helper.class", "cls/res/data.gif", "cls/pic2.gif", "default.htm"}) {
         EXPECT_TRUE(stored.files.count(f)) << f;
     }
     for (const auto& page : stored.pages)
@@ -268,8 +264,9 @@ TEST_F(SiteMirror, KeptConnectionsStoreTheSameBytes) {
     std::string site = MakeTempDir("analysis-keepalive-site");
     NginxPeer nginx(site, "location = /moved { return 302 /ref/p3.html; }");
     ASSERT_TRUE(nginx.Ok()) << nginx.Error();
-    WriteFile(site + "/index.html", "<a href=\"ref/p0.html\">start</a><a href=\"moved\">m</a>"
-                                    "<a href=\"missing.html\">gone</a><img src=\"pic.gif\">");
+    WriteFile(site + "/index.html",
+              "<a href=\"ref/p0.html\">start</a><a href=\"moved\">m</a>"
+              "<a href=\"missing.html\">gone</a><img src=\"pic.gif\">");
     WriteFile(site + "/pic.gif", "GIF89a" + std::string(3000, 'x'));
     for (int i = 0; i < 40; ++i) {
         std::string page = "<html><body><h1>" + std::to_string(i) + "</h1>" + std::string(500 * (i % 7), 'w');
@@ -319,10 +316,12 @@ TEST_F(SiteMirror, KilledRunsThenANormalRun) {
             std::string rel = e.path().lexically_relative(host).string();
             if (e.path().filename() == "Descr.QV3") continue;
             const std::string primary = ".primary";
-            bool isPrimary = rel.size() > primary.size() &&
-                             rel.compare(rel.size() - primary.size(), primary.size(), primary) == 0;
-            if (isPrimary) rel.erase(rel.size() - primary.size());
-            else if (rel.find(".html") != std::string::npos) continue;
+            bool isPrimary =
+                rel.size() > primary.size() && rel.compare(rel.size() - primary.size(), primary.size(), primary) == 0;
+            if (isPrimary)
+                rel.erase(rel.size() - primary.size());
+            else if (rel.find(".html") != std::string::npos)
+                continue;
             std::size_t query = rel.find('@', rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/'));
             if (query != std::string::npos) rel.erase(query);
             fs::path source = fs::path(docs) / rel;
@@ -340,8 +339,7 @@ TEST_F(SiteMirror, KilledRunsThenANormalRun) {
     for (int round = 0; round < 4; ++round) {
         const int ms = delay(random);
         ChildProcess run;
-        ASSERT_TRUE(run.Start({CliPath(), "--home", home_, "get", url, "--level", "40"},
-                              home_ + "/killed.log"));
+        ASSERT_TRUE(run.Start({CliPath(), "--home", home_, "get", url, "--level", "40"}, home_ + "/killed.log"));
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         ::kill(run.Pid(), SIGKILL);
         run.Stop();

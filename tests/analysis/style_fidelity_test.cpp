@@ -57,8 +57,9 @@ void MakeSite(const std::string& root) {
               "div.hero{height:10px}\nbody{background:url(../bg.png) repeat}\n"
               "@font-face{font-family:X;src:url(\"../f.woff2?v=1#iefix\") format(\"woff2\")}\n");
     WriteFile(root + "/_static/extra.css", ".note{color:green}\n");
-    WriteFile(root + "/_static/fig.svg",
-              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"><rect width=\"4\" height=\"4\"/></svg>");
+    WriteFile(
+        root + "/_static/fig.svg",
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"><rect width=\"4\" height=\"4\"/></svg>");
     WriteFile(root + "/_static/f.woff2", "wOF2");
     for (const char* p : {"/_static/pic.png", "/_static/pic2.png", "/_static/bg.png", "/_static/icon.png"})
         WriteFile(root + p, kPng);
@@ -71,13 +72,12 @@ struct Counts {
 
 Counts Measure(const std::string& url) {
     const std::string profile = MakeTempDir("chromium-profile");
-    RunResult r = RunProgram({"chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                              "--disable-background-networking", "--disable-component-update",
-                              "--disable-sync", "--no-first-run", "--user-data-dir=" + profile,
-                              "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1",
-                              "--allow-file-access-from-files", "--virtual-time-budget=5000",
-                              "--dump-dom", url},
-                             90000);
+    RunResult r =
+        RunProgram({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync", "--no-first-run", "--user-data-dir=" + profile,
+                    "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--allow-file-access-from-files",
+                    "--virtual-time-budget=5000", "--dump-dom", url},
+                   90000);
     Counts c;
     std::smatch m;
     if (std::regex_search(r.out, m, std::regex("RULES=(\\d+) IMAGES=(\\d+)"))) {
@@ -99,12 +99,11 @@ protected:
     // Mirrors the site into a fresh program folder; returns the stored host folder.
     std::string Mirror(const std::string& home, bool extLast) {
         const std::string store = MakeTempDir("fidelity-store");
-        RunResult r = RunCli({"--home", home, "options", "PathPrefix=" + store + "/",
-                              std::string("ExtLast=") + (extLast ? "1" : "0"),
-                              "HTTPPort=" + std::to_string(FreePort())});
+        RunResult r =
+            RunCli({"--home", home, "options", "PathPrefix=" + store + "/",
+                    std::string("ExtLast=") + (extLast ? "1" : "0"), "HTTPPort=" + std::to_string(FreePort())});
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        r = RunCli({"--home", home, "get", nginx_->Url("/index.html"), "--level", "1", "--folder", "Sites"},
-                   120000);
+        r = RunCli({"--home", home, "get", nginx_->Url("/index.html"), "--level", "1", "--folder", "Sites"}, 120000);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return store + "/127.0.0.1+" + std::to_string(nginx_->Port());
     }
@@ -133,8 +132,8 @@ TEST_F(StyleFidelity, StoredPageAppliesEveryRuleOfTheOriginal) {
     ChildProcess serve;
     ASSERT_TRUE(serve.Start({CliPath(), "--home", home, "serve"}, MakeTempDir("fidelity-serve") + "/log"));
     ASSERT_TRUE(WaitForPort(serverPort, 10000));
-    const std::string base = "http://127.0.0.1:" + std::to_string(serverPort) + "/Sites/127.0.0.1+" +
-                             std::to_string(nginx_->Port());
+    const std::string base =
+        "http://127.0.0.1:" + std::to_string(serverPort) + "/Sites/127.0.0.1+" + std::to_string(nginx_->Port());
     const Counts served = Measure(base + "/index.html");
     EXPECT_EQ(served.rules, original.rules);
     EXPECT_EQ(served.images, original.images);

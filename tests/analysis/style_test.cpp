@@ -29,9 +29,9 @@ TEST(StyleSheets, StoredSheetLinksAreEmbeddedAndRewritten) {
         "body{background:url(../img/bg.png)}\n"
         "@font-face{src:url(/fonts/f.woff2?v=3) format('woff2'),url(http://cdn.org/f.woff)}\n"
         "/* url(no.png) */ i{b:url(data:image/gif;base64,R0lG)}\n");
-    EXPECT_THAT(run.urls, ElementsAre("http://host/_static/default.css",
-                                      "http://host/_static/sub/basic.css", "http://host/img/bg.png",
-                                      "http://host/fonts/f.woff2?v=3", "http://cdn.org/f.woff"));
+    EXPECT_THAT(run.urls,
+                ElementsAre("http://host/_static/default.css", "http://host/_static/sub/basic.css",
+                            "http://host/img/bg.png", "http://host/fonts/f.woff2?v=3", "http://cdn.org/f.woff"));
     for (const auto& r : s.engine.found) {
         EXPECT_TRUE(r->IsImage) << r->URL;
         EXPECT_EQ(r->Lev, 0) << r->URL;  // no level used up
@@ -63,17 +63,15 @@ TEST(StyleSheets, EscapedAddressIsFollowedAndWrittenPlain) {
 TEST(StyleInPages, StyleBlocksAndStyleValues) {
     FakeEngine e;
     auto parent = DocumentRecord("http://host/dir/page.htm", 0);
-    auto run = AnalyseText(
-        e, *parent,
-        "<style media=\"screen\">@import \"t.css\"; p{background:url('/p.png?a=1')}</style>"
-        "<div style=\"background-image: url(&quot;d.jpg&quot;)\">x</div>"
-        "<p style='color:red'>url(no.png)</p>"
-        "<a href=\"x.htm\" style=\"background:url(a.gif)\">a</a>"
-        "<style>unclosed{b:url(u.png)}");
+    auto run = AnalyseText(e, *parent,
+                           "<style media=\"screen\">@import \"t.css\"; p{background:url('/p.png?a=1')}</style>"
+                           "<div style=\"background-image: url(&quot;d.jpg&quot;)\">x</div>"
+                           "<p style='color:red'>url(no.png)</p>"
+                           "<a href=\"x.htm\" style=\"background:url(a.gif)\">a</a>"
+                           "<style>unclosed{b:url(u.png)}");
     // The hyperlink is refused at the deepest level; everything else is embedded.
-    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/t.css", "http://host/p.png?a=1",
-                                      "http://host/dir/d.jpg", "http://host/dir/a.gif",
-                                      "http://host/dir/u.png"));
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/t.css", "http://host/p.png?a=1", "http://host/dir/d.jpg",
+                                      "http://host/dir/a.gif", "http://host/dir/u.png"));
     EXPECT_EQ(run.output,
               "<style media=\"screen\">@import \"t.css\"; p{background:url('../p.png@a=1')}</style>"
               "<div style=\"background-image: url(&quot;d.jpg&quot;)\">x</div>"
@@ -88,25 +86,21 @@ TEST(StyleInPages, StyleBlocksAndStyleValues) {
 TEST(TodaysTags, EmbeddedResourcesAreFollowedAndRewrittenInPlace) {
     FakeEngine e;
     auto parent = DocumentRecord("http://host/dir/page.htm", 0);
-    auto run = AnalyseText(
-        e, *parent,
-        "<object data=\"fig.svg\" type=\"image/svg+xml\"></object>"
-        "<img srcset=\"a-1x.png 1x, /a-2x.png?s=2 2x,data:image/png;base64,AA== 3x\" src=\"a.png\">"
-        "<picture><source srcset=\"w.webp\" type=\"image/webp\"><source src=\"v.mp4\"></picture>"
-        "<video src=\"m.mp4\" poster=\"m.jpg\"><track src=\"m.vtt\"></video><audio src=\"s.ogg\">"
-        "<link rel=\"shortcut icon\" href=\"fav.ico\"><link rel=preload href=\"f.woff2\" as=font>"
-        "<link rel=\"manifest\" href=\"m.json\"><link rel=\"apple-touch-icon\" href=\"t.png\">"
-        "<input type=\"IMAGE\" src=\"go.gif\" onclick=\"x()\"><input type=text src=\"no.gif\">"
-        "<embed src=\"e.swf\">");
-    EXPECT_THAT(run.urls,
-                ElementsAre("http://host/dir/fig.svg", "http://host/dir/a-1x.png",
-                            "http://host/a-2x.png?s=2", "http://host/dir/a.png",
-                            "http://host/dir/w.webp", "http://host/dir/v.mp4",
-                            "http://host/dir/m.mp4", "http://host/dir/m.jpg", "http://host/dir/m.vtt",
-                            "http://host/dir/s.ogg", "http://host/dir/fav.ico",
-                            "http://host/dir/f.woff2", "http://host/dir/m.json",
-                            "http://host/dir/t.png", "http://host/dir/go.gif",
-                            "http://host/dir/e.swf"));
+    auto run = AnalyseText(e, *parent,
+                           "<object data=\"fig.svg\" type=\"image/svg+xml\"></object>"
+                           "<img srcset=\"a-1x.png 1x, /a-2x.png?s=2 2x,data:image/png;base64,AA== 3x\" src=\"a.png\">"
+                           "<picture><source srcset=\"w.webp\" type=\"image/webp\"><source src=\"v.mp4\"></picture>"
+                           "<video src=\"m.mp4\" poster=\"m.jpg\"><track src=\"m.vtt\"></video><audio src=\"s.ogg\">"
+                           "<link rel=\"shortcut icon\" href=\"fav.ico\"><link rel=preload href=\"f.woff2\" as=font>"
+                           "<link rel=\"manifest\" href=\"m.json\"><link rel=\"apple-touch-icon\" href=\"t.png\">"
+                           "<input type=\"IMAGE\" src=\"go.gif\" onclick=\"x()\"><input type=text src=\"no.gif\">"
+                           "<embed src=\"e.swf\">");
+    EXPECT_THAT(run.urls, ElementsAre("http://host/dir/fig.svg", "http://host/dir/a-1x.png", "http://host/a-2x.png?s=2",
+                                      "http://host/dir/a.png", "http://host/dir/w.webp", "http://host/dir/v.mp4",
+                                      "http://host/dir/m.mp4", "http://host/dir/m.jpg", "http://host/dir/m.vtt",
+                                      "http://host/dir/s.ogg", "http://host/dir/fav.ico", "http://host/dir/f.woff2",
+                                      "http://host/dir/m.json", "http://host/dir/t.png", "http://host/dir/go.gif",
+                                      "http://host/dir/e.swf"));
     for (const auto& r : e.found) EXPECT_TRUE(r->IsImage) << r->URL;
     EXPECT_NE(run.output.find("srcset=\"a-1x.png 1x, ../a-2x.png@s=2 2x,data:image/png;base64,AA== 3x\""),
               std::string::npos)

@@ -88,8 +88,7 @@ TEST(Translation, FolderLinksGetTheDefaultDocument) {
 TEST(Translation, BaseTagLeavesTheTargetAndIsWrittenOnceWhenUnclosed) {
     FakeEngine e;
     auto parent = DocumentRecord("http://host/page.htm");
-    EXPECT_EQ(Written(e, *parent, "a<base href=\"http://h2:81/d/\">b<a href=x.htm>"),
-              "ab<a href=../h2+81/d/x.htm>");
+    EXPECT_EQ(Written(e, *parent, "a<base href=\"http://h2:81/d/\">b<a href=x.htm>"), "ab<a href=../h2+81/d/x.htm>");
     auto other = DocumentRecord("http://host/page.htm");
     std::string unclosed = "a<base href=\"http://h2/d/\" b c";
     EXPECT_EQ(Written(e, *other, unclosed), unclosed);
@@ -99,12 +98,10 @@ TEST(Translation, ScriptLinksAreRewrittenInPlace) {
     FakeEngine e;
     e.settings.EnableScript = true;
     auto parent = DocumentRecord("http://host/dir/page.htm");
-    std::string html =
-        "<script>window.open('/pop/up.htm'); x = \"<img src='pic.gif'>\";</script>";
+    std::string html = "<script>window.open('/pop/up.htm'); x = \"<img src='pic.gif'>\";</script>";
     auto run = AnalyseText(e, *parent, html);
     EXPECT_THAT(run.urls, ElementsAre("http://host/pop/up.htm", "http://host/dir/pic.gif"));
-    EXPECT_EQ(run.output,
-              "<script>window.open('../pop/up.htm'); x = \"<img src='pic.gif'>\";</script>");
+    EXPECT_EQ(run.output, "<script>window.open('../pop/up.htm'); x = \"<img src='pic.gif'>\";</script>");
 }
 
 TEST(Translation, JavaClassIsStoredUnchanged) {

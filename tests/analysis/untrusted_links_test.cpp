@@ -15,8 +15,8 @@ TEST(UntrustedLinks, BaseOfAnotherSchemeIsIgnored) {
     FakeEngine engine;
     auto page = DocumentRecord("http://host/dir/page.htm");
     // A file: base would turn "hostname" into /etc/hostname; the link stays on the site.
-    auto run = AnalyseText(engine, *page,
-                           "<base href=\"file:///etc/\"><img src=\"hostname\"><a href=\"FILE:/x\">x</a>");
+    auto run =
+        AnalyseText(engine, *page, "<base href=\"file:///etc/\"><img src=\"hostname\"><a href=\"FILE:/x\">x</a>");
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/hostname"));
 
     FakeEngine other;

@@ -282,8 +282,10 @@ TEST(SingleInstance, TheSocketLiesWhereNoOtherUserCanTakeItsName) {
         platform::SingleInstance second(folder);
         EXPECT_EQ(second.Claim(), platform::SingleInstance::Result::AnotherRunning);
     }
-    if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (oldTmp)
+        setenv("TMPDIR", savedTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
     if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
 }
 

@@ -35,7 +35,8 @@ TEST(Session, FirstStartFillsRegistryAndSaveWritesTheStore) {
     ASSERT_TRUE(fs::exists(home + "/registry.reg"));
     EXPECT_EQ(Mode(home + "/registry.reg"), 0600);
     const std::string reg = test::ReadFile(home + "/registry.reg");
-    EXPECT_NE(reg.find("[HKEY_CURRENT_USER\\SOFTWARE\\Brantforge\\Quillmoor\\Parameters\\Defaults]"), std::string::npos);
+    EXPECT_NE(reg.find("[HKEY_CURRENT_USER\\SOFTWARE\\Brantforge\\Quillmoor\\Parameters\\Defaults]"),
+              std::string::npos);
     EXPECT_NE(reg.find("\"UAgent\"=\"Quillmoor/1.0\""), std::string::npos);
     EXPECT_EQ(store::Options().UAgent, "Quillmoor/1.0");
     ASSERT_EQ(s.Tree().Folders.size(), 1u);
@@ -74,8 +75,10 @@ TEST(Session, HomeDefaultsToTheUsersDataFolder) {
     EXPECT_TRUE(s.Open("", error)) << error;
     EXPECT_EQ(s.ProgramFolder(), fakeHome + "/.local/share/quillmoor");
     EXPECT_EQ(store::Options().PathPrefix, fakeHome + "/Quillmoor/");
-    if (oldHome) ::setenv("HOME", saved.c_str(), 1);
-    else ::unsetenv("HOME");
+    if (oldHome)
+        ::setenv("HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("HOME");
 }
 
 TEST(Session, UnusableProgramFolderFails) {
@@ -89,7 +92,8 @@ TEST(Session, UnusableProgramFolderFails) {
 
 TEST(Session, DamagedRegistryIsKeptAsideAndDefaultsUsed) {
     std::string home = test::MakeTempDir("sessreg");
-    test::WriteFile(home + "/registry.reg", "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"broken\r\n");
+    test::WriteFile(home + "/registry.reg",
+                    "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"broken\r\n");
     Session s;
     std::string error;
     ASSERT_TRUE(s.Open(home, error)) << error;
@@ -103,7 +107,8 @@ TEST(Session, DamagedRegistryIsKeptAsideAndDefaultsUsed) {
 TEST(Session, DamagedStoreIsReportedKeptAsideAndNotLost) {
     std::string home = test::MakeTempDir("sesstree");
     const std::string store =
-        "Stream 1.1 File\r\nCount=0\r\n[Object]\r\nType=1\r\nText=Mine\r\n[Object]\r\nType=0\r\nIID=4\r\nCaption=kept\r\n"
+        "Stream 1.1 "
+        "File\r\nCount=0\r\n[Object]\r\nType=1\r\nText=Mine\r\n[Object]\r\nType=0\r\nIID=4\r\nCaption=kept\r\n"
         "[Object]\r\nType=0\r\nIID=oops\r\n";
     test::WriteFile(home + "/Orrinal.dat", store);
     Session s;

@@ -105,7 +105,9 @@ protected:
         fs::copy_file(QM_SAMPLE_PLUGIN, home_ + "/plug-ins/sample.so");
         ::chmod((home_ + "/plug-ins").c_str(), 0755);
         ASSERT_EQ(RunCli({"--home", home_, "options", "PathPrefix=" + home_ + "/sites/",
-                          "HTTPPort=" + std::to_string(FreePort())}).exitCode, 0);
+                          "HTTPPort=" + std::to_string(FreePort())})
+                      .exitCode,
+                  0);
         RunResult added = RunCli({"--home", home_, "add", "Sites", nginx_->Url("/index.html"), "--level", "2"});
         ASSERT_EQ(added.exitCode, 0) << added.err;
     }
@@ -169,8 +171,7 @@ TEST_F(SignalsTest, ServeSavesOnTheFirstSignalAndEndsAtOnceOnTheSecond) {
         serve.Signal(SIGCONT);
         const int status = serve.Wait(60000);
         ASSERT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_TRUE(WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 128 + SIGHUP)
-            << WEXITSTATUS(status);
+        EXPECT_TRUE(WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 128 + SIGHUP) << WEXITSTATUS(status);
     }
     EXPECT_FALSE(fs::exists(home_ + "/Orrinal.dat"));
     EXPECT_FALSE(HasMap(home_));

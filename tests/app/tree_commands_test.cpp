@@ -59,7 +59,8 @@ struct TreeFixture {
     ScriptedAnswers answers;
     FakeEngine engine;
     TreeCommands commands{tree, defaults, answers, &engine};
-    store::Project& Add(store::ProjectFolder& f, const std::string& caption, const std::string& url = "http://example.test/") {
+    store::Project& Add(store::ProjectFolder& f, const std::string& caption,
+                        const std::string& url = "http://example.test/") {
         auto p = std::make_unique<store::Project>();
         p->Caption = caption;
         p->URL = url;

@@ -16,8 +16,9 @@ TEST(CliIntl, LanguageTemplateWithTheProgramFoldersLanguage) {
     EXPECT_NE(en.find("\r\n[Strings]\r\nDefault\r\nEmpty\r\n"), std::string::npos);
     EXPECT_EQ(en, test::ReadFile(std::string(std::getenv("QM_SOURCE_DIR")) + "/lang/qm.int.en"));
 
-    ASSERT_TRUE(test::WriteFile(home + "/qm.int", "[Intl File 4.0]\r\nLanguage=Deutsch\r\n[MainForm]\r\n"
-                                                  "tbProperties.Caption=Eigenschaften\r\n[Strings]\r\nVorgabe\r\n"));
+    ASSERT_TRUE(test::WriteFile(home + "/qm.int",
+                                "[Intl File 4.0]\r\nLanguage=Deutsch\r\n[MainForm]\r\n"
+                                "tbProperties.Caption=Eigenschaften\r\n[Strings]\r\nVorgabe\r\n"));
     r = test::RunCli({"--home", home, "language-template", home + "/de.int"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string de = test::ReadFile(home + "/de.int");
@@ -30,18 +31,22 @@ TEST(CliIntl, LanguageTemplateWithTheProgramFoldersLanguage) {
 
 TEST(CliIntl, BookmarksListedAndAdded) {
     const std::string home = test::MakeTempDir("clibm");
-    ASSERT_TRUE(test::WriteFile(home + "/marks.html",
-                                "<DL><DT><H3>Docs</H3>\n<DL>\n<DT><A HREF=\"http://127.0.0.1/a\">A</A>\n</DL>\n"
-                                "<DT><A HREF=\"127.0.0.1/b\">B</A>\n<DT><A HREF=\"http://127.0.0.1/a\">A again</A>\n</DL>\n"));
-    auto r = test::RunProgram({"env", "HOME=" + home, test::CliPath(), "--home", home, "options", "BookmarksFile=" + home + "/marks.html"});
+    ASSERT_TRUE(
+        test::WriteFile(home + "/marks.html",
+                        "<DL><DT><H3>Docs</H3>\n<DL>\n<DT><A HREF=\"http://127.0.0.1/a\">A</A>\n</DL>\n"
+                        "<DT><A HREF=\"127.0.0.1/b\">B</A>\n<DT><A HREF=\"http://127.0.0.1/a\">A again</A>\n</DL>\n"));
+    auto r = test::RunProgram(
+        {"env", "HOME=" + home, test::CliPath(), "--home", home, "options", "BookmarksFile=" + home + "/marks.html"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = test::RunProgram({"env", "HOME=" + home, test::CliPath(), "--home", home, "bookmarks"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Bookmarks File\n  Docs\n    A\thttp://127.0.0.1/a\n  B\t127.0.0.1/b\n  A again\thttp://127.0.0.1/a\n");
+    EXPECT_EQ(r.out,
+              "Bookmarks File\n  Docs\n    A\thttp://127.0.0.1/a\n  B\t127.0.0.1/b\n  A again\thttp://127.0.0.1/a\n");
     r = test::RunProgram({"env", "HOME=" + home, test::CliPath(), "--home", home, "bookmarks", "--add", "Marks"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = test::RunCli({"--home", home, "list"});
-    EXPECT_NE(r.out.find("Marks\n  1\tA\thttp://127.0.0.1/a\n  2\tB\thttp://127.0.0.1/b\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Marks\n  1\tA\thttp://127.0.0.1/a\n  2\tB\thttp://127.0.0.1/b\n"), std::string::npos)
+        << r.out;
     EXPECT_EQ(r.out.find("A again"), std::string::npos);  // one Project per address
     // Run again: nothing new.
     r = test::RunProgram({"env", "HOME=" + home, test::CliPath(), "--home", home, "bookmarks", "--add", "marks"});

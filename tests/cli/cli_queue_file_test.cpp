@@ -37,8 +37,8 @@ TEST(CliQueueFile, TermWritesTheQueueAndResumeFinishesIt) {
         (void)e;
         (void)o;
         const std::string cli = CliPath();
-        ::execl(cli.c_str(), cli.c_str(), "--home", home.c_str(), "start", "--suspend-to", queueFile.c_str(),
-                "Slow/0", static_cast<char*>(nullptr));
+        ::execl(cli.c_str(), cli.c_str(), "--home", home.c_str(), "start", "--suspend-to", queueFile.c_str(), "Slow/0",
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     bool running = false;
@@ -78,8 +78,8 @@ TEST(CliQueueFile, TermWritesTheQueueAndResumeFinishesIt) {
         (void)e;
         (void)o;
         const std::string cli = CliPath();
-        ::execl(cli.c_str(), cli.c_str(), "--home", home.c_str(), "start", "--suspend-to", hupFile.c_str(),
-                "Again/0", static_cast<char*>(nullptr));
+        ::execl(cli.c_str(), cli.c_str(), "--home", home.c_str(), "start", "--suspend-to", hupFile.c_str(), "Again/0",
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     running = false;

@@ -16,10 +16,12 @@ TEST(CliStore, AddThenListShowsFoldersAndProjects) {
     EXPECT_EQ(r.out, "2\n");
     r = test::RunCli({"--home", home, "list"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Default\nSites\n  1\thttp://example.test/docs\thttp://example.test/docs\n  2\tB site\thttp://b.test/\n");
+    EXPECT_EQ(r.out,
+              "Default\nSites\n  1\thttp://example.test/docs\thttp://example.test/docs\n  2\tB site\thttp://b.test/\n");
     const std::string store = test::ReadFile(home + "/Orrinal.dat");
-    EXPECT_NE(store.find("IID=1\r\nCaption=http://example.test/docs\r\nURL=http://example.test/docs\r\nImg=Yes\r\nLev=3\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        store.find("IID=1\r\nCaption=http://example.test/docs\r\nURL=http://example.test/docs\r\nImg=Yes\r\nLev=3\r\n"),
+        std::string::npos);
     EXPECT_NE(store.find("IID=2\r\nCaption=B site\r\nURL=http://b.test/\r\nImg=Yes\r\nLev=1\r\n"), std::string::npos);
 }
 

@@ -183,10 +183,14 @@ TEST(CliTree, CommandsThatSaveAreRefusedWhileServeRunsAndReadersGoOn) {
     ASSERT_GT(pid, 0);
     ASSERT_NE(ReadFile(log).find("Serving stored sites at"), std::string::npos) << ReadFile(log);
 
-    const std::vector<std::vector<std::string>> changes = {
-        {"add", "Sites", "http://lost.test/"}, {"new-folder", "Lost"},       {"rename", "Sites", "Renamed"},
-        {"options", "TimeOut=77"},             {"project", "Sites/Docs", "Lev=4"}, {"defaults", "Lev=5"},
-        {"delete", "Sites/Docs"},              {"get", "http://127.0.0.1:9/"}};
+    const std::vector<std::vector<std::string>> changes = {{"add", "Sites", "http://lost.test/"},
+                                                           {"new-folder", "Lost"},
+                                                           {"rename", "Sites", "Renamed"},
+                                                           {"options", "TimeOut=77"},
+                                                           {"project", "Sites/Docs", "Lev=4"},
+                                                           {"defaults", "Lev=5"},
+                                                           {"delete", "Sites/Docs"},
+                                                           {"get", "http://127.0.0.1:9/"}};
     for (const auto& change : changes) {
         const RunResult r = h.Cli(change);
         EXPECT_EQ(r.exitCode, 1) << change[0] << ": " << r.err;

@@ -20,7 +20,8 @@ namespace {
 
 using Kind = desktop::BookmarkItem::Kind;
 
-desktop::BookmarkItem Read(void (*reader)(std::string_view, desktop::BookmarkLevel&), std::string_view text, int max = 0) {
+desktop::BookmarkItem Read(void (*reader)(std::string_view, desktop::BookmarkLevel&), std::string_view text,
+                           int max = 0) {
     desktop::BookmarkItem root;
     std::size_t entries = 0;
     desktop::BookmarkLevel level(root, max, entries);
@@ -46,7 +47,8 @@ TEST(Bookmarks, ShortenedTitlesAndOverflowLevels) {
 
     // 25 bookmarks with 10 a menu: 9 and ">>", 9 and ">>", then 7.
     std::string html;
-    for (int i = 0; i < 25; ++i) html += "<DT><A HREF=\"http://h/" + std::to_string(i) + "\">B" + std::to_string(i) + "</A>\n";
+    for (int i = 0; i < 25; ++i)
+        html += "<DT><A HREF=\"http://h/" + std::to_string(i) + "\">B" + std::to_string(i) + "</A>\n";
     desktop::BookmarkItem root = Read(desktop::ReadBookmarkHtml, html, 10);
     ASSERT_EQ(root.children.size(), 10u);
     EXPECT_EQ(root.children[8].caption, "B8");
@@ -65,18 +67,18 @@ TEST(Bookmarks, ShortenedTitlesAndOverflowLevels) {
 
 TEST(Bookmarks, HtmlAndHotListFiles) {
     desktop::BookmarkItem root = Read(desktop::ReadBookmarkHtml,
-                             "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
-                             "<DT><A HREF='x.htm'>Title</A>\n"
-                             "<DT><A HREF = \"http://a/b c\" ADD_DATE=\"1\">Spaced</A>\n"
-                             "<DT><A HREF=http://bare/?a=1&amp;b=2>Bare &#60;3&#x;</A>\n"
-                             "<DT><A HREF=\"http://nogt\"\n"  // no ">": nothing
-                             "<HR>\n"
-                             "<DT><H3 FOLDED>Folder &amp; more</H3>\n<DL><p>\n"
-                             "  <DT><A HREF=\"http://in/\">Inside</A>\n"
-                             "</DL><p>\n"
-                             "<DT><A HREF=\"http://after/\">After</A>\n"
-                             "</DL>\n"
-                             "<DT><A HREF=\"http://never/\">Past the end</A>\n");
+                                      "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
+                                      "<DT><A HREF='x.htm'>Title</A>\n"
+                                      "<DT><A HREF = \"http://a/b c\" ADD_DATE=\"1\">Spaced</A>\n"
+                                      "<DT><A HREF=http://bare/?a=1&amp;b=2>Bare &#60;3&#x;</A>\n"
+                                      "<DT><A HREF=\"http://nogt\"\n"  // no ">": nothing
+                                      "<HR>\n"
+                                      "<DT><H3 FOLDED>Folder &amp; more</H3>\n<DL><p>\n"
+                                      "  <DT><A HREF=\"http://in/\">Inside</A>\n"
+                                      "</DL><p>\n"
+                                      "<DT><A HREF=\"http://after/\">After</A>\n"
+                                      "</DL>\n"
+                                      "<DT><A HREF=\"http://never/\">Past the end</A>\n");
     ASSERT_EQ(root.children.size(), 6u);
     EXPECT_EQ(root.children[0].url, "x.htm");
     EXPECT_EQ(root.children[0].caption, "Title");
@@ -98,12 +100,12 @@ TEST(Bookmarks, HtmlAndHotListFiles) {
     EXPECT_NE(desktop::BookmarkListing(nested).find("http://deep/"), std::string::npos);
 
     desktop::BookmarkItem opera = Read(desktop::ReadOperaHotList,
-                              "Opera Hotlist version 2.0\n\n"
-                              "#FOLDER\n\tID=1\n\tNAME=Work\n"
-                              "#URL\n\tNAME=Intranet\n\tURL=http://intra/\n"
-                              "-\n"
-                              "#url\n\tname=Top\n\tcreated=1\n\turl=http://top/\n"
-                              "#URL\n\tNAME=Cut off\n");
+                                       "Opera Hotlist version 2.0\n\n"
+                                       "#FOLDER\n\tID=1\n\tNAME=Work\n"
+                                       "#URL\n\tNAME=Intranet\n\tURL=http://intra/\n"
+                                       "-\n"
+                                       "#url\n\tname=Top\n\tcreated=1\n\turl=http://top/\n"
+                                       "#URL\n\tNAME=Cut off\n");
     ASSERT_EQ(opera.children.size(), 2u);
     EXPECT_EQ(opera.children[0].caption, "Work");
     ASSERT_EQ(opera.children[0].children.size(), 1u);
@@ -116,7 +118,8 @@ TEST(Bookmarks, FavoritesFolderWithShortcuts) {
     const std::string longA = std::string(21, 'L') + "aaaa" + std::string(21, 'R');
     const std::string longB = std::string(21, 'L') + "bbbbbb" + std::string(21, 'R');
     ASSERT_TRUE(test::WriteFile(dir + "/zeta.url", "[InternetShortcut]\r\nURL=http://zeta/\r\n"));
-    ASSERT_TRUE(test::WriteFile(dir + "/Alpha.URL", "[Other]\r\nURL=wrong\r\n[InternetShortcut]\r\nURL=http://alpha/\r\n"));
+    ASSERT_TRUE(
+        test::WriteFile(dir + "/Alpha.URL", "[Other]\r\nURL=wrong\r\n[InternetShortcut]\r\nURL=http://alpha/\r\n"));
     ASSERT_TRUE(test::WriteFile(dir + "/nourl.url", "[InternetShortcut]\r\nIconIndex=1\r\n"));
     ASSERT_TRUE(test::WriteFile(dir + "/" + longA + ".url", "[InternetShortcut]\nURL=http://a/\n"));
     ASSERT_TRUE(test::WriteFile(dir + "/" + longB + ".url", "[InternetShortcut]\nURL=http://b/\n"));
@@ -153,18 +156,19 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
     fs::create_directories(profile);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((profile + "/places.sqlite").c_str(), &db), SQLITE_OK);
-    Exec(db, "PRAGMA journal_mode=WAL;"
-             "CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url LONGVARCHAR, title LONGVARCHAR);"
-             "CREATE TABLE moz_bookmarks (id INTEGER PRIMARY KEY, type INTEGER, fk INTEGER, parent INTEGER,"
-             " position INTEGER, title LONGVARCHAR, guid TEXT);"
-             "INSERT INTO moz_places VALUES (1, 'https://www.debian.org/', 'Debian'), (2, 'place:sort=8', ''),"
-             " (3, 'http://127.0.0.1/docs', 'Docs');"
-             "INSERT INTO moz_bookmarks VALUES (1, 2, NULL, 0, 0, '', 'root________'),"
-             " (2, 2, NULL, 1, 0, 'menu', 'menu________'), (3, 2, NULL, 1, 1, 'toolbar', 'toolbar_____'),"
-             " (4, 2, NULL, 1, 2, 'tags', 'tags________'),"
-             " (10, 1, 1, 2, 1, 'Debian', 'a'), (11, 3, NULL, 2, 0, '', 'b'), (12, 1, 2, 2, 2, 'Recent', 'c'),"
-             " (13, 2, NULL, 3, 0, 'Work', 'd'), (14, 1, 3, 13, 0, 'Local docs', 'e'),"
-             " (15, 2, NULL, 15, 0, 'Self-parented', 'f');");
+    Exec(db,
+         "PRAGMA journal_mode=WAL;"
+         "CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url LONGVARCHAR, title LONGVARCHAR);"
+         "CREATE TABLE moz_bookmarks (id INTEGER PRIMARY KEY, type INTEGER, fk INTEGER, parent INTEGER,"
+         " position INTEGER, title LONGVARCHAR, guid TEXT);"
+         "INSERT INTO moz_places VALUES (1, 'https://www.debian.org/', 'Debian'), (2, 'place:sort=8', ''),"
+         " (3, 'http://127.0.0.1/docs', 'Docs');"
+         "INSERT INTO moz_bookmarks VALUES (1, 2, NULL, 0, 0, '', 'root________'),"
+         " (2, 2, NULL, 1, 0, 'menu', 'menu________'), (3, 2, NULL, 1, 1, 'toolbar', 'toolbar_____'),"
+         " (4, 2, NULL, 1, 2, 'tags', 'tags________'),"
+         " (10, 1, 1, 2, 1, 'Debian', 'a'), (11, 3, NULL, 2, 0, '', 'b'), (12, 1, 2, 2, 2, 'Recent', 'c'),"
+         " (13, 2, NULL, 3, 0, 'Work', 'd'), (14, 1, 3, 13, 0, 'Local docs', 'e'),"
+         " (15, 2, NULL, 15, 0, 'Self-parented', 'f');");
     // Firefox holds its database open while it runs: read from a copy all the same.
     ASSERT_TRUE(test::WriteFile(home + "/.config/chromium/Default/Bookmarks",
                                 R"({"roots": {"bookmark_bar": {"type": "folder", "name": "Bookmarks bar", "children": [
@@ -184,8 +188,10 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
         .WriteString("Favorites", home + "/fav");
     reg.OpenKey(Hive::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Bookmark List", true)
         .WriteString("File Location", home + "\\nav\\bookmark.htm");
-    reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\jo", true).WriteString("DirRoot", home + "/users/jo");
-    reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\gone", true).WriteString("DirRoot", home + "/none");
+    reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\jo", true)
+        .WriteString("DirRoot", home + "/users/jo");
+    reg.OpenKey(Hive::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\gone", true)
+        .WriteString("DirRoot", home + "/none");
 
     desktop::BookmarkSources s;
     desktop::ReadRegistrySources(reg, s);
@@ -204,7 +210,8 @@ TEST(Bookmarks, AllSourcesOfAMachine) {
               "Opera HotList\n  Hot\thttp://hot/\n"
               "Firefox Bookmarks\n  Bookmarks Menu\n    -\n    Debian\thttps://www.debian.org/\n"
               "  Bookmarks Toolbar\n    Work\n      Local docs\thttp://127.0.0.1/docs\n"
-              "Chromium Bookmarks\n  Bookmarks bar\n    Chromium\thttps://www.chromium.org/\n    Nested\n      In\thttp://in/\n"
+              "Chromium Bookmarks\n  Bookmarks bar\n    Chromium\thttps://www.chromium.org/\n    Nested\n      "
+              "In\thttp://in/\n"
               "Bookmarks File\n  Mine\thttp://mine/\n");
 
     desktop::BookmarkItem broken;

@@ -38,7 +38,8 @@ TEST(BrowserDetection, PathDesktopEntriesRegistryAndSettingsFiles) {
     FakeProgram(bin + "/gedit");
     qm::test::WriteFile(bin + "/chromium", "not executable");
     fs::create_symlink(firefox, bin + "/firefox-esr");  // the same program under a second name
-    qm::test::WriteFile(apps + "/org.kde.falkon.desktop", Desktop("Falkon Browser", "falkon %u", "Network;WebBrowser;"));
+    qm::test::WriteFile(apps + "/org.kde.falkon.desktop",
+                        Desktop("Falkon Browser", "falkon %u", "Network;WebBrowser;"));
     qm::test::WriteFile(apps + "/ff.desktop", Desktop("Firefox Web", "env MOZ_X=1 firefox %u", "Network;WebBrowser;"));
     qm::test::WriteFile(apps + "/ghost.desktop", Desktop("Ghost", "ghost-browser %u", "WebBrowser;"));
     qm::test::WriteFile(apps + "/gedit.desktop", Desktop("Text Editor", "gedit %U", "Utility;TextEditor;"));
@@ -53,16 +54,24 @@ TEST(BrowserDetection, PathDesktopEntriesRegistryAndSettingsFiles) {
     ASSERT_TRUE(reg.ImportText(
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{FBF23B42-E3F0-101B-8488-00AA003E56F8}\\DefaultIcon]\r\n"
-        "@=\" " + ie + " ,1\"\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Netscape\\Netscape Navigator\\4.7\\Main]\r\n"
-        "\"Install Directory\"=\"" + dir + "/ns47\"\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Netscape\\Netscape Navigator\\4.5\\Main]\r\n"
-        "\"Install Directory\"=\"" + dir + "/ns45\"\r\n\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Netscape\\Netscape Navigator\\Main]\r\n"
-        "\"Install Directory\"=\"relative/ns\"\r\n",
-        error)) << error;
+        "@=\" " +
+            ie +
+            " ,1\"\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Netscape\\Netscape Navigator\\4.7\\Main]\r\n"
+            "\"Install Directory\"=\"" +
+            dir +
+            "/ns47\"\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Netscape\\Netscape Navigator\\4.5\\Main]\r\n"
+            "\"Install Directory\"=\"" +
+            dir +
+            "/ns45\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Netscape\\Netscape Navigator\\Main]\r\n"
+            "\"Install Directory\"=\"relative/ns\"\r\n",
+        error))
+        << error;
     std::string opera = FakeProgram(dir + "/opera/opera.exe");
-    qm::test::WriteFile(win + "/opera.ini", "[Other]\r\nOpera Directory=/nowhere\r\n[User Prefs]\r\nOpera Directory=" + dir + "/opera\r\n");
+    qm::test::WriteFile(win + "/opera.ini",
+                        "[Other]\r\nOpera Directory=/nowhere\r\n[User Prefs]\r\nOpera Directory=" + dir + "/opera\r\n");
     std::string mosaic = FakeProgram(dir + "/mosaic/bin/airmosd.exe");
     qm::test::WriteFile(win + "/airmos.ini", "[Hotlists]\r\nHotlist 0=" + dir + "/mosaic/data\\hotlist.htm\r\n");
 
@@ -97,7 +106,8 @@ TEST(BrowserDetection, PathDesktopEntriesRegistryAndSettingsFiles) {
 }
 
 TEST(BrowserDetection, DesktopAndIniTextsAreReadWithinBounds) {
-    desktop::DesktopEntry e = desktop::ParseDesktopEntry("[Other]\nExec=no\n[Desktop Entry]\nExec=\"/a b/c\\\"d\" %u\nHidden=true\n");
+    desktop::DesktopEntry e =
+        desktop::ParseDesktopEntry("[Other]\nExec=no\n[Desktop Entry]\nExec=\"/a b/c\\\"d\" %u\nHidden=true\n");
     EXPECT_EQ(e.exec, "/a b/c\"d");
     EXPECT_TRUE(e.hidden);
     EXPECT_FALSE(e.application);
@@ -119,7 +129,8 @@ TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
     std::string dir = qm::test::MakeTempDir("default_browser");
     std::string bin = dir + "/bin", apps = dir + "/apps";
     std::string browser = FakeProgram(bin + "/webview");
-    FakeProgram(bin + "/xdg-settings", "#!/bin/sh\n[ \"$1 $2\" = \"get default-web-browser\" ] && echo webview.desktop\n");
+    FakeProgram(bin + "/xdg-settings",
+                "#!/bin/sh\n[ \"$1 $2\" = \"get default-web-browser\" ] && echo webview.desktop\n");
     qm::test::WriteFile(apps + "/webview.desktop", Desktop("Web View", "webview %u", "WebBrowser;"));
     desktop::BrowserSources src;
     src.pathDirs = {bin};
@@ -138,21 +149,24 @@ TEST(DefaultBrowser, DesktopSettingThenXdgOpenThenRegistry) {
     platform::Registry reg;
     EXPECT_EQ(desktop::RegistryBrowserCommand(reg), "");
     std::string error;
-    ASSERT_TRUE(reg.ImportText(
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.htm]\r\n@=\"\"\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.html]\r\n@=\"htmlfile\"\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\htmlfile\\shell\\open\\command]\r\n"
-        "@=\"\\\"C:\\\\Program Files\\\\Web\\\\web.exe\\\" \\\"%1\\\"\"\r\n",
-        error)) << error;
+    ASSERT_TRUE(
+        reg.ImportText("Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.htm]\r\n@=\"\"\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.html]\r\n@=\"htmlfile\"\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Classes\\htmlfile\\shell\\open\\command]\r\n"
+                       "@=\"\\\"C:\\\\Program Files\\\\Web\\\\web.exe\\\" \\\"%1\\\"\"\r\n",
+                       error))
+        << error;
     EXPECT_EQ(desktop::RegistryBrowserCommand(reg), "\"C:\\Program Files\\Web\\web.exe\" \"\"");
     src.registry = &reg;
     EXPECT_EQ(desktop::DefaultBrowserProgram(src), open);  // that program does not exist here
     std::string web = FakeProgram(dir + "/Web Apps/web.exe");
-    ASSERT_TRUE(reg.ImportText(
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Classes\\.htm\\shell\\open\\command]\r\n"
-        "@=\"\\\"" + web + "\\\" -url \\\"%1\\\"\"\r\n",
-        error)) << error;
+    ASSERT_TRUE(
+        reg.ImportText("Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Classes\\.htm\\shell\\open\\command]\r\n"
+                       "@=\"\\\"" +
+                           web + "\\\" -url \\\"%1\\\"\"\r\n",
+                       error))
+        << error;
     EXPECT_EQ(desktop::DefaultBrowserProgram(src), web);
 }

@@ -40,26 +40,27 @@ struct MessagesRestored {
 TEST(LanguageFile, EntriesCommentsSectionsAndMessages) {
     MessagesRestored restore;
     desktop::LanguageFile f;
-    f.SetText("[Intl File 4.0]\r\nLanguage=Deutsch\r\n\r\n"
-              "; a comment\r\n"
-              "[MainForm]\r\n"
-              "Caption=Hauptfenster\r\n"
-              "miFile.Caption=&Datei=Ablage\r\n"   // everything after the first "=" is the text
-              "# miFile.Hint=not applied\r\n"
-              "miFile.Hint=Dateibefehle\r\n"
-              "rgMode.1=Zweiter\r\n"
-              "rgMode.7=beyond the items\r\n"
-              "rgMode.99999999999=too large a number\r\n"
-              "noSuch.Caption=ignored\r\n"
-              "line without equals\r\n"
-              "a=b.c\r\n"                           // "." after "=": not a component entry
-              "[NoSuchWindow]\r\n"
-              "Caption=must not reach MainForm\r\n"
-              "miFile.Caption=must not reach MainForm\r\n"
-              "[Strings]\r\n"
-              "Vorgabe\r\n"
-              "; comment inside strings\r\n"
-              "Leer\r\n");
+    f.SetText(
+        "[Intl File 4.0]\r\nLanguage=Deutsch\r\n\r\n"
+        "; a comment\r\n"
+        "[MainForm]\r\n"
+        "Caption=Hauptfenster\r\n"
+        "miFile.Caption=&Datei=Ablage\r\n"  // everything after the first "=" is the text
+        "# miFile.Hint=not applied\r\n"
+        "miFile.Hint=Dateibefehle\r\n"
+        "rgMode.1=Zweiter\r\n"
+        "rgMode.7=beyond the items\r\n"
+        "rgMode.99999999999=too large a number\r\n"
+        "noSuch.Caption=ignored\r\n"
+        "line without equals\r\n"
+        "a=b.c\r\n"  // "." after "=": not a component entry
+        "[NoSuchWindow]\r\n"
+        "Caption=must not reach MainForm\r\n"
+        "miFile.Caption=must not reach MainForm\r\n"
+        "[Strings]\r\n"
+        "Vorgabe\r\n"
+        "; comment inside strings\r\n"
+        "Leer\r\n");
     FakeWindow main("MainForm"), other("LogWindow");
     f.Apply({&other, &main});
     EXPECT_EQ(main.set["title"], "Hauptfenster");
@@ -112,14 +113,17 @@ TEST(LanguageFile, DamagedAndOversizedFiles) {
 TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     MessagesRestored restore;
     std::vector<desktop::WindowTexts> windows = {
-        {"MainForm", "Brantforge Quillmoor 1.0",
+        {"MainForm",
+         "Brantforge Quillmoor 1.0",
          {{"miFile", "&File", "File commands", {}},
           {"rgMode", "Mode:", "", {"One", "Two", "3"}},  // "3" has no letter: not written
           {"lblNumber", "42", "", {}}}},
         {"LogWindow", "Messages Window", {}},
     };
     const std::string text = desktop::LanguageTemplateText(windows, desktop::CurrentMessages());
-    EXPECT_EQ(text.rfind("[Intl File 4.0]\r\nLanguage=English\r\n\r\n[MainForm]\r\nCaption=Brantforge Quillmoor 1.0\r\n", 0), 0u);
+    EXPECT_EQ(
+        text.rfind("[Intl File 4.0]\r\nLanguage=English\r\n\r\n[MainForm]\r\nCaption=Brantforge Quillmoor 1.0\r\n", 0),
+        0u);
     EXPECT_NE(text.find("miFile.Hint=File commands\r\n"), std::string::npos);
     EXPECT_NE(text.find("rgMode.1=Two\r\n"), std::string::npos);
     EXPECT_EQ(text.find("rgMode.2="), std::string::npos);

@@ -65,7 +65,8 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         store::Project& project = NewProject(session.Tree(), folder, session.Defaults(), nginx.Url("/index.html"));
         project.Lev = 2;
         ASSERT_EQ(program.Commands().Start(Node{&folder, &project}), 1);
-        EXPECT_TRUE(platform::RunUntil([&] { return program.Engine().Queue().QueueCount() == 0 && program.Engine().Idle(); }, 20000));
+        EXPECT_TRUE(platform::RunUntil(
+            [&] { return program.Engine().Queue().QueueCount() == 0 && program.Engine().Idle(); }, 20000));
     }
     const std::string log = test::ReadFile(home + "/sample-plugin.log");
     EXPECT_EQ(log.rfind("init connections=", 0), 0u) << log;

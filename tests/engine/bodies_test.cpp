@@ -74,10 +74,11 @@ TEST_F(BodiesTest, BytesBeyondTheLengthNeverReachTheFile) {
     // carries a forged second answer behind its body: it is not stored, and the connection it
     // came on does not carry the second request.
     const std::string forged = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nforged";
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nfirst" + forged),
-                       ReadRequest(), Hold(5000)},
-                      {ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nsecond"),
-                       Hold(5000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nfirst" + forged),
+          ReadRequest(), Hold(5000)},
+         {ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nsecond"),
+          Hold(5000)}});
     store::Project& a = AddProject(s.Url("/a.txt"));
     store::Project& b = AddProject(s.Url("/b.txt"));
     auto q = MakeQueue(1);
@@ -95,12 +96,16 @@ TEST_F(BodiesTest, BytesBeyondTheLengthNeverReachTheFile) {
 TEST_F(BodiesTest, AWrongPartIsFetchedAgainWhole) {
     store::Options().ConnRetries = 2;
     const std::string whole = "0123456789";
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n0123"),
-                       Pause(100), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
-                                           "Content-Length: 10\r\n\r\n" + whole), Hold(5000)},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n" + whole),
-                       Hold(5000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n0123"),
+          Pause(100), Close()},
+         {ReadRequest(),
+          Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
+               "Content-Length: 10\r\n\r\n" +
+               whole),
+          Hold(5000)},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n" + whole),
+          Hold(5000)}});
     store::Project& p = AddProject(s.Url("/f.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));
@@ -116,9 +121,10 @@ TEST_F(BodiesTest, AWrongPartIsFetchedAgainWhole) {
 
 TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     // A moved answer that names its content's place but no new address is not followed.
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 302 Found\r\nContent-Location: /elsewhere.txt\r\n\r\n"), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Content-Length: 3\r\n\r\nabcdef"),
-                       Close()}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.0 302 Found\r\nContent-Location: /elsewhere.txt\r\n\r\n"), Close()},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Content-Length: 3\r\n\r\nabcdef"),
+          Close()}});
     store::Project& moved = AddProject(s.Url("/moved.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(moved));
@@ -137,14 +143,12 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
 TEST_F(BodiesTest, TheTemporaryFileWaitsForABody) {
     // A request waiting for its answer has no temporary file yet; the body that then arrives
     // is stored whole, an empty body is stored as an empty file, and a 404 leaves nothing.
-    ScriptedServer s({{ReadRequest(), Pause(300), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"),
-                       Pause(100), Send("late body"), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n"),
-                       Close()},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n"),
-                       Close()},
-                      {ReadRequest(), Send("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n"),
-                       Close()}});
+    ScriptedServer s(
+        {{ReadRequest(), Pause(300), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"), Pause(100),
+          Send("late body"), Close()},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n"), Close()},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n"), Close()},
+         {ReadRequest(), Send("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n"), Close()}});
     store::Project& late = AddProject(s.Url("/late.txt"));
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(late));

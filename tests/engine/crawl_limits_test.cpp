@@ -12,12 +12,12 @@ TEST(CrawlLimits, PathsThatRepeatASegmentOrAGroupMoreThanThreeTimes) {
     EXPECT_TRUE(engine::RepeatsPathSegments("http://h/a/b/a/b/a/b/a/b/"));
     EXPECT_TRUE(engine::RepeatsPathSegments("http://h/x/a/a/a/a"));
     EXPECT_TRUE(engine::RepeatsPathSegments("https://h:8080/top/a/b/c/a/b/c/a/b/c/a/b/c/page.htm"));
-    EXPECT_TRUE(engine::RepeatsPathSegments("http://h/A/a/a/A/"));  // letter case does not hide it
+    EXPECT_TRUE(engine::RepeatsPathSegments("http://h/A/a/a/A/"));           // letter case does not hide it
     EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a/b/a/b/a/b/"));      // three times is allowed
     EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a/x/a/y/a/z/a/w/"));  // not in a row
     EXPECT_FALSE(engine::RepeatsPathSegments("http://h/a//a//a/"));
     EXPECT_FALSE(engine::RepeatsPathSegments("http://h/page.htm?a/a/a/a/a"));  // the query is not the path
-    EXPECT_FALSE(engine::RepeatsPathSegments("http://a/a/a/a"));  // the host is not a segment
+    EXPECT_FALSE(engine::RepeatsPathSegments("http://a/a/a/a"));               // the host is not a segment
     EXPECT_FALSE(engine::RepeatsPathSegments("http://h"));
     EXPECT_FALSE(engine::RepeatsPathSegments(""));
     // Very long paths are judged by their first segments, in linear time per group length.
@@ -33,12 +33,11 @@ TEST(CrawlLimits, QueryStringsAreCountedPerProjectAndPath) {
     store::Project one, two;
     engine::CrawlTraps traps;
     using V = engine::CrawlTraps::Verdict;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(traps.Check(one, "http://h/list?p=" + std::to_string(i)), V::Take) << i;
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(traps.Check(one, "http://h/list?p=" + std::to_string(i)), V::Take) << i;
     EXPECT_EQ(traps.Check(one, "http://h/list?p=1000"), V::TooManyQueries);
     EXPECT_EQ(traps.Check(one, "http://H/LIST?p=1001"), V::TooManyQueries);
     EXPECT_EQ(traps.Check(one, "http://h/other?p=1"), V::Take);
-    EXPECT_EQ(traps.Check(one, "http://h/list"), V::Take);  // no query: not counted
+    EXPECT_EQ(traps.Check(one, "http://h/list"), V::Take);         // no query: not counted
     EXPECT_EQ(traps.Check(two, "http://h/list?p=1000"), V::Take);  // another Project's own count
     EXPECT_EQ(traps.Check(one, "http://h/q/q/q/q?x"), V::RepeatingPath);
     EXPECT_TRUE(traps.FirstHit(one, V::TooManyQueries));

@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void LinkAnalyse(engine::DownloadRecord& record, const std::string& source, const std::string& target,
-                 bool writeTarget, const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
+void LinkAnalyse(engine::DownloadRecord& record, const std::string& source, const std::string& target, bool writeTarget,
+                 const engine::SettingsSnapshot& settings, engine::AnalysisSink& sink) {
     std::ifstream in(source, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {

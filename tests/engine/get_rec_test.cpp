@@ -48,9 +48,9 @@ TEST(GetRec, SavedFieldsComeBackThroughAQueueFile) {
     std::string text = test::ReadFile(file);
     // Keys in their saved order.
     std::size_t at = 0;
-    for (const char* key : {"Type=2", "IID=17", "URL=", "Img=True", "Lev=3", "Srv=True", "FName=",
-                            "Temp=", "Path=", "RFile=", "Base=", "InitWay=", "JavaClass=True",
-                            "Depth=1", "IsImage=True", "URLPsw=u:p=w"}) {
+    for (const char* key : {"Type=2", "IID=17", "URL=", "Img=True", "Lev=3", "Srv=True",
+                            "FName=", "Temp=", "Path=", "RFile=", "Base=", "InitWay=", "JavaClass=True", "Depth=1",
+                            "IsImage=True", "URLPsw=u:p=w"}) {
         std::size_t p = text.find(key, at);
         ASSERT_NE(p, std::string::npos) << key;
         at = p;

@@ -23,17 +23,14 @@ public:
         port_ = FreePort();
         const char* src = std::getenv("QM_SOURCE_DIR");
         const std::string script = std::string(src && *src ? src : ".") + "/tests/engine/hostile_site.py";
-        const std::string python =
-            fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
+        const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
         std::vector<std::string> argv = {python, "-u", script, "--port", std::to_string(port_)};
         if (tlsPort > 0)
-            argv.insert(argv.end(), {"--tls-port", std::to_string(tlsPort), "--cert",
-                                     certDir + "/srv.pem", "--key", certDir + "/srv.key"});
+            argv.insert(argv.end(), {"--tls-port", std::to_string(tlsPort), "--cert", certDir + "/srv.pem", "--key",
+                                     certDir + "/srv.key"});
         Launch(argv, "hostile");
     }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
     // How many requests so far had a path starting with prefix.
     int Requests(const std::string& prefix) const {
         const std::string log = ReadFile(dir_ + "/hostile.out");
@@ -55,9 +52,9 @@ protected:
         tlsPort_ = FreePort();
         const std::string d = *certs_ + "/";
         WriteFile(d + "san.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
-        RunResult r = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                  d + "srv.key", "-out", d + "srv.pem", "-days", "2", "-subj",
-                                  "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
+        RunResult r = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "srv.key",
+                                  "-out", d + "srv.pem", "-days", "2", "-subj", "/CN=localhost", "-addext",
+                                  "subjectAltName=DNS:localhost"});
         certsMade_ = r.exitCode == 0;
         site_ = new HostileSite(certsMade_ ? tlsPort_ : 0, *certs_);
     }
@@ -80,8 +77,7 @@ protected:
     }
     // quillmoor-cli get; a run that does not end within the time-out is killed (exit -1).
     RunResult Get(const std::string& url, int level) {
-        return RunCli({"--home", home_, "get", url, "--level", std::to_string(level), "--folder", "Sites"},
-                      300000);
+        return RunCli({"--home", home_, "get", url, "--level", std::to_string(level), "--folder", "Sites"}, 300000);
     }
     // The stored files below the site folder of host+port, as relative paths.
     std::vector<std::string> Stored(const std::string& siteFolder) const {
@@ -153,8 +149,7 @@ TEST_F(HostileSiteTest, FrameChainsEndThreeStepsOn) {
     r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/f/9"), "--beyond", "2"});
     EXPECT_EQ(r.out.rfind("admitted=yes\n", 0), 0u) << r.out;
     // A file the deepest frame shows is still taken.
-    r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/f/9.gif"), "--beyond", "3",
-                "--embedded"});
+    r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/f/9.gif"), "--beyond", "3", "--embedded"});
     EXPECT_EQ(r.out.rfind("admitted=yes\n", 0), 0u) << r.out;
 }
 
@@ -176,9 +171,9 @@ TEST_F(HostileSiteTest, RepeatingPathsAndEndlessQueryStringsAreRefused) {
     std::vector<std::string> files = Stored(SiteFolder());
     EXPECT_TRUE(Has(files, "rep/a/b/a/b/a/b/default.htm")) << ::testing::PrintToString(files);
     EXPECT_EQ(site_->Requests("/rep/a/b/a/b/a/b/a/b/"), 0);
-    EXPECT_EQ(Count(r.err, "Crawl trap: a path that repeats itself is not followed: " +
-                               site_->Url("/rep/a/b/a/b/a/b/a/b/")),
-              1)
+    EXPECT_EQ(
+        Count(r.err, "Crawl trap: a path that repeats itself is not followed: " + site_->Url("/rep/a/b/a/b/a/b/a/b/")),
+        1)
         << r.err;
     r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/x/y/x/y/x/y/x/y/")});
     EXPECT_EQ(r.out, "admitted=no\nreason=repeating path segments\n");
@@ -187,8 +182,7 @@ TEST_F(HostileSiteTest, RepeatingPathsAndEndlessQueryStringsAreRefused) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("S200=1001 "), std::string::npos) << r.out;
     EXPECT_EQ(site_->Requests("/q/list?"), 1000);
-    EXPECT_EQ(Count(r.err, "Crawl trap: more than 1000 query strings under " + site_->Url("/q/list")), 1)
-        << r.err;
+    EXPECT_EQ(Count(r.err, "Crawl trap: more than 1000 query strings under " + site_->Url("/q/list")), 1) << r.err;
     r = RunCli({"--home", home_, "explain", "Sites/1", site_->Url("/q/list?p=5000"), "--queries", "1000"});
     EXPECT_EQ(r.out, "admitted=no\nreason=too many query strings\n");
 
@@ -213,9 +207,9 @@ TEST_F(HostileSiteTest, TheStartAddressRedirectsDefineTheSite) {
     std::vector<std::string> files = Stored(SiteFolder());
     EXPECT_TRUE(Has(files, "start/index.html") && Has(files, "start/page.html") && Has(files, "start/pic.gif"))
         << ::testing::PrintToString(files) << r.err;
-    EXPECT_NE(r.err.find("the server 127.0.0.1:" + std::to_string(site_->Port()) +
-                         " is a starting server for this run"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("the server 127.0.0.1:" + std::to_string(site_->Port()) + " is a starting server for this run"),
+        std::string::npos)
         << r.err;
 
     // http moves to https on another port.

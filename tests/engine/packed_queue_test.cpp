@@ -73,8 +73,10 @@ TEST(PackedRecord, KeepsEveryFieldOfAQueuedRecordAndWritesTheSameBytes) {
         // The name is the address's last segment, or not (a query, a different spelling).
         r->RFile = i == 2 ? "x.html" : "p" + std::to_string(i) + ".html";
         if (i < 2) r->URL = "http://h/dir/p" + std::to_string(i) + ".html";
-        r->FName = i == 0 ? r->Path + "/" + r->RFile : i == 1 ? r->Path + "\\" + r->RFile
-                 : i == 2 ? std::string("/elsewhere/x.html") : std::string();
+        r->FName = i == 0   ? r->Path + "/" + r->RFile
+                   : i == 1 ? r->Path + "\\" + r->RFile
+                   : i == 2 ? std::string("/elsewhere/x.html")
+                            : std::string();
         r->Img = i % 2;
         r->Srv = i % 3 == 0;
         r->JavaClass = i == 2;
@@ -142,8 +144,7 @@ TEST(SeenAddresses, FindsEveryAddressInAnyCaseAndForgetsAtClear) {
     engine::SeenAddresses seen;
     EXPECT_FALSE(seen.Contains("http://h/"));
     constexpr int kCount = 200000;  // several blocks and index growths
-    for (int i = 0; i < kCount; ++i)
-        ASSERT_TRUE(seen.Insert("http://host/Dir/Page" + std::to_string(i) + ".html"));
+    for (int i = 0; i < kCount; ++i) ASSERT_TRUE(seen.Insert("http://host/Dir/Page" + std::to_string(i) + ".html"));
     EXPECT_EQ(seen.Size(), static_cast<std::size_t>(kCount));
     for (int i = 0; i < kCount; i += 997) {
         const std::string a = "http://host/Dir/Page" + std::to_string(i) + ".html";

@@ -110,14 +110,15 @@ TEST_F(QueueFileTest, HostileLocalNamesStayInsideTheRoot) {
     auto section = [&](const std::string& url, const std::string& fname, const std::string& temp,
                        const std::string& lev = "1") {
         return "[Object]\r\nType=2\r\nIID=" + iid + "\r\nURL=" + url + "\r\nImg=1\r\nLev=" + lev +
-               "\r\nSrv=1\r\nFName=" + fname + "\r\nTemp=" + temp + "\r\nPath=/etc\r\nRFile=passwd\r\nBase=\r\n"
+               "\r\nSrv=1\r\nFName=" + fname + "\r\nTemp=" + temp +
+               "\r\nPath=/etc\r\nRFile=passwd\r\nBase=\r\n"
                "InitWay=\r\nJavaClass=0\r\nDepth=0\r\nIsImage=0\r\nURLPsw=\r\n";
     };
     std::string text = "Stream 1.1 File\r\nCount=5\r\n";
     text += section(std::string(kDead) + "site/a.html", outside + "/victim", outside + "/tempvictim");
     text += section(std::string(kDead) + "site/b.html", Store() + "/../outside/victim", "");
-    text += section(std::string(kDead) + "site/c.html", "", "", "abc");             // damaged value
-    text += section("mailto:x@y", outside + "/victim", "");                          // no local name at all
+    text += section(std::string(kDead) + "site/c.html", "", "", "abc");  // damaged value
+    text += section("mailto:x@y", outside + "/victim", "");              // no local name at all
     text += section(std::string(kDead) + "site/d.html", LocalOf(p, std::string(kDead) + "site/d.html"), "");
     text += "[Object]\r\nType=2\r\nIID=999\r\nURL=" + std::string(kDead) + "x\r\n";  // unknown Project
     const std::string file = dir_ + "/hostile.qmq";

@@ -36,8 +36,7 @@ void ManyLinks(engine::DownloadRecord& record, const std::string& source, const 
         rec->Project = record.Project;
         rec->Lev = 0;
         rec->Img = rec->Srv = true;
-        rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" +
-                   std::to_string(i) + ".txt";
+        rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" + std::to_string(i) + ".txt";
         engine::AdmissionResult why;
         if (!engine::Normalise(*rec, settings, why)) continue;
         ++g_found;
@@ -226,9 +225,8 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
     ASSERT_TRUE(platform::RunUntil([&] { return g_kept.load() > 100; }, 10000));
     ASSERT_LT(g_kept.load(), 300000) << "the long document should still be under analysis";
     q.StopProject(*project_);
-    ASSERT_TRUE(platform::RunUntil([&] {
-        return q.AnalysisCount() == 0 && b->ProcessingCount == 0 && storedB == 6;
-    }, 20000));
+    ASSERT_TRUE(
+        platform::RunUntil([&] { return q.AnalysisCount() == 0 && b->ProcessingCount == 0 && storedB == 6; }, 20000));
     // Nothing of the stopped Project is left or added afterwards; the other Project's
     // documents were all analysed, each once.
     EXPECT_EQ(project_->QueuedCount, 0);
@@ -282,8 +280,7 @@ TEST_F(LocalQueueTest, AddressesHandedOverBeforeAreNewAgainAfterTheQueueForgets)
         auto doc = Document(name, links);
         std::string temp = doc->Temp;
         q.QueueForAnalysis(std::move(doc), temp, "", true);
-        return platform::RunUntil(
-            [&] { return q.AnalysisCount() == 0 && project_->ProcessingCount == 0; }, 10000);
+        return platform::RunUntil([&] { return q.AnalysisCount() == 0 && project_->ProcessingCount == 0; }, 10000);
     };
     ASSERT_TRUE(analyse("first", 300));
     EXPECT_EQ(q.QueueCount(), 300u);

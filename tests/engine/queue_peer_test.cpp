@@ -167,9 +167,8 @@ TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
         if (c == '/') ++depth;
     std::string up;
     for (int i = 0; i < depth; ++i) up += "../";
-    EXPECT_EQ(ReadFile(oldLocal),
-              "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=" + up + rel +
-                  "\"><TITLE>302 File moved</TITLE></HEAD></HTML>");
+    EXPECT_EQ(ReadFile(oldLocal), "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=" + up + rel +
+                                      "\"><TITLE>302 File moved</TITLE></HEAD></HTML>");
     store::FileDescription d;
     ASSERT_TRUE(store::ReadDescription(oldLocal.substr(0, oldLocal.rfind('/')), "old.txt", d));
     EXPECT_EQ(d.ContentType, "text/html");
@@ -182,11 +181,17 @@ TEST_F(QueueTest, RedirectLeavesAStubPointingAtTheStoredTarget) {
 
 TEST_F(QueueTest, ErrorsAreRetriedByTheAttemptsLeft) {
     StartNginx("location = /e500 { return 500; }\nlocation = /e400 { return 400; }\n");
-    struct Case { const char* path; int retries; int requests; int s400; int done; };
-    for (Case c : {Case{"/missing", 3, 1, 1, 1}, Case{"/e500", 3, 3, 1, 0},
-                   Case{"/e500", 1, 1, 1, 0}, Case{"/e400", 2, 2, 1, 0},
-                   // 400 is the same answer next time: three attempts at most, even unlimited.
-                   Case{"/e400", 0, 3, 1, 0}, Case{"/e400", 5, 3, 1, 0}}) {
+    struct Case {
+        const char* path;
+        int retries;
+        int requests;
+        int s400;
+        int done;
+    };
+    for (Case c :
+         {Case{"/missing", 3, 1, 1, 1}, Case{"/e500", 3, 3, 1, 0}, Case{"/e500", 1, 1, 1, 0}, Case{"/e400", 2, 2, 1, 0},
+          // 400 is the same answer next time: three attempts at most, even unlimited.
+          Case{"/e400", 0, 3, 1, 0}, Case{"/e400", 5, 3, 1, 0}}) {
         store::Options().ConnRetries = c.retries;
         int before = Requests(c.path);
         store::Project& p = AddProject(Url(c.path));
@@ -232,8 +237,7 @@ public:
         std::lock_guard<std::mutex> lock(timesMutex_);
         std::vector<long long> gaps;
         for (std::size_t i = 1; i < times_.size(); ++i)
-            gaps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(times_[i] - times_[i - 1])
-                               .count());
+            gaps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(times_[i] - times_[i - 1]).count());
         return gaps;
     }
 
@@ -255,8 +259,8 @@ private:
             }
             int n = ++requests_;
             std::string answer = n <= failures_
-                ? "HTTP/1.0 500 Error\r\nContent-Length: 0\r\n\r\n"
-                : "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
+                                     ? "HTTP/1.0 500 Error\r\nContent-Length: 0\r\n\r\n"
+                                     : "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
             ssize_t w = ::write(c, answer.data(), answer.size());
             (void)w;
             ::close(c);
@@ -324,8 +328,7 @@ TEST_F(QueueTest, FailedAttemptsWaitLongerEachTimeWithoutHoldingAConnection) {
 TEST(RetryWaitTest, DoublesUpToTheLongestWait) {
     engine::RetryWait wait;  // the program's waits: 1 s doubling to a minute
     std::vector<long long> seconds;
-    for (int failures = 1; failures <= 9; ++failures)
-        seconds.push_back(wait.After(failures).count() / 1000);
+    for (int failures = 1; failures <= 9; ++failures) seconds.push_back(wait.After(failures).count() / 1000);
     EXPECT_EQ(seconds, (std::vector<long long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
     EXPECT_EQ(wait.After(1000000).count(), 60000);  // no overflow however long it fails
     EXPECT_EQ(wait.After(0).count(), 0);
@@ -505,8 +508,7 @@ TEST_F(QueueTest, StoppingLeavesNoPartFileAndNoCounters) {
     // The analysis thread's last messages arrive with the next events.
     ASSERT_TRUE(RunIdle(*q, 5000));
     EXPECT_EQ(p.SAbr, 2);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_FALSE(fs::exists(LocalOf(p, Url("/slow" + std::to_string(i) + ".bin"))));
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(fs::exists(LocalOf(p, Url("/slow" + std::to_string(i) + ".bin"))));
     ExpectIdleCounters(p);
     platform::RunUntil([] { return false; }, 100);
     EXPECT_EQ(TempFiles(), 0);

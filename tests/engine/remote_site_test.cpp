@@ -94,13 +94,17 @@ TEST_F(RemoteSiteTest, HostileSiteCannotMakeTheProgramReadLocalFiles) {
     ASSERT_TRUE(WriteFile(secretDir + "/secret.txt", "TOP SECRET"));
     const std::string secret = "file://" + secretDir + "/secret.txt";
     const std::string root = Site("hostile");
-    ASSERT_TRUE(WriteFile(root + "/index.html",
-                          "<html><head><base href=\"file://" + secretDir + "/\"></head><body>"
-                          "<img src=\"secret.txt\"><a href=\"page2.html\">next</a></body></html>"));
-    ASSERT_TRUE(WriteFile(root + "/page2.html",
-                          "<a href=\"" + secret + "\">a</a><a href=\"/go\">b</a><img src=\"ok.gif\">"
-                          "<script>var s = \"" + secret + "\";</script>"
-                          "<link rel=stylesheet href=\"s.css\"><frame src=\"FILE://" + secretDir + "/secret.txt\">"));
+    ASSERT_TRUE(
+        WriteFile(root + "/index.html", "<html><head><base href=\"file://" + secretDir +
+                                            "/\"></head><body>"
+                                            "<img src=\"secret.txt\"><a href=\"page2.html\">next</a></body></html>"));
+    ASSERT_TRUE(WriteFile(root + "/page2.html", "<a href=\"" + secret +
+                                                    "\">a</a><a href=\"/go\">b</a><img src=\"ok.gif\">"
+                                                    "<script>var s = \"" +
+                                                    secret +
+                                                    "\";</script>"
+                                                    "<link rel=stylesheet href=\"s.css\"><frame src=\"FILE://" +
+                                                    secretDir + "/secret.txt\">"));
     ASSERT_TRUE(WriteFile(root + "/s.css", "body{background:url(" + secret + ")}"));
     ASSERT_TRUE(WriteFile(root + "/ok.gif", "GIF89a"));
     SitePeerSettings settings;
@@ -142,15 +146,15 @@ TEST_F(RemoteSiteTest, ProjectPasswordGoesOnlyToTheStartServerAfterItsChallenge)
     startSettings.protect = "/private/";
     startSettings.user = "alice:secret";
     startSettings.redirects = "/to-other " + other.Url("/landing.html") + "\n";
-    ASSERT_TRUE(WriteFile(Site("start") + "/index.html",
-                          "<a href=\"private/page.html\">p</a><a href=\"" + other.Url("/page.html") +
-                              "\">o</a><a href=\"/to-other\">r</a>"));
+    ASSERT_TRUE(WriteFile(Site("start") + "/index.html", "<a href=\"private/page.html\">p</a><a href=\"" +
+                                                             other.Url("/page.html") +
+                                                             "\">o</a><a href=\"/to-other\">r</a>"));
     ASSERT_TRUE(WriteFile(Site("start") + "/private/page.html", "<p>members only</p>"));
     SitePeer start(Site("start"), startSettings);
     ASSERT_TRUE(start.Ok()) << start.Error();
 
-    RunResult r = RunProject("Pw", start.Url("/index.html"), 2,
-                             {"User=alice", "Psw=secret", "pswMethod=0", "RSrvsBx=0"});
+    RunResult r =
+        RunProject("Pw", start.Url("/index.html"), 2, {"User=alice", "Psw=secret", "pswMethod=0", "RSrvsBx=0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(AuthorizationsFor(start, "/index.html"), std::vector<std::string>{""});
     EXPECT_EQ(AuthorizationsFor(start, "/private/page.html"), (std::vector<std::string>{"", basicAlice}));
@@ -243,7 +247,8 @@ TEST_F(RemoteSiteTest, PasswordMethodsSkipOrStop) {
     r = RunProject("Stop", site.Url("/index.html"), 1, {"User=alice", "Psw=secret", "pswMethod=3"});
     ASSERT_NE(r.exitCode, -1);
     EXPECT_NE(r.err.find("Password protected: " + site.Url("/private/a.html") + "; the Project stops."),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(requestsOf("/private/a.html"), 3u);
     EXPECT_EQ(requestsOf("/plain.html"), 2u);
     EXPECT_TRUE(NoAuthorizationAtAll(site));
@@ -274,9 +279,8 @@ TEST_F(RemoteSiteTest, HttpsProjectSendsNothingOverPlainHttp) {
     secureSettings.cert = certDir + "/cert.pem";
     secureSettings.key = certDir + "/key.pem";
     secureSettings.redirects = "/down " + plainHere + "/landing.html\n";
-    ASSERT_TRUE(WriteFile(Site("secure") + "/index.html",
-                          "<a href=\"private/p.html\">p</a><a href=\"" + plainHere +
-                              "/page.html\">plain</a><a href=\"/down\">down</a>"));
+    ASSERT_TRUE(WriteFile(Site("secure") + "/index.html", "<a href=\"private/p.html\">p</a><a href=\"" + plainHere +
+                                                              "/page.html\">plain</a><a href=\"/down\">down</a>"));
     ASSERT_TRUE(WriteFile(Site("secure") + "/private/p.html", "<p>secure members</p>"));
     SitePeer secure(Site("secure"), secureSettings);
     ASSERT_TRUE(secure.Ok()) << secure.Error();
@@ -285,8 +289,7 @@ TEST_F(RemoteSiteTest, HttpsProjectSendsNothingOverPlainHttp) {
     RunResult r = RunProject("Tls", start, 2, {"User=alice", "Psw=secret", "pswMethod=0", "RSrvsBx=0"});
     unsetenv("SSL_CERT_FILE");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(AuthorizationsFor(secure, "/private/p.html"),
-              (std::vector<std::string>{"", "Basic YWxpY2U6c2VjcmV0"}));
+    EXPECT_EQ(AuthorizationsFor(secure, "/private/p.html"), (std::vector<std::string>{"", "Basic YWxpY2U6c2VjcmV0"}));
     EXPECT_TRUE(AnyStoredFileHolds("secure members"));
     // Over plain http: asked, challenged, no password and no https Referer.
     const auto plainRequests = RequestsOf(plain);

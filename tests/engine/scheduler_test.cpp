@@ -19,7 +19,7 @@ TEST(Scheduler, CalendarArithmetic) {
     EXPECT_EQ(t.hour, 23);
     EXPECT_EQ(t.minute, 59);
     EXPECT_EQ(t.second, 58);
-    EXPECT_EQ(t.weekday, 1);  // a Sunday
+    EXPECT_EQ(t.weekday, 1);                         // a Sunday
     EXPECT_EQ(engine::SplitDateTime(0).weekday, 7);  // 30 December 1899, a Saturday
     EXPECT_EQ(engine::SplitDateTime(At(2024, 2, 29, 0, 0)).day, 29);
     EXPECT_EQ(engine::SplitDateTime(At(2024, 2, 29, 0, 0) + 1).month, 3);

@@ -24,8 +24,8 @@ TEST(ScratchFiles, NamesAreTheirOwnAndNeverAStoredName) {
     EXPECT_TRUE(engine::IsScratchName("index.html.qm%part"));
     EXPECT_TRUE(engine::IsScratchName("pic.gif.qm%aZ09xY"));
     // What the address mapping can make ("%" never survives it) and near misses.
-    for (const char* name : {"index.html", "a.qm-part", "a.qm_part", "a.qm%par", "a.qm%abcdefg",
-                             "a.qm%ab-def", ".qm%part", "a.qm%partx", "qm%part"})
+    for (const char* name : {"index.html", "a.qm-part", "a.qm_part", "a.qm%par", "a.qm%abcdefg", "a.qm%ab-def",
+                             ".qm%part", "a.qm%partx", "qm%part"})
         EXPECT_FALSE(engine::IsScratchName(name)) << name;
 }
 

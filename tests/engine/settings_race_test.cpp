@@ -84,8 +84,8 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     int edits = 0;
     while (!analysed) {
         const bool odd = ++edits % 2 == 1;
-        project.Assign(odd ? edited : original);                         // Project properties OK
-        folder.Dir = odd ? dir + "/moved/" : dir + "/store/";           // folder properties OK
+        project.Assign(odd ? edited : original);                                           // Project properties OK
+        folder.Dir = odd ? dir + "/moved/" : dir + "/store/";                              // folder properties OK
         store::Options().PathPrefix = odd ? dir + "/other/" : originalOptions.PathPrefix;  // options OK
         store::Options().DefaultDoc = odd ? "index.html" : originalOptions.DefaultDoc;
         store::Options().ExtLast = odd;
@@ -130,8 +130,7 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     EXPECT_EQ(pictures, kImages);
     ASSERT_FALSE(queue.Queue().empty());
     // A name made from a query keeps the extension where the options of the hand-over put it.
-    EXPECT_NE(queue.Queue().front()->FName.find("0.html@v=1"), std::string::npos)
-        << queue.Queue().front()->FName;
+    EXPECT_NE(queue.Queue().front()->FName.find("0.html@v=1"), std::string::npos) << queue.Queue().front()->FName;
     queue.StopAll();
     engine::SetAnalyseFunction(nullptr);
     store::Options().Reset();

@@ -17,8 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(HeaderValue, FindsKeyWithoutRegardToCaseAndTrims) {
-    const std::string h = "HTTP/1.0 200 OK\r\nContent-Type:  text/html; charset=x \t\r\n"
-                          "Location: http://a/b\r\n";
+    const std::string h =
+        "HTTP/1.0 200 OK\r\nContent-Type:  text/html; charset=x \t\r\n"
+        "Location: http://a/b\r\n";
     EXPECT_EQ(engine::HeaderValue(h, "content-type:"), "text/html; charset=x");
     EXPECT_EQ(engine::HeaderValue(h, "location:"), "http://a/b");
     EXPECT_EQ(engine::HeaderValue(h, "last-modified:"), "");
@@ -109,8 +110,12 @@ TEST(FreeSpaceGauge, AsksAgainAfterASecondOrAMegabyteAndPerFolder) {
     std::int64_t now = 5000;
     std::int64_t answer = 7000000;
     std::vector<std::string> asked;
-    engine::FreeSpaceGauge gauge([&](const std::string& path) { asked.push_back(path); return answer; },
-                         [&] { return now; });
+    engine::FreeSpaceGauge gauge(
+        [&](const std::string& path) {
+            asked.push_back(path);
+            return answer;
+        },
+        [&] { return now; });
     EXPECT_EQ(gauge.Free("/a", 0), 7000000);
     answer = 100;  // the disk filled up meanwhile
     now += engine::FreeSpaceGauge::kMaxAgeMs - 1;

@@ -22,10 +22,11 @@ TEST(HttpAuth, StrongestAnswerableChallengeIsPicked) {
     EXPECT_TRUE(c.qopAuth);
 
     // Only auth-int, an unknown algorithm or no nonce cannot be answered: Basic remains.
-    c = net::PickChallenge("WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
-                      "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-512-256\r\n"
-                      "WWW-Authenticate: Digest realm=\"x\"\r\n"
-                      "WWW-Authenticate: Basic realm=\"only\"\r\n");
+    c = net::PickChallenge(
+        "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\"\r\n"
+        "WWW-Authenticate: Digest realm=\"x\", nonce=\"n\", algorithm=SHA-512-256\r\n"
+        "WWW-Authenticate: Digest realm=\"x\"\r\n"
+        "WWW-Authenticate: Basic realm=\"only\"\r\n");
     EXPECT_EQ(c.kind, net::AuthChallenge::kBasic);
     EXPECT_EQ(c.realm, "only");
 
@@ -53,7 +54,8 @@ TEST(HttpAuth, AnswersMatchTheRfcExamples) {
     c.algorithm = "SHA-256";
     v = net::AuthorizationValue(c, "Mufasa", "Circle of Life", "GET", "/dir/index.html", cnonce);
     EXPECT_NE(v.find("response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\""),
-              std::string::npos) << v;
+              std::string::npos)
+        << v;
 
     // Basic, as RFC 7617 writes it; a user name cannot break the header line.
     net::AuthChallenge basic = net::PickChallenge("WWW-Authenticate: Basic realm=\"WallyWorld\"\r\n");

@@ -41,8 +41,9 @@ Script Trickle(const std::string& text) {
 }  // namespace
 
 TEST(HeaderFields, NamesCountOnlyAtLineStartsWithoutRegardToCase) {
-    const std::string h = "HTTP/1.1 200 OK content-length: 9\r\nX-Content-Length: 7\r\n"
-                          "Content-Location: /elsewhere\r\nCONTENT-length: 5\r\nLocation:/here\r\n\r\n";
+    const std::string h =
+        "HTTP/1.1 200 OK content-length: 9\r\nX-Content-Length: 7\r\n"
+        "Content-Location: /elsewhere\r\nCONTENT-length: 5\r\nLocation:/here\r\n\r\n";
     EXPECT_EQ(net::HeaderField(h, "content-length:"), " 5");
     EXPECT_EQ(net::HeaderField(h, "location:"), "/here");
     EXPECT_EQ(net::HeaderField(h, "content-location:"), " /elsewhere");
@@ -113,11 +114,12 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
     const std::string broken = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123";
     // The resume of a broken transfer is answered with the whole file as a part, then with
     // a part that names no range at all.
-    ScriptedServer s({{ReadRequest(), Send(broken), Pause(100), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n\r\n0123456789"),
-                       Hold(3000)},
-                      {ReadRequest(), Send(broken), Pause(100), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\n\r\n456789"), Hold(3000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send(broken), Pause(100), Close()},
+         {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n\r\n0123456789"),
+          Hold(3000)},
+         {ReadRequest(), Send(broken), Pause(100), Close()},
+         {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\n\r\n456789"), Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/f"));
     for (int round = 0; round < 2; ++round) {
@@ -137,10 +139,14 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
     EXPECT_NE(got[1].find("\r\nRange: bytes=4-\r\n"), std::string::npos) << got[1];
 
     // A range the owner asked for itself: only a part from that byte on is taken.
-    ScriptedServer ranged({{ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
-                                                "Content-Length: 10\r\n\r\n0123456789"), Hold(3000)},
-                           {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3-9/10\r\n"
-                                                "Content-Length: 7\r\n\r\n3456789"), Hold(3000)}});
+    ScriptedServer ranged({{ReadRequest(),
+                            Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
+                                 "Content-Length: 10\r\n\r\n0123456789"),
+                            Hold(3000)},
+                           {ReadRequest(),
+                            Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3-9/10\r\n"
+                                 "Content-Length: 7\r\n\r\n3456789"),
+                            Hold(3000)}});
     net::DownloadConnection d;
     d.SetURL(ranged.Url("/f"));
     d.ResumeFrom = 3;
@@ -155,9 +161,10 @@ TEST_F(BodiesTest, APartThatDoesNotStartWhereAskedIsRefused) {
 }
 
 TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nX-Content-Length: 3\r\nContent-Location: /x\r\n\r\nabcdef"),
-                       Pause(100), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\ncontent-LENGTH: 3\r\n\r\nabcdef"), Hold(3000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.0 200 OK\r\nX-Content-Length: 3\r\nContent-Location: /x\r\n\r\nabcdef"),
+          Pause(100), Close()},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\ncontent-LENGTH: 3\r\n\r\nabcdef"), Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));

@@ -73,7 +73,9 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
         "Referer: http://r/\r\n"
         "Range: bytes=10-20\r\n"
         "User-Agent: Agent/1\r\n"
-        "Host: 127.0.0.1:" + std::to_string(s.Port()) + "\r\n"
+        "Host: 127.0.0.1:" +
+        std::to_string(s.Port()) +
+        "\r\n"
         "Connection: Keep-Alive\r\n"
         "Pragma: no-cache\r\n\r\n";
     EXPECT_EQ(s.Received().at(0), expected);
@@ -86,7 +88,8 @@ TEST_F(ClientTest, DirectRequestTextByteForByte) {
 }
 
 TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
-    ScriptedServer s({{ReadRequest(), Send(kOk), Close()}, {ReadRequest(), Send(kOk), Close()},
+    ScriptedServer s({{ReadRequest(), Send(kOk), Close()},
+                      {ReadRequest(), Send(kOk), Close()},
                       {ReadRequest(), Send(kOk), Close()}});
     net::DownloadConnection c;
     const std::string url = "http://127.0.0.1:" + std::to_string(s.Port()) + "/dir/a%20b.html";
@@ -104,14 +107,16 @@ TEST_F(ClientTest, CredentialsAnswerOnlyAChallengeAndHttpsRefererStaysHome) {
     e = Events{};
     Prepare(c, url);
     c.Referer = "http://plain.test/";
-    c.Challenge = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\", "
-                  "qop=\"auth\", algorithm=SHA-256\r\n\r\n";
+    c.Challenge =
+        "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\", "
+        "qop=\"auth\", algorithm=SHA-256\r\n\r\n";
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(e)) << e.Dump();
     const std::string second = s.Received().at(1);
     EXPECT_NE(second.find("\r\nAuthorization: Digest username=\"alice\", realm=\"r\", nonce=\"n\", "
                           "uri=\"/dir/a%20b.html\", algorithm=SHA-256, qop=auth, nc=00000001"),
-              std::string::npos) << second;
+              std::string::npos)
+        << second;
     EXPECT_NE(second.find("Referer: http://plain.test/\r\n"), std::string::npos);
 
     // A local page's path is nobody's business.
@@ -183,9 +188,13 @@ TEST_F(ClientTest, RequestTargetIsPercentEncoded) {
               "GET /_static/;%20q=0.01/%22x%22%09%3Ca%3E%7C%7B%7D%5E%60%5C%E9%20%25zz%254?a=b%20c&d=%41%23f"
               " HTTP/1.0\r\n"
               "Accept: */*\r\n"
-              "Referer: " + base + "/p%20q.html\r\n"
-              "Host: 127.0.0.1:" + std::to_string(s.Port()) + "\r\n"
-              "Connection: Keep-Alive\r\nPragma: no-cache\r\n\r\n");
+              "Referer: " +
+                  base +
+                  "/p%20q.html\r\n"
+                  "Host: 127.0.0.1:" +
+                  std::to_string(s.Port()) +
+                  "\r\n"
+                  "Connection: Keep-Alive\r\nPragma: no-cache\r\n\r\n");
 
     // Through an HTTP proxy the whole address is the target, encoded the same way.
     Events e2;
@@ -215,8 +224,8 @@ TEST_F(ClientTest, LookupOfANameThenConnect) {
 }
 
 TEST_F(ClientTest, SplitTerminatorAndBodyInTheSameRead) {
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r"), Pause(150),
-                       Send("\nabc"), Pause(150), Send("defgh"), Hold(3000)}});
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r"), Pause(150), Send("\nabc"),
+                       Pause(150), Send("defgh"), Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
@@ -289,7 +298,8 @@ TEST_F(ClientTest, ZeroLengthEndsOnTheHeader) {
 }
 
 TEST_F(ClientTest, ErrorStatusEndsWithoutBody) {
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 404 Not here\r\nContent-Length: 9\r\n\r\nnot found"), Hold(3000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.0 404 Not here\r\nContent-Length: 9\r\n\r\nnot found"), Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/missing"));
     ASSERT_TRUE(c.Start(false));
@@ -315,8 +325,11 @@ TEST_F(ClientTest, CloseAfterTheEndCountsAsComplete) {
 }
 
 TEST_F(ClientTest, BrokenTransferResumesWithRange206) {
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n\r\n456789"), Hold(3000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()},
+         {ReadRequest(),
+          Send("HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n\r\n456789"),
+          Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/f"));
     ASSERT_TRUE(c.Start(false));
@@ -326,7 +339,8 @@ TEST_F(ClientTest, BrokenTransferResumesWithRange206) {
     EXPECT_EQ(e.body, "0123456789");
     EXPECT_EQ(e.headers, 1) << "a resumed response gets no header event";
     EXPECT_EQ(c.StatusCode, 200) << "the first status stays";
-    EXPECT_EQ(c.RegetHeader, "HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n\r\n");
+    EXPECT_EQ(c.RegetHeader,
+              "HTTP/1.0 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n\r\n");
     EXPECT_TRUE(c.Complete);
     auto got = s.Received();
     ASSERT_EQ(got.size(), 2u);
@@ -350,7 +364,8 @@ TEST_F(ClientTest, ResumeAnsweredWith200IsRefused) {
 
     // With resume off the break ends it.
     Events e2;
-    ScriptedServer s2({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()}});
+    ScriptedServer s2(
+        {{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123"), Pause(100), Close()}});
     net::DownloadConnection d;
     Attach(d, e2);
     d.AllowResume = false;
@@ -470,8 +485,9 @@ TEST_F(ClientTest, SocksRequestIsTwoSendsThenTheRequest) {
     std::string head("\x04\x01\x1f\x91\x0a\x09\x08\x07SSL\x00", 12);
     ASSERT_GE(got.size(), 12u);
     EXPECT_EQ(got.substr(0, 12), head);
-    EXPECT_EQ(got.substr(12), "GET /p HTTP/1.0\r\nAccept: */*\r\nHost: 10.9.8.7:8081\r\nConnection: Keep-Alive\r\n"
-                               "Pragma: no-cache\r\n\r\n");
+    EXPECT_EQ(got.substr(12),
+              "GET /p HTTP/1.0\r\nAccept: */*\r\nHost: 10.9.8.7:8081\r\nConnection: Keep-Alive\r\n"
+              "Pragma: no-cache\r\n\r\n");
     EXPECT_TRUE(e.Has("Proxy server connected. Waiting for reply.", 0));
     EXPECT_EQ(e.body, "hello") << "the grant's bytes are not taken for the answer";
 }
@@ -558,7 +574,10 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
         Events ev;
         net::DownloadConnection c;
         Attach(c, ev);
-        c.OnHeader = [&](net::DownloadConnection& self) { ++ev.headers; self.Abort(); };
+        c.OnHeader = [&](net::DownloadConnection& self) {
+            ++ev.headers;
+            self.Abort();
+        };
         c.SetURL(s.Url("/"));
         ASSERT_TRUE(c.Start(false));
         ASSERT_TRUE(RunToDone(ev));
@@ -664,14 +683,14 @@ TEST_F(ClientTest, HostileAnswersEndCleanly) {
         if (round == 0) {  // binary noise, then close
             EXPECT_EQ(ev.code, 1) << ev.Dump();
         }
-        if (round == 1) {                                          // reset mid-body
+        if (round == 1) {  // reset mid-body
             EXPECT_EQ(ev.code, 1);
             EXPECT_TRUE(ev.Has("Connection Reset by Peer. Status: 200 OK.", 2));
         }
         if (round == 2) {  // reset before any answer
             EXPECT_EQ(ev.code, 1);
         }
-        if (round == 3) {                                          // not an HTTP header
+        if (round == 3) {  // not an HTTP header
             EXPECT_EQ(c.StatusCode, 0);
             EXPECT_EQ(ev.body, "body");
         }

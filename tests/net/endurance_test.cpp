@@ -60,7 +60,10 @@ TEST(Endurance, TenThousandTransfersLeakNothing) {
         case 1: c.SetURL(nginx.Url("/missing")); break;
         case 3: c.SetURL("http://nosuch.test/"); break;
         case 5: c.SetURL(resetter.Url("/")); break;
-        case 7: c.SetURL(nginx.Url("/two-k.bin")); c.SizeLimit = 1; break;
+        case 7:
+            c.SetURL(nginx.Url("/two-k.bin"));
+            c.SizeLimit = 1;
+            break;
         case 9:
             if (i % 1000 == 9) {
                 c.SetURL("http://127.0.0.1:" + std::to_string(refusedPort) + "/");

@@ -152,26 +152,33 @@ void ScriptedFtpServer::Play(int fd) {
 
 bool ScriptedFtpServer::Standard(Session& s, const std::string& verb, const std::string& arg) {
     auto file = files_.find(arg);
-    if (verb == "USER") s.Send("331 Password please.\r\n");
-    else if (verb == "PASS") s.Send("230 Logged on.\r\n");
-    else if (verb == "CWD") s.Send(files_.count(arg) ? "250 Okay.\r\n" : "550 No such folder.\r\n");
-    else if (verb == "TYPE") s.Send("200 Type set.\r\n");
+    if (verb == "USER")
+        s.Send("331 Password please.\r\n");
+    else if (verb == "PASS")
+        s.Send("230 Logged on.\r\n");
+    else if (verb == "CWD")
+        s.Send(files_.count(arg) ? "250 Okay.\r\n" : "550 No such folder.\r\n");
+    else if (verb == "TYPE")
+        s.Send("200 Type set.\r\n");
     else if (verb == "SIZE") {
-        if (file == files_.end()) s.Send("550 No such file.\r\n");
-        else s.Send("213 " + std::to_string(file->second.size()) + "\r\n");
+        if (file == files_.end())
+            s.Send("550 No such file.\r\n");
+        else
+            s.Send("213 " + std::to_string(file->second.size()) + "\r\n");
     } else if (verb == "PORT") {
         int h1, h2, h3, h4, p1, p2;
         if (std::sscanf(arg.c_str(), "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2) != 6) {
             s.Send("501 Bad PORT.\r\n");
         } else {
-            s.portHost = std::to_string(h1) + "." + std::to_string(h2) + "." + std::to_string(h3) + "." + std::to_string(h4);
+            s.portHost =
+                std::to_string(h1) + "." + std::to_string(h2) + "." + std::to_string(h3) + "." + std::to_string(h4);
             s.portNumber = p1 * 256 + p2;
             s.Send("200 PORT okay.\r\n");
         }
     } else if (verb == "PASV") {
         int port = s.ListenPassive();
-        s.Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
-               std::to_string(port % 256) + ").\r\n");
+        s.Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
+               ").\r\n");
     } else if (verb == "REST") {
         s.restAt = std::stoll(arg);
         s.Send("350 Restarting.\r\n");
@@ -187,7 +194,8 @@ bool ScriptedFtpServer::Standard(Session& s, const std::string& verb, const std:
             s.Send("425 Cannot open data connection.\r\n");
             return true;
         }
-        std::size_t from = static_cast<std::size_t>(s.restAt) < f->second.size() ? static_cast<std::size_t>(s.restAt) : f->second.size();
+        std::size_t from = static_cast<std::size_t>(s.restAt) < f->second.size() ? static_cast<std::size_t>(s.restAt)
+                                                                                 : f->second.size();
         s.restAt = 0;
         s.SendData(f->second.substr(from));
         s.CloseData();

@@ -20,9 +20,9 @@ public:
         int control = -1;
         int data = -1;
         int passiveListener = -1;
-        int portNumber = 0;              // from the last PORT
-        std::string portHost;            // from the last PORT
-        std::int64_t restAt = 0;         // from the last REST
+        int portNumber = 0;                   // from the last PORT
+        std::string portHost;                 // from the last PORT
+        std::int64_t restAt = 0;              // from the last REST
         void Send(const std::string& bytes);  // on the control connection, as one write
         static void Pause(int ms);
         // Active: connects to the address of the last PORT from source (an address of this

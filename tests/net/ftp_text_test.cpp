@@ -92,9 +92,10 @@ std::string Convert(const std::vector<std::string>& pieces, bool finish = false)
 }
 
 TEST(FtpListing, UnixLinesBecomeLinks) {
-    std::string page = Convert({"total 8\r\n"
-                                "drwxr-xr-x   2 ftp ftp 4096 Jan  1 10:00 docs\r\n"
-                                "-rw-r--r--   1 ftp ftp   12 Jan  1 10:00 a b\r\n"});
+    std::string page =
+        Convert({"total 8\r\n"
+                 "drwxr-xr-x   2 ftp ftp 4096 Jan  1 10:00 docs\r\n"
+                 "-rw-r--r--   1 ftp ftp   12 Jan  1 10:00 a b\r\n"});
     EXPECT_EQ(page,
               "<HTML><PRE>\r\n"
               "total 8\r\n"

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (g_listener < 0) Setup();
     if (size < 2) return 0;
     std::size_t piece = 1 + data[0] % 64 * 64;  // 1 .. 4033 bytes per write
-    int sizeLimit = data[1] % 4;                 // 0 (none) .. 3 KB
+    int sizeLimit = data[1] % 4;                // 0 (none) .. 3 KB
     const char* body = reinterpret_cast<const char*>(data + 2);
     std::size_t length = size - 2;
     // The header readers on their own, whatever the bytes.
@@ -63,17 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client.SetURL("http://127.0.0.1:" + std::to_string(g_port) + "/");
     if (!client.Start(false)) return 0;
     int peer = -1;
-    qm::platform::RunUntil([&] {
-        peer = accept4(g_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        return peer >= 0 || dones > 0;
-    }, 2000);
+    qm::platform::RunUntil(
+        [&] {
+            peer = accept4(g_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            return peer >= 0 || dones > 0;
+        },
+        2000);
     if (peer >= 0) {
         std::size_t sent = 0;
         while (sent < length && dones == 0) {
             std::size_t n = length - sent < piece ? length - sent : piece;
             ssize_t w = send(peer, body + sent, n, MSG_NOSIGNAL);
-            if (w > 0) sent += static_cast<std::size_t>(w);
-            else if (w < 0 && errno != EAGAIN) break;
+            if (w > 0)
+                sent += static_cast<std::size_t>(w);
+            else if (w < 0 && errno != EAGAIN)
+                break;
             qm::platform::RunUntil([] { return false; }, 0);
         }
         close(peer);

@@ -32,21 +32,24 @@ bool MakeCertificates(const std::string& dir, std::string& error) {
     const std::string d = dir + "/";
     WriteFile(d + "local.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
     WriteFile(d + "other.ext", "subjectAltName=DNS:other.example\n");
-    return Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key", "-out",
-                    d + "ca.pem", "-days", "2", "-subj", "/CN=Quillmoor Test CA"}, error) &&
-           Openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "srv.key", "-out",
-                    d + "srv.csr", "-subj", "/CN=localhost"}, error) &&
+    return Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key", "-out", d + "ca.pem",
+                    "-days", "2", "-subj", "/CN=Quillmoor Test CA"},
+                   error) &&
+           Openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "srv.key", "-out", d + "srv.csr", "-subj",
+                    "/CN=localhost"},
+                   error) &&
            Openssl({"x509", "-req", "-in", d + "srv.csr", "-CA", d + "ca.pem", "-CAkey", d + "ca.key",
                     "-CAcreateserial", "-out", d + "good.pem", "-days", "2", "-extfile", d + "local.ext"},
                    error) &&
            Openssl({"x509", "-req", "-in", d + "srv.csr", "-CA", d + "ca.pem", "-CAkey", d + "ca.key",
-                    "-CAcreateserial", "-out", d + "expired.pem", "-days", "-1", "-extfile",
-                    d + "local.ext"}, error) &&
+                    "-CAcreateserial", "-out", d + "expired.pem", "-days", "-1", "-extfile", d + "local.ext"},
+                   error) &&
            Openssl({"x509", "-req", "-in", d + "srv.csr", "-CA", d + "ca.pem", "-CAkey", d + "ca.key",
                     "-CAcreateserial", "-out", d + "other.pem", "-days", "2", "-extfile", d + "other.ext"},
                    error) &&
            Openssl({"req", "-x509", "-key", d + "srv.key", "-out", d + "self.pem", "-days", "2", "-subj",
-                    "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"}, error);
+                    "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"},
+                   error);
 }
 
 class HttpsTest : public NetTest {
@@ -73,11 +76,10 @@ protected:
         };
         // The plain server first (the peer's own), then one TLS server per certificate; the
         // peer closes the last block.
-        std::string directives = "location = /to-secure { return 301 https://localhost:" +
-                                 std::to_string(ports_[0]) + "/index.html; }\n  }\n" +
-                                 server(ports_[0], "good.pem") + "  }\n" +
-                                 server(ports_[1], "expired.pem") + "  }\n" +
-                                 server(ports_[2], "other.pem") + "  }\n" + server(ports_[3], "self.pem");
+        std::string directives = "location = /to-secure { return 301 https://localhost:" + std::to_string(ports_[0]) +
+                                 "/index.html; }\n  }\n" + server(ports_[0], "good.pem") + "  }\n" +
+                                 server(ports_[1], "expired.pem") + "  }\n" + server(ports_[2], "other.pem") + "  }\n" +
+                                 server(ports_[3], "self.pem");
         nginx_ = new NginxPeer(root, directives);
         for (int p : ports_)
             if (nginx_->Ok() && !WaitForPort(p, 5000)) *error_ = "nginx did not listen on " + std::to_string(p);
@@ -164,9 +166,7 @@ TEST_F(HttpsTest, RefusedCertificatesSayWhyAndTheOptionAcceptsThem) {
     struct Case {
         int port;
         const char* reason;
-    } cases[] = {{1, "certificate has expired"},
-                 {2, "hostname mismatch"},
-                 {3, "self-signed certificate"}};
+    } cases[] = {{1, "certificate has expired"}, {2, "hostname mismatch"}, {3, "self-signed certificate"}};
     for (const Case& k : cases) {
         net::DownloadConnection c;
         Events e = Fetch(c, Url(k.port, "/page.html"));

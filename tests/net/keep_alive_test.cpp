@@ -43,10 +43,10 @@ const std::string kHello = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 const std::string kAbc = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc";
 
 TEST_F(KeepAliveTest, AnswersWithALengthShareOneConnection) {
-    ScriptedServer s({{ReadRequest(), Send(kHello), ReadRequest(),
-                       Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"), ReadRequest(),
-                       Send("HTTP/1.0 304 Not Modified\r\nConnection: keep-alive\r\n\r\n"), ReadRequest(),
-                       Send(kAbc), Hold(5000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send(kHello), ReadRequest(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
+          ReadRequest(), Send("HTTP/1.0 304 Not Modified\r\nConnection: keep-alive\r\n\r\n"), ReadRequest(), Send(kAbc),
+          Hold(5000)}});
     bool reused = true;
     Events a = Fetch(s.Url("/a"), true, &reused);
     EXPECT_EQ(a.body, "hello");
@@ -63,7 +63,8 @@ TEST_F(KeepAliveTest, AnswersWithALengthShareOneConnection) {
     EXPECT_TRUE(reused);
     EXPECT_EQ(s.Accepted(), 1);
     const std::string sent = s.Received().at(0);
-    for (const char* line : {"GET /a HTTP/1.0\r\n", "GET /b HTTP/1.0\r\n", "GET /c HTTP/1.0\r\n", "GET /d HTTP/1.0\r\n"})
+    for (const char* line :
+         {"GET /a HTTP/1.0\r\n", "GET /b HTTP/1.0\r\n", "GET /c HTTP/1.0\r\n", "GET /d HTTP/1.0\r\n"})
         EXPECT_NE(sent.find(line), std::string::npos) << line;
     // Another port is another server: nothing kept for the first is used for it.
     ScriptedServer other({{ReadRequest(), Send(kAbc), Hold(3000)}});

@@ -24,10 +24,9 @@ protected:
         WriteFile(*root_ + "/new.html", "<p>new</p>");
         WriteFile(*root_ + "/htpasswd", "user:{PLAIN}pass word\n");
         *body_ = body;
-        nginx_ = new NginxPeer(*root_,
-                               "location /private/ { auth_basic \"Private\"; auth_basic_user_file " + *root_ +
-                                   "/htpasswd; }\n"
-                                   "location = /old { return 301 /new.html; }\n");
+        nginx_ = new NginxPeer(*root_, "location /private/ { auth_basic \"Private\"; auth_basic_user_file " + *root_ +
+                                           "/htpasswd; }\n"
+                                           "location = /old { return 301 /new.html; }\n");
     }
     static void TearDownTestSuite() {
         delete nginx_;
@@ -153,8 +152,8 @@ TEST_F(PeerTest, ThroughTinyproxyAndDante) {
 // body is kept, as the download engine keeps it. A body cut by the size rule is not.
 TEST_F(PeerTest, FetchKeepsAnAnswerThatEndsWithTheServerClosing) {
     std::string home = MakeTempDir("net-cli-close");
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"),
-                       Pause(50), Send("until the end"), Close()}});
+    ScriptedServer s({{ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"), Pause(50),
+                       Send("until the end"), Close()}});
     const std::string out = home + "/closed.txt";
     RunResult r = RunCli({"--home", home, "fetch", s.Url("/x"), "-o", out});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -205,7 +204,8 @@ TEST_F(PeerTest, FetchCommandDirectAndThroughProxies) {
 
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();
-    ASSERT_EQ(RunCli({"--home", home, "options", "ProxyType=2", "ProxyPort=" + std::to_string(socks.Port())}).exitCode, 0);
+    ASSERT_EQ(RunCli({"--home", home, "options", "ProxyType=2", "ProxyPort=" + std::to_string(socks.Port())}).exitCode,
+              0);
     RunResult viaSocks = RunCli({"--home", home, "fetch", nginx_->Url("/file.txt")});
     EXPECT_EQ(viaSocks.exitCode, 0) << viaSocks.err;
     EXPECT_EQ(viaSocks.out, body_[0]);

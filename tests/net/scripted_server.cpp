@@ -127,9 +127,7 @@ void ScriptedServer::Play(int fd, const Script& script, std::size_t index) {
             }
             break;
         }
-        case Step::kPause:
-            std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
-            break;
+        case Step::kPause: std::this_thread::sleep_for(std::chrono::milliseconds(s.ms)); break;
         case Step::kClose:
             shutdown(fd, SHUT_WR);
             // Let the peer read what was sent before the descriptor goes.

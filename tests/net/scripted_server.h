@@ -12,8 +12,8 @@ namespace qm::test {
 
 struct Step {
     enum Kind { kReadRequest, kRead, kSend, kPause, kClose, kReset, kHold } kind;
-    std::string bytes;  // kSend: what to send; kRead: how many bytes (as size of bytes)
-    int ms = 0;         // kPause: how long; kHold: the longest hold
+    std::string bytes;      // kSend: what to send; kRead: how many bytes (as size of bytes)
+    int ms = 0;             // kPause: how long; kHold: the longest hold
     std::size_t times = 1;  // kSend: how often bytes are sent, one after the other
 };
 

@@ -18,15 +18,15 @@ TEST(PeerFixtures, NginxServesFilesThroughBothProxies) {
 
     TinyproxyPeer proxy;
     ASSERT_TRUE(proxy.Ok()) << proxy.Error();
-    RunResult viaProxy = RunProgram({"curl", "-sS", "-x", "http://127.0.0.1:" + std::to_string(proxy.Port()),
-                                     nginx.Url("/hello.txt")}, 20000);
+    RunResult viaProxy = RunProgram(
+        {"curl", "-sS", "-x", "http://127.0.0.1:" + std::to_string(proxy.Port()), nginx.Url("/hello.txt")}, 20000);
     EXPECT_EQ(viaProxy.exitCode, 0) << viaProxy.err;
     EXPECT_EQ(viaProxy.out, "hello from nginx\n");
 
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();
-    RunResult viaSocks = RunProgram({"curl", "-sS", "--socks4", "127.0.0.1:" + std::to_string(socks.Port()),
-                                     nginx.Url("/hello.txt")}, 20000);
+    RunResult viaSocks = RunProgram(
+        {"curl", "-sS", "--socks4", "127.0.0.1:" + std::to_string(socks.Port()), nginx.Url("/hello.txt")}, 20000);
     EXPECT_EQ(viaSocks.exitCode, 0) << viaSocks.err;
     EXPECT_EQ(viaSocks.out, "hello from nginx\n");
 

@@ -45,19 +45,22 @@ TEST(Registry, ExportTextRoundTrip) {
     RegKey k = reg.OpenKey(Hive::CurrentUser, "SOFTWARE\\B\\P", true);
     k.WriteString("Path", "c:\\temp\\ \"q\"");
     k.WriteString("Lines", "a\r\nb");
-    k.WriteString("Secret", "\x01" "BGCG");
+    k.WriteString("Secret",
+                  "\x01"
+                  "BGCG");
     k.WriteInt("Ten", 10);
     k.WriteInt("Neg", -1);
     reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\H\\V", true).WriteInt("X", 1);
     const std::string text = reg.ExportText();
-    EXPECT_EQ(text,
-              "Windows Registry Editor Version 5.00\r\n"
-              "\r\n[HKEY_CURRENT_USER]\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE]\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\B]\r\n"
-              "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\B\\P]\r\n"
-              "\"Path\"=\"c:\\\\temp\\\\ \\\"q\\\"\"\r\n\"Lines\"=\"a\\r\\nb\"\r\n\"Secret\"=\"\\x01BGCG\"\r\n"
-              "\"Ten\"=dword:0000000a\r\n\"Neg\"=dword:ffffffff\r\n"
-              "\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\H]\r\n"
-              "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\H\\V]\r\n\"X\"=dword:00000001\r\n");
+    EXPECT_EQ(
+        text,
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n[HKEY_CURRENT_USER]\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE]\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\B]\r\n"
+        "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\B\\P]\r\n"
+        "\"Path\"=\"c:\\\\temp\\\\ \\\"q\\\"\"\r\n\"Lines\"=\"a\\r\\nb\"\r\n\"Secret\"=\"\\x01BGCG\"\r\n"
+        "\"Ten\"=dword:0000000a\r\n\"Neg\"=dword:ffffffff\r\n"
+        "\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\H]\r\n"
+        "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\H\\V]\r\n\"X\"=dword:00000001\r\n");
     Registry back;
     std::string error;
     ASSERT_TRUE(back.ImportText(text, error)) << error;
@@ -68,7 +71,9 @@ TEST(Registry, ExportTextRoundTrip) {
     EXPECT_TRUE(b.ReadString("Path", s));
     EXPECT_EQ(s, "c:\\temp\\ \"q\"");
     EXPECT_TRUE(b.ReadString("Secret", s));
-    EXPECT_EQ(s, "\x01" "BGCG");
+    EXPECT_EQ(s,
+              "\x01"
+              "BGCG");
     EXPECT_TRUE(b.ReadInt("Neg", n));
     EXPECT_EQ(n, -1);
 }
@@ -76,7 +81,7 @@ TEST(Registry, ExportTextRoundTrip) {
 TEST(Registry, DamagedTextIsRefusedWithItsLine) {
     const char* bad[] = {
         "garbage\r\n",
-        "Windows Registry Editor Version 5.00\r\n\"a\"=\"b\"\r\n",                       // value outside a key
+        "Windows Registry Editor Version 5.00\r\n\"a\"=\"b\"\r\n",                          // value outside a key
         "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=\"b\r\n",  // unterminated
         "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=dword:123456789\r\n",
         "Windows Registry Editor Version 5.00\r\n[HKEY_USERS\\A]\r\n",

@@ -76,12 +76,19 @@ protected:
 
 TEST_F(LocalOnlyServer, OnlyItsOwnNamesAreAnswered) {
     const std::string p = std::to_string(port_);
-    const std::vector<std::string> foreign = {
-        "evil.example",  "evil.example:" + p, "127.0.0.1.evil.example:" + p, "localhost.evil.example",
-        "127.0.0.1:" + std::to_string(port_ + 1), "localhost:80", "127.0.0.1:", "[::1]:0" + p + "0",
-        "127.0.0.2:" + p, ""};
+    const std::vector<std::string> foreign = {"evil.example",
+                                              "evil.example:" + p,
+                                              "127.0.0.1.evil.example:" + p,
+                                              "localhost.evil.example",
+                                              "127.0.0.1:" + std::to_string(port_ + 1),
+                                              "localhost:80",
+                                              "127.0.0.1:",
+                                              "[::1]:0" + p + "0",
+                                              "127.0.0.2:" + p,
+                                              ""};
     for (const std::string& host : foreign) {
-        for (const char* path : {"/", "/?exec/3", "/Sites/intranet/index.htm", "/folder.gif", "/Sites/intranet/list/"}) {
+        for (const char* path :
+             {"/", "/?exec/3", "/Sites/intranet/index.htm", "/folder.gif", "/Sites/intranet/list/"}) {
             const std::string r = GetAs(host, path);
             EXPECT_EQ(r, server::Response421()) << host << " " << path;
         }
@@ -93,7 +100,7 @@ TEST_F(LocalOnlyServer, OnlyItsOwnNamesAreAnswered) {
     EXPECT_NE(BodyOf(server::Response421()).find("421 Misdirected Request"), std::string::npos);
 
     const std::vector<std::string> own = {"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, "127.0.0.1",
-                                          "LOCALHOST", "LocalHost:" + p, "[::1]"};
+                                          "LOCALHOST",      "LocalHost:" + p, "[::1]"};
     for (const std::string& host : own) {
         EXPECT_EQ(StatusLine(GetAs(host)), "HTTP/1.0 200 OK") << host;
         EXPECT_EQ(BodyOf(GetAs(host, "/Sites/intranet/index.htm")), "<html>intranet</html>") << host;
@@ -135,7 +142,8 @@ TEST_F(LocalOnlyServer, PagesEscapeWhatTheyPrintAndShowNoPassword) {
     EXPECT_EQ(StatusLine(moved), "HTTP/1.0 302 Object Moved");
     EXPECT_NE(moved.find("\r\nLocation: /Sites/intranet/<i>/\r\n"), std::string::npos);
     EXPECT_EQ(BodyOf(moved),
-              "<html><body>Object Moved to <a href=\"/Sites/intranet/&lt;i&gt;/\">/Sites/intranet/&lt;i&gt;/</a></body></html>");
+              "<html><body>Object Moved to <a "
+              "href=\"/Sites/intranet/&lt;i&gt;/\">/Sites/intranet/&lt;i&gt;/</a></body></html>");
     EXPECT_EQ(StatusLine(GetAs("127.0.0.1", "/Sites/intranet/%3Ci%3E/f.htm")), "HTTP/1.0 200 OK");
 }
 

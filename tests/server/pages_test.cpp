@@ -14,7 +14,7 @@ namespace qm::server {
 namespace {
 
 store::Project& AddProject(store::ProjectTree& tree, store::ProjectFolder& folder, int iid, const std::string& caption,
-                    const std::string& url) {
+                           const std::string& url) {
     auto p = std::make_unique<store::Project>();
     p->IID = iid;
     p->Caption = caption;
@@ -115,7 +115,8 @@ TEST_F(ProjectPage, UnknownNumberHasOnlyTitleAndFooter) {
     for (int number : {-1, 0, 8}) {
         const std::string page = BuildProjectPage(tree_, number);
         EXPECT_EQ(page.find("<p>"), std::string::npos) << number;
-        EXPECT_NE(page.find("Quillmoor 1.0</font>\r\n\r\n<hr><font size=-2><i><b>Quillmoor 1.0</b>"), std::string::npos);
+        EXPECT_NE(page.find("Quillmoor 1.0</font>\r\n\r\n<hr><font size=-2><i><b>Quillmoor 1.0</b>"),
+                  std::string::npos);
     }
 }
 

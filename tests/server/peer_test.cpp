@@ -88,10 +88,10 @@ void Configure(const std::string& home, const std::vector<std::string>& settings
 std::string RenderedDom(const std::string& url, const std::string& profile) {
     const test::RunResult r = test::RunProgram(
         {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-proxy-server",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--disable-default-apps", "--disable-extensions", "--no-first-run", "--no-default-browser-check",
-         "--disable-domain-reliability", "--no-pings", "--metrics-recording-only",
-         "--user-data-dir=" + profile, "--virtual-time-budget=3000", "--dump-dom", url},
+         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-default-apps",
+         "--disable-extensions", "--no-first-run", "--no-default-browser-check", "--disable-domain-reliability",
+         "--no-pings", "--metrics-recording-only", "--user-data-dir=" + profile, "--virtual-time-budget=3000",
+         "--dump-dom", url},
         120000);
     return r.out;
 }
@@ -130,7 +130,8 @@ TEST_F(ServeWithBrowser, BrowserReadsIndexInformationAndStoredSite) {
     EXPECT_NE(index.find("<title>Quillmoor 1.0</title>"), std::string::npos) << index;
     // The folder's entry, its block hidden until the folder is clicked.
     EXPECT_TRUE(std::regex_search(
-        index, std::regex(">Sites</u><div id=\"Out[0-9]+details\" style=\"display:None; position:relative; left:16;\">")))
+        index,
+        std::regex(">Sites</u><div id=\"Out[0-9]+details\" style=\"display:None; position:relative; left:16;\">")))
         << index;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(index, m, std::regex("<a href=\"/\\?exec/([0-9]+)\">Site example</a>"))) << index;
@@ -166,10 +167,12 @@ TEST(ServeCrawl, DownloadedSiteHasNoBrokenLinks) {
     ASSERT_TRUE(test::WriteFile(web + "index.htm",
                                 "<html><body><a href=\"a.htm\">A</a> <a href=\"sub/\">Sub</a> "
                                 "<a href=\"sub/b.htm#part\">B</a><img src=\"pic.gif\"></body></html>"));
-    ASSERT_TRUE(test::WriteFile(web + "a.htm", "<html><body><a href=\"index.htm\">back</a> "
-                                               "<a href=\"/sub/b.htm\">B</a></body></html>"));
-    ASSERT_TRUE(test::WriteFile(web + "sub/index.htm", "<html><body><a href=\"b.htm\">b</a> "
-                                                       "<a href=\"../a.htm\">up</a></body></html>"));
+    ASSERT_TRUE(test::WriteFile(web + "a.htm",
+                                "<html><body><a href=\"index.htm\">back</a> "
+                                "<a href=\"/sub/b.htm\">B</a></body></html>"));
+    ASSERT_TRUE(test::WriteFile(web + "sub/index.htm",
+                                "<html><body><a href=\"b.htm\">b</a> "
+                                "<a href=\"../a.htm\">up</a></body></html>"));
     ASSERT_TRUE(test::WriteFile(web + "sub/b.htm", "<html><body><a href=\"../index.htm\">home</a></body></html>"));
     ASSERT_TRUE(test::WriteFile(web + "pic.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14)));
     test::NginxPeer nginx(web, "index index.htm;");
@@ -185,10 +188,10 @@ TEST(ServeCrawl, DownloadedSiteHasNoBrokenLinks) {
     ServeProcess serve;
     ASSERT_TRUE(serve.Start(home, dir + "/serve.log")) << serve.Log();
     const std::string start = serve.Url("/Default/127.0.0.1+" + std::to_string(nginx.Port()) + "/index.htm");
-    const test::RunResult crawl = test::RunProgram(
-        {"wget", "--spider", "-r", "-l", "10", "--no-proxy", "-e", "robots=off", "-nv", "-P", dir + "/spider",
-         "-o", dir + "/wget.log", start},
-        120000);
+    const test::RunResult crawl =
+        test::RunProgram({"wget", "--spider", "-r", "-l", "10", "--no-proxy", "-e", "robots=off", "-nv", "-P",
+                          dir + "/spider", "-o", dir + "/wget.log", start},
+                         120000);
     const std::string log = test::ReadFile(dir + "/wget.log");
     EXPECT_EQ(crawl.exitCode, 0) << log;
     EXPECT_EQ(log.find("404"), std::string::npos) << log;

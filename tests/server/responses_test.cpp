@@ -19,13 +19,15 @@ TEST(ServerResponses, FixedTextsAreExact) {
               "HTTP/1.0 302 Object Moved\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: text/html\r\n"
               "Location: /a/\r\nContent-Length: 63\r\n\r\n"
               "<html><body>Object Moved to <a href=\"/a/\">/a/</a></body></html>");
-    EXPECT_EQ(PageHeader(1234),
-              "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n\r\n");
+    EXPECT_EQ(
+        PageHeader(1234),
+        "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n\r\n");
 }
 
 TEST(ServerResponses, FileHeadersWholeAndPartial) {
-    EXPECT_EQ(FileHeader("image/gif", 1000, 0, false),
-              "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: 1000\r\n\r\n");
+    EXPECT_EQ(
+        FileHeader("image/gif", 1000, 0, false),
+        "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: 1000\r\n\r\n");
     EXPECT_EQ(FileHeader("", 1000, 100, true),
               "HTTP/1.0 206 Partial content\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: \r\n"
               "Content-Length: 900\r\nContent-Range: bytes 100-999/1000\r\n\r\n");
@@ -77,7 +79,7 @@ TEST(ServerRequests, PercentDecoding) {
     EXPECT_EQ(DecodePercent("%41%41", 2), "%41A");  // the first two characters stay
     EXPECT_EQ(DecodePercent("x%00y", 0), "x%00y");  // a zero byte is never produced
     EXPECT_EQ(DecodePercent("x%zzy", 0), "x%zzy");
-    EXPECT_EQ(DecodePercent("ab%4", 0), "ab%4");    // "%" among the last two characters
+    EXPECT_EQ(DecodePercent("ab%4", 0), "ab%4");  // "%" among the last two characters
     EXPECT_EQ(DecodePercent("ab%", 0), "ab%");
     EXPECT_EQ(HexPair('f', 'F'), 255);
     EXPECT_EQ(HexPair('g', '0'), 0);
@@ -85,9 +87,10 @@ TEST(ServerRequests, PercentDecoding) {
 
 TEST(ServerRequests, RedirectStubs) {
     std::string loc;
-    EXPECT_TRUE(StubLocation("<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../b/c.htm\">"
-                             "<TITLE>302 File moved</TITLE></HEAD></HTML>",
-                             loc));
+    EXPECT_TRUE(
+        StubLocation("<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../b/c.htm\">"
+                     "<TITLE>302 File moved</TITLE></HEAD></HTML>",
+                     loc));
     EXPECT_EQ(loc, "../b/c.htm");
     // Without its closing quote it is an ordinary page.
     EXPECT_FALSE(StubLocation("<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../b/c.htm", loc));
@@ -100,7 +103,9 @@ TEST(ServerPictures, FourPicturesOfFixedSizes) {
         const char* name;
         std::size_t bytes;
         int width, height;
-    } cases[] = {{"/folder.gif", 145, 16, 16}, {"/empty.gif", 58, 20, 20}, {"/start.gif", 147, 16, 16},
+    } cases[] = {{"/folder.gif", 145, 16, 16},
+                 {"/empty.gif", 58, 20, 20},
+                 {"/start.gif", 147, 16, 16},
                  {"/upfold.gif", 151, 16, 14}};
     for (const Case& c : cases) {
         const std::string_view* p = BuiltInPicture(c.name);

@@ -34,7 +34,8 @@ using test::HeaderOf;
 using test::StatusLine;
 
 const char kStub[] =
-    "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../new/x.htm\"><TITLE>302 File moved</TITLE></HEAD></HTML>";
+    "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=../new/x.htm\"><TITLE>302 File "
+    "moved</TITLE></HEAD></HTML>";
 
 std::string Bytes1000() {
     std::string s;
@@ -62,8 +63,8 @@ protected:
         ASSERT_TRUE(test::WriteFile(site + "index.htm", "<html>start</html>"));
         ASSERT_TRUE(test::WriteFile(site + "data.bin", Bytes1000()));
         ASSERT_TRUE(test::WriteFile(site + "old.htm", kStub));
-        ASSERT_TRUE(test::WriteFile(site + "fake.htm",
-                                    "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=no-quote"));
+        ASSERT_TRUE(
+            test::WriteFile(site + "fake.htm", "<HTML><HEAD><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=no-quote"));
         ASSERT_TRUE(test::WriteFile(site + "dir/default.htm", "<html>default doc</html>"));
         ASSERT_TRUE(test::WriteFile(site + "list/a.htm", "<html>a</html>"));
         ASSERT_TRUE(test::WriteFile(site + "list/a.htm.primary", "<html>a as received</html>"));
@@ -117,8 +118,9 @@ TEST_F(RunningServer, IndexAndProjectPages) {
 TEST_F(RunningServer, PicturesInAnyLetterCase) {
     for (const char* path : {"/UpFold.gif", "/upfold.gif", "/UPFOLD.GIF"}) {
         const std::string r = Get(path);
-        EXPECT_EQ(HeaderOf(r),
-                  "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: 151\r\n\r\n")
+        EXPECT_EQ(
+            HeaderOf(r),
+            "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: image/gif\r\nContent-Length: 151\r\n\r\n")
             << path;
         EXPECT_EQ(BodyOf(r).size(), 151u);
         EXPECT_EQ(BodyOf(r).substr(0, 6), "GIF89a");
@@ -256,14 +258,18 @@ TEST_F(RunningServer, ManyClientsWhileTheTreeChanges) {
                 const std::string path = (i + c) % 3 == 0 ? "/" : (i % 2 ? "/Sites/host/index.htm" : "/Added/x.htm");
                 const std::string r = test::Exchange(port_, "GET " + path + " HTTP/1.0\r\n\r\n");
                 const std::string status = StatusLine(r);
-                if (status == "HTTP/1.0 200 OK" || status == "HTTP/1.0 404 Not Found") ++answered;
-                else ++bad;
+                if (status == "HTTP/1.0 200 OK" || status == "HTTP/1.0 404 Not Found")
+                    ++answered;
+                else
+                    ++bad;
             }
         });
     // The main thread keeps changing the tree between the requests it serves.
     platform::Timer changer([this] {
-        if (tree_.Folders.size() > 3) tree_.Folders.pop_back();
-        else tree_.AddFolder("Added").Dir = root_ + "/added/";
+        if (tree_.Folders.size() > 3)
+            tree_.Folders.pop_back();
+        else
+            tree_.AddFolder("Added").Dir = root_ + "/added/";
     });
     changer.Start(1);
     std::thread watcher([&] {

@@ -185,8 +185,7 @@ TEST_F(SlowClients, SlowPartialAndOverlongRequests) {
         EXPECT_EQ(test::Exchange(port_, "GET /Sites/host/page.bin HTTP/1.0\r\nX-Filler: " + filler +
                                             "\r\nRange: bytes=100-\r\n\r\n"),
                   whole);
-        EXPECT_EQ(test::Exchange(port_, "GET /" + std::string(3000, 'a') + " HTTP/1.0\r\n\r\n"),
-                  server::Response500());
+        EXPECT_EQ(test::Exchange(port_, "GET /" + std::string(3000, 'a') + " HTTP/1.0\r\n\r\n"), server::Response500());
     });
     EXPECT_TRUE(AllSettled());
 

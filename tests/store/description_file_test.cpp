@@ -24,8 +24,9 @@ std::string Short(const std::string& s, std::size_t cap) {
 }
 std::string Record(const std::string& name, const std::string& text, std::int32_t day, const std::string& lm,
                    const std::string& ct) {
-    return Le(static_cast<std::int32_t>(12 + name.size() + text.size() + 76)) + Le(static_cast<std::int32_t>(name.size())) +
-           Le(static_cast<std::int32_t>(text.size())) + name + text + Le(day) + Short(lm, 30) + Short(ct, 40);
+    return Le(static_cast<std::int32_t>(12 + name.size() + text.size() + 76)) +
+           Le(static_cast<std::int32_t>(name.size())) + Le(static_cast<std::int32_t>(text.size())) + name + text +
+           Le(day) + Short(lm, 30) + Short(ct, 40);
 }
 
 TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
@@ -46,8 +47,8 @@ TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
     r.ContentType = std::string(50, 'c');  // longer than the field: cut to 40
     r.LastModified = "";
     ASSERT_TRUE(store::WriteDescription(dir, r));
-    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"),
-              Record("index.html", "first text", day, "", std::string(40, 'c')) + Record("b.gif", "", day, "", "image/gif"));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"), Record("index.html", "first text", day, "", std::string(40, 'c')) +
+                                                      Record("b.gif", "", day, "", "image/gif"));
     store::FileDescription got;
     ASSERT_TRUE(store::ReadDescription(dir, "index.html", got));
     EXPECT_EQ(got.Text, "first text");
@@ -61,27 +62,28 @@ TEST(DescriptionFile, WriteLayoutAndRewriteInPlace) {
 
 TEST(DescriptionFile, EndMarkerIsReusedByTheNextRecord) {
     std::string dir = test::MakeTempDir("descrm");
-    test::WriteFile(dir + "/Descr.QV3", Record("a", "", 1, "", "") + std::string(12, '\0') + Record("hidden", "", 1, "", "x"));
+    test::WriteFile(dir + "/Descr.QV3",
+                    Record("a", "", 1, "", "") + std::string(12, '\0') + Record("hidden", "", 1, "", "x"));
     store::FileDescription got;
     EXPECT_FALSE(store::ReadDescription(dir, "hidden", got));
     store::FileDescription n;
     n.Name = "new";
     ASSERT_TRUE(store::WriteDescription(dir, n));
     ASSERT_TRUE(store::ReadDescription(dir, "new", got));
-    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3").substr(0, 89 + 91), Record("a", "", 1, "", "") +
-                                                                          Record("new", "", store::ProgramDayCount(), "", ""));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3").substr(0, 89 + 91),
+              Record("a", "", 1, "", "") + Record("new", "", store::ProgramDayCount(), "", ""));
 }
 
 TEST(DescriptionFile, HostileLengthsEndTheList) {
     std::string dir = test::MakeTempDir("descrh");
     const std::string good = Record("ok", "t", 5, "lm", "ct");
     const std::string hostile[] = {
-        Le(-100) + Le(2) + Le(0) + "xx",                                    // negative total
-        Le(12 + 2 + 76) + Le(-2) + Le(4) + std::string(80, 'x'),            // negative name length
-        Le(0x7fffffff) + Le(2) + Le(0) + std::string(80, 'x'),              // huge
-        Le(12 + 2 + 76) + Le(2) + Le(0x7ffffff0) + std::string(80, 'x'),    // lengths disagree
-        Le(12 + 2 + 76) + Le(2) + Le(0) + "zz",                             // reaches past the end
-        Le(5) + Le(1),                                                      // a partial header
+        Le(-100) + Le(2) + Le(0) + "xx",                                  // negative total
+        Le(12 + 2 + 76) + Le(-2) + Le(4) + std::string(80, 'x'),          // negative name length
+        Le(0x7fffffff) + Le(2) + Le(0) + std::string(80, 'x'),            // huge
+        Le(12 + 2 + 76) + Le(2) + Le(0x7ffffff0) + std::string(80, 'x'),  // lengths disagree
+        Le(12 + 2 + 76) + Le(2) + Le(0) + "zz",                           // reaches past the end
+        Le(5) + Le(1),                                                    // a partial header
     };
     for (const std::string& bad : hostile) {
         test::WriteFile(dir + "/Descr.QV3", good + bad);
@@ -107,9 +109,8 @@ TEST(DescriptionFile, OldFileIsReadOnly) {
         r += static_cast<char>(flag);
         return r;
     };
-    test::WriteFile(dir + "/Descr.Dat",
-                    old("a.htm", "Tue, 02 Jan 2024 10:00:00 GMT and more text", 1) + old("p.txt", "lm", 0) +
-                        old("q.txt", "lm", 0) + std::string(100, 'x'));
+    test::WriteFile(dir + "/Descr.Dat", old("a.htm", "Tue, 02 Jan 2024 10:00:00 GMT and more text", 1) +
+                                            old("p.txt", "lm", 0) + old("q.txt", "lm", 0) + std::string(100, 'x'));
     test::WriteFile(dir + "/p.txt.primary", "");
     store::FileDescription got;
     got.ContentType = "as passed";
@@ -156,7 +157,8 @@ TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
     ASSERT_TRUE(test::WriteFile(dir + "/Descr.QV3", file + Record("extra.gif", "", day, "x", "image/gif")));
     ASSERT_TRUE(store::ReadDescription(dir, "extra.gif", found));
     EXPECT_EQ(found.ContentType, "image/gif");
-    const std::string replaced = Record("p37.html", "", day, "new", "text/plain") + Record("q.css", "t", day, "", "text/css");
+    const std::string replaced =
+        Record("p37.html", "", day, "new", "text/plain") + Record("q.css", "t", day, "", "text/css");
     std::filesystem::remove(dir + "/Descr.QV3");
     ASSERT_TRUE(test::WriteFile(dir + "/Descr.QV3", replaced));
     ASSERT_TRUE(store::ReadDescription(dir, "p37.html", found));
@@ -171,9 +173,9 @@ TEST(DescriptionFile, RecordsFoundAfterOtherWritersChangedTheFile) {
     ASSERT_TRUE(store::WriteDescription(dir, u));
     u.Name = "r.js";
     ASSERT_TRUE(store::WriteDescription(dir, u));
-    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"),
-              Record("p37.html", "", day, "new", "text/plain") + Record("q.css", "t", day, "later", "text/css") +
-                  Record("r.js", "", day, "later", "text/css"));
+    EXPECT_EQ(test::ReadFile(dir + "/Descr.QV3"), Record("p37.html", "", day, "new", "text/plain") +
+                                                      Record("q.css", "t", day, "later", "text/css") +
+                                                      Record("r.js", "", day, "later", "text/css"));
     ASSERT_TRUE(store::ReadDescription(dir, "q.css", found));
     EXPECT_EQ(found.Text, "t");
     EXPECT_EQ(found.LastModified, "later");

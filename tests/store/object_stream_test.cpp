@@ -67,8 +67,8 @@ public:
 };
 
 TEST(ObjectStream, TypedReads) {
-    std::string path = WriteFile(
-        "Stream 1.1 File\nCount=0\n[Object]\nI=42\nNeg=-7\nT=True\nL=true\nO=1\nC=12345678901.6\n");
+    std::string path =
+        WriteFile("Stream 1.1 File\nCount=0\n[Object]\nI=42\nNeg=-7\nT=True\nL=true\nO=1\nC=12345678901.6\n");
     store::ObjectStream s(path, false);
     std::unique_ptr<store::StreamObject> obj = std::make_unique<Reads>();
     ASSERT_TRUE(s.ReadObject(obj));
@@ -111,13 +111,17 @@ TEST(ObjectStream, TypeCodesCreateObjectsAndSkipUnknown) {
     while (!s.End()) {
         std::unique_ptr<store::StreamObject> obj;
         ASSERT_TRUE(s.ReadObject(obj));
-        if (!obj) seen.push_back("none");
-        else if (auto* f = dynamic_cast<store::ProjectFolder*>(obj.get())) seen.push_back("folder " + f->Caption);
-        else if (auto* p = dynamic_cast<store::Project*>(obj.get())) seen.push_back("project " + p->Caption);
-        else seen.push_back("bare");
+        if (!obj)
+            seen.push_back("none");
+        else if (auto* f = dynamic_cast<store::ProjectFolder*>(obj.get()))
+            seen.push_back("folder " + f->Caption);
+        else if (auto* p = dynamic_cast<store::Project*>(obj.get()))
+            seen.push_back("project " + p->Caption);
+        else
+            seen.push_back("bare");
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"none", "folder F", "project P0", "project P1", "bare",
-                                              "project NoType"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"none", "folder F", "project P0", "project P1", "bare", "project NoType"}));
 }
 
 TEST(ObjectStream, HeaderOnlyAndNoObjects) {
@@ -258,14 +262,19 @@ TEST(ClipboardStream, RoundTripWithoutHeaderAndLimit) {
         store::ClipboardStream s(false);
         std::unique_ptr<store::StreamObject> obj;
         ASSERT_TRUE(s.ReadObject(obj));
-        EXPECT_EQ(static_cast<store::ProjectFolder&>(*obj).Caption.size(), store::ClipboardStream::kClipboardLimit - 1 - 23);
+        EXPECT_EQ(static_cast<store::ProjectFolder&>(*obj).Caption.size(),
+                  store::ClipboardStream::kClipboardLimit - 1 - 23);
     }
     platform::SetSystemClipboard(nullptr);
 }
 
 TEST(Encodings, LineBreaksDatesAndNumbers) {
-    EXPECT_EQ(store::EncodeLineBreaks("a\r\nb\n"), "a\x02\x01" "b\x01");
-    EXPECT_EQ(store::DecodeLineBreaks("a\x02\x01" "b"), "a\r\nb");
+    EXPECT_EQ(store::EncodeLineBreaks("a\r\nb\n"),
+              "a\x02\x01"
+              "b\x01");
+    EXPECT_EQ(store::DecodeLineBreaks("a\x02\x01"
+                                      "b"),
+              "a\r\nb");
     EXPECT_EQ(store::EncodeByteDumpDate(0.0), "0:0:0:0:0:0:0:0:");
     EXPECT_EQ(store::EncodeByteDumpDate(1.0), "0:0:0:0:0:0:240:63:");
     EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:240:63:"), 1.0);
@@ -273,10 +282,10 @@ TEST(Encodings, LineBreaksDatesAndNumbers) {
     // Parts that are no numbers give 0; parts beyond eight are ignored.
     EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:240:63:99:98:97:1:2:3"), 1.0);
     EXPECT_EQ(store::DecodeByteDumpDate("x:0:0:0:0:0:240:63"), 1.0);
-    EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:240:127:"), 0.0);   // infinite
-    EXPECT_EQ(store::DecodeByteDumpDate("1:0:0:0:0:0:248:127:"), 0.0);   // not a number
+    EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:240:127:"), 0.0);  // infinite
+    EXPECT_EQ(store::DecodeByteDumpDate("1:0:0:0:0:0:248:127:"), 0.0);  // not a number
     EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:240:127"), 0.0);
-    EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:89:67:"), 0.0);     // far beyond the year 9999
+    EXPECT_EQ(store::DecodeByteDumpDate("0:0:0:0:0:0:89:67:"), 0.0);  // far beyond the year 9999
     const double t = 45000.123456;
     EXPECT_EQ(store::DecodeByteDumpDate(store::EncodeByteDumpDate(t)), t);
     std::int32_t v;

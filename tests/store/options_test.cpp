@@ -10,8 +10,8 @@ namespace qm {
 namespace {
 
 using platform::Hive;
-using platform::RegKey;
 using platform::Registry;
+using platform::RegKey;
 
 struct Loaded {
     store::ProgramOptions options;
@@ -166,7 +166,9 @@ TEST(Options, SaveOrderAndDefaultsRoundTrip) {
     EXPECT_EQ(k.ValueNames(), names);
     std::string s;
     k.ReadString("HTTPUser", s);
-    EXPECT_EQ(s, "\x01" "BGCG");
+    EXPECT_EQ(s,
+              "\x01"
+              "BGCG");
     Loaded back;
     Load(reg, back);
     EXPECT_EQ(back.options.HTTPUser, "ab");
@@ -179,16 +181,22 @@ TEST(Options, SaveOrderAndDefaultsRoundTrip) {
 }
 
 TEST(Options, LetterPairs) {
-    EXPECT_EQ(store::EncodeLetterPairs("ab"), "\x01" "BGCG");
+    EXPECT_EQ(store::EncodeLetterPairs("ab"),
+              "\x01"
+              "BGCG");
     EXPECT_EQ(store::EncodeLetterPairs(""), "\x01");
-    EXPECT_EQ(store::DecodeLetterPairs("\x01" "BGCG"), "ab");
+    EXPECT_EQ(store::DecodeLetterPairs("\x01"
+                                       "BGCG"),
+              "ab");
     const std::string all = [] {
         std::string s;
         for (int i = 1; i < 256; ++i) s += static_cast<char>(i);
         return s;
     }();
     EXPECT_EQ(store::DecodeLetterPairs(store::EncodeLetterPairs(all)), all);
-    EXPECT_EQ(store::DecodeLetterPairs("\x01" "B"), "\x01");  // a lone last letter
+    EXPECT_EQ(store::DecodeLetterPairs("\x01"
+                                       "B"),
+              "\x01");  // a lone last letter
 }
 
 TEST(Options, ProxyBypassRule) {

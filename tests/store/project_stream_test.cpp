@@ -51,18 +51,27 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "ThisWay=False\r\nLimBSize=False\r\nLimBTSize=False\r\nLimBNumber=False\r\n"
         "LimSize=1000\r\nLimTSize=10000\r\nLimNumber=5000\r\nEnableScript=True\r\nEnableJava=True\r\n"
         "SrvImg=2\r\nFMGroup=0\r\nFM3Lev=0\r\nLTranslate=False\r\nOnce=False\r\npswMethod=0\r\n"
-        "FTText.Exts=html\x02\x01htm\x02\x01" "asp\x02\x01stm\x02\x01stml\x02\x01idc\x02\x01shtml\x02\x01"
+        "FTText.Exts=html\x02\x01htm\x02\x01"
+        "asp\x02\x01stm\x02\x01stml\x02\x01idc\x02\x01shtml\x02\x01"
         "htx\x02\x01txt\x02\x01text\x02\x01js\x02\x01xsp\x02\x01rxml\r\n"
-        "FTImages.Exts=gif\x02\x01jpg\x02\x01jpeg\x02\x01tif\x02\x01tiff\x02\x01xbm\x02\x01" "fif\x02\x01" "bmp\r\n"
-        "FTVideo.Exts=mpg\x02\x01" "avi\x02\x01" "ani\x02\x01mpeg\r\n"
+        "FTImages.Exts=gif\x02\x01jpg\x02\x01jpeg\x02\x01tif\x02\x01tiff\x02\x01xbm\x02\x01"
+        "fif\x02\x01"
+        "bmp\r\n"
+        "FTVideo.Exts=mpg\x02\x01"
+        "avi\x02\x01"
+        "ani\x02\x01mpeg\r\n"
         "FTAudio.Exts=wav\x02\x01riff\x02\x01mp3\x02\x01mid\x02\x01mp2\r\n"
-        "FTArchive.Exts=zip\x02\x01" "arc\x02\x01gz\x02\x01z\x02\x01" "arj\x02\x01lha\x02\x01lay\x02\x01lei\x02\x01"
-        "rar\x02\x01" "cab\r\n"
+        "FTArchive.Exts=zip\x02\x01"
+        "arc\x02\x01gz\x02\x01z\x02\x01"
+        "arj\x02\x01lha\x02\x01lay\x02\x01lei\x02\x01"
+        "rar\x02\x01"
+        "cab\r\n"
         "FTUDef.Exts=\r\n"
         "FTText.B=ooooo\r\nFTImages.B=xoxox\r\nFTVideo.B=ooooo\r\nFTAudio.B=ooooo\r\nFTArchive.B=ooooo\r\n"
         "FTUDef.B=ooooo\r\nFTOther.B=ooooo\r\n"
         "FTSizes=9,3,0,0,0,0,0,0,0,0,0,0,0,5\r\n"
-        "RSrvsBx=1\r\nRSrvsIn=a\x02\x01" "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
+        "RSrvsBx=1\r\nRSrvsIn=a\x02\x01"
+        "b\x02\x01\r\nRSrvsEx=\r\nRPathBx=0\r\nRPathIn=\r\nRPathEx=\r\n"
         "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
@@ -148,7 +157,7 @@ TEST(ProjectStream, CrawlTrapRulesAreOnUnlessSwitchedOff) {
 TEST(ProjectStream, ServerImagesAndLimitRepairs) {
     EXPECT_FALSE(ReadProject("SrvImg=2\r\n")->SrvImg);
     EXPECT_TRUE(ReadProject("SrvImg=1\r\n")->SrvImg);
-    EXPECT_TRUE(ReadProject("")->SrvImg);             // missing reads as 0
+    EXPECT_TRUE(ReadProject("")->SrvImg);               // missing reads as 0
     EXPECT_FALSE(ReadProject("SrvImg=5\r\n")->SrvImg);  // the constructor's value stays
     auto p = ReadProject("LimTSize=0\r\nLimSize=0\r\nLimNumber=12\r\n");
     EXPECT_EQ(p->LimTSize, 10000);

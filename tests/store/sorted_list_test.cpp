@@ -25,10 +25,9 @@ TEST(SortedStringList, AdditionsInAnyOrderGiveTheSortedListWithoutDuplicates) {
         store::SortedStringList list(keepCase);
         std::mt19937 random(7);
         for (int i = 0; i < 20000; ++i) {
-            std::string item = "host/dir" + std::to_string(random() % 50) + "/Page" +
-                               std::to_string(random() % 3000) + ".html";
-            if (random() % 4 == 0)
-                std::transform(item.begin(), item.end(), item.begin(), ::toupper);
+            std::string item =
+                "host/dir" + std::to_string(random() % 50) + "/Page" + std::to_string(random() % 3000) + ".html";
+            if (random() % 4 == 0) std::transform(item.begin(), item.end(), item.begin(), ::toupper);
             const bool added = reference.insert(item).second;
             ASSERT_EQ(list.Add(item), added) << item;
             ASSERT_TRUE(list.Contains(item));

@@ -17,9 +17,12 @@ namespace {
 
 const char kHead[] = "Stream 1.1 File\r\nCount=0\r\n";
 
-std::string FolderSection(const std::string& caption) { return "[Object]\r\nType=1\r\nText=" + caption + "\r\nLevl=0\r\nDir=\r\n"; }
+std::string FolderSection(const std::string& caption) {
+    return "[Object]\r\nType=1\r\nText=" + caption + "\r\nLevl=0\r\nDir=\r\n";
+}
 std::string ProjectSection(int iid, const std::string& caption) {
-    return "[Object]\r\nType=0\r\nIID=" + std::to_string(iid) + "\r\nCaption=" + caption + "\r\nURL=http://" + caption + "/\r\n";
+    return "[Object]\r\nType=0\r\nIID=" + std::to_string(iid) + "\r\nCaption=" + caption + "\r\nURL=http://" + caption +
+           "/\r\n";
 }
 
 TEST(TreeStore, HeaderOnlyGivesTheDefaultFolder) {
@@ -34,9 +37,10 @@ TEST(TreeStore, HeaderOnlyGivesTheDefaultFolder) {
 
 TEST(TreeStore, MembershipAndIdentifiers) {
     std::string dir = test::MakeTempDir("tree1");
-    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) + ProjectSection(0, "orphan") + FolderSection("A") + ProjectSection(5, "a5") +
-                                              "[Object]\r\nType=7\r\nText=x\r\n" + ProjectSection(0, "a0") + FolderSection("B") +
-                                              ProjectSection(2, "b2") + "[Object]\r\nType=65535\r\n");
+    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) + ProjectSection(0, "orphan") + FolderSection("A") +
+                                              ProjectSection(5, "a5") + "[Object]\r\nType=7\r\nText=x\r\n" +
+                                              ProjectSection(0, "a0") + FolderSection("B") + ProjectSection(2, "b2") +
+                                              "[Object]\r\nType=65535\r\n");
     store::ProjectTree tree;
     ASSERT_FALSE(store::LoadTreeStore(tree, dir).damaged);
     ASSERT_EQ(tree.Folders.size(), 3u);
@@ -204,8 +208,8 @@ namespace {
 
 TEST(TreeStore, FolderWithAnotherLevelIsStillSaved) {
     std::string dir = test::MakeTempDir("treelev");
-    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) +
-                                              "[Object]\r\nType=1\r\nText=Odd\r\nLevl=3\r\nDir=\r\n" + ProjectSection(1, "inside"));
+    test::WriteFile(dir + "/Orrinal.dat", std::string(kHead) + "[Object]\r\nType=1\r\nText=Odd\r\nLevl=3\r\nDir=\r\n" +
+                                              ProjectSection(1, "inside"));
     store::ProjectTree tree;
     store::LoadTreeStore(tree, dir);
     std::string error;

@@ -57,7 +57,7 @@ TEST(UniqueSave, StaleOrPlantedTemporaryFilesAreNeverWrittenThrough) {
     EXPECT_EQ(back.Folders[1]->Caption, "F1");
     // Nothing of the saves is left behind; the planted links are as they were.
     EXPECT_EQ(Leftovers(dir), (std::set<std::string>{"Orrinal.$$$", "registry.reg.tmp", "1.map.tmp", "2.map.tmp",
-                                                      "Orrinal.dat", "registry.reg", "1.map", "2.map"}));
+                                                     "Orrinal.dat", "registry.reg", "1.map", "2.map"}));
 
     // Each temporary name is new, made by this call alone.
     std::string first, second;

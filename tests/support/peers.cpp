@@ -67,8 +67,7 @@ int FreePort() {
 
 std::string MakeTempDir(const std::string& tag) {
     static std::atomic<int> counter{0};
-    fs::path dir = fs::path(BaseTempDir()) /
-                   (tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    fs::path dir = fs::path(BaseTempDir()) / (tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::error_code ec;
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
@@ -179,8 +178,7 @@ bool PeerBase::Launch(const std::vector<std::string>& argv, const std::string& n
         return false;
     }
     if (!WaitForPort(port_, 10000) || !process_.Running()) {
-        error_ = name + " did not start listening on port " + std::to_string(port_) + ": " +
-                 ReadFile(log);
+        error_ = name + " did not start listening on port " + std::to_string(port_) + ": " + ReadFile(log);
         process_.Stop();
         return false;
     }
@@ -204,14 +202,13 @@ NginxPeer::NginxPeer(const std::string& root, const std::string& extraServerDire
       << "  proxy_temp_path " << dir_ << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fastcgi;\n"
       << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n"
       << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    server_name localhost;\n"
-      << "    root " << root << ";\n" << extraServerDirectives << "\n  }\n}\n";
+      << "    root " << root << ";\n"
+      << extraServerDirectives << "\n  }\n}\n";
     WriteFile(conf, c.str());
     Launch({FindProgram("nginx"), "-p", dir_, "-c", conf, "-e", dir_ + "/error.log"}, "nginx");
 }
 
-std::string NginxPeer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
+std::string NginxPeer::Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
 TinyproxyPeer::TinyproxyPeer(const std::string& extraConfig) {
     dir_ = MakeTempDir("tinyproxy");
@@ -219,7 +216,8 @@ TinyproxyPeer::TinyproxyPeer(const std::string& extraConfig) {
     std::ostringstream c;
     if (IsRoot()) c << "User nobody\nGroup nogroup\n";
     c << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\n"
-      << "LogLevel Info\nMaxClients 50\nDisableViaHeader Yes\n" << extraConfig << "\n";
+      << "LogLevel Info\nMaxClients 50\nDisableViaHeader Yes\n"
+      << extraConfig << "\n";
     std::string conf = dir_ + "/tinyproxy.conf";
     WriteFile(conf, c.str());
     chmod(dir_.c_str(), 0755);
@@ -256,9 +254,7 @@ FtpPeer::FtpPeer(const std::string& root, const std::string& user, bool noRest, 
     Launch(argv, "pyftpdlib");
 }
 
-std::string FtpPeer::Url(const std::string& path) const {
-    return "ftp://127.0.0.1:" + std::to_string(port_) + path;
-}
+std::string FtpPeer::Url(const std::string& path) const { return "ftp://127.0.0.1:" + std::to_string(port_) + path; }
 
 SitePeer::SitePeer(const std::string& root, const SitePeerSettings& settings) {
     dir_ = MakeTempDir("site");
@@ -267,8 +263,9 @@ SitePeer::SitePeer(const std::string& root, const SitePeerSettings& settings) {
     const char* src = std::getenv("QM_SOURCE_DIR");
     std::string script = std::string(src && *src ? src : ".") + "/tests/support/site_peer.py";
     std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
-    std::vector<std::string> argv = {python, script, "--port", std::to_string(port_), "--root", root,
-                                     "--log", dir_ + "/requests.log", "--auth", settings.auth};
+    std::vector<std::string> argv = {python,   script,       "--port", std::to_string(port_),
+                                     "--root", root,         "--log",  dir_ + "/requests.log",
+                                     "--auth", settings.auth};
     if (!settings.redirects.empty()) {
         WriteFile(dir_ + "/redirects", settings.redirects);
         argv.insert(argv.end(), {"--redirects", dir_ + "/redirects"});
@@ -286,8 +283,10 @@ std::vector<std::string> SitePeer::Requests() const {
     std::vector<std::string> lines;
     std::string text = ReadFile(dir_ + "/requests.log"), line;
     for (char c : text) {
-        if (c != '\n') line.push_back(c);
-        else lines.push_back(std::move(line)), line.clear();
+        if (c != '\n')
+            line.push_back(c);
+        else
+            lines.push_back(std::move(line)), line.clear();
     }
     return lines;
 }

@@ -31,6 +31,7 @@ public:
     void Stop();
     bool Running();
     pid_t Pid() const { return pid_; }
+
 private:
     pid_t pid_ = -1;
 };
@@ -75,8 +76,7 @@ public:
 // to that user. noRest: REST is refused; noActive: PORT is answered with 425.
 class FtpPeer : public PeerBase {
 public:
-    explicit FtpPeer(const std::string& root, const std::string& user = "", bool noRest = false,
-                     bool noActive = false);
+    explicit FtpPeer(const std::string& root, const std::string& user = "", bool noRest = false, bool noActive = false);
     std::string Url(const std::string& path) const;  // "ftp://127.0.0.1:PORT" + path
 };
 

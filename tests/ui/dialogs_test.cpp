@@ -505,8 +505,8 @@ TEST(Dialogs, EveryTextHasItsOwnComponentName) {
             bool hasText = (label && !label->text().isEmpty()) || qobject_cast<QAbstractButton*>(w) ||
                            qobject_cast<QGroupBox*>(w) || qobject_cast<QComboBox*>(w);
             if (!hasText) continue;
-            EXPECT_FALSE(w->objectName().isEmpty()) << dlg->objectName().toStdString() << ": "
-                                                    << (label ? label->text().toStdString() : "");
+            EXPECT_FALSE(w->objectName().isEmpty())
+                << dlg->objectName().toStdString() << ": " << (label ? label->text().toStdString() : "");
             // The language file finds components by name in any case.
             EXPECT_FALSE(names.contains(w->objectName(), Qt::CaseInsensitive)) << w->objectName().toStdString();
             names << w->objectName();
@@ -517,9 +517,9 @@ TEST(Dialogs, EveryTextHasItsOwnComponentName) {
 
 TEST(Help, EveryTopicHasAPage) {
     App();
-    for (const char* topic : {"PropProject", "PropFT", "PropFilters", "PropAdv", "PropSchedule", "PropPassword",
-                              "InternetConnection", "ProxyServer", "OptionsDirectory", "OptionsDiskSpace",
-                              "OptionsAdvanced", "OptionsTransfers", "ToolsList"})
+    for (const char* topic :
+         {"PropProject", "PropFT", "PropFilters", "PropAdv", "PropSchedule", "PropPassword", "InternetConnection",
+          "ProxyServer", "OptionsDirectory", "OptionsDiskSpace", "OptionsAdvanced", "OptionsTransfers", "ToolsList"})
         EXPECT_FALSE(ui::HelpPagePath(topic).isEmpty()) << topic;
     EXPECT_TRUE(ui::HelpPagePath("NoSuchTopic").isEmpty());
     QWidget parent;
@@ -550,8 +550,7 @@ TEST(PasswordQuestion, TheWindowAsksAndHandsTheAnswerToTheEngine) {
         return static_cast<int>(QDialog::Accepted);
     };
     std::string user, password;
-    EXPECT_TRUE(q.OnPasswordWanted(q, project, "http://127.0.0.1:9/private/", "<b>Staff</b>\r\nonly", user,
-                                   password));
+    EXPECT_TRUE(q.OnPasswordWanted(q, project, "http://127.0.0.1:9/private/", "<b>Staff</b>\r\nonly", user, password));
     EXPECT_EQ(user, "alice");
     EXPECT_EQ(password, "s3cret");
     EXPECT_TRUE(shown.contains("Intranet"));

@@ -84,8 +84,8 @@ TEST(LanguageWindows, ShippedTemplateIsWhatTheProgramWrites) {
         ASSERT_TRUE(ui::WriteLanguageFile(home + "/qm.int", error)) << error;
         written = qm::test::ReadFile(home + "/qm.int");
     }
-    for (const char* section : {"[MainForm]", "[LogWindow]", "[WndProgress]", "[dlgFolderProp]", "[dlgOptions]",
-                                "[dlgProp]", "[Strings]"})
+    for (const char* section :
+         {"[MainForm]", "[LogWindow]", "[WndProgress]", "[dlgFolderProp]", "[dlgOptions]", "[dlgProp]", "[Strings]"})
         EXPECT_NE(written.find(std::string("\r\n") + section + "\r\n"), std::string::npos) << section;
     EXPECT_NE(written.find("\r\ntbProperties.Caption=Properties\r\n"), std::string::npos);
     EXPECT_NE(written.find("\r\ntvCategories.0=Download\r\n"), std::string::npos);

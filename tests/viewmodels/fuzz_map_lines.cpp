@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         map.AddLine(line);
         map.FindNode(line);
     }
-    for (qm::viewmodels::MapNode* n = map.First(); n; n = qm::viewmodels::DirTreeModel::Next(n, map.Top())) map.NodePath(*n);
+    for (qm::viewmodels::MapNode* n = map.First(); n; n = qm::viewmodels::DirTreeModel::Next(n, map.Top()))
+        map.NodePath(*n);
     qm::desktop::ParseToolList(text);
     return 0;
 }

@@ -261,7 +261,8 @@ TEST(FindFiles, ProjectTreeWalk) {
 TEST(ToolList, CaptionsAndPrograms) {
     // The menus offer the ticked entries with a program; the flag character is not part of it.
     std::vector<desktop::Tool> tools = desktop::ParseToolList(
-        "Firefox=/usr/bin/firefoxx\r\n=x\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit x\r\nOff=/usr/bin/vio\r\n=/usr/bin/ed x\r\n");
+        "Firefox=/usr/bin/firefoxx\r\n=x\r\n/usr/bin/less\r\nEdit = /usr/bin/gedit "
+        "x\r\nOff=/usr/bin/vio\r\n=/usr/bin/ed x\r\n");
     ASSERT_EQ(tools.size(), 3u);
     EXPECT_EQ(tools[0].caption, "Firefox");
     EXPECT_EQ(tools[0].program, "/usr/bin/firefox");
