@@ -258,7 +258,10 @@ bool Core::SaveAll(std::string& error) {
 
 bool Core::RequestClose() {
     if (closed_) return true;
-    if (parts_->state.Bool("ConfirmExit") && !answers_.Ask(Question::Exit, store::UIMessage(store::UIText::AskQuit) + "?", store::UIMessage(store::UIText::Confirmation))) return false;
+    if (parts_->state.Bool("ConfirmExit") &&
+        !answers_.Ask(Question::Exit, store::UIMessage(store::UIText::AskQuit) + "?",
+                      store::UIMessage(store::UIText::Confirmation)))
+        return false;
     Close();
     return true;
 }
@@ -338,11 +341,14 @@ void Core::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
     speed_.Add(p.run->Queue().TotalReceived());
-    SetStatus(4, speedText_, store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed_.BytesPerSecond()) + " " + store::UIMessage(store::UIText::BytesPerSecond) +
-                                 RetryWaitText(p.run->Queue()));
+    SetStatus(4, speedText_,
+              store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed_.BytesPerSecond()) + " " +
+                  store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(p.run->Queue()));
     const store::Project* project = p.commands ? p.commands->Selected().project : nullptr;
     if (project && (project->QueuedCount > 0 || project->ProcessingCount > 0))
-        SetStatus(3, sizeText_, store::UIMessage(store::UIText::Size) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes));
+        SetStatus(3, sizeText_,
+                  store::UIMessage(store::UIText::Size) + ": " + std::to_string(project->ReceivedBytes / 1024) + " " +
+                      store::UIMessage(store::UIText::Kilobytes));
     else
         SetStatus(3, sizeText_, "");
 }

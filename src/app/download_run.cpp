@@ -45,13 +45,17 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings) : session_(sess
         if (OnFileStored) OnFileStored(record);
     };
     queue_->OnStatus = [this](engine::QueueManager&, const std::string& text, engine::MessageKind kind) {
-        if (OnQueueStatus) OnQueueStatus(text, kind);
-        else if (kind == engine::MessageKind::Analysis) settings_.message(text);
+        if (OnQueueStatus)
+            OnQueueStatus(text, kind);
+        else if (kind == engine::MessageKind::Analysis)
+            settings_.message(text);
     };
     queue_->OnConnStatus = [this](engine::QueueManager&, net::DownloadConnection& conn, const std::string& text,
                                   net::StatusKind kind) {
-        if (OnConnectionStatus) OnConnectionStatus(conn.Index, text, engine::MessageKindOf(kind));
-        else if (settings_.log) settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
+        if (OnConnectionStatus)
+            OnConnectionStatus(conn.Index, text, engine::MessageKindOf(kind));
+        else if (settings_.log)
+            settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
     };
     queue_->OnPoolChange = [this](engine::QueueManager&, int number, engine::PoolChange change) {
         if (OnPoolChange) OnPoolChange(number, change);
@@ -227,10 +231,12 @@ std::string DownloadRun::ProgressLine() const {
         bytes += p->ReceivedBytes;
     }
     const long long speed = speed_.BytesPerSecond();
-    return store::UIMessage(store::UIText::Downloaded) + ": " + std::to_string(done) + " " + store::UIMessage(store::UIText::Files) + "  " +
-           store::UIMessage(store::UIText::Queue) + ": " + std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(store::UIText::Size) +
-           ": " + std::to_string(bytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes) + "  " + store::UIMessage(store::UIText::Speed) +
-           ": " + std::to_string(speed) + " " + store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(*queue_);
+    return store::UIMessage(store::UIText::Downloaded) + ": " + std::to_string(done) + " " +
+           store::UIMessage(store::UIText::Files) + "  " + store::UIMessage(store::UIText::Queue) + ": " +
+           std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(store::UIText::Size) + ": " +
+           std::to_string(bytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes) + "  " +
+           store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed) + " " +
+           store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(*queue_);
 }
 
 std::string DownloadRun::SummaryLine(const store::Project& p) {

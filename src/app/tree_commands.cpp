@@ -130,7 +130,10 @@ bool TreeCommands::DeleteProject(store::Project& project, bool partOfCut) {
     // The files are only offered for deletion when the Project has stored some; a cut keeps
     // them for the pasted copy.
     const bool hasFiles = !engine::GetMap(project).Empty();
-    if (hasFiles && !partOfCut && answers_.Ask(Question::RemoveFiles, store::UIMessage(store::UIText::AskRemoveProjectFiles) + " ?", store::UIMessage(store::UIText::Confirmation))) DeleteProjectFiles(project);
+    if (hasFiles && !partOfCut &&
+        answers_.Ask(Question::RemoveFiles, store::UIMessage(store::UIText::AskRemoveProjectFiles) + " ?",
+                     store::UIMessage(store::UIText::Confirmation)))
+        DeleteProjectFiles(project);
     engine::DeleteMap(project);
     if (engine_) engine_->ForgetProject(project);
     std::unique_ptr<store::Project> gone = tree_.TakeProject(project);
@@ -142,15 +145,18 @@ bool TreeCommands::Delete(Node node, bool partOfCut) {
     if (!Valid(node)) return false;
     const std::string caption = node.project ? node.project->Caption : node.folder->Caption;
     if (ConfirmDelete && !partOfCut &&
-        !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?", store::UIMessage(store::UIText::Confirmation)))
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?",
+                      store::UIMessage(store::UIText::Confirmation)))
         return false;
     if (node.project) return DeleteProject(*node.project, partOfCut);
     if (tree_.Folders.size() <= 1) {
-        answers_.ShowError(store::UIMessage(store::UIText::OneFolderMustRemain), store::UIMessage(store::UIText::Error));
+        answers_.ShowError(store::UIMessage(store::UIText::OneFolderMustRemain),
+                           store::UIMessage(store::UIText::Error));
         return false;
     }
     if (!node.folder->Children.empty()) {
-        answers_.ShowError(store::UIMessage(store::UIText::DeleteProjectsFirst), store::UIMessage(store::UIText::Error));
+        answers_.ShowError(store::UIMessage(store::UIText::DeleteProjectsFirst),
+                           store::UIMessage(store::UIText::Error));
         return false;
     }
     Forget(node);
@@ -161,7 +167,9 @@ bool TreeCommands::DeleteMapEntry(store::Project& project, const std::string& ra
     std::string path = rawPath;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     if (path.empty()) return false;
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + path + "' ?", store::UIMessage(store::UIText::Confirmation)))
+    if (ConfirmDelete &&
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + path + "' ?",
+                      store::UIMessage(store::UIText::Confirmation)))
         return false;
     const fs::path root = fs::path(engine::RootFolder(project)).lexically_normal();
     const fs::path relative = fs::path(path).lexically_normal().lexically_relative(root);
@@ -278,7 +286,9 @@ void TreeCommands::RestoreDefaults() { store::ResetToBuiltInDefaults(defaults_);
 
 bool TreeCommands::DeleteStoredPath(const std::string& mapDirectory, const std::string& path,
                                     const std::string& caption) {
-    if (ConfirmDelete && !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?", store::UIMessage(store::UIText::Confirmation)))
+    if (ConfirmDelete &&
+        !answers_.Ask(Question::RemoveNode, store::UIMessage(store::UIText::AskRemove) + "\r\n'" + caption + "' ?",
+                      store::UIMessage(store::UIText::Confirmation)))
         return false;
     std::vector<std::string> roots{mapDirectory, store::Options().PathPrefix};
     for (const std::string& d : store::Options().DDs.Items()) roots.push_back(d);

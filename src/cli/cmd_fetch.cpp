@@ -125,8 +125,8 @@ int RunFetch(const Invocation& inv) {
     // An answer without a length that ends with the server closing is whole, as the download
     // engine counts it.
     const bool complete = started && done && client->EndedWhole(doneCode);
-    std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode,
-                 complete ? "yes" : "no", done ? static_cast<int>(doneCode) : -1, static_cast<long long>(client->Received));
+    std::fprintf(stderr, "status=%d complete=%s code=%d bytes=%lld\n", client->StatusCode, complete ? "yes" : "no",
+                 done ? static_cast<int>(doneCode) : -1, static_cast<long long>(client->Received));
     bool ok = complete && client->StatusCode > 0 && client->StatusCode < 400 && flushed;
     if (!partFile.empty()) {
         std::error_code ec;

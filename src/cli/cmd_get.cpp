@@ -62,8 +62,10 @@ int RunGet(const Invocation& inv) {
     if (!OpenCore("get", core, inv, app::Session::Access::Run)) return kExitFailure;
     store::ProjectTree& tree = session.Tree();
     store::ProjectFolder* folder = nullptr;
-    if (folderName.empty()) folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
-    else folder = tree.FindFolder(folderName);
+    if (folderName.empty())
+        folder = tree.Folders.empty() ? nullptr : tree.Folders.front().get();
+    else
+        folder = tree.FindFolder(folderName);
     if (!folder) folder = &tree.AddFolder(folderName.empty() ? store::UIMessage(store::UIText::Default) : folderName);
 
     const std::string address = app::NormaliseTypedAddress(url);

@@ -172,7 +172,8 @@ CategoryVerdict CategoryTest(const store::FileCategory& category, std::string_vi
     while (lines.Next(entry)) {
         if (EqualNoCase(entry, extension)) {
             if (category.Flag(store::CategoryFlag::Excluded)) return CategoryVerdict::Rejected;
-            if (category.Flag(store::CategoryFlag::SelectedTypesOnly) && !FlagSet(v, index, true)) return CategoryVerdict::Rejected;
+            if (category.Flag(store::CategoryFlag::SelectedTypesOnly) && !FlagSet(v, index, true))
+                return CategoryVerdict::Rejected;
             return CategoryVerdict::Accepted;
         }
         ++index;

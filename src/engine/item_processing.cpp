@@ -67,7 +67,8 @@ void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t
     totalReceived_ += static_cast<std::int64_t>(count);
     if (store::Project* p = record.Project) {
         p->ReceivedBytes += static_cast<std::int64_t>(count);
-        if (p->OnProjectChange) p->OnProjectChange(*p, store::ProjectChange::BytesReceived, static_cast<std::int64_t>(count));
+        if (p->OnProjectChange)
+            p->OnProjectChange(*p, store::ProjectChange::BytesReceived, static_cast<std::int64_t>(count));
     }
 }
 
@@ -156,8 +157,10 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         DeleteTemp(*record);
         if (code == net::DoneCode::Aborted || code == net::DoneCode::SizeLimit) {
             if (project) {
-                if (code == net::DoneCode::Aborted) ++project->SAbr;
-                else ++project->SErr;
+                if (code == net::DoneCode::Aborted)
+                    ++project->SAbr;
+                else
+                    ++project->SErr;
             }
             FinishRecord(std::move(record));
             return;

@@ -6,21 +6,19 @@
 namespace qm::engine {
 
 enum class MessageKind {
-    Connection = 0,      // the kinds of a connection's status line, as net::StatusKind
+    Connection = 0,  // the kinds of a connection's status line, as net::StatusKind
     Progress = 1,
     TransactionEnd = 2,
     ProtocolText = 3,
-    QueueState = 101,    // queue state texts
-    Analysis = 102,      // messages of the analysis and the queue
+    QueueState = 101,  // queue state texts
+    Analysis = 102,    // messages of the analysis and the queue
 };
 
-inline MessageKind MessageKindOf(net::StatusKind kind) {
-    return static_cast<MessageKind>(static_cast<int>(kind));
-}
+inline MessageKind MessageKindOf(net::StatusKind kind) { return static_cast<MessageKind>(static_cast<int>(kind)); }
 
 inline bool IsConnectionStatus(MessageKind kind) {
-    return kind == MessageKind::Connection || kind == MessageKind::Progress ||
-           kind == MessageKind::TransactionEnd || kind == MessageKind::ProtocolText;
+    return kind == MessageKind::Connection || kind == MessageKind::Progress || kind == MessageKind::TransactionEnd ||
+           kind == MessageKind::ProtocolText;
 }
 
 }  // namespace qm::engine

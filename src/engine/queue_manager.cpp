@@ -421,7 +421,8 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     int limit = 0;
     if (project && project->LimBSize) limit = project->LimSize;
-    if (record.Category && record.Category->Flag(store::CategoryFlag::SelectedSizesOnly) && record.Category->Flag(store::CategoryFlag::MaxSizeOn))
+    if (record.Category && record.Category->Flag(store::CategoryFlag::SelectedSizesOnly) &&
+        record.Category->Flag(store::CategoryFlag::MaxSizeOn))
         limit = record.Category->MaxSize;
     conn.SizeLimit = limit;
 

@@ -49,7 +49,6 @@ extern const char* const kTextDownload;
 extern const char* const kTextSuspend;
 extern const char* const kTextParsing;
 
-
 // Counter operations on a Project; each recomputes StateText and ProgressText and raises
 // OnProjectChange Counters, and Finished when the Project has nothing queued or in processing.
 void IncQueued(store::Project& project);
@@ -98,7 +97,8 @@ public:
                        std::string& user, std::string& password)>
         OnPasswordWanted;
     // Status lines of the connections: "HTTP" + index + ": " + text.
-    std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text, net::StatusKind kind)>
+    std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text,
+                       net::StatusKind kind)>
         OnConnStatus;
 
     // Starting a Project: the caller empties the seen-address list first (Start command).

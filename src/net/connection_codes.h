@@ -24,9 +24,9 @@ enum class DoneCode {
     Complete = 0,      // all data, a status above 299 whose body was not read, or a local file
     ServerClosed = 1,  // the server closed the connection, or refused an automatic resume
     TimedOut = 2,
-    Aborted = 3,       // by the owner
-    Failed = 4,        // before or without data: no address, socket error, refused, FTP failure
-    SizeLimit = 5,     // the size limit was exceeded
+    Aborted = 3,    // by the owner
+    Failed = 4,     // before or without data: no address, socket error, refused, FTP failure
+    SizeLimit = 5,  // the size limit was exceeded
 };
 
 }  // namespace qm::net

@@ -104,7 +104,9 @@ void FtpConversation::CloseData() {
     dataConnecting_ = false;
 }
 
-void FtpConversation::Fail(const std::string& text) { hooks_.finish(DoneCode::Failed, false, text, StatusKind::TransactionEnd); }
+void FtpConversation::Fail(const std::string& text) {
+    hooks_.finish(DoneCode::Failed, false, text, StatusKind::TransactionEnd);
+}
 
 // Reports the step's status text (when there is one), sends the command and reports it.
 void FtpConversation::Command(const std::string& statusText, const std::string& command) {

@@ -124,11 +124,11 @@ struct DownloadConnection::Impl {
     bool Restarting = false;
     // Where the transaction stands while it reaches its server.
     enum class Stage {
-        Idle = 0,             // idle, or connected and transferring
-        Lookup = 1,           // looking up the server's (or the proxy's) address
+        Idle = 0,               // idle, or connected and transferring
+        Lookup = 1,             // looking up the server's (or the proxy's) address
         SocksTargetLookup = 2,  // looking up the server's address for the SOCKS request
         Connecting = 3,
-        Refused = 4,          // a quick refusal waits before it is reported
+        Refused = 4,  // a quick refusal waits before it is reported
     };
     Stage State = Stage::Idle;
     double ConnectStarted = 0;
@@ -309,8 +309,10 @@ void DownloadConnection::SetURL(const std::string& address) {
     std::string lower = Lower(a);
     Scheme = UrlScheme::Http;
     std::string rest = a;
-    static const struct { const char* prefix; UrlScheme scheme; } kSchemes[] = {
-        {"http://", UrlScheme::Http}, {"file://", UrlScheme::File}, {"ftp://", UrlScheme::Ftp}};
+    static const struct {
+        const char* prefix;
+        UrlScheme scheme;
+    } kSchemes[] = {{"http://", UrlScheme::Http}, {"file://", UrlScheme::File}, {"ftp://", UrlScheme::Ftp}};
     std::size_t found = std::string::npos;
     for (const auto& s : kSchemes) {
         std::size_t p = lower.find(s.prefix);
@@ -346,7 +348,7 @@ void DownloadConnection::SetURL(const std::string& address) {
             Host = rest.substr(0, k);
             long long port = 0;
             Port = ParseNumber(rest.substr(k + 1, s - k - 1), port) ? static_cast<int>(port)
-                                                                   : (Scheme == UrlScheme::Https ? 443 : 80);
+                                                                    : (Scheme == UrlScheme::Https ? 443 : 80);
         } else {
             Host = rest.substr(0, s);
             Port = Scheme == UrlScheme::Ftp ? 21 : Scheme == UrlScheme::Https ? 443 : 80;
@@ -389,14 +391,10 @@ ProxyKind ProxyKindOf(int option) {
 
 std::string DownloadConnection::GetURL() const {
     switch (Scheme) {
-    case UrlScheme::Ftp:
-        return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
-    case UrlScheme::File:
-        return "file://" + Path;
-    case UrlScheme::Https:
-        return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
-    default:
-        return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
+    case UrlScheme::Ftp: return "ftp://" + Host + (Port != 21 ? ":" + std::to_string(Port) : "") + Path;
+    case UrlScheme::File: return "file://" + Path;
+    case UrlScheme::Https: return "https://" + Host + (Port != 443 ? ":" + std::to_string(Port) : "") + Path;
+    default: return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : "") + Path;
     }
 }
 
@@ -451,7 +449,9 @@ bool DownloadConnection::Impl::Start(bool restart) {
 
 bool DownloadConnection::Impl::TakeKeptConnection() {
     // FTP keeps its own conversation; a SOCKS connection is not worth the bookkeeping.
-    if (!c.KeepAlive || Restarting || c.Scheme == UrlScheme::Ftp || c.Scheme == UrlScheme::File || Proxy() == ProxyKind::Socks4) return false;
+    if (!c.KeepAlive || Restarting || c.Scheme == UrlScheme::Ftp || c.Scheme == UrlScheme::File ||
+        Proxy() == ProxyKind::Socks4)
+        return false;
     int fd = kNoSocket;
     std::unique_ptr<TlsChannel> session;
     if (!kept::Take(KeptKey(), fd, session)) return false;
@@ -493,7 +493,8 @@ bool DownloadConnection::Impl::ServerKeepsOpen() const {
         if (nameEnd == std::string::npos || nameEnd > lineEnd) continue;
         const std::string name = lower.substr(at, nameEnd - at);
         if (name != "connection" && !(name == "proxy-connection" && Proxy() == ProxyKind::Http)) continue;
-        const std::string value = lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
+        const std::string value =
+            lower.substr(nameEnd + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - nameEnd - 1);
         if (value.find("close") != std::string::npos) return false;
         if (value.find("keep-alive") != std::string::npos) keeps = true;
     }
@@ -521,9 +522,12 @@ bool DownloadConnection::Impl::OpenConnection() {
             if (!Current(guard, gen)) return true;
             State = Stage::SocksTargetLookup;
             StartTimeout();
-            targetLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == Stage::SocksTargetLookup) OnLookup(true, a);
-            }, c.Host);
+            targetLookup = LookupHost(
+                this,
+                [this, guard, gen](std::uint32_t a) {
+                    if (Current(guard, gen) && State == Stage::SocksTargetLookup) OnLookup(true, a);
+                },
+                c.Host);
             return true;
         }
     }
@@ -532,9 +536,12 @@ bool DownloadConnection::Impl::OpenConnection() {
         if (!Current(guard, gen)) return true;
         State = Stage::Lookup;
         StartTimeout();
-        serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-            if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
-        }, HostToResolve);
+        serverLookup = LookupHost(
+            this,
+            [this, guard, gen](std::uint32_t a) {
+                if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
+            },
+            HostToResolve);
         return true;
     }
     Connect();
@@ -595,7 +602,8 @@ void DownloadConnection::Impl::BuildRequest() {
         return text.size() >= n && std::equal(text.begin(), text.begin() + n, lowerPrefix,
                                               [](char a, char b) { return (a | 0x20) == b || a == b; });
     };
-    const bool hideReferer = startsWith(c.Referer, "file:") || (c.Scheme != UrlScheme::Https && startsWith(c.Referer, "https://"));
+    const bool hideReferer =
+        startsWith(c.Referer, "file:") || (c.Scheme != UrlScheme::Https && startsWith(c.Referer, "https://"));
     std::string referer = c.Referer.empty() || hideReferer ? "" : "Referer: " + EncodeRequestTarget(c.Referer) + crlf;
     std::string range;
     if (Restarting || c.ResumeFrom >= 1 || c.RangeEnd >= 1) {
@@ -648,9 +656,12 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
             StartTimeout();
             Report("Looking up host " + c.ProxyHost + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return;
-            serverLookup = LookupHost(this, [this, guard, gen](std::uint32_t a) {
-                if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
-            }, HostToResolve);
+            serverLookup = LookupHost(
+                this,
+                [this, guard, gen](std::uint32_t a) {
+                    if (Current(guard, gen) && State == Stage::Lookup) OnLookup(false, a);
+                },
+                HostToResolve);
             return;
         }
         Connect();
@@ -668,7 +679,8 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
 void DownloadConnection::Impl::Connect() {
     auto guard = alive;
     std::uint64_t gen = generation;
-    Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...", StatusKind::Connection);
+    Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...",
+           StatusKind::Connection);
     if (!Current(guard, gen)) return;
     if (sock == kNoSocket || !SetNonBlocking(sock)) {
         Finish(DoneCode::Failed, false, "Socket Error.", StatusKind::Connection);
@@ -802,7 +814,8 @@ void DownloadConnection::Impl::StartTls() {
     std::string error;
     tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
     if (!tls) {
-        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", StatusKind::Connection);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".",
+               StatusKind::Connection);
         return;
     }
     StartTimeout();
@@ -819,7 +832,8 @@ void DownloadConnection::Impl::ContinueHandshake() {
     case TlsChannel::Step::WantRead: watch->SetInterest(true, false); return;
     case TlsChannel::Step::WantWrite: watch->SetInterest(true, true); return;
     case TlsChannel::Step::Failed:
-        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".", StatusKind::Connection);
+        Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".",
+               StatusKind::Connection);
         return;
     }
 }
@@ -830,20 +844,23 @@ void DownloadConnection::Impl::ReadTunnelReply() {
     long n = ReceiveSome(chunk, sizeof chunk);
     if (n == -1) return;
     if (n <= 0) {
-        Finish(DoneCode::Failed, false, "Proxy server closed the tunnel to host " + c.Host + ".", StatusKind::Connection);
+        Finish(DoneCode::Failed, false, "Proxy server closed the tunnel to host " + c.Host + ".",
+               StatusKind::Connection);
         return;
     }
     tunnelReply.append(chunk, static_cast<std::size_t>(n));
     std::size_t end = FindTerminator(tunnelReply, 0);
     if (end == std::string::npos) {
-        if (tunnelReply.size() > kMaxHeaderBytes) Finish(DoneCode::Failed, false, "Response header too long.", StatusKind::TransactionEnd);
+        if (tunnelReply.size() > kMaxHeaderBytes)
+            Finish(DoneCode::Failed, false, "Response header too long.", StatusKind::TransactionEnd);
         return;
     }
     std::string status = tunnelReply.substr(0, tunnelReply.find_first_of("\r\n"));
     Report(status, StatusKind::ProtocolText);
     std::size_t blank = status.find(' ');
     if (!HasPrefix(status, "HTTP/") || blank == std::string::npos || status.compare(blank + 1, 1, "2") != 0) {
-        Finish(DoneCode::Failed, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".", StatusKind::Connection);
+        Finish(DoneCode::Failed, false, "Proxy server refused the tunnel to host " + c.Host + ": " + status + ".",
+               StatusKind::Connection);
         return;
     }
     tunnelPending = false;
@@ -1011,7 +1028,9 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         // A part that does not begin with the byte asked for would be joined at the wrong
         // place: the transfer fails, and the owner fetches the file again whole.
         if (code == 206 && (Restarting || c.ResumeFrom > 0) && ContentRangeStart(text) != c.Received) {
-            Finish(DoneCode::ServerClosed, false, "Reget answered from another byte than " + std::to_string(c.Received) + ".", StatusKind::TransactionEnd);
+            Finish(DoneCode::ServerClosed, false,
+                   "Reget answered from another byte than " + std::to_string(c.Received) + ".",
+                   StatusKind::TransactionEnd);
             return;
         }
         if (!Restarting) {
@@ -1050,7 +1069,8 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
         keepAfter = !Restarting && n == (lengthKnown ? static_cast<std::size_t>(c.ContentLength) : 0) &&
                     (lengthKnown || noBody) && ServerKeepsOpen();
-        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".", StatusKind::TransactionEnd);
+        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".",
+               StatusKind::TransactionEnd);
         return;
     }
     // Nothing beyond the announced length belongs to this answer; without a length the
@@ -1165,7 +1185,8 @@ void DownloadConnection::Abort() {
     d.timer.Stop();
     if (Remaining < 1) Complete = true;
     d.State = Impl::Stage::Idle;
-    d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.", StatusKind::TransactionEnd);
+    d.Finish(DoneCode::Aborted, Complete, Complete ? "Read Transaction complete." : "Aborted.",
+             StatusKind::TransactionEnd);
 }
 
 std::string DownloadConnection::StatusText(int code) {

@@ -44,8 +44,8 @@ bool StillUsable(const Kept& k) {
 
 }  // namespace
 
-std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy,
-                   const std::string& proxyHost, int proxyPort, bool acceptUntrusted) {
+std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy, const std::string& proxyHost,
+                   int proxyPort, bool acceptUntrusted) {
     std::string key = std::to_string(static_cast<int>(scheme)) + ' ' + host + ' ' + std::to_string(port);
     if (proxy != ProxyKind::None)
         key += ' ' + std::to_string(static_cast<int>(proxy)) + ' ' + proxyHost + ' ' + std::to_string(proxyPort);

@@ -15,8 +15,8 @@ class TlsChannel;
 namespace kept {
 
 // The key of a connection: everything that decides where its bytes go and how.
-std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy,
-                   const std::string& proxyHost, int proxyPort, bool acceptUntrusted);
+std::string KeyFor(UrlScheme scheme, const std::string& host, int port, ProxyKind proxy, const std::string& proxyHost,
+                   int proxyPort, bool acceptUntrusted);
 
 // Keeps fd (and its TLS session) under key. The oldest kept connection is closed when more
 // than kMaxKept are kept.

@@ -131,29 +131,32 @@ void StartBookmarkImport(MainWindow& form) {
     // The hand-over may arrive while the program closes (closing waits for the engine with the
     // event loop running, also from the window's destructor): then the menu is not made.
     app::Core* core = &form.Core();
-    auto* bookmarker = new BookmarkReader(std::move(sources), [&form, core](desktop::BookmarkItem root) {
-        if (core->Closing()) return;
-        QMenu* file = form.findChild<QMenu*>("miFile");
-        if (!file) return;
-        auto* bookmarks = new BookmarkMenu(&form);
-        bookmarks->setObjectName("Bookmarks");
-        auto* ifav = new QMenu(Q(store::UIMessage(store::UIText::ImportFavorites)), file);
-        ifav->setObjectName("IFav");
-        bookmarks->SetBookmarks(std::move(root));
-        bookmarks->SetMenu(ifav);
-        bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
-            app::Core& program = form.Core();
-            if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
-            store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
-                                                  program.GetSession().Defaults(), title, url);
-            form.RefreshTree();
-            form.SelectNode(app::Node{p.Folder, &p});
-        };
-        bookmarks->SetEnabled(true);
-        const QList<QAction*> actions = file->actions();
-        file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
-        if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(store::UIText::Empty)))->setEnabled(false);
-    }, &form);
+    auto* bookmarker = new BookmarkReader(
+        std::move(sources),
+        [&form, core](desktop::BookmarkItem root) {
+            if (core->Closing()) return;
+            QMenu* file = form.findChild<QMenu*>("miFile");
+            if (!file) return;
+            auto* bookmarks = new BookmarkMenu(&form);
+            bookmarks->setObjectName("Bookmarks");
+            auto* ifav = new QMenu(Q(store::UIMessage(store::UIText::ImportFavorites)), file);
+            ifav->setObjectName("IFav");
+            bookmarks->SetBookmarks(std::move(root));
+            bookmarks->SetMenu(ifav);
+            bookmarks->OnURL = [&form](BookmarkMenu&, const std::string& title, const std::string& url) {
+                app::Core& program = form.Core();
+                if (QWidget* page = form.findChild<QWidget*>("pgProjects")) form.Pages()->setCurrentWidget(page);
+                store::Project& p = app::ProjectFromBookmark(program.Commands(), program.GetSession().Tree(),
+                                                             program.GetSession().Defaults(), title, url);
+                form.RefreshTree();
+                form.SelectNode(app::Node{p.Folder, &p});
+            };
+            bookmarks->SetEnabled(true);
+            const QList<QAction*> actions = file->actions();
+            file->insertMenu(actions.size() > 1 ? actions[1] : nullptr, ifav);
+            if (ifav->isEmpty()) ifav->addAction(Q(store::UIMessage(store::UIText::Empty)))->setEnabled(false);
+        },
+        &form);
     bookmarker->setObjectName("Bookmarker");
 }
 

@@ -279,11 +279,14 @@ void MainWindow::BuildMenus() {
         newMenu, "&Project...", "miNewProject", [this] { NewProjectDialog(); }, QKeySequence("Ctrl+N"));
     act(newMenu, "&Folder", "miNewFolder", [this] { NewFolder(); });
     file->addSeparator();
-    act(file, "Save &changes", "miSave", [this] {
-        std::string error;
-        StoreState();
-        if (program_ && !program_->SaveAll(error)) ShowError(error, store::UIMessage(store::UIText::Error));
-    }, QKeySequence("Ctrl+S"));
+    act(
+        file, "Save &changes", "miSave",
+        [this] {
+            std::string error;
+            StoreState();
+            if (program_ && !program_->SaveAll(error)) ShowError(error, store::UIMessage(store::UIText::Error));
+        },
+        QKeySequence("Ctrl+S"));
     file->addSeparator();
     act(file, "E&xit", "miExit", [this] { close(); });
 
@@ -301,16 +304,25 @@ void MainWindow::BuildMenus() {
             if (program_) program_->Commands().Copy(SelectedNode());
         },
         QKeySequence::Copy);
-    miPaste_ = act(edit, "&Paste", "miPaste", [this] {
-        if (!program_) return;
-        std::string error;
-        if (program_->Commands().Paste(&error) > 0) RefreshTree();
-        else if (!error.empty()) ShowError(error, store::UIMessage(store::UIText::Error));
-    }, QKeySequence::Paste);
-    act(edit, "&Delete", "miDelete", [this] { DeleteSelected(); }, QKeySequence::Delete);
-    act(edit, "&Rename", "miRename", [this] {
-        if (QTreeWidgetItem* i = tree_->currentItem(); i && !MapPageShown()) tree_->editItem(i);
-    }, QKeySequence(Qt::Key_F2));
+    miPaste_ = act(
+        edit, "&Paste", "miPaste",
+        [this] {
+            if (!program_) return;
+            std::string error;
+            if (program_->Commands().Paste(&error) > 0)
+                RefreshTree();
+            else if (!error.empty())
+                ShowError(error, store::UIMessage(store::UIText::Error));
+        },
+        QKeySequence::Paste);
+    act(
+        edit, "&Delete", "miDelete", [this] { DeleteSelected(); }, QKeySequence::Delete);
+    act(
+        edit, "&Rename", "miRename",
+        [this] {
+            if (QTreeWidgetItem* i = tree_->currentItem(); i && !MapPageShown()) tree_->editItem(i);
+        },
+        QKeySequence(Qt::Key_F2));
     edit->addSeparator();
     QMenu* find = edit->addMenu("Find");
     find->setObjectName("miFindMenu");
@@ -469,7 +481,8 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
         panels_[0]->repaint();
     };
     app::CoreSettings s = settings;
-    if (!s.message) s.message = [this](const std::string& line) { log_.Route(-1, line, engine::MessageKind::Analysis); };
+    if (!s.message)
+        s.message = [this](const std::string& line) { log_.Route(-1, line, engine::MessageKind::Analysis); };
     switch (program_->Start(s, error)) {
     case app::Core::StartResult::AnotherInstance: return Started::AnotherInstance;
     case app::Core::StartResult::Failed: return Started::Failed;
@@ -506,11 +519,14 @@ void MainWindow::HookEngine() {
         log_.Route(connection, text, kind);
     };
     engine.OnQueueStatus = [this](const std::string& text, engine::MessageKind kind) {
-        if (kind == engine::MessageKind::QueueState || kind == engine::MessageKind::Analysis) log_.Route(-1, text, kind);
+        if (kind == engine::MessageKind::QueueState || kind == engine::MessageKind::Analysis)
+            log_.Route(-1, text, kind);
     };
     engine.OnPoolChange = [this](int number, engine::PoolChange change) {
-        if (change == engine::PoolChange::Added) log_.AddSlot(number);
-        else if (change == engine::PoolChange::Removed) log_.RemoveSlot(number);
+        if (change == engine::PoolChange::Added)
+            log_.AddSlot(number);
+        else if (change == engine::PoolChange::Removed)
+            log_.RemoveSlot(number);
     };
     for (std::size_t i = 0; i < engine.Queue().PoolSize(); ++i) log_.AddSlot(static_cast<int>(i));
     engine.AskPasswordsWith([this](store::Project& project, const std::string& url, const std::string& realm,
@@ -664,7 +680,8 @@ void MainWindow::AddressEntered() {
     RefreshTree();
     SelectNode(Node{p.Folder, &p});
     std::string why;
-    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(store::UIText::Error));
+    if (program_->Commands().Start(Node{p.Folder, &p}, &why) == 0 && !why.empty())
+        ShowError(why, store::UIMessage(store::UIText::Error));
     UpdateIcons();
 }
 
@@ -712,7 +729,8 @@ bool MainWindow::DropNode(Node source, Node target) {
 void MainWindow::StartSelected() {
     if (!program_) return;
     std::string why;
-    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty()) ShowError(why, store::UIMessage(store::UIText::Error));
+    if (program_->Commands().Start(SelectedNode(), &why) == 0 && !why.empty())
+        ShowError(why, store::UIMessage(store::UIText::Error));
     UpdateIcons();
 }
 
@@ -747,8 +765,10 @@ void MainWindow::Browse() {
     std::string browser =
         desktop::DefaultBrowserProgram(desktop::SystemBrowserSources(&program_->GetSession().Registry()));
     std::string error;
-    if (browser.empty()) ShowError(store::UIMessage(store::UIText::NoDefaultBrowser), store::UIMessage(store::UIText::Error));
-    else if (!platform::StartProgram(browser, {address}, error)) ShowError(store::UIMessage(store::UIText::BrowserLaunchFailed), store::UIMessage(store::UIText::Error));
+    if (browser.empty())
+        ShowError(store::UIMessage(store::UIText::NoDefaultBrowser), store::UIMessage(store::UIText::Error));
+    else if (!platform::StartProgram(browser, {address}, error))
+        ShowError(store::UIMessage(store::UIText::BrowserLaunchFailed), store::UIMessage(store::UIText::Error));
 }
 
 std::string MainWindow::BrowseTarget() const {
@@ -776,7 +796,8 @@ void MainWindow::BrowseWith(const QString& programFile) {
     if (address.empty()) return;
     // The address is one argument of the tool; no shell reads it.
     std::string error;
-    if (!platform::StartProgram(S(programFile), {address}, error)) ShowError(store::UIMessage(store::UIText::ExternalToolFailed), store::UIMessage(store::UIText::Error));
+    if (!platform::StartProgram(S(programFile), {address}, error))
+        ShowError(store::UIMessage(store::UIText::ExternalToolFailed), store::UIMessage(store::UIText::Error));
 }
 
 bool MainWindow::SuspendTo(const QString& file) {
@@ -821,8 +842,11 @@ bool MainWindow::FindNext(const QString& text, bool matchCase) {
     }
     SetStatus(0, before);
     if (!found) {
-        if (NoticeHook) NoticeHook(store::UIMessage(store::UIText::NoMatchingData));
-        else QMessageBox::warning(this, QApplication::applicationName(), Q(store::UIMessage(store::UIText::NoMatchingData)));
+        if (NoticeHook)
+            NoticeHook(store::UIMessage(store::UIText::NoMatchingData));
+        else
+            QMessageBox::warning(this, QApplication::applicationName(),
+                                 Q(store::UIMessage(store::UIText::NoMatchingData)));
     }
     return found;
 }

@@ -319,8 +319,10 @@ QWidget* ProjectPropertiesDialog::BuildFileTypePage() {
             UpdateCategoryEnables();
         };
     };
-    connect(chkMinSize_, &QCheckBox::toggled, this, sizeCheck(edtMinSize_, store::CategoryFlag::MinSizeOn, &store::FileCategory::MinSize));
-    connect(chkMaxSize_, &QCheckBox::toggled, this, sizeCheck(edtMaxSize_, store::CategoryFlag::MaxSizeOn, &store::FileCategory::MaxSize));
+    connect(chkMinSize_, &QCheckBox::toggled, this,
+            sizeCheck(edtMinSize_, store::CategoryFlag::MinSizeOn, &store::FileCategory::MinSize));
+    connect(chkMaxSize_, &QCheckBox::toggled, this,
+            sizeCheck(edtMaxSize_, store::CategoryFlag::MaxSizeOn, &store::FileCategory::MaxSize));
     connect(edtMinSize_, &QSpinBox::textChanged, this, [this, current] {
         if (store::FileCategory* c = current())
             c->MinSize = viewmodels::ReadCategorySize(S(edtMinSize_->cleanText()), edtMinSize_->value());
@@ -511,7 +513,8 @@ void ProjectPropertiesDialog::SetProject(const store::Project& settings, bool is
     copy_.Assign(settings);
     original_.Assign(settings);
     defaults_ = isDefaults;
-    setWindowTitle(isDefaults ? Q(store::UIMessage(store::UIText::DefaultProjectProperties)) : QString("Project Properties"));
+    setWindowTitle(isDefaults ? Q(store::UIMessage(store::UIText::DefaultProjectProperties))
+                              : QString("Project Properties"));
     lblName_->setVisible(!isDefaults);
     edtName_->setVisible(!isDefaults);
     FillAll();
@@ -542,7 +545,8 @@ void ProjectPropertiesDialog::FillAll() {
     chkCrawlTraps_->setChecked(copy_.CrawlTraps);
 
     for (int i = 0; i < store::kCategoryCount; ++i)
-        categoryItems_[i]->setCheckState(0, copy_.Categories[i].Flag(store::CategoryFlag::Excluded) ? Qt::Unchecked : Qt::Checked);
+        categoryItems_[i]->setCheckState(
+            0, copy_.Categories[i].Flag(store::CategoryFlag::Excluded) ? Qt::Unchecked : Qt::Checked);
 
     for (FilterPage& f : filters_) {
         Check(f.rule, app::FilterRule(copy_, f.index));

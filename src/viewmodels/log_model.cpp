@@ -43,7 +43,8 @@ void LogModel::Route(int index, const std::string& text, engine::MessageKind kin
 void LogModel::AddSlot(int index) {
     if (index < 0) return;
     std::size_t at = std::min<std::size_t>(static_cast<std::size_t>(index), progress_.size());
-    progress_.insert(progress_.begin() + static_cast<std::ptrdiff_t>(at), Prefixed(index, store::UIMessage(store::UIText::Empty)));
+    progress_.insert(progress_.begin() + static_cast<std::ptrdiff_t>(at),
+                     Prefixed(index, store::UIMessage(store::UIText::Empty)));
     ++progressRevision_;
 }
 

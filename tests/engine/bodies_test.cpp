@@ -57,8 +57,8 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthIsReadToItsEnd) {
     store::Project& small = AddProject(limited.Url("/limited.bin"));
     store::FileCategory& other = small.Categories[store::kCatOther];
     other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;  // size selection
-    other.Flag(store::CategoryFlag::MaxSizeOn) = true;  // maximum on
-    other.MaxSize = 1024;   // kilobytes
+    other.Flag(store::CategoryFlag::MaxSizeOn) = true;          // maximum on
+    other.MaxSize = 1024;                                       // kilobytes
     ASSERT_TRUE(q->StartProject(small));
     ASSERT_TRUE(RunIdle(*q));
     EXPECT_FALSE(fs::exists(LocalOf(small, limited.Url("/limited.bin"))));

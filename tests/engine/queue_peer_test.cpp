@@ -380,7 +380,7 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     store::Project& p = AddProject(Url("/big.bin"));
     store::FileCategory& other = p.Categories[store::kCatOther];
     other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;  // size selection
-    other.Flag(store::CategoryFlag::MaxSizeOn) = true;  // maximum on
+    other.Flag(store::CategoryFlag::MaxSizeOn) = true;          // maximum on
     other.MaxSize = 4;
     auto q = MakeQueue(1);
     ASSERT_TRUE(q->StartProject(p));

@@ -78,7 +78,8 @@ TEST(SettingsRaceTest, EditsOnTheMainThreadDoNotReachAPageUnderAnalysis) {
     edited.Assign(project);
     edited.RSrvsBx = 2;
     edited.RSrvsIn = "nothing-matches";
-    for (store::FileCategory& category : edited.Categories) category.Flag(store::CategoryFlag::Excluded) = true;  // all excluded
+    for (store::FileCategory& category : edited.Categories)
+        category.Flag(store::CategoryFlag::Excluded) = true;  // all excluded
     edited.EnableScript = !edited.EnableScript;
     const store::ProgramOptions originalOptions = store::Options();
     int edits = 0;

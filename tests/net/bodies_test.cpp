@@ -172,7 +172,8 @@ TEST_F(BodiesTest, HeaderNamesCountOnlyAtLineStarts) {
     EXPECT_EQ(e.body, "abcdef") << "X-Content-Length announces nothing";
     EXPECT_EQ(c.ContentLength, 0);
     EXPECT_EQ(e.code, 1);
-    EXPECT_TRUE(c.EndedWhole(static_cast<net::DoneCode>(e.code))) << "an answer without a length ends when the server closes";
+    EXPECT_TRUE(c.EndedWhole(static_cast<net::DoneCode>(e.code)))
+        << "an answer without a length ends when the server closes";
 
     Events second;
     Attach(c, second);

@@ -594,8 +594,10 @@ TEST_F(ClientTest, HandlersMayAbortRestartOrDestroy) {
         int rounds = 0;
         c.OnDone = [&](net::DownloadConnection& self, net::DoneCode code) {
             ev.code = static_cast<int>(code);
-            if (++rounds < 3) self.Start(false);
-            else ++ev.dones;
+            if (++rounds < 3)
+                self.Start(false);
+            else
+                ++ev.dones;
         };
         c.SetURL(s.Url("/"));
         ASSERT_TRUE(c.Start(false));

@@ -133,7 +133,8 @@ TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
         ASSERT_TRUE(RunToDone(e, 30000));
         EXPECT_EQ(e.code, 0) << static_cast<int>(proxyType) << "\n" << e.Dump();
         EXPECT_EQ(e.body, "hello over ftp\n");
-        EXPECT_EQ(e.Has("Proxy server connected. Waiting for reply.", 0), proxyType == net::ProxyKind::Socks4) << e.Dump();
+        EXPECT_EQ(e.Has("Proxy server connected. Waiting for reply.", 0), proxyType == net::ProxyKind::Socks4)
+            << e.Dump();
     }
 }
 

@@ -166,8 +166,9 @@ TEST(ProjectStream, ServerImagesAndLimitRepairs) {
 }
 
 TEST(ProjectStream, CategoriesFlagsAndSizes) {
-    auto p = ReadProject("FTText.Exts=gif\x02\x01jpg\x02\x01 xo\r\nFTText.B=xo\r\nFTImages.B=xxxxxxxx\r\n"
-                         "FTSizes=1,2,3,x,5\r\n");
+    auto p = ReadProject(
+        "FTText.Exts=gif\x02\x01jpg\x02\x01 xo\r\nFTText.B=xo\r\nFTImages.B=xxxxxxxx\r\n"
+        "FTSizes=1,2,3,x,5\r\n");
     EXPECT_TRUE(p->Categories[store::kCatText].Flag(store::CategoryFlag::Excluded));
     for (int i = 1; i < 5; ++i) EXPECT_FALSE(p->Categories[store::kCatText].Flags[i]);
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(p->Categories[store::kCatImages].Flags[i]);

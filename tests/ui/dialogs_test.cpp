@@ -224,7 +224,8 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     EXPECT_EQ(s.When, 5);
     EXPECT_EQ(s.Day, 30);
     EXPECT_EQ(s.Categories[store::kCatImages].Exts, "gif\r\njpg\r\npng\r\nwebp\r\n xoxx");
-    EXPECT_TRUE(s.Categories[store::kCatImages].Flag(store::CategoryFlag::SelectedSizesOnly) && s.Categories[store::kCatImages].Flag(store::CategoryFlag::MinSizeOn));
+    EXPECT_TRUE(s.Categories[store::kCatImages].Flag(store::CategoryFlag::SelectedSizesOnly) &&
+                s.Categories[store::kCatImages].Flag(store::CategoryFlag::MinSizeOn));
     EXPECT_EQ(s.Categories[store::kCatImages].MinSize, 12);
     EXPECT_EQ(s.Categories[store::kCatArchive].Exts, "");
     EXPECT_TRUE(s.Categories[store::kCatVideo].Flag(store::CategoryFlag::Excluded));
@@ -240,7 +241,8 @@ TEST(ProjectProperties, ControlsFollowTheirRules) {
     // An empty Day is the 1st; the Defaults Project has no name field.
     ProjectPropertiesDialog defaults;
     defaults.SetProject(p, true);
-    EXPECT_EQ(defaults.windowTitle(), QString::fromStdString(store::UIMessage(store::UIText::DefaultProjectProperties)));
+    EXPECT_EQ(defaults.windowTitle(),
+              QString::fromStdString(store::UIMessage(store::UIText::DefaultProjectProperties)));
     EXPECT_TRUE(Child<QLineEdit>(defaults, "edtName")->isHidden());
     Child<QSpinBox>(defaults, "edtDay")->findChild<QLineEdit*>()->setText("");
     QTest::keyClicks(Child<QLineEdit>(defaults, "edtURL"), "x.org");
@@ -358,7 +360,9 @@ TEST(Options, PagesRulesAndAutoDetect) {
 
     // The free space of the download folder's disk.
     Child<QLineEdit>(dlg, "edtPathPrefix")->setText("/");
-    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")->text().endsWith(QString::fromStdString(store::UIMessage(store::UIText::MegabytesFree))));
+    EXPECT_TRUE(Child<QLabel>(dlg, "lblFreeSpace")
+                    ->text()
+                    .endsWith(QString::fromStdString(store::UIMessage(store::UIText::MegabytesFree))));
 
     // Tools: add, tick, remove; Auto Detect twice adds the fake browser once.
     std::string dir = qm::test::MakeTempDir("ui_dialogs_detect");
@@ -371,7 +375,8 @@ TEST(Options, PagesRulesAndAutoDetect) {
     dlg.DetectSources.desktopDirs = {dir + "/apps"};
     ASSERT_TRUE(dlg.SelectCategory("Browsers"));
     EXPECT_EQ(dlg.CurrentPage(), "Tools");
-    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(), QString::fromStdString(store::UIMessage(store::UIText::HintBrowsers)));
+    EXPECT_EQ(Child<QLabel>(dlg, "lblToolList")->text(),
+              QString::fromStdString(store::UIMessage(store::UIText::HintBrowsers)));
     auto* tools = Child<QListWidget>(dlg, "lbTools");
     EXPECT_EQ(Checklist(tools, true), QStringList({"Kept"}));
     Click(dlg, "btnAutoDetect");
