@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "analysis/analyser.h"
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -45,8 +45,8 @@ public:
     bool Normalise(engine::DownloadRecord& record) override { return memo_.Normalise(record); }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
-        if (settings_.extLast) engine::MoveExtensionLast(mapped);
-        engine::MapNameWith(mapped, false, "", settings_.defaultDoc);
+        if (settings_.extLast) addresses::MoveExtensionLast(mapped);
+        addresses::MapNameWith(mapped, false, "", settings_.defaultDoc);
         return mapped;
     }
     bool FileExists(const std::string& path) override {

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "analysis/analyser_impl.h"
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
 #include "engine/scratch_files.h"
@@ -44,7 +44,7 @@ std::size_t HostOffset(std::string_view link) {
 // and the default document for a folder (before any fragment).
 std::string ReplacedPath(std::string_view link, const std::string& defaultDoc, bool extLast) {
     std::string moved(link);
-    if (extLast) engine::MoveExtensionLast(moved);
+    if (extLast) addresses::MoveExtensionLast(moved);
     std::string_view text = moved;
     std::string out;
     out.reserve(text.size() + defaultDoc.size());

@@ -20,12 +20,24 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     return c;
 }
 
-std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word) {
+std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word,
+                                              std::string* why) {
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
     const std::size_t slash = word.rfind('/');
-    if (slash == std::string::npos) return {};
-    store::ProjectFolder* folder = FindFolderArg(tree, word.substr(0, slash));
-    if (!folder) return {};
-    return FindProjectsArg(*folder, word.substr(slash + 1));
+    if (slash == std::string::npos) {
+        reason = "'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)";
+        return {};
+    }
+    const std::string folderName = word.substr(0, slash), part = word.substr(slash + 1);
+    store::ProjectFolder* folder = FindFolderArg(tree, folderName);
+    if (!folder) {
+        reason = "no folder '" + folderName + "'";
+        return {};
+    }
+    std::vector<store::Project*> projects = FindProjectsArg(*folder, part);
+    if (projects.empty()) reason = "no Project '" + part + "' in folder '" + folder->Caption + "'";
+    return projects;
 }
 
 }  // namespace qm::app

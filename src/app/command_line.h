@@ -17,7 +17,9 @@ struct CommandLine {
 CommandLine ReadCommandLine(const std::vector<std::string>& args);
 
 // The Projects one word starts, in order: the first root folder whose caption matches the
-// text before the last "/", then "all", an index or the first matching caption.
-std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word);
+// text before the last "/", then "all", an index or the first matching caption. When it names
+// nothing and why is given, *why says which part matched nothing.
+std::vector<store::Project*> MatchCommandWord(const store::ProjectTree& tree, const std::string& word,
+                                              std::string* why = nullptr);
 
 }  // namespace qm::app

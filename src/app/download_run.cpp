@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "app/command_line.h"
 #include "app/project_lookup.h"
 #include "app/session.h"
 #include "engine/connection_setup.h"
@@ -110,22 +111,8 @@ void DownloadRun::SetSuspended(bool suspended) { queue_->SetSuspended(suspended)
 bool DownloadRun::StartArg(const std::string& arg, std::string& why) {
     std::string lower = store::LowerCase(arg);
     if (lower == "/close" || lower == "/shutdown") return true;
-    std::size_t slash = arg.rfind('/');
-    if (slash == std::string::npos) {
-        why = "'" + arg + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)";
-        return false;
-    }
-    std::string folderName = arg.substr(0, slash), part = arg.substr(slash + 1);
-    store::ProjectFolder* folder = FindFolderArg(session_.Tree(), folderName);
-    if (!folder) {
-        why = "no folder '" + folderName + "'";
-        return false;
-    }
-    std::vector<store::Project*> projects = FindProjectsArg(*folder, part);
-    if (projects.empty()) {
-        why = "no Project '" + part + "' in folder '" + folder->Caption + "'";
-        return false;
-    }
+    const std::vector<store::Project*> projects = MatchCommandWord(session_.Tree(), arg, &why);
+    if (projects.empty()) return false;
     bool any = false;
     std::string failures;
     for (store::Project* p : projects) {

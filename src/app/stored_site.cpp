@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/local_path.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -15,8 +15,8 @@ namespace qm::app {
 namespace fs = std::filesystem;
 
 std::string MapRootFolder(const store::ProjectFolder* folder) {
-    if (folder && !folder->Dir.empty()) return engine::AsFolder(folder->Dir);
-    return engine::AsFolder(store::Options().PathPrefix);
+    if (folder && !folder->Dir.empty()) return addresses::AsFolder(folder->Dir);
+    return addresses::AsFolder(store::Options().PathPrefix);
 }
 
 std::string StartPagePath(const store::Project& project) {

@@ -9,7 +9,7 @@
 #include "app/project_edits.h"
 #include "app/new_project.h"
 #include "app/stored_site.h"
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/local_path.h"
 #include "engine/site_map.h"
 #include "engine/stored_files.h"
@@ -360,7 +360,7 @@ std::string BrowsePathAddress(const store::ProjectFolder* folder, const std::str
     std::string path = rawPath;
     for (char& c : path)
         if (c == '\\') c = '/';
-    if (engine::StartsWithNoCase(path, "http://") || engine::StartsWithNoCase(path, "https://")) return path;
+    if (addresses::StartsWithNoCase(path, "http://") || addresses::StartsWithNoCase(path, "https://")) return path;
     const store::ProgramOptions& opt = store::Options();
     if (serverRunning && opt.HTTPStart) {
         std::string a = "http://127.0.0.1";

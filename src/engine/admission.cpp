@@ -8,7 +8,7 @@
 
 #include "engine/local_path.h"
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/get_rec.h"
 #include "engine/settings_snapshot.h"
 #include "store/options.h"
@@ -19,7 +19,7 @@ namespace qm::engine {
 namespace {
 
 std::string_view AfterScheme(const std::string& url) {
-    const std::size_t schemeLen = SchemeLength(url);
+    const std::size_t schemeLen = addresses::SchemeLength(url);
     return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
 }
 
@@ -34,17 +34,17 @@ JoinedServerLists& Joined() {
 }
 
 bool KeywordRule(const std::string& include, const std::string& exclude, const std::string& part) {
-    return ListAllows(include, part, true) && ListAllows(exclude, part, false);
+    return addresses::ListAllows(include, part, true) && addresses::ListAllows(exclude, part, false);
 }
 
 }  // namespace
 
 std::string ServerOf(const std::string& url) {
     std::string cleaned = url;
-    CleanedAddress ignored;
-    if (CleanAddress(cleaned, ignored) != CleanStatus::Ok) cleaned = url;
-    AddressParts parts;
-    SplitAddress(AsciiLowerCopy(AfterScheme(cleaned)), DefaultDocName(), parts);
+    addresses::CleanedAddress ignored;
+    if (addresses::CleanAddress(cleaned, ignored) != addresses::CleanStatus::Ok) cleaned = url;
+    addresses::AddressParts parts;
+    addresses::SplitAddress(addresses::AsciiLowerCopy(AfterScheme(cleaned)), DefaultDocName(), parts);
     return parts.server;
 }
 
@@ -89,11 +89,11 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         return true;
     }
     const std::string& doc = rules.defaultDoc;
-    AddressParts parts;
-    SplitAddress(AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
+    addresses::AddressParts parts;
+    addresses::SplitAddress(addresses::AsciiLowerCopy(AfterScheme(record.URL)), doc, parts);
 
     if (rules.RSrvsBx == 1 || rules.RPathBx == 1 || rules.RFileBx == 1) {
-        const AddressParts& start = rules.start;
+        const addresses::AddressParts& start = rules.start;
         if (rules.RSrvsBx == 1 && parts.server != start.server &&
             std::find(rules.joinedServers.begin(), rules.joinedServers.end(), parts.server) ==
                 rules.joinedServers.end())
@@ -110,16 +110,16 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         return why.Refuse("file name keywords");
 
     // The record points at the Project's own categories; their settings are read from the copy.
-    const std::string_view ext = FileExtension(parts.fileName);
+    const std::string_view ext = addresses::FileExtension(parts.fileName);
     int refusedBy = -1;
     for (int i = store::kCatText; i <= store::kCatUserDefined && refusedBy < 0; ++i) {
-        const CategoryVerdict v = CategoryTest(rules.Categories[i], ext);
-        if (v == CategoryVerdict::Accepted) {
+        const addresses::CategoryVerdict v = addresses::CategoryTest(rules.Categories[i], ext);
+        if (v == addresses::CategoryVerdict::Accepted) {
             record.Category = &project->Categories[i];
             why.admitted = true;
             return true;
         }
-        if (v == CategoryVerdict::Rejected) refusedBy = i;
+        if (v == addresses::CategoryVerdict::Rejected) refusedBy = i;
     }
     if (refusedBy < 0) {
         if (!rules.Categories[store::kCatOther].Flag(store::CategoryFlag::Excluded)) {

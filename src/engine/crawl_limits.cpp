@@ -1,7 +1,7 @@
 // The crawl-trap rules and the limits that end chains of redirects and frames.
 #include "engine/crawl_limits.h"
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "store/project.h"
 
 namespace qm::engine {
@@ -36,7 +36,7 @@ std::string_view PathBeforeQuery(std::string_view url) {
 }
 
 bool RepeatsPathSegments(std::string_view url) {
-    const std::size_t start = SchemeLength(url);
+    const std::size_t start = addresses::SchemeLength(url);
     if (start >= url.size()) return false;
     const std::size_t hostEnd = url.find_first_of("/\\", start);
     if (hostEnd == std::string_view::npos) return false;

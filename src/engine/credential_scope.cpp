@@ -1,7 +1,7 @@
 // Which server a password belongs to, and whether it may follow an address.
 #include "engine/credential_scope.h"
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/get_rec.h"
 #include "store/project.h"
 
@@ -15,7 +15,7 @@ struct Server {
 };
 
 bool SplitServer(std::string_view url, Server& out) {
-    const std::string lower = AsciiLowerCopy(url.substr(0, std::min<std::size_t>(url.size(), 2048)));
+    const std::string lower = addresses::AsciiLowerCopy(url.substr(0, std::min<std::size_t>(url.size(), 2048)));
     std::string_view rest(lower);
     const std::size_t colon = rest.find("://");
     if (colon == std::string_view::npos) return false;

@@ -11,7 +11,7 @@
 #include <random>
 #include <system_error>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "platform/private_folder.h"
 #include "store/folder.h"
 #include "store/options.h"
@@ -28,13 +28,13 @@ const std::string& DefaultDocName() {
 }
 
 void MapName(std::string& name, bool addRoot, const std::string& root) {
-    MapNameWith(name, addRoot, root, DefaultDocName());
+    addresses::MapNameWith(name, addRoot, root, DefaultDocName());
 }
 
 std::string RootFolder(const store::Project& project) {
-    if (project.Folder && !project.Folder->Dir.empty()) return AsFolder(project.Folder->Dir);
+    if (project.Folder && !project.Folder->Dir.empty()) return addresses::AsFolder(project.Folder->Dir);
     const std::string& prefix = store::Options().PathPrefix;
-    return AsFolder(prefix.empty() ? store::DefaultDownloadFolder() : prefix);
+    return addresses::AsFolder(prefix.empty() ? store::DefaultDownloadFolder() : prefix);
 }
 
 std::string LocalPath(const store::Project& project, const std::string& name) {

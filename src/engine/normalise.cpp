@@ -1,7 +1,7 @@
 // Normalise: the canonical form of a queued address, its admission and its local names.
 #include "engine/normalise.h"
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -26,11 +26,11 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
     record.Img = true;
     record.Srv = true;
 
-    CleanedAddress cleaned;
-    switch (CleanAddress(record.URL, cleaned)) {
-    case CleanStatus::BadScheme: return why.Refuse("scheme");
-    case CleanStatus::ClimbsAbove: return why.Refuse("root folder");
-    case CleanStatus::Ok: break;
+    addresses::CleanedAddress cleaned;
+    switch (addresses::CleanAddress(record.URL, cleaned)) {
+    case addresses::CleanStatus::BadScheme: return why.Refuse("scheme");
+    case addresses::CleanStatus::ClimbsAbove: return why.Refuse("root folder");
+    case addresses::CleanStatus::Ok: break;
     }
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
     // A Project reads local files only when it was started from one, and only in its folder.
@@ -38,24 +38,24 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
     // The connections speak IPv4 only: a bracketed IPv6 host would be looked up as a name
     // and fail again and again.
     if (!cleaned.isFile) {
-        const std::size_t host = SchemeLength(record.URL);
+        const std::size_t host = addresses::SchemeLength(record.URL);
         if (host < record.URL.size() && record.URL[host] == '[') return why.Refuse("IPv6 host");
     }
 
     // The filter sees the fragment, if there is one.
     if (!cleaned.isFile && !Admit(record, settings, why)) return false;
-    DropFragment(record.URL);
+    addresses::DropFragment(record.URL);
 
-    const std::string relative = RelativeLocalName(record.URL, cleaned.isFile);
-    record.Depth = CountSeparators(relative);
+    const std::string relative = addresses::RelativeLocalName(record.URL, cleaned.isFile);
+    record.Depth = addresses::CountSeparators(relative);
     if (relative.empty()) return why.Refuse("root folder");
 
     const std::string& root = settings.root;
     std::string full = relative;
-    if (settings.extLast && !cleaned.isFile) MoveExtensionLast(full);
-    MapNameWith(full, true, root, settings.defaultDoc);
+    if (settings.extLast && !cleaned.isFile) addresses::MoveExtensionLast(full);
+    addresses::MapNameWith(full, true, root, settings.defaultDoc);
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
-    if (!SegmentsStayInside(full, MappedRootLength(root))) return why.Refuse("root folder");
+    if (!addresses::SegmentsStayInside(full, addresses::MappedRootLength(root))) return why.Refuse("root folder");
     record.FName = std::move(full);
 
     const std::size_t sep = record.FName.find_last_of("/\\");
@@ -69,7 +69,7 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
 
 std::string ResolveLocation(const std::string& location, const std::string& url) {
     if (location.empty()) return {};
-    const std::size_t schemeLen = SchemeLength(url);
+    const std::size_t schemeLen = addresses::SchemeLength(url);
     // "//host/path" keeps the scheme of the address that answered.
     if (location.size() > 1 && location[0] == '/' && location[1] == '/' && url.size() > schemeLen)
         return url.substr(0, schemeLen - 2) + location;
@@ -78,7 +78,8 @@ std::string ResolveLocation(const std::string& location, const std::string& url)
         if (hostEnd == std::string::npos) return location;
         return url.substr(0, hostEnd) + location;
     }
-    if (StartsWithNoCase(location, "http://") || StartsWithNoCase(location, "https://")) return location;
+    if (addresses::StartsWithNoCase(location, "http://") || addresses::StartsWithNoCase(location, "https://"))
+        return location;
     std::size_t lastSep = std::string::npos;
     for (std::size_t i = schemeLen; i < url.size(); ++i) {
         const char c = url[i];

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -38,15 +38,15 @@ void SplitName(DownloadRecord& record) {
 // The mapped root folder as it begins every local name of the Project.
 std::string MappedRoot(const std::string& root) {
     std::string probe = "x";
-    MapNameWith(probe, true, root, "x");
-    return probe.substr(0, std::min(probe.size(), MappedRootLength(root)));
+    addresses::MapNameWith(probe, true, root, "x");
+    return probe.substr(0, std::min(probe.size(), addresses::MappedRootLength(root)));
 }
 
 bool StaysInside(const std::string& name, const std::string& mappedRoot) {
     if (mappedRoot.empty() || name.size() <= mappedRoot.size()) return false;
     if (name.compare(0, mappedRoot.size(), mappedRoot) != 0) return false;
     if (name.find('\0') != std::string::npos) return false;
-    return SegmentsStayInside(name, mappedRoot.size());
+    return addresses::SegmentsStayInside(name, mappedRoot.size());
 }
 
 }  // namespace
@@ -105,9 +105,10 @@ bool SettleResumedNames(DownloadRecord& record, bool& renamed) {
     // A queue file names local files only of a local Project, inside its start folder.
     if (IsLocalFileAddress(record.URL)) {
         std::string url = record.URL;
-        CleanedAddress cleaned;
+        addresses::CleanedAddress cleaned;
         AdmissionResult why;
-        if (CleanAddress(url, cleaned) != CleanStatus::Ok || !LocalFileAllowed(record.Project->URL, url, why))
+        if (addresses::CleanAddress(url, cleaned) != addresses::CleanStatus::Ok ||
+            !LocalFileAllowed(record.Project->URL, url, why))
             return false;
     }
     const std::string mappedRoot = MappedRoot(RootFolder(*record.Project));

@@ -11,18 +11,18 @@ namespace qm::engine {
 namespace {
 
 std::string_view AfterScheme(const std::string& url) {
-    const std::size_t schemeLen = SchemeLength(url);
+    const std::size_t schemeLen = addresses::SchemeLength(url);
     return url.size() > schemeLen ? std::string_view(url).substr(schemeLen) : std::string_view();
 }
 
 // The parts of the start address in the same canonical form as the links, so that a start
 // written with ":80", credentials or "/./" does not refuse its own site.
-AddressParts StartParts(const std::string& url, const std::string& doc) {
+addresses::AddressParts StartParts(const std::string& url, const std::string& doc) {
     std::string startUrl = url;
-    CleanedAddress ignored;
-    if (CleanAddress(startUrl, ignored) != CleanStatus::Ok) startUrl = url;
-    AddressParts parts;
-    SplitAddress(AsciiLowerCopy(AfterScheme(startUrl)), doc, parts);
+    addresses::CleanedAddress ignored;
+    if (addresses::CleanAddress(startUrl, ignored) != addresses::CleanStatus::Ok) startUrl = url;
+    addresses::AddressParts parts;
+    addresses::SplitAddress(addresses::AsciiLowerCopy(AfterScheme(startUrl)), doc, parts);
     return parts;
 }
 
@@ -37,7 +37,7 @@ SettingsSnapshot TakeSettingsSnapshot(store::Project* project) {
     s.connRetries = options.ConnRetries;
     s.project = project;
     if (!project) {
-        s.root = AsFolder(options.PathPrefix.empty() ? store::DefaultDownloadFolder() : options.PathPrefix);
+        s.root = addresses::AsFolder(options.PathPrefix.empty() ? store::DefaultDownloadFolder() : options.PathPrefix);
         return s;
     }
     s.startURL = project->URL;

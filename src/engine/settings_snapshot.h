@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "store/file_category.h"
 
 namespace qm::store {
@@ -30,7 +30,7 @@ struct SettingsSnapshot {
     bool LTranslate = false;
     bool ThisWay = false;
     // The start address in the form links are compared with (lower case, default document).
-    AddressParts start;
+    addresses::AddressParts start;
     // Servers the start address was redirected to in this run: starting servers too.
     std::vector<std::string> joinedServers;
 

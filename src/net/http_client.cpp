@@ -26,6 +26,7 @@
 #include "net/sockets.h"
 #include "net/tls_channel.h"
 #include "platform/event_loop.h"
+#include "store/trim.h"
 
 namespace qm::net {
 
@@ -57,15 +58,6 @@ std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return s;
-}
-
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && IsTrimmed(s[b])) ++b;
-    while (e > b && IsTrimmed(s[e - 1])) --e;
-    return s.substr(b, e - b);
 }
 
 // A whole decimal number, as a text-to-number conversion with a default would take it.
@@ -305,7 +297,7 @@ DownloadConnection::~DownloadConnection() {
 // Address
 
 void DownloadConnection::SetURL(const std::string& address) {
-    std::string a = Trim(address);
+    std::string a = store::Trim(address, store::kBlanksAndControls);
     std::string lower = Lower(a);
     Scheme = UrlScheme::Http;
     std::string rest = a;
@@ -440,7 +432,7 @@ bool DownloadConnection::Impl::Start(bool restart) {
     Restarting = restart;
     std::string ims = c.IfModifiedSince;
     while (!ims.empty() && (ims.back() == '\r' || ims.back() == '\n')) ims.pop_back();
-    ims = Trim(ims);
+    ims = store::Trim(ims, store::kBlanksAndControls);
     ifModifiedLine = ims.empty() ? "" : "If-Modified-Since: " + ims + "\r\n";
     BuildRequest();
     if (TakeKeptConnection()) return true;

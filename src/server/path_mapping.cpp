@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "server/responses.h"
 
 namespace qm::server {
@@ -115,7 +115,7 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
 
     path = DecodePercent(path, 2);
     const std::string& defaultDoc = settings.defaultDoc;
-    engine::MapNameWith(path, true, std::string(), defaultDoc);
+    addresses::MapNameWith(path, true, std::string(), defaultDoc);
     std::string folderPart;
     if (EndsWith(path, defaultDoc)) {
         folderPart = path.substr(0, path.size() - defaultDoc.size());

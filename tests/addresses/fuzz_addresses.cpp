@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
@@ -54,27 +54,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!qm::engine::Normalise(rec)) continue;
         // Under the root, with no "." or ".." segment on the way.
         Check(rec.FName.compare(0, root.size(), root) == 0);
-        Check(qm::engine::SegmentsStayInside(rec.FName, root.size()));
+        Check(qm::addresses::SegmentsStayInside(rec.FName, root.size()));
         Check(rec.URL.find('#') == std::string::npos);
         // A canonical address is its own canonical form.
         std::string again = rec.URL;
-        qm::engine::CleanedAddress info;
-        Check(qm::engine::CleanAddress(again, info) == qm::engine::CleanStatus::Ok);
+        qm::addresses::CleanedAddress info;
+        Check(qm::addresses::CleanAddress(again, info) == qm::addresses::CleanStatus::Ok);
     }
 
     // Short inputs: the single-pass cleaning equals the repeated deletions it replaces.
     if (size <= 512) {
         for (const char* scheme : {"http://", "file://"}) {
             std::string url = scheme + input;
-            qm::engine::CleanedAddress info;
-            const qm::engine::CleanStatus status = qm::engine::CleanAddress(url, info);
-            Check(status != qm::engine::CleanStatus::BadScheme);
-            if (status == qm::engine::CleanStatus::Ok) Check(url == qm::test::SlowClean(scheme + input));
+            qm::addresses::CleanedAddress info;
+            const qm::addresses::CleanStatus status = qm::addresses::CleanAddress(url, info);
+            Check(status != qm::addresses::CleanStatus::BadScheme);
+            if (status == qm::addresses::CleanStatus::Ok) Check(url == qm::test::SlowClean(scheme + input));
         }
     }
 
     std::string mapped = input;
-    qm::engine::MapNameWith(mapped, true, root, "default.htm");
+    qm::addresses::MapNameWith(mapped, true, root, "default.htm");
     if (!input.empty()) {
         Check(mapped.compare(0, root.size(), root) == 0);
         Check(mapped.find("//") == std::string::npos);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/address_scheme.h"
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/admission.h"
 #include "engine/get_rec.h"
 #include "engine/normalise.h"
@@ -71,11 +71,11 @@ TEST_F(SecureAddressTest, RedirectsKeepOrChangeTheScheme) {
 
 TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
     std::string s = "h/_static/pydoctheme.css?2022.1#x";
-    engine::MoveExtensionLast(s);
+    addresses::MoveExtensionLast(s);
     EXPECT_EQ(s, "h/_static/pydoctheme?2022.1.css#x");
     for (std::string same : {"h/a.css", "h/dir.d/?q=1", "h/a.tar-gz?x", "h/noext?x=1.5", "h/a.verylongextension?x"}) {
         std::string before = same;
-        engine::MoveExtensionLast(same);
+        addresses::MoveExtensionLast(same);
         EXPECT_EQ(same, before);
     }
     EXPECT_EQ(Normalised("http://h/s/t.css?v=2")->FName, "/srv/sites/h/s/t.css@v=2");

@@ -3,12 +3,12 @@
 // first occurrence", quadratic but obviously right. Tests compare the real routine with it.
 #include <string>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 
 namespace qm::test {
 
 inline std::string SlowClean(std::string url) {
-    const bool isFile = engine::StartsWithNoCase(url, "file://");
+    const bool isFile = addresses::StartsWithNoCase(url, "file://");
     std::string t;
     bool q = false;
     for (char c : url) {
@@ -17,7 +17,7 @@ inline std::string SlowClean(std::string url) {
         t.push_back(c == '\\' && !q ? '/' : c);
     }
     url = t;
-    for (std::size_t p; (p = engine::AsciiLowerCopy(url).find("&amp;")) != std::string::npos;) url.erase(p + 1, 4);
+    for (std::size_t p; (p = addresses::AsciiLowerCopy(url).find("&amp;")) != std::string::npos;) url.erase(p + 1, 4);
     std::size_t hostEnd = 0;
     if (!isFile) {
         if (url.find('/', 7) == std::string::npos) url += "/";

@@ -11,7 +11,7 @@
 namespace qm::store {
 struct FileCategory;
 }  // namespace qm::store
-namespace qm::engine {
+namespace qm::addresses {
 
 // ---- cleaning ------------------------------------------------------------------------------
 
@@ -109,4 +109,4 @@ inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 
 std::string AsciiLowerCopy(std::string_view text);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
-}  // namespace qm::engine
+}  // namespace qm::addresses

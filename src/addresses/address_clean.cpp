@@ -4,9 +4,9 @@
 // again, in linear time.
 #include <cstring>
 
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 
-namespace qm::engine {
+namespace qm::addresses {
 
 namespace {
 
@@ -205,4 +205,4 @@ std::string RelativeLocalName(std::string_view url, bool isFile) {
     return rel;
 }
 
-}  // namespace qm::engine
+}  // namespace qm::addresses

@@ -1,8 +1,8 @@
 // Address parts, keyword lists and extension lists of the admission filter.
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "store/file_category.h"
 
-namespace qm::engine {
+namespace qm::addresses {
 
 namespace {
 
@@ -181,4 +181,4 @@ CategoryVerdict CategoryTest(const store::FileCategory& category, std::string_vi
     return CategoryVerdict::None;
 }
 
-}  // namespace qm::engine
+}  // namespace qm::addresses

@@ -1,7 +1,7 @@
 // The mapping from a relative local name to a stored file name.
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 
-namespace qm::engine {
+namespace qm::addresses {
 
 namespace {
 
@@ -115,4 +115,4 @@ bool SegmentsStayInside(std::string_view path, std::size_t offset) {
     return true;
 }
 
-}  // namespace qm::engine
+}  // namespace qm::addresses
