@@ -30,8 +30,8 @@ KeywordPickerDialog::KeywordPickerDialog(QWidget* parent) : QDialog(parent) {
     ApplyLanguage(this);
 }
 
-void KeywordPickerDialog::Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
-                                  const std::string& rootCaption) {
+void KeywordPickerDialog::Prepare(viewmodels::KeywordKind kind, const std::string& directory,
+                                  const qm::store::SortedStringList* list, const std::string& rootCaption) {
     kind_ = kind;
     viewmodels::DirTreeModel& m = tree_->Model();
     m.SetActive(false);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "ui/dir_tree.h"
+#include "viewmodels/map_page.h"
 
 namespace qm::ui {
 
@@ -13,7 +14,7 @@ class KeywordPickerDialog : public QDialog {
 public:
     explicit KeywordPickerDialog(QWidget* parent = nullptr);
     // Kind 0 server, 1 directory, 2 file name; the tree as the map page's list mode has it.
-    void Prepare(int kind, const std::string& directory, const qm::store::SortedStringList* list,
+    void Prepare(viewmodels::KeywordKind kind, const std::string& directory, const qm::store::SortedStringList* list,
                  const std::string& rootCaption);
     DirectoryTreeView* Tree() const { return tree_; }
     QPushButton* OkButton() const { return ok_; }
@@ -23,7 +24,7 @@ private:
     void UpdateOk();
     DirectoryTreeView* tree_;
     QPushButton* ok_;
-    int kind_ = 0;
+    viewmodels::KeywordKind kind_ = viewmodels::KeywordKind::Server;
 };
 
 }  // namespace qm::ui

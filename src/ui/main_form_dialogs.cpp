@@ -36,7 +36,7 @@ void MainWindow::ProjectProperties(store::Project& project) {
     ProjectPropertiesDialog dlg(this);
     // The keyword picker shows the Project's stored files; offered for the selected Project.
     if (SelectedNode().project == &project) {
-        dlg.KeywordPicker = [this, &project](int kind) {
+        dlg.KeywordPicker = [this, &project](viewmodels::KeywordKind kind) {
             KeywordPickerDialog picker(this);
             picker.Prepare(kind, app::MapRootFolder(project.Folder), &engine::GetMap(project), project.Caption);
             return RunDialog(picker) == QDialog::Accepted ? picker.PickedCaption() : QString();

@@ -435,7 +435,7 @@ QWidget* ProjectPropertiesDialog::BuildFilterPage(FilterPage& f, const char* nam
     });
     connect(f.pick, &QPushButton::clicked, this, [this, fp] {
         if (!KeywordPicker) return;
-        QString picked = KeywordPicker(fp->index);
+        QString picked = KeywordPicker(static_cast<viewmodels::KeywordKind>(fp->index));
         if (!picked.isEmpty()) fp->edit->setText(picked);
     });
     return f.page;

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "store/project.h"
+#include "viewmodels/map_page.h"
 
 class QAbstractButton;
 class QButtonGroup;
@@ -37,7 +38,7 @@ public:
 
     // The keyword picker of the filter pages: given the kind (0 server, 1 directory, 2 file
     // name) it returns the chosen text, or an empty text. Unset: the "..." buttons are hidden.
-    std::function<QString(int kind)> KeywordPicker;
+    std::function<QString(viewmodels::KeywordKind kind)> KeywordPicker;
     // Opens a help topic; the dialog's own help window when unset.
     std::function<void(const QString& topic)> OnHelp;
 

@@ -5,13 +5,13 @@
 
 namespace qm::viewmodels {
 
-bool KeywordPickOk(int kind, int depth, bool hasChildren) {
+bool KeywordPickOk(KeywordKind kind, int depth, bool hasChildren) {
     switch (kind) {
-    case 0: return depth == 1;
-    case 1: return depth >= 2 && hasChildren;
-    case 2: return depth >= 2 && !hasChildren;
-    default: return false;
+    case KeywordKind::Server: return depth == 1;
+    case KeywordKind::Directory: return depth >= 2 && hasChildren;
+    case KeywordKind::FileName: return depth >= 2 && !hasChildren;
     }
+    return false;
 }
 
 std::string PickerFolderFor(const std::string& fieldText) {

@@ -17,9 +17,12 @@ namespace qm::store {}
 
 namespace qm::viewmodels {
 
-// "OK" of the keyword picker: kind 0 a host folder (first level below the root), kind 1 a
-// node two levels down or deeper with children, kind 2 one without children.
-bool KeywordPickOk(int kind, int depth, bool hasChildren);
+// What the keyword picker picks for; the values are the order of the filter pages.
+enum class KeywordKind { Server = 0, Directory = 1, FileName = 2 };
+
+// "OK" of the keyword picker: a server is a host folder (first level below the root), a
+// directory a node two levels down or deeper with children, a file name one without children.
+bool KeywordPickOk(KeywordKind kind, int depth, bool hasChildren);
 
 // The folder properties dialog: the folder the picker shows for the directory field's text
 // ("PathPrefix" when empty, one final separator removed); the field's text for a picked

@@ -165,7 +165,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
 
     // Keyword picker: OK only for a selection that fits the kind.
     ui::KeywordPickerDialog picker(&f);
-    picker.Prepare(0, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
+    picker.Prepare(viewmodels::KeywordKind::Server, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
     viewmodels::DirTreeModel& pm = picker.Tree()->Model();
     ASSERT_FALSE(pm.First()->Children.empty());
     viewmodels::MapNode* hostNode = pm.First()->Children[0].get();
@@ -175,7 +175,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     ASSERT_NE(file, nullptr);
     picker.Tree()->SelectNode(file);
     EXPECT_FALSE(picker.OkButton()->isEnabled());
-    picker.Prepare(2, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
+    picker.Prepare(viewmodels::KeywordKind::FileName, store::Options().PathPrefix, &engine::GetMap(*p), p->Caption);
     picker.Tree()->SelectNode(picker.Tree()->Model().FindNode(map.NodePath(*f.SiteMap()->SelectedNode())));
     EXPECT_TRUE(picker.OkButton()->isEnabled());
 

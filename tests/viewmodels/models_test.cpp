@@ -216,13 +216,13 @@ TEST(MapPage, DeleteStaysInsideAndFolderRules) {
     EXPECT_FALSE(fs::exists(root + "site/a.htm"));
     EXPECT_FALSE(fs::exists(root + "site/a.htm.primary"));
 
-    EXPECT_TRUE(viewmodels::KeywordPickOk(0, 1, true));
-    EXPECT_FALSE(viewmodels::KeywordPickOk(0, 2, true));
-    EXPECT_TRUE(viewmodels::KeywordPickOk(1, 2, true));
-    EXPECT_FALSE(viewmodels::KeywordPickOk(1, 2, false));
-    EXPECT_FALSE(viewmodels::KeywordPickOk(1, 1, true));
-    EXPECT_TRUE(viewmodels::KeywordPickOk(2, 3, false));
-    EXPECT_FALSE(viewmodels::KeywordPickOk(2, 1, false));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::Server, 1, true));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::Server, 2, true));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::Directory, 2, true));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::Directory, 2, false));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::Directory, 1, true));
+    EXPECT_TRUE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::FileName, 3, false));
+    EXPECT_FALSE(viewmodels::KeywordPickOk(viewmodels::KeywordKind::FileName, 1, false));
 
     store::Options().PathPrefix = "/home/u/Quillmoor/";
     EXPECT_EQ(viewmodels::PickerFolderFor(""), "/home/u/Quillmoor");
