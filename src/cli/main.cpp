@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/version.h"
 #include "cli/cli_command.h"
 #include "platform/folder_lock.h"
 
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
             inv.home = argv[++i];
         } else if (a.rfind("--home=", 0) == 0) {
             inv.home = a.substr(7);
+        } else if (a == "--version") {
+            std::printf("quillmoor-cli %s\n", qm::app::kVersion);
+            return kExitOk;
         } else if (a == "-h" || a == "--help" || a == "help") {
             PrintUsage(stdout);
             return kExitOk;
