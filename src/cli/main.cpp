@@ -16,7 +16,9 @@ std::vector<Command>& Table() {
 }
 
 void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "usage: quillmoor-cli [--home DIR] COMMAND [ARGS...]\n\ncommands:\n");
+    std::fprintf(
+        out,
+        "usage: quillmoor-cli [--home DIR] COMMAND [ARGS...]\n       quillmoor-cli --version | --help\n\ncommands:\n");
     for (const Command& c : Commands()) std::fprintf(out, "  %-8s %s\n           %s\n", c.name, c.usage, c.summary);
 }
 }  // namespace

@@ -26,6 +26,7 @@ bool AnsweredOnTerminal(int argc, char** argv) {
                 "  /close            close once nothing has been downloading for 60 seconds\n"
                 "  /shutdown         close like /close, then power the computer off\n"
                 "  FOLDER/PROJECT    start a Project: a caption, an index (0 = first) or all\n"
+                "  URL               an http or https address becomes a new Project in the selected folder\n"
                 "  --version         print the version\n"
                 "  --help            print this text\n");
             return true;
