@@ -3,6 +3,9 @@
 # files, the man page, bash completion and the systemd user service).
 # `cpack -G DEB --config build/CPackConfig.cmake` (or scripts/package.sh) makes them.
 include(GNUInstallDirs)
+# Packaging installs what the build made and never builds itself (the packaging test runs
+# beside other tests); scripts/package.sh builds first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(QM_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QM_APP_ID org.quillmoor.Quillmoor)
@@ -60,7 +63,7 @@ add_custom_target(qm_packaging_files ALL DEPENDS ${qm_packaging_outputs})
 
 set(CPACK_PACKAGE_NAME quillmoor)
 set(CPACK_PACKAGE_VENDOR "Quillmoor developers")
-set(CPACK_PACKAGE_CONTACT "Quillmoor developers <quillmoor@localhost.localdomain>")
+set(CPACK_PACKAGE_CONTACT "Quillmoor developers <quillmoor@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -73,27 +76,27 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillmoor.localhost.localdomain/")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillmoor.example.org/")
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME quillmoor-cli)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME quillmoor)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quillmoor-cli (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION web)
 set(CPACK_COMPONENT_CLI_DESCRIPTION
-  "website downloader and offline browser (terminal program)
- Quillmoor keeps Projects (a start address and rules: link depth, servers,
- directories, file names and types, sizes, schedule), stores their sites over
- HTTP, HTTPS and FTP with links rewritten for offline reading, and serves the
- stored sites to browsers on this machine.
- .
- This package holds quillmoor-cli, the language files, the plug-in header and
- a systemd user service that runs scheduled Projects.")
+ "website downloader and offline browser (terminal program)
+Quillmoor keeps Projects (a start address and rules: link depth, servers,
+directories, file names and types, sizes, schedule), stores their sites over
+HTTP, HTTPS and FTP with links rewritten for offline reading, and serves the
+stored sites to browsers on this machine.
+.
+This package holds quillmoor-cli, the language files, the plug-in header and
+a systemd user service that runs scheduled Projects.")
 set(CPACK_COMPONENT_GUI_DESCRIPTION
-  "website downloader and offline browser (desktop window)
- Quillmoor keeps Projects (a start address and rules: link depth, servers,
- directories, file names and types, sizes, schedule), stores their sites over
- HTTP, HTTPS and FTP with links rewritten for offline reading, and serves the
- stored sites to browsers on this machine.
- .
- This package holds the desktop program with its menu entry and icons.")
+ "website downloader and offline browser (desktop window)
+Quillmoor keeps Projects (a start address and rules: link depth, servers,
+directories, file names and types, sizes, schedule), stores their sites over
+HTTP, HTTPS and FTP with links rewritten for offline reading, and serves the
+stored sites to browsers on this machine.
+.
+This package holds the desktop program with its menu entry and icons.")
 include(CPack)
