@@ -162,7 +162,7 @@ private:
         const std::string& key = admitted ? record.URL : found;
         if (!seen_.insert(key).second) {
             auto known = brokenAt_.find(key);
-            if (known != brokenAt_.end()) ++found_[known->second].pages;
+            if (known != brokenAt_.end()) ++found_[known->second].times;
             return;
         }
         if (seen_.size() >= kMaxCheckedAddresses) {

@@ -24,7 +24,7 @@ struct BrokenLink {
     std::string detail;
     std::string url;   // the link as an address
     std::string page;  // the first stored page that has it
-    int pages = 0;     // stored pages that have it
+    int times = 0;     // how often the stored pages link to it
 };
 
 struct SiteCheck {

@@ -35,7 +35,7 @@ int RunCheck(const Invocation& inv) {
         }
         std::printf("  %s", link.url.c_str());
         if (!link.page.empty()) std::printf("\ton %s", link.page.c_str());
-        if (link.pages > 1) std::printf(" (and %d more pages)", link.pages - 1);
+        if (link.times > 1) std::printf(" (linked %d times)", link.times);
         std::printf("\n");
         ++counts[static_cast<int>(link.reason)];
     }

@@ -75,7 +75,7 @@ TEST_F(CliCheckTest, EveryBrokenLinkIsListedUnderItsReason) {
               V{"  http://127.0.0.9:1/other.html\ton " + Url("/index.html")})
         << out;
     EXPECT_EQ(Group(out, "failed with status 404"),
-              V{"  " + Url("/missing.html") + "\ton " + Url("/index.html") + " (and 1 more pages)"})
+              V{"  " + Url("/missing.html") + "\ton " + Url("/index.html") + " (linked 2 times)"})
         << out;
     EXPECT_EQ(Group(out, "beyond the level"), V{"  " + Url("/deep.html") + "\ton " + Url("/page.html")}) << out;
     EXPECT_EQ(Group(out, "never reached: the run was stopped or reached a limit"),
