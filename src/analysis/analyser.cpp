@@ -585,6 +585,7 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
         if (!engine::FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
         record->StepsBeyondLevel = static_cast<std::uint8_t>(parent_.StepsBeyondLevel + 1);
     }
+    record->FoundInScript = guessed;
     record->Project = parent_.Project;
     record->InitWay = parent_.InitWay;
     record->Referer = parent_.URL;

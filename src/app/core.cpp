@@ -28,6 +28,15 @@
 namespace qm::app {
 
 namespace {
+
+// An http or https address (any case), as the desktop hands over an opened link.
+bool IsWebAddress(const std::string& word) {
+    std::string head = word.substr(0, 8);
+    for (char& c : head)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return head.rfind("http://", 0) == 0 || head.rfind("https://", 0) == 0;
+}
+
 constexpr int kQuarterMs = 250;
 constexpr int kIdleCloseMs = 60000;
 
@@ -218,6 +227,11 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
 void Core::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
     for (const std::string& word : line_.projectWords) {
+        if (IsWebAddress(word)) {
+            // An address the desktop opened with this program: a new Project, as when dropped.
+            parts_->commands->PasteAddress(word);
+            continue;
+        }
         const std::vector<store::Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
         if (projects.empty()) {
             warnings_.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");

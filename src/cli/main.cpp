@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/version.h"
 #include "cli/cli_command.h"
 #include "platform/folder_lock.h"
 
@@ -15,7 +16,9 @@ std::vector<Command>& Table() {
 }
 
 void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "usage: quillmoor-cli [--home DIR] COMMAND [ARGS...]\n\ncommands:\n");
+    std::fprintf(
+        out,
+        "usage: quillmoor-cli [--home DIR] COMMAND [ARGS...]\n       quillmoor-cli --version | --help\n\ncommands:\n");
     for (const Command& c : Commands()) std::fprintf(out, "  %-8s %s\n           %s\n", c.name, c.usage, c.summary);
 }
 }  // namespace
@@ -51,6 +54,9 @@ int main(int argc, char** argv) {
             inv.home = argv[++i];
         } else if (a.rfind("--home=", 0) == 0) {
             inv.home = a.substr(7);
+        } else if (a == "--version") {
+            std::printf("quillmoor-cli %s\n", qm::app::kVersion);
+            return kExitOk;
         } else if (a == "-h" || a == "--help" || a == "help") {
             PrintUsage(stdout);
             return kExitOk;

@@ -78,6 +78,7 @@ public:
     // Links in a row that took no level step (or were found at the last level).
     std::uint8_t StepsBeyondLevel = 0;
     bool IsStartAddress = false;  // the Project's start record, through its redirects
+    bool FoundInScript = false;   // a name read from script text, not from a tag
 };
 
 }  // namespace qm::engine

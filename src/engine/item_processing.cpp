@@ -7,6 +7,7 @@
 #include "engine/admission.h"
 #include "engine/crawl_limits.h"
 #include "engine/document_type.h"
+#include "engine/failed_addresses.h"
 #include "engine/credential_scope.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
@@ -141,6 +142,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
     auto retryOrGiveUp = [&](bool countS400) {
         if (record->ConnTries == 1) {
             if (project) {
+                NoteFailedAddress(*project, record->URL, complete ? status : 0);
                 if (countS400)
                     ++project->S400;
                 else
@@ -157,10 +159,12 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         DeleteTemp(*record);
         if (code == net::DoneCode::Aborted || code == net::DoneCode::SizeLimit) {
             if (project) {
-                if (code == net::DoneCode::Aborted)
+                if (code == net::DoneCode::Aborted) {
                     ++project->SAbr;
-                else
+                } else {
                     ++project->SErr;
+                    NoteFailedAddress(*project, record->URL, status);
+                }
             }
             FinishRecord(std::move(record));
             return;
@@ -224,7 +228,10 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
             ReportMessage("More than " + std::to_string(kMaxRedirects) + " redirects from " + record->RedirectStart +
                               ", not followed further",
                           false);
-            if (project) ++project->SErr;
+            if (project) {
+                ++project->SErr;
+                NoteFailedAddress(*project, record->RedirectStart, status);
+            }
             FinishRecord(std::move(record));
             return;
         }
@@ -297,7 +304,10 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         // A server error may pass; a request the server calls malformed gets the same answer
         // next time, so it has a few attempts even when attempts are otherwise unlimited.
         if (status == 400 && ++record->BadRequestAnswers >= kBadRequestAttempts) {
-            if (project) ++project->S400;
+            if (project) {
+                ++project->S400;
+                NoteFailedAddress(*project, record->URL, status);
+            }
             FinishRecord(std::move(record));
             return;
         }
@@ -315,6 +325,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
     } else if (status >= 401 && status <= 499) {
         if (project) ++project->S400;
     }
+    if (project && status >= 400) NoteFailedAddress(*project, record->URL, status);
     FinishRecord(std::move(record));
 }
 

@@ -1,6 +1,10 @@
 // Site maps of Projects over the Project's stored list.
 #include "engine/site_map.h"
 
+#include <filesystem>
+#include <system_error>
+
+#include "engine/failed_addresses.h"
 #include "platform/program_folder.h"
 #include "store/project.h"
 
@@ -48,6 +52,10 @@ bool SaveMaps(const std::vector<store::Project*>& projects) {
     return ok;
 }
 
-void DeleteMap(store::Project& project) { project.RemoveSiteMapFile(); }
+void DeleteMap(store::Project& project) {
+    project.RemoveSiteMapFile();
+    std::error_code ec;
+    std::filesystem::remove(FailedAddressesFile(project), ec);
+}
 
 }  // namespace qm::engine

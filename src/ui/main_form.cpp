@@ -369,6 +369,7 @@ void MainWindow::BuildMenus() {
     project->addSeparator();
     act(project, "&Properties...", "miProperties", [this] { FolderProperties(); });
     act(project, "&Browse", "miBrowse", [this] { Browse(); });
+    act(project, "Chec&k Stored Site...", "miCheckSite", [this] { CheckStoredSite(); });
     // The tool lists, rebuilt each time their menu opens.
     for (const char* list : {"Browsers", "Viewers", "Editors"}) {
         QMenu* tools = project->addMenu(QString("%1 with").arg(list));

@@ -55,7 +55,9 @@ public:
     void StopSelected();
     void ToggleSuspend();
     void FolderProperties();  // a folder's, or a Project's properties
-    void ProjectProperties(store::Project& project);
+    // node: the navigation node to show first ("Server", "Advanced"...), else "Project".
+    void ProjectProperties(store::Project& project, const QString& node = QString());
+    void CheckStoredSite();    // "Chec&k Stored Site..." on the selected Project
     void NewProjectDialog();   // "&Project...": the properties of a new Project
     void DefaultProperties();  // "De&faults" / "&Properties..."
     void RestoreDefaults();    // "De&faults" / "&Restore"

@@ -15,6 +15,8 @@
 #include "store/ui_messages.h"
 #include "ui/add_keyword_dialog.h"
 #include "ui/main_form.h"
+#include "ui/site_check_dialog.h"
+#include "app/stored_site_check.h"
 #include "ui/options_dialog.h"
 #include "ui/project_prop_dialog.h"
 
@@ -31,7 +33,7 @@ void MainWindow::AddDialogMenus(QMenu* settings) {
     settings->addAction("&Options...", this, [this] { OptionsDialog(); })->setObjectName("miOptions");
 }
 
-void MainWindow::ProjectProperties(store::Project& project) {
+void MainWindow::ProjectProperties(store::Project& project, const QString& node) {
     if (!program_) return;
     ProjectPropertiesDialog dlg(this);
     // The keyword picker shows the Project's stored files; offered for the selected Project.
@@ -43,6 +45,7 @@ void MainWindow::ProjectProperties(store::Project& project) {
         };
     }
     dlg.SetProject(project, false);
+    if (!node.isEmpty()) dlg.SelectNode(node);
     if (RunDialog(dlg) != QDialog::Accepted) return;
     // Only what the user changed goes back: the engine and the scheduler may have changed
     // the Project while the dialog was open.
@@ -50,6 +53,15 @@ void MainWindow::ProjectProperties(store::Project& project) {
     RefreshTree();
     UpdateMap();
     UpdateIcons();
+}
+
+void MainWindow::CheckStoredSite() {
+    store::Project* project = SelectedNode().project;
+    if (!program_ || !project) return;
+    SiteCheckDialog dlg(this);
+    dlg.Show(app::CheckStoredSite(*project));
+    dlg.OnOpenRule = [this, project](const QString& node) { ProjectProperties(*project, node); };
+    RunDialog(dlg);
 }
 
 void MainWindow::NewProjectDialog() {

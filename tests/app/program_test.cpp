@@ -142,6 +142,30 @@ TEST(Program, ShutdownSavesClosesThenAsksThePowerOffAction) {
     EXPECT_TRUE(reported);
 }
 
+TEST(Program, AddressesOnTheCommandLineBecomeProjects) {
+    const std::string home = test::MakeTempDir("cmdaddress");
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Core program(clock, answers);
+    std::string error;
+    ASSERT_EQ(
+        program.Start(Quiet(home, {"HTTPS://example.invalid/docs/", "Default/all", "ftp://example.invalid/"}), error),
+        Core::StartResult::Started)
+        << error;
+    int made = 0;
+    for (const store::Project* project : program.GetSession().Tree().AllProjects())
+        made += project->URL == "HTTPS://example.invalid/docs/";
+    EXPECT_EQ(made, 1);
+    // Only http and https are taken as addresses; other words still name Projects.
+    bool ftpNamesNothing = false;
+    for (const auto& w : program.Warnings()) {
+        EXPECT_EQ(w.find("example.invalid/docs"), std::string::npos) << w;
+        ftpNamesNothing = ftpNamesNothing || w.find("'ftp://example.invalid/' names no Project") != std::string::npos;
+    }
+    EXPECT_TRUE(ftpNamesNothing);
+    program.Close();
+}
+
 TEST(Program, ExitQuestionAndSelectedNode) {
     const std::string home = HomeWith("exitq", {{"ConfirmExit", 1}, {"TreeSelected", 99}});
     FakeClock clock;

@@ -30,6 +30,7 @@
 #include "ui/main_form.h"
 #include "ui/options_dialog.h"
 #include "ui/project_prop_dialog.h"
+#include "ui/site_check_dialog.h"
 
 using namespace qm;
 using qm::ui::ProgramOptionsDialog;
@@ -565,4 +566,38 @@ TEST(PasswordQuestion, TheWindowAsksAndHandsTheAnswerToTheEngine) {
     // Cancel skips the page.
     w.form.ExecDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
     EXPECT_FALSE(q.OnPasswordWanted(q, project, "http://127.0.0.1:9/private/", "", user, password));
+}
+
+TEST(SiteCheck, DoubleClickOpensThePropertiesAtTheRulesPage) {
+    std::string home = qm::test::MakeTempDir("ui_site_check");
+    setenv("HOME", home.c_str(), 1);
+    Window w(home);
+    ui::MainWindow& f = w.form;
+    f.PasteText("http://127.0.0.1:9/never/");
+    ASSERT_NE(f.SelectedNode().project, nullptr);
+    std::vector<std::string> shown;
+    f.ExecDialog = [&shown](QDialog& d) {
+        if (auto* check = dynamic_cast<ui::SiteCheckDialog*>(&d)) {
+            // Never started: the start page is the one link without a file.
+            QTreeWidget* list = check->List();
+            EXPECT_EQ(list->topLevelItemCount(), 1);
+            QTreeWidgetItem* group = list->topLevelItem(0);
+            shown.push_back(group->text(0).toStdString());
+            EXPECT_EQ(group->childCount(), 1);
+            if (group->childCount() == 1) {
+                shown.push_back(group->child(0)->text(0).toStdString());
+                emit list->itemDoubleClicked(group->child(0), 0);
+            }
+            shown.push_back(check->SummaryText().toStdString());
+            return static_cast<int>(QDialog::Rejected);
+        }
+        auto* props = dynamic_cast<ProjectPropertiesDialog*>(&d);
+        EXPECT_NE(props, nullptr);
+        if (props) shown.push_back("properties at " + props->CurrentPage().toStdString());
+        return static_cast<int>(QDialog::Rejected);
+    };
+    f.CheckStoredSite();
+    EXPECT_EQ(shown, (std::vector<std::string>{"never reached: the run was stopped or reached a limit (1)",
+                                               "http://127.0.0.1:9/never/", "properties at Limits",
+                                               "0 pages read, 1 links, 1 broken"}));
 }

@@ -270,3 +270,44 @@ TEST(ToolList, CaptionsAndPrograms) {
     EXPECT_EQ(tools[1].program, "/usr/bin/gedit");
     EXPECT_EQ(tools[2].caption, "/usr/bin/ed");
 }
+
+#include "viewmodels/site_check_list.h"
+
+TEST(SiteCheckList, GroupsUnderHeadingsAndPointsAtTheRulesPage) {
+    SiteCheck check;
+    check.pagesRead = 3;
+    check.linksSeen = 12;
+    auto link = [](BrokenReason r, const char* detail, const char* url) {
+        return BrokenLink{r, detail, url, "http://h/index.html", 1};
+    };
+    check.broken = {link(BrokenReason::Refused, "server keywords", "http://ads/x"),
+                    link(BrokenReason::Refused, "server keywords", "http://ads/y"),
+                    link(BrokenReason::Refused, "category images", "http://h/a.gif"),
+                    link(BrokenReason::Failed, "404", "http://h/gone"),
+                    link(BrokenReason::Failed, "401", "http://h/private/")};
+    const std::vector<viewmodels::SiteCheckLine> lines = viewmodels::SiteCheckLines(check);
+    std::vector<std::string> shown;
+    for (const auto& l : lines) shown.push_back((l.heading ? "# " : "  ") + l.text + " -> " + l.propertiesNode);
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "# refused by the rule 'server keywords' (2) -> Server",
+                         "  http://ads/x -> Server",
+                         "  http://ads/y -> Server",
+                         "# refused by the rule 'category images' (1) -> Images",
+                         "  http://h/a.gif -> Images",
+                         "# failed with status 404 (1) -> Advanced",
+                         "  http://h/gone -> Advanced",
+                         "# failed with status 401 (1) -> Passwords",
+                         "  http://h/private/ -> Passwords",
+                     }));
+    EXPECT_EQ(lines[1].page, "http://h/index.html");
+    EXPECT_EQ(viewmodels::SiteCheckSummary(check), "3 pages read, 12 links, 5 broken");
+
+    auto node = [&](BrokenReason r, const char* detail) { return viewmodels::PropertiesNodeFor(link(r, detail, "u")); };
+    EXPECT_EQ(node(BrokenReason::Refused, "starting directory"), "Directory");
+    EXPECT_EQ(node(BrokenReason::Refused, "file name keywords"), "Filename");
+    EXPECT_EQ(node(BrokenReason::Refused, "category user-defined"), "User Defined");
+    EXPECT_EQ(node(BrokenReason::Refused, "repeating path segments"), "Advanced");
+    EXPECT_EQ(node(BrokenReason::BeyondLevel, ""), "Project");
+    EXPECT_EQ(node(BrokenReason::NotReached, ""), "Advanced");
+    EXPECT_EQ(viewmodels::SiteCheckSummary(SiteCheck{}), "0 pages read, 0 links, nothing broken");
+}
