@@ -12,7 +12,7 @@
 #include <unordered_set>
 
 #include "analysis/analyser.h"
-#include "engine/address_rules.h"
+#include "addresses/address_rules.h"
 #include "engine/admission.h"
 #include "engine/analysis_hook.h"
 #include "engine/crawl_limits.h"
@@ -128,8 +128,8 @@ public:
     }
     std::string MapRelativeName(const std::string& name) override {
         std::string mapped = name;
-        if (rules_.extLast) engine::MoveExtensionLast(mapped);
-        engine::MapNameWith(mapped, false, "", rules_.defaultDoc);
+        if (rules_.extLast) addresses::MoveExtensionLast(mapped);
+        addresses::MapNameWith(mapped, false, "", rules_.defaultDoc);
         return mapped;
     }
     bool FileExists(const std::string& path) override {
