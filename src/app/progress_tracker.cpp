@@ -17,7 +17,8 @@ RunProgress ProgressTracker::Update(Series& series, double t, const ProjectCount
     const int known = counts.done + counts.queued + counts.processing;
     if (series.points.empty() || known > series.points.back().known) series.lastGrowth = t;
     // A Project started again begins a new series.
-    if (!series.points.empty() && (counts.done < series.points.back().done || counts.bytes < series.points.back().bytes))
+    if (!series.points.empty() &&
+        (counts.done < series.points.back().done || counts.bytes < series.points.back().bytes))
         series.points.clear(), series.lastGrowth = t;
     series.points.push_back({t, counts.done, known, counts.bytes});
     while (series.points.size() > 2 && t - series.points.front().t > kWindowSeconds) series.points.pop_front();

@@ -30,7 +30,7 @@ struct ConnectionSample {
     int index = 0;
     bool busy = false;
     std::string address;
-    std::int64_t length = 0;    // the announced length of the body; 0: none known
+    std::int64_t length = 0;     // the announced length of the body; 0: none known
     std::int64_t remaining = 0;  // of that length
     std::int64_t received = 0;   // body bytes of this file so far
 };

@@ -21,9 +21,9 @@ public:
         // Looked up on each change: a session bus that appears later is used then.
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected()) return;
-        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/com/canonical/unity/launcherentry/quillmoor"),
-                                                         QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                                         QStringLiteral("Update"));
+        QDBusMessage signal =
+            QDBusMessage::createSignal(QStringLiteral("/com/canonical/unity/launcherentry/quillmoor"),
+                                       QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
         QVariantMap properties;
         properties.insert(QStringLiteral("progress"), permille < 0 ? 0.0 : permille / 1000.0);
         properties.insert(QStringLiteral("progress-visible"), permille >= 0);

@@ -63,8 +63,8 @@ OverallView Overall(const app::ProgressTracker& progress, const std::string& bas
     v.bar = all.permille;
     v.percent = all.permille / 10;
     v.title = std::to_string(v.percent) + "% - " + baseTitle;
-    v.tooltip = baseTitle + "\n" + Msg(store::UIText::Downloading) + " " + std::to_string(v.percent) + "%: " +
-                RunText(all);
+    v.tooltip =
+        baseTitle + "\n" + Msg(store::UIText::Downloading) + " " + std::to_string(v.percent) + "%: " + RunText(all);
     return v;
 }
 

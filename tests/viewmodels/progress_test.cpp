@@ -19,7 +19,7 @@ TEST(Units, SizesRatesAndTimesAtTheirBoundaries) {
     EXPECT_EQ(app::FormatSize(1024), "1.0 KB");
     EXPECT_EQ(app::FormatSize(1536), "1.5 KB");
     EXPECT_EQ(app::FormatSize(99 * 1024 + 950), "99.9 KB");
-    EXPECT_EQ(app::FormatSize(100 * 1024 - 1), "100 KB");  // 99.999 rounds up, without a decimal
+    EXPECT_EQ(app::FormatSize(100 * 1024 - 1), "100 KB");   // 99.999 rounds up, without a decimal
     EXPECT_EQ(app::FormatSize(1024 * 1024 - 1), "1.0 MB");  // never "1024 KB"
     EXPECT_EQ(app::FormatSize(1024 * 1024), "1.0 MB");
     EXPECT_EQ(app::FormatSize(21916 * 1024LL), "21.4 MB");
@@ -107,8 +107,8 @@ TEST(ProgressTracker, KnownQueueGetsATimeLeftGrowingQueueDoesNot) {
 
 TEST(ProgressTracker, ConnectionsWithAndWithoutALength) {
     app::ProgressTracker t;
-    const std::vector<std::string> status = {"HTTP0: 25% of 4000 bytes of http://h/a.", "HTTP1: 3000 bytes of http://h/b.",
-                                             "HTTP2: Empty"};
+    const std::vector<std::string> status = {"HTTP0: 25% of 4000 bytes of http://h/a.",
+                                             "HTTP1: 3000 bytes of http://h/b.", "HTTP2: Empty"};
     for (int q = 0; q <= 8; ++q) {
         const double s = q * 0.25;
         t.SampleConnections(s, {{0, true, "http://h/a", 4000, 4000 - 100 * q, 100 * q},
