@@ -52,7 +52,7 @@ TEST(TaskbarProgress, LauncherEntrySignalsOnAPrivateSessionBus) {
     std::unique_ptr<platform::TaskbarProgress> taskbar = platform::MakeLauncherEntryProgress("quillmoor.desktop");
     taskbar->Show(-1);  // already hidden: nothing sent
     taskbar->Show(250);
-    taskbar->Show(250);  // unchanged: nothing sent
+    taskbar->Show(250);   // unchanged: nothing sent
     taskbar->Show(1500);  // beyond the end: full
     taskbar->Show(-7);
     taskbar->Show(-1);  // still hidden: nothing sent
