@@ -254,8 +254,9 @@ void MainWindow::BuildWidgets() {
         program_->Commands().Select(NodeOf(item));
         if (MapPageShown()) UpdateMap();
     });
-    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
-        if (refreshing_ || !program_) return;
+    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        // Only the caption is edited; the progress columns change on their own.
+        if (refreshing_ || !program_ || column != 0) return;
         Node node = NodeOf(item);
         QString text = item->text(0);
         QTimer::singleShot(0, this, [this, node, text] { RenameNode(node, text); });

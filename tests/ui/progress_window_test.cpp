@@ -75,6 +75,8 @@ TEST(ProgressDisplay, BarsMoveWhileAThrottledSiteDownloads) {
     // Watched while it runs; each sight is kept, nothing is timed.
     bool lengthBarPartway = false, movingBar = false, addressShown = false, projectBar = false;
     bool overallPartway = false, titlePercent = false, growingSaid = false, timeLeftSaid = false;
+    bool textDropped = false;
+    QString shownText;
     std::vector<int> overallValues;
     ui::DownloadProgressWindow* window = form.ProgressWindow();
     auto look = [&] {
@@ -90,6 +92,9 @@ TEST(ProgressDisplay, BarsMoveWhileAThrottledSiteDownloads) {
         }
         if (form.ProjectBar(*p)) projectBar = true;
         const QString text = form.ProjectProgressText(*p);
+        // Once shown, the text is replaced, never dropped (a tree rebuilt under it would).
+        if (!shownText.isEmpty() && text.isEmpty()) textDropped = true;
+        shownText = text;
         if (text.contains("queue still growing")) growingSaid = true;
         if (text.contains(" left") && text.contains(" files")) timeLeftSaid = true;
         if (form.OverallBar()->isVisible()) {
@@ -111,6 +116,7 @@ TEST(ProgressDisplay, BarsMoveWhileAThrottledSiteDownloads) {
     EXPECT_TRUE(addressShown);
     EXPECT_TRUE(projectBar);
     EXPECT_TRUE(growingSaid);
+    EXPECT_FALSE(textDropped);
     EXPECT_TRUE(timeLeftSaid) << "no time left once the queue settled";
     EXPECT_TRUE(overallPartway);
     EXPECT_TRUE(titlePercent);
