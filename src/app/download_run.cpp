@@ -216,6 +216,7 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
 void DownloadRun::Tick() {
     speed_.Add(queue_->TotalReceived());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    progress_.SampleConnections(seconds, ConnectionSamples());
     progress_.SampleProjects(seconds, ProjectSamples());
     if (settings_.progress) settings_.progress(ProgressLine());
 }

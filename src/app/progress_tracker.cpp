@@ -71,7 +71,19 @@ void ProgressTracker::SampleProjects(double seconds, const std::vector<ProjectCo
     overall_ = Update(overallSeries_, seconds, total);
     // Another Project's start adds files: the whole is growing while any part is.
     for (const RunProgress& p : projects_) overall_.growing = overall_.growing || p.growing;
-    if (overall_.growing) overall_.secondsLeft = -1;
+    if (overall_.growing) {
+        overall_.secondsLeft = -1;
+        return;
+    }
+    std::int64_t inTransfer = 0, transferRate = 0;
+    for (const ConnectionProgress& c : connections_)
+        if (c.busy && c.length > 0) {
+            inTransfer += c.remaining;
+            transferRate += c.rate;
+        }
+    if (inTransfer > 0 && transferRate > 0)
+        overall_.secondsLeft =
+            std::max<std::int64_t>(overall_.secondsLeft, (inTransfer + transferRate - 1) / transferRate);
 }
 
 const RunProgress* ProgressTracker::ProjectFigures(const store::Project* project) const {
@@ -97,7 +109,10 @@ void ProgressTracker::SampleConnections(double seconds, const std::vector<Connec
         p.address = c.busy ? c.address : std::string();
         p.received = c.busy ? c.received : 0;
         p.length = c.busy ? c.length : 0;
-        if (p.length > 0) p.permille = Permille(c.length - std::max<std::int64_t>(c.remaining, 0), c.length);
+        if (p.length > 0) {
+            p.remaining = std::clamp<std::int64_t>(c.remaining, 0, c.length);
+            p.permille = Permille(c.length - p.remaining, c.length);
+        }
         if (h.points.size() >= 2 && h.points.back().first > h.points.front().first)
             p.rate = static_cast<std::int64_t>(static_cast<double>(h.points.back().second - h.points.front().second) /
                                                (h.points.back().first - h.points.front().first));

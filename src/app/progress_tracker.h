@@ -41,8 +41,9 @@ struct ConnectionProgress {
     std::string address;
     std::int64_t length = 0;  // 0: unknown
     std::int64_t received = 0;
-    std::int64_t rate = 0;  // bytes per second
-    int permille = -1;      // of the length; -1 when no length is known
+    std::int64_t remaining = 0;  // of the length
+    std::int64_t rate = 0;       // bytes per second
+    int permille = -1;           // of the length; -1 when no length is known
 };
 
 // A running Project, or with project null all running Projects together.
@@ -65,7 +66,9 @@ public:
     static constexpr double kWindowSeconds = 30;
 
     // Once a second (seconds: any steady clock) with the counters of the Projects of the
-    // run; a Project with nothing queued or in processing is finished and drops out.
+    // run; a Project with nothing queued or in processing is finished and drops out. Near
+    // the end, when the files still in transfer need longer than the pace of stored files
+    // says (one large file left), the whole's time left is what they need at their rates.
     void SampleProjects(double seconds, const std::vector<ProjectCounts>& projects);
     // As often as the display refreshes, with the pool's connections.
     void SampleConnections(double seconds, const std::vector<ConnectionSample>& connections);

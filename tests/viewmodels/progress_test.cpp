@@ -3,6 +3,8 @@
 // length, the overall title, and the colour of failure lines in the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/progress_tracker.h"
 #include "app/units.h"
 #include "store/options.h"
@@ -103,6 +105,25 @@ TEST(ProgressTracker, KnownQueueGetsATimeLeftGrowingQueueDoesNot) {
     EXPECT_EQ(row.bar, viewmodels::kNoBar);
     EXPECT_EQ(row.text, "Last run: 2 min 10 s, S200=98 S304=0 S400=2 SErr=0 SAbr=0");
     EXPECT_EQ(viewmodels::ProjectProgressRow(store::Project(), nullptr).text, "");  // never run
+}
+
+TEST(ProgressTracker, ALargeLastFileSetsTheTimeLeft) {
+    store::Project project;
+    app::ProgressTracker t;
+    // 40 files stored quickly, then one large file left: 1 MB to go at 10 KB/s.
+    for (int s = 0; s <= 20; ++s) {
+        const int done = std::min(40, 4 * s);
+        t.SampleConnections(s, {{0, true, "http://h/big.iso", 2000000, 1000000 - 10000 * s, 1000000 + 10000 * s}});
+        t.SampleProjects(s, {{&project, done, done < 40 ? 40 - done : 0, 1, done * 1000LL}});
+    }
+    ASSERT_TRUE(t.Downloading());
+    EXPECT_FALSE(t.Overall().growing);
+    // The stored files' pace alone says 1 file at 4 a second; the file in transfer needs 80 s.
+    EXPECT_EQ(t.Overall().secondsLeft, 80);
+    // Without a length nothing can be said about the file in transfer.
+    t.SampleConnections(21, {{0, true, "http://h/big.iso", 0, 0, 1210000}});
+    t.SampleProjects(21, {{&project, 40, 0, 1, 40000}});
+    EXPECT_LT(t.Overall().secondsLeft, 80);
 }
 
 TEST(ProgressTracker, ConnectionsWithAndWithoutALength) {
