@@ -319,6 +319,8 @@ void Core::QuarterTick() {
     Parts& p = *parts_;
     if (closed_ || closing_ || !p.run) return;
     const double now = clock_.Now();
+    progress_.SampleConnections(now * 86400.0, p.run->ConnectionSamples());
+    if (OnProgress) OnProgress();
     // The minute handling starts early in a minute; from then on every minute of the clock
     // is handled once, whenever this timer fires.
     if (!minuteOn_) {
@@ -355,6 +357,7 @@ void Core::SecondTick() {
     Parts& p = *parts_;
     if (closed_ || !p.run) return;
     speed_.Add(p.run->Queue().TotalReceived());
+    progress_.SampleProjects(clock_.Now() * 86400.0, p.run->ProjectSamples());
     SetStatus(4, speedText_,
               store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed_.BytesPerSecond()) + " " +
                   store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(p.run->Queue()));
@@ -365,6 +368,7 @@ void Core::SecondTick() {
                       store::UIMessage(store::UIText::Kilobytes));
     else
         SetStatus(3, sizeText_, "");
+    if (OnProgress) OnProgress();
 }
 
 }  // namespace qm::app

@@ -30,6 +30,7 @@
 
 #include "app/command_line.h"
 #include "app/download_run.h"
+#include "app/progress_tracker.h"
 #include "app/session.h"
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
@@ -105,6 +106,8 @@ public:
     // Status bar texts: panel 3 the selected Project's size, panel 4 the speed. Raised when
     // the text changes.
     std::function<void(int panel, const std::string& text)> OnStatusText;
+    // The progress figures were sampled again (each quarter second while the engine runs).
+    std::function<void()> OnProgress;
     // The language file: the desktop program applies "qm.int" of the program folder to its
     // windows here (after the options and the queue manager, before the server starts).
     std::function<void()> LoadLanguage;
@@ -151,6 +154,8 @@ public:
     bool MinuteHandlingOn() const { return minuteOn_; }
     const std::string& SpeedText() const { return speedText_; }
     const std::string& SizeText() const { return sizeText_; }
+    // The progress figures: connections each quarter second, Projects each second.
+    const ProgressTracker& Progress() const { return progress_; }
 
 private:
     void ProcessCommandLine(const std::vector<std::string>& args);
@@ -171,6 +176,7 @@ private:
     bool minuteOn_ = false;
     int idleMs_ = 0;
     SpeedAverage speed_;
+    ProgressTracker progress_;
     std::string speedText_, sizeText_, saveError_;
 };
 

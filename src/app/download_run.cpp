@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/project_lookup.h"
 #include "app/session.h"
+#include "app/units.h"
 #include "engine/connection_setup.h"
 #include "engine/get_rec.h"
 #include "engine/queue_file.h"
@@ -201,6 +202,9 @@ bool DownloadRun::RunUntilIdle(std::atomic<bool>& stop) {
 
 void DownloadRun::Tick() {
     speed_.Add(queue_->TotalReceived());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    progress_.SampleConnections(seconds, ConnectionSamples());
+    progress_.SampleProjects(seconds, ProjectSamples());
     if (settings_.progress) settings_.progress(ProgressLine());
 }
 
@@ -209,6 +213,14 @@ std::string RetryWaitText(const engine::QueueManager& queue) {
     if (waiting == 0) return std::string();
     return "  waiting to retry: " + std::to_string(waiting) + " (next in " +
            std::to_string(queue.SecondsToNextRetry()) + " s)";
+}
+
+std::string TimeLeftText(const ProgressTracker& progress) {
+    if (!progress.Downloading()) return std::string();
+    const RunProgress& all = progress.Overall();
+    if (all.growing) return "  (" + store::UIMessage(store::UIText::QueueGrowing) + ")";
+    if (all.secondsLeft < 0) return std::string();
+    return "  " + FormatDuration(all.secondsLeft) + " " + store::UIMessage(store::UIText::TimeLeft);
 }
 
 std::string DownloadRun::ProgressLine() const {
@@ -221,9 +233,33 @@ std::string DownloadRun::ProgressLine() const {
     return store::UIMessage(store::UIText::Downloaded) + ": " + std::to_string(done) + " " +
            store::UIMessage(store::UIText::Files) + "  " + store::UIMessage(store::UIText::Queue) + ": " +
            std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(store::UIText::Size) + ": " +
-           std::to_string(bytes / 1024) + " " + store::UIMessage(store::UIText::Kilobytes) + "  " +
-           store::UIMessage(store::UIText::Speed) + ": " + std::to_string(speed) + " " +
-           store::UIMessage(store::UIText::BytesPerSecond) + RetryWaitText(*queue_);
+           FormatSize(bytes) + "  " + store::UIMessage(store::UIText::Speed) + ": " + FormatRate(speed) +
+           TimeLeftText(progress_) + RetryWaitText(*queue_);
+}
+
+std::vector<ProjectCounts> DownloadRun::ProjectSamples() const {
+    std::vector<ProjectCounts> out;
+    for (const store::Project* p : started_)
+        out.push_back({p, p->DoneCount, p->QueuedCount, p->ProcessingCount, p->ReceivedBytes});
+    return out;
+}
+
+std::vector<ConnectionSample> DownloadRun::ConnectionSamples() {
+    std::vector<ConnectionSample> out;
+    for (std::size_t i = 0; i < queue_->PoolSize(); ++i) {
+        const net::DownloadConnection& c = queue_->Connection(i);
+        ConnectionSample s;
+        s.index = static_cast<int>(i);
+        s.busy = c.Busy;
+        if (c.Busy) {
+            s.address = c.GetURL();
+            s.length = c.ContentLength;
+            s.remaining = c.Remaining;
+            s.received = c.Received;
+        }
+        out.push_back(std::move(s));
+    }
+    return out;
 }
 
 std::string DownloadRun::SummaryLine(const store::Project& p) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress_tracker.h"
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
 #include "engine/message_kind.h"
@@ -41,6 +42,10 @@ struct RunSettings {
 // What the progress shows while records wait out the pause after a failed attempt (empty
 // when none waits), so that a quiet run says why it is quiet.
 std::string RetryWaitText(const engine::QueueManager& queue);
+
+// What the progress line adds about the end: "  1 min 20 s left" once the queue settled,
+// "  (queue still growing)" before, nothing when nothing runs or no file was stored lately.
+std::string TimeLeftText(const ProgressTracker& progress);
 
 // Writes the site maps of these Projects that changed. False with the error naming a Project
 // whose map could not be written.
@@ -117,6 +122,10 @@ public:
     static std::string SummaryLine(const store::Project& project);
     // The progress line: files done, queued, kilobytes, speed.
     std::string ProgressLine() const;
+    // The counters of the started Projects and the state of the pool's connections, as the
+    // progress figures take them.
+    std::vector<ProjectCounts> ProjectSamples() const;
+    std::vector<ConnectionSample> ConnectionSamples();
 
 private:
     void Tick();
@@ -127,6 +136,7 @@ private:
     std::unique_ptr<engine::QueueManager> queue_;
     std::vector<store::Project*> started_;
     SpeedAverage speed_;
+    ProgressTracker progress_;  // the progress line's time left
     bool suspendedToFile_ = false;
 };
 

@@ -93,6 +93,13 @@ void LoadOptions(ProgramOptions& o, RegKey& key, Project& defaults, std::vector<
         else
             io.Warn("URLPrefix", "a text");
     }
+    if (!key.ValueExists("UseLog")) {
+        // A fresh program folder starts with the log on, so that a new user sees what
+        // happens; every line of every received block would bury the rest, so the
+        // progress filter starts off there. A registry that has the values keeps them.
+        o.UseLog = true;
+        if (!key.ValueExists("FProgress")) o.FProgress = false;
+    }
     io.Bool("UseLog", o.UseLog);
     io.Bool("UseProxy", o.UseProxy);
     io.Int("ProxyType", o.ProxyType);

@@ -61,6 +61,21 @@ const std::array<const char*, kUIMessageCount> kBuiltIn = {
     "Parsing",
     "Searching",
     "Import &Favorites",
+    "bytes",
+    "KB",
+    "MB",
+    "GB",
+    "/s",
+    "h",
+    "min",
+    "s",
+    "files",
+    "left",
+    "queue still growing",
+    "Last run",
+    "Status",
+    "Address",
+    "Rate",
 };
 
 std::array<std::string, kUIMessageCount>& Table() {

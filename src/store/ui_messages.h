@@ -1,11 +1,13 @@
 #pragma once
-// The UI message table: 53 texts addressed by index, replaceable by the language file.
+// The UI message table: texts addressed by index, replaceable by the language file. The first
+// 53 are the classic list; the texts of the progress display follow them, so that an older
+// language file still replaces the ones it knows.
 #include <string>
 #include <string_view>
 
 namespace qm::store {
 
-constexpr int kUIMessageCount = 53;
+constexpr int kUIMessageCount = 68;
 
 // The messages by meaning; the numbers are their places in a language file's messages.
 enum class UIText {
@@ -62,6 +64,22 @@ enum class UIText {
     Parsing = 50,
     Searching = 51,
     ImportFavorites = 52,
+    // Units and the progress display.
+    Bytes = 53,
+    KB = 54,
+    MB = 55,
+    GB = 56,
+    PerSecond = 57,
+    Hours = 58,
+    Minutes = 59,
+    Seconds = 60,
+    FilesKnown = 61,
+    TimeLeft = 62,
+    QueueGrowing = 63,
+    LastRun = 64,
+    ColumnStatus = 65,
+    ColumnAddress = 66,
+    ColumnRate = 67,
 };
 
 // Text number index; an index outside the table gives an empty text.

@@ -3,12 +3,19 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QInputDialog>
 
+#include "app/progress_tracker.h"
 #include "store/options.h"
+#include "store/ui_messages.h"
 #include "ui/language.h"
 
 namespace qm::ui {
+
+namespace {
+const QColor kTroubleColour(200, 30, 30);
+}  // namespace
 
 MessagesWindow::MessagesWindow(viewmodels::LogModel& model, QWidget* parent)
     : QDockWidget("Messages Window", parent), model_(model) {
@@ -76,10 +83,11 @@ void MessagesWindow::Refresh() {
         list_->clear();
         shownGeneration_ = model_.LogGeneration();
     }
-    QStringList fresh;
-    for (std::size_t i = static_cast<std::size_t>(list_->count()); i < lines.size(); ++i)
-        fresh << QString::fromStdString(lines[i]);
-    if (!fresh.isEmpty()) list_->addItems(fresh);
+    for (std::size_t i = static_cast<std::size_t>(list_->count()); i < lines.size(); ++i) {
+        auto* item = new QListWidgetItem(QString::fromStdString(lines[i]));
+        if (model_.Trouble(i)) item->setForeground(kTroubleColour);  // errors and refusals stand out
+        list_->addItem(item);
+    }
     shownRevision_ = model_.LogRevision();
     QSignalBlocker block(list_);
     list_->setCurrentRow(model_.Selected());
@@ -138,15 +146,28 @@ DownloadProgressWindow::DownloadProgressWindow(viewmodels::LogModel& model, QWid
     : QDockWidget("Download Progress", parent), model_(model) {
     setObjectName("WndProgress");
     RegisterLanguageWindow(this);
-    list_ = new QListWidget(this);
+    list_ = new QTableWidget(0, ColumnCount, this);
     list_->setObjectName("lstProgress");
-    list_->setUniformItemSizes(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setShowGrid(false);
+    list_->setWordWrap(false);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    list_->horizontalHeader()->setHighlightSections(false);
+    list_->setColumnWidth(StatusColumn, 360);
+    list_->setColumnWidth(BarColumn, 120);
+    list_->setColumnWidth(AddressColumn, 300);
+    list_->setColumnWidth(SizeColumn, 80);
+    list_->horizontalHeader()->setStretchLastSection(true);
     setWidget(list_);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
-        QListWidgetItem* item = list_->itemAt(p);
-        int index = item ? list_->row(item) : -1;
-        if (item) list_->setCurrentItem(item);
+        QTableWidgetItem* item = list_->itemAt(p);
+        int index = item ? item->row() : -1;
+        if (item) list_->selectRow(index);
         QMenu menu(this);
         QAction* cancel = menu.addAction("Cancel", this, [this, index] { CancelLine(index); });
         cancel->setObjectName("mpCancel");
@@ -158,18 +179,53 @@ DownloadProgressWindow::DownloadProgressWindow(viewmodels::LogModel& model, QWid
     refresh_.start();
 }
 
+QProgressBar* DownloadProgressWindow::Bar(int row) const {
+    return qobject_cast<QProgressBar*>(list_->cellWidget(row, BarColumn));
+}
+
+void DownloadProgressWindow::SetCell(int row, int column, const std::string& text) {
+    QString q = QString::fromStdString(text);
+    QTableWidgetItem* item = list_->item(row, column);
+    if (!item)
+        list_->setItem(row, column, new QTableWidgetItem(q));
+    else if (item->text() != q)
+        item->setText(q);
+}
+
 void DownloadProgressWindow::Refresh() {
-    if (model_.ProgressRevision() == shownRevision_) return;
-    shownRevision_ = model_.ProgressRevision();
-    const auto& lines = model_.ProgressLines();
-    while (list_->count() > static_cast<int>(lines.size())) delete list_->takeItem(list_->count() - 1);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        QString text = QString::fromStdString(lines[i]);
-        if (static_cast<int>(i) < list_->count()) {
-            if (list_->item(static_cast<int>(i))->text() != text) list_->item(static_cast<int>(i))->setText(text);
-        } else {
-            list_->addItem(text);
+    using store::UIText;
+    const UIText headers[ColumnCount] = {UIText::ColumnStatus, UIText::Empty, UIText::ColumnAddress, UIText::Size,
+                                         UIText::ColumnRate};
+    for (int c = 0; c < ColumnCount; ++c) {
+        QString caption = c == BarColumn ? QString() : QString::fromStdString(store::UIMessage(headers[c]));
+        QTableWidgetItem* h = list_->horizontalHeaderItem(c);
+        if (!h)
+            list_->setHorizontalHeaderItem(c, new QTableWidgetItem(caption));
+        else if (h->text() != caption)
+            h->setText(caption);
+    }
+    static const std::vector<app::ConnectionProgress> kNone;
+    const std::vector<viewmodels::ConnectionRow> rows =
+        viewmodels::ConnectionRows(model_.ProgressLines(), figures_ ? figures_->Connections() : kNone);
+    if (list_->rowCount() != static_cast<int>(rows.size())) list_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const viewmodels::ConnectionRow& row = rows[static_cast<std::size_t>(r)];
+        SetCell(r, StatusColumn, row.status);
+        SetCell(r, AddressColumn, row.address);
+        SetCell(r, SizeColumn, row.size);
+        SetCell(r, RateColumn, row.rate);
+        QProgressBar* bar = Bar(r);
+        if (!bar) {
+            bar = new QProgressBar(list_);
+            bar->setObjectName(QString("barConnection%1").arg(r));
+            bar->setTextVisible(false);
+            list_->setCellWidget(r, BarColumn, bar);
         }
+        bar->setVisible(row.bar != viewmodels::kNoBar);
+        // A moving bar (no length known) is Qt's busy bar: a range of 0 to 0.
+        const int maximum = row.bar == viewmodels::kMovingBar ? 0 : 1000;
+        if (bar->maximum() != maximum) bar->setRange(0, maximum);
+        if (row.bar >= 0 && bar->value() != row.bar) bar->setValue(row.bar);
     }
 }
 

@@ -1,15 +1,23 @@
 #pragma once
 // The log window ("Messages Window", MessagesWindow) and the progress window ("Download
 // Progress", DownloadProgressWindow): dock widgets that float or dock in the main window's bottom
-// panel. They show app::LogModel and refresh at most ten times a second, so a busy download
-// cannot flood the event loop with repaints.
+// panel. They show viewmodels::LogModel (and the progress window the connections' figures:
+// a bar, the address, size and rate beside each status line) and refresh at most ten times a
+// second, so a busy download cannot flood the event loop with repaints.
 #include <QDockWidget>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QMenu>
+#include <QTableWidget>
 #include <QTimer>
 #include <functional>
 
 #include "viewmodels/log_model.h"
+#include "viewmodels/progress_view.h"
+
+namespace qm::app {
+class ProgressTracker;
+}  // namespace qm::app
 
 namespace qm::ui {
 
@@ -52,7 +60,12 @@ class DownloadProgressWindow : public QDockWidget {
     Q_OBJECT
 public:
     DownloadProgressWindow(viewmodels::LogModel& model, QWidget* parent = nullptr);
-    QListWidget* List() const { return list_; }
+    // The table: the status line first, then bar, address, size and rate.
+    QTableWidget* List() const { return list_; }
+    enum Column { StatusColumn, BarColumn, AddressColumn, SizeColumn, RateColumn, ColumnCount };
+    QProgressBar* Bar(int row) const;
+    // The connections' figures shown beside the lines (none: the lines alone).
+    void ShowFigures(const app::ProgressTracker* figures) { figures_ = figures; }
     void Refresh();
     // Cancels the connection of that line; pool bounds are checked by the caller's hook.
     std::function<void(int index)> OnCancel;
@@ -65,9 +78,10 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    void SetCell(int row, int column, const std::string& text);
     viewmodels::LogModel& model_;
-    QListWidget* list_;
-    std::uint64_t shownRevision_ = ~0ull;
+    const app::ProgressTracker* figures_ = nullptr;
+    QTableWidget* list_;
     QTimer refresh_;
 };
 

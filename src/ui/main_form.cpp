@@ -41,6 +41,8 @@
 #include "net/http_client.h"
 #include "platform/clipboard.h"
 #include "platform/launch.h"
+#include "platform/taskbar_progress.h"
+#include "viewmodels/progress_view.h"
 #include "store/options.h"
 #include "store/ui_messages.h"
 #include "ui/folder_prop_dialog.h"
@@ -58,6 +60,9 @@ namespace {
 
 constexpr int kFolderRole = Qt::UserRole;
 constexpr int kProjectRole = Qt::UserRole + 1;
+// The Project tree's columns: caption, progress bar, progress text.
+constexpr int kBarColumn = 1;
+constexpr int kProgressTextColumn = 2;
 
 // The system clipboard for the tree commands' copy and paste.
 class QtClipboard : public platform::Clipboard {
@@ -82,6 +87,9 @@ public:
     explicit ProjectTreeView(MainWindow& form) : QTreeWidget(&form), form_(form) {
         setObjectName("Tree");
         setHeaderHidden(true);
+        setColumnCount(3);
+        setColumnWidth(0, 220);
+        setColumnWidth(kBarColumn, 110);
         setDragEnabled(true);
         setAcceptDrops(true);
         setDragDropMode(QAbstractItemView::DragDrop);
@@ -220,6 +228,13 @@ void MainWindow::BuildWidgets() {
     gauge_->setMaximumWidth(160);
     gauge_->hide();
     statusBar()->addPermanentWidget(gauge_);
+    overall_ = new QProgressBar(this);
+    overall_->setObjectName("OverallGauge");
+    overall_->setRange(0, 1000);
+    overall_->setFormat("%p%");
+    overall_->setMaximumWidth(160);
+    overall_->hide();
+    statusBar()->addPermanentWidget(overall_);
 
     logWindow_ = new MessagesWindow(log_, this);
     progressWindow_ = new DownloadProgressWindow(log_, this);
@@ -239,8 +254,9 @@ void MainWindow::BuildWidgets() {
         program_->Commands().Select(NodeOf(item));
         if (MapPageShown()) UpdateMap();
     });
-    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
-        if (refreshing_ || !program_) return;
+    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        // Only the caption is edited; the progress columns change on their own.
+        if (refreshing_ || !program_ || column != 0) return;
         Node node = NodeOf(item);
         QString text = item->text(0);
         QTimer::singleShot(0, this, [this, node, text] { RenameNode(node, text); });
@@ -490,6 +506,9 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
     case app::Core::StartResult::Started: break;
     }
     HookEngine();
+    progressWindow_->ShowFigures(&program_->Progress());
+    taskbar_ = platform::MakeLauncherEntryProgress("org.quillmoor.Quillmoor.desktop");
+    program_->OnProgress = [this] { ShowProgress(); };
     edtLevel_->setValue(program_->GetSession().Defaults().Lev);
     RefreshTree();
     RestoreState();
@@ -656,6 +675,56 @@ void MainWindow::QuarterTick() {
     miSuspend_->setText(Q(program_->Commands().SuspendCaption()));
     logWindow_->FindNextAction()->setEnabled(!log_.SearchText().empty());
     UpdateIcons();
+}
+
+QProgressBar* MainWindow::ProjectBar(const store::Project& project) const {
+    QTreeWidgetItem* item = ItemFor(Node{project.Folder, const_cast<store::Project*>(&project)});
+    auto* bar = item ? qobject_cast<QProgressBar*>(tree_->itemWidget(item, kBarColumn)) : nullptr;
+    return bar && !bar->isHidden() ? bar : nullptr;
+}
+
+QString MainWindow::ProjectProgressText(const store::Project& project) const {
+    QTreeWidgetItem* item = ItemFor(Node{project.Folder, const_cast<store::Project*>(&project)});
+    return item ? item->text(kProgressTextColumn) : QString();
+}
+
+void MainWindow::ShowProgress() {
+    if (!program_) return;
+    const app::ProgressTracker& figures = program_->Progress();
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* f = tree_->topLevelItem(i);
+        for (int j = 0; j < f->childCount(); ++j) {
+            QTreeWidgetItem* c = f->child(j);
+            store::Project* p = NodeOf(c).project;
+            if (!p) continue;
+            const viewmodels::ProjectRow row = viewmodels::ProjectProgressRow(*p, figures.ProjectFigures(p));
+            if (c->text(kProgressTextColumn) != Q(row.text)) c->setText(kProgressTextColumn, Q(row.text));
+            auto* bar = qobject_cast<QProgressBar*>(tree_->itemWidget(c, kBarColumn));
+            if (row.bar == viewmodels::kNoBar) {
+                if (bar) bar->hide();
+                continue;
+            }
+            if (!bar) {
+                bar = new QProgressBar;
+                bar->setTextVisible(false);
+                bar->setMaximumHeight(tree_->fontMetrics().height() + 2);
+                tree_->setItemWidget(c, kBarColumn, bar);
+            }
+            bar->show();
+            const int maximum = row.bar == viewmodels::kMovingBar ? 0 : 1000;
+            if (bar->maximum() != maximum) bar->setRange(0, maximum);
+            if (row.bar >= 0 && bar->value() != row.bar) bar->setValue(row.bar);
+        }
+    }
+    // A title this window did not set (the language file's) is the new plain title.
+    if (windowTitle() != shownTitle_) baseTitle_ = windowTitle();
+    const viewmodels::OverallView all = viewmodels::Overall(figures, S(baseTitle_));
+    shownTitle_ = Q(all.title);
+    if (windowTitle() != shownTitle_) setWindowTitle(shownTitle_);
+    overall_->setVisible(all.bar >= 0);
+    if (all.bar >= 0 && overall_->value() != all.bar) overall_->setValue(all.bar);
+    if (tray_ && tray_->toolTip() != Q(all.tooltip)) tray_->setToolTip(Q(all.tooltip));
+    if (taskbar_) taskbar_->Show(all.bar >= 0 ? all.bar : -1);
 }
 
 void MainWindow::SetStatus(int panel, const QString& text) {

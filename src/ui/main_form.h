@@ -22,6 +22,10 @@
 
 class QLineEdit;
 
+namespace qm::platform {
+class TaskbarProgress;
+}  // namespace qm::platform
+
 namespace qm::ui {
 
 class ProjectTreeView;
@@ -86,6 +90,12 @@ public:
     MessagesWindow* LogWindow() const { return logWindow_; }
     DownloadProgressWindow* ProgressWindow() const { return progressWindow_; }
     viewmodels::LogModel& Log() { return log_; }
+    // The progress display: the status bar's overall bar, a Project's bar in the tree (null
+    // when the Project has none now) and the text beside it.
+    QProgressBar* OverallBar() const { return overall_; }
+    QProgressBar* ProjectBar(const store::Project& project) const;
+    QString ProjectProgressText(const store::Project& project) const;
+    void ShowProgress();  // brings the bars, title, tooltip and task bar up to the figures
     int PictureFor(const std::string& folder, const std::string& file) const;
 
     // Addresses dropped on the window (text/uri-list, text/plain) become address pastes.
@@ -124,6 +134,10 @@ private:
     QSpinBox* edtLevel_ = nullptr;
     QLabel* panels_[5] = {};
     QProgressBar* gauge_ = nullptr;
+    QProgressBar* overall_ = nullptr;
+    QString baseTitle_;   // the title without the percentage
+    QString shownTitle_;  // the title ShowProgress set last
+    std::unique_ptr<platform::TaskbarProgress> taskbar_;
     MessagesWindow* logWindow_ = nullptr;
     DownloadProgressWindow* progressWindow_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;

@@ -27,7 +27,7 @@ void LogModel::Route(int index, const std::string& text, engine::MessageKind kin
         if (!opt.UseLog) return;
         if ((kind == MessageKind::Connection && opt.FConnect) || (kind == MessageKind::Progress && opt.FProgress) ||
             (kind == MessageKind::TransactionEnd && opt.FDisconnect))
-            Append(Prefixed(index, text));
+            Append(Prefixed(index, text), TroubleText(text, kind));
         return;
     }
     if (kind == MessageKind::QueueState) {
@@ -37,7 +37,20 @@ void LogModel::Route(int index, const std::string& text, engine::MessageKind kin
         }
         return;
     }
-    if (kind == MessageKind::Analysis) Append(text);  // unfiltered, but bounded like every other line
+    if (kind == MessageKind::Analysis) Append(text, TroubleText(text, kind));  // unfiltered, but bounded
+}
+
+bool LogModel::TroubleText(const std::string& text, engine::MessageKind kind) {
+    using engine::MessageKind;
+    // A transaction that did not end with its answer read is a failure of some kind.
+    if (kind == MessageKind::TransactionEnd) return text.find("Transaction complete.") == std::string::npos;
+    if (kind != MessageKind::Analysis) return false;
+    static const char* const kWords[] = {"error",     "refus",    "cannot",    "could not", "not enough", "failed",
+                                         "not taken", "too many", "more than", "denied",    "damaged",    "timed out"};
+    const std::string lower = store::LowerCase(text);
+    for (const char* word : kWords)
+        if (lower.find(word) != std::string::npos) return true;
+    return false;
 }
 
 void LogModel::AddSlot(int index) {
@@ -54,8 +67,9 @@ void LogModel::RemoveSlot(int index) {
     ++progressRevision_;
 }
 
-void LogModel::Append(const std::string& line) {
+void LogModel::Append(const std::string& line, bool trouble) {
     lines_.push_back(line);
+    trouble_.push_back(trouble);
     ++logRevision_;
     if (store::Options().TrackLog) selected_ = static_cast<int>(lines_.size()) - 1;
     if (static_cast<long long>(lines_.size()) >= store::Options().LogLimit) Clear();
@@ -63,6 +77,7 @@ void LogModel::Append(const std::string& line) {
 
 void LogModel::Clear() {
     lines_.clear();
+    trouble_.clear();
     selected_ = -1;
     ++logGeneration_;
     ++logRevision_;

@@ -30,7 +30,10 @@ public:
     const std::vector<std::string>& Lines() const { return lines_; }
     int Selected() const { return selected_; }
     void Select(int line) { selected_ = (line >= 0 && line < static_cast<int>(lines_.size())) ? line : -1; }
-    void Append(const std::string& line);  // then tracking and the limit
+    void Append(const std::string& line, bool trouble = false);  // then tracking and the limit
+    // Whether a line tells of an error or a refusal (shown in its own colour).
+    bool Trouble(std::size_t line) const { return line < trouble_.size() && trouble_[line]; }
+    static bool TroubleText(const std::string& text, engine::MessageKind kind);
     void Clear();
     // Writes the lines (CR LF ends) under a scratch name and moves it into place.
     bool Save(const std::string& path, std::string& error) const;
@@ -58,6 +61,7 @@ private:
     int SearchFrom(int start);
 
     std::vector<std::string> lines_;
+    std::vector<bool> trouble_;
     std::vector<std::string> progress_;
     int selected_ = -1;
     std::string search_;

@@ -45,7 +45,7 @@ TEST(CliQueueFile, TermWritesTheQueueAndResumeFinishesIt) {
     for (int i = 0; i < 100 && !running; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::string err = ReadFile(errFile);
-        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 kb") == std::string::npos;
+        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 bytes") == std::string::npos;
     }
     EXPECT_TRUE(running) << ReadFile(errFile);
     ::kill(pid, SIGTERM);
@@ -86,7 +86,7 @@ TEST(CliQueueFile, TermWritesTheQueueAndResumeFinishesIt) {
     for (int i = 0; i < 100 && !running; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::string err = ReadFile(hupErr);
-        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 kb") == std::string::npos;
+        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 bytes") == std::string::npos;
     }
     EXPECT_TRUE(running) << ReadFile(hupErr);
     ::kill(pid, SIGHUP);

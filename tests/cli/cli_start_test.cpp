@@ -119,7 +119,7 @@ TEST_F(CliStartTest, TerminationStopsSavesAndLeavesNoPartFile) {
     for (int i = 0; i < 100 && !running; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::string err = ReadFile(errFile);
-        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 kb") == std::string::npos;
+        running = err.find("Size: ") != std::string::npos && err.find("Size: 0 bytes") == std::string::npos;
     }
     EXPECT_TRUE(running) << ReadFile(errFile);
     ::kill(pid, SIGTERM);

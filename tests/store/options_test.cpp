@@ -232,5 +232,43 @@ TEST(Options, StoredServerRuleOfTheDefaultsIsKept) {
     EXPECT_EQ(n, 0);
 }
 
+TEST(Options, AFreshKeyLogsAndAnOlderOneKeepsItsChoice) {
+    // Fresh: the log on, the per-block progress lines off, both written for next time.
+    {
+        Registry reg;
+        Loaded l;
+        Load(reg, l);
+        EXPECT_TRUE(l.options.UseLog);
+        EXPECT_FALSE(l.options.FProgress);
+        EXPECT_TRUE(l.options.FConnect);
+        RegKey key = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, false);
+        std::int32_t n = -1;
+        EXPECT_TRUE(key.ReadInt("UseLog", n));
+        EXPECT_EQ(n, 1);
+        EXPECT_TRUE(key.ReadInt("FProgress", n));
+        EXPECT_EQ(n, 0);
+    }
+    // A registry with the log off keeps it off, and its progress filter.
+    {
+        Registry reg;
+        RegKey k = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, true);
+        k.WriteInt("UseLog", 0);
+        Loaded l;
+        Load(reg, l);
+        EXPECT_FALSE(l.options.UseLog);
+        EXPECT_TRUE(l.options.FProgress);
+    }
+    // Only the log's value missing: its progress filter stays as stored.
+    {
+        Registry reg;
+        RegKey k = reg.OpenKey(Hive::CurrentUser, store::kOptionsKeyPath, true);
+        k.WriteInt("FProgress", 1);
+        Loaded l;
+        Load(reg, l);
+        EXPECT_TRUE(l.options.UseLog);
+        EXPECT_TRUE(l.options.FProgress);
+    }
+}
+
 }  // namespace
 }  // namespace qm

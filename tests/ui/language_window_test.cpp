@@ -133,6 +133,12 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         EXPECT_EQ(form.LogWindow()->windowTitle(), "Meldungen");
         EXPECT_EQ(store::UIMessage(store::UIText::ImportFavorites), "&Favoriten importieren");
         EXPECT_EQ(store::UIMessage(store::UIText::Ready), "Bereit");
+        // The progress display's texts, the table's column captions among them.
+        EXPECT_EQ(store::UIMessage(store::UIText::QueueGrowing), "Warteschlange wächst noch");
+        form.ProgressWindow()->Refresh();
+        QTableWidget* table = form.ProgressWindow()->List();
+        EXPECT_EQ(table->horizontalHeaderItem(ui::DownloadProgressWindow::AddressColumn)->text(), "Adresse");
+        EXPECT_EQ(table->horizontalHeaderItem(ui::DownloadProgressWindow::RateColumn)->text(), "Datenrate");
         // A dialog made later gets the language when it is created.
         ui::FolderPropertiesDialog dialog(&form);
         EXPECT_EQ(dialog.windowTitle(), "Ordnereigenschaften");

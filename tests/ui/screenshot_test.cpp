@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QScreen>
 #include <QSet>
 #include <QTest>
@@ -130,4 +132,51 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
     EXPECT_TRUE(done) << "the site was not stored: " << qm::test::ReadFile(home + "/quillmoor.log");
     EXPECT_GT(DistinctColours(shot), 20);  // a drawn window, not an empty screen
     quillmoor.Stop();
+
+    // A download in progress from a throttled server: the connections' bars in the Download
+    // Progress table, the Project's bar and time left in the tree, the overall bar.
+    std::string slowSite = qm::test::MakeTempDir("ui_xvfb_slow");
+    std::string index = "<html><body><a href=\"stream/page.html\">p</a>";
+    for (int i = 0; i < 14; ++i) {
+        index += "<a href=\"part" + std::to_string(i) + ".bin\">b</a>";
+        qm::test::WriteFile(slowSite + "/part" + std::to_string(i) + ".bin", std::string(100 * 1024, 'q'));
+    }
+    qm::test::WriteFile(slowSite + "/index.html", index + "</body></html>");
+    qm::test::WriteFile(slowSite + "/stream/page.html", "<html>" + std::string(200 * 1024, ' ') + "</html>");
+    qm::test::NginxPeer slow(slowSite, "    limit_rate 20k;\n    location /stream/ { ssi on; }");
+    ASSERT_TRUE(slow.Ok()) << slow.Error();
+    std::string slowHome = qm::test::MakeTempDir("ui_xvfb_progress");
+    ui::MainWindow form;
+    form.AskHook = [](app::Question, const std::string&) { return true; };
+    form.NoticeHook = [](const std::string&) {};
+    app::CoreSettings s;
+    s.home = slowHome;
+    s.singleInstance = false;
+    s.startServer = false;
+    std::string error;
+    ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;
+    store::Options().PathPrefix = slowHome + "/dl/";
+    store::Options().HTTPCount = 3;
+    form.Core().OptionsChanged(false);
+    form.setGeometry(10, 10, 1000, 690);
+    form.show();
+    form.AddressField()->setText(QString::fromStdString(slow.Url("/index.html")));
+    form.LevelField()->setValue(2);
+    QTest::keyClick(form.AddressField(), Qt::Key_Return);
+    store::Project* p = form.SelectedNode().project;
+    ASSERT_NE(p, nullptr);
+    // Shot once the time left is shown (the queue settled), or when the download ends first.
+    const bool shown = QTest::qWaitFor(
+        [&] { return form.ProjectProgressText(*p).contains(" left") || form.Core().Engine().Idle(); }, 90000);
+    const bool running = form.OverallBar()->isVisible();
+
+    QTest::qWait(300);
+    QImage progress = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    std::string progressPng = dir + "/main_window_progress.png";
+    ASSERT_TRUE(progress.save(QString::fromStdString(progressPng)));
+    std::printf("screenshot: %s\n", progressPng.c_str());
+    EXPECT_TRUE(shown && running) << "the download ended before the time left was shown";
+    EXPECT_TRUE(form.ProjectProgressText(*p).contains(" left")) << form.ProjectProgressText(*p).toStdString();
+    form.Core().Commands().Stop(form.SelectedNode());
+    form.Core().Close();
 }

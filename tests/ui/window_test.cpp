@@ -98,7 +98,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     store::Options().UseLog = true;
     store::Options().HTTPCount = 10;
     f.ProgressWindow()->Refresh();
-    EXPECT_EQ(f.ProgressWindow()->List()->count(), static_cast<int>(f.Core().Engine().Queue().PoolSize()));
+    EXPECT_EQ(f.ProgressWindow()->List()->rowCount(), static_cast<int>(f.Core().Engine().Queue().PoolSize()));
 
     // A new Project typed without "http://" in the address bar and started at once.
     std::string url = nginx.Url("/index.html");
@@ -114,8 +114,8 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     QTest::qWait(300);  // the windows refresh at their own pace
     EXPECT_GT(f.LogWindow()->List()->count(), 0);
     bool progressShown = false;
-    for (int i = 0; i < f.ProgressWindow()->List()->count(); ++i)
-        if (!f.ProgressWindow()->List()->item(i)->text().endsWith(": Empty")) progressShown = true;
+    for (int i = 0; i < f.ProgressWindow()->List()->rowCount(); ++i)
+        if (!f.ProgressWindow()->List()->item(i, 0)->text().endsWith(": Empty")) progressShown = true;
     EXPECT_TRUE(progressShown);
     f.ProgressWindow()->CancelLine(9999);  // a line the pool does not have: nothing happens
     f.ProgressWindow()->CancelLine(0);
