@@ -14,7 +14,8 @@ public:
     virtual void Show(int permille) = 0;
 };
 
-// The launcher entry of the desktop file desktopFile (such as "org.quillmoor.Quillmoor.desktop", the name the packages install).
+// The launcher entry of the desktop file desktopFile (such as "org.quillmoor.Quillmoor.desktop", the name the packages
+// install).
 std::unique_ptr<TaskbarProgress> MakeLauncherEntryProgress(const std::string& desktopFile);
 
 }  // namespace qm::platform
