@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/streamable.h"
 
@@ -78,6 +79,8 @@ public:
     // Links in a row that took no level step (or were found at the last level).
     std::uint8_t StepsBeyondLevel = 0;
     bool IsStartAddress = false;  // the Project's start record, through its redirects
+    // A page of a Project recording a web archive: the links its analysis found.
+    std::unique_ptr<std::vector<std::string>> Outlinks;
 };
 
 }  // namespace qm::engine
