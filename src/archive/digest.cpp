@@ -3,6 +3,9 @@
 
 #include <openssl/evp.h>
 
+#include <cstdio>
+#include <vector>
+
 namespace qm::archive {
 
 struct Sha1Digest::Impl {
@@ -50,17 +53,42 @@ std::string Base32(std::string_view bytes) {
     return out;
 }
 
+namespace {
+std::string Hex(const unsigned char* bytes, unsigned int size) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex += kHex[bytes[i] >> 4];
+        hex += kHex[bytes[i] & 15];
+    }
+    return hex;
+}
+}  // namespace
+
 std::string Sha256Hex(std::string_view bytes) {
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(bytes.data(), bytes.size(), out, &size, EVP_sha256(), nullptr);
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kHex[out[i] >> 4];
-        hex += kHex[out[i] & 15];
-    }
-    return hex;
+    return Hex(out, size);
+}
+
+bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    std::vector<char> block(1 << 16);
+    size = 0;
+    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), f)) > 0; size += n)
+        EVP_DigestUpdate(ctx, block.data(), n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx, out, &length);
+    EVP_MD_CTX_free(ctx);
+    hex = Hex(out, length);
+    return ok;
 }
 
 }  // namespace qm::archive

@@ -1,6 +1,7 @@
 #pragma once
 // Digests as web archives write them: "sha1:" + base32 (WARC block and payload digests) and
 // SHA-256 in hexadecimal (WACZ packages).
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,5 +26,7 @@ private:
 std::string Sha1Base32(std::string_view bytes);
 std::string Base32(std::string_view bytes);  // RFC 4648, upper case, with padding
 std::string Sha256Hex(std::string_view bytes);
+// The SHA-256 of a file read in blocks, and its size; false when it cannot be read.
+bool Sha256OfFile(const std::string& path, std::string& hex, std::uint64_t& size);
 
 }  // namespace qm::archive

@@ -82,6 +82,37 @@ bool WarcReader::Next(ReadRecord& out) {
     return true;
 }
 
+bool ReadRecordAt(const std::string& path, std::uint64_t offset, std::uint64_t length, WarcRecord& out,
+                  std::uint64_t recordLimit) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::string member;
+    bool ok = length <= recordLimit && fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+    if (ok) {
+        member.resize(length);
+        ok = std::fread(member.data(), 1, length, f) == length;
+    }
+    std::fclose(f);
+    if (!ok) return false;
+    z_stream z{};
+    if (inflateInit2(&z, 31) != Z_OK) return false;
+    z.next_in = reinterpret_cast<Bytef*>(member.data());
+    z.avail_in = static_cast<uInt>(member.size());
+    std::string text;
+    char block[1 << 16];
+    int result = Z_OK;
+    while (result == Z_OK && text.size() <= recordLimit) {
+        z.next_out = reinterpret_cast<Bytef*>(block);
+        z.avail_out = sizeof block;
+        result = inflate(&z, Z_NO_FLUSH);
+        text.append(block, sizeof block - z.avail_out);
+    }
+    // The member must end exactly where the index says.
+    ok = result == Z_STREAM_END && z.avail_in == 0;
+    inflateEnd(&z);
+    return ok && ParseWarcRecord(text, out);
+}
+
 bool ParseWarcRecord(const std::string& text, WarcRecord& out) {
     out = WarcRecord{};
     std::size_t headEnd = text.find("\r\n\r\n");

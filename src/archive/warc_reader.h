@@ -43,6 +43,10 @@ private:
     std::string error_;
 };
 
+// The record whose gzip member is at offset with length in the file at path (as an index
+// names it); false when there is none.
+bool ReadRecordAt(const std::string& path, std::uint64_t offset, std::uint64_t length, WarcRecord& out,
+                  std::uint64_t recordLimit = WarcReader::kDefaultRecordLimit);
 // Parses the uncompressed text of one record; false when it is not a WARC record.
 bool ParseWarcRecord(const std::string& text, WarcRecord& out);
 
