@@ -239,6 +239,22 @@ TEST_F(CliArchiveTest, EveryRecordReadsBackAndAnUpdateRunRecordsRevisits) {
             << "warcio found no record at " << e.offset;
     }
 
+    // Both runs in one WACZ package, as Python's zip and hash modules read it.
+    const std::string wacz = dir_ + "/site.wacz";
+    r = Cli({"export", "Sites/site", wacz});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    RunResult pack = RunProgram({"python3", std::string(QM_ARCHIVE_TEST_DIR) + "/wacz_check.py", wacz});
+    EXPECT_EQ(pack.exitCode, 0) << pack.out << pack.err;
+    EXPECT_NE(pack.out.find("\nok\n"), std::string::npos) << pack.out;
+    for (const std::string& name : {"archive/" + files[0], "archive/" + files[1], std::string("indexes/index.cdx"),
+                                    std::string("pages/pages.jsonl")})
+        EXPECT_NE(pack.out.find(name + "\n"), std::string::npos) << name;
+    EXPECT_NE(pack.out.find("page {\"title\": \"Start\", \"ts\": \"" + dateOf[www.Url("/index.html")] +
+                            "\", \"url\": \"" + www.Url("/index.html") + "\"}"),
+              std::string::npos)
+        << pack.out;
+    EXPECT_EQ(Cli({"export", "Sites/site"}).exitCode, 2);
+
     // An ftp file is a resource record holding the file.
     ASSERT_EQ(Cli({"add", "Files", ftp.Url("/notes.txt"), "--level", "1", "--caption", "ftp"}).exitCode, 0);
     ASSERT_EQ(Cli({"project", "Files/ftp", "WebArchive=True"}).exitCode, 0);
@@ -261,6 +277,12 @@ TEST_F(CliArchiveTest, EveryRecordReadsBackAndAnUpdateRunRecordsRevisits) {
         EXPECT_EQ(archive::Sha1Base32("ftp notes"), rr.record.Field("WARC-Payload-Digest"));
     }
     EXPECT_EQ(resources, 1);
+    // A Project that recorded nothing has nothing to export.
+    ASSERT_EQ(Cli({"add", "Files", www.Url("/b.html"), "--caption", "plain"}).exitCode, 0);
+    r = Cli({"export", "Files/plain", dir_ + "/none.wacz"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("has no web archive yet"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ + "/none.wacz"));
 }
 
 TEST_F(CliArchiveTest, AKilledRunLeavesFilesThatReadToTheirEnd) {
