@@ -94,25 +94,26 @@ std::string Surt(std::string_view url) {
     return key + ")" + path;
 }
 
-bool EntryOf(const ReadRecord& r, const std::string& filename, IndexEntry& out) {
-    const std::string type = r.record.Field("WARC-Type");
+bool EntryOf(const WarcRecord& record, std::uint64_t offset, std::uint64_t length, const std::string& filename,
+             IndexEntry& out) {
+    const std::string type = record.Field("WARC-Type");
     if (type != "response" && type != "revisit" && type != "resource") return false;
     out = IndexEntry{};
-    out.url = r.record.Field("WARC-Target-URI");
+    out.url = record.Field("WARC-Target-URI");
     if (out.url.size() > 1 && out.url.front() == '<' && out.url.back() == '>')
         out.url = out.url.substr(1, out.url.size() - 2);
-    out.timestamp = IndexTimestamp(r.record.Field("WARC-Date"));
-    out.digest = r.record.Field("WARC-Payload-Digest");
-    if (out.digest.empty()) out.digest = r.record.Field("WARC-Block-Digest");
+    out.timestamp = IndexTimestamp(record.Field("WARC-Date"));
+    out.digest = record.Field("WARC-Payload-Digest");
+    if (out.digest.empty()) out.digest = record.Field("WARC-Block-Digest");
     out.filename = filename;
-    out.offset = r.offset;
-    out.length = r.length;
+    out.offset = offset;
+    out.length = length;
     if (type == "resource") {
-        out.mime = r.record.Field("Content-Type");
+        out.mime = record.Field("Content-Type");
         out.status = "200";
     } else {
         std::string_view head, body;
-        if (!SplitHttpMessage(r.record.block, head, body)) head = r.record.block;
+        if (!SplitHttpMessage(record.block, head, body)) head = record.block;
         const int status = HttpStatus(head);
         out.status = status ? std::to_string(status) : "";
         out.mime = type == "revisit" ? "warc/revisit" : HttpHeaderValue(head, "Content-Type");

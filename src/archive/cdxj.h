@@ -20,7 +20,11 @@ struct IndexEntry {
 
 // The index entry of a record, false for records an index leaves out (warcinfo, request,
 // metadata).
-bool EntryOf(const ReadRecord& record, const std::string& filename, IndexEntry& out);
+bool EntryOf(const WarcRecord& record, std::uint64_t offset, std::uint64_t length, const std::string& filename,
+             IndexEntry& out);
+inline bool EntryOf(const ReadRecord& r, const std::string& filename, IndexEntry& out) {
+    return EntryOf(r.record, r.offset, r.length, filename, out);
+}
 std::string IndexLine(const IndexEntry& entry);
 // The text of an index: one line per entry, sorted.
 std::string IndexText(const std::vector<IndexEntry>& entries);

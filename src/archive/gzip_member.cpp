@@ -7,17 +7,24 @@
 
 namespace qm::archive {
 
-std::string GzipMember(std::string_view bytes) {
+std::string GzipMember(std::initializer_list<std::string_view> parts) {
     z_stream z{};
-    // Level 6 compresses pages well at a cost far below the network's.
-    if (deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("zlib");
+    // The fastest level: pages still shrink to about a quarter, while a mirror over a fast
+    // network would otherwise wait for the compression.
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("zlib");
+    std::size_t total = 0;
+    for (std::string_view p : parts) total += p.size();
     std::string out;
-    out.resize(deflateBound(&z, static_cast<uLong>(bytes.size())) + 32);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
+    out.resize(deflateBound(&z, static_cast<uLong>(total)) + 64);
     z.next_out = reinterpret_cast<Bytef*>(out.data());
     z.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&z, Z_FINISH);
+    int result = Z_OK;
+    std::size_t left = parts.size();
+    for (std::string_view p : parts) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p.data()));
+        z.avail_in = static_cast<uInt>(p.size());
+        result = deflate(&z, --left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    }
     out.resize(z.total_out);
     deflateEnd(&z);
     if (result != Z_STREAM_END) throw std::runtime_error("zlib");

@@ -31,7 +31,7 @@ Recorder::Recorder(const std::string& folder, const std::string& stem, std::uint
 
 Recorder::~Recorder() { Close(); }
 
-const std::string& Recorder::Error() const { return writer_.Error(); }
+std::string Recorder::Error() const { return writer_.Error(); }
 
 std::unique_ptr<Recorder> Recorder::Open(const std::string& folder, const RunInfo& info, std::time_t start,
                                          std::string& error, std::uint64_t rotateBytes) {
@@ -73,7 +73,7 @@ void Recorder::Remember(const std::string& url, const std::string& digest, const
     recorded_[url] = Recorded{digest, date};
 }
 
-bool Recorder::RecordHttp(const HttpExchange& x) {
+bool Recorder::RecordHttp(HttpExchange x) {
     std::string_view head, body;
     const bool split = SplitHttpMessage(x.response, head, body);
     if (!split) head = x.response;
@@ -101,7 +101,7 @@ bool Recorder::RecordHttp(const HttpExchange& x) {
         if (status == 200) response.fields.emplace_back("WARC-Truncated", "length");
     } else {
         response = Begin("response", x.url, x.date, responseId);
-        response.block = x.response;
+        response.block = std::move(x.response);
         if (x.truncated) response.fields.emplace_back("WARC-Truncated", "length");
     }
     response.fields.emplace_back("WARC-Concurrent-To", requestId);
@@ -114,13 +114,13 @@ bool Recorder::RecordHttp(const HttpExchange& x) {
     request.fields.emplace_back("WARC-Concurrent-To", responseId);
     if (!x.ipAddress.empty()) request.fields.emplace_back("WARC-IP-Address", x.ipAddress);
     request.fields.emplace_back("Content-Type", "application/http;msgtype=request");
-    request.block = x.request;
+    request.block = std::move(x.request);
     request.fields.emplace_back("WARC-Block-Digest", Sha1Base32(request.block));
 
-    if (!writer_.Write(request) || !writer_.Write(response)) return false;
+    const bool whole = response.Field("WARC-Type") == "response";
+    if (!writer_.Write(std::move(request)) || !writer_.Write(std::move(response))) return false;
     responseIds_[x.url] = responseId;
-    if (status == 200 && !x.truncated && response.Field("WARC-Type") == "response")
-        Remember(x.url, payloadDigest, WarcDate(x.date));
+    if (status == 200 && !x.truncated && whole) Remember(x.url, payloadDigest, WarcDate(x.date));
     return true;
 }
 
@@ -133,7 +133,7 @@ bool Recorder::RecordResource(const std::string& url, const std::string& content
     const std::string digest = Sha1Base32(body);
     r.fields.emplace_back("WARC-Block-Digest", digest);
     r.fields.emplace_back("WARC-Payload-Digest", digest);
-    if (!writer_.Write(r)) return false;
+    if (!writer_.Write(std::move(r))) return false;
     responseIds_[url] = id;
     return true;
 }
@@ -148,7 +148,7 @@ bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::str
         r.block += "outlink: " + link + "\r\n";
     }
     r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
-    return writer_.Write(r);
+    return writer_.Write(std::move(r));
 }
 
 bool Recorder::Close() { return writer_.Close(); }

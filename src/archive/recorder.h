@@ -40,13 +40,13 @@ public:
                                           std::string& error, std::uint64_t rotateBytes = WarcWriter::kDefaultRotation);
     ~Recorder();
 
-    bool RecordHttp(const HttpExchange& exchange);
+    bool RecordHttp(HttpExchange exchange);
     bool RecordResource(const std::string& url, const std::string& contentType, const std::string& body,
                         std::time_t date);
     // A metadata record listing the links found in the page at url.
     bool RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date);
     bool Close();
-    const std::string& Error() const;
+    std::string Error() const;
     const std::string& Folder() const { return folder_; }
     const std::vector<std::string>& Files() const { return writer_.Files(); }
 

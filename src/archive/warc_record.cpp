@@ -32,14 +32,14 @@ std::string WarcRecord::Field(std::string_view name) const {
     return {};
 }
 
-std::string WarcRecord::Serialize() const {
+std::string WarcRecord::SerializedHead() const {
     std::string out = "WARC/1.1\r\n";
     for (const auto& [key, value] : fields) out += key + ": " + value + "\r\n";
     out += "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n";
-    out += block;
-    out += "\r\n\r\n";
     return out;
 }
+
+std::string WarcRecord::Serialize() const { return SerializedHead() + block + "\r\n\r\n"; }
 
 std::string WarcDate(std::time_t when) {
     std::tm t{};

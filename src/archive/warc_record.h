@@ -18,6 +18,7 @@ struct WarcRecord {
     std::string Field(std::string_view name) const;
     // The record as written: version line, fields, Content-Length, blank line, block, two CR LF.
     std::string Serialize() const;
+    std::string SerializedHead() const;  // what comes before the block
 };
 
 // "2026-12-09T23:14:53Z" for a time in seconds since 1970.

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "archive/gzip_member.h"
 #include "archive/warc_reader.h"
-#include "platform/program_folder.h"
 
 namespace qm::archive {
 
@@ -28,6 +28,24 @@ bool WriteAll(int fd, const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// An index is written beside its archive under a temporary name and renamed into place, so a
+// reader never sees half of one. (Not flushed to disk: a lost index is rebuilt from its file.)
+bool WriteIndex(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush()) {
+            error = "cannot write " + temporary;
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) error = "cannot write " + path + ": " + ec.message();
+    return !ec;
 }
 
 bool EndsWith(const std::string& s, const char* tail) {
@@ -48,7 +66,45 @@ WarcWriter::WarcWriter(std::string folder, std::string stem, std::uint64_t rotat
 
 WarcWriter::~WarcWriter() { Close(); }
 
-bool WarcWriter::OpenNext() {
+std::string WarcWriter::Error() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+bool WarcWriter::Write(WarcRecord record) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!error_.empty()) return false;
+    if (!worker_.joinable()) {
+        stop_ = false;
+        worker_ = std::thread([this] { Run(); });
+    }
+    // A bounded wait: the caller never runs more than a few records ahead of the disk.
+    room_.wait(lock, [this] { return waitingBytes_ < kMaxWaitingBytes || !error_.empty(); });
+    waitingBytes_ += record.block.size();
+    waiting_.push_back(std::move(record));
+    work_.notify_one();
+    return true;
+}
+
+void WarcWriter::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+        if (waiting_.empty()) return;
+        WarcRecord record = std::move(waiting_.front());
+        waiting_.pop_front();
+        const bool failedBefore = !error_.empty();
+        lock.unlock();
+        std::string error;
+        const bool ok = failedBefore || WriteNow(record, error);
+        lock.lock();
+        waitingBytes_ -= record.block.size();
+        if (!ok && error_.empty()) error_ = error;
+        room_.notify_all();
+    }
+}
+
+bool WarcWriter::OpenNext(std::string& error) {
     char number[16];
     std::snprintf(number, sizeof number, "-%05zu", files_.size());
     const std::string name = stem_ + number + ".warc.gz";
@@ -56,7 +112,7 @@ bool WarcWriter::OpenNext() {
     fs::create_directories(folder_, ec);
     fd_ = ::open((folder_ + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) {
-        error_ = "cannot create " + folder_ + "/" + name + ": " + std::strerror(errno);
+        error = "cannot create " + folder_ + "/" + name + ": " + std::strerror(errno);
         return false;
     }
     files_.push_back(name);
@@ -68,44 +124,53 @@ bool WarcWriter::OpenNext() {
             if (key == "WARC-Record-ID") value = NewRecordId();
             if (key == "WARC-Filename") value = name;
         }
-        return Append(info);
+        return Append(info, error);
     }
     return true;
 }
 
-bool WarcWriter::Append(const WarcRecord& record) {
-    const std::string member = GzipMember(record.Serialize());
+bool WarcWriter::Append(const WarcRecord& record, std::string& error) {
+    const std::string head = record.SerializedHead();
+    const std::string member = GzipMember({head, record.block, "\r\n\r\n"});
     // One write per record: a killed run leaves at most one record cut off, at the end.
     if (!WriteAll(fd_, member)) {
-        error_ = "cannot write " + files_.back() + ": " + std::strerror(errno);
+        error = "cannot write " + files_.back() + ": " + std::strerror(errno);
         return false;
     }
-    ReadRecord read{record, size_, member.size()};
     IndexEntry entry;
-    if (EntryOf(read, files_.back(), entry)) entries_.push_back(std::move(entry));
+    if (EntryOf(record, size_, member.size(), files_.back(), entry)) entries_.push_back(std::move(entry));
     size_ += member.size();
     return true;
 }
 
-bool WarcWriter::Write(const WarcRecord& record) {
-    if (fd_ >= 0 && size_ >= rotateBytes_ && !Close()) return false;
-    if (fd_ < 0 && !OpenNext()) return false;
-    return Append(record);
+bool WarcWriter::WriteNow(const WarcRecord& record, std::string& error) {
+    if (fd_ >= 0 && size_ >= rotateBytes_ && !CloseFile(error)) return false;
+    if (fd_ < 0 && !OpenNext(error)) return false;
+    return Append(record, error);
+}
+
+bool WarcWriter::CloseFile(std::string& error) {
+    if (fd_ < 0) return true;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!WriteIndex(folder_ + "/" + IndexNameOf(files_.back()), IndexText(entries_), error)) return false;
+    entries_.clear();
+    if (!closed) error = "cannot close " + files_.back();
+    return closed;
 }
 
 bool WarcWriter::Close() {
-    if (fd_ < 0) return true;
-    bool ok = ::fsync(fd_) == 0 || errno == EINVAL;
-    ok = ::close(fd_) == 0 && ok;
-    fd_ = -1;
-    std::string error;
-    if (!platform::WriteFileAtomic(folder_ + "/" + IndexNameOf(files_.back()), IndexText(entries_), false, error)) {
-        error_ = error;
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
     }
-    entries_.clear();
-    if (!ok) error_ = "cannot close " + files_.back();
-    return ok;
+    work_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    std::string error;
+    const bool ok = CloseFile(error);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ok && error_.empty()) error_ = error;
+    return error_.empty();
 }
 
 std::vector<std::string> ArchiveFiles(const std::string& folder) {
@@ -144,7 +209,7 @@ bool IndexArchiveFile(const std::string& folder, const std::string& name, bool c
             return false;
         }
     }
-    return platform::WriteFileAtomic(folder + "/" + IndexNameOf(name), IndexText(entries), false, error);
+    return WriteIndex(folder + "/" + IndexNameOf(name), IndexText(entries), error);
 }
 
 std::vector<std::string> RepairArchiveFolder(const std::string& folder, std::string& error) {

@@ -2,7 +2,11 @@
 // Appends records to a run's archive files: each record one gzip member written in one
 // append, a new file once the present one passes the rotation size, and each file's CDXJ
 // index written beside it ("NAME.warc.gz" -> "NAME.cdxj") when the file is closed.
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -20,18 +24,31 @@ public:
     WarcWriter(const WarcWriter&) = delete;
     WarcWriter& operator=(const WarcWriter&) = delete;
 
-    // Appends record; the first record of every file is warcinfo (a copy of the last one
-    // given by SetInfo). False with Error() when the file cannot be written.
-    bool Write(const WarcRecord& record);
+    // Appends record; the first record of every file is warcinfo (a copy of the one given
+    // by SetInfo, which comes before the first Write). Records are compressed and written
+    // by a thread of the writer's own, in order, so the caller need not wait for them.
+    // False with Error() when an earlier record could not be written.
+    bool Write(WarcRecord record);
     void SetInfo(const WarcRecord& info) { info_ = info; }
-    // Closes the present file and writes its index. False with Error() on a failure.
+    // Writes what is waiting, closes the present file and writes its index. False with
+    // Error() on a failure.
     bool Close();
-    const std::string& Error() const { return error_; }
-    const std::vector<std::string>& Files() const { return files_; }
+    std::string Error() const;
+    const std::vector<std::string>& Files() const { return files_; }  // complete after Close
 
 private:
-    bool OpenNext();
-    bool Append(const WarcRecord& record);
+    static constexpr std::size_t kMaxWaitingBytes = std::size_t{64} << 20;
+    void Run();
+    bool WriteNow(const WarcRecord& record, std::string& error);
+    bool CloseFile(std::string& error);
+    bool OpenNext(std::string& error);
+    bool Append(const WarcRecord& record, std::string& error);
+    mutable std::mutex mutex_;
+    std::condition_variable work_, room_;
+    std::deque<WarcRecord> waiting_;
+    std::size_t waitingBytes_ = 0;
+    bool stop_ = false;
+    std::thread worker_;
     std::string folder_, stem_;
     std::uint64_t rotateBytes_;
     int fd_ = -1;

@@ -106,7 +106,7 @@ void QueueManager::EndCapture(DownloadRecord& record, net::DownloadConnection& c
         x.ipAddress = capture.ipAddress;
         x.date = capture.date;
         x.truncated = capture.truncated || !whole;
-        ok = recorder->RecordHttp(x);
+        ok = recorder->RecordHttp(std::move(x));
     }
     if (!ok) {
         ReportMessage("The web archive cannot be written: " + recorder->Error(), false);
