@@ -41,6 +41,7 @@ void CopyEditedSettings(store::Project& t, const store::Project& o, const store:
     Take(t.EnableJava, o.EnableJava, e.EnableJava);
     Take(t.LTranslate, o.LTranslate, e.LTranslate);
     Take(t.CrawlTraps, o.CrawlTraps, e.CrawlTraps);
+    Take(t.WebArchive, o.WebArchive, e.WebArchive);
     for (int i = 0; i < store::kCategoryCount; ++i) {
         store::FileCategory& tc = t.Categories[i];
         const store::FileCategory &oc = o.Categories[i], &ec = e.Categories[i];

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/streamable.h"
 
@@ -79,6 +80,8 @@ public:
     std::uint8_t StepsBeyondLevel = 0;
     bool IsStartAddress = false;  // the Project's start record, through its redirects
     bool FoundInScript = false;   // a name read from script text, not from a tag
+    // A page of a Project recording a web archive: the links its analysis found.
+    std::unique_ptr<std::vector<std::string>> Outlinks;
 };
 
 }  // namespace qm::engine

@@ -65,6 +65,7 @@ void QueueManager::OnHeader(DownloadRecord& record, net::DownloadConnection& con
 void QueueManager::OnData(DownloadRecord& record, const char* block, std::size_t count) {
     if (count > 0 && !record.BodyFileMade) OpenBodyFile(record);
     if (record.DataFile && count > 0) std::fwrite(block, 1, count, record.DataFile);
+    if (!captures_.empty()) CaptureBody(record, block, count);
     totalReceived_ += static_cast<std::int64_t>(count);
     if (store::Project* p = record.Project) {
         p->ReceivedBytes += static_cast<std::int64_t>(count);
@@ -132,6 +133,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
     bool complete = conn.EndedWhole(code);
     // A body that could not be written in full is never stored.
     if (bodyLost && status >= 200 && status <= 255) complete = false;
+    EndCapture(rec, conn, conn.EndedWhole(code));
     conn.OnHeader = nullptr;
     conn.OnData = nullptr;
     conn.OnDone = nullptr;  // last use of the handler that runs now

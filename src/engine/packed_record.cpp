@@ -13,7 +13,7 @@ namespace {
 // Every field of DownloadRecord is either kept by the packed form or makes a record unpackable
 // (Packable); a field added to the record must be added here too, or it would be lost while
 // its record waits in the queue.
-static_assert(sizeof(DownloadRecord) == 720, "a field of DownloadRecord is missing from the packed form");
+static_assert(sizeof(DownloadRecord) == 728, "a field of DownloadRecord is missing from the packed form");
 
 enum Flag : std::uint8_t {
     kImg = 1,
@@ -128,7 +128,7 @@ bool PackedRecord::Packable(const DownloadRecord& r) {
            r.AnalysisSource.empty() && r.AnalysisTarget.empty() && !r.AnalysisDeletesTemp && !r.BodyFileMade &&
            r.BadRequestAnswers == 0 && r.FailedAttempts == 0 && r.NotBeforeMs == 0 && r.OldFName.empty() &&
            r.OldDepth == 0 && r.NewFName.empty() && r.AuthChallenge.empty() && r.AuthUser.empty() &&
-           r.AuthPassword.empty() && r.RedirectStart.empty() && r.RedirectHops == 0 && !r.IsStartAddress;
+           r.AuthPassword.empty() && r.RedirectStart.empty() && r.RedirectHops == 0 && !r.IsStartAddress && !r.Outlinks;
 }
 
 PackedRecord PackedRecord::Pack(const DownloadRecord& r, ContextRef& last) {

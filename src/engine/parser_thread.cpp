@@ -24,10 +24,11 @@ namespace {
 // What the analysis routine hands back, routed to the main thread.
 class QueueSink : public AnalysisSink {
 public:
-    explicit QueueSink(QueueManager& queue) : queue_(queue) {}
+    QueueSink(QueueManager& queue, std::vector<std::string>* outlinks) : queue_(queue), outlinks_(outlinks) {}
 
     bool FoundRecord(std::unique_ptr<DownloadRecord> record) override {
         if (!record) return false;
+        if (outlinks_ && outlinks_->size() < kMaxOutlinks) outlinks_->push_back(record->URL);
         if (platform::IsMainThread()) {
             if (queue_.Dropping(record->Project)) return false;
             queue_.AddRecord(std::move(record), true, true);
@@ -92,7 +93,9 @@ public:
 
 private:
     static constexpr std::size_t kBatchSize = 256;
+    static constexpr std::size_t kMaxOutlinks = 100000;
     QueueManager& queue_;
+    std::vector<std::string>* outlinks_;  // the analysed page's links, for its web archive
     FoundBatch batch_;
 };
 
@@ -120,7 +123,7 @@ std::string AnalyseInto(DownloadRecord& record, const SettingsSnapshot& settings
 }  // namespace
 
 std::string RunAnalysis(QueueManager& queue, DownloadRecord& record) {
-    QueueSink sink(queue);
+    QueueSink sink(queue, record.Outlinks.get());
     const SettingsSnapshot settings = TakeSettingsSnapshot(record.Project);
     std::string stopText = AnalyseInto(record, settings, sink);
     sink.Flush();
@@ -191,7 +194,7 @@ void AnalysisThread::Run() {
 
 void AnalysisThread::Analyse(std::unique_ptr<DownloadRecord> record, const SettingsSnapshot& settings) {
     record->Parser = this;
-    QueueSink sink(owner_);
+    QueueSink sink(owner_, record->Outlinks.get());
     std::string stopText = AnalyseInto(*record, settings, sink);
     if (record->AnalysisDeletesTemp) {
         RemoveFile(record->Temp);

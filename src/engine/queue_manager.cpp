@@ -98,6 +98,8 @@ void IncDone(store::Project& p) {
 void NotifyIfFinished(store::Project& p) {
     if (p.QueuedCount != 0 || p.ProcessingCount != 0) return;
     Recompute(p);
+    // A finished run's web archive is closed and indexed at once.
+    if (QueueManager* queue = QueueManager::Instance()) queue->CloseArchive(p);
     if (p.OnProjectChange) p.OnProjectChange(p, store::ProjectChange::Finished, 0);
 }
 
@@ -279,6 +281,7 @@ bool QueueManager::StartProject(store::Project& project) {
 
     if (!Normalise(*rec)) return false;
     project.LastStart = store::NowDateTime();
+    OpenArchive(project);
     AddRecord(std::move(rec), true, false);
     return true;
 }
@@ -369,6 +372,7 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
 
     conn.IfModifiedSince.clear();
     record.Conn = &conn;
+    if (!captures_.empty()) captures_.erase(&record);  // left by an earlier record at this address
     // The temporary file is made when the first bytes of a body arrive (OpenBodyFile): most
     // answers of a link-dense site (404s, redirects, errors) bring no body that is kept.
     record.Temp.clear();
@@ -433,7 +437,9 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     };
     conn.OnDone = [this, rec](net::DownloadConnection& c, net::DoneCode code) { OnDone(*rec, c, code); };
     conn.Referer = record.Referer;
+    BeginCapture(record, conn);
     if (!conn.Start(false)) {
+        DropCapture(record, conn);
         conn.OnHeader = nullptr;
         conn.OnData = nullptr;
         conn.OnDone = nullptr;
@@ -588,6 +594,7 @@ void QueueManager::StopAll() {
     WaitForParser([this] { return thread_ && !thread_->Finished(); });
     stopping_ = false;
     stoppingAll_ = false;
+    CloseArchives();
     if (pendingCount_ != 0) ApplyPendingCount();
 }
 
@@ -654,6 +661,8 @@ void QueueManager::StopProject(store::Project& project) {
     stopping_ = false;
     WaitForParser([this, &project] { return thread_ && thread_->Holds(&project); });
     stoppingProject_ = nullptr;
+    std::erase_if(captures_, [&project](const auto& entry) { return entry.second.project == &project; });
+    CloseArchive(project);
     if (pendingCount_ != 0) ApplyPendingCount();
     FillConnections();
     StartAnalysis();
@@ -669,6 +678,7 @@ void QueueManager::QueueForAnalysis(std::unique_ptr<DownloadRecord> record, cons
     record->AnalysisSource = source;
     record->AnalysisTarget = target;
     record->AnalysisDeletesTemp = deleteTemp;
+    if (ArchiveOf(record->Project)) record->Outlinks = std::make_unique<std::vector<std::string>>();
     analysis_.push_back(std::move(record));
     StartAnalysis();
 }
@@ -689,6 +699,7 @@ void QueueManager::StartAnalysis() {
 }
 
 void QueueManager::OnAnalysedRecord(std::unique_ptr<DownloadRecord> record) {
+    RecordOutlinks(*record);
     // Whatever the analysis left of the download's temporary file goes now.
     RemoveFile(record->Temp);
     record->Temp.clear();

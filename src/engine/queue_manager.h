@@ -22,6 +22,8 @@
 #include "engine/pool_change.h"
 #include "engine/retry_wait.h"
 #include "engine/seen_addresses.h"
+#include "archive/recorder.h"
+#include "engine/web_archive.h"
 #include "net/connection_codes.h"
 #include "store/string_list.h"
 
@@ -145,6 +147,11 @@ public:
     // of them is due (0 when none waits).
     std::size_t RetryWaitingCount() const;
     int SecondsToNextRetry() const;
+    // The web archive of a Project that records one: opened when the Project starts, closed
+    // (its files indexed) when the Project has finished, is stopped, or the queue ends.
+    void CloseArchive(store::Project& project);
+    archive::Recorder* ArchiveOf(const store::Project* project) const;
+
     // The waits between attempts of a record that failed (tests shorten them).
     void SetRetryWait(RetryWait wait) { retryWait_ = wait; }
 
@@ -192,6 +199,18 @@ private:
     void OnAnalysedRecord(std::unique_ptr<DownloadRecord> record);
     // A record taken off the analysis list unanalysed (stopping): its file and count go.
     void DropUnanalysed(std::unique_ptr<DownloadRecord> record);
+
+    // Web archives (web_archive.cpp).
+    void OpenArchive(store::Project& project);
+    void CloseArchives();
+    void BeginCapture(DownloadRecord& record, net::DownloadConnection& conn);
+    void CaptureBody(DownloadRecord& record, const char* block, std::size_t count);
+    void DropCapture(DownloadRecord& record, net::DownloadConnection& conn);
+    // Writes what the record's transfer collected; whole: the answer arrived to its end.
+    void EndCapture(DownloadRecord& record, net::DownloadConnection& conn, bool whole);
+    void RecordOutlinks(DownloadRecord& record);
+    std::unordered_map<const store::Project*, std::unique_ptr<archive::Recorder>> archives_;
+    std::unordered_map<const DownloadRecord*, ArchiveCapture> captures_;
 
     // Item processing (item_processing.cpp).
     void OnHeader(DownloadRecord& record, net::DownloadConnection& conn);

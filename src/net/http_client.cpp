@@ -395,6 +395,21 @@ std::string DownloadConnection::GetURL() const {
 
 bool DownloadConnection::Start(bool restart) { return impl_->Start(restart); }
 
+const std::string& DownloadConnection::RequestText() const { return impl_->request; }
+
+std::string DownloadConnection::ServerAddress() const {
+    if (impl_->Proxy() != ProxyKind::None || impl_->sock == kNoSocket) return {};
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    if (::getpeername(impl_->sock, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&peer)->sin_addr, text, sizeof text);
+    else if (peer.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, text, sizeof text);
+    return text;
+}
+
 bool DownloadConnection::Impl::Start(bool restart) {
     // Whatever ran before is over: its sockets, timer and lookups go.
     ++generation;
@@ -965,6 +980,10 @@ void DownloadConnection::Impl::OnReadable() {
         if (n <= 0) {
             OnClosed();
             return;
+        }
+        if (c.OnRawResponse) {
+            c.OnRawResponse(c, buffer.data(), static_cast<std::size_t>(n));
+            if (!Current(guard, gen)) return;
         }
         HandleHttpData(static_cast<std::size_t>(n));
         if (!Current(guard, gen)) return;

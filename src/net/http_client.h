@@ -75,6 +75,12 @@ public:
     std::function<void(DownloadConnection& sender, const char* buffer, std::size_t count)> OnData;
     std::function<void(DownloadConnection& sender, DoneCode code)> OnDone;
     std::function<void(DownloadConnection& sender, const std::string& text, StatusKind kind)> OnStatus;
+    // http and https, for a web archive: every block of the answer as it came from the
+    // server (after TLS, before anything is taken out of it), and the request as it was sent.
+    std::function<void(DownloadConnection& sender, const char* buffer, std::size_t count)> OnRawResponse;
+    const std::string& RequestText() const;
+    // The numeric address of the server this connection talks to; empty through a proxy.
+    std::string ServerAddress() const;
 
     void SetURL(const std::string& address);
     std::string GetURL() const;

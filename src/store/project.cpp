@@ -133,6 +133,7 @@ void Project::Save(ObjectStream& s) {
     s.WriteInt("SErr", SErr);
     s.WriteInt("SAbr", SAbr);
     s.WriteBool("CrawlTraps", CrawlTraps);
+    s.WriteBool("WebArchive", WebArchive);
     // The mark is only cleared once the file is written: a failed write is tried again.
     if (siteMapModified_) {
         std::string error;
@@ -205,6 +206,7 @@ void Project::Load(ObjectStream& s) {
     SErr = s.ReadInt("SErr");
     SAbr = s.ReadInt("SAbr");
     CrawlTraps = !s.HasKey("CrawlTraps") || s.ReadBool("CrawlTraps");
+    WebArchive = s.HasKey("WebArchive") && s.ReadBool("WebArchive");
 }
 
 void Project::Assign(const Project& src) {
@@ -256,6 +258,7 @@ void Project::Assign(const Project& src) {
     RFileIn = src.RFileIn;
     RFileEx = src.RFileEx;
     CrawlTraps = src.CrawlTraps;
+    WebArchive = src.WebArchive;
 }
 
 SortedStringList& Project::SiteMap() {
@@ -415,6 +418,7 @@ void DefaultsValues(Project& p, DefaultsIO& io) {
     io.Str("RFileIn", p.RFileIn);
     io.Str("RFileEx", p.RFileEx);
     io.Bool("CrawlTraps", p.CrawlTraps);
+    io.Bool("WebArchive", p.WebArchive);
 }
 }  // namespace
 

@@ -59,6 +59,9 @@ public:
     // Refuse paths that repeat themselves and endless query strings ("CrawlTraps", stored
     // after the other keys; a stream without it means on).
     bool CrawlTraps = true;
+    // Append every exchange of a run to the Project's web archive ("WebArchive", stored after
+    // "CrawlTraps"; a stream without it means off).
+    bool WebArchive = false;
 
     // Runtime state, never stored.
     std::string StatusText;

@@ -465,6 +465,9 @@ void MainWindow::BuildMenus() {
         QAction* props = menu.addAction("&Properties...", this, [this] { FolderProperties(); });
         browse->setObjectName("mpBrowse");
         props->setObjectName("mpProperties");
+        if (SelectedNode().project)
+            menu.addAction("Export web archive...", this, [this] { ExportWebArchive(); })
+                ->setObjectName("mpExportArchive");
         menu.addSeparator();
         menu.addAction("&Rename", this,
                        [this] {

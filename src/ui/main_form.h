@@ -69,6 +69,7 @@ public:
     // Runs a modal dialog (exec when unset; tests answer it instead).
     std::function<int(QDialog& dialog)> ExecDialog;
     void Browse();
+    void ExportWebArchive();                             // the selected Project's recorded runs as one WACZ file
     void BrowseWith(const QString& programFile);         // a tool of the three tool lists
     std::string BrowseTarget() const;                    // the address Browse opens, or empty
     bool SuspendTo(const QString& file);                 // "Suspend To &File..."

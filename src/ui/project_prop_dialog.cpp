@@ -236,6 +236,7 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     chkLTranslate_ = CheckBox(page, "chkLTranslate", "Do not translate links");
     chkCrawlTraps_ =
         CheckBox(page, "chkCrawlTraps", "Avoid crawl traps (paths that repeat themselves, endless query strings)");
+    chkWebArchive_ = CheckBox(page, "chkWebArchive", "Record a web archive");
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
@@ -248,6 +249,7 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     l->addWidget(chkEnableJava_);
     l->addWidget(chkLTranslate_);
     l->addWidget(chkCrawlTraps_);
+    l->addWidget(chkWebArchive_);
     l->addStretch();
     return page;
 }
@@ -543,6 +545,7 @@ void ProjectPropertiesDialog::FillAll() {
     chkEnableJava_->setChecked(copy_.EnableJava);
     chkLTranslate_->setChecked(copy_.LTranslate);
     chkCrawlTraps_->setChecked(copy_.CrawlTraps);
+    chkWebArchive_->setChecked(copy_.WebArchive);
 
     for (int i = 0; i < store::kCategoryCount; ++i)
         categoryItems_[i]->setCheckState(
@@ -688,6 +691,7 @@ void ProjectPropertiesDialog::ReadOnOk() {
     copy_.EnableJava = chkEnableJava_->isChecked();
     copy_.LTranslate = chkLTranslate_->isChecked();
     copy_.CrawlTraps = chkCrawlTraps_->isChecked();
+    copy_.WebArchive = chkWebArchive_->isChecked();
 
     for (FilterPage& f : filters_) app::FilterRule(copy_, f.index) = f.rule->checkedId();
 

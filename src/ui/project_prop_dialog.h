@@ -113,6 +113,7 @@ private:
     QCheckBox* chkEnableJava_ = nullptr;
     QCheckBox* chkLTranslate_ = nullptr;
     QCheckBox* chkCrawlTraps_ = nullptr;
+    QCheckBox* chkWebArchive_ = nullptr;
     // File type page.
     QWidget* pgFileType_ = nullptr;
     QGroupBox* gbTypes_ = nullptr;

@@ -51,7 +51,7 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_EQ(n, 300000);
     RegKey d = key.OpenKey("Defaults", false);
     ASSERT_TRUE(d.Valid());
-    EXPECT_EQ(d.ValueNames().size(), 50u);  // with "CrawlTraps" last
+    EXPECT_EQ(d.ValueNames().size(), 51u);  // with "CrawlTraps" and "WebArchive" last
     EXPECT_TRUE(d.ReadString("Img", s));
     EXPECT_EQ(s, "Yes");
     EXPECT_TRUE(d.ReadInt("SrvImg", n));

@@ -75,7 +75,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
-        "CrawlTraps=True\r\n";
+        "CrawlTraps=True\r\nWebArchive=False\r\n";
     EXPECT_EQ(test::ReadFile(path), expected);
 }
 
@@ -152,6 +152,17 @@ TEST(ProjectStream, CrawlTrapRulesAreOnUnlessSwitchedOff) {
     store::Project copy;
     copy.Assign(off);
     EXPECT_FALSE(copy.CrawlTraps);
+}
+
+TEST(ProjectStream, WebArchiveIsOffUnlessSwitchedOn) {
+    EXPECT_FALSE(ReadProject("URL=http://a/\r\nCrawlTraps=True\r\n")->WebArchive);  // stored before the setting
+    EXPECT_TRUE(ReadProject("WebArchive=True\r\n")->WebArchive);
+    EXPECT_FALSE(ReadProject("WebArchive=False\r\n")->WebArchive);
+    store::Project on;
+    on.WebArchive = true;
+    store::Project copy;
+    copy.Assign(on);
+    EXPECT_TRUE(copy.WebArchive);
 }
 
 TEST(ProjectStream, ServerImagesAndLimitRepairs) {

@@ -1,0 +1,156 @@
+// Turning a run's exchanges into WARC records.
+#include "archive/recorder.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "archive/digest.h"
+
+namespace qm::archive {
+
+namespace {
+
+const char* const kRevisitNotModified = "http://netpreserve.org/warc/1.1/revisit/server-not-modified";
+const char* const kRevisitIdentical = "http://netpreserve.org/warc/1.1/revisit/identical-payload-digest";
+
+WarcRecord Begin(const char* type, const std::string& url, std::time_t date, const std::string& id) {
+    WarcRecord r;
+    r.fields.emplace_back("WARC-Type", type);
+    r.fields.emplace_back("WARC-Record-ID", id);
+    r.fields.emplace_back("WARC-Date", WarcDate(date));
+    if (!url.empty()) r.fields.emplace_back("WARC-Target-URI", url);
+    return r;
+}
+
+}  // namespace
+
+std::string Recorder::RunStem(std::time_t start) { return IndexTimestamp(WarcDate(start)); }
+
+Recorder::Recorder(const std::string& folder, const std::string& stem, std::uint64_t rotateBytes)
+    : folder_(folder), writer_(folder, stem, rotateBytes) {}
+
+Recorder::~Recorder() { Close(); }
+
+std::string Recorder::Error() const { return writer_.Error(); }
+
+std::unique_ptr<Recorder> Recorder::Open(const std::string& folder, const RunInfo& info, std::time_t start,
+                                         std::string& error, std::uint64_t rotateBytes) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        error = "cannot create " + folder + ": " + ec.message();
+        return nullptr;
+    }
+    RepairArchiveFolder(folder, error);
+    std::string stem = RunStem(start);
+    // Two runs started in one second get files of their own.
+    for (int n = 1; std::filesystem::exists(folder + "/" + stem + "-00000.warc.gz", ec); ++n)
+        stem = RunStem(start) + "-" + std::to_string(n);
+    std::unique_ptr<Recorder> r(new Recorder(folder, stem, rotateBytes));
+    for (const std::string& name : ArchiveFiles(folder)) {
+        std::ifstream in(folder + "/" + IndexNameOf(name));
+        std::string line;
+        while (std::getline(in, line) && r->recorded_.size() < kMaxRemembered) {
+            IndexEntry e;
+            if (ParseIndexLine(line, e) && e.status == "200" && e.mime != "warc/revisit" && !e.digest.empty())
+                r->Remember(e.url, e.digest, WarcDateFromTimestamp(e.timestamp));
+        }
+    }
+    WarcRecord w = Begin("warcinfo", "", start, NewRecordId());
+    w.fields.emplace_back("WARC-Filename", "");
+    w.fields.emplace_back("Content-Type", "application/warc-fields");
+    w.block = "software: " + info.software + "\r\nformat: WARC File Format 1.1\r\n" +
+              "conformsTo: http://iipc.github.io/warc-specifications/specifications/warc-format/warc-1.1/\r\n" +
+              "isPartOf: " + info.projectUrl + "\r\n";
+    for (const auto& [key, value] : info.settings) w.block += key + ": " + value + "\r\n";
+    w.fields.emplace_back("WARC-Block-Digest", Sha1Base32(w.block));
+    r->writer_.SetInfo(w);
+    return r;
+}
+
+void Recorder::Remember(const std::string& url, const std::string& digest, const std::string& date) {
+    if (recorded_.size() >= kMaxRemembered && !recorded_.count(url)) return;
+    recorded_[url] = Recorded{digest, date};
+}
+
+bool Recorder::RecordHttp(HttpExchange x) {
+    std::string_view head, body;
+    const bool split = SplitHttpMessage(x.response, head, body);
+    if (!split) head = x.response;
+    const int status = HttpStatus(head);
+    std::string payloadDigest;
+    if (split) {
+        std::string dechunked;
+        const bool chunked = HttpHeaderValue(head, "Transfer-Encoding").find("chunked") != std::string::npos;
+        payloadDigest = chunked && Dechunk(body, dechunked) ? Sha1Base32(dechunked) : Sha1Base32(body);
+    }
+    const std::string requestId = NewRecordId(), responseId = NewRecordId();
+    const auto known = recorded_.find(x.url);
+
+    WarcRecord response;
+    if (status == 304 ||
+        (status == 200 && !x.truncated && known != recorded_.end() && known->second.digest == payloadDigest)) {
+        response = Begin("revisit", x.url, x.date, responseId);
+        response.fields.emplace_back("WARC-Profile", status == 304 ? kRevisitNotModified : kRevisitIdentical);
+        if (known != recorded_.end()) {
+            response.fields.emplace_back("WARC-Refers-To-Target-URI", x.url);
+            response.fields.emplace_back("WARC-Refers-To-Date", known->second.date);
+        }
+        // The body is the one recorded before: only the header is kept.
+        response.block = std::string(head) + (split ? "\r\n\r\n" : "");
+        if (status == 200) response.fields.emplace_back("WARC-Truncated", "length");
+    } else {
+        response = Begin("response", x.url, x.date, responseId);
+        response.block = std::move(x.response);
+        if (x.truncated) response.fields.emplace_back("WARC-Truncated", "length");
+    }
+    response.fields.emplace_back("WARC-Concurrent-To", requestId);
+    if (!x.ipAddress.empty()) response.fields.emplace_back("WARC-IP-Address", x.ipAddress);
+    response.fields.emplace_back("Content-Type", "application/http;msgtype=response");
+    response.fields.emplace_back("WARC-Block-Digest", Sha1Base32(response.block));
+    if (split && status != 304) response.fields.emplace_back("WARC-Payload-Digest", payloadDigest);
+
+    WarcRecord request = Begin("request", x.url, x.date, requestId);
+    request.fields.emplace_back("WARC-Concurrent-To", responseId);
+    if (!x.ipAddress.empty()) request.fields.emplace_back("WARC-IP-Address", x.ipAddress);
+    request.fields.emplace_back("Content-Type", "application/http;msgtype=request");
+    request.block = std::move(x.request);
+    request.fields.emplace_back("WARC-Block-Digest", Sha1Base32(request.block));
+
+    const bool whole = response.Field("WARC-Type") == "response";
+    if (!writer_.Write(std::move(request)) || !writer_.Write(std::move(response))) return false;
+    responseIds_[x.url] = responseId;
+    if (status == 200 && !x.truncated && whole) Remember(x.url, payloadDigest, WarcDate(x.date));
+    return true;
+}
+
+bool Recorder::RecordResource(const std::string& url, const std::string& contentType, const std::string& body,
+                              std::time_t date) {
+    const std::string id = NewRecordId();
+    WarcRecord r = Begin("resource", url, date, id);
+    r.fields.emplace_back("Content-Type", contentType.empty() ? "application/octet-stream" : contentType);
+    r.block = body;
+    const std::string digest = Sha1Base32(body);
+    r.fields.emplace_back("WARC-Block-Digest", digest);
+    r.fields.emplace_back("WARC-Payload-Digest", digest);
+    if (!writer_.Write(std::move(r))) return false;
+    responseIds_[url] = id;
+    return true;
+}
+
+bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date) {
+    WarcRecord r = Begin("metadata", url, date, NewRecordId());
+    auto id = responseIds_.find(url);
+    if (id != responseIds_.end()) r.fields.emplace_back("WARC-Refers-To", id->second);
+    r.fields.emplace_back("Content-Type", "application/warc-fields");
+    for (const std::string& link : links) {
+        if (link.find_first_of("\r\n") != std::string::npos) continue;
+        r.block += "outlink: " + link + "\r\n";
+    }
+    r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
+    return writer_.Write(std::move(r));
+}
+
+bool Recorder::Close() { return writer_.Close(); }
+
+}  // namespace qm::archive

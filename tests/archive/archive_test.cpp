@@ -1,0 +1,250 @@
+// Web archive files: records written and read back with their digests, index lines that
+// open their records, rotation, files of killed runs cut back to whole records, and the
+// revisit records of unchanged answers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "archive/cdxj.h"
+#include "archive/digest.h"
+#include "archive/gzip_member.h"
+#include "archive/recorder.h"
+#include "archive/warc_reader.h"
+#include "archive/warc_writer.h"
+#include "support/peers.h"
+
+namespace qm::archive {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<ReadRecord> ReadAll(const std::string& path, std::string* error = nullptr) {
+    std::vector<ReadRecord> out;
+    WarcReader reader(path);
+    ReadRecord r;
+    while (reader.Next(r)) out.push_back(r);
+    if (error) *error = reader.Error();
+    return out;
+}
+
+std::vector<IndexEntry> ReadIndex(const std::string& path) {
+    std::vector<IndexEntry> out;
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line)) {
+        EXPECT_LE(last, line) << "index not sorted";
+        last = line;
+        IndexEntry e;
+        EXPECT_TRUE(ParseIndexLine(line, e)) << line;
+        out.push_back(e);
+    }
+    return out;
+}
+
+WarcRecord Response(const std::string& url, const std::string& body) {
+    WarcRecord r;
+    r.fields = {{"WARC-Type", "response"},
+                {"WARC-Record-ID", NewRecordId()},
+                {"WARC-Date", "2026-01-02T03:04:05Z"},
+                {"WARC-Target-URI", url},
+                {"Content-Type", "application/http;msgtype=response"}};
+    r.block = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body;
+    r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
+    return r;
+}
+
+std::string HttpAnswer(const std::string& status, const std::string& headers, const std::string& body) {
+    return "HTTP/1.0 " + status + "\r\n" + headers + "\r\n" + body;
+}
+
+TEST(ArchiveText, DigestsAddressKeysAndChunks) {
+    EXPECT_EQ(Sha1Base32(""), "sha1:3I42H3S6NNFQ2MSVX7XZKYAYSCX5QBYJ");
+    EXPECT_EQ(Base32("foobar"), "MZXW6YTBOI======");  // RFC 4648's example
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Surt("http://www.Example.com/a/B?b=2&a=1#frag"), "com,example)/a/b?a=1&b=2");
+    EXPECT_EQ(Surt("https://example.com:443/"), "com,example)/");
+    EXPECT_EQ(Surt("http://user@sub.example.org:8080"), "org,example,sub:8080)/");
+    std::string out = "kept";
+    EXPECT_TRUE(Dechunk("5\r\nhello\r\n6;x=y\r\n world\r\n0\r\n\r\n", out));
+    EXPECT_EQ(out, "hello world");
+    out = "kept";
+    EXPECT_FALSE(Dechunk("5\r\nhel", out));                     // cut off
+    EXPECT_FALSE(Dechunk("ffffffffffffffffff\r\nx\r\n", out));  // a size no body has
+    EXPECT_FALSE(Dechunk("zz\r\n", out));
+    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(IndexTimestamp("2026-12-09T23:14:53Z"), "20261209231453");
+    EXPECT_EQ(WarcDateFromTimestamp("20261209231453"), "2026-12-09T23:14:53Z");
+    EXPECT_EQ(IndexTimestamp("2026-12-09 23:14"), "");
+    IndexEntry e;
+    EXPECT_FALSE(ParseIndexLine("com,example)/ 2026 {\"url\": \"http://example.com/\"}", e));  // no offset
+}
+
+TEST(WarcFiles, RecordsReadBackRotateAndIndexTheirOffsets) {
+    const std::string dir = test::MakeTempDir("warcfiles");
+    {
+        WarcWriter writer(dir, "run", 2000);  // small files: several rotations
+        WarcRecord info;
+        info.fields = {{"WARC-Type", "warcinfo"}, {"WARC-Record-ID", ""}, {"WARC-Filename", ""}};
+        info.block = "software: test\r\n";
+        writer.SetInfo(info);
+        for (int i = 0; i < 30; ++i)
+            ASSERT_TRUE(
+                writer.Write(Response("http://h/p" + std::to_string(i), std::string(200 + i * 37, 'a' + i % 26))))
+                << writer.Error();
+        ASSERT_TRUE(writer.Close()) << writer.Error();
+        EXPECT_GE(writer.Files().size(), 3u);
+    }
+    int responses = 0;
+    for (const std::string& name : ArchiveFiles(dir)) {
+        const std::string path = dir + "/" + name;
+        std::string error;
+        std::vector<ReadRecord> records = ReadAll(path, &error);
+        EXPECT_EQ(error, "") << name;
+        ASSERT_FALSE(records.empty());
+        // Every file opens with its own warcinfo naming it.
+        EXPECT_EQ(records[0].record.Field("WARC-Type"), "warcinfo");
+        EXPECT_EQ(records[0].record.Field("WARC-Filename"), name);
+        EXPECT_NE(records[0].record.Field("WARC-Record-ID"), "");
+        std::uint64_t end = 0;
+        for (const ReadRecord& r : records) {
+            EXPECT_EQ(r.offset, end) << "records follow each other";
+            end = r.offset + r.length;
+            if (r.record.Field("WARC-Type") != "response") continue;
+            ++responses;
+            EXPECT_EQ(Sha1Base32(r.record.block), r.record.Field("WARC-Block-Digest"));
+        }
+        EXPECT_EQ(end, fs::file_size(path));
+        const std::vector<IndexEntry> index = ReadIndex(dir + "/" + IndexNameOf(name));
+        EXPECT_EQ(index.size(), records.size() - 1);
+        for (const IndexEntry& e : index) {
+            WarcRecord at;
+            ASSERT_TRUE(ReadRecordAt(path, e.offset, e.length, at)) << e.url;
+            EXPECT_EQ(at.Field("WARC-Target-URI"), e.url);
+            EXPECT_EQ(e.filename, name);
+            EXPECT_EQ(e.status, "200");
+            EXPECT_EQ(e.mime, "text/html");
+            EXPECT_EQ(e.timestamp, "20260102030405");
+            // An offset or length that is off by one opens nothing.
+            EXPECT_FALSE(ReadRecordAt(path, e.offset + 1, e.length, at));
+            EXPECT_FALSE(ReadRecordAt(path, e.offset, e.length - 1, at));
+        }
+    }
+    EXPECT_EQ(responses, 30);
+}
+
+TEST(WarcFiles, AKilledRunsFileIsCutBackToItsLastWholeRecord) {
+    const std::string dir = test::MakeTempDir("warccut");
+    std::uint64_t whole = 0;
+    {
+        WarcWriter writer(dir, "run");
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer.Write(Response("http://h/" + std::to_string(i), "body")));
+        ASSERT_TRUE(writer.Close());
+        whole = fs::file_size(dir + "/run-00000.warc.gz");
+    }
+    // As a kill leaves it: no index, half a member at the end.
+    fs::remove(dir + "/run-00000.cdxj");
+    const std::string member = GzipMember(Response("http://h/cut", std::string(5000, 'x')).Serialize());
+    {
+        std::ofstream out(dir + "/run-00000.warc.gz", std::ios::app | std::ios::binary);
+        out << member.substr(0, member.size() / 2);
+    }
+    std::string error;
+    ReadAll(dir + "/run-00000.warc.gz", &error);
+    EXPECT_NE(error, "");
+    // A file of garbage alone has no whole record: it is cut back to nothing.
+    test::WriteFile(dir + "/run2-00000.warc.gz", "not a gzip member at all");
+    const std::vector<std::string> repaired = RepairArchiveFolder(dir, error);
+    EXPECT_EQ(repaired, (std::vector<std::string>{"run-00000.warc.gz", "run2-00000.warc.gz"}));
+    EXPECT_EQ(fs::file_size(dir + "/run-00000.warc.gz"), whole);
+    EXPECT_EQ(fs::file_size(dir + "/run2-00000.warc.gz"), 0u);
+    error.clear();
+    EXPECT_EQ(ReadAll(dir + "/run-00000.warc.gz", &error).size(), 3u);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadIndex(dir + "/run-00000.cdxj").size(), 3u);
+    // An indexed file is whole: a second repair leaves everything alone.
+    EXPECT_TRUE(RepairArchiveFolder(dir, error).empty());
+}
+
+TEST(Recorder, RevisitsForUnchangedAnswersAndDigestsOfTheRawBytes) {
+    const std::string dir = test::MakeTempDir("recorder");
+    RunInfo info{"Quillmoor", "http://h/", {{"level", "2"}}};
+    const std::string page = HttpAnswer("200 OK", "Content-Type: text/html\r\n", "<p>same</p>");
+    const std::string chunkedBody = "4\r\nab\r\n\r\n3\r\ncde\r\n0\r\n\r\n";
+    std::string error;
+    {
+        auto r = Recorder::Open(dir, info, 1000000000, error);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "127.0.0.1", 1000000000, false}));
+        ASSERT_TRUE(r->RecordHttp({"http://h/c", "GET /c HTTP/1.1\r\n\r\n",
+                                   HttpAnswer("200 OK", "Transfer-Encoding: chunked\r\n", chunkedBody), "", 1000000000,
+                                   false}));
+        ASSERT_TRUE(r->RecordHttp({"http://h/big", "GET /big HTTP/1.0\r\n\r\n",
+                                   HttpAnswer("200 OK", "Content-Length: 100\r\n", "cut"), "", 1000000000, true}));
+        ASSERT_TRUE(r->RecordResource("ftp://h/f.txt", "text/plain", "ftp body", 1000000000));
+        ASSERT_TRUE(r->RecordOutlinks("http://h/a", {"http://h/b", "http://h/c"}, 1000000000));
+        ASSERT_TRUE(r->Close());
+    }
+    auto r = Recorder::Open(dir, info, 1000000100, error);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "127.0.0.1", 1000000100, false}));
+    ASSERT_TRUE(r->RecordHttp(
+        {"http://h/c", "GET /c HTTP/1.1\r\n\r\n", HttpAnswer("304 Not Modified", "", ""), "", 1000000100, false}));
+    ASSERT_TRUE(r->RecordHttp({"http://h/big", "GET /big HTTP/1.0\r\n\r\n",
+                               HttpAnswer("200 OK", "Content-Length: 4\r\n", "full"), "", 1000000100, false}));
+    ASSERT_TRUE(r->Close());
+    ASSERT_EQ(r->Files().size(), 1u);
+    EXPECT_EQ(r->Files()[0], "20010909014820-00000.warc.gz");
+
+    const std::vector<std::string> files = ArchiveFiles(dir);
+    ASSERT_EQ(files.size(), 2u);
+    std::vector<ReadRecord> first = ReadAll(dir + "/" + files[0]);
+    std::vector<ReadRecord> second = ReadAll(dir + "/" + files[1]);
+    ASSERT_EQ(first.size(), 9u);  // warcinfo, 3 x (request, response), resource, metadata
+    EXPECT_NE(first[0].record.block.find("isPartOf: http://h/\r\nlevel: 2\r\n"), std::string::npos);
+    // Request and response point at each other.
+    EXPECT_EQ(first[1].record.Field("WARC-Type"), "request");
+    EXPECT_EQ(first[2].record.Field("WARC-Type"), "response");
+    EXPECT_EQ(first[1].record.Field("WARC-Concurrent-To"), first[2].record.Field("WARC-Record-ID"));
+    EXPECT_EQ(first[2].record.Field("WARC-Concurrent-To"), first[1].record.Field("WARC-Record-ID"));
+    EXPECT_EQ(first[2].record.Field("WARC-IP-Address"), "127.0.0.1");
+    EXPECT_EQ(first[2].record.block, page);
+    EXPECT_EQ(first[2].record.Field("WARC-Payload-Digest"), Sha1Base32("<p>same</p>"));
+    // The chunked answer is kept as sent; its payload digest is of the content.
+    EXPECT_EQ(first[4].record.block, HttpAnswer("200 OK", "Transfer-Encoding: chunked\r\n", chunkedBody));
+    EXPECT_EQ(first[4].record.Field("WARC-Payload-Digest"), Sha1Base32("ab\r\ncde"));
+    EXPECT_EQ(first[6].record.Field("WARC-Truncated"), "length");
+    EXPECT_EQ(first[7].record.Field("WARC-Type"), "resource");
+    EXPECT_EQ(first[7].record.block, "ftp body");
+    EXPECT_EQ(first[8].record.Field("WARC-Type"), "metadata");
+    EXPECT_EQ(first[8].record.Field("WARC-Refers-To"), first[2].record.Field("WARC-Record-ID"));
+    EXPECT_EQ(first[8].record.block, "outlink: http://h/b\r\noutlink: http://h/c\r\n");
+    for (const auto* records : {&first, &second})
+        for (const ReadRecord& rec : *records)
+            EXPECT_EQ(Sha1Base32(rec.record.block), rec.record.Field("WARC-Block-Digest"))
+                << rec.record.Field("WARC-Type");
+
+    ASSERT_EQ(second.size(), 7u);
+    // Same payload as last time: a revisit pointing at the first run's record.
+    const WarcRecord& same = second[2].record;
+    EXPECT_EQ(same.Field("WARC-Type"), "revisit");
+    EXPECT_EQ(same.Field("WARC-Profile"), "http://netpreserve.org/warc/1.1/revisit/identical-payload-digest");
+    EXPECT_EQ(same.Field("WARC-Refers-To-Target-URI"), "http://h/a");
+    EXPECT_EQ(same.Field("WARC-Refers-To-Date"), "2001-09-09T01:46:40Z");
+    EXPECT_EQ(same.Field("WARC-Payload-Digest"), Sha1Base32("<p>same</p>"));
+    EXPECT_EQ(same.block.find("same"), std::string::npos);
+    // Not modified: a revisit too, dated to the last whole answer.
+    const WarcRecord& notModified = second[4].record;
+    EXPECT_EQ(notModified.Field("WARC-Type"), "revisit");
+    EXPECT_EQ(notModified.Field("WARC-Profile"), "http://netpreserve.org/warc/1.1/revisit/server-not-modified");
+    EXPECT_EQ(notModified.Field("WARC-Refers-To-Date"), "2001-09-09T01:46:40Z");
+    // The cut-off answer was never a payload to refer to: the whole one is a response.
+    EXPECT_EQ(second[6].record.Field("WARC-Type"), "response");
+    const std::vector<IndexEntry> index = ReadIndex(dir + "/" + IndexNameOf(files[1]));
+    ASSERT_EQ(index.size(), 3u);
+    EXPECT_EQ(index[0].url, "http://h/a");
+    EXPECT_EQ(index[0].mime, "warc/revisit");
+}
+
+}  // namespace
+}  // namespace qm::archive
