@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "engine/analysis_hook.h"
@@ -26,6 +28,18 @@ namespace fs = std::filesystem;
 
 std::atomic<int> g_found{0};
 std::atomic<int> g_kept{0};
+// ManyLinks holds still after finding this many links until released, so that a test can act
+// while a page is certainly in the middle of its analysis.
+std::atomic<int> g_pauseAt{-1};
+std::atomic<bool> g_released{false};
+
+// Waits until the analysis reaches the pause; a paused thread sends no events, so the wait
+// looks again every few milliseconds.
+bool WaitForPause() {
+    for (int slice = 0; slice < 2000; ++slice)
+        if (platform::RunUntil([] { return g_found.load() == g_pauseAt.load(); }, 10)) return true;
+    return false;
+}
 
 // Finds `count` links per document (addresses numbered from the source's name).
 void ManyLinks(engine::DownloadRecord& record, const std::string& source, const std::string&, bool,
@@ -39,7 +53,10 @@ void ManyLinks(engine::DownloadRecord& record, const std::string& source, const 
         rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" + std::to_string(i) + ".txt";
         engine::AdmissionResult why;
         if (!engine::Normalise(*rec, settings, why)) continue;
-        ++g_found;
+        if (++g_found == g_pauseAt.load()) {
+            for (int waited = 0; !g_released.load() && waited < 60000; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         if (sink.FoundRecord(std::move(rec))) ++g_kept;
     }
 }
@@ -77,6 +94,8 @@ protected:
         p->Lev = 2;
         project_ = &tree_.AddProject(*folder_, std::move(p));
         g_found = g_kept = 0;
+        g_pauseAt = -1;
+        g_released = false;
     }
     void TearDown() override {
         engine::SetAnalyseFunction(nullptr);
@@ -217,13 +236,16 @@ TEST_F(LocalQueueTest, StoppingAProjectTakesBackWhatTheThreadWasGivenAhead) {
         std::string temp = rec->Temp;
         q.QueueForAnalysis(std::move(rec), temp, "", true);
     };
+    g_pauseAt = 1000;
     queue(documentOf(project_, "long", 300000));
     for (int i = 0; i < 6; ++i) {
         queue(documentOf(b, "b" + std::to_string(i), 7));
         queue(documentOf(project_, "a" + std::to_string(i), 5));
     }
-    ASSERT_TRUE(platform::RunUntil([&] { return g_kept.load() > 100; }, 10000));
-    ASSERT_LT(g_kept.load(), 300000) << "the long document should still be under analysis";
+    ASSERT_TRUE(WaitForPause());
+    // Released just before the stop, which waits for the thread to leave the Project's
+    // document: 299,000 links are left of it.
+    g_released = true;
     q.StopProject(*project_);
     ASSERT_TRUE(
         platform::RunUntil([&] { return q.AnalysisCount() == 0 && b->ProcessingCount == 0 && storedB == 6; }, 20000));
@@ -257,10 +279,12 @@ TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
     page->Project = b;
     ++b->ProcessingCount;
     temp = page->Temp;
+    g_pauseAt = 40000 + 100000;
     q.QueueForAnalysis(std::move(page), temp, "", true);
-    ASSERT_TRUE(platform::RunUntil([&] { return g_kept.load() > 45000; }, 20000));
+    ASSERT_TRUE(WaitForPause());
     q.StopProject(*project_);
-    EXPECT_LT(g_found.load(), 440000) << "the page should still be under analysis";
+    EXPECT_EQ(g_found.load(), g_pauseAt.load()) << "the page should still be under analysis";
+    g_released = true;
     ASSERT_TRUE(platform::RunUntil([&] { return b->ProcessingCount == 0; }, 60000));
     EXPECT_EQ(project_->QueuedCount, 0);
     EXPECT_EQ(g_kept.load(), g_found.load());
