@@ -140,8 +140,14 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
         p.instance->OnShow = [this] {
             if (OnShow) OnShow();
         };
+        p.instance->OnWords = [this](const std::vector<std::string>& words) {
+            if (!started_ || closing_ || closed_) return;
+            std::vector<std::string> problems;
+            OpenWords(words, problems);
+            if (OnWordsOpened) OnWordsOpened(problems);
+        };
         std::string why;
-        switch (p.instance->Claim(&why)) {
+        switch (p.instance->Claim(&why, ReadCommandLine(settings.args).projectWords)) {
         case platform::SingleInstance::Result::AnotherRunning: return StartResult::AnotherInstance;
         case platform::SingleInstance::Result::Failed: warnings_.push_back(why); break;
         case platform::SingleInstance::Result::First: break;
@@ -226,7 +232,11 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
 
 void Core::ProcessCommandLine(const std::vector<std::string>& args) {
     line_ = ReadCommandLine(args);
-    for (const std::string& word : line_.projectWords) {
+    OpenWords(line_.projectWords, warnings_);
+}
+
+void Core::OpenWords(const std::vector<std::string>& words, std::vector<std::string>& problems) {
+    for (const std::string& word : words) {
         if (IsWebAddress(word)) {
             // An address the desktop opened with this program: a new Project, as when dropped.
             parts_->commands->PasteAddress(word);
@@ -234,7 +244,7 @@ void Core::ProcessCommandLine(const std::vector<std::string>& args) {
         }
         const std::vector<store::Project*> projects = MatchCommandWord(parts_->session.Tree(), word);
         if (projects.empty()) {
-            warnings_.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");
+            problems.push_back("'" + word + "' names no Project (FOLDER/PROJECT, FOLDER/INDEX or FOLDER/all)");
             continue;
         }
         for (store::Project* project : projects) {
@@ -244,7 +254,7 @@ void Core::ProcessCommandLine(const std::vector<std::string>& args) {
             if (parts_->commands->Start(node, &why) > 0)
                 commandLineStarted_.push_back(project);
             else if (!why.empty())
-                warnings_.push_back(why);
+                problems.push_back(why);
         }
     }
 }

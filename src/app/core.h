@@ -97,6 +97,10 @@ public:
 
     // Hooks the front end sets before Start.
     std::function<void()> OnShow;    // a second instance asked this one to show itself
+    // A second instance handed over its command-line words and they were carried out (new
+    // Projects for addresses, named Projects started): the tree changed; the lines say what
+    // could not be done.
+    std::function<void(const std::vector<std::string>& problems)> OnWordsOpened;
     std::function<void()> OnClosed;  // the program has closed: end the loop, close the window
     // Closing begins, before anything is saved: the front end puts its window state in State().
     std::function<void()> OnClosing;
@@ -159,6 +163,9 @@ public:
 
 private:
     void ProcessCommandLine(const std::vector<std::string>& args);
+    // Addresses become new Projects, FOLDER/PROJECT words start Projects; what names no
+    // Project is said in problems.
+    void OpenWords(const std::vector<std::string>& words, std::vector<std::string>& problems);
     void SetStatus(int panel, std::string& current, const std::string& text);
 
     struct Fallbacks;  // the clock and answers of a Core made without them

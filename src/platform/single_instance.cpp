@@ -3,7 +3,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+
 #include <QByteArray>
+#include <QList>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
@@ -14,7 +18,9 @@ namespace qm::platform {
 
 namespace {
 constexpr int kConnectWaitMs = 1000;
-constexpr qint64 kMaxRequest = 64;
+// A request: "show", then one "open WORD" line per word; longer ones are cut off here.
+constexpr qint64 kMaxRequest = 64 * 1024;
+constexpr int kMaxWords = 256;
 }  // namespace
 
 std::string InstanceName(const std::string& programFolder) {
@@ -44,7 +50,7 @@ SingleInstance::~SingleInstance() {
     if (impl_->server) impl_->server->close();
 }
 
-SingleInstance::Result SingleInstance::Claim(std::string* error) {
+SingleInstance::Result SingleInstance::Claim(std::string* error, const std::vector<std::string>& words) {
     const std::string path = SocketPath();
     if (path.empty()) {
         if (error) *error = "cannot make a private folder for the single-instance socket";
@@ -55,7 +61,13 @@ SingleInstance::Result SingleInstance::Claim(std::string* error) {
         QLocalSocket probe;
         probe.connectToServer(name);
         if (probe.waitForConnected(kConnectWaitMs)) {
-            probe.write("show\n");
+            QByteArray request = "show\n";
+            for (const std::string& word : words) {
+                // A word is one line: line breaks in it would split it.
+                if (word.find_first_of("\r\n") != std::string::npos) continue;
+                request += "open " + QByteArray::fromStdString(word) + "\n";
+            }
+            probe.write(request);
             probe.waitForBytesWritten(kConnectWaitMs);
             probe.disconnectFromServer();
             return Result::AnotherRunning;
@@ -72,16 +84,33 @@ SingleInstance::Result SingleInstance::Claim(std::string* error) {
     QLocalServer* raw = server.get();
     QObject::connect(raw, &QLocalServer::newConnection, raw, [this, raw] {
         while (QLocalSocket* s = raw->nextPendingConnection()) {
-            QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
-            QObject::connect(s, &QLocalSocket::readyRead, s, [this, s] {
-                const QByteArray line = s->read(kMaxRequest).trimmed();
-                if (line == "show" && OnShow) OnShow();
-                s->disconnectFromServer();
+            // The request is whole when the sender hangs up; what comes beyond the limit is
+            // dropped.
+            auto request = std::make_shared<QByteArray>();
+            QObject::connect(s, &QLocalSocket::readyRead, s, [s, request] {
+                const QByteArray more = s->readAll();
+                request->append(more.left(std::max<qint64>(0, kMaxRequest - request->size())));
+            });
+            QObject::connect(s, &QLocalSocket::disconnected, s, [this, s, request] {
+                request->append(s->readAll().left(std::max<qint64>(0, kMaxRequest - request->size())));
+                Answer(*request);
+                s->deleteLater();
             });
         }
     });
     impl_->server = std::move(server);
     return Result::First;
+}
+
+void SingleInstance::Answer(const QByteArray& request) {
+    const QList<QByteArray> lines = request.split('\n');
+    if (lines.isEmpty() || lines.front().trimmed() != "show") return;
+    if (OnShow) OnShow();
+    std::vector<std::string> words;
+    for (qsizetype i = 1; i < lines.size() && static_cast<int>(words.size()) < kMaxWords; ++i) {
+        if (lines[i].startsWith("open ") && lines[i].size() > 5) words.push_back(lines[i].mid(5).toStdString());
+    }
+    if (!words.empty() && OnWords) OnWords(words);
 }
 
 }  // namespace qm::platform

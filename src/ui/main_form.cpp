@@ -490,6 +490,10 @@ MainWindow::Started MainWindow::Start(const app::CoreSettings& settings, std::st
         raise();
         activateWindow();
     };
+    program_->OnWordsOpened = [this](const std::vector<std::string>& problems) {
+        RefreshTree();
+        for (const std::string& line : problems) log_.Route(-1, line, engine::MessageKind::Analysis);
+    };
     program_->OnClosing = [this] { StoreState(); };
     program_->OnClosed = [this] {
         closing_ = true;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/download_run.h"
@@ -276,6 +277,38 @@ TEST(SingleInstance, SecondClaimShowsTheFirstAndStaleNamesAreTakenOver) {
     ASSERT_TRUE(fs::exists(path));
     platform::SingleInstance next(folder);
     EXPECT_EQ(next.Claim(), platform::SingleInstance::Result::First);
+}
+
+// An address opened from the desktop while the window runs reaches the running program as
+// a new Project; a FOLDER/PROJECT word that names nothing is reported, and a second
+// instance's /close does not close the first.
+TEST(SingleInstance, ASecondInstanceHandsItsAddressesToTheFirst) {
+    const std::string home = test::MakeTempDir("single-words");
+    FakeClock clock;
+    ScriptedAnswers answers;
+    Core first(clock, answers);
+    std::vector<std::vector<std::string>> opened;
+    first.OnWordsOpened = [&](const std::vector<std::string>& problems) { opened.push_back(problems); };
+    CoreSettings settings = Quiet(home);
+    settings.singleInstance = true;
+    std::string error;
+    ASSERT_EQ(first.Start(settings, error), Core::StartResult::Started) << error;
+    const std::size_t before = first.GetSession().Tree().AllProjects().size();
+
+    Core second(clock, answers);
+    settings.args = {"http://127.0.0.1:9/opened/page.html", "Nowhere/none", "/close", "http://127.0.0.1:9/a\nb"};
+    ASSERT_EQ(second.Start(settings, error), Core::StartResult::AnotherInstance) << error;
+    ASSERT_TRUE(platform::RunUntil([&] { return !opened.empty(); }, 5000));
+    ASSERT_EQ(opened.size(), 1u);
+    ASSERT_EQ(opened[0].size(), 1u);
+    EXPECT_NE(opened[0][0].find("'Nowhere/none' names no Project"), std::string::npos) << opened[0][0];
+    const auto projects = first.GetSession().Tree().AllProjects();
+    ASSERT_EQ(projects.size(), before + 1);  // the word with a line break in it was not sent
+    EXPECT_EQ(std::count_if(projects.begin(), projects.end(),
+                            [](const store::Project* p) { return p->URL == "http://127.0.0.1:9/opened/page.html"; }),
+              1);
+    EXPECT_FALSE(first.Line().closeWhenIdle);
+    first.Close();
 }
 
 TEST(SingleInstance, TheSocketLiesWhereNoOtherUserCanTakeItsName) {
