@@ -96,7 +96,7 @@ public:
     const std::vector<std::string>& Warnings() const { return warnings_; }
 
     // Hooks the front end sets before Start.
-    std::function<void()> OnShow;    // a second instance asked this one to show itself
+    std::function<void()> OnShow;  // a second instance asked this one to show itself
     // A second instance handed over its command-line words and they were carried out (new
     // Projects for addresses, named Projects started): the tree changed; the lines say what
     // could not be done.

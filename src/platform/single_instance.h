@@ -2,8 +2,8 @@
 // One running program per user and program folder. The first instance listens on a local
 // socket whose name is derived from the user and the folder, in the user's private folder
 // (platform/private_folder.h); a later one finds it, sends
-// "show" and its command-line words (one "open WORD" line each) and ends. A socket left behind by a crashed instance answers nobody and is taken
-// over. Needs the event loop (InitEventLoop) for the "show" requests to arrive.
+// "show" and its command-line words (one "open WORD" line each) and ends. A socket left behind by a crashed instance
+// answers nobody and is taken over. Needs the event loop (InitEventLoop) for the "show" requests to arrive.
 #include <functional>
 #include <memory>
 #include <string>
