@@ -1,17 +1,29 @@
 #include "desktop/language_file.h"
-#include "store/trim.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <utility>
 
+#include "platform/installed_data.h"
 #include "platform/program_folder.h"
 #include "store/string_list.h"
+#include "store/trim.h"
 #include "store/ui_messages.h"
 
 namespace qm::desktop {
+
+std::string ChooseLanguageFile(const std::string& programFolder) {
+    if (!programFolder.empty()) {
+        const std::string own = programFolder + "/" + kLanguageFileName;
+        if (std::filesystem::exists(own)) return own;
+    }
+    const std::string code = platform::UserLanguageCode();
+    if (code.empty() || code == "en") return {};
+    return platform::FindInstalledData(std::string("quillmoor/lang/") + kLanguageFileName + "." + code);
+}
 
 namespace {
 

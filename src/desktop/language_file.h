@@ -34,6 +34,11 @@ public:
     virtual void SetItem(const std::string& component, int index, const std::string& text) = 0;
 };
 
+// The language file the window loads: the program folder's "qm.int" when it has one, else
+// the translation installed for the user's language (".../quillmoor/lang/qm.int.de" for
+// German; English is the program's own), else none (empty).
+std::string ChooseLanguageFile(const std::string& programFolder);
+
 // The loaded lines of a language file.
 class LanguageFile {
 public:

@@ -104,11 +104,13 @@ int ScreenMaxPerMenu() {
 void InstallLanguage(MainWindow& form) {
     MarkUserData(form.Tree());
     form.Core().LoadLanguage = [&form] {
-        // Only the program folder's file, never one in the current folder.
+        // The program folder's file, else the installed one of the user's language; never
+        // one in the current folder.
         if (platform::ProgramFolder().empty()) return;
+        const std::string path = desktop::ChooseLanguageFile(platform::ProgramFolder());
+        if (path.empty()) return;
         std::string error;
-        if (!LoadLanguage(platform::ProgramFile(desktop::kLanguageFileName), error))
-            form.Log().Route(-1, error, engine::MessageKind::Analysis);
+        if (!LoadLanguage(path, error)) form.Log().Route(-1, error, engine::MessageKind::Analysis);
     };
     // The hidden command that writes the template over "qm.int" of the program folder.
     auto* intl = new QAction("Intl", &form);

@@ -2,7 +2,12 @@
 // list; the template written and read back; the size cap.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "desktop/language_file.h"
 #include "store/ui_messages.h"
@@ -153,6 +158,59 @@ TEST(LanguageFile, TemplateRoundTripAndTranslatedTemplate) {
     EXPECT_NE(merged.find("miFile.Hint=File commands\r\n"), std::string::npos);
     EXPECT_NE(merged.find("[Strings]\r\nStandard\r\nEmpty\r\n"), std::string::npos);
     EXPECT_EQ(merged.find("[Strings]"), merged.rfind("[Strings]"));
+}
+
+// Sets environment variables for one test and puts the old values back.
+class EnvironmentFor {
+public:
+    void Set(const char* name, const std::string& value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentFor() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second)
+                ::setenv(it->first, it->second->c_str(), 1);
+            else
+                ::unsetenv(it->first);
+        }
+    }
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// The program folder's file wins; without one, the translation installed for the user's
+// language is read; English and the C locale read none.
+TEST(LanguageFile, ProgramFolderFirstThenTheInstalledTranslation) {
+    const std::string root = test::MakeTempDir("lang-choice");
+    const std::string home = root + "/home", installed = root + "/share/quillmoor/lang";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(installed);
+    ASSERT_TRUE(test::WriteFile(installed + "/qm.int.de", "[Strings]\nFehler\n"));
+    ASSERT_TRUE(test::WriteFile(installed + "/qm.int.en", "[Strings]\nError\n"));
+    EnvironmentFor env;
+    env.Set("XDG_DATA_HOME", root + "/nothing-here");
+    env.Set("XDG_DATA_DIRS", root + "/share");
+    env.Set("LC_ALL", "");
+    env.Set("LC_MESSAGES", "");
+    env.Set("LANG", "de_DE.UTF-8");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), installed + "/qm.int.de");
+    env.Set("LC_MESSAGES", "de_AT@euro");
+    env.Set("LANG", "en_GB.UTF-8");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), installed + "/qm.int.de");  // LC_MESSAGES before LANG
+    env.Set("LC_ALL", "C");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), "");
+    env.Set("LC_ALL", "en_US.UTF-8");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), "");
+    env.Set("LC_ALL", "fr_FR.UTF-8");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), "");  // no French installed
+    env.Set("LC_ALL", "../../etc");
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), "");  // not a language code: no path from it
+    env.Set("LC_ALL", "de");
+    ASSERT_TRUE(test::WriteFile(home + "/qm.int", "[Strings]\nMine\n"));
+    EXPECT_EQ(desktop::ChooseLanguageFile(home), home + "/qm.int");
 }
 
 }  // namespace
