@@ -105,7 +105,22 @@ bool SetProjectSettings(store::Project& project, const std::vector<std::string>&
         for (std::string& line : lines) {
             const std::size_t leq = line.find('=');
             if (leq != std::string::npos && store::CompareNoCase(line.substr(0, leq), key) == 0) {
-                line = line.substr(0, leq) + "=" + Stored(a.substr(eq + 1));
+                std::string value = Stored(a.substr(eq + 1));
+                const std::string old = line.substr(leq + 1);
+                // The store reads anything but "True" as False: a yes/no setting takes only
+                // a value that says which.
+                if (old == "True" || old == "False") {
+                    const std::string lower = store::LowerCase(value);
+                    if (lower == "true" || lower == "1")
+                        value = "True";
+                    else if (lower == "false" || lower == "0")
+                        value = "False";
+                    else {
+                        error = "bad value: \"" + value + "\" is not True or False for \"" + line.substr(0, leq) + "\"";
+                        return false;
+                    }
+                }
+                line = line.substr(0, leq) + "=" + value;
                 found = true;
                 break;
             }

@@ -9,8 +9,7 @@ namespace qm::platform {
 
 std::string FindInstalledData(const std::string& relative) {
     if (relative.empty()) return {};
-    return QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString::fromStdString(relative))
-        .toStdString();
+    return QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString::fromStdString(relative)).toStdString();
 }
 
 std::string UserLanguageCode() {

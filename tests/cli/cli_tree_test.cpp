@@ -47,6 +47,15 @@ TEST(CliTree, ProjectAndDefaultsSettings) {
     EXPECT_NE(r.err.find("deep"), std::string::npos) << r.err;
     EXPECT_EQ(h.Cli({"project", "Sites/Docs", "IID=5"}).exitCode, 2);
     EXPECT_EQ(h.Cli({"project", "Sites/Docs", "Hour"}).exitCode, 2);
+    r = h.Cli({"project", "Sites/Docs", "LimBNumber=yes"});  // a yes/no setting says which
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("not True or False for \"LimBNumber\""), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(h.dir + "/Orrinal.dat"), before);
+    ASSERT_EQ(h.Cli({"project", "Sites/Docs", "LimBNumber=1", "LimBSize=true"}).exitCode, 0);
+    r = h.Cli({"project", "Sites/Docs"});
+    EXPECT_NE(r.out.find("\nLimBSize=True\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nLimBNumber=True\n"), std::string::npos) << r.out;
+    ASSERT_EQ(h.Cli({"project", "Sites/Docs", "LimBNumber=False", "LimBSize=0"}).exitCode, 0);
     EXPECT_EQ(ReadFile(h.dir + "/Orrinal.dat"), before);
     EXPECT_EQ(h.Cli({"project", "Sites/Nothing"}).exitCode, 1);
 
