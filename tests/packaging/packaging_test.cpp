@@ -209,6 +209,14 @@ TEST(Packages, BuildUnpackAndPassDebiansChecks) {
     r = RunProgram(
         {"appstreamcli", "validate", "--no-net", root + "/usr/share/metainfo/org.quillmoor.Quillmoor.metainfo.xml"});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    // The screenshot the metainfo shows is the one kept in packaging/screenshots/.
+    const std::string metainfo = ReadFile(root + "/usr/share/metainfo/org.quillmoor.Quillmoor.metainfo.xml");
+    const std::string published = "https://quillmoor.example.org/screenshots/";
+    const std::size_t image = metainfo.find("<image>" + published);
+    ASSERT_NE(image, std::string::npos) << metainfo;
+    const std::size_t nameAt = image + 7 + published.size();
+    const std::string shot = metainfo.substr(nameAt, metainfo.find('<', nameAt) - nameAt);
+    EXPECT_TRUE(fs::exists(std::string(QM_SOURCE_DIR) + "/packaging/screenshots/" + shot)) << shot;
     EXPECT_TRUE(fs::exists(root + "/usr/share/icons/hicolor/scalable/apps/org.quillmoor.Quillmoor.svg"));
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const std::string png = root + "/usr/share/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
