@@ -113,7 +113,7 @@ void ProgressTracker::SampleConnections(double seconds, const std::vector<Connec
             p.remaining = std::clamp<std::int64_t>(c.remaining, 0, c.length);
             p.permille = Permille(c.length - p.remaining, c.length);
         }
-        if (h.points.size() >= 2 && h.points.back().first > h.points.front().first)
+        if (h.points.size() >= 2 && h.points.back().first - h.points.front().first >= 1.0)
             p.rate = static_cast<std::int64_t>(static_cast<double>(h.points.back().second - h.points.front().second) /
                                                (h.points.back().first - h.points.front().first));
         connections_.push_back(p);

@@ -42,8 +42,10 @@ struct ConnectionProgress {
     std::int64_t length = 0;  // 0: unknown
     std::int64_t received = 0;
     std::int64_t remaining = 0;  // of the length
-    std::int64_t rate = 0;       // bytes per second
-    int permille = -1;           // of the length; -1 when no length is known
+    // Bytes per second over the last seconds; -1 until the file has been watched for a
+    // second (servers that pace their answers send in bursts, so less says nothing).
+    std::int64_t rate = -1;
+    int permille = -1;  // of the length; -1 when no length is known
 };
 
 // A running Project, or with project null all running Projects together.

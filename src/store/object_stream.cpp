@@ -154,14 +154,15 @@ double DecodeByteDumpDate(const std::string& text) {
 
 double NowDateTime() {
     using namespace std::chrono;
-    std::time_t t = std::time(nullptr);
+    // Whole seconds and their fraction from one reading of the clock: two readings could
+    // straddle a second and put the time a second back.
+    const std::int64_t us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    std::time_t t = static_cast<std::time_t>(us / 1000000);
     std::tm local{};
     localtime_r(&t, &local);
     // Seconds since the epoch in local time.
     const double localSeconds = static_cast<double>(t) + static_cast<double>(local.tm_gmtoff);
-    const double micros =
-        static_cast<double>(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() % 1000000) /
-        1e6;
+    const double micros = static_cast<double>(us % 1000000) / 1e6;
     return 25569.0 + (localSeconds + micros) / 86400.0;
 }
 

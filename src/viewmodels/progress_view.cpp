@@ -31,7 +31,7 @@ std::vector<ConnectionRow> ConnectionRows(const std::vector<std::string>& status
         row.bar = c.length > 0 ? c.permille : kMovingBar;
         row.address = c.address;
         row.size = c.length > 0 ? app::FormatSize(c.length) : app::FormatSize(c.received);
-        row.rate = app::FormatRate(c.rate);
+        if (c.rate >= 0) row.rate = app::FormatRate(c.rate);
     }
     return rows;
 }

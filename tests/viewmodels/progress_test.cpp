@@ -155,14 +155,19 @@ TEST(ProgressTracker, ConnectionsWithAndWithoutALength) {
     EXPECT_EQ(rows[2].bar, viewmodels::kNoBar);
     EXPECT_EQ(rows[2].address, "");
 
-    // The next file on connection 0 starts its rate afresh; figures for a line the pool no
-    // longer has are left out.
-    t.SampleConnections(3, {{0, true, "http://h/c", 100, 100, 0}, {5, true, "http://h/x", 10, 5, 5}});
-    EXPECT_EQ(t.Connections()[0].rate, 0);
-    EXPECT_EQ(t.Connections()[0].permille, 0);
+    // The next file on connection 0 starts its rate afresh, and shows none until it has been
+    // watched for a second (a paced server's first burst says nothing); figures for a line
+    // the pool no longer has are left out.
+    t.SampleConnections(3, {{0, true, "http://h/c", 100000, 80000, 20000}, {5, true, "http://h/x", 10, 5, 5}});
+    EXPECT_EQ(t.Connections()[0].permille, 200);
+    t.SampleConnections(3.75, {{0, true, "http://h/c", 100000, 80000, 20000}});
+    EXPECT_EQ(t.Connections()[0].rate, -1);
     rows = viewmodels::ConnectionRows(status, t.Connections());
     EXPECT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].rate, "");
     EXPECT_EQ(rows[1].bar, viewmodels::kNoBar);
+    t.SampleConnections(4, {{0, true, "http://h/c", 100000, 60000, 40000}});
+    EXPECT_EQ(t.Connections()[0].rate, 20000);
 }
 
 TEST(LogModel, FailuresAndRefusalsAreMarked) {
