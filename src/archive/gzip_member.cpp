@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace qm::archive {
@@ -30,5 +31,46 @@ std::string GzipMember(std::initializer_list<std::string_view> parts) {
     if (result != Z_STREAM_END) throw std::runtime_error("zlib");
     return out;
 }
+
+}  // namespace qm::archive
+
+namespace qm::archive {
+
+GzipMemberStream::GzipMemberStream(std::function<bool(std::string_view)> sink)
+    : sink_(std::move(sink)), z_(new z_stream{}), out_(std::size_t{256} << 10, '\0') {
+    if (deflateInit2(z_, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("zlib");
+}
+
+GzipMemberStream::~GzipMemberStream() {
+    deflateEnd(z_);
+    delete z_;
+}
+
+bool GzipMemberStream::Run(std::string_view bytes, int flush) {
+    z_->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z_->avail_in = static_cast<uInt>(bytes.size());
+    int result = Z_OK;
+    do {
+        z_->next_out = reinterpret_cast<Bytef*>(out_.data());
+        z_->avail_out = static_cast<uInt>(out_.size());
+        result = deflate(z_, flush);
+        if (result == Z_STREAM_ERROR) return ok_ = false;
+        const std::size_t made = out_.size() - z_->avail_out;
+        if (made > 0 && !sink_(std::string_view(out_.data(), made))) return ok_ = false;
+    } while (z_->avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    return true;
+}
+
+bool GzipMemberStream::Add(std::string_view bytes) {
+    // zlib counts in 32 bits: large pieces go in parts.
+    while (ok_ && !bytes.empty()) {
+        const std::size_t n = std::min<std::size_t>(bytes.size(), std::size_t{1} << 30);
+        Run(bytes.substr(0, n), Z_NO_FLUSH);
+        bytes.remove_prefix(n);
+    }
+    return ok_;
+}
+
+bool GzipMemberStream::Finish() { return ok_ && Run({}, Z_FINISH); }
 
 }  // namespace qm::archive
