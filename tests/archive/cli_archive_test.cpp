@@ -471,5 +471,73 @@ TEST_F(CliArchiveTest, ImportedArchivesOfWgetAndOfOurOwnGiveWholeStoredSites) {
     EXPECT_EQ(RunCli({"--home", otherHome, "list"}).out.find("junk"), std::string::npos);
 }
 
+// Installs ReplayWeb.page's built player (index.html, ui.js, sw.js: no dependencies) into
+// the build's npm folder once; the folder holding it.
+std::string ReplayWebPage() {
+    const std::string dir = std::string(QM_NPM_DIR) + "/replaywebpage";
+    if (!fs::exists(dir + "/package/sw.js")) {
+        fs::create_directories(dir);
+        RunResult r = RunProgram({"npm", "pack", "--silent", "--pack-destination", dir, "replaywebpage@2.4.6"}, 300000);
+        if (r.exitCode != 0) ADD_FAILURE() << "npm could not fetch replaywebpage: " << r.err;
+        r = RunProgram({"tar", "-xzf", dir + "/replaywebpage-2.4.6.tgz", "-C", dir});
+        if (r.exitCode != 0) ADD_FAILURE() << "cannot unpack replaywebpage: " << r.err;
+    }
+    return dir + "/package";
+}
+
+TEST_F(CliArchiveTest, AnExportedArchiveReplaysInAPlayerAfterTheSiteIsGone) {
+    if (FindProgram("chromium").empty()) GTEST_SKIP() << "chromium is not installed";
+    // A 20 x 10 red image: the player must serve it from the package for it to load.
+    RunResult made = RunProgram(
+        {"python3", "-c",
+         "import sys,zlib,struct\n"
+         "def c(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d)&0xffffffff)\n"
+         "raw=b''.join(b'\\x00'+b'\\xff\\x00\\x00'*20 for _ in range(10))\n"
+         "sys.stdout.buffer.write(b'\\x89PNG\\r\\n\\x1a\\n'+c(b'IHDR',struct.pack('>IIBBBBB',20,10,8,2,0,0,0))"
+         "+c(b'IDAT',zlib.compress(raw))+c(b'IEND',b''))"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_TRUE(WriteFile(Site("www") + "/pic.png", made.out));
+    ASSERT_TRUE(WriteFile(Site("www") + "/index.html",
+                          "<html><head><title>Replay start</title></head><body><p>Hello from the archived "
+                          "page</p><img src=pic.png></body></html>"));
+    std::string pageUrl;
+    {
+        NginxPeer www(Site("www"));
+        ASSERT_TRUE(www.Ok()) << www.Error();
+        pageUrl = www.Url("/index.html");
+        ASSERT_EQ(Cli({"add", "Sites", pageUrl, "--level", "2", "--caption", "replay"}).exitCode, 0);
+        ASSERT_EQ(Cli({"project", "Sites/replay", "WebArchive=True"}).exitCode, 0);
+        RunResult r = Cli({"start", "Sites/replay"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }  // the original server is gone from here on
+
+    // The player and the package served from one loopback server.
+    const std::string player = ReplayWebPage();
+    const std::string served = Site("served");
+    fs::create_directories(served);
+    for (const char* name : {"index.html", "ui.js", "sw.js"}) fs::copy_file(player + "/" + name, served + "/" + name);
+    RunResult r = Cli({"export", "Sites/replay", served + "/site.wacz"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    NginxPeer host(served);
+    ASSERT_TRUE(host.Ok()) << host.Error();
+    const int devtools = FreePort();
+    ChildProcess browser;
+    ASSERT_TRUE(
+        browser.Start({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                       "--no-first-run", "--user-data-dir=" + MakeTempDir("replay-profile"),
+                       "--remote-debugging-port=" + std::to_string(devtools), "about:blank"},
+                      dir_ + "/chromium.log"));
+    const std::string address = host.Url("/index.html?source=") + host.Url("/site.wacz") + "#view=pages&url=" + pageUrl;
+    RunResult shown =
+        RunProgram({"node", "--experimental-websocket", std::string(QM_ARCHIVE_TEST_DIR) + "/replay_check.mjs",
+                    std::to_string(devtools), address, "90000"},
+                   180000);
+    EXPECT_EQ(shown.exitCode, 0) << shown.out << shown.err << ReadFile(dir_ + "/chromium.log");
+    EXPECT_NE(shown.out.find("\"text\":\"Hello from the archived page\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("\"title\":\"Replay start\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("\"image\":\"20x10\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("/mp_/" + pageUrl), std::string::npos) << "replayed from the archive: " << shown.out;
+}
+
 }  // namespace
 }  // namespace qm::test
