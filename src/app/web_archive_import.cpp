@@ -134,15 +134,15 @@ bool Place(store::Project& project, const engine::SettingsSnapshot& rules, const
 
 class SiteBuilder {
 public:
-    SiteBuilder(store::Project& project, const std::function<void(const std::string&)>& progress,
-                ImportReport& report)
+    SiteBuilder(store::Project& project, const std::function<void(const std::string&)>& progress, ImportReport& report)
         : project_(project), rules_(engine::TakeSettingsSnapshot(&project)), progress_(progress), report_(report) {}
 
     bool Build(const std::vector<archive::ArchivedAnswer>& answers, std::string& error) {
         std::size_t done = 0;
         for (const archive::ArchivedAnswer& a : answers) {
             if (!Store(a, error)) return false;
-            if (++done % 500 == 0) progress_(std::to_string(done) + " of " + std::to_string(answers.size()) + " answers");
+            if (++done % 500 == 0)
+                progress_(std::to_string(done) + " of " + std::to_string(answers.size()) + " answers");
         }
         // Pages last: every file they link to is in place by then.
         NoQueue sink;
@@ -248,7 +248,8 @@ private:
 std::string ArchiveName(const std::string& source) {
     std::string name = fs::path(source).filename().string();
     for (const char* tail : {".warc.gz", ".wacz", ".warc"})
-        if (EndsWith(name, tail) && name.size() > std::strlen(tail)) return name.substr(0, name.size() - std::strlen(tail));
+        if (EndsWith(name, tail) && name.size() > std::strlen(tail))
+            return name.substr(0, name.size() - std::strlen(tail));
     return name;
 }
 

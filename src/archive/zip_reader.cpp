@@ -166,8 +166,8 @@ bool ZipReader::Extract(const ZipMember& member, const std::string& target, std:
         error = "cannot create " + target + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = Unpack(member, [out](const char* data, std::size_t n) { return std::fwrite(data, 1, n, out) == n; },
-                     error);
+    bool ok = Unpack(
+        member, [out](const char* data, std::size_t n) { return std::fwrite(data, 1, n, out) == n; }, error);
     if (std::fclose(out) != 0 && ok) {
         error = "cannot write " + target;
         ok = false;
@@ -182,7 +182,8 @@ bool ZipReader::ReadText(const ZipMember& member, std::uint64_t limit, std::stri
         return false;
     }
     text.clear();
-    return Unpack(member, [&text](const char* data, std::size_t n) { return text.append(data, n), true; }, error);
+    return Unpack(
+        member, [&text](const char* data, std::size_t n) { return text.append(data, n), true; }, error);
 }
 
 }  // namespace qm::archive
