@@ -68,10 +68,11 @@ bool ZipReader::ReadDirectory() {
         error_ = "ZIP64 packages are not read";
         return false;
     }
-    if (static_cast<std::uint64_t>(dirOffset) + dirSize > fileSize_ || count > kMaxMembers) {
+    if (static_cast<std::uint64_t>(dirOffset) + dirSize > fileSize_) {
         error_ = "its central directory is damaged";
         return false;
     }
+    // The 16-bit count keeps the directory below 65536 entries.
     std::vector<unsigned char> dir(dirSize);
     if (dirSize > 0 && !ReadAt(file_, dirOffset, dir.data(), dirSize)) return false;
     std::size_t p = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // Reads the members of a ZIP file (as WACZ packages are made: stored or deflated, no ZIP64)
-// from its central directory. Bounded: a directory of too many entries, names too long,
-// members that point outside the file or inflate past their stated size are refused.
+// from its central directory. Bounded: a directory or members that point outside the file,
+// members that inflate past their stated size or fail their CRC are refused.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,7 +19,6 @@ struct ZipMember {
 
 class ZipReader {
 public:
-    static constexpr std::size_t kMaxMembers = 100000;
     explicit ZipReader(const std::string& path);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
