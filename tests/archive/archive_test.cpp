@@ -5,8 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "archive/archive_contents.h"
 #include "archive/captured_bytes.h"
+#include "archive/content_decoding.h"
 #include "archive/cdxj.h"
 #include "archive/digest.h"
 #include "archive/gzip_member.h"
@@ -349,6 +352,77 @@ TEST(ArchiveText, ChunkedBodiesDecodeInAnyPieces) {
     ChunkDecoder cut;
     EXPECT_TRUE(cut.Feed("3\r\nab", [](std::string_view) {}));
     EXPECT_FALSE(cut.Done());
+}
+
+TEST(ArchiveContents, TheLatestWholeAnswerOfEachAddressWithRevisitsResolved) {
+    const std::string dir = test::MakeTempDir("contents");
+    RunInfo info{"Quillmoor", "http://h/", {}};
+    const std::string page = HttpAnswer("200 OK", "Content-Type: text/html\r\n", "<p>first</p>");
+    std::string error;
+    {
+        auto r = Recorder::Open(dir, info, 1000000000, error);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "", 1000000000, false}));
+        ASSERT_TRUE(
+            r->RecordHttp({"http://h/b", "GET /b HTTP/1.0\r\n\r\n",
+                           HttpAnswer("200 OK", "Content-Type: text/plain\r\n", "b one"), "", 1000000000, false}));
+        ASSERT_TRUE(
+            r->RecordHttp({"http://h/c", "GET /c HTTP/1.0\r\n\r\n",
+                           HttpAnswer("200 OK", "Content-Type: text/plain\r\n", "c whole"), "", 1000000000, false}));
+        ASSERT_TRUE(r->Close());
+    }
+    {
+        // A later run: a repeats itself, b is not modified, c is cut off, d is gone.
+        auto r = Recorder::Open(dir, info, 1000000100, error);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "", 1000000100, false}));
+        ASSERT_TRUE(r->RecordHttp(
+            {"http://h/b", "GET /b HTTP/1.0\r\n\r\n", HttpAnswer("304 Not Modified", "", ""), "", 1000000100, false}));
+        ASSERT_TRUE(r->RecordHttp({"http://h/c", "GET /c HTTP/1.0\r\n\r\n",
+                                   HttpAnswer("200 OK", "Content-Length: 99\r\n", "c cu"), "", 1000000100, true}));
+        ASSERT_TRUE(r->RecordHttp(
+            {"http://h/d", "GET /d HTTP/1.0\r\n\r\n", HttpAnswer("404 Not Found", "", "gone"), "", 1000000100, false}));
+        ASSERT_TRUE(r->Close());
+    }
+    ArchiveContents contents;
+    for (const std::string& name : ArchiveFiles(dir)) ASSERT_TRUE(contents.Add(dir + "/" + name, error)) << error;
+    EXPECT_EQ(contents.FirstPage(), "http://h/a");
+    const std::vector<ArchivedAnswer> latest = contents.Latest();
+    ASSERT_EQ(latest.size(), 4u);
+    std::map<std::string, std::string> bodies;
+    for (const ArchivedAnswer& a : latest) {
+        WarcRecord rec;
+        ASSERT_TRUE(ReadRecordAt(a.path, a.offset, a.length, rec)) << a.url;
+        EXPECT_EQ(rec.Field("WARC-Type"), "response") << a.url;
+        int status = 0;
+        std::string head, body;
+        ASSERT_EQ(HttpPayload(rec.block, 1 << 20, status, head, body), Decoded::Ok);
+        bodies[a.url] = std::to_string(status) + " " + body;
+    }
+    EXPECT_EQ(bodies["http://h/a"], "200 <p>first</p>");  // the revisit's original
+    EXPECT_EQ(bodies["http://h/b"], "200 b one");         // not modified: the earlier answer
+    EXPECT_EQ(bodies["http://h/c"], "200 c whole");       // the cut-off answer is no copy
+    EXPECT_EQ(bodies["http://h/d"], "404 gone");          // the latest answer, whatever it says
+}
+
+TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
+    const std::string text = "hello hello hello hello";
+    const std::string gz = GzipMember(text);
+    std::string out;
+    EXPECT_EQ(DecodeContent(gz, "gzip", 1000, out), Decoded::Ok);
+    EXPECT_EQ(out, text);
+    EXPECT_EQ(DecodeContent(gz, "gzip", 10, out), Decoded::TooLarge);
+    EXPECT_EQ(DecodeContent(gz.substr(0, gz.size() / 2), "x-gzip", 1000, out), Decoded::Damaged);
+    EXPECT_EQ(DecodeContent(text, "br", 1000, out), Decoded::Unknown);
+    int status = 0;
+    std::string head, body;
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", gz.size());
+    const std::string answer =
+        HttpAnswer("200 OK", "Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n", size + gz + "\r\n0\r\n\r\n");
+    ASSERT_EQ(HttpPayload(answer, 1000, status, head, body), Decoded::Ok);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, text);
 }
 
 }  // namespace

@@ -428,7 +428,7 @@ TEST_F(CliArchiveTest, ImportedArchivesOfWgetAndOfOurOwnGiveWholeStoredSites) {
     RunResult check = RunCli({"--home", copyHome, "check", "Copies/copy"});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     const std::map<std::string, std::string> imported = StoredFiles(copyFiles);
-    for (const std::string& name : {"/index.html", "/img.png", "/style.css", "/bg.png", "/sub/b.html", "/old"}) {
+    for (const char* name : {"/index.html", "/img.png", "/style.css", "/bg.png", "/sub/b.html", "/old"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(imported.count(host + name));
         ASSERT_TRUE(downloaded.count(host + name));
