@@ -10,21 +10,8 @@ BUILD=${1:?usage: archive_cost.sh BUILD_DIR [SITE_DIR] [ROUNDS]}
 SITE=${2:-/usr/share/doc/python3.11/html}
 ROUNDS=${3:-3}
 CLI=$(realpath "$BUILD/src/cli/quillmoor-cli")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-archive.XXXXXX")
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 2; daemon off; error_log $WORK/error.log; pid $WORK/nginx.pid;
-events { worker_connections 512; }
-http { access_log off; include /etc/nginx/mime.types;
-  client_body_temp_path $WORK; proxy_temp_path $WORK; fastcgi_temp_path $WORK;
-  uwsgi_temp_path $WORK; scgi_temp_path $WORK;
-  server { listen 127.0.0.1:$PORT; root $(realpath "$SITE"); } }
-CONF
-/usr/sbin/nginx -c "$WORK/nginx.conf" -p "$WORK" &
-NGINX=$!
-trap 'kill $NGINX 2>/dev/null; rm -rf "$WORK"' EXIT
-sleep 1
-URL=http://127.0.0.1:$PORT/index.html
+. "$(dirname "$0")/serve_site.sh"
+serve_site archive "$SITE"
 : > "$WORK/results"
 run() {  # label dir WebArchive
   label=$1; d=$2
@@ -33,11 +20,11 @@ run() {  # label dir WebArchive
   sed -i 's/"RSrvsBx"=dword:00000000/"RSrvsBx"=dword:00000001/' "$d/home/registry.reg"
   "$CLI" --home "$d/home" defaults WebArchive="$3" > /dev/null
   sync
-  /usr/bin/time -f "%e %U %S" -o "$d/time" env TMPDIR="$d/tmp" "$CLI" --home "$d/home" get "$URL" --level 60 \
+  /usr/bin/time -f "%e %U %S %M" -o "$d/time" env TMPDIR="$d/tmp" "$CLI" --home "$d/home" get "$URL" --level 60 \
     > "$d/log" 2>&1 || true
   set -- $(tail -1 "$d/time")
   size=$(du -sk "$d/files/Web archives" 2>/dev/null | cut -f1)
-  echo "$label wall=${1}s cpu=${2}+${3}s archive=${size:-0}kB"
+  echo "$label wall=${1}s cpu=${2}+${3}s peak_rss=${4}kB archive=${size:-0}kB"
   echo "$label $1 $2 $3" >> "$WORK/results"
 }
 i=1

@@ -15,26 +15,9 @@ SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
 ROUNDS=${3:-5}
 shift 2; [ $# -gt 0 ] && shift
 CLI=$(realpath "$BUILD/src/cli/quillmoor-cli")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-mirror.XXXXXX")
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 2; daemon off; error_log $WORK/error.log; pid $WORK/nginx.pid;
-events { worker_connections 512; }
-http { access_log off; include /etc/nginx/mime.types;
-  client_body_temp_path $WORK; proxy_temp_path $WORK; fastcgi_temp_path $WORK;
-  uwsgi_temp_path $WORK; scgi_temp_path $WORK;
-  server { listen 127.0.0.1:$PORT; root $(realpath "$SITE"); } }
-CONF
-/usr/sbin/nginx -c "$WORK/nginx.conf" -p "$WORK" &
-NGINX=$!
 # QM_KEEP=1 leaves the runs' folders (for a series of invocations: see prepare() below).
-if [ "${QM_KEEP:-0}" = 1 ]; then
-  trap 'kill $NGINX 2>/dev/null; echo "kept $WORK"' EXIT
-else
-  trap 'kill $NGINX 2>/dev/null; rm -rf "$WORK"' EXIT
-fi
-sleep 1
-URL=http://127.0.0.1:$PORT/index.html
+. "$(dirname "$0")/serve_site.sh"
+serve_site mirror "$SITE"
 : > "$WORK/results"
 measure() {  # label dir command...
   label=$1; dir=$2; shift 2

@@ -31,8 +31,6 @@ Recorder::Recorder(const std::string& folder, const std::string& stem, std::uint
 
 Recorder::~Recorder() { Close(); }
 
-std::string Recorder::Error() const { return writer_.Error(); }
-
 std::unique_ptr<Recorder> Recorder::Open(const std::string& folder, const RunInfo& info, std::time_t start,
                                          std::string& error, std::uint64_t rotateBytes) {
     std::error_code ec;
@@ -73,17 +71,49 @@ void Recorder::Remember(const std::string& url, const std::string& digest, const
     recorded_[url] = Recorded{digest, date};
 }
 
+namespace {
+
+// The digests of a response: of its block (every byte) and of its payload (the body after
+// the head, its chunks decoded when it came chunked and they are well formed).
+struct ResponseDigests {
+    std::string block, payload;
+};
+
+ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, bool chunked) {
+    Sha1Digest block, raw, decoded;
+    ChunkDecoder decoder;
+    bool decodable = chunked;
+    std::uint64_t at = 0;
+    const bool read = response.ForEach([&](std::string_view bytes) {
+        block.Add(bytes);
+        if (at + bytes.size() > bodyStart) {
+            const std::string_view body = bytes.substr(at >= bodyStart ? 0 : static_cast<std::size_t>(bodyStart - at));
+            raw.Add(body);
+            if (decodable)
+                decodable = decoder.Feed(body, [&decoded](std::string_view content) { decoded.Add(content); });
+        }
+        at += bytes.size();
+    });
+    ResponseDigests out;
+    out.block = block.Finish();
+    out.payload = decodable && decoder.Done() ? decoded.Finish() : raw.Finish();
+    if (!read) out.block.clear();
+    return out;
+}
+
+}  // namespace
+
 bool Recorder::RecordHttp(HttpExchange x) {
+    // The head lies in the bytes kept in memory (they are megabytes long).
+    const std::string& front = x.response.Front();
     std::string_view head, body;
-    const bool split = SplitHttpMessage(x.response, head, body);
-    if (!split) head = x.response;
+    const bool split = SplitHttpMessage(front, head, body);
+    if (!split) head = front;
     const int status = HttpStatus(head);
-    std::string payloadDigest;
-    if (split) {
-        std::string dechunked;
-        const bool chunked = HttpHeaderValue(head, "Transfer-Encoding").find("chunked") != std::string::npos;
-        payloadDigest = chunked && Dechunk(body, dechunked) ? Sha1Base32(dechunked) : Sha1Base32(body);
-    }
+    const bool chunked = split && HttpHeaderValue(head, "Transfer-Encoding").find("chunked") != std::string::npos;
+    const ResponseDigests digests = DigestsOf(x.response, split ? front.size() - body.size() : front.size(), chunked);
+    if (digests.block.empty()) return Fail("cannot read back the captured answer of " + x.url);
+    const std::string& payloadDigest = digests.payload;
     const std::string requestId = NewRecordId(), responseId = NewRecordId();
     const auto known = recorded_.find(x.url);
 
@@ -98,16 +128,18 @@ bool Recorder::RecordHttp(HttpExchange x) {
         }
         // The body is the one recorded before: only the header is kept.
         response.block = std::string(head) + (split ? "\r\n\r\n" : "");
+        response.fields.emplace_back("WARC-Block-Digest", Sha1Base32(response.block));
         if (status == 200) response.fields.emplace_back("WARC-Truncated", "length");
     } else {
         response = Begin("response", x.url, x.date, responseId);
-        response.block = std::move(x.response);
-        if (x.truncated) response.fields.emplace_back("WARC-Truncated", "length");
+        if (x.truncated || x.response.Truncated()) response.fields.emplace_back("WARC-Truncated", "length");
+        response.fields.emplace_back("WARC-Block-Digest", digests.block);
+        response.block = x.response.TakeFront();
+        if (x.response.Spilled()) response.blockTail = std::make_shared<CapturedBytes>(std::move(x.response));
     }
     response.fields.emplace_back("WARC-Concurrent-To", requestId);
     if (!x.ipAddress.empty()) response.fields.emplace_back("WARC-IP-Address", x.ipAddress);
     response.fields.emplace_back("Content-Type", "application/http;msgtype=response");
-    response.fields.emplace_back("WARC-Block-Digest", Sha1Base32(response.block));
     if (split && status != 304) response.fields.emplace_back("WARC-Payload-Digest", payloadDigest);
 
     WarcRecord request = Begin("request", x.url, x.date, requestId);
@@ -124,15 +156,20 @@ bool Recorder::RecordHttp(HttpExchange x) {
     return true;
 }
 
-bool Recorder::RecordResource(const std::string& url, const std::string& contentType, const std::string& body,
+bool Recorder::RecordResource(const std::string& url, const std::string& contentType, CapturedBytes body,
                               std::time_t date) {
     const std::string id = NewRecordId();
     WarcRecord r = Begin("resource", url, date, id);
     r.fields.emplace_back("Content-Type", contentType.empty() ? "application/octet-stream" : contentType);
-    r.block = body;
-    const std::string digest = Sha1Base32(body);
+    Sha1Digest sha1;
+    if (!body.ForEach([&sha1](std::string_view bytes) { sha1.Add(bytes); }))
+        return Fail("cannot read back the captured body of " + url);
+    const std::string digest = sha1.Finish();
     r.fields.emplace_back("WARC-Block-Digest", digest);
     r.fields.emplace_back("WARC-Payload-Digest", digest);
+    if (body.Truncated()) r.fields.emplace_back("WARC-Truncated", "length");
+    r.block = body.TakeFront();
+    if (body.Spilled()) r.blockTail = std::make_shared<CapturedBytes>(std::move(body));
     if (!writer_.Write(std::move(r))) return false;
     responseIds_[url] = id;
     return true;
@@ -152,5 +189,12 @@ bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::str
 }
 
 bool Recorder::Close() { return writer_.Close(); }
+
+bool Recorder::Fail(const std::string& error) {
+    failure_ = error;
+    return false;
+}
+
+std::string Recorder::Error() const { return failure_.empty() ? writer_.Error() : failure_; }
 
 }  // namespace qm::archive

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/captured_bytes.h"
 #include "archive/warc_writer.h"
 
 namespace qm::archive {
@@ -24,7 +25,7 @@ struct RunInfo {
 struct HttpExchange {
     std::string url;
     std::string request;     // the bytes sent
-    std::string response;    // the bytes received, before any decoding
+    CapturedBytes response;  // the bytes received, before any decoding
     std::string ipAddress;   // of the server (empty through a proxy)
     std::time_t date = 0;    // when the request went out
     bool truncated = false;  // the answer was cut off (size limit, abort, failure)
@@ -41,8 +42,7 @@ public:
     ~Recorder();
 
     bool RecordHttp(HttpExchange exchange);
-    bool RecordResource(const std::string& url, const std::string& contentType, const std::string& body,
-                        std::time_t date);
+    bool RecordResource(const std::string& url, const std::string& contentType, CapturedBytes body, std::time_t date);
     // A metadata record listing the links found in the page at url.
     bool RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date);
     bool Close();
@@ -56,6 +56,8 @@ public:
 private:
     Recorder(const std::string& folder, const std::string& stem, std::uint64_t rotateBytes);
     void Remember(const std::string& url, const std::string& digest, const std::string& date);
+    bool Fail(const std::string& error);
+    std::string failure_;
     struct Recorded {
         std::string digest, date;
     };

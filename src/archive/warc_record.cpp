@@ -3,7 +3,10 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cstdio>
+
+#include "archive/captured_bytes.h"
 
 namespace qm::archive {
 
@@ -35,11 +38,15 @@ std::string WarcRecord::Field(std::string_view name) const {
 std::string WarcRecord::SerializedHead() const {
     std::string out = "WARC/1.1\r\n";
     for (const auto& [key, value] : fields) out += key + ": " + value + "\r\n";
-    out += "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n";
+    out += "Content-Length: " + std::to_string(BlockSize()) + "\r\n\r\n";
     return out;
 }
 
-std::string WarcRecord::Serialize() const { return SerializedHead() + block + "\r\n\r\n"; }
+std::uint64_t WarcRecord::BlockSize() const { return block.size() + (blockTail ? blockTail->Size() : 0); }
+
+std::string WarcRecord::Serialize() const {
+    return SerializedHead() + block + (blockTail ? blockTail->All() : std::string()) + "\r\n\r\n";
+}
 
 std::string WarcDate(std::time_t when) {
     std::tm t{};
@@ -120,34 +127,58 @@ int HttpStatus(std::string_view head) {
 
 bool Dechunk(std::string_view body, std::string& out) {
     std::string result;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t eol = body.find('\n', at);
-        if (eol == std::string_view::npos) return false;
-        std::uint64_t size = 0;
-        std::size_t i = at, digits = 0;
-        for (; i < eol; ++i, ++digits) {
-            char c = Lower(body[i]);
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (v < 0) break;
-            if (digits >= 15) return false;
-            size = size * 16 + static_cast<std::uint64_t>(v);
-        }
-        if (digits == 0) return false;
-        at = eol + 1;
-        if (size == 0) break;
-        if (size > body.size() - at) return false;
-        result.append(body.substr(at, size));
-        at += size;
-        if (body.substr(at, 2) == "\r\n")
-            at += 2;
-        else if (body.substr(at, 1) == "\n")
-            at += 1;
-        else
-            return false;
-    }
+    ChunkDecoder decoder;
+    if (!decoder.Feed(body, [&result](std::string_view content) { result.append(content); }) || !decoder.Done())
+        return false;
     out = std::move(result);
     return true;
+}
+
+bool ChunkDecoder::Feed(std::string_view bytes, const std::function<void(std::string_view)>& out) {
+    std::size_t at = 0;
+    while (at < bytes.size() && state_ != State::Done && state_ != State::Bad) {
+        const char c = bytes[at];
+        switch (state_) {
+        case State::Size: {
+            const char l = Lower(c);
+            const int v = l >= '0' && l <= '9' ? l - '0' : l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
+            if (v >= 0) {
+                if (digits_ >= 15) state_ = State::Bad;
+                size_ = size_ * 16 + static_cast<std::uint64_t>(v);
+                ++digits_;
+                ++at;
+                break;
+            }
+            state_ = digits_ == 0 ? State::Bad : State::Extension;
+            break;
+        }
+        case State::Extension:  // anything up to the end of the size line
+            ++at;
+            if (c == '\n') state_ = size_ == 0 ? State::Done : State::Data;
+            break;
+        case State::Data: {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size_, bytes.size() - at));
+            out(bytes.substr(at, n));
+            at += n;
+            size_ -= n;
+            if (size_ == 0) state_ = State::DataEnd;
+            break;
+        }
+        case State::DataEnd:
+            ++at;
+            state_ = c == '\r' ? State::DataEndLf : c == '\n' ? State::Size : State::Bad;
+            if (state_ == State::Size) digits_ = 0;
+            break;
+        case State::DataEndLf:
+            ++at;
+            state_ = c == '\n' ? State::Size : State::Bad;
+            digits_ = 0;
+            break;
+        case State::Done:
+        case State::Bad: break;
+        }
+    }
+    return state_ != State::Bad;
 }
 
 }  // namespace qm::archive

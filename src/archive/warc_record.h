@@ -3,6 +3,8 @@
 // (dates, record identifiers).
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -10,9 +12,15 @@
 
 namespace qm::archive {
 
+class CapturedBytes;
+
 struct WarcRecord {
     std::vector<std::pair<std::string, std::string>> fields;  // in writing order, without Content-Length
     std::string block;
+    // The rest of a block too large to keep in memory, after block's bytes (or none).
+    std::shared_ptr<const CapturedBytes> blockTail;
+
+    std::uint64_t BlockSize() const;
 
     // The value of the first field of that name (ASCII case ignored); empty when absent.
     std::string Field(std::string_view name) const;
@@ -39,5 +47,19 @@ std::string HttpHeaderValue(std::string_view head, std::string_view name);
 int HttpStatus(std::string_view head);
 // A chunked body's content; false (leaving out unchanged) when it is not well formed.
 bool Dechunk(std::string_view body, std::string& out);
+
+// Decodes a chunked body fed in pieces of any size; keeps no more than its position.
+class ChunkDecoder {
+public:
+    // Hands the content in bytes to out; false once the body is not well formed.
+    bool Feed(std::string_view bytes, const std::function<void(std::string_view)>& out);
+    bool Done() const { return state_ == State::Done; }  // the last chunk has been read
+
+private:
+    enum class State { Size, Extension, Data, DataEnd, DataEndLf, Done, Bad };
+    State state_ = State::Size;
+    std::uint64_t size_ = 0;
+    int digits_ = 0;
+};
 
 }  // namespace qm::archive

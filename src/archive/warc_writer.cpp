@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/captured_bytes.h"
 #include "archive/gzip_member.h"
 #include "archive/warc_reader.h"
 
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -131,15 +132,64 @@ bool WarcWriter::OpenNext(std::string& error) {
 
 bool WarcWriter::Append(const WarcRecord& record, std::string& error) {
     const std::string head = record.SerializedHead();
-    const std::string member = GzipMember({head, record.block, "\r\n\r\n"});
-    // One write per record: a killed run leaves at most one record cut off, at the end.
-    if (!WriteAll(fd_, member)) {
-        error = "cannot write " + files_.back() + ": " + std::strerror(errno);
-        return false;
+    std::uint64_t length = 0;
+    if (record.blockTail && !record.blockTail->Empty()) {
+        if (!AppendLarge(head, record, length, error)) return false;
+    } else {
+        const std::string member = GzipMember({head, record.block, "\r\n\r\n"});
+        // One write per record: a killed run leaves at most one record cut off, at the end.
+        if (!WriteAll(fd_, member)) {
+            error = "cannot write " + files_.back() + ": " + std::strerror(errno);
+            return false;
+        }
+        length = member.size();
     }
     IndexEntry entry;
-    if (EntryOf(record, size_, member.size(), files_.back(), entry)) entries_.push_back(std::move(entry));
-    size_ += member.size();
+    if (EntryOf(record, size_, length, files_.back(), entry)) entries_.push_back(std::move(entry));
+    size_ += length;
+    return true;
+}
+
+// A record too large for memory is compressed into an anonymous file first and then copied
+// to the archive in one go, so the archive is incomplete only for the copy, never for the
+// compression; a failed copy is cut back off.
+bool WarcWriter::AppendLarge(const std::string& head, const WarcRecord& record, std::uint64_t& length,
+                             std::string& error) {
+    const int member = OpenAnonymousFile(folder_);
+    if (member < 0) {
+        error = "cannot make a temporary file in " + folder_ + ": " + std::strerror(errno);
+        return false;
+    }
+    std::uint64_t made = 0;
+    GzipMemberStream gzip([&](std::string_view bytes) {
+        if (!WriteAll(member, bytes)) return false;
+        made += bytes.size();
+        return true;
+    });
+    bool ok = gzip.Add(head) && gzip.Add(record.block);
+    ok = ok && record.blockTail->ForEach([&gzip, &ok](std::string_view bytes) { ok = ok && gzip.Add(bytes); });
+    ok = ok && gzip.Add("\r\n\r\n") && gzip.Finish();
+    if (!ok) {
+        error = "cannot compress a record of " + files_.back() + " in " + folder_ + ": " + std::strerror(errno);
+        ::close(member);
+        return false;
+    }
+    std::vector<char> block(std::size_t{1} << 20);
+    std::uint64_t at = 0;
+    while (ok && at < made) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), made - at));
+        const ssize_t n = ::pread(member, block.data(), want, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0 && WriteAll(fd_, std::string_view(block.data(), static_cast<std::size_t>(n)));
+        at += n > 0 ? static_cast<std::uint64_t>(n) : 0;
+    }
+    ::close(member);
+    if (!ok) {
+        error = "cannot write " + files_.back() + ": " + std::strerror(errno);
+        if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) error += " (and cannot cut it back)";
+        return false;
+    }
+    length = made;
     return true;
 }
 

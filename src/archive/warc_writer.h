@@ -43,6 +43,7 @@ private:
     bool CloseFile(std::string& error);
     bool OpenNext(std::string& error);
     bool Append(const WarcRecord& record, std::string& error);
+    bool AppendLarge(const std::string& head, const WarcRecord& record, std::uint64_t& length, std::string& error);
     mutable std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<WarcRecord> waiting_;

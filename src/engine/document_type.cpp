@@ -20,4 +20,9 @@ bool IsStyleSheet(const std::string& contentType, const std::string& url) {
     return path.size() >= 4 && path.compare(path.size() - 4, 4, ".css") == 0;
 }
 
+bool IsDocumentType(const std::string& type) {
+    return type.empty() || type.find("x-javascript") != std::string::npos ||
+           type.find("text/html") != std::string::npos;
+}
+
 }  // namespace qm::engine

@@ -30,10 +30,6 @@ constexpr int kBadRequestAttempts = 3;
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-bool IsDocumentType(const std::string& type) {
-    return type.empty() || Contains(type, "x-javascript") || Contains(type, "text/html");
-}
-
 void DeleteTemp(DownloadRecord& record) {
     RemoveFile(record.Temp);
     record.Temp.clear();

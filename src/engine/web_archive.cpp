@@ -63,12 +63,14 @@ void QueueManager::BeginCapture(DownloadRecord& record, net::DownloadConnection&
     capture.url = record.URL;
     capture.date = std::time(nullptr);
     capture.resource = conn.Scheme == net::UrlScheme::Ftp || conn.Scheme == net::UrlScheme::File;
+    capture.bytes = archive::CapturedBytes(ArchiveOf(record.Project)->Folder(), archive::CapturedBytes::kMemoryBytes,
+                                           archive::CapturedBytes::kMaxBytes);
     if (capture.resource) return;  // OnData collects the body
     DownloadRecord* rec = &record;
     conn.OnRawResponse = [this, rec](net::DownloadConnection& c, const char* bytes, std::size_t count) {
         auto it = captures_.find(rec);
         if (it == captures_.end()) return;
-        if (it->second.bytes.empty()) it->second.ipAddress = c.ServerAddress();
+        if (it->second.bytes.Empty()) it->second.ipAddress = c.ServerAddress();
         it->second.Append(bytes, count);
     };
 }
@@ -93,19 +95,19 @@ void QueueManager::EndCapture(DownloadRecord& record, net::DownloadConnection& c
     if (!recorder) return;
     bool ok = true;
     if (capture.resource) {
-        if (!whole || conn.StatusCode != 200 || capture.truncated) return;
+        if (!whole || conn.StatusCode != 200 || capture.bytes.Truncated()) return;
         const std::string type =
             record.ContentType.empty() ? net::DownloadConnection::ContentTypeOf(record.RFile) : record.ContentType;
-        ok = recorder->RecordResource(capture.url, type, capture.bytes, capture.date);
+        ok = recorder->RecordResource(capture.url, type, std::move(capture.bytes), capture.date);
     } else {
-        if (capture.bytes.empty()) return;  // nothing came back: no exchange to keep
+        if (capture.bytes.Empty()) return;  // nothing came back: no exchange to keep
         archive::HttpExchange x;
         x.url = capture.url;
         x.request = conn.RequestText();
+        x.truncated = capture.bytes.Truncated() || !whole;
         x.response = std::move(capture.bytes);
         x.ipAddress = capture.ipAddress;
         x.date = capture.date;
-        x.truncated = capture.truncated || !whole;
         ok = recorder->RecordHttp(std::move(x));
     }
     if (!ok) {

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include "archive/captured_bytes.h"
+
 namespace qm::store {
 class Project;
 }  // namespace qm::store
@@ -14,21 +16,15 @@ std::string ArchiveFolder(const store::Project& project);
 
 // What one transfer of a recording Project collected on the way.
 struct ArchiveCapture {
-    static constexpr std::size_t kMaxBytes = std::size_t{256} << 20;  // more is recorded as cut off
     const store::Project* project = nullptr;
     std::string url;
     std::time_t date = 0;
     bool resource = false;  // ftp:// and file://: the body alone
-    bool truncated = false;
-    std::string bytes;  // http: the answer as received; otherwise the body
+    // http: the answer as received; otherwise the body. Megabytes past the first few wait in
+    // a file in the archive folder; past CapturedBytes::kMaxBytes it is recorded as cut off.
+    archive::CapturedBytes bytes;
     std::string ipAddress;
-    void Append(const char* data, std::size_t count) {
-        if (truncated || bytes.size() + count > kMaxBytes) {
-            truncated = true;
-            return;
-        }
-        bytes.append(data, count);
-    }
+    void Append(const char* data, std::size_t count) { bytes.Append(std::string_view(data, count)); }
 };
 
 }  // namespace qm::engine

@@ -5,7 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "archive/archive_contents.h"
+#include "archive/captured_bytes.h"
+#include "archive/content_decoding.h"
 #include "archive/cdxj.h"
 #include "archive/digest.h"
 #include "archive/gzip_member.h"
@@ -244,6 +248,181 @@ TEST(Recorder, RevisitsForUnchangedAnswersAndDigestsOfTheRawBytes) {
     ASSERT_EQ(index.size(), 3u);
     EXPECT_EQ(index[0].url, "http://h/a");
     EXPECT_EQ(index[0].mime, "warc/revisit");
+}
+
+// Bytes of one answer spread over memory and an anonymous spill file in the archive folder.
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = static_cast<char>(seed >> 16);
+    }
+    return out;
+}
+
+TEST(Recorder, LargeAnswersSpillToDiskAndReadBackWhole) {
+    const std::string dir = test::MakeTempDir("spill");
+    constexpr std::size_t kMemory = 64 << 10;
+    // A chunked answer of 3 MB fed in uneven pieces: 64 KB in memory, the rest spilled.
+    const std::string content = Pattern(3 << 20, 7);
+    std::string chunked;
+    for (std::size_t at = 0; at < content.size(); at += 100000) {
+        const std::string piece = content.substr(at, 100000);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        chunked += size + piece + "\r\n";
+    }
+    chunked += "0\r\n\r\n";
+    const std::string answer = HttpAnswer("200 OK", "Transfer-Encoding: chunked\r\n", chunked);
+    CapturedBytes big(dir, kMemory, 64 << 20);
+    for (std::size_t at = 0; at < answer.size(); at += 7777) ASSERT_TRUE(big.Append(answer.substr(at, 7777)));
+    EXPECT_LE(big.Front().size(), kMemory);
+    EXPECT_TRUE(big.Spilled());
+    EXPECT_EQ(big.Size(), answer.size());
+    EXPECT_EQ(big.All(), answer);
+    // An endless answer is cut off at the limit, keeping what came before it.
+    CapturedBytes endless(dir, kMemory, 1 << 20);
+    const std::string endlessHead = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+    ASSERT_TRUE(endless.Append(endlessHead));
+    const std::string block = Pattern(50000, 3);
+    int appended = 0;
+    while (endless.Append(block)) ++appended;
+    EXPECT_EQ(appended, static_cast<int>(((1 << 20) - endlessHead.size()) / block.size()));
+    EXPECT_TRUE(endless.Truncated());
+    EXPECT_FALSE(endless.Append("x"));
+    EXPECT_EQ(endless.Size(), endlessHead.size() + appended * block.size());
+    // Nothing spilled is ever visible in the folder.
+    EXPECT_TRUE(fs::is_empty(dir));
+    {
+        const std::string resource = Pattern(200000, 9);
+        CapturedBytes file(dir, kMemory, 64 << 20);
+        ASSERT_TRUE(file.Append(resource));
+        RunInfo info{"Quillmoor", "http://h/", {}};
+        std::string error;
+        auto r = Recorder::Open(dir, info, 1000000000, error);
+        ASSERT_TRUE(r) << error;
+        ASSERT_TRUE(
+            r->RecordHttp({"http://h/big", "GET /big HTTP/1.1\r\n\r\n", std::move(big), "", 1000000000, false}));
+        ASSERT_TRUE(r->RecordHttp(
+            {"http://h/endless", "GET /endless HTTP/1.0\r\n\r\n", std::move(endless), "", 1000000000, false}));
+        ASSERT_TRUE(r->RecordResource("ftp://h/file", "application/octet-stream", std::move(file), 1000000000));
+        ASSERT_TRUE(r->Close()) << r->Error();
+        const std::vector<std::string> files = ArchiveFiles(dir);
+        ASSERT_EQ(files.size(), 1u);
+        std::string readError;
+        const std::vector<ReadRecord> records = ReadAll(dir + "/" + files[0], &readError);
+        EXPECT_EQ(readError, "");
+        ASSERT_EQ(records.size(), 6u);  // warcinfo, 2 x (request, response), resource
+        for (const ReadRecord& rec : records)
+            EXPECT_EQ(Sha1Base32(rec.record.block), rec.record.Field("WARC-Block-Digest"));
+        EXPECT_EQ(records[2].record.block, answer);
+        EXPECT_EQ(records[2].record.Field("WARC-Payload-Digest"), Sha1Base32(content));
+        EXPECT_EQ(records[2].record.Field("WARC-Truncated"), "");
+        EXPECT_EQ(records[4].record.Field("WARC-Truncated"), "length");
+        EXPECT_EQ(records[4].record.block.size(), endlessHead.size() + appended * block.size());
+        EXPECT_EQ(records[5].record.block, resource);
+        EXPECT_EQ(records[5].record.Field("WARC-Payload-Digest"), Sha1Base32(resource));
+        // The index opens the large records at their offsets.
+        const std::vector<IndexEntry> index = ReadIndex(dir + "/" + IndexNameOf(files[0]));
+        ASSERT_EQ(index.size(), 3u);
+        for (const IndexEntry& e : index) {
+            WarcRecord at;
+            ASSERT_TRUE(ReadRecordAt(dir + "/" + files[0], e.offset, e.length, at)) << e.url;
+            EXPECT_EQ(at.Field("WARC-Target-URI"), e.url);
+        }
+    }
+    // Only the archive and its index are left behind.
+    std::vector<std::string> left;
+    for (auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left.size(), 2u);
+}
+
+TEST(ArchiveText, ChunkedBodiesDecodeInAnyPieces) {
+    const std::string body = "4\r\nab\r\n\r\n3;x=1\r\ncde\r\n0\r\n\r\n";
+    for (std::size_t piece = 1; piece <= body.size(); ++piece) {
+        ChunkDecoder decoder;
+        std::string out;
+        for (std::size_t at = 0; at < body.size(); at += piece)
+            ASSERT_TRUE(decoder.Feed(body.substr(at, piece), [&out](std::string_view c) { out.append(c); }));
+        EXPECT_TRUE(decoder.Done());
+        EXPECT_EQ(out, "ab\r\ncde") << piece;
+    }
+    ChunkDecoder bad;
+    EXPECT_FALSE(bad.Feed("3\r\nabcX", [](std::string_view) {}));  // no line end after the data
+    ChunkDecoder cut;
+    EXPECT_TRUE(cut.Feed("3\r\nab", [](std::string_view) {}));
+    EXPECT_FALSE(cut.Done());
+}
+
+TEST(ArchiveContents, TheLatestWholeAnswerOfEachAddressWithRevisitsResolved) {
+    const std::string dir = test::MakeTempDir("contents");
+    RunInfo info{"Quillmoor", "http://h/", {}};
+    const std::string page = HttpAnswer("200 OK", "Content-Type: text/html\r\n", "<p>first</p>");
+    std::string error;
+    {
+        auto r = Recorder::Open(dir, info, 1000000000, error);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "", 1000000000, false}));
+        ASSERT_TRUE(
+            r->RecordHttp({"http://h/b", "GET /b HTTP/1.0\r\n\r\n",
+                           HttpAnswer("200 OK", "Content-Type: text/plain\r\n", "b one"), "", 1000000000, false}));
+        ASSERT_TRUE(
+            r->RecordHttp({"http://h/c", "GET /c HTTP/1.0\r\n\r\n",
+                           HttpAnswer("200 OK", "Content-Type: text/plain\r\n", "c whole"), "", 1000000000, false}));
+        ASSERT_TRUE(r->Close());
+    }
+    {
+        // A later run: a repeats itself, b is not modified, c is cut off, d is gone.
+        auto r = Recorder::Open(dir, info, 1000000100, error);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->RecordHttp({"http://h/a", "GET /a HTTP/1.0\r\n\r\n", page, "", 1000000100, false}));
+        ASSERT_TRUE(r->RecordHttp(
+            {"http://h/b", "GET /b HTTP/1.0\r\n\r\n", HttpAnswer("304 Not Modified", "", ""), "", 1000000100, false}));
+        ASSERT_TRUE(r->RecordHttp({"http://h/c", "GET /c HTTP/1.0\r\n\r\n",
+                                   HttpAnswer("200 OK", "Content-Length: 99\r\n", "c cu"), "", 1000000100, true}));
+        ASSERT_TRUE(r->RecordHttp(
+            {"http://h/d", "GET /d HTTP/1.0\r\n\r\n", HttpAnswer("404 Not Found", "", "gone"), "", 1000000100, false}));
+        ASSERT_TRUE(r->Close());
+    }
+    ArchiveContents contents;
+    for (const std::string& name : ArchiveFiles(dir)) ASSERT_TRUE(contents.Add(dir + "/" + name, error)) << error;
+    EXPECT_EQ(contents.FirstPage(), "http://h/a");
+    const std::vector<ArchivedAnswer> latest = contents.Latest();
+    ASSERT_EQ(latest.size(), 4u);
+    std::map<std::string, std::string> bodies;
+    for (const ArchivedAnswer& a : latest) {
+        WarcRecord rec;
+        ASSERT_TRUE(ReadRecordAt(a.path, a.offset, a.length, rec)) << a.url;
+        EXPECT_EQ(rec.Field("WARC-Type"), "response") << a.url;
+        int status = 0;
+        std::string head, body;
+        ASSERT_EQ(HttpPayload(rec.block, 1 << 20, status, head, body), Decoded::Ok);
+        bodies[a.url] = std::to_string(status) + " " + body;
+    }
+    EXPECT_EQ(bodies["http://h/a"], "200 <p>first</p>");  // the revisit's original
+    EXPECT_EQ(bodies["http://h/b"], "200 b one");         // not modified: the earlier answer
+    EXPECT_EQ(bodies["http://h/c"], "200 c whole");       // the cut-off answer is no copy
+    EXPECT_EQ(bodies["http://h/d"], "404 gone");          // the latest answer, whatever it says
+}
+
+TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
+    const std::string text = "hello hello hello hello";
+    const std::string gz = GzipMember(text);
+    std::string out;
+    EXPECT_EQ(DecodeContent(gz, "gzip", 1000, out), Decoded::Ok);
+    EXPECT_EQ(out, text);
+    EXPECT_EQ(DecodeContent(gz, "gzip", 10, out), Decoded::TooLarge);
+    EXPECT_EQ(DecodeContent(gz.substr(0, gz.size() / 2), "x-gzip", 1000, out), Decoded::Damaged);
+    EXPECT_EQ(DecodeContent(text, "br", 1000, out), Decoded::Unknown);
+    int status = 0;
+    std::string head, body;
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", gz.size());
+    const std::string answer =
+        HttpAnswer("200 OK", "Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n", size + gz + "\r\n0\r\n\r\n");
+    ASSERT_EQ(HttpPayload(answer, 1000, status, head, body), Decoded::Ok);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, text);
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ protected:
     }
     std::string Site(const std::string& name) const { return dir_ + "/" + name; }
     std::string dir_, home_, store_;
+    RunResult r_;
 };
 
 TEST_F(CliArchiveTest, EveryRecordReadsBackAndAnUpdateRunRecordsRevisits) {
@@ -331,6 +332,211 @@ TEST_F(CliArchiveTest, AKilledRunLeavesFilesThatReadToTheirEnd) {
         for (const ReadRecord& rr : records)
             EXPECT_EQ(archive::Sha1Base32(rr.record.block), rr.record.Field("WARC-Block-Digest"));
     }
+}
+
+// Every stored file below root (archive folders left out), by its path under root.
+std::map<std::string, std::string> StoredFiles(const std::string& root) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string rel = fs::relative(it->path(), root, ec).string();
+        if (rel.rfind("Web archives", 0) == 0) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file(ec)) out[rel] = ReadFile(it->path().string());
+    }
+    return out;
+}
+
+TEST_F(CliArchiveTest, ALargeAnswerIsRecordedFromDiskAndReadsBackWhole) {
+    // 40 MB that do not compress, ten times what a transfer keeps in memory.
+    std::string big(40u << 20, '\0');
+    std::uint32_t seed = 12345;
+    for (char& c : big) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    ASSERT_TRUE(WriteFile(Site("www") + "/big.bin", big));
+    ASSERT_TRUE(WriteFile(Site("www") + "/index.html", "<a href=big.bin>big</a>"));
+    NginxPeer www(Site("www"));
+    ASSERT_TRUE(www.Ok()) << www.Error();
+    ASSERT_EQ(Cli({"add", "Sites", www.Url("/index.html"), "--level", "2", "--caption", "big"}).exitCode, 0);
+    ASSERT_EQ(Cli({"project", "Sites/big", "WebArchive=True"}).exitCode, 0);
+    RunResult r = Cli({"start", "Sites/big"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string folder = ArchiveFolderUnder(store_);
+    const std::vector<std::string> files = archive::ArchiveFiles(folder);
+    ASSERT_EQ(files.size(), 1u);
+    bool found = false;
+    for (const ReadRecord& rr : ReadWhole(folder + "/" + files[0])) {
+        const archive::WarcRecord& rec = rr.record;
+        EXPECT_EQ(archive::Sha1Base32(rec.block), rec.Field("WARC-Block-Digest"));
+        if (rec.Field("WARC-Type") != "response" || rec.Field("WARC-Target-URI") != www.Url("/big.bin")) continue;
+        found = true;
+        std::string_view head, body;
+        ASSERT_TRUE(archive::SplitHttpMessage(rec.block, head, body));
+        EXPECT_EQ(body.size(), big.size());
+        EXPECT_TRUE(body == big);
+        EXPECT_EQ(rec.Field("WARC-Payload-Digest"), archive::Sha1Base32(big));
+        EXPECT_EQ(rec.Field("WARC-Truncated"), "");
+    }
+    EXPECT_TRUE(found);
+    // The bytes waited in files nobody sees: the archive and its index are all there is.
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+}
+
+TEST_F(CliArchiveTest, ImportedArchivesOfWgetAndOfOurOwnGiveWholeStoredSites) {
+    std::string image;
+    for (int i = 0; i < 3000; ++i) image += static_cast<char>((i * 31) % 256);
+    ASSERT_TRUE(WriteFile(Site("www") + "/img.png", image));
+    ASSERT_TRUE(WriteFile(Site("www") + "/style.css", "body { background: url(bg.png) }"));
+    ASSERT_TRUE(WriteFile(Site("www") + "/bg.png", std::string(200, '\x89')));
+    ASSERT_TRUE(WriteFile(Site("www") + "/sub/b.html", "<p>page b</p><a href=../index.html>home</a>"));
+    ASSERT_TRUE(WriteFile(Site("www") + "/index.html",
+                          "<html><head><title>Start</title><link rel=stylesheet href=style.css></head><body>"
+                          "<img src=img.png><a href=sub/b.html>b</a><a href=old>old</a></body></html>"));
+    NginxPeer www(Site("www"),
+                  "gzip on; gzip_types text/css; gzip_min_length 1;\n"
+                  "location = /old { return 301 /sub/b.html; }\n");
+    ASSERT_TRUE(www.Ok()) << www.Error();
+
+    const std::string host = "127.0.0.1+" + std::to_string(www.Port());
+    // A second program folder with a download folder of its own for each import.
+    auto otherCli = [this](const std::string& name) {
+        const std::string home = dir_ + "/" + name + "-home", files = dir_ + "/" + name + "-files";
+        fs::create_directories(home);
+        fs::create_directories(files);
+        EXPECT_EQ(RunCli({"--home", home, "options", "PathPrefix=" + files + "/"}).exitCode, 0);
+        return std::pair<std::string, std::string>(home, files);
+    };
+
+    // Our own recording, exported as WACZ and imported elsewhere: the same stored site.
+    ASSERT_EQ(Cli({"add", "Sites", www.Url("/index.html"), "--level", "5", "--caption", "own"}).exitCode, 0);
+    ASSERT_EQ(Cli({"project", "Sites/own", "WebArchive=True"}).exitCode, 0);
+    r_ = Cli({"start", "Sites/own"});
+    ASSERT_EQ(r_.exitCode, 0) << r_.err;
+    const std::map<std::string, std::string> downloaded = StoredFiles(store_);
+    r_ = Cli({"export", "Sites/own", dir_ + "/own.wacz"});
+    ASSERT_EQ(r_.exitCode, 0) << r_.err;
+    const auto [copyHome, copyFiles] = otherCli("copy");
+    r_ = RunCli({"--home", copyHome, "import", dir_ + "/own.wacz", "Copies", "--caption", "copy"}, 300000);
+    ASSERT_EQ(r_.exitCode, 0) << r_.err;
+    RunResult check = RunCli({"--home", copyHome, "check", "Copies/copy"});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    const std::map<std::string, std::string> imported = StoredFiles(copyFiles);
+    for (const char* name : {"/index.html", "/img.png", "/style.css", "/bg.png", "/sub/b.html", "/old"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(imported.count(host + name));
+        ASSERT_TRUE(downloaded.count(host + name));
+        EXPECT_TRUE(imported.at(host + name) == downloaded.at(host + name));
+    }
+    // The archive is kept with the Project, indexed: it exports again.
+    const std::string kept = ArchiveFolderUnder(copyFiles);
+    ASSERT_EQ(archive::ArchiveFiles(kept).size(), 1u);
+    EXPECT_TRUE(fs::exists(kept + "/" + archive::IndexNameOf(archive::ArchiveFiles(kept)[0])));
+    EXPECT_EQ(RunCli({"--home", copyHome, "export", "Copies/copy", dir_ + "/again.wacz"}).exitCode, 0);
+
+    // wget's archive of the site (its css sent compressed), imported.
+    const std::string wgetDir = Site("wget");
+    fs::create_directories(wgetDir);
+    RunResult got = RunProgram({"wget", "-q", "-r", "-l", "5", "-p", "-e", "robots=off", "--compression=auto", "-P",
+                                wgetDir + "/files", "--warc-file=" + wgetDir + "/site", www.Url("/index.html")},
+                               120000);
+    ASSERT_TRUE(fs::exists(wgetDir + "/site.warc.gz")) << got.err;
+    const auto [wgetHome, wgetFiles] = otherCli("wget");
+    r_ = RunCli({"--home", wgetHome, "import", wgetDir + "/site.warc.gz", "Imported"}, 300000);
+    ASSERT_EQ(r_.exitCode, 0) << r_.err;
+    check = RunCli({"--home", wgetHome, "check", "Imported/site"});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find(" broken=0 "), std::string::npos) << check.out;
+    std::map<std::string, std::string> stored = StoredFiles(wgetFiles);
+    const std::string index = stored[host + "/index.html"];
+    // Links translated for offline reading, as after a download.
+    EXPECT_EQ(index, downloaded.at(host + "/index.html"));
+    EXPECT_TRUE(stored[host + "/img.png"] == image);
+    EXPECT_EQ(stored[host + "/style.css"], "body { background: url(bg.png) }");  // unpacked from gzip
+    EXPECT_EQ(stored[host + "/old"], downloaded.at(host + "/old")) << "the redirect leads on";
+    const std::string& otherHome = copyHome;
+
+    // Damaged or foreign input: a clear failure, and no Project made.
+    ASSERT_TRUE(WriteFile(dir_ + "/junk.wacz", "not a zip"));
+    r_ = RunCli({"--home", otherHome, "import", dir_ + "/junk.wacz", "Copies"});
+    EXPECT_EQ(r_.exitCode, 1);
+    EXPECT_NE(r_.err.find("not a ZIP file"), std::string::npos) << r_.err;
+    EXPECT_EQ(RunCli({"--home", otherHome, "import", dir_ + "/junk.wacz"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"--home", otherHome, "list"}).out.find("junk"), std::string::npos);
+}
+
+// Installs ReplayWeb.page's built player (index.html, ui.js, sw.js: no dependencies) into
+// the build's npm folder once; the folder holding it.
+std::string ReplayWebPage() {
+    const std::string dir = std::string(QM_NPM_DIR) + "/replaywebpage";
+    if (!fs::exists(dir + "/package/sw.js")) {
+        fs::create_directories(dir);
+        RunResult r = RunProgram({"npm", "pack", "--silent", "--pack-destination", dir, "replaywebpage@2.4.6"}, 300000);
+        if (r.exitCode != 0) ADD_FAILURE() << "npm could not fetch replaywebpage: " << r.err;
+        r = RunProgram({"tar", "-xzf", dir + "/replaywebpage-2.4.6.tgz", "-C", dir});
+        if (r.exitCode != 0) ADD_FAILURE() << "cannot unpack replaywebpage: " << r.err;
+    }
+    return dir + "/package";
+}
+
+TEST_F(CliArchiveTest, AnExportedArchiveReplaysInAPlayerAfterTheSiteIsGone) {
+    if (FindProgram("chromium").empty()) GTEST_SKIP() << "chromium is not installed";
+    // A 20 x 10 red image: the player must serve it from the package for it to load.
+    RunResult made = RunProgram(
+        {"python3", "-c",
+         "import sys,zlib,struct\n"
+         "def c(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d)&0xffffffff)\n"
+         "raw=b''.join(b'\\x00'+b'\\xff\\x00\\x00'*20 for _ in range(10))\n"
+         "sys.stdout.buffer.write(b'\\x89PNG\\r\\n\\x1a\\n'+c(b'IHDR',struct.pack('>IIBBBBB',20,10,8,2,0,0,0))"
+         "+c(b'IDAT',zlib.compress(raw))+c(b'IEND',b''))"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_TRUE(WriteFile(Site("www") + "/pic.png", made.out));
+    ASSERT_TRUE(WriteFile(Site("www") + "/index.html",
+                          "<html><head><title>Replay start</title></head><body><p>Hello from the archived "
+                          "page</p><img src=pic.png></body></html>"));
+    std::string pageUrl;
+    {
+        NginxPeer www(Site("www"));
+        ASSERT_TRUE(www.Ok()) << www.Error();
+        pageUrl = www.Url("/index.html");
+        ASSERT_EQ(Cli({"add", "Sites", pageUrl, "--level", "2", "--caption", "replay"}).exitCode, 0);
+        ASSERT_EQ(Cli({"project", "Sites/replay", "WebArchive=True"}).exitCode, 0);
+        RunResult r = Cli({"start", "Sites/replay"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }  // the original server is gone from here on
+
+    // The player and the package served from one loopback server.
+    const std::string player = ReplayWebPage();
+    const std::string served = Site("served");
+    fs::create_directories(served);
+    for (const char* name : {"index.html", "ui.js", "sw.js"}) fs::copy_file(player + "/" + name, served + "/" + name);
+    RunResult r = Cli({"export", "Sites/replay", served + "/site.wacz"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    NginxPeer host(served);
+    ASSERT_TRUE(host.Ok()) << host.Error();
+    const int devtools = FreePort();
+    ChildProcess browser;
+    ASSERT_TRUE(
+        browser.Start({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                       "--no-first-run", "--user-data-dir=" + MakeTempDir("replay-profile"),
+                       "--remote-debugging-port=" + std::to_string(devtools), "about:blank"},
+                      dir_ + "/chromium.log"));
+    const std::string address = host.Url("/index.html?source=") + host.Url("/site.wacz") + "#view=pages&url=" + pageUrl;
+    RunResult shown =
+        RunProgram({"node", "--experimental-websocket", std::string(QM_ARCHIVE_TEST_DIR) + "/replay_check.mjs",
+                    std::to_string(devtools), address, "90000"},
+                   180000);
+    EXPECT_EQ(shown.exitCode, 0) << shown.out << shown.err << ReadFile(dir_ + "/chromium.log");
+    EXPECT_NE(shown.out.find("\"text\":\"Hello from the archived page\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("\"title\":\"Replay start\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("\"image\":\"20x10\""), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("/mp_/" + pageUrl), std::string::npos) << "replayed from the archive: " << shown.out;
 }
 
 }  // namespace
