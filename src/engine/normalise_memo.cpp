@@ -160,6 +160,14 @@ bool NormaliseMemo::HandedOverBefore(const DownloadRecord& record, std::uint64_t
     return false;
 }
 
+const std::string* NormaliseMemo::HandedOverIn(const std::string& address, bool embedded, const store::Project* project,
+                                               std::uint64_t generation) {
+    if (!settings_ || project != project_) return nullptr;
+    const Entry* e = Find(address, embedded, HashOf(address, embedded));
+    if (!e || !e->outcome.admitted || e->outcome.handedOver != generation) return nullptr;
+    return e->outcome.urlIsKey ? &e->key : &e->outcome.url;
+}
+
 NormaliseMemo& ThreadNormaliseMemo() {
     thread_local NormaliseMemo memo;
     return memo;

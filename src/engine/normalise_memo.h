@@ -31,6 +31,11 @@ public:
     // queue before in the queue's seen-address generation; if not, it is marked handed over
     // now. False for records the memo does not keep.
     bool HandedOverBefore(const DownloadRecord& record, std::uint64_t generation);
+    // The canonical form of address (as found, of the kind given, in project's document)
+    // when Normalise admitted it and it was handed to the queue in generation; else nullptr.
+    // Looks without copying anything: most links of a big site's pages are such addresses.
+    const std::string* HandedOverIn(const std::string& address, bool embedded, const store::Project* project,
+                                    std::uint64_t generation);
 
     std::size_t Size() const { return entries_.size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
