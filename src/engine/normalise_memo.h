@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm::store {
@@ -66,8 +67,11 @@ private:
         std::uint64_t hash = 0;
         std::uint32_t entry = 0;  // index + 1; 0 empty
     };
-    static std::uint64_t HashOf(const std::string& key, bool embedded);
-    Entry* Find(const std::string& key, bool embedded, std::uint64_t hash);
+    static std::uint64_t HashOf(std::string_view key, bool embedded);
+    // The part of address the outcome depends on: without a plain fragment ("#a1b2c3", as
+    // generated documentation links members) when no file-name rule reads fragments.
+    std::string_view KeyOf(std::string_view address) const;
+    Entry* Find(std::string_view key, bool embedded, std::uint64_t hash);
     Entry& Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome);
     void Forget();
 
