@@ -14,6 +14,7 @@ HERE=$(dirname "$0")
 EIGEN=/usr/share/doc/libeigen3-dev/html
 [ -f "$EIGEN/index.html" ] || { echo "missing $EIGEN: install libeigen3-doc" >&2; exit 1; }
 SITE=$(mktemp -d "${TMPDIR:-/tmp}/qm-dense.XXXXXX")
+chmod 755 "$SITE"  # nginx reads it as another user
 trap 'rm -rf "$SITE"' EXIT
 python3 "$HERE/make_site.py" "$SITE" "$PAGES" 14 --dense
 echo "load before: $(cat /proc/loadavg)"
