@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -177,9 +178,12 @@ AnalysisThread::~AnalysisThread() {
 void AnalysisThread::Give(std::unique_ptr<DownloadRecord> record, int priority) {
     inFlight_.push_back(record ? static_cast<const void*>(record->Project) : nullptr);
     auto settings = std::make_unique<const SettingsSnapshot>(TakeSettingsSnapshot(record ? record->Project : nullptr));
+    std::error_code error;
+    const std::uintmax_t size = record ? std::filesystem::file_size(record->AnalysisSource, error) : 0;
+    const std::uint64_t bytes = error ? 0 : static_cast<std::uint64_t>(size);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        inbox_.push_back(Given{nextTurn_++, std::move(record), std::move(settings), priority});
+        inbox_.push_back(Given{nextTurn_++, std::move(record), std::move(settings), priority, bytes});
     }
     wake_.notify_one();
 }
@@ -224,6 +228,7 @@ void AnalysisThread::AdvanceLocked() {
         ++turn_;
     }
     turnChanged_.notify_all();
+    wake_.notify_all();  // the record whose turn it is now may start
 }
 
 void AnalysisThread::Hand(std::uint64_t turn, FoundBatch batch) {
@@ -264,10 +269,17 @@ void AnalysisThread::Run() {
         Given next;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return quit_ || !inbox_.empty(); });
+            // The record whose turn it is always starts: the others may be waiting for it.
+            auto startable = [this] {
+                if (inbox_.empty()) return false;
+                const Given& front = inbox_.front();
+                return front.turn == turn_ || bytesAnalysed_ == 0 || bytesAnalysed_ + front.bytes <= kMaxBytesAtOnce;
+            };
+            wake_.wait(lock, [&] { return (quit_ && inbox_.empty()) || startable(); });
             if (inbox_.empty()) return;  // asked to end, and nothing left to analyse
             next = std::move(inbox_.front());
             inbox_.pop_front();
+            bytesAnalysed_ += next.bytes;
         }
         if (next.priority != appliedPriority) {
             // Raising the priority needs privileges; a refusal leaves the thread at normal.
@@ -281,6 +293,11 @@ void AnalysisThread::Run() {
             std::function<void()> nothing = [] {};
             if (!KeepLocked(next.turn, nothing, true)) AdvanceLocked();
         }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bytesAnalysed_ -= next.bytes;
+        }
+        wake_.notify_all();
     }
 }
 

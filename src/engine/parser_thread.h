@@ -66,6 +66,7 @@ private:
         std::unique_ptr<DownloadRecord> record;
         std::unique_ptr<const SettingsSnapshot> settings;
         int priority = 0;
+        std::uint64_t bytes = 0;  // the size of the document
     };
     // What a record given after the one whose turn it is handed back so far.
     struct Kept {
@@ -75,6 +76,9 @@ private:
     };
     // A record found in a later record waits while more than this many are kept for it.
     static constexpr std::size_t kMaxKeptRecords = 4096;
+    // Documents are analysed side by side while their sizes add up to at most this; a larger
+    // one is analysed alone (analysis holds a few copies of a document in memory).
+    static constexpr std::uint64_t kMaxBytesAtOnce = 1024 * 1024;
 
     void Run();
     void Analyse(std::uint64_t turn, std::unique_ptr<DownloadRecord> record, const SettingsSnapshot& settings);
@@ -92,6 +96,7 @@ private:
     std::uint64_t nextTurn_ = 0;  // the number of the next record given
     std::uint64_t turn_ = 0;      // the record whose results go to the queue now
     std::map<std::uint64_t, Kept> kept_;
+    std::uint64_t bytesAnalysed_ = 0;  // the sizes of the documents under analysis
     bool quit_ = false;
     std::vector<std::thread> threads_;
 };
