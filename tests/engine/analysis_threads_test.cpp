@@ -58,7 +58,43 @@ void SlowFirstLinks(engine::DownloadRecord& record, const std::string& source, c
     }
 }
 
+std::atomic<int> g_analysing{0};
+std::atomic<int> g_mostAtOnce{0};
+
+// Notes how many documents are under analysis at once, holding each for a while.
+void CountingAnalysis(engine::DownloadRecord&, const std::string&, const std::string&, bool,
+                      const engine::SettingsSnapshot&, engine::AnalysisSink&) {
+    const int now = ++g_analysing;
+    for (int most = g_mostAtOnce.load(); now > most && !g_mostAtOnce.compare_exchange_weak(most, now);) {}
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    --g_analysing;
+}
+
 class AnalysisThreadsTest : public EngineTest {};
+
+TEST_F(AnalysisThreadsTest, LargeDocumentsAreAnalysedOneAtATime) {
+    engine::SetAnalyseFunction(&CountingAnalysis);
+    store::Project& project = AddProject("http://127.0.0.1:9/", 2);
+    engine::QueueManager queue(1);
+    queue.SetAnalysisThreads(4);
+    queue.SetSuspended(true);
+    int analysed = 0;
+    queue.OnItemStored = [&](engine::QueueManager&, engine::DownloadRecord&) { ++analysed; };
+    // Documents of 1.5 MB each: analysis keeps copies of each, so they are not held at once.
+    for (int d = 0; d < 4; ++d) {
+        auto rec = std::make_unique<engine::DownloadRecord>();
+        rec->Project = &project;
+        rec->URL = "http://127.0.0.1:9/big" + std::to_string(d);
+        rec->Temp = dir_ + "/big" + std::to_string(d);
+        ASSERT_TRUE(WriteFile(rec->Temp, std::string(1536 * 1024, 'x')));
+        ++project.ProcessingCount;
+        const std::string temp = rec->Temp;
+        queue.QueueForAnalysis(std::move(rec), temp, "", true);
+    }
+    ASSERT_TRUE(platform::RunUntil([&] { return analysed == 4; }, 60000));
+    EXPECT_EQ(g_mostAtOnce.load(), 1);
+    EXPECT_TRUE(queue.Idle());
+}
 
 TEST_F(AnalysisThreadsTest, LaterPagesWaitForTheirTurn) {
     engine::SetAnalyseFunction(&SlowFirstLinks);
