@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Writes a generated documentation-like site for mirror benchmarks.
 
-    make_site.py DIR PAGES [SEED]
+    make_site.py DIR PAGES [SEED] [--dense]
 
 DIR/index.html starts it. Pages are a few kilobytes to a few tens of kilobytes of text with
 many links each; about nine in ten live in the one directory "ref/", the rest in a few
 small section directories. Every page is reachable from the start within about log2(PAGES)
 hyperlink steps (page i links to pages 2i+1 and 2i+2), and each also links to a spread of
 other pages, a shared style sheet and a few pictures, as generated manuals do.
+
+With --dense the pages are like generated API documentation (Doxygen): each repeats a
+navigation tree of the same hundred-odd pages and lists a few hundred members, each a link
+with a fragment to another page, so most links on a page lead to pages already seen.
 """
 import os
 import random
@@ -36,7 +40,28 @@ def paragraph(rng, words):
     return " ".join(rng.choice(WORDS) for _ in range(words)).capitalize() + "."
 
 
-def write_page(root, i, pages, rng):
+NAV_PAGES = 120
+
+
+def dense_members(path, pages, rng):
+    """A member list: a few hundred links with fragments, to a spread of pages."""
+    rows = []
+    for m in range(rng.randint(200, 400)):
+        target = relative(path, page_path(rng.randrange(pages), pages))
+        rows.append('<tr><td class="memItemLeft">int</td><td class="memItemRight">'
+                    '<a class="el" href="%s#a%08x">%s</a> (%s)</td></tr>' %
+                    (target, rng.getrandbits(32), rng.choice(WORDS), rng.choice(WORDS)))
+    return '<table class="memberdecls">\n%s\n</table>' % "\n".join(rows)
+
+
+def dense_navigation(path, pages):
+    """The same tree of links on every page, as Doxygen's navigation panel."""
+    items = "".join('<li><a href="%s">Page %d</a></li>' % (relative(path, page_path(t, pages)), t)
+                    for t in range(min(pages, NAV_PAGES)))
+    return '<div id="nav-tree"><ul>%s</ul></div>' % items
+
+
+def write_page(root, i, pages, rng, dense=False):
     path = page_path(i, pages)
     links = [c for c in (2 * i + 1, 2 * i + 2) if c < pages]
     links += [rng.randrange(pages) for _ in range(rng.randint(20, 80))]
@@ -52,6 +77,9 @@ def write_page(root, i, pages, rng):
         body.append("<p>%s %s</p>" % (paragraph(rng, rng.randint(30, 90)), anchors))
     pictures = " ".join('<img src="%s" alt="">' % relative(path, "_images/fig%02d.png" % rng.randrange(20))
                         for _ in range(rng.randint(0, 3)))
+    if dense:
+        body.insert(0, dense_navigation(path, pages))
+        body.append(dense_members(path, pages, rng))
     html = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Page %d</title>\n"
             "<link rel=\"stylesheet\" href=\"%s\"></head><body>\n"
             "<div class=\"nav\"><a href=\"%s\">Contents</a></div>\n<h1>Page %d</h1>\n%s\n%s\n"
@@ -64,10 +92,12 @@ def write_page(root, i, pages, rng):
 
 
 def main():
-    if len(sys.argv) < 3:
-        sys.exit("usage: make_site.py DIR PAGES [SEED]")
-    root, pages = sys.argv[1], int(sys.argv[2])
-    rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 14)
+    args = [a for a in sys.argv[1:] if a != "--dense"]
+    dense = len(args) < len(sys.argv) - 1
+    if len(args) < 2:
+        sys.exit("usage: make_site.py DIR PAGES [SEED] [--dense]")
+    root, pages = args[0], int(args[1])
+    rng = random.Random(int(args[2]) if len(args) > 2 else 14)
     os.makedirs(os.path.join(root, "_static"), exist_ok=True)
     os.makedirs(os.path.join(root, "_images"), exist_ok=True)
     with open(os.path.join(root, "_static/site.css"), "w") as f:
@@ -76,7 +106,7 @@ def main():
         with open(os.path.join(root, "_images/fig%02d.png" % n), "wb") as f:
             f.write(b"\x89PNG\r\n\x1a\n" + rng.randbytes(rng.randint(2000, 20000)))
     for i in range(pages):
-        write_page(root, i, pages, rng)
+        write_page(root, i, pages, rng, dense)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,8 @@
 # documentation is /usr/share/doc/python3.11/html). NAME=VALUE pairs are program options for
 # quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2; QM_BEFORE=CLI also
 # runs another quillmoor-cli (an earlier build) in each round, as "before"; QM_KEEP=1 leaves
-# the folders of the runs in place.
+# the folders of the runs in place; QM_WRAP="COMMAND ..." runs quillmoor-cli under a profiler
+# (perf record -g -o FILE, strace -c -f -o FILE), which then disturbs its figures.
 set -eu
 BUILD=${1:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
 SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
@@ -43,7 +44,7 @@ i=1
 while [ $i -le "$ROUNDS" ]; do
   R=$WORK/round$i
   prepare "$R/qm" "$@"
-  sync; measure qm "$R/qm/files" env TMPDIR="$R/qm/tmp" "$CLI" --home "$R/qm/home" get "$URL" --level 60
+  sync; measure qm "$R/qm/files" ${QM_WRAP:-} env TMPDIR="$R/qm/tmp" "$CLI" --home "$R/qm/home" get "$URL" --level 60
   if [ -n "${QM_BEFORE:-}" ]; then
     prepare "$R/before" "$@"
     sync; measure before "$R/before/files" env TMPDIR="$R/before/tmp" "$QM_BEFORE" --home "$R/before/home" get "$URL" --level 60

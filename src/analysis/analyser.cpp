@@ -506,14 +506,15 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
             StartsWith(head, "ftp:/") || StartsWith(head, "data:")) {  // an inline picture or font: nothing to fetch
             cls = LinkClass::OtherScheme;
         } else if (!refused && !StartsWith(rest, "#")) {
-            std::string text = Verbatim(start, end);
+            // Put together in the record's own room: a recycled record needs no allocation.
+            const std::string_view text = std::string_view(verbatim_).substr(start, end - start);
             auto record = env_.NewRecord();
             if (!parent_.Base.empty() && t.kind != kLinkParam)
-                record->URL = parent_.Base + text;
+                record->URL.assign(parent_.Base).append(text);
             else if (t.kind == kLinkParam && !appletBase_.empty())
-                record->URL = appletBase_ + text;
+                record->URL.assign(appletBase_).append(text);
             else
-                record->URL = scheme_ + folder_ + text;
+                record->URL.assign(scheme_).append(folder_).append(text);
             if ((t.kind == kLinkParam || t.kind == kLinkOption) && text.find('.') == npos) {
                 record.reset();
             } else {
@@ -528,7 +529,7 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
                         if (text[i] == '.' && text[i - 1] != '.') ++dots;
                     if (dots >= 2) {
                         auto second = env_.NewRecord();
-                        second->URL = "http://" + text;
+                        second->URL.assign("http://").append(text);
                         queued = AddFoundLink(std::move(second), guessed) || queued;
                     }
                 }
@@ -585,13 +586,18 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
         if (!engine::FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
         record->StepsBeyondLevel = static_cast<std::uint8_t>(parent_.StepsBeyondLevel + 1);
     }
+    // A page that came over the network never leads to a local file.
+    if (engine::LeavesNetworkForLocalFile(parent_.URL, record->URL)) return false;
+    // An address handed to the queue before is in its seen list: nothing more to do for it.
+    if (!(t.kind == kLinkPage && settings_.ThisWay) && sink_.AlreadyHandedOver(*record, parent_.Project)) {
+        env_.Recycle(std::move(record));
+        return true;
+    }
     record->FoundInScript = guessed;
     record->Project = parent_.Project;
     record->InitWay = parent_.InitWay;
     record->Referer = parent_.URL;
     record->Busy = false;
-    // A page that came over the network never leads to a local file.
-    if (engine::LeavesNetworkForLocalFile(parent_.URL, record->URL)) return false;
     record->URLPsw.clear();
     if (!env_.Normalise(*record)) return false;
     // The page's credentials go with links to its own server only.
@@ -605,6 +611,8 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
 }
 
 }  // namespace detail
+
+void AnalysisEnvironment::Recycle(std::unique_ptr<engine::DownloadRecord> record) { record.reset(); }
 
 void AnalyseBuffer(AnalysisEnvironment& env, engine::DownloadRecord& record, std::string text,
                    const std::string& sourceName, const std::string& target, bool writeTarget,

@@ -43,6 +43,8 @@ public:
     virtual std::int64_t FreeSpace(const std::string& path) = 0;  // -1 when unknown
     virtual void WriteRedirectStub(const engine::DownloadRecord& record) = 0;
     virtual std::unique_ptr<engine::DownloadRecord> NewRecord() = 0;
+    // Takes back a record NewRecord gave that was not needed, for NewRecord to give again.
+    virtual void Recycle(std::unique_ptr<engine::DownloadRecord> record);
 };
 
 // Analyses source for record: hands every admitted link to sink and, with writeTarget,

@@ -56,10 +56,22 @@ public:
     std::int64_t FreeSpace(const std::string& path) override { return qm::engine::FreeSpace(path); }
     void WriteRedirectStub(const engine::DownloadRecord& record) override { qm::engine::WriteRedirectStub(record); }
     std::unique_ptr<engine::DownloadRecord> NewRecord() override {
-        return std::make_unique<engine::DownloadRecord>(settings_.connRetries);
+        if (!spare_) return std::make_unique<engine::DownloadRecord>(settings_.connRetries);
+        // Made new in place; its address keeps the room it had.
+        std::unique_ptr<engine::DownloadRecord> record = std::move(spare_);
+        std::string url = std::move(record->URL);
+        url.clear();
+        record->~DownloadRecord();
+        new (record.get()) engine::DownloadRecord(settings_.connRetries);
+        record->URL = std::move(url);
+        return record;
     }
+    void Recycle(std::unique_ptr<engine::DownloadRecord> record) override { spare_ = std::move(record); }
 
 private:
+    // Most links of a link-dense page lead to addresses handed over before: their records
+    // are given back and used again for the next link.
+    std::unique_ptr<engine::DownloadRecord> spare_;
     const engine::SettingsSnapshot& settings_;
     // Kept per thread from one document to the next.
     engine::NormaliseMemo& memo_ = engine::ThreadNormaliseMemo();

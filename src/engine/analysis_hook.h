@@ -5,6 +5,9 @@
 #include <memory>
 #include <string>
 
+namespace qm::store {
+class Project;
+}  // namespace qm::store
 namespace qm::engine {
 
 class DownloadRecord;
@@ -18,6 +21,14 @@ public:
     // reach the queue in small batches, in order; an address already seen is dropped there.
     // Returns false when the queue takes no more records (it is stopping).
     virtual bool FoundRecord(std::unique_ptr<DownloadRecord> record) = 0;
+    // Whether the link record stands for (its address as found and its kind, in a document
+    // of project) was handed to the queue before and is known there: then the record need
+    // not be normalised nor found, it counts as found already.
+    virtual bool AlreadyHandedOver(const DownloadRecord& record, const store::Project* project) {
+        (void)record;
+        (void)project;
+        return false;
+    }
     // A message for the log; stop asks for every download to stop.
     virtual void Report(const std::string& text, bool stop) = 0;
 };

@@ -58,12 +58,28 @@ void NormaliseMemo::Forget() {
     last_ = 0;
 }
 
-std::uint64_t NormaliseMemo::HashOf(const std::string& key, bool embedded) {
-    const std::uint64_t h = std::hash<std::string>{}(key);
+std::uint64_t NormaliseMemo::HashOf(std::string_view key, bool embedded) {
+    const std::uint64_t h = std::hash<std::string_view>{}(key);
     return embedded ? ~h : h;
 }
 
-NormaliseMemo::Entry* NormaliseMemo::Find(const std::string& key, bool embedded, std::uint64_t hash) {
+std::string_view NormaliseMemo::KeyOf(std::string_view address) const {
+    // Normalise drops the fragment; only the admission's file-name rules see it, in the file
+    // name, and only letters, digits, '-' and '_' are sure to mean nothing else to it.
+    if (!settings_ || settings_->RFileBx != 0) return address;
+    const std::size_t hash = address.find('#');
+    if (hash == std::string_view::npos) return address;
+    const std::size_t scheme = address.find("://");
+    if (scheme == std::string_view::npos || scheme > hash) return address;
+    const std::size_t path = address.find('/', scheme + 3);
+    if (path == std::string_view::npos || path > hash) return address;
+    for (const char c : address.substr(hash + 1))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+            return address;
+    return address.substr(0, hash);
+}
+
+NormaliseMemo::Entry* NormaliseMemo::Find(std::string_view key, bool embedded, std::uint64_t hash) {
     if (slots_.empty()) return nullptr;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -106,6 +122,7 @@ bool NormaliseMemo::Normalise(DownloadRecord& record) {
     AdmissionResult why;
     if (!settings_ || record.Project != project_) return false;  // not prepared for its Project
     if (record.URL.find('@') != std::string::npos) return qm::engine::Normalise(record, *settings_, why);
+    record.URL.resize(KeyOf(record.URL).size());
     const bool embedded = record.IsImage;
     const std::uint64_t hash = HashOf(record.URL, embedded);
     if (Entry* e = Find(record.URL, embedded, hash)) {
@@ -158,6 +175,15 @@ bool NormaliseMemo::HandedOverBefore(const DownloadRecord& record, std::uint64_t
     if (o.handedOver == generation) return true;
     o.handedOver = generation;
     return false;
+}
+
+const std::string* NormaliseMemo::HandedOverIn(const std::string& address, bool embedded, const store::Project* project,
+                                               std::uint64_t generation) {
+    if (!settings_ || project != project_) return nullptr;
+    const std::string_view key = KeyOf(address);
+    const Entry* e = Find(key, embedded, HashOf(key, embedded));
+    if (!e || !e->outcome.admitted || e->outcome.handedOver != generation) return nullptr;
+    return e->outcome.urlIsKey ? &e->key : &e->outcome.url;
 }
 
 NormaliseMemo& ThreadNormaliseMemo() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm::store {
@@ -31,6 +32,11 @@ public:
     // queue before in the queue's seen-address generation; if not, it is marked handed over
     // now. False for records the memo does not keep.
     bool HandedOverBefore(const DownloadRecord& record, std::uint64_t generation);
+    // The canonical form of address (as found, of the kind given, in project's document)
+    // when Normalise admitted it and it was handed to the queue in generation; else nullptr.
+    // Looks without copying anything: most links of a big site's pages are such addresses.
+    const std::string* HandedOverIn(const std::string& address, bool embedded, const store::Project* project,
+                                    std::uint64_t generation);
 
     std::size_t Size() const { return entries_.size(); }
     // Above this many addresses the memo starts again, so that it stays small on huge sites.
@@ -61,8 +67,11 @@ private:
         std::uint64_t hash = 0;
         std::uint32_t entry = 0;  // index + 1; 0 empty
     };
-    static std::uint64_t HashOf(const std::string& key, bool embedded);
-    Entry* Find(const std::string& key, bool embedded, std::uint64_t hash);
+    static std::uint64_t HashOf(std::string_view key, bool embedded);
+    // The part of address the outcome depends on: without a plain fragment ("#a1b2c3", as
+    // generated documentation links members) when no file-name rule reads fragments.
+    std::string_view KeyOf(std::string_view address) const;
+    Entry* Find(std::string_view key, bool embedded, std::uint64_t hash);
     Entry& Insert(std::string key, bool embedded, std::uint64_t hash, Outcome outcome);
     void Forget();
 

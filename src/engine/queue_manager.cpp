@@ -684,15 +684,17 @@ void QueueManager::QueueForAnalysis(std::unique_ptr<DownloadRecord> record, cons
 }
 
 void QueueManager::StartAnalysis() {
-    // The thread is given the next record while it still works on one, so that it need not
-    // wait for this thread between pages; analysis itself stays one record at a time.
+    // The threads are given the next records while they still work on some, so that they
+    // need not wait for this thread between pages.
     constexpr std::size_t kGivenAhead = 16;
     while (!analysis_.empty()) {
         if (thread_ && thread_->Outstanding() >= kGivenAhead) return;
         if (store::Options().LowMemory && queue_.size() >= 1000) return;
         std::unique_ptr<DownloadRecord> record = std::move(analysis_.front());
         analysis_.pop_front();
-        if (!thread_) thread_ = std::make_unique<AnalysisThread>(*this);
+        if (!thread_)
+            thread_ = std::make_unique<AnalysisThread>(
+                *this, analysisThreads_ > 0 ? analysisThreads_ : DefaultAnalysisThreads());
         thread_->Give(std::move(record), store::Options().Priority);
         RaiseStatus(std::string(kTextParsing) + " (" + std::to_string(analysis_.size()) + ")");
     }

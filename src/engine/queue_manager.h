@@ -2,7 +2,8 @@
 // QueueManager: the one download queue of the program. It owns the download queue, the
 // analysis list, the seen-address list and the connection pool shared by every running
 // Project, hands records to idle connections in arrival order, decides what happens with
-// every response (item processing) and runs document analysis on one thread at a time.
+// every response (item processing) and runs document analysis on up to four threads, whose
+// results reach the queue in the order one thread would give them.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -119,6 +120,9 @@ public:
                           bool deleteTemp);
     void StartAnalysis();
     void FlushAnalysis();
+    // The analysis threads started at the first analysis (1 to 4); 0, the default: one per
+    // processor core, at most four. Takes effect only before the first analysis.
+    void SetAnalysisThreads(int n) { analysisThreads_ = n; }
     // Analyses everything waiting for analysis and waits until the analysis thread has handed
     // back every record it was given, so that every link found so far is in the queue (main
     // thread; Suspend To File).
@@ -267,8 +271,9 @@ private:
     std::unique_ptr<platform::Timer> retryTimer_;
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
 
-    // The analysis thread, made at the first analysis and kept until the queue is destroyed.
+    // The analysis threads, made at the first analysis and kept until the queue is destroyed.
     std::unique_ptr<AnalysisThread> thread_;
+    int analysisThreads_ = 0;
 
     // Calls from the analysis thread waiting for the main thread.
     struct PendingCall;

@@ -110,7 +110,15 @@ void Post(std::function<void()> fn) {
     std::lock_guard<std::mutex> lock(LoopMutex());
     QCoreApplication* app = QCoreApplication::instance();
     if (g_ended || !app) return;
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    // The main thread takes the lock before it reads fn, which another thread may have stored
+    // under it: the hand-over inside Qt is invisible to the thread sanitizer, the lock is not.
+    QMetaObject::invokeMethod(
+        app,
+        [fn = std::move(fn)] {
+            { std::lock_guard<std::mutex> stored(LoopMutex()); }
+            fn();
+        },
+        Qt::QueuedConnection);
 }
 
 bool SendAndWait(std::function<void()> fn) {

@@ -380,6 +380,35 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         for (std::size_t i = 0; i < many.size(); i += 1 + pass)
             same(many[i], i % 2 == 0, pass ? "remembered" : "first");
     EXPECT_GE(memo.Size(), many.size());
+
+    // Links to members of one page differ in their fragments only and share one entry, unless
+    // a file-name rule reads the fragment; the memo knows which of them were handed over.
+    const char* members[] = {"http://host/dir/cls.html#a1f3",  "http://host/dir/cls.html#a77_x-y",
+                             "http://host/dir/cls.html",       "http://host/dir/cls.html#secret",
+                             "http://host/dir/cls.html#a.b/c", "http://host#a1",
+                             "http://host/dir/cls.html?q#a2"};
+    project->RSrvsBx = 0;
+    prepare();
+    for (int pass = 0; pass < 2; ++pass)
+        for (const char* url : members) same(url, false, pass ? "member remembered" : "member");
+    EXPECT_EQ(memo.Size(), 4u);  // cls.html, the fragment with a '.', host#a1, the query
+    auto member = Link("http://host/dir/cls.html#b9", false);
+    ASSERT_TRUE(memo.Normalise(*member));
+    EXPECT_EQ(memo.HandedOverIn("http://host/dir/cls.html#c1", false, project.get(), 7), nullptr);
+    EXPECT_FALSE(memo.HandedOverBefore(*member, 7));
+    EXPECT_TRUE(memo.HandedOverBefore(*member, 7));
+    const std::string* handed = memo.HandedOverIn("http://host/dir/cls.html#c1", false, project.get(), 7);
+    ASSERT_NE(handed, nullptr);
+    EXPECT_EQ(*handed, "http://host/dir/cls.html");
+    EXPECT_EQ(memo.HandedOverIn("http://host/dir/cls.html#c1", true, project.get(), 7), nullptr);
+    EXPECT_EQ(memo.HandedOverIn("http://host/dir/cls.html#c1", false, project.get(), 8), nullptr);
+    project->RFileBx = 2;
+    project->RFileEx = "secret\r\n";
+    prepare();
+    for (int pass = 0; pass < 2; ++pass)
+        for (const char* url : members) same(url, false, "file name rule");
+    auto refused = Link("http://host/dir/cls.html#secret", false);
+    EXPECT_FALSE(memo.Normalise(*refused));
 }
 
 }  // namespace
