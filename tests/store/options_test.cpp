@@ -51,7 +51,8 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_EQ(n, 300000);
     RegKey d = key.OpenKey("Defaults", false);
     ASSERT_TRUE(d.Valid());
-    EXPECT_EQ(d.ValueNames().size(), 51u);  // with "CrawlTraps" and "WebArchive" last
+    // with "CrawlTraps", "WebArchive", "Robots", "PerSecond", "Sitemaps", "LoginURL" and "LoginFields" last
+    EXPECT_EQ(d.ValueNames().size(), 56u);
     EXPECT_TRUE(d.ReadString("Img", s));
     EXPECT_EQ(s, "Yes");
     EXPECT_TRUE(d.ReadInt("SrvImg", n));

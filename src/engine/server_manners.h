@@ -1,0 +1,84 @@
+#pragma once
+// ServerManners: how a run behaves towards the servers it fetches from, for the Projects that
+// ask for it: robots.txt fetched once per server and obeyed, a pace of at most so many
+// requests a second to one server (or the robots.txt Crawl-delay), and a log-in form posted
+// before a Project's first record starts. Records wait in the queue while their server's
+// robots.txt or their Project's log-in is on its way, or until their server's next turn.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/robots_txt.h"
+
+namespace qm::net {
+class DownloadConnection;
+}  // namespace qm::net
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::engine {
+
+class DownloadRecord;
+
+class ServerManners {
+public:
+    // wake: something a record waited for has arrived (the queue fills its connections).
+    // log: a line for the log.
+    ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log);
+    ~ServerManners();
+    ServerManners(const ServerManners&) = delete;
+    ServerManners& operator=(const ServerManners&) = delete;
+
+    // Whether a Project's records pass through here at all.
+    static bool Applies(const store::Project* project);
+
+    enum class Gate { Go, Wait, Refused };
+    // Whether the record may start at nowMs (steady clock). Wait: dueMs is when its server's
+    // turn comes, or 0 when it waits for a robots.txt or a log-in.
+    Gate Check(const DownloadRecord& record, std::int64_t nowMs, std::int64_t& dueMs);
+    // The record starts now: its server's next turn is one interval later.
+    void Started(const DownloadRecord& record, std::int64_t nowMs);
+    // Why robots.txt refuses the record's address ("" when it does not), as the log says it.
+    std::string Refusal(const DownloadRecord& record) const;
+
+    // Posts the Project's log-in form; its records wait until the answer is in.
+    void BeginLogIn(store::Project& project);
+    // A stop: fetches and log-ins under way are dropped (their records are gone too).
+    void Cancel();
+
+    // The milliseconds between two requests of project to a server with these rules.
+    static std::int64_t IntervalMs(const store::Project& project, const RobotsRules* rules);
+    // The server part of an address ("http://host:port"), lower case; empty for other schemes.
+    static std::string OriginOf(const std::string& url);
+    // The path with its query of an address ("/" when none).
+    static std::string PathOf(const std::string& url);
+    // The log-in form's name=value lines as a form body (each name and value escaped).
+    static std::string FormBody(const std::string& fields);
+
+private:
+    struct Server {
+        bool fetching = false;
+        bool known = false;
+        RobotsRules rules;
+        std::int64_t lastStartMs = 0;
+        bool started = false;
+    };
+    struct Transfer;
+    void FetchRobots(const std::string& origin, const std::string& url, int hops);
+    void Finish(Transfer* transfer);
+    void Wake();
+    Server& ServerOf(const std::string& origin) { return servers_[origin]; }
+
+    std::function<void()> wake_;
+    std::function<void(const std::string&)> log_;
+    std::unordered_map<std::string, Server> servers_;
+    std::unordered_map<const store::Project*, bool> loggingIn_;
+    std::vector<std::unique_ptr<Transfer>> transfers_;
+    std::vector<std::unique_ptr<Transfer>> finished_;  // destroyed outside their own events
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace qm::engine
