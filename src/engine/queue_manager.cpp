@@ -126,7 +126,8 @@ QueueManager::QueueManager(int connectionCount) : alive_(std::make_shared<std::a
         [this] {
             if (!stopping_ && !suspended_) FillConnections();
         },
-        [this](const std::string& text) { ReportMessage(text, false); });
+        [this](const std::string& text) { ReportMessage(text, false); },
+        [this](std::unique_ptr<DownloadRecord> record) { AddRecord(std::move(record), true, false); });
     g_instance = this;
 }
 
@@ -305,6 +306,7 @@ bool QueueManager::StartProject(store::Project& project) {
     project.LastStart = store::NowDateTime();
     OpenArchive(project);
     manners_->BeginLogIn(project);
+    if (project.Sitemaps) manners_->BeginSitemaps(project);
     AddRecord(std::move(rec), true, false);
     return true;
 }

@@ -5,7 +5,9 @@
 
 #include "engine/connection_setup.h"
 #include "engine/get_rec.h"
+#include "engine/normalise.h"
 #include "engine/project_cookies.h"
+#include "engine/sitemap.h"
 #include "net/header_fields.h"
 #include "net/http_client.h"
 #include "platform/event_loop.h"
@@ -54,19 +56,20 @@ std::string FormEscape(const std::string& text) {
 
 struct ServerManners::Transfer {
     net::DownloadConnection conn;
-    std::string origin;                        // robots.txt of this server
-    store::Project* project = nullptr;         // or the log-in of this Project
+    std::string origin;                 // robots.txt of this server
+    store::Project* project = nullptr;  // or the log-in of this Project
     std::string body;
     int hops = 0;
 };
 
-ServerManners::ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log)
-    : wake_(std::move(wake)), log_(std::move(log)) {}
+ServerManners::ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log,
+                             std::function<void(std::unique_ptr<DownloadRecord>)> found)
+    : wake_(std::move(wake)), log_(std::move(log)), found_(std::move(found)) {}
 
 ServerManners::~ServerManners() = default;
 
 bool ServerManners::Applies(const store::Project* project) {
-    return project && (project->Robots || project->PerSecond > 0 || !project->LoginURL.empty());
+    return project && (project->Robots || project->PerSecond > 0 || !project->LoginURL.empty() || project->Sitemaps);
 }
 
 std::string ServerManners::OriginOf(const std::string& url) {
@@ -121,8 +124,7 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
     dueMs = 0;
     const store::Project* project = record.Project;
     if (!Applies(project)) return Gate::Go;
-    auto login = loggingIn_.find(project);
-    if (login != loggingIn_.end() && login->second) return Gate::Wait;
+    if (preparing_.count(project)) return Gate::Wait;
     const std::string origin = OriginOf(record.URL);
     if (origin.empty()) return Gate::Go;
     Server& server = ServerOf(origin);
@@ -219,7 +221,7 @@ void ServerManners::BeginLogIn(store::Project& project) {
     Transfer* t = transfer.get();
     t->project = &project;
     transfers_.push_back(std::move(transfer));
-    loggingIn_[&project] = true;
+    ++preparing_[&project];
     net::DownloadConnection& conn = t->conn;
     std::string user, password;
     const std::string url = WithoutCredentials(project.LoginURL, user, password);
@@ -235,15 +237,96 @@ void ServerManners::BeginLogIn(store::Project& project) {
     };
     conn.OnDone = [this, t, url](net::DownloadConnection& c, net::DoneCode) {
         if (log_) log_("Log-in form posted (" + std::to_string(c.StatusCode) + "): " + url);
-        loggingIn_.erase(t->project);
+        store::Project* p = t->project;
         Finish(t);
-        Wake();
+        Prepared(p);
     };
     if (!conn.Start(false)) {
         if (log_) log_("Log-in form could not be posted: " + url);
-        loggingIn_.erase(&project);
         Finish(t);
+        Prepared(&project);
     }
+}
+
+void ServerManners::Prepared(store::Project* project) {
+    auto it = preparing_.find(project);
+    if (it != preparing_.end() && --it->second <= 0) preparing_.erase(it);
+    Wake();
+}
+
+void ServerManners::BeginSitemaps(store::Project& project) {
+    const std::string origin = OriginOf(project.URL);
+    if (origin.empty()) return;
+    sitemapsAsked_[&project].clear();
+    // robots.txt first, for the sitemaps it names; /sitemap.xml after it.
+    FetchSitemap(project, origin + "/robots.txt", true);
+}
+
+void ServerManners::FetchSitemap(store::Project& project, const std::string& url, bool robotsFile) {
+    std::vector<std::string>& asked = sitemapsAsked_[&project];
+    if (!robotsFile) {
+        if (asked.size() >= kMaxSitemapsPerRun || std::find(asked.begin(), asked.end(), url) != asked.end()) return;
+        asked.push_back(url);
+    }
+    auto transfer = std::make_unique<Transfer>();
+    Transfer* t = transfer.get();
+    t->project = &project;
+    transfers_.push_back(std::move(transfer));
+    ++preparing_[&project];
+    net::DownloadConnection& conn = t->conn;
+    conn.SetURL(url);
+    ApplyConnectionOptions(conn, store::Options());
+    conn.AllowResume = false;
+    const std::string cookies = ProjectCookies(project.IID).HeaderFor(url, CookieClock());
+    if (!cookies.empty()) conn.ExtraHeaders = "Cookie: " + cookies + "\r\n";
+    conn.OnData = [t](net::DownloadConnection&, const char* block, std::size_t count) {
+        const std::size_t room = kMaxSitemapBytes - std::min(t->body.size(), kMaxSitemapBytes);
+        t->body.append(block, std::min(count, room));
+    };
+    conn.OnDone = [this, t, url, robotsFile](net::DownloadConnection& c, net::DoneCode) {
+        store::Project* p = t->project;
+        const std::string body = c.StatusCode >= 200 && c.StatusCode < 300 ? std::move(t->body) : std::string();
+        Finish(t);
+        SitemapArrived(*p, url, body, robotsFile);
+        Prepared(p);
+    };
+    if (!conn.Start(false)) {
+        Finish(t);
+        SitemapArrived(project, url, {}, robotsFile);
+        Prepared(&project);
+    }
+}
+
+void ServerManners::SitemapArrived(store::Project& project, const std::string& url, const std::string& body,
+                                   bool robotsFile) {
+    if (robotsFile) {
+        const RobotsRules rules = RobotsRules::Parse(body, net::DownloadConnection::UserAgent);
+        for (const std::string& named : rules.Sitemaps())
+            if (IsWebAddress(named)) FetchSitemap(project, named, false);
+        FetchSitemap(project, OriginOf(project.URL) + "/sitemap.xml", false);
+        return;
+    }
+    if (body.empty()) return;
+    const Sitemap map = ParseSitemap(body);
+    if (map.index) {
+        for (const std::string& loc : map.locs)
+            if (IsWebAddress(loc)) FetchSitemap(project, loc, false);
+        return;
+    }
+    int taken = 0;
+    for (const std::string& loc : map.locs) {
+        if (!IsWebAddress(loc)) continue;
+        auto rec = std::make_unique<DownloadRecord>();
+        rec->Project = &project;
+        rec->URL = loc;
+        rec->Lev = project.Lev;
+        rec->Img = rec->Srv = true;
+        rec->Referer = url;
+        if (!Normalise(*rec)) continue;
+        ++taken;
+        if (found_) found_(std::move(rec));
+    }
+    if (log_) log_("Sitemap read, " + std::to_string(taken) + " addresses taken: " + url);
 }
 
 void ServerManners::Wake() {
@@ -277,7 +360,8 @@ void ServerManners::Cancel() {
     }
     for (auto& [origin, server] : servers_)
         if (server.fetching) server.fetching = false;
-    loggingIn_.clear();
+    preparing_.clear();
+    sitemapsAsked_.clear();
     for (auto& t : transfers_) finished_.push_back(std::move(t));
     transfers_.clear();
 }

@@ -26,8 +26,9 @@ class DownloadRecord;
 class ServerManners {
 public:
     // wake: something a record waited for has arrived (the queue fills its connections).
-    // log: a line for the log.
-    ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log);
+    // log: a line for the log. found: a record for an address a sitemap lists, admitted.
+    ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log,
+                  std::function<void(std::unique_ptr<DownloadRecord>)> found);
     ~ServerManners();
     ServerManners(const ServerManners&) = delete;
     ServerManners& operator=(const ServerManners&) = delete;
@@ -46,6 +47,10 @@ public:
 
     // Posts the Project's log-in form; its records wait until the answer is in.
     void BeginLogIn(store::Project& project);
+    // Reads the sitemaps of the Project's start server (/sitemap.xml and those robots.txt
+    // names); its records wait until they are in, and their addresses join the queue at the
+    // start address's level.
+    void BeginSitemaps(store::Project& project);
     // A stop: fetches and log-ins under way are dropped (their records are gone too).
     void Cancel();
 
@@ -68,14 +73,21 @@ private:
     };
     struct Transfer;
     void FetchRobots(const std::string& origin, const std::string& url, int hops);
+    void FetchSitemap(store::Project& project, const std::string& url, bool robotsFile);
+    void SitemapArrived(store::Project& project, const std::string& url, const std::string& body, bool robotsFile);
+    void Prepared(store::Project* project);
     void Finish(Transfer* transfer);
     void Wake();
     Server& ServerOf(const std::string& origin) { return servers_[origin]; }
 
     std::function<void()> wake_;
     std::function<void(const std::string&)> log_;
+    std::function<void(std::unique_ptr<DownloadRecord>)> found_;
     std::unordered_map<std::string, Server> servers_;
-    std::unordered_map<const store::Project*, bool> loggingIn_;
+    // Transfers a Project's records wait for (its log-in, its sitemaps), and the sitemaps a run
+    // has asked for.
+    std::unordered_map<const store::Project*, int> preparing_;
+    std::unordered_map<const store::Project*, std::vector<std::string>> sitemapsAsked_;
     std::vector<std::unique_ptr<Transfer>> transfers_;
     std::vector<std::unique_ptr<Transfer>> finished_;  // destroyed outside their own events
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -82,8 +82,7 @@ std::string CookiesText(const CookieJar& jar) {
     for (const Cookie& c : jar.Cookies()) {
         if (c.httpOnly) out += kHttpOnlyPrefix;
         out += (c.hostOnly ? "" : ".") + c.domain + "\t" + (c.hostOnly ? "FALSE" : "TRUE") + "\t" + c.path + "\t" +
-               (c.secure ? "TRUE" : "FALSE") + "\t" + std::to_string(c.expires) + "\t" + c.name + "\t" + c.value +
-               "\n";
+               (c.secure ? "TRUE" : "FALSE") + "\t" + std::to_string(c.expires) + "\t" + c.name + "\t" + c.value + "\n";
     }
     return out;
 }

@@ -313,8 +313,8 @@ void CookieJar::Store(Cookie cookie) {
     std::size_t sameDomain = 0;
     for (const Cookie& c : cookies_) sameDomain += c.domain == cookie.domain;
     if (sameDomain >= kMaxPerDomain) {
-        const auto oldest = std::find_if(cookies_.begin(), cookies_.end(),
-                                         [&](const Cookie& c) { return c.domain == cookie.domain; });
+        const auto oldest =
+            std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) { return c.domain == cookie.domain; });
         cookies_.erase(oldest);
     } else if (cookies_.size() >= kMaxCookies) {
         cookies_.erase(cookies_.begin());
@@ -329,8 +329,8 @@ void CookieJar::Clear() {
 }
 
 void CookieJar::DropExpired(std::int64_t now) {
-    const auto gone =
-        std::remove_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) { return c.expires != 0 && c.expires <= now; });
+    const auto gone = std::remove_if(cookies_.begin(), cookies_.end(),
+                                     [&](const Cookie& c) { return c.expires != 0 && c.expires <= now; });
     if (gone == cookies_.end()) return;
     cookies_.erase(gone, cookies_.end());
     modified_ = true;

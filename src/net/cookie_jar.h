@@ -12,7 +12,7 @@ namespace qm::net {
 
 struct Cookie {
     std::string name, value;
-    std::string domain;     // lower case, without a leading "."
+    std::string domain;  // lower case, without a leading "."
     std::string path = "/";
     std::int64_t expires = 0;  // seconds since 1970; 0: ends with the session
     bool hostOnly = false;     // sent to domain itself only, not to its subdomains

@@ -77,17 +77,18 @@ TEST_F(CrawlMannersTest, LogInSiteMirroredWholeWithoutLoggingOut) {
     LoginSite site;
     ASSERT_TRUE(site.Ok()) << site.Error();
     ASSERT_EQ(Cli({"add", "Sites", site.Url("/"), "--level", "4"}).exitCode, 0);
-    RunResult r = Cli({"project", "Sites/0", "LoginURL=" + site.Url("/login"), "LoginFields=user=alice\\npassword=secret"});
+    RunResult r =
+        Cli({"project", "Sites/0", "LoginURL=" + site.Url("/login"), "LoginFields=user=alice\\npassword=secret"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = Cli({"project", "Sites/0"});
     EXPECT_NE(r.out.find("\nRobots=True\nPerSecond=0\nSitemaps=False\nLoginURL=" + site.Url("/login") +
-                         "\nLoginFields=user=alice\\r\\npassword=secret\n"),
+                         "\nLoginFields=user=alice\\npassword=secret\n"),
               std::string::npos)
         << r.out;
 
     r = Cli({"start", "--log", "Sites/0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    for (const char* name : {"index.html", "a.html", "b.html", "d.html", "pic.png"}) EXPECT_TRUE(Stored(name)) << name;
+    for (const char* name : {"a.html", "b.html", "d.html", "pic.png"}) EXPECT_TRUE(Stored(name)) << name;
     std::vector<Request> seen = site.Requests();
     ASSERT_GE(seen.size(), 3u);
     // The form goes first (robots.txt aside), the session cookie with everything after it,
@@ -201,5 +202,47 @@ TEST_F(CrawlMannersTest, RobotsTxtAndRobotsTagsFromNginx) {
     EXPECT_NE(after.find("/never.html"), std::string::npos);
 }
 
+TEST_F(CrawlMannersTest, SitemapsFromNginxAreLinkSources) {
+    const std::string site = dir_ + "/maps";
+    ASSERT_TRUE(WriteFile(site + "/index.html", "<html>no links here</html>"));
+    for (const char* page : {"orphan1.html", "orphan2.html", "orphan3.html", "deep/orphan4.html"})
+        ASSERT_TRUE(WriteFile(site + "/" + page, "<html>found through a sitemap</html>"));
+    NginxPeer nginx(site);
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    // robots.txt names an index; the index a gzip-compressed sitemap and a plain one.
+    ASSERT_TRUE(
+        WriteFile(site + "/robots.txt", "User-agent: *\nAllow: /\nSitemap: " + nginx.Url("/s/index.xml") + "\n"));
+    ASSERT_TRUE(WriteFile(site + "/s/index.xml",
+                          "<?xml version=\"1.0\"?><sitemapindex xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">"
+                          "<sitemap><loc>" +
+                              nginx.Url("/s/pages.xml.gz") +
+                              "</loc></sitemap>"
+                              "<sitemap><loc> " +
+                              nginx.Url("/s/index.xml") + " </loc></sitemap></sitemapindex>"));
+    ASSERT_TRUE(WriteFile(site + "/s/pages.xml", "<urlset><url><loc>" + nginx.Url("/orphan1.html") +
+                                                     "</loc></url>"
+                                                     "<url><loc><![CDATA[" +
+                                                     nginx.Url("/orphan2.html") + "]]></loc></url></urlset>"));
+    ASSERT_EQ(RunProgram({"gzip", "-9", site + "/s/pages.xml"}).exitCode, 0);
+    ASSERT_TRUE(WriteFile(site + "/sitemap.xml", "<urlset><url><loc>" + nginx.Url("/orphan3.html") +
+                                                     "</loc></url><url><loc>" +
+                                                     nginx.Url("/deep/orphan4.html?a=1&amp;b=2") +
+                                                     "</loc></url><url><loc>ftp://elsewhere/</loc></url></urlset>"));
+    ASSERT_EQ(Cli({"add", "Maps", nginx.Url("/index.html"), "--level", "1"}).exitCode, 0);
+    ASSERT_EQ(Cli({"project", "Maps/0", "Sitemaps=True", "Robots=False"}).exitCode, 0);
+    RunResult r = Cli({"start", "--log", "Maps/0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : {"index.html", "orphan1.html", "orphan2.html", "orphan3.html"})
+        EXPECT_TRUE(Stored(name)) << name << "\n" << r.err;
+    const std::string log = ReadFile(nginx.Dir() + "/access.log");
+    EXPECT_NE(log.find("GET /deep/orphan4.html?a=1&b=2 "), std::string::npos) << log;
+    // The index naming itself is read once.
+    std::size_t indexReads = 0;
+    for (std::size_t at = 0; (at = log.find("GET /s/index.xml ", at)) != std::string::npos; ++at) ++indexReads;
+    EXPECT_EQ(indexReads, 1u);
+    EXPECT_NE(r.err.find("Sitemap read, 2 addresses taken: " + nginx.Url("/s/pages.xml.gz")), std::string::npos)
+        << r.err;
+}
+
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

@@ -36,7 +36,8 @@ TEST(CookieJar, DomainRulesWithThePublicSuffixList) {
     // Host-only cookies go to their host alone; domain cookies to its subdomains too.
     EXPECT_EQ(jar.HeaderFor("http://www.example.co.uk/dir/x", kNow), "host=1; wide=2");
     EXPECT_EQ(jar.HeaderFor("http://shop.example.co.uk/dir/x", kNow), "wide=2");
-    EXPECT_EQ(jar.HeaderFor("http://example.co.uk/", kNow), "wide=2");
+    EXPECT_EQ(jar.HeaderFor("http://example.co.uk/dir/", kNow), "wide=2");
+    EXPECT_EQ(jar.HeaderFor("http://example.co.uk/", kNow), "");  // the page's directory is the path
     EXPECT_EQ(jar.HeaderFor("http://notexample.co.uk/", kNow), "");
     // Numeric hosts match exactly only.
     EXPECT_TRUE(jar.SetFromHeader("http://127.0.0.1:8080/", "ip=7", kNow));
@@ -78,8 +79,9 @@ TEST(CookieJar, PathsSecureHttpOnlyAndExpiry) {
 
     // A whole answer's header: each Set-Cookie line, no other.
     net::CookieJar fresh;
-    EXPECT_EQ(fresh.SetFromResponse("http://h.test/", "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nX-Set-Cookie: b=2\r\n"
-                                                      "set-cookie: c=3; Path=/\r\n\r\n",
+    EXPECT_EQ(fresh.SetFromResponse("http://h.test/",
+                                    "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nX-Set-Cookie: b=2\r\n"
+                                    "set-cookie: c=3; Path=/\r\n\r\n",
                                     kNow),
               2);
     EXPECT_EQ(fresh.HeaderFor("http://h.test/", kNow), "a=1; c=3");
@@ -111,9 +113,10 @@ TEST(CookieFiles, CookiesTxtRoundTripAndFirefoxImport) {
 
     // A cookies.txt as browsers' export tools write it.
     const std::string dir = test::MakeTempDir("cookiefiles");
-    ASSERT_TRUE(test::WriteFile(dir + "/cookies.txt", "# Netscape HTTP Cookie File\r\n"
-                                                      ".example.org\tTRUE\t/\tFALSE\t2147483647\tuid\tu1\r\n"
-                                                      "#HttpOnly_shop.example.org\tFALSE\t/cart\tTRUE\t0\tcart\tc9\r\n"));
+    ASSERT_TRUE(test::WriteFile(dir + "/cookies.txt",
+                                "# Netscape HTTP Cookie File\r\n"
+                                ".example.org\tTRUE\t/\tFALSE\t2147483647\tuid\tu1\r\n"
+                                "#HttpOnly_shop.example.org\tFALSE\t/cart\tTRUE\t0\tcart\tc9\r\n"));
     net::CookieJar imported;
     std::string error;
     EXPECT_EQ(net::ImportCookieFile(dir + "/cookies.txt", imported, error), 2) << error;

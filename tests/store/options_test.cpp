@@ -58,7 +58,7 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_TRUE(d.ReadInt("SrvImg", n));
     EXPECT_EQ(n, 1);
     EXPECT_TRUE(d.ReadString("FTAudio.Exts", s));
-    EXPECT_EQ(s, "wav\r\nriff\r\nmp3\r\nmid\r\nmp2");
+    EXPECT_EQ(s, "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\nogg\r\noga\r\nopus\r\nflac\r\nm4a\r\naac");
     // New Projects keep to their starting server.
     EXPECT_TRUE(d.ReadInt("RSrvsBx", n));
     EXPECT_EQ(n, 1);

@@ -63,7 +63,8 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "avi\x02\x01"
         "ani\x02\x01mpeg\x02\x01mp4\x02\x01webm\x02\x01mov\x02\x01mkv\r\n"
         "FTAudio.Exts=wav\x02\x01riff\x02\x01mp3\x02\x01mid\x02\x01mp2\x02\x01"
-        "ogg\x02\x01oga\x02\x01opus\x02\x01flac\x02\x01m4a\x02\x01"
+        "ogg\x02\x01oga\x02\x01opus\x02\x01"
+        "flac\x02\x01m4a\x02\x01"
         "aac\r\n"
         "FTArchive.Exts=zip\x02\x01"
         "arc\x02\x01gz\x02\x01z\x02\x01"
@@ -82,7 +83,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
         "CrawlTraps=True\r\nWebArchive=False\r\n"
-        "Robots=False\r\nPerSecond=0\r\nSitemaps=False\r\nLoginURL=\r\nLoginFields=\r\n";
+        "Robots=True\r\nPerSecond=0\r\nSitemaps=False\r\nLoginURL=\r\nLoginFields=\r\n";
     EXPECT_EQ(test::ReadFile(path), expected);
 }
 
