@@ -143,6 +143,19 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
     return Gate::Go;
 }
 
+std::string ServerManners::RobotsRuleNow(const DownloadRecord& record, int timeoutMs) {
+    if (!record.Project || !record.Project->Robots) return {};
+    const std::string origin = OriginOf(record.URL);
+    if (origin.empty()) return {};
+    bool woken = false;
+    ServerManners manners([&woken] { woken = true; }, nullptr, nullptr);
+    std::int64_t due = 0;
+    if (manners.Check(record, 0, due) == Gate::Wait && !manners.ServerOf(origin).known)
+        platform::RunUntil([&] { return woken; }, timeoutMs);
+    const Server& server = manners.ServerOf(origin);
+    return server.known ? server.rules.RefusingRule(PathOf(record.URL)) : std::string();
+}
+
 void ServerManners::Started(const DownloadRecord& record, std::int64_t nowMs) {
     if (!Applies(record.Project)) return;
     const std::string origin = OriginOf(record.URL);

@@ -45,6 +45,12 @@ public:
     // Why robots.txt refuses the record's address ("" when it does not), as the log says it.
     std::string Refusal(const DownloadRecord& record) const;
 
+    // The rule of the record's server's robots.txt that refuses it ("Disallow: /private/"),
+    // fetching that robots.txt now and waiting for it (at most timeoutMs); "" when the
+    // Project does not obey robots.txt or nothing refuses the address. Main thread, outside a
+    // run (quillmoor-cli explain).
+    static std::string RobotsRuleNow(const DownloadRecord& record, int timeoutMs);
+
     // Posts the Project's log-in form; its records wait until the answer is in.
     void BeginLogIn(store::Project& project);
     // Reads the sitemaps of the Project's start server (/sitemap.xml and those robots.txt

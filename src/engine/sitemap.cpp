@@ -65,7 +65,8 @@ std::string_view Trim(std::string_view s) {
 
 Sitemap ParseSitemap(std::string_view body) {
     std::string unpacked;
-    if (body.size() >= 2 && static_cast<unsigned char>(body[0]) == 0x1f && static_cast<unsigned char>(body[1]) == 0x8b) {
+    if (body.size() >= 2 && static_cast<unsigned char>(body[0]) == 0x1f &&
+        static_cast<unsigned char>(body[1]) == 0x8b) {
         unpacked = Gunzip(body);
         body = unpacked;
     }

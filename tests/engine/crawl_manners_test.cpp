@@ -192,6 +192,11 @@ TEST_F(CrawlMannersTest, RobotsTxtAndRobotsTagsFromNginx) {
     EXPECT_NE(r.err.find("Refused by robots.txt (Disallow: /*.zip$): " + nginx.Url("/big.zip")), std::string::npos)
         << r.err;
 
+    r = Cli({"explain", "Polite/0", nginx.Url("/private/y.html")});
+    EXPECT_NE(r.out.find("admitted=no\nreason=robots.txt (Disallow: /private/)\n"), std::string::npos) << r.out;
+    r = Cli({"explain", "Polite/0", nginx.Url("/private/open.html")});
+    EXPECT_NE(r.out.find("admitted=yes\n"), std::string::npos) << r.out;
+
     // A Project stored before robots.txt was obeyed keeps fetching as it did.
     ASSERT_EQ(Cli({"add", "Old", nginx.Url("/index.html"), "--level", "3"}).exitCode, 0);
     ASSERT_EQ(Cli({"project", "Old/0", "Robots=False"}).exitCode, 0);
