@@ -19,8 +19,8 @@ bool& DefaultsExist() {
 
 const char* const kBuiltInExts[kCategoryCount] = {
     // New Projects also know today's kinds of each category (after the older ones).
-    "html\r\nhtm\r\nasp\r\nstm\r\nstml\r\nidc\r\nshtml\r\nhtx\r\ntxt\r\ntext\r\njs\r\nxsp\r\nrxml"
-    "\r\ncss\r\njson\r\nxml\r\nxhtml\r\nmjs",
+    ("html\r\nhtm\r\nasp\r\nstm\r\nstml\r\nidc\r\nshtml\r\nhtx\r\ntxt\r\ntext\r\njs\r\nxsp\r\nrxml"
+     "\r\ncss\r\njson\r\nxml\r\nxhtml\r\nmjs"),
     "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp\r\npng\r\nwebp\r\nsvg\r\navif\r\nico",
     "mpg\r\navi\r\nani\r\nmpeg\r\nmp4\r\nwebm\r\nmov\r\nmkv",
     "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\nogg\r\noga\r\nopus\r\nflac\r\nm4a\r\naac",
