@@ -602,7 +602,7 @@ void QueueManager::StopAll() {
     stopping_ = true;
     if (retryTimer_) retryTimer_->Stop();
     retryTimerDueMs_ = 0;
-    manners_->Cancel();
+    manners_->Cancel(nullptr);
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
     QueueList left;
@@ -653,6 +653,7 @@ void QueueManager::StopProject(store::Project& project) {
     ++seenGeneration_;
     stoppingProject_ = &project;
     stopping_ = true;
+    manners_->Cancel(&project);
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
         net::DownloadConnection& conn = *pool_[i];

@@ -364,19 +364,29 @@ void ServerManners::Finish(Transfer* transfer) {
     }
 }
 
-void ServerManners::Cancel() {
+void ServerManners::Cancel(const store::Project* project) {
+    std::vector<std::unique_ptr<Transfer>> kept;
     for (auto& t : transfers_) {
+        // A robots.txt fetch serves every Project: only a stop of all ends it.
+        if (project && t->project != project) {
+            kept.push_back(std::move(t));
+            continue;
+        }
         t->conn.OnDone = nullptr;
         t->conn.OnHeader = nullptr;
         t->conn.OnData = nullptr;
         t->conn.Abort();
+        if (!t->origin.empty()) ServerOf(t->origin).fetching = false;
+        finished_.push_back(std::move(t));
     }
-    for (auto& [origin, server] : servers_)
-        if (server.fetching) server.fetching = false;
-    preparing_.clear();
-    sitemapsAsked_.clear();
-    for (auto& t : transfers_) finished_.push_back(std::move(t));
-    transfers_.clear();
+    transfers_ = std::move(kept);
+    if (project) {
+        preparing_.erase(project);
+        sitemapsAsked_.erase(project);
+    } else {
+        preparing_.clear();
+        sitemapsAsked_.clear();
+    }
 }
 
 }  // namespace qm::engine

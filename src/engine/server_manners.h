@@ -57,8 +57,9 @@ public:
     // names); its records wait until they are in, and their addresses join the queue at the
     // start address's level.
     void BeginSitemaps(store::Project& project);
-    // A stop: fetches and log-ins under way are dropped (their records are gone too).
-    void Cancel();
+    // A stop of one Project (or of all, nullptr): its log-in and sitemaps under way are
+    // dropped, with every robots.txt fetch when all stop (their records are gone too).
+    void Cancel(const store::Project* project);
 
     // The milliseconds between two requests of project to a server with these rules.
     static std::int64_t IntervalMs(const store::Project& project, const RobotsRules* rules);
