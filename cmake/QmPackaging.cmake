@@ -82,6 +82,8 @@ set(CPACK_DEBIAN_GUI_PACKAGE_NAME quillmoor)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quillmoor-cli (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION web)
+# The cookie rules read the public-suffix list at run time; without it only top-level domains count.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "publicsuffix")
 set(CPACK_COMPONENT_CLI_DESCRIPTION
  "website downloader and offline browser (terminal program)
 Quillmoor keeps Projects (a start address and rules: link depth, servers,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analyser_impl.h"
+#include "analysis/robots_meta.h"
 #include "engine/analysis_hook.h"
 #include "engine/credential_scope.h"
 #include "engine/crawl_limits.h"
@@ -187,6 +188,7 @@ void Analyser::RunOn(std::string text) {
     }
 
     cursor_ = 0;
+    noFollow_ = settings_.Robots && RobotsMetaSaysNoFollow(search_);
     if (writeTarget_ && !OpenTarget(std::int64_t(n_))) return;
 
     std::string type = parent_.ContentType;
@@ -603,6 +605,7 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
     // The page's credentials go with links to its own server only.
     if (record->URLPsw.empty() && !parent_.URLPsw.empty() && engine::CredentialsMayFollow(parent_.URL, record->URL))
         record->URLPsw = parent_.URLPsw;
+    if (noFollow_ && t.kind == kLinkPage && (t.levelStep == 1 || guessed)) return false;
     if (t.kind == kLinkPage && settings_.ThisWay &&
         record->Path.compare(0, parent_.InitWay.size(), parent_.InitWay) != 0)
         return false;

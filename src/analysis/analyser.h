@@ -23,6 +23,8 @@ struct AnalysisSettings {
     bool EnableScript = false;
     bool LTranslate = false;  // true: absolute and host-relative links are kept as they are
     bool ThisWay = false;
+    // Obey a page's robots tag: "nofollow" (or "none") keeps its hyperlinks from the queue.
+    bool Robots = false;
     std::string DownloadRoot;  // with "/" separators, ending with "/"
     std::string DefaultDoc = "default.htm";
     int DiskSpace = 5;     // megabytes kept free besides the file itself

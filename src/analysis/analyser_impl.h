@@ -130,6 +130,7 @@ private:
     int out_ = -1;  // the target under its scratch name, while it is written
     std::string partName_;
     bool writeFailed_ = false;
+    bool noFollow_ = false;  // the page's robots tag says its links are not followed
     std::unique_ptr<char[]> outBuffer_;
     std::size_t outUsed_ = 0;
     void Flush();

@@ -38,6 +38,7 @@ public:
         s.EnableScript = settings_.EnableScript;
         s.LTranslate = settings_.LTranslate;
         s.ThisWay = settings_.ThisWay;
+        s.Robots = settings_.Robots;
         s.DownloadRoot = settings_.root;
         std::replace(s.DownloadRoot.begin(), s.DownloadRoot.end(), '\\', '/');
         return s;

@@ -42,6 +42,11 @@ void CopyEditedSettings(store::Project& t, const store::Project& o, const store:
     Take(t.LTranslate, o.LTranslate, e.LTranslate);
     Take(t.CrawlTraps, o.CrawlTraps, e.CrawlTraps);
     Take(t.WebArchive, o.WebArchive, e.WebArchive);
+    Take(t.Robots, o.Robots, e.Robots);
+    Take(t.PerSecond, o.PerSecond, e.PerSecond);
+    Take(t.Sitemaps, o.Sitemaps, e.Sitemaps);
+    Take(t.LoginURL, o.LoginURL, e.LoginURL);
+    Take(t.LoginFields, o.LoginFields, e.LoginFields);
     for (int i = 0; i < store::kCategoryCount; ++i) {
         store::FileCategory& tc = t.Categories[i];
         const store::FileCategory &oc = o.Categories[i], &ec = e.Categories[i];

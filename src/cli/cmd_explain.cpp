@@ -8,7 +8,12 @@
 #include "engine/admission.h"
 #include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
+#include "engine/connection_setup.h"
 #include "engine/normalise.h"
+#include "engine/server_manners.h"
+#include "net/sockets.h"
+#include "platform/event_loop.h"
+#include "store/options.h"
 #include "store/object_stream.h"
 #include "store/project.h"
 
@@ -86,6 +91,14 @@ int RunExplain(const Invocation& inv) {
         else if (!engine::PathBeforeQuery(rec.URL).empty() &&
                  static_cast<std::uint32_t>(queries) >= engine::kMaxQueriesPerPath)
             why.Refuse(engine::kReasonTooManyQueries);
+    }
+    if (why.admitted && project->Robots) {
+        // The server's own robots.txt has the last word.
+        platform::InitEventLoop();
+        net::NetStartup();
+        engine::ApplySharedConnectionOptions(store::Options());
+        const std::string rule = engine::ServerManners::RobotsRuleNow(rec, store::Options().TimeOut + 1000);
+        if (!rule.empty()) why.Refuse("robots.txt (" + rule + ")");
     }
     if (!why.admitted) {
         std::printf("admitted=no\nreason=%s\n", why.reason.c_str());

@@ -39,6 +39,15 @@ bool KeywordRule(const std::string& include, const std::string& exclude, const s
 
 }  // namespace
 
+const char* const kReasonLogOut = "log-out address";
+const char* const kLogOutWords[4] = {"logout", "signout", "log-out", "sign-out"};
+
+bool IsLogOutAddress(const std::string& lowerPath) {
+    for (const char* word : kLogOutWords)
+        if (lowerPath.find(word) != std::string::npos) return true;
+    return false;
+}
+
 std::string ServerOf(const std::string& url) {
     std::string cleaned = url;
     addresses::CleanedAddress ignored;
@@ -108,6 +117,8 @@ bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResul
         return why.Refuse("directory keywords");
     if (rules.RFileBx == 2 && !KeywordRule(rules.RFileIn, rules.RFileEx, parts.fileName))
         return why.Refuse("file name keywords");
+    // Following a log-out link would end the session the run logged in with.
+    if (rules.LoggedIn && IsLogOutAddress(parts.directory + parts.fileName)) return why.Refuse(kReasonLogOut);
 
     // The record points at the Project's own categories; their settings are read from the copy.
     const std::string_view ext = addresses::FileExtension(parts.fileName);

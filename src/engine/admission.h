@@ -32,6 +32,13 @@ bool Admit(DownloadRecord& record, AdmissionResult& why);
 // With the rules of a snapshot taken for the record's Project (any thread).
 bool Admit(DownloadRecord& record, const SettingsSnapshot& rules, AdmissionResult& why);
 
+// The words of log-out addresses, never followed while a Project logs in with a form, and
+// the reason given for them.
+extern const char* const kLogOutWords[4];
+extern const char* const kReasonLogOut;
+// Whether a lower-case path (with its file name and query) holds one of those words.
+bool IsLogOutAddress(const std::string& lowerPath);
+
 // The server of an address as the starting-server rule compares it (lower case, with a port
 // other than the scheme's own).
 std::string ServerOf(const std::string& url);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/project_cookies.h"
 #include "engine/admission.h"
 #include "engine/crawl_limits.h"
 #include "engine/document_type.h"
@@ -45,6 +46,8 @@ void RecordedContentType(DownloadRecord& record) {
 
 void QueueManager::OnHeader(DownloadRecord& record, net::DownloadConnection& conn) {
     record.ContentType = HeaderValue(conn.Header, "content-type:");
+    // Every answer may set cookies, redirects and refusals too.
+    if (record.Project) ProjectCookies(record.Project->IID).SetFromResponse(record.URL, conn.Header, CookieClock());
     if (conn.StatusCode != 200 || !record.Category) return;
     const store::FileCategory& cat = *record.Category;
     std::int64_t length = conn.ContentLength;

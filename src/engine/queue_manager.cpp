@@ -17,6 +17,8 @@
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/parser_thread.h"
+#include "engine/project_cookies.h"
+#include "engine/server_manners.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
 #include "net/kept_connections.h"
@@ -100,6 +102,8 @@ void NotifyIfFinished(store::Project& p) {
     Recompute(p);
     // A finished run's web archive is closed and indexed at once.
     if (QueueManager* queue = QueueManager::Instance()) queue->CloseArchive(p);
+    std::string error;
+    SaveProjectCookies(p.IID, error);
     if (p.OnProjectChange) p.OnProjectChange(p, store::ProjectChange::Finished, 0);
 }
 
@@ -118,6 +122,12 @@ QueueManager::QueueManager(int connectionCount) : alive_(std::make_shared<std::a
     if (connectionCount < 1) connectionCount = 1;
     if (connectionCount > 100) connectionCount = 100;
     for (int i = 0; i < connectionCount; ++i) AddConnection();
+    manners_ = std::make_unique<ServerManners>(
+        [this] {
+            if (!stopping_ && !suspended_) FillConnections();
+        },
+        [this](const std::string& text) { ReportMessage(text, false); },
+        [this](std::unique_ptr<DownloadRecord> record) { AddRecord(std::move(record), true, false); });
     g_instance = this;
 }
 
@@ -131,6 +141,8 @@ QueueManager::~QueueManager() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     thread_.reset();
+    manners_.reset();
+    SaveAllProjectCookies();
     alive_->store(false);
     for (auto& c : pool_) {
         c->OnHeader = nullptr;
@@ -202,6 +214,7 @@ std::int64_t SteadyMs() {
 DownloadRecord* QueueManager::FirstWaiting() {
     std::int64_t now = 0;
     std::int64_t earliest = 0;
+    std::size_t held = 0;  // records passed over for their server's manners
     for (auto& r : queue_) {
         if (r.Busy()) continue;
         const std::int64_t notBefore = r.NotBeforeMs();
@@ -209,6 +222,16 @@ DownloadRecord* QueueManager::FirstWaiting() {
             if (now == 0) now = SteadyMs();
             if (notBefore > now) {
                 if (earliest == 0 || notBefore < earliest) earliest = notBefore;
+                continue;
+            }
+        }
+        if (ServerManners::Applies(r.Project())) {
+            if (now == 0) now = SteadyMs();
+            std::int64_t due = 0;
+            if (manners_->Check(*r, now, due) == ServerManners::Gate::Wait) {
+                if (due != 0 && (earliest == 0 || due < earliest)) earliest = due;
+                // A long queue of one slow server is not searched to its end each time.
+                if (++held >= kMaxHeldLooks) break;
                 continue;
             }
         }
@@ -282,6 +305,8 @@ bool QueueManager::StartProject(store::Project& project) {
     if (!Normalise(*rec)) return false;
     project.LastStart = store::NowDateTime();
     OpenArchive(project);
+    manners_->BeginLogIn(project);
+    if (project.Sitemaps) manners_->BeginSitemaps(project);
     AddRecord(std::move(rec), true, false);
     return true;
 }
@@ -370,6 +395,16 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
         return;
     }
 
+    if (ServerManners::Applies(project)) {
+        const std::string refusal = manners_->Refusal(record);
+        if (!refusal.empty()) {
+            ReportMessage(refusal, false);
+            RecordFinished(record);
+            return;
+        }
+        manners_->Started(record, SteadyMs());
+    }
+
     conn.IfModifiedSince.clear();
     record.Conn = &conn;
     if (!captures_.empty()) captures_.erase(&record);  // left by an earlier record at this address
@@ -422,6 +457,12 @@ void QueueManager::StartRecordOnce(DownloadRecord& record, net::DownloadConnecti
     conn.KeepAlive = opt.KeepAlive;
     conn.Challenge = record.AuthChallenge;
     ChooseCredentials(record, conn.UserName, conn.Password);
+    conn.PostBody.clear();
+    conn.ExtraHeaders.clear();
+    if (project) {
+        const std::string cookies = ProjectCookies(project->IID).HeaderFor(record.URL, CookieClock());
+        if (!cookies.empty()) conn.ExtraHeaders = "Cookie: " + cookies + "\r\n";
+    }
 
     int limit = 0;
     if (project && project->LimBSize) limit = project->LimSize;
@@ -561,6 +602,7 @@ void QueueManager::StopAll() {
     stopping_ = true;
     if (retryTimer_) retryTimer_->Stop();
     retryTimerDueMs_ = 0;
+    manners_->Cancel(nullptr);
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
     QueueList left;
@@ -611,6 +653,7 @@ void QueueManager::StopProject(store::Project& project) {
     ++seenGeneration_;
     stoppingProject_ = &project;
     stopping_ = true;
+    manners_->Cancel(&project);
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
         net::DownloadConnection& conn = *pool_[i];

@@ -41,6 +41,7 @@ namespace qm::engine {
 
 class DownloadRecord;
 class AnalysisThread;
+class ServerManners;
 
 // The user name and password a record's connection gets before it starts: the answer to a
 // challenge the record carries, or an ftp address's log-on; none otherwise (auth_answer.cpp).
@@ -270,6 +271,10 @@ private:
     RetryWait retryWait_;
     std::unique_ptr<platform::Timer> retryTimer_;
     std::int64_t retryTimerDueMs_ = 0;  // when the armed timer fires (0: not armed)
+
+    // robots.txt, the pace per server and log-ins of the Projects that ask for them.
+    std::unique_ptr<ServerManners> manners_;
+    static constexpr std::size_t kMaxHeldLooks = 5000;
 
     // The analysis threads, made at the first analysis and kept until the queue is destroyed.
     std::unique_ptr<AnalysisThread> thread_;

@@ -54,6 +54,8 @@ SettingsSnapshot TakeSettingsSnapshot(store::Project* project) {
     s.EnableScript = project->EnableScript;
     s.LTranslate = project->LTranslate;
     s.ThisWay = project->ThisWay;
+    s.Robots = project->Robots;
+    s.LoggedIn = !project->LoginURL.empty();
     s.start = StartParts(project->URL, s.defaultDoc);
     s.joinedServers = JoinedServers(*project);
     s.root = RootFolder(*project);

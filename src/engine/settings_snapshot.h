@@ -29,6 +29,8 @@ struct SettingsSnapshot {
     bool EnableScript = false;
     bool LTranslate = false;
     bool ThisWay = false;
+    bool Robots = false;
+    bool LoggedIn = false;  // a log-in form is set: log-out addresses are refused
     // The start address in the form links are compared with (lower case, default document).
     addresses::AddressParts start;
     // Servers the start address was redirected to in this run: starting servers too.

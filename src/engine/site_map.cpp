@@ -1,4 +1,5 @@
 // Site maps of Projects over the Project's stored list.
+#include "engine/project_cookies.h"
 #include "engine/site_map.h"
 
 #include <filesystem>
@@ -54,6 +55,7 @@ bool SaveMaps(const std::vector<store::Project*>& projects) {
 
 void DeleteMap(store::Project& project) {
     project.RemoveSiteMapFile();
+    ForgetProjectCookies(project.IID, true);
     std::error_code ec;
     std::filesystem::remove(FailedAddressesFile(project), ec);
 }

@@ -621,23 +621,29 @@ void DownloadConnection::Impl::BuildRequest() {
     std::string agent = UserAgent.empty() ? "" : "User-Agent: " + UserAgent + crlf;
     const int defaultPort = c.Scheme == UrlScheme::Https ? 443 : 80;
     std::string host = "Host: " + c.Host + (c.Port != defaultPort ? ":" + std::to_string(c.Port) : "") + crlf;
+    // Cookies and a posted form's header lines go after the others.
+    const std::string method = c.PostBody.empty() ? "GET" : "POST";
+    std::string form = c.ExtraHeaders;
+    if (!c.PostBody.empty())
+        form += "Content-Type: application/x-www-form-urlencoded" + crlf +
+                "Content-Length: " + std::to_string(c.PostBody.size()) + crlf;
     std::string r;
     // Through an HTTP proxy an https request travels inside the tunnel, as to the server.
     if (c.ProxyType == ProxyKind::Http && c.Scheme != UrlScheme::Https) {
-        r = "GET " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
+        r = method + " " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Proxy-Connection: Keep-Alive" + crlf;
         r += agent + referer + range + host;
         r += "Accept: */*" + crlf;
         if (!ProxyUser.empty()) r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
-        r += "Pragma: no-cache" + crlf + crlf;
+        r += "Pragma: no-cache" + crlf + form + crlf + c.PostBody;
     } else {
-        r = "GET " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
+        r = method + " " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
         r += ifModifiedLine + auth;
         r += "Accept: */*" + crlf;
         r += referer + range + agent + host;
         r += "Connection: Keep-Alive" + crlf;
-        r += "Pragma: no-cache" + crlf + crlf;
+        r += "Pragma: no-cache" + crlf + form + crlf + c.PostBody;
     }
     request = std::move(r);
 }

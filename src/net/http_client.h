@@ -50,6 +50,11 @@ public:
     // server, from any client, goes out on it. A kept connection that fails before any byte
     // of the answer arrived is replaced once by a new one, silently.
     bool KeepAlive = false;
+    // http and https: more header lines for the request, each ending with CR LF (Cookie).
+    std::string ExtraHeaders;
+    // http and https: a form body (application/x-www-form-urlencoded) sent with POST instead
+    // of a GET request; empty: GET.
+    std::string PostBody;
 
     // Shared by all clients, from the program options.
     static std::string UserAgent;

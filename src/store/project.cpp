@@ -1,5 +1,6 @@
 #include "store/project.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/program_folder.h"
@@ -17,11 +18,13 @@ bool& DefaultsExist() {
 }
 
 const char* const kBuiltInExts[kCategoryCount] = {
-    "html\r\nhtm\r\nasp\r\nstm\r\nstml\r\nidc\r\nshtml\r\nhtx\r\ntxt\r\ntext\r\njs\r\nxsp\r\nrxml",
-    "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp",
-    "mpg\r\navi\r\nani\r\nmpeg",
-    "wav\r\nriff\r\nmp3\r\nmid\r\nmp2",
-    "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab",
+    // New Projects also know today's kinds of each category (after the older ones).
+    ("html\r\nhtm\r\nasp\r\nstm\r\nstml\r\nidc\r\nshtml\r\nhtx\r\ntxt\r\ntext\r\njs\r\nxsp\r\nrxml"
+     "\r\ncss\r\njson\r\nxml\r\nxhtml\r\nmjs"),
+    "gif\r\njpg\r\njpeg\r\ntif\r\ntiff\r\nxbm\r\nfif\r\nbmp\r\npng\r\nwebp\r\nsvg\r\navif\r\nico",
+    "mpg\r\navi\r\nani\r\nmpeg\r\nmp4\r\nwebm\r\nmov\r\nmkv",
+    "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\nogg\r\noga\r\nopus\r\nflac\r\nm4a\r\naac",
+    "zip\r\narc\r\ngz\r\nz\r\narj\r\nlha\r\nlay\r\nlei\r\nrar\r\ncab\r\n7z\r\nxz\r\nbz2\r\nzst\r\ntar\r\ntgz",
     "",
     "",
 };
@@ -134,6 +137,11 @@ void Project::Save(ObjectStream& s) {
     s.WriteInt("SAbr", SAbr);
     s.WriteBool("CrawlTraps", CrawlTraps);
     s.WriteBool("WebArchive", WebArchive);
+    s.WriteBool("Robots", Robots);
+    s.WriteInt("PerSecond", PerSecond);
+    s.WriteBool("Sitemaps", Sitemaps);
+    s.WriteStr("LoginURL", LoginURL);
+    s.WriteStr("LoginFields", EncodeLineBreaks(LoginFields));
     // The mark is only cleared once the file is written: a failed write is tried again.
     if (siteMapModified_) {
         std::string error;
@@ -207,6 +215,11 @@ void Project::Load(ObjectStream& s) {
     SAbr = s.ReadInt("SAbr");
     CrawlTraps = !s.HasKey("CrawlTraps") || s.ReadBool("CrawlTraps");
     WebArchive = s.HasKey("WebArchive") && s.ReadBool("WebArchive");
+    Robots = s.HasKey("Robots") && s.ReadBool("Robots");
+    PerSecond = s.HasKey("PerSecond") ? std::max(0, s.ReadInt("PerSecond")) : 0;
+    Sitemaps = s.HasKey("Sitemaps") && s.ReadBool("Sitemaps");
+    LoginURL = s.HasKey("LoginURL") ? s.ReadStr("LoginURL") : std::string();
+    LoginFields = s.HasKey("LoginFields") ? DecodeLineBreaks(s.ReadStr("LoginFields")) : std::string();
 }
 
 void Project::Assign(const Project& src) {
@@ -259,6 +272,11 @@ void Project::Assign(const Project& src) {
     RFileEx = src.RFileEx;
     CrawlTraps = src.CrawlTraps;
     WebArchive = src.WebArchive;
+    Robots = src.Robots;
+    PerSecond = src.PerSecond;
+    Sitemaps = src.Sitemaps;
+    LoginURL = src.LoginURL;
+    LoginFields = src.LoginFields;
 }
 
 SortedStringList& Project::SiteMap() {
@@ -321,6 +339,7 @@ void ResetToBuiltInDefaults(Project& p) {
     p.EnableScript = true;
     p.EnableJava = true;
     p.SrvImg = true;
+    p.Robots = true;
     p.LastEnd = 0;
     p.S200 = p.S304 = p.S400 = p.SErr = p.SAbr = 0;
     for (int i = 0; i < kCategoryCount; ++i) {
@@ -419,6 +438,11 @@ void DefaultsValues(Project& p, DefaultsIO& io) {
     io.Str("RFileEx", p.RFileEx);
     io.Bool("CrawlTraps", p.CrawlTraps);
     io.Bool("WebArchive", p.WebArchive);
+    io.Bool("Robots", p.Robots);
+    io.Int("PerSecond", p.PerSecond);
+    io.Bool("Sitemaps", p.Sitemaps);
+    io.Str("LoginURL", p.LoginURL);
+    io.Str("LoginFields", p.LoginFields);
 }
 }  // namespace
 

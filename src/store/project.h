@@ -62,6 +62,17 @@ public:
     // Append every exchange of a run to the Project's web archive ("WebArchive", stored after
     // "CrawlTraps"; a stream without it means off).
     bool WebArchive = false;
+    // Obey the servers' robots.txt and pages' "nofollow" robots tags ("Robots", stored after
+    // "WebArchive"; a stream without it means off, the Defaults Project starts new ones on).
+    bool Robots = false;
+    // The most requests a second to one server; 0: no limit ("PerSecond").
+    int PerSecond = 0;
+    // Read the start server's sitemaps as link sources ("Sitemaps").
+    bool Sitemaps = false;
+    // A log-in form posted once at the start of each run ("LoginURL"), with its fields as
+    // name=value lines ("LoginFields"); empty: no log-in.
+    std::string LoginURL;
+    std::string LoginFields;
 
     // Runtime state, never stored.
     std::string StatusText;

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -237,6 +238,9 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     chkCrawlTraps_ =
         CheckBox(page, "chkCrawlTraps", "Avoid crawl traps (paths that repeat themselves, endless query strings)");
     chkWebArchive_ = CheckBox(page, "chkWebArchive", "Record a web archive");
+    chkRobots_ = CheckBox(page, "chkRobots", "Obey robots.txt and robots tags");
+    edtPerSecond_ = SpinBox(page, "edtPerSecond", 0, 1000);
+    chkSitemaps_ = CheckBox(page, "chkSitemaps", "Read the start server's sitemaps");
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
@@ -250,6 +254,13 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     l->addWidget(chkLTranslate_);
     l->addWidget(chkCrawlTraps_);
     l->addWidget(chkWebArchive_);
+    l->addWidget(chkRobots_);
+    auto* pace = new QHBoxLayout;
+    pace->addWidget(Label(page, "lblPerSecond", "Most requests a second to one server (0: no limit):"));
+    pace->addWidget(edtPerSecond_);
+    pace->addStretch();
+    l->addLayout(pace);
+    l->addWidget(chkSitemaps_);
     l->addStretch();
     return page;
 }
@@ -460,7 +471,26 @@ QWidget* ProjectPropertiesDialog::BuildPasswordsPage() {
     form->addRow(Label(this, "lblUser", "Username:"), edtUser_);
     form->addRow(Label(this, "lblPsw", "Password:"), edtPsw_);
     l->insertLayout(1, form);
-    l->addStretch();
+    edtLoginURL_ = new QLineEdit(page);
+    edtLoginURL_->setObjectName("edtLoginURL");
+    memLoginFields_ = new QPlainTextEdit(page);
+    memLoginFields_->setObjectName("memLoginFields");
+    memLoginFields_->setTabChangesFocus(true);
+    auto* login = new QFormLayout;
+    login->addRow(Label(this, "lblLoginURL", "Log-in form address:"), edtLoginURL_);
+    login->addRow(Label(this, "lblLoginFields", "Form fields (name=value lines):"), memLoginFields_);
+    l->addLayout(login);
+    lstCookies_ = new QListWidget(page);
+    lstCookies_->setObjectName("lstCookies");
+    btnClearCookies_ = new QPushButton("Clear cookies", page);
+    btnClearCookies_->setObjectName("btnClearCookies");
+    auto* cookies = new QHBoxLayout;
+    cookies->addWidget(Label(this, "lblCookies", "Cookies:"));
+    cookies->addStretch();
+    cookies->addWidget(btnClearCookies_);
+    l->addLayout(cookies);
+    l->addWidget(lstCookies_, 1);
+    connect(btnClearCookies_, &QPushButton::clicked, this, [this] { FillCookies(viewmodels::ClearCookies(copy_)); });
     connect(rgPswMethod_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (!on) return;
         edtUser_->setEnabled(id == 0);
@@ -527,6 +557,12 @@ void ProjectPropertiesDialog::SetProject(const store::Project& settings, bool is
     SelectNode("Project");
 }
 
+void ProjectPropertiesDialog::FillCookies(const viewmodels::CookiePanel& panel) {
+    lstCookies_->clear();
+    for (const std::string& line : panel.lines) lstCookies_->addItem(Q(line));
+    btnClearCookies_->setEnabled(panel.canClear);
+}
+
 void ProjectPropertiesDialog::FillAll() {
     loading_ = true;
     edtURL_->setText(Q(copy_.URL));
@@ -546,6 +582,12 @@ void ProjectPropertiesDialog::FillAll() {
     chkLTranslate_->setChecked(copy_.LTranslate);
     chkCrawlTraps_->setChecked(copy_.CrawlTraps);
     chkWebArchive_->setChecked(copy_.WebArchive);
+    chkRobots_->setChecked(copy_.Robots);
+    edtPerSecond_->setValue(viewmodels::Clamp(copy_.PerSecond, 0, 1000));
+    chkSitemaps_->setChecked(copy_.Sitemaps);
+    edtLoginURL_->setText(Q(copy_.LoginURL));
+    memLoginFields_->setPlainText(Q(copy_.LoginFields));
+    FillCookies(viewmodels::ShowCookies(copy_, defaults_));
 
     for (int i = 0; i < store::kCategoryCount; ++i)
         categoryItems_[i]->setCheckState(
@@ -692,6 +734,11 @@ void ProjectPropertiesDialog::ReadOnOk() {
     copy_.LTranslate = chkLTranslate_->isChecked();
     copy_.CrawlTraps = chkCrawlTraps_->isChecked();
     copy_.WebArchive = chkWebArchive_->isChecked();
+    copy_.Robots = chkRobots_->isChecked();
+    copy_.PerSecond = edtPerSecond_->value();
+    copy_.Sitemaps = chkSitemaps_->isChecked();
+    copy_.LoginURL = S(edtLoginURL_->text());
+    copy_.LoginFields = viewmodels::FormFieldsText(S(memLoginFields_->toPlainText()));
 
     for (FilterPage& f : filters_) app::FilterRule(copy_, f.index) = f.rule->checkedId();
 

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "store/project.h"
+#include "viewmodels/cookie_panel.h"
 #include "viewmodels/map_page.h"
 
 class QAbstractButton;
@@ -17,6 +18,7 @@ class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QTimeEdit;
@@ -114,6 +116,9 @@ private:
     QCheckBox* chkLTranslate_ = nullptr;
     QCheckBox* chkCrawlTraps_ = nullptr;
     QCheckBox* chkWebArchive_ = nullptr;
+    QCheckBox* chkRobots_ = nullptr;
+    QSpinBox* edtPerSecond_ = nullptr;
+    QCheckBox* chkSitemaps_ = nullptr;
     // File type page.
     QWidget* pgFileType_ = nullptr;
     QGroupBox* gbTypes_ = nullptr;
@@ -132,6 +137,11 @@ private:
     QButtonGroup* rgPswMethod_ = nullptr;
     QLineEdit* edtUser_ = nullptr;
     QLineEdit* edtPsw_ = nullptr;
+    QLineEdit* edtLoginURL_ = nullptr;
+    QPlainTextEdit* memLoginFields_ = nullptr;
+    QListWidget* lstCookies_ = nullptr;
+    QPushButton* btnClearCookies_ = nullptr;
+    void FillCookies(const viewmodels::CookiePanel& panel);
     // Scheduling page.
     QComboBox* cbWhen_ = nullptr;
     QLabel* lblTime_ = nullptr;

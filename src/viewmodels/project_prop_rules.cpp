@@ -67,4 +67,22 @@ void SetTicked(store::TickedList& list, int index, bool ticked) {
     if (index >= 0 && index < static_cast<int>(list.Ticked.size())) list.Ticked[index] = ticked;
 }
 
+std::string FormFieldsText(const std::string& typed) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= typed.size()) {
+        std::size_t end = typed.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = typed.size();
+        std::string line = typed.substr(start, end - start);
+        const std::size_t first = line.find_first_not_of(" \t");
+        const std::size_t last = line.find_last_not_of(" \t");
+        if (first != std::string::npos) {
+            if (!out.empty()) out += "\r\n";
+            out += line.substr(first, last - first + 1);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
 }  // namespace qm::viewmodels

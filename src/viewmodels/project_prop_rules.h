@@ -20,6 +20,9 @@ int ReadTotalSizeLimit(const std::string& text);              // 0..32500, not a
 int ReadFileCountLimit(const std::string& text);              // 0..32500, not a number: 5000
 int ReadCategorySize(const std::string& text, int position);  // not a number: position
 int ReadDay(const std::string& text);                         // day of month minus 1, 0..30
+// The log-in form's fields as typed (one name=value a line, any line ends) in the stored
+// form: CR LF line ends, blank lines and surrounding spaces dropped.
+std::string FormFieldsText(const std::string& typed);
 
 // Which controls of a category page are enabled.
 struct CategoryEnables {

@@ -12,6 +12,7 @@
 #include "engine/normalise_memo.h"
 #include "engine/settings_snapshot.h"
 #include "store/folder.h"
+#include "store/defaults_project.h"
 #include "store/options.h"
 #include "store/project.h"
 
@@ -409,6 +410,54 @@ TEST_F(AddressTest, TheMemoAnswersAsNormaliseDoes) {
         for (const char* url : members) same(url, false, "file name rule");
     auto refused = Link("http://host/dir/cls.html#secret", false);
     EXPECT_FALSE(memo.Normalise(*refused));
+}
+
+// A Project made from the built-in defaults knows today's file types: told to skip images it
+// skips a PNG, and a style sheet, an MP4 and a .zst archive fall in their categories. Stored
+// Projects keep the lists they were saved with.
+TEST(TodaysFileTypes, NewProjectsKnowThem) {
+    store::Options().PathPrefix = "/var/pp/";
+    store::ProjectFolder folder;
+    folder.Dir = "/srv/sites/";
+    store::Project fresh;
+    store::ResetToBuiltInDefaults(fresh);
+    fresh.Folder = &folder;
+    fresh.URL = "http://host/index.html";
+    fresh.Categories[store::kCatImages].Flag(store::CategoryFlag::Excluded) = true;
+    auto take = [&](const std::string& url, int& category) {
+        engine::DownloadRecord rec;
+        rec.Project = &fresh;
+        rec.URL = url;
+        rec.IsImage = true;
+        engine::AdmissionResult why;
+        const bool ok = engine::Normalise(rec, why);
+        category = rec.Category ? int(rec.Category - &fresh.Categories[0]) : -1;
+        return ok;
+    };
+    int category = -1;
+    EXPECT_FALSE(take("http://host/logo.png", category));
+    EXPECT_FALSE(take("http://host/icon.webp", category));
+    EXPECT_FALSE(take("http://host/favicon.ico", category));
+    EXPECT_TRUE(take("http://host/old.txt", category));
+    EXPECT_TRUE(take("http://host/site.css", category));
+    EXPECT_EQ(category, store::kCatText);
+    EXPECT_TRUE(take("http://host/clip.mp4", category));
+    EXPECT_EQ(category, store::kCatVideo);
+    EXPECT_TRUE(take("http://host/song.opus", category));
+    EXPECT_EQ(category, store::kCatAudio);
+    EXPECT_TRUE(take("http://host/data.tar.zst", category));
+    EXPECT_EQ(category, store::kCatArchive);
+
+    // A stored Project keeps its older image list: the PNG is "other" to it.
+    store::Project stored;
+    stored.Assign(fresh);
+    stored.Categories[store::kCatImages].Exts = "gif\r\njpg\r\njpeg\r\nbmp";
+    engine::DownloadRecord rec;
+    rec.Project = &stored;
+    rec.URL = "http://host/logo.png";
+    engine::AdmissionResult why;
+    EXPECT_TRUE(engine::Normalise(rec, why));
+    EXPECT_EQ(rec.Category, &stored.Categories[store::kCatOther]);
 }
 
 }  // namespace

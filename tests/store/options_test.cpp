@@ -51,13 +51,14 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_EQ(n, 300000);
     RegKey d = key.OpenKey("Defaults", false);
     ASSERT_TRUE(d.Valid());
-    EXPECT_EQ(d.ValueNames().size(), 51u);  // with "CrawlTraps" and "WebArchive" last
+    // with "CrawlTraps", "WebArchive", "Robots", "PerSecond", "Sitemaps", "LoginURL" and "LoginFields" last
+    EXPECT_EQ(d.ValueNames().size(), 56u);
     EXPECT_TRUE(d.ReadString("Img", s));
     EXPECT_EQ(s, "Yes");
     EXPECT_TRUE(d.ReadInt("SrvImg", n));
     EXPECT_EQ(n, 1);
     EXPECT_TRUE(d.ReadString("FTAudio.Exts", s));
-    EXPECT_EQ(s, "wav\r\nriff\r\nmp3\r\nmid\r\nmp2");
+    EXPECT_EQ(s, "wav\r\nriff\r\nmp3\r\nmid\r\nmp2\r\nogg\r\noga\r\nopus\r\nflac\r\nm4a\r\naac");
     // New Projects keep to their starting server.
     EXPECT_TRUE(d.ReadInt("RSrvsBx", n));
     EXPECT_EQ(n, 1);

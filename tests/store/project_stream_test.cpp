@@ -53,19 +53,26 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "SrvImg=2\r\nFMGroup=0\r\nFM3Lev=0\r\nLTranslate=False\r\nOnce=False\r\npswMethod=0\r\n"
         "FTText.Exts=html\x02\x01htm\x02\x01"
         "asp\x02\x01stm\x02\x01stml\x02\x01idc\x02\x01shtml\x02\x01"
-        "htx\x02\x01txt\x02\x01text\x02\x01js\x02\x01xsp\x02\x01rxml\r\n"
+        "htx\x02\x01txt\x02\x01text\x02\x01js\x02\x01xsp\x02\x01rxml\x02\x01"
+        "css\x02\x01json\x02\x01xml\x02\x01xhtml\x02\x01mjs\r\n"
         "FTImages.Exts=gif\x02\x01jpg\x02\x01jpeg\x02\x01tif\x02\x01tiff\x02\x01xbm\x02\x01"
         "fif\x02\x01"
-        "bmp\r\n"
+        "bmp\x02\x01png\x02\x01webp\x02\x01svg\x02\x01"
+        "avif\x02\x01ico\r\n"
         "FTVideo.Exts=mpg\x02\x01"
         "avi\x02\x01"
-        "ani\x02\x01mpeg\r\n"
-        "FTAudio.Exts=wav\x02\x01riff\x02\x01mp3\x02\x01mid\x02\x01mp2\r\n"
+        "ani\x02\x01mpeg\x02\x01mp4\x02\x01webm\x02\x01mov\x02\x01mkv\r\n"
+        "FTAudio.Exts=wav\x02\x01riff\x02\x01mp3\x02\x01mid\x02\x01mp2\x02\x01"
+        "ogg\x02\x01oga\x02\x01opus\x02\x01"
+        "flac\x02\x01m4a\x02\x01"
+        "aac\r\n"
         "FTArchive.Exts=zip\x02\x01"
         "arc\x02\x01gz\x02\x01z\x02\x01"
         "arj\x02\x01lha\x02\x01lay\x02\x01lei\x02\x01"
         "rar\x02\x01"
-        "cab\r\n"
+        "cab\x02\x01"
+        "7z\x02\x01xz\x02\x01"
+        "bz2\x02\x01zst\x02\x01tar\x02\x01tgz\r\n"
         "FTUDef.Exts=\r\n"
         "FTText.B=ooooo\r\nFTImages.B=xoxox\r\nFTVideo.B=ooooo\r\nFTAudio.B=ooooo\r\nFTArchive.B=ooooo\r\n"
         "FTUDef.B=ooooo\r\nFTOther.B=ooooo\r\n"
@@ -75,7 +82,8 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "RFileBx=0\r\nRFileIn=\r\nRFileEx=\r\n"
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
-        "CrawlTraps=True\r\nWebArchive=False\r\n";
+        "CrawlTraps=True\r\nWebArchive=False\r\n"
+        "Robots=True\r\nPerSecond=0\r\nSitemaps=False\r\nLoginURL=\r\nLoginFields=\r\n";
     EXPECT_EQ(test::ReadFile(path), expected);
 }
 
@@ -163,6 +171,34 @@ TEST(ProjectStream, WebArchiveIsOffUnlessSwitchedOn) {
     store::Project copy;
     copy.Assign(on);
     EXPECT_TRUE(copy.WebArchive);
+}
+
+// Obeying robots.txt, the pace, sitemaps and a log-in: stored Projects without them behave as
+// before; the built-in defaults start new Projects obeying robots.txt.
+TEST(ProjectStream, CrawlMannersReadAsOffUnlessStored) {
+    auto old = ReadProject("URL=http://a/\r\nCrawlTraps=True\r\nWebArchive=True\r\n");
+    EXPECT_FALSE(old->Robots);
+    EXPECT_EQ(old->PerSecond, 0);
+    EXPECT_FALSE(old->Sitemaps);
+    EXPECT_TRUE(old->LoginURL.empty());
+    auto set = ReadProject(
+        "Robots=True\r\nPerSecond=4\r\nSitemaps=True\r\nLoginURL=http://a/login\r\n"
+        "LoginFields=user=al\x02\x01pass=x=y\r\n");
+    EXPECT_TRUE(set->Robots);
+    EXPECT_EQ(set->PerSecond, 4);
+    EXPECT_TRUE(set->Sitemaps);
+    EXPECT_EQ(set->LoginURL, "http://a/login");
+    EXPECT_EQ(set->LoginFields, "user=al\r\npass=x=y");
+    EXPECT_EQ(ReadProject("PerSecond=-3\r\n")->PerSecond, 0);
+    store::Project copy;
+    copy.Assign(*set);
+    EXPECT_EQ(copy.LoginFields, set->LoginFields);
+    EXPECT_EQ(copy.PerSecond, 4);
+    store::Project fresh;
+    store::ResetToBuiltInDefaults(fresh);
+    EXPECT_TRUE(fresh.Robots);
+    EXPECT_EQ(fresh.PerSecond, 0);
+    EXPECT_FALSE(fresh.Sitemaps);
 }
 
 TEST(ProjectStream, ServerImagesAndLimitRepairs) {

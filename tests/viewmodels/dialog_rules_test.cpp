@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
+#include "app/project_cookies_commands.h"
+#include "platform/program_folder.h"
+#include "support/peers.h"
+#include "viewmodels/cookie_panel.h"
 #include "viewmodels/dialog_values.h"
 #include "viewmodels/options_form.h"
 #include "viewmodels/project_prop_rules.h"
@@ -258,4 +263,33 @@ TEST(OptionsDialogRules, TransferOptionsAndBookmarksFile) {
     EXPECT_EQ(viewmodels::TakeBackPause("-5"), 0);
     o.Priority = 9;  // a stored value the start-up repair did not see
     EXPECT_EQ(viewmodels::FillOptionsForm(o, st).priorityIndex, 4);
+}
+
+// The log-in fields as typed, and the cookie list with its clear button.
+TEST(ProjectDialogRules, LogInFieldsAndCookiePanel) {
+    EXPECT_EQ(viewmodels::FormFieldsText("user=alice\n\n  password = x y \r\n\t\r\nremember=1"),
+              "user=alice\r\npassword = x y\r\nremember=1");
+    EXPECT_EQ(viewmodels::FormFieldsText(" \n\n"), "");
+
+    platform::SetProgramFolder(test::MakeTempDir("cookiepanel"));
+    store::Project p;
+    p.IID = 41;
+    EXPECT_TRUE(viewmodels::ShowCookies(p, false).lines.empty());
+    EXPECT_FALSE(viewmodels::ShowCookies(p, false).canClear);
+    ASSERT_TRUE(test::WriteFile(platform::ProgramFile("jar.txt"),
+                                "#HttpOnly_.site.test\tTRUE\t/\tTRUE\t2147483647\tsid\tabc\n"
+                                "site.test\tFALSE\t/a\tFALSE\t0\tlang\tde\n"));
+    std::string error;
+    ASSERT_EQ(app::ImportCookies(p, platform::ProgramFile("jar.txt"), error), 2) << error;
+    viewmodels::CookiePanel panel = viewmodels::ShowCookies(p, false);
+    ASSERT_EQ(panel.lines.size(), 2u);
+    EXPECT_EQ(panel.lines[0], ".site.test / sid=abc secure httponly (until 2038-01-19 03:14 UTC)");
+    EXPECT_EQ(panel.lines[1], "site.test /a lang=de (session)");
+    EXPECT_TRUE(panel.canClear);
+    EXPECT_TRUE(viewmodels::ShowCookies(p, true).lines.empty());  // the Defaults Project has none
+    EXPECT_TRUE(std::filesystem::exists(platform::ProgramFile("41.cookies")));
+    panel = viewmodels::ClearCookies(p);
+    EXPECT_TRUE(panel.lines.empty());
+    EXPECT_FALSE(panel.canClear);
+    EXPECT_FALSE(std::filesystem::exists(platform::ProgramFile("41.cookies")));
 }
