@@ -1,5 +1,5 @@
 #pragma once
-// DownloadConnection: one retrieval connection. It fetches one address at a time over HTTP/1.0
+// DownloadConnection: one retrieval connection. It fetches one address at a time over HTTP/1.1
 // (directly, through an HTTP proxy or through SOCKS4), reads file:// addresses from disk,
 // and holds the FTP conversation for ftp:// addresses. It works only from main-thread events (socket
 // readiness, lookup answers, its timer) and reports to its owner through four events.
