@@ -30,7 +30,7 @@ private:
     enum class State { SizeLine, Data, DataEnd, Trailer, Done, Broken };
     Result SizeLineEnded();
     State state_ = State::SizeLine;
-    std::string line_;            // the size line or trailer line read so far
+    std::string line_;             // the size line or trailer line read so far
     std::uint64_t chunkLeft_ = 0;  // bytes of the current chunk still to come
     std::size_t trailerBytes_ = 0;
     std::size_t trailerFields_ = 0;

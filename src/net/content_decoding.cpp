@@ -36,8 +36,9 @@ public:
             int bits = 15 + 32;  // zlib or gzip header, detected
             if (!gzip_) {
                 const auto b0 = static_cast<unsigned char>(data[0]);
-                const bool zlibHeader = count < 2 ? (b0 & 0x0F) == 8
-                                                  : (b0 & 0x0F) == 8 && ((b0 << 8) | static_cast<unsigned char>(data[1])) % 31 == 0;
+                const bool zlibHeader =
+                    count < 2 ? (b0 & 0x0F) == 8
+                              : (b0 & 0x0F) == 8 && ((b0 << 8) | static_cast<unsigned char>(data[1])) % 31 == 0;
                 bits = zlibHeader ? 15 : -15;
             }
             if (inflateInit2(&z_, bits) != Z_OK) return Result::Bad;

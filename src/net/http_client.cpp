@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "net/chunked_body.h"
+#include "net/connect_race.h"
 #include "net/content_decoding.h"
 #include "net/ftp_step.h"
 #include "net/header_fields.h"
@@ -135,7 +136,8 @@ struct DownloadConnection::Impl {
     std::unique_ptr<ChunkedBody> chunks;
     std::string unchunked;
     std::unique_ptr<DecoderChain> decoder;
-    std::int64_t codedBytes = 0;  // coded body bytes given to the decoder
+    std::int64_t codedBytes = 0;        // coded body bytes given to the decoder
+    std::unique_ptr<ConnectRace> race;  // the connect attempts to the server's addresses
     bool SocksGranted = false;
     bool Restarting = false;
     // Where the transaction stands while it reaches its server.
@@ -209,6 +211,7 @@ struct DownloadConnection::Impl {
             sock = kNoSocket;
         }
         keepAfter = false;
+        race.reset();
         watch.reset();
         tls.reset();
         tunnelPending = false;
@@ -362,7 +365,10 @@ void DownloadConnection::SetURL(const std::string& address) {
     } else {
         std::size_t s = rest.find('/');
         if (s == std::string::npos) s = rest.size();
-        std::size_t k = rest.find(':');
+        // An IPv6 literal keeps its brackets in the host; its colons are not the port's.
+        const std::size_t literalEnd = !rest.empty() && rest[0] == '[' ? rest.find(']') : std::string::npos;
+        const std::size_t portFrom = literalEnd != std::string::npos && literalEnd < s ? literalEnd : 0;
+        std::size_t k = rest.find(':', portFrom);
         if (k != std::string::npos && k < s) {
             Host = rest.substr(0, k);
             long long port = 0;
@@ -543,15 +549,9 @@ bool DownloadConnection::Impl::ServerKeepsOpen() const {
 }
 
 bool DownloadConnection::Impl::OpenConnection() {
-    sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) {
-        sock = kNoSocket;
-        c.Busy = false;
-        return false;
-    }
     connectPort = Proxy() != ProxyKind::None ? c.ProxyPort : c.Port;
     if (Proxy() != ProxyKind::None) targetPort = c.Port;
-    HostToResolve = Proxy() != ProxyKind::None ? c.ProxyHost : c.Host;
+    HostToResolve = BareHost(Proxy() != ProxyKind::None ? c.ProxyHost : c.Host);
     connectAddress = CachedAddress(HostToResolve);
 
     auto guard = alive;
@@ -572,7 +572,7 @@ bool DownloadConnection::Impl::OpenConnection() {
             return true;
         }
     }
-    if (connectAddress == kNoAddress) {
+    if (!HasCachedAddress(HostToResolve)) {
         Report("Looking up host " + HostToResolve + "...", StatusKind::Connection);
         if (!Current(guard, gen)) return true;
         State = Stage::Lookup;
@@ -692,11 +692,8 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
             return;
         }
         targetAddress = address;
-        if (connectAddress == kNoAddress) {
-            connectAddress = CachedAddress(c.ProxyHost);
-        }
-        if (connectAddress == kNoAddress) {
-            HostToResolve = c.ProxyHost;
+        if (connectAddress == kNoAddress) connectAddress = CachedAddress(HostToResolve);
+        if (!HasCachedAddress(HostToResolve)) {
             State = Stage::Lookup;
             StartTimeout();
             Report("Looking up host " + c.ProxyHost + "...", StatusKind::Connection);
@@ -713,7 +710,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
         return;
     }
     serverLookup = nullptr;
-    if (address == kNoAddress) {
+    if (address == kNoAddress && CachedAddresses6(HostToResolve).empty()) {
         Finish(DoneCode::Failed, false, "Host " + HostToResolve + " not found.", StatusKind::Connection);
         return;
     }
@@ -727,13 +724,6 @@ void DownloadConnection::Impl::Connect() {
     Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...",
            StatusKind::Connection);
     if (!Current(guard, gen)) return;
-    if (sock == kNoSocket || !SetNonBlocking(sock)) {
-        Finish(DoneCode::Failed, false, "Socket Error.", StatusKind::Connection);
-        return;
-    }
-    int one = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
     State = Stage::Connecting;
     StartTimeout();
     ConnectStarted = NowDays();
@@ -745,23 +735,21 @@ void DownloadConnection::Impl::Connect() {
         });
         return;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(connectPort));
-    addr.sin_addr.s_addr = connectAddress;
-    int rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    if (rc == 0) {
-        PostForTransaction([this] {
-            if (connecting) OnConnected(0);
+    // Both families of the server's addresses, raced; the winner becomes this connection's
+    // socket.
+    std::vector<std::uint32_t> v4;
+    if (connectAddress != kNoAddress) v4.push_back(connectAddress);
+    race = std::make_unique<ConnectRace>(
+        RaceOrder(CachedAddresses6(HostToResolve), v4, connectPort), [this](int fd, int error) {
+            sock = fd;
+            if (sock != kNoSocket)
+                watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
+            PostForTransaction([this, error] {
+                race.reset();
+                if (connecting) OnConnected(error);
+            });
         });
-    } else if (errno == EINPROGRESS || errno == EINTR) {
-        watch->SetInterest(false, true);
-    } else {
-        int error = errno;
-        PostForTransaction([this, error] {
-            if (connecting) OnConnected(error);
-        });
-    }
+    race->Start();
 }
 
 void DownloadConnection::Impl::OnSocket(int events) {
@@ -857,7 +845,7 @@ void DownloadConnection::Impl::SendRequest() {
 
 void DownloadConnection::Impl::StartTls() {
     std::string error;
-    tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
+    tls = TlsChannel::Open(sock, BareHost(c.Host), !AcceptUntrusted, error);
     if (!tls) {
         Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".",
                StatusKind::Connection);

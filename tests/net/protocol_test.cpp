@@ -135,12 +135,9 @@ TEST(ChunkedBody, FramingIsDecodedAndBounded) {
 
 TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
     const std::string text = SampleText();
-    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)},
-                                                         {"X-GZIP", Zlib(text, 15 + 16)},
-                                                         {"deflate", Zlib(text, 15)},
-                                                         {"deflate", Zlib(text, -15)},
-                                                         {"br", Brotli(text)},
-                                                         {"zstd", Zstd(text)}};
+    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)}, {"X-GZIP", Zlib(text, 15 + 16)},
+                                                         {"deflate", Zlib(text, 15)},   {"deflate", Zlib(text, -15)},
+                                                         {"br", Brotli(text)},          {"zstd", Zstd(text)}};
     for (const auto& [coding, coded] : cases) {
         ASSERT_LT(coded.size() * 5, text.size()) << coding;
         for (std::size_t piece : {1u, 333u, 100000u}) {
@@ -183,9 +180,10 @@ TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
 
 TEST_F(ProtocolTest, RequestsSpeakHttp11AndOfferCodingsExceptForParts) {
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
-    ScriptedServer s({{ReadRequest(), Send(answer), Hold(3000)},
-                      {ReadRequest(), Send("HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-4/5\r\nContent-Length: 2\r\n\r\nlo"),
-                       Hold(3000)}});
+    ScriptedServer s(
+        {{ReadRequest(), Send(answer), Hold(3000)},
+         {ReadRequest(), Send("HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-4/5\r\nContent-Length: 2\r\n\r\nlo"),
+          Hold(3000)}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/a%20b"));
     ASSERT_TRUE(c.Start(false));
@@ -243,10 +241,10 @@ TEST_F(ProtocolTest, ChunkedAnswersAreDecodedKeptAliveAndBounded) {
 
 TEST_F(ProtocolTest, BrokenCutOffAndEndlessChunkedAnswersEndIncomplete) {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    ScriptedServer s({{ReadRequest(), Send(head + "5\r\nhello\r\nnot-a-size\r\n"), Hold(3000)},
-                      {ReadRequest(), Send(head + "5\r\nhello\r\n"), Pause(100), Close()},
-                      {ReadRequest(), Send(head), SendRepeated("400\r\n" + std::string(1024, 'x') + "\r\n", 100000),
-                       Close()}});
+    ScriptedServer s(
+        {{ReadRequest(), Send(head + "5\r\nhello\r\nnot-a-size\r\n"), Hold(3000)},
+         {ReadRequest(), Send(head + "5\r\nhello\r\n"), Pause(100), Close()},
+         {ReadRequest(), Send(head), SendRepeated("400\r\n" + std::string(1024, 'x') + "\r\n", 100000), Close()}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     ASSERT_TRUE(c.Start(false));
@@ -279,16 +277,16 @@ TEST_F(ProtocolTest, CodedAnswersAreDecodedBeforeTheOwnerSeesThem) {
         return "HTTP/1.1 200 OK\r\nContent-Encoding: " + std::string(coding) +
                "\r\nContent-Length: " + std::to_string(coded.size()) + "\r\n\r\n" + coded;
     };
-    ScriptedServer s({{ReadRequest(), Send(lengthAnswer("gzip", gz)), Hold(3000)},
-                      {ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                                           Chunked(zs, 100)),
-                       Hold(3000)},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: br\r\n\r\n" + br), Close()},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: compress\r\nContent-Length: 3\r\n\r\nabc"),
-                       Hold(3000)},
-                      {ReadRequest(), Send(lengthAnswer("gzip", gz.substr(0, gz.size() - 30))), Hold(3000)},
-                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gz.substr(0, 200)),
-                       Close()}});
+    ScriptedServer s(
+        {{ReadRequest(), Send(lengthAnswer("gzip", gz)), Hold(3000)},
+         {ReadRequest(),
+          Send("HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(zs, 100)),
+          Hold(3000)},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: br\r\n\r\n" + br), Close()},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: compress\r\nContent-Length: 3\r\n\r\nabc"),
+          Hold(3000)},
+         {ReadRequest(), Send(lengthAnswer("gzip", gz.substr(0, gz.size() - 30))), Hold(3000)},
+         {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gz.substr(0, 200)), Close()}});
     net::DownloadConnection c;
     Prepare(c, s.Url("/"));
     std::int64_t lengthAtHeader = -1;
@@ -325,8 +323,9 @@ TEST_F(ProtocolTest, ADecompressionBombIsStoppedWithALogLine) {
     const std::string zeros(80u * 1024 * 1024, '\0');
     const std::string bomb = Zstd(zeros);
     ASSERT_LT(bomb.size() * 1000, zeros.size());
-    ScriptedServer s({{ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nContent-Length: " +
-                                           std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
+    ScriptedServer s({{ReadRequest(),
+                       Send("HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nContent-Length: " +
+                            std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
                        Hold(3000)}});
     net::DownloadConnection c;
     Attach(c, e);
