@@ -45,8 +45,8 @@ public:
     // FTP data connections: passive (we connect to the server) instead of active (the
     // server connects to us). Active mode falls back to passive by itself when refused.
     bool FtpPassive = false;
-    // http and https: an answer whose end the client could see (a length, or no body) leaves
-    // the connection open, unless the server said it closes; the next request to the same
+    // http and https: an answer whose end the client could see (a length, the last chunk, or
+    // no body) leaves the connection open, unless the server said it closes; the next request to the same
     // server, from any client, goes out on it. A kept connection that fails before any byte
     // of the answer arrived is replaced once by a new one, silently.
     bool KeepAlive = false;

@@ -31,11 +31,13 @@ namespace {
 void WriteSite(const std::string& root, const std::string& absoluteBase) {
     std::string big;
     for (int i = 0; i < 4000; ++i) big += "Row " + std::to_string(i) + ": the same words again and again.\n";
-    WriteFile(root + "/index.html", "<html><head><link rel=stylesheet href=\"s/site.css\"></head><body>"
-                                    "<a href=\"a.html\">a</a> <a href=\"" +
-                                        absoluteBase + "/docs/b.html\">b</a> <a href=\"big.txt\">big</a>" +
-                                        std::string(3000, ' ') + "</body></html>\n");
-    WriteFile(root + "/a.html", "<html><body><a href=\"docs/b.html\">b</a><p>" + big.substr(0, 5000) + "</p></body></html>\n");
+    WriteFile(root + "/index.html",
+              "<html><head><link rel=stylesheet href=\"s/site.css\"></head><body>"
+              "<a href=\"a.html\">a</a> <a href=\"" +
+                  absoluteBase + "/docs/b.html\">b</a> <a href=\"big.txt\">big</a>" + std::string(3000, ' ') +
+                  "</body></html>\n");
+    WriteFile(root + "/a.html",
+              "<html><body><a href=\"docs/b.html\">b</a><p>" + big.substr(0, 5000) + "</p></body></html>\n");
     WriteFile(root + "/docs/b.html", "<html><body><a href=\"../index.html\">home</a></body></html>\n");
     WriteFile(root + "/s/site.css", "body { color: black; background: white; }\n" + big.substr(0, 2000));
     WriteFile(root + "/big.txt", big);
@@ -132,9 +134,13 @@ TEST_F(WebProtocolsPeerTest, AMirrorWithCompressionStoresWhatOneWithoutDoes) {
         ASSERT_EQ(withCoding.count(name), 1u) << name;
         EXPECT_TRUE(withCoding.at(name) == bytes) << name << " differs";
     }
-    // The compressed run did get coded answers.
+    // An update run from the compressed server finds nothing changed and keeps every file.
+    RunResult update = Cli("compressed", {"get", compressed.Url("/index.html"), "--level", "5"});
+    ASSERT_EQ(update.exitCode, 0) << update.err;
+    EXPECT_NE(update.out.find("S200=0 S304="), std::string::npos) << update.out;
+    EXPECT_EQ(StoredFiles(Store("compressed") + "/127.0.0.1+" + std::to_string(compressed.Port())), withCoding);
     const std::string log = ReadFile(compressed.Dir() + "/access.log");
-    EXPECT_NE(log.find("GET /big.txt HTTP/1.1"), std::string::npos) << log;
+    EXPECT_NE(log.find("GET /big.txt HTTP/1.1\" 304"), std::string::npos) << log;
 }
 
 TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCame) {
@@ -142,8 +148,8 @@ TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCam
     WriteSite(root, "");
     NginxPeer compressed(root, NginxCompressionServer(), NginxCompressionMain());
     ASSERT_TRUE(compressed.Ok()) << compressed.Error();
-    ASSERT_EQ(Cli("warc", {"add", "Sites", compressed.Url("/index.html"), "--level", "3", "--caption", "site"}).exitCode,
-              0);
+    ASSERT_EQ(
+        Cli("warc", {"add", "Sites", compressed.Url("/index.html"), "--level", "3", "--caption", "site"}).exitCode, 0);
     ASSERT_EQ(Cli("warc", {"project", "Sites/site", "WebArchive=True"}).exitCode, 0);
     RunResult r = Cli("warc", {"start", "Sites/site"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -167,8 +173,10 @@ TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCam
             heads += std::string(head) + "\n";
             std::string payload;
             const bool chunked = archive::HttpHeaderValue(head, "Transfer-Encoding") == "chunked";
-            if (chunked) ASSERT_TRUE(archive::Dechunk(body, payload));
-            else payload = std::string(body);
+            if (chunked)
+                ASSERT_TRUE(archive::Dechunk(body, payload));
+            else
+                payload = std::string(body);
             EXPECT_EQ(archive::Sha1Base32(payload), rr.record.Field("WARC-Payload-Digest"))
                 << rr.record.Field("WARC-Target-URI");
             if (chunked && archive::HttpHeaderValue(head, "Content-Encoding") == "br") {
