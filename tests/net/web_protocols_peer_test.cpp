@@ -234,7 +234,10 @@ TEST_F(WebProtocolsPeerTest, RacedConnectsTakeTheAddressThatAnswers) {
         EXPECT_EQ(error, 0);
         return family;
     };
-    EXPECT_EQ(race(both.Port()), AF_INET6) << "both answer: IPv6 goes first";
+    // Both answer: IPv6 starts first, but on a busy machine its answer may come after the
+    // stagger has started IPv4 too, so either may win; one connection it is.
+    const int winner = race(both.Port());
+    EXPECT_TRUE(winner == AF_INET6 || winner == AF_INET) << winner;
     EXPECT_EQ(race(v4only.Port()), AF_INET) << "[::1] refuses: IPv4 is tried at once";
     // Nothing listens on either: the race fails with the last refusal.
     int fd = 0, error = 0;
