@@ -9,7 +9,10 @@
 # quillmoor-cli (LowMemory=1, KeepAlive=0, ...). QM_ONLY=1 skips wget2; QM_BEFORE=CLI also
 # runs another quillmoor-cli (an earlier build) in each round, as "before"; QM_KEEP=1 leaves
 # the folders of the runs in place; QM_WRAP="COMMAND ..." runs quillmoor-cli under a profiler
-# (perf record -g -o FILE, strace -c -f -o FILE), which then disturbs its figures.
+# (perf record -g -o FILE, strace -c -f -o FILE), which then disturbs its figures. For other
+# benchmarks built on this one: QM_NGINX_MAIN and QM_NGINX_HTTP add directives to nginx's main
+# context and http block, QM_WIRE_BYTES=1 counts the bytes nginx sent in each run (median
+# "wire" in the summary), QM_WGET2_ARGS adds options to wget2.
 set -eu
 BUILD=${1:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
 SITE=${2:?usage: mirror_compare.sh BUILD_DIR SITE_DIR [ROUNDS] [NAME=VALUE ...]}
@@ -22,11 +25,13 @@ serve_site mirror "$SITE"
 : > "$WORK/results"
 measure() {  # label dir command...
   label=$1; dir=$2; shift 2
+  logged=0; [ -f "$WORK/access.log" ] && logged=$(wc -l < "$WORK/access.log")
   /usr/bin/time -f "%e %M %U %S" -o "$WORK/time" "$@" > "$WORK/log" 2>&1 || true
+  wire=0; [ -f "$WORK/access.log" ] && wire=$(tail -n +$((logged + 1)) "$WORK/access.log" | awk '{s += $1} END {print s + 0}')
   set -- $(tail -1 "$WORK/time")
   files=$(find "$dir" -type f ! -name '*.primary' ! -name 'Descr.QV3' | wc -l)
-  echo "$label wall=${1}s peak_rss=${2}kB cpu=${3}+${4}s files=$files"
-  echo "$label $1 $2 $files $3 $4" >> "$WORK/results"
+  echo "$label wall=${1}s peak_rss=${2}kB cpu=${3}+${4}s files=$files wire=${wire}B"
+  echo "$label $1 $2 $files $3 $4 $wire" >> "$WORK/results"
 }
 # Every run gets new folders; nothing is deleted until the end. On ext4 without a journal,
 # a new file skips, one by one, the inodes of its directory's group freed in the last one to
@@ -51,7 +56,7 @@ while [ $i -le "$ROUNDS" ]; do
   fi
   if [ "${QM_ONLY:-0}" != 1 ]; then
     mkdir -p "$R/wget2"
-    sync; (cd "$R/wget2" && measure wget2 "$R/wget2" wget2 -q -m -k -p -np --max-threads=10 "$URL")
+    sync; (cd "$R/wget2" && measure wget2 "$R/wget2" wget2 -q -m -k -p -np --max-threads=10 ${QM_WGET2_ARGS:-} "$URL")
   fi
   i=$((i + 1))
 done
@@ -59,17 +64,21 @@ python3 - "$WORK/results" <<'PY'
 import statistics, sys
 runs = {}
 for line in open(sys.argv[1]):
-    label, wall, rss, files, user, system = line.split()
-    runs.setdefault(label, []).append((float(wall), int(rss), int(files), float(user) + float(system)))
+    label, wall, rss, files, user, system, wire = line.split()
+    runs.setdefault(label, []).append((float(wall), int(rss), int(files), float(user) + float(system), int(wire)))
 for label, r in runs.items():
     wall = statistics.median(x[0] for x in r)
     rss = statistics.median(x[1] for x in r)
     files = max(x[2] for x in r)
     cpu = statistics.median(x[3] for x in r)
-    print("%-6s median wall=%.2fs peak_rss=%.0fkB cpu=%.2fs files=%d time/file=%.3fms" %
-          (label, wall, rss, cpu, files, 1000 * wall / max(files, 1)))
+    wire = statistics.median(x[4] for x in r)
+    print("%-6s median wall=%.2fs peak_rss=%.0fkB cpu=%.2fs files=%d time/file=%.3fms wire=%.0fB" %
+          (label, wall, rss, cpu, files, 1000 * wall / max(files, 1), wire))
 for other in ("wget2", "before"):
     if "qm" in runs and other in runs:
         q = statistics.median(x[0] for x in runs["qm"]); w = statistics.median(x[0] for x in runs[other])
         print("ratio qm/%s wall=%.2f" % (other, q / w))
+        qb = statistics.median(x[4] for x in runs["qm"]); wb = statistics.median(x[4] for x in runs[other])
+        if wb > 0:
+            print("ratio qm/%s wire=%.3f" % (other, qb / wb))
 PY

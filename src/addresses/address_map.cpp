@@ -10,6 +10,24 @@ bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 }  // namespace
 
+// A bracketed IPv6 host at the start of name ("[2001:db8::1]:8080/x") is stored under
+// "ipv6_2001-db8--1" (port and rest as for any host): no brackets or colons in a folder name,
+// and no host name can clash with it, as "_" is not a letter of host names. A zone ("%eth0")
+// is dropped.
+void StoredIpv6Host(std::string& name) {
+    if (name.empty() || name[0] != '[') return;
+    const std::size_t close = name.find(']');
+    const std::size_t slash = name.find_first_of("/\\");
+    if (close == std::string::npos || (slash != std::string::npos && slash < close)) return;
+    std::string folder = "ipv6_";
+    for (std::size_t i = 1; i < close; ++i) {
+        const char c = name[i];
+        if (c == '%') break;
+        folder += c == ':' ? '-' : AsciiLower(c);
+    }
+    name.replace(0, close + 1, folder);
+}
+
 void MoveExtensionLast(std::string& text) {
     const std::size_t query = text.find('?');
     if (query == std::string::npos) return;
@@ -49,6 +67,7 @@ void MapNameWith(std::string& name, bool addRoot, const std::string& root, const
             const std::size_t slash = name.find('/');
             if (slash == std::string::npos || slash > at) name.erase(0, at + 1);
         }
+        StoredIpv6Host(name);
         for (char& c : name) {
             switch (c) {
             case '?': c = '@'; break;

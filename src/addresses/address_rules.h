@@ -53,6 +53,11 @@ int CountSeparators(std::string_view text);
 // default document name given instead of taken from the program options.
 void MapNameWith(std::string& name, bool addRoot, const std::string& root, const std::string& defaultDoc);
 
+// A bracketed IPv6 host at the start of name ("[2001:db8::1]:8080/x") becomes the folder name
+// "ipv6_2001-db8--1" in place (the port and the rest stay): no brackets or colons, and no
+// clash with a host name, as "_" is not a letter of host names. A zone ("%eth0") is dropped.
+void StoredIpv6Host(std::string& name);
+
 // For names that browsers open from disk by their extension: in an address text with a query,
 // the extension of the file name moves after the query ("s/a.css?v=2#x" becomes
 // "s/a?v=2.css#x"), so that its stored name ends in it. Texts without a query, or whose file

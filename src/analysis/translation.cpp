@@ -74,7 +74,9 @@ std::string LocalAddressText(std::string_view a, const std::string& defaultDoc, 
     if (at != std::string::npos && (sep == std::string::npos || at < sep)) p = at + 1;
     std::size_t hostEnd = a.find_first_of("/\\", p);
     if (hostEnd == std::string::npos) hostEnd = a.size();
-    std::string_view hostPart = a.substr(p, hostEnd - p);
+    std::string host(a.substr(p, hostEnd - p));
+    addresses::StoredIpv6Host(host);
+    std::string_view hostPart = host;
     std::string out;
     std::size_t colon = hostPart.find(':');
     if (colon != std::string::npos) {

@@ -14,10 +14,7 @@ const char* FetchableSchemes();
 // ("example.com/docs", "host:8080/x", "c:\web\index.htm").
 std::string UnsupportedScheme(const std::string& typed);
 
-// Whether a typed address names its host as a bracketed IPv6 literal ("http://[::1]:8080/"),
-// which the program's IPv4 connections cannot reach.
+// Whether a typed address names its host as a bracketed IPv6 literal ("http://[::1]:8080/").
 bool NamesIpv6Host(const std::string& typed);
-inline constexpr const char* kIpv6Refused =
-    "IPv6 addresses such as [::1] cannot be fetched; name the host or its IPv4 address";
 
 }  // namespace qm::app

@@ -38,7 +38,6 @@ int RunAdd(const Invocation& inv) {
     if (words[1].empty()) return UsageError("add", "URL must not be empty");
     if (const std::string scheme = app::UnsupportedScheme(words[1]); !scheme.empty())
         return UsageError("add", "cannot fetch " + scheme + ": addresses (only " + app::FetchableSchemes() + ")");
-    if (app::NamesIpv6Host(words[1])) return UsageError("add", app::kIpv6Refused);
 
     app::Core core;
 

@@ -53,7 +53,6 @@ int RunGet(const Invocation& inv) {
     if (url.empty()) return UsageError("get", "an address is needed");
     if (const std::string scheme = app::UnsupportedScheme(url); !scheme.empty())
         return UsageError("get", "cannot fetch " + scheme + ": addresses (only " + app::FetchableSchemes() + ")");
-    if (app::NamesIpv6Host(url)) return UsageError("get", app::kIpv6Refused);
 
     app::Core core;
 

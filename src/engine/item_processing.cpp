@@ -36,6 +36,19 @@ void DeleteTemp(DownloadRecord& record) {
     record.Temp.clear();
 }
 
+// Whether a length the category's size selection would have judged at the header is outside
+// it. Only for answers whose header could not tell the stored size (chunked or compressed),
+// so that they are kept or left exactly as an answer with a length would be.
+bool OutsideSelectedSizes(const DownloadRecord& record, const std::string& headers, std::int64_t size) {
+    if (!record.Category || !record.Category->Flag(store::CategoryFlag::SelectedSizesOnly) || size <= 0) return false;
+    const bool sizeHidden = !HeaderValue(headers, "content-encoding:").empty() ||
+                            Contains(HeaderValue(headers, "transfer-encoding:"), "chunked");
+    if (!sizeHidden) return false;
+    const store::FileCategory& cat = *record.Category;
+    return (cat.Flag(store::CategoryFlag::MinSizeOn) && size < static_cast<std::int64_t>(cat.MinSize) * 1024) ||
+           (cat.Flag(store::CategoryFlag::MaxSizeOn) && size > static_cast<std::int64_t>(cat.MaxSize) * 1024);
+}
+
 // Fills the record's content type from the description of its stored file, when there is one.
 void RecordedContentType(DownloadRecord& record) {
     std::string type, lastModified;
@@ -127,6 +140,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
     // Everything needed of the connection is read now: it takes the next record at once.
     const int status = conn.StatusCode;
     const std::string headers = conn.Header;
+    const std::int64_t received = conn.Received;
     // A response without a length ends when the server closes; one cut off by an abort, a
     // time-out or a failure is not complete, whatever its status line said.
     bool complete = conn.EndedWhole(code);
@@ -174,6 +188,13 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         return;
     }
 
+    if (status == 200 && OutsideSelectedSizes(*record, headers, received)) {
+        // As the header's check would have aborted it.
+        DeleteTemp(*record);
+        if (project) ++project->SAbr;
+        FinishRecord(std::move(record));
+        return;
+    }
     if (status == 200) {
         if (project) ++project->S200;
         // An empty body is stored (or analysed) as an empty file all the same.

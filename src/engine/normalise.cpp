@@ -35,13 +35,6 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
     if (cleaned.hasCredentials) record.URLPsw = cleaned.credentials;
     // A Project reads local files only when it was started from one, and only in its folder.
     if (cleaned.isFile && record.Project && !LocalFileAllowed(settings.startURL, record.URL, why)) return false;
-    // The connections speak IPv4 only: a bracketed IPv6 host would be looked up as a name
-    // and fail again and again.
-    if (!cleaned.isFile) {
-        const std::size_t host = addresses::SchemeLength(record.URL);
-        if (host < record.URL.size() && record.URL[host] == '[') return why.Refuse("IPv6 host");
-    }
-
     // The filter sees the fragment, if there is one.
     if (!cleaned.isFile && !Admit(record, settings, why)) return false;
     addresses::DropFragment(record.URL);

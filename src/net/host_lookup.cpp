@@ -10,6 +10,7 @@
 #include <list>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/event_loop.h"
 
@@ -20,6 +21,7 @@ namespace {
 struct CachedLookup {
     std::string Name;
     std::uint32_t Address = kNoAddress;
+    std::vector<in6_addr> Addresses6;
     double Stamp = 0;
 };
 
@@ -47,6 +49,9 @@ std::list<std::shared_ptr<LookupRequest>>& Posted() {
 }
 
 std::atomic<ResolverFn> g_resolver{nullptr};
+std::atomic<Resolver6Fn> g_resolver6{nullptr};
+// Resolver answers beyond this many IPv6 addresses are not tried.
+constexpr std::size_t kMaxAddresses6 = 8;
 std::atomic<int> g_running{0};
 double g_clockOffset = 0;
 
@@ -63,22 +68,31 @@ bool ParseDotted(const std::string& name, std::uint32_t& address) {
     return true;
 }
 
-std::uint32_t SystemResolve(const std::string& name) {
+// A and AAAA answers in one query of the system's resolver.
+std::uint32_t SystemResolve(const std::string& name, std::vector<in6_addr>& addresses6) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result) return kNoAddress;
     std::uint32_t address = kNoAddress;
     for (addrinfo* p = result; p; p = p->ai_next) {
-        if (p->ai_family == AF_INET && p->ai_addr) {
+        if (!p->ai_addr) continue;
+        if (p->ai_family == AF_INET && address == kNoAddress)
             address = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-            break;
-        }
+        if (p->ai_family == AF_INET6 && addresses6.size() < kMaxAddresses6)
+            addresses6.push_back(reinterpret_cast<sockaddr_in6*>(p->ai_addr)->sin6_addr);
     }
     freeaddrinfo(result);
     return address;
 }
+
+bool ParseIpv6(const std::string& name, in6_addr& address) {
+    const std::string bare = BareHost(name);
+    return bare.find(':') != std::string::npos && inet_pton(AF_INET6, bare.c_str(), &address) == 1;
+}
+
+const CachedLookup* FreshEntry(const std::string& name);
 
 void Deliver(const std::shared_ptr<LookupRequest>& req, std::uint32_t address) {
     Posted().push_back(req);
@@ -98,10 +112,10 @@ void Deliver(const std::shared_ptr<LookupRequest>& req, std::uint32_t address) {
 
 // Runs on the main thread when a lookup thread has its answer.
 void Complete(HostLookup* host) {
-    if (host->Address != kNoAddress) {
+    if (host->Address != kNoAddress || !host->Addresses6.empty()) {
         auto& cache = Cache();
         cache.remove_if([&](const CachedLookup& r) { return r.Name == host->Name; });
-        cache.push_back(CachedLookup{host->Name, host->Address, Now()});
+        cache.push_back(CachedLookup{host->Name, host->Address, host->Addresses6, Now()});
     }
     auto& pending = Pending();
     for (auto it = pending.begin(); it != pending.end();) {
@@ -119,22 +133,52 @@ void Complete(HostLookup* host) {
 
 void HostLookup::Execute() {
     ResolverFn resolver = g_resolver.load();
-    Address = resolver ? resolver(Name) : SystemResolve(Name);
+    if (!resolver) {
+        Address = SystemResolve(Name, Addresses6);
+        return;
+    }
+    Address = resolver(Name);
+    if (Resolver6Fn resolver6 = g_resolver6.load()) Addresses6 = resolver6(Name);
 }
 
-std::uint32_t CachedAddress(const std::string& name) {
-    std::uint32_t address = kNoAddress;
-    if (ParseDotted(name, address)) return address;
+namespace {
+
+const CachedLookup* FreshEntry(const std::string& name) {
     auto& cache = Cache();
     for (auto it = cache.begin(); it != cache.end(); ++it) {
         if (it->Name != name) continue;
         if (std::fabs(Now() - it->Stamp) > 0.1) {
             cache.erase(it);
-            return kNoAddress;
+            return nullptr;
         }
-        return it->Address;
+        return &*it;
     }
-    return kNoAddress;
+    return nullptr;
+}
+
+}  // namespace
+
+std::uint32_t CachedAddress(const std::string& name) {
+    std::uint32_t address = kNoAddress;
+    if (ParseDotted(name, address)) return address;
+    const CachedLookup* entry = FreshEntry(name);
+    return entry ? entry->Address : kNoAddress;
+}
+
+std::vector<in6_addr> CachedAddresses6(const std::string& name) {
+    in6_addr literal{};
+    if (ParseIpv6(name, literal)) return {literal};
+    const CachedLookup* entry = FreshEntry(name);
+    return entry ? entry->Addresses6 : std::vector<in6_addr>{};
+}
+
+bool HasCachedAddress(const std::string& name) {
+    return CachedAddress(name) != kNoAddress || !CachedAddresses6(name).empty();
+}
+
+std::string BareHost(const std::string& name) {
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') return name.substr(1, name.size() - 2);
+    return name;
 }
 
 HostLookup* LookupHost(const void* requester, LookupReply reply, const std::string& name) {
@@ -149,9 +193,8 @@ HostLookup* LookupHost(const void* requester, LookupReply reply, const std::stri
             return nullptr;
         }
     }
-    std::uint32_t address = CachedAddress(name);
-    if (address != kNoAddress) {
-        Deliver(req, address);
+    if (HasCachedAddress(name)) {
+        Deliver(req, CachedAddress(name));
         return nullptr;
     }
     auto* host = new HostLookup(name);
@@ -196,6 +239,7 @@ void CancelLookupsOf(const void* requester) {
 }
 
 void SetResolverForTesting(ResolverFn resolver) { g_resolver = resolver; }
+void SetResolver6ForTesting(Resolver6Fn resolver) { g_resolver6 = resolver; }
 void SetClockOffsetForTesting(double days) { g_clockOffset = days; }
 std::size_t CacheSize() { return Cache().size(); }
 std::size_t PendingRequests() { return Pending().size(); }

@@ -3,9 +3,12 @@
 // pending requests and one HostLookup thread per name being looked up. Everything except the
 // resolver call itself runs on the main thread; answers are always posted, never given
 // during the call that asked.
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qm::net {
 
@@ -19,6 +22,7 @@ public:
     explicit HostLookup(std::string name) : Name(std::move(name)) {}
     std::string Name;
     std::uint32_t Address = kNoAddress;  // network byte order
+    std::vector<in6_addr> Addresses6;    // the name's IPv6 addresses (AAAA), in the resolver's order
     void Execute();                      // runs in the lookup thread
 };
 
@@ -27,6 +31,13 @@ using LookupReply = std::function<void(std::uint32_t address)>;
 
 // A numeric address or a fresh cache entry for name, else kNoAddress; never waits.
 std::uint32_t CachedAddress(const std::string& name);
+// The IPv6 addresses of name: its own when it is an IPv6 literal (with or without brackets),
+// else those of a fresh cache entry; empty when there are none. Never waits.
+std::vector<in6_addr> CachedAddresses6(const std::string& name);
+// Whether name is known to have an address of either family (a literal, or cached).
+bool HasCachedAddress(const std::string& name);
+// name without the brackets of an IPv6 literal ("[::1]" gives "::1").
+std::string BareHost(const std::string& name);
 
 // Asks for name on behalf of requester (any stable pointer naming the asker). The reply
 // always comes later, posted to the main thread. Returns the lookup thread as handle when
@@ -45,6 +56,9 @@ void CancelLookupsOf(const void* requester);
 // returns the address in network byte order or kNoAddress). nullptr restores the system's.
 using ResolverFn = std::uint32_t (*)(const std::string& name);
 void SetResolverForTesting(ResolverFn resolver);
+// For tests: the IPv6 answers for a name, beside the resolver above (nullptr: none).
+using Resolver6Fn = std::vector<in6_addr> (*)(const std::string& name);
+void SetResolver6ForTesting(Resolver6Fn resolver);
 // For tests: shifts the clock used for cache ages by days.
 void SetClockOffsetForTesting(double days);
 // Entries in the cache and pending requests, and lookup threads still running.

@@ -16,7 +16,12 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <vector>
 
+#include "net/chunked_body.h"
+#include "net/connect_race.h"
+#include "net/content_decoding.h"
 #include "net/ftp_step.h"
 #include "net/header_fields.h"
 #include "net/http_auth.h"
@@ -47,6 +52,10 @@ constexpr int kReadsPerWakeUp = 64;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 // A connect refused sooner than this (0.000012 day) is reported after a one-second wait.
 constexpr double kQuickRefusalDays = 0.000012;
+// A coded body is taken for a decompression bomb when it expands beyond this many times its
+// size and beyond this many bytes more than the file-size limit allows.
+constexpr std::int64_t kBombRatio = 1000;
+constexpr std::int64_t kBombMargin = 64LL * 1024 * 1024;
 
 double NowDays() {
     using namespace std::chrono;
@@ -58,6 +67,16 @@ std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return s;
+}
+
+// Whether the last transfer coding of the header is chunked (the framing HTTP/1.1 uses for an
+// answer of unknown length).
+bool ChunkedFraming(const std::string& header) {
+    std::optional<std::string_view> field = HeaderField(header, "transfer-encoding:");
+    if (!field) return false;
+    std::string value = Lower(std::string(*field));
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    return value.size() >= 7 && value.compare(value.size() - 7, 7, "chunked") == 0;
 }
 
 // A whole decimal number, as a text-to-number conversion with a default would take it.
@@ -112,6 +131,13 @@ struct DownloadConnection::Impl {
     bool overrun = false;      // bytes beyond the announced length came and were dropped
     bool reused = false;       // this transaction runs on a kept connection
     bool keepAfter = false;    // the answer ended where announced: the connection may stay
+    // The framing and coding of the body being read: chunked (else a length or the close ends
+    // it), and the content coding undone before the owner sees the bytes.
+    std::unique_ptr<ChunkedBody> chunks;
+    std::string unchunked;
+    std::unique_ptr<DecoderChain> decoder;
+    std::int64_t codedBytes = 0;        // coded body bytes given to the decoder
+    std::unique_ptr<ConnectRace> race;  // the connect attempts to the server's addresses
     bool SocksGranted = false;
     bool Restarting = false;
     // Where the transaction stands while it reaches its server.
@@ -185,6 +211,7 @@ struct DownloadConnection::Impl {
             sock = kNoSocket;
         }
         keepAfter = false;
+        race.reset();
         watch.reset();
         tls.reset();
         tunnelPending = false;
@@ -252,6 +279,9 @@ struct DownloadConnection::Impl {
     void SendText(const std::string& text);
     void FlushOutput();
     void HandleHttpData(std::size_t n);
+    void SetUpBodyReading(const std::string& header, int code);
+    bool DeliverBody(const char* data, std::size_t count, bool report);
+    void ReadBody(std::size_t n);
     long SendSome(const char* data, std::size_t size);
     long ReceiveSome(char* data, std::size_t size);
     void SendRequest();
@@ -335,7 +365,10 @@ void DownloadConnection::SetURL(const std::string& address) {
     } else {
         std::size_t s = rest.find('/');
         if (s == std::string::npos) s = rest.size();
-        std::size_t k = rest.find(':');
+        // An IPv6 literal keeps its brackets in the host; its colons are not the port's.
+        const std::size_t literalEnd = !rest.empty() && rest[0] == '[' ? rest.find(']') : std::string::npos;
+        const std::size_t portFrom = literalEnd != std::string::npos && literalEnd < s ? literalEnd : 0;
+        std::size_t k = rest.find(':', portFrom);
         if (k != std::string::npos && k < s) {
             Host = rest.substr(0, k);
             long long port = 0;
@@ -372,6 +405,10 @@ void DownloadConnection::SetURL(const std::string& address) {
 
 bool DownloadConnection::EndedWhole(DoneCode code) const {
     if (code == DoneCode::SizeLimit) return false;
+    // A chunked or coded body cut off before its own end is not whole, whoever closed.
+    if (StatusCode >= 200 && StatusCode <= 255 &&
+        ((impl_->chunks && !impl_->chunks->Ended()) || (impl_->decoder && !impl_->decoder->Finished())))
+        return false;
     const bool endedByServer = code == DoneCode::Complete || code == DoneCode::ServerClosed;
     return Complete || (StatusCode > 0 && ContentLength == 0 && endedByServer) ||
            (StatusCode > 0 && (StatusCode < 200 || StatusCode > 255));
@@ -423,6 +460,9 @@ bool DownloadConnection::Impl::Start(bool restart) {
     reused = false;
     c.Reused = false;
     headerBytes = 0;
+    chunks.reset();
+    decoder.reset();
+    codedBytes = 0;
     c.Busy = true;
     if (!restart) {
         c.ContentLength = 0;
@@ -509,15 +549,9 @@ bool DownloadConnection::Impl::ServerKeepsOpen() const {
 }
 
 bool DownloadConnection::Impl::OpenConnection() {
-    sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) {
-        sock = kNoSocket;
-        c.Busy = false;
-        return false;
-    }
     connectPort = Proxy() != ProxyKind::None ? c.ProxyPort : c.Port;
     if (Proxy() != ProxyKind::None) targetPort = c.Port;
-    HostToResolve = Proxy() != ProxyKind::None ? c.ProxyHost : c.Host;
+    HostToResolve = BareHost(Proxy() != ProxyKind::None ? c.ProxyHost : c.Host);
     connectAddress = CachedAddress(HostToResolve);
 
     auto guard = alive;
@@ -538,7 +572,7 @@ bool DownloadConnection::Impl::OpenConnection() {
             return true;
         }
     }
-    if (connectAddress == kNoAddress) {
+    if (!HasCachedAddress(HostToResolve)) {
         Report("Looking up host " + HostToResolve + "...", StatusKind::Connection);
         if (!Current(guard, gen)) return true;
         State = Stage::Lookup;
@@ -627,22 +661,26 @@ void DownloadConnection::Impl::BuildRequest() {
     if (!c.PostBody.empty())
         form += "Content-Type: application/x-www-form-urlencoded" + crlf +
                 "Content-Length: " + std::to_string(c.PostBody.size()) + crlf;
+    // A part of a file is asked for as stored, never coded: its bytes join those already kept.
+    const std::string encoding =
+        std::string("Accept-Encoding: ") + (range.empty() ? kAcceptedEncodings : "identity") + crlf;
+    const std::string connection = c.KeepAlive ? "keep-alive" : "close";
     std::string r;
     // Through an HTTP proxy an https request travels inside the tunnel, as to the server.
     if (c.ProxyType == ProxyKind::Http && c.Scheme != UrlScheme::Https) {
-        r = method + " " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.0" + crlf;
+        r = method + " " + EncodeRequestTarget(c.GetURL()) + " HTTP/1.1" + crlf;
         r += ifModifiedLine + auth;
-        r += "Proxy-Connection: Keep-Alive" + crlf;
+        r += "Proxy-Connection: " + connection + crlf;
         r += agent + referer + range + host;
-        r += "Accept: */*" + crlf;
+        r += "Accept: */*" + crlf + encoding;
         if (!ProxyUser.empty()) r += "Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPassword) + crlf;
         r += "Pragma: no-cache" + crlf + form + crlf + c.PostBody;
     } else {
-        r = method + " " + EncodeRequestTarget(c.Path) + " HTTP/1.0" + crlf;
+        r = method + " " + EncodeRequestTarget(c.Path) + " HTTP/1.1" + crlf;
         r += ifModifiedLine + auth;
-        r += "Accept: */*" + crlf;
+        r += "Accept: */*" + crlf + encoding;
         r += referer + range + agent + host;
-        r += "Connection: Keep-Alive" + crlf;
+        r += "Connection: " + connection + crlf;
         r += "Pragma: no-cache" + crlf + form + crlf + c.PostBody;
     }
     request = std::move(r);
@@ -660,11 +698,8 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
             return;
         }
         targetAddress = address;
-        if (connectAddress == kNoAddress) {
-            connectAddress = CachedAddress(c.ProxyHost);
-        }
-        if (connectAddress == kNoAddress) {
-            HostToResolve = c.ProxyHost;
+        if (connectAddress == kNoAddress) connectAddress = CachedAddress(HostToResolve);
+        if (!HasCachedAddress(HostToResolve)) {
             State = Stage::Lookup;
             StartTimeout();
             Report("Looking up host " + c.ProxyHost + "...", StatusKind::Connection);
@@ -681,7 +716,7 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
         return;
     }
     serverLookup = nullptr;
-    if (address == kNoAddress) {
+    if (address == kNoAddress && CachedAddresses6(HostToResolve).empty()) {
         Finish(DoneCode::Failed, false, "Host " + HostToResolve + " not found.", StatusKind::Connection);
         return;
     }
@@ -695,13 +730,6 @@ void DownloadConnection::Impl::Connect() {
     Report(Proxy() != ProxyKind::None ? "Connecting to Proxy server..." : "Connecting to host " + c.Host + "...",
            StatusKind::Connection);
     if (!Current(guard, gen)) return;
-    if (sock == kNoSocket || !SetNonBlocking(sock)) {
-        Finish(DoneCode::Failed, false, "Socket Error.", StatusKind::Connection);
-        return;
-    }
-    int one = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
     State = Stage::Connecting;
     StartTimeout();
     ConnectStarted = NowDays();
@@ -713,23 +741,21 @@ void DownloadConnection::Impl::Connect() {
         });
         return;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(connectPort));
-    addr.sin_addr.s_addr = connectAddress;
-    int rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    if (rc == 0) {
-        PostForTransaction([this] {
-            if (connecting) OnConnected(0);
+    // Both families of the server's addresses, raced; the winner becomes this connection's
+    // socket.
+    std::vector<std::uint32_t> v4;
+    if (connectAddress != kNoAddress) v4.push_back(connectAddress);
+    race = std::make_unique<ConnectRace>(
+        RaceOrder(CachedAddresses6(HostToResolve), v4, connectPort), [this](int fd, int error) {
+            sock = fd;
+            if (sock != kNoSocket)
+                watch = std::make_unique<platform::SocketWatch>(sock, [this](int events) { OnSocket(events); });
+            PostForTransaction([this, error] {
+                race.reset();
+                if (connecting) OnConnected(error);
+            });
         });
-    } else if (errno == EINPROGRESS || errno == EINTR) {
-        watch->SetInterest(false, true);
-    } else {
-        int error = errno;
-        PostForTransaction([this, error] {
-            if (connecting) OnConnected(error);
-        });
-    }
+    race->Start();
 }
 
 void DownloadConnection::Impl::OnSocket(int events) {
@@ -825,7 +851,7 @@ void DownloadConnection::Impl::SendRequest() {
 
 void DownloadConnection::Impl::StartTls() {
     std::string error;
-    tls = TlsChannel::Open(sock, c.Host, !AcceptUntrusted, error);
+    tls = TlsChannel::Open(sock, BareHost(c.Host), !AcceptUntrusted, error);
     if (!tls) {
         Finish(DoneCode::Failed, false, "Secure connection to host " + c.Host + " failed: " + error + ".",
                StatusKind::Connection);
@@ -1037,6 +1063,13 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
             long long v = 0;
             if (ParseNumber(rest.substr(0, 3), v)) code = static_cast<int>(v);
         }
+        if (code >= 100 && code < 200 && code != 101) {
+            // An interim answer (100 Continue, 103 Early Hints): the real one follows it.
+            (Restarting ? c.RegetHeader : c.Header).clear();
+            HeaderDone = false;
+            if (n > 0) HandleHttpData(n);
+            return;
+        }
         if (c.StatusCode == 0) c.StatusCode = code;
         if (Restarting && code != 206) {
             Finish(DoneCode::ServerClosed, false, "Reget is not supported.", StatusKind::TransactionEnd);
@@ -1050,6 +1083,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
                    StatusKind::TransactionEnd);
             return;
         }
+        if (Restarting) SetUpBodyReading(c.RegetHeader, code);
         if (!Restarting) {
             if (HasPrefix(c.Header, "HTTP")) {
                 // The length counts only when its name begins a line and a blank follows it.
@@ -1073,6 +1107,7 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
                     }
                 }
             }
+            if (HasPrefix(c.Header, "HTTP")) SetUpBodyReading(c.Header, code);
             // A header that is not an HTTP one still ends here, with code 0, so that what
             // follows it is taken as body rather than as more header.
             HeaderDone = true;
@@ -1080,25 +1115,37 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
         }
         if (!Current(guard, gen)) return;
     }
-    if (c.StatusCode > 299) {
-        // The body of such an answer is not read: the connection can stay only when all of it
-        // (or, for an answer that has none, nothing) came with the header.
-        const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
-        keepAfter = !Restarting && n == (lengthKnown ? static_cast<std::size_t>(c.ContentLength) : 0) &&
-                    (lengthKnown || noBody) && ServerKeepsOpen();
-        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".",
-               StatusKind::TransactionEnd);
-        return;
+    ReadBody(n);
+}
+
+void DownloadConnection::Impl::SetUpBodyReading(const std::string& header, int code) {
+    if (ChunkedFraming(header)) {
+        // The chunks say where the body ends; a length beside them does not count.
+        chunks = std::make_unique<ChunkedBody>();
+        lengthKnown = false;
+        if (!Restarting) {
+            c.ContentLength = 0;
+            c.Remaining = kUnknownLength;
+        }
     }
-    // Nothing beyond the announced length belongs to this answer; without a length the
-    // answer runs until the server closes, however long it is.
-    if (lengthKnown && static_cast<std::int64_t>(n) > c.Remaining) {
-        n = c.Remaining > 0 ? static_cast<std::size_t>(c.Remaining) : 0;
-        overrun = true;
-    }
-    if (lengthKnown) c.Remaining -= static_cast<std::int64_t>(n);
-    c.Received += static_cast<std::int64_t>(n);
-    if (c.OnStatus) {
+    if (Restarting || code < 200 || code > 299) return;
+    std::optional<std::string_view> field = HeaderField(header, "content-encoding:");
+    if (!field) return;
+    bool known = false;
+    const std::vector<std::string> codings = ContentCodings(*field, known);
+    // A coding this client cannot undo leaves the body as it came.
+    if (known) decoder = DecoderChain::For(codings);
+    // The announced length is that of the coded body: the stored file's is not known before
+    // its end.
+    if (decoder) c.ContentLength = 0;
+}
+
+// Hands count decoded body bytes to the owner; false when the transaction ended meanwhile.
+bool DownloadConnection::Impl::DeliverBody(const char* data, std::size_t count, bool report) {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    c.Received += static_cast<std::int64_t>(count);
+    if (report && c.OnStatus) {
         std::string p;
         if (c.ContentLength == 0) {
             p = std::to_string(c.Received);
@@ -1108,20 +1155,90 @@ void DownloadConnection::Impl::HandleHttpData(std::size_t n) {
                 std::to_string(c.ContentLength);
         }
         Report(p + " bytes of " + c.GetURL() + ".", StatusKind::Progress);
-        if (!Current(guard, gen)) return;
+        if (!Current(guard, gen)) return false;
     }
-    if (n > 0 && c.OnData) {
-        c.OnData(c, buffer.data(), n);
-        if (!Current(guard, gen)) return;
+    if (count > 0 && c.OnData) {
+        c.OnData(c, data, count);
+        if (!Current(guard, gen)) return false;
     }
-    std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
-    if (c.Remaining > 0 && (c.SizeLimit <= 0 || c.Received <= limit)) return;
+    const std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
     if (c.SizeLimit > 0 && c.Received > limit) {
         Finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
+        return false;
+    }
+    if (decoder && c.Received > kBombRatio * codedBytes &&
+        c.Received > std::max<std::int64_t>(limit, 0) + kBombMargin) {
+        Finish(DoneCode::SizeLimit, false,
+               "Decompression bomb stopped: " + std::to_string(codedBytes) + " bytes expanded to " +
+                   std::to_string(c.Received) + ".",
+               StatusKind::TransactionEnd);
+        return false;
+    }
+    return true;
+}
+
+void DownloadConnection::Impl::ReadBody(std::size_t n) {
+    auto guard = alive;
+    std::uint64_t gen = generation;
+    if (c.StatusCode > 299) {
+        // The body of such an answer is not read: the connection can stay only when all of it
+        // (or, for an answer that has none, nothing) came with the header.
+        const bool noBody = c.StatusCode == 304 || c.StatusCode == 204;
+        bool whole = false;
+        if (chunks) {
+            ChunkedBody scratch;
+            std::string ignored;
+            whole = scratch.Feed(buffer.data(), n, ignored) == ChunkedBody::Result::End && scratch.Leftover() == 0;
+        } else {
+            whole = n == (lengthKnown ? static_cast<std::size_t>(c.Remaining) : 0) && (lengthKnown || noBody);
+        }
+        keepAfter = !Restarting && whole && ServerKeepsOpen();
+        Finish(DoneCode::Complete, true, "Read Transaction complete. Status: " + StatusText(c.StatusCode) + ".",
+               StatusKind::TransactionEnd);
         return;
     }
-    // Exactly the announced length arrived: nothing of another answer is mixed in.
-    keepAfter = lengthKnown && !Restarting && !overrun && c.Remaining == 0 && ServerKeepsOpen();
+    // The framing comes off first: the chunks, or the announced length (nothing beyond it
+    // belongs to this answer). Without either the answer runs until the server closes,
+    // however long it is.
+    const char* body = buffer.data();
+    std::size_t bodyCount = n;
+    bool ended = false;
+    if (chunks) {
+        unchunked.clear();
+        const ChunkedBody::Result r = chunks->Feed(buffer.data(), n, unchunked);
+        if (r == ChunkedBody::Result::Bad) {
+            Finish(DoneCode::ServerClosed, false, "Chunked body malformed.", StatusKind::TransactionEnd);
+            return;
+        }
+        ended = r == ChunkedBody::Result::End;
+        if (ended && chunks->Leftover() > 0) overrun = true;
+        body = unchunked.data();
+        bodyCount = unchunked.size();
+    } else if (lengthKnown) {
+        if (static_cast<std::int64_t>(n) > c.Remaining) {
+            bodyCount = c.Remaining > 0 ? static_cast<std::size_t>(c.Remaining) : 0;
+            overrun = true;
+        }
+        c.Remaining -= static_cast<std::int64_t>(bodyCount);
+        ended = c.Remaining <= 0;
+    }
+    // Then the content coding, as the bytes arrive.
+    if (decoder) {
+        codedBytes += static_cast<std::int64_t>(bodyCount);
+        const ContentDecoder::Result r = decoder->Feed(
+            body, bodyCount, [this](const char* data, std::size_t count) { return DeliverBody(data, count, true); });
+        if (!Current(guard, gen)) return;
+        if (r == ContentDecoder::Result::Bad || (ended && r != ContentDecoder::Result::End)) {
+            Finish(DoneCode::ServerClosed, false, "Compressed body malformed.", StatusKind::TransactionEnd);
+            return;
+        }
+    } else if (!DeliverBody(body, bodyCount, true)) {
+        return;
+    }
+    if (!ended) return;
+    c.Remaining = 0;
+    // Exactly the announced end arrived: nothing of another answer is mixed in.
+    keepAfter = (lengthKnown || chunks) && !Restarting && !overrun && ServerKeepsOpen();
     if (overrun) {
         Report("Bytes beyond the announced length were dropped.", StatusKind::Connection);
         if (!Current(guard, gen)) return;

@@ -1,5 +1,5 @@
 #pragma once
-// DownloadConnection: one retrieval connection. It fetches one address at a time over HTTP/1.0
+// DownloadConnection: one retrieval connection. It fetches one address at a time over HTTP/1.1
 // (directly, through an HTTP proxy or through SOCKS4), reads file:// addresses from disk,
 // and holds the FTP conversation for ftp:// addresses. It works only from main-thread events (socket
 // readiness, lookup answers, its timer) and reports to its owner through four events.
@@ -45,8 +45,8 @@ public:
     // FTP data connections: passive (we connect to the server) instead of active (the
     // server connects to us). Active mode falls back to passive by itself when refused.
     bool FtpPassive = false;
-    // http and https: an answer whose end the client could see (a length, or no body) leaves
-    // the connection open, unless the server said it closes; the next request to the same
+    // http and https: an answer whose end the client could see (a length, the last chunk, or
+    // no body) leaves the connection open, unless the server said it closes; the next request to the same
     // server, from any client, goes out on it. A kept connection that fails before any byte
     // of the answer arrived is replaced once by a new one, silently.
     bool KeepAlive = false;

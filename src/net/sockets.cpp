@@ -68,11 +68,29 @@ int CreateListener(int port, int firstAlternative, bool loopbackOnly, int backlo
     return fd;
 }
 
+int CreateLoopback6Listener(int port, int backlog) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return kNoSocket;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin6_addr = in6addr_loopback;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        return kNoSocket;
+    }
+    return fd;
+}
+
 int BoundPort(int fd) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-    return ntohs(addr.sin_port);
+    if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
 }
 
 bool SetNonBlocking(int fd) {

@@ -24,6 +24,9 @@ extern int LastListenPort;
 // firstAlternative .. firstAlternative + 2000 are tried in order. Returns the descriptor
 // (blocking, close-on-exec) or kNoSocket.
 int CreateListener(int port, int firstAlternative, bool loopbackOnly = false, int backlog = 5);
+// A listening TCP socket on [::1] (IPv6 only) at port; kNoSocket when this machine has no
+// IPv6 loopback or the port is taken there.
+int CreateLoopback6Listener(int port, int backlog = 5);
 // The port a bound socket has, or 0.
 int BoundPort(int fd);
 

@@ -20,6 +20,7 @@ namespace {
 constexpr std::uint64_t kLingerTag = std::uint64_t{1} << 32;
 constexpr std::uint64_t kListenTag = std::uint64_t{1} << 40;
 constexpr std::uint64_t kWakeTag = std::uint64_t{2} << 40;
+constexpr std::uint64_t kListen6Tag = std::uint64_t{3} << 40;
 
 constexpr int kAcceptBatch = 128;   // accepts per round, so reading is not starved
 constexpr int kAcceptPauseMs = 50;  // out of descriptors and nothing to let go
@@ -92,23 +93,37 @@ int RequestReader::TimeoutMs(int maxWaitMs, Clock::time_point now) const {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1;
 }
 
+bool RequestReader::AddListener(int listenFd) {
+    if (!Ok() || listen6_ >= 0) return false;
+    ::fcntl(listenFd, F_SETFL, ::fcntl(listenFd, F_GETFL) | O_NONBLOCK);
+    if (!Add(epoll_, listenFd, kListen6Tag)) return false;
+    listen6_ = listenFd;
+    return true;
+}
+
+void RequestReader::PauseAccepting(bool paused) {
+    epoll_event e{};
+    e.events = paused ? 0 : EPOLLIN;
+    e.data.u64 = kListenTag;
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_, &e);
+    if (listen6_ >= 0) {
+        e.data.u64 = kListen6Tag;
+        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen6_, &e);
+    }
+    acceptPaused_ = paused;
+}
+
 void RequestReader::Poll(int maxWaitMs) {
     if (!Ok()) return;
     Clock::time_point now = Clock::now();
-    if (acceptPaused_ && now >= acceptPausedUntil_) {
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.u64 = kListenTag;
-        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_, &e);
-        acceptPaused_ = false;
-    }
+    if (acceptPaused_ && now >= acceptPausedUntil_) PauseAccepting(false);
     epoll_event events[128];
     const int n = ::epoll_wait(epoll_, events, 128, TimeoutMs(maxWaitMs, now));
     TakeLingerInbox();
     for (int i = 0; i < n; ++i) {
         const std::uint64_t tag = events[i].data.u64;
-        if (tag == kListenTag) {
-            AcceptAll();
+        if (tag == kListenTag || tag == kListen6Tag) {
+            AcceptAll(tag == kListenTag ? listen_ : listen6_);
         } else if (tag == kWakeTag) {
             std::uint64_t count;
             [[maybe_unused]] const ssize_t r = ::read(wake_, &count, sizeof count);
@@ -121,9 +136,9 @@ void RequestReader::Poll(int maxWaitMs) {
     Expire(Clock::now());
 }
 
-void RequestReader::AcceptAll() {
+void RequestReader::AcceptAll(int listener) {
     for (int i = 0; i < kAcceptBatch; ++i) {
-        const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             Take(fd);
             continue;
@@ -139,10 +154,7 @@ void RequestReader::AcceptAll() {
                 continue;
             }
             // Nothing of ours to let go: further clients wait in the listen queue a while.
-            epoll_event e{};
-            e.data.u64 = kListenTag;
-            ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_, &e);
-            acceptPaused_ = true;
+            PauseAccepting(true);
             acceptPausedUntil_ = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
         }
         return;

@@ -28,6 +28,8 @@ public:
 
     // listenFd stays the caller's; it is made non-blocking.
     RequestReader(int listenFd, Limits limits, Handler onRequest);
+    // Accepts on a second listening socket too (the caller keeps and closes it).
+    bool AddListener(int listenFd);
     ~RequestReader();  // closes every connection still held
     RequestReader(const RequestReader&) = delete;
     RequestReader& operator=(const RequestReader&) = delete;
@@ -57,7 +59,8 @@ private:
         std::size_t drained = 0;
     };
 
-    void AcceptAll();
+    void AcceptAll(int listener);
+    void PauseAccepting(bool paused);
     void Take(int fd);
     void ReadFrom(int fd);
     void DrainClosing(int fd);
@@ -69,6 +72,7 @@ private:
     int TimeoutMs(int maxWaitMs, Clock::time_point now) const;
 
     int listen_;
+    int listen6_ = -1;  // a second listener (on [::1]), when there is one
     int epoll_ = -1;
     int wake_ = -1;
     Limits limits_;

@@ -280,8 +280,13 @@ void WebServer::Execute() {
     readerLimits.requestTimeoutMs = limits.receiveTimeoutMs;
     t_boundPort = net::BoundPort(fd);
     auto reader = std::make_unique<server::RequestReader>(fd, readerLimits, StartConnection);
+    // The same port on [::1] as well, for browsers that try it first; a machine without IPv6
+    // is served over IPv4 alone.
+    int fd6 = net::CreateLoopback6Listener(t_boundPort, kListenQueue);
+    if (fd6 >= 0 && !reader->AddListener(fd6)) net::CloseSocket(fd6);
     if (!reader->Ok()) {
         reader.reset();
+        net::CloseSocket(fd6);
         ::close(fd);
         finished_ = true;
         WakeMainThread();
@@ -308,6 +313,7 @@ void WebServer::Execute() {
     }
     reader.reset();  // closes the connections still waiting or lingering
     g_waiting = 0;
+    net::CloseSocket(fd6);
     ::close(fd);
     finished_ = true;
 }

@@ -85,21 +85,26 @@ TEST_F(SecureAddressTest, ExtensionLastOnlyWithTheOption) {
     EXPECT_EQ(moved->URL, "https://h/s/t.css?v=2");  // the address itself is unchanged
 }
 
-// IPv4 connections cannot reach a bracketed IPv6 host: typed, it is refused at once; found in
-// a page, it is not queued (a host "[" looked up without end, before).
-TEST_F(SecureAddressTest, Ipv6HostsAreRefusedNotLookedUp) {
+// A bracketed IPv6 host is fetched like any other and stored under a folder name without
+// brackets or colons ("ipv6_" cannot begin a host name, so no host's folder clashes with it).
+TEST_F(SecureAddressTest, Ipv6HostsAreAdmittedAndStoredUnderTheirOwnFolder) {
     for (const char* v6 : {"http://[::1]:1/", "https://user:pw@[fe80::1]/x", "[::1]/x", " ftp://[::1]/"})
         EXPECT_TRUE(app::NamesIpv6Host(v6)) << v6;
     for (const char* v4 :
          {"http://host/[x]", "http://127.0.0.1:8080/", "file:///tmp/[x]", "http://u@host/a@[b]", "example.com", ""})
         EXPECT_FALSE(app::NamesIpv6Host(v4)) << v4;
-    engine::AdmissionResult why;
-    engine::DownloadRecord rec;
-    rec.Project = project.get();
-    rec.URL = "http://[::1]:1/index.html";
-    EXPECT_FALSE(engine::Normalise(rec, why));
-    EXPECT_EQ(why.reason, "IPv6 host");
+    auto local = Normalised("http://[::1]:8080/a/index.html");
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->FName, "/srv/sites/ipv6_--1+8080/a/index.html");
+    EXPECT_EQ(local->Depth, 2);
+    auto plain = Normalised("https://user:pw@[2001:DB8::A]/x?y=1");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->FName, "/srv/sites/ipv6_2001-db8--a/x@y=1");
+    EXPECT_EQ(Normalised("http://[fe80::1%25eth0]:80/")->FName, "/srv/sites/ipv6_fe80--1/default.htm");
     EXPECT_TRUE(Normalised("http://host/[x].html"));
+    std::string unclosed = "[::1/x";
+    addresses::StoredIpv6Host(unclosed);
+    EXPECT_EQ(unclosed, "[::1/x") << "no closing bracket before the path: not a literal";
 }
 
 TEST(StartAddressSchemes, UnknownSchemesAreNamedOthersPass) {

@@ -147,7 +147,7 @@ std::string EngineTest::LastStatus(const std::string& path) const {
     std::ifstream in(nginx_->Dir() + "/access.log");
     std::string line, status;
     while (std::getline(in, line)) {
-        std::string key = "\"GET " + path + " HTTP/1.0\" ";
+        std::string key = "\"GET " + path + " HTTP/1.1\" ";
         std::size_t at = line.find(key);
         if (at != std::string::npos) status = line.substr(at + key.size(), 3);
     }

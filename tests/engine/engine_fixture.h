@@ -29,7 +29,7 @@ protected:
     std::string LocalOf(store::Project& project, const std::string& url);
     std::unique_ptr<engine::QueueManager> MakeQueue(int connections);
     bool RunIdle(engine::QueueManager& queue, int timeoutMs = 60000);
-    // Requests nginx logged for path ("GET /x HTTP/1.0"), and the status of the last one.
+    // Requests nginx logged for path ("GET /x HTTP/1.1"), and the status of the last one.
     int Requests(const std::string& path) const;
     std::string LastStatus(const std::string& path) const;
     // Files left in the private temporary folder.

@@ -406,6 +406,47 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     EXPECT_EQ(TempFiles(), 0);
 }
 
+// A compressed answer tells no stored size at its header: the sizes are judged on what was
+// decoded, with the same outcome as for the plain answer above.
+TEST_F(QueueTest, CategorySizesHoldForCompressedAnswers) {
+    Serve("/big.bin", std::string(10 * 1024, 'x'));
+    StartNginx("gzip on; gzip_min_length 1; gzip_types application/octet-stream;");
+    store::Project& p = AddProject(Url("/big.bin"));
+    p.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+    p.Categories[store::kCatOther].Flag(store::CategoryFlag::MaxSizeOn) = true;
+    p.Categories[store::kCatOther].MaxSize = 4;
+    auto q = MakeQueue(1);
+    ASSERT_TRUE(q->StartProject(p));
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(p.SErr, 1);
+    EXPECT_EQ(p.S200 + p.SAbr, 0);
+    EXPECT_FALSE(fs::exists(LocalOf(p, Url("/big.bin"))));
+
+    store::Project& m = AddProject(Url("/big.bin"));
+    m.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+    m.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;
+    m.Categories[store::kCatOther].MinSize = 20;
+    q->ClearSeen();
+    ASSERT_TRUE(q->StartProject(m));
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(m.SAbr, 1);
+    EXPECT_EQ(m.S200 + m.SErr, 0);
+    EXPECT_FALSE(fs::exists(LocalOf(m, Url("/big.bin"))));
+
+    // Within the sizes it is stored decoded.
+    store::Project& ok = AddProject(Url("/big.bin"));
+    ok.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+    ok.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;
+    ok.Categories[store::kCatOther].MinSize = 5;
+    q->ClearSeen();
+    ASSERT_TRUE(q->StartProject(ok));
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(ok.S200, 1);
+    EXPECT_EQ(ReadFile(LocalOf(ok, Url("/big.bin"))), std::string(10 * 1024, 'x'));
+    ExpectIdleCounters(ok);
+    EXPECT_EQ(TempFiles(), 0);
+}
+
 TEST_F(QueueTest, TooLittleDiskSpaceStopsEverything) {
     Serve("/index.html", "x");
     StartNginx();

@@ -195,7 +195,7 @@ TEST_F(HttpsTest, TunnelsThroughHttpProxyAndSocks) {
     EXPECT_EQ(e.code, 0) << e.Dump();
     EXPECT_EQ(e.body, body_);
     // The request inside the tunnel names the path, as to the server itself.
-    EXPECT_TRUE(Logged(e, "GET /file.txt HTTP/1.0")) << e.Dump();
+    EXPECT_TRUE(Logged(e, "GET /file.txt HTTP/1.1")) << e.Dump();
 
     DantePeer socks;
     ASSERT_TRUE(socks.Ok()) << socks.Error();

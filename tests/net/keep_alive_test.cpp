@@ -64,7 +64,7 @@ TEST_F(KeepAliveTest, AnswersWithALengthShareOneConnection) {
     EXPECT_EQ(s.Accepted(), 1);
     const std::string sent = s.Received().at(0);
     for (const char* line :
-         {"GET /a HTTP/1.0\r\n", "GET /b HTTP/1.0\r\n", "GET /c HTTP/1.0\r\n", "GET /d HTTP/1.0\r\n"})
+         {"GET /a HTTP/1.1\r\n", "GET /b HTTP/1.1\r\n", "GET /c HTTP/1.1\r\n", "GET /d HTTP/1.1\r\n"})
         EXPECT_NE(sent.find(line), std::string::npos) << line;
     // Another port is another server: nothing kept for the first is used for it.
     ScriptedServer other({{ReadRequest(), Send(kAbc), Hold(3000)}});
@@ -137,7 +137,7 @@ TEST_F(KeepAliveTest, ServerClosingAKeptConnectionCostsNoAttempt) {
         EXPECT_EQ(e.code, 0);
         EXPECT_EQ(e.dones, 1);
         EXPECT_EQ(s.Accepted(), 2);
-        EXPECT_NE(s.Received().at(1).find("GET /2 HTTP/1.0\r\n"), std::string::npos);
+        EXPECT_NE(s.Received().at(1).find("GET /2 HTTP/1.1\r\n"), std::string::npos);
     }
     // Closed after part of the answer: that is the answer's own failure, not retried here.
     ScriptedServer s({{ReadRequest(), Send(kHello), ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-"), Close()},

@@ -171,12 +171,12 @@ TEST_F(PeerTest, FetchCommandDirectAndThroughProxies) {
     EXPECT_NE(r.err.find("status=200 complete=yes code=0 bytes=" + std::to_string(body_[0].size()) + "\n"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(r.err.find("HTTP0: GET /file.txt HTTP/1.0"), std::string::npos) << "protocol text only when verbose";
+    EXPECT_EQ(r.err.find("HTTP0: GET /file.txt HTTP/1.1"), std::string::npos) << "protocol text only when verbose";
 
     RunResult v = RunCli({"--home", home, "fetch", nginx_->Url("/file.txt"), "--verbose"});
     EXPECT_EQ(v.exitCode, 0);
     EXPECT_EQ(v.out, body_[0]);
-    EXPECT_NE(v.err.find("HTTP0: GET /file.txt HTTP/1.0\n"), std::string::npos) << v.err;
+    EXPECT_NE(v.err.find("HTTP0: GET /file.txt HTTP/1.1\n"), std::string::npos) << v.err;
 
     RunResult missing = RunCli({"--home", home, "fetch", nginx_->Url("/none"), "-o", home + "/none.txt"});
     EXPECT_EQ(missing.exitCode, 1);

@@ -16,15 +16,21 @@
 namespace qm::test {
 
 namespace {
-std::string Talk(int port, const std::string& raw, int timeoutMs) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+std::string Talk(int port, const std::string& raw, int timeoutMs, bool ipv6) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return {};
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 a6{};
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = htons(static_cast<uint16_t>(port));
+    a6.sin6_addr = in6addr_loopback;
+    const int rc = ipv6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&a6), sizeof a6)
+                        : ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     std::string out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    if (rc == 0) {
         if (!raw.empty()) ::send(fd, raw.data(), raw.size(), MSG_NOSIGNAL);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         char buf[8192];
@@ -44,12 +50,12 @@ std::string Talk(int port, const std::string& raw, int timeoutMs) {
 }
 }  // namespace
 
-std::string Exchange(int port, const std::string& raw, int timeoutMs) {
-    if (!platform::IsMainThread()) return Talk(port, raw, timeoutMs);
+std::string Exchange(int port, const std::string& raw, int timeoutMs, bool ipv6) {
+    if (!platform::IsMainThread()) return Talk(port, raw, timeoutMs, ipv6);
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto result = std::make_shared<std::string>();
     std::thread t([=] {
-        *result = Talk(port, raw, timeoutMs);
+        *result = Talk(port, raw, timeoutMs, ipv6);
         *done = true;
         platform::Post([] {});  // lets the main thread see it
     });

@@ -8,7 +8,8 @@ namespace qm::test {
 // Connects to 127.0.0.1:port, sends raw (nothing when empty), reads until the server closes
 // and returns all bytes; empty when the connection failed. On the main thread its event loop
 // runs meanwhile.
-std::string Exchange(int port, const std::string& raw, int timeoutMs = 20000);
+// With ipv6 it connects to [::1]:port instead.
+std::string Exchange(int port, const std::string& raw, int timeoutMs = 20000, bool ipv6 = false);
 // Exchange with "GET path HTTP/1.0\r\n" + extra + "\r\n".
 std::string Get(int port, const std::string& path, const std::string& extraHeaders = "");
 

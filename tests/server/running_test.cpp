@@ -90,6 +90,19 @@ protected:
     int port_ = 0;
 };
 
+// Browsers that try [::1] first find the same server there, with the same answers.
+TEST_F(RunningServer, AlsoListensOnIpv6Loopback) {
+    if (!test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback ([::1])";
+    const std::string request =
+        "GET /Sites/host/index.htm HTTP/1.0\r\nHost: [::1]:" + std::to_string(port_) + "\r\n\r\n";
+    const std::string over6 = Exchange(port_, request, 20000, true);
+    EXPECT_EQ(BodyOf(over6), "<html>start</html>") << over6;
+    EXPECT_EQ(over6, Exchange(port_, request));
+    EXPECT_EQ(StatusLine(Exchange(port_, "GET / HTTP/1.0\r\nHost: example.org\r\n\r\n", 20000, true)),
+              StatusLine(Exchange(port_, "GET / HTTP/1.0\r\nHost: example.org\r\n\r\n")))
+        << "the same host check on both";
+}
+
 TEST_F(RunningServer, OtherMethodsAndMissingPathsGet500) {
     EXPECT_EQ(Exchange(port_, "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"), server::Response500());
     EXPECT_EQ(Exchange(port_, "head / HTTP/1.0\r\n\r\n"), server::Response500());

@@ -186,12 +186,31 @@ bool PeerBase::Launch(const std::vector<std::string>& argv, const std::string& n
     return true;
 }
 
-NginxPeer::NginxPeer(const std::string& root, const std::string& extraServerDirectives) {
+std::string NginxCompressionMain() { return "load_module /usr/lib/nginx/modules/ngx_http_brotli_filter_module.so;\n"; }
+
+std::string NginxCompressionServer() {
+    return "gzip on; gzip_min_length 1; gzip_types text/css application/javascript text/plain;\n"
+           "brotli on; brotli_min_length 1; brotli_types text/css application/javascript text/plain;\n";
+}
+
+bool HasIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+NginxPeer::NginxPeer(const std::string& root, const std::string& extraServerDirectives,
+                     const std::string& mainDirectives, bool ipv6) {
     dir_ = MakeTempDir("nginx");
     port_ = FreePort();
     std::string conf = dir_ + "/nginx.conf";
     std::ostringstream c;
-    c << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+    c << mainDirectives << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
       << "pid " << dir_ << "/nginx.pid;\n"
       << "error_log " << dir_ << "/error.log warn;\n"
       << "events { worker_connections 256; }\n"
@@ -201,7 +220,8 @@ NginxPeer::NginxPeer(const std::string& root, const std::string& extraServerDire
       << "  client_body_temp_path " << dir_ << "/body;\n"
       << "  proxy_temp_path " << dir_ << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fastcgi;\n"
       << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n"
-      << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    server_name localhost;\n"
+      << "  server {\n    listen 127.0.0.1:" << port_ << ";\n"
+      << (ipv6 ? "    listen [::1]:" + std::to_string(port_) + " ipv6only=on;\n" : "") << "    server_name localhost;\n"
       << "    root " << root << ";\n"
       << extraServerDirectives << "\n  }\n}\n";
     WriteFile(conf, c.str());
@@ -209,6 +229,7 @@ NginxPeer::NginxPeer(const std::string& root, const std::string& extraServerDire
 }
 
 std::string NginxPeer::Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+std::string NginxPeer::Url6(const std::string& path) const { return "http://[::1]:" + std::to_string(port_) + path; }
 
 TinyproxyPeer::TinyproxyPeer(const std::string& extraConfig) {
     dir_ = MakeTempDir("tinyproxy");

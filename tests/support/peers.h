@@ -53,11 +53,20 @@ protected:
 
 // nginx serving root; extraServerDirectives go inside its server block (locations,
 // auth_basic, return 301 ...). Ranges and If-Modified-Since work as nginx does them.
+// mainDirectives go before its http block (load_module ...); with ipv6 it also listens on
+// [::1] at the same port.
 class NginxPeer : public PeerBase {
 public:
-    explicit NginxPeer(const std::string& root, const std::string& extraServerDirectives = "");
-    std::string Url(const std::string& path) const;  // "http://127.0.0.1:PORT" + path
+    explicit NginxPeer(const std::string& root, const std::string& extraServerDirectives = "",
+                       const std::string& mainDirectives = "", bool ipv6 = false);
+    std::string Url(const std::string& path) const;   // "http://127.0.0.1:PORT" + path
+    std::string Url6(const std::string& path) const;  // "http://[::1]:PORT" + path
 };
+// The nginx directives that load Debian's brotli module and turn gzip and brotli on for text.
+std::string NginxCompressionMain();
+std::string NginxCompressionServer();
+// Whether this machine can listen on [::1].
+bool HasIpv6Loopback();
 
 // tinyproxy as an HTTP proxy on 127.0.0.1; extraConfig lines are appended to its config
 // (for example "BasicAuth user password").
