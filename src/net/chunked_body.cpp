@@ -52,7 +52,7 @@ ChunkedBody::Result ChunkedBody::Feed(const char* data, std::size_t count, std::
         case State::DataEnd:
             // The CRLF after the chunk data; a bare LF is taken too.
             if (data[i] == '\r' && line_.empty()) {
-                line_ = "\r";
+                line_.assign(1, '\r');  // (assigning the literal trips a false -Wrestrict in GCC 12)
                 ++i;
             } else if (data[i] == '\n') {
                 line_.clear();

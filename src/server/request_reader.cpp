@@ -103,7 +103,7 @@ bool RequestReader::AddListener(int listenFd) {
 
 void RequestReader::PauseAccepting(bool paused) {
     epoll_event e{};
-    e.events = paused ? 0 : EPOLLIN;
+    e.events = paused ? 0u : static_cast<std::uint32_t>(EPOLLIN);
     e.data.u64 = kListenTag;
     ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_, &e);
     if (listen6_ >= 0) {

@@ -185,8 +185,9 @@ TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCam
             if (chunked && archive::HttpHeaderValue(head, "Content-Encoding") == "br") {
                 ++coded;
                 // The payload is the coded body itself, smaller than what was stored.
-                if (rr.record.Field("WARC-Target-URI").find("big.txt") != std::string::npos)
+                if (rr.record.Field("WARC-Target-URI").find("big.txt") != std::string::npos) {
                     EXPECT_LT(payload.size() * 5, big.size());
+                }
             }
         }
     }
