@@ -192,6 +192,22 @@ TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCam
         }
     }
     EXPECT_GE(coded, 3) << "pages, style sheet and text came chunked and compressed\n" << heads;
+
+    // Imported again, the archive gives back the decoded files.
+    auto storedBig = [&] {
+        std::vector<fs::path> found;
+        for (auto& e : fs::recursive_directory_iterator(Store("warc"), ec))
+            if (e.is_regular_file() && e.path().filename() == "big.txt") found.push_back(e.path());
+        return found;
+    };
+    for (const fs::path& p : storedBig()) fs::remove(p);
+    const std::vector<std::string> files = archive::ArchiveFiles(folder);
+    ASSERT_FALSE(files.empty());
+    r = Cli("warc", {"import", folder + "/" + files.front(), "Sites", "--caption", "again"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::vector<fs::path> again = storedBig();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_TRUE(ReadFile(again.front().string()) == big) << "big.txt imported as it was served";
 }
 
 // ---- IPv6 ----------------------------------------------------------------------------------
