@@ -47,6 +47,7 @@ void CopyEditedSettings(store::Project& t, const store::Project& o, const store:
     Take(t.Sitemaps, o.Sitemaps, e.Sitemaps);
     Take(t.LoginURL, o.LoginURL, e.LoginURL);
     Take(t.LoginFields, o.LoginFields, e.LoginFields);
+    Take(t.RenderPages, o.RenderPages, e.RenderPages);
     for (int i = 0; i < store::kCategoryCount; ++i) {
         store::FileCategory& tc = t.Categories[i];
         const store::FileCategory &oc = o.Categories[i], &ec = e.Categories[i];

@@ -142,6 +142,7 @@ void Project::Save(ObjectStream& s) {
     s.WriteBool("Sitemaps", Sitemaps);
     s.WriteStr("LoginURL", LoginURL);
     s.WriteStr("LoginFields", EncodeLineBreaks(LoginFields));
+    s.WriteBool("RenderPages", RenderPages);
     // The mark is only cleared once the file is written: a failed write is tried again.
     if (siteMapModified_) {
         std::string error;
@@ -220,6 +221,7 @@ void Project::Load(ObjectStream& s) {
     Sitemaps = s.HasKey("Sitemaps") && s.ReadBool("Sitemaps");
     LoginURL = s.HasKey("LoginURL") ? s.ReadStr("LoginURL") : std::string();
     LoginFields = s.HasKey("LoginFields") ? DecodeLineBreaks(s.ReadStr("LoginFields")) : std::string();
+    RenderPages = s.HasKey("RenderPages") && s.ReadBool("RenderPages");
 }
 
 void Project::Assign(const Project& src) {
@@ -277,6 +279,7 @@ void Project::Assign(const Project& src) {
     Sitemaps = src.Sitemaps;
     LoginURL = src.LoginURL;
     LoginFields = src.LoginFields;
+    RenderPages = src.RenderPages;
 }
 
 SortedStringList& Project::SiteMap() {
@@ -443,6 +446,7 @@ void DefaultsValues(Project& p, DefaultsIO& io) {
     io.Bool("Sitemaps", p.Sitemaps);
     io.Str("LoginURL", p.LoginURL);
     io.Str("LoginFields", p.LoginFields);
+    io.Bool("RenderPages", p.RenderPages);
 }
 }  // namespace
 

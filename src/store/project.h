@@ -73,6 +73,9 @@ public:
     // name=value lines ("LoginFields"); empty: no log-in.
     std::string LoginURL;
     std::string LoginFields;
+    // Also open each stored page in a browser engine to catch what its scripts load
+    // ("RenderPages", stored after "LoginFields"; a stream without it means off).
+    bool RenderPages = false;
 
     // Runtime state, never stored.
     std::string StatusText;

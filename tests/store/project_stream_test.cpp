@@ -83,7 +83,7 @@ TEST(ProjectStream, SaveWritesEveryKeyInOrder) {
         "LastStart=0:0:0:0:0:0:0:0:\r\nLastEnd=0:0:0:0:0:0:0:0:\r\n"
         "S200=0\r\nS304=2\r\nS400=0\r\nSErr=0\r\nSAbr=0\r\n"
         "CrawlTraps=True\r\nWebArchive=False\r\n"
-        "Robots=True\r\nPerSecond=0\r\nSitemaps=False\r\nLoginURL=\r\nLoginFields=\r\n";
+        "Robots=True\r\nPerSecond=0\r\nSitemaps=False\r\nLoginURL=\r\nLoginFields=\r\nRenderPages=False\r\n";
     EXPECT_EQ(test::ReadFile(path), expected);
 }
 
@@ -181,9 +181,10 @@ TEST(ProjectStream, CrawlMannersReadAsOffUnlessStored) {
     EXPECT_EQ(old->PerSecond, 0);
     EXPECT_FALSE(old->Sitemaps);
     EXPECT_TRUE(old->LoginURL.empty());
+    EXPECT_FALSE(old->RenderPages);
     auto set = ReadProject(
         "Robots=True\r\nPerSecond=4\r\nSitemaps=True\r\nLoginURL=http://a/login\r\n"
-        "LoginFields=user=al\x02\x01pass=x=y\r\n");
+        "LoginFields=user=al\x02\x01pass=x=y\r\nRenderPages=True\r\n");
     EXPECT_TRUE(set->Robots);
     EXPECT_EQ(set->PerSecond, 4);
     EXPECT_TRUE(set->Sitemaps);
@@ -194,6 +195,7 @@ TEST(ProjectStream, CrawlMannersReadAsOffUnlessStored) {
     copy.Assign(*set);
     EXPECT_EQ(copy.LoginFields, set->LoginFields);
     EXPECT_EQ(copy.PerSecond, 4);
+    EXPECT_TRUE(copy.RenderPages);
     store::Project fresh;
     store::ResetToBuiltInDefaults(fresh);
     EXPECT_TRUE(fresh.Robots);
