@@ -39,6 +39,7 @@ std::string DownloadConnection::UserAgent = "Velloran/4.0";
 std::string DownloadConnection::ProxyUser;
 std::string DownloadConnection::ProxyPassword;
 bool DownloadConnection::AcceptUntrusted = false;
+std::int64_t DownloadConnection::UnannouncedLimit = 4LL * 1024 * 1024 * 1024;
 
 namespace {
 
@@ -1164,6 +1165,12 @@ bool DownloadConnection::Impl::DeliverBody(const char* data, std::size_t count, 
     const std::int64_t limit = static_cast<std::int64_t>(c.SizeLimit) * 1024;
     if (c.SizeLimit > 0 && c.Received > limit) {
         Finish(DoneCode::SizeLimit, true, "File size limit exceed.", StatusKind::TransactionEnd);
+        return false;
+    }
+    if (!lengthKnown && c.SizeLimit <= 0 && c.Received > UnannouncedLimit) {
+        Finish(DoneCode::SizeLimit, false,
+               "Answer without a length stopped at " + std::to_string(c.Received) + " bytes.",
+               StatusKind::TransactionEnd);
         return false;
     }
     if (decoder && c.Received > kBombRatio * codedBytes &&

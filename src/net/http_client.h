@@ -61,6 +61,10 @@ public:
     static std::string ProxyUser, ProxyPassword;
     // https: accept certificates that the system does not trust (or that name another host).
     static bool AcceptUntrusted;
+    // An answer that does not announce its length (none given, or chunked) is stopped beyond
+    // this many bytes when no file-size limit is set: a server that never ends one would
+    // otherwise fill the disk.
+    static std::int64_t UnannouncedLimit;
 
     // Results.
     int StatusCode = 0;

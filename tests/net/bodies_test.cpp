@@ -1,6 +1,7 @@
 // Bodies kept exactly, against scripted peers: nothing beyond the announced length, a part
 // that starts elsewhere than asked is refused, header names count only at line starts,
-// lengths beyond 32 bits, and a peer that trickles its answer a byte at a time.
+// lengths beyond 32 bits, a peer that trickles its answer a byte at a time, and answers without
+// a length that would never end.
 #include <gtest/gtest.h>
 
 #include "net/client_harness.h"
@@ -225,4 +226,65 @@ TEST_F(BodiesTest, ATricklingServerEndsTheTransfer) {
     EXPECT_EQ(stopped.code, 2);
     EXPECT_FALSE(c.Complete);
     EXPECT_TRUE(stopped.Has("Connection Timed out.", 2));
+}
+
+// An answer that never says how long it is stops at the client's cap (when no size limit is
+// set), with or without chunks, as a failure; one with an announced length is not capped, and
+// a size limit set by the user takes the cap's place.
+TEST_F(BodiesTest, AnAnswerWithoutALengthStopsAtTheCap) {
+    struct CapGuard {
+        std::int64_t old = net::DownloadConnection::UnannouncedLimit;
+        ~CapGuard() { net::DownloadConnection::UnannouncedLimit = old; }
+    } guard;
+    net::DownloadConnection::UnannouncedLimit = 64 * 1024;
+    const std::string block(16 * 1024, 'x');
+    auto endless = [&](const std::string& header, const std::string& piece) {
+        Script s{ReadRequest(), Send(header)};
+        for (int i = 0; i < 12; ++i) s.push_back(Send(piece));
+        s.push_back(Hold(10000));
+        return s;
+    };
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", block.size());
+    const std::string chunk = size + block + "\r\n";
+    ScriptedServer s({endless("HTTP/1.0 200 OK\r\n\r\n", block),
+                      endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk),
+                      endless("HTTP/1.0 200 OK\r\n\r\n", block),
+                      {ReadRequest(), Send("HTTP/1.0 200 OK\r\nContent-Length: 131072\r\n\r\n"),
+                       Send(std::string(131072, 'y')), Close()}});
+    net::DownloadConnection c;
+    for (const char* path : {"/plain", "/chunked"}) {
+        Events stopped;
+        Prepare(c, s.Url(path));
+        Attach(c, stopped);
+        c.AllowResume = false;
+        ASSERT_TRUE(c.Start(false));
+        ASSERT_TRUE(RunToDone(stopped, 20000)) << stopped.Dump();
+        EXPECT_EQ(stopped.code, static_cast<int>(net::DoneCode::SizeLimit)) << path;
+        EXPECT_FALSE(c.Complete) << path;
+        EXPECT_GT(c.Received, 64 * 1024) << path;
+        EXPECT_LE(c.Received, 64 * 1024 + 16 * 1024) << path;
+        EXPECT_TRUE(stopped.Has("Answer without a length stopped at " + std::to_string(c.Received) + " bytes.",
+                                static_cast<int>(net::StatusKind::TransactionEnd)))
+            << stopped.Dump();
+    }
+    // The user's own limit governs instead: here it is the larger one.
+    Events limited;
+    Prepare(c, s.Url("/limited"));
+    Attach(c, limited);
+    c.AllowResume = false;
+    c.SizeLimit = 128;  // KB
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(limited, 20000)) << limited.Dump();
+    EXPECT_TRUE(limited.Has("File size limit exceed.", static_cast<int>(net::StatusKind::TransactionEnd))) << limited.Dump();
+    EXPECT_GT(c.Received, 128 * 1024);
+
+    Events announced;
+    Prepare(c, s.Url("/announced"));
+    Attach(c, announced);
+    c.SizeLimit = 0;
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(announced, 20000)) << announced.Dump();
+    EXPECT_EQ(announced.code, 0);
+    EXPECT_EQ(announced.body.size(), 131072u);
 }
