@@ -13,8 +13,11 @@ namespace qm::ui {
 void MainWindow::ExportWebArchive() {
     const store::Project* project = SelectedNode().project;
     if (!project) return;
-    QString file = QFileDialog::getSaveFileName(this, "Export web archive", Q(project->Caption + ".wacz"),
-                                                "Web archive packages (*.wacz)");
+    QFileDialog chooser(this, "Export web archive", Q(project->Caption + ".wacz"), "Web archive packages (*.wacz)");
+    chooser.setObjectName("dlgExportArchive");
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    if (RunDialog(chooser) != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+    QString file = chooser.selectedFiles().first();
     if (file.isEmpty()) return;
     if (!file.endsWith(".wacz", Qt::CaseInsensitive)) file += ".wacz";
     std::string error;

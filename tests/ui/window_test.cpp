@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QMimeData>
 #include <QTest>
 #include <cstdlib>
@@ -309,4 +310,58 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
     ASSERT_EQ(again.form.Tree()->topLevelItem(0)->childCount(), 1);
     EXPECT_EQ(again.form.Tree()->topLevelItem(0)->child(0)->text(0), "http://127.0.0.1:9/kept.html");
     again.answers = {true};
+}
+
+// "Export web archive..." on a recorded Project: the save dialog's choice gets a WACZ package
+// and the status line says where; a place that cannot be written is reported, and a
+// cancelled dialog writes nothing.
+TEST(MainWindow, ExportWebArchiveFromTheWindow) {
+    std::string home = qm::test::MakeTempDir("ui_export");
+    setenv("HOME", home.c_str(), 1);
+    qm::test::NginxPeer nginx(MakeSite());
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    Window w;
+    ASSERT_TRUE(w.Start(home));
+    MainWindow& f = w.form;
+    f.PasteText(QString::fromStdString(nginx.Url("/index.html")));
+    store::Project* p = w.Selected();
+    ASSERT_NE(p, nullptr);
+    p->WebArchive = true;
+    p->Lev = 2;
+    f.StartSelected();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.Core().Engine().Idle() && p->DoneCount >= 3; }, 20000))
+        << "done " << p->DoneCount;
+
+    const std::string target = home + "/out/site";  // the extension is added
+    fs::create_directories(home + "/out");
+    QString suggested;
+    f.ExecDialog = [&](QDialog& d) {
+        auto* chooser = qobject_cast<QFileDialog*>(&d);
+        EXPECT_NE(chooser, nullptr);
+        if (!chooser) return static_cast<int>(QDialog::Rejected);
+        suggested = chooser->selectedFiles().value(0);
+        chooser->selectFile(QString::fromStdString(target));
+        return static_cast<int>(QDialog::Accepted);
+    };
+    f.ExportWebArchive();
+    EXPECT_TRUE(suggested.endsWith(".wacz")) << suggested.toStdString();
+    ASSERT_TRUE(fs::exists(target + ".wacz"));
+    EXPECT_EQ(qm::test::ReadFile(target + ".wacz").substr(0, 2), "PK");
+    EXPECT_EQ(f.StatusPanel(0)->text().toStdString(), "Web archive exported to " + target + ".wacz");
+    EXPECT_TRUE(w.notices.empty());
+
+    f.ExecDialog = [&](QDialog& d) {
+        static_cast<QFileDialog&>(d).selectFile(QString::fromStdString(home + "/no/such/folder/x.wacz"));
+        return static_cast<int>(QDialog::Accepted);
+    };
+    f.ExportWebArchive();
+    ASSERT_EQ(w.notices.size(), 1u);
+    EXPECT_FALSE(fs::exists(home + "/no/such/folder/x.wacz"));
+
+    fs::remove(target + ".wacz");
+    f.ExecDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
+    f.ExportWebArchive();
+    EXPECT_FALSE(fs::exists(target + ".wacz"));
+    EXPECT_EQ(w.notices.size(), 1u);
+    w.answers = {true};
 }
