@@ -145,15 +145,31 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
 
 std::string ServerManners::RobotsRuleNow(const DownloadRecord& record, int timeoutMs) {
     if (!record.Project || !record.Project->Robots) return {};
+    return MannersNowFor(record, timeoutMs).refusingRule;
+}
+
+ServerManners::MannersNow ServerManners::MannersNowFor(const DownloadRecord& record, int timeoutMs) {
+    MannersNow now;
+    if (!record.Project) return now;
     const std::string origin = OriginOf(record.URL);
-    if (origin.empty()) return {};
+    if (origin.empty()) return now;
+    const RobotsRules* rules = nullptr;
     bool woken = false;
     ServerManners manners([&woken] { woken = true; }, nullptr, nullptr);
-    std::int64_t due = 0;
-    if (manners.Check(record, 0, due) == Gate::Wait && !manners.ServerOf(origin).known)
-        platform::RunUntil([&] { return woken; }, timeoutMs);
-    const Server& server = manners.ServerOf(origin);
-    return server.known ? server.rules.RefusingRule(PathOf(record.URL)) : std::string();
+    if (record.Project->Robots) {
+        std::int64_t due = 0;
+        if (manners.Check(record, 0, due) == Gate::Wait && !manners.ServerOf(origin).known)
+            platform::RunUntil([&] { return woken; }, timeoutMs);
+        const Server& server = manners.ServerOf(origin);
+        if (server.known) {
+            rules = &server.rules;
+            now.refusingRule = server.rules.RefusingRule(PathOf(record.URL));
+        }
+    }
+    now.intervalMs = IntervalMs(*record.Project, rules);
+    const std::int64_t ownPace = IntervalMs(*record.Project, nullptr);
+    if (rules && now.intervalMs > ownPace) now.crawlDelaySeconds = rules->CrawlDelaySeconds();
+    return now;
 }
 
 void ServerManners::Started(const DownloadRecord& record, std::int64_t nowMs) {

@@ -50,6 +50,15 @@ public:
     // Project does not obey robots.txt or nothing refuses the address. Main thread, outside a
     // run (quillmoor-cli explain).
     static std::string RobotsRuleNow(const DownloadRecord& record, int timeoutMs);
+    // What a run would meet at the record's server, found the same way: the refusing rule
+    // of its robots.txt (when obeyed), and the wait between two requests to that server
+    // with the Crawl-delay that set it (0 when the Project's own pace did, or none).
+    struct MannersNow {
+        std::string refusingRule;
+        std::int64_t intervalMs = 0;
+        double crawlDelaySeconds = 0;
+    };
+    static MannersNow MannersNowFor(const DownloadRecord& record, int timeoutMs);
 
     // Posts the Project's log-in form; its records wait until the answer is in.
     void BeginLogIn(store::Project& project);
