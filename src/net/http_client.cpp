@@ -19,9 +19,9 @@
 #include <optional>
 #include <vector>
 
-#include "net/chunked_body.h"
+#include "codings/chunked_body.h"
+#include "codings/content_decoding.h"
 #include "net/connect_race.h"
-#include "net/content_decoding.h"
 #include "net/ftp_step.h"
 #include "net/header_fields.h"
 #include "net/http_auth.h"
@@ -34,6 +34,12 @@
 #include "store/trim.h"
 
 namespace qm::net {
+
+using codings::ChunkedBody;
+using codings::ContentCodings;
+using codings::ContentDecoder;
+using codings::DecoderChain;
+using codings::kAcceptedEncodings;
 
 std::string DownloadConnection::UserAgent = "Velloran/4.0";
 std::string DownloadConnection::ProxyUser;

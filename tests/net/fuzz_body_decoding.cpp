@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/chunked_body.h"
-#include "net/content_decoding.h"
+#include "codings/chunked_body.h"
+#include "codings/content_decoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
@@ -15,26 +15,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* bytes = reinterpret_cast<const char*>(data + 1);
     const std::size_t length = size - 1;
 
-    qm::net::ChunkedBody chunks;
+    qm::codings::ChunkedBody chunks;
     std::string body;
     for (std::size_t at = 0; at < length; at += piece) {
         const auto r = chunks.Feed(bytes + at, std::min(piece, length - at), body);
-        if (r != qm::net::ChunkedBody::Result::More) break;
+        if (r != qm::codings::ChunkedBody::Result::More) break;
     }
     if (body.size() > length) std::abort();
 
     static const char* const kCodings[] = {"gzip", "deflate", "br", "zstd"};
     for (const char* coding : kCodings) {
-        auto decoder = qm::net::MakeContentDecoder(coding);
+        auto decoder = qm::codings::MakeContentDecoder(coding);
         std::size_t produced = 0;
         auto sink = [&](const char*, std::size_t n) {
-            if (n == 0 || n > qm::net::ContentDecoder::kPieceSize) std::abort();
+            if (n == 0 || n > qm::codings::ContentDecoder::kPieceSize) std::abort();
             produced += n;
             return produced < 8 * 1024 * 1024;  // a bomb is stopped by its reader
         };
         for (std::size_t at = 0; at < length; at += piece) {
             const auto r = decoder->Feed(bytes + at, std::min(piece, length - at), sink);
-            if (r != qm::net::ContentDecoder::Result::More) break;
+            if (r != qm::codings::ContentDecoder::Result::More) break;
         }
     }
     return 0;
