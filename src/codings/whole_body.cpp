@@ -27,7 +27,8 @@ Decoded DecodeContent(std::string_view body, std::string_view encoding, std::uin
             return true;
         });
     if (tooLarge) return Decoded::TooLarge;
-    if (r == ContentDecoder::Result::Bad || !chain->Finished()) return Decoded::Damaged;
+    // End: the innermost coding came to its proper end (an outer one may hold padding).
+    if (r != ContentDecoder::Result::End) return Decoded::Damaged;
     out = std::move(result);
     return Decoded::Ok;
 }

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the chunked framing and to every content decoder, cut into pieces
 // of varying size, and checks that each ends in a bounded way: the framing never yields more
-// body than it was given, and a decoder never hands its sink more than a piece at once.
+// body than it was given, a decoder never hands its sink more than a piece at once, and a
+// whole body never decodes past its limit.
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "codings/chunked_body.h"
 #include "codings/content_decoding.h"
+#include "codings/whole_body.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
@@ -37,5 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (r != qm::codings::ContentDecoder::Result::More) break;
         }
     }
+    // Whole bodies (archived answers): never past their limit, with a chain of codings too.
+    static const char* const kEncodings[] = {"gzip", "deflate", "br", "zstd", "gzip, br", "deflate, zstd"};
+    const std::string_view whole(bytes, length);
+    for (const char* encoding : kEncodings) {
+        std::string out;
+        if (qm::codings::DecodeContent(whole, encoding, 1 << 20, out) == qm::codings::Decoded::Ok &&
+            out.size() > (1u << 20))
+            std::abort();
+    }
+    std::string dechunked;
+    if (qm::codings::Dechunk(whole, dechunked) && dechunked.size() > length) std::abort();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "codings/chunked_body.h"
 #include "net/client_harness.h"
 #include "codings/content_decoding.h"
+#include "codings/whole_body.h"
 #include "net/kept_connections.h"
 #include "net/scripted_server.h"
 
@@ -131,6 +132,42 @@ TEST(ChunkedBody, FramingIsDecodedAndBounded) {
     std::string manyFields = "0\r\n";
     for (int i = 0; i < 100; ++i) manyFields += "A: b\r\n";
     EXPECT_EQ(verdict(manyFields + "\r\n"), codings::ChunkedBody::Result::Bad) << "too many trailer fields";
+}
+
+// Bodies held whole (archived answers, sitemaps) go through the same decoders, bounded.
+TEST(ContentDecoding, WholeBodiesEveryCodingChainedAndBounded) {
+    const std::string text = SampleText();
+    using codings::Decoded;
+    std::string out;
+    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)}, {"deflate", Zlib(text, 15)},
+                                                         {"deflate", Zlib(text, -15)},  {"deflate", Zlib(text, 15 + 16)},
+                                                         {"br", Brotli(text)},          {"zstd", Zstd(text)},
+                                                         {"gzip, br", Brotli(Zlib(text, 15 + 16))},
+                                                         {"identity", text},            {"", text}};
+    for (const auto& [coding, coded] : cases) {
+        out = "old";
+        EXPECT_EQ(codings::DecodeContent(coded, coding, text.size(), out), Decoded::Ok) << coding;
+        EXPECT_EQ(out, text) << coding;
+        out = "old";
+        EXPECT_EQ(codings::DecodeContent(coded, coding, text.size() - 1, out), Decoded::TooLarge) << coding;
+        EXPECT_EQ(out, "old") << coding;
+    }
+    EXPECT_EQ(codings::DecodeContent(Zstd(text).substr(0, 40), "zstd", 1 << 20, out), Decoded::Damaged);
+    EXPECT_EQ(codings::DecodeContent(text, "br", 1 << 20, out), Decoded::Damaged);
+    EXPECT_EQ(codings::DecodeContent(text, "compress", 1 << 20, out), Decoded::Unknown);
+    EXPECT_EQ(codings::DecodeContent(text, "gzip, gzip, gzip, gzip", 1 << 20, out), Decoded::Unknown);
+    // A bomb stops at the limit, long before it is whole.
+    const std::string bomb = Zstd(std::string(64 << 20, 'a'));
+    EXPECT_EQ(codings::DecodeContent(bomb, "zstd", 1 << 20, out), Decoded::TooLarge);
+
+    std::string whole = "kept";
+    EXPECT_TRUE(codings::Dechunk(Chunked(text, 1000, "X-Trailer: 1\r\n"), whole));
+    EXPECT_EQ(whole, text);
+    whole = "kept";
+    EXPECT_FALSE(codings::Dechunk(Chunked(text, 1000).substr(0, 5000), whole));
+    EXPECT_FALSE(codings::Dechunk("5;" + std::string(2000, 'x') + "\r\nhello\r\n0\r\n\r\n", whole))
+        << "a size line past its bound";
+    EXPECT_EQ(whole, "kept");
 }
 
 TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
