@@ -32,7 +32,8 @@ int RunExplain(const Invocation& inv) {
             (a == "--beyond" ? q.beyond : q.queries) = n;
             ++i;
         } else if (a == "--from") {
-            if (i + 1 >= inv.args.size() || inv.args[i + 1].empty()) return UsageError("explain", "--from needs a page");
+            if (i + 1 >= inv.args.size() || inv.args[i + 1].empty())
+                return UsageError("explain", "--from needs a page");
             q.fromPage = inv.args[++i];
         } else if (a.size() > 1 && a[0] == '-' && a.rfind("--", 0) == 0) {
             return UsageError("explain", "unknown option '" + a + "'");

@@ -128,8 +128,8 @@ private:
     bool dataConnecting_ = false;
     bool dataReady_ = false;
     bool headerSent_ = false;
-    bool dataEnded_ = false;         // the server closed the data connection
-    int finalDigit_ = 0;             // first digit of the reply that ends the transfer, 0 until it came
+    bool dataEnded_ = false;          // the server closed the data connection
+    int finalDigit_ = 0;              // first digit of the reply that ends the transfer, 0 until it came
     sockaddr_storage controlPeer_{};  // the server's address; family 0 when not known (SOCKS)
     std::unique_ptr<platform::SocketWatch> listenerWatch_;
     std::unique_ptr<platform::SocketWatch> dataWatch_;

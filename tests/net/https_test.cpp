@@ -194,7 +194,8 @@ TEST_F(HttpsTest, Ipv6LiteralSendsNoServerNameAndIsCheckedAgainstTheAddress) {
         return "listen [::1]:" + std::to_string(port) + " ssl;\n    ssl_certificate " + *dir_ + "/" + cert +
                ";\n    ssl_certificate_key " + *dir_ + "/srv.key;\n";
     };
-    NginxPeer v6(root, tls(good, "good.pem") + "listen 127.0.0.1:" + std::to_string(named4) + " ssl;\n    location = /sni { return 200 \"[$ssl_server_name]\"; }\n  }\n" +
+    NginxPeer v6(root, tls(good, "good.pem") + "listen 127.0.0.1:" + std::to_string(named4) +
+                           " ssl;\n    location = /sni { return 200 \"[$ssl_server_name]\"; }\n  }\n" +
                            "  server {\n    root " + root + ";\n    " + tls(other, "other.pem"));
     ASSERT_TRUE(v6.Ok()) << v6.Error();
     const std::string base = "https://[::1]:" + std::to_string(good);

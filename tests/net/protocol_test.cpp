@@ -139,11 +139,15 @@ TEST(ContentDecoding, WholeBodiesEveryCodingChainedAndBounded) {
     const std::string text = SampleText();
     using codings::Decoded;
     std::string out;
-    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)}, {"deflate", Zlib(text, 15)},
-                                                         {"deflate", Zlib(text, -15)},  {"deflate", Zlib(text, 15 + 16)},
-                                                         {"br", Brotli(text)},          {"zstd", Zstd(text)},
+    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)},
+                                                         {"deflate", Zlib(text, 15)},
+                                                         {"deflate", Zlib(text, -15)},
+                                                         {"deflate", Zlib(text, 15 + 16)},
+                                                         {"br", Brotli(text)},
+                                                         {"zstd", Zstd(text)},
                                                          {"gzip, br", Brotli(Zlib(text, 15 + 16))},
-                                                         {"identity", text},            {"", text}};
+                                                         {"identity", text},
+                                                         {"", text}};
     for (const auto& [coding, coded] : cases) {
         out = "old";
         EXPECT_EQ(codings::DecodeContent(coded, coding, text.size(), out), Decoded::Ok) << coding;
