@@ -18,7 +18,7 @@
 #include "analysis/analysis.h"
 #include "app/new_project.h"
 #include "archive/archive_contents.h"
-#include "archive/content_decoding.h"
+#include "archive/http_payload.h"
 #include "archive/warc_reader.h"
 #include "archive/warc_record.h"
 #include "archive/warc_writer.h"
@@ -34,7 +34,6 @@
 #include "engine/site_map.h"
 #include "engine/stored_files.h"
 #include "engine/web_archive.h"
-#include "net/content_decoding.h"
 #include "store/defaults_project.h"
 #include "store/project.h"
 #include "store/project_tree.h"
@@ -48,35 +47,6 @@ namespace {
 // A body larger than this is not unpacked into the stored site.
 constexpr std::uint64_t kMaxBody = std::uint64_t{1} << 30;
 
-// The body of an archived answer as a browser would see it. The archive reader undoes gzip
-// and deflate; brotli and zstd, which this program's own client asks for and records as they
-// came, are undone with the client's decoders.
-archive::Decoded AnswerBody(const std::string& block, int& status, std::string& head, std::string& body) {
-    const archive::Decoded d = archive::HttpPayload(block, kMaxBody, status, head, body);
-    if (d != archive::Decoded::Unknown) return d;
-    bool known = true;
-    const std::vector<std::string> codings =
-        net::ContentCodings(archive::HttpHeaderValue(head, "Content-Encoding"), known);
-    std::unique_ptr<net::DecoderChain> chain = known ? net::DecoderChain::For(codings) : nullptr;
-    std::string_view h, coded;
-    if (!chain || !archive::SplitHttpMessage(block, h, coded)) return d;
-    std::string dechunked;
-    if (archive::HttpHeaderValue(h, "Transfer-Encoding").find("chunked") != std::string::npos) {
-        if (!archive::Dechunk(coded, dechunked)) return archive::Decoded::Damaged;
-        coded = dechunked;
-    }
-    body.clear();
-    bool tooLarge = false;
-    const net::ContentDecoder::Result r =
-        chain->Feed(coded.data(), coded.size(), [&body, &tooLarge](const char* data, std::size_t count) {
-            if (body.size() + count > kMaxBody) return !(tooLarge = true);
-            body.append(data, count);
-            return true;
-        });
-    if (tooLarge) return archive::Decoded::TooLarge;
-    return r == net::ContentDecoder::Result::Bad || !chain->Finished() ? archive::Decoded::Damaged
-                                                                       : archive::Decoded::Ok;
-}
 constexpr std::uint64_t kMaxPagesText = std::uint64_t{64} << 20;
 constexpr int kMaxRedirectHops = 20;
 // Deep enough that a site the archive holds is never cut off by its level.
@@ -211,7 +181,7 @@ private:
         if (a.type == "resource") {
             body = std::move(record.block);
             type = a.mime;
-        } else if (AnswerBody(record.block, status, head, body) != archive::Decoded::Ok) {
+        } else if (archive::HttpPayload(record.block, kMaxBody, status, head, body) != codings::Decoded::Ok) {
             ++report_.skipped;  // an encoding this reader cannot undo, or damage
             return true;
         } else {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "archive/digest.h"
+#include "codings/chunked_body.h"
 
 namespace qm::archive {
 
@@ -81,7 +82,8 @@ struct ResponseDigests {
 
 ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, bool chunked) {
     Sha1Digest block, raw, decoded;
-    ChunkDecoder decoder;
+    codings::ChunkedBody chunks;
+    std::string content;
     bool decodable = chunked;
     std::uint64_t at = 0;
     const bool read = response.ForEach([&](std::string_view bytes) {
@@ -89,14 +91,17 @@ ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, 
         if (at + bytes.size() > bodyStart) {
             const std::string_view body = bytes.substr(at >= bodyStart ? 0 : static_cast<std::size_t>(bodyStart - at));
             raw.Add(body);
-            if (decodable)
-                decodable = decoder.Feed(body, [&decoded](std::string_view content) { decoded.Add(content); });
+            if (decodable && !chunks.Ended()) {
+                content.clear();
+                decodable = chunks.Feed(body.data(), body.size(), content) != codings::ChunkedBody::Result::Bad;
+                decoded.Add(content);
+            }
         }
         at += bytes.size();
     });
     ResponseDigests out;
     out.block = block.Finish();
-    out.payload = decodable && decoder.Done() ? decoded.Finish() : raw.Finish();
+    out.payload = decodable && chunks.Ended() ? decoded.Finish() : raw.Finish();
     if (!read) out.block.clear();
     return out;
 }

@@ -45,21 +45,5 @@ bool SplitHttpMessage(std::string_view message, std::string_view& head, std::str
 std::string HttpHeaderValue(std::string_view head, std::string_view name);
 // The status code of an HTTP response head; 0 when it has no status line.
 int HttpStatus(std::string_view head);
-// A chunked body's content; false (leaving out unchanged) when it is not well formed.
-bool Dechunk(std::string_view body, std::string& out);
-
-// Decodes a chunked body fed in pieces of any size; keeps no more than its position.
-class ChunkDecoder {
-public:
-    // Hands the content in bytes to out; false once the body is not well formed.
-    bool Feed(std::string_view bytes, const std::function<void(std::string_view)>& out);
-    bool Done() const { return state_ == State::Done; }  // the last chunk has been read
-
-private:
-    enum class State { Size, Extension, Data, DataEnd, DataEndLf, Done, Bad };
-    State state_ = State::Size;
-    std::uint64_t size_ = 0;
-    int digits_ = 0;
-};
 
 }  // namespace qm::archive

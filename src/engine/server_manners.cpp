@@ -60,6 +60,9 @@ struct ServerManners::Transfer {
     store::Project* project = nullptr;  // or the log-in of this Project
     std::string body;
     int hops = 0;
+    // The Projects whose records wait for this robots.txt: when the last of them stops, the
+    // fetch ends with it.
+    std::vector<const store::Project*> waiting;
 };
 
 ServerManners::ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log,
@@ -130,8 +133,11 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
     Server& server = ServerOf(origin);
     if (project->Robots) {
         if (!server.known) {
-            if (!server.fetching) FetchRobots(origin, origin + "/robots.txt", 0);
-            if (!server.known) return Gate::Wait;
+            if (!server.fetching) FetchRobots(origin, origin + "/robots.txt", 0, {});
+            if (!server.known) {
+                WaitForRobots(origin, project);
+                return Gate::Wait;
+            }
         }
         if (!server.rules.Allows(PathOf(record.URL))) return Gate::Refused;
     }
@@ -145,15 +151,31 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
 
 std::string ServerManners::RobotsRuleNow(const DownloadRecord& record, int timeoutMs) {
     if (!record.Project || !record.Project->Robots) return {};
+    return MannersNowFor(record, timeoutMs).refusingRule;
+}
+
+ServerManners::MannersNow ServerManners::MannersNowFor(const DownloadRecord& record, int timeoutMs) {
+    MannersNow now;
+    if (!record.Project) return now;
     const std::string origin = OriginOf(record.URL);
-    if (origin.empty()) return {};
+    if (origin.empty()) return now;
+    const RobotsRules* rules = nullptr;
     bool woken = false;
     ServerManners manners([&woken] { woken = true; }, nullptr, nullptr);
-    std::int64_t due = 0;
-    if (manners.Check(record, 0, due) == Gate::Wait && !manners.ServerOf(origin).known)
-        platform::RunUntil([&] { return woken; }, timeoutMs);
-    const Server& server = manners.ServerOf(origin);
-    return server.known ? server.rules.RefusingRule(PathOf(record.URL)) : std::string();
+    if (record.Project->Robots) {
+        std::int64_t due = 0;
+        if (manners.Check(record, 0, due) == Gate::Wait && !manners.ServerOf(origin).known)
+            platform::RunUntil([&] { return woken; }, timeoutMs);
+        const Server& server = manners.ServerOf(origin);
+        if (server.known) {
+            rules = &server.rules;
+            now.refusingRule = server.rules.RefusingRule(PathOf(record.URL));
+        }
+    }
+    now.intervalMs = IntervalMs(*record.Project, rules);
+    const std::int64_t ownPace = IntervalMs(*record.Project, nullptr);
+    if (rules && now.intervalMs > ownPace) now.crawlDelaySeconds = rules->CrawlDelaySeconds();
+    return now;
 }
 
 void ServerManners::Started(const DownloadRecord& record, std::int64_t nowMs) {
@@ -174,13 +196,23 @@ std::string ServerManners::Refusal(const DownloadRecord& record) const {
     return "Refused by robots.txt (" + rule + "): " + record.URL;
 }
 
-void ServerManners::FetchRobots(const std::string& origin, const std::string& url, int hops) {
+void ServerManners::WaitForRobots(const std::string& origin, const store::Project* project) {
+    for (auto& t : transfers_) {
+        if (t->origin != origin) continue;
+        if (std::find(t->waiting.begin(), t->waiting.end(), project) == t->waiting.end()) t->waiting.push_back(project);
+        return;
+    }
+}
+
+void ServerManners::FetchRobots(const std::string& origin, const std::string& url, int hops,
+                                std::vector<const store::Project*> waiting) {
     Server& server = ServerOf(origin);
     server.fetching = true;
     auto transfer = std::make_unique<Transfer>();
     Transfer* t = transfer.get();
     t->origin = origin;
     t->hops = hops;
+    t->waiting = std::move(waiting);
     transfers_.push_back(std::move(transfer));
     net::DownloadConnection& conn = t->conn;
     conn.SetURL(url);
@@ -202,8 +234,9 @@ void ServerManners::FetchRobots(const std::string& origin, const std::string& ur
             if (IsWebAddress(next)) {
                 const std::string origin = t->origin;
                 const int hops = t->hops + 1;
+                auto waiting = std::move(t->waiting);
                 Finish(t);
-                FetchRobots(origin, next, hops);
+                FetchRobots(origin, next, hops, std::move(waiting));
                 return;
             }
         }
@@ -367,8 +400,14 @@ void ServerManners::Finish(Transfer* transfer) {
 void ServerManners::Cancel(const store::Project* project) {
     std::vector<std::unique_ptr<Transfer>> kept;
     for (auto& t : transfers_) {
-        // A robots.txt fetch serves every Project: only a stop of all ends it.
-        if (project && t->project != project) {
+        // A robots.txt fetch serves every Project waiting for it: it ends with the last of them.
+        if (project && !t->origin.empty()) {
+            t->waiting.erase(std::remove(t->waiting.begin(), t->waiting.end(), project), t->waiting.end());
+            if (!t->waiting.empty()) {
+                kept.push_back(std::move(t));
+                continue;
+            }
+        } else if (project && t->project != project) {
             kept.push_back(std::move(t));
             continue;
         }

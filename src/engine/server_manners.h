@@ -50,6 +50,15 @@ public:
     // Project does not obey robots.txt or nothing refuses the address. Main thread, outside a
     // run (quillmoor-cli explain).
     static std::string RobotsRuleNow(const DownloadRecord& record, int timeoutMs);
+    // What a run would meet at the record's server, found the same way: the refusing rule
+    // of its robots.txt (when obeyed), and the wait between two requests to that server
+    // with the Crawl-delay that set it (0 when the Project's own pace did, or none).
+    struct MannersNow {
+        std::string refusingRule;
+        std::int64_t intervalMs = 0;
+        double crawlDelaySeconds = 0;
+    };
+    static MannersNow MannersNowFor(const DownloadRecord& record, int timeoutMs);
 
     // Posts the Project's log-in form; its records wait until the answer is in.
     void BeginLogIn(store::Project& project);
@@ -58,7 +67,8 @@ public:
     // start address's level.
     void BeginSitemaps(store::Project& project);
     // A stop of one Project (or of all, nullptr): its log-in and sitemaps under way are
-    // dropped, with every robots.txt fetch when all stop (their records are gone too).
+    // dropped, and the robots.txt fetches no other running Project waits for (a later
+    // record of that server asks again).
     void Cancel(const store::Project* project);
 
     // The milliseconds between two requests of project to a server with these rules.
@@ -79,7 +89,9 @@ private:
         bool started = false;
     };
     struct Transfer;
-    void FetchRobots(const std::string& origin, const std::string& url, int hops);
+    void FetchRobots(const std::string& origin, const std::string& url, int hops,
+                     std::vector<const store::Project*> waiting);
+    void WaitForRobots(const std::string& origin, const store::Project* project);
     void FetchSitemap(store::Project& project, const std::string& url, bool robotsFile);
     void SitemapArrived(store::Project& project, const std::string& url, const std::string& body, bool robotsFile);
     void Prepared(store::Project* project);

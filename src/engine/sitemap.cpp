@@ -1,9 +1,9 @@
 // Reading sitemaps and sitemap indexes.
 #include "engine/sitemap.h"
 
-#include <zlib.h>
-
 #include <algorithm>
+
+#include "codings/content_decoding.h"
 
 namespace qm::engine {
 
@@ -12,20 +12,11 @@ namespace {
 // The gzip member's content, cut at kMaxSitemapBytes; what decodes before damage is kept.
 std::string Gunzip(std::string_view data) {
     std::string out;
-    z_stream z{};
-    if (inflateInit2(&z, 15 + 32) != Z_OK) return out;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(std::min<std::size_t>(data.size(), 0x7fffffff));
-    char buffer[65536];
-    while (out.size() < kMaxSitemapBytes) {
-        z.next_out = reinterpret_cast<Bytef*>(buffer);
-        z.avail_out = sizeof buffer;
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        out.append(buffer, sizeof buffer - z.avail_out);
-        if (rc != Z_OK) break;  // the end, damage, or no more input
-    }
-    inflateEnd(&z);
-    if (out.size() > kMaxSitemapBytes) out.resize(kMaxSitemapBytes);
+    auto gzip = codings::MakeContentDecoder("gzip");
+    gzip->Feed(data.data(), data.size(), [&out](const char* piece, std::size_t count) {
+        out.append(piece, std::min(count, kMaxSitemapBytes - out.size()));
+        return out.size() < kMaxSitemapBytes;
+    });
     return out;
 }
 

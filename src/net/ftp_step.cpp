@@ -26,11 +26,12 @@ constexpr std::int64_t kUnknownLength = 0x0FFFFFFF;
 
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
 
-std::uint32_t PeerAddress(int fd) {
-    sockaddr_in a{};
+// The address at the other end of fd; family 0 when it cannot be told.
+sockaddr_storage PeerAddress(int fd) {
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET) return 0;
-    return a.sin_addr.s_addr;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) a.ss_family = 0;
+    return a;
 }
 
 std::uint32_t LocalAddress(int fd) {
@@ -38,6 +39,49 @@ std::uint32_t LocalAddress(int fd) {
     socklen_t len = sizeof a;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET) return 0;
     return a.sin_addr.s_addr;
+}
+
+socklen_t AddressLength(const sockaddr_storage& a) {
+    return a.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+// Whether two socket addresses name the same host (ports aside).
+bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
+    if (a.ss_family != b.ss_family) return false;
+    if (a.ss_family == AF_INET)
+        return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr ==
+               reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
+    if (a.ss_family == AF_INET6)
+        return IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
+                                  &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr);
+    return false;
+}
+
+// A listening socket on the IPv6 address the control connection came from, at a port the
+// system chooses: the server of an IPv6 control connection connects back there.
+int Listener6Beside(int control) {
+    sockaddr_in6 local{};
+    socklen_t len = sizeof local;
+    if (getsockname(control, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin6_family != AF_INET6)
+        return kNoSocket;
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return kNoSocket;
+    local.sin6_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(fd, 5) != 0) {
+        ::close(fd);
+        return kNoSocket;
+    }
+    return fd;
+}
+
+std::string Local6Text(int fd) {
+    sockaddr_in6 local{};
+    socklen_t len = sizeof local;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin6_family != AF_INET6 ||
+        !inet_ntop(AF_INET6, &local.sin6_addr, text, sizeof text))
+        return {};
+    return text;
 }
 
 }  // namespace
@@ -76,6 +120,32 @@ int FtpConversation::PassivePort(const std::string& reply) {
     return port > 0 ? port : 0;
 }
 
+std::string FtpConversation::ExtendedPortArgument(const std::string& address, bool ipv6, int port) {
+    return std::string(ipv6 ? "|2|" : "|1|") + address + "|" + std::to_string(port) + "|";
+}
+
+int FtpConversation::ExtendedPassivePort(const std::string& reply) {
+    // Only the first line counts, and only its first parenthesis.
+    std::size_t end = reply.find('\n');
+    std::string_view line(reply.data(), end == std::string::npos ? reply.size() : end);
+    std::size_t open = line.find('(');
+    if (open == std::string_view::npos || open + 5 > line.size()) return 0;
+    const char d = line[open + 1];
+    // The delimiter is a printable character other than a digit (RFC 2428 suggests '|').
+    if (d < 33 || d > 126 || (d >= '0' && d <= '9')) return 0;
+    if (line[open + 2] != d || line[open + 3] != d) return 0;
+    std::size_t at = open + 4;
+    std::int64_t port = 0;
+    std::size_t digits = 0;
+    while (at < line.size() && line[at] >= '0' && line[at] <= '9' && digits < 6) {
+        port = port * 10 + (line[at] - '0');
+        ++at;
+        ++digits;
+    }
+    if (digits == 0 || at >= line.size() || line[at] != d || port < 1 || port > 65535) return 0;
+    return static_cast<int>(port);
+}
+
 void FtpConversation::Begin(int controlSocket, bool restarting, bool viaSocks) {
     CloseData();
     control_ = controlSocket;
@@ -92,7 +162,8 @@ void FtpConversation::Begin(int controlSocket, bool restarting, bool viaSocks) {
     triedPassive_ = passive_;
     dataConnecting_ = dataReady_ = headerSent_ = dataEnded_ = false;
     finalDigit_ = 0;
-    controlPeer_ = viaSocks ? 0 : PeerAddress(controlSocket);
+    controlPeer_ = viaSocks ? sockaddr_storage{} : PeerAddress(controlSocket);
+    ipv6_ = controlPeer_.ss_family == AF_INET6;
     if (buffer_.size() < kDataRead) buffer_.resize(kDataRead);
 }
 
@@ -239,7 +310,7 @@ void FtpConversation::OnReply(const FtpReply& reply) {
         step_ = kTransfer;
         return Command("Starting transfer...", "RETR " + c_.Path);
     case kPassive: {
-        int port = d == 2 ? PassivePort(reply.text) : 0;
+        int port = d != 2 ? 0 : ipv6_ ? ExtendedPassivePort(reply.text) : PassivePort(reply.text);
         if (port == 0) return Fail("Port setting failed.");
         ConnectPassive(port);
         if (!ok()) return;
@@ -275,16 +346,21 @@ void FtpConversation::OnReply(const FtpReply& reply) {
     }
 }
 
-// After TYPE: the data connection is set up, actively (PORT) or passively (PASV).
+// After TYPE: the data connection is set up, actively (PORT, or EPRT over IPv6) or
+// passively (PASV, or EPSV over IPv6, whose reply carries no IPv4 address).
 void FtpConversation::AskForData() {
-    if (passive_) {
-        step_ = kPassive;
-        Command("Setting passive mode...", "PASV");
-        return;
-    }
+    if (passive_) return AskForPassive();
     if (listener_ < 0 && !OpenListener()) return;
     step_ = c_.PathIsDirectory ? kRestOrPortDir : kPortFile;
-    Command("Setting port...", "PORT " + PortArgument(LocalAddress(control_), BoundPort(listener_)));
+    if (ipv6_)
+        Command("Setting port...", "EPRT " + ExtendedPortArgument(Local6Text(control_), true, BoundPort(listener_)));
+    else
+        Command("Setting port...", "PORT " + PortArgument(LocalAddress(control_), BoundPort(listener_)));
+}
+
+void FtpConversation::AskForPassive() {
+    step_ = kPassive;
+    Command("Setting passive mode...", ipv6_ ? "EPSV" : "PASV");
 }
 
 // The data connection is asked for: REST (to resume) and RETR, or LIST.
@@ -316,13 +392,12 @@ bool FtpConversation::FallBackToPassive() {
     CloseData();
     passive_ = triedPassive_ = true;
     restAccepted_ = restRefused_ = false;
-    step_ = kPassive;
-    Command("Setting passive mode...", "PASV");
+    AskForPassive();
     return true;
 }
 
 bool FtpConversation::OpenListener() {
-    listener_ = CreateListener(0, 7000);
+    listener_ = ipv6_ ? Listener6Beside(control_) : CreateListener(0, 7000);
     if (listener_ < 0 || !SetNonBlocking(listener_)) {
         CloseSocket(listener_);
         Fail("Cannot create data socket.");
@@ -336,7 +411,7 @@ bool FtpConversation::OpenListener() {
 void FtpConversation::OnListener() {
     if (!c_.Busy || listener_ < 0) return;
     for (;;) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t len = sizeof peer;
         int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
@@ -346,7 +421,7 @@ void FtpConversation::OnListener() {
         }
         // Only the server we talk to may bring the data (through SOCKS its address is
         // not known, and any peer is taken as before).
-        if (controlPeer_ != 0 && peer.sin_addr.s_addr != controlPeer_) {
+        if (controlPeer_.ss_family != 0 && !SameHost(peer, controlPeer_)) {
             ::close(fd);
             continue;
         }
@@ -359,18 +434,21 @@ void FtpConversation::OnListener() {
 }
 
 void FtpConversation::ConnectPassive(int port) {
-    data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // The data connection goes to the server the control connection reached, whatever
+    // address a PASV reply names.
+    sockaddr_storage addr = controlPeer_;
+    if (addr.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6&>(addr).sin6_port = htons(static_cast<std::uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in&>(addr).sin_port = htons(static_cast<std::uint16_t>(port));
+    data_ = ::socket(addr.ss_family == AF_INET6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (data_ < 0) {
         data_ = -1;
         Fail("Cannot create data socket.");
         return;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = controlPeer_;
     dataWatch_ = std::make_unique<platform::SocketWatch>(data_, [this](int events) { OnDataSocket(events); });
-    int rc = ::connect(data_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int rc = ::connect(data_, reinterpret_cast<sockaddr*>(&addr), AddressLength(addr));
     if (rc == 0) {
         DataReady();
     } else if (errno == EINPROGRESS || errno == EINTR) {

@@ -5,6 +5,8 @@
 // connection's events behind a short HTTP-like header, a listing turned into an HTML page.
 // The connection owns the control socket, its timer and the ending of a transaction; this
 // object owns the data sockets and the steps of the conversation.
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,7 +55,7 @@ public:
         kRestOrPortDir = 7,
         kTransfer = 8,
         kTransferring = 9,
-        kPassive = 20,  // reply to PASV
+        kPassive = 20,  // reply to PASV or EPSV
     };
 
     FtpConversation(DownloadConnection& client, Hooks hooks);
@@ -79,6 +81,12 @@ public:
     static std::string PortArgument(std::uint32_t address, int port);
     // The port a PASV reply names ("227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)"), or 0.
     static int PassivePort(const std::string& reply);
+    // The EPRT argument for an address of either family in text form and a port:
+    // "|2|::1|1025|" for ::1 (IPv6), "|1|10.0.0.5|1025|" for IPv4.
+    static std::string ExtendedPortArgument(const std::string& address, bool ipv6, int port);
+    // The port an EPSV reply names ("229 Entering Extended Passive Mode (|||6446|)": a
+    // delimiter, two empty fields, the port, the delimiter again), or 0.
+    static int ExtendedPassivePort(const std::string& reply);
 
 private:
     void OnReply(const FtpReply& reply);
@@ -87,6 +95,7 @@ private:
     bool SizeLimitExceeded();
     void TakeSize(const std::string& digits);
     void AskForData();
+    void AskForPassive();
     void AskForTransfer();
     bool FallBackToPassive();
     bool OpenListener();
@@ -113,14 +122,15 @@ private:
     bool viaSocks_ = false;
     bool passive_ = false;       // this transaction's data connection is passive
     bool triedPassive_ = false;  // passive mode was already taken after active failed
+    bool ipv6_ = false;          // the control connection is IPv6: EPSV and EPRT, never PASV or PORT
     int listener_ = -1;
     int data_ = -1;
     bool dataConnecting_ = false;
     bool dataReady_ = false;
     bool headerSent_ = false;
-    bool dataEnded_ = false;         // the server closed the data connection
-    int finalDigit_ = 0;             // first digit of the reply that ends the transfer, 0 until it came
-    std::uint32_t controlPeer_ = 0;  // the server's address (network byte order)
+    bool dataEnded_ = false;          // the server closed the data connection
+    int finalDigit_ = 0;              // first digit of the reply that ends the transfer, 0 until it came
+    sockaddr_storage controlPeer_{};  // the server's address; family 0 when not known (SOCKS)
     std::unique_ptr<platform::SocketWatch> listenerWatch_;
     std::unique_ptr<platform::SocketWatch> dataWatch_;
     std::vector<char> buffer_;

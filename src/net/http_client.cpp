@@ -19,9 +19,9 @@
 #include <optional>
 #include <vector>
 
-#include "net/chunked_body.h"
+#include "codings/chunked_body.h"
+#include "codings/content_decoding.h"
 #include "net/connect_race.h"
-#include "net/content_decoding.h"
 #include "net/ftp_step.h"
 #include "net/header_fields.h"
 #include "net/http_auth.h"
@@ -34,6 +34,12 @@
 #include "store/trim.h"
 
 namespace qm::net {
+
+using codings::ChunkedBody;
+using codings::ContentCodings;
+using codings::ContentDecoder;
+using codings::DecoderChain;
+using codings::kAcceptedEncodings;
 
 std::string DownloadConnection::UserAgent = "Velloran/4.0";
 std::string DownloadConnection::ProxyUser;
@@ -158,6 +164,9 @@ struct DownloadConnection::Impl {
     std::uint32_t connectAddress = kNoAddress;
     int connectPort = 0;
     std::uint32_t targetAddress = kNoAddress;
+    // The SOCKS target has only IPv6 addresses, which a SOCKS4 request cannot carry: its
+    // name goes to the proxy instead (SOCKS4a), which looks it up itself.
+    bool socksByName = false;
     int targetPort = 0;
     bool connecting = false;      // waiting for the connect to finish
     std::size_t headerBytes = 0;  // raw bytes taken into the current header
@@ -558,8 +567,19 @@ bool DownloadConnection::Impl::OpenConnection() {
     auto guard = alive;
     std::uint64_t gen = generation;
     if (Proxy() == ProxyKind::Socks4) {
+        socksByName = false;
+        if (BareHost(c.Host) != c.Host) {
+            // An IPv6 literal: neither a SOCKS4 request nor a SOCKS4a name can carry it.
+            PostForTransaction([this] {
+                Finish(DoneCode::Failed, false,
+                       "Host " + c.Host + " is an IPv6 address, which a SOCKS4 proxy cannot reach.",
+                       StatusKind::Connection);
+            });
+            return true;
+        }
         targetAddress = CachedAddress(c.Host);
-        if (targetAddress == kNoAddress) {
+        if (targetAddress == kNoAddress && !CachedAddresses6(c.Host).empty()) socksByName = true;
+        if (targetAddress == kNoAddress && !socksByName) {
             Report("Looking up host " + c.Host + "...", StatusKind::Connection);
             if (!Current(guard, gen)) return true;
             State = Stage::SocksTargetLookup;
@@ -694,7 +714,8 @@ void DownloadConnection::Impl::OnLookup(bool socksTarget, std::uint32_t address)
     timer.Stop();
     if (socksTarget) {
         targetLookup = nullptr;
-        if (address == kNoAddress) {
+        socksByName = address == kNoAddress && !CachedAddresses6(c.Host).empty();
+        if (address == kNoAddress && !socksByName) {
             Finish(DoneCode::Failed, false, "Host " + c.Host + " not found.", StatusKind::Connection);
             return;
         }
@@ -815,9 +836,15 @@ void DownloadConnection::Impl::OnConnected(int error) {
         head[1] = 1;
         head[2] = static_cast<unsigned char>((targetPort >> 8) & 0xFF);
         head[3] = static_cast<unsigned char>(targetPort & 0xFF);
-        std::memcpy(head + 4, &targetAddress, 4);
+        if (socksByName) {
+            // SOCKS4a: the address 0.0.0.1 says that the name follows the user identifier.
+            head[4] = head[5] = head[6] = 0;
+            head[7] = 1;
+        } else {
+            std::memcpy(head + 4, &targetAddress, 4);
+        }
         SendText(std::string(reinterpret_cast<char*>(head), 8));
-        SendText(std::string("SSL\0", 4));
+        SendText(std::string("SSL\0", 4) + (socksByName ? c.Host + std::string(1, '\0') : std::string()));
     } else if (c.Scheme == UrlScheme::Https && c.ProxyType == ProxyKind::Http) {
         // A tunnel through the proxy first; TLS starts when the proxy says yes.
         Report("Proxy server connected. Opening a tunnel to " + c.Host + ".", StatusKind::Connection);

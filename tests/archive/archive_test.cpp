@@ -9,19 +9,24 @@
 
 #include "archive/archive_contents.h"
 #include "archive/captured_bytes.h"
-#include "archive/content_decoding.h"
+#include "archive/http_payload.h"
 #include "archive/cdxj.h"
 #include "archive/digest.h"
 #include "archive/gzip_member.h"
 #include "archive/recorder.h"
 #include "archive/warc_reader.h"
 #include "archive/warc_writer.h"
+#include "codings/chunked_body.h"
 #include "support/peers.h"
 
 namespace qm::archive {
 namespace {
 
 namespace fs = std::filesystem;
+using codings::ChunkedBody;
+using codings::Dechunk;
+using codings::DecodeContent;
+using codings::Decoded;
 
 std::vector<ReadRecord> ReadAll(const std::string& path, std::string* error = nullptr) {
     std::vector<ReadRecord> out;
@@ -340,18 +345,21 @@ TEST(Recorder, LargeAnswersSpillToDiskAndReadBackWhole) {
 TEST(ArchiveText, ChunkedBodiesDecodeInAnyPieces) {
     const std::string body = "4\r\nab\r\n\r\n3;x=1\r\ncde\r\n0\r\n\r\n";
     for (std::size_t piece = 1; piece <= body.size(); ++piece) {
-        ChunkDecoder decoder;
+        ChunkedBody decoder;
         std::string out;
-        for (std::size_t at = 0; at < body.size(); at += piece)
-            ASSERT_TRUE(decoder.Feed(body.substr(at, piece), [&out](std::string_view c) { out.append(c); }));
-        EXPECT_TRUE(decoder.Done());
+        for (std::size_t at = 0; at < body.size(); at += piece) {
+            const std::string part = body.substr(at, piece);
+            ASSERT_NE(decoder.Feed(part.data(), part.size(), out), ChunkedBody::Result::Bad);
+        }
+        EXPECT_TRUE(decoder.Ended());
         EXPECT_EQ(out, "ab\r\ncde") << piece;
     }
-    ChunkDecoder bad;
-    EXPECT_FALSE(bad.Feed("3\r\nabcX", [](std::string_view) {}));  // no line end after the data
-    ChunkDecoder cut;
-    EXPECT_TRUE(cut.Feed("3\r\nab", [](std::string_view) {}));
-    EXPECT_FALSE(cut.Done());
+    std::string ignored;
+    ChunkedBody bad;
+    EXPECT_EQ(bad.Feed("3\r\nabcX", 8, ignored), ChunkedBody::Result::Bad);  // no line end after the data
+    ChunkedBody cut;
+    EXPECT_NE(cut.Feed("3\r\nab", 5, ignored), ChunkedBody::Result::Bad);
+    EXPECT_FALSE(cut.Ended());
 }
 
 TEST(ArchiveContents, TheLatestWholeAnswerOfEachAddressWithRevisitsResolved) {
@@ -413,7 +421,8 @@ TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
     EXPECT_EQ(out, text);
     EXPECT_EQ(DecodeContent(gz, "gzip", 10, out), Decoded::TooLarge);
     EXPECT_EQ(DecodeContent(gz.substr(0, gz.size() / 2), "x-gzip", 1000, out), Decoded::Damaged);
-    EXPECT_EQ(DecodeContent(text, "br", 1000, out), Decoded::Unknown);
+    EXPECT_EQ(DecodeContent(text, "compress", 1000, out), Decoded::Unknown);
+    EXPECT_EQ(DecodeContent(text, "br", 1000, out), Decoded::Damaged) << "brotli is undone, and this is none";
     int status = 0;
     std::string head, body;
     char size[16];

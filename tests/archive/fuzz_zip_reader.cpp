@@ -8,7 +8,7 @@
 
 #include "../support/fuzz_temp_dir.h"
 #include "archive/archive_contents.h"
-#include "archive/content_decoding.h"
+#include "archive/http_payload.h"
 #include "archive/zip_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int status = 0;
     std::string head, body;
     qm::archive::HttpPayload(bytes, 1 << 20, status, head, body);
-    qm::archive::DecodeContent(bytes, "gzip", 1 << 20, body);
-    qm::archive::DecodeContent(bytes, "deflate", 1 << 20, body);
+    qm::codings::DecodeContent(bytes, "gzip", 1 << 20, body);
+    qm::codings::DecodeContent(bytes, "deflate", 1 << 20, body);
     return 0;
 }

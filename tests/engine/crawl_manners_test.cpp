@@ -196,6 +196,37 @@ TEST_F(CrawlMannersTest, RobotsTxtAndRobotsTagsFromNginx) {
     EXPECT_NE(r.out.find("admitted=no\nreason=robots.txt (Disallow: /private/)\n"), std::string::npos) << r.out;
     r = Cli({"explain", "Polite/0", nginx.Url("/private/open.html")});
     EXPECT_NE(r.out.find("admitted=yes\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("pace="), std::string::npos) << "no pace asked for: " << r.out;
+
+    // A link on a page whose robots tag says nofollow; what the page shows is still taken.
+    r = Cli({"explain", "Polite/0", nginx.Url("/never.html"), "--from", nginx.Url("/nofollow.html")});
+    EXPECT_NE(r.out.find("admitted=no\nreason=robots tag \"nofollow\" on " + nginx.Url("/nofollow.html") + "\n"),
+              std::string::npos)
+        << r.out << r.err;
+    r = Cli({"explain", "Polite/0", nginx.Url("/shown.gif"), "--embedded", "--from", nginx.Url("/nofollow.html")});
+    EXPECT_NE(r.out.find("admitted=yes\n"), std::string::npos) << r.out;
+    r = Cli({"explain", "Polite/0", nginx.Url("/never.html"), "--from", nginx.Url("/index.html")});
+    EXPECT_NE(r.out.find("admitted=yes\n"), std::string::npos) << r.out;
+
+    // The pace: the Project's own, or a longer robots.txt Crawl-delay.
+    ASSERT_EQ(Cli({"project", "Polite/0", "PerSecond=4"}).exitCode, 0);
+    r = Cli({"explain", "Polite/0", nginx.Url("/never.html")});
+    EXPECT_NE(r.out.find("pace=250 ms between requests to its server (at most 4 a second)\n"), std::string::npos)
+        << r.out;
+    const std::string slowSite = dir_ + "/slow";
+    ASSERT_TRUE(WriteFile(slowSite + "/robots.txt", "User-agent: *\nCrawl-delay: 3\n"));
+    NginxPeer slow(slowSite);
+    ASSERT_TRUE(slow.Ok()) << slow.Error();
+    ASSERT_EQ(Cli({"add", "Slow", slow.Url("/index.html"), "--level", "3"}).exitCode, 0);
+    r = Cli({"explain", "Slow/0", slow.Url("/a.html")});
+    EXPECT_NE(r.out.find("pace=3000 ms between requests to its server (robots.txt Crawl-delay: 3)\n"),
+              std::string::npos)
+        << r.out;
+    // Without robots.txt obeyed, nothing asks the page or robots.txt: the link is taken.
+    ASSERT_EQ(Cli({"project", "Polite/0", "Robots=False", "PerSecond=0"}).exitCode, 0);
+    r = Cli({"explain", "Polite/0", nginx.Url("/never.html"), "--from", nginx.Url("/nofollow.html")});
+    EXPECT_NE(r.out.find("admitted=yes\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("pace="), std::string::npos) << r.out;
 
     // A Project stored before robots.txt was obeyed keeps fetching as it did.
     ASSERT_EQ(Cli({"add", "Old", nginx.Url("/index.html"), "--level", "3"}).exitCode, 0);

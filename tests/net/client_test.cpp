@@ -497,6 +497,44 @@ TEST_F(ClientTest, SocksRequestIsTwoSendsThenTheRequest) {
     EXPECT_EQ(e.body, "hello") << "the grant's bytes are not taken for the answer";
 }
 
+// A SOCKS4 request carries only an IPv4 address: a target name with only IPv6 addresses goes
+// to the proxy by name (SOCKS4a), and an IPv6 literal is refused before anything is sent.
+TEST_F(ClientTest, SocksCarriesIpv6OnlyNamesByNameAndRefusesIpv6Literals) {
+    net::SetResolver6ForTesting([](const std::string& name) {
+        return name == "v6only.test" ? std::vector<in6_addr>{in6addr_loopback} : std::vector<in6_addr>{};
+    });
+    std::string grant("\x00\x5a\x00\x00\x00\x00\x00\x00", 8);
+    ScriptedServer s({{ReadBytes(8 + 4 + 12), Send(grant), ReadRequest(), Send(kOk), Close()}});
+    net::DownloadConnection c;
+    Prepare(c, "http://v6only.test:8081/p");
+    c.ProxyType = net::ProxyKind::Socks4;
+    c.ProxyHost = "127.0.0.1";
+    c.ProxyPort = s.Port();
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(e.code, 0) << e.Dump();
+    EXPECT_EQ(e.body, "hello");
+    const std::string got = s.Received().at(0);
+    const std::string head("\x04\x01\x1f\x91\x00\x00\x00\x01SSL\x00v6only.test\x00", 24);
+    ASSERT_GE(got.size(), head.size());
+    EXPECT_EQ(got.substr(0, head.size()), head);
+    EXPECT_NE(got.find("Host: v6only.test:8081\r\n"), std::string::npos) << got;
+
+    Events e2;
+    net::DownloadConnection literal;
+    Attach(literal, e2);
+    literal.SetURL("http://[::1]:8081/p");
+    literal.ProxyType = net::ProxyKind::Socks4;
+    literal.ProxyHost = "127.0.0.1";
+    literal.ProxyPort = s.Port();
+    ASSERT_TRUE(literal.Start(false));
+    ASSERT_TRUE(RunToDone(e2)) << e2.Dump();
+    EXPECT_EQ(e2.code, 4);
+    EXPECT_TRUE(e2.Has("Host [::1] is an IPv6 address, which a SOCKS4 proxy cannot reach.", 0)) << e2.Dump();
+    EXPECT_FALSE(e2.Has("Connecting to Proxy server...", 0)) << e2.Dump();
+    net::SetResolver6ForTesting(nullptr);
+}
+
 TEST_F(ClientTest, SocksRefusalEndsByTimeOut) {
     ScriptedServer s({{ReadBytes(12), Send(std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8)), Hold(5000)}});
     net::DownloadConnection c;

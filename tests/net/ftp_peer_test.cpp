@@ -113,6 +113,50 @@ TEST_F(FtpPeerTest, ResumeWithRestAndWithoutIt) {
     }
 }
 
+// Over IPv6 the data connection is set up with EPSV and EPRT (a PASV reply carries only an
+// IPv4 address); IPv4 keeps PASV and PORT.
+TEST_F(FtpPeerTest, Ipv6UsesExtendedPassiveAndActiveModes) {
+    if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback ([::1])";
+    FtpPeer peer(root_, "", false, false, /*ipv6=*/true);
+    ASSERT_TRUE(peer.Ok()) << peer.Error();
+    auto sent = [](const Events& e, const std::string& prefix) {
+        for (const auto& s : e.status)
+            if (s.second == 3 && s.first.rfind(prefix, 0) == 0) return true;
+        return false;
+    };
+    for (bool passive : {false, true}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        Result file = Fetch(peer.Url6("/big.bin"), passive);
+        EXPECT_EQ(file.e.code, 0) << file.e.Dump();
+        EXPECT_TRUE(file.e.body == big_);
+        EXPECT_EQ(sent(file.e, "EPSV"), passive) << file.e.Dump();
+        EXPECT_EQ(sent(file.e, "EPRT |2|::1|"), !passive) << file.e.Dump();
+        EXPECT_FALSE(sent(file.e, "PASV") || sent(file.e, "PORT")) << file.e.Dump();
+
+        Result list = Fetch(peer.Url6("/pub/"), passive);
+        EXPECT_EQ(list.e.code, 0) << list.e.Dump();
+        EXPECT_NE(list.e.body.find("<a href=\"small.txt\">small.txt</a>"), std::string::npos) << list.e.body;
+
+        Result resumed = Fetch(peer.Url6("/big.bin"), passive, 1000);
+        EXPECT_EQ(resumed.status, 206);
+        EXPECT_TRUE(resumed.e.body == big_.substr(1000));
+
+        Result v4 = Fetch(peer.Url("/pub/small.txt"), passive);
+        EXPECT_EQ(v4.e.body, "hello over ftp\n");
+        EXPECT_EQ(sent(v4.e, "PASV"), passive) << v4.e.Dump();
+        EXPECT_EQ(sent(v4.e, "PORT "), !passive) << v4.e.Dump();
+        EXPECT_FALSE(sent(v4.e, "EPSV") || sent(v4.e, "EPRT")) << v4.e.Dump();
+    }
+    // A server that cannot connect back falls back to EPSV, never to PASV.
+    FtpPeer refusing(root_, "", false, /*noActive=*/true, /*ipv6=*/true);
+    ASSERT_TRUE(refusing.Ok()) << refusing.Error();
+    Result r = Fetch(refusing.Url6("/pub/small.txt"), false);
+    EXPECT_TRUE(r.e.Has("Active mode refused; trying passive mode.", 0)) << r.e.Dump();
+    EXPECT_EQ(r.e.body, "hello over ftp\n");
+    EXPECT_TRUE(sent(r.e, "EPSV"));
+    EXPECT_FALSE(sent(r.e, "PASV"));
+}
+
 TEST_F(FtpPeerTest, ThroughSocksAndPastAnHttpProxy) {
     FtpPeer peer(root_);
     ASSERT_TRUE(peer.Ok()) << peer.Error();

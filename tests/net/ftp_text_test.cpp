@@ -80,6 +80,18 @@ TEST(FtpReply, PortAndPassiveTexts) {
     EXPECT_EQ(net::FtpConversation::PassivePort("227 =127,0,0,1,0,21\r\n"), 21);
     EXPECT_EQ(net::FtpConversation::PassivePort("227 (127,0,0,1,300,1)\r\n"), 0);
     EXPECT_EQ(net::FtpConversation::PassivePort("227 Passive\r\n"), 0);
+
+    EXPECT_EQ(net::FtpConversation::ExtendedPortArgument("::1", true, 1025), "|2|::1|1025|");
+    EXPECT_EQ(net::FtpConversation::ExtendedPortArgument("10.0.0.5", false, 21), "|1|10.0.0.5|21|");
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 Entering Extended Passive Mode (|||6446|)\r\n"), 6446);
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 ok (!!!65535!)\r\n"), 65535);
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (|||65536|)\r\n"), 0);
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (|||0|)\r\n"), 0);
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (|||6446)\r\n"), 0) << "no closing delimiter";
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (1116441)\r\n"), 0) << "a digit is no delimiter";
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (||"), 0);
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 none\r\n(|||21|)"), 0) << "first line only";
+    EXPECT_EQ(net::FtpConversation::ExtendedPassivePort("229 (|||99999999999999999999|)"), 0);
 }
 
 std::string Convert(const std::vector<std::string>& pieces, bool finish = false) {

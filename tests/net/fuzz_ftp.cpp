@@ -24,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             qm::net::FtpSizeDigits(reply->text);
             qm::net::FtpTransferSizeDigits(reply->text);
             qm::net::FtpConversation::PassivePort(reply->text);
+            const int port = qm::net::FtpConversation::ExtendedPassivePort(reply->text);
+            if (port < 0 || port > 65535) std::abort();
         }
     }
 

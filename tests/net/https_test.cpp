@@ -30,7 +30,7 @@ bool Openssl(const std::vector<std::string>& args, std::string& error) {
 // The test's certificate authority and server certificates, in dir.
 bool MakeCertificates(const std::string& dir, std::string& error) {
     const std::string d = dir + "/";
-    WriteFile(d + "local.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    WriteFile(d + "local.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1\n");
     WriteFile(d + "other.ext", "subjectAltName=DNS:other.example\n");
     return Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key", "-out", d + "ca.pem",
                     "-days", "2", "-subj", "/CN=Quillmoor Test CA"},
@@ -181,6 +181,47 @@ TEST_F(HttpsTest, RefusedCertificatesSayWhyAndTheOptionAcceptsThem) {
         Events e = Fetch(c, Url(k.port, "/page.html"));
         EXPECT_EQ(e.code, 0) << e.Dump();
         EXPECT_EQ(e.body, "<p>secure page</p>");
+    }
+}
+
+// An IPv6 literal is no server name: no SNI goes out (RFC 6066), and the certificate is
+// checked against the address itself.
+TEST_F(HttpsTest, Ipv6LiteralSendsNoServerNameAndIsCheckedAgainstTheAddress) {
+    if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback ([::1])";
+    const int good = FreePort(), other = FreePort(), named4 = FreePort();
+    const std::string root = *dir_ + "/www";
+    auto tls = [&](int port, const std::string& cert) {
+        return "listen [::1]:" + std::to_string(port) + " ssl;\n    ssl_certificate " + *dir_ + "/" + cert +
+               ";\n    ssl_certificate_key " + *dir_ + "/srv.key;\n";
+    };
+    NginxPeer v6(root, tls(good, "good.pem") + "listen 127.0.0.1:" + std::to_string(named4) +
+                           " ssl;\n    location = /sni { return 200 \"[$ssl_server_name]\"; }\n  }\n" +
+                           "  server {\n    root " + root + ";\n    " + tls(other, "other.pem"));
+    ASSERT_TRUE(v6.Ok()) << v6.Error();
+    const std::string base = "https://[::1]:" + std::to_string(good);
+    {
+        net::DownloadConnection c;
+        Events e = Fetch(c, base + "/file.txt");
+        EXPECT_EQ(e.code, 0) << e.Dump();
+        EXPECT_EQ(e.body, body_);
+        EXPECT_EQ(c.Host, "[::1]");
+        EXPECT_TRUE(Logged(e, "Host: [::1]:" + std::to_string(good))) << e.Dump();
+    }
+    {
+        net::DownloadConnection c;
+        Events e = Fetch(c, base + "/sni");
+        EXPECT_EQ(e.body, "[]") << "an address is never sent as the server's name";
+        net::DownloadConnection named;
+        Events byName = Fetch(named, "https://localhost:" + std::to_string(named4) + "/sni");
+        EXPECT_EQ(byName.body, "[localhost]") << byName.Dump();
+    }
+    {
+        // The certificate names localhost but not ::1.
+        net::DownloadConnection c;
+        Events e = Fetch(c, "https://[::1]:" + std::to_string(other) + "/page.html");
+        EXPECT_EQ(e.code, 4);
+        EXPECT_TRUE(Logged(e, "certificate refused: ")) << e.Dump();
+        EXPECT_TRUE(Logged(e, "IP address mismatch")) << e.Dump();
     }
 }
 

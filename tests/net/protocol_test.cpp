@@ -6,9 +6,10 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include "net/chunked_body.h"
+#include "codings/chunked_body.h"
 #include "net/client_harness.h"
-#include "net/content_decoding.h"
+#include "codings/content_decoding.h"
+#include "codings/whole_body.h"
 #include "net/kept_connections.h"
 #include "net/scripted_server.h"
 
@@ -66,11 +67,11 @@ std::string Chunked(const std::string& body, std::size_t chunk, const std::strin
 }
 
 std::string Decode(const char* coding, const std::string& coded, std::size_t piece,
-                   net::ContentDecoder::Result* last = nullptr) {
-    auto d = net::MakeContentDecoder(coding);
+                   codings::ContentDecoder::Result* last = nullptr) {
+    auto d = codings::MakeContentDecoder(coding);
     std::string out;
-    net::ContentDecoder::Result r = net::ContentDecoder::Result::More;
-    for (std::size_t at = 0; at < coded.size() && r == net::ContentDecoder::Result::More; at += piece)
+    codings::ContentDecoder::Result r = codings::ContentDecoder::Result::More;
+    for (std::size_t at = 0; at < coded.size() && r == codings::ContentDecoder::Result::More; at += piece)
         r = d->Feed(coded.data() + at, std::min(piece, coded.size() - at), [&](const char* p, std::size_t n) {
             out.append(p, n);
             return true;
@@ -107,30 +108,70 @@ TEST(ChunkedBody, FramingIsDecodedAndBounded) {
     // end is counted, not taken.
     const std::string wire = Chunked(body, 1000, "X-Checksum: 12\r\nX-More: 3\r\n") + "NEXT";
     for (std::size_t piece : {1u, 7u, 4096u}) {
-        net::ChunkedBody chunks;
+        codings::ChunkedBody chunks;
         std::string out;
-        net::ChunkedBody::Result r = net::ChunkedBody::Result::More;
-        for (std::size_t at = 0; at < wire.size() && r == net::ChunkedBody::Result::More; at += piece)
+        codings::ChunkedBody::Result r = codings::ChunkedBody::Result::More;
+        for (std::size_t at = 0; at < wire.size() && r == codings::ChunkedBody::Result::More; at += piece)
             r = chunks.Feed(wire.data() + at, std::min(piece, wire.size() - at), out);
-        EXPECT_EQ(r, net::ChunkedBody::Result::End) << piece;
+        EXPECT_EQ(r, codings::ChunkedBody::Result::End) << piece;
         EXPECT_EQ(out, body) << piece;
         EXPECT_EQ(chunks.Leftover(), piece == 1 ? 0u : 4u) << piece;
     }
     auto verdict = [](const std::string& w) {
-        net::ChunkedBody chunks;
+        codings::ChunkedBody chunks;
         std::string out;
         return chunks.Feed(w.data(), w.size(), out);
     };
-    EXPECT_EQ(verdict("5\nhello\n0\n\n"), net::ChunkedBody::Result::End) << "bare line feeds";
-    EXPECT_EQ(verdict("zz\r\nhello\r\n"), net::ChunkedBody::Result::Bad);
-    EXPECT_EQ(verdict("5 junk\r\nhello\r\n"), net::ChunkedBody::Result::Bad);
-    EXPECT_EQ(verdict("5\r\nhelloX\r\n"), net::ChunkedBody::Result::Bad) << "data longer than its size";
-    EXPECT_EQ(verdict("1000000000000000\r\n"), net::ChunkedBody::Result::Bad) << "a size that overflows";
-    EXPECT_EQ(verdict(std::string(2000, '0')), net::ChunkedBody::Result::Bad) << "an endless size line";
-    EXPECT_EQ(verdict("0\r\n" + std::string(20000, 'x')), net::ChunkedBody::Result::Bad) << "an endless trailer";
+    EXPECT_EQ(verdict("5\nhello\n0\n\n"), codings::ChunkedBody::Result::End) << "bare line feeds";
+    EXPECT_EQ(verdict("zz\r\nhello\r\n"), codings::ChunkedBody::Result::Bad);
+    EXPECT_EQ(verdict("5 junk\r\nhello\r\n"), codings::ChunkedBody::Result::Bad);
+    EXPECT_EQ(verdict("5\r\nhelloX\r\n"), codings::ChunkedBody::Result::Bad) << "data longer than its size";
+    EXPECT_EQ(verdict("1000000000000000\r\n"), codings::ChunkedBody::Result::Bad) << "a size that overflows";
+    EXPECT_EQ(verdict(std::string(2000, '0')), codings::ChunkedBody::Result::Bad) << "an endless size line";
+    EXPECT_EQ(verdict("0\r\n" + std::string(20000, 'x')), codings::ChunkedBody::Result::Bad) << "an endless trailer";
     std::string manyFields = "0\r\n";
     for (int i = 0; i < 100; ++i) manyFields += "A: b\r\n";
-    EXPECT_EQ(verdict(manyFields + "\r\n"), net::ChunkedBody::Result::Bad) << "too many trailer fields";
+    EXPECT_EQ(verdict(manyFields + "\r\n"), codings::ChunkedBody::Result::Bad) << "too many trailer fields";
+}
+
+// Bodies held whole (archived answers, sitemaps) go through the same decoders, bounded.
+TEST(ContentDecoding, WholeBodiesEveryCodingChainedAndBounded) {
+    const std::string text = SampleText();
+    using codings::Decoded;
+    std::string out;
+    const std::pair<const char*, std::string> cases[] = {{"gzip", Zlib(text, 15 + 16)},
+                                                         {"deflate", Zlib(text, 15)},
+                                                         {"deflate", Zlib(text, -15)},
+                                                         {"deflate", Zlib(text, 15 + 16)},
+                                                         {"br", Brotli(text)},
+                                                         {"zstd", Zstd(text)},
+                                                         {"gzip, br", Brotli(Zlib(text, 15 + 16))},
+                                                         {"identity", text},
+                                                         {"", text}};
+    for (const auto& [coding, coded] : cases) {
+        out = "old";
+        EXPECT_EQ(codings::DecodeContent(coded, coding, text.size(), out), Decoded::Ok) << coding;
+        EXPECT_EQ(out, text) << coding;
+        out = "old";
+        EXPECT_EQ(codings::DecodeContent(coded, coding, text.size() - 1, out), Decoded::TooLarge) << coding;
+        EXPECT_EQ(out, "old") << coding;
+    }
+    EXPECT_EQ(codings::DecodeContent(Zstd(text).substr(0, 40), "zstd", 1 << 20, out), Decoded::Damaged);
+    EXPECT_EQ(codings::DecodeContent(text, "br", 1 << 20, out), Decoded::Damaged);
+    EXPECT_EQ(codings::DecodeContent(text, "compress", 1 << 20, out), Decoded::Unknown);
+    EXPECT_EQ(codings::DecodeContent(text, "gzip, gzip, gzip, gzip", 1 << 20, out), Decoded::Unknown);
+    // A bomb stops at the limit, long before it is whole.
+    const std::string bomb = Zstd(std::string(64 << 20, 'a'));
+    EXPECT_EQ(codings::DecodeContent(bomb, "zstd", 1 << 20, out), Decoded::TooLarge);
+
+    std::string whole = "kept";
+    EXPECT_TRUE(codings::Dechunk(Chunked(text, 1000, "X-Trailer: 1\r\n"), whole));
+    EXPECT_EQ(whole, text);
+    whole = "kept";
+    EXPECT_FALSE(codings::Dechunk(Chunked(text, 1000).substr(0, 5000), whole));
+    EXPECT_FALSE(codings::Dechunk("5;" + std::string(2000, 'x') + "\r\nhello\r\n0\r\n\r\n", whole))
+        << "a size line past its bound";
+    EXPECT_EQ(whole, "kept");
 }
 
 TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
@@ -141,27 +182,27 @@ TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
     for (const auto& [coding, coded] : cases) {
         ASSERT_LT(coded.size() * 5, text.size()) << coding;
         for (std::size_t piece : {1u, 333u, 100000u}) {
-            net::ContentDecoder::Result r;
+            codings::ContentDecoder::Result r;
             EXPECT_EQ(Decode(coding, coded, piece, &r), text) << coding << " " << piece;
-            EXPECT_EQ(r, net::ContentDecoder::Result::End) << coding;
+            EXPECT_EQ(r, codings::ContentDecoder::Result::End) << coding;
         }
-        net::ContentDecoder::Result r;
+        codings::ContentDecoder::Result r;
         Decode(coding, coded.substr(0, coded.size() / 2), 512, &r);
-        EXPECT_EQ(r, net::ContentDecoder::Result::More) << coding << ": a cut stream is not at its end";
+        EXPECT_EQ(r, codings::ContentDecoder::Result::More) << coding << ": a cut stream is not at its end";
         std::string broken = coded;
         for (std::size_t i = 0; i < 8 && i < broken.size(); ++i) broken[i] = static_cast<char>(0xFF - i);
         Decode(coding, broken, 512, &r);
-        EXPECT_EQ(r, net::ContentDecoder::Result::Bad) << coding;
+        EXPECT_EQ(r, codings::ContentDecoder::Result::Bad) << coding;
     }
-    EXPECT_EQ(net::MakeContentDecoder("compress"), nullptr);
-    EXPECT_EQ(net::MakeContentDecoder("identity"), nullptr);
+    EXPECT_EQ(codings::MakeContentDecoder("compress"), nullptr);
+    EXPECT_EQ(codings::MakeContentDecoder("identity"), nullptr);
 
     // Several codings are undone last first; an unknown one leaves the body alone.
     bool known = false;
-    auto codings = net::ContentCodings(" gzip , br", known);
+    auto codings = codings::ContentCodings(" gzip , br", known);
     EXPECT_TRUE(known);
     ASSERT_EQ(codings, (std::vector<std::string>{"gzip", "br"}));
-    auto chain = net::DecoderChain::For(codings);
+    auto chain = codings::DecoderChain::For(codings);
     ASSERT_TRUE(chain);
     std::string out;
     const std::string twice = Brotli(Zlib(text, 15 + 16));
@@ -170,11 +211,11 @@ TEST(ContentDecoding, EveryCodingDecodesInAnyCutAndBrokenDataIsRefused) {
                               out.append(p, n);
                               return true;
                           }),
-              net::ContentDecoder::Result::End);
+              codings::ContentDecoder::Result::End);
     EXPECT_EQ(out, text);
-    net::ContentCodings("gzip, compress", known);
+    codings::ContentCodings("gzip, compress", known);
     EXPECT_FALSE(known);
-    net::ContentCodings("gzip, gzip, gzip, gzip", known);
+    codings::ContentCodings("gzip, gzip, gzip, gzip", known);
     EXPECT_FALSE(known) << "more codings than are undone";
 }
 
@@ -339,5 +380,5 @@ TEST_F(ProtocolTest, ADecompressionBombIsStoppedWithALogLine) {
     EXPECT_FALSE(c.EndedWhole(net::DoneCode::SizeLimit));
     EXPECT_TRUE(HasStatusStartingWith("Decompression bomb stopped: ")) << e.Dump();
     EXPECT_GT(delivered, 64u * 1024 * 1024);
-    EXPECT_LT(delivered, 64u * 1024 * 1024 + 2 * net::ContentDecoder::kPieceSize);
+    EXPECT_LT(delivered, 64u * 1024 * 1024 + 2 * codings::ContentDecoder::kPieceSize);
 }

@@ -14,6 +14,7 @@
 #include "archive/warc_reader.h"
 #include "archive/warc_record.h"
 #include "archive/warc_writer.h"
+#include "codings/chunked_body.h"
 #include "net/client_harness.h"
 #include "net/connect_race.h"
 #include "net/host_lookup.h"
@@ -177,7 +178,7 @@ TEST_F(WebProtocolsPeerTest, TheWebArchiveKeepsChunkedCompressedAnswersAsTheyCam
             std::string payload;
             const bool chunked = archive::HttpHeaderValue(head, "Transfer-Encoding") == "chunked";
             if (chunked)
-                ASSERT_TRUE(archive::Dechunk(body, payload));
+                ASSERT_TRUE(codings::Dechunk(body, payload));
             else
                 payload = std::string(body);
             EXPECT_EQ(archive::Sha1Base32(payload), rr.record.Field("WARC-Payload-Digest"))

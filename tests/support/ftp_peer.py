@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# An FTP server for the tests and benchmarks, on 127.0.0.1 only: pyftpdlib serving one folder
+# An FTP server for the tests and benchmarks, on 127.0.0.1 only (and [::1] with --ipv6): pyftpdlib serving one folder
 # to anonymous users and to one user with a password, with switches for the refusals a test
 # needs (REST refused, active-mode data connections refused). A known fault of
 # pyftpdlib's active mode is mended here (see ActiveDataConnector); --stock leaves it.
@@ -17,6 +17,7 @@ parser.add_argument("--user", default="")         # name:password
 parser.add_argument("--no-rest", action="store_true")
 parser.add_argument("--no-active", action="store_true")
 parser.add_argument("--stock", action="store_true")
+parser.add_argument("--ipv6", action="store_true")  # also on [::1], same port
 args = parser.parse_args()
 
 authorizer = DummyAuthorizer()
@@ -51,6 +52,12 @@ class Handler(FTPHandler):
             return
         return FTPHandler.ftp_PORT(self, line)
 
+    def ftp_EPRT(self, line):
+        if args.no_active:
+            self.respond("425 Can't connect to specified address.")
+            return
+        return FTPHandler.ftp_EPRT(self, line)
+
 
 if args.stock:
     Handler.active_dtp = ActiveDTP
@@ -59,4 +66,7 @@ Handler.banner = "quillmoor test server ready."
 Handler.auth_failed_timeout = 0.1  # a refused log-on is answered at once
 logging.basicConfig(level=logging.WARNING)
 server = FTPServer(("127.0.0.1", args.port), Handler)
+if args.ipv6:
+    # A second listener in the same event loop, so one serve_forever answers both.
+    server6 = FTPServer(("::1", args.port), Handler)
 server.serve_forever()

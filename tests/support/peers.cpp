@@ -261,7 +261,7 @@ DantePeer::DantePeer() {
     Launch({FindProgram("danted"), "-f", conf, "-p", dir_ + "/danted.pid", "-N", "1"}, "danted");
 }
 
-FtpPeer::FtpPeer(const std::string& root, const std::string& user, bool noRest, bool noActive) {
+FtpPeer::FtpPeer(const std::string& root, const std::string& user, bool noRest, bool noActive, bool ipv6) {
     dir_ = MakeTempDir("ftp");
     port_ = FreePort();
     const char* src = std::getenv("QM_SOURCE_DIR");
@@ -272,10 +272,12 @@ FtpPeer::FtpPeer(const std::string& root, const std::string& user, bool noRest, 
     if (!user.empty()) argv.insert(argv.end(), {"--user", user});
     if (noRest) argv.push_back("--no-rest");
     if (noActive) argv.push_back("--no-active");
+    if (ipv6) argv.push_back("--ipv6");
     Launch(argv, "pyftpdlib");
 }
 
 std::string FtpPeer::Url(const std::string& path) const { return "ftp://127.0.0.1:" + std::to_string(port_) + path; }
+std::string FtpPeer::Url6(const std::string& path) const { return "ftp://[::1]:" + std::to_string(port_) + path; }
 
 SitePeer::SitePeer(const std::string& root, const SitePeerSettings& settings) {
     dir_ = MakeTempDir("site");

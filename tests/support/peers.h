@@ -82,11 +82,14 @@ public:
 };
 
 // pyftpdlib serving root on 127.0.0.1 to anonymous users and, when user is "name:password",
-// to that user. noRest: REST is refused; noActive: PORT is answered with 425.
+// to that user. noRest: REST is refused; noActive: PORT is answered with 425; ipv6: it also
+// listens on [::1] at the same port.
 class FtpPeer : public PeerBase {
 public:
-    explicit FtpPeer(const std::string& root, const std::string& user = "", bool noRest = false, bool noActive = false);
-    std::string Url(const std::string& path) const;  // "ftp://127.0.0.1:PORT" + path
+    explicit FtpPeer(const std::string& root, const std::string& user = "", bool noRest = false, bool noActive = false,
+                     bool ipv6 = false);
+    std::string Url(const std::string& path) const;   // "ftp://127.0.0.1:PORT" + path
+    std::string Url6(const std::string& path) const;  // "ftp://[::1]:PORT" + path
 };
 
 // A small scripted web site (tests/support/site_peer.py) serving root: redirects from a file

@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-namespace qm::net {
+namespace qm::codings {
 
 class ChunkedBody {
 public:
@@ -37,4 +38,8 @@ private:
     std::size_t leftover_ = 0;
 };
 
-}  // namespace qm::net
+// A whole chunked body's content; false (leaving out unchanged) when it is not well formed
+// or ends before its last chunk and trailer.
+bool Dechunk(std::string_view body, std::string& out);
+
+}  // namespace qm::codings

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm::net {
+namespace qm::codings {
 
 // What the client offers in Accept-Encoding.
 inline constexpr const char* kAcceptedEncodings = "gzip, deflate, br, zstd";
@@ -55,4 +55,4 @@ private:
     std::vector<std::unique_ptr<ContentDecoder>> stages_;  // in the order they are undone
 };
 
-}  // namespace qm::net
+}  // namespace qm::codings

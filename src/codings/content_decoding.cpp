@@ -1,4 +1,4 @@
-#include "net/content_decoding.h"
+#include "codings/content_decoding.h"
 
 #include <brotli/decode.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <array>
 #include <cstring>
 
-namespace qm::net {
+namespace qm::codings {
 
 namespace {
 
@@ -39,7 +39,9 @@ public:
                 const bool zlibHeader =
                     count < 2 ? (b0 & 0x0F) == 8
                               : (b0 & 0x0F) == 8 && ((b0 << 8) | static_cast<unsigned char>(data[1])) % 31 == 0;
-                bits = zlibHeader ? 15 : -15;
+                // A gzip member sent as "deflate" is read as gzip.
+                const bool gzipMagic = count >= 2 && b0 == 0x1f && static_cast<unsigned char>(data[1]) == 0x8b;
+                bits = gzipMagic ? 15 + 32 : zlibHeader ? 15 : -15;
             }
             if (inflateInit2(&z_, bits) != Z_OK) return Result::Bad;
             open_ = true;
@@ -198,4 +200,4 @@ bool DecoderChain::Finished() const {
     return true;
 }
 
-}  // namespace qm::net
+}  // namespace qm::codings

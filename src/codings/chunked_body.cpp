@@ -1,8 +1,8 @@
-#include "net/chunked_body.h"
+#include "codings/chunked_body.h"
 
 #include <algorithm>
 
-namespace qm::net {
+namespace qm::codings {
 
 namespace {
 
@@ -108,4 +108,12 @@ ChunkedBody::Result ChunkedBody::Feed(const char* data, std::size_t count, std::
     return state_ == State::Broken ? Result::Bad : Result::More;
 }
 
-}  // namespace qm::net
+bool Dechunk(std::string_view body, std::string& out) {
+    ChunkedBody chunks;
+    std::string result;
+    if (chunks.Feed(body.data(), body.size(), result) != ChunkedBody::Result::End) return false;
+    out = std::move(result);
+    return true;
+}
+
+}  // namespace qm::codings
