@@ -276,7 +276,8 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthStopsAtTheCap) {
     c.SizeLimit = 128;  // KB
     ASSERT_TRUE(c.Start(false));
     ASSERT_TRUE(RunToDone(limited, 20000)) << limited.Dump();
-    EXPECT_TRUE(limited.Has("File size limit exceed.", static_cast<int>(net::StatusKind::TransactionEnd))) << limited.Dump();
+    EXPECT_TRUE(limited.Has("File size limit exceed.", static_cast<int>(net::StatusKind::TransactionEnd)))
+        << limited.Dump();
     EXPECT_GT(c.Received, 128 * 1024);
 
     Events announced;

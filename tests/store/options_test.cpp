@@ -51,7 +51,8 @@ TEST(Options, FirstStartFillsTheKeyAndDefaults) {
     EXPECT_EQ(n, 300000);
     RegKey d = key.OpenKey("Defaults", false);
     ASSERT_TRUE(d.Valid());
-    // with "CrawlTraps", "WebArchive", "Robots", "PerSecond", "Sitemaps", "LoginURL", "LoginFields" and "RenderPages" last
+    // with "CrawlTraps", "WebArchive", "Robots", "PerSecond", "Sitemaps", "LoginURL", "LoginFields" and "RenderPages"
+    // last
     EXPECT_EQ(d.ValueNames().size(), 57u);
     EXPECT_TRUE(d.ReadString("Img", s));
     EXPECT_EQ(s, "Yes");
