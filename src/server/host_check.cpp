@@ -11,7 +11,9 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool OwnName(std::string_view host, int port) {
+}  // namespace
+
+bool NamesThisServer(std::string_view host, int port) {
     std::string_view name = host;
     std::string_view portText;
     const std::size_t colon = host.rfind(':');
@@ -33,8 +35,6 @@ bool OwnName(std::string_view host, int port) {
            store::CompareNoCase(name, "[::1]") == 0;
 }
 
-}  // namespace
-
 bool AddressedToUs(std::string_view request, int port) {
     const std::size_t headEnd = RequestHeadEnd(request);
     const std::string_view head = headEnd == std::string_view::npos ? request : request.substr(0, headEnd);
@@ -47,7 +47,7 @@ bool AddressedToUs(std::string_view request, int port) {
         std::string_view value = line.substr(kHost.size());
         while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
         while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r')) value.remove_suffix(1);
-        if (!OwnName(value, port)) return false;
+        if (!NamesThisServer(value, port)) return false;
     }
     return true;
 }
