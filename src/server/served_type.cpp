@@ -21,15 +21,29 @@ bool PlainHeaderValue(const std::string& value) {
     return true;
 }
 
+// The type by a name's extension: the download connection's table, and the few kinds a browser
+// uses only when named as such (script modules, JSON modules, WebAssembly).
+std::string TypeOfName(const std::string& name) {
+    std::string type = net::DownloadConnection::ContentTypeOf(name);
+    if (!type.empty() || !HasExtension(name)) return type;
+    std::string ext = name.substr(name.rfind('.'));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (ext == ".mjs") return "text/javascript";
+    if (ext == ".json") return "application/json";
+    if (ext == ".wasm") return "application/wasm";
+    return type;
+}
+
 }  // namespace
 
 std::string ServedContentType(const std::string& file, const std::string& requestPath) {
-    std::string type = net::DownloadConnection::ContentTypeOf(file);
+    std::string type = TypeOfName(file);
     if (!type.empty()) return type;
     const std::size_t query = requestPath.find('?');
     if (query == std::string::npos && HasExtension(file)) return type;
     if (query != std::string::npos) {
-        type = net::DownloadConnection::ContentTypeOf(requestPath.substr(0, query));
+        type = TypeOfName(requestPath.substr(0, query));
         if (!type.empty()) return type;
     }
     const std::size_t sep = file.find_last_of('/');

@@ -167,7 +167,8 @@ TEST_F(ServeWithBrowser, ScriptsOfAStoredPageGetTheirQueryAnswers) {
     const std::string site = dir_ + "/stored/site.example/";
     ASSERT_TRUE(test::WriteFile(site + "app.htm",
                                 "<!DOCTYPE html><html><head><title>App</title></head><body><ul id=list></ul>"
-                                "<p id=css>none</p><p id=pic>none</p><script>\n"
+                                "<p id=css>none</p><p id=pic>none</p><p id=mod>none</p>"
+                                "<script type=module src='/mod.mjs?v=1'></script><script>\n"
                                 "fetch('/api/items?page=2').then(r => r.json()).then(d => { for (const t of d.items) {"
                                 " const li = document.createElement('li'); li.textContent = t;"
                                 " document.getElementById('list').appendChild(li); } })"
@@ -183,6 +184,7 @@ TEST_F(ServeWithBrowser, ScriptsOfAStoredPageGetTheirQueryAnswers) {
     ASSERT_TRUE(test::WriteFile(site + "api/items@page=2", "{\"items\":[\"first item\",\"second item\"]}"));
     ASSERT_TRUE(test::WriteFile(site + "api/items@q=a_20b", "{\"q\":\"spaced query\"}"));
     ASSERT_TRUE(test::WriteFile(site + "style.css@v=3", "#css { color: rgb(255, 0, 0); }"));
+    ASSERT_TRUE(test::WriteFile(site + "mod.mjs@v=1", "document.getElementById('mod').textContent = 'module ran';"));
     ASSERT_TRUE(test::WriteFile(site + "pic.gif@size=2",
                                 std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
                                             "\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
@@ -192,6 +194,7 @@ TEST_F(ServeWithBrowser, ScriptsOfAStoredPageGetTheirQueryAnswers) {
     EXPECT_NE(page.find("<p id=\"q\">spaced query</p>"), std::string::npos) << page;
     EXPECT_NE(page.find("<p id=\"css\">rgb(255, 0, 0)</p>"), std::string::npos) << page;
     EXPECT_NE(page.find("<p id=\"pic\">1x1</p>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p id=\"mod\">module ran</p>"), std::string::npos) << page;
     EXPECT_EQ(serve_.Stop(), 0);
 }
 

@@ -254,6 +254,10 @@ TEST_F(RunningServer, QueryAddressesFindTheirStoredFiles) {
     // A stored redirect is followed, the type of the file before the query is kept.
     EXPECT_EQ(Get("/Sites/host/api/moved?id=1"), server::Response302("../new/x.htm"));
     EXPECT_NE(HeaderOf(Get("/Sites/host/style.css?v=3")).find("Content-Type: text/css\r\n"), std::string::npos);
+    ASSERT_TRUE(test::WriteFile(site + "app.mjs@v=1", "export const x = 1;"));
+    ASSERT_TRUE(test::WriteFile(site + "app.mjs", "export const x = 2;"));
+    for (const char* path : {"/Sites/host/app.mjs?v=1", "/Sites/host/app.mjs"})
+        EXPECT_NE(HeaderOf(Get(path)).find("Content-Type: text/javascript\r\n"), std::string::npos) << path;
     // A query decoded whole, as such requests were looked for before.
     EXPECT_EQ(BodyOf(Get("/Sites/host/legacy.htm?x=%41")), "<html>decoded query</html>");
     // Names stored with the extension last.
