@@ -9,31 +9,14 @@ namespace qm::server {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The value of the first Referer header of the head, trimmed; empty without one.
-std::string_view RefererValue(std::string_view request) {
-    const std::size_t headEnd = RequestHeadEnd(request);
-    const std::string_view head = headEnd == std::string_view::npos ? request : request.substr(0, headEnd);
-    static constexpr std::string_view kReferer = "referer:";
-    for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
-        std::string_view line = head.substr(at + 1);
-        line = line.substr(0, line.find('\n'));
-        if (store::CompareNoCase(line.substr(0, kReferer.size()), kReferer) != 0) continue;
-        std::string_view value = line.substr(kReferer.size());
-        while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-        while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r')) value.remove_suffix(1);
-        return value;
-    }
-    return {};
-}
-
 bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 }  // namespace
 
 std::string ReferringSite(std::string_view request, int port, const ServedSettings& settings) {
-    std::string_view referer = RefererValue(request);
+    const std::vector<std::string_view> referers = HeaderValues(request, "referer:");
+    if (referers.empty()) return {};
+    std::string_view referer = referers.front();
     static constexpr std::string_view kScheme = "http://";
     if (store::CompareNoCase(referer.substr(0, kScheme.size()), kScheme) != 0) return {};
     referer.remove_prefix(kScheme.size());
