@@ -97,8 +97,7 @@ void MapNameWith(std::string& name, bool addRoot, const std::string& root, const
     name.swap(out);
 }
 
-std::string StoredFileName(std::string relative, bool extLast, const std::string& root,
-                           const std::string& defaultDoc) {
+std::string StoredFileName(std::string relative, bool extLast, const std::string& root, const std::string& defaultDoc) {
     if (extLast) MoveExtensionLast(relative);
     MapNameWith(relative, true, root, defaultDoc);
     return relative;

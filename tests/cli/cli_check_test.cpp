@@ -8,7 +8,6 @@
 namespace qm::test {
 namespace {
 
-
 // The lines under a heading of check's report, up to the next heading.
 std::vector<std::string> Group(const std::string& report, const std::string& heading) {
     std::vector<std::string> lines;

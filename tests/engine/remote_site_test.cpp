@@ -75,7 +75,6 @@ protected:
             if (e.is_regular_file() && ReadFile(e.path().string()).find(text) != std::string::npos) return true;
         return false;
     }
-
 };
 
 TEST_F(RemoteSiteTest, HostileSiteCannotMakeTheProgramReadLocalFiles) {

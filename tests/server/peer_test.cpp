@@ -165,22 +165,23 @@ TEST_F(ServeWithBrowser, BrowserReadsIndexInformationAndStoredSite) {
 // recorded type), an inserted style sheet and a picture.
 TEST_F(ServeWithBrowser, ScriptsOfAStoredPageGetTheirQueryAnswers) {
     const std::string site = dir_ + "/stored/site.example/";
-    ASSERT_TRUE(test::WriteFile(site + "app.htm",
-                                "<!DOCTYPE html><html><head><title>App</title></head><body><ul id=list></ul>"
-                                "<p id=css>none</p><p id=pic>none</p><p id=mod>none</p>"
-                                "<script type=module src='/mod.mjs?v=1'></script><script>\n"
-                                "fetch('/api/items?page=2').then(r => r.json()).then(d => { for (const t of d.items) {"
-                                " const li = document.createElement('li'); li.textContent = t;"
-                                " document.getElementById('list').appendChild(li); } })"
-                                ".catch(e => document.getElementById('list').textContent = 'failed ' + e);\n"
-                                "fetch('api/items?q=a%20b').then(r => r.json()).then(d =>"
-                                " document.body.insertAdjacentHTML('beforeend', '<p id=q>' + d.q + '</p>'));\n"
-                                "const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = 'style.css?v=3';"
-                                " l.onload = () => { const p = document.getElementById('css');"
-                                " p.textContent = getComputedStyle(p).color; }; document.head.appendChild(l);\n"
-                                "const i = new Image(); i.onload = () => document.getElementById('pic').textContent ="
-                                " i.naturalWidth + 'x' + i.naturalHeight; i.src = '/pic.gif?size=2';\n"
-                                "</script></body></html>"));
+    ASSERT_TRUE(
+        test::WriteFile(site + "app.htm",
+                        "<!DOCTYPE html><html><head><title>App</title></head><body><ul id=list></ul>"
+                        "<p id=css>none</p><p id=pic>none</p><p id=mod>none</p>"
+                        "<script type=module src='/mod.mjs?v=1'></script><script>\n"
+                        "fetch('/api/items?page=2').then(r => r.json()).then(d => { for (const t of d.items) {"
+                        " const li = document.createElement('li'); li.textContent = t;"
+                        " document.getElementById('list').appendChild(li); } })"
+                        ".catch(e => document.getElementById('list').textContent = 'failed ' + e);\n"
+                        "fetch('api/items?q=a%20b').then(r => r.json()).then(d =>"
+                        " document.body.insertAdjacentHTML('beforeend', '<p id=q>' + d.q + '</p>'));\n"
+                        "const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = 'style.css?v=3';"
+                        " l.onload = () => { const p = document.getElementById('css');"
+                        " p.textContent = getComputedStyle(p).color; }; document.head.appendChild(l);\n"
+                        "const i = new Image(); i.onload = () => document.getElementById('pic').textContent ="
+                        " i.naturalWidth + 'x' + i.naturalHeight; i.src = '/pic.gif?size=2';\n"
+                        "</script></body></html>"));
     ASSERT_TRUE(test::WriteFile(site + "api/items@page=2", "{\"items\":[\"first item\",\"second item\"]}"));
     ASSERT_TRUE(test::WriteFile(site + "api/items@q=a_20b", "{\"q\":\"spaced query\"}"));
     ASSERT_TRUE(test::WriteFile(site + "style.css@v=3", "#css { color: rgb(255, 0, 0); }"));

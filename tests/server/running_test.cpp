@@ -249,7 +249,8 @@ TEST_F(RunningServer, QueryAddressesFindTheirStoredFiles) {
     // The query is named as the download named it: its "%" became "_".
     const std::string escaped = Get("/Sites/host/api/items?q=a%20b&n=1");
     EXPECT_EQ(BodyOf(escaped), "{\"q\":\"a b\"}");
-    EXPECT_NE(HeaderOf(escaped).find("Content-Type: \r\n"), std::string::npos) << "a recorded type that is no header value";
+    EXPECT_NE(HeaderOf(escaped).find("Content-Type: \r\n"), std::string::npos)
+        << "a recorded type that is no header value";
     EXPECT_EQ(escaped.find("X-Injected"), std::string::npos);
     // A stored redirect is followed, the type of the file before the query is kept.
     EXPECT_EQ(Get("/Sites/host/api/moved?id=1"), server::Response302("../new/x.htm"));
@@ -271,9 +272,9 @@ TEST_F(RunningServer, QueryAddressesFindTheirStoredFiles) {
     EXPECT_EQ(Get("/Sites/host/api/items"), server::Response404());
     // A query never climbs out of the download folders.
     for (const std::string& path :
-         {std::string("/Sites/host/api/items?x=/../../../secret.txt"), std::string("/Sites/host/x?/../../../secret.txt"),
-          std::string("/Sites/host/..?x=1"), std::string("/Sites/host/%2e%2e/%2e%2e/secret.txt?x=1"),
-          std::string("/c%") + root_ + "/secret.txt?x=1"}) {
+         {std::string("/Sites/host/api/items?x=/../../../secret.txt"),
+          std::string("/Sites/host/x?/../../../secret.txt"), std::string("/Sites/host/..?x=1"),
+          std::string("/Sites/host/%2e%2e/%2e%2e/secret.txt?x=1"), std::string("/c%") + root_ + "/secret.txt?x=1"}) {
         EXPECT_EQ(Get(path), server::Response404()) << path;
     }
 }

@@ -48,8 +48,8 @@ protected:
         const std::string certDir = Site("tls");
         std::filesystem::create_directories(certDir);
         const RunResult made = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                           certDir + "/key.pem", "-out", certDir + "/cert.pem", "-days", "2",
-                                           "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
+                                           certDir + "/key.pem", "-out", certDir + "/cert.pem", "-days", "2", "-subj",
+                                           "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
         ASSERT_EQ(made.exitCode, 0) << made.err;
         setenv("SSL_CERT_FILE", (certDir + "/cert.pem").c_str(), 1);
     }
