@@ -97,6 +97,12 @@ void MapNameWith(std::string& name, bool addRoot, const std::string& root, const
     name.swap(out);
 }
 
+std::string StoredFileName(std::string relative, bool extLast, const std::string& root, const std::string& defaultDoc) {
+    if (extLast) MoveExtensionLast(relative);
+    MapNameWith(relative, true, root, defaultDoc);
+    return relative;
+}
+
 std::size_t MappedRootLength(std::string_view root) {
     std::size_t n = 0;
     bool lastSep = false;

@@ -53,6 +53,12 @@ int CountSeparators(std::string_view text);
 // default document name given instead of taken from the program options.
 void MapNameWith(std::string& name, bool addRoot, const std::string& root, const std::string& defaultDoc);
 
+// The stored file name of a relative local name (RelativeLocalName's result), as downloads
+// are named: with extLast the extension moves after the query (MoveExtensionLast), then
+// MapNameWith puts it under root. The local web server names requests with it too, so an
+// address a page's script asks for finds the file its download was stored in.
+std::string StoredFileName(std::string relative, bool extLast, const std::string& root, const std::string& defaultDoc);
+
 // A bracketed IPv6 host at the start of name ("[2001:db8::1]:8080/x") becomes the folder name
 // "ipv6_2001-db8--1" in place (the port and the rest stay): no brackets or colons, and no
 // clash with a host name, as "_" is not a letter of host names. A zone ("%eth0") is dropped.

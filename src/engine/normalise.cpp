@@ -44,9 +44,8 @@ bool Normalise(DownloadRecord& record, const SettingsSnapshot& settings, Admissi
     if (relative.empty()) return why.Refuse("root folder");
 
     const std::string& root = settings.root;
-    std::string full = relative;
-    if (settings.extLast && !cleaned.isFile) addresses::MoveExtensionLast(full);
-    addresses::MapNameWith(full, true, root, settings.defaultDoc);
+    std::string full =
+        addresses::StoredFileName(relative, settings.extLast && !cleaned.isFile, root, settings.defaultDoc);
     // Whatever the address, its file stays under the root: no segment may be "." or "..".
     if (!addresses::SegmentsStayInside(full, addresses::MappedRootLength(root))) return why.Refuse("root folder");
     record.FName = std::move(full);

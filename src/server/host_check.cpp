@@ -7,11 +7,7 @@
 
 namespace qm::server {
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool OwnName(std::string_view host, int port) {
+bool NamesThisServer(std::string_view host, int port) {
     std::string_view name = host;
     std::string_view portText;
     const std::size_t colon = host.rfind(':');
@@ -33,22 +29,10 @@ bool OwnName(std::string_view host, int port) {
            store::CompareNoCase(name, "[::1]") == 0;
 }
 
-}  // namespace
-
 bool AddressedToUs(std::string_view request, int port) {
-    const std::size_t headEnd = RequestHeadEnd(request);
-    const std::string_view head = headEnd == std::string_view::npos ? request : request.substr(0, headEnd);
-    static constexpr std::string_view kHost = "host:";
-    // Every line after the request line; a Host header given twice must name us both times.
-    for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
-        std::string_view line = head.substr(at + 1);
-        line = line.substr(0, line.find('\n'));
-        if (store::CompareNoCase(line.substr(0, kHost.size()), kHost) != 0) continue;
-        std::string_view value = line.substr(kHost.size());
-        while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-        while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r')) value.remove_suffix(1);
-        if (!OwnName(value, port)) return false;
-    }
+    // A Host header given twice must name us both times.
+    for (std::string_view host : HeaderValues(request, "host:"))
+        if (!NamesThisServer(host, port)) return false;
     return true;
 }
 

@@ -11,4 +11,8 @@ namespace qm::server {
 // (HTTP/1.0 clients) is answered. Only the head is looked at.
 bool AddressedToUs(std::string_view request, int port);
 
+// True when host ("name" or "name:port", as in a Host header or an address) is one of those
+// names, with port as its port or with none.
+bool NamesThisServer(std::string_view host, int port);
+
 }  // namespace qm::server

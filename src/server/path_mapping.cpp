@@ -33,11 +33,6 @@ std::string Join(const std::string& root, const std::string& path) {
     return root + '/' + path;
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return !tail.empty() && text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // Every folder stored sites may live in: the Project tree folders' directories, the download
 // folder and the offered download folders.
 std::vector<std::string> DownloadFolders(const ServedSettings& settings) {
@@ -82,6 +77,78 @@ bool HasParentSegment(const std::string& path) {
     return false;
 }
 
+namespace {
+
+// The names a request path (after its folder segment) may be stored under, the likeliest
+// first. A query is kept as the browser sent it and the name is made as downloads are named
+// (a "%" of the query becomes "_", the extension goes last when the option says so), so that
+// "items?q=a%20b" finds "items@q=a_20b"; the path before the query is decoded as always. Then,
+// for a request with a query, the whole path decoded and mapped without moving the extension,
+// as such requests were mapped before.
+std::vector<std::string> StoredNameCandidates(const std::string& path, const ServedSettings& settings) {
+    std::vector<std::string> names;
+    const std::size_t query = path.find('?');
+    const std::string decoded = DecodePercent(path.substr(0, query), 2);
+    if (query == std::string::npos) {
+        names.push_back(addresses::StoredFileName(decoded, false, std::string(), settings.defaultDoc));
+        return names;
+    }
+    names.push_back(
+        addresses::StoredFileName(decoded + path.substr(query), settings.extLast, std::string(), settings.defaultDoc));
+    std::string old = addresses::StoredFileName(DecodePercent(path, 2), false, std::string(), settings.defaultDoc);
+    if (old != names.front()) names.push_back(std::move(old));
+    return names;
+}
+
+bool EndsWithDoc(const std::string& text, const std::string& tail) {
+    return !tail.empty() && text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Looks for a mapped name under root, the cached root and the offered download folders, in
+// that order (the first offered folder that holds it becomes the cached root). Empty when none
+// does, or when the name would climb out of the folder it is looked for in.
+std::string FindUnderRoots(const std::string& path, const std::string& root, const ServedSettings& settings,
+                           std::string& cachedRoot, int* openedFile) {
+    const std::string& defaultDoc = settings.defaultDoc;
+    std::string folderPart;
+    if (EndsWithDoc(path, defaultDoc)) {
+        folderPart = path.substr(0, path.size() - defaultDoc.size());
+        if (!folderPart.empty() && IsSep(folderPart.back())) folderPart.pop_back();
+    }
+    if (HasParentSegment(path)) return std::string();
+
+    auto accepted = [&](const std::string& r) {
+        const std::string candidate = Join(r, path);
+        // Opening answers what a look at the file would, when the caller needs it open. A
+        // named pipe must not hold the thread until someone writes to it.
+        const int fd = openedFile ? ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                *openedFile = fd;
+                return true;
+            }
+            ::close(fd);
+        } else if (IsFile(candidate)) {
+            return true;  // not to be opened, or there but not for us to read
+        }
+        return IsFolder(folderPart.empty() ? candidate : Join(r, folderPart));
+    };
+    if (accepted(root)) return Join(root, path);
+    if (!cachedRoot.empty() && accepted(cachedRoot)) return Join(cachedRoot, path);
+    cachedRoot.clear();
+    for (const std::string& d : settings.offered) {
+        if (!d.empty() && accepted(d)) {
+            cachedRoot = d;
+            return Join(d, path);
+        }
+    }
+    return std::string();
+}
+
+}  // namespace
+
 std::string MapToStoredFile(const std::string& original, const ServedSettings& settings, std::string& cachedRoot,
                             bool& notFound, int* openedFile) {
     notFound = false;
@@ -113,44 +180,9 @@ std::string MapToStoredFile(const std::string& original, const ServedSettings& s
         root = settings.pathPrefix;
     if (path.empty()) return path;
 
-    path = DecodePercent(path, 2);
-    const std::string& defaultDoc = settings.defaultDoc;
-    addresses::MapNameWith(path, true, std::string(), defaultDoc);
-    std::string folderPart;
-    if (EndsWith(path, defaultDoc)) {
-        folderPart = path.substr(0, path.size() - defaultDoc.size());
-        if (!folderPart.empty() && IsSep(folderPart.back())) folderPart.pop_back();
-    }
-    // Nothing may climb out of the folder it is looked for in.
-    notFound = true;
-    if (HasParentSegment(path)) return std::string();
-
-    auto accepted = [&](const std::string& r) {
-        const std::string candidate = Join(r, path);
-        // Opening answers what a look at the file would, when the caller needs it open. A
-        // named pipe must not hold the thread until someone writes to it.
-        const int fd = openedFile ? ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
-        if (fd >= 0) {
-            struct stat st {};
-            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-                *openedFile = fd;
-                return true;
-            }
-            ::close(fd);
-        } else if (IsFile(candidate)) {
-            return true;  // not to be opened, or there but not for us to read
-        }
-        return IsFolder(folderPart.empty() ? candidate : Join(r, folderPart));
-    };
-    notFound = false;
-    if (accepted(root)) return Join(root, path);
-    if (!cachedRoot.empty() && accepted(cachedRoot)) return Join(cachedRoot, path);
-    cachedRoot.clear();
-    for (const std::string& d : settings.offered) {
-        if (!d.empty() && accepted(d)) {
-            cachedRoot = d;
-            return Join(d, path);
-        }
+    for (const std::string& name : StoredNameCandidates(path, settings)) {
+        std::string stored = FindUnderRoots(name, root, settings, cachedRoot, openedFile);
+        if (!stored.empty()) return stored;
     }
     notFound = true;
     return std::string();

@@ -25,6 +25,24 @@ std::size_t RequestHeadEnd(std::string_view received) {
     return std::string_view::npos;
 }
 
+std::vector<std::string_view> HeaderValues(std::string_view request, std::string_view lowerName) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const std::size_t headEnd = RequestHeadEnd(request);
+    const std::string_view head = headEnd == std::string_view::npos ? request : request.substr(0, headEnd);
+    std::vector<std::string_view> values;
+    // Every line after the request line.
+    for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {
+        std::string_view line = head.substr(at + 1);
+        line = line.substr(0, line.find('\n'));
+        if (store::CompareNoCase(line.substr(0, lowerName.size()), lowerName) != 0) continue;
+        std::string_view value = line.substr(lowerName.size());
+        while (!value.empty() && blank(value.front())) value.remove_prefix(1);
+        while (!value.empty() && (blank(value.back()) || value.back() == '\r')) value.remove_suffix(1);
+        values.push_back(value);
+    }
+    return values;
+}
+
 bool AnnouncesBody(std::string_view head) {
     static constexpr std::string_view kNames[] = {"content-length:", "transfer-encoding:"};
     for (std::size_t at = head.find('\n'); at != std::string_view::npos; at = head.find('\n', at + 1)) {

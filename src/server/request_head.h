@@ -3,6 +3,7 @@
 // request without holding a thread and answers it once this says it is whole.
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace qm::server {
 
@@ -16,6 +17,11 @@ bool RequestHeadComplete(std::string_view received);
 // Where the blank line that ends the request head ends (the length of the head), or npos
 // when received holds none.
 std::size_t RequestHeadEnd(std::string_view received);
+
+// The values of every header line of the request head (the request up to its blank line, or
+// all of it without one) whose name, followed by ":", is lowerName (as "host:"), compared
+// without regard to case; blanks and a CR around each value are trimmed.
+std::vector<std::string_view> HeaderValues(std::string_view request, std::string_view lowerName);
 
 // True when the head announces a body: a Content-Length or Transfer-Encoding header (any case).
 bool AnnouncesBody(std::string_view head);

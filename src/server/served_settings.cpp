@@ -31,11 +31,13 @@ ServedSettings ServedSettings::Of(const store::ProjectTree* tree, const store::P
     s.offered = options.DDs.Items();
     s.defaultDoc = DefaultDocOf(options);
     s.urlPrefix = options.URLPrefix;
+    s.extLast = options.ExtLast;
     return s;
 }
 
 bool ServedSettings::Matches(const store::ProjectTree* tree, const store::ProgramOptions& options) const {
-    if (options.URLPrefix != urlPrefix || DefaultDocOf(options) != defaultDoc) return false;
+    if (options.URLPrefix != urlPrefix || DefaultDocOf(options) != defaultDoc || options.ExtLast != extLast)
+        return false;
     if (options.PathPrefix.empty() ? pathPrefix != store::DefaultDownloadFolder() : options.PathPrefix != pathPrefix)
         return false;
     if (options.DDs.Items() != offered) return false;

@@ -28,6 +28,7 @@ struct ServedSettings {
     std::vector<std::string> offered;  // "DDs"
     std::string defaultDoc;            // "DefaultDoc", or "default.htm"
     std::string urlPrefix;             // "URLPrefix"
+    bool extLast = false;              // stored names made from a query keep the extension last
 
     // Main thread: the settings as they stand (tree may be nullptr: no folders).
     static ServedSettings Of(const store::ProjectTree* tree, const store::ProgramOptions& options);

@@ -25,10 +25,12 @@
 #include "server/pages.h"
 #include "server/path_mapping.h"
 #include "server/pictures.h"
+#include "server/referring_site.h"
 #include "server/request_reader.h"
 #include "server/request_head.h"
 #include "server/responses.h"
 #include "server/served_settings.h"
+#include "server/served_type.h"
 #include "server/worker_pool.h"
 #include "store/options.h"
 #include "store/project_tree.h"
@@ -392,6 +394,7 @@ PendingRequest::PendingRequest(int socket, std::string request)
     : Socket(socket),
       Request(std::move(request)),
       line_(server::ParseRequestLine(Request)),
+      port_(t_boundPort),
       misdirected_(!server::AddressedToUs(Request, t_boundPort)) {}
 
 PendingRequest::~PendingRequest() {
@@ -515,6 +518,19 @@ void PendingRequest::Prepare(const server::ServedSettings& settings, std::string
         PageText = index ? server::BuildIndexPage(tree) : server::BuildProjectPage(tree, ProjectNumber);
     } else {
         resolved_ = server::ResolveRequestPath(line_.path, settings, cachedRoot);
+        // A stored page's script asked for an address from the top of its server: looked
+        // for again inside the stored site the page came from.
+        if (resolved_.refused && !line_.path.empty() && line_.path[0] == '/') {
+            const std::string site = server::ReferringSite(Request, port_, settings);
+            if (!site.empty()) {
+                bool notFound = false;
+                std::string inSite = server::MapToStoredFile(site + line_.path, settings, cachedRoot, notFound);
+                if (!notFound && !inSite.empty()) {
+                    resolved_.path = std::move(inSite);
+                    resolved_.refused = false;
+                }
+            }
+        }
     }
     prepared_ = true;
 }
@@ -615,7 +631,7 @@ bool PendingRequest::ComposeStoredFile(const std::string& file, int fd) {
         partial = false;
         start = 0;
     }
-    const std::string type = net::DownloadConnection::ContentTypeOf(file);
+    const std::string type = server::ServedContentType(file, line_.path);
     if (type == "text/html" && size < server::kStubSizeLimit) {
         char head[server::kStubSizeLimit];
         const ssize_t got = ::pread(fd, head, sizeof head, 0);

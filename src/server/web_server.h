@@ -141,6 +141,7 @@ private:
     bool ClientMaySendMore() const;
 
     server::RequestLine line_;
+    int port_;          // the port of the listener that accepted it
     bool misdirected_;  // Host names another server than this machine's own names
     bool prepared_ = false;
     server::ResolvedPath resolved_;

@@ -241,6 +241,7 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     chkRobots_ = CheckBox(page, "chkRobots", "Obey robots.txt and robots tags");
     edtPerSecond_ = SpinBox(page, "edtPerSecond", 0, 1000);
     chkSitemaps_ = CheckBox(page, "chkSitemaps", "Read the start server's sitemaps");
+    chkRenderPages_ = CheckBox(page, "chkRenderPages", "Render pages with a browser");
     auto* grid = new QGridLayout;
     grid->addWidget(chkLimBTSize_, 0, 0);
     grid->addWidget(edtLimTSize_, 0, 1);
@@ -261,6 +262,7 @@ QWidget* ProjectPropertiesDialog::BuildLimitsPage() {
     pace->addStretch();
     l->addLayout(pace);
     l->addWidget(chkSitemaps_);
+    l->addWidget(chkRenderPages_);
     l->addStretch();
     return page;
 }
@@ -585,6 +587,7 @@ void ProjectPropertiesDialog::FillAll() {
     chkRobots_->setChecked(copy_.Robots);
     edtPerSecond_->setValue(viewmodels::Clamp(copy_.PerSecond, 0, 1000));
     chkSitemaps_->setChecked(copy_.Sitemaps);
+    chkRenderPages_->setChecked(copy_.RenderPages);
     edtLoginURL_->setText(Q(copy_.LoginURL));
     memLoginFields_->setPlainText(Q(copy_.LoginFields));
     FillCookies(viewmodels::ShowCookies(copy_, defaults_));
@@ -737,6 +740,7 @@ void ProjectPropertiesDialog::ReadOnOk() {
     copy_.Robots = chkRobots_->isChecked();
     copy_.PerSecond = edtPerSecond_->value();
     copy_.Sitemaps = chkSitemaps_->isChecked();
+    copy_.RenderPages = chkRenderPages_->isChecked();
     copy_.LoginURL = S(edtLoginURL_->text());
     copy_.LoginFields = viewmodels::FormFieldsText(S(memLoginFields_->toPlainText()));
 

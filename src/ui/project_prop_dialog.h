@@ -119,6 +119,7 @@ private:
     QCheckBox* chkRobots_ = nullptr;
     QSpinBox* edtPerSecond_ = nullptr;
     QCheckBox* chkSitemaps_ = nullptr;
+    QCheckBox* chkRenderPages_ = nullptr;
     // File type page.
     QWidget* pgFileType_ = nullptr;
     QGroupBox* gbTypes_ = nullptr;

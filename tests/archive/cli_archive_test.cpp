@@ -16,6 +16,7 @@
 #include "archive/digest.h"
 #include "archive/warc_reader.h"
 #include "archive/warc_writer.h"
+#include "support/cli_home.h"
 #include "support/peers.h"
 
 namespace qm::test {
@@ -53,33 +54,16 @@ std::string WarcioModules() {
     return dir + "/node_modules";
 }
 
-class CliArchiveTest : public ::testing::Test {
+class CliArchiveTest : public CliHomeTest {
 protected:
-    void SetUp() override {
-        dir_ = MakeTempDir("cliarchive");
-        home_ = dir_ + "/home";
-        store_ = dir_ + "/store";
-        fs::create_directories(home_);
-        fs::create_directories(store_);
-        ASSERT_EQ(Cli({"options", "PathPrefix=" + store_ + "/"}).exitCode, 0);
-    }
-    RunResult Cli(std::vector<std::string> args, int timeoutMs = 300000) {
-        args.insert(args.begin(), {"--home", home_});
-        return RunCli(args, timeoutMs);
-    }
-    std::string Site(const std::string& name) const { return dir_ + "/" + name; }
-    std::string dir_, home_, store_;
+    CliArchiveTest() : CliHomeTest(300000) {}
+    void SetUp() override { MakeHome("cliarchive"); }
     RunResult r_;
 };
 
 TEST_F(CliArchiveTest, EveryRecordReadsBackAndAnUpdateRunRecordsRevisits) {
+    ASSERT_NO_FATAL_FAILURE(TrustLocalhostCertificate());
     const std::string certDir = Site("tls");
-    fs::create_directories(certDir);
-    RunResult made = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                 certDir + "/key.pem", "-out", certDir + "/cert.pem", "-days", "2", "-subj",
-                                 "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    setenv("SSL_CERT_FILE", (certDir + "/cert.pem").c_str(), 1);
     SitePeerSettings tls;
     tls.cert = certDir + "/cert.pem";
     tls.key = certDir + "/key.pem";

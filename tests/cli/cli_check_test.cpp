@@ -2,14 +2,11 @@
 // reason the program can give, the record of failed addresses it reads, and the exit codes.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
+#include "support/cli_home.h"
 #include "support/peers.h"
 
 namespace qm::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The lines under a heading of check's report, up to the next heading.
 std::vector<std::string> Group(const std::string& report, const std::string& heading) {
@@ -23,13 +20,12 @@ std::vector<std::string> Group(const std::string& report, const std::string& hea
     return lines;
 }
 
-class CliCheckTest : public ::testing::Test {
+class CliCheckTest : public CliHomeTest {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir("clicheck");
-        home_ = dir_ + "/home";
-        site_ = dir_ + "/site";
-        fs::create_directories(home_);
+        // One connection: files arrive in the order their links were found.
+        ASSERT_NO_FATAL_FAILURE(MakeHome("clicheck", {"HTTPCount=1"}));
+        site_ = Site("site");
         ASSERT_TRUE(WriteFile(site_ + "/index.html",
                               "<html><head><link rel=\"stylesheet\" href=\"css/look.css\"></head><body>\n"
                               "<a href=\"page.html\">page</a>\n"
@@ -47,15 +43,9 @@ protected:
         ASSERT_TRUE(WriteFile(site_ + "/css/look.css", "body { background: url(../img/gone.png); }"));
         nginx_ = std::make_unique<NginxPeer>(site_);
         ASSERT_TRUE(nginx_->Ok()) << nginx_->Error();
-        // One connection: files arrive in the order their links were found.
-        ASSERT_EQ(Cli({"options", "PathPrefix=" + dir_ + "/store/", "HTTPCount=1"}).exitCode, 0);
-    }
-    RunResult Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--home", home_});
-        return RunCli(args, 120000);
     }
     std::string Url(const std::string& path) const { return nginx_->Url(path); }
-    std::string dir_, home_, site_;
+    std::string site_;
     std::unique_ptr<NginxPeer> nginx_;
 };
 

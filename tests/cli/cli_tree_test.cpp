@@ -57,6 +57,12 @@ TEST(CliTree, ProjectAndDefaultsSettings) {
     EXPECT_NE(r.out.find("\nLimBNumber=True\n"), std::string::npos) << r.out;
     ASSERT_EQ(h.Cli({"project", "Sites/Docs", "LimBNumber=False", "LimBSize=0"}).exitCode, 0);
     EXPECT_EQ(ReadFile(h.dir + "/Orrinal.dat"), before);
+    // The latest addition is the last setting shown, and is set like the others.
+    ASSERT_EQ(h.Cli({"project", "Sites/Docs", "RenderPages=True"}).exitCode, 0);
+    r = h.Cli({"project", "Sites/Docs"});
+    EXPECT_NE(r.out.find("\nLoginFields=\nRenderPages=True\n"), std::string::npos) << r.out;
+    ASSERT_EQ(h.Cli({"project", "Sites/Docs", "RenderPages=False"}).exitCode, 0);
+    EXPECT_EQ(ReadFile(h.dir + "/Orrinal.dat"), before);
     EXPECT_EQ(h.Cli({"project", "Sites/Nothing"}).exitCode, 1);
 
     // The schedule is what due reports.

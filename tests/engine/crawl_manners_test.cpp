@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "support/cli_home.h"
 #include "support/peers.h"
 
 namespace qm::test {
@@ -50,27 +51,15 @@ public:
     }
 };
 
-class CrawlMannersTest : public ::testing::Test {
+class CrawlMannersTest : public CliHomeTest {
 protected:
-    void SetUp() override {
-        dir_ = MakeTempDir("manners");
-        home_ = dir_ + "/home";
-        store_ = dir_ + "/store";
-        fs::create_directories(home_);
-        fs::create_directories(store_);
-        RunResult r = Cli({"options", "PathPrefix=" + store_ + "/"});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-    }
-    RunResult Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--home", home_});
-        return RunCli(args, 180000);
-    }
+    CrawlMannersTest() : CliHomeTest(180000) {}
+    void SetUp() override { MakeHome("manners"); }
     bool Stored(const std::string& name) const {
         for (auto& e : fs::recursive_directory_iterator(store_))
             if (e.path().filename() == name) return true;
         return false;
     }
-    std::string dir_, home_, store_;
 };
 
 TEST_F(CrawlMannersTest, LogInSiteMirroredWholeWithoutLoggingOut) {

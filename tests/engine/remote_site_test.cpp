@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "support/cli_home.h"
 #include "support/peers.h"
 
 namespace qm::test {
@@ -47,21 +48,9 @@ bool NoAuthorizationAtAll(const SitePeer& peer) {
     return true;
 }
 
-class RemoteSiteTest : public ::testing::Test {
+class RemoteSiteTest : public CliHomeTest {
 protected:
-    void SetUp() override {
-        dir_ = MakeTempDir("remote-site");
-        home_ = dir_ + "/home";
-        store_ = dir_ + "/store";
-        fs::create_directories(home_);
-        fs::create_directories(store_);
-        RunResult r = Cli({"options", "PathPrefix=" + store_ + "/", "HTTPCount=1"});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-    }
-    RunResult Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--home", home_});
-        return RunCli(args, 120000);
-    }
+    void SetUp() override { MakeHome("remote-site", {"HTTPCount=1"}); }
     // A Project in folder "Sites" with the given settings (stream keys), started and run.
     RunResult RunProject(const std::string& caption, const std::string& url, int level,
                          std::vector<std::string> settings) {
@@ -86,9 +75,6 @@ protected:
             if (e.is_regular_file() && ReadFile(e.path().string()).find(text) != std::string::npos) return true;
         return false;
     }
-    std::string Site(const std::string& name) const { return dir_ + "/" + name; }
-
-    std::string dir_, home_, store_;
 };
 
 TEST_F(RemoteSiteTest, HostileSiteCannotMakeTheProgramReadLocalFiles) {
@@ -257,14 +243,8 @@ TEST_F(RemoteSiteTest, PasswordMethodsSkipOrStop) {
 }
 
 TEST_F(RemoteSiteTest, HttpsProjectSendsNothingOverPlainHttp) {
-    // A certificate for localhost, trusted by the programs this test starts.
+    ASSERT_NO_FATAL_FAILURE(TrustLocalhostCertificate());
     const std::string certDir = Site("tls");
-    fs::create_directories(certDir);
-    RunResult made = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                 certDir + "/key.pem", "-out", certDir + "/cert.pem", "-days", "2", "-subj",
-                                 "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    setenv("SSL_CERT_FILE", (certDir + "/cert.pem").c_str(), 1);
 
     SitePeerSettings plainSettings;
     plainSettings.protect = "/";

@@ -14,20 +14,7 @@ using namespace qm::test;
 
 namespace {
 
-class BodiesTest : public NetTest {
-protected:
-    void SetUp() override {
-        NetTest::SetUp();
-        net::kept::CloseAll();
-    }
-    void TearDown() override { net::kept::CloseAll(); }
-    void Prepare(net::DownloadConnection& c, const std::string& url) {
-        Attach(c, e);
-        c.SetURL(url);
-        c.TimeOut = 5000;
-    }
-    Events e;
-};
+using BodiesTest = ScriptedConnectionTest;
 
 // Every byte of text in its own write, a short pause after each.
 Script Trickle(const std::string& text) {

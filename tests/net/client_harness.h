@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/http_client.h"
+#include "net/kept_connections.h"
 #include "net/sockets.h"
 #include "platform/event_loop.h"
 
@@ -62,6 +63,24 @@ protected:
         platform::InitEventLoop();
         net::NetStartup();
     }
+};
+
+// One connection at a time against scripted peers: no kept connection is taken over from
+// another test or handed on to the next; Prepare points a connection at url with a 5 s
+// time-out, its reports going to e.
+class ScriptedConnectionTest : public NetTest {
+protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        net::kept::CloseAll();
+    }
+    void TearDown() override { net::kept::CloseAll(); }
+    void Prepare(net::DownloadConnection& c, const std::string& url) {
+        Attach(c, e);
+        c.SetURL(url);
+        c.TimeOut = 5000;
+    }
+    Events e;
 };
 
 }  // namespace qm::test

@@ -80,24 +80,13 @@ std::string Decode(const char* coding, const std::string& coded, std::size_t pie
     return out;
 }
 
-class ProtocolTest : public NetTest {
+class ProtocolTest : public ScriptedConnectionTest {
 protected:
-    void SetUp() override {
-        NetTest::SetUp();
-        net::kept::CloseAll();
-    }
-    void TearDown() override { net::kept::CloseAll(); }
-    void Prepare(net::DownloadConnection& c, const std::string& url) {
-        Attach(c, e);
-        c.SetURL(url);
-        c.TimeOut = 5000;
-    }
     bool HasStatusStartingWith(const std::string& prefix) const {
         for (const auto& s : e.status)
             if (s.first.rfind(prefix, 0) == 0) return true;
         return false;
     }
-    Events e;
 };
 
 }  // namespace

@@ -160,6 +160,45 @@ TEST_F(ServeWithBrowser, BrowserReadsIndexInformationAndStoredSite) {
     EXPECT_EQ(serve_.Stop(), 0);
 }
 
+// A stored page whose scripts ask for addresses with a query, from its own folder and from the
+// top of the server, gets every answer from the stored files: a JSON list (with and without a
+// recorded type), an inserted style sheet and a picture.
+TEST_F(ServeWithBrowser, ScriptsOfAStoredPageGetTheirQueryAnswers) {
+    const std::string site = dir_ + "/stored/site.example/";
+    ASSERT_TRUE(
+        test::WriteFile(site + "app.htm",
+                        "<!DOCTYPE html><html><head><title>App</title></head><body><ul id=list></ul>"
+                        "<p id=css>none</p><p id=pic>none</p><p id=mod>none</p>"
+                        "<script type=module src='/mod.mjs?v=1'></script><script>\n"
+                        "fetch('/api/items?page=2').then(r => r.json()).then(d => { for (const t of d.items) {"
+                        " const li = document.createElement('li'); li.textContent = t;"
+                        " document.getElementById('list').appendChild(li); } })"
+                        ".catch(e => document.getElementById('list').textContent = 'failed ' + e);\n"
+                        "fetch('api/items?q=a%20b').then(r => r.json()).then(d =>"
+                        " document.body.insertAdjacentHTML('beforeend', '<p id=q>' + d.q + '</p>'));\n"
+                        "const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = 'style.css?v=3';"
+                        " l.onload = () => { const p = document.getElementById('css');"
+                        " p.textContent = getComputedStyle(p).color; }; document.head.appendChild(l);\n"
+                        "const i = new Image(); i.onload = () => document.getElementById('pic').textContent ="
+                        " i.naturalWidth + 'x' + i.naturalHeight; i.src = '/pic.gif?size=2';\n"
+                        "</script></body></html>"));
+    ASSERT_TRUE(test::WriteFile(site + "api/items@page=2", "{\"items\":[\"first item\",\"second item\"]}"));
+    ASSERT_TRUE(test::WriteFile(site + "api/items@q=a_20b", "{\"q\":\"spaced query\"}"));
+    ASSERT_TRUE(test::WriteFile(site + "style.css@v=3", "#css { color: rgb(255, 0, 0); }"));
+    ASSERT_TRUE(test::WriteFile(site + "mod.mjs@v=1", "document.getElementById('mod').textContent = 'module ran';"));
+    ASSERT_TRUE(test::WriteFile(site + "pic.gif@size=2",
+                                std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+                                            "\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
+                                            35)));
+    const std::string page = RenderedDom(serve_.Url("/Sites/site.example/app.htm"), dir_ + "/profile");
+    EXPECT_NE(page.find("<li>first item</li><li>second item</li>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p id=\"q\">spaced query</p>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p id=\"css\">rgb(255, 0, 0)</p>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p id=\"pic\">1x1</p>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p id=\"mod\">module ran</p>"), std::string::npos) << page;
+    EXPECT_EQ(serve_.Stop(), 0);
+}
+
 TEST(ServeCrawl, DownloadedSiteHasNoBrokenLinks) {
     if (test::FindProgram("wget").empty()) GTEST_SKIP() << "wget is not installed";
     const std::string dir = test::MakeTempDir("serve-crawl");

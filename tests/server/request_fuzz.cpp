@@ -6,6 +6,7 @@
 #include "server/host_check.h"
 #include "server/page_text.h"
 #include "server/path_mapping.h"
+#include "server/referring_site.h"
 #include "server/request_head.h"
 #include "server/responses.h"
 
@@ -23,6 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (headEnd != std::string::npos && headEnd > text.size()) __builtin_trap();
     qm::server::AnnouncesBody(text);
     qm::server::AddressedToUs(text, 8080);
+    // The stored site a Referer names is a part of that Referer's path.
+    qm::server::ServedSettings settings;
+    settings.folders.push_back({"Sites", "sites", "/nonexistent/"});
+    const std::string site = qm::server::ReferringSite(text, 8080, settings);
+    if (!site.empty() && text.find(site) == std::string::npos) __builtin_trap();
     // What a page prints of a request is markup-free and never longer than six times over.
     const std::string shown = qm::server::HtmlText(line.path);
     if (shown.find_first_of("<>\"'") != std::string::npos || shown.size() > 6 * line.path.size()) __builtin_trap();

@@ -18,6 +18,7 @@
 #include "server/responses.h"
 #include "net/sockets.h"
 #include "server/web_server.h"
+#include "store/description_file.h"
 #include "store/folder.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -211,6 +212,99 @@ TEST_F(RunningServer, NothingOutsideTheDownloadFolders) {
     // The local drive form inside a download folder still works.
     EXPECT_EQ(BodyOf(Get(std::string("/c%") + root_ + "/sites/host/index.htm")), "<html>start</html>");
     EXPECT_EQ(BodyOf(Get(std::string("/c%") + root_ + "/sites/ho%73t/index.htm")), "<html>start</html>");
+}
+
+// Addresses a stored page's scripts ask for with a query find the files their downloads were
+// stored under ("items?page=2" in "items@page=2"), with the type the download recorded.
+TEST_F(RunningServer, QueryAddressesFindTheirStoredFiles) {
+    const std::string site = root_ + "/sites/host/";
+    ASSERT_TRUE(test::WriteFile(site + "api/items@page=2", "{\"items\":[2]}"));
+    ASSERT_TRUE(test::WriteFile(site + "api/items@q=a_20b&n=1", "{\"q\":\"a b\"}"));
+    ASSERT_TRUE(test::WriteFile(site + "api/moved@id=1", kStub));
+    ASSERT_TRUE(test::WriteFile(site + "style.css@v=3", "p{color:red}"));
+    ASSERT_TRUE(test::WriteFile(site + "mail@home.htm", "<html>at sign</html>"));
+    ASSERT_TRUE(test::WriteFile(site + "legacy.htm@x=A", "<html>decoded query</html>"));
+    ASSERT_TRUE(test::WriteFile(site + "feed@v=2.json", "{\"feed\":1}"));
+    store::FileDescription json;
+    json.Name = "items@page=2";
+    json.ContentType = "application/json; charset=utf-8";
+    ASSERT_TRUE(store::WriteDescription(site + "api", json));
+    store::FileDescription stub;
+    stub.Name = "moved@id=1";
+    stub.ContentType = "text/html";
+    ASSERT_TRUE(store::WriteDescription(site + "api", stub));
+    store::FileDescription hostile;
+    hostile.Name = "items@q=a_20b&n=1";
+    hostile.ContentType = "text/plain\r\nX-Injected: 1";
+    ASSERT_TRUE(store::WriteDescription(site + "api", hostile));
+
+    const std::string items = Get("/Sites/host/api/items?page=2");
+    EXPECT_EQ(HeaderOf(items),
+              "HTTP/1.0 200 OK\r\nServer: Velloran 4.0 (Win32)\r\nContent-Type: application/json; charset=utf-8\r\n"
+              "Content-Length: 13\r\n\r\n");
+    EXPECT_EQ(BodyOf(items), "{\"items\":[2]}");
+    // The stored name itself still answers, and so does a name that really holds "@".
+    EXPECT_EQ(BodyOf(Get("/Sites/host/api/items@page=2")), "{\"items\":[2]}");
+    EXPECT_EQ(BodyOf(Get("/Sites/host/mail@home.htm")), "<html>at sign</html>");
+    // The query is named as the download named it: its "%" became "_".
+    const std::string escaped = Get("/Sites/host/api/items?q=a%20b&n=1");
+    EXPECT_EQ(BodyOf(escaped), "{\"q\":\"a b\"}");
+    EXPECT_NE(HeaderOf(escaped).find("Content-Type: \r\n"), std::string::npos)
+        << "a recorded type that is no header value";
+    EXPECT_EQ(escaped.find("X-Injected"), std::string::npos);
+    // A stored redirect is followed, the type of the file before the query is kept.
+    EXPECT_EQ(Get("/Sites/host/api/moved?id=1"), server::Response302("../new/x.htm"));
+    EXPECT_NE(HeaderOf(Get("/Sites/host/style.css?v=3")).find("Content-Type: text/css\r\n"), std::string::npos);
+    ASSERT_TRUE(test::WriteFile(site + "app.mjs@v=1", "export const x = 1;"));
+    ASSERT_TRUE(test::WriteFile(site + "app.mjs", "export const x = 2;"));
+    for (const char* path : {"/Sites/host/app.mjs?v=1", "/Sites/host/app.mjs"})
+        EXPECT_NE(HeaderOf(Get(path)).find("Content-Type: text/javascript\r\n"), std::string::npos) << path;
+    // A query decoded whole, as such requests were looked for before.
+    EXPECT_EQ(BodyOf(Get("/Sites/host/legacy.htm?x=%41")), "<html>decoded query</html>");
+    // Names stored with the extension last.
+    EXPECT_EQ(Get("/Sites/host/feed.json?v=2"), server::Response404());
+    store::Options().ExtLast = true;
+    EXPECT_EQ(BodyOf(Get("/Sites/host/feed.json?v=2")), "{\"feed\":1}");
+    EXPECT_EQ(BodyOf(Get("/Sites/host/api/items?page=2")), "{\"items\":[2]}");
+    store::Options().ExtLast = false;
+    // Nothing stored for the query.
+    EXPECT_EQ(Get("/Sites/host/api/items?page=3"), server::Response404());
+    EXPECT_EQ(Get("/Sites/host/api/items"), server::Response404());
+    // A query never climbs out of the download folders.
+    for (const std::string& path :
+         {std::string("/Sites/host/api/items?x=/../../../secret.txt"),
+          std::string("/Sites/host/x?/../../../secret.txt"), std::string("/Sites/host/..?x=1"),
+          std::string("/Sites/host/%2e%2e/%2e%2e/secret.txt?x=1"), std::string("/c%") + root_ + "/secret.txt?x=1"}) {
+        EXPECT_EQ(Get(path), server::Response404()) << path;
+    }
+}
+
+// A script's request for an address from the top of the server ("/api/items?page=2") is
+// looked for in the stored site of the page that made it, which the Referer names.
+TEST_F(RunningServer, TopLevelAddressesOfAStoredPage) {
+    const std::string site = root_ + "/sites/host/";
+    ASSERT_TRUE(test::WriteFile(site + "api/items@page=2", "{\"items\":[2]}"));
+    ASSERT_TRUE(test::WriteFile(root_ + "/default/plain/api/items@page=2", "{\"plain\":1}"));
+    const std::string us = "http://127.0.0.1:" + std::to_string(port_);
+    const std::string fromPage = "Referer: " + us + "/Sites/host/sub/index.htm?tab=1\r\n";
+    EXPECT_EQ(BodyOf(Get("/api/items?page=2", fromPage)), "{\"items\":[2]}");
+    EXPECT_EQ(BodyOf(Get("/index.htm", "Referer: http://localhost:" + std::to_string(port_) + "/sites/host/x.htm\r\n")),
+              "<html>start</html>");
+    // A site under the download folder, reached without a folder caption.
+    EXPECT_EQ(BodyOf(Get("/api/items?page=2", "Referer: " + us + "/plain/page.htm\r\n")), "{\"plain\":1}");
+    // Found as it stands first: the Referer only helps what is missing.
+    EXPECT_EQ(BodyOf(Get("/Sites/host/index.htm", "Referer: " + us + "/plain/page.htm\r\n")), "<html>start</html>");
+    // No Referer, another server's page, or one that names no site: not found.
+    EXPECT_EQ(Get("/api/items?page=2"), server::Response404());
+    EXPECT_EQ(Get("/api/items?page=2", "Referer: http://example.org/Sites/host/index.htm\r\n"), server::Response404());
+    EXPECT_EQ(Get("/api/items?page=2", "Referer: http://127.0.0.1:1/Sites/host/index.htm\r\n"), server::Response404());
+    EXPECT_EQ(Get("/api/items?page=2", "Referer: " + us + "/\r\n"), server::Response404());
+    EXPECT_EQ(Get("/api/items?page=2", "Referer: " + us + "/Sites/x.htm\r\n"), server::Response404());
+    // A Referer cannot lead out of the download folders either.
+    for (const std::string& referer :
+         {us + "/../x.htm", us + "/Sites/%2e%2e/x.htm", us + "/Sites/../x.htm", us + "/..%2f../x.htm"}) {
+        EXPECT_EQ(Get("/secret.txt", "Referer: " + referer + "\r\n"), server::Response404()) << referer;
+    }
 }
 
 TEST_F(RunningServer, ListensOnLoopbackOnly) {

@@ -40,6 +40,7 @@ TEST(ServedSettings, EveryChangeTheMappingReadsIsNoticed) {
         {"offered folder", [&] { store::Options().DDs.Add("/srv/offered/"); }},
         {"default document", [&] { store::Options().DefaultDoc = "index.html"; }},
         {"address prefix", [&] { store::Options().URLPrefix = "/qm"; }},
+        {"extension last", [&] { store::Options().ExtLast = !store::Options().ExtLast; }},
     };
     for (const auto& [what, change] : changes) {
         const ServedSettings before = ServedSettings::Of(&tree, store::Options());

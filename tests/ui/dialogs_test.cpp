@@ -299,6 +299,30 @@ TEST(ProjectProperties, MainWindowHandsBackOnlyEdits) {
     EXPECT_EQ(p->S200, 5);
     EXPECT_EQ(p->LastStart, 4242.0);
     EXPECT_EQ(f.Tree()->topLevelItem(0)->child(0)->text(0), "Renamed");
+    EXPECT_FALSE(p->RenderPages);
+
+    // "Render pages with a browser" is shown as stored and goes back when ticked; left alone
+    // it stays as the Project has it meanwhile.
+    f.ExecDialog = [](QDialog& d) {
+        auto* dlg = static_cast<ProjectPropertiesDialog*>(&d);
+        EXPECT_TRUE(dlg->SelectNode("Advanced"));
+        auto* render = Child<QCheckBox>(d, "chkRenderPages");
+        EXPECT_EQ(render->text(), "Render pages with a browser");
+        EXPECT_FALSE(render->isChecked());
+        render->setChecked(true);
+        d.accept();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    f.FolderProperties();
+    EXPECT_TRUE(p->RenderPages);
+    f.ExecDialog = [p](QDialog& d) {
+        EXPECT_TRUE(Child<QCheckBox>(d, "chkRenderPages")->isChecked());
+        p->RenderPages = false;
+        d.accept();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    f.FolderProperties();
+    EXPECT_FALSE(p->RenderPages);
 
     // The Defaults Project: the level goes to the address bar.
     f.ExecDialog = [](QDialog& d) {

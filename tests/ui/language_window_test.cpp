@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTreeWidget>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QTabWidget>
 #include <QTest>
@@ -157,6 +157,12 @@ TEST(LanguageWindows, GermanTranslationInTheProgramFolder) {
         ASSERT_TRUE(prop.SelectNode("Projekt"));
         QTest::qWait(50);
         Screenshot(prop, "translated_project_properties_address.png");
+        // The later crawl settings are translated too.
+        ASSERT_TRUE(prop.SelectNode("Erweitert"));
+        EXPECT_EQ(prop.CurrentPage(), "Limits");
+        EXPECT_EQ(Named<QCheckBox>(prop, "chkRenderPages")->text(), "Seiten mit einem Browser darstellen");
+        QTest::qWait(50);
+        Screenshot(prop, "translated_project_properties_advanced.png");
         prop.hide();
         ui::ProgramOptionsDialog options(&form);
         options.SetForm(viewmodels::FillOptionsForm(store::Options(), form.Core().State()));
