@@ -136,13 +136,15 @@ bool WarcWriter::Append(const WarcRecord& record, std::string& error) {
     if (record.blockTail && !record.blockTail->Empty()) {
         if (!AppendLarge(head, record, length, error)) return false;
     } else {
-        const std::string member = GzipMember({head, record.block, "\r\n\r\n"});
+        const std::string_view member = GzipMemberInto({head, record.block, "\r\n\r\n"}, gzip_);
         // One write per record: a killed run leaves at most one record cut off, at the end.
-        if (!WriteAll(fd_, member)) {
+        const bool written = WriteAll(fd_, member);
+        length = member.size();
+        gzip_.Trim();
+        if (!written) {
             error = "cannot write " + files_.back() + ": " + std::strerror(errno);
             return false;
         }
-        length = member.size();
     }
     IndexEntry entry;
     if (EntryOf(record, size_, length, files_.back(), entry)) entries_.push_back(std::move(entry));

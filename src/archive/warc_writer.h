@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/cdxj.h"
+#include "archive/gzip_member.h"
 #include "archive/warc_record.h"
 
 namespace qm::archive {
@@ -58,6 +59,7 @@ private:
     std::vector<std::string> files_;
     WarcRecord info_;
     std::string error_;
+    GzipBuffers gzip_;  // the writing thread's
 };
 
 // Makes every archive file in folder whole: a file without its index (its run was killed)
