@@ -47,7 +47,7 @@ public:
     const std::vector<std::string>& Files() const { return files_; }  // complete after Close
 
 private:
-    static constexpr std::size_t kMaxWaitingBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxWaitingBytes = std::size_t{4} << 20;
     void Run();
     bool WriteNow(const WarcRecord& record, std::string& error);
     bool CloseFile(std::string& error);
