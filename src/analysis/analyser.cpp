@@ -1,6 +1,8 @@
 // The tag scanner and the link resolver of document analysis.
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -93,8 +95,9 @@ Analyser::~Analyser() {
 void Analyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
 
 bool Analyser::ReadSource() {
-    std::FILE* f = std::fopen(source_.c_str(), "rb");
-    if (!f) {
+    // Read with the descriptor itself: one size question and reads straight into the text.
+    const int fd = ::open(source_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         Report("Error reading from file: " + source_, false);
         return false;
     }
@@ -102,22 +105,30 @@ bool Analyser::ReadSource() {
     bool failed = false;
     try {
         struct stat st {};
-        if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-            data.reserve(std::size_t(st.st_size));
-        char block[65536];
+        std::size_t expected = 0;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) expected = std::size_t(st.st_size);
+        // One byte more than the size says, so that the end is seen without another read
+        // unless the file grew meanwhile.
+        constexpr std::size_t kBlock = 65536;
+        std::size_t used = 0;
+        data.resize(expected + 1);
         for (;;) {
-            std::size_t got = std::fread(block, 1, sizeof block, f);
-            data.append(block, got);
-            if (got < sizeof block) {
-                failed = std::ferror(f) != 0;
+            if (data.size() - used < 1) data.resize(data.size() + kBlock);
+            const ssize_t got = ::read(fd, data.data() + used, data.size() - used);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                failed = true;
                 break;
             }
+            if (got == 0) break;
+            used += std::size_t(got);
         }
+        data.resize(used);
     } catch (const std::bad_alloc&) {
-        std::fclose(f);
+        ::close(fd);
         return false;  // no room for the text: nothing to say, nothing to do
     }
-    std::fclose(f);
+    ::close(fd);
     if (failed) {
         Report("Error reading from file: " + source_, false);
         return false;

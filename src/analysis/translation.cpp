@@ -12,7 +12,9 @@
 #include "addresses/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
+#include "engine/known_directories.h"
 #include "engine/scratch_files.h"
+#include "engine/stored_files.h"
 
 namespace qm::analysis::detail {
 
@@ -102,11 +104,13 @@ std::string LocalAddressText(std::string_view a, const std::string& defaultDoc, 
 // stored document is never seen half written.
 bool Analyser::OpenPart() {
     if (target_.empty()) return false;
-    std::error_code ec;
-    std::filesystem::path parentDir = std::filesystem::path(target_).parent_path();
-    if (!parentDir.empty() && !std::filesystem::is_directory(parentDir, ec))
-        std::filesystem::create_directories(parentDir, ec);
+    const std::string parentDir = std::filesystem::path(target_).parent_path().string();
+    if (!parentDir.empty()) engine::MakeDirectories(parentDir);
     out_ = engine::OpenFixedScratch(target_, partName_, 0666);
+    // A folder removed since the run made it is made again.
+    if (out_ < 0 && errno == ENOENT && !parentDir.empty() && engine::ForgetDirectory(parentDir) &&
+        engine::MakeDirectories(parentDir))
+        out_ = engine::OpenFixedScratch(target_, partName_, 0666);
     if (out_ < 0) return false;
     if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
     outUsed_ = 0;
@@ -127,7 +131,9 @@ void Analyser::Flush() {
 }
 
 bool Analyser::OpenTarget(std::int64_t sourceSize) {
-    std::int64_t free = env_.FreeSpace(target_);
+    // The target's folder tells the file system in one question (the target is often new).
+    const std::string folder = std::filesystem::path(target_).parent_path().string();
+    std::int64_t free = env_.FreeSpace(folder.empty() ? target_ : folder);
     if (free >= 0) {
         free = std::min(free, kFreeSpaceCap);
         double needed = double(sourceSize) * 1.2 + double(settings_.DiskSpace) * 1048576.0;

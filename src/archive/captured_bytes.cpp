@@ -89,6 +89,11 @@ bool CapturedBytes::Append(std::string_view bytes) {
     return true;
 }
 
+void CapturedBytes::Expect(std::uint64_t total) {
+    if (fd_ >= 0 || total <= front_.capacity()) return;
+    front_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, memoryBytes_)));
+}
+
 bool CapturedBytes::ForEach(const std::function<void(std::string_view)>& each) const {
     if (!front_.empty()) each(front_);
     if (spilled_ == 0) return true;

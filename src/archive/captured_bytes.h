@@ -31,6 +31,9 @@ public:
     // Adds bytes; false once the limit is passed or the spill file cannot be written, and
     // from then on Truncated() with the bytes kept so far.
     bool Append(std::string_view bytes);
+    // Says how many bytes are coming in all (a length the answer announced), so that the
+    // memory for them is taken once instead of growing and copying step by step.
+    void Expect(std::uint64_t total);
     std::uint64_t Size() const { return front_.size() + spilled_; }
     bool Empty() const { return Size() == 0; }
     bool Truncated() const { return truncated_; }

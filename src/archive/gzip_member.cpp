@@ -6,35 +6,72 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace qm::archive {
 
-std::string GzipMember(std::initializer_list<std::string_view> parts) {
-    // The fastest level: pages still shrink to about a quarter, while a mirror over a fast
-    // network would otherwise wait for the compression. One compressor per writing thread.
+namespace {
+
+// The fastest level: pages still shrink to about a quarter, while a mirror over a fast
+// network would otherwise wait for the compression. One compressor per writing thread.
+libdeflate_compressor* ThreadCompressor() {
     struct Compressor {
         libdeflate_compressor* c = libdeflate_alloc_compressor(1);
         ~Compressor() { libdeflate_free_compressor(c); }
     };
     thread_local Compressor compressor;
     if (!compressor.c) throw std::runtime_error("libdeflate");
-    std::string joined;
+    return compressor.c;
+}
+
+// Grows a buffer without writing to it first (its bytes are overwritten at once).
+void GrowTo(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size) {
+    if (size <= capacity) return;
+    capacity = std::max(size, capacity + capacity / 2);
+    buffer.reset(new char[capacity]);
+}
+
+}  // namespace
+
+std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers) {
+    libdeflate_compressor* c = ThreadCompressor();
     std::string_view input;
     if (parts.size() == 1) {
         input = *parts.begin();
     } else {
         std::size_t total = 0;
         for (std::string_view p : parts) total += p.size();
-        joined.reserve(total);
-        for (std::string_view p : parts) joined.append(p);
-        input = joined;
+        GrowTo(buffers.input, buffers.inputCapacity, total);
+        std::size_t at = 0;
+        for (std::string_view p : parts) {
+            if (!p.empty()) std::memcpy(buffers.input.get() + at, p.data(), p.size());
+            at += p.size();
+        }
+        input = std::string_view(buffers.input.get(), total);
     }
-    std::string out(libdeflate_gzip_compress_bound(compressor.c, input.size()), '\0');
-    const std::size_t made = libdeflate_gzip_compress(compressor.c, input.data(), input.size(), out.data(), out.size());
+    GrowTo(buffers.output, buffers.outputCapacity, libdeflate_gzip_compress_bound(c, input.size()));
+    const std::size_t made =
+        libdeflate_gzip_compress(c, input.data(), input.size(), buffers.output.get(), buffers.outputCapacity);
     if (made == 0) throw std::runtime_error("libdeflate");
-    out.resize(made);
-    return out;
+    return std::string_view(buffers.output.get(), made);
+}
+
+void GzipBuffers::Trim() {
+    if (inputCapacity > kKeptBytes) {
+        input.reset();
+        inputCapacity = 0;
+    }
+    if (outputCapacity > kKeptBytes) {
+        output.reset();
+        outputCapacity = 0;
+    }
+}
+
+std::string GzipMember(std::initializer_list<std::string_view> parts) {
+    GzipBuffers buffers;
+    return std::string(GzipMemberInto(parts, buffers));
 }
 
 }  // namespace qm::archive

@@ -2,6 +2,7 @@
 // One gzip member per archive record, so that an index offset opens exactly one record.
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,18 @@ namespace qm::archive {
 
 // The parts, one after the other, as one complete gzip member.
 std::string GzipMember(std::initializer_list<std::string_view> parts);
+
+// Buffers a writing thread keeps from one record to the next, so that compressing a record
+// neither allocates nor touches fresh memory (nor zero-fills what is overwritten at once).
+struct GzipBuffers {
+    static constexpr std::size_t kKeptBytes = std::size_t{8} << 20;
+    std::unique_ptr<char[]> input, output;
+    std::size_t inputCapacity = 0, outputCapacity = 0;
+    // Gives back a buffer grown past kKeptBytes for one large record.
+    void Trim();
+};
+// As GzipMember, made in buffers; the member stays valid until their next use.
+std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers);
 inline std::string GzipMember(std::string_view bytes) { return GzipMember({bytes}); }
 
 // One gzip member made of bytes given in pieces, handed on in blocks as it is made (for

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "archive/digest.h"
 #include "codings/chunked_body.h"
@@ -108,7 +109,15 @@ ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, 
 
 }  // namespace
 
-bool Recorder::RecordHttp(HttpExchange x) {
+bool Recorder::RecordHttp(HttpExchange exchange) {
+    // Digests, the revisit decision and compression are the writing thread's work: the
+    // thread that hands the exchange over goes back to its transfers at once.
+    const std::size_t bytes = exchange.response.Front().size() + exchange.request.size();
+    auto x = std::make_shared<HttpExchange>(std::move(exchange));
+    return writer_.Submit([this, x](std::string& error) { return WriteHttp(*x, error); }, bytes);
+}
+
+bool Recorder::WriteHttp(HttpExchange& x, std::string& error) {
     // The head lies in the bytes kept in memory (they are megabytes long).
     const std::string& front = x.response.Front();
     std::string_view head, body;
@@ -117,7 +126,10 @@ bool Recorder::RecordHttp(HttpExchange x) {
     const int status = HttpStatus(head);
     const bool chunked = split && HttpHeaderValue(head, "Transfer-Encoding").find("chunked") != std::string::npos;
     const ResponseDigests digests = DigestsOf(x.response, split ? front.size() - body.size() : front.size(), chunked);
-    if (digests.block.empty()) return Fail("cannot read back the captured answer of " + x.url);
+    if (digests.block.empty()) {
+        error = "cannot read back the captured answer of " + x.url;
+        return false;
+    }
     const std::string& payloadDigest = digests.payload;
     const std::string requestId = NewRecordId(), responseId = NewRecordId();
     const auto known = recorded_.find(x.url);
@@ -155,7 +167,7 @@ bool Recorder::RecordHttp(HttpExchange x) {
     request.fields.emplace_back("WARC-Block-Digest", Sha1Base32(request.block));
 
     const bool whole = response.Field("WARC-Type") == "response";
-    if (!writer_.Write(std::move(request)) || !writer_.Write(std::move(response))) return false;
+    if (!writer_.WriteHere(request, error) || !writer_.WriteHere(response, error)) return false;
     responseIds_[x.url] = responseId;
     if (status == 200 && !x.truncated && whole) Remember(x.url, payloadDigest, WarcDate(x.date));
     return true;
@@ -163,43 +175,61 @@ bool Recorder::RecordHttp(HttpExchange x) {
 
 bool Recorder::RecordResource(const std::string& url, const std::string& contentType, CapturedBytes body,
                               std::time_t date) {
+    const std::size_t bytes = body.Front().size();
+    auto shared = std::make_shared<CapturedBytes>(std::move(body));
+    return writer_.Submit(
+        [this, url, contentType, shared, date](std::string& error) {
+            return WriteResource(url, contentType, *shared, date, error);
+        },
+        bytes);
+}
+
+bool Recorder::WriteResource(const std::string& url, const std::string& contentType, CapturedBytes& body,
+                             std::time_t date, std::string& error) {
     const std::string id = NewRecordId();
     WarcRecord r = Begin("resource", url, date, id);
     r.fields.emplace_back("Content-Type", contentType.empty() ? "application/octet-stream" : contentType);
     Sha1Digest sha1;
-    if (!body.ForEach([&sha1](std::string_view bytes) { sha1.Add(bytes); }))
-        return Fail("cannot read back the captured body of " + url);
+    if (!body.ForEach([&sha1](std::string_view bytes) { sha1.Add(bytes); })) {
+        error = "cannot read back the captured body of " + url;
+        return false;
+    }
     const std::string digest = sha1.Finish();
     r.fields.emplace_back("WARC-Block-Digest", digest);
     r.fields.emplace_back("WARC-Payload-Digest", digest);
     if (body.Truncated()) r.fields.emplace_back("WARC-Truncated", "length");
     r.block = body.TakeFront();
     if (body.Spilled()) r.blockTail = std::make_shared<CapturedBytes>(std::move(body));
-    if (!writer_.Write(std::move(r))) return false;
+    if (!writer_.WriteHere(r, error)) return false;
     responseIds_[url] = id;
     return true;
 }
 
 bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date) {
-    WarcRecord r = Begin("metadata", url, date, NewRecordId());
-    auto id = responseIds_.find(url);
-    if (id != responseIds_.end()) r.fields.emplace_back("WARC-Refers-To", id->second);
-    r.fields.emplace_back("Content-Type", "application/warc-fields");
+    std::size_t size = 0;
+    for (const std::string& link : links) size += link.size() + 11;
+    auto block = std::make_shared<std::string>();
+    block->reserve(size);
     for (const std::string& link : links) {
         if (link.find_first_of("\r\n") != std::string::npos) continue;
-        r.block += "outlink: " + link + "\r\n";
+        block->append("outlink: ").append(link).append("\r\n");
     }
-    r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
-    return writer_.Write(std::move(r));
+    return writer_.Submit(
+        [this, url, block, date](std::string& error) {
+            WarcRecord r = Begin("metadata", url, date, NewRecordId());
+            // The page's own record was made by an earlier job: its name is known here.
+            auto id = responseIds_.find(url);
+            if (id != responseIds_.end()) r.fields.emplace_back("WARC-Refers-To", id->second);
+            r.fields.emplace_back("Content-Type", "application/warc-fields");
+            r.block = std::move(*block);
+            r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
+            return writer_.WriteHere(r, error);
+        },
+        block->size());
 }
 
 bool Recorder::Close() { return writer_.Close(); }
 
-bool Recorder::Fail(const std::string& error) {
-    failure_ = error;
-    return false;
-}
-
-std::string Recorder::Error() const { return failure_.empty() ? writer_.Error() : failure_; }
+std::string Recorder::Error() const { return writer_.Error(); }
 
 }  // namespace qm::archive

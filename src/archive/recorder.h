@@ -56,13 +56,16 @@ public:
 private:
     Recorder(const std::string& folder, const std::string& stem, std::uint64_t rotateBytes);
     void Remember(const std::string& url, const std::string& digest, const std::string& date);
-    bool Fail(const std::string& error);
-    std::string failure_;
+    // The writing thread's part of RecordHttp and RecordResource.
+    bool WriteHttp(HttpExchange& x, std::string& error);
+    bool WriteResource(const std::string& url, const std::string& contentType, CapturedBytes& body, std::time_t date,
+                       std::string& error);
     struct Recorded {
         std::string digest, date;
     };
     std::string folder_;
     WarcWriter writer_;
+    // Both used on the writing thread alone once the run's records begin.
     std::unordered_map<std::string, Recorded> recorded_;        // last payload recorded per address
     std::unordered_map<std::string, std::string> responseIds_;  // this run's record per address
 };

@@ -73,6 +73,13 @@ std::string WarcWriter::Error() const {
 }
 
 bool WarcWriter::Write(WarcRecord record) {
+    const std::size_t bytes = record.block.size();
+    return Enqueue(Waiting{std::move(record), nullptr, bytes});
+}
+
+bool WarcWriter::Submit(Job job, std::size_t bytes) { return Enqueue(Waiting{WarcRecord(), std::move(job), bytes}); }
+
+bool WarcWriter::Enqueue(Waiting waiting) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!error_.empty()) return false;
     if (!worker_.joinable()) {
@@ -81,8 +88,8 @@ bool WarcWriter::Write(WarcRecord record) {
     }
     // A bounded wait: the caller never runs more than a few records ahead of the disk.
     room_.wait(lock, [this] { return waitingBytes_ < kMaxWaitingBytes || !error_.empty(); });
-    waitingBytes_ += record.block.size();
-    waiting_.push_back(std::move(record));
+    waitingBytes_ += waiting.bytes;
+    waiting_.push_back(std::move(waiting));
     work_.notify_one();
     return true;
 }
@@ -92,15 +99,17 @@ void WarcWriter::Run() {
     for (;;) {
         work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
         if (waiting_.empty()) return;
-        WarcRecord record = std::move(waiting_.front());
+        Waiting next = std::move(waiting_.front());
         waiting_.pop_front();
         const bool failedBefore = !error_.empty();
         lock.unlock();
         std::string error;
-        const bool ok = failedBefore || WriteNow(record, error);
+        const bool ok = failedBefore || (next.job ? next.job(error) : WriteNow(next.record, error));
+        const std::size_t done = next.bytes;
+        next = Waiting();  // its memory is given back before the next one is taken
         lock.lock();
-        waitingBytes_ -= record.block.size();
-        if (!ok && error_.empty()) error_ = error;
+        waitingBytes_ -= std::min(waitingBytes_, done);
+        if (!ok && error_.empty()) error_ = error.empty() ? "cannot write the web archive" : error;
         room_.notify_all();
     }
 }
@@ -136,13 +145,15 @@ bool WarcWriter::Append(const WarcRecord& record, std::string& error) {
     if (record.blockTail && !record.blockTail->Empty()) {
         if (!AppendLarge(head, record, length, error)) return false;
     } else {
-        const std::string member = GzipMember({head, record.block, "\r\n\r\n"});
+        const std::string_view member = GzipMemberInto({head, record.block, "\r\n\r\n"}, gzip_);
         // One write per record: a killed run leaves at most one record cut off, at the end.
-        if (!WriteAll(fd_, member)) {
+        const bool written = WriteAll(fd_, member);
+        length = member.size();
+        gzip_.Trim();
+        if (!written) {
             error = "cannot write " + files_.back() + ": " + std::strerror(errno);
             return false;
         }
-        length = member.size();
     }
     IndexEntry entry;
     if (EntryOf(record, size_, length, files_.back(), entry)) entries_.push_back(std::move(entry));

@@ -5,12 +5,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <string>
 #include <vector>
 
 #include "archive/cdxj.h"
+#include "archive/gzip_member.h"
 #include "archive/warc_record.h"
 
 namespace qm::archive {
@@ -29,6 +31,14 @@ public:
     // by a thread of the writer's own, in order, so the caller need not wait for them.
     // False with Error() when an earlier record could not be written.
     bool Write(WarcRecord record);
+    // Work that makes records (digests, revisit decisions) run on the writing thread, in order
+    // with the records written, so the caller's thread only hands it over. A job writes its
+    // records with WriteHere and says what failed in error. bytes: the memory it holds while
+    // it waits, counted against the same bound as waiting records.
+    using Job = std::function<bool(std::string& error)>;
+    bool Submit(Job job, std::size_t bytes);
+    // For a job, on the writing thread: appends record at once.
+    bool WriteHere(const WarcRecord& record, std::string& error) { return WriteNow(record, error); }
     void SetInfo(const WarcRecord& info) { info_ = info; }
     // Writes what is waiting, closes the present file and writes its index. False with
     // Error() on a failure.
@@ -37,7 +47,7 @@ public:
     const std::vector<std::string>& Files() const { return files_; }  // complete after Close
 
 private:
-    static constexpr std::size_t kMaxWaitingBytes = std::size_t{64} << 20;
+    static constexpr std::size_t kMaxWaitingBytes = std::size_t{4} << 20;
     void Run();
     bool WriteNow(const WarcRecord& record, std::string& error);
     bool CloseFile(std::string& error);
@@ -46,7 +56,13 @@ private:
     bool AppendLarge(const std::string& head, const WarcRecord& record, std::uint64_t& length, std::string& error);
     mutable std::mutex mutex_;
     std::condition_variable work_, room_;
-    std::deque<WarcRecord> waiting_;
+    struct Waiting {
+        WarcRecord record;
+        Job job;  // instead of the record, when set
+        std::size_t bytes = 0;
+    };
+    bool Enqueue(Waiting waiting);
+    std::deque<Waiting> waiting_;
     std::size_t waitingBytes_ = 0;
     bool stop_ = false;
     std::thread worker_;
@@ -58,6 +74,7 @@ private:
     std::vector<std::string> files_;
     WarcRecord info_;
     std::string error_;
+    GzipBuffers gzip_;  // the writing thread's
 };
 
 // Makes every archive file in folder whole: a file without its index (its run was killed)

@@ -14,6 +14,7 @@
 #include "engine/connection_setup.h"
 #include "engine/crawl_limits.h"
 #include "engine/get_rec.h"
+#include "engine/known_directories.h"
 #include "engine/local_path.h"
 #include "engine/normalise.h"
 #include "engine/parser_thread.h"
@@ -174,6 +175,7 @@ void QueueManager::ClearSeen() {
     traps_.Clear();
     lastContext_ = ContextRef();
     swept_.clear();
+    ForgetKnownDirectories();
 }
 
 bool QueueManager::Idle() const {

@@ -1,4 +1,7 @@
 // Description records of stored files, over the store's description file.
+#include <cerrno>
+
+#include "engine/known_directories.h"
 #include "engine/stored_files.h"
 #include "store/description_file.h"
 
@@ -20,7 +23,9 @@ void RecordFileDescription(const std::string& dir, const std::string& name, cons
     record.Name = name;
     record.ContentType = contentType.substr(0, 40);
     record.LastModified = lastModified.substr(0, 30);
-    store::WriteDescription(dir, record);
+    if (store::WriteDescription(dir, record)) return;
+    // The directory the run took for made was removed meanwhile: made again, once.
+    if (errno == ENOENT && ForgetDirectory(dir) && MakeDirectories(dir)) store::WriteDescription(dir, record);
 }
 
 }  // namespace qm::engine

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "engine/get_rec.h"
+#include "engine/known_directories.h"
 #include "engine/local_path.h"
 #include "engine/queue_manager.h"
 #include "engine/scratch_files.h"
@@ -36,10 +37,20 @@ mode_t StoredFileMode() {
     return mode;
 }
 
+// After a failure with err: when the run took target's directory for made and it is gone,
+// makes it again; true when the failed step is worth one more try.
+bool RemadeDirectoryOf(const std::string& target, int err) {
+    if (err != ENOENT) return false;
+    const std::string dir = DirectoryOf(target);
+    return !dir.empty() && ForgetDirectory(dir) && MakeDirectories(dir);
+}
+
 // An empty private file beside target, locked until it is committed; its descriptor and
 // name, or -1.
 int CreateBeside(const std::string& target, std::string& name) {
-    return CreateScratchBeside(target, name, StoredFileMode());
+    int fd = CreateScratchBeside(target, name, StoredFileMode());
+    if (fd < 0 && RemadeDirectoryOf(target, errno)) fd = CreateScratchBeside(target, name, StoredFileMode());
+    return fd;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -86,9 +97,12 @@ std::string LastModified(const std::string& headers) {
 
 bool MakeDirectories(const std::string& path) {
     if (path.empty()) return false;
+    if (KnownDirectory(path)) return true;
     std::error_code ec;
     fs::create_directories(path, ec);
-    return fs::is_directory(path, ec);
+    if (!fs::is_directory(path, ec)) return false;
+    RememberDirectory(path);
+    return true;
 }
 
 void RemoveFile(const std::string& path) {
@@ -109,7 +123,12 @@ bool PlaceFile(const std::string& source, const std::string& target, bool moveSo
         // stored file given before it appears under its name.
         ::chmod(source.c_str(), StoredFileMode());
         if (::rename(source.c_str(), target.c_str()) == 0) return true;
-        if (errno != EXDEV) {
+        int err = errno;
+        if (RemadeDirectoryOf(target, err)) {
+            if (::rename(source.c_str(), target.c_str()) == 0) return true;
+            err = errno;
+        }
+        if (err != EXDEV) {
             struct stat st;
             if (::stat(source.c_str(), &st) != 0) return false;
         }
@@ -156,13 +175,13 @@ std::int64_t FreeSpace(const std::string& path) {
     std::error_code ec;
     fs::path p = fs::absolute(fs::path(path), ec);
     if (ec) return -1;
-    // The nearest part of the path that exists tells the file system.
-    while (!fs::exists(p, ec)) {
+    // The nearest part of the path that exists tells the file system (most often the path
+    // itself or its folder: asked directly, without looking first whether it is there).
+    struct statvfs sv;
+    while (::statvfs(p.c_str(), &sv) != 0) {
         if (!p.has_parent_path() || p.parent_path() == p) return -1;
         p = p.parent_path();
     }
-    struct statvfs sv;
-    if (::statvfs(p.c_str(), &sv) != 0) return -1;
     unsigned long long bytes =
         static_cast<unsigned long long>(sv.f_bavail) * static_cast<unsigned long long>(sv.f_frsize);
     if (bytes > 1000000000ULL) return 1000000000;

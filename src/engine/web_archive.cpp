@@ -70,7 +70,13 @@ void QueueManager::BeginCapture(DownloadRecord& record, net::DownloadConnection&
     conn.OnRawResponse = [this, rec](net::DownloadConnection& c, const char* bytes, std::size_t count) {
         auto it = captures_.find(rec);
         if (it == captures_.end()) return;
-        if (it->second.bytes.Empty()) it->second.ipAddress = c.ServerAddress();
+        archive::CapturedBytes& captured = it->second.bytes;
+        if (captured.Empty()) it->second.ipAddress = c.ServerAddress();
+        // Once the head told the body's length: the head so far plus the whole body.
+        if (c.ContentLength > 0 && !it->second.sized) {
+            it->second.sized = true;
+            captured.Expect(captured.Size() + count + static_cast<std::uint64_t>(c.ContentLength));
+        }
         it->second.Append(bytes, count);
     };
 }

@@ -24,6 +24,7 @@ struct ArchiveCapture {
     // a file in the archive folder; past CapturedBytes::kMaxBytes it is recorded as cut off.
     archive::CapturedBytes bytes;
     std::string ipAddress;
+    bool sized = false;  // the memory for the announced length is taken
     void Append(const char* data, std::size_t count) { bytes.Append(std::string_view(data, count)); }
 };
 

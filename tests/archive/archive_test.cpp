@@ -142,6 +142,46 @@ TEST(WarcFiles, RecordsReadBackRotateAndIndexTheirOffsets) {
     EXPECT_EQ(responses, 30);
 }
 
+TEST(WarcFiles, JobsRunInOrderWithRecordsAndTheirFailureStopsTheWriter) {
+    const std::string dir = test::MakeTempDir("warcjobs");
+    WarcWriter writer(dir, "run");
+    std::vector<std::string> order;  // touched by the writing thread only, read after Close
+    ASSERT_TRUE(writer.Write(Response("http://h/0", "zero")));
+    ASSERT_TRUE(writer.Submit(
+        [&](std::string& error) {
+            order.push_back("job");
+            return writer.WriteHere(Response("http://h/1", "one"), error);
+        },
+        3));
+    ASSERT_TRUE(writer.Write(Response("http://h/2", "two")));
+    ASSERT_TRUE(writer.Submit([](std::string& error) {
+        error = "made up failure";
+        return false;
+    }, 0));
+    // Whatever comes after a failure is refused, once the writer has seen it.
+    EXPECT_FALSE(writer.Close());
+    EXPECT_EQ(writer.Error(), "made up failure");
+    EXPECT_FALSE(writer.Write(Response("http://h/3", "three")));
+    EXPECT_EQ(order, std::vector<std::string>{"job"});
+    std::vector<ReadRecord> records = ReadAll(dir + "/run-00000.warc.gz");
+    ASSERT_EQ(records.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(records[i].record.Field("WARC-Target-URI"), "http://h/" + std::to_string(i));
+}
+
+TEST(CapturedBytes, AnAnnouncedLengthIsTakenOnceAndNeverPastTheMemoryPart) {
+    CapturedBytes bytes(test::MakeTempDir("expect"), 64, 1000);
+    bytes.Expect(48);
+    const std::size_t room = bytes.Front().capacity();
+    EXPECT_GE(room, 48u);
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(bytes.Append("12345678"));
+    EXPECT_EQ(bytes.Front().capacity(), room) << "no growing while within the announced length";
+    bytes.Expect(1000);  // never more than the memory part
+    EXPECT_LT(bytes.Front().capacity(), 1000u);
+    ASSERT_TRUE(bytes.Append(std::string(100, 'x')));
+    EXPECT_TRUE(bytes.Spilled());
+    EXPECT_EQ(bytes.All(), "123456781234567812345678123456781234567812345678" + std::string(100, 'x'));
+}
+
 TEST(WarcFiles, AKilledRunsFileIsCutBackToItsLastWholeRecord) {
     const std::string dir = test::MakeTempDir("warccut");
     std::uint64_t whole = 0;

@@ -6,6 +6,7 @@
 
 #include "engine/free_space_gauge.h"
 #include "engine/get_rec.h"
+#include "engine/known_directories.h"
 #include "engine/stored_files.h"
 #include "store/folder.h"
 #include "store/project.h"
@@ -96,6 +97,45 @@ TEST(PlaceFile, ReplacesTargetCompletelyAndLeavesNothingBeside) {
         ++entries;
     }
     EXPECT_EQ(entries, 2);
+}
+
+TEST(KnownDirectories, RememberedForTheRunAndMadeAgainWhenRemovedBehindItsBack) {
+    const std::string dir = test::MakeTempDir("known") + "/site/sub";
+    engine::ForgetKnownDirectories();
+    EXPECT_FALSE(engine::KnownDirectory(dir));
+    ASSERT_TRUE(engine::MakeDirectories(dir));
+    EXPECT_TRUE(engine::KnownDirectory(dir));
+    EXPECT_TRUE(engine::KnownDirectory(dir + "/")) << "one directory, with or without its slash";
+    EXPECT_EQ(engine::DirectoryOf(dir + "/page.html"), dir);
+
+    // Removed while the run still takes it for made: every way of storing makes it again.
+    fs::remove_all(dir);
+    EXPECT_TRUE(engine::MakeDirectories(dir)) << "answered from memory";
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_TRUE(engine::PlaceText("text", dir + "/a.html"));
+    EXPECT_EQ(test::ReadFile(dir + "/a.html"), "text");
+    fs::remove_all(dir);
+    const std::string body = test::MakeTempDir("known-body") + "/body";
+    ASSERT_TRUE(test::WriteFile(body, "moved"));
+    EXPECT_TRUE(engine::PlaceFile(body, dir + "/b.png", true));
+    EXPECT_EQ(test::ReadFile(dir + "/b.png"), "moved");
+    fs::remove_all(dir);
+    engine::RecordFileDescription(dir, "c.css", "text/css", "");
+    std::string type, modified;
+    EXPECT_TRUE(engine::LookupFileDescription(dir, "c.css", type, modified));
+    EXPECT_EQ(type, "text/css");
+
+    // A directory the run never made is not made by storing a file in it.
+    fs::remove_all(dir);
+    engine::ForgetKnownDirectories();
+    EXPECT_FALSE(engine::PlaceText("text", dir + "/a.html"));
+    EXPECT_FALSE(fs::exists(dir));
+    // A new run asks the file system again.
+    ASSERT_TRUE(engine::MakeDirectories(dir));
+    fs::remove_all(dir);
+    engine::ForgetKnownDirectories();
+    EXPECT_TRUE(engine::MakeDirectories(dir));
+    EXPECT_TRUE(fs::is_directory(dir));
 }
 
 TEST(FreeSpace, KnownForExistingAndMissingPathsAndCapped) {
