@@ -3,6 +3,9 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+#include <cctype>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -208,6 +211,11 @@ RenderResult RenderPage(DevToolsClient& client, const RenderRequest& request, co
                     seen.insert(href).second)
                     result.anchors.push_back(std::move(href));
             }
+        }
+        if (!request.probe.empty()) {
+            const std::string script = "JSON.stringify(" + request.probe + ")";
+            a = client.Call("Runtime.evaluate", Evaluate(script.c_str()), session, callMs);
+            if (a.ok) result.probe = a.result.value("result").toObject().value("value").toString().toStdString();
         }
     }
     const bool gone = state->Gone();

@@ -25,6 +25,9 @@ struct RenderRequest {
     int timeoutMs = 60000;  // the longest wait for the network to become quiet
     int quietMs = 500;      // no request in flight this long: quiet
     int maxScrollSteps = 60;
+    // A script run in the rendered page before it is closed; its value, as JSON, is the
+    // result's probe (for checks of what a page shows).
+    std::string probe;
 };
 
 struct RenderResult {
@@ -33,6 +36,7 @@ struct RenderResult {
     std::string error;
     std::vector<std::string> requests;  // http and https GET addresses, in the order made
     std::vector<std::string> anchors;   // a[href] and area[href] of the rendered document
+    std::string probe;
 };
 
 // The most addresses kept of one page, and the longest address kept.
