@@ -76,9 +76,40 @@ protected:
     std::unique_ptr<NginxPeer> nginx_;
 };
 
+// Processes whose command line names text (the browser's profile lies in a folder of the test).
+int ProcessesNaming(const std::string& text) {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string cmdline = ReadFile(entry.path().string() + "/cmdline");
+        n += cmdline.find(text) != std::string::npos;
+    }
+    return n;
+}
+
+// Runs fn with the environment variable name set to value.
+template <typename Fn>
+auto WithEnv(const char* name, const std::string& value, Fn fn) {
+    const char* old = std::getenv(name);
+    const std::string saved = old ? old : "";
+    ::setenv(name, value.c_str(), 1);
+    auto result = fn();
+    if (old)
+        ::setenv(name, saved.c_str(), 1);
+    else
+        ::unsetenv(name);
+    return result;
+}
+
 TEST_F(RenderedSiteTest, ScriptMadeSiteStoredWholeAndReadOfflineThroughServe) {
     const std::string home = NewHome("on", true);
-    const RunResult run = Cli(home, {"start", "--log", "Sites/0"});
+    // The run's browser keeps its profile in the run's private temporary folder.
+    const std::string tmp = dir_ + "/tmp";
+    fs::create_directories(tmp);
+    const RunResult run = WithEnv("TMPDIR", tmp, [&] { return Cli(home, {"start", "--log", "Sites/0"}); });
+    // The browser ended with the run, and its profile went with it.
+    EXPECT_EQ(ProcessesNaming(tmp), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(tmp))
+        EXPECT_EQ(entry.path().filename().string().rfind("browser-", 0), std::string::npos) << entry.path();
     const std::string site = Site(home);
     for (int i = 1; i <= kItems; ++i) {
         const std::string n = std::to_string(i);
@@ -151,6 +182,16 @@ TEST_F(RenderedSiteTest, ScriptMadeSiteStoredWholeAndReadOfflineThroughServe) {
         GTEST_SKIP() << "the local web server does not yet answer the stored page's own request "
                         "/api/items?page=1 from the stored file api/items@page=1";
     expectShown(index);
+}
+
+TEST_F(RenderedSiteTest, WithoutTheBrowserTheRunSaysSoAndCopiesAsUsual) {
+    const std::string home = NewHome("nobrowser", true);
+    const RunResult run =
+        WithEnv("PATH", dir_ + "/empty-path", [&] { return Cli(home, {"start", "--log", "Sites/0"}); });
+    EXPECT_NE((run.out + run.err).find("Pages are not rendered: chromium was not found on PATH"), std::string::npos)
+        << run.out << run.err;
+    EXPECT_TRUE(fs::exists(Site(home) + "index.html"));
+    EXPECT_FALSE(fs::exists(Site(home) + "items"));
 }
 
 }  // namespace
