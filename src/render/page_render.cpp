@@ -44,6 +44,7 @@ public:
         if (method == "Network.requestWillBeSent") {
             const std::string id = params.value("requestId").toString().toStdString();
             if (inFlight_.size() < kMaxAddresses) inFlight_.insert(id);
+            ++started_;
             const QJsonObject request = params.value("request").toObject();
             const std::string url = request.value("url").toString().toStdString();
             const bool mainDocument = params.value("type").toString() == "Document" &&
@@ -78,6 +79,11 @@ public:
         }
     }
 
+    // Requests started so far.
+    std::uint64_t Started() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return started_;
+    }
     bool Gone() {
         std::lock_guard<std::mutex> lock(mutex_);
         return gone_;
@@ -95,6 +101,7 @@ private:
     std::unordered_set<std::string> seen_;
     std::vector<std::string> requests_;
     bool loaded_ = false, gone_ = false;
+    std::uint64_t started_ = 0;
     Clock::time_point lastChange_ = Clock::now();
 };
 
@@ -191,10 +198,13 @@ RenderResult RenderPage(DevToolsClient& client, const RenderRequest& request, co
     bool quiet = state->WaitForQuiet(request.quietMs, true, deadline, cancel);
     // Lazily loaded parts come into view one screen at a time.
     for (int step = 0; step < request.maxScrollSteps && !cancel && !state->Gone(); ++step) {
+        const std::uint64_t before = state->Started();
         a = client.Call("Runtime.evaluate", Evaluate(kScrollStep), session, callMs);
         if (!a.ok) break;
+        // Time for observers and scroll handlers to react; what they ask for is waited for.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        state->WaitForQuiet(std::max(100, request.quietMs / 2), false, deadline, cancel);
+        if (state->Started() != before)
+            state->WaitForQuiet(std::max(100, request.quietMs / 2), false, deadline, cancel);
         if (a.result.value("result").toObject().value("value").toBool()) break;
         if (Clock::now() >= deadline) break;
     }
