@@ -111,6 +111,10 @@ bool PageRendering::EnsureBrowser() {
         if (t.joinable()) t.join();
     ended_.clear();
     ended_jobs_.clear();
+    {
+        std::lock_guard<std::mutex> lock(contextsMutex_);
+        contexts_.clear();
+    }
     browser_ = std::make_unique<render::Browser>();
     std::string error;
     if (!browser_->Start(error)) {
@@ -160,6 +164,7 @@ void PageRendering::Run(Job& job) {
     if (!browser_->WaitUntilReady(error)) {
         result.error = error;
     } else {
+        job.request.browserContext = ContextOf(job.page->Project);
         result = render::RenderPage(browser_->Client(), job.request, job.cancel);
     }
     if (job.cancel) return;  // ended early: nobody waits for the result
@@ -168,6 +173,18 @@ void PageRendering::Run(Job& job) {
     queue_.PostToMain([this, alive, id, result = std::move(result)]() mutable {
         if (alive.lock()) Finished(id, std::move(result));
     });
+}
+
+std::string PageRendering::ContextOf(const store::Project* project) {
+    // One context per Project: its pages share cookies and cache, as one user's tabs do.
+    std::lock_guard<std::mutex> lock(contextsMutex_);
+    auto it = contexts_.find(project);
+    if (it != contexts_.end()) return it->second;
+    const render::CommandAnswer a = browser_->Client().Call("Target.createBrowserContext");
+    if (!a.ok) return {};  // the page gets a context of its own
+    const std::string id = a.result.value("browserContextId").toString().toStdString();
+    contexts_[project] = id;
+    return id;
 }
 
 void PageRendering::Finished(std::uint64_t id, render::RenderResult result) {
@@ -261,6 +278,8 @@ void PageRendering::CloseBrowser() {
     ended_.clear();
     ended_jobs_.clear();
     browser_.reset();
+    std::lock_guard<std::mutex> lock(contextsMutex_);
+    contexts_.clear();
 }
 
 }  // namespace qm::engine

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,12 +65,16 @@ private:
     // Ends the browser when no rendering runs (joining the threads of those ended early).
     void CloseBrowser();
     bool EnsureBrowser();
+    // The browser context of project's pages, made at its first page (rendering threads).
+    std::string ContextOf(const store::Project* project);
 
     QueueManager& queue_;
     // Results posted to the main thread are dropped once this object is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<render::Browser> browser_;
     bool browserMissing_ = false;  // said once: the run goes on without rendering
+    std::mutex contextsMutex_;
+    std::map<const store::Project*, std::string> contexts_;
     std::vector<net::DownloadConnection*> held_;
     std::uint64_t nextId_ = 1;
     std::map<std::uint64_t, std::unique_ptr<Job>> jobs_;

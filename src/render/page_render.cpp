@@ -144,13 +144,21 @@ RenderResult RenderPage(DevToolsClient& client, const RenderRequest& request, co
         result.error = why;
         return result;
     };
-    // A context of its own: the page's cookies and cache are not another page's.
-    CommandAnswer a = client.Call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, callMs);
-    if (!a.ok) return fail(a.error);
-    const std::string context = a.result.value("browserContextId").toString().toStdString();
+    // Without a context given, one of its own: the page's cookies and cache are no other's.
+    const bool ownContext = request.browserContext.empty();
+    CommandAnswer a;
+    std::string context = request.browserContext;
+    if (ownContext) {
+        a = client.Call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, callMs);
+        if (!a.ok) return fail(a.error);
+        context = a.result.value("browserContextId").toString().toStdString();
+    }
+    auto disposeContext = [&] {
+        if (ownContext) client.Call("Target.disposeBrowserContext", {{"browserContextId", Q(context)}}, {}, callMs);
+    };
     a = client.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", Q(context)}}, {}, callMs);
     if (!a.ok) {
-        client.Call("Target.disposeBrowserContext", {{"browserContextId", Q(context)}}, {}, callMs);
+        disposeContext();
         return fail(a.error);
     }
     const std::string target = a.result.value("targetId").toString().toStdString();
@@ -159,7 +167,7 @@ RenderResult RenderPage(DevToolsClient& client, const RenderRequest& request, co
     auto finish = [&] {
         if (!session.empty()) client.RemoveEventHandler(session);
         client.Call("Target.closeTarget", {{"targetId", Q(target)}}, {}, callMs);
-        client.Call("Target.disposeBrowserContext", {{"browserContextId", Q(context)}}, {}, callMs);
+        disposeContext();
         result.requests = state->Requests();
     };
 

@@ -28,6 +28,9 @@ struct RenderRequest {
     // A script run in the rendered page before it is closed; its value, as JSON, is the
     // result's probe (for checks of what a page shows).
     std::string probe;
+    // The browser context the tab opens in (cookies and cache shared with its other tabs);
+    // empty: a context of its own, made and removed with the tab.
+    std::string browserContext;
 };
 
 struct RenderResult {
