@@ -4,10 +4,11 @@
 # each run, then the median wall time, processor time (user + system of quillmoor-cli and
 # the browser it ran) and the cost per stored page of both. For the site of the tests
 # (tests/render/make_script_site.py, ITEMS item pages) and for the Python documentation,
-# whose stored files must be the same with and without rendering (its pages need no script):
-# the two copies of the last round are compared file by file.
+# whose pages need no script to show: the two copies of its last round are compared file by
+# file (every file stored without rendering must be stored alike with it; the files its
+# scripts and style sheets ask for as they run are listed as added).
 #   bench/site/render_cost.sh BUILD_DIR [ROUNDS] [ITEMS] [PYTHON_DOC_DIR]
-# QM_SKIP_DOCS=1 leaves the Python documentation out; QM_KEEP=1 keeps the folders.
+# QM_SKIP_DOCS=1 leaves the Python documentation out; QM_KEEP_ALL=1 keeps its folders.
 set -eu
 BUILD=${1:?usage: render_cost.sh BUILD_DIR [ROUNDS] [ITEMS] [PYTHON_DOC_DIR]}
 ROUNDS=${2:-3}
@@ -78,12 +79,25 @@ if [ "${QM_SKIP_DOCS:-0}" != 1 ]; then
     QM_KEEP=1
     run_site python-docs "$DOCS"
     last=$WORK/round$ROUNDS
-    # Only the stored files count: the program's own bookkeeping differs from run to run.
-    if diff -r -x 'Descr.QV3' "$last/off/files" "$last/on/files" > "$WORK/diff" 2>&1; then
-      echo "python-docs stored files identical with and without rendering"
-    else
-      echo "python-docs stored files DIFFER with and without rendering:"; head -20 "$WORK/diff"
-    fi
+    # Every file stored without rendering must be stored alike with it; rendering may add
+    # only the files the pages' scripts and style sheets ask for as they run.
+    python3 - "$last/off/files" "$last/on/files" <<'PY'
+import filecmp, os, sys
+off, on = sys.argv[1], sys.argv[2]
+def files(root):
+    found = set()
+    for folder, _, names in os.walk(root):
+        for name in names:
+            if name != "Descr.QV3":
+                found.add(os.path.relpath(os.path.join(folder, name), root))
+    return found
+a, b = files(off), files(on)
+differ = [f for f in sorted(a & b) if not filecmp.cmp(os.path.join(off, f), os.path.join(on, f), shallow=False)]
+print("python-docs stored files: %d without rendering, %d with; missing with rendering: %d, different: %d; "
+      "added by rendering: %s" % (len(a), len(b), len(a - b), len(differ), " ".join(sorted(b - a)) or "none"))
+for f in sorted(a - b)[:10] + differ[:10]:
+    print("  " + f)
+PY
     [ "${QM_KEEP_ALL:-0}" = 1 ] || rm -rf "$WORK"
   )
 fi

@@ -11,6 +11,7 @@
 #include "engine/queue_manager.h"
 #include "engine/stored_files.h"
 #include "net/http_client.h"
+#include "platform/event_loop.h"
 #include "render/browser.h"
 #include "store/options.h"
 #include "store/project.h"
@@ -74,7 +75,8 @@ struct PageRendering::Job {
     std::thread thread;
 };
 
-PageRendering::PageRendering(QueueManager& queue) : queue_(queue) {}
+PageRendering::PageRendering(QueueManager& queue)
+    : queue_(queue), idleCheck_(std::make_unique<platform::Timer>([this] { CloseBrowserWhenIdle(); })) {}
 
 PageRendering::~PageRendering() {
     Cancel(nullptr);
@@ -124,6 +126,7 @@ bool PageRendering::EnsureBrowser() {
                              false);
         return false;
     }
+    idleCheck_->Start(2000);
     return true;
 }
 
@@ -271,6 +274,7 @@ void PageRendering::CloseBrowserWhenIdle() {
 
 void PageRendering::CloseBrowser() {
     if (!jobs_.empty()) return;
+    idleCheck_->Stop();
     // Waiting commands fail at once, so the threads of ended renderings end quickly.
     if (browser_) browser_->Client().Shutdown();
     for (std::thread& t : ended_)

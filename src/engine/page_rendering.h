@@ -27,6 +27,9 @@ class DownloadConnection;
 namespace qm::render {
 class Browser;
 }  // namespace qm::render
+namespace qm::platform {
+class Timer;
+}  // namespace qm::platform
 namespace qm::engine {
 
 class DownloadRecord;
@@ -72,6 +75,9 @@ private:
     // Results posted to the main thread are dropped once this object is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<render::Browser> browser_;
+    // Looks now and then whether the browser is still needed: a queue that became idle
+    // without a rendering ending (its last page's analysis ended later) closes it here.
+    std::unique_ptr<platform::Timer> idleCheck_;
     bool browserMissing_ = false;  // said once: the run goes on without rendering
     std::mutex contextsMutex_;
     std::map<const store::Project*, std::string> contexts_;
