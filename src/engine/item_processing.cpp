@@ -14,6 +14,7 @@
 #include "engine/local_path.h"
 #include "engine/local_scope.h"
 #include "engine/normalise.h"
+#include "engine/page_rendering.h"
 #include "engine/queue_manager.h"
 #include "engine/retry_wait.h"
 #include "engine/scratch_files.h"
@@ -126,6 +127,19 @@ void QueueManager::RetryAfterFailure(std::unique_ptr<DownloadRecord> record) {
 
 void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, net::DoneCode code) {
     if (!rec.Busy) return;
+    // A page that may go to the browser keeps its connection until that is decided: the
+    // connection would otherwise take the next record before the page is stored.
+    const bool mayRender = rendering_ && conn.EndedWhole(code) && rendering_->Wanted(rec, conn.StatusCode);
+    if (mayRender) rendering_->Hold(conn);
+    HandleDone(rec, conn, code);
+    if (mayRender && rendering_->Release(conn) && !stopping_ && !suspended_) FillConnections();
+}
+
+void QueueManager::RenderIfHeld(const DownloadRecord& record, net::DownloadConnection& conn) {
+    if (rendering_ && rendering_->Holds(&conn)) rendering_->Start(record, conn);
+}
+
+void QueueManager::HandleDone(DownloadRecord& rec, net::DownloadConnection& conn, net::DoneCode code) {
     store::Project* project = rec.Project;
     if (project) ++project->ProcessingCount;
     rec.Busy = false;
@@ -226,6 +240,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
                               LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {
+            RenderIfHeld(*record, conn);
             std::string target = record->FName;
             QueueForAnalysis(std::move(record), source, target, true);
             return;
@@ -305,6 +320,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         const std::string primary = PrimaryName(record->FName);
         if (FileExists(primary)) {
             DeleteTemp(*record);
+            RenderIfHeld(*record, conn);
             std::string target = record->FName;
             QueueForAnalysis(std::move(record), primary, target, true);
             return;
@@ -312,6 +328,7 @@ void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, ne
         const bool javaScanned = record->JavaClass && project && project->EnableJava;
         if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) || javaScanned) {
             DeleteTemp(*record);
+            RenderIfHeld(*record, conn);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);
             return;

@@ -1,5 +1,6 @@
 // The download queue: lists, connection pool, taking order, analysis thread and stopping.
 #include "engine/queue_manager.h"
+#include "engine/page_rendering.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,6 +130,7 @@ QueueManager::QueueManager(int connectionCount) : alive_(std::make_shared<std::a
         },
         [this](const std::string& text) { ReportMessage(text, false); },
         [this](std::unique_ptr<DownloadRecord> record) { AddRecord(std::move(record), true, false); });
+    rendering_ = std::make_unique<PageRendering>(*this);
     g_instance = this;
 }
 
@@ -142,6 +144,7 @@ QueueManager::~QueueManager() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     thread_.reset();
+    rendering_.reset();
     manners_.reset();
     SaveAllProjectCookies();
     alive_->store(false);
@@ -180,6 +183,7 @@ void QueueManager::ClearSeen() {
 
 bool QueueManager::Idle() const {
     if (!queue_.empty() || !analysis_.empty()) return false;
+    if (rendering_ && rendering_->Count() > 0) return false;
     // Records given to the thread count until their results have been acted on here.
     return !thread_ || thread_->Finished();
 }
@@ -276,9 +280,13 @@ int QueueManager::SecondsToNextRetry() const {
     return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
+bool QueueManager::HeldForRendering(const net::DownloadConnection* conn) const {
+    return rendering_ && rendering_->Holds(conn);
+}
+
 net::DownloadConnection* QueueManager::FirstIdle() {
     for (auto& c : pool_)
-        if (!c->Busy) return c.get();
+        if (!c->Busy && !HeldForRendering(c.get())) return c.get();
     return nullptr;
 }
 
@@ -524,7 +532,7 @@ void QueueManager::FillConnections() {
     if (OnChange) OnChange(*this);
     for (std::size_t i = 0; i < pool_.size(); ++i) {
         net::DownloadConnection& conn = *pool_[i];
-        if (conn.Busy) continue;
+        if (conn.Busy || HeldForRendering(&conn)) continue;
         DownloadRecord* next = FirstWaiting();
         if (!next) break;
         conn.Delay = store::Options().Pause;
@@ -549,7 +557,7 @@ void QueueManager::ApplyPendingCount() {
         FillConnections();
         return;
     }
-    while (pool_.size() > want && !pool_.back()->Busy) {
+    while (pool_.size() > want && !pool_.back()->Busy && !HeldForRendering(pool_.back().get())) {
         RetireConnection(std::move(pool_.back()));
         pool_.pop_back();
         if (OnPoolChange) OnPoolChange(*this, static_cast<int>(pool_.size()), PoolChange::Removed);
@@ -602,6 +610,7 @@ void QueueManager::StopAll() {
     ++seenGeneration_;
     stoppingAll_ = true;
     stopping_ = true;
+    if (rendering_) rendering_->Cancel(nullptr);
     if (retryTimer_) retryTimer_->Stop();
     retryTimerDueMs_ = 0;
     manners_->Cancel(nullptr);
@@ -656,6 +665,7 @@ void QueueManager::StopProject(store::Project& project) {
     stoppingProject_ = &project;
     stopping_ = true;
     manners_->Cancel(&project);
+    if (rendering_) rendering_->Cancel(&project);
     // Busy records of the Project: aborting their connections takes them out of the queue.
     for (std::size_t i = 0; i < pool_.size(); ++i) {
         net::DownloadConnection& conn = *pool_[i];

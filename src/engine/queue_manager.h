@@ -41,6 +41,7 @@ namespace qm::engine {
 
 class DownloadRecord;
 class AnalysisThread;
+class PageRendering;
 class ServerManners;
 
 // The user name and password a record's connection gets before it starts: the answer to a
@@ -221,6 +222,10 @@ private:
     void OnHeader(DownloadRecord& record, net::DownloadConnection& conn);
     void OnData(DownloadRecord& record, const char* block, std::size_t count);
     void OnDone(DownloadRecord& record, net::DownloadConnection& conn, net::DoneCode code);
+    void HandleDone(DownloadRecord& record, net::DownloadConnection& conn, net::DoneCode code);
+    // A page the Project renders goes to the browser on conn, which waits for it meanwhile.
+    void RenderIfHeld(const DownloadRecord& record, net::DownloadConnection& conn);
+    bool HeldForRendering(const net::DownloadConnection* conn) const;
     // Makes the temporary file that receives the record's body and opens it as DataFile
     // (once per attempt; Temp stays empty when it cannot be made).
     void OpenBodyFile(DownloadRecord& record);
@@ -275,6 +280,9 @@ private:
     // robots.txt, the pace per server and log-ins of the Projects that ask for them.
     std::unique_ptr<ServerManners> manners_;
     static constexpr std::size_t kMaxHeldLooks = 5000;
+
+    // Pages of Projects that render them, in the headless browser.
+    std::unique_ptr<PageRendering> rendering_;
 
     // The analysis threads, made at the first analysis and kept until the queue is destroyed.
     std::unique_ptr<AnalysisThread> thread_;

@@ -1,0 +1,92 @@
+#pragma once
+// PageRendering: pages of Projects that render their pages are also opened in the headless
+// browser, from their original address. What the browser fetched for a page, and the links
+// of the rendered document, go to the queue as links of that page, through the same
+// analysis the page's own links went through: the requests as embedded files, the links as
+// followed ones. The connection that fetched the page waits meanwhile (its status line says
+// "Rendering"), so no more pages render at once than there are connections. The browser
+// runs on threads of its own; its results reach the queue on the main thread. It is
+// started at the first page and ended when the queue is idle, stopped, or destroyed.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "render/page_render.h"
+
+namespace qm::store {
+class Project;
+}  // namespace qm::store
+namespace qm::net {
+class DownloadConnection;
+}  // namespace qm::net
+namespace qm::render {
+class Browser;
+}  // namespace qm::render
+namespace qm::platform {
+class Timer;
+}  // namespace qm::platform
+namespace qm::engine {
+
+class DownloadRecord;
+class QueueManager;
+
+// The status text of a connection whose page is in the browser.
+extern const char* const kTextRendering;
+
+class PageRendering {
+public:
+    explicit PageRendering(QueueManager& queue);
+    ~PageRendering();  // stops every rendering and ends the browser
+    PageRendering(const PageRendering&) = delete;
+    PageRendering& operator=(const PageRendering&) = delete;
+
+    // Whether the answer record got (status, content type) is a page its Project renders.
+    bool Wanted(const DownloadRecord& record, int status) const;
+    // Keeps conn from taking records until Release or a rendering started on it ends.
+    void Hold(net::DownloadConnection& conn);
+    bool Holds(const net::DownloadConnection* conn) const;
+    // Gives conn back unless a rendering runs on it; true when it was given back.
+    bool Release(net::DownloadConnection& conn);
+    // Renders the page record stands for on the held conn (main thread).
+    void Start(const DownloadRecord& record, net::DownloadConnection& conn);
+    // Renderings under way.
+    std::size_t Count() const { return jobs_.size(); }
+    // Ends the renderings of project (all with nullptr); their results are dropped.
+    void Cancel(const store::Project* project);
+
+private:
+    struct Job;
+    void Run(Job& job);
+    void Finished(std::uint64_t id, render::RenderResult result);
+    void HandOver(Job& job, const render::RenderResult& result);
+    void CloseBrowserWhenIdle();
+    // Ends the browser when no rendering runs (joining the threads of those ended early).
+    void CloseBrowser();
+    bool EnsureBrowser();
+    // The browser context of project's pages, made at its first page (rendering threads).
+    std::string ContextOf(const store::Project* project);
+
+    QueueManager& queue_;
+    // Results posted to the main thread are dropped once this object is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<render::Browser> browser_;
+    // Looks now and then whether the browser is still needed: a queue that became idle
+    // without a rendering ending (its last page's analysis ended later) closes it here.
+    std::unique_ptr<platform::Timer> idleCheck_;
+    bool browserMissing_ = false;  // said once: the run goes on without rendering
+    std::mutex contextsMutex_;
+    std::map<const store::Project*, std::string> contexts_;
+    std::vector<net::DownloadConnection*> held_;
+    std::uint64_t nextId_ = 1;
+    std::map<std::uint64_t, std::unique_ptr<Job>> jobs_;
+    // Renderings ended early and their threads, kept until the threads are joined.
+    std::vector<std::thread> ended_;
+    std::vector<std::unique_ptr<Job>> ended_jobs_;
+};
+
+}  // namespace qm::engine
