@@ -177,11 +177,9 @@ bool Recorder::RecordResource(const std::string& url, const std::string& content
                               std::time_t date) {
     const std::size_t bytes = body.Front().size();
     auto shared = std::make_shared<CapturedBytes>(std::move(body));
-    return writer_.Submit(
-        [this, url, contentType, shared, date](std::string& error) {
-            return WriteResource(url, contentType, *shared, date, error);
-        },
-        bytes);
+    return writer_.Submit([this, url, contentType, shared,
+                           date](std::string& error) { return WriteResource(url, contentType, *shared, date, error); },
+                          bytes);
 }
 
 bool Recorder::WriteResource(const std::string& url, const std::string& contentType, CapturedBytes& body,

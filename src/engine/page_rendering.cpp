@@ -40,9 +40,7 @@ bool IsHtml(const std::string& contentType) {
 
 // An address as a quoted attribute value: the browser hands them over escaped already, so
 // one with a quote or a space in it is not an address it made.
-bool Quotable(const std::string& url) {
-    return url.find_first_of("\"<> \t\r\n") == std::string::npos;
-}
+bool Quotable(const std::string& url) { return url.find_first_of("\"<> \t\r\n") == std::string::npos; }
 
 std::unique_ptr<DownloadRecord> CopyOfPage(const DownloadRecord& page) {
     auto copy = std::make_unique<DownloadRecord>();
@@ -78,9 +76,7 @@ struct PageRendering::Job {
 PageRendering::PageRendering(QueueManager& queue)
     : queue_(queue), idleCheck_(std::make_unique<platform::Timer>([this] { CloseBrowserWhenIdle(); })) {}
 
-PageRendering::~PageRendering() {
-    Cancel(nullptr);
-}
+PageRendering::~PageRendering() { Cancel(nullptr); }
 
 bool PageRendering::Wanted(const DownloadRecord& record, int status) const {
     if (browserMissing_ || !record.Project || !record.Project->RenderPages) return false;

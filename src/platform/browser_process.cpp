@@ -58,8 +58,8 @@ std::string FindOnPath(const std::string& name) {
     return {};
 }
 
-bool BrowserProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& logFile, std::string& error) {
+bool BrowserProcess::Start(const std::string& program, const std::vector<std::string>& args, const std::string& logFile,
+                           std::string& error) {
     Stop();
     // A browser that ends while a command is being written makes the write fail, never
     // ends the program.

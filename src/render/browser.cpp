@@ -30,11 +30,11 @@ bool Browser::Start(std::string& error) {
         "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--user-data-dir=" + profile_,
         "--remote-debugging-pipe",
         // Nothing but the pages asked for: no updates, no reports, no sign-in.
-        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--metrics-recording-only", "--no-default-browser-check", "--disable-default-apps",
-        "--disable-extensions", "--disable-breakpad", "--disable-domain-reliability", "--no-pings",
-        "--disable-client-side-phishing-detection", "--disable-features=Translate,OptimizationHints,MediaRouter",
-        "--mute-audio", "--hide-scrollbars", "about:blank"};
+        "--disable-background-networking", "--disable-component-update", "--disable-sync", "--metrics-recording-only",
+        "--no-default-browser-check", "--disable-default-apps", "--disable-extensions", "--disable-breakpad",
+        "--disable-domain-reliability", "--no-pings", "--disable-client-side-phishing-detection",
+        "--disable-features=Translate,OptimizationHints,MediaRouter", "--mute-audio", "--hide-scrollbars",
+        "about:blank"};
     if (!process_.Start(program, args, profile_ + "/browser.log", error)) {
         Close();
         return false;

@@ -75,8 +75,8 @@ void DevToolsClient::ReadLoop() {
 
 void DevToolsClient::Dispatch(const std::string& message) {
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(message.data(), qsizetype(message.size())),
-                                                      &parseError);
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromRawData(message.data(), qsizetype(message.size())), &parseError);
     if (!doc.isObject()) return;
     const QJsonObject obj = doc.object();
     if (obj.contains("id")) {

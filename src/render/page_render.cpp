@@ -108,8 +108,11 @@ private:
 QJsonArray CookieParams(const std::vector<BrowserCookie>& cookies) {
     QJsonArray list;
     for (const BrowserCookie& c : cookies) {
-        QJsonObject p{{"name", Q(c.name)}, {"value", Q(c.value)}, {"path", Q(c.path)},
-                      {"secure", c.secure}, {"httpOnly", c.httpOnly}};
+        QJsonObject p{{"name", Q(c.name)},
+                      {"value", Q(c.value)},
+                      {"path", Q(c.path)},
+                      {"secure", c.secure},
+                      {"httpOnly", c.httpOnly}};
         if (c.hostOnly)
             p.insert("url", Q(std::string(c.secure ? "https://" : "http://") + c.domain + c.path));
         else

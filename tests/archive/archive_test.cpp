@@ -154,10 +154,12 @@ TEST(WarcFiles, JobsRunInOrderWithRecordsAndTheirFailureStopsTheWriter) {
         },
         3));
     ASSERT_TRUE(writer.Write(Response("http://h/2", "two")));
-    ASSERT_TRUE(writer.Submit([](std::string& error) {
-        error = "made up failure";
-        return false;
-    }, 0));
+    ASSERT_TRUE(writer.Submit(
+        [](std::string& error) {
+            error = "made up failure";
+            return false;
+        },
+        0));
     // Whatever comes after a failure is refused, once the writer has seen it.
     EXPECT_FALSE(writer.Close());
     EXPECT_EQ(writer.Error(), "made up failure");

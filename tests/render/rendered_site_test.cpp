@@ -47,8 +47,8 @@ protected:
             if (!BrowserStarts(probe, why)) GTEST_SKIP() << "Chromium cannot start here: " << why;
         }
         dir_ = MakeTempDir("rendered-site");
-        const RunResult made = RunProgram({"python3", SourceDir() + "/tests/render/make_script_site.py",
-                                           dir_ + "/web", std::to_string(kItems)});
+        const RunResult made = RunProgram(
+            {"python3", SourceDir() + "/tests/render/make_script_site.py", dir_ + "/web", std::to_string(kItems)});
         ASSERT_EQ(made.exitCode, 0) << made.err;
         nginx_ = std::make_unique<NginxPeer>(dir_ + "/web", "location /api/ { default_type application/json; }");
         ASSERT_TRUE(nginx_->Ok()) << nginx_->Error();
@@ -122,9 +122,11 @@ TEST_F(RenderedSiteTest, ScriptMadeSiteStoredWholeAndReadOfflineThroughServe) {
     // The page is stored as the server sent it, its scripts to run again offline.
     EXPECT_NE(ReadFile(site + "index.html").find("fetch("), std::string::npos);
     // The connection said what it did, and the browser reported what it found.
-    EXPECT_TRUE(std::regex_search(run.out + run.err, std::regex("HTTP[0-9]+: Rendering http://127\\.0\\.0\\.1:[0-9]+/index\\.html")))
+    EXPECT_TRUE(std::regex_search(run.out + run.err,
+                                  std::regex("HTTP[0-9]+: Rendering http://127\\.0\\.0\\.1:[0-9]+/index\\.html")))
         << run.out;
-    EXPECT_TRUE(std::regex_search(run.out + run.err, std::regex("Rendered http://[^ ]+/index\\.html: [1-9][0-9]* requests, [1-9][0-9]* links")))
+    EXPECT_TRUE(std::regex_search(
+        run.out + run.err, std::regex("Rendered http://[^ ]+/index\\.html: [1-9][0-9]* requests, [1-9][0-9]* links")))
         << run.out;
 
     // Without rendering: only what the server's pages name.
@@ -176,8 +178,7 @@ TEST_F(RenderedSiteTest, ScriptMadeSiteStoredWholeAndReadOfflineThroughServe) {
     const std::string index = root + "/Sites/" + site.substr(site.find("127.0.0.1+")) + "index.html";
     // The page's script asks the server it came from for the JSON answer, by an address
     // with a query string.
-    const RunResult json =
-        RunProgram({"curl", "-s", "--noproxy", "*", "-e", index, root + "/api/items?page=1"});
+    const RunResult json = RunProgram({"curl", "-s", "--noproxy", "*", "-e", index, root + "/api/items?page=1"});
     if (json.out.find("\"Item 3\"") == std::string::npos)
         GTEST_SKIP() << "the local web server does not yet answer the stored page's own request "
                         "/api/items?page=1 from the stored file api/items@page=1";
@@ -186,8 +187,9 @@ TEST_F(RenderedSiteTest, ScriptMadeSiteStoredWholeAndReadOfflineThroughServe) {
 
 TEST_F(RenderedSiteTest, WithoutTheBrowserTheRunSaysSoAndCopiesAsUsual) {
     const std::string home = NewHome("nobrowser", true);
-    const RunResult run =
-        WithEnv("PATH", dir_ + "/empty-path", [&] { return Cli(home, {"start", "--log", "Sites/0"}); });
+    const RunResult run = WithEnv("PATH", dir_ + "/empty-path", [&] {
+        return Cli(home, {"start", "--log", "Sites/0"});
+    });
     EXPECT_NE((run.out + run.err).find("Pages are not rendered: chromium was not found on PATH"), std::string::npos)
         << run.out << run.err;
     EXPECT_TRUE(fs::exists(Site(home) + "index.html"));

@@ -171,9 +171,10 @@ TEST(ProgressTracker, ConnectionsWithAndWithoutALength) {
 
     // A connection whose page is in the browser moves its bar and names the page; one that
     // merely fetches an address with the word in it does not.
-    rows = viewmodels::ConnectionRows({"HTTP0: Rendering http://h/list.html", "HTTP1: 10 bytes of http://h/x: Rendering x",
-                                       "HTTP2: Rendered http://h/a.html: 3 requests, 1 links"},
-                                      {});
+    rows =
+        viewmodels::ConnectionRows({"HTTP0: Rendering http://h/list.html", "HTTP1: 10 bytes of http://h/x: Rendering x",
+                                    "HTTP2: Rendered http://h/a.html: 3 requests, 1 links"},
+                                   {});
     EXPECT_EQ(rows[0].bar, viewmodels::kMovingBar);
     EXPECT_EQ(rows[0].address, "http://h/list.html");
     EXPECT_EQ(rows[1].bar, viewmodels::kNoBar);
