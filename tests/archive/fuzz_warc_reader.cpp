@@ -9,6 +9,7 @@
 #include "archive/cdxj.h"
 #include "archive/warc_reader.h"
 #include "archive/warc_writer.h"
+#include "codings/chunked_body.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string& dir = qm::test::FuzzTempDir("warc");
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qm::archive::IndexEntry entry;
     qm::archive::ParseIndexLine(bytes, entry);
     std::string out;
-    qm::archive::Dechunk(bytes, out);
+    qm::codings::Dechunk(bytes, out);
     qm::archive::Surt(bytes);
     return 0;
 }
