@@ -28,16 +28,18 @@ namespace fs = std::filesystem;
 
 std::atomic<int> g_found{0};
 std::atomic<int> g_kept{0};
-// ManyLinks holds still after finding this many links until released, so that a test can act
-// while a page is certainly in the middle of its analysis.
+// ManyLinks holds still after finding this many links of one document until released, so that
+// a test can act while a page is certainly in the middle of its analysis. Counted per document:
+// other documents may be analysed on other threads meanwhile.
 std::atomic<int> g_pauseAt{-1};
+std::atomic<bool> g_paused{false};
 std::atomic<bool> g_released{false};
 
 // Waits until the analysis reaches the pause; a paused thread sends no events, so the wait
 // looks again every few milliseconds.
 bool WaitForPause() {
     for (int slice = 0; slice < 2000; ++slice)
-        if (platform::RunUntil([] { return g_found.load() == g_pauseAt.load(); }, 10)) return true;
+        if (platform::RunUntil([] { return g_paused.load(); }, 10)) return true;
     return false;
 }
 
@@ -53,7 +55,9 @@ void ManyLinks(engine::DownloadRecord& record, const std::string& source, const 
         rec->URL = "http://127.0.0.1:9/" + fs::path(source).filename().string() + "/" + std::to_string(i) + ".txt";
         engine::AdmissionResult why;
         if (!engine::Normalise(*rec, settings, why)) continue;
-        if (++g_found == g_pauseAt.load()) {
+        ++g_found;
+        if (i + 1 == g_pauseAt.load()) {
+            g_paused = true;
             for (int waited = 0; !g_released.load() && waited < 60000; ++waited)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -96,6 +100,7 @@ protected:
         g_found = g_kept = 0;
         g_pauseAt = -1;
         g_released = false;
+        g_paused = false;
     }
     void TearDown() override {
         engine::SetAnalyseFunction(nullptr);
@@ -279,11 +284,12 @@ TEST_F(LocalQueueTest, StoppingAProjectDropsNothingOfAnotherProjectsPage) {
     page->Project = b;
     ++b->ProcessingCount;
     temp = page->Temp;
-    g_pauseAt = 40000 + 100000;
+    g_pauseAt = 100000;
     q.QueueForAnalysis(std::move(page), temp, "", true);
     ASSERT_TRUE(WaitForPause());
+    const int foundAtPause = g_found.load();
     q.StopProject(*project_);
-    EXPECT_EQ(g_found.load(), g_pauseAt.load()) << "the page should still be under analysis";
+    EXPECT_EQ(g_found.load(), foundAtPause) << "the page should still be under analysis";
     g_released = true;
     ASSERT_TRUE(platform::RunUntil([&] { return b->ProcessingCount == 0; }, 60000));
     EXPECT_EQ(project_->QueuedCount, 0);
