@@ -592,11 +592,11 @@ bool Analyser::AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool
     else
         record->Lev = levelStep ? parent_.Lev - 1 : parent_.Lev;
     // Chains of frames (or of anything followed without a level step) end a few steps on.
+    record->IsFrame = row_ == kRowFrame || row_ == kRowIFrame;
     if (levelStep) {
         record->StepsBeyondLevel = 0;
     } else {
-        const bool frame = row_ == kRowFrame || row_ == kRowIFrame;
-        if (!engine::FollowsBeyondLevel(parent_.StepsBeyondLevel, !frame)) return false;
+        if (!engine::FollowsBeyondLevel(parent_.StepsBeyondLevel, record->IsFrame)) return false;
         record->StepsBeyondLevel = static_cast<std::uint8_t>(parent_.StepsBeyondLevel + 1);
     }
     // A page that came over the network never leads to a local file.

@@ -66,7 +66,7 @@ Explanation ExplainAddress(store::Project& project, const ExplainQuestion& q, in
     if (q.beyond >= 0) {
         // A frame (or, embedded, a file shown) on a page that many steps beyond.
         rec.Lev = 0;
-        if (!engine::FollowsBeyondLevel(q.beyond, q.embedded)) why.Refuse(engine::kReasonBeyondLevel);
+        if (!engine::FollowsBeyondLevel(q.beyond, !q.embedded)) why.Refuse(engine::kReasonBeyondLevel);
     }
     if (why.reason.empty() && engine::Normalise(rec, why) && project.CrawlTraps) {
         if (engine::RepeatsPathSegments(rec.URL))

@@ -153,7 +153,7 @@ private:
         if (page.lev == 0 && step && !record.IsImage && !record.FoundInScript)
             beyond = true;  // a hyperlink on a page of the last level
         else
-            beyond = !levelStep && !engine::FollowsBeyondLevel(page.steps, record.IsImage);
+            beyond = !levelStep && !engine::FollowsBeyondLevel(page.steps, record.IsFrame);
 
         const std::string found = record.URL;
         engine::AdmissionResult why;

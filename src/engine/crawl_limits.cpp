@@ -25,8 +25,8 @@ std::uint64_t HashBytes(std::uint64_t h, std::string_view text) {
 
 }  // namespace
 
-bool FollowsBeyondLevel(int pageSteps, bool shownFile) {
-    return pageSteps + 1 <= kMaxStepsBeyondLevel + (shownFile ? 1 : 0);
+bool FollowsBeyondLevel(int pageSteps, bool frame) {
+    return pageSteps + 1 <= (frame ? kMaxStepsBeyondLevel : kMaxShownStepsBeyondLevel);
 }
 
 std::string_view PathBeforeQuery(std::string_view url) {

@@ -17,18 +17,22 @@ namespace qm::engine {
 
 // Redirects one record follows at the most (as browsers and wget do).
 constexpr int kMaxRedirects = 20;
-// Links that take no level step (frames, style sheets, embedded files) may go this many steps
-// beyond the page that reached the last level, or beyond the last link that took a step.
+// Links that take no level step (frames, style sheets, embedded files) may go only so many
+// steps beyond the page that reached the last level, or beyond the last link that took a
+// step: a chain of frames this many,
 constexpr int kMaxStepsBeyondLevel = 3;
+// and a chain of files a page shows more, since style sheets import sheets that import sheets
+// (themes built on themes) before one names its pictures and fonts.
+constexpr int kMaxShownStepsBeyondLevel = 8;
 // A segment, or a group of segments, may follow itself this many times in one path.
 constexpr int kMaxSegmentRepeats = 3;
 // Distinct query strings taken under one path in one run.
 constexpr std::uint32_t kMaxQueriesPerPath = 1000;
 
-// Whether a link that takes no level step is followed from a page that is pageSteps such
-// steps on. A file the page shows (not a frame) may go one step further, so that the deepest
-// frame taken is shown whole.
-bool FollowsBeyondLevel(int pageSteps, bool shownFile);
+// Whether a link that takes no level step is followed from a page (or style sheet) that is
+// pageSteps such steps on. A file shown (anything but a frame) may go further, so that the
+// deepest frame taken is shown whole, with its sheets' own imports and pictures.
+bool FollowsBeyondLevel(int pageSteps, bool frame);
 
 // Reasons shown by quillmoor-cli explain.
 extern const char* const kReasonBeyondLevel;

@@ -80,6 +80,7 @@ public:
     std::uint8_t StepsBeyondLevel = 0;
     bool IsStartAddress = false;  // the Project's start record, through its redirects
     bool FoundInScript = false;   // a name read from script text, not from a tag
+    bool IsFrame = false;         // named by a frame or iframe tag
     // A page of a Project recording a web archive: the links its analysis found.
     std::unique_ptr<std::vector<std::string>> Outlinks;
 };

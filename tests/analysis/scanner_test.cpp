@@ -174,7 +174,7 @@ TEST(Scanner, LinkRelationsTakeALevelStepUnlessThePageShowsThem) {
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/s.css", "http://host/dir/app.json"));
 }
 
-TEST(Scanner, LinksWithoutALevelStepEndThreeStepsBeyond) {
+TEST(Scanner, LinksWithoutALevelStepEndAFewStepsBeyond) {
     const std::string html = "<iframe src=\"f.htm\"><img src=\"i.gif\"><a href=\"a.htm\">";
     // A page three steps beyond the last level: no further frame, still its pictures.
     Doc d("http://host/dir/page.htm", 0);
@@ -182,7 +182,8 @@ TEST(Scanner, LinksWithoutALevelStepEndThreeStepsBeyond) {
     auto run = d.Run(html);
     EXPECT_THAT(run.urls, ElementsAre("http://host/dir/i.gif"));
     EXPECT_EQ(d.engine.found[0]->StepsBeyondLevel, 4);
-    d.parent->StepsBeyondLevel = 4;
+    EXPECT_FALSE(d.engine.found[0]->IsFrame);
+    d.parent->StepsBeyondLevel = 8;
     EXPECT_THAT(d.Run(html).urls, IsEmpty());
     // Above the last level a chain of frames ends likewise, and a hyperlink starts anew.
     Doc up("http://host/dir/page.htm", 2);

@@ -58,11 +58,12 @@ TEST(CrawlLimits, QueryStringsAreCountedPerProjectAndPath) {
 }
 
 TEST(CrawlLimits, StepsBeyondTheLastLevel) {
-    EXPECT_TRUE(engine::FollowsBeyondLevel(0, false));
-    EXPECT_TRUE(engine::FollowsBeyondLevel(2, false));
-    EXPECT_FALSE(engine::FollowsBeyondLevel(3, false));
-    EXPECT_TRUE(engine::FollowsBeyondLevel(3, true));  // what the deepest frame shows
-    EXPECT_FALSE(engine::FollowsBeyondLevel(4, true));
+    // Frames three steps on; what the deepest frame shows (sheets, their imports, pictures) further.
+    EXPECT_TRUE(engine::FollowsBeyondLevel(2, true));
+    EXPECT_FALSE(engine::FollowsBeyondLevel(3, true));
+    EXPECT_TRUE(engine::FollowsBeyondLevel(3, false));
+    EXPECT_TRUE(engine::FollowsBeyondLevel(7, false));
+    EXPECT_FALSE(engine::FollowsBeyondLevel(8, false));
 }
 
 }  // namespace

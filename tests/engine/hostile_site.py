@@ -7,6 +7,8 @@ standard output, one line each, so a test can count what was asked for.
   /grow/x...            302 to the same path with one more "x"
   /t/N                  a page holding <iframe src="/t/N+1">
   /f/N                  a page holding <frame src="/f/N+1">
+  /css/page.html        a page with the style sheet /css/0.css
+  /css/N.css            a style sheet importing /css/N+1.css, its background /css/N.png
   /doc/N.html           a documentation page: <link rel=next> to N+1, prev, index, search,
                         author, and a style sheet and an icon
   /rep/...              a page linking "a/b/" relative to itself: /rep/a/b/a/b/...
@@ -58,6 +60,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if path.startswith(prefix):
                 n = int(path[len(prefix):] or "0")
                 return self.page('chain %d <%s src="%s%d"></%s>' % (n, tag, prefix, n + 1, tag))
+        if path == "/css/page.html":
+            return self.page('<link rel="stylesheet" href="/css/0.css">styled')
+        if path.startswith("/css/") and path.endswith(".css"):
+            n = int(path[len("/css/"):-len(".css")])
+            sheet = '@import "/css/%d.css"; body { background: url(/css/%d.png) }' % (n + 1, n)
+            return self.reply(200, sheet.encode(), "text/css")
+        if path.startswith("/css/") and path.endswith(".png"):
+            return self.reply(200, b"PNG", "image/png")
         if path.startswith("/doc/"):
             if path == "/doc/s.css":
                 return self.reply(200, b"body{color:black}", "text/css")

@@ -153,6 +153,23 @@ TEST_F(HostileSiteTest, FrameChainsEndThreeStepsOn) {
     EXPECT_EQ(r.out.rfind("admitted=yes\n", 0), 0u) << r.out;
 }
 
+TEST_F(HostileSiteTest, StyleSheetImportChainsGoFurtherThanFramesAndEnd) {
+    // Each sheet imports the next and shows a picture: themes import four or five deep, and
+    // the pictures of those sheets are part of the page.
+    RunResult r = Get(site_->Url("/css/page.html"), 1);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> files = Stored(SiteFolder());
+    for (int n = 0; n < 8; ++n) EXPECT_TRUE(Has(files, "css/" + std::to_string(n) + ".css")) << n << "\n" << r.err;
+    for (int n = 0; n < 7; ++n) EXPECT_TRUE(Has(files, "css/" + std::to_string(n) + ".png")) << n << "\n" << r.err;
+    // Eight steps on the chain ends: neither the ninth sheet nor the eighth sheet's picture.
+    EXPECT_EQ(site_->Requests("/css/8.css"), 0);
+    EXPECT_EQ(site_->Requests("/css/7.png"), 0);
+    r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/css/9.css"), "--beyond", "7", "--embedded"});
+    EXPECT_EQ(r.out.rfind("admitted=yes\n", 0), 0u) << r.out;
+    r = RunCli({"--home", home_, "explain", "Sites/0", site_->Url("/css/9.css"), "--beyond", "8", "--embedded"});
+    EXPECT_EQ(r.out, "admitted=no\nreason=steps beyond the last level\n");
+}
+
 TEST_F(HostileSiteTest, LinkRelationsOtherThanWhatThePageShowsTakeALevelStep) {
     RunResult r = Get(site_->Url("/doc/0.html"), 1);
     ASSERT_EQ(r.exitCode, 0) << r.err;
