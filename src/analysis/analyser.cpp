@@ -11,6 +11,7 @@
 
 #include "analysis/analyser_impl.h"
 #include "analysis/robots_meta.h"
+#include "analysis/spare_buffers.h"
 #include "engine/analysis_hook.h"
 #include "engine/credential_scope.h"
 #include "engine/crawl_limits.h"
@@ -90,6 +91,10 @@ Analyser::~Analyser() {
         ::close(out_);
         std::remove(partName_.c_str());
     }
+    SpareBuffers& spare = ThreadSpareBuffers();
+    KeepSpare(spare.text, std::move(verbatim_));
+    KeepSpare(spare.search, std::move(search_));
+    if (outBuffer_ && !spare.out) spare.out = std::move(outBuffer_);
 }
 
 void Analyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
@@ -101,7 +106,7 @@ bool Analyser::ReadSource() {
         Report("Error reading from file: " + source_, false);
         return false;
     }
-    std::string data;
+    std::string data = TakeSpare(ThreadSpareBuffers().text);
     bool failed = false;
     try {
         struct stat st {};
@@ -178,6 +183,7 @@ void Analyser::RunOn(std::string text) {
 
     // NUL bytes become blanks in both copies; the search copy has its letters lowered.
     try {
+        search_ = TakeSpare(ThreadSpareBuffers().search);
         search_.resize(n_);
     } catch (const std::bad_alloc&) {
         return;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/analyser.h"
@@ -80,6 +81,8 @@ private:
     void WriteWithReplacements(std::size_t from, std::size_t end);
     bool WillBeStored(bool queued) const;
     std::string LocalName(std::string text);
+    // Whether the file of an address text (without its scheme) is on disk already.
+    bool StoredBefore(std::string address);
     void CloseTarget();
     void CopyJavaClass();
 
@@ -132,6 +135,9 @@ private:
     bool writeFailed_ = false;
     bool noFollow_ = false;  // the page's robots tag says its links are not followed
     std::unique_ptr<char[]> outBuffer_;
+    // StoredBefore's answers, by address text and by file.
+    std::unordered_map<std::string, bool> storedBefore_;
+    std::unordered_map<std::string, bool> fileStoredBefore_;
     std::size_t outUsed_ = 0;
     void Flush();
     bool OpenPart();

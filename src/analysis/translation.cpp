@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "analysis/analyser_impl.h"
+#include "analysis/spare_buffers.h"
 #include "addresses/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
@@ -112,6 +113,7 @@ bool Analyser::OpenPart() {
         engine::MakeDirectories(parentDir))
         out_ = engine::OpenFixedScratch(target_, partName_, 0666);
     if (out_ < 0) return false;
+    if (!outBuffer_) outBuffer_ = std::move(ThreadSpareBuffers().out);
     if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
     outUsed_ = 0;
     return true;
@@ -199,6 +201,19 @@ std::string Analyser::LocalName(std::string text) {
     return name;
 }
 
+bool Analyser::StoredBefore(std::string address) {
+    // Pages repeat their links to other sites (menus, footers, issue trackers), often with
+    // another fragment each time: the file system is asked once per document for each file.
+    auto known = storedBefore_.find(address);
+    if (known != storedBefore_.end()) return known->second;
+    std::string path = settings_.DownloadRoot + LocalName(address);
+    auto file = fileStoredBefore_.find(path);
+    const bool stored = file != fileStoredBefore_.end() ? file->second : env_.FileExists(path);
+    if (file == fileStoredBefore_.end()) fileStoredBefore_.emplace(std::move(path), stored);
+    storedBefore_.emplace(std::move(address), stored);
+    return stored;
+}
+
 void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end, bool queued,
                          bool overridden) {
     if (out_ < 0) return;
@@ -213,7 +228,7 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
         const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
         std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
         const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
-        bool local = WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
+        bool local = WillBeStored(queued) || StoredBefore(std::string(address));
         if (!local) {
             WriteSpan(origin, end);
             return;
@@ -228,8 +243,7 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
             return;
         }
         std::string_view path(verbatim_.data() + start, end - start);
-        bool local =
-            WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(host_ + std::string(path)));
+        bool local = WillBeStored(queued) || StoredBefore(host_ + std::string(path));
         if (!local) {
             WriteText(scheme_ + host_);
             WriteSpan(start, end);

@@ -70,6 +70,45 @@ TEST(Translation, LinksThatWillNotBeStoredStayOnTheWeb) {
     EXPECT_EQ(Written(r, *parent, "<img src=\"http://else/x.gif\">"), "<img src=\"../../else/x.gif\">");
 }
 
+TEST(Translation, RepeatedLinksAskForTheirFileOncePerDocument) {
+    FakeEngine e;
+    e.existing.insert("/root/host/abs.htm");
+    auto deepest = DocumentRecord("http://host/dir/page.htm", 0);
+    const std::string page =
+        "<a href=\"http://host/abs.htm#a\"><a href=\"/far.htm\"><a href=\"http://host/abs.htm#b\">"
+        "<a href=\"/far.htm\"><a href=\"http://host/abs.htm\"><a href=\"/abs.htm#c\">";
+    const std::string written =
+        "<a href=\"../../host/abs.htm#a\"><a href=\"http://host/far.htm\"><a href=\"../../host/abs.htm#b\">"
+        "<a href=\"http://host/far.htm\"><a href=\"../../host/abs.htm\"><a href=\"../abs.htm#c\">";
+    EXPECT_EQ(Written(e, *deepest, page), written);
+    EXPECT_THAT(e.existsAsked, ElementsAre("/root/host/abs.htm", "/root/host/far.htm"));
+    // The next document asks again: a file may have been stored meanwhile.
+    e.existing.insert("/root/host/far.htm");
+    e.existsAsked.clear();
+    EXPECT_EQ(Written(e, *deepest, "<a href=\"/far.htm\"><a href=\"/far.htm#x\">"),
+              "<a href=\"../far.htm\"><a href=\"../far.htm#x\">");
+    EXPECT_THAT(e.existsAsked, ElementsAre("/root/host/far.htm"));
+}
+
+TEST(Translation, ShortDocumentAfterALongOneCarriesNothingOver) {
+    // The thread keeps its buffers from one document to the next.
+    FakeEngine e;
+    auto parent = DocumentRecord("http://host/page.htm");
+    std::string longPage = "<a href=\"http://other.org/long.htm\">";
+    longPage.append(300000, 'x');
+    longPage += "<img src=\"/i/a.gif\">";
+    std::string longWritten = "<a href=\"../other.org/long.htm\">";
+    longWritten.append(300000, 'x');
+    longWritten += "<img src=\"./i/a.gif\">";
+    EXPECT_EQ(AnalyseText(e, *parent, longPage).output, longWritten);
+    const AnalysisRun second = AnalyseText(e, *parent, "<A HREF=\"b.htm\">");
+    EXPECT_EQ(second.output, "<A HREF=\"b.htm\">");
+    EXPECT_EQ(second.urls.back(), "http://host/b.htm");
+    const AnalysisRun empty = AnalyseText(e, *parent, "");
+    EXPECT_EQ(empty.output, "");
+    EXPECT_TRUE(empty.urls.empty());
+}
+
 TEST(Translation, DocumentOnAnotherPortKeepsItsHostFolder) {
     FakeEngine e;
     auto parent = DocumentRecord("http://127.0.0.1:8080/docs/index.htm", 0);
