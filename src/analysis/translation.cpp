@@ -154,7 +154,18 @@ bool Analyser::OpenTarget(std::int64_t sourceSize) {
 
 void Analyser::WriteSpan(std::size_t from, std::size_t to) {
     if (to <= from) return;
-    WriteText(std::string_view(verbatim_.data() + from, to - from));
+    if (!folded_) {
+        WriteText(std::string_view(verbatim_.data() + from, to - from));
+        return;
+    }
+    if (out_ < 0) return;
+    while (from < to) {
+        if (outUsed_ == kOutputBuffer) Flush();
+        const std::size_t part = std::min(to - from, kOutputBuffer - outUsed_);
+        Unfold(from, from + part, outBuffer_.get() + outUsed_);
+        outUsed_ += part;
+        from += part;
+    }
 }
 
 void Analyser::WriteText(std::string_view text) {
@@ -225,8 +236,10 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
             WriteSpan(origin, end);
             return;
         }
-        const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
-        std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
+        std::string scratch;
+        const std::string_view link = Original(origin, end, scratch);
+        const std::size_t skip = HostOffset(link);
+        const std::string_view address = link.substr(skip);
         const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
         bool local = WillBeStored(queued) || StoredBefore(std::string(address));
         if (!local) {
@@ -242,7 +255,8 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
             WriteSpan(origin, end);
             return;
         }
-        std::string_view path(verbatim_.data() + start, end - start);
+        std::string scratch;
+        const std::string_view path = Original(start, end, scratch);
         bool local = WillBeStored(queued) || StoredBefore(host_ + std::string(path));
         if (!local) {
             WriteText(scheme_ + host_);
@@ -278,8 +292,8 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
                 folder.erase(folder.size() - settings_.DefaultDoc.size());
             WriteText(folder);
         }
-        WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start), settings_.DefaultDoc,
-                               settings_.ExtLast));
+        std::string scratch;
+        WriteText(ReplacedPath(Original(start, end, scratch), settings_.DefaultDoc, settings_.ExtLast));
         return;
     }
     }
