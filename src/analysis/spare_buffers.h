@@ -17,7 +17,7 @@ struct SpareBuffers {
 
 // Buffers that grew to this size or beyond go back to the allocator, which returns such
 // blocks to the system at once: a thread never keeps more than a few megabytes between runs.
-constexpr std::size_t kKeptBufferBytes = 1024 * 1024;
+constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
 // The spare buffers of the calling thread.
 SpareBuffers& ThreadSpareBuffers();
