@@ -15,8 +15,8 @@ struct SpareBuffers {
     std::unique_ptr<char[]> out;  // kOutputBuffer bytes when set
 };
 
-// Buffers that grew to this size or beyond go back to the allocator, which returns such
-// blocks to the system at once: a thread never keeps more than a few megabytes between runs.
+// Buffers that grew to this size or beyond go back to the allocator: most pages fit, and a
+// waiting thread keeps well under a megabyte.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
 // The spare buffers of the calling thread.
