@@ -1,6 +1,7 @@
 // The tag scanner and the link resolver of document analysis.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <fcntl.h>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "analysis/analyser_impl.h"
 #include "analysis/robots_meta.h"
+#include "analysis/spare_buffers.h"
 #include "engine/analysis_hook.h"
 #include "engine/credential_scope.h"
 #include "engine/crawl_limits.h"
@@ -90,6 +92,10 @@ Analyser::~Analyser() {
         ::close(out_);
         std::remove(partName_.c_str());
     }
+    SpareBuffers& spare = ThreadSpareBuffers();
+    KeepSpare(spare.text, std::move(verbatim_));
+    KeepSpare(spare.search, std::move(search_));
+    if (outBuffer_ && !spare.out) spare.out = std::move(outBuffer_);
 }
 
 void Analyser::Report(const std::string& text, bool stop) { sink_.Report(text, stop); }
@@ -101,7 +107,7 @@ bool Analyser::ReadSource() {
         Report("Error reading from file: " + source_, false);
         return false;
     }
-    std::string data;
+    std::string data = TakeSpare(ThreadSpareBuffers().text);
     bool failed = false;
     try {
         struct stat st {};
@@ -165,6 +171,61 @@ void Analyser::Run() {
     RunOn(std::move(verbatim_));
 }
 
+bool Analyser::Fold() {
+    // NUL bytes become blanks and letters are lowered in place; the upper-case ones are
+    // noted, so that a large document does not take its memory twice.
+    try {
+        upperCase_.assign((n_ + 63) / 64, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    unsigned char* text = reinterpret_cast<unsigned char*>(verbatim_.data());
+    for (std::size_t i = 0; i < n_; ++i) {
+        const unsigned char c = text[i];
+        if (c == 0) {
+            text[i] = ' ';
+        } else if (c >= 'A' && c <= 'Z') {
+            text[i] = static_cast<unsigned char>(c - 'A' + 'a');
+            upperCase_[i / 64] |= std::uint64_t(1) << (i % 64);
+        }
+    }
+    search_ = std::move(verbatim_);
+    verbatim_ = std::string();
+    folded_ = true;
+    return true;
+}
+
+void Analyser::Unfold(std::size_t from, std::size_t to, char* out) const {
+    if (to <= from) return;
+    std::memcpy(out, search_.data() + from, to - from);
+    for (std::size_t word = from / 64; word <= (to - 1) / 64; ++word) {
+        std::uint64_t bits = upperCase_[word];
+        const std::size_t base = word * 64;
+        if (base < from) bits &= ~std::uint64_t(0) << (from - base);
+        if (to - base < 64) bits &= (std::uint64_t(1) << (to - base)) - 1;
+        while (bits != 0) {
+            const std::size_t i = base + std::size_t(std::countr_zero(bits));
+            out[i - from] = char(out[i - from] - 'a' + 'A');
+            bits &= bits - 1;
+        }
+    }
+}
+
+std::string Analyser::Verbatim(std::size_t from, std::size_t to) const {
+    if (!folded_) return verbatim_.substr(from, to - from);
+    if (from > n_) from = n_;
+    if (to > n_) to = n_;
+    std::string text(to > from ? to - from : 0, '\0');
+    Unfold(from, to, text.data());
+    return text;
+}
+
+std::string_view Analyser::Original(std::size_t from, std::size_t to, std::string& scratch) const {
+    if (!folded_) return std::string_view(verbatim_).substr(from, to - from);
+    scratch = Verbatim(from, to);
+    return scratch;
+}
+
 void Analyser::RunOn(std::string text) {
     verbatim_ = std::move(text);
     n_ = verbatim_.size();
@@ -176,13 +237,16 @@ void Analyser::RunOn(std::string text) {
         return;
     }
 
-    // NUL bytes become blanks in both copies; the search copy has its letters lowered.
-    try {
-        search_.resize(n_);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    {
+    if (n_ >= kFoldedFrom) {
+        if (!Fold()) return;
+    } else {
+        // NUL bytes become blanks in both copies; the search copy has its letters lowered.
+        try {
+            search_ = TakeSpare(ThreadSpareBuffers().search);
+            search_.resize(n_);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
         static const auto kLower = [] {
             std::array<unsigned char, 256> t{};
             for (int c = 0; c < 256; ++c) t[std::size_t(c)] = (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
@@ -520,7 +584,8 @@ void Analyser::ProcessLink(std::size_t end, bool guessed) {
             cls = LinkClass::OtherScheme;
         } else if (!refused && !StartsWith(rest, "#")) {
             // Put together in the record's own room: a recycled record needs no allocation.
-            const std::string_view text = std::string_view(verbatim_).substr(start, end - start);
+            std::string scratch;
+            const std::string_view text = Original(start, end, scratch);
             auto record = env_.NewRecord();
             if (!parent_.Base.empty() && t.kind != kLinkParam)
                 record->URL.assign(parent_.Base).append(text);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/analyser.h"
@@ -22,6 +23,8 @@ namespace qm::analysis {
 namespace detail {
 
 constexpr std::size_t npos = std::string::npos;
+// Documents of this size or more are kept folded (see Analyser::folded_).
+constexpr std::size_t kFoldedFrom = 1024 * 1024;
 
 // Remembers the answer of one forward search so that a later search from a point the
 // answer still covers costs nothing; keeps every scan linear in the size of the text.
@@ -53,6 +56,7 @@ public:
 private:
     // Preparation and the tag loop.
     bool ReadSource();
+    bool Fold();  // false: no room
     void MakeContext();
     std::size_t NextTag(std::size_t from, int& row) const;
     void TagLoop();
@@ -68,7 +72,12 @@ private:
     // Links.
     void ProcessLink(std::size_t end, bool guessed);
     bool AddFoundLink(std::unique_ptr<engine::DownloadRecord> record, bool guessed);
-    std::string Verbatim(std::size_t from, std::size_t to) const { return verbatim_.substr(from, to - from); }
+    // The document's own text between from and to.
+    std::string Verbatim(std::size_t from, std::size_t to) const;
+    // The same as a view: of verbatim_, or of scratch for a folded document.
+    std::string_view Original(std::size_t from, std::size_t to, std::string& scratch) const;
+    // A folded document's own bytes between from and to, written to out.
+    void Unfold(std::size_t from, std::size_t to, char* out) const;
 
     // The target.
     bool OpenTarget(std::int64_t sourceSize);
@@ -80,6 +89,8 @@ private:
     void WriteWithReplacements(std::size_t from, std::size_t end);
     bool WillBeStored(bool queued) const;
     std::string LocalName(std::string text);
+    // Whether the file of an address text (without its scheme) is on disk already.
+    bool StoredBefore(std::string address);
     void CloseTarget();
     void CopyJavaClass();
 
@@ -108,8 +119,12 @@ private:
     engine::AnalysisSink& sink_;
     AnalysisSettings settings_;
 
-    std::string verbatim_;  // the file with NUL bytes as blanks
+    std::string verbatim_;  // the file with NUL bytes as blanks; empty when folded
     std::string search_;    // the same, letters A-Z lowered
+    // A large document is kept once, folded: search_ and a bit for each letter that was
+    // upper case (bit i % 64 of word i / 64), which the text is put back together from.
+    bool folded_ = false;
+    std::vector<std::uint64_t> upperCase_;
     std::size_t n_ = 0;
     std::size_t cursor_ = 0;
     int row_ = 0;
@@ -132,6 +147,9 @@ private:
     bool writeFailed_ = false;
     bool noFollow_ = false;  // the page's robots tag says its links are not followed
     std::unique_ptr<char[]> outBuffer_;
+    // StoredBefore's answers, by address text and by file.
+    std::unordered_map<std::string, bool> storedBefore_;
+    std::unordered_map<std::string, bool> fileStoredBefore_;
     std::size_t outUsed_ = 0;
     void Flush();
     bool OpenPart();

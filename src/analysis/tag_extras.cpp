@@ -130,6 +130,7 @@ std::vector<TagExtra> Analyser::TagExtras(std::size_t pos, std::size_t tagEnd) c
 
 void Analyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
     const int saved = row_;
+    std::string scratch;
     for (TagExtra& x : extras) {
         if (x.done) continue;
         if (x.start >= before) break;
@@ -138,7 +139,7 @@ void Analyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
         switch (x.kind) {
         case TagExtra::Style: ScanStyle(x.start, x.end, true); break;
         case TagExtra::Link:
-            if (!IsFetchableReference(std::string_view(verbatim_).substr(x.start, x.end - x.start))) break;
+            if (!IsFetchableReference(Original(x.start, x.end, scratch))) break;
             row_ = kRowEmbeddedExtra;
             MoveTo(x.start);
             ProcessLink(x.end, false);
@@ -154,7 +155,7 @@ void Analyser::RunExtras(std::vector<TagExtra>& extras, std::size_t before) {
                 while (i < x.end && !IsHtmlSpace(search_[i])) ++i;
                 std::size_t e = i;
                 while (e > s && search_[e - 1] == ',') --e;
-                if (e > s && s >= cursor_ && IsFetchableReference(std::string_view(verbatim_).substr(s, e - s))) {
+                if (e > s && s >= cursor_ && IsFetchableReference(Original(s, e, scratch))) {
                     MoveTo(s);
                     ProcessLink(e, false);
                 }
@@ -211,8 +212,8 @@ void Analyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {
     if (from >= to) return;
     const int saved = row_;
     row_ = kRowResource;
-    const std::vector<StyleLink> links =
-        ScanStyleSheet(std::string_view(verbatim_).substr(from, to - from), inAttribute);
+    std::string scratch;
+    const std::vector<StyleLink> links = ScanStyleSheet(Original(from, to, scratch), inAttribute);
     for (const StyleLink& link : links) {
         const std::size_t s = from + link.start, e = from + link.end;
         if (s < cursor_ || e <= s) continue;
@@ -227,8 +228,14 @@ void Analyser::ScanStyle(std::size_t from, std::size_t to, bool inAttribute) {
         MoveTo(s);
         for (std::size_t k = 0; k < link.value.size(); ++k) {
             char c = link.value[k];
-            verbatim_[s + k] = c;
-            search_[s + k] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+            const bool upper = c >= 'A' && c <= 'Z';
+            search_[s + k] = upper ? char(c - 'A' + 'a') : c;
+            if (!folded_)
+                verbatim_[s + k] = c;
+            else if (upper)
+                upperCase_[(s + k) / 64] |= std::uint64_t(1) << ((s + k) % 64);
+            else
+                upperCase_[(s + k) / 64] &= ~(std::uint64_t(1) << ((s + k) % 64));
         }
         ProcessLink(s + link.value.size(), false);
         cursor_ = e;  // the rest of the escaped text is not written

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "analysis/analyser_impl.h"
+#include "analysis/spare_buffers.h"
 #include "addresses/address_rules.h"
 #include "engine/analysis_hook.h"
 #include "engine/get_rec.h"
@@ -112,6 +113,7 @@ bool Analyser::OpenPart() {
         engine::MakeDirectories(parentDir))
         out_ = engine::OpenFixedScratch(target_, partName_, 0666);
     if (out_ < 0) return false;
+    if (!outBuffer_) outBuffer_ = std::move(ThreadSpareBuffers().out);
     if (!outBuffer_) outBuffer_.reset(new char[kOutputBuffer]);
     outUsed_ = 0;
     return true;
@@ -152,7 +154,18 @@ bool Analyser::OpenTarget(std::int64_t sourceSize) {
 
 void Analyser::WriteSpan(std::size_t from, std::size_t to) {
     if (to <= from) return;
-    WriteText(std::string_view(verbatim_.data() + from, to - from));
+    if (!folded_) {
+        WriteText(std::string_view(verbatim_.data() + from, to - from));
+        return;
+    }
+    if (out_ < 0) return;
+    while (from < to) {
+        if (outUsed_ == kOutputBuffer) Flush();
+        const std::size_t part = std::min(to - from, kOutputBuffer - outUsed_);
+        Unfold(from, from + part, outBuffer_.get() + outUsed_);
+        outUsed_ += part;
+        from += part;
+    }
 }
 
 void Analyser::WriteText(std::string_view text) {
@@ -199,6 +212,19 @@ std::string Analyser::LocalName(std::string text) {
     return name;
 }
 
+bool Analyser::StoredBefore(std::string address) {
+    // Pages repeat their links to other sites (menus, footers, issue trackers), often with
+    // another fragment each time: the file system is asked once per document for each file.
+    auto known = storedBefore_.find(address);
+    if (known != storedBefore_.end()) return known->second;
+    std::string path = settings_.DownloadRoot + LocalName(address);
+    auto file = fileStoredBefore_.find(path);
+    const bool stored = file != fileStoredBefore_.end() ? file->second : env_.FileExists(path);
+    if (file == fileStoredBefore_.end()) fileStoredBefore_.emplace(std::move(path), stored);
+    storedBefore_.emplace(std::move(address), stored);
+    return stored;
+}
+
 void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end, bool queued,
                          bool overridden) {
     if (out_ < 0) return;
@@ -210,10 +236,12 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
             WriteSpan(origin, end);
             return;
         }
-        const std::size_t skip = HostOffset(std::string_view(verbatim_.data() + origin, end - origin));
-        std::string_view address(verbatim_.data() + origin + skip, end - origin - skip);
+        std::string scratch;
+        const std::string_view link = Original(origin, end, scratch);
+        const std::size_t skip = HostOffset(link);
+        const std::string_view address = link.substr(skip);
         const bool secure = skip == 8 || (skip == 2 && scheme_ == "https://");
-        bool local = WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(std::string(address)));
+        bool local = WillBeStored(queued) || StoredBefore(std::string(address));
         if (!local) {
             WriteSpan(origin, end);
             return;
@@ -227,9 +255,9 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
             WriteSpan(origin, end);
             return;
         }
-        std::string_view path(verbatim_.data() + start, end - start);
-        bool local =
-            WillBeStored(queued) || env_.FileExists(settings_.DownloadRoot + LocalName(host_ + std::string(path)));
+        std::string scratch;
+        const std::string_view path = Original(start, end, scratch);
+        bool local = WillBeStored(queued) || StoredBefore(host_ + std::string(path));
         if (!local) {
             WriteText(scheme_ + host_);
             WriteSpan(start, end);
@@ -264,8 +292,8 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
                 folder.erase(folder.size() - settings_.DefaultDoc.size());
             WriteText(folder);
         }
-        WriteText(ReplacedPath(std::string_view(verbatim_.data() + start, end - start), settings_.DefaultDoc,
-                               settings_.ExtLast));
+        std::string scratch;
+        WriteText(ReplacedPath(Original(start, end, scratch), settings_.DefaultDoc, settings_.ExtLast));
         return;
     }
     }

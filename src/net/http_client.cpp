@@ -54,6 +54,9 @@ constexpr std::size_t kBufferSize = 8192;
 constexpr std::size_t kReadSize = 4096;
 constexpr std::size_t kLocalBlock = 2048;
 constexpr int kReadsPerWakeUp = 64;
+// A plain socket is read this many bytes at a time, and what came is then handled kReadSize
+// bytes at a time, as separate reads would be: one system call instead of eight.
+constexpr std::size_t kStagedSize = 8 * kReadSize;
 // A response header (or resume header) longer than this ends the transfer: no real server
 // sends one, and it keeps a hostile peer from growing our memory.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
@@ -131,6 +134,13 @@ struct DownloadConnection::Impl {
     std::unique_ptr<platform::SocketWatch> watch;
     platform::Timer timer;
     std::array<char, kBufferSize + 1> buffer{};
+    // The last large read of a plain socket (made at its first use), of which the bytes from
+    // stagedFrom to stagedTo are still to be handled; stagedShort: it did not fill its room,
+    // so the socket had nothing more then.
+    std::unique_ptr<char[]> staged;
+    std::size_t stagedFrom = 0;
+    std::size_t stagedTo = 0;
+    bool stagedShort = false;
     std::string request;
     std::string pendingOut;  // the part of a send the socket did not take yet
     bool HeaderDone = false;
@@ -215,12 +225,14 @@ struct DownloadConnection::Impl {
     void CloseSockets() {
         // Bytes TLS already holds beyond the answer would be taken for the next one.
         if (keepAfter && c.KeepAlive && sock != kNoSocket && pendingOut.empty() && !tunnelPending &&
-            !(tls && tls->Pending())) {
+            !(tls && tls->Pending()) && stagedFrom == stagedTo) {
             watch.reset();
             kept::Keep(KeptKey(), sock, std::move(tls));
             sock = kNoSocket;
         }
         keepAfter = false;
+        stagedFrom = stagedTo = 0;
+        stagedShort = false;
         race.reset();
         watch.reset();
         tls.reset();
@@ -294,6 +306,7 @@ struct DownloadConnection::Impl {
     void ReadBody(std::size_t n);
     long SendSome(const char* data, std::size_t size);
     long ReceiveSome(char* data, std::size_t size);
+    long NextRead(char* data, std::size_t size);
     void SendRequest();
     void StartTls();
     void ContinueHandshake();
@@ -961,6 +974,24 @@ long DownloadConnection::Impl::ReceiveSome(char* data, std::size_t size) {
     }
 }
 
+// The next read of an answer, as ReceiveSome: from what the last large read of a plain
+// socket left, else from the socket.
+long DownloadConnection::Impl::NextRead(char* data, std::size_t size) {
+    if (tls) return ReceiveSome(data, size);
+    if (stagedFrom == stagedTo) {
+        if (!staged) staged = std::make_unique<char[]>(kStagedSize);
+        const long n = ReceiveSome(staged.get(), kStagedSize);
+        if (n <= 0) return n;
+        stagedFrom = 0;
+        stagedTo = static_cast<std::size_t>(n);
+        stagedShort = stagedTo < kStagedSize;
+    }
+    const std::size_t take = std::min(size, stagedTo - stagedFrom);
+    std::memcpy(data, staged.get() + stagedFrom, take);
+    stagedFrom += take;
+    return static_cast<long>(take);
+}
+
 void DownloadConnection::Impl::SendText(const std::string& text) {
     if (!pendingOut.empty()) {
         pendingOut += text;
@@ -1035,7 +1066,10 @@ void DownloadConnection::Impl::OnReadable() {
     auto guard = alive;
     std::uint64_t gen = generation;
     for (int round = 0; round < kReadsPerWakeUp; ++round) {
-        long n = ReceiveSome(buffer.data(), kReadSize);
+        // A large read that did not fill its room emptied the socket: more data will raise
+        // another notification.
+        if (round > 0 && !tls && stagedFrom == stagedTo && stagedShort) return;
+        long n = NextRead(buffer.data(), kReadSize);
         if (n == -1) return;
         if (n <= 0) {
             OnClosed();
@@ -1048,8 +1082,9 @@ void DownloadConnection::Impl::OnReadable() {
         HandleHttpData(static_cast<std::size_t>(n));
         if (!Current(guard, gen)) return;
     }
-    // What TLS has already decrypted raises no socket event: read it on the next turn.
-    if (tls && tls->Pending()) PostForTransaction([this] { OnReadable(); });
+    // What TLS has already decrypted, or a large read left, raises no socket event: it is
+    // read on the next turn.
+    if ((tls && tls->Pending()) || stagedFrom != stagedTo) PostForTransaction([this] { OnReadable(); });
 }
 
 void DownloadConnection::Impl::HandleHttpData(std::size_t n) {

@@ -31,7 +31,11 @@ public:
     analysis::AnalysisSettings Settings(const engine::DownloadRecord&) override { return settings; }
     bool Normalise(engine::DownloadRecord& record) override;
     std::string MapRelativeName(const std::string& name) override;
-    bool FileExists(const std::string& path) override { return existing.count(path) > 0; }
+    std::vector<std::string> existsAsked;  // every path FileExists was asked about
+    bool FileExists(const std::string& path) override {
+        existsAsked.push_back(path);
+        return existing.count(path) > 0;
+    }
     std::int64_t FreeSpace(const std::string&) override { return freeSpace; }
     void WriteRedirectStub(const engine::DownloadRecord&) override { ++redirectStubs; }
     std::unique_ptr<engine::DownloadRecord> NewRecord() override { return std::make_unique<engine::DownloadRecord>(); }

@@ -70,6 +70,77 @@ TEST(Translation, LinksThatWillNotBeStoredStayOnTheWeb) {
     EXPECT_EQ(Written(r, *parent, "<img src=\"http://else/x.gif\">"), "<img src=\"../../else/x.gif\">");
 }
 
+TEST(Translation, RepeatedLinksAskForTheirFileOncePerDocument) {
+    FakeEngine e;
+    e.existing.insert("/root/host/abs.htm");
+    auto deepest = DocumentRecord("http://host/dir/page.htm", 0);
+    const std::string page =
+        "<a href=\"http://host/abs.htm#a\"><a href=\"/far.htm\"><a href=\"http://host/abs.htm#b\">"
+        "<a href=\"/far.htm\"><a href=\"http://host/abs.htm\"><a href=\"/abs.htm#c\">";
+    const std::string written =
+        "<a href=\"../../host/abs.htm#a\"><a href=\"http://host/far.htm\"><a href=\"../../host/abs.htm#b\">"
+        "<a href=\"http://host/far.htm\"><a href=\"../../host/abs.htm\"><a href=\"../abs.htm#c\">";
+    EXPECT_EQ(Written(e, *deepest, page), written);
+    EXPECT_THAT(e.existsAsked, ElementsAre("/root/host/abs.htm", "/root/host/far.htm"));
+    // The next document asks again: a file may have been stored meanwhile.
+    e.existing.insert("/root/host/far.htm");
+    e.existsAsked.clear();
+    EXPECT_EQ(Written(e, *deepest, "<a href=\"/far.htm\"><a href=\"/far.htm#x\">"),
+              "<a href=\"../far.htm\"><a href=\"../far.htm#x\">");
+    EXPECT_THAT(e.existsAsked, ElementsAre("/root/host/far.htm"));
+}
+
+TEST(Translation, ShortDocumentAfterALongOneCarriesNothingOver) {
+    // The thread keeps its buffers from one document to the next.
+    FakeEngine e;
+    auto parent = DocumentRecord("http://host/page.htm");
+    std::string longPage = "<a href=\"http://other.org/long.htm\">";
+    longPage.append(300000, 'x');
+    longPage += "<img src=\"/i/a.gif\">";
+    std::string longWritten = "<a href=\"../other.org/long.htm\">";
+    longWritten.append(300000, 'x');
+    longWritten += "<img src=\"./i/a.gif\">";
+    EXPECT_EQ(AnalyseText(e, *parent, longPage).output, longWritten);
+    const AnalysisRun second = AnalyseText(e, *parent, "<A HREF=\"b.htm\">");
+    EXPECT_EQ(second.output, "<A HREF=\"b.htm\">");
+    EXPECT_EQ(second.urls.back(), "http://host/b.htm");
+    const AnalysisRun empty = AnalyseText(e, *parent, "");
+    EXPECT_EQ(empty.output, "");
+    EXPECT_TRUE(empty.urls.empty());
+}
+
+TEST(Translation, LargeDocumentIsWrittenAndReadAsASmallOne) {
+    // From a megabyte on, a document is kept with its letters lowered and its upper-case
+    // ones noted: links and the written copy must still have every letter as it came.
+    const std::string page =
+        "<A HREF=\"http://Other.ORG/Dir/Page.HTM#Top\">X</A><IMG SRC=\"/Img/Logo.GIF\">"
+        "<a href=\"Sub/Next.Html\"><a href=\"../Up/Two.htm\">"
+        "<img srcset=\"Pic-1X.png 1x, /Pic-2X.PNG 2x\"><p style=\"background:url(Back.PNG)\">"
+        "<STYLE>a{b:url(\\49 mg/\\41.png)} c{d:url(Font.WOFF)}</STYLE>"
+        "<a href=\"http://host/Abs/Page.htm\"><a href=\"MAILTO:Someone@Host\">";
+    std::string before, after;
+    for (int i = 0; i < 30000; ++i) before += "Plain TEXT, Line " + std::to_string(i) + std::string(1, '\0') + "\n";
+    for (int i = 0; i < 30000; ++i) after += "MORE Text " + std::to_string(i) + "\n";
+    ASSERT_GE(before.size() + page.size() + after.size(), std::size_t(1024 * 1024));
+    const auto blanked = [](std::string text) {
+        for (char& c : text)
+            if (c == '\0') c = ' ';
+        return text;
+    };
+
+    FakeEngine small;
+    auto parent = DocumentRecord("http://host/dir/page.htm");
+    const AnalysisRun expected = AnalyseText(small, *parent, page);
+    FakeEngine large;
+    const AnalysisRun run = AnalyseText(large, *parent, before + page + after);
+    EXPECT_EQ(run.urls, expected.urls);
+    EXPECT_EQ(run.output, blanked(before) + expected.output + after);
+    // The parts that carry the case through.
+    EXPECT_THAT(expected.urls, ::testing::Contains("http://host/Img/Logo.GIF"));
+    EXPECT_THAT(expected.urls, ::testing::Contains("http://host/dir/Img/A.png"));
+    EXPECT_NE(expected.output.find("../../Other.ORG/Dir/Page.HTM#Top"), std::string::npos);
+}
+
 TEST(Translation, DocumentOnAnotherPortKeepsItsHostFolder) {
     FakeEngine e;
     auto parent = DocumentRecord("http://127.0.0.1:8080/docs/index.htm", 0);

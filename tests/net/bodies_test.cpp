@@ -4,6 +4,8 @@
 // a length that would never end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "net/client_harness.h"
 #include "net/header_fields.h"
 #include "net/kept_connections.h"
@@ -275,4 +277,46 @@ TEST_F(BodiesTest, AnAnswerWithoutALengthStopsAtTheCap) {
     ASSERT_TRUE(RunToDone(announced, 20000)) << announced.Dump();
     EXPECT_EQ(announced.code, 0);
     EXPECT_EQ(announced.body.size(), 131072u);
+}
+
+// A large answer that waits whole in the socket is handed on in reads of at most 4096 bytes,
+// each with its progress report, all of it, also past the reads taken in one wake-up; the
+// kept connection then carries the next answer from its first byte.
+TEST_F(BodiesTest, ALargeWaitingAnswerIsHandedOnInReadsOfAtMost4096Bytes) {
+    std::string body;
+    for (int i = 0; body.size() < 600 * 1024; ++i) body += "line " + std::to_string(i) + "\n";
+    const std::string first = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string second = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+    ScriptedServer s({{ReadRequest(), Send(first), ReadRequest(), Send(second), Hold(3000)}});
+    net::DownloadConnection c;
+    Prepare(c, s.Url("/large"));
+    c.KeepAlive = true;
+    std::size_t largestRead = 0;
+    int reads = 0;
+    c.OnData = [&](net::DownloadConnection&, const char* data, std::size_t n) {
+        largestRead = std::max(largestRead, n);
+        ++reads;
+        e.body.append(data, n);
+    };
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(e)) << e.Dump();
+    EXPECT_EQ(e.code, 0);
+    EXPECT_TRUE(c.Complete);
+    EXPECT_TRUE(e.body == body) << e.body.size() << " of " << body.size() << " bytes";
+    EXPECT_LE(largestRead, std::size_t(4096));
+    EXPECT_GE(std::size_t(reads) * 4096, body.size());
+    int progress = 0;
+    for (const auto& [text, kind] : e.status)
+        if (kind == 1 && text.find(" bytes of ") != std::string::npos) ++progress;
+    EXPECT_GE(progress, reads);
+    EXPECT_TRUE(e.Has("100% of " + std::to_string(body.size()) + " bytes of " + c.GetURL() + ".", 1));
+
+    Events next;
+    Attach(c, next);
+    ASSERT_TRUE(c.Start(false));
+    ASSERT_TRUE(RunToDone(next)) << next.Dump();
+    EXPECT_TRUE(c.Reused);
+    EXPECT_EQ(next.body, "hello");
+    EXPECT_EQ(next.code, 0);
+    EXPECT_EQ(s.Accepted(), 1);
 }
