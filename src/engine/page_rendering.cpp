@@ -2,6 +2,7 @@
 #include "engine/page_rendering.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "engine/credential_scope.h"
@@ -63,11 +64,18 @@ std::unique_ptr<DownloadRecord> CopyOfPage(const DownloadRecord& page) {
     return copy;
 }
 
+// A host name or address, and nothing the browser's proxy rules would read as more rules.
+bool ProxyHostOk(const std::string& host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']';
+    });
+}
+
 // The browser goes through the proxy the program's own connections use.
 render::BrowserSettings BrowserSettingsFrom(const store::ProgramOptions& options) {
     render::BrowserSettings settings;
     const char* scheme = options.ProxyType == 1 ? "http://" : options.ProxyType == 2 ? "socks4://" : nullptr;
-    if (scheme && !options.ProxyAddr.empty() && Quotable(options.ProxyAddr))
+    if (scheme && ProxyHostOk(options.ProxyAddr))
         settings.proxyServer = scheme + options.ProxyAddr + ":" + std::to_string(options.ProxyPort);
     return settings;
 }
