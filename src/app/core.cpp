@@ -330,6 +330,7 @@ void Core::QuarterTick() {
     if (closed_ || closing_ || !p.run) return;
     const double now = clock_.Now();
     progress_.SampleConnections(now * 86400.0, p.run->ConnectionSamples());
+    progress_.SampleRendering(p.run->Queue().PagesRendering());
     if (OnProgress) OnProgress();
     // The minute handling starts early in a minute; from then on every minute of the clock
     // is handled once, whenever this timer fires.

@@ -59,6 +59,12 @@ DownloadRun::DownloadRun(Session& session, RunSettings settings) : session_(sess
         else if (settings_.log)
             settings_.message("HTTP" + std::to_string(conn.Index) + ": " + text);
     };
+    queue_->OnRenderStatus = [this](engine::QueueManager&, const std::string& text, net::StatusKind kind) {
+        if (OnConnectionStatus)
+            OnConnectionStatus(kBrowserLine, text, engine::MessageKindOf(kind));
+        else if (settings_.log)
+            settings_.message(text);
+    };
     queue_->OnPoolChange = [this](engine::QueueManager&, int number, engine::PoolChange change) {
         if (OnPoolChange) OnPoolChange(number, change);
     };
@@ -204,6 +210,7 @@ void DownloadRun::Tick() {
     speed_.Add(queue_->TotalReceived());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     progress_.SampleConnections(seconds, ConnectionSamples());
+    progress_.SampleRendering(queue_->PagesRendering());
     progress_.SampleProjects(seconds, ProjectSamples());
     if (settings_.progress) settings_.progress(ProgressLine());
 }

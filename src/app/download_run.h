@@ -51,6 +51,9 @@ std::string TimeLeftText(const ProgressTracker& progress);
 // whose map could not be written.
 bool SaveSiteMaps(const std::vector<store::Project*>& projects, std::string& error);
 
+// The number the browser's status lines come with, in the place of a connection's.
+constexpr int kBrowserLine = -1;
+
 class DownloadRun : public ProjectEngine {
 public:
     // The session must be open. Creates the queue manager with the option "HTTPCount".
@@ -62,8 +65,9 @@ public:
     engine::QueueManager& Queue();
 
     // Events for a front end; they may be set at any time, and unset ones do nothing.
-    // A connection's status line (connection number, text, kind); unset: with
-    // RunSettings::log the message "HTTPn: text".
+    // A connection's status line (connection number, text, kind), or with kBrowserLine as
+    // the number the browser's line about a page it renders; unset: with RunSettings::log
+    // the message "HTTPn: text" (the browser's: the text alone).
     std::function<void(int connection, const std::string& text, engine::MessageKind kind)> OnConnectionStatus;
     // The queue's state texts and the analysis messages; unset: analysis messages go to
     // RunSettings::message.

@@ -76,6 +76,9 @@ public:
     void SampleConnections(double seconds, const std::vector<ConnectionSample>& connections);
 
     const std::vector<ConnectionProgress>& Connections() const { return connections_; }
+    // With the addresses of the pages the browser renders now.
+    void SampleRendering(std::vector<std::string> pages) { rendering_ = std::move(pages); }
+    const std::vector<std::string>& Rendering() const { return rendering_; }
     // The running Projects, in the order given.
     const std::vector<RunProgress>& Projects() const { return projects_; }
     const RunProgress* ProjectFigures(const store::Project* project) const;
@@ -106,6 +109,7 @@ private:
     bool downloading_ = false;
     std::map<int, ConnectionHistory> connectionHistory_;
     std::vector<ConnectionProgress> connections_;
+    std::vector<std::string> rendering_;
 };
 
 }  // namespace qm::app

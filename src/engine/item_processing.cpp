@@ -127,16 +127,11 @@ void QueueManager::RetryAfterFailure(std::unique_ptr<DownloadRecord> record) {
 
 void QueueManager::OnDone(DownloadRecord& rec, net::DownloadConnection& conn, net::DoneCode code) {
     if (!rec.Busy) return;
-    // A page that may go to the browser keeps its connection until that is decided: the
-    // connection would otherwise take the next record before the page is stored.
-    const bool mayRender = rendering_ && conn.EndedWhole(code) && rendering_->Wanted(rec, conn.StatusCode);
-    if (mayRender) rendering_->Hold(conn);
     HandleDone(rec, conn, code);
-    if (mayRender && rendering_->Release(conn) && !stopping_ && !suspended_) FillConnections();
 }
 
-void QueueManager::RenderIfHeld(const DownloadRecord& record, net::DownloadConnection& conn) {
-    if (rendering_ && rendering_->Holds(&conn)) rendering_->Start(record, conn);
+void QueueManager::RenderIfWanted(const DownloadRecord& record, int status) {
+    if (rendering_ && rendering_->Wanted(record, status)) rendering_->Add(record);
 }
 
 void QueueManager::HandleDone(DownloadRecord& rec, net::DownloadConnection& conn, net::DoneCode code) {
@@ -240,7 +235,7 @@ void QueueManager::HandleDone(DownloadRecord& rec, net::DownloadConnection& conn
         RecordFileDescription(record->Path, record->RFile, record->ContentType.substr(0, 40),
                               LastModified(headers).substr(0, 30));
         if (document || (record->JavaClass && project && project->EnableJava)) {
-            RenderIfHeld(*record, conn);
+            RenderIfWanted(*record, status);
             std::string target = record->FName;
             QueueForAnalysis(std::move(record), source, target, true);
             return;
@@ -320,7 +315,7 @@ void QueueManager::HandleDone(DownloadRecord& rec, net::DownloadConnection& conn
         const std::string primary = PrimaryName(record->FName);
         if (FileExists(primary)) {
             DeleteTemp(*record);
-            RenderIfHeld(*record, conn);
+            RenderIfWanted(*record, status);
             std::string target = record->FName;
             QueueForAnalysis(std::move(record), primary, target, true);
             return;
@@ -328,7 +323,7 @@ void QueueManager::HandleDone(DownloadRecord& rec, net::DownloadConnection& conn
         const bool javaScanned = record->JavaClass && project && project->EnableJava;
         if (IsDocumentType(record->ContentType) || IsStyleSheet(record->ContentType, record->URL) || javaScanned) {
             DeleteTemp(*record);
-            RenderIfHeld(*record, conn);
+            RenderIfWanted(*record, status);
             std::string name = record->FName;
             QueueForAnalysis(std::move(record), name, name, false);
             return;

@@ -2,8 +2,10 @@
 #include "engine/page_rendering.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
+#include "engine/credential_scope.h"
 #include "engine/get_rec.h"
 #include "engine/local_path.h"
 #include "engine/parser_thread.h"
@@ -62,12 +64,46 @@ std::unique_ptr<DownloadRecord> CopyOfPage(const DownloadRecord& page) {
     return copy;
 }
 
+// A host name or address, and nothing the browser's proxy rules would read as more rules.
+bool ProxyHostOk(const std::string& host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']';
+    });
+}
+
+// The browser goes through the proxy the program's own connections use.
+render::BrowserSettings BrowserSettingsFrom(const store::ProgramOptions& options) {
+    render::BrowserSettings settings;
+    const char* scheme = options.ProxyType == 1 ? "http://" : options.ProxyType == 2 ? "socks4://" : nullptr;
+    if (scheme && ProxyHostOk(options.ProxyAddr))
+        settings.proxyServer = scheme + options.ProxyAddr + ":" + std::to_string(options.ProxyPort);
+    return settings;
+}
+
+render::LogIn ProxyLogIn() {
+    render::LogIn login;
+    login.user = net::DownloadConnection::ProxyUser;
+    login.password = net::DownloadConnection::ProxyPassword;
+    login.goesTo = [](const std::string&) { return true; };  // asked by the proxy itself
+    return login;
+}
+
+// The Project's user name and password, for its own servers only, when it answers
+// challenges by itself.
+render::LogIn SiteLogIn(const store::Project& project) {
+    render::LogIn login;
+    if (project.pswMethod != 0 || project.User.empty()) return login;
+    login.user = project.User;
+    login.password = project.Psw;
+    login.goesTo = [start = project.URL](const std::string& url) { return CredentialsMayFollow(start, url); };
+    return login;
+}
+
 }  // namespace
 
 struct PageRendering::Job {
     std::uint64_t id = 0;
     std::unique_ptr<DownloadRecord> page;  // what the found links need of the page
-    net::DownloadConnection* conn = nullptr;
     render::RenderRequest request;
     std::atomic<bool> cancel{false};
     std::thread thread;
@@ -85,19 +121,43 @@ bool PageRendering::Wanted(const DownloadRecord& record, int status) const {
     return IsWebAddress(record.URL) && (status == 304 || IsHtml(record.ContentType));
 }
 
-void PageRendering::Hold(net::DownloadConnection& conn) {
-    if (!Holds(&conn)) held_.push_back(&conn);
+void PageRendering::Add(const DownloadRecord& record) {
+    if (!IsHtml(record.ContentType) || browserMissing_) return;
+    // The rendering is part of the page's processing: the Project is not finished before it.
+    if (store::Project* p = record.Project) ++p->ProcessingCount;
+    waiting_.push_back(CopyOfPage(record));
+    StartWaiting();
 }
 
-bool PageRendering::Holds(const net::DownloadConnection* conn) const {
-    return std::find(held_.begin(), held_.end(), conn) != held_.end();
+void PageRendering::StartWaiting() {
+    if (queue_.Stopping() || queue_.Suspended()) return;
+    while (!waiting_.empty() && jobs_.size() < std::max<std::size_t>(1, queue_.PoolSize())) {
+        if (!EnsureBrowser()) {
+            // Without a browser the pages stay as their servers sent them.
+            while (!waiting_.empty()) {
+                store::Project* project = waiting_.front()->Project;
+                waiting_.pop_front();
+                Done(project);
+            }
+            return;
+        }
+        std::unique_ptr<DownloadRecord> page = std::move(waiting_.front());
+        waiting_.pop_front();
+        StartJob(std::move(page));
+    }
 }
 
-bool PageRendering::Release(net::DownloadConnection& conn) {
-    for (const auto& [id, job] : jobs_)
-        if (job->conn == &conn) return false;
-    std::erase(held_, &conn);
-    return true;
+std::vector<std::string> PageRendering::InBrowser() const {
+    std::vector<std::string> urls;
+    for (const auto& [id, job] : jobs_) urls.push_back(job->request.url);
+    return urls;
+}
+
+std::vector<std::unique_ptr<DownloadRecord>> PageRendering::Pages() const {
+    std::vector<std::unique_ptr<DownloadRecord>> pages;
+    for (const auto& [id, job] : jobs_) pages.push_back(CopyOfPage(*job->page));
+    for (const auto& page : waiting_) pages.push_back(CopyOfPage(*page));
+    return pages;
 }
 
 bool PageRendering::EnsureBrowser() {
@@ -115,7 +175,7 @@ bool PageRendering::EnsureBrowser() {
     }
     browser_ = std::make_unique<render::Browser>();
     std::string error;
-    if (!browser_->Start(error)) {
+    if (!browser_->Start(BrowserSettingsFrom(store::Options()), error)) {
         browser_.reset();
         browserMissing_ = true;
         queue_.ReportMessage("Pages are not rendered: " + error + "; pages are stored as their servers send them",
@@ -126,32 +186,19 @@ bool PageRendering::EnsureBrowser() {
     return true;
 }
 
-void PageRendering::Start(const DownloadRecord& record, net::DownloadConnection& conn) {
-    if (!IsHtml(record.ContentType) || !Holds(&conn) || !EnsureBrowser()) return;
+void PageRendering::StartJob(std::unique_ptr<DownloadRecord> page) {
     auto job = std::make_unique<Job>();
     job->id = nextId_++;
-    job->page = CopyOfPage(record);
-    job->conn = &conn;
-    job->request.url = record.URL;
+    job->page = std::move(page);
+    job->request.url = job->page->URL;
     job->request.userAgent = net::DownloadConnection::UserAgent;
     job->request.timeoutMs = std::max(1000, store::Options().TimeOut);
-    if (store::Project* p = record.Project) {
-        for (const net::Cookie& c : ProjectCookies(p->IID).Cookies()) {
-            render::BrowserCookie b;
-            b.name = c.name;
-            b.value = c.value;
-            b.domain = c.domain;
-            b.path = c.path;
-            b.expires = c.expires;
-            b.hostOnly = c.hostOnly;
-            b.secure = c.secure;
-            b.httpOnly = c.httpOnly;
-            job->request.cookies.push_back(std::move(b));
-        }
-        // The rendering is part of the page's processing: the Project is not finished before it.
-        ++p->ProcessingCount;
+    job->request.proxy = ProxyLogIn();
+    if (store::Project* p = job->page->Project) {
+        job->request.cookies = ProjectCookies(p->IID).Cookies();
+        job->request.site = SiteLogIn(*p);
     }
-    if (conn.OnStatus) conn.OnStatus(conn, std::string(kTextRendering) + " " + record.URL, net::StatusKind::Connection);
+    Report(std::string(kTextRendering) + " " + job->request.url, net::StatusKind::Connection);
     Job& j = *job;
     jobs_[job->id] = std::move(job);
     j.thread = std::thread([this, &j] { Run(j); });
@@ -192,8 +239,6 @@ void PageRendering::Finished(std::uint64_t id, render::RenderResult result) {
     std::unique_ptr<Job> job = std::move(it->second);
     jobs_.erase(it);
     if (job->thread.joinable()) job->thread.join();
-    net::DownloadConnection& conn = *job->conn;
-    std::erase(held_, &conn);
     store::Project* project = job->page->Project;
     const std::string& url = job->request.url;
     if (!queue_.Dropping(project)) {
@@ -205,17 +250,23 @@ void PageRendering::Finished(std::uint64_t id, render::RenderResult result) {
             HandOver(*job, result);
         }
     }
-    if (conn.OnStatus)
-        conn.OnStatus(conn,
-                      "Rendered " + url + ": " + std::to_string(result.requests.size()) + " requests, " +
-                          std::to_string(result.anchors.size()) + " links",
-                      net::StatusKind::TransactionEnd);
-    if (project) {
-        if (project->ProcessingCount > 0) --project->ProcessingCount;
-        NotifyIfFinished(*project);
-    }
+    Report("Rendered " + url + ": " + std::to_string(result.requests.size()) + " requests, " +
+               std::to_string(result.anchors.size()) + " links",
+           net::StatusKind::TransactionEnd);
+    Done(project);
+    StartWaiting();
     if (!queue_.Stopping() && !queue_.Suspended()) queue_.FillConnections();
     CloseBrowserWhenIdle();
+}
+
+void PageRendering::Done(store::Project* project) {
+    if (!project) return;
+    if (project->ProcessingCount > 0) --project->ProcessingCount;
+    NotifyIfFinished(*project);
+}
+
+void PageRendering::Report(const std::string& text, net::StatusKind kind) {
+    if (queue_.OnRenderStatus) queue_.OnRenderStatus(queue_, text, kind);
 }
 
 void PageRendering::HandOver(Job& job, const render::RenderResult& result) {
@@ -244,6 +295,14 @@ void PageRendering::HandOver(Job& job, const render::RenderResult& result) {
 }
 
 void PageRendering::Cancel(const store::Project* project) {
+    std::deque<std::unique_ptr<DownloadRecord>> kept;
+    for (auto& page : waiting_) {
+        if (!project || page->Project == project)
+            Done(page->Project);
+        else
+            kept.push_back(std::move(page));
+    }
+    waiting_.swap(kept);
     std::vector<std::uint64_t> ids;
     for (const auto& [id, job] : jobs_)
         if (!project || job->page->Project == project) ids.push_back(id);
@@ -252,20 +311,16 @@ void PageRendering::Cancel(const store::Project* project) {
         std::unique_ptr<Job> job = std::move(it->second);
         jobs_.erase(it);
         job->cancel = true;
-        std::erase(held_, job->conn);
         if (job->thread.joinable()) ended_.push_back(std::move(job->thread));
         // The thread still reads the job: it is kept until the thread is joined.
-        if (store::Project* p = job->page->Project) {
-            if (p->ProcessingCount > 0) --p->ProcessingCount;
-            NotifyIfFinished(*p);
-        }
+        Done(job->page->Project);
         ended_jobs_.push_back(std::move(job));
     }
-    if (!project || jobs_.empty()) CloseBrowser();
+    if (!project || Count() == 0) CloseBrowser();
 }
 
 void PageRendering::CloseBrowserWhenIdle() {
-    if (jobs_.empty() && queue_.Idle()) CloseBrowser();
+    if (Count() == 0 && queue_.Idle()) CloseBrowser();
 }
 
 void PageRendering::CloseBrowser() {

@@ -73,7 +73,10 @@ bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string
     {
         store::TypedStream stream(store::ObjectStream::UniqueFileTag{}, fileName + ".part");
         part = stream.FileName();
-        stream.WriteCount(static_cast<int>(queue.QueueCount()));
+        // Pages waiting for the browser or in it are fetched again by the resumed run, which
+        // renders them then.
+        const std::vector<std::unique_ptr<DownloadRecord>> pages = queue.PagesToRender();
+        stream.WriteCount(static_cast<int>(queue.QueueCount() + pages.size()));
         for (const auto& entry : queue.Queue()) {
             // A packed record is written from a copy, so that the queue stays small.
             if (auto copy = entry.UnpackedCopy())
@@ -81,6 +84,7 @@ bool SuspendToFile(QueueManager& queue, const std::string& fileName, std::string
             else
                 stream.WriteObject(*entry);
         }
+        for (const auto& page : pages) stream.WriteObject(*page);
         written = stream.Close() && !stream.Failed();
         if (!written) error = stream.Error().empty() ? "cannot write " + part : stream.Error();
     }

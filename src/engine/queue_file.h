@@ -30,7 +30,8 @@ private:
 
 // Suspend To File: suspends the queue, finishes the analysis of every page waiting for or
 // under analysis (their links are queued), writes every record of the download queue in
-// order (busy ones included) to fileName, and only when the file is complete on disk stops
+// order (busy ones included), then the pages waiting for the browser or in it, to fileName,
+// and only when the file is complete on disk stops
 // every transfer and empties the queue; the queue is left not suspended. The file is written under a temporary name
 // beside fileName and renamed over it, so a failure leaves an existing file as it was. On failure the queue keeps
 // running as it was and error says why.

@@ -280,13 +280,18 @@ int QueueManager::SecondsToNextRetry() const {
     return earliest == 0 ? 0 : static_cast<int>((earliest - now + 999) / 1000);
 }
 
-bool QueueManager::HeldForRendering(const net::DownloadConnection* conn) const {
-    return rendering_ && rendering_->Holds(conn);
+std::vector<std::string> QueueManager::PagesRendering() const {
+    return rendering_ ? rendering_->InBrowser() : std::vector<std::string>();
+}
+
+std::vector<std::unique_ptr<DownloadRecord>> QueueManager::PagesToRender() const {
+    return rendering_ ? rendering_->Pages() : std::vector<std::unique_ptr<DownloadRecord>>();
 }
 
 net::DownloadConnection* QueueManager::FirstIdle() {
+    if (rendering_ && rendering_->Backlogged()) return nullptr;  // downloads wait for the browser
     for (auto& c : pool_)
-        if (!c->Busy && !HeldForRendering(c.get())) return c.get();
+        if (!c->Busy) return c.get();
     return nullptr;
 }
 
@@ -530,9 +535,12 @@ std::unique_ptr<DownloadRecord> QueueManager::RecordFinished(DownloadRecord& rec
 
 void QueueManager::FillConnections() {
     if (OnChange) OnChange(*this);
-    for (std::size_t i = 0; i < pool_.size(); ++i) {
+    if (rendering_) rendering_->StartWaiting();
+    // Pages pile up faster than the browser renders them: downloads wait for it.
+    const bool renderingBehind = rendering_ && rendering_->Backlogged();
+    for (std::size_t i = 0; i < pool_.size() && !renderingBehind; ++i) {
         net::DownloadConnection& conn = *pool_[i];
-        if (conn.Busy || HeldForRendering(&conn)) continue;
+        if (conn.Busy) continue;
         DownloadRecord* next = FirstWaiting();
         if (!next) break;
         conn.Delay = store::Options().Pause;
@@ -557,7 +565,7 @@ void QueueManager::ApplyPendingCount() {
         FillConnections();
         return;
     }
-    while (pool_.size() > want && !pool_.back()->Busy && !HeldForRendering(pool_.back().get())) {
+    while (pool_.size() > want && !pool_.back()->Busy) {
         RetireConnection(std::move(pool_.back()));
         pool_.pop_back();
         if (OnPoolChange) OnPoolChange(*this, static_cast<int>(pool_.size()), PoolChange::Removed);

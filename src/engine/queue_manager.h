@@ -105,6 +105,8 @@ public:
     std::function<void(QueueManager& sender, net::DownloadConnection& conn, const std::string& text,
                        net::StatusKind kind)>
         OnConnStatus;
+    // Status lines of the browser that renders pages ("Rendering ...", "Rendered ...").
+    std::function<void(QueueManager& sender, const std::string& text, net::StatusKind kind)> OnRenderStatus;
 
     // Starting a Project: the caller empties the seen-address list first (Start command).
     bool StartProject(store::Project& project);
@@ -157,6 +159,11 @@ public:
     // (its files indexed) when the Project has finished, is stopped, or the queue ends.
     void CloseArchive(store::Project& project);
     archive::Recorder* ArchiveOf(const store::Project* project) const;
+
+    // The addresses of the pages in the browser now.
+    std::vector<std::string> PagesRendering() const;
+    // Copies of the pages waiting for the browser or in it (Suspend To File).
+    std::vector<std::unique_ptr<DownloadRecord>> PagesToRender() const;
 
     // The waits between attempts of a record that failed (tests shorten them).
     void SetRetryWait(RetryWait wait) { retryWait_ = wait; }
@@ -223,9 +230,8 @@ private:
     void OnData(DownloadRecord& record, const char* block, std::size_t count);
     void OnDone(DownloadRecord& record, net::DownloadConnection& conn, net::DoneCode code);
     void HandleDone(DownloadRecord& record, net::DownloadConnection& conn, net::DoneCode code);
-    // A page the Project renders goes to the browser on conn, which waits for it meanwhile.
-    void RenderIfHeld(const DownloadRecord& record, net::DownloadConnection& conn);
-    bool HeldForRendering(const net::DownloadConnection* conn) const;
+    // A page its Project renders waits for the browser (status: its answer's).
+    void RenderIfWanted(const DownloadRecord& record, int status);
     // Makes the temporary file that receives the record's body and opens it as DataFile
     // (once per attempt; Temp stays empty when it cannot be made).
     void OpenBodyFile(DownloadRecord& record);

@@ -11,7 +11,7 @@
 
 namespace qm::render {
 
-bool Browser::Start(std::string& error) {
+bool Browser::Start(const BrowserSettings& settings, std::string& error) {
     Close();
     const std::string program = platform::FindOnPath(kBrowserProgram);
     if (program.empty()) {
@@ -26,15 +26,21 @@ bool Browser::Start(std::string& error) {
         return false;
     }
     profile_ = pattern;
-    const std::vector<std::string> args = {
+    std::vector<std::string> args = {
         "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--user-data-dir=" + profile_,
         "--remote-debugging-pipe",
         // Nothing but the pages asked for: no updates, no reports, no sign-in.
         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--metrics-recording-only",
         "--no-default-browser-check", "--disable-default-apps", "--disable-extensions", "--disable-breakpad",
         "--disable-domain-reliability", "--no-pings", "--disable-client-side-phishing-detection",
-        "--disable-features=Translate,OptimizationHints,MediaRouter", "--mute-audio", "--hide-scrollbars",
-        "about:blank"};
+        "--disable-features=Translate,OptimizationHints,MediaRouter", "--mute-audio", "--hide-scrollbars"};
+    if (!settings.proxyServer.empty()) {
+        args.push_back("--proxy-server=" + settings.proxyServer);
+        // The proxy is asked for this machine's own servers too, as the program's own
+        // connections ask it.
+        args.push_back("--proxy-bypass-list=<-loopback>");
+    }
+    args.push_back("about:blank");
     if (!process_.Start(program, args, profile_ + "/browser.log", error)) {
         Close();
         return false;

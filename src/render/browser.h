@@ -13,6 +13,13 @@ namespace qm::render {
 // The browser program looked for on PATH.
 constexpr const char* kBrowserProgram = "chromium";
 
+// How the browser reaches the web.
+struct BrowserSettings {
+    // The proxy every request goes through, loopback addresses too ("http://host:port",
+    // "socks4://host:port"); empty: none.
+    std::string proxyServer;
+};
+
 class Browser {
 public:
     Browser() = default;
@@ -22,7 +29,8 @@ public:
 
     // Starts the browser without waiting for it (the thread that calls it must live as
     // long as the browser: the browser ends with it); false with error when it is missing.
-    bool Start(std::string& error);
+    bool Start(std::string& error) { return Start(BrowserSettings{}, error); }
+    bool Start(const BrowserSettings& settings, std::string& error);
     // Waits until the browser answers (any thread, once per start); false with error when it
     // does not.
     bool WaitUntilReady(std::string& error);

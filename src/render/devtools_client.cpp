@@ -138,26 +138,7 @@ CommandAnswer DevToolsClient::Call(const std::string& method, const QJsonObject&
         id = nextId_++;
         pending_[id] = pending;
     }
-    QJsonObject command{{"id", double(id)}, {"method", QString::fromStdString(method)}, {"params", params}};
-    if (!sessionId.empty()) command.insert("sessionId", QString::fromStdString(sessionId));
-    QByteArray bytes = QJsonDocument(command).toJson(QJsonDocument::Compact);
-    bytes.append('\0');
-    bool written = true;
-    {
-        std::lock_guard<std::mutex> lock(writeMutex_);
-        const char* p = bytes.constData();
-        std::size_t left = static_cast<std::size_t>(bytes.size());
-        while (left > 0) {
-            const ssize_t n = ::write(commandFd_, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                written = false;
-                break;
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
+    const bool written = Write(id, method, params, sessionId);
     std::unique_lock<std::mutex> lock(mutex_);
     if (!written) {
         pending_.erase(id);
@@ -171,6 +152,35 @@ CommandAnswer DevToolsClient::Call(const std::string& method, const QJsonObject&
         return failed;
     }
     return pending->answer;
+}
+
+bool DevToolsClient::Send(const std::string& method, const QJsonObject& params, const std::string& sessionId) {
+    std::int64_t id = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!alive_) return false;
+        id = nextId_++;
+    }
+    return Write(id, method, params, sessionId);
+}
+
+bool DevToolsClient::Write(std::int64_t id, const std::string& method, const QJsonObject& params,
+                           const std::string& sessionId) {
+    QJsonObject command{{"id", double(id)}, {"method", QString::fromStdString(method)}, {"params", params}};
+    if (!sessionId.empty()) command.insert("sessionId", QString::fromStdString(sessionId));
+    QByteArray bytes = QJsonDocument(command).toJson(QJsonDocument::Compact);
+    bytes.append('\0');
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    const char* p = bytes.constData();
+    std::size_t left = static_cast<std::size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(commandFd_, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace qm::render

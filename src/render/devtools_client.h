@@ -41,6 +41,10 @@ public:
     // timeoutMs for its answer.
     CommandAnswer Call(const std::string& method, const QJsonObject& params = {}, const std::string& sessionId = {},
                        int timeoutMs = 30000);
+    // Sends method with params to sessionId without waiting for its answer, which is dropped
+    // (also from an event handler, where Call would wait for itself). False when it could
+    // not be written.
+    bool Send(const std::string& method, const QJsonObject& params, const std::string& sessionId);
     // Events of sessionId go to handler (on the reader thread) until it is removed.
     void SetEventHandler(const std::string& sessionId, EventHandler handler);
     void RemoveEventHandler(const std::string& sessionId);
@@ -58,6 +62,8 @@ private:
         CommandAnswer answer;
     };
     void ReadLoop();
+    // Writes one command with id; false when the browser does not read it.
+    bool Write(std::int64_t id, const std::string& method, const QJsonObject& params, const std::string& sessionId);
     void FailAll(const std::string& why);
 
     int commandFd_, answerFd_;

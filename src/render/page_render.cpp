@@ -105,9 +105,47 @@ private:
     Clock::time_point lastChange_ = Clock::now();
 };
 
-QJsonArray CookieParams(const std::vector<BrowserCookie>& cookies) {
+// Answers the tab's paused requests and log-in challenges (on the reader thread, so it never
+// waits for an answer). A server's challenge gets the site's user name and password where
+// they may go, the proxy's the proxy's; each request is answered once, so wrong ones fail
+// instead of being sent again and again; every other challenge is turned down.
+class LogInAnswers {
+public:
+    LogInAnswers(DevToolsClient& client, std::string session, LogIn site, LogIn proxy)
+        : client_(client), session_(std::move(session)), site_(std::move(site)), proxy_(std::move(proxy)) {}
+
+    void OnEvent(const std::string& method, const QJsonObject& params) {
+        const QJsonValue id = params.value("requestId");
+        if (method == "Fetch.requestPaused") {
+            client_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
+        } else if (method == "Fetch.authRequired") {
+            const std::string url = params.value("request").toObject().value("url").toString().toStdString();
+            const bool fromProxy = params.value("authChallenge").toObject().value("source").toString() == "Proxy";
+            const LogIn& login = fromProxy ? proxy_ : site_;
+            QJsonObject answer{{"response", "CancelAuth"}};
+            if (login.Given() && FirstChallenge(id.toString().toStdString()) && login.goesTo(url))
+                answer = QJsonObject{
+                    {"response", "ProvideCredentials"}, {"username", Q(login.user)}, {"password", Q(login.password)}};
+            client_.Send("Fetch.continueWithAuth", {{"requestId", id}, {"authChallengeResponse", answer}}, session_);
+        }
+    }
+
+private:
+    bool FirstChallenge(const std::string& requestId) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return answered_.size() < kMaxAddresses && answered_.insert(requestId).second;
+    }
+
+    DevToolsClient& client_;
+    std::string session_;
+    LogIn site_, proxy_;
+    std::mutex mutex_;
+    std::unordered_set<std::string> answered_;
+};
+
+QJsonArray CookieParams(const std::vector<net::Cookie>& cookies) {
     QJsonArray list;
-    for (const BrowserCookie& c : cookies) {
+    for (const net::Cookie& c : cookies) {
         QJsonObject p{{"name", Q(c.name)},
                       {"value", Q(c.value)},
                       {"path", Q(c.path)},
@@ -180,10 +218,23 @@ RenderResult RenderPage(DevToolsClient& client, const RenderRequest& request, co
         return fail(a.error);
     }
     session = a.result.value("sessionId").toString().toStdString();
-    client.SetEventHandler(session, [state](const std::string& m, const QJsonObject& p) { state->OnEvent(m, p); });
+    // Log-ins are answered only when there is one to give: otherwise no request waits for us.
+    std::shared_ptr<LogInAnswers> logins;
+    if (request.site.Given() || request.proxy.Given())
+        logins = std::make_shared<LogInAnswers>(client, session, request.site, request.proxy);
+    client.SetEventHandler(session, [state, logins](const std::string& m, const QJsonObject& p) {
+        state->OnEvent(m, p);
+        if (logins) logins->OnEvent(m, p);
+    });
     std::string error;
     for (const char* method : {"Network.enable", "Page.enable", "Inspector.enable"}) {
         a = client.Call(method, {}, session, callMs);
+        if (!a.ok) error = a.error;
+    }
+    if (error.empty() && logins) {
+        const QJsonObject params{{"handleAuthRequests", true},
+                                 {"patterns", QJsonArray{QJsonObject{{"urlPattern", "*"}}}}};
+        a = client.Call("Fetch.enable", params, session, callMs);
         if (!a.ok) error = a.error;
     }
     if (error.empty() && !request.userAgent.empty()) {

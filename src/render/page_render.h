@@ -5,23 +5,31 @@
 // every link of the rendered document. The tab is closed whatever happens.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "net/cookie_jar.h"
 
 namespace qm::render {
 
 class DevToolsClient;
 
-struct BrowserCookie {
-    std::string name, value, domain, path = "/";
-    std::int64_t expires = 0;  // seconds since 1970; 0: a session cookie
-    bool hostOnly = false, secure = false, httpOnly = false;
+// A user name and password for the servers that ask for one.
+struct LogIn {
+    std::string user, password;
+    // Whether they may go to the server of an address that asks; unset: nowhere.
+    std::function<bool(const std::string& url)> goesTo;
+    bool Given() const { return !user.empty() && goesTo; }
 };
 
 struct RenderRequest {
     std::string url;
     std::string userAgent;  // empty: the browser's own
-    std::vector<BrowserCookie> cookies;
+    std::vector<net::Cookie> cookies;
+    // Answers to HTTP log-in challenges: of the page's own servers, and of the proxy. Any
+    // other challenge is turned down.
+    LogIn site, proxy;
     int timeoutMs = 60000;  // the longest wait for the network to become quiet
     int quietMs = 500;      // no request in flight this long: quiet
     int maxScrollSteps = 60;

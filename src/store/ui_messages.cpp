@@ -76,6 +76,7 @@ const std::array<const char*, kUIMessageCount> kBuiltIn = {
     "Status",
     "Address",
     "Rate",
+    "Rendering",
 };
 
 std::array<std::string, kUIMessageCount>& Table() {

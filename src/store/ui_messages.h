@@ -7,7 +7,7 @@
 
 namespace qm::store {
 
-constexpr int kUIMessageCount = 68;
+constexpr int kUIMessageCount = 69;
 
 // The messages by meaning; the numbers are their places in a language file's messages.
 enum class UIText {
@@ -80,6 +80,7 @@ enum class UIText {
     ColumnStatus = 65,
     ColumnAddress = 66,
     ColumnRate = 67,
+    Rendering = 68,
 };
 
 // Text number index; an index outside the table gives an empty text.

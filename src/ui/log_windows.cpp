@@ -205,8 +205,10 @@ void DownloadProgressWindow::Refresh() {
             h->setText(caption);
     }
     static const std::vector<app::ConnectionProgress> kNone;
+    static const std::vector<std::string> kNoPages;
     const std::vector<viewmodels::ConnectionRow> rows =
-        viewmodels::ConnectionRows(model_.ProgressLines(), figures_ ? figures_->Connections() : kNone);
+        viewmodels::ConnectionRows(model_.ProgressLines(), figures_ ? figures_->Connections() : kNone,
+                                   figures_ ? figures_->Rendering() : kNoPages);
     if (list_->rowCount() != static_cast<int>(rows.size())) list_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const viewmodels::ConnectionRow& row = rows[static_cast<std::size_t>(r)];

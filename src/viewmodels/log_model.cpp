@@ -12,7 +12,10 @@
 namespace qm::viewmodels {
 
 namespace {
-std::string Prefixed(int index, const std::string& text) { return "HTTP" + std::to_string(index) + ": " + text; }
+// A connection's line names the connection; the browser's (index -1) stands alone.
+std::string Prefixed(int index, const std::string& text) {
+    return index < 0 ? text : "HTTP" + std::to_string(index) + ": " + text;
+}
 }  // namespace
 
 void LogModel::Route(int index, const std::string& text, engine::MessageKind kind) {

@@ -2,7 +2,6 @@
 #include "viewmodels/progress_view.h"
 
 #include "app/units.h"
-#include "engine/page_rendering.h"
 #include "store/project.h"
 #include "store/ui_messages.h"
 
@@ -23,19 +22,10 @@ std::string RunText(const app::RunProgress& r) {
 }  // namespace
 
 std::vector<ConnectionRow> ConnectionRows(const std::vector<std::string>& statusLines,
-                                          const std::vector<app::ConnectionProgress>& connections) {
+                                          const std::vector<app::ConnectionProgress>& connections,
+                                          const std::vector<std::string>& rendering) {
     std::vector<ConnectionRow> rows(statusLines.size());
-    const std::string rendering = std::string(": ") + engine::kTextRendering + " ";
-    for (std::size_t i = 0; i < statusLines.size(); ++i) {
-        rows[i].status = statusLines[i];
-        // A connection waiting for the browser to render its page: busy, for no known time.
-        const std::size_t at = statusLines[i].find(": ");
-        if (statusLines[i].compare(0, 4, "HTTP") == 0 && at != std::string::npos &&
-            statusLines[i].compare(at, rendering.size(), rendering) == 0) {
-            rows[i].bar = kMovingBar;
-            rows[i].address = statusLines[i].substr(at + rendering.size());
-        }
-    }
+    for (std::size_t i = 0; i < statusLines.size(); ++i) rows[i].status = statusLines[i];
     for (const app::ConnectionProgress& c : connections) {
         if (c.index < 0 || static_cast<std::size_t>(c.index) >= rows.size() || !c.busy) continue;
         ConnectionRow& row = rows[static_cast<std::size_t>(c.index)];
@@ -43,6 +33,13 @@ std::vector<ConnectionRow> ConnectionRows(const std::vector<std::string>& status
         row.address = c.address;
         row.size = c.length > 0 ? app::FormatSize(c.length) : app::FormatSize(c.received);
         if (c.rate >= 0) row.rate = app::FormatRate(c.rate);
+    }
+    // Pages in the browser: busy for no known time.
+    for (const std::string& page : rendering) {
+        ConnectionRow& row = rows.emplace_back();
+        row.status = Msg(store::UIText::Rendering);
+        row.bar = kMovingBar;
+        row.address = page;
     }
     return rows;
 }

@@ -26,9 +26,11 @@ struct ConnectionRow {
 };
 
 // The table rows: status lines from the log model, the rest from the figures (matched by
-// connection number; a line without figures shows only its status).
+// connection number; a line without figures shows only its status). After them one row for
+// each page in the browser: "Rendering", a moving bar and the page's address.
 std::vector<ConnectionRow> ConnectionRows(const std::vector<std::string>& statusLines,
-                                          const std::vector<app::ConnectionProgress>& connections);
+                                          const std::vector<app::ConnectionProgress>& connections,
+                                          const std::vector<std::string>& rendering = {});
 
 // A Project in the tree: bar and text.
 struct ProjectRow {

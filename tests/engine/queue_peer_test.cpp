@@ -53,7 +53,24 @@ void ExpectIdleCounters(const store::Project& p) {
     EXPECT_EQ(p.ProcessingCount, 0);
 }
 
-using QueueTest = EngineTest;
+class QueueTest : public EngineTest {
+protected:
+    // A Project of url that takes files of the "other" category only within the sizes given
+    // (KB; 0: that bound off), started on q as the only one and run until q is idle.
+    store::Project& RunWithSizes(engine::QueueManager& q, const std::string& url, int minKb, int maxKb) {
+        store::Project& p = AddProject(url);
+        store::FileCategory& other = p.Categories[store::kCatOther];
+        other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;
+        other.Flag(store::CategoryFlag::MinSizeOn) = minKb > 0;
+        other.Flag(store::CategoryFlag::MaxSizeOn) = maxKb > 0;
+        other.MinSize = minKb;
+        other.MaxSize = maxKb;
+        q.ClearSeen();
+        EXPECT_TRUE(q.StartProject(p));
+        EXPECT_TRUE(RunIdle(q));
+        return p;
+    }
+};
 
 TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     Serve("/index.html", "<html>hello</html>\n");
@@ -376,15 +393,9 @@ TEST_F(QueueTest, FileCountAndTotalSizeLimitsDropFurtherRecords) {
 TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     Serve("/big.bin", std::string(10 * 1024, 'x'));
     StartNginx();
-    // Above the maximum: the connection's size limit ends it before any body arrives.
-    store::Project& p = AddProject(Url("/big.bin"));
-    store::FileCategory& other = p.Categories[store::kCatOther];
-    other.Flag(store::CategoryFlag::SelectedSizesOnly) = true;  // size selection
-    other.Flag(store::CategoryFlag::MaxSizeOn) = true;          // maximum on
-    other.MaxSize = 4;
     auto q = MakeQueue(1);
-    ASSERT_TRUE(q->StartProject(p));
-    ASSERT_TRUE(RunIdle(*q));
+    // Above the maximum: the connection's size limit ends it before any body arrives.
+    store::Project& p = RunWithSizes(*q, Url("/big.bin"), 0, 4);
     EXPECT_EQ(p.SErr, 1);
     EXPECT_EQ(p.S200 + p.SAbr, 0);
     EXPECT_EQ(p.ReceivedBytes, 0);
@@ -392,13 +403,7 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
     ExpectIdleCounters(p);
 
     // Below the minimum: the content check aborts it.
-    store::Project& m = AddProject(Url("/big.bin"));
-    m.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
-    m.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;  // minimum on
-    m.Categories[store::kCatOther].MinSize = 20;
-    q->ClearSeen();
-    ASSERT_TRUE(q->StartProject(m));
-    ASSERT_TRUE(RunIdle(*q));
+    store::Project& m = RunWithSizes(*q, Url("/big.bin"), 20, 0);
     EXPECT_EQ(m.SAbr, 1);
     EXPECT_EQ(m.S200 + m.SErr, 0);
     EXPECT_FALSE(fs::exists(LocalOf(m, Url("/big.bin"))));
@@ -411,36 +416,19 @@ TEST_F(QueueTest, CategorySizesEndTransfersAtTheHeaders) {
 TEST_F(QueueTest, CategorySizesHoldForCompressedAnswers) {
     Serve("/big.bin", std::string(10 * 1024, 'x'));
     StartNginx("gzip on; gzip_min_length 1; gzip_types application/octet-stream;");
-    store::Project& p = AddProject(Url("/big.bin"));
-    p.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
-    p.Categories[store::kCatOther].Flag(store::CategoryFlag::MaxSizeOn) = true;
-    p.Categories[store::kCatOther].MaxSize = 4;
     auto q = MakeQueue(1);
-    ASSERT_TRUE(q->StartProject(p));
-    ASSERT_TRUE(RunIdle(*q));
+    store::Project& p = RunWithSizes(*q, Url("/big.bin"), 0, 4);
     EXPECT_EQ(p.SErr, 1);
     EXPECT_EQ(p.S200 + p.SAbr, 0);
     EXPECT_FALSE(fs::exists(LocalOf(p, Url("/big.bin"))));
 
-    store::Project& m = AddProject(Url("/big.bin"));
-    m.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
-    m.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;
-    m.Categories[store::kCatOther].MinSize = 20;
-    q->ClearSeen();
-    ASSERT_TRUE(q->StartProject(m));
-    ASSERT_TRUE(RunIdle(*q));
+    store::Project& m = RunWithSizes(*q, Url("/big.bin"), 20, 0);
     EXPECT_EQ(m.SAbr, 1);
     EXPECT_EQ(m.S200 + m.SErr, 0);
     EXPECT_FALSE(fs::exists(LocalOf(m, Url("/big.bin"))));
 
     // Within the sizes it is stored decoded.
-    store::Project& ok = AddProject(Url("/big.bin"));
-    ok.Categories[store::kCatOther].Flag(store::CategoryFlag::SelectedSizesOnly) = true;
-    ok.Categories[store::kCatOther].Flag(store::CategoryFlag::MinSizeOn) = true;
-    ok.Categories[store::kCatOther].MinSize = 5;
-    q->ClearSeen();
-    ASSERT_TRUE(q->StartProject(ok));
-    ASSERT_TRUE(RunIdle(*q));
+    store::Project& ok = RunWithSizes(*q, Url("/big.bin"), 5, 0);
     EXPECT_EQ(ok.S200, 1);
     EXPECT_EQ(ReadFile(LocalOf(ok, Url("/big.bin"))), std::string(10 * 1024, 'x'));
     ExpectIdleCounters(ok);

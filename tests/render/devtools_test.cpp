@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -112,6 +113,19 @@ TEST(DevToolsClient, MatchesAnswersRoutesEventsAndFailsWhenTheBrowserGoes) {
     EXPECT_EQ(events.load(), 1);
     EXPECT_EQ(eventMethod, "E.y");
 
+    // An event handler answers at once with Send, on the reader thread (a Call there would
+    // wait for itself); the browser's answer to it is dropped.
+    client.SetEventHandler("S3", [&](const std::string&, const QJsonObject& params) {
+        client.Send("Fetch.continueRequest", {{"requestId", params.value("requestId")}}, "S3");
+    });
+    browser.Send("{\"method\":\"Fetch.requestPaused\",\"sessionId\":\"S3\",\"params\":{\"requestId\":\"r7\"}}");
+    const QJsonObject sent = browser.NextCommand();
+    EXPECT_EQ(sent.value("method").toString(), "Fetch.continueRequest");
+    EXPECT_EQ(sent.value("sessionId").toString(), "S3");
+    EXPECT_EQ(sent.value("params").toObject().value("requestId").toString(), "r7");
+    EXPECT_GT(sent.value("id").toInt(), std::max(id1, id2));
+    browser.Send("{\"id\":" + std::to_string(sent.value("id").toInt()) + ",\"result\":{}}");
+
     // A command nobody answers times out.
     const CommandAnswer late = client.Call("A.late", {}, {}, 100);
     EXPECT_FALSE(late.ok);
@@ -126,6 +140,7 @@ TEST(DevToolsClient, MatchesAnswersRoutesEventsAndFailsWhenTheBrowserGoes) {
     EXPECT_FALSE(gone.ok);
     EXPECT_FALSE(client.Alive());
     EXPECT_FALSE(client.Call("A.after").ok);
+    EXPECT_FALSE(client.Send("A.after", {}, {}));
 }
 
 TEST(DevToolsClient, RefusesCommandsBeyondTheCapAndBreaksOnAnOversizedMessage) {

@@ -295,6 +295,7 @@ SitePeer::SitePeer(const std::string& root, const SitePeerSettings& settings) {
     }
     if (!settings.protect.empty()) argv.insert(argv.end(), {"--protect", settings.protect, "--user", settings.user});
     if (secure_) argv.insert(argv.end(), {"--cert", settings.cert, "--key", settings.key});
+    if (!settings.hold.empty()) argv.insert(argv.end(), {"--hold", settings.hold});
     Launch(argv, "site_peer");
 }
 

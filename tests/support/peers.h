@@ -96,8 +96,10 @@ public:
 // of "PATH LOCATION" lines, paths under protect answered only with user ("name:password")
 // through auth ("basic", "MD5", "MD5-sess", "SHA-256", "SHA-256-sess"), TLS with certificate
 // and key when given. Every request is logged as "PATH<TAB>AUTHORIZATION<TAB>REFERER".
+// hold ("PATH UNTIL"): PATH is answered only once UNTIL has been asked for (30 s at most),
+// and then logged again as "answered PATH".
 struct SitePeerSettings {
-    std::string redirects, protect, user, auth = "basic", cert, key;
+    std::string redirects, protect, user, auth = "basic", cert, key, hold;
 };
 class SitePeer : public PeerBase {
 public:

@@ -4,7 +4,9 @@
 Serves the files under --root, answers the redirects listed in --redirects ("PATH LOCATION"
 lines), protects every path under --protect with Basic or Digest authentication of --user
 ("name:password"), optionally over TLS (--cert, --key), and logs every request as one line
-"PATH<TAB>AUTHORIZATION<TAB>REFERER" in --log.
+"PATH<TAB>AUTHORIZATION<TAB>REFERER" in --log. With --hold "PATH UNTIL" a request for PATH is
+answered only once UNTIL has been asked for (or after 30 s), and then logged again as
+"answered PATH".
 """
 import argparse
 import hashlib
@@ -18,6 +20,8 @@ import threading
 
 args = None
 log_lock = threading.Lock()
+asked = set()
+asked_changed = threading.Condition(log_lock)
 NONCE = secrets.token_hex(16)
 
 
@@ -59,6 +63,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         auth = self.headers.get("Authorization", "")
         with log_lock, open(args.log, "a") as f:
             f.write("%s\t%s\t%s\n" % (self.path, auth, self.headers.get("Referer", "")))
+            asked.add(path)
+            asked_changed.notify_all()
+        if args.hold and path == args.hold.split()[0]:
+            with log_lock:
+                asked_changed.wait_for(lambda: args.hold.split()[1] in asked, timeout=30)
+                with open(args.log, "a") as f:
+                    f.write("answered %s\n" % path)
         if args.protect and path.startswith(args.protect):
             user, password = args.user.split(":", 1)
             if args.auth == "basic":
@@ -100,6 +111,7 @@ def main():
     p.add_argument("--auth", default="basic")  # basic, MD5, MD5-sess, SHA-256, SHA-256-sess
     p.add_argument("--cert", default="")
     p.add_argument("--key", default="")
+    p.add_argument("--hold", default="")  # "PATH UNTIL"
     args = p.parse_args()
     redirects = {}
     if args.redirects:

@@ -78,6 +78,26 @@ struct Window {
     store::Project* Selected() { return form.SelectedNode().project; }
 };
 
+// A program folder of its own (HOME too), the test site on nginx, and the window on them.
+struct WindowOnSite {
+    explicit WindowOnSite(const std::string& tag)
+        : home(qm::test::MakeTempDir(tag)), nginx((setenv("HOME", home.c_str(), 1), MakeSite())) {}
+    bool Start() {
+        EXPECT_TRUE(nginx.Ok()) << nginx.Error();
+        return nginx.Ok() && w.Start(home);
+    }
+    std::string home;
+    qm::test::NginxPeer nginx;
+    Window w;
+};
+
+// Waits until the download is over with at least files of p stored.
+bool DownloadEnds(MainWindow& f, const store::Project& p, int files) {
+    const bool ended = QTest::qWaitFor([&] { return f.Core().Engine().Idle() && p.DoneCount >= files; }, 20000);
+    EXPECT_TRUE(ended) << "done " << p.DoneCount;
+    return ended;
+}
+
 bool HasHiddenNames(const viewmodels::MapNode& n) {
     for (auto& c : n.Children) {
         if (c->Placeholder) continue;
@@ -88,13 +108,11 @@ bool HasHiddenNames(const viewmodels::MapNode& n) {
 }  // namespace
 
 TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
-    std::string home = qm::test::MakeTempDir("ui_window");
-    setenv("HOME", home.c_str(), 1);
-    qm::test::NginxPeer nginx(MakeSite());
-    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
-
-    Window w;
-    ASSERT_TRUE(w.Start(home));
+    WindowOnSite site("ui_window");
+    ASSERT_TRUE(site.Start());
+    const std::string& home = site.home;
+    qm::test::NginxPeer& nginx = site.nginx;
+    Window& w = site.w;
     MainWindow& f = w.form;
     store::Options().UseLog = true;
     store::Options().HTTPCount = 10;
@@ -110,8 +128,7 @@ TEST(MainWindow, DownloadMapFindLogAndTreeCommands) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->URL, url);
     EXPECT_EQ(p->Lev, 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.Core().Engine().Idle() && p->DoneCount >= 4; }, 20000))
-        << "done " << p->DoneCount;
+    ASSERT_TRUE(DownloadEnds(f, *p, 4));
     QTest::qWait(300);  // the windows refresh at their own pace
     EXPECT_GT(f.LogWindow()->List()->count(), 0);
     bool progressShown = false;
@@ -316,21 +333,18 @@ TEST(MainWindow, StateSurvivesRestartAndExitAsks) {
 // and the status line says where; a place that cannot be written is reported, and a
 // cancelled dialog writes nothing.
 TEST(MainWindow, ExportWebArchiveFromTheWindow) {
-    std::string home = qm::test::MakeTempDir("ui_export");
-    setenv("HOME", home.c_str(), 1);
-    qm::test::NginxPeer nginx(MakeSite());
-    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
-    Window w;
-    ASSERT_TRUE(w.Start(home));
+    WindowOnSite site("ui_export");
+    ASSERT_TRUE(site.Start());
+    const std::string& home = site.home;
+    Window& w = site.w;
     MainWindow& f = w.form;
-    f.PasteText(QString::fromStdString(nginx.Url("/index.html")));
+    f.PasteText(QString::fromStdString(site.nginx.Url("/index.html")));
     store::Project* p = w.Selected();
     ASSERT_NE(p, nullptr);
     p->WebArchive = true;
     p->Lev = 2;
     f.StartSelected();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.Core().Engine().Idle() && p->DoneCount >= 3; }, 20000))
-        << "done " << p->DoneCount;
+    ASSERT_TRUE(DownloadEnds(f, *p, 3));
 
     const std::string target = home + "/out/site";  // the extension is added
     fs::create_directories(home + "/out");

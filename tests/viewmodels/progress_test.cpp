@@ -9,6 +9,7 @@
 #include "app/units.h"
 #include "store/options.h"
 #include "store/project.h"
+#include "store/ui_messages.h"
 #include "viewmodels/log_model.h"
 #include "viewmodels/progress_view.h"
 
@@ -169,16 +170,19 @@ TEST(ProgressTracker, ConnectionsWithAndWithoutALength) {
     t.SampleConnections(4, {{0, true, "http://h/c", 100000, 60000, 40000}});
     EXPECT_EQ(t.Connections()[0].rate, 20000);
 
-    // A connection whose page is in the browser moves its bar and names the page; one that
-    // merely fetches an address with the word in it does not.
-    rows =
-        viewmodels::ConnectionRows({"HTTP0: Rendering http://h/list.html", "HTTP1: 10 bytes of http://h/x: Rendering x",
-                                    "HTTP2: Rendered http://h/a.html: 3 requests, 1 links"},
-                                   {});
-    EXPECT_EQ(rows[0].bar, viewmodels::kMovingBar);
-    EXPECT_EQ(rows[0].address, "http://h/list.html");
-    EXPECT_EQ(rows[1].bar, viewmodels::kNoBar);
-    EXPECT_EQ(rows[2].bar, viewmodels::kNoBar);
+    // Pages in the browser follow the connections, each with a moving bar and its address;
+    // a connection that merely fetches an address with the word in it is a connection.
+    rows = viewmodels::ConnectionRows({"HTTP0: 10 bytes of http://h/x: Rendering x"}, {},
+                                      {"http://h/list.html", "http://h/b.html"});
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].bar, viewmodels::kNoBar);
+    EXPECT_EQ(rows[1].status, "Rendering");
+    EXPECT_EQ(rows[1].bar, viewmodels::kMovingBar);
+    EXPECT_EQ(rows[1].address, "http://h/list.html");
+    EXPECT_EQ(rows[2].address, "http://h/b.html");
+    store::SetUIMessage(static_cast<int>(store::UIText::Rendering), "Wird dargestellt");
+    EXPECT_EQ(viewmodels::ConnectionRows({}, {}, {"http://h/a.html"})[0].status, "Wird dargestellt");
+    store::ResetUIMessages();
 }
 
 TEST(LogModel, FailuresAndRefusalsAreMarked) {
@@ -200,5 +204,10 @@ TEST(LogModel, FailuresAndRefusalsAreMarked) {
     log.Clear();
     log.Route(-1, "plain", engine::MessageKind::Analysis);
     EXPECT_FALSE(log.Trouble(0));  // the marks went with the lines
+    // The browser's lines stand alone and change no connection's line.
+    log.Route(-1, "Rendering http://h/", engine::MessageKind::Connection);
+    EXPECT_EQ(log.Lines().back(), "Rendering http://h/");
+    EXPECT_EQ(log.ProgressLines().size(), 1u);
+    EXPECT_EQ(log.ProgressLines()[0].find("Rendering"), std::string::npos);
     store::Options() = saved;
 }
