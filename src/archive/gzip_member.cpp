@@ -1,8 +1,7 @@
-// gzip members: whole ones through libdeflate, streamed ones through zlib (windowBits 31
-// writes the gzip wrapper).
+// gzip members: whole ones through ISA-L's igzip where the build has it (libdeflate
+// otherwise), streamed ones through zlib (windowBits 31 writes the gzip wrapper).
 #include "archive/gzip_member.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,9 +9,93 @@
 #include <memory>
 #include <stdexcept>
 
+#ifdef QM_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#else
+#include <libdeflate.h>
+#endif
+
 namespace qm::archive {
 
 namespace {
+
+// Grows a buffer without writing to it first (its bytes are overwritten at once); keeps the
+// first `kept` bytes.
+void GrowTo(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size, std::size_t kept = 0) {
+    if (size <= capacity) return;
+    capacity = std::max(size, capacity + capacity / 2);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (kept > 0) std::memcpy(grown.get(), buffer.get(), kept);
+    buffer = std::move(grown);
+}
+
+std::size_t TotalSize(std::initializer_list<std::string_view> parts) {
+    std::size_t total = 0;
+    for (std::string_view p : parts) total += p.size();
+    return total;
+}
+
+#ifdef QM_HAVE_ISAL
+
+// igzip's fastest level that still matches repeats: more than twice as fast as libdeflate's
+// level 1 on web pages, for members about 6 % larger. A mirror over a fast network would
+// otherwise wait for the compression. The stream takes the record's parts one after the
+// other, so they are never copied together first. One stream per writing thread.
+struct IsalStream {
+    isal_zstream z;
+    std::unique_ptr<std::uint8_t[]> levelBuffer{new std::uint8_t[ISAL_DEF_LVL1_DEFAULT]};
+    // A new member (isal_deflate_reset would not write the gzip header again).
+    isal_zstream& Begin() {
+        isal_deflate_init(&z);
+        z.level = 1;
+        z.level_buf = levelBuffer.get();
+        z.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        z.gzip_flag = IGZIP_GZIP;
+        return z;
+    }
+};
+
+IsalStream& ThreadStream() {
+    thread_local std::unique_ptr<IsalStream> stream(new IsalStream);
+    return *stream;
+}
+
+}  // namespace
+
+std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers) {
+    isal_zstream& z = ThreadStream().Begin();
+    const std::size_t total = TotalSize(parts);
+    // Room for stored blocks of incompressible bytes and the gzip wrapper: grown only when
+    // even that falls short.
+    GrowTo(buffers.output, buffers.outputCapacity, total + total / 16 + 1024);
+    std::size_t made = 0, fed = 0;
+    for (std::string_view part : parts) {
+        do {
+            // igzip counts in 32 bits: large parts go in pieces.
+            const std::string_view piece = part.substr(0, std::size_t{1} << 30);
+            part.remove_prefix(piece.size());
+            fed += piece.size();
+            z.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(piece.data()));
+            z.avail_in = static_cast<std::uint32_t>(piece.size());
+            z.end_of_stream = fed == total ? 1 : 0;
+            z.flush = NO_FLUSH;
+            do {
+                if (buffers.outputCapacity - made < 1024)
+                    GrowTo(buffers.output, buffers.outputCapacity, buffers.outputCapacity + 1024, made);
+                z.next_out = reinterpret_cast<std::uint8_t*>(buffers.output.get() + made);
+                z.avail_out =
+                    static_cast<std::uint32_t>(std::min<std::size_t>(buffers.outputCapacity - made, UINT32_MAX));
+                const std::uint32_t room = z.avail_out;
+                if (isal_deflate(&z) != COMP_OK) throw std::runtime_error("igzip");
+                made += room - z.avail_out;
+            } while (z.avail_in > 0 || (z.end_of_stream && z.internal_state.state != ZSTATE_END));
+        } while (!part.empty());
+    }
+    if (z.internal_state.state != ZSTATE_END) throw std::runtime_error("igzip");
+    return std::string_view(buffers.output.get(), made);
+}
+
+#else
 
 // The fastest level: pages still shrink to about a quarter, while a mirror over a fast
 // network would otherwise wait for the compression. One compressor per writing thread.
@@ -26,13 +109,6 @@ libdeflate_compressor* ThreadCompressor() {
     return compressor.c;
 }
 
-// Grows a buffer without writing to it first (its bytes are overwritten at once).
-void GrowTo(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size) {
-    if (size <= capacity) return;
-    capacity = std::max(size, capacity + capacity / 2);
-    buffer.reset(new char[capacity]);
-}
-
 }  // namespace
 
 std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers) {
@@ -41,8 +117,7 @@ std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, G
     if (parts.size() == 1) {
         input = *parts.begin();
     } else {
-        std::size_t total = 0;
-        for (std::string_view p : parts) total += p.size();
+        const std::size_t total = TotalSize(parts);
         GrowTo(buffers.input, buffers.inputCapacity, total);
         std::size_t at = 0;
         for (std::string_view p : parts) {
@@ -57,6 +132,8 @@ std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, G
     if (made == 0) throw std::runtime_error("libdeflate");
     return std::string_view(buffers.output.get(), made);
 }
+
+#endif
 
 void GzipBuffers::Trim() {
     if (inputCapacity > kKeptBytes) {

@@ -87,8 +87,9 @@ std::string NewRecordId() {
 }
 
 bool SplitHttpMessage(std::string_view message, std::string_view& head, std::string_view& body) {
-    std::size_t crlf = message.find("\r\n\r\n");
-    std::size_t lf = message.find("\n\n");
+    const std::size_t crlf = message.find("\r\n\r\n");
+    // A bare-LF head ends before the CR LF one; the body past it is not searched.
+    const std::size_t lf = message.substr(0, crlf == std::string_view::npos ? crlf : crlf + 2).find("\n\n");
     if (crlf == std::string_view::npos && lf == std::string_view::npos) return false;
     if (crlf != std::string_view::npos && (lf == std::string_view::npos || crlf < lf)) {
         head = message.substr(0, crlf);

@@ -455,6 +455,28 @@ TEST(ArchiveContents, TheLatestWholeAnswerOfEachAddressWithRevisitsResolved) {
     EXPECT_EQ(bodies["http://h/d"], "404 gone");          // the latest answer, whatever it says
 }
 
+TEST(ArchiveText, MembersMadeInARowThroughKeptBuffersEachDecodeToTheirParts) {
+    // Incompressible bytes (stored blocks, the largest members), an empty part, and text.
+    std::string noise(3 << 20, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    const std::string text = "HTTP/1.1 200 OK\r\n\r\n" + std::string(100000, 'a');
+    GzipBuffers buffers;
+    std::string decoded;
+    for (int round = 0; round < 3; ++round) {
+        const std::string joined = "head " + std::to_string(round) + noise + text + "\r\n\r\n";
+        const std::string member(
+            GzipMemberInto({"head " + std::to_string(round), noise, "", text, "\r\n\r\n"}, buffers));
+        ASSERT_EQ(DecodeContent(member, "gzip", joined.size(), decoded), Decoded::Ok) << "round " << round;
+        EXPECT_TRUE(decoded == joined) << "round " << round;
+        const std::string small(GzipMemberInto({"x"}, buffers));
+        ASSERT_EQ(DecodeContent(small, "gzip", 10, decoded), Decoded::Ok);
+        EXPECT_EQ(decoded, "x");
+        ASSERT_EQ(DecodeContent(GzipMember({"", ""}), "gzip", 10, decoded), Decoded::Ok);
+        EXPECT_EQ(decoded, "");
+    }
+}
+
 TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
     const std::string text = "hello hello hello hello";
     const std::string gz = GzipMember(text);
