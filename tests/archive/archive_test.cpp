@@ -475,6 +475,14 @@ TEST(ArchiveText, MembersMadeInARowThroughKeptBuffersEachDecodeToTheirParts) {
         ASSERT_EQ(DecodeContent(GzipMember({"", ""}), "gzip", 10, decoded), Decoded::Ok);
         EXPECT_EQ(decoded, "");
     }
+    // A short head before a page compresses as well as the two joined.
+    std::string page;
+    for (int i = 0; page.size() < 30000; ++i)
+        page += "<li><a href=\"library/mod" + std::to_string(i * 7919 % 1000) + ".html#" + std::to_string(i) +
+                "\">item " + std::to_string(i) + "</a></li>\n";
+    const std::size_t parted = GzipMemberInto({"WARC/1.1\r\n", page, "\r\n\r\n"}, buffers).size();
+    const std::size_t joined = GzipMember("WARC/1.1\r\n" + page + "\r\n\r\n").size();
+    EXPECT_LE(parted, joined + joined / 100) << parted << " " << joined;
 }
 
 TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
