@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "archive/archive_contents.h"
@@ -168,6 +169,28 @@ TEST(WarcFiles, JobsRunInOrderWithRecordsAndTheirFailureStopsTheWriter) {
     std::vector<ReadRecord> records = ReadAll(dir + "/run-00000.warc.gz");
     ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(records[i].record.Field("WARC-Target-URI"), "http://h/" + std::to_string(i));
+}
+
+TEST(WarcFiles, SmallRecordsAreWrittenWithoutWaitingForMoreOrForClose) {
+    const std::string dir = test::MakeTempDir("warcbatch");
+    WarcWriter writer(dir, "run");
+    // Each lone small record is written while the writer stays open (a hang here fails by
+    // the test's time limit), in pauses and in bursts alike.
+    for (int round = 0; round < 3; ++round) {
+        std::promise<void> written;
+        ASSERT_TRUE(writer.Write(Response("http://h/" + std::to_string(round), "small")));
+        ASSERT_TRUE(writer.Submit(
+            [&written](std::string&) {
+                written.set_value();
+                return true;
+            },
+            0));
+        written.get_future().wait();
+        EXPECT_EQ(ReadAll(dir + "/run-00000.warc.gz").size(), static_cast<std::size_t>(round + 1));
+    }
+    for (int i = 3; i < 200; ++i) ASSERT_TRUE(writer.Write(Response("http://h/" + std::to_string(i), "burst")));
+    ASSERT_TRUE(writer.Close());
+    EXPECT_EQ(ReadAll(dir + "/run-00000.warc.gz").size(), 200u);
 }
 
 TEST(CapturedBytes, AnAnnouncedLengthIsTakenOnceAndNeverPastTheMemoryPart) {
