@@ -1,8 +1,7 @@
-// gzip members: whole ones through libdeflate, streamed ones through zlib (windowBits 31
-// writes the gzip wrapper).
+// gzip members: whole ones through ISA-L's igzip where the build has it (libdeflate
+// otherwise), streamed ones through zlib (windowBits 31 writes the gzip wrapper).
 #include "archive/gzip_member.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,9 +9,111 @@
 #include <memory>
 #include <stdexcept>
 
+#ifdef QM_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#else
+#include <libdeflate.h>
+#endif
+
 namespace qm::archive {
 
 namespace {
+
+// Grows a buffer without writing to it first (its bytes are overwritten at once); keeps the
+// first `kept` bytes.
+void GrowTo(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size, std::size_t kept = 0) {
+    if (size <= capacity) return;
+    capacity = std::max(size, capacity + capacity / 2);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (kept > 0) std::memcpy(grown.get(), buffer.get(), kept);
+    buffer = std::move(grown);
+}
+
+std::size_t TotalSize(std::initializer_list<std::string_view> parts) {
+    std::size_t total = 0;
+    for (std::string_view p : parts) total += p.size();
+    return total;
+}
+
+#ifdef QM_HAVE_ISAL
+
+// igzip's fastest level that still matches repeats: more than twice as fast as libdeflate's
+// level 1 on web pages, for members about 6 % larger. A mirror over a fast network would
+// otherwise wait for the compression. The stream takes a large block where it lies, so it
+// is never copied together with the record's head first. One stream per writing thread.
+struct IsalStream {
+    isal_zstream z;
+    std::unique_ptr<std::uint8_t[]> levelBuffer{new std::uint8_t[ISAL_DEF_LVL1_DEFAULT]};
+    // A new member (isal_deflate_reset would not write the gzip header again).
+    isal_zstream& Begin() {
+        isal_deflate_init(&z);
+        z.level = 1;
+        z.level_buf = levelBuffer.get();
+        z.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        z.gzip_flag = IGZIP_GZIP;
+        return z;
+    }
+};
+
+IsalStream& ThreadStream() {
+    thread_local std::unique_ptr<IsalStream> stream(new IsalStream);
+    return *stream;
+}
+
+}  // namespace
+
+std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers) {
+    isal_zstream& z = ThreadStream().Begin();
+    const std::size_t total = TotalSize(parts);
+    // Room for stored blocks of incompressible bytes and the gzip wrapper: grown only when
+    // even that falls short.
+    GrowTo(buffers.output, buffers.outputCapacity, total + total / 16 + 1024);
+    std::size_t made = 0;
+    const auto feed = [&](std::string_view bytes, bool last) {
+        z.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data()));
+        z.avail_in = static_cast<std::uint32_t>(bytes.size());
+        z.end_of_stream = last ? 1 : 0;
+        z.flush = NO_FLUSH;
+        do {
+            if (buffers.outputCapacity - made < 1024)
+                GrowTo(buffers.output, buffers.outputCapacity, buffers.outputCapacity + 1024, made);
+            z.next_out = reinterpret_cast<std::uint8_t*>(buffers.output.get() + made);
+            z.avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(buffers.outputCapacity - made, UINT32_MAX));
+            const std::uint32_t room = z.avail_out;
+            if (isal_deflate(&z) != COMP_OK) throw std::runtime_error("igzip");
+            made += room - z.avail_out;
+        } while (z.avail_in > 0 || (last && z.internal_state.state != ZSTATE_END));
+    };
+    // igzip compresses a short first input of a stream poorly (a record's WARC head alone
+    // made members 12 % larger): small parts and the start of the next one are gathered
+    // into a piece of kGathered bytes first; larger parts go in as they are, in pieces igzip
+    // can count (32 bits).
+    constexpr std::size_t kGathered = std::size_t{64} << 10, kLargest = std::size_t{1} << 30;
+    GrowTo(buffers.input, buffers.inputCapacity, kGathered);
+    std::size_t gathered = 0;
+    for (std::string_view part : parts) {
+        while (!part.empty()) {
+            if (gathered == 0 && part.size() >= kGathered) {
+                const std::string_view piece = part.substr(0, kLargest);
+                part.remove_prefix(piece.size());
+                feed(piece, false);
+                continue;
+            }
+            const std::size_t take = std::min(part.size(), kGathered - gathered);
+            std::memcpy(buffers.input.get() + gathered, part.data(), take);
+            gathered += take;
+            part.remove_prefix(take);
+            if (gathered == kGathered) {
+                feed(std::string_view(buffers.input.get(), gathered), false);
+                gathered = 0;
+            }
+        }
+    }
+    feed(std::string_view(buffers.input.get(), gathered), true);
+    return std::string_view(buffers.output.get(), made);
+}
+
+#else
 
 // The fastest level: pages still shrink to about a quarter, while a mirror over a fast
 // network would otherwise wait for the compression. One compressor per writing thread.
@@ -26,13 +127,6 @@ libdeflate_compressor* ThreadCompressor() {
     return compressor.c;
 }
 
-// Grows a buffer without writing to it first (its bytes are overwritten at once).
-void GrowTo(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size) {
-    if (size <= capacity) return;
-    capacity = std::max(size, capacity + capacity / 2);
-    buffer.reset(new char[capacity]);
-}
-
 }  // namespace
 
 std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, GzipBuffers& buffers) {
@@ -41,8 +135,7 @@ std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, G
     if (parts.size() == 1) {
         input = *parts.begin();
     } else {
-        std::size_t total = 0;
-        for (std::string_view p : parts) total += p.size();
+        const std::size_t total = TotalSize(parts);
         GrowTo(buffers.input, buffers.inputCapacity, total);
         std::size_t at = 0;
         for (std::string_view p : parts) {
@@ -57,6 +150,8 @@ std::string_view GzipMemberInto(std::initializer_list<std::string_view> parts, G
     if (made == 0) throw std::runtime_error("libdeflate");
     return std::string_view(buffers.output.get(), made);
 }
+
+#endif
 
 void GzipBuffers::Trim() {
     if (inputCapacity > kKeptBytes) {

@@ -17,7 +17,7 @@ std::string GzipMember(std::initializer_list<std::string_view> parts);
 // neither allocates nor touches fresh memory (nor zero-fills what is overwritten at once).
 struct GzipBuffers {
     static constexpr std::size_t kKeptBytes = std::size_t{8} << 20;
-    std::unique_ptr<char[]> input, output;
+    std::unique_ptr<char[]> input, output;  // input: parts gathered, where the compressor needs that
     std::size_t inputCapacity = 0, outputCapacity = 0;
     // Gives back a buffer grown past kKeptBytes for one large record.
     void Trim();

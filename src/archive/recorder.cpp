@@ -81,13 +81,15 @@ struct ResponseDigests {
     std::string block, payload;
 };
 
+constexpr std::size_t kDigestPiece = std::size_t{128} << 10;
+
 ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, bool chunked) {
     Sha1Digest block, raw, decoded;
     codings::ChunkedBody chunks;
     std::string content;
     bool decodable = chunked;
     std::uint64_t at = 0;
-    const bool read = response.ForEach([&](std::string_view bytes) {
+    const auto digest = [&](std::string_view bytes) {
         block.Add(bytes);
         if (at + bytes.size() > bodyStart) {
             const std::string_view body = bytes.substr(at >= bodyStart ? 0 : static_cast<std::size_t>(bodyStart - at));
@@ -99,6 +101,10 @@ ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, 
             }
         }
         at += bytes.size();
+    };
+    // In pieces that stay in the cache between the digests that read them.
+    const bool read = response.ForEach([&digest](std::string_view bytes) {
+        for (std::size_t from = 0; from < bytes.size(); from += kDigestPiece) digest(bytes.substr(from, kDigestPiece));
     });
     ResponseDigests out;
     out.block = block.Finish();

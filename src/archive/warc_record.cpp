@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "archive/captured_bytes.h"
 
@@ -75,9 +76,21 @@ std::string WarcDateFromTimestamp(std::string_view t) {
 }
 
 std::string NewRecordId() {
+    // Random bytes are drawn a few hundred identifiers at a time: one draw per record costs
+    // more than the rest of a small record's making.
+    struct RandomBytes {
+        unsigned char bytes[4096];
+        std::size_t used = sizeof bytes;
+    };
+    thread_local RandomBytes random;
+    if (random.used + 16 > sizeof random.bytes) {
+        if (RAND_bytes(random.bytes, sizeof random.bytes) != 1)
+            for (auto& c : random.bytes) c = static_cast<unsigned char>(std::rand());
+        random.used = 0;
+    }
     unsigned char b[16];
-    if (RAND_bytes(b, sizeof b) != 1)
-        for (auto& c : b) c = static_cast<unsigned char>(std::rand());
+    std::memcpy(b, random.bytes + random.used, sizeof b);
+    random.used += sizeof b;
     b[6] = static_cast<unsigned char>((b[6] & 0x0f) | 0x40);
     b[8] = static_cast<unsigned char>((b[8] & 0x3f) | 0x80);
     char text[64];
@@ -87,8 +100,9 @@ std::string NewRecordId() {
 }
 
 bool SplitHttpMessage(std::string_view message, std::string_view& head, std::string_view& body) {
-    std::size_t crlf = message.find("\r\n\r\n");
-    std::size_t lf = message.find("\n\n");
+    const std::size_t crlf = message.find("\r\n\r\n");
+    // A bare-LF head ends before the CR LF one; the body past it is not searched.
+    const std::size_t lf = message.substr(0, crlf == std::string_view::npos ? crlf : crlf + 2).find("\n\n");
     if (crlf == std::string_view::npos && lf == std::string_view::npos) return false;
     if (crlf != std::string_view::npos && (lf == std::string_view::npos || crlf < lf)) {
         head = message.substr(0, crlf);

@@ -88,16 +88,23 @@ bool WarcWriter::Enqueue(Waiting waiting) {
     }
     // A bounded wait: the caller never runs more than a few records ahead of the disk.
     room_.wait(lock, [this] { return waitingBytes_ < kMaxWaitingBytes || !error_.empty(); });
+    const bool wasEmpty = waiting_.empty();
     waitingBytes_ += waiting.bytes;
     waiting_.push_back(std::move(waiting));
-    work_.notify_one();
+    // The writing thread sleeps on an empty queue, or gathers a batch on a short one.
+    if (wasEmpty || waitingBytes_ >= kGatherBytes) work_.notify_one();
     return true;
 }
 
 void WarcWriter::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+        if (waiting_.empty() && !stop_) {
+            work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+            // Woken by the first record after a pause: a few more gather before the work
+            // starts, so the thread wakes once per batch instead of once per record.
+            work_.wait_for(lock, kGatherTime, [this] { return stop_ || waitingBytes_ >= kGatherBytes; });
+        }
         if (waiting_.empty()) return;
         Waiting next = std::move(waiting_.front());
         waiting_.pop_front();

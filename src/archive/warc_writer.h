@@ -2,6 +2,7 @@
 // Appends records to a run's archive files: each record one gzip member written in one
 // append, a new file once the present one passes the rotation size, and each file's CDXJ
 // index written beside it ("NAME.warc.gz" -> "NAME.cdxj") when the file is closed.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -48,6 +49,9 @@ public:
 
 private:
     static constexpr std::size_t kMaxWaitingBytes = std::size_t{4} << 20;
+    // A batch the writing thread waits for once woken: this many bytes, or this long.
+    static constexpr std::size_t kGatherBytes = std::size_t{1} << 20;
+    static constexpr std::chrono::milliseconds kGatherTime{20};
     void Run();
     bool WriteNow(const WarcRecord& record, std::string& error);
     bool CloseFile(std::string& error);

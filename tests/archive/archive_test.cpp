@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "archive/archive_contents.h"
@@ -168,6 +169,28 @@ TEST(WarcFiles, JobsRunInOrderWithRecordsAndTheirFailureStopsTheWriter) {
     std::vector<ReadRecord> records = ReadAll(dir + "/run-00000.warc.gz");
     ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(records[i].record.Field("WARC-Target-URI"), "http://h/" + std::to_string(i));
+}
+
+TEST(WarcFiles, SmallRecordsAreWrittenWithoutWaitingForMoreOrForClose) {
+    const std::string dir = test::MakeTempDir("warcbatch");
+    WarcWriter writer(dir, "run");
+    // Each lone small record is written while the writer stays open (a hang here fails by
+    // the test's time limit), in pauses and in bursts alike.
+    for (int round = 0; round < 3; ++round) {
+        std::promise<void> written;
+        ASSERT_TRUE(writer.Write(Response("http://h/" + std::to_string(round), "small")));
+        ASSERT_TRUE(writer.Submit(
+            [&written](std::string&) {
+                written.set_value();
+                return true;
+            },
+            0));
+        written.get_future().wait();
+        EXPECT_EQ(ReadAll(dir + "/run-00000.warc.gz").size(), static_cast<std::size_t>(round + 1));
+    }
+    for (int i = 3; i < 200; ++i) ASSERT_TRUE(writer.Write(Response("http://h/" + std::to_string(i), "burst")));
+    ASSERT_TRUE(writer.Close());
+    EXPECT_EQ(ReadAll(dir + "/run-00000.warc.gz").size(), 200u);
 }
 
 TEST(CapturedBytes, AnAnnouncedLengthIsTakenOnceAndNeverPastTheMemoryPart) {
@@ -453,6 +476,36 @@ TEST(ArchiveContents, TheLatestWholeAnswerOfEachAddressWithRevisitsResolved) {
     EXPECT_EQ(bodies["http://h/b"], "200 b one");         // not modified: the earlier answer
     EXPECT_EQ(bodies["http://h/c"], "200 c whole");       // the cut-off answer is no copy
     EXPECT_EQ(bodies["http://h/d"], "404 gone");          // the latest answer, whatever it says
+}
+
+TEST(ArchiveText, MembersMadeInARowThroughKeptBuffersEachDecodeToTheirParts) {
+    // Incompressible bytes (stored blocks, the largest members), an empty part, and text.
+    std::string noise(3 << 20, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    const std::string text = "HTTP/1.1 200 OK\r\n\r\n" + std::string(100000, 'a');
+    GzipBuffers buffers;
+    std::string decoded;
+    for (int round = 0; round < 3; ++round) {
+        const std::string joined = "head " + std::to_string(round) + noise + text + "\r\n\r\n";
+        const std::string member(
+            GzipMemberInto({"head " + std::to_string(round), noise, "", text, "\r\n\r\n"}, buffers));
+        ASSERT_EQ(DecodeContent(member, "gzip", joined.size(), decoded), Decoded::Ok) << "round " << round;
+        EXPECT_TRUE(decoded == joined) << "round " << round;
+        const std::string small(GzipMemberInto({"x"}, buffers));
+        ASSERT_EQ(DecodeContent(small, "gzip", 10, decoded), Decoded::Ok);
+        EXPECT_EQ(decoded, "x");
+        ASSERT_EQ(DecodeContent(GzipMember({"", ""}), "gzip", 10, decoded), Decoded::Ok);
+        EXPECT_EQ(decoded, "");
+    }
+    // A short head before a page compresses as well as the two joined.
+    std::string page;
+    for (int i = 0; page.size() < 30000; ++i)
+        page += "<li><a href=\"library/mod" + std::to_string(i * 7919 % 1000) + ".html#" + std::to_string(i) +
+                "\">item " + std::to_string(i) + "</a></li>\n";
+    const std::size_t parted = GzipMemberInto({"WARC/1.1\r\n", page, "\r\n\r\n"}, buffers).size();
+    const std::size_t joined = GzipMember("WARC/1.1\r\n" + page + "\r\n\r\n").size();
+    EXPECT_LE(parted, joined + joined / 100) << parted << " " << joined;
 }
 
 TEST(ArchiveText, ContentEncodingsAreUndoneWithinTheirLimit) {
