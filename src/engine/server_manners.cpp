@@ -62,7 +62,7 @@ struct ServerManners::Transfer {
     int hops = 0;
     // The Projects whose records wait for this robots.txt: when the last of them stops, the
     // fetch ends with it.
-    std::vector<const store::Project*> waiting;
+    std::unordered_set<const store::Project*> waiting;
 };
 
 ServerManners::ServerManners(std::function<void()> wake, std::function<void(const std::string&)> log,
@@ -199,13 +199,13 @@ std::string ServerManners::Refusal(const DownloadRecord& record) const {
 void ServerManners::WaitForRobots(const std::string& origin, const store::Project* project) {
     for (auto& t : transfers_) {
         if (t->origin != origin) continue;
-        if (std::find(t->waiting.begin(), t->waiting.end(), project) == t->waiting.end()) t->waiting.push_back(project);
+        t->waiting.insert(project);
         return;
     }
 }
 
 void ServerManners::FetchRobots(const std::string& origin, const std::string& url, int hops,
-                                std::vector<const store::Project*> waiting) {
+                                std::unordered_set<const store::Project*> waiting) {
     Server& server = ServerOf(origin);
     server.fetching = true;
     auto transfer = std::make_unique<Transfer>();
@@ -402,7 +402,7 @@ void ServerManners::Cancel(const store::Project* project) {
     for (auto& t : transfers_) {
         // A robots.txt fetch serves every Project waiting for it: it ends with the last of them.
         if (project && !t->origin.empty()) {
-            t->waiting.erase(std::remove(t->waiting.begin(), t->waiting.end(), project), t->waiting.end());
+            t->waiting.erase(project);
             if (!t->waiting.empty()) {
                 kept.push_back(std::move(t));
                 continue;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/robots_txt.h"
@@ -90,7 +91,7 @@ private:
     };
     struct Transfer;
     void FetchRobots(const std::string& origin, const std::string& url, int hops,
-                     std::vector<const store::Project*> waiting);
+                     std::unordered_set<const store::Project*> waiting);
     void WaitForRobots(const std::string& origin, const store::Project* project);
     void FetchSitemap(store::Project& project, const std::string& url, bool robotsFile);
     void SitemapArrived(store::Project& project, const std::string& url, const std::string& body, bool robotsFile);
