@@ -51,7 +51,6 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         Core program(clock, answers);
         CoreSettings s;
         s.home = home;
-        s.singleInstance = false;
         s.startServer = false;
         s.runTimers = false;
         s.message = [&](const std::string& line) { lines.push_back(line); };
