@@ -230,6 +230,13 @@ std::string TimeLeftText(const ProgressTracker& progress) {
     return "  " + FormatDuration(all.secondsLeft) + " " + store::UIMessage(store::UIText::TimeLeft);
 }
 
+// Pages in the browser or waiting for it: their downloads are done, yet the run is not.
+std::string RenderingText(const engine::QueueManager& queue) {
+    const std::size_t pages = queue.PagesForBrowser();
+    if (pages == 0) return std::string();
+    return "  " + store::UIMessage(store::UIText::Rendering) + ": " + std::to_string(pages);
+}
+
 std::string DownloadRun::ProgressLine() const {
     long long done = 0, bytes = 0;
     for (const store::Project* p : started_) {
@@ -241,7 +248,7 @@ std::string DownloadRun::ProgressLine() const {
            store::UIMessage(store::UIText::Files) + "  " + store::UIMessage(store::UIText::Queue) + ": " +
            std::to_string(queue_->QueueCount()) + "  " + store::UIMessage(store::UIText::Size) + ": " +
            FormatSize(bytes) + "  " + store::UIMessage(store::UIText::Speed) + ": " + FormatRate(speed) +
-           TimeLeftText(progress_) + RetryWaitText(*queue_);
+           RenderingText(*queue_) + TimeLeftText(progress_) + RetryWaitText(*queue_);
 }
 
 std::vector<ProjectCounts> DownloadRun::ProjectSamples() const {

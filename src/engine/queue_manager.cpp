@@ -284,6 +284,8 @@ std::vector<std::string> QueueManager::PagesRendering() const {
     return rendering_ ? rendering_->InBrowser() : std::vector<std::string>();
 }
 
+std::size_t QueueManager::PagesForBrowser() const { return rendering_ ? rendering_->Count() : 0; }
+
 std::vector<std::unique_ptr<DownloadRecord>> QueueManager::PagesToRender() const {
     return rendering_ ? rendering_->Pages() : std::vector<std::unique_ptr<DownloadRecord>>();
 }

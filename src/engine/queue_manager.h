@@ -162,6 +162,8 @@ public:
 
     // The addresses of the pages in the browser now.
     std::vector<std::string> PagesRendering() const;
+    // Pages in the browser and pages waiting for it.
+    std::size_t PagesForBrowser() const;
     // Copies of the pages waiting for the browser or in it (Suspend To File).
     std::vector<std::unique_ptr<DownloadRecord>> PagesToRender() const;
 

@@ -103,6 +103,14 @@ TEST_F(RenderQueueTest, ASuspendedRunKeepsThePageInTheBrowser) {
         rendering = LineIndex(peer_->Requests(), "/slow.json") < peer_->Requests().size();
     }
     ASSERT_TRUE(rendering) << ReadFile(log);
+    // The progress line counts the page in the browser and the two waiting for it (one at a
+    // time in the browser) while the downloads are all done.
+    bool counted = false;
+    for (int i = 0; i < 100 && !counted; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        counted = ReadFile(log).find("Rendering: 3") != std::string::npos;
+    }
+    EXPECT_TRUE(counted) << ReadFile(log);
     ::kill(start.Pid(), SIGTERM);
     for (int i = 0; i < 600 && start.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_FALSE(start.Running());
