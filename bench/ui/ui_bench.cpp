@@ -107,6 +107,7 @@ void BM_EventLoopDuringDownload(benchmark::State& state) {
         form.NoticeHook = [](const std::string&) {};
         qm::app::CoreSettings s;
         s.home = home;
+        s.singleInstance = false;
         s.startServer = false;
         std::string error;
         if (form.Start(s, error) != qm::ui::MainWindow::Started::Yes) {

@@ -17,7 +17,7 @@
 #include "platform/event_loop.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
-#include "platform/instance_claim.h"
+#include "platform/single_instance.h"
 #include "platform/stop_signals.h"
 #include "server/web_server.h"
 #include "store/object_stream.h"
@@ -51,7 +51,7 @@ double SystemClock::Now() const { return store::NowDateTime(); }
 
 struct Core::Parts {
     Session session;
-    std::unique_ptr<platform::InstanceClaim> instance;
+    std::unique_ptr<platform::SingleInstance> instance;
     WindowState state;
     std::unique_ptr<DownloadRun> run;
     std::unique_ptr<TreeCommands> commands;
@@ -136,9 +136,7 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
     if (settings.singleInstance) {
         const std::string folder = platform::ResolveProgramFolder(settings.home, error);
         if (folder.empty()) return StartResult::Failed;
-        p.instance = settings.singleInstance(folder);
-    }
-    if (p.instance) {
+        p.instance = std::make_unique<platform::SingleInstance>(folder);
         p.instance->OnShow = [this] {
             if (OnShow) OnShow();
         };
@@ -150,9 +148,9 @@ Core::StartResult Core::Start(const CoreSettings& settings, std::string& error) 
         };
         std::string why;
         switch (p.instance->Claim(&why, ReadCommandLine(settings.args).projectWords)) {
-        case platform::InstanceClaim::Result::AnotherRunning: return StartResult::AnotherInstance;
-        case platform::InstanceClaim::Result::Failed: warnings_.push_back(why); break;
-        case platform::InstanceClaim::Result::First: break;
+        case platform::SingleInstance::Result::AnotherRunning: return StartResult::AnotherInstance;
+        case platform::SingleInstance::Result::Failed: warnings_.push_back(why); break;
+        case platform::SingleInstance::Result::First: break;
         }
     }
 

@@ -34,7 +34,6 @@
 #include "app/session.h"
 #include "app/speed_average.h"
 #include "app/tree_commands.h"
-#include "platform/instance_claim.h"
 
 namespace qm::desktop {
 class Plugins;
@@ -61,9 +60,7 @@ public:
 struct CoreSettings {
     std::string home;               // program folder (see Session::Open)
     std::vector<std::string> args;  // the command line
-    // Makes the claim to be the program folder's one running program (the window passes
-    // platform::MakeSingleInstance); none when empty.
-    std::function<std::unique_ptr<platform::InstanceClaim>(const std::string& programFolder)> singleInstance;
+    bool singleInstance = true;
     bool startServer = true;
     bool runTimers = true;
     bool loadPlugins = true;  // the plug-ins of the program folder

@@ -32,10 +32,6 @@ std::string InstanceName(const std::string& programFolder) {
     return "quillmoor-" + std::to_string(::getuid()) + "-" + hex;
 }
 
-std::unique_ptr<InstanceClaim> MakeSingleInstance(const std::string& programFolder) {
-    return std::make_unique<SingleInstance>(programFolder);
-}
-
 struct SingleInstance::Impl {
     std::unique_ptr<QLocalServer> server;
 };

@@ -4,28 +4,31 @@
 // (platform/private_folder.h); a later one finds it, sends
 // "show" and its command-line words (one "open WORD" line each) and ends. A socket left behind by a crashed instance
 // answers nobody and is taken over. Needs the event loop (InitEventLoop) for the "show" requests to arrive.
-//
-// The local socket comes from Qt's network library, which only the window loads: the program
-// core sees the claim through InstanceClaim and is handed a maker (MakeSingleInstance) by the
-// window, so the command-line program neither links nor loads that library.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "platform/instance_claim.h"
 
 class QByteArray;
 
 namespace qm::platform {
 
-class SingleInstance : public InstanceClaim {
+class SingleInstance {
 public:
+    enum class Result { First, AnotherRunning, Failed };
+
     explicit SingleInstance(const std::string& programFolder);
-    ~SingleInstance() override;
+    ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    Result Claim(std::string* error = nullptr, const std::vector<std::string>& words = {}) override;
+    // Becomes the running instance, or tells the running one to show itself and hands it
+    // words (addresses the desktop opened with the program, FOLDER/PROJECT words).
+    Result Claim(std::string* error = nullptr, const std::vector<std::string>& words = {});
+    // Called on the main thread when a later instance asked this one to show itself.
+    std::function<void()> OnShow;
+    // Called on the main thread, after OnShow, with the words a later instance handed over.
+    std::function<void(const std::vector<std::string>& words)> OnWords;
     const std::string& Name() const { return name_; }
     // The socket's path: Name() in this user's private folder (empty when there is none).
     std::string SocketPath() const;
@@ -39,7 +42,5 @@ private:
 
 // The local socket name of a program folder for the current user.
 std::string InstanceName(const std::string& programFolder);
-// A SingleInstance for a program folder, as the program core's maker of claims.
-std::unique_ptr<InstanceClaim> MakeSingleInstance(const std::string& programFolder);
 
 }  // namespace qm::platform

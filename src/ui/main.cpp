@@ -7,7 +7,6 @@
 #include "app/version.h"
 
 #include "platform/folder_lock.h"
-#include "platform/single_instance.h"
 #include "ui/main_form.h"
 
 namespace {
@@ -45,7 +44,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName("Quillmoor 1.0");
     qm::platform::SetLockHolderName("the Quillmoor window");
     qm::app::CoreSettings settings;
-    settings.singleInstance = qm::platform::MakeSingleInstance;
     settings.closeOnSignals = true;  // a logout or kill saves and closes as File > Exit does
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {

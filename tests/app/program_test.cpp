@@ -58,6 +58,7 @@ CoreSettings Quiet(const std::string& home, std::vector<std::string> args = {}) 
     CoreSettings s;
     s.home = home;
     s.args = std::move(args);
+    s.singleInstance = false;
     s.startServer = false;
     s.runTimers = false;
     s.message = [](const std::string&) {};
@@ -289,7 +290,7 @@ TEST(SingleInstance, ASecondInstanceHandsItsAddressesToTheFirst) {
     std::vector<std::vector<std::string>> opened;
     first.OnWordsOpened = [&](const std::vector<std::string>& problems) { opened.push_back(problems); };
     CoreSettings settings = Quiet(home);
-    settings.singleInstance = platform::MakeSingleInstance;
+    settings.singleInstance = true;
     std::string error;
     ASSERT_EQ(first.Start(settings, error), Core::StartResult::Started) << error;
     const std::size_t before = first.GetSession().Tree().AllProjects().size();

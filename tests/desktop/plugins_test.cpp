@@ -51,6 +51,7 @@ TEST(Plugins, SamplePluginSeesStoredFilesAndFinishes) {
         Core program(clock, answers);
         CoreSettings s;
         s.home = home;
+        s.singleInstance = false;
         s.startServer = false;
         s.runTimers = false;
         s.message = [&](const std::string& line) { lines.push_back(line); };

@@ -77,6 +77,7 @@ struct Window {
         form.NoticeHook = [](const std::string&) {};
         app::CoreSettings s;
         s.home = home;
+        s.singleInstance = false;
         s.startServer = server;
         std::string error;
         EXPECT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;

@@ -57,6 +57,7 @@ bool Start(MainWindow& form, const std::string& home) {
     form.NoticeHook = [](const std::string&) {};
     app::CoreSettings s;
     s.home = home;
+    s.singleInstance = false;
     s.startServer = false;
     std::string error;
     const bool ok = form.Start(s, error) == MainWindow::Started::Yes;

@@ -53,6 +53,7 @@ TEST(ProgressDisplay, BarsMoveWhileAThrottledSiteDownloads) {
     form.NoticeHook = [&](const std::string& text) { notices.push_back(text); };
     app::CoreSettings s;
     s.home = home;
+    s.singleInstance = false;
     s.startServer = false;
     std::string error;
     ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;

@@ -84,6 +84,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
         form.NoticeHook = [](const std::string&) {};
         app::CoreSettings s;
         s.home = home;
+        s.singleInstance = false;
         s.startServer = false;
         std::string error;
         ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;
@@ -150,6 +151,7 @@ TEST(DesktopProgram, DownloadsUnderXvfbAndShowsTheMap) {
     form.NoticeHook = [](const std::string&) {};
     app::CoreSettings s;
     s.home = slowHome;
+    s.singleInstance = false;
     s.startServer = false;
     std::string error;
     ASSERT_EQ(form.Start(s, error), ui::MainWindow::Started::Yes) << error;

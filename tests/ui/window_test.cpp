@@ -66,6 +66,7 @@ struct Window {
         form.NoticeHook = [this](const std::string& text) { notices.push_back(text); };
         app::CoreSettings s;
         s.home = home;
+        s.singleInstance = false;
         s.startServer = false;
         std::string error;
         bool ok = form.Start(s, error) == MainWindow::Started::Yes;
