@@ -209,27 +209,37 @@ bool Recorder::WriteResource(const std::string& url, const std::string& contentT
     return true;
 }
 
-bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date) {
-    std::size_t size = 0;
-    for (const std::string& link : links) size += link.size() + 11;
-    auto block = std::make_shared<std::string>();
-    block->reserve(size);
-    for (const std::string& link : links) {
-        if (link.find_first_of("\r\n") != std::string::npos) continue;
-        block->append("outlink: ").append(link).append("\r\n");
-    }
+bool Recorder::RecordOutlinks(const std::string& url, std::vector<std::string> links, std::time_t date) {
+    // The links are handed over as they are: the block is made on the writing thread.
+    std::size_t bytes = 0;
+    for (const std::string& link : links) bytes += link.size() + sizeof(std::string);
+    auto shared = std::make_shared<std::vector<std::string>>(std::move(links));
     return writer_.Submit(
-        [this, url, block, date](std::string& error) {
+        [this, url, shared, date](std::string& error) {
             WarcRecord r = Begin("metadata", url, date, NewRecordId());
             // The page's own record was made by an earlier job: its name is known here.
             auto id = responseIds_.find(url);
             if (id != responseIds_.end()) r.fields.emplace_back("WARC-Refers-To", id->second);
             r.fields.emplace_back("Content-Type", "application/warc-fields");
-            r.block = std::move(*block);
+            r.block = OutlinksBlock(*shared);
             r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
             return writer_.WriteHere(r, error);
         },
-        block->size());
+        bytes);
+}
+
+std::string OutlinksBlock(const std::vector<std::string>& links) {
+    constexpr std::string_view kField = "outlink: ";
+    std::size_t size = 0;
+    for (const std::string& link : links) size += kField.size() + link.size() + 2;
+    std::string block;
+    block.reserve(size);
+    for (const std::string& link : links) {
+        // A line break inside a link would end its field early.
+        if (link.find('\n') != std::string::npos || link.find('\r') != std::string::npos) continue;
+        block.append(kField).append(link).append("\r\n");
+    }
+    return block;
 }
 
 bool Recorder::Close() { return writer_.Close(); }
