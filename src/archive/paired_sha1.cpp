@@ -115,7 +115,7 @@ void BlocksOfOne(Lane& lane, const unsigned char* p, std::size_t n) {
 
 // Tops up a lane's part block from bytes (taking them); digests it once it is whole.
 void TopUp(Lane& lane, std::string_view& bytes) {
-    if (lane.carried == 0) return;
+    if (lane.carried == 0 || bytes.empty()) return;
     const std::size_t take = std::min(bytes.size(), sizeof lane.carry - lane.carried);
     std::memcpy(lane.carry + lane.carried, bytes.data(), take);
     lane.carried += take;
@@ -130,7 +130,7 @@ void Rest(Lane& lane, std::string_view bytes) {
     const std::size_t blocks = bytes.size() / 64;
     BlocksOfOne(lane, reinterpret_cast<const unsigned char*>(bytes.data()), blocks);
     bytes.remove_prefix(blocks * 64);
-    std::memcpy(lane.carry, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(lane.carry, bytes.data(), bytes.size());
     lane.carried = bytes.size();
 }
 
