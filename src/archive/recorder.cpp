@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "archive/digest.h"
+#include "archive/paired_sha1.h"
 #include "codings/chunked_body.h"
 
 namespace qm::archive {
@@ -84,21 +85,19 @@ struct ResponseDigests {
 constexpr std::size_t kDigestPiece = std::size_t{128} << 10;
 
 ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, bool chunked) {
-    Sha1Digest block, raw, decoded;
+    PairedSha1 blockAndBody(bodyStart);
+    Sha1Digest decoded;
     codings::ChunkedBody chunks;
     std::string content;
     bool decodable = chunked;
     std::uint64_t at = 0;
     const auto digest = [&](std::string_view bytes) {
-        block.Add(bytes);
-        if (at + bytes.size() > bodyStart) {
+        blockAndBody.Add(bytes);
+        if (decodable && !chunks.Ended() && at + bytes.size() > bodyStart) {
             const std::string_view body = bytes.substr(at >= bodyStart ? 0 : static_cast<std::size_t>(bodyStart - at));
-            raw.Add(body);
-            if (decodable && !chunks.Ended()) {
-                content.clear();
-                decodable = chunks.Feed(body.data(), body.size(), content) != codings::ChunkedBody::Result::Bad;
-                decoded.Add(content);
-            }
+            content.clear();
+            decodable = chunks.Feed(body.data(), body.size(), content) != codings::ChunkedBody::Result::Bad;
+            decoded.Add(content);
         }
         at += bytes.size();
     };
@@ -107,8 +106,8 @@ ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, 
         for (std::size_t from = 0; from < bytes.size(); from += kDigestPiece) digest(bytes.substr(from, kDigestPiece));
     });
     ResponseDigests out;
-    out.block = block.Finish();
-    out.payload = decodable && chunks.Ended() ? decoded.Finish() : raw.Finish();
+    out.block = blockAndBody.WholeDigest();
+    out.payload = decodable && chunks.Ended() ? decoded.Finish() : blockAndBody.TailDigest();
     if (!read) out.block.clear();
     return out;
 }
@@ -209,27 +208,40 @@ bool Recorder::WriteResource(const std::string& url, const std::string& contentT
     return true;
 }
 
-bool Recorder::RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date) {
-    std::size_t size = 0;
-    for (const std::string& link : links) size += link.size() + 11;
-    auto block = std::make_shared<std::string>();
-    block->reserve(size);
-    for (const std::string& link : links) {
-        if (link.find_first_of("\r\n") != std::string::npos) continue;
-        block->append("outlink: ").append(link).append("\r\n");
-    }
+bool Recorder::RecordOutlinks(const std::string& url, std::vector<std::string> links, std::time_t date) {
+    // The links are handed over as they are: the block is made on the writing thread.
+    std::size_t bytes = 0;
+    for (const std::string& link : links) bytes += link.size() + sizeof(std::string);
+    auto shared = std::make_shared<std::vector<std::string>>(std::move(links));
     return writer_.Submit(
-        [this, url, block, date](std::string& error) {
+        [this, url, shared, date](std::string& error) {
             WarcRecord r = Begin("metadata", url, date, NewRecordId());
             // The page's own record was made by an earlier job: its name is known here.
             auto id = responseIds_.find(url);
             if (id != responseIds_.end()) r.fields.emplace_back("WARC-Refers-To", id->second);
             r.fields.emplace_back("Content-Type", "application/warc-fields");
-            r.block = std::move(*block);
+            r.block = OutlinksBlock(*shared);
             r.fields.emplace_back("WARC-Block-Digest", Sha1Base32(r.block));
             return writer_.WriteHere(r, error);
         },
-        block->size());
+        bytes);
+}
+
+std::string OutlinksBlock(const std::vector<std::string>& links) {
+    constexpr std::string_view kField = "outlink: ";
+    std::size_t size = 0;
+    for (const std::string& link : links) size += kField.size() + link.size() + 2;
+    std::string block;
+    block.reserve(size);
+    for (const std::string& link : links) {
+        // A line break inside a link would end its field early. (One pass without a branch
+        // per byte: links are short and almost never hold one.)
+        bool breaks = false;
+        for (const char c : link) breaks |= (c == '\n') | (c == '\r');
+        if (breaks) continue;
+        block.append(kField).append(link).append("\r\n");
+    }
+    return block;
 }
 
 bool Recorder::Close() { return writer_.Close(); }

@@ -44,7 +44,7 @@ public:
     bool RecordHttp(HttpExchange exchange);
     bool RecordResource(const std::string& url, const std::string& contentType, CapturedBytes body, std::time_t date);
     // A metadata record listing the links found in the page at url.
-    bool RecordOutlinks(const std::string& url, const std::vector<std::string>& links, std::time_t date);
+    bool RecordOutlinks(const std::string& url, std::vector<std::string> links, std::time_t date);
     bool Close();
     std::string Error() const;
     const std::string& Folder() const { return folder_; }
@@ -69,5 +69,9 @@ private:
     std::unordered_map<std::string, Recorded> recorded_;        // last payload recorded per address
     std::unordered_map<std::string, std::string> responseIds_;  // this run's record per address
 };
+
+// The block of a page's metadata record: "outlink: " and a link on each line (links holding a
+// line break are left out).
+std::string OutlinksBlock(const std::vector<std::string>& links);
 
 }  // namespace qm::archive

@@ -126,7 +126,7 @@ void QueueManager::RecordOutlinks(DownloadRecord& record) {
     if (!record.Outlinks) return;
     std::unique_ptr<std::vector<std::string>> links = std::move(record.Outlinks);
     if (archive::Recorder* recorder = ArchiveOf(record.Project))
-        if (!recorder->RecordOutlinks(record.URL, *links, std::time(nullptr)))
+        if (!recorder->RecordOutlinks(record.URL, std::move(*links), std::time(nullptr)))
             ReportMessage("The web archive cannot be written: " + recorder->Error(), false);
 }
 
