@@ -21,7 +21,6 @@
 
 #include "archive/digest.h"
 #include "archive/gzip_member.h"
-#include "archive/paired_sha1.h"
 #include "archive/recorder.h"
 
 namespace {
@@ -138,20 +137,6 @@ void BM_DigestPages(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * Bytes());
 }
 BENCHMARK(BM_DigestPages)->Unit(benchmark::kMillisecond);
-
-// The same two digests as a record makes them: side by side in one pass over each page.
-void BM_DigestPagesPaired(benchmark::State& state) {
-    for (auto _ : state)
-        for (const Page& p : Pages()) {
-            qm::archive::PairedSha1 digests(p.answer.find("\r\n\r\n") + 4);
-            digests.Add(p.answer);
-            benchmark::DoNotOptimize(digests.WholeDigest());
-            benchmark::DoNotOptimize(digests.TailDigest());
-        }
-    state.SetBytesProcessed(state.iterations() * Bytes());
-    state.counters["sha_instructions"] = qm::archive::PairedSha1::Accelerated() ? 1 : 0;
-}
-BENCHMARK(BM_DigestPagesPaired)->Unit(benchmark::kMillisecond);
 
 // Whole exchanges and each page's outlinks through a recorder, until its files are closed.
 void BM_RecordPages(benchmark::State& state) {

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "archive/digest.h"
-#include "archive/paired_sha1.h"
 #include "codings/chunked_body.h"
 
 namespace qm::archive {
@@ -85,19 +84,21 @@ struct ResponseDigests {
 constexpr std::size_t kDigestPiece = std::size_t{128} << 10;
 
 ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, bool chunked) {
-    PairedSha1 blockAndBody(bodyStart);
-    Sha1Digest decoded;
+    Sha1Digest block, raw, decoded;
     codings::ChunkedBody chunks;
     std::string content;
     bool decodable = chunked;
     std::uint64_t at = 0;
     const auto digest = [&](std::string_view bytes) {
-        blockAndBody.Add(bytes);
-        if (decodable && !chunks.Ended() && at + bytes.size() > bodyStart) {
+        block.Add(bytes);
+        if (at + bytes.size() > bodyStart) {
             const std::string_view body = bytes.substr(at >= bodyStart ? 0 : static_cast<std::size_t>(bodyStart - at));
-            content.clear();
-            decodable = chunks.Feed(body.data(), body.size(), content) != codings::ChunkedBody::Result::Bad;
-            decoded.Add(content);
+            raw.Add(body);
+            if (decodable && !chunks.Ended()) {
+                content.clear();
+                decodable = chunks.Feed(body.data(), body.size(), content) != codings::ChunkedBody::Result::Bad;
+                decoded.Add(content);
+            }
         }
         at += bytes.size();
     };
@@ -106,8 +107,8 @@ ResponseDigests DigestsOf(const CapturedBytes& response, std::size_t bodyStart, 
         for (std::size_t from = 0; from < bytes.size(); from += kDigestPiece) digest(bytes.substr(from, kDigestPiece));
     });
     ResponseDigests out;
-    out.block = blockAndBody.WholeDigest();
-    out.payload = decodable && chunks.Ended() ? decoded.Finish() : blockAndBody.TailDigest();
+    out.block = block.Finish();
+    out.payload = decodable && chunks.Ended() ? decoded.Finish() : raw.Finish();
     if (!read) out.block.clear();
     return out;
 }

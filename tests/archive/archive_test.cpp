@@ -6,14 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <iostream>
 #include <map>
-#include <random>
 
 #include "archive/archive_contents.h"
 #include "archive/captured_bytes.h"
 #include "archive/http_payload.h"
-#include "archive/paired_sha1.h"
 #include "archive/cdxj.h"
 #include "archive/digest.h"
 #include "archive/gzip_member.h"
@@ -410,34 +407,6 @@ TEST(Recorder, LargeAnswersSpillToDiskAndReadBackWhole) {
     std::vector<std::string> left;
     for (auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
     EXPECT_EQ(left.size(), 2u);
-}
-
-// The paired digests agree with OpenSSL's whatever the lengths, where the tail starts (inside
-// the first block, on a block's edge, past the end) and how the bytes are cut into pieces, both
-// with the processor's SHA instructions (where it has them) and without.
-TEST(ArchiveText, PairedDigestsAgreeWithOpenSslForAnyLengthsTailsAndPieces) {
-    std::mt19937 random(31);
-    std::string bytes(300000, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    const std::size_t lengths[] = {0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 1000, 4159, 300000};
-    const std::size_t pieces[] = {1, 7, 64, 100, 4096, 131072};
-    for (const bool accelerated : {true, false})
-        for (const std::size_t length : lengths)
-            for (const std::uint64_t tailStart :
-                 {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{63}, std::uint64_t{64}, std::uint64_t{65},
-                  std::uint64_t{length}, std::uint64_t{length} + 5, std::uint64_t{length} / 2 + 3})
-                for (const std::size_t piece : pieces) {
-                    if (piece < 64 && length > 5000) continue;  // long enough with larger pieces
-                    const std::string_view all = std::string_view(bytes).substr(0, length);
-                    PairedSha1 paired(tailStart, accelerated);
-                    for (std::size_t at = 0; at < all.size(); at += piece) paired.Add(all.substr(at, piece));
-                    const std::string tail(all.substr(std::min<std::size_t>(tailStart, length)));
-                    ASSERT_EQ(paired.WholeDigest(), Sha1Base32(all))
-                        << accelerated << " " << length << " " << tailStart << " " << piece;
-                    ASSERT_EQ(paired.TailDigest(), Sha1Base32(tail))
-                        << accelerated << " " << length << " " << tailStart << " " << piece;
-                }
-    std::cout << "SHA instructions " << (PairedSha1::Accelerated() ? "used" : "absent") << "\n";
 }
 
 TEST(ArchiveText, ChunkedBodiesDecodeInAnyPieces) {
