@@ -221,28 +221,53 @@ DownloadRecord* QueueManager::FirstWaiting() {
     std::int64_t now = 0;
     std::int64_t earliest = 0;
     std::size_t held = 0;  // records passed over for their server's manners
-    for (auto& r : queue_) {
-        if (r.Busy()) continue;
-        const std::int64_t notBefore = r.NotBeforeMs();
-        if (notBefore != 0) {
-            if (now == 0) now = SteadyMs();
-            if (notBefore > now) {
-                if (earliest == 0 || notBefore < earliest) earliest = notBefore;
-                continue;
-            }
+    std::size_t start = 0;
+    HeldFront& known = heldFront_;
+    // Taken before looking: a look may itself change what the manners know (a robots.txt
+    // that cannot be fetched), and then the next look starts from the front again.
+    const std::uint64_t generation = manners_->Generation();
+    if (known.valid && known.generation == generation && known.length <= queue_.size()) {
+        if (known.earliest != 0) now = SteadyMs();
+        if (known.earliest == 0 || now < known.earliest) {
+            start = known.length;
+            held = known.held;
+            earliest = known.earliest;
         }
-        if (ServerManners::Applies(r.Project())) {
-            if (now == 0) now = SteadyMs();
-            std::int64_t due = 0;
-            if (manners_->Check(*r, now, due) == ServerManners::Gate::Wait) {
-                if (due != 0 && (earliest == 0 || due < earliest)) earliest = due;
-                // A long queue of one slow server is not searched to its end each time.
-                if (++held >= kMaxHeldLooks) break;
-                continue;
-            }
-        }
-        return r.get();
     }
+    known.valid = false;
+    DownloadRecord* found = nullptr;
+    std::size_t index = start;
+    if (held < kMaxHeldLooks) {
+        for (auto it = queue_.begin() + static_cast<std::ptrdiff_t>(start); it != queue_.end(); ++it, ++index) {
+            auto& r = *it;
+            if (r.Busy()) continue;
+            const std::int64_t notBefore = r.NotBeforeMs();
+            if (notBefore != 0) {
+                if (now == 0) now = SteadyMs();
+                if (notBefore > now) {
+                    if (earliest == 0 || notBefore < earliest) earliest = notBefore;
+                    continue;
+                }
+            }
+            if (ServerManners::Applies(r.Project())) {
+                if (now == 0) now = SteadyMs();
+                std::int64_t due = 0;
+                if (manners_->Check(*r, now, due) == ServerManners::Gate::Wait) {
+                    if (due != 0 && (earliest == 0 || due < earliest)) earliest = due;
+                    // A long queue of one slow server is not searched to its end each time.
+                    if (++held >= kMaxHeldLooks) {
+                        ++index;
+                        break;
+                    }
+                    continue;
+                }
+            }
+            found = r.get();
+            break;
+        }
+    }
+    known = HeldFront{index, held, earliest, generation, true};
+    if (found) return found;
     // Only records waiting to be tried again: wake up when the first is due.
     if (earliest != 0) ArmRetryTimer(earliest);
     return nullptr;
@@ -371,6 +396,13 @@ bool QueueManager::RefusedAsTrap(const DownloadRecord& record) {
 std::unique_ptr<DownloadRecord> QueueManager::TakeFromQueue(DownloadRecord& record) {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->Is(&record)) {
+            // A busy record leaving the held front leaves the rest of it as it was.
+            if (static_cast<std::size_t>(it - queue_.begin()) < heldFront_.length) {
+                if (record.Busy)
+                    --heldFront_.length;
+                else
+                    ForgetHeldFront();
+            }
             std::unique_ptr<DownloadRecord> owned = it->Release();
             queue_.erase(it);
             return owned;
@@ -536,6 +568,8 @@ std::unique_ptr<DownloadRecord> QueueManager::RecordFinished(DownloadRecord& rec
 }
 
 void QueueManager::FillConnections() {
+    // Woken by an event, or asked to look again: the whole queue is looked at once more.
+    ForgetHeldFront();
     if (OnChange) OnChange(*this);
     if (rendering_) rendering_->StartWaiting();
     // Pages pile up faster than the browser renders them: downloads wait for it.
@@ -626,6 +660,7 @@ void QueueManager::StopAll() {
     manners_->Cancel(nullptr);
     for (std::size_t i = 0; i < pool_.size(); ++i)
         if (pool_[i]->Busy) pool_[i]->Abort();
+    ForgetHeldFront();
     QueueList left;
     left.swap(queue_);
     for (auto& entry : left) {
@@ -704,6 +739,7 @@ void QueueManager::StopProject(store::Project& project) {
         }
     }
     queue_.swap(kept);
+    ForgetHeldFront();
     kept.clear();  // the Project's records go now
     // Records the thread has not started go back to the front of the list, in order.
     std::vector<std::unique_ptr<DownloadRecord>> waiting;

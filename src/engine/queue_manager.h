@@ -208,6 +208,8 @@ private:
     void RaiseStatus(const std::string& text);
     void RaiseQueueState();
     DownloadRecord* FirstWaiting();
+    // Forgets what the last looks for a record to start learnt about the queue's front.
+    void ForgetHeldFront() { heldFront_ = HeldFront(); }
     net::DownloadConnection* FirstIdle();
     net::DownloadConnection& AddConnection();
     void WaitForParser(const std::function<bool()>& stillWaiting);
@@ -251,6 +253,18 @@ private:
     void SweepScratchOnce(const std::string& directory);
 
     QueueList queue_;
+    // What the last look for a record to start learnt: the first `length` entries of the
+    // queue cannot start before an event of the server manners (generation), a removal in
+    // front of them or the clock reaching `earliest`. A queue of many records waiting for
+    // one robots.txt is then not looked through again for every record added behind it.
+    struct HeldFront {
+        std::size_t length = 0;
+        std::size_t held = 0;       // of them, passed over for their server's manners
+        std::int64_t earliest = 0;  // when the first timed wait among them ends (0: none)
+        std::uint64_t generation = 0;
+        bool valid = false;
+    };
+    HeldFront heldFront_;
     RecordList analysis_;
     // What the user answered when asked for a Project's password, by Project identifier,
     // until the Project starts again.

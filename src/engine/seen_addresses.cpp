@@ -1,6 +1,7 @@
 // The seen-address list.
 #include "engine/seen_addresses.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "store/string_list.h"
@@ -60,6 +61,7 @@ std::uint64_t SeenAddresses::Store(std::string_view address) {
     const std::size_t need = kLengthBytes + address.size();
     if (blocks_.empty() || used_ + need > kBlockSize) {
         // A text longer than a block gets a block of its own (its offset is 0).
+        if (blocks_.empty()) firstBlockPlain_ = need <= kBlockSize;
         blocks_.emplace_back(new char[need > kBlockSize ? need : kBlockSize]);
         used_ = 0;
     }
@@ -99,10 +101,21 @@ void SeenAddresses::Grow() {
 }
 
 void SeenAddresses::Clear() {
-    slots_.clear();
-    slots_.shrink_to_fit();
-    blocks_.clear();
-    blocks_.shrink_to_fit();
+    // A run that starts many Projects empties the list once for each of them: a list that
+    // stayed small keeps its index and its first block of texts for the next Project (no
+    // memory handed back and asked for again each time); a large one gives its memory back.
+    if (slots_.size() <= kKeptSlots) {
+        std::fill(slots_.begin(), slots_.end(), 0);
+    } else {
+        slots_.clear();
+        slots_.shrink_to_fit();
+    }
+    if (!blocks_.empty() && firstBlockPlain_) {
+        blocks_.resize(1);
+    } else {
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+    }
     used_ = 0;
     count_ = 0;
 }

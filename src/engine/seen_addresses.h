@@ -32,6 +32,10 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     std::size_t used_ = 0;  // bytes used in the last block
     std::size_t count_ = 0;
+    // Whether the first block is one of the usual size (not a long text's own), which Clear keeps.
+    bool firstBlockPlain_ = false;
+    // The largest index Clear keeps (its first size).
+    static constexpr std::size_t kKeptSlots = 1024;
 };
 
 }  // namespace qm::engine

@@ -86,6 +86,27 @@ std::string ServerManners::OriginOf(const std::string& url) {
     return LowerAscii(url.substr(0, start)) + LowerAscii(authority);
 }
 
+bool ServerManners::HasOrigin(const std::string& url, const std::string& origin) {
+    if (origin.empty() || url.size() < origin.size()) return false;
+    for (std::size_t i = 0; i < origin.size(); ++i) {
+        char c = url[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != origin[i]) return false;
+    }
+    // The authority ends here (a user name before "@" would not be part of the origin).
+    return url.size() == origin.size() || url[origin.size()] == '/' || url[origin.size()] == '?' ||
+           url[origin.size()] == '#';
+}
+
+std::pair<const std::string, ServerManners::Server>* ServerManners::ServerFor(const std::string& url) {
+    if (lastServer_ && HasOrigin(url, lastServer_->first)) return lastServer_;
+    std::string origin = OriginOf(url);
+    if (origin.empty()) return nullptr;
+    // Elements of the map keep their place while it grows, and none is ever removed.
+    lastServer_ = &*servers_.try_emplace(std::move(origin)).first;
+    return lastServer_;
+}
+
 std::string ServerManners::PathOf(const std::string& url) {
     const std::size_t scheme = url.find("://");
     if (scheme == std::string::npos) return "/";
@@ -127,10 +148,11 @@ ServerManners::Gate ServerManners::Check(const DownloadRecord& record, std::int6
     dueMs = 0;
     const store::Project* project = record.Project;
     if (!Applies(project)) return Gate::Go;
-    if (preparing_.count(project)) return Gate::Wait;
-    const std::string origin = OriginOf(record.URL);
-    if (origin.empty()) return Gate::Go;
-    Server& server = ServerOf(origin);
+    if (!preparing_.empty() && preparing_.count(project)) return Gate::Wait;
+    auto* entry = ServerFor(record.URL);
+    if (!entry) return Gate::Go;
+    const std::string& origin = entry->first;
+    Server& server = entry->second;
     if (project->Robots) {
         if (!server.known) {
             if (!server.fetching) FetchRobots(origin, origin + "/robots.txt", 0, {});
@@ -180,18 +202,17 @@ ServerManners::MannersNow ServerManners::MannersNowFor(const DownloadRecord& rec
 
 void ServerManners::Started(const DownloadRecord& record, std::int64_t nowMs) {
     if (!Applies(record.Project)) return;
-    const std::string origin = OriginOf(record.URL);
-    if (origin.empty()) return;
-    Server& server = ServerOf(origin);
-    server.lastStartMs = nowMs;
-    server.started = true;
+    auto* entry = ServerFor(record.URL);
+    if (!entry) return;
+    entry->second.lastStartMs = nowMs;
+    entry->second.started = true;
 }
 
-std::string ServerManners::Refusal(const DownloadRecord& record) const {
+std::string ServerManners::Refusal(const DownloadRecord& record) {
     if (!record.Project || !record.Project->Robots) return {};
-    auto it = servers_.find(OriginOf(record.URL));
-    if (it == servers_.end() || !it->second.known) return {};
-    const std::string rule = it->second.rules.RefusingRule(PathOf(record.URL));
+    auto* entry = ServerFor(record.URL);
+    if (!entry || !entry->second.known) return {};
+    const std::string rule = entry->second.rules.RefusingRule(PathOf(record.URL));
     if (rule.empty()) return {};
     return "Refused by robots.txt (" + rule + "): " + record.URL;
 }
@@ -251,12 +272,14 @@ void ServerManners::FetchRobots(const std::string& origin, const std::string& ur
         }
         s.known = true;
         s.fetching = false;
+        ++generation_;
         Finish(t);
         Wake();
     };
     if (!conn.Start(false)) {
         server.known = true;
         server.fetching = false;
+        ++generation_;
         Finish(t);
     }
 }
@@ -295,6 +318,7 @@ void ServerManners::BeginLogIn(store::Project& project) {
 }
 
 void ServerManners::Prepared(store::Project* project) {
+    ++generation_;
     auto it = preparing_.find(project);
     if (it != preparing_.end() && --it->second <= 0) preparing_.erase(it);
     Wake();
@@ -398,6 +422,7 @@ void ServerManners::Finish(Transfer* transfer) {
 }
 
 void ServerManners::Cancel(const store::Project* project) {
+    ++generation_;
     std::vector<std::unique_ptr<Transfer>> kept;
     for (auto& t : transfers_) {
         // A robots.txt fetch serves every Project waiting for it: it ends with the last of them.

@@ -44,7 +44,11 @@ public:
     // The record starts now: its server's next turn is one interval later.
     void Started(const DownloadRecord& record, std::int64_t nowMs);
     // Why robots.txt refuses the record's address ("" when it does not), as the log says it.
-    std::string Refusal(const DownloadRecord& record) const;
+    std::string Refusal(const DownloadRecord& record);
+    // Changes whenever a record told to wait may have become free to start without the
+    // clock moving on: a robots.txt arrived or was given up, a log-in or sitemap is in, a
+    // Project stopped.
+    std::uint64_t Generation() const { return generation_; }
 
     // The rule of the record's server's robots.txt that refuses it ("Disallow: /private/"),
     // fetching that robots.txt now and waiting for it (at most timeoutMs); "" when the
@@ -76,6 +80,8 @@ public:
     static std::int64_t IntervalMs(const store::Project& project, const RobotsRules* rules);
     // The server part of an address ("http://host:port"), lower case; empty for other schemes.
     static std::string OriginOf(const std::string& url);
+    // Whether url's server part is origin (as OriginOf gives it), looked at in place.
+    static bool HasOrigin(const std::string& url, const std::string& origin);
     // The path with its query of an address ("/" when none).
     static std::string PathOf(const std::string& url);
     // The log-in form's name=value lines as a form body (each name and value escaped).
@@ -99,11 +105,17 @@ private:
     void Finish(Transfer* transfer);
     void Wake();
     Server& ServerOf(const std::string& origin) { return servers_[origin]; }
+    // The server of a web address (nullptr for other schemes), with its origin as key.
+    std::pair<const std::string, Server>* ServerFor(const std::string& url);
 
     std::function<void()> wake_;
     std::function<void(const std::string&)> log_;
     std::function<void(std::unique_ptr<DownloadRecord>)> found_;
     std::unordered_map<std::string, Server> servers_;
+    // The server the last record looked up was on: most records of a run are on the same
+    // server as the one before, and are matched to it without making a key.
+    std::pair<const std::string, Server>* lastServer_ = nullptr;
+    std::uint64_t generation_ = 0;
     // Transfers a Project's records wait for (its log-in, its sitemaps), and the sitemaps a run
     // has asked for.
     std::unordered_map<const store::Project*, int> preparing_;

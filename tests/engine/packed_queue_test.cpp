@@ -175,6 +175,23 @@ TEST(SeenAddresses, FindsEveryAddressInAnyCaseAndForgetsAtClear) {
     EXPECT_FALSE(seen.Contains("http://host/Dir/Page0.html"));
     EXPECT_TRUE(seen.Insert("http://host/Dir/Page0.html"));
     EXPECT_TRUE(seen.Contains("http://HOST/Dir/Page0.html"));
+
+    // Emptied again and again, as a run starting many Projects does: each fill holds exactly
+    // its own addresses, whether the list was small, grew, or began with a long address.
+    for (int round = 0; round < 6; ++round) {
+        seen.Clear();
+        const int count = round % 2 ? 3000 : 20;  // beyond the first index size, or within it
+        if (round == 4) {
+            ASSERT_TRUE(seen.Insert(huge + std::to_string(round)));
+        }
+        for (int i = 0; i < count; ++i)
+            ASSERT_TRUE(seen.Insert("http://h/r" + std::to_string(round) + "/" + std::to_string(i)));
+        EXPECT_EQ(seen.Size(), static_cast<std::size_t>(count + (round == 4)));
+        EXPECT_TRUE(seen.Contains("http://h/r" + std::to_string(round) + "/" + std::to_string(count - 1)));
+        EXPECT_FALSE(seen.Contains("http://h/r" + std::to_string(round - 1) + "/0"));
+        EXPECT_FALSE(seen.Contains("http://host/Dir/Page0.html"));
+        EXPECT_EQ(seen.Contains(huge + "4"), round == 4);
+    }
 }
 
 }  // namespace

@@ -116,6 +116,43 @@ TEST_F(QueueTest, StartPageIsStoredWithItsCopyAndDescription) {
     EXPECT_EQ(TempFiles(), 0);
 }
 
+TEST_F(QueueTest, ManyProjectsOnOneServerShareOneRobotsTxt) {
+    // Started one after another, as "FOLDER/all" starts them: every start record waits for
+    // the one robots.txt, which is asked for once; then each is taken or refused by it. A
+    // Project that does not obey robots.txt, started behind them, is stored as well.
+    Serve("/robots.txt", "User-agent: *\nDisallow: /private/\n");
+    constexpr int kProjects = 60;
+    for (int i = 0; i < kProjects; ++i) Serve("/f" + std::to_string(i) + ".html", "file " + std::to_string(i) + "\n");
+    Serve("/private/p.html", "private\n");
+    StartNginx();
+    auto q = MakeQueue(4);
+    std::vector<store::Project*> projects;
+    for (int i = 0; i < kProjects; ++i) projects.push_back(&AddProject(Url("/f" + std::to_string(i) + ".html"), 0));
+    store::Project& refused = AddProject(Url("/private/p.html"), 0);
+    store::Project& careless = AddProject(Url("/private/p.html?own"), 0);
+    projects.push_back(&refused);
+    projects.push_back(&careless);
+    for (store::Project* p : projects) p->Robots = p != &careless;
+    for (store::Project* p : projects) {
+        q->ClearSeen();
+        ASSERT_TRUE(q->StartProject(*p));
+    }
+    ASSERT_TRUE(RunIdle(*q));
+    EXPECT_EQ(Requests("/robots.txt"), 1);
+    for (int i = 0; i < kProjects; ++i) {
+        store::Project& p = *projects[static_cast<std::size_t>(i)];
+        EXPECT_EQ(ReadFile(LocalOf(p, p.URL)), "file " + std::to_string(i) + "\n") << i;
+        EXPECT_EQ(p.S200, 1) << i;
+        ExpectIdleCounters(p);
+    }
+    EXPECT_EQ(refused.S200, 0);
+    EXPECT_FALSE(engine::FileExists(LocalOf(refused, refused.URL)));
+    EXPECT_EQ(careless.S200, 1);
+    EXPECT_EQ(Requests("/private/p.html"), 0) << "robots.txt refuses it";
+    EXPECT_EQ(Requests("/private/p.html?own"), 1) << "the Project that ignores robots.txt asks for it";
+    EXPECT_EQ(TempFiles(), 0);
+}
+
 TEST_F(QueueTest, NonDocumentIsStoredWithoutCopyAndOldCopyGoes) {
     Serve("/notes.txt", "plain");
     StartNginx();

@@ -81,5 +81,37 @@ TEST_F(SharedRobotsTest, AFetchOutlivesOneStoppedProjectAndEndsWithTheLast) {
     }
 }
 
+TEST(ServerOriginTest, AnAddressIsMatchedToItsServerInPlace) {
+    using engine::ServerManners;
+    const std::string origin = ServerManners::OriginOf("HTTP://Example.COM:8080/a/b.html?q#f");
+    EXPECT_EQ(origin, "http://example.com:8080");
+    for (const char* url : {"http://example.com:8080/x.html", "HTTP://EXAMPLE.com:8080", "http://example.com:8080?q",
+                            "http://example.com:8080#top"})
+        EXPECT_TRUE(ServerManners::HasOrigin(url, origin)) << url;
+    // Another port, a longer host name, a user name before the host, another scheme.
+    for (const char* url : {"http://example.com:80/x.html", "http://example.com:80800/", "http://example.com/",
+                            "http://example.com:8080.evil/", "http://user@example.com:8080/",
+                            "https://example.com:8080/", "ftp://example.com:8080/", "http://example.co"})
+        EXPECT_FALSE(ServerManners::HasOrigin(url, origin)) << url;
+    EXPECT_FALSE(ServerManners::HasOrigin("http://example.com:8080/", ""));
+}
+
+TEST_F(SharedRobotsTest, RecordsOnTwoServersMeetEachServersOwnRules) {
+    // Records of one Project alternate between a server that refuses /private/ and one that
+    // allows everything: each is judged by its own server's robots.txt.
+    ScriptedServer strict({{ReadRequest(), Send(kRobots), Close()}});
+    ScriptedServer open({{ReadRequest(), Send("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"), Close()}});
+    engine::ServerManners manners([] {}, nullptr, nullptr);
+    EXPECT_EQ(Settled(manners, a_, strict.Url("/private/a.html"), 10000), Gate::Refused);
+    EXPECT_EQ(Settled(manners, a_, open.Url("/private/a.html"), 10000), Gate::Go);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Check(manners, a_, strict.Url("/private/b.html")), Gate::Refused);
+        EXPECT_EQ(Check(manners, b_, strict.Url("/public.html")), Gate::Go);
+        EXPECT_EQ(Check(manners, a_, open.Url("/private/b.html")), Gate::Go);
+    }
+    EXPECT_EQ(strict.Accepted(), 1);
+    EXPECT_EQ(open.Accepted(), 1);
+}
+
 }  // namespace
 }  // namespace qm::test
