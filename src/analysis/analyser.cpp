@@ -168,6 +168,7 @@ void Analyser::MakeContext() {
 
 void Analyser::Run() {
     if (!ReadSource()) return;
+    sourceOnDisk_ = true;
     RunOn(std::move(verbatim_));
 }
 
@@ -257,7 +258,10 @@ void Analyser::RunOn(std::string text) {
         unsigned char* out = reinterpret_cast<unsigned char*>(search_.data());
         for (std::size_t i = 0; i < n_; ++i) {
             unsigned char c = in[i];
-            if (c == 0) in[i] = ' ';
+            if (c == 0) {
+                in[i] = ' ';
+                sourceAltered_ = true;
+            }
             out[i] = kLower[c];
         }
     }

@@ -144,6 +144,16 @@ private:
 
     int out_ = -1;  // the target under its scratch name, while it is written
     std::string partName_;
+    // A translation that changes nothing is not written: while every byte put out equals
+    // the stored original's, only their count (same_) is kept, and at the end the target
+    // becomes a second name of the ".primary" file: no new file and no second copy of the
+    // bytes. The first difference writes the file as usual.
+    bool sourceOnDisk_ = false;   // verbatim_ was read from source_ (not handed over)
+    bool sourceAltered_ = false;  // NUL bytes in verbatim_ became blanks
+    bool deferred_ = false;
+    std::size_t same_ = 0;
+    bool Writing() const { return out_ >= 0 || deferred_; }
+    bool StopDeferring();  // opens the target and writes the bytes held back
     bool writeFailed_ = false;
     bool noFollow_ = false;  // the page's robots tag says its links are not followed
     std::unique_ptr<char[]> outBuffer_;

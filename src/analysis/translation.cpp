@@ -132,6 +132,19 @@ void Analyser::Flush() {
     outUsed_ = 0;
 }
 
+namespace {
+
+bool FolderTakesNewNames(const std::string& folder) {
+    if (folder.empty()) return ::access(".", W_OK | X_OK) == 0;
+    engine::MakeDirectories(folder);
+    if (::access(folder.c_str(), W_OK | X_OK) == 0) return true;
+    // A folder removed since the run made it is made again.
+    return errno == ENOENT && engine::ForgetDirectory(folder) && engine::MakeDirectories(folder) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
 bool Analyser::OpenTarget(std::int64_t sourceSize) {
     // The target's folder tells the file system in one question (the target is often new).
     const std::string folder = std::filesystem::path(target_).parent_path().string();
@@ -144,7 +157,18 @@ bool Analyser::OpenTarget(std::int64_t sourceSize) {
             return false;
         }
     }
-    if (!OpenPart()) {
+    // Only the kept original of a document read from disk can lend its bytes (a large
+    // document is folded in place, so its bytes are not at hand to compare).
+    if (sourceOnDisk_ && sourceIsPrimary_ && !folded_ && !sourceAltered_ && source_ != target_) {
+        // The target's folder is made and must take new names now, as when the file is
+        // created at once: a target that cannot be made ends the analysis here.
+        if (!FolderTakesNewNames(folder)) {
+            Report("Error creating file: " + target_, false);
+            return false;
+        }
+        deferred_ = true;
+        same_ = 0;
+    } else if (!OpenPart()) {
         Report("Error creating file: " + target_, false);
         return false;
     }
@@ -152,8 +176,22 @@ bool Analyser::OpenTarget(std::int64_t sourceSize) {
     return true;
 }
 
+bool Analyser::StopDeferring() {
+    deferred_ = false;
+    if (!OpenPart()) {
+        Report("Error creating file: " + target_, false);
+        return false;
+    }
+    WriteText(std::string_view(verbatim_.data(), same_));
+    return true;
+}
+
 void Analyser::WriteSpan(std::size_t from, std::size_t to) {
     if (to <= from) return;
+    if (deferred_ && from == same_) {
+        same_ = to;
+        return;
+    }
     if (!folded_) {
         WriteText(std::string_view(verbatim_.data() + from, to - from));
         return;
@@ -169,7 +207,15 @@ void Analyser::WriteSpan(std::size_t from, std::size_t to) {
 }
 
 void Analyser::WriteText(std::string_view text) {
-    if (out_ < 0 || text.empty()) return;
+    if (text.empty()) return;
+    if (deferred_) {
+        if (text.size() <= n_ - same_ && std::memcmp(verbatim_.data() + same_, text.data(), text.size()) == 0) {
+            same_ += text.size();
+            return;
+        }
+        if (!StopDeferring()) return;
+    }
+    if (out_ < 0) return;
     if (outUsed_ + text.size() > kOutputBuffer) {
         Flush();
         if (text.size() >= kOutputBuffer) {
@@ -227,7 +273,7 @@ bool Analyser::StoredBefore(std::string address) {
 
 void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, std::size_t end, bool queued,
                          bool overridden) {
-    if (out_ < 0) return;
+    if (!Writing()) return;
     const TagRow& t = kTagTable[row_];
     switch (cls) {
     case LinkClass::OtherScheme: WriteSpan(origin, end); return;
@@ -300,6 +346,17 @@ void Analyser::WriteLink(LinkClass cls, std::size_t origin, std::size_t start, s
 }
 
 void Analyser::CloseTarget() {
+    if (deferred_) {
+        WriteSpan(cursor_, n_);
+        cursor_ = n_;
+        if (deferred_) {
+            // Nothing differs: the original takes the target's name too, where the file
+            // system allows it (an existing target or a file system without links is written).
+            deferred_ = false;
+            if (same_ == n_ && ::link(source_.c_str(), target_.c_str()) == 0) return;
+            if (!StopDeferring()) return;
+        }
+    }
     if (out_ < 0) return;
     WriteSpan(cursor_, n_);
     cursor_ = n_;

@@ -1,7 +1,13 @@
 // How links are written into the stored copy of a document.
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "analysis/analysis.h"
 #include "fake_engine.h"
 
 using ::testing::ElementsAre;
@@ -107,6 +113,44 @@ TEST(Translation, ShortDocumentAfterALongOneCarriesNothingOver) {
     const AnalysisRun empty = AnalyseText(e, *parent, "");
     EXPECT_EQ(empty.output, "");
     EXPECT_TRUE(empty.urls.empty());
+}
+
+// A page whose links need no change is not written a second time: the stored page is a
+// second name of its ".primary" original. Any difference gives the page a file of its own.
+TEST(Translation, AnUnchangedPageSharesItsOriginalsFileAndAChangedOneGetsItsOwn) {
+    const auto contents = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    };
+    const auto inode = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    // Analyses text stored as name.primary into name (holding before when not empty).
+    const auto analyse = [&](const std::string& name, const std::string& text, const std::string& before = "") {
+        const std::string target = ScratchDir() + "/" + name, primary = target + ".primary";
+        std::ofstream(primary, std::ios::binary).write(text.data(), std::streamsize(text.size()));
+        if (!before.empty()) std::ofstream(target, std::ios::binary) << before;
+        FakeEngine e;
+        auto parent = DocumentRecord("http://host/" + name);
+        analysis::AnalyseWith(e, *parent, primary, target, true, e);
+        EXPECT_EQ(contents(primary), text) << name;
+        EXPECT_FALSE(std::filesystem::exists(target + ".qm%part")) << name;
+        return std::make_pair(contents(target), inode(target) == inode(primary));
+    };
+
+    const std::string plain = "<p>Text</p><a href=\"b.htm\">b</a><a href=\"mailto:someone@host\">mail</a>";
+    EXPECT_EQ(analyse("same.htm", plain), std::make_pair(plain, true));
+    // A change in the middle: the bytes held back before it and the rest after it.
+    EXPECT_EQ(analyse("changed.htm", "<p>Head</p><img src=\"/i/a.gif\"><p>Tail</p>"),
+              std::make_pair(std::string("<p>Head</p><img src=\"./i/a.gif\"><p>Tail</p>"), false));
+    // The stored page of an earlier run is replaced.
+    EXPECT_EQ(analyse("again.htm", plain, "an older page"), std::make_pair(plain, false));
+    // A NUL byte is written as a blank: the page differs from its original.
+    const std::string withNul = std::string("<p>a") + '\0' + "b</p>";
+    EXPECT_EQ(analyse("nul.htm", withNul), std::make_pair(std::string("<p>a b</p>"), false));
 }
 
 TEST(Translation, LargeDocumentIsWrittenAndReadAsASmallOne) {
